@@ -1,0 +1,163 @@
+#include <climits>
+
+#include "Catalog.h"
+#include "Connection.h"
+#include "MimerDatabase.h"
+#include "Text.h"
+
+using zusms::engine::Connection;
+using zusms::engine::Cursor;
+using zusms::engine::StatementKind;
+
+CMimerCommand::CMimerCommand(CMimerConnection* connection) : connection_(connection) {}
+
+CMimerCommand::~CMimerCommand() { UninitCommand(); }
+
+int CMimerCommand::InitCommand(const char16_t* text) {
+  UninitCommand();
+  if (!connection_ || !connection_->Impl()) throw CMimerException(u"no connection", -1);
+  if (!text) throw CMimerException(u"a null statement text", -1);
+  Connection& c = *connection_->Impl();
+  c.Mutex().lock();
+  try {
+    prepared_ = c.Lease(text);
+  } catch (...) {
+    c.Mutex().unlock();
+    throw;
+  }
+  locked_ = true;
+  bound_ = 0;
+  out_ = nullptr;
+  return 0;
+}
+
+int CMimerCommand::UninitCommand() {
+  if (cursor_) {
+    cursor_->stmt = nullptr;
+    cursor_->has_row = false;
+    cursor_.reset();
+  }
+  if (!locked_) return 0;
+  Connection& c = *connection_->Impl();
+  c.Return(prepared_);
+  prepared_ = nullptr;
+  locked_ = false;
+  c.Mutex().unlock();
+  return 0;
+}
+
+void CMimerCommand::RequireStatement() const {
+  if (!prepared_) throw CMimerException(u"no statement: InitCommand was not called", -1);
+}
+
+void CMimerCommand::Fail(int rc) {
+  sqlite3* db = connection_->Impl()->Db();
+  std::string message = sqlite3_errmsg(db);
+  if (prepared_->stmt) sqlite3_reset(prepared_->stmt);
+  throw CMimerException::FromUtf8(message, rc);
+}
+
+void CMimerCommand::CheckBind(int rc) {
+  if (rc == SQLITE_RANGE) {
+    throw CMimerException::FromUtf8(
+        "more values than the statement has markers (" +
+            std::to_string(sqlite3_bind_parameter_count(prepared_->stmt)) + ")",
+        rc);
+  }
+  if (rc != SQLITE_OK) Fail(rc);
+}
+
+void CMimerCommand::CheckParameterCount() const {
+  const int expected = prepared_->stmt ? sqlite3_bind_parameter_count(prepared_->stmt) : 0;
+  if (bound_ != expected) {
+    throw CMimerException::FromUtf8("the statement has " + std::to_string(expected) +
+                                        " markers but " + std::to_string(bound_) +
+                                        " values were bound",
+                                    -1);
+  }
+}
+
+void CMimerCommand::BindInt(int64_t value) {
+  RequireStatement();
+  if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
+  CheckBind(sqlite3_bind_int64(prepared_->stmt, ++bound_, value));
+}
+
+void CMimerCommand::BindText16(const char16_t* text, size_t length) {
+  RequireStatement();
+  if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
+  if (length > INT_MAX / 2) throw CMimerException(u"a text too long to bind", -1);
+  CheckBind(sqlite3_bind_text16(prepared_->stmt, ++bound_, text, static_cast<int>(length * 2),
+                                SQLITE_TRANSIENT));
+}
+
+void CMimerCommand::BindText8(const char* text, size_t length) {
+  RequireStatement();
+  if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
+  if (length > INT_MAX) throw CMimerException(u"a text too long to bind", -1);
+  CheckBind(sqlite3_bind_text(prepared_->stmt, ++bound_, text, static_cast<int>(length),
+                              SQLITE_TRANSIENT));
+}
+
+void CMimerCommand::BindBlob(const uint8_t* bytes, size_t length) {
+  RequireStatement();
+  if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
+  if (length > INT_MAX) throw CMimerException(u"a value too long to bind", -1);
+  CheckBind(sqlite3_bind_blob(prepared_->stmt, ++bound_, length ? bytes : reinterpret_cast<const uint8_t*>(""),
+                              static_cast<int>(length), SQLITE_TRANSIENT));
+}
+
+int CMimerCommand::ExecuteNoQuery() {
+  RequireStatement();
+  Connection& c = *connection_->Impl();
+  sqlite3* db = c.Db();
+  if (!db) throw CMimerException(u"the database is not open", -1);
+  zusms::engine::Prepared& p = *prepared_;
+  if (p.definition) {
+    zusms::engine::CarryOut(db, *p.definition);
+    return 0;
+  }
+  if (p.kind == StatementKind::kExecuteStatement) {
+    int64_t value = p.next ? zusms::engine::DrawNext(db, p.sequence) : c.CurrentValue(p.sequence);
+    if (p.next) c.NoteDrawn(p.sequence, value);
+    if (!out_) throw CMimerException(u"execute statement without an output variable", -1);
+    *out_ = static_cast<uint32_t>(value);
+    return 0;
+  }
+  CheckParameterCount();
+  int rc;
+  bool drawn = false;
+  while ((rc = sqlite3_step(p.stmt)) == SQLITE_ROW) {
+    if (!p.sequence.empty() && !drawn) {
+      c.NoteDrawn(p.sequence, sqlite3_column_int64(p.stmt, 0));
+      drawn = true;
+    }
+  }
+  if (rc != SQLITE_DONE) Fail(rc);
+  const int changes = sqlite3_changes(db);
+  sqlite3_reset(p.stmt);
+  return changes;
+}
+
+int CMimerCommand::ExecuteQuery(CMimerRecordSet& rows) {
+  RequireStatement();
+  zusms::engine::Prepared& p = *prepared_;
+  if (!p.stmt || p.kind != StatementKind::kSelect) {
+    throw CMimerException(u"ExecuteQuery on a statement that is not a select", -1);
+  }
+  CheckParameterCount();
+  if (cursor_) {
+    cursor_->stmt = nullptr;
+    cursor_->has_row = false;
+  }
+  sqlite3_reset(p.stmt);
+  int rc = sqlite3_step(p.stmt);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc);
+  cursor_ = std::make_shared<Cursor>();
+  cursor_->stmt = p.stmt;
+  cursor_->prepared = &p;
+  cursor_->has_row = rc == SQLITE_ROW;
+  rows.cursor_ = cursor_;
+  rows.snapshot_.reset();
+  return 0;
+}

@@ -1,0 +1,86 @@
+// The process's SQLite connection, its statement cache and its lock.
+#ifndef ZUSMS_ENGINE_CONNECTION_H_
+#define ZUSMS_ENGINE_CONNECTION_H_
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "Dialect.h"
+
+namespace zusms::engine {
+
+// One statement text, translated and prepared. Leased by one command at a
+// time; a text that is already leased gets an extra, uncached copy.
+struct Prepared {
+  StatementKind kind = StatementKind::kSelect;
+  sqlite3_stmt* stmt = nullptr;  // data statements
+  std::string sequence;          // insert: the sequence it draws from;
+                                 // execute statement: the sequence it reads
+  bool next = false;             // execute statement: draws rather than reads
+  std::unique_ptr<Statement> definition;  // carried out by the catalog
+  bool in_use = false;
+  bool cached = false;
+  int column_hint = 0;  // where the next column lookup starts
+};
+
+// The rows a query stands on; shared by the command and its record sets.
+struct Cursor {
+  sqlite3_stmt* stmt = nullptr;  // null once the command let the statement go
+  Prepared* prepared = nullptr;
+  bool has_row = false;
+};
+
+class Connection {
+ public:
+  static Connection& Default();
+
+  // Held from InitCommand to UninitCommand, and across a batch.
+  std::recursive_mutex& Mutex() { return mutex_; }
+
+  // The calls below expect the caller to hold Mutex().
+
+  // Takes one share, opening the file for the first. Returns SQLITE_OK or the
+  // failure's code with *error set; a failure leaves the file untouched.
+  int Acquire(std::string* error);
+  // Gives one share back; the last closes the file.
+  void Release();
+  bool IsOpen() const { return db_ != nullptr; }
+  sqlite3* Db() const { return db_; }
+  int Shares() const { return shares_; }
+
+  // Adds the user's row to tbl_zu_user (created if missing) unless users are
+  // left to an outside program (ZUSMS_EXTERNAL_USERS=1).
+  void EnsureUser(int32_t user);
+
+  // Raises on a statement outside the dialect or one SQLite refuses.
+  Prepared* Lease(const char16_t* text);
+  void Return(Prepared* prepared);
+
+  // The value this thread drew last from a sequence on this connection.
+  void NoteDrawn(const std::string& sequence, int64_t value);
+  int64_t CurrentValue(const std::string& sequence) const;
+
+ private:
+  Connection() = default;
+  std::unique_ptr<Prepared> Prepare(const std::u16string& text);
+  void FinalizeAll();
+
+  std::recursive_mutex mutex_;
+  sqlite3* db_ = nullptr;
+  int shares_ = 0;
+  uint64_t generation_ = 0;
+  std::unordered_map<std::u16string, std::unique_ptr<Prepared>> cache_;
+};
+
+// The database file: $ZUSMS_DB, else zuSms.dbf in $XDG_DATA_HOME/zusms or
+// ~/.local/share/zusms. Creates the default folder (0700) as needed.
+std::string DatabasePath(std::string* error);
+
+}  // namespace zusms::engine
+
+#endif  // ZUSMS_ENGINE_CONNECTION_H_

@@ -1,0 +1,238 @@
+// The database access layer: Mimer SQL statements run on SQLite.
+//
+// The store hands this layer Mimer SQL texts with positional `?` markers and
+// typed values, and reads result columns by name. The layer translates each
+// distinct text once per connection (see Dialect.h), keeps the prepared
+// statement for reuse, and reports every failure by raising CMimerException;
+// the message of the last one is also kept per thread (GetZuSmsLastError).
+//
+// One connection per process serves access type 0. A command holds it for
+// itself from InitCommand to UninitCommand, so two threads never step one
+// statement or write inside each other's transaction.
+#ifndef ZUSMS_ENGINE_MIMERDATABASE_H_
+#define ZUSMS_ENGINE_MIMERDATABASE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ZuSmsDB.h"
+
+namespace zusms::engine {
+class Connection;
+struct Prepared;
+struct Cursor;
+struct RowSnapshot;
+}  // namespace zusms::engine
+
+// The ODBC timestamp record exchanged for `timestamp` columns.
+#ifndef ZUSMS_HAVE_TIMESTAMP_STRUCT
+#define ZUSMS_HAVE_TIMESTAMP_STRUCT
+typedef struct tagTIMESTAMP_STRUCT {
+  int16_t year;
+  uint16_t month;
+  uint16_t day;
+  uint16_t hour;
+  uint16_t minute;
+  uint16_t second;
+  uint32_t fraction;  // billionths of a second
+} TIMESTAMP_STRUCT;
+#endif
+
+enum enMimerConnAccessType { MimerConnDefault = 0 };
+
+// How SetQuery binds a condition's value.
+enum MimerPropType {
+  MimerPropNone = 0,
+  MimerPropInt = 2,
+  MimerPropShort = 6,
+  MimerPropUShort = 7,
+  MimerPropText = 8,
+};
+
+// Raised by every failing operation of this layer. Constructing one also
+// records its message as the calling thread's last error.
+class ZUSMS_API CMimerException {
+ public:
+  CMimerException(std::u16string message, int code);
+  static CMimerException FromUtf8(const std::string& message, int code);
+
+  const std::u16string& Message() const { return message_; }
+  // The SQLite result code behind the failure, or -1 for the layer's own.
+  int Code() const { return code_; }
+
+ private:
+  std::u16string message_;
+  int code_;
+};
+
+// The shared connection for one access type. Obtained from
+// CMimerDatabase::GetConn; never created by callers.
+class ZUSMS_API CMimerConnection {
+ public:
+  explicit CMimerConnection(zusms::engine::Connection* impl) : impl_(impl) {}
+  CMimerConnection(const CMimerConnection&) = delete;
+  CMimerConnection& operator=(const CMimerConnection&) = delete;
+
+  bool IsOpen() const;
+  // True when a table of that name exists (names compare without case).
+  bool HasTable(const char* name);
+  zusms::engine::Connection* Impl() const { return impl_; }
+
+ private:
+  zusms::engine::Connection* impl_;
+};
+
+// A list of values for positional `?` markers. A free-standing set keeps
+// copies of its values until it is appended to a command; a command binds
+// each value at once.
+class ZUSMS_API CMimerParameterSet {
+ public:
+  CMimerParameterSet();
+  CMimerParameterSet(const CMimerParameterSet&);
+  CMimerParameterSet& operator=(const CMimerParameterSet&);
+  virtual ~CMimerParameterSet();
+
+  int AppendParameter(int16_t value);
+  int AppendParameter(int32_t value);
+  // Unsigned values travel as the same 32 bits read as signed, so an id or
+  // user id compares equal however it was bound.
+  int AppendParameter(uint32_t value);
+  // Zero-terminated text.
+  int AppendParameter(const char16_t* text);
+  // Text in a field of `capacity` characters: raises when no terminating
+  // zero stands within the field, so nothing beyond it is ever read.
+  int AppendParameter(const char16_t* text, size_t capacity);
+  int AppendParameter(const uint8_t* bytes, size_t length);
+  int AppendParameter(const tagTIMESTAMP_STRUCT& time);
+  // Every value of `set`, in order.
+  int AppendParameter(const CMimerParameterSet& set);
+
+  size_t Count() const;
+
+ protected:
+  struct Value;
+  virtual void BindInt(int64_t value);
+  virtual void BindText16(const char16_t* text, size_t length);
+  virtual void BindText8(const char* text, size_t length);
+  virtual void BindBlob(const uint8_t* bytes, size_t length);
+
+ private:
+  std::vector<Value>* values_;  // owned; kept out of line to hide Value
+};
+
+class ZUSMS_API CMimerStatement : public CMimerParameterSet {
+ public:
+  // Binds a variable that receives the statement's output value when it is
+  // executed (`execute statement`).
+  int AppendOutParameter(uint32_t& out);
+
+ protected:
+  uint32_t* out_ = nullptr;
+};
+
+class CMimerCommand;
+
+// The rows of a query. Stands on the first row after ExecuteQuery; GetValue
+// on a set that stands on no row raises. A copy keeps the row on which the
+// original stands when the copy is made, whatever the original does later.
+class ZUSMS_API CMimerRecordSet {
+ public:
+  CMimerRecordSet();
+  CMimerRecordSet(const CMimerRecordSet& other);
+  CMimerRecordSet& operator=(const CMimerRecordSet& other);
+  ~CMimerRecordSet();
+
+  // Each reads the named column (any letter case) of the current row. The
+  // destination size is in bytes and is never exceeded; text comes back
+  // zero-terminated, cut to size/2 - 1 characters. NULL reads as 0, empty
+  // text, zero bytes or a zero time.
+  int GetValue(const char* column, int32_t* dest, size_t size);
+  int GetValue(const char* column, uint32_t* dest, size_t size);
+  int GetValue(const char* column, int16_t* dest, size_t size);
+  int GetValue(const char* column, char16_t* dest, size_t size);
+  int GetValue(const char* column, uint8_t* dest, size_t size);
+  int GetValue(const char* column, tagTIMESTAMP_STRUCT* dest, size_t size);
+
+  // Moves to the next row; returns 0, or 100 when no row is left (the set
+  // then stands on no row).
+  int MoveNext();
+  bool HasRow() const;
+
+  struct Source;  // where a column value is read from (internal)
+
+ private:
+  friend class CMimerCommand;
+  Source Current(const char* column) const;
+  std::shared_ptr<zusms::engine::Cursor> cursor_;
+  std::shared_ptr<zusms::engine::RowSnapshot> snapshot_;
+};
+
+class ZUSMS_API CMimerCommand : public CMimerStatement {
+ public:
+  explicit CMimerCommand(CMimerConnection* connection);
+  ~CMimerCommand() override;
+  CMimerCommand(const CMimerCommand&) = delete;
+  CMimerCommand& operator=(const CMimerCommand&) = delete;
+
+  // Takes the connection for this command and prepares the text (translated
+  // once per connection and reused).
+  int InitCommand(const char16_t* text);
+  // Releases the statement and the connection; harmless when nothing is held.
+  int UninitCommand();
+  // Runs the statement; returns the number of rows changed (0 for others).
+  int ExecuteNoQuery();
+  // Runs a query; the record set then stands on its first row, if any.
+  int ExecuteQuery(CMimerRecordSet& rows);
+
+ protected:
+  void BindInt(int64_t value) override;
+  void BindText16(const char16_t* text, size_t length) override;
+  void BindText8(const char* text, size_t length) override;
+  void BindBlob(const uint8_t* bytes, size_t length) override;
+
+ private:
+  void RequireStatement() const;
+  [[noreturn]] void Fail(int rc);
+  void CheckBind(int rc);
+  void CheckParameterCount() const;
+
+  CMimerConnection* connection_;
+  zusms::engine::Prepared* prepared_ = nullptr;
+  std::shared_ptr<zusms::engine::Cursor> cursor_;
+  int bound_ = 0;
+  bool locked_ = false;
+};
+
+// Base of the store: keeps the user id and the store's share of the
+// process's connection.
+class ZUSMS_API CMimerDatabase {
+ public:
+  CMimerDatabase(uint32_t userId, uint16_t kind);
+  // A copy works on the same user id; it holds no share of the connection,
+  // so closing both a store and its copy gives back one share, not two.
+  CMimerDatabase(const CMimerDatabase& other);
+  CMimerDatabase& operator=(const CMimerDatabase& other);
+  virtual ~CMimerDatabase();
+
+  // Takes one share of the process's connection (opening the file when this
+  // is the first share) and makes sure this store's user exists. Returns 0,
+  // or the SQLite result code of a failure; a store that already holds a
+  // share takes none.
+  int32_t Open();
+  // Gives the share back; the last share closes the file. Returns 0.
+  int32_t Close();
+
+  static CMimerConnection& GetConn(enMimerConnAccessType type);
+
+  uint32_t UserId() const { return m_UserID; }
+
+ protected:
+  int32_t m_Ref;       // 1 while this object holds a share of the connection
+  uint32_t m_UserID;   // every statement of the store binds it for UserID=?
+  uint16_t m_Kind;     // the store passes 9; not interpreted
+};
+
+#endif  // ZUSMS_ENGINE_MIMERDATABASE_H_

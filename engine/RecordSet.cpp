@@ -1,0 +1,241 @@
+#include <climits>
+#include <cstring>
+
+#include "Connection.h"
+#include "MimerDatabase.h"
+#include "Text.h"
+
+namespace zusms::engine {
+
+// The row a copied record set keeps: its own copies of the values.
+struct RowSnapshot {
+  std::vector<std::string> names;
+  std::vector<sqlite3_value*> values;
+  ~RowSnapshot() {
+    for (auto* v : values) sqlite3_value_free(v);
+  }
+};
+
+}  // namespace zusms::engine
+
+using zusms::engine::Cursor;
+using zusms::engine::RowSnapshot;
+
+// Column access that reads the same from a live statement and a snapshot.
+struct CMimerRecordSet::Source {
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_value* value = nullptr;
+  int index = 0;
+
+  int Type() const { return stmt ? sqlite3_column_type(stmt, index) : sqlite3_value_type(value); }
+  int64_t Int() const {
+    return stmt ? sqlite3_column_int64(stmt, index) : sqlite3_value_int64(value);
+  }
+  const void* Text16() const {
+    return stmt ? sqlite3_column_text16(stmt, index) : sqlite3_value_text16(value);
+  }
+  int Bytes16() const {
+    return stmt ? sqlite3_column_bytes16(stmt, index) : sqlite3_value_bytes16(value);
+  }
+  const unsigned char* Text8() const {
+    return stmt ? sqlite3_column_text(stmt, index) : sqlite3_value_text(value);
+  }
+  const void* Blob() const {
+    return stmt ? sqlite3_column_blob(stmt, index) : sqlite3_value_blob(value);
+  }
+  int Bytes() const { return stmt ? sqlite3_column_bytes(stmt, index) : sqlite3_value_bytes(value); }
+};
+
+namespace {
+
+[[noreturn]] void Raise(const std::string& message) {
+  throw CMimerException::FromUtf8(message, -1);
+}
+
+int FindColumn(sqlite3_stmt* stmt, int* hint, const char* column) {
+  const int count = sqlite3_column_count(stmt);
+  // Row mappers read the columns in order: try where the last lookup ended.
+  for (int k = 0; k < count; ++k) {
+    int i = (*hint + k) % count;
+    if (zusms::engine::EqualsNoCase(sqlite3_column_name(stmt, i), column)) {
+      *hint = (i + 1) % count;
+      return i;
+    }
+  }
+  Raise(std::string("no column ") + column + " in the result");
+}
+
+void CheckSize(size_t size, size_t need, const char* column) {
+  if (size < need) Raise(std::string("destination too small for column ") + column);
+}
+
+template <typename T>
+void ReadInt(const CMimerRecordSet::Source& s, const char* column, T* dest, size_t size,
+             int64_t lo, int64_t hi) {
+  CheckSize(size, sizeof(T), column);
+  if (!dest) Raise("null destination");
+  const int type = s.Type();
+  if (type == SQLITE_NULL) {
+    *dest = 0;
+    return;
+  }
+  if (type != SQLITE_INTEGER) Raise(std::string("column ") + column + " is not a whole number");
+  const int64_t v = s.Int();
+  if (v < lo || v > hi) Raise(std::string("value of column ") + column + " does not fit");
+  *dest = static_cast<T>(v);
+}
+
+}  // namespace
+
+CMimerRecordSet::CMimerRecordSet() = default;
+
+CMimerRecordSet::CMimerRecordSet(const CMimerRecordSet& other)
+    : cursor_(), snapshot_(other.snapshot_) {
+  if (other.cursor_ && other.cursor_->stmt && other.cursor_->has_row) {
+    auto snap = std::make_shared<RowSnapshot>();
+    sqlite3_stmt* stmt = other.cursor_->stmt;
+    const int count = sqlite3_column_count(stmt);
+    for (int i = 0; i < count; ++i) {
+      snap->names.emplace_back(sqlite3_column_name(stmt, i));
+      sqlite3_value* v = sqlite3_value_dup(sqlite3_column_value(stmt, i));
+      if (!v) throw std::bad_alloc();
+      snap->values.push_back(v);
+    }
+    snapshot_ = std::move(snap);
+  }
+}
+
+CMimerRecordSet& CMimerRecordSet::operator=(const CMimerRecordSet& other) {
+  if (this != &other) {
+    CMimerRecordSet copy(other);
+    cursor_.reset();
+    snapshot_ = std::move(copy.snapshot_);
+  }
+  return *this;
+}
+
+CMimerRecordSet::~CMimerRecordSet() = default;
+
+bool CMimerRecordSet::HasRow() const {
+  if (snapshot_) return true;
+  return cursor_ && cursor_->stmt && cursor_->has_row;
+}
+
+CMimerRecordSet::Source CMimerRecordSet::Current(const char* column) const {
+  if (!column) Raise("a null column name");
+  if (snapshot_) {
+    for (size_t i = 0; i < snapshot_->names.size(); ++i) {
+      if (zusms::engine::EqualsNoCase(snapshot_->names[i], column)) {
+        return Source{nullptr, snapshot_->values[i], 0};
+      }
+    }
+    Raise(std::string("no column ") + column + " in the result");
+  }
+  if (!cursor_ || !cursor_->stmt || !cursor_->has_row) Raise("the record set stands on no row");
+  const int i = FindColumn(cursor_->stmt, &cursor_->prepared->column_hint, column);
+  return Source{cursor_->stmt, nullptr, i};
+}
+
+int CMimerRecordSet::GetValue(const char* column, int32_t* dest, size_t size) {
+  ReadInt(Current(column), column, dest, size, INT32_MIN, INT32_MAX);
+  return 0;
+}
+
+int CMimerRecordSet::GetValue(const char* column, uint32_t* dest, size_t size) {
+  ReadInt(Current(column), column, dest, size, INT32_MIN, UINT32_MAX);
+  return 0;
+}
+
+int CMimerRecordSet::GetValue(const char* column, int16_t* dest, size_t size) {
+  ReadInt(Current(column), column, dest, size, INT16_MIN, INT16_MAX);
+  return 0;
+}
+
+int CMimerRecordSet::GetValue(const char* column, char16_t* dest, size_t size) {
+  const Source s = Current(column);
+  const size_t capacity = size / sizeof(char16_t);
+  if (capacity == 0) return 0;
+  if (!dest) Raise("null destination");
+  const int type = s.Type();
+  if (type == SQLITE_NULL) {
+    dest[0] = 0;
+    return 0;
+  }
+  if (type != SQLITE_TEXT) Raise(std::string("column ") + column + " is not text");
+  const auto* text = static_cast<const char16_t*>(s.Text16());
+  if (!text) throw std::bad_alloc();
+  size_t length = static_cast<size_t>(s.Bytes16()) / sizeof(char16_t);
+  if (length > capacity - 1) length = capacity - 1;
+  std::memcpy(dest, text, length * sizeof(char16_t));
+  dest[length] = 0;
+  return 0;
+}
+
+int CMimerRecordSet::GetValue(const char* column, uint8_t* dest, size_t size) {
+  const Source s = Current(column);
+  if (size == 0) return 0;
+  if (!dest) Raise("null destination");
+  const int type = s.Type();
+  if (type == SQLITE_NULL) {
+    std::memset(dest, 0, size);
+    return 0;
+  }
+  if (type != SQLITE_BLOB) Raise(std::string("column ") + column + " does not hold bytes");
+  const void* bytes = s.Blob();
+  size_t length = static_cast<size_t>(s.Bytes());
+  if (length > size) length = size;
+  if (length) std::memcpy(dest, bytes, length);
+  std::memset(dest + length, 0, size - length);
+  return 0;
+}
+
+int CMimerRecordSet::GetValue(const char* column, tagTIMESTAMP_STRUCT* dest, size_t size) {
+  const Source s = Current(column);
+  CheckSize(size, sizeof(tagTIMESTAMP_STRUCT), column);
+  if (!dest) Raise("null destination");
+  tagTIMESTAMP_STRUCT t{};
+  const int type = s.Type();
+  if (type == SQLITE_NULL) {
+    *dest = t;
+    return 0;
+  }
+  if (type != SQLITE_TEXT) Raise(std::string("column ") + column + " is not a timestamp");
+  const char* text = reinterpret_cast<const char*>(s.Text8());
+  int year = 0;
+  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0, fraction = 0;
+  int used = 0;
+  if (std::sscanf(text, "%4d-%2u-%2u %2u:%2u:%2u%n", &year, &month, &day, &hour, &minute, &second,
+                  &used) < 6) {
+    Raise(std::string("column ") + column + " does not hold a timestamp");
+  }
+  if (text[used] == '.') {
+    // Up to nine digits of fraction, scaled to billionths.
+    unsigned scale = 100000000;
+    for (const char* p = text + used + 1; *p >= '0' && *p <= '9' && scale > 0; ++p) {
+      fraction += static_cast<unsigned>(*p - '0') * scale;
+      scale /= 10;
+    }
+  }
+  t.year = static_cast<int16_t>(year);
+  t.month = static_cast<uint16_t>(month);
+  t.day = static_cast<uint16_t>(day);
+  t.hour = static_cast<uint16_t>(hour);
+  t.minute = static_cast<uint16_t>(minute);
+  t.second = static_cast<uint16_t>(second);
+  t.fraction = fraction;
+  *dest = t;
+  return 0;
+}
+
+int CMimerRecordSet::MoveNext() {
+  if (snapshot_) {
+    snapshot_.reset();
+    return 100;
+  }
+  if (!cursor_ || !cursor_->stmt || !cursor_->has_row) return 100;
+  int rc = sqlite3_step(cursor_->stmt);
+  if (rc == SQLITE_ROW) return 0;
+  cursor_->has_row = false;
+  if (rc == SQLITE_DONE) return 100;
+  throw CMimerException::FromUtf8(sqlite3_errmsg(sqlite3_db_handle(cursor_->stmt)), rc);
+}

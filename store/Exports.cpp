@@ -1,0 +1,65 @@
+// The exported C functions. Each checks its handle, runs the method, and
+// keeps the thread's last error in step with the status it returns.
+#include <algorithm>
+#include <new>
+
+#include "Guard.h"
+#include "LastError.h"
+#include "SmsDatabase.h"
+
+namespace {
+
+template <typename Fn>
+int32_t Call(SmsDatabase* handle, Fn&& fn) noexcept {
+  if (!handle) {
+    zusms::engine::SetLastError(u"null store handle");
+    return -1;
+  }
+  zusms::engine::ClearLastError();
+  const int32_t status = zusms::Guard([&] { return fn(*handle); });
+  if (status == 0) zusms::engine::ClearLastError();
+  return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZUSMS_API int32_t ZUSMS_CALL InitZuSmsDB(SmsDatabase** handle, uint32_t userId) {
+  if (!handle) {
+    zusms::engine::SetLastError(u"null address for the store handle");
+    return -1;
+  }
+  *handle = new (std::nothrow) SmsDatabase(userId);
+  if (!*handle) {
+    zusms::engine::SetLastError(u"out of memory");
+    return -2;
+  }
+  zusms::engine::ClearLastError();
+  return 0;
+}
+
+ZUSMS_API int32_t ZUSMS_CALL UninitZuSmsDB(SmsDatabase* handle) {
+  delete handle;
+  return 0;
+}
+
+ZUSMS_API int32_t ZUSMS_CALL OpenZuSmsDB(SmsDatabase* handle) {
+  return Call(handle, [](SmsDatabase& db) { return db.Open(); });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL CloseZuSmsDB(SmsDatabase* handle) {
+  return Call(handle, [](SmsDatabase& db) { return db.Close(); });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsLastError(char16_t* buf, uint32_t capacity) {
+  const std::u16string& error = zusms::engine::LastError();
+  if (buf && capacity > 0) {
+    const size_t n = std::min<size_t>(error.size(), capacity - 1);
+    std::copy_n(error.data(), n, buf);
+    buf[n] = 0;
+  }
+  return static_cast<int32_t>(error.size());
+}
+
+}  // extern "C"

@@ -1,0 +1,179 @@
+// The schema: databank, id sequence, the statement that reads it back, the
+// version table and the seven record tables, created in this order.
+#include <iterator>
+
+#include "Guard.h"
+#include "SmsDatabase.h"
+
+namespace {
+
+constexpr const char16_t* kGroup1[] = {
+    u"create databank zu_sms_db of 100 pages in 'zuSms.dbf' with trans option;",
+    u"create unique sequence sms_id_seq initial_value=1;",
+    u"create statement sms_id_seq_cur set ? = current_value of sms_id_seq;",
+    u"create table tbl_zu_sms_ver ( ver nvarchar(32) )in zu_sms_db;",
+    u"insert into tbl_zu_sms_ver values ('20080910');",
+};
+
+constexpr const char16_t* kHead[] = {
+    u"create table SmsHead( id integer DEFAULT next_value OF sms_id_seq, index smallint, type "
+    u"smallint, fid integer, batid integer, createtime nvarchar(15), tel nvarchar(33), name "
+    u"nvarchar(40), recvtime nvarchar(15), content nvarchar(671), privmode smallint, ccid "
+    u"smallint, lockflag smallint, oldfid integer, impt smallint, longsms smallint, operid "
+    u"nvarchar(10), uuid char(16), UserID integer, ModifyTime timestamp, constraint "
+    u"pk_SmsHead_id primary key(id), foreign key(userid) references tbl_zu_user(id) on delete "
+    u"cascade )in zu_sms_db;",
+    u"create index SmsHead_id_user on SmsHead (ID, UserID);",
+};
+
+constexpr const char16_t* kContent[] = {
+    u"create table SmsContent( id integer DEFAULT next_value OF sms_id_seq, BatId integer, type "
+    u"smallint, savepos smallint, rivmode smallint, location integer, name nvarchar(40), tel "
+    u"nvarchar(33), UserID integer, constraint pk_SmsContent_id primary key(id), foreign "
+    u"key(userid) references tbl_zu_user(id) on delete cascade )in zu_sms_db;",
+};
+
+constexpr const char16_t* kAreaBroadcast[] = {
+    u"create table SmsAreaBroadcast( id integer DEFAULT next_value OF sms_id_seq, status "
+    u"smallint, sn integer, msgid integer, pageindex integer, dctype integer, recvtime "
+    u"nvarchar(15), datalen smallint, data nvarchar(671), UserID integer, constraint "
+    u"pk_SmsAreaBroadcast_id primary key(id), foreign key(userid) references tbl_zu_user(id) on "
+    u"delete cascade )in zu_sms_db;",
+};
+
+constexpr const char16_t* kPhrase[] = {
+    u"create table SmsPhrase( id integer DEFAULT next_value OF sms_id_seq, content "
+    u"nvarchar(100), impBool smallint, UserID integer, constraint pk_SmsPhrase_id primary "
+    u"key(id), foreign key(userid) references tbl_zu_user(id) on delete cascade )in zu_sms_db;",
+};
+
+constexpr const char16_t* kFolder[] = {
+    u"create table SmsFolder( id integer DEFAULT next_value OF sms_id_seq, FdId integer, fname "
+    u"nvarchar(40), system smallint, password smallint, privmode smallint, UserID integer, "
+    u"constraint pk_SmsFolder_id primary key(id), foreign key(userid) references tbl_zu_user(id) "
+    u"on delete cascade )in zu_sms_db;",
+};
+
+constexpr const char16_t* kFilter[] = {
+    u"create table SmsFilter( id integer DEFAULT next_value OF sms_id_seq, folderid integer, "
+    u"ftype smallint, fattr smallint, tel nvarchar(33), name nvarchar(40), UserID integer, "
+    u"constraint pk_SmsFilter_id primary key(id), foreign key(userid) references tbl_zu_user(id) "
+    u"on delete cascade )in zu_sms_db;",
+};
+
+constexpr const char16_t* kReceiverHistory[] = {
+    u"create table SmsReceiverHistory( id integer DEFAULT next_value OF sms_id_seq, tel "
+    u"nvarchar(33), name nvarchar(40), privmode smallint, lastdate nvarchar(15), UserID integer, "
+    u"constraint pk_SmsReceiverHistory_id primary key(id), foreign key(userid) references "
+    u"tbl_zu_user(id) on delete cascade )in zu_sms_db;",
+};
+
+constexpr const char* kRecordTables[] = {"SmsHead",     "SmsContent", "SmsAreaBroadcast",
+                                         "SmsPhrase",   "SmsFolder",  "SmsFilter",
+                                         "SmsReceiverHistory"};
+
+template <size_t N>
+constexpr int Count(const char16_t* const (&)[N]) {
+  return static_cast<int>(N);
+}
+
+}  // namespace
+
+int32_t SmsDatabase::RunTableStatements(const char16_t* const* statements, int count) {
+  CMimerCommand cmd(&GetConn(MimerConnDefault));
+  int32_t result = 0;
+  try {
+    for (int i = 0; i < count; ++i) {
+      cmd.InitCommand(statements[i]);
+      result = cmd.ExecuteNoQuery();
+      cmd.UninitCommand();
+    }
+  } catch (const CMimerException&) {
+    cmd.UninitCommand();
+    return -1;
+  }
+  return result;
+}
+
+int32_t SmsDatabase::CreateSmsHaedTable() { return RunTableStatements(kHead, Count(kHead)); }
+int32_t SmsDatabase::CreateSmsContentTable() {
+  return RunTableStatements(kContent, Count(kContent));
+}
+int32_t SmsDatabase::CreateSmsAreaBroadcastTable() {
+  return RunTableStatements(kAreaBroadcast, Count(kAreaBroadcast));
+}
+int32_t SmsDatabase::CreateSmsPhraseTable() { return RunTableStatements(kPhrase, Count(kPhrase)); }
+int32_t SmsDatabase::CreateSmsFolderTable() { return RunTableStatements(kFolder, Count(kFolder)); }
+int32_t SmsDatabase::CreateSmsFilterTables() { return RunTableStatements(kFilter, Count(kFilter)); }
+int32_t SmsDatabase::CreateSmsReceiverHistoryTable() {
+  return RunTableStatements(kReceiverHistory, Count(kReceiverHistory));
+}
+
+int32_t SmsDatabase::CreateAllTables() {
+  {
+    // Group 1: the first failure ends the group.
+    CMimerCommand cmd(&GetConn(MimerConnDefault));
+    try {
+      for (const char16_t* statement : kGroup1) {
+        cmd.InitCommand(statement);
+        cmd.ExecuteNoQuery();
+        cmd.UninitCommand();
+      }
+    } catch (const CMimerException&) {
+      cmd.UninitCommand();
+    }
+  }
+  // Group 2: each table stands alone.
+  int32_t result = CreateSmsHaedTable();
+  result |= CreateSmsContentTable();
+  result |= CreateSmsAreaBroadcastTable();
+  result |= CreateSmsPhraseTable();
+  result |= CreateSmsFolderTable();
+  result |= CreateSmsFilterTables();
+  result |= CreateSmsReceiverHistoryTable();
+  return result;
+}
+
+int32_t SmsDatabase::CreateSmsTables() {
+  try {
+    CreateAllTables();
+    return 1;
+  } catch (const CMimerException&) {
+    return 0;
+  }
+}
+
+int32_t SmsDatabase::GetAppVer(stAppVer& ver) {
+  CMimerCommand cmd(&GetConn(MimerConnDefault));
+  CMimerRecordSet rows;
+  try {
+    cmd.InitCommand(u"select ver from tbl_zu_sms_ver");
+    cmd.ExecuteQuery(rows);
+    rows.GetValue("ver", ver.ver, sizeof ver.ver);
+    cmd.UninitCommand();
+    return 0;
+  } catch (const CMimerException&) {
+    cmd.UninitCommand();
+    return -1;
+  }
+}
+
+int32_t SmsDatabase::DropTables() {
+  CMimerCommand cmd(&GetConn(MimerConnDefault));
+  try {
+    cmd.InitCommand(u"drop databank zu_sms_db cascade;");
+    int32_t result = cmd.ExecuteNoQuery();
+    cmd.UninitCommand();
+    return result;
+  } catch (const CMimerException&) {
+    cmd.UninitCommand();
+    return 0;
+  }
+}
+
+const char* SmsDatabase::MissingRecordTable() {
+  for (const char* table : kRecordTables) {
+    if (!GetConn(MimerConnDefault).HasTable(table)) return table;
+  }
+  return nullptr;
+}

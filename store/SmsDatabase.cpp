@@ -1,0 +1,45 @@
+#include "SmsDatabase.h"
+
+#include <string>
+
+#include "Guard.h"
+#include "LastError.h"
+#include "Platform.h"
+#include "Text.h"
+
+SmsDatabase::SmsDatabase(uint32_t userId) : CMimerDatabase(userId, 9) {}
+
+SmsDatabase::~SmsDatabase() = default;
+
+int32_t SmsDatabase::Open() {
+  return zusms::Guard([&]() -> int32_t {
+    const int32_t rc = CMimerDatabase::Open();
+    if (rc != 0) return rc;
+    stAppVer ver{};
+    // The schema is there only when its version reads and every record
+    // table exists; otherwise the creation sequence runs (again).
+    int32_t result = 0;
+    if (GetAppVer(ver) != 0 || MissingRecordTable() != nullptr) {
+      result = CreateSmsTables() != 0 ? 0 : -1;
+      if (const char* missing = MissingRecordTable()) {
+        zusms::engine::SetLastError(u"table " + zusms::engine::ToUtf16(missing) +
+                                    u" could not be created: " + zusms::engine::LastError());
+        result = -1;
+      }
+    }
+    return result;
+  });
+}
+
+tagTIMESTAMP_STRUCT& SmsDatabase::GetCurrentSysTime(tagTIMESTAMP_STRUCT& out) {
+  zusms::platform::SYSTEMTIME now{};
+  zusms::platform::GetSystemTime(&now);
+  out = tagTIMESTAMP_STRUCT{};
+  out.year = static_cast<int16_t>(now.wYear);
+  out.month = now.wMonth;
+  out.day = now.wDay;
+  out.hour = now.wHour;
+  out.minute = now.wMinute;
+  out.second = now.wSecond;
+  return out;
+}

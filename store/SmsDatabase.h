@@ -1,0 +1,59 @@
+// SmsDatabase: one user's message store, for C++ callers.
+//
+// Every public method returns a status (0 success, -1 failure unless its
+// comment says otherwise) and never lets an exception out; after a failure,
+// GetZuSmsLastError tells why. The C functions of ZuSmsDB.h forward to these
+// methods.
+#ifndef ZUSMS_STORE_SMSDATABASE_H_
+#define ZUSMS_STORE_SMSDATABASE_H_
+
+#include <cstdint>
+
+#include "MimerDatabase.h"
+#include "ZuSmsDB.h"
+
+// The schema version record: the version text, zero-terminated.
+struct stAppVer {
+  char16_t ver[31];
+};
+
+class ZUSMS_API SmsDatabase : public CMimerDatabase {
+ public:
+  explicit SmsDatabase(uint32_t userId);
+  SmsDatabase(const SmsDatabase&) = default;
+  SmsDatabase& operator=(const SmsDatabase&) = default;
+  ~SmsDatabase() override;
+
+  // Opens the connection, creates the schema when it is not all there, and
+  // seeds the user's default folders. Returns 0; -1 when the schema could
+  // not be created whole (the next Open tries again); or the connection's own
+  // nonzero status, in which case nothing else is touched.
+  int32_t Open();
+
+  // Runs the schema creation sequence. 1 when it ran (whatever single
+  // statements did), 0 when the connection or a command could not be had.
+  int32_t CreateSmsTables();
+
+ private:
+  friend class SmsDatabaseTestPeer;
+
+  int32_t CreateAllTables();
+  int32_t CreateSmsHaedTable();
+  int32_t CreateSmsContentTable();
+  int32_t CreateSmsAreaBroadcastTable();
+  int32_t CreateSmsPhraseTable();
+  int32_t CreateSmsFolderTable();
+  int32_t CreateSmsFilterTables();
+  int32_t CreateSmsReceiverHistoryTable();
+  int32_t GetAppVer(stAppVer& ver);
+  int32_t DropTables();
+  tagTIMESTAMP_STRUCT& GetCurrentSysTime(tagTIMESTAMP_STRUCT& out);
+
+  // Runs the statements of one table on one command: the engine's result of
+  // the last, or -1 when one raised (those after it are skipped).
+  int32_t RunTableStatements(const char16_t* const* statements, int count);
+  // The first record table that does not exist, or null when all do.
+  const char* MissingRecordTable();
+};
+
+#endif  // ZUSMS_STORE_SMSDATABASE_H_
