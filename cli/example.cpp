@@ -14,8 +14,10 @@ std::string Utf8(const char16_t* text) {
   std::string out;
   for (; *text; ++text) {
     char16_t c = *text;
-    if (c < 0x80) out += static_cast<char>(c);
-    else out += '?';
+    if (c < 0x80)
+      out += static_cast<char>(c);
+    else
+      out += '?';
   }
   return out;
 }
@@ -38,8 +40,7 @@ int main() {
   if (rc != 0) {
     char16_t error[512];
     GetZuSmsLastError(error, 512);
-    std::fprintf(stderr, "zusms: cannot open the store (status %d): %s\n", rc,
-                 Utf8(error).c_str());
+    std::fprintf(stderr, "zusms: cannot open the store (status %d): %s\n", rc, Utf8(error).c_str());
     UninitZuSmsDB(store);
     return 1;
   }

@@ -20,6 +20,13 @@ std::string Literal(const std::string& text) {
   return out + "'";
 }
 
+// True when `sql` with `name` bound finds a row. The statement is finished
+// before this returns: a pending read would block a later DROP TABLE.
+bool Finds(sqlite3* db, const char* sql, const std::string& name) {
+  Query q(db, sql);
+  return q.Bind(1, name).Step();
+}
+
 std::string NameList(const std::vector<std::string>& names) {
   std::string out;
   for (const auto& n : names) {
@@ -58,9 +65,9 @@ std::string ColumnSql(const ColumnDef& c) {
 }
 
 void CreateTable(sqlite3* db, const TableDef& t) {
-  if (!t.databank.empty()) {
-    Query q(db, "SELECT 1 FROM mimer_databanks WHERE name = ?");
-    if (!q.Bind(1, t.databank).Step()) Raise("databank " + t.databank + " does not exist");
+  if (!t.databank.empty() &&
+      !Finds(db, "SELECT 1 FROM mimer_databanks WHERE name = ?", t.databank)) {
+    Raise("databank " + t.databank + " does not exist");
   }
   for (const auto& fk : t.foreign_keys) {
     if (!TableExists(db, fk.table)) {
@@ -73,6 +80,11 @@ void CreateTable(sqlite3* db, const TableDef& t) {
     }
   }
   Exec(db, TableSql(t));
+  // A table dropped behind the engine's back leaves catalog rows behind.
+  Query stale_defaults(db, "DELETE FROM mimer_defaults WHERE tbl = ?");
+  stale_defaults.Bind(1, t.name).Step();
+  Query stale_table(db, "DELETE FROM mimer_tables WHERE name = ?");
+  stale_table.Bind(1, t.name).Step();
   // Mimer SQL indexes every foreign key on its own; SQLite needs to be told.
   for (const auto& fk : t.foreign_keys) {
     std::string index = t.name + "_fk";
@@ -97,8 +109,9 @@ void CreateTable(sqlite3* db, const TableDef& t) {
 }
 
 void DropDatabank(sqlite3* db, const Statement& s) {
-  Query exists(db, "SELECT 1 FROM mimer_databanks WHERE name = ?");
-  if (!exists.Bind(1, s.name).Step()) Raise("databank " + s.name + " does not exist");
+  if (!Finds(db, "SELECT 1 FROM mimer_databanks WHERE name = ?", s.name)) {
+    Raise("databank " + s.name + " does not exist");
+  }
   std::vector<std::string> tables;
   {
     Query q(db, "SELECT name FROM mimer_tables WHERE databank = ?");
@@ -196,17 +209,17 @@ void EnsureCatalog(sqlite3* db) {
   Exec(db, "BEGIN IMMEDIATE");
   try {
     Exec(db,
-       "CREATE TABLE IF NOT EXISTS mimer_databanks (name TEXT PRIMARY KEY COLLATE NOCASE,"
-       " file TEXT NOT NULL, pages INTEGER NOT NULL, option TEXT NOT NULL);"
-       "CREATE TABLE IF NOT EXISTS mimer_sequences (name TEXT PRIMARY KEY COLLATE NOCASE,"
-       " next INTEGER NOT NULL, increment INTEGER NOT NULL);"
-       "CREATE TABLE IF NOT EXISTS mimer_statements (name TEXT PRIMARY KEY COLLATE NOCASE,"
-       " body TEXT NOT NULL);"
-       "CREATE TABLE IF NOT EXISTS mimer_tables (name TEXT PRIMARY KEY COLLATE NOCASE,"
-       " databank TEXT NOT NULL COLLATE NOCASE);"
-       "CREATE TABLE IF NOT EXISTS mimer_defaults (tbl TEXT NOT NULL COLLATE NOCASE,"
-       " col TEXT NOT NULL COLLATE NOCASE, sequence TEXT NOT NULL, PRIMARY KEY (tbl, col));"
-       "COMMIT;");
+         "CREATE TABLE IF NOT EXISTS mimer_databanks (name TEXT PRIMARY KEY COLLATE NOCASE,"
+         " file TEXT NOT NULL, pages INTEGER NOT NULL, option TEXT NOT NULL);"
+         "CREATE TABLE IF NOT EXISTS mimer_sequences (name TEXT PRIMARY KEY COLLATE NOCASE,"
+         " next INTEGER NOT NULL, increment INTEGER NOT NULL);"
+         "CREATE TABLE IF NOT EXISTS mimer_statements (name TEXT PRIMARY KEY COLLATE NOCASE,"
+         " body TEXT NOT NULL);"
+         "CREATE TABLE IF NOT EXISTS mimer_tables (name TEXT PRIMARY KEY COLLATE NOCASE,"
+         " databank TEXT NOT NULL COLLATE NOCASE);"
+         "CREATE TABLE IF NOT EXISTS mimer_defaults (tbl TEXT NOT NULL COLLATE NOCASE,"
+         " col TEXT NOT NULL COLLATE NOCASE, sequence TEXT NOT NULL, PRIMARY KEY (tbl, col));"
+         "COMMIT;");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
@@ -214,8 +227,8 @@ void EnsureCatalog(sqlite3* db) {
 }
 
 bool TableExists(sqlite3* db, const std::string& name) {
-  Query q(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ? COLLATE NOCASE");
-  return q.Bind(1, name).Step();
+  return Finds(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ? COLLATE NOCASE",
+               name);
 }
 
 std::vector<SequenceDefault> SequenceDefaults(sqlite3* db, const std::string& table) {
@@ -227,8 +240,7 @@ std::vector<SequenceDefault> SequenceDefaults(sqlite3* db, const std::string& ta
 }
 
 bool SequenceExists(sqlite3* db, const std::string& name) {
-  Query q(db, "SELECT 1 FROM mimer_sequences WHERE name = ?");
-  return q.Bind(1, name).Step();
+  return Finds(db, "SELECT 1 FROM mimer_sequences WHERE name = ?", name);
 }
 
 StoredBody StoredStatement(sqlite3* db, const std::string& name) {
@@ -279,12 +291,13 @@ void CarryOut(sqlite3* db, const Statement& s) {
       break;
     case StatementKind::kCreateSequence:
       InsertUnique(db, "sequence", s.name,
-                   "INSERT INTO mimer_sequences (name, next, increment) VALUES (?, ?, ?)",
-                   {s.name}, {s.initial, s.increment});
+                   "INSERT INTO mimer_sequences (name, next, increment) VALUES (?, ?, ?)", {s.name},
+                   {s.initial, s.increment});
       break;
     case StatementKind::kCreateStatement: {
       StoredBody body = ParseStoredBody(s.body);
-      if (!SequenceExists(db, body.sequence)) Raise("sequence " + body.sequence + " does not exist");
+      if (!SequenceExists(db, body.sequence))
+        Raise("sequence " + body.sequence + " does not exist");
       InsertUnique(db, "statement", s.name,
                    "INSERT INTO mimer_statements (name, body) VALUES (?, ?)", {s.name, s.body}, {});
       break;

@@ -103,7 +103,8 @@ void CMimerCommand::BindBlob(const uint8_t* bytes, size_t length) {
   RequireStatement();
   if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
   if (length > INT_MAX) throw CMimerException(u"a value too long to bind", -1);
-  CheckBind(sqlite3_bind_blob(prepared_->stmt, ++bound_, length ? bytes : reinterpret_cast<const uint8_t*>(""),
+  CheckBind(sqlite3_bind_blob(prepared_->stmt, ++bound_,
+                              length ? bytes : reinterpret_cast<const uint8_t*>(""),
                               static_cast<int>(length), SQLITE_TRANSIENT));
 }
 

@@ -47,7 +47,7 @@ bool MakeDirs(const std::string& dir, std::string* error) {
       return false;
     }
   }
-  struct stat st{};
+  struct stat st {};
   if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     *error = dir + " is not a folder";
     return false;
@@ -91,9 +91,8 @@ int Connection::Acquire(std::string* error) {
   if (fd >= 0) ::close(fd);
 
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(
+      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   auto fail = [&](int code, const std::string& what) {
     *error = "cannot open " + path + ": " + what;
     sqlite3_close_v2(db);

@@ -18,10 +18,10 @@ namespace zusms::engine {
 // time; a text that is already leased gets an extra, uncached copy.
 struct Prepared {
   StatementKind kind = StatementKind::kSelect;
-  sqlite3_stmt* stmt = nullptr;  // data statements
-  std::string sequence;          // insert: the sequence it draws from;
-                                 // execute statement: the sequence it reads
-  bool next = false;             // execute statement: draws rather than reads
+  sqlite3_stmt* stmt = nullptr;           // data statements
+  std::string sequence;                   // insert: the sequence it draws from;
+                                          // execute statement: the sequence it reads
+  bool next = false;                      // execute statement: draws rather than reads
   std::unique_ptr<Statement> definition;  // carried out by the catalog
   bool in_use = false;
   bool cached = false;

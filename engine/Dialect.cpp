@@ -23,11 +23,11 @@ bool IsDigit(char16_t c) { return c >= '0' && c <= '9'; }
 // Words that keep their SQL meaning in data statements; every other word is a
 // name and is quoted.
 constexpr std::array<std::string_view, 28> kKeywords = {
-    "select", "from",  "where", "and",     "or",     "not",   "as",     "insert", "into", "values",
-    "update", "set",   "delete", "order",  "by",     "asc",   "desc",   "like",   "escape", "is",
-    "null",   "in",    "between", "distinct", "all", "exists", "group", "having"};
+    "select", "from", "where",   "and",      "or",  "not",    "as",    "insert", "into",   "values",
+    "update", "set",  "delete",  "order",    "by",  "asc",    "desc",  "like",   "escape", "is",
+    "null",   "in",   "between", "distinct", "all", "exists", "group", "having"};
 // Words that are functions when a parenthesis follows them.
-constexpr std::array<std::string_view, 8> kFunctions = {"count", "max",   "min",    "sum",
+constexpr std::array<std::string_view, 8> kFunctions = {"count", "max",   "min",   "sum",
                                                         "avg",   "lower", "upper", "length"};
 
 template <size_t N>
@@ -72,7 +72,8 @@ class Parser {
   }
   std::string Name() {
     const Token& t = Peek();
-    if (t.type != Token::kWord && t.type != Token::kQuoted) Refuse("expected a name near '" + t.text + "'");
+    if (t.type != Token::kWord && t.type != Token::kQuoted)
+      Refuse("expected a name near '" + t.text + "'");
     ++pos_;
     return t.text;
   }
@@ -224,7 +225,8 @@ void ParseTableBody(Parser& p, TableDef* table) {
       column.type = ReadType(p, &column.width);
       for (;;) {
         if (p.TakeWord("default")) {
-          if (!p.TakeWord("next_value")) Refuse("only DEFAULT next_value OF a sequence is supported");
+          if (!p.TakeWord("next_value"))
+            Refuse("only DEFAULT next_value OF a sequence is supported");
           p.ExpectWord("of");
           column.sequence = p.Name();
         } else if (p.TakeWord("not")) {

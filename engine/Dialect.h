@@ -44,8 +44,8 @@ enum class ColumnType { kInteger, kSmallint, kBigint, kNvarchar, kChar, kTimesta
 struct ColumnDef {
   std::string name;
   ColumnType type = ColumnType::kInteger;
-  int64_t width = 0;         // nvarchar and char: characters (char: bytes)
-  std::string sequence;      // DEFAULT next_value OF sequence
+  int64_t width = 0;     // nvarchar and char: characters (char: bytes)
+  std::string sequence;  // DEFAULT next_value OF sequence
   bool not_null = false;
 };
 

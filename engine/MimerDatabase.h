@@ -230,9 +230,9 @@ class ZUSMS_API CMimerDatabase {
   uint32_t UserId() const { return m_UserID; }
 
  protected:
-  int32_t m_Ref;       // 1 while this object holds a share of the connection
-  uint32_t m_UserID;   // every statement of the store binds it for UserID=?
-  uint16_t m_Kind;     // the store passes 9; not interpreted
+  int32_t m_Ref;      // 1 while this object holds a share of the connection
+  uint32_t m_UserID;  // every statement of the store binds it for UserID=?
+  uint16_t m_Kind;    // the store passes 9; not interpreted
 };
 
 #endif  // ZUSMS_ENGINE_MIMERDATABASE_H_

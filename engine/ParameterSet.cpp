@@ -114,8 +114,10 @@ void CMimerParameterSet::BindText8(const char* text, size_t length) {
 }
 void CMimerParameterSet::BindBlob(const uint8_t* bytes, size_t length) {
   values_->push_back(
-      Value{Value::kBlob, 0, {}, length ? std::string(reinterpret_cast<const char*>(bytes), length)
-                                        : std::string()});
+      Value{Value::kBlob,
+            0,
+            {},
+            length ? std::string(reinterpret_cast<const char*>(bytes), length) : std::string()});
 }
 
 int CMimerStatement::AppendOutParameter(uint32_t& out) {

@@ -43,7 +43,9 @@ struct CMimerRecordSet::Source {
   const void* Blob() const {
     return stmt ? sqlite3_column_blob(stmt, index) : sqlite3_value_blob(value);
   }
-  int Bytes() const { return stmt ? sqlite3_column_bytes(stmt, index) : sqlite3_value_bytes(value); }
+  int Bytes() const {
+    return stmt ? sqlite3_column_bytes(stmt, index) : sqlite3_value_bytes(value);
+  }
 };
 
 namespace {
@@ -70,8 +72,8 @@ void CheckSize(size_t size, size_t need, const char* column) {
 }
 
 template <typename T>
-void ReadInt(const CMimerRecordSet::Source& s, const char* column, T* dest, size_t size,
-             int64_t lo, int64_t hi) {
+void ReadInt(const CMimerRecordSet::Source& s, const char* column, T* dest, size_t size, int64_t lo,
+             int64_t hi) {
   CheckSize(size, sizeof(T), column);
   if (!dest) Raise("null destination");
   const int type = s.Type();

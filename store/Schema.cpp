@@ -68,8 +68,8 @@ constexpr const char16_t* kReceiverHistory[] = {
     u"tbl_zu_user(id) on delete cascade )in zu_sms_db;",
 };
 
-constexpr const char* kRecordTables[] = {"SmsHead",     "SmsContent", "SmsAreaBroadcast",
-                                         "SmsPhrase",   "SmsFolder",  "SmsFilter",
+constexpr const char* kRecordTables[] = {"SmsHead",           "SmsContent", "SmsAreaBroadcast",
+                                         "SmsPhrase",         "SmsFolder",  "SmsFilter",
                                          "SmsReceiverHistory"};
 
 template <size_t N>

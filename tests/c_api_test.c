@@ -1,0 +1,58 @@
+/* The C boundary from a real C11 file: the header compiles as C, and the
+ * lifecycle works through the shared library. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "ZuSmsDB.h"
+
+static int passed = 0, failed = 0;
+
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (cond) {                                                                \
+      ++passed;                                                                \
+    } else {                                                                   \
+      ++failed;                                                                \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+    }                                                                          \
+  } while (0)
+
+int main(void) {
+  char dir[] = "/tmp/zusms-c-XXXXXX";
+  char path[256];
+  SmsDatabase *store = NULL;
+  char16_t error[64];
+
+  if (!mkdtemp(dir)) return 2;
+  snprintf(path, sizeof path, "%s/zuSms.dbf", dir);
+  setenv("ZUSMS_DB", path, 1);
+
+  CHECK(InitZuSmsDB(NULL, 1) == -1);
+  CHECK(OpenZuSmsDB(NULL) == -1);
+  CHECK(GetZuSmsLastError(error, 64) > 0);
+  CHECK(CloseZuSmsDB(NULL) == -1);
+  CHECK(UninitZuSmsDB(NULL) == 0);
+
+  CHECK(InitZuSmsDB(&store, 42) == 0);
+  CHECK(store != NULL);
+  CHECK(OpenZuSmsDB(store) == 0);
+  CHECK(GetZuSmsLastError(error, 64) == 0);
+  CHECK(CloseZuSmsDB(store) == 0);
+  CHECK(OpenZuSmsDB(store) == 0);
+  CHECK(CloseZuSmsDB(store) == 0);
+  CHECK(UninitZuSmsDB(store) == 0);
+
+  unlink(path);
+  {
+    char other[300];
+    snprintf(other, sizeof other, "%s-wal", path);
+    unlink(other);
+    snprintf(other, sizeof other, "%s-shm", path);
+    unlink(other);
+  }
+  rmdir(dir);
+  printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,348 @@
+// The engine layer on a real database file: sequences and stored statements,
+// what the engine refuses, column access, record sets and commands.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <thread>
+
+#include "TestDb.h"
+
+namespace zusms::testing {
+namespace {
+
+class EngineTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    ASSERT_EQ(db_.Open(), 0) << LastError();
+  }
+
+  CMimerConnection& Conn() { return CMimerDatabase::GetConn(MimerConnDefault); }
+
+  void Run(const char16_t* text) {
+    CMimerCommand cmd(&Conn());
+    cmd.InitCommand(text);
+    cmd.ExecuteNoQuery();
+    cmd.UninitCommand();
+  }
+
+  // The schema of a small store: two tables drawing ids from one sequence.
+  void CreateBasics() {
+    Run(u"create databank db of 10 pages in 'x.dbf' with trans option;");
+    Run(u"create unique sequence seq initial_value=1;");
+    Run(u"create statement seq_cur set ? = current_value of seq;");
+    Run(u"create table A( id integer DEFAULT next_value OF seq, index smallint, n integer, "
+        u"t nvarchar(5), u char(16), m timestamp, UserID integer, constraint pk_A primary "
+        u"key(id), foreign key(userid) references tbl_zu_user(id) on delete cascade )in db;");
+    Run(u"create table B( id integer DEFAULT next_value OF seq, t nvarchar(40), UserID integer, "
+        u"constraint pk_B primary key(id), foreign key(userid) references tbl_zu_user(id) on "
+        u"delete cascade )in db;");
+  }
+
+  // Inserts into A for user 1 and returns the id read back through seq_cur.
+  uint32_t InsertA(int16_t index, const char16_t* text) {
+    CMimerCommand cmd(&Conn());
+    cmd.InitCommand(u"insert into A( index, n, t, UserID) VALUES (?, ?, ?, ?)");
+    cmd.AppendParameter(index);
+    cmd.AppendParameter(int32_t{7});
+    cmd.AppendParameter(text);
+    cmd.AppendParameter(uint32_t{1});
+    cmd.ExecuteNoQuery();
+    cmd.UninitCommand();
+    return CurrentId();
+  }
+
+  uint32_t CurrentId() {
+    CMimerCommand cmd(&Conn());
+    uint32_t id = 0;
+    cmd.InitCommand(u"execute statement seq_cur");
+    cmd.AppendOutParameter(id);
+    cmd.ExecuteNoQuery();
+    cmd.UninitCommand();
+    return id;
+  }
+
+  CMimerDatabase db_{1, 9};
+};
+
+TEST_F(EngineTest, DefinitionsExistOnceAndFailTheSecondTime) {
+  CreateBasics();
+  EXPECT_THROW(Run(u"create databank db of 10 pages in 'x.dbf' with trans option;"),
+               CMimerException);
+  EXPECT_NE(LastError().find("databank db already exists"), std::string::npos) << LastError();
+  EXPECT_THROW(Run(u"create unique sequence seq initial_value=1;"), CMimerException);
+  EXPECT_THROW(Run(u"create statement seq_cur set ? = current_value of seq;"), CMimerException);
+  EXPECT_THROW(Run(u"create table B( id integer )in db;"), CMimerException);
+  // Names compare without case, as unquoted Mimer SQL names do.
+  EXPECT_THROW(Run(u"create unique sequence SEQ initial_value=1;"), CMimerException);
+}
+
+TEST_F(EngineTest, DefinitionsNeedWhatTheyReferTo) {
+  EXPECT_THROW(Run(u"create table A( id integer )in nodb;"), CMimerException);
+  EXPECT_NE(LastError().find("databank nodb does not exist"), std::string::npos);
+  EXPECT_THROW(Run(u"create statement s set ? = current_value of noseq;"), CMimerException);
+  Run(u"create databank db of 10 pages in 'x.dbf' with trans option;");
+  EXPECT_THROW(Run(u"create table A( id integer, k integer, foreign key(k) references "
+                   u"nowhere(id) on delete cascade )in db;"),
+               CMimerException);
+  EXPECT_NE(LastError().find("nowhere"), std::string::npos) << LastError();
+  // A refused definition leaves nothing behind.
+  EXPECT_FALSE(Conn().HasTable("A"));
+}
+
+TEST_F(EngineTest, SequenceDrawsIdsAcrossTablesAndExecuteStatementReadsThem) {
+  CreateBasics();
+  EXPECT_EQ(InsertA(1, u"a"), 1u);
+  EXPECT_EQ(InsertA(2, u"b"), 2u);
+  {
+    CMimerCommand cmd(&Conn());
+    cmd.InitCommand(u"insert into B( t, UserID) VALUES (?, ?)");
+    cmd.AppendParameter(u"b");
+    cmd.AppendParameter(uint32_t{1});
+    cmd.ExecuteNoQuery();
+  }
+  EXPECT_EQ(CurrentId(), 3u);
+  EXPECT_EQ(Raw("select id from A union all select id from B order by 1"), "1\n2\n3\n");
+
+  // A refused insert consumes nothing.
+  EXPECT_THROW(InsertA(3, u"too long"), CMimerException);
+  EXPECT_EQ(InsertA(4, u"c"), 4u);
+
+  // A row put in with an explicit id by another tool is never handed out again.
+  Raw("insert into A (id, UserID) values (10, 1)");
+  EXPECT_EQ(InsertA(5, u"d"), 11u);
+}
+
+TEST_F(EngineTest, CurrentValueIsTheCallingThreadsOwn) {
+  CreateBasics();
+  EXPECT_THROW(CurrentId(), CMimerException);  // nothing drawn yet
+  uint32_t mine = InsertA(1, u"a");
+  uint32_t theirs = 0, theirs_read = 0;
+  std::thread other([&] {
+    theirs = InsertA(2, u"b");
+    theirs_read = CurrentId();
+  });
+  other.join();
+  EXPECT_NE(mine, theirs);
+  EXPECT_EQ(theirs_read, theirs);
+  EXPECT_EQ(CurrentId(), mine);
+}
+
+TEST_F(EngineTest, RefusesTextsAndNumbersTheirColumnsCannotHold) {
+  CreateBasics();
+  EXPECT_EQ(InsertA(1, u"12345"), 1u);
+  EXPECT_THROW(InsertA(1, u"123456"), CMimerException);
+  EXPECT_EQ(InsertA(-32768, u"x"), 2u);
+  {
+    CMimerCommand cmd(&Conn());
+    cmd.InitCommand(u"insert into A( index, UserID) VALUES (?, ?)");
+    cmd.AppendParameter(int32_t{32768});  // does not fit a smallint
+    cmd.AppendParameter(uint32_t{1});
+    EXPECT_THROW(cmd.ExecuteNoQuery(), CMimerException);
+  }
+  {
+    CMimerCommand cmd(&Conn());
+    cmd.InitCommand(u"insert into A( u, UserID) VALUES (?, ?)");
+    const uint8_t bytes[17] = {};
+    cmd.AppendParameter(bytes, 17);  // char(16)
+    cmd.AppendParameter(uint32_t{1});
+    EXPECT_THROW(cmd.ExecuteNoQuery(), CMimerException);
+  }
+  EXPECT_EQ(Raw("select count(*) from A"), "2\n");
+}
+
+TEST_F(EngineTest, DeletingAUserCascadesToItsRowsOnly) {
+  CreateBasics();
+  Raw("insert into tbl_zu_user values (2)");
+  InsertA(1, u"a");
+  Raw("insert into A (id, UserID) values (100, 2)");
+  EXPECT_EQ(Raw("delete from tbl_zu_user where id = 1; select id, UserID from A"), "100|2\n");
+  // Foreign keys are indexed, as Mimer SQL does on its own.
+  EXPECT_NE(Raw("pragma index_list('A')").find("A_fk_userid"), std::string::npos);
+}
+
+TEST_F(EngineTest, KeywordColumnsAndColumnNamesInAnyCase) {
+  CreateBasics();
+  InsertA(3, u"x");
+  InsertA(9, u"y");
+  CMimerCommand cmd(&Conn());
+  CMimerRecordSet rows;
+  cmd.InitCommand(u"update A set index=? where index=? and UserID=?");
+  cmd.AppendParameter(int16_t{4});
+  cmd.AppendParameter(int16_t{3});
+  cmd.AppendParameter(uint32_t{1});
+  EXPECT_EQ(cmd.ExecuteNoQuery(), 1);
+  cmd.InitCommand(u"select * from A where UserID=? order by Index desc");
+  cmd.AppendParameter(uint32_t{1});
+  cmd.ExecuteQuery(rows);
+  int32_t id = 0;
+  uint32_t uid = 0;
+  int16_t index = 0;
+  rows.GetValue("ID", &id, sizeof id);
+  rows.GetValue("Id", &uid, sizeof uid);
+  rows.GetValue("INDEX", &index, sizeof index);
+  EXPECT_EQ(id, 2);
+  EXPECT_EQ(uid, 2u);
+  EXPECT_EQ(index, 9);
+  EXPECT_EQ(rows.MoveNext(), 0);
+  rows.GetValue("index", &index, sizeof index);
+  EXPECT_EQ(index, 4);
+  EXPECT_THROW(rows.GetValue("nosuch", &id, sizeof id), CMimerException);
+  EXPECT_EQ(rows.MoveNext(), 100);
+  EXPECT_THROW(rows.GetValue("id", &id, sizeof id), CMimerException);  // on no row
+}
+
+TEST_F(EngineTest, GetValueNeverWritesPastTheSizeItIsGiven) {
+  CreateBasics();
+  InsertA(1, u"abcde");
+  CMimerCommand cmd(&Conn());
+  CMimerRecordSet rows;
+  cmd.InitCommand(u"select t, u, n from A where id=?");
+  cmd.AppendParameter(uint32_t{1});
+  cmd.ExecuteQuery(rows);
+
+  char16_t text[8];
+  std::fill(std::begin(text), std::end(text), u'#');
+  rows.GetValue("t", text, 3 * sizeof(char16_t));  // room for two characters
+  EXPECT_EQ(std::u16string(text, 4), std::u16string(u"ab\0#", 4));
+  rows.GetValue("t", text, sizeof text);
+  EXPECT_EQ(std::u16string(text), u"abcde");
+  rows.GetValue("t", text, 0);  // nothing at all
+  EXPECT_EQ(std::u16string(text), u"abcde");
+
+  int16_t small = 0;
+  EXPECT_THROW(rows.GetValue("n", reinterpret_cast<int32_t*>(&small), sizeof small),
+               CMimerException);
+  uint8_t bytes[4] = {1, 2, 3, 4};
+  rows.GetValue("u", bytes, 2);  // NULL reads as zero bytes, within the size
+  EXPECT_EQ(bytes[0], 0);
+  EXPECT_EQ(bytes[2], 3);
+  EXPECT_THROW(rows.GetValue("t", &small, sizeof small), CMimerException);  // text into number
+}
+
+TEST_F(EngineTest, TimestampsRoundTripAndReadWell) {
+  CreateBasics();
+  tagTIMESTAMP_STRUCT t{2024, 2, 29, 23, 59, 58, 0};
+  {
+    CMimerCommand cmd(&Conn());
+    cmd.InitCommand(u"insert into A( m, UserID) VALUES (?, ?)");
+    cmd.AppendParameter(t);
+    cmd.AppendParameter(uint32_t{1});
+    cmd.ExecuteNoQuery();
+    tagTIMESTAMP_STRUCT bad{2024, 13, 1, 0, 0, 0, 0};
+    cmd.InitCommand(u"insert into A( m, UserID) VALUES (?, ?)");
+    EXPECT_THROW(cmd.AppendParameter(bad), CMimerException);
+  }
+  EXPECT_EQ(Raw("select m from A"), "2024-02-29 23:59:58\n");
+  CMimerCommand cmd(&Conn());
+  CMimerRecordSet rows;
+  cmd.InitCommand(u"select m from A");
+  cmd.ExecuteQuery(rows);
+  tagTIMESTAMP_STRUCT back{};
+  rows.GetValue("M", &back, sizeof back);
+  EXPECT_EQ(std::memcmp(&back, &t, sizeof t), 0);
+}
+
+TEST_F(EngineTest, ACopiedRecordSetKeepsTheRowItWasMadeOn) {
+  CreateBasics();
+  InsertA(1, u"one");
+  InsertA(2, u"two");
+  InsertA(3, u"three");
+  CMimerCommand cmd(&Conn());
+  CMimerRecordSet rows;
+  cmd.InitCommand(u"select * from A where UserID=?");
+  cmd.AppendParameter(uint32_t{1});
+  cmd.ExecuteQuery(rows);
+  CMimerRecordSet first(rows);
+  rows.MoveNext();
+  CMimerRecordSet second(rows);
+  rows.MoveNext();
+  int16_t a = 0, b = 0, c = 0;
+  first.GetValue("index", &a, sizeof a);
+  second.GetValue("index", &b, sizeof b);
+  rows.GetValue("index", &c, sizeof c);
+  EXPECT_EQ(a, 1);
+  EXPECT_EQ(b, 2);
+  EXPECT_EQ(c, 3);
+  cmd.UninitCommand();
+  // The copy outlives the statement; the live set does not.
+  EXPECT_NO_THROW(second.GetValue("index", &b, sizeof b));
+  EXPECT_THROW(rows.GetValue("index", &c, sizeof c), CMimerException);
+}
+
+TEST_F(EngineTest, CommandsCatchMisuseAndLeaveTheConnectionUsable) {
+  CreateBasics();
+  CMimerCommand cmd(&Conn());
+  EXPECT_THROW(cmd.ExecuteNoQuery(), CMimerException);  // nothing initialised
+  EXPECT_THROW(cmd.InitCommand(u"select * from Nowhere"), CMimerException);
+  EXPECT_NE(LastError().find("Nowhere"), std::string::npos) << LastError();
+  EXPECT_THROW(cmd.InitCommand(u"this is not sql"), CMimerException);
+
+  cmd.InitCommand(u"select * from A where id=? and UserID=?");
+  cmd.AppendParameter(uint32_t{1});
+  EXPECT_THROW(cmd.ExecuteNoQuery(), CMimerException);  // one value for two markers
+  cmd.AppendParameter(uint32_t{1});
+  EXPECT_THROW(cmd.AppendParameter(uint32_t{1}), CMimerException);  // three for two
+  cmd.UninitCommand();
+
+  const char16_t unterminated[3] = {u'a', u'b', u'c'};
+  cmd.InitCommand(u"insert into B( t, UserID) VALUES (?, ?)");
+  EXPECT_THROW(cmd.AppendParameter(unterminated, 3), CMimerException);
+  EXPECT_THROW(cmd.AppendParameter(static_cast<const char16_t*>(nullptr)), CMimerException);
+  cmd.UninitCommand();
+
+  // Another thread can take the connection: nothing above kept it.
+  uint32_t id = 0;
+  std::thread other([&] { id = InsertA(1, u"ok"); });
+  other.join();
+  EXPECT_EQ(id, 1u);
+}
+
+TEST_F(EngineTest, OneTextInUseTwiceAtOnceAndAFreeStandingParameterSet) {
+  CreateBasics();
+  InsertA(1, u"a");
+  InsertA(2, u"b");
+  const char16_t* text = u"select index from A where UserID=? and id>=?";
+  CMimerParameterSet values;
+  values.AppendParameter(uint32_t{1});
+  values.AppendParameter(int32_t{1});
+  CMimerCommand outer(&Conn()), inner(&Conn());
+  CMimerRecordSet a, b;
+  outer.InitCommand(text);
+  outer.AppendParameter(values);
+  outer.ExecuteQuery(a);
+  inner.InitCommand(text);
+  inner.AppendParameter(values);
+  inner.ExecuteQuery(b);
+  b.MoveNext();
+  int16_t x = 0, y = 0;
+  a.GetValue("index", &x, sizeof x);
+  b.GetValue("index", &y, sizeof y);
+  EXPECT_EQ(x, 1);
+  EXPECT_EQ(y, 2);
+}
+
+TEST_F(EngineTest, DropDatabankCascadeDropsItsTables) {
+  CreateBasics();
+  InsertA(1, u"a");
+  EXPECT_THROW(Run(u"drop databank db"), CMimerException);  // not empty
+  Run(u"drop databank db cascade;");
+  EXPECT_FALSE(Conn().HasTable("A"));
+  EXPECT_FALSE(Conn().HasTable("B"));
+  EXPECT_THROW(Run(u"drop databank db cascade;"), CMimerException);
+  // The tables can be created again in a new databank.
+  Run(u"create databank db of 10 pages in 'x.dbf' with trans option;");
+  Run(u"create table B( id integer DEFAULT next_value OF seq, UserID integer )in db;");
+  EXPECT_TRUE(Conn().HasTable("B"));
+}
+
+TEST_F(EngineTest, TheFileIsInWalModeAndTheOwnersAlone) {
+  EXPECT_EQ(Raw("pragma journal_mode"), "wal\n");
+  struct stat st {};
+  ASSERT_EQ(stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+}  // namespace
+}  // namespace zusms::testing

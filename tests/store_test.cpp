@@ -1,0 +1,293 @@
+// The store's lifecycle and schema: creation, the version, repair of a partly
+// created schema, the shared connection, and the C boundary's bad input.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+
+#include "SmsDatabase.h"
+#include "TestDb.h"
+
+class SmsDatabaseTestPeer {
+ public:
+  static int32_t DropTables(SmsDatabase& db) { return db.DropTables(); }
+  static tagTIMESTAMP_STRUCT Now(SmsDatabase& db) {
+    tagTIMESTAMP_STRUCT t{};
+    db.GetCurrentSysTime(t);
+    return t;
+  }
+};
+
+namespace zusms::testing {
+namespace {
+
+constexpr const char* kRecordTables[] = {"SmsHead",           "SmsContent", "SmsAreaBroadcast",
+                                         "SmsPhrase",         "SmsFolder",  "SmsFilter",
+                                         "SmsReceiverHistory"};
+
+class StoreTest : public DbTest {
+ protected:
+  std::string Tables() {
+    return Raw(
+        "select name from sqlite_schema where type='table' and name not like 'mimer_%' "
+        "order by name");
+  }
+  std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+TEST_F(StoreTest, InitAndUninitWithoutOpenTouchNoFile) {
+  SmsDatabase* store = nullptr;
+  ASSERT_EQ(InitZuSmsDB(&store, 0), 0);
+  ASSERT_NE(store, nullptr);
+  EXPECT_EQ(UninitZuSmsDB(store), 0);
+  struct stat st {};
+  EXPECT_NE(stat(file_.c_str(), &st), 0);
+}
+
+TEST_F(StoreTest, FirstOpenCreatesTheWholeSchemaAndTheNextCreatesNothing) {
+  SmsDatabase store(7);
+  ASSERT_EQ(store.Open(), 0) << LastError();
+  EXPECT_EQ(Tables(),
+            "SmsAreaBroadcast\nSmsContent\nSmsFilter\nSmsFolder\nSmsHead\nSmsPhrase\n"
+            "SmsReceiverHistory\ntbl_zu_sms_ver\ntbl_zu_user\n");
+  EXPECT_EQ(Raw("select ver from tbl_zu_sms_ver"), "20080910\n");
+  EXPECT_EQ(Raw("select id from tbl_zu_user"), "7\n");
+  EXPECT_EQ(Raw("select name, databank from mimer_tables order by name"),
+            "SmsAreaBroadcast|zu_sms_db\nSmsContent|zu_sms_db\nSmsFilter|zu_sms_db\n"
+            "SmsFolder|zu_sms_db\nSmsHead|zu_sms_db\nSmsPhrase|zu_sms_db\n"
+            "SmsReceiverHistory|zu_sms_db\ntbl_zu_sms_ver|zu_sms_db\n");
+  EXPECT_EQ(Raw("select name from sqlite_schema where type='index' and name='SmsHead_id_user'"),
+            "SmsHead_id_user\n");
+  const std::string schema = Raw("select sql from sqlite_schema where name='SmsHead'");
+  EXPECT_NE(schema.find("\"content\" TEXT CHECK (length(\"content\") <= 671)"), std::string::npos);
+  EXPECT_NE(schema.find("FOREIGN KEY (\"userid\") REFERENCES \"tbl_zu_user\" (\"id\") ON DELETE "
+                        "CASCADE"),
+            std::string::npos);
+  EXPECT_EQ(store.Close(), 0);
+
+  // A second open finds the version and creates nothing.
+  const std::string before = Raw("select sql from sqlite_schema order by name");
+  SmsDatabase again(8);
+  ASSERT_EQ(again.Open(), 0);
+  EXPECT_EQ(Raw("select sql from sqlite_schema order by name"), before);
+  EXPECT_EQ(Raw("select count(*) from tbl_zu_sms_ver"), "1\n");
+  EXPECT_EQ(Raw("select id from tbl_zu_user order by id"), "7\n8\n");
+}
+
+TEST_F(StoreTest, ARecordTableMissingBehindAVersionIsCreatedOnTheNextOpen) {
+  {
+    SmsDatabase store(1);
+    ASSERT_EQ(store.Open(), 0);
+    store.Close();
+  }
+  Raw("drop table SmsPhrase; delete from mimer_tables where name='SmsPhrase'");
+  SmsDatabase store(1);
+  EXPECT_EQ(store.Open(), 0) << LastError();
+  EXPECT_NE(Tables().find("SmsPhrase"), std::string::npos);
+  EXPECT_EQ(Raw("select count(*) from tbl_zu_sms_ver"), "1\n");
+}
+
+TEST_F(StoreTest, DatabankWithoutVersionRepeatsTheAttemptOnEveryOpen) {
+  {
+    SmsDatabase store(1);
+    ASSERT_EQ(store.Open(), 0);
+    store.Close();
+  }
+  // As if an earlier creation stopped after the databank and sequence.
+  Raw("drop table tbl_zu_sms_ver; drop table SmsFilter;"
+      "delete from mimer_tables where name in ('tbl_zu_sms_ver', 'SmsFilter')");
+  SmsDatabase store(1);
+  EXPECT_EQ(store.Open(), 0) << LastError();
+  EXPECT_NE(Tables().find("SmsFilter"), std::string::npos);       // the missing table is created
+  EXPECT_EQ(Tables().find("tbl_zu_sms_ver"), std::string::npos);  // group 1 stopped at once
+  store.Close();
+  EXPECT_EQ(store.Open(), 0);
+  EXPECT_EQ(Tables().find("tbl_zu_sms_ver"), std::string::npos);
+}
+
+TEST_F(StoreTest, MissingUserTableFailsTheOpenNamingTheTableAndIsRepairedLater) {
+  setenv("ZUSMS_EXTERNAL_USERS", "1", 1);
+  SmsDatabase store(3);
+  EXPECT_EQ(store.Open(), -1);
+  EXPECT_NE(LastError().find("SmsHead"), std::string::npos) << LastError();
+  EXPECT_NE(LastError().find("tbl_zu_user"), std::string::npos) << LastError();
+  EXPECT_EQ(Raw("select ver from tbl_zu_sms_ver"), "20080910\n");
+  EXPECT_EQ(Tables(), "tbl_zu_sms_ver\n");
+
+  // Once an outside program provides the users, the next open completes.
+  Raw("create table tbl_zu_user (id integer primary key); insert into tbl_zu_user values (3)");
+  store.Close();
+  EXPECT_EQ(store.Open(), 0) << LastError();
+  for (const char* table : kRecordTables) {
+    EXPECT_NE(Tables().find(table), std::string::npos) << table;
+  }
+}
+
+TEST_F(StoreTest, FirstRowsOfAFreshStoreTakeIdsFromOneToUp) {
+  SmsDatabase store(1);
+  ASSERT_EQ(store.Open(), 0);
+  CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
+  cmd.InitCommand(u"insert into SmsPhrase( content, impBool, UserID) VALUES (?, ?, ?)");
+  cmd.AppendParameter(u"hello");
+  cmd.AppendParameter(int16_t{0});
+  cmd.AppendParameter(uint32_t{1});
+  cmd.ExecuteNoQuery();
+  cmd.InitCommand(
+      u"insert into SmsFilter( folderid, ftype, fattr, tel, name, UserID) VALUES (?, "
+      u"?, ?, ?, ?, ?)");
+  cmd.AppendParameter(int32_t{1});
+  cmd.AppendParameter(int16_t{1});
+  cmd.AppendParameter(int16_t{1});
+  cmd.AppendParameter(u"1");
+  cmd.AppendParameter(u"n");
+  cmd.AppendParameter(uint32_t{1});
+  cmd.ExecuteNoQuery();
+  uint32_t id = 0;
+  cmd.InitCommand(u"execute statement sms_id_seq_cur");
+  cmd.AppendOutParameter(id);
+  cmd.ExecuteNoQuery();
+  cmd.UninitCommand();
+  EXPECT_EQ(id, 2u);
+  EXPECT_EQ(Raw("select id from SmsPhrase union all select id from SmsFilter"), "1\n2\n");
+}
+
+TEST_F(StoreTest, DropTablesDropsTheDatabank) {
+  SmsDatabase store(1);
+  ASSERT_EQ(store.Open(), 0);
+  EXPECT_EQ(SmsDatabaseTestPeer::DropTables(store), 0);
+  EXPECT_EQ(Tables(), "tbl_zu_user\n");
+  EXPECT_EQ(SmsDatabaseTestPeer::DropTables(store), 0);  // an engine error also gives 0
+}
+
+TEST_F(StoreTest, CurrentSystemTimeIsUtcWithoutFraction) {
+  SmsDatabase store(1);
+  const std::time_t before = std::time(nullptr);
+  tagTIMESTAMP_STRUCT t = SmsDatabaseTestPeer::Now(store);
+  std::tm utc{};
+  gmtime_r(&before, &utc);
+  EXPECT_EQ(t.fraction, 0u);
+  EXPECT_EQ(t.year, utc.tm_year + 1900);
+  EXPECT_EQ(t.month, utc.tm_mon + 1);
+  std::tm back{};
+  back.tm_year = t.year - 1900;
+  back.tm_mon = t.month - 1;
+  back.tm_mday = t.day;
+  back.tm_hour = t.hour;
+  back.tm_min = t.minute;
+  back.tm_sec = t.second;
+  EXPECT_LE(std::abs(timegm(&back) - before), 2);
+}
+
+TEST_F(StoreTest, StoresShareOneConnectionCountedPerStore) {
+  SmsDatabase a(1), b(2);
+  CMimerConnection& conn = CMimerDatabase::GetConn(MimerConnDefault);
+  ASSERT_EQ(a.Open(), 0);
+  ASSERT_EQ(a.Open(), 0);  // a second open of an open store takes no share
+  ASSERT_EQ(b.Open(), 0);
+  EXPECT_EQ(a.Close(), 0);
+  EXPECT_TRUE(conn.IsOpen());
+  EXPECT_TRUE(conn.HasTable("SmsHead"));  // b still works after a closed
+  EXPECT_EQ(a.Close(), 0);                // closing a closed store changes nothing
+  EXPECT_TRUE(conn.IsOpen());
+  {
+    SmsDatabase copy(b);  // works on the same user, holds no share of its own
+    EXPECT_EQ(copy.UserId(), 2u);
+    EXPECT_EQ(copy.Close(), 0);
+    EXPECT_TRUE(conn.IsOpen());
+  }
+  EXPECT_EQ(b.Close(), 0);
+  EXPECT_FALSE(conn.IsOpen());
+
+  // ZUSMS_DB is read again when the connection really opens.
+  TempDir other;
+  const std::string second = other.path() + "/other.dbf";
+  setenv("ZUSMS_DB", second.c_str(), 1);
+  ASSERT_EQ(a.Open(), 0);
+  struct stat st {};
+  EXPECT_EQ(stat(second.c_str(), &st), 0);
+  a.Close();
+}
+
+TEST_F(StoreTest, CommandsOnAClosedStoreFail) {
+  CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
+  EXPECT_THROW(cmd.InitCommand(u"select ver from tbl_zu_sms_ver"), CMimerException);
+  EXPECT_NE(LastError().find("not open"), std::string::npos);
+}
+
+TEST_F(StoreTest, AFileThatIsNotADatabaseFailsToOpenAndStaysAsItWas) {
+  std::string garbage(8192, '\0');
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 7 + 3);
+  {
+    std::ofstream out(file_, std::ios::binary);
+    out << garbage;
+  }
+  SmsDatabase* store = nullptr;
+  InitZuSmsDB(&store, 1);
+  const int32_t status = OpenZuSmsDB(store);
+  EXPECT_EQ(status, 26);  // SQLITE_NOTADB
+  char16_t error[256];
+  const int32_t length = GetZuSmsLastError(error, 256);
+  EXPECT_GT(length, 0);
+  EXPECT_NE(engine::ToUtf8(error).find("not a database"), std::string::npos)
+      << engine::ToUtf8(error);
+  EXPECT_EQ(ReadFile(file_), garbage);
+  EXPECT_FALSE(CMimerDatabase::GetConn(MimerConnDefault).IsOpen());
+  UninitZuSmsDB(store);
+}
+
+TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
+  // A folder that is a regular file: refused even for root.
+  const std::string blocker = dir_.path() + "/plainfile";
+  std::ofstream(blocker) << "x";
+  setenv("ZUSMS_DB", (blocker + "/zuSms.dbf").c_str(), 1);
+  SmsDatabase* store = nullptr;
+  InitZuSmsDB(&store, 1);
+  EXPECT_NE(OpenZuSmsDB(store), 0);
+  char16_t error[512];
+  GetZuSmsLastError(error, 512);
+  EXPECT_NE(engine::ToUtf8(error).find("plainfile"), std::string::npos) << engine::ToUtf8(error);
+  UninitZuSmsDB(store);
+
+  // The default location is made under XDG_DATA_HOME, folders 0700.
+  unsetenv("ZUSMS_DB");
+  setenv("XDG_DATA_HOME", (dir_.path() + "/data").c_str(), 1);
+  InitZuSmsDB(&store, 1);
+  EXPECT_EQ(OpenZuSmsDB(store), 0) << LastError();
+  struct stat st {};
+  ASSERT_EQ(stat((dir_.path() + "/data/zusms/zuSms.dbf").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat((dir_.path() + "/data/zusms").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  CloseZuSmsDB(store);
+  UninitZuSmsDB(store);
+  unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(StoreTest, NullHandlesAndLastErrorAtTheBoundary) {
+  EXPECT_EQ(InitZuSmsDB(nullptr, 1), -1);
+  EXPECT_EQ(OpenZuSmsDB(nullptr), -1);
+  EXPECT_EQ(CloseZuSmsDB(nullptr), -1);
+  EXPECT_EQ(UninitZuSmsDB(nullptr), 0);
+  char16_t error[8];
+  const int32_t full = GetZuSmsLastError(error, 8);
+  EXPECT_EQ(full, static_cast<int32_t>(std::u16string(u"null store handle").size()));
+  EXPECT_EQ(std::u16string(error), u"null st");  // cut to capacity - 1
+  EXPECT_EQ(GetZuSmsLastError(nullptr, 0), full);
+
+  SmsDatabase* store = nullptr;
+  InitZuSmsDB(&store, 1);
+  EXPECT_EQ(OpenZuSmsDB(store), 0);
+  EXPECT_EQ(GetZuSmsLastError(error, 8), 0);  // a success clears it
+  EXPECT_EQ(error[0], u'\0');
+  CloseZuSmsDB(store);
+  UninitZuSmsDB(store);
+}
+
+}  // namespace
+}  // namespace zusms::testing
