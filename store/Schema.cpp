@@ -138,7 +138,7 @@ int32_t SmsDatabase::CreateSmsTables() {
   try {
     CreateAllTables();
     return 1;
-  } catch (const CMimerException&) {
+  } catch (...) {
     return 0;
   }
 }

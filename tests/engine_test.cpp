@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include "TestDb.h"
@@ -127,6 +128,31 @@ TEST_F(EngineTest, CurrentValueIsTheCallingThreadsOwn) {
   EXPECT_NE(mine, theirs);
   EXPECT_EQ(theirs_read, theirs);
   EXPECT_EQ(CurrentId(), mine);
+}
+
+TEST_F(EngineTest, ConcurrentInsertsEachReadBackTheirOwnId) {
+  CreateBasics();
+  constexpr int kThreads = 4, kEach = 50;
+  std::vector<std::vector<std::pair<uint32_t, int16_t>>> got(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        const auto tag = static_cast<int16_t>(t * 1000 + i);
+        got[t].emplace_back(InsertA(tag, u"x"), tag);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  std::set<uint32_t> ids;
+  for (const auto& list : got) {
+    for (const auto& [id, tag] : list) {
+      ids.insert(id);
+      EXPECT_EQ(Raw("select \"index\" from A where id = " + std::to_string(id)),
+                std::to_string(tag) + "\n");
+    }
+  }
+  EXPECT_EQ(ids.size(), static_cast<size_t>(kThreads * kEach));
 }
 
 TEST_F(EngineTest, RefusesTextsAndNumbersTheirColumnsCannotHold) {

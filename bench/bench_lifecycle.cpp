@@ -1,0 +1,55 @@
+// Opening and closing a store on an existing file, against opening SQLite,
+// setting it up the same way and reading the version and the table list.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include "BenchDb.h"
+#include "SmsDatabase.h"
+
+namespace zusms::bench {
+namespace {
+
+std::string ExistingStore() {
+  static const std::string path = [] {
+    std::string p = FreshPath("lifecycle");
+    setenv("ZUSMS_DB", p.c_str(), 1);
+    SmsDatabase store(1);
+    store.Open();
+    store.Close();
+    return p;
+  }();
+  return path;
+}
+
+void BM_OpenClose_Zusms(benchmark::State& state) {
+  setenv("ZUSMS_DB", ExistingStore().c_str(), 1);
+  SmsDatabase store(1);
+  for (auto _ : state) {
+    if (store.Open() != 0) state.SkipWithError("open failed");
+    store.Close();
+  }
+}
+BENCHMARK(BM_OpenClose_Zusms)->Unit(benchmark::kMicrosecond);
+
+void BM_OpenClose_Raw(benchmark::State& state) {
+  const std::string path = ExistingStore();
+  for (auto _ : state) {
+    sqlite3* db = RawOpen(path, "FULL");
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT ver FROM tbl_zu_sms_ver", -1, &stmt, nullptr);
+    benchmark::DoNotOptimize(sqlite3_step(stmt));
+    sqlite3_finalize(stmt);
+    sqlite3_prepare_v2(db,
+                       "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name IN "
+                       "('SmsHead','SmsContent','SmsAreaBroadcast','SmsPhrase','SmsFolder',"
+                       "'SmsFilter','SmsReceiverHistory')",
+                       -1, &stmt, nullptr);
+    benchmark::DoNotOptimize(sqlite3_step(stmt));
+    sqlite3_finalize(stmt);
+    sqlite3_close_v2(db);
+  }
+}
+BENCHMARK(BM_OpenClose_Raw)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace zusms::bench

@@ -1,0 +1,36 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks and prints each zusms case next to its raw-SQLite twin.
+
+Cases come in pairs named BM_<case>_Zusms and BM_<case>_Raw (with the same
+arguments); the ratio is raw time / zusms time, so 1.0 means as fast as raw
+SQLite and 0.5 means half its rate.
+
+usage: bench/ratios.py build/bin/zusms_bench [benchmark flags...]
+"""
+import json
+import subprocess
+import sys
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    out = subprocess.run(sys.argv[1:] + ["--benchmark_format=json"], check=True,
+                         capture_output=True, text=True).stdout
+    runs = {b["name"]: b for b in json.loads(out)["benchmarks"] if b.get("run_type") == "iteration"}
+    print(f"| case | zusms | raw SQLite | zusms rate / raw rate |")
+    print(f"|---|---|---|---|")
+    for name, z in runs.items():
+        if "_Zusms" not in name:
+            continue
+        raw = runs.get(name.replace("_Zusms", "_Raw"))
+        if not raw:
+            continue
+        unit = z["time_unit"]
+        case = name.replace("BM_", "").replace("_Zusms", "")
+        ratio = raw["real_time"] / z["real_time"]
+        print(f"| {case} | {z['real_time']:.1f} {unit} | {raw['real_time']:.1f} {unit} | {ratio:.2f} |")
+
+
+if __name__ == "__main__":
+    main()
