@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "Catalog.h"
 #include "MimerDatabase.h"
@@ -28,6 +29,11 @@ struct DrawnValues {
   std::unordered_map<std::string, int64_t> values;
 };
 thread_local DrawnValues t_drawn;
+
+std::vector<void (*)()>& LastCloseHooks() {
+  static auto* hooks = new std::vector<void (*)()>();
+  return *hooks;
+}
 
 bool EnvFlag(const char* name) {
   const char* v = std::getenv(name);
@@ -133,6 +139,12 @@ void Connection::Release() {
   FinalizeAll();
   sqlite3_close_v2(db_);
   db_ = nullptr;
+  for (auto* fn : LastCloseHooks()) fn();
+}
+
+void Connection::AtLastClose(void (*fn)()) {
+  std::lock_guard lock(Default().Mutex());
+  LastCloseHooks().push_back(fn);
 }
 
 void Connection::FinalizeAll() {

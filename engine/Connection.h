@@ -61,6 +61,9 @@ class Connection {
   Prepared* Lease(const char16_t* text);
   void Return(Prepared* prepared);
 
+  // Runs `fn` each time the last share is given back and the file closes.
+  static void AtLastClose(void (*fn)());
+
   // The value this thread drew last from a sequence on this connection.
   void NoteDrawn(const std::string& sequence, int64_t value);
   int64_t CurrentValue(const std::string& sequence) const;

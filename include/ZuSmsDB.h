@@ -48,6 +48,35 @@ extern "C" {
 typedef struct SmsDatabase SmsDatabase;
 #endif
 
+/* ---- Records ------------------------------------------------------------
+ * Every record starts with its id, drawn when the row is added from one
+ * sequence shared by all kinds of record: an id is unique across them all.
+ * Text fields hold at most their capacity minus one character; an add or
+ * update whose text fills its field with no terminating zero returns -1 and
+ * writes nothing. */
+
+/* A message. */
+typedef struct SmsHead {
+  int32_t id;
+  int16_t index;
+  int16_t type;
+  int32_t fid; /* folder number */
+  int32_t batid;
+  char16_t createtime[15];
+  char16_t tel[33];
+  char16_t name[40];
+  char16_t recvtime[15];
+  char16_t content[671];
+  int16_t privmode;
+  int16_t ccid;
+  int16_t lockflag;
+  int32_t oldfid;
+  int16_t impt;
+  int16_t longsms;
+  char16_t operid[10];
+  uint8_t uuid[16]; /* kept when valid, else replaced by a new one on add */
+} SmsHead;
+
 /* ---- Lifecycle ---------------------------------------------------------- */
 
 /* Creates a store for userId (any value) and writes its handle to *handle.
@@ -78,6 +107,33 @@ ZUSMS_API int32_t ZUSMS_CALL CloseZuSmsDB(SmsDatabase *handle);
  * characters; 0 when the thread's last call succeeded. buf may be null when
  * capacity is 0, to learn the length. */
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsLastError(char16_t *buf, uint32_t capacity);
+
+/* ---- Record operations ----------------------------------------------------
+ * Eight per kind of record, named after it (shown for SmsHead):
+ *  Add       (rec, newId): stores rec; the new id goes to *newId and rec->id.
+ *  Update    (rec): rewrites the row rec->id; a missing row changes nothing.
+ *  Delete    (id): removes the row; a missing one is not an error.
+ *  DeleteAll (): removes every row of the store's user.
+ *  Get       (id, rec): reads the row; a missing row leaves *rec as it was.
+ *  Get...Count (n): the number of rows into *n.
+ *  GetAll...ID (ids, capacity, n), GetAll (recs, capacity, n): at most
+ *    capacity elements, in storage order; *n receives how many were written.
+ * All of them see and change only the store's own user's rows. */
+
+/* Message heads. Add makes the record's uuid valid (creating a new one into
+ * rec->uuid when libzuuuid.so calls it invalid) and stamps the modification
+ * time; Update stamps it again and stores the uuid as given. Add returns -1
+ * and touches nothing when libzuuuid.so cannot be loaded. */
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsHead(SmsDatabase *handle, SmsHead *rec, uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsHead(SmsDatabase *handle, SmsHead *rec);
+ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsHead(SmsDatabase *handle, uint32_t id);
+ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsHead(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHead(SmsDatabase *handle, uint32_t id, SmsHead *rec);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHeadCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHeadID(SmsDatabase *handle, uint32_t *ids,
+                                               uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHead(SmsDatabase *handle, SmsHead *recs, uint32_t capacity,
+                                             uint32_t *n);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -1,27 +1,11 @@
 // The exported C functions. Each checks its handle, runs the method, and
 // keeps the thread's last error in step with the status it returns.
+#include "Exports.h"
+
 #include <algorithm>
 #include <new>
 
-#include "Guard.h"
-#include "LastError.h"
-#include "SmsDatabase.h"
-
-namespace {
-
-template <typename Fn>
-int32_t Call(SmsDatabase* handle, Fn&& fn) noexcept {
-  if (!handle) {
-    zusms::engine::SetLastError(u"null store handle");
-    return -1;
-  }
-  zusms::engine::ClearLastError();
-  const int32_t status = zusms::Guard([&] { return fn(*handle); });
-  if (status == 0) zusms::engine::ClearLastError();
-  return status;
-}
-
-}  // namespace
+using zusms::Call;
 
 extern "C" {
 

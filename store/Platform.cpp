@@ -1,6 +1,14 @@
 #include "Platform.h"
 
+#include <dlfcn.h>
 #include <time.h>
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "Connection.h"
+#include "Text.h"
 
 namespace zusms::platform {
 
@@ -18,5 +26,42 @@ void GetSystemTime(SYSTEMTIME* out) {
   out->wSecond = static_cast<uint16_t>(utc.tm_sec);
   out->wMilliseconds = static_cast<uint16_t>(now.tv_nsec / 1000000);
 }
+
+namespace {
+
+std::mutex g_pin_mutex;
+std::unordered_map<std::string, void*>* g_pinned = nullptr;
+
+void ReleasePinned() {
+  std::lock_guard lock(g_pin_mutex);
+  if (!g_pinned) return;
+  for (auto& [name, handle] : *g_pinned) dlclose(handle);
+  g_pinned->clear();
+}
+
+}  // namespace
+
+HMODULE LoadLibraryW(const char16_t* name) {
+  if (!name) return nullptr;
+  const std::string file = engine::ToUtf8(name);
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) return nullptr;
+  // Registered before the pin lock is taken: the hook runs under the
+  // connection's lock and takes the pin lock itself.
+  static std::once_flag registered;
+  std::call_once(registered, [] { engine::Connection::AtLastClose(&ReleasePinned); });
+  std::lock_guard lock(g_pin_mutex);
+  if (!g_pinned) g_pinned = new std::unordered_map<std::string, void*>();
+  if (g_pinned->find(file) == g_pinned->end()) {
+    if (void* pin = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL)) g_pinned->emplace(file, pin);
+  }
+  return handle;
+}
+
+void* GetProcAddress(HMODULE module, const char* name) {
+  return module && name ? dlsym(module, name) : nullptr;
+}
+
+bool FreeLibrary(HMODULE module) { return module && dlclose(module) == 0; }
 
 }  // namespace zusms::platform

@@ -22,6 +22,18 @@ struct SYSTEMTIME {
 // The current time in UTC.
 void GetSystemTime(SYSTEMTIME* out);
 
+using HMODULE = void*;
+// Loads a dynamic library by file name, found the platform's way (a bare
+// name: beside the calling library through its run path, then the system
+// folders). Null when it cannot be loaded.
+//
+// After a library's first successful load the platform keeps one reference
+// of its own until the process's last store closes, so that loading and
+// releasing it again cost a reference count, not a mapping.
+HMODULE LoadLibraryW(const char16_t* name);
+void* GetProcAddress(HMODULE module, const char* name);
+bool FreeLibrary(HMODULE module);
+
 }  // namespace zusms::platform
 
 #endif  // ZUSMS_STORE_PLATFORM_H_

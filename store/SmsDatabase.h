@@ -34,6 +34,16 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // statements did), 0 when the connection or a command could not be had.
   int32_t CreateSmsTables();
 
+  // Message heads (messages/SmsHead.cpp).
+  int32_t AddSmsHead(SmsHead& rec, uint32_t& newId);
+  int32_t UpdateSmsHead(SmsHead& rec);
+  int32_t DeleteSmsHead(uint32_t id);
+  int32_t DeleteAllSmsHead();
+  int32_t GetSmsHead(uint32_t id, SmsHead& rec);
+  int32_t GetSmsHeadCount(uint32_t& n);
+  int32_t GetAllSmsHeadID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsHead(SmsHead* recs, uint32_t capacity, uint32_t& n);
+
  private:
   friend class SmsDatabaseTestPeer;
 
@@ -48,6 +58,9 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t GetAppVer(stAppVer& ver);
   int32_t DropTables();
   tagTIMESTAMP_STRUCT& GetCurrentSysTime(tagTIMESTAMP_STRUCT& out);
+
+  // Row mappers: one row of the family's table into its record.
+  void GetSmsHeadAllFieldData(SmsHead& rec, CMimerRecordSet& rows);
 
   // Runs the statements of one table on one command: the engine's result of
   // the last, or -1 when one raised (those after it are skipped).

@@ -41,6 +41,26 @@ int main(void) {
   CHECK(GetZuSmsLastError(error, 64) == 0);
   CHECK(CloseZuSmsDB(store) == 0);
   CHECK(OpenZuSmsDB(store) == 0);
+
+  /* libzusmsdb.so finds libzuuuid.so beside itself, with no environment set. */
+  {
+    SmsHead head, back;
+    uint32_t id = 0, n = 0;
+    memset(&head, 0, sizeof head);
+    memset(&back, 0, sizeof back);
+    head.content[0] = u'h';
+    head.content[1] = u'i';
+    head.fid = 1;
+    CHECK(AddZuSmsHead(store, &head, &id) == 0);
+    CHECK(id != 0 && (uint32_t)head.id == id);
+    CHECK((head.uuid[8] & 0xC0) == 0x80);
+    CHECK(GetZuSmsHead(store, id, &back) == 0);
+    CHECK(back.content[1] == u'i' && back.content[2] == 0);
+    CHECK(GetZuSmsHeadCount(store, &n) == 0 && n == 1);
+    CHECK(DeleteZuSmsHead(store, id) == 0);
+    CHECK(GetZuSmsHeadCount(store, &n) == 0 && n == 0);
+    CHECK(GetZuSmsHeadCount(store, NULL) == -1);
+  }
   CHECK(CloseZuSmsDB(store) == 0);
   CHECK(UninitZuSmsDB(store) == 0);
 

@@ -1,0 +1,123 @@
+// Message heads: the record pattern, with two departures of their own. Add
+// makes the record's UUID valid through the UUID library (loaded for each
+// add) and stamps ModifyTime after the UserID; Update stamps ModifyTime and
+// assigns the id its own value. The count does not clear `n` first.
+#include "Exports.h"
+#include "LastError.h"
+#include "RecordFrame.h"
+#include "SmsDatabase.h"
+#include "UuidLibrary.h"
+
+namespace {
+
+using zusms::Field;
+
+#define HEAD_FIELDS                                                                      \
+  ZU_FIELD(SmsHead, index), ZU_FIELD(SmsHead, type), ZU_FIELD(SmsHead, fid),             \
+      ZU_FIELD(SmsHead, batid), ZU_FIELD(SmsHead, createtime), ZU_FIELD(SmsHead, tel),   \
+      ZU_FIELD(SmsHead, name), ZU_FIELD(SmsHead, recvtime), ZU_FIELD(SmsHead, content),  \
+      ZU_FIELD(SmsHead, privmode), ZU_FIELD(SmsHead, ccid), ZU_FIELD(SmsHead, lockflag), \
+      ZU_FIELD(SmsHead, oldfid), ZU_FIELD(SmsHead, impt), ZU_FIELD(SmsHead, longsms),    \
+      ZU_FIELD(SmsHead, operid)
+
+// The insert binds these, then the UUID once it is valid, the UserID and the
+// modification time.
+constexpr Field kInsertFields[] = {HEAD_FIELDS};
+// The update assigns the id its own value, these, the UUID as given, then the
+// modification time.
+constexpr Field kUpdateFields[] = {ZU_FIELD(SmsHead, id), HEAD_FIELDS, ZU_FIELD(SmsHead, uuid)};
+constexpr Field kRowFields[] = {ZU_FIELD(SmsHead, id), HEAD_FIELDS, ZU_FIELD(SmsHead, uuid)};
+
+#undef HEAD_FIELDS
+
+constexpr zusms::Family<SmsHead> kHead = {
+    .insert =
+        u"insert into SmsHead( index, type, fid, batid, createtime, tel, name, recvtime, "
+        u"content, privmode, ccid, lockflag, oldfid, impt, longsms, operid, uuid, UserID, "
+        u"ModifyTime) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+    .update =
+        u"update SmsHead set id=?, index=?, type=?, fid=?, batid=?, createtime=?, tel=?, "
+        u"name=?, recvtime=?, content=?, privmode=?, ccid=?, lockflag=?, oldfid=?, impt=?, "
+        u"longsms=?, operid=?, uuid=?, ModifyTime=? where ID=? and UserID=?",
+    .remove = u"delete from SmsHead where id=? and UserID=?",
+    .remove_all = u"delete from SmsHead where UserID=?",
+    .exists = u"select count(*) as cnt from SmsHead where id=? and UserID=?",
+    .select = u"select * from SmsHead where id=? and UserID=?",
+    .count = u"select count(*) as cnt from SmsHead where UserID=?",
+    .ids = u"select ID from SmsHead where UserID=?",
+    .all = u"select * from SmsHead where UserID=?",
+    .insert_fields = kInsertFields,
+    .update_fields = kUpdateFields,
+    .row_fields = kRowFields,
+};
+
+}  // namespace
+
+int32_t SmsDatabase::AddSmsHead(SmsHead& rec, uint32_t& newId) {
+  return zusms::Guard([&]() -> int32_t {
+    zusms::UuidLibrary uuid;
+    if (!uuid.Usable()) {
+      zusms::engine::SetLastError(
+          u"the UUID library libzuuuid.so cannot be loaded or lacks IsUUIDValid or CreateUUID");
+      return -1;
+    }
+    tagTIMESTAMP_STRUCT now{};
+    return zusms::AddRow(
+        kHead.insert,
+        [&](CMimerCommand& cmd) {
+          zusms::BindFields(cmd, &rec, kHead.insert_fields);
+          uuid.MakeValid(rec.uuid);
+          uuid.Release();
+          cmd.AppendParameter(rec.uuid, sizeof rec.uuid);
+          cmd.AppendParameter(m_UserID);
+          cmd.AppendParameter(GetCurrentSysTime(now));
+        },
+        newId, rec.id);
+  });
+}
+
+int32_t SmsDatabase::UpdateSmsHead(SmsHead& rec) {
+  tagTIMESTAMP_STRUCT now{};
+  return zusms::UpdateRow(
+      kHead, m_UserID, rec,
+      [&](CMimerCommand& cmd) {
+        zusms::BindFields(cmd, &rec, kHead.update_fields);
+        cmd.AppendParameter(GetCurrentSysTime(now));
+      },
+      0);
+}
+
+int32_t SmsDatabase::DeleteSmsHead(uint32_t id) {
+  return zusms::DeleteRecord(kHead.remove, m_UserID, id);
+}
+
+int32_t SmsDatabase::DeleteAllSmsHead() {
+  return zusms::DeleteAllRecords(kHead.remove_all, m_UserID);
+}
+
+int32_t SmsDatabase::GetSmsHead(uint32_t id, SmsHead& rec) {
+  return zusms::GetRecord(kHead, m_UserID, id, rec, [this](SmsHead& r, CMimerRecordSet& rows) {
+    GetSmsHeadAllFieldData(r, rows);
+  });
+}
+
+int32_t SmsDatabase::GetSmsHeadCount(uint32_t& n) {
+  return zusms::CountRecords(kHead.count, m_UserID, n);
+}
+
+int32_t SmsDatabase::GetAllSmsHeadID(uint32_t* ids, uint32_t capacity, uint32_t& n) {
+  return zusms::GetAllIds(
+      kHead.ids, m_UserID, [this](uint32_t& total) { GetSmsHeadCount(total); }, ids, capacity, n);
+}
+
+int32_t SmsDatabase::GetAllSmsHead(SmsHead* recs, uint32_t capacity, uint32_t& n) {
+  return zusms::GetAllRows(
+      kHead.all, m_UserID, [this](uint32_t& total) { GetSmsHeadCount(total); }, recs, capacity, n,
+      [this](SmsHead& r, CMimerRecordSet& rows) { GetSmsHeadAllFieldData(r, rows); });
+}
+
+void SmsDatabase::GetSmsHeadAllFieldData(SmsHead& rec, CMimerRecordSet& rows) {
+  zusms::ReadFields(rows, &rec, kHead.row_fields);
+}
+
+ZU_EXPORT_RECORD_FUNCTIONS(SmsHead)

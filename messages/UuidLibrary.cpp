@@ -1,0 +1,26 @@
+#include "UuidLibrary.h"
+
+namespace zusms {
+
+const char16_t* g_uuid_library_name = u"libzuuuid.so";
+
+UuidLibrary::UuidLibrary() : module_(platform::LoadLibraryW(g_uuid_library_name)) {
+  if (!module_) return;
+  is_valid_ = reinterpret_cast<IsValidFn>(platform::GetProcAddress(module_, "IsUUIDValid"));
+  create_ = reinterpret_cast<CreateFn>(platform::GetProcAddress(module_, "CreateUUID"));
+}
+
+UuidLibrary::~UuidLibrary() { Release(); }
+
+void UuidLibrary::MakeValid(uint8_t* uuid) const {
+  if (is_valid_(uuid) == 0) create_(uuid, 0);
+}
+
+void UuidLibrary::Release() {
+  if (module_) platform::FreeLibrary(module_);
+  module_ = nullptr;
+  is_valid_ = nullptr;
+  create_ = nullptr;
+}
+
+}  // namespace zusms

@@ -1,0 +1,265 @@
+// The one shape of every record operation, written once.
+//
+// A record family is a declaration: its statements and three field tables
+// (what the insert binds, what the update assigns, what the row mapper
+// reads), each field naming its column, its place in the record, its kind and
+// its capacity. Binding and reading follow from the tables. The standard
+// operations below run a family that follows the pattern; a family that
+// departs from it writes that operation in its own file out of the same
+// building blocks (Execute, CountRows, ReadNewId, ReadRow, ReadRows).
+//
+// Every operation returns 0, or -1 when the engine raised (after releasing
+// its command). Statements restrict every row to the store's user.
+#ifndef ZUSMS_STORE_RECORDFRAME_H_
+#define ZUSMS_STORE_RECORDFRAME_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <type_traits>
+
+#include "Guard.h"
+#include "MimerDatabase.h"
+
+namespace zusms {
+
+enum class FieldKind : uint8_t { kInt16, kInt32, kText, kBytes };
+
+struct Field {
+  const char* column;
+  size_t offset;  // offsetof(Record, member)
+  FieldKind kind;
+  size_t size;  // sizeof(member): what binding and reading never go beyond
+};
+
+template <typename Member>
+constexpr Field MakeField(const char* column, size_t offset) {
+  if constexpr (std::is_same_v<Member, int16_t>) {
+    return {column, offset, FieldKind::kInt16, sizeof(Member)};
+  } else if constexpr (std::is_same_v<Member, int32_t>) {
+    return {column, offset, FieldKind::kInt32, sizeof(Member)};
+  } else if constexpr (std::is_array_v<Member> &&
+                       std::is_same_v<std::remove_extent_t<Member>, char16_t>) {
+    return {column, offset, FieldKind::kText, sizeof(Member)};
+  } else {
+    static_assert(std::is_array_v<Member> && std::is_same_v<std::remove_extent_t<Member>, uint8_t>,
+                  "a record field is a 16- or 32-bit integer, a text or bytes");
+    return {column, offset, FieldKind::kBytes, sizeof(Member)};
+  }
+}
+
+// A field whose column has the member's name.
+#define ZU_FIELD(Record, member) \
+  ::zusms::MakeField<decltype(Record::member)>(#member, offsetof(Record, member))
+// A field read from or written to a column of another name.
+#define ZU_FIELD_AS(Record, member, column) \
+  ::zusms::MakeField<decltype(Record::member)>(column, offsetof(Record, member))
+
+// Appends the fields of `record` in table order. A text is bound up to its
+// terminating zero and never beyond its field: a text that fills its field
+// without one makes the engine raise.
+void BindFields(CMimerParameterSet& params, const void* record, std::span<const Field> fields);
+// Copies the columns of the current row into `record`, each within its field.
+void ReadFields(CMimerRecordSet& rows, void* record, std::span<const Field> fields);
+
+template <typename Record>
+struct Family {
+  const char16_t* insert;                // every column but id; UserID last
+  const char16_t* update;                // ... where ID=? and UserID=?
+  const char16_t* remove;                // where id=? and UserID=?
+  const char16_t* remove_all;            // where UserID=?
+  const char16_t* exists;                // count(*) as cnt ... where id=? and UserID=?
+  const char16_t* select;                // select * ... where id=? and UserID=?
+  const char16_t* count;                 // count(*) as cnt ... where UserID=?
+  const char16_t* ids;                   // select ID ... where UserID=?
+  const char16_t* all;                   // select * ... where UserID=?
+  std::span<const Field> insert_fields;  // bound before the UserID
+  std::span<const Field> update_fields;  // assigned, before the id and UserID
+  std::span<const Field> row_fields;     // every column, in table order
+};
+
+// ---- Building blocks: each runs one statement on `cmd` and raises on error.
+
+CMimerConnection& Conn();
+
+// Runs a statement that changes rows; `bind` appends its values.
+template <typename Bind>
+void Execute(CMimerCommand& cmd, const char16_t* sql, Bind&& bind) {
+  cmd.InitCommand(sql);
+  bind(cmd);
+  cmd.ExecuteNoQuery();
+  cmd.UninitCommand();
+}
+
+// Runs a `count(*) as cnt` statement into `n`.
+template <typename Bind>
+void CountRows(CMimerCommand& cmd, const char16_t* sql, Bind&& bind, uint32_t& n) {
+  CMimerRecordSet rows;
+  cmd.InitCommand(sql);
+  bind(cmd);
+  cmd.ExecuteQuery(rows);
+  rows.GetValue("cnt", &n, sizeof n);
+  cmd.UninitCommand();
+}
+
+// Reads the id the last insert of this thread drew into `newId`.
+void ReadNewId(CMimerCommand& cmd, uint32_t& newId);
+
+// Runs a select and hands its first row to `map`.
+template <typename Bind, typename Map>
+void ReadRow(CMimerCommand& cmd, const char16_t* sql, Bind&& bind, Map&& map) {
+  CMimerRecordSet rows;
+  cmd.InitCommand(sql);
+  bind(cmd);
+  cmd.ExecuteQuery(rows);
+  map(rows);
+  cmd.UninitCommand();
+}
+
+// Runs a select and hands at most `n` rows to `map(rows, i)`, stopping early
+// when the rows run out (rows removed since they were counted). Sets `n` to
+// the number of rows handed over.
+template <typename Bind, typename Map>
+void ReadRows(CMimerCommand& cmd, const char16_t* sql, Bind&& bind, uint32_t& n, Map&& map) {
+  CMimerRecordSet rows;
+  cmd.InitCommand(sql);
+  bind(cmd);
+  cmd.ExecuteQuery(rows);
+  uint32_t i = 0;
+  for (; i < n && rows.HasRow(); ++i) {
+    map(rows, i);
+    rows.MoveNext();
+  }
+  n = i;
+  cmd.UninitCommand();
+}
+
+// Runs `body(cmd)` as one guarded region: an engine error releases the
+// command and gives -1, and nothing else escapes either.
+template <typename Body>
+int32_t Guarded(Body&& body) noexcept {
+  return Guard([&]() -> int32_t {
+    CMimerCommand cmd(&Conn());
+    try {
+      return body(cmd);
+    } catch (const CMimerException&) {
+      cmd.UninitCommand();
+      return -1;
+    }
+  });
+}
+
+// Binds the store's user id.
+inline auto User(uint32_t user) {
+  return [user](CMimerCommand& cmd) { cmd.AppendParameter(user); };
+}
+inline auto IdUser(uint32_t id, uint32_t user) {
+  return [id, user](CMimerCommand& cmd) {
+    cmd.AppendParameter(id);
+    cmd.AppendParameter(user);
+  };
+}
+
+// ---- The standard operations.
+
+// Insert (`bind` appends every value), then the new id into `newId` and the
+// record's id field.
+template <typename Bind>
+int32_t AddRow(const char16_t* insert, Bind&& bind, uint32_t& newId, int32_t& idField) {
+  return Guarded([&](CMimerCommand& cmd) {
+    Execute(cmd, insert, bind);
+    ReadNewId(cmd, newId);
+    idField = static_cast<int32_t>(newId);
+    return 0;
+  });
+}
+
+template <typename Record>
+int32_t AddRecord(const Family<Record>& f, uint32_t user, Record& rec, uint32_t& newId) {
+  return AddRow(
+      f.insert,
+      [&](CMimerCommand& cmd) {
+        BindFields(cmd, &rec, f.insert_fields);
+        cmd.AppendParameter(user);
+      },
+      newId, rec.id);
+}
+
+// Pre-check; when the row exists, the update (`bind` appends the assigned
+// values; the id and user follow). `missing` is the status when it does not.
+template <typename Record, typename Bind>
+int32_t UpdateRow(const Family<Record>& f, uint32_t user, const Record& rec, Bind&& bind,
+                  int32_t missing) {
+  const auto id = static_cast<uint32_t>(rec.id);
+  return Guarded([&](CMimerCommand& cmd) {
+    uint32_t count = 0;
+    CountRows(cmd, f.exists, IdUser(id, user), count);
+    if (count == 0) return missing;
+    Execute(cmd, f.update, [&](CMimerCommand& c) {
+      bind(c);
+      IdUser(id, user)(c);
+    });
+    return 0;
+  });
+}
+
+template <typename Record>
+int32_t UpdateRecord(const Family<Record>& f, uint32_t user, const Record& rec) {
+  return UpdateRow(
+      f, user, rec, [&](CMimerCommand& cmd) { BindFields(cmd, &rec, f.update_fields); }, 0);
+}
+
+int32_t DeleteRecord(const char16_t* remove, uint32_t user, uint32_t id);
+int32_t DeleteAllRecords(const char16_t* remove_all, uint32_t user);
+// Count into `n`; `n` is left alone when the statement fails.
+int32_t CountRecords(const char16_t* count, uint32_t user, uint32_t& n);
+
+// Pre-check, then the row into `rec` through `map(rec, rows)`; `rec` is left
+// as it was when the row does not exist (`missing` is then returned).
+template <typename Record, typename Map>
+int32_t GetRecord(const Family<Record>& f, uint32_t user, uint32_t id, Record& rec, Map&& map,
+                  int32_t missing = 0) {
+  return Guarded([&](CMimerCommand& cmd) {
+    uint32_t count = 0;
+    CountRows(cmd, f.exists, IdUser(id, user), count);
+    if (count == 0) return missing;
+    ReadRow(cmd, f.select, IdUser(id, user), [&](CMimerRecordSet& rows) { map(rec, rows); });
+    return 0;
+  });
+}
+
+// The family's own count fills the total (a failed count leaves it 0); `n`
+// becomes the smaller of it and `capacity` before the rows are read, and the
+// number of elements written after.
+template <typename Count>
+int32_t GetAllIds(const char16_t* ids_sql, uint32_t user, Count&& count, uint32_t* ids,
+                  uint32_t capacity, uint32_t& n) {
+  return Guarded([&](CMimerCommand& cmd) {
+    if (!ids && capacity > 0) throw CMimerException(u"a null id array", -1);
+    uint32_t total = 0;
+    count(total);
+    n = total < capacity ? total : capacity;
+    ReadRows(cmd, ids_sql, User(user), n, [&](CMimerRecordSet& rows, uint32_t i) {
+      rows.GetValue("id", &ids[i], sizeof ids[i]);
+    });
+    return 0;
+  });
+}
+
+template <typename Element, typename Count, typename Map>
+int32_t GetAllRows(const char16_t* all_sql, uint32_t user, Count&& count, Element* recs,
+                   uint32_t capacity, uint32_t& n, Map&& map) {
+  return Guarded([&](CMimerCommand& cmd) {
+    if (!recs && capacity > 0) throw CMimerException(u"a null record array", -1);
+    uint32_t total = 0;
+    count(total);
+    n = total < capacity ? total : capacity;
+    ReadRows(cmd, all_sql, User(user), n,
+             [&](CMimerRecordSet& rows, uint32_t i) { map(recs[i], rows); });
+    return 0;
+  });
+}
+
+}  // namespace zusms
+
+#endif  // ZUSMS_STORE_RECORDFRAME_H_

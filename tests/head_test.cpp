@@ -1,0 +1,222 @@
+// What only message heads do: the UUID made valid through the UUID library,
+// the modification time, the longest texts, and adds from many threads.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "RecordFrame.h"
+#include "RecordTraits.h"
+#include "SmsDatabase.h"
+#include "TestDb.h"
+#include "UuidLibrary.h"
+
+namespace zusms::testing {
+namespace {
+
+class HeadTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    ASSERT_EQ(store_.Open(), 0) << LastError();
+  }
+  void TearDown() override {
+    g_uuid_library_name = u"libzuuuid.so";
+    store_.Close();
+    DbTest::TearDown();
+  }
+  std::string ModifyTime(uint32_t id) {
+    return Raw("select ModifyTime from SmsHead where id = " + std::to_string(id));
+  }
+  std::string Hex(uint32_t id) {
+    return Raw("select hex(uuid) from SmsHead where id = " + std::to_string(id));
+  }
+  static std::string Hex(const uint8_t* bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (int i = 0; i < 16; ++i) {
+      out += digits[bytes[i] >> 4];
+      out += digits[bytes[i] & 15];
+    }
+    return out + "\n";
+  }
+
+  SmsDatabase store_{1};
+};
+
+TEST_F(HeadTest, AValidUuidIsKeptAndAnInvalidOneReplaced) {
+  SmsHead rec = Traits<SmsHead>::Make(1);
+  const SmsHead original = rec;
+  uint32_t first = 0, second = 0;
+  ASSERT_EQ(store_.AddSmsHead(rec, first), 0);
+  EXPECT_EQ(std::memcmp(rec.uuid, original.uuid, 16), 0);
+  EXPECT_EQ(Hex(first), Hex(original.uuid));
+  // The same record again: a second row with the same UUID.
+  ASSERT_EQ(store_.AddSmsHead(rec, second), 0);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(Hex(second), Hex(original.uuid));
+
+  // A GUID in Windows byte order keeps its variant byte: kept as given.
+  SmsHead guid = Traits<SmsHead>::Make(2);
+  const uint8_t windows[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
+                               0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
+  std::memcpy(guid.uuid, windows, 16);
+  ASSERT_EQ(store_.AddSmsHead(guid, first), 0);
+  EXPECT_EQ(Hex(first), Hex(windows));
+
+  for (const uint8_t variant : {0x00, 0x40, 0xC0}) {
+    SmsHead bad = Traits<SmsHead>::Make(3);
+    std::memset(bad.uuid, 0, 16);
+    bad.uuid[8] = variant;
+    ASSERT_EQ(store_.AddSmsHead(bad, first), 0);
+    EXPECT_EQ(bad.uuid[8] & 0xC0, 0x80);   // RFC 9562 variant
+    EXPECT_EQ(bad.uuid[6] >> 4, 4);        // version 4: random
+    EXPECT_EQ(Hex(first), Hex(bad.uuid));  // the new UUID is the stored one
+  }
+}
+
+TEST_F(HeadTest, WithoutAUsableUuidLibraryAddFailsAndTouchesNothing) {
+  for (const char16_t* library : {u"libzusms-no-such-library.so", u"libsqlite3.so.0"}) {
+    g_uuid_library_name = library;
+    SmsHead rec = Traits<SmsHead>::Make(1);
+    std::memset(rec.uuid, 0, 16);
+    const SmsHead before = rec;
+    uint32_t id = 77;
+    EXPECT_EQ(AddZuSmsHead(&store_, &rec, &id), -1);
+    EXPECT_EQ(id, 77u);
+    EXPECT_EQ(std::memcmp(&rec, &before, sizeof rec), 0);
+    char16_t error[128];
+    GetZuSmsLastError(error, 128);
+    EXPECT_NE(engine::ToUtf8(error).find("libzuuuid"), std::string::npos);
+  }
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), "0\n");
+}
+
+TEST_F(HeadTest, ModifyTimeIsStampedByAddAndUpdateOnly) {
+  SmsHead rec = Traits<SmsHead>::Make(1);
+  uint32_t id = 0;
+  ASSERT_EQ(store_.AddSmsHead(rec, id), 0);
+  const std::string stamped = ModifyTime(id);
+  EXPECT_EQ(stamped.size(), std::string("2024-01-01 00:00:00\n").size()) << stamped;
+  EXPECT_EQ(stamped.substr(0, 2), "20");
+
+  Raw("update SmsHead set ModifyTime = '2000-01-01 00:00:00' where id = " + std::to_string(id));
+  SmsHead back{};
+  ASSERT_EQ(store_.GetSmsHead(id, back), 0);
+  uint32_t n = 0;
+  store_.GetAllSmsHead(&back, 1, n);
+  EXPECT_EQ(ModifyTime(id), "2000-01-01 00:00:00\n");
+
+  ASSERT_EQ(store_.UpdateSmsHead(rec), 0);
+  EXPECT_NE(ModifyTime(id), "2000-01-01 00:00:00\n");
+  EXPECT_GE(ModifyTime(id), stamped);
+
+  // An update of a missing id adds nothing and stamps nothing.
+  SmsHead ghost = Traits<SmsHead>::Make(2);
+  ghost.id = 999999;
+  EXPECT_EQ(store_.UpdateSmsHead(ghost), 0);
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), "1\n");
+}
+
+TEST_F(HeadTest, UpdateStoresTheUuidAsGiven) {
+  SmsHead rec = Traits<SmsHead>::Make(1);
+  uint32_t id = 0;
+  ASSERT_EQ(store_.AddSmsHead(rec, id), 0);
+  std::memset(rec.uuid, 0, 16);  // not valid, and stored so all the same
+  ASSERT_EQ(store_.UpdateSmsHead(rec), 0);
+  EXPECT_EQ(Hex(id), std::string(32, '0') + "\n");
+}
+
+TEST_F(HeadTest, TextsUpToTheirCapacityRoundTripAndUnterminatedOnesAreRefused) {
+  SmsHead rec = Traits<SmsHead>::Make(1);
+  SetText(rec.content, Sample(7, 670));
+  SetText(rec.name, Sample(3, 39));
+  SetText(rec.operid, Sample(4, 9));
+  rec.content[100] = 0xD83D;  // a surrogate pair (an emoji) inside
+  rec.content[101] = 0xDE00;
+  uint32_t id = 0;
+  ASSERT_EQ(store_.AddSmsHead(rec, id), 0) << LastError();
+  SmsHead back{};
+  ASSERT_EQ(store_.GetSmsHead(id, back), 0);
+  EXPECT_EQ(std::memcmp(back.content, rec.content, sizeof rec.content), 0);
+  EXPECT_EQ(std::u16string(back.name), std::u16string(rec.name));
+
+  // A text with no terminating zero in its field: nothing is written, and the
+  // neighbouring field is never read as part of it.
+  SmsHead full = Traits<SmsHead>::Make(2);
+  for (auto& c : full.operid) c = u'x';
+  uint32_t unchanged = 5;
+  EXPECT_EQ(store_.AddSmsHead(full, unchanged), -1);
+  EXPECT_EQ(unchanged, 5u);
+  full = back;
+  for (auto& c : full.tel) c = u'9';
+  EXPECT_EQ(store_.UpdateSmsHead(full), -1);
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), "1\n");
+  SmsHead again{};
+  store_.GetSmsHead(id, again);
+  EXPECT_EQ(std::memcmp(&again, &back, sizeof back), 0);
+}
+
+TEST_F(HeadTest, ListsStopAtTheLastRowWhenRowsVanishedAfterTheCount) {
+  for (int i = 0; i < 3; ++i) {
+    SmsHead rec = Traits<SmsHead>::Make(i);
+    uint32_t id = 0;
+    store_.AddSmsHead(rec, id);
+  }
+  // A count that announces more rows than the select finds.
+  std::vector<SmsHead> recs(6);
+  std::memset(recs.data(), 0x5A, recs.size() * sizeof(SmsHead));
+  uint32_t n = 0;
+  const int32_t status = GetAllRows(
+      u"select * from SmsHead where UserID=?", 1, [](uint32_t& total) { total = 5; }, recs.data(),
+      6, n,
+      [](SmsHead& r, CMimerRecordSet& rows) {
+        ReadFields(rows, &r, std::span<const Field>());
+        rows.GetValue("id", &r.id, sizeof r.id);
+      });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(n, 3u);
+  std::vector<unsigned char> untouched(sizeof(SmsHead), 0x5A);
+  EXPECT_EQ(std::memcmp(&recs[3], untouched.data(), sizeof(SmsHead)), 0);
+}
+
+TEST_F(HeadTest, AddsFromManyThreadsEachGetTheIdOfTheirOwnRow) {
+  constexpr int kThreads = 4, kEach = 40;
+  std::mutex mu;
+  std::map<uint32_t, std::u16string> written;
+  std::vector<std::thread> threads;
+  int failures = 0;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      SmsDatabase store(1);
+      if (store.Open() != 0) {
+        std::lock_guard lock(mu);
+        ++failures;
+        return;
+      }
+      for (int i = 0; i < kEach; ++i) {
+        SmsHead rec = Traits<SmsHead>::Make(t * 100 + i);
+        SetText(rec.content, u"thread " + Sample(t, 3) + u" add " + Sample(i, 5));
+        uint32_t id = 0;
+        const int32_t status = store.AddSmsHead(rec, id);
+        std::lock_guard lock(mu);
+        if (status != 0 || static_cast<uint32_t>(rec.id) != id) ++failures;
+        written[id] = rec.content;
+      }
+      store.Close();
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures, 0);
+  ASSERT_EQ(written.size(), static_cast<size_t>(kThreads * kEach));
+  for (const auto& [id, content] : written) {
+    SmsHead back{};
+    ASSERT_EQ(store_.GetSmsHead(id, back), 0);
+    EXPECT_EQ(std::u16string(back.content), content) << id;
+  }
+}
+
+}  // namespace
+}  // namespace zusms::testing

@@ -1,0 +1,200 @@
+// What every record family does alike, run over each family: add, get,
+// update, delete, count and list, limited to the store's user, never writing
+// an array beyond its capacity.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "RecordTraits.h"
+#include "SmsDatabase.h"
+#include "TestDb.h"
+
+namespace zusms::testing {
+namespace {
+
+template <typename Record>
+class RecordTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    ASSERT_EQ(InitZuSmsDB(&mine_, 1), 0);
+    ASSERT_EQ(InitZuSmsDB(&theirs_, 2), 0);
+    ASSERT_EQ(OpenZuSmsDB(mine_), 0) << LastError();
+    ASSERT_EQ(OpenZuSmsDB(theirs_), 0) << LastError();
+  }
+  void TearDown() override {
+    CloseZuSmsDB(mine_);
+    CloseZuSmsDB(theirs_);
+    UninitZuSmsDB(mine_);
+    UninitZuSmsDB(theirs_);
+    DbTest::TearDown();
+  }
+
+  static Record Blank() {
+    Record r;
+    std::memset(&r, 0, sizeof r);
+    return r;
+  }
+  static bool Same(Record a, const Record& b) {
+    a.id = b.id;
+    return std::memcmp(&a, &b, sizeof a) == 0;
+  }
+  uint32_t Add(SmsDatabase* store, Record rec) {
+    uint32_t id = 0;
+    EXPECT_EQ(Traits<Record>::Add(store, &rec, &id), 0) << LastError();
+    EXPECT_EQ(static_cast<uint32_t>(rec.id), id);
+    return id;
+  }
+  uint32_t Count(SmsDatabase* store) {
+    uint32_t n = 12345;
+    EXPECT_EQ(Traits<Record>::Count(store, &n), 0);
+    return n;
+  }
+
+  SmsDatabase* mine_ = nullptr;
+  SmsDatabase* theirs_ = nullptr;
+};
+
+using Families = ::testing::Types<SmsHead>;
+TYPED_TEST_SUITE(RecordTest, Families);
+
+TYPED_TEST(RecordTest, AddedRecordsReadBackWholeUnderTheIdAddReturned) {
+  using T = Traits<TypeParam>;
+  TypeParam rec = T::Make(3);
+  uint32_t id = 0;
+  ASSERT_EQ(T::Add(this->mine_, &rec, &id), 0);
+  EXPECT_EQ(static_cast<uint32_t>(rec.id), id);
+  EXPECT_EQ(this->Raw(std::string("select count(*) from ") + T::kTable +
+                      " where id = " + std::to_string(id) + " and UserID = 1"),
+            "1\n");
+  TypeParam back = this->Blank();
+  ASSERT_EQ(T::Get(this->mine_, id, &back), 0);
+  EXPECT_EQ(static_cast<uint32_t>(back.id), id);
+  EXPECT_TRUE(this->Same(rec, back));
+
+  // Update rewrites every field of the row.
+  TypeParam changed = T::Make(9);
+  changed.id = rec.id;
+  ASSERT_EQ(T::Update(this->mine_, &changed), 0);
+  ASSERT_EQ(T::Get(this->mine_, id, &back), 0);
+  EXPECT_TRUE(this->Same(changed, back));
+  EXPECT_EQ(static_cast<uint32_t>(back.id), id);
+}
+
+TYPED_TEST(RecordTest, MissingRowsAndOtherUsersRowsAreNotThere) {
+  using T = Traits<TypeParam>;
+  const uint32_t theirs = this->Add(this->theirs_, T::Make(1));
+  const uint32_t mine = this->Add(this->mine_, T::Make(2));
+
+  TypeParam untouched = T::Make(5);
+  TypeParam rec = untouched;
+  EXPECT_EQ(T::Get(this->mine_, theirs, &rec), 0);
+  EXPECT_EQ(std::memcmp(&rec, &untouched, sizeof rec), 0);
+  EXPECT_EQ(T::Get(this->mine_, 999999, &rec), 0);
+  EXPECT_EQ(std::memcmp(&rec, &untouched, sizeof rec), 0);
+
+  rec.id = static_cast<int32_t>(theirs);
+  EXPECT_EQ(T::Update(this->mine_, &rec), 0);
+  EXPECT_EQ(T::Delete(this->mine_, theirs), 0);
+  EXPECT_EQ(T::Delete(this->mine_, 999999), 0);
+  EXPECT_EQ(T::DeleteAll(this->mine_), 0);
+
+  // Their row is still theirs and unchanged; mine is gone.
+  TypeParam back = this->Blank();
+  ASSERT_EQ(T::Get(this->theirs_, theirs, &back), 0);
+  EXPECT_TRUE(this->Same(T::Make(1), back));
+  EXPECT_EQ(this->Count(this->theirs_), 1u);
+  EXPECT_EQ(this->Count(this->mine_), 0u);
+  back = this->Blank();
+  EXPECT_EQ(T::Get(this->mine_, mine, &back), 0);
+  EXPECT_EQ(back.id, 0);
+}
+
+TYPED_TEST(RecordTest, ListsNeverWriteBeyondTheirCapacity) {
+  using T = Traits<TypeParam>;
+  std::vector<uint32_t> added;
+  for (int i = 0; i < 5; ++i) added.push_back(this->Add(this->mine_, T::Make(i)));
+  this->Add(this->theirs_, T::Make(99));
+  EXPECT_EQ(this->Count(this->mine_), 5u);
+
+  const uint32_t kGuard = 0xDEADBEEF;
+  std::vector<uint32_t> ids(8, kGuard);
+  uint32_t n = 77;
+  EXPECT_EQ(T::AllIds(this->mine_, ids.data(), 0, &n), 0);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(ids[0], kGuard);
+  EXPECT_EQ(T::AllIds(this->mine_, nullptr, 0, &n), 0);  // no array needed for none
+
+  EXPECT_EQ(T::AllIds(this->mine_, ids.data(), 3, &n), 0);
+  EXPECT_EQ(n, 3u);
+  EXPECT_EQ(ids[3], kGuard);
+
+  EXPECT_EQ(T::AllIds(this->mine_, ids.data(), 8, &n), 0);
+  EXPECT_EQ(n, 5u);
+  EXPECT_EQ(std::set<uint32_t>(ids.begin(), ids.begin() + 5),
+            std::set<uint32_t>(added.begin(), added.end()));
+  EXPECT_EQ(ids[5], kGuard);
+
+  std::vector<TypeParam> recs(7, T::Make(50));
+  const TypeParam guard = T::Make(50);
+  EXPECT_EQ(T::All(this->mine_, recs.data(), 2, &n), 0);
+  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(std::memcmp(&recs[2], &guard, sizeof guard), 0);
+  EXPECT_EQ(T::All(this->mine_, recs.data(), 7, &n), 0);
+  EXPECT_EQ(n, 5u);
+  for (uint32_t i = 0; i < n; ++i) {
+    const auto seed =
+        std::find(added.begin(), added.end(), static_cast<uint32_t>(recs[i].id)) - added.begin();
+    ASSERT_LT(seed, 5);
+    EXPECT_TRUE(this->Same(T::Make(static_cast<int>(seed)), recs[i]));
+  }
+  EXPECT_EQ(std::memcmp(&recs[5], &guard, sizeof guard), 0);
+}
+
+TYPED_TEST(RecordTest, IdsAreUniqueAcrossUsersAndDeletes) {
+  using T = Traits<TypeParam>;
+  std::set<uint32_t> ids;
+  for (int i = 0; i < 10; ++i) {
+    ids.insert(this->Add(i % 2 ? this->mine_ : this->theirs_, T::Make(i)));
+    if (i == 4) T::DeleteAll(this->mine_);
+  }
+  EXPECT_EQ(ids.size(), 10u);
+}
+
+TYPED_TEST(RecordTest, AnEngineErrorGivesMinusOneAndTheStoreStaysUsable) {
+  using T = Traits<TypeParam>;
+  // With its user row gone, the user's inserts break the foreign key.
+  this->Raw("delete from tbl_zu_user where id = 1");
+  TypeParam rec = T::Make(1);
+  uint32_t id = 4242;
+  EXPECT_EQ(T::Add(this->mine_, &rec, &id), -1);
+  EXPECT_EQ(id, 4242u);
+  char16_t error[256];
+  EXPECT_GT(GetZuSmsLastError(error, 256), 0);
+  this->Raw("insert into tbl_zu_user values (1)");
+  EXPECT_EQ(T::Add(this->mine_, &rec, &id), 0) << this->LastError();
+  EXPECT_EQ(this->Count(this->mine_), 1u);
+}
+
+TYPED_TEST(RecordTest, NullArgumentsGiveMinusOne) {
+  using T = Traits<TypeParam>;
+  TypeParam rec = T::Make(1);
+  uint32_t n = 0, id = 0;
+  EXPECT_EQ(T::Add(nullptr, &rec, &id), -1);
+  EXPECT_EQ(T::Add(this->mine_, nullptr, &id), -1);
+  EXPECT_EQ(T::Add(this->mine_, &rec, nullptr), -1);
+  EXPECT_EQ(T::Update(this->mine_, nullptr), -1);
+  EXPECT_EQ(T::Get(this->mine_, 1, nullptr), -1);
+  EXPECT_EQ(T::Count(this->mine_, nullptr), -1);
+  EXPECT_EQ(T::AllIds(this->mine_, nullptr, 4, &n), -1);
+  EXPECT_EQ(T::AllIds(this->mine_, &id, 1, nullptr), -1);
+  EXPECT_EQ(T::All(this->mine_, nullptr, 4, &n), -1);
+  EXPECT_EQ(T::Delete(nullptr, 1), -1);
+  EXPECT_EQ(T::DeleteAll(nullptr), -1);
+  EXPECT_EQ(this->Count(this->mine_), 0u);
+}
+
+}  // namespace
+}  // namespace zusms::testing
