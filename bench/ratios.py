@@ -24,7 +24,8 @@ def main():
         if "_Zusms" not in name:
             continue
         raw = runs.get(name.replace("_Zusms", "_Raw"))
-        if not raw:
+        if not raw or not z["real_time"] or z.get("error_occurred") or raw.get("error_occurred"):
+            print(f"| {name} | error: {z.get('error_message', '')} {raw and raw.get('error_message', '')} | | |")
             continue
         unit = z["time_unit"]
         case = name.replace("BM_", "").replace("_Zusms", "")

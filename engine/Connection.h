@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "Dialect.h"
 
@@ -25,7 +26,10 @@ struct Prepared {
   std::unique_ptr<Statement> definition;  // carried out by the catalog
   bool in_use = false;
   bool cached = false;
-  int column_hint = 0;  // where the next column lookup starts
+  // Result column names in lower case, read once; lookups start at the hint
+  // (row mappers read the columns in order, so it is usually right).
+  std::vector<std::string> columns;
+  size_t column_hint = 0;
 };
 
 // The rows a query stands on; shared by the command and its record sets.

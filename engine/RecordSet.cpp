@@ -54,14 +54,32 @@ namespace {
   throw CMimerException::FromUtf8(message, -1);
 }
 
-int FindColumn(sqlite3_stmt* stmt, int* hint, const char* column) {
-  const int count = sqlite3_column_count(stmt);
+// `lower` is already lower case; `name` may be in any case.
+bool SameName(const std::string& lower, const char* name) {
+  size_t i = 0;
+  for (; name[i] != 0; ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (i >= lower.size() || lower[i] != c) return false;
+  }
+  return i == lower.size();
+}
+
+int FindColumn(sqlite3_stmt* stmt, zusms::engine::Prepared& p, const char* column) {
+  const auto count = static_cast<size_t>(sqlite3_column_count(stmt));
+  if (p.columns.size() != count) {
+    p.columns.clear();
+    for (size_t i = 0; i < count; ++i) {
+      p.columns.push_back(zusms::engine::Lower(sqlite3_column_name(stmt, static_cast<int>(i))));
+    }
+    p.column_hint = 0;
+  }
   // Row mappers read the columns in order: try where the last lookup ended.
-  for (int k = 0; k < count; ++k) {
-    int i = (*hint + k) % count;
-    if (zusms::engine::EqualsNoCase(sqlite3_column_name(stmt, i), column)) {
-      *hint = (i + 1) % count;
-      return i;
+  for (size_t k = 0; k < count; ++k) {
+    const size_t i = (p.column_hint + k) % count;
+    if (SameName(p.columns[i], column)) {
+      p.column_hint = (i + 1) % count;
+      return static_cast<int>(i);
     }
   }
   Raise(std::string("no column ") + column + " in the result");
@@ -134,7 +152,7 @@ CMimerRecordSet::Source CMimerRecordSet::Current(const char* column) const {
     Raise(std::string("no column ") + column + " in the result");
   }
   if (!cursor_ || !cursor_->stmt || !cursor_->has_row) Raise("the record set stands on no row");
-  const int i = FindColumn(cursor_->stmt, &cursor_->prepared->column_hint, column);
+  const int i = FindColumn(cursor_->stmt, *cursor_->prepared, column);
   return Source{cursor_->stmt, nullptr, i};
 }
 
