@@ -72,6 +72,12 @@ const std::string& Populated(const char* sync) {
   return files.emplace(sync, path).first->second;
 }
 
+}  // namespace
+
+const std::string& PopulatedHeads() { return Populated("FULL"); }
+
+namespace {
+
 // The store of user 1 open on the populated file at the given setting.
 class OpenStore {
  public:

@@ -77,6 +77,40 @@ typedef struct SmsHead {
   uint8_t uuid[16]; /* kept when valid, else replaced by a new one on add */
 } SmsHead;
 
+/* A folder. FdId is the folder number that messages' fid refers to: 1 to 14
+ * are the user's default folders (system 1), created when the store opens
+ * and never deleted; folders added later are numbered above the highest. */
+typedef struct SmsFolder {
+  int32_t id;
+  int32_t FdId;
+  char16_t fname[40];
+  int16_t system;
+  int16_t password;
+  int16_t privmode;
+} SmsFolder;
+
+/* ---- Synchronisation listings ------------------------------------------- */
+
+/* A date and time of day in UTC. */
+typedef struct stDateTime {
+  int16_t year;
+  int16_t month;
+  int16_t day;
+  int16_t hour;
+  int16_t minute;
+  int16_t second;
+} stDateTime;
+
+typedef struct stIDModifyTime {
+  uint32_t id;
+  stDateTime modifyTime;
+} stIDModifyTime;
+
+typedef struct stIDUUID {
+  uint32_t id;
+  uint8_t uuid[16];
+} stIDUUID;
+
 /* ---- Lifecycle ---------------------------------------------------------- */
 
 /* Creates a store for userId (any value) and writes its handle to *handle.
@@ -134,6 +168,34 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHeadID(SmsDatabase *handle, uint32_t *id
                                                uint32_t capacity, uint32_t *n);
 ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHead(SmsDatabase *handle, SmsHead *recs, uint32_t capacity,
                                              uint32_t *n);
+
+/* What a synchronisation partner compares: every head's id with its
+ * modification time (UTC, set by add and update) or with its UUID, and one
+ * head's modification time (100 when the user has no head with that id; *t
+ * is then left as it was). */
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHeadIDModifyTime(SmsDatabase *handle, stIDModifyTime *recs,
+                                                         uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHeadIDUUID(SmsDatabase *handle, stIDUUID *recs,
+                                                   uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHeadModifyTime(SmsDatabase *handle, uint32_t id,
+                                                    stDateTime *t);
+
+/* Folders, with their own codes: Add numbers the folder one above the
+ * user's highest folder number and makes it a user folder (system 0),
+ * overriding the record's FdId and system, and gives -1 when the user has no
+ * folder at all; Update changes fname, password and privmode only and gives
+ * 100 for a folder the user does not have; Get gives -1 for one; Delete and
+ * DeleteAll never remove a default folder. */
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsFolder(SmsDatabase *handle, SmsFolder *rec, uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsFolder(SmsDatabase *handle, SmsFolder *rec);
+ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsFolder(SmsDatabase *handle, uint32_t id);
+ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsFolder(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsFolder(SmsDatabase *handle, uint32_t id, SmsFolder *rec);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsFolderCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsFolderID(SmsDatabase *handle, uint32_t *ids,
+                                                 uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsFolder(SmsDatabase *handle, SmsFolder *recs,
+                                               uint32_t capacity, uint32_t *n);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -19,14 +19,17 @@ int32_t SmsDatabase::Open() {
     // The schema is there only when its version reads and every record
     // table exists; otherwise the creation sequence runs (again).
     int32_t result = 0;
+    std::u16string failure;
     if (GetAppVer(ver) != 0 || MissingRecordTable() != nullptr) {
       result = CreateSmsTables() != 0 ? 0 : -1;
       if (const char* missing = MissingRecordTable()) {
-        zusms::engine::SetLastError(u"table " + zusms::engine::ToUtf16(missing) +
-                                    u" could not be created: " + zusms::engine::LastError());
+        failure = u"table " + zusms::engine::ToUtf16(missing) + u" could not be created: " +
+                  zusms::engine::LastError();
         result = -1;
       }
     }
+    InitFolder();
+    if (!failure.empty()) zusms::engine::SetLastError(failure);
     return result;
   });
 }

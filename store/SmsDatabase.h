@@ -44,6 +44,34 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t GetAllSmsHeadID(uint32_t* ids, uint32_t capacity, uint32_t& n);
   int32_t GetAllSmsHead(SmsHead* recs, uint32_t capacity, uint32_t& n);
 
+  // Synchronisation listings (messages/SyncListings.cpp). Only message heads
+  // have a modification time and a UUID; the other families' listings
+  // return 0 and write nothing.
+  int32_t GetAllSmsHeadIDModifyTime(stIDModifyTime* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsHeadIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetSmsHeadModifyTime(uint32_t id, stDateTime& t);
+#define ZU_DECLARE_NO_SYNC_LISTINGS(Family)                                                   \
+  int32_t GetAll##Family##IDModifyTime(stIDModifyTime* recs, uint32_t capacity, uint32_t& n); \
+  int32_t GetAll##Family##IDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);             \
+  int32_t Get##Family##ModifyTime(uint32_t id, stDateTime& t);
+  ZU_DECLARE_NO_SYNC_LISTINGS(SmsContent)
+  ZU_DECLARE_NO_SYNC_LISTINGS(SmsAreaBroadcast)
+  ZU_DECLARE_NO_SYNC_LISTINGS(SmsFolder)
+  ZU_DECLARE_NO_SYNC_LISTINGS(SmsFilter)
+  ZU_DECLARE_NO_SYNC_LISTINGS(SmsReceiverHistory)
+  ZU_DECLARE_NO_SYNC_LISTINGS(SmsPhrase)
+#undef ZU_DECLARE_NO_SYNC_LISTINGS
+
+  // Folders (folders/SmsFolder.cpp).
+  int32_t AddSmsFolder(SmsFolder& rec, uint32_t& newId);
+  int32_t UpdateSmsFolder(SmsFolder& rec);
+  int32_t DeleteSmsFolder(uint32_t id);
+  int32_t DeleteAllSmsFolder();
+  int32_t GetSmsFolder(uint32_t id, SmsFolder& rec);
+  int32_t GetSmsFolderCount(uint32_t& n);
+  int32_t GetAllSmsFolderID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsFolder(SmsFolder* recs, uint32_t capacity, uint32_t& n);
+
  private:
   friend class SmsDatabaseTestPeer;
 
@@ -61,6 +89,12 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
 
   // Row mappers: one row of the family's table into its record.
   void GetSmsHeadAllFieldData(SmsHead& rec, CMimerRecordSet& rows);
+  void GetSmsFolderAllFieldData(SmsFolder& rec, CMimerRecordSet& rows);
+
+  // Folder numbering.
+  int32_t AddSmsFolderBase(SmsFolder& rec, uint32_t& newId);
+  int32_t GetMaxFolderId(uint32_t& highest);
+  int32_t InitFolder();
 
   // Runs the statements of one table on one command: the engine's result of
   // the last, or -1 when one raised (those after it are skipped).

@@ -30,9 +30,18 @@ inline std::u16string Sample(int seed, size_t length) {
   return s;
 }
 
+// Each Traits<Record> says, besides the functions and how to make a record:
+//  kSeeded: rows every user has once the store is open (never deleted);
+//  kMissingGet, kMissingUpdate: the status of a Get or Update of a missing row;
+//  KeepAssigned(to, from): copies the fields the store assigns on Add and
+//    never changes afterwards from a stored record into an expected one.
 template <>
 struct Traits<SmsHead> {
   static constexpr const char* kTable = "SmsHead";
+  static constexpr uint32_t kSeeded = 0;
+  static constexpr int32_t kMissingGet = 0;
+  static constexpr int32_t kMissingUpdate = 0;
+  static void KeepAssigned(SmsHead&, const SmsHead&) {}
   static constexpr auto Add = AddZuSmsHead;
   static constexpr auto Update = UpdateZuSmsHead;
   static constexpr auto Delete = DeleteZuSmsHead;
@@ -63,6 +72,37 @@ struct Traits<SmsHead> {
     SetText(r.operid, Sample(seed, 5));
     for (int i = 0; i < 16; ++i) r.uuid[i] = static_cast<uint8_t>(seed + i + 1);
     r.uuid[8] = 0x80;  // a valid UUID, so it is kept
+    return r;
+  }
+};
+
+template <>
+struct Traits<SmsFolder> {
+  static constexpr const char* kTable = "SmsFolder";
+  static constexpr uint32_t kSeeded = 14;  // the default folders
+  static constexpr int32_t kMissingGet = -1;
+  static constexpr int32_t kMissingUpdate = 100;
+  static void KeepAssigned(SmsFolder& to, const SmsFolder& from) {
+    to.FdId = from.FdId;
+    to.system = from.system;
+  }
+  static constexpr auto Add = AddZuSmsFolder;
+  static constexpr auto Update = UpdateZuSmsFolder;
+  static constexpr auto Delete = DeleteZuSmsFolder;
+  static constexpr auto DeleteAll = DeleteAllZuSmsFolder;
+  static constexpr auto Get = GetZuSmsFolder;
+  static constexpr auto Count = GetZuSmsFolderCount;
+  static constexpr auto AllIds = GetAllZuSmsFolderID;
+  static constexpr auto All = GetAllZuSmsFolder;
+
+  static SmsFolder Make(int seed) {
+    SmsFolder r;
+    std::memset(&r, 0, sizeof r);
+    r.FdId = 0;  // assigned by the store
+    SetText(r.fname, u"\u6211\u7684" + Sample(seed, 10));
+    r.system = 0;
+    r.password = static_cast<int16_t>(seed % 3);
+    r.privmode = static_cast<int16_t>(-(seed % 2));
     return r;
   }
 };

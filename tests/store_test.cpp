@@ -132,6 +132,10 @@ TEST_F(StoreTest, MissingUserTableFailsTheOpenNamingTheTableAndIsRepairedLater) 
 TEST_F(StoreTest, FirstRowsOfAFreshStoreTakeIdsFromOneToUp) {
   SmsDatabase store(1);
   ASSERT_EQ(store.Open(), 0);
+  // The default folders are the first rows: ids 1 to 14, in folder order.
+  EXPECT_EQ(Raw("select group_concat(id) from (select id from SmsFolder order by FdId)"),
+            "1,2,3,4,5,6,7,8,9,10,11,12,13,14\n");
+  // Ids run on across tables, whichever table gets the next row.
   CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
   cmd.InitCommand(u"insert into SmsPhrase( content, impBool, UserID) VALUES (?, ?, ?)");
   cmd.AppendParameter(u"hello");
@@ -153,8 +157,8 @@ TEST_F(StoreTest, FirstRowsOfAFreshStoreTakeIdsFromOneToUp) {
   cmd.AppendOutParameter(id);
   cmd.ExecuteNoQuery();
   cmd.UninitCommand();
-  EXPECT_EQ(id, 2u);
-  EXPECT_EQ(Raw("select id from SmsPhrase union all select id from SmsFilter"), "1\n2\n");
+  EXPECT_EQ(id, 16u);
+  EXPECT_EQ(Raw("select id from SmsPhrase union all select id from SmsFilter"), "15\n16\n");
 }
 
 TEST_F(StoreTest, DropTablesDropsTheDatabank) {

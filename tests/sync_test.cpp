@@ -1,0 +1,141 @@
+// The synchronisation listings: ids with modification times and UUIDs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <map>
+
+#include "RecordTraits.h"
+#include "SmsDatabase.h"
+#include "TestDb.h"
+
+namespace zusms::testing {
+namespace {
+
+class SyncTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    ASSERT_EQ(store_.Open(), 0) << LastError();
+  }
+  void TearDown() override {
+    store_.Close();
+    DbTest::TearDown();
+  }
+  uint32_t AddHead(int seed, bool valid_uuid = true) {
+    SmsHead rec = Traits<SmsHead>::Make(seed);
+    if (!valid_uuid) std::memset(rec.uuid, 0, 16);
+    uint32_t id = 0;
+    EXPECT_EQ(store_.AddSmsHead(rec, id), 0);
+    uuids_[id] = std::string(reinterpret_cast<char*>(rec.uuid), 16);
+    return id;
+  }
+  static std::string Format(const stDateTime& t) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d\n", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return buf;
+  }
+
+  SmsDatabase store_{1};
+  std::map<uint32_t, std::string> uuids_;
+};
+
+TEST_F(SyncTest, ModifyTimesListTheAddThenTheUpdate) {
+  const std::time_t before = std::time(nullptr);
+  const uint32_t id = AddHead(1);
+  stIDModifyTime list[4];
+  uint32_t n = 0;
+  ASSERT_EQ(store_.GetAllSmsHeadIDModifyTime(list, 4, n), 0);
+  ASSERT_EQ(n, 1u);
+  EXPECT_EQ(list[0].id, id);
+  std::tm back{};
+  back.tm_year = list[0].modifyTime.year - 1900;
+  back.tm_mon = list[0].modifyTime.month - 1;
+  back.tm_mday = list[0].modifyTime.day;
+  back.tm_hour = list[0].modifyTime.hour;
+  back.tm_min = list[0].modifyTime.minute;
+  back.tm_sec = list[0].modifyTime.second;
+  EXPECT_LE(std::abs(timegm(&back) - before), 2);  // UTC
+
+  // After an update the listing shows the update's time; the single read agrees.
+  Raw("update SmsHead set ModifyTime = '2001-02-03 04:05:06'");
+  ASSERT_EQ(store_.GetAllSmsHeadIDModifyTime(list, 4, n), 0);
+  EXPECT_EQ(Format(list[0].modifyTime), "2001-02-03 04:05:06\n");
+  stDateTime one{};
+  ASSERT_EQ(store_.GetSmsHeadModifyTime(id, one), 0);
+  EXPECT_EQ(Format(one), "2001-02-03 04:05:06\n");
+  SmsHead rec{};
+  store_.GetSmsHead(id, rec);
+  ASSERT_EQ(store_.UpdateSmsHead(rec), 0);
+  ASSERT_EQ(store_.GetSmsHeadModifyTime(id, one), 0);
+  EXPECT_EQ(Format(one), Raw("select ModifyTime from SmsHead"));
+  EXPECT_GT(one.year, 2001);
+}
+
+TEST_F(SyncTest, AMissingHeadGives100AndLeavesTheTimeAlone) {
+  SmsDatabase other(2);
+  ASSERT_EQ(other.Open(), 0);
+  uint32_t theirs = 0;
+  SmsHead rec = Traits<SmsHead>::Make(1);
+  ASSERT_EQ(other.AddSmsHead(rec, theirs), 0);
+  stDateTime t{1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(store_.GetSmsHeadModifyTime(theirs, t), 100);
+  EXPECT_EQ(store_.GetSmsHeadModifyTime(999999, t), 100);
+  EXPECT_EQ(Format(t), "0001-02-03 04:05:06\n");
+  EXPECT_EQ(GetZuSmsHeadModifyTime(&store_, 999999, &t), 100);
+  EXPECT_EQ(GetZuSmsHeadModifyTime(&store_, 999999, nullptr), -1);
+  other.Close();
+}
+
+TEST_F(SyncTest, UuidListingShowsTheBytesAddKeptOrCreated) {
+  for (int i = 0; i < 6; ++i) AddHead(i, i % 2 == 0);
+  stIDUUID list[10];
+  uint32_t n = 0;
+  ASSERT_EQ(GetAllZuSmsHeadIDUUID(&store_, list, 10, &n), 0);
+  ASSERT_EQ(n, 6u);
+  for (uint32_t i = 0; i < n; ++i) {
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(list[i].uuid), 16), uuids_[list[i].id]);
+  }
+  // A capacity below the count: exactly that many, nothing beyond.
+  std::memset(list, 0xAB, sizeof list);
+  ASSERT_EQ(GetAllZuSmsHeadIDUUID(&store_, list, 4, &n), 0);
+  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(list[4].id, 0xABABABABu);
+  stIDModifyTime times[10];
+  std::memset(times, 0xAB, sizeof times);
+  ASSERT_EQ(GetAllZuSmsHeadIDModifyTime(&store_, times, 2, &n), 0);
+  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(times[2].id, 0xABABABABu);
+}
+
+TEST_F(SyncTest, OtherFamiliesListNothingAndTouchNothing) {
+  stIDModifyTime times[2];
+  stIDUUID uuids[2];
+  stDateTime t{};
+  std::memset(times, 0x5A, sizeof times);
+  std::memset(uuids, 0x5A, sizeof uuids);
+  std::memset(&t, 0x5A, sizeof t);
+  uint32_t n = 1234;
+  // The folder family has rows, and still lists none of them.
+  EXPECT_EQ(store_.GetAllSmsFolderIDModifyTime(times, 2, n), 0);
+  EXPECT_EQ(store_.GetAllSmsFolderIDUUID(uuids, 2, n), 0);
+  EXPECT_EQ(store_.GetSmsFolderModifyTime(1, t), 0);
+  EXPECT_EQ(store_.GetAllSmsContentIDModifyTime(times, 2, n), 0);
+  EXPECT_EQ(store_.GetAllSmsAreaBroadcastIDUUID(uuids, 2, n), 0);
+  EXPECT_EQ(store_.GetSmsFilterModifyTime(1, t), 0);
+  EXPECT_EQ(store_.GetAllSmsReceiverHistoryIDModifyTime(times, 2, n), 0);
+  EXPECT_EQ(store_.GetAllSmsPhraseIDUUID(uuids, 2, n), 0);
+  EXPECT_EQ(n, 1234u);
+  auto untouched = [](const void* p, size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(p);
+    return std::all_of(bytes, bytes + size, [](unsigned char b) { return b == 0x5A; });
+  };
+  EXPECT_TRUE(untouched(times, sizeof times));
+  EXPECT_TRUE(untouched(uuids, sizeof uuids));
+  EXPECT_TRUE(untouched(&t, sizeof t));
+}
+
+}  // namespace
+}  // namespace zusms::testing
