@@ -3,7 +3,7 @@
 // default folders, and never deletes them (system 1). A missing folder is
 // 100 for Update and -1 for Get, whose pre-check binds the user first; the
 // count clears `n` first.
-#include "Exports.h"
+#include "FamilyMethods.h"
 #include "LastError.h"
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
@@ -118,6 +118,7 @@ int32_t SmsDatabase::AddSmsFolder(SmsFolder& rec, uint32_t& newId) {
   return AddSmsFolderBase(rec, newId);
 }
 
+// Inserts the record with the number and system flag it holds.
 int32_t SmsDatabase::AddSmsFolderBase(SmsFolder& rec, uint32_t& newId) {
   return zusms::AddRecord(kFolder, m_UserID, rec, newId);
 }
@@ -128,13 +129,7 @@ int32_t SmsDatabase::UpdateSmsFolder(SmsFolder& rec) {
       [&](CMimerCommand& cmd) { zusms::BindFields(cmd, &rec, kFolder.update_fields); }, 100);
 }
 
-int32_t SmsDatabase::DeleteSmsFolder(uint32_t id) {
-  return zusms::DeleteRecord(kFolder.remove, m_UserID, id);
-}
-
-int32_t SmsDatabase::DeleteAllSmsFolder() {
-  return zusms::DeleteAllRecords(kFolder.remove_all, m_UserID);
-}
+ZU_DELETE_METHODS(SmsFolder, kFolder)  // system<>1 keeps the default folders
 
 int32_t SmsDatabase::GetSmsFolder(uint32_t id, SmsFolder& rec) {
   return zusms::Guarded([&](CMimerCommand& cmd) {
@@ -153,25 +148,8 @@ int32_t SmsDatabase::GetSmsFolder(uint32_t id, SmsFolder& rec) {
   });
 }
 
-int32_t SmsDatabase::GetSmsFolderCount(uint32_t& n) {
-  n = 0;
-  return zusms::CountRecords(kFolder.count, m_UserID, n);
-}
+ZU_COUNT_METHOD(SmsFolder, kFolder)
+ZU_LIST_METHODS(SmsFolder, SmsFolder, kFolder, GetSmsFolderAllFieldData)
+ZU_ROW_MAPPER(SmsFolder, GetSmsFolderAllFieldData, kFolder)
 
-int32_t SmsDatabase::GetAllSmsFolderID(uint32_t* ids, uint32_t capacity, uint32_t& n) {
-  return zusms::GetAllIds(
-      kFolder.ids, m_UserID, [this](uint32_t& total) { GetSmsFolderCount(total); }, ids, capacity,
-      n);
-}
-
-int32_t SmsDatabase::GetAllSmsFolder(SmsFolder* recs, uint32_t capacity, uint32_t& n) {
-  return zusms::GetAllRows(
-      kFolder.all, m_UserID, [this](uint32_t& total) { GetSmsFolderCount(total); }, recs, capacity,
-      n, [this](SmsFolder& r, CMimerRecordSet& rows) { GetSmsFolderAllFieldData(r, rows); });
-}
-
-void SmsDatabase::GetSmsFolderAllFieldData(SmsFolder& rec, CMimerRecordSet& rows) {
-  zusms::ReadFields(rows, &rec, kFolder.row_fields);
-}
-
-ZU_EXPORT_RECORD_FUNCTIONS(SmsFolder)
+ZU_EXPORT_RECORD_FUNCTIONS(SmsFolder, SmsFolder)

@@ -89,6 +89,58 @@ typedef struct SmsFolder {
   int16_t privmode;
 } SmsFolder;
 
+/* A message content (storage location) row. */
+typedef struct SmsContent {
+  int32_t id;
+  int32_t BatId;
+  int16_t type;
+  int16_t savepos;
+  int16_t rivmode;
+  int32_t location;
+  char16_t name[40];
+  char16_t tel[33];
+} SmsContent;
+
+/* A cell broadcast page. recvtime holds up to 32 characters in the record
+ * but only 15 in the database: a longer one is refused (-1, nothing stored). */
+typedef struct SmsAreaBroadcast {
+  int32_t id;
+  int16_t status;
+  int32_t sn;
+  int32_t msgid;
+  int32_t pageindex;
+  int32_t dctype;
+  char16_t recvtime[33];
+  int16_t datalen; /* kept as given, not derived from data */
+  char16_t data[671];
+} SmsAreaBroadcast;
+
+/* A filter rule; the store keeps it and never applies it. */
+typedef struct SmsFilter {
+  int32_t id;
+  int32_t folderid;
+  int16_t ftype;
+  int16_t fattr;
+  char16_t tel[33];
+  char16_t name[40];
+} SmsFilter;
+
+/* A recipient history entry (the type's name is spelled so). */
+typedef struct SmsRecieverHistory {
+  int32_t id;
+  char16_t tel[33];
+  char16_t name[40];
+  int16_t privmode;
+  char16_t lastdate[15];
+} SmsRecieverHistory;
+
+/* A canned phrase. */
+typedef struct SmsPhrase {
+  int32_t id;
+  char16_t content[100];
+  int16_t impBool;
+} SmsPhrase;
+
 /* ---- Synchronisation listings ------------------------------------------- */
 
 /* A date and time of day in UTC. */
@@ -154,20 +206,41 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsLastError(char16_t *buf, uint32_t capacity)
  *    capacity elements, in storage order; *n receives how many were written.
  * All of them see and change only the store's own user's rows. */
 
+/* Declares the eight functions of one kind of record, for example
+ * ZU_RECORD_FUNCTIONS(SmsHead, SmsHead) declares AddZuSmsHead, UpdateZuSmsHead,
+ * DeleteZuSmsHead, DeleteAllZuSmsHead, GetZuSmsHead, GetZuSmsHeadCount,
+ * GetAllZuSmsHeadID and GetAllZuSmsHead with the arguments above. */
+#define ZU_RECORD_FUNCTIONS(Record, Name)                                                      \
+  ZUSMS_API int32_t ZUSMS_CALL AddZu##Name(SmsDatabase *handle, Record *rec, uint32_t *newId); \
+  ZUSMS_API int32_t ZUSMS_CALL UpdateZu##Name(SmsDatabase *handle, Record *rec);               \
+  ZUSMS_API int32_t ZUSMS_CALL DeleteZu##Name(SmsDatabase *handle, uint32_t id);               \
+  ZUSMS_API int32_t ZUSMS_CALL DeleteAllZu##Name(SmsDatabase *handle);                         \
+  ZUSMS_API int32_t ZUSMS_CALL GetZu##Name(SmsDatabase *handle, uint32_t id, Record *rec);     \
+  ZUSMS_API int32_t ZUSMS_CALL GetZu##Name##Count(SmsDatabase *handle, uint32_t *n);           \
+  ZUSMS_API int32_t ZUSMS_CALL GetAllZu##Name##ID(SmsDatabase *handle, uint32_t *ids,          \
+                                                  uint32_t capacity, uint32_t *n);             \
+  ZUSMS_API int32_t ZUSMS_CALL GetAllZu##Name(SmsDatabase *handle, Record *recs,               \
+                                              uint32_t capacity, uint32_t *n);
+
 /* Message heads. Add makes the record's uuid valid (creating a new one into
  * rec->uuid when libzuuuid.so calls it invalid) and stamps the modification
  * time; Update stamps it again and stores the uuid as given. Add returns -1
  * and touches nothing when libzuuuid.so cannot be loaded. */
-ZUSMS_API int32_t ZUSMS_CALL AddZuSmsHead(SmsDatabase *handle, SmsHead *rec, uint32_t *newId);
-ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsHead(SmsDatabase *handle, SmsHead *rec);
-ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsHead(SmsDatabase *handle, uint32_t id);
-ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsHead(SmsDatabase *handle);
-ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHead(SmsDatabase *handle, uint32_t id, SmsHead *rec);
-ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHeadCount(SmsDatabase *handle, uint32_t *n);
-ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHeadID(SmsDatabase *handle, uint32_t *ids,
-                                               uint32_t capacity, uint32_t *n);
-ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHead(SmsDatabase *handle, SmsHead *recs, uint32_t capacity,
-                                             uint32_t *n);
+ZU_RECORD_FUNCTIONS(SmsHead, SmsHead)
+
+/* Message contents: the plain pattern. */
+ZU_RECORD_FUNCTIONS(SmsContent, SmsContent)
+
+/* Cell broadcast pages: the plain pattern. */
+ZU_RECORD_FUNCTIONS(SmsAreaBroadcast, SmsAreaBroadcast)
+
+/* Filters, receiver history and phrases: Add first sets rec->id to the value
+ * *newId holds on entry, so a failed add leaves that value in the record.
+ * The receiver history functions are named ...ZuSmsReceiverHistory... and
+ * take SmsRecieverHistory records. */
+ZU_RECORD_FUNCTIONS(SmsFilter, SmsFilter)
+ZU_RECORD_FUNCTIONS(SmsRecieverHistory, SmsReceiverHistory)
+ZU_RECORD_FUNCTIONS(SmsPhrase, SmsPhrase)
 
 /* What a synchronisation partner compares: every head's id with its
  * modification time (UTC, set by add and update) or with its UUID, and one
@@ -186,16 +259,7 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHeadModifyTime(SmsDatabase *handle, uint32_
  * folder at all; Update changes fname, password and privmode only and gives
  * 100 for a folder the user does not have; Get gives -1 for one; Delete and
  * DeleteAll never remove a default folder. */
-ZUSMS_API int32_t ZUSMS_CALL AddZuSmsFolder(SmsDatabase *handle, SmsFolder *rec, uint32_t *newId);
-ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsFolder(SmsDatabase *handle, SmsFolder *rec);
-ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsFolder(SmsDatabase *handle, uint32_t id);
-ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsFolder(SmsDatabase *handle);
-ZUSMS_API int32_t ZUSMS_CALL GetZuSmsFolder(SmsDatabase *handle, uint32_t id, SmsFolder *rec);
-ZUSMS_API int32_t ZUSMS_CALL GetZuSmsFolderCount(SmsDatabase *handle, uint32_t *n);
-ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsFolderID(SmsDatabase *handle, uint32_t *ids,
-                                                 uint32_t capacity, uint32_t *n);
-ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsFolder(SmsDatabase *handle, SmsFolder *recs,
-                                               uint32_t capacity, uint32_t *n);
+ZU_RECORD_FUNCTIONS(SmsFolder, SmsFolder)
 
 #ifdef __cplusplus
 } /* extern "C" */

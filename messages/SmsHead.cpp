@@ -2,7 +2,7 @@
 // makes the record's UUID valid through the UUID library (loaded for each
 // add) and stamps ModifyTime after the UserID; Update stamps ModifyTime and
 // assigns the id its own value. The count does not clear `n` first.
-#include "Exports.h"
+#include "FamilyMethods.h"
 #include "LastError.h"
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
@@ -39,13 +39,7 @@ constexpr zusms::Family<SmsHead> kHead = {
         u"update SmsHead set id=?, index=?, type=?, fid=?, batid=?, createtime=?, tel=?, "
         u"name=?, recvtime=?, content=?, privmode=?, ccid=?, lockflag=?, oldfid=?, impt=?, "
         u"longsms=?, operid=?, uuid=?, ModifyTime=? where ID=? and UserID=?",
-    .remove = u"delete from SmsHead where id=? and UserID=?",
-    .remove_all = u"delete from SmsHead where UserID=?",
-    .exists = u"select count(*) as cnt from SmsHead where id=? and UserID=?",
-    .select = u"select * from SmsHead where id=? and UserID=?",
-    .count = u"select count(*) as cnt from SmsHead where UserID=?",
-    .ids = u"select ID from SmsHead where UserID=?",
-    .all = u"select * from SmsHead where UserID=?",
+    ZU_STANDARD_STATEMENTS(SmsHead),
     .insert_fields = kInsertFields,
     .update_fields = kUpdateFields,
     .row_fields = kRowFields,
@@ -87,37 +81,14 @@ int32_t SmsDatabase::UpdateSmsHead(SmsHead& rec) {
       0);
 }
 
-int32_t SmsDatabase::DeleteSmsHead(uint32_t id) {
-  return zusms::DeleteRecord(kHead.remove, m_UserID, id);
-}
+ZU_DELETE_METHODS(SmsHead, kHead)
+ZU_GET_METHOD(SmsHead, SmsHead, kHead, GetSmsHeadAllFieldData)
+ZU_LIST_METHODS(SmsHead, SmsHead, kHead, GetSmsHeadAllFieldData)
+ZU_ROW_MAPPER(SmsHead, GetSmsHeadAllFieldData, kHead)
 
-int32_t SmsDatabase::DeleteAllSmsHead() {
-  return zusms::DeleteAllRecords(kHead.remove_all, m_UserID);
-}
-
-int32_t SmsDatabase::GetSmsHead(uint32_t id, SmsHead& rec) {
-  return zusms::GetRecord(kHead, m_UserID, id, rec, [this](SmsHead& r, CMimerRecordSet& rows) {
-    GetSmsHeadAllFieldData(r, rows);
-  });
-}
-
+// The count reads straight into `n`: a failed count leaves the caller's value.
 int32_t SmsDatabase::GetSmsHeadCount(uint32_t& n) {
   return zusms::CountRecords(kHead.count, m_UserID, n);
 }
 
-int32_t SmsDatabase::GetAllSmsHeadID(uint32_t* ids, uint32_t capacity, uint32_t& n) {
-  return zusms::GetAllIds(
-      kHead.ids, m_UserID, [this](uint32_t& total) { GetSmsHeadCount(total); }, ids, capacity, n);
-}
-
-int32_t SmsDatabase::GetAllSmsHead(SmsHead* recs, uint32_t capacity, uint32_t& n) {
-  return zusms::GetAllRows(
-      kHead.all, m_UserID, [this](uint32_t& total) { GetSmsHeadCount(total); }, recs, capacity, n,
-      [this](SmsHead& r, CMimerRecordSet& rows) { GetSmsHeadAllFieldData(r, rows); });
-}
-
-void SmsDatabase::GetSmsHeadAllFieldData(SmsHead& rec, CMimerRecordSet& rows) {
-  zusms::ReadFields(rows, &rec, kHead.row_fields);
-}
-
-ZU_EXPORT_RECORD_FUNCTIONS(SmsHead)
+ZU_EXPORT_RECORD_FUNCTIONS(SmsHead, SmsHead)

@@ -36,43 +36,43 @@ T& Ref(T* pointer, const char* what) {
 
 // The eight exported record functions of a family, each forwarding to the
 // method whose name it carries without "Zu".
-#define ZU_EXPORT_RECORD_FUNCTIONS(Family)                                                       \
-  extern "C" {                                                                                   \
-  ZUSMS_API int32_t ZUSMS_CALL AddZu##Family(SmsDatabase* h, Family* rec, uint32_t* newId) {     \
-    return ::zusms::Call(h, [&](SmsDatabase& db) {                                               \
-      return db.Add##Family(::zusms::Ref(rec, "rec"), ::zusms::Ref(newId, "newId"));             \
-    });                                                                                          \
-  }                                                                                              \
-  ZUSMS_API int32_t ZUSMS_CALL UpdateZu##Family(SmsDatabase* h, Family* rec) {                   \
-    return ::zusms::Call(                                                                        \
-        h, [&](SmsDatabase& db) { return db.Update##Family(::zusms::Ref(rec, "rec")); });        \
-  }                                                                                              \
-  ZUSMS_API int32_t ZUSMS_CALL DeleteZu##Family(SmsDatabase* h, uint32_t id) {                   \
-    return ::zusms::Call(h, [&](SmsDatabase& db) { return db.Delete##Family(id); });             \
-  }                                                                                              \
-  ZUSMS_API int32_t ZUSMS_CALL DeleteAllZu##Family(SmsDatabase* h) {                             \
-    return ::zusms::Call(h, [&](SmsDatabase& db) { return db.DeleteAll##Family(); });            \
-  }                                                                                              \
-  ZUSMS_API int32_t ZUSMS_CALL GetZu##Family(SmsDatabase* h, uint32_t id, Family* rec) {         \
-    return ::zusms::Call(                                                                        \
-        h, [&](SmsDatabase& db) { return db.Get##Family(id, ::zusms::Ref(rec, "rec")); });       \
-  }                                                                                              \
-  ZUSMS_API int32_t ZUSMS_CALL GetZu##Family##Count(SmsDatabase* h, uint32_t* n) {               \
-    return ::zusms::Call(                                                                        \
-        h, [&](SmsDatabase& db) { return db.Get##Family##Count(::zusms::Ref(n, "n")); });        \
-  }                                                                                              \
-  ZUSMS_API int32_t ZUSMS_CALL GetAllZu##Family##ID(SmsDatabase* h, uint32_t* ids,               \
-                                                    uint32_t capacity, uint32_t* n) {            \
-    return ::zusms::Call(h, [&](SmsDatabase& db) {                                               \
-      return db.GetAll##Family##ID(ids, capacity, ::zusms::Ref(n, "n"));                         \
-    });                                                                                          \
-  }                                                                                              \
-  ZUSMS_API int32_t ZUSMS_CALL GetAllZu##Family(SmsDatabase* h, Family* recs, uint32_t capacity, \
-                                                uint32_t* n) {                                   \
-    return ::zusms::Call(h, [&](SmsDatabase& db) {                                               \
-      return db.GetAll##Family(recs, capacity, ::zusms::Ref(n, "n"));                            \
-    });                                                                                          \
-  }                                                                                              \
+#define ZU_EXPORT_RECORD_FUNCTIONS(Record, Name)                                               \
+  extern "C" {                                                                                 \
+  ZUSMS_API int32_t ZUSMS_CALL AddZu##Name(SmsDatabase* h, Record* rec, uint32_t* newId) {     \
+    return ::zusms::Call(h, [&](SmsDatabase& db) {                                             \
+      return db.Add##Name(::zusms::Ref(rec, "rec"), ::zusms::Ref(newId, "newId"));             \
+    });                                                                                        \
+  }                                                                                            \
+  ZUSMS_API int32_t ZUSMS_CALL UpdateZu##Name(SmsDatabase* h, Record* rec) {                   \
+    return ::zusms::Call(                                                                      \
+        h, [&](SmsDatabase& db) { return db.Update##Name(::zusms::Ref(rec, "rec")); });        \
+  }                                                                                            \
+  ZUSMS_API int32_t ZUSMS_CALL DeleteZu##Name(SmsDatabase* h, uint32_t id) {                   \
+    return ::zusms::Call(h, [&](SmsDatabase& db) { return db.Delete##Name(id); });             \
+  }                                                                                            \
+  ZUSMS_API int32_t ZUSMS_CALL DeleteAllZu##Name(SmsDatabase* h) {                             \
+    return ::zusms::Call(h, [&](SmsDatabase& db) { return db.DeleteAll##Name(); });            \
+  }                                                                                            \
+  ZUSMS_API int32_t ZUSMS_CALL GetZu##Name(SmsDatabase* h, uint32_t id, Record* rec) {         \
+    return ::zusms::Call(                                                                      \
+        h, [&](SmsDatabase& db) { return db.Get##Name(id, ::zusms::Ref(rec, "rec")); });       \
+  }                                                                                            \
+  ZUSMS_API int32_t ZUSMS_CALL GetZu##Name##Count(SmsDatabase* h, uint32_t* n) {               \
+    return ::zusms::Call(                                                                      \
+        h, [&](SmsDatabase& db) { return db.Get##Name##Count(::zusms::Ref(n, "n")); });        \
+  }                                                                                            \
+  ZUSMS_API int32_t ZUSMS_CALL GetAllZu##Name##ID(SmsDatabase* h, uint32_t* ids,               \
+                                                  uint32_t capacity, uint32_t* n) {            \
+    return ::zusms::Call(h, [&](SmsDatabase& db) {                                             \
+      return db.GetAll##Name##ID(ids, capacity, ::zusms::Ref(n, "n"));                         \
+    });                                                                                        \
+  }                                                                                            \
+  ZUSMS_API int32_t ZUSMS_CALL GetAllZu##Name(SmsDatabase* h, Record* recs, uint32_t capacity, \
+                                              uint32_t* n) {                                   \
+    return ::zusms::Call(h, [&](SmsDatabase& db) {                                             \
+      return db.GetAll##Name(recs, capacity, ::zusms::Ref(n, "n"));                            \
+    });                                                                                        \
+  }                                                                                            \
   }
 
 #endif  // ZUSMS_STORE_EXPORTS_H_

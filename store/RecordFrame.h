@@ -78,6 +78,16 @@ struct Family {
   std::span<const Field> row_fields;     // every column, in table order
 };
 
+// The seven statements of a table that follow the pattern word for word.
+#define ZU_STANDARD_STATEMENTS(Table)                                          \
+  .remove = u"delete from " #Table " where id=? and UserID=?",                 \
+  .remove_all = u"delete from " #Table " where UserID=?",                      \
+  .exists = u"select count(*) as cnt from " #Table " where id=? and UserID=?", \
+  .select = u"select * from " #Table " where id=? and UserID=?",               \
+  .count = u"select count(*) as cnt from " #Table " where UserID=?",           \
+  .ids = u"select ID from " #Table " where UserID=?",                          \
+  .all = u"select * from " #Table " where UserID=?"
+
 // ---- Building blocks: each runs one statement on `cmd` and raises on error.
 
 CMimerConnection& Conn();

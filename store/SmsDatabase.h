@@ -34,15 +34,28 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // statements did), 0 when the connection or a command could not be had.
   int32_t CreateSmsTables();
 
-  // Message heads (messages/SmsHead.cpp).
-  int32_t AddSmsHead(SmsHead& rec, uint32_t& newId);
-  int32_t UpdateSmsHead(SmsHead& rec);
-  int32_t DeleteSmsHead(uint32_t id);
-  int32_t DeleteAllSmsHead();
-  int32_t GetSmsHead(uint32_t id, SmsHead& rec);
-  int32_t GetSmsHeadCount(uint32_t& n);
-  int32_t GetAllSmsHeadID(uint32_t* ids, uint32_t capacity, uint32_t& n);
-  int32_t GetAllSmsHead(SmsHead* recs, uint32_t capacity, uint32_t& n);
+  // The eight record operations of one family, for example
+  // ZU_RECORD_METHODS(SmsHead, SmsHead): AddSmsHead(rec, newId),
+  // UpdateSmsHead(rec), DeleteSmsHead(id), DeleteAllSmsHead(),
+  // GetSmsHead(id, rec), GetSmsHeadCount(n), GetAllSmsHeadID(ids, capacity, n)
+  // and GetAllSmsHead(recs, capacity, n), as the C functions of ZuSmsDB.h.
+#define ZU_RECORD_METHODS(Record, Name)                                    \
+  int32_t Add##Name(Record& rec, uint32_t& newId);                         \
+  int32_t Update##Name(Record& rec);                                       \
+  int32_t Delete##Name(uint32_t id);                                       \
+  int32_t DeleteAll##Name();                                               \
+  int32_t Get##Name(uint32_t id, Record& rec);                             \
+  int32_t Get##Name##Count(uint32_t& n);                                   \
+  int32_t GetAll##Name##ID(uint32_t* ids, uint32_t capacity, uint32_t& n); \
+  int32_t GetAll##Name(Record* recs, uint32_t capacity, uint32_t& n);
+  ZU_RECORD_METHODS(SmsHead, SmsHead)                        // messages/SmsHead.cpp
+  ZU_RECORD_METHODS(SmsContent, SmsContent)                  // messages/SmsContent.cpp
+  ZU_RECORD_METHODS(SmsAreaBroadcast, SmsAreaBroadcast)      // messages/SmsAreaBroadcast.cpp
+  ZU_RECORD_METHODS(SmsFolder, SmsFolder)                    // folders/SmsFolder.cpp
+  ZU_RECORD_METHODS(SmsFilter, SmsFilter)                    // folders/SmsFilter.cpp
+  ZU_RECORD_METHODS(SmsRecieverHistory, SmsReceiverHistory)  // folders/SmsReceiverHistory.cpp
+  ZU_RECORD_METHODS(SmsPhrase, SmsPhrase)                    // folders/SmsPhrase.cpp
+#undef ZU_RECORD_METHODS
 
   // Synchronisation listings (messages/SyncListings.cpp). Only message heads
   // have a modification time and a UUID; the other families' listings
@@ -62,16 +75,6 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   ZU_DECLARE_NO_SYNC_LISTINGS(SmsPhrase)
 #undef ZU_DECLARE_NO_SYNC_LISTINGS
 
-  // Folders (folders/SmsFolder.cpp).
-  int32_t AddSmsFolder(SmsFolder& rec, uint32_t& newId);
-  int32_t UpdateSmsFolder(SmsFolder& rec);
-  int32_t DeleteSmsFolder(uint32_t id);
-  int32_t DeleteAllSmsFolder();
-  int32_t GetSmsFolder(uint32_t id, SmsFolder& rec);
-  int32_t GetSmsFolderCount(uint32_t& n);
-  int32_t GetAllSmsFolderID(uint32_t* ids, uint32_t capacity, uint32_t& n);
-  int32_t GetAllSmsFolder(SmsFolder* recs, uint32_t capacity, uint32_t& n);
-
  private:
   friend class SmsDatabaseTestPeer;
 
@@ -89,7 +92,13 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
 
   // Row mappers: one row of the family's table into its record.
   void GetSmsHeadAllFieldData(SmsHead& rec, CMimerRecordSet& rows);
+  void GetSmsContentAllFieldData(SmsContent& rec, CMimerRecordSet& rows);
+  // Reads from its own copy of the caller's record set, made at its row.
+  void GetSmsAreaBroadcastAllFieldData(SmsAreaBroadcast& rec, CMimerRecordSet rows);
   void GetSmsFolderAllFieldData(SmsFolder& rec, CMimerRecordSet& rows);
+  void GetSmsFilterAllFielderData(SmsFilter& rec, CMimerRecordSet& rows);
+  void GetSmsReceiverHistoryAllFieldData(SmsRecieverHistory& rec, CMimerRecordSet& rows);
+  void GetSmsPhraseAllFieldData(SmsPhrase& rec, CMimerRecordSet& rows);
 
   // Folder numbering.
   int32_t AddSmsFolderBase(SmsFolder& rec, uint32_t& newId);

@@ -73,6 +73,21 @@ class DbTest : public ::testing::Test {
   std::string file_;
 };
 
+// A test with the store of user 1 open on its fresh file.
+template <typename Store>
+class OpenStoreTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    ASSERT_EQ(store_.Open(), 0) << LastError();
+  }
+  void TearDown() override {
+    store_.Close();
+    DbTest::TearDown();
+  }
+  Store store_{1};
+};
+
 }  // namespace zusms::testing
 
 #endif  // ZUSMS_TESTS_TESTDB_H_

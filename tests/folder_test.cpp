@@ -12,16 +12,8 @@
 namespace zusms::testing {
 namespace {
 
-class FolderTest : public DbTest {
+class FolderTest : public OpenStoreTest<SmsDatabase> {
  protected:
-  void SetUp() override {
-    DbTest::SetUp();
-    ASSERT_EQ(store_.Open(), 0) << LastError();
-  }
-  void TearDown() override {
-    store_.Close();
-    DbTest::TearDown();
-  }
   // FdId:system pairs of user 1, in number order.
   std::string Numbers() {
     return Raw(
@@ -32,8 +24,6 @@ class FolderTest : public DbTest {
     store_.Close();
     ASSERT_EQ(store_.Open(), 0) << LastError();
   }
-
-  SmsDatabase store_{1};
 };
 
 TEST_F(FolderTest, TheFirstOpenSeedsTheFourteenDefaultFoldersInOrder) {

@@ -16,16 +16,11 @@
 namespace zusms::testing {
 namespace {
 
-class HeadTest : public DbTest {
+class HeadTest : public OpenStoreTest<SmsDatabase> {
  protected:
-  void SetUp() override {
-    DbTest::SetUp();
-    ASSERT_EQ(store_.Open(), 0) << LastError();
-  }
   void TearDown() override {
     g_uuid_library_name = u"libzuuuid.so";
-    store_.Close();
-    DbTest::TearDown();
+    OpenStoreTest::TearDown();
   }
   std::string ModifyTime(uint32_t id) {
     return Raw("select ModifyTime from SmsHead where id = " + std::to_string(id));
@@ -42,8 +37,6 @@ class HeadTest : public DbTest {
     }
     return out + "\n";
   }
-
-  SmsDatabase store_{1};
 };
 
 TEST_F(HeadTest, AValidUuidIsKeptAndAnInvalidOneReplaced) {

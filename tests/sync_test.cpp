@@ -13,16 +13,8 @@
 namespace zusms::testing {
 namespace {
 
-class SyncTest : public DbTest {
+class SyncTest : public OpenStoreTest<SmsDatabase> {
  protected:
-  void SetUp() override {
-    DbTest::SetUp();
-    ASSERT_EQ(store_.Open(), 0) << LastError();
-  }
-  void TearDown() override {
-    store_.Close();
-    DbTest::TearDown();
-  }
   uint32_t AddHead(int seed, bool valid_uuid = true) {
     SmsHead rec = Traits<SmsHead>::Make(seed);
     if (!valid_uuid) std::memset(rec.uuid, 0, 16);
@@ -38,7 +30,6 @@ class SyncTest : public DbTest {
     return buf;
   }
 
-  SmsDatabase store_{1};
   std::map<uint32_t, std::string> uuids_;
 };
 
