@@ -227,6 +227,17 @@ class ZUSMS_API CMimerDatabase {
 
   static CMimerConnection& GetConn(enMimerConnAccessType type);
 
+  // Writes one condition on `column` for a query filter item into
+  // `condition` and appends its values to `params`; leaves `condition` empty
+  // and appends nothing for ZU_OP_NONE. `type` is how the value binds:
+  // MimerPropInt (32 bits), MimerPropShort or MimerPropUShort (16 bits),
+  // MimerPropText (text; for the column "uuid", the only column of bytes,
+  // 16 bytes with ZU_OP_BYTES_EQ). Raises for an item it cannot honour (an
+  // unknown op, an op that does not fit the type, a null pointer, a number
+  // out of range), so that a query never runs wider than asked.
+  int SetQuery(MimerPropType type, const char* column, const _MimerQueryFilterItem& item,
+               std::u16string& condition, CMimerParameterSet& params) const;
+
   uint32_t UserId() const { return m_UserID; }
 
  protected:

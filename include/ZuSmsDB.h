@@ -163,6 +163,100 @@ typedef struct stIDUUID {
   uint8_t uuid[16];
 } stIDUUID;
 
+/* ---- Query filters -------------------------------------------------------
+ * A filter is a list of conditions, all joined by AND (joinType 1) or all by
+ * OR (any other joinType), and a list of columns to order by. Several
+ * filters given at once must all match. A filter never widens the store's
+ * restriction to its own user. Every value is bound as a parameter, never
+ * written into the statement.
+ *
+ * Text compares and sorts by Unicode code point (the database is UTF-8 with
+ * binary collation), so ordering by the time texts or by name gives the same
+ * order in every query. */
+
+/* The comparison of a condition item (`op`). */
+enum {
+  ZU_OP_NONE = 0,     /* no condition: the item adds nothing */
+  ZU_OP_EQ = 1,       /* equal: value.number on integer fields, value.text on text fields */
+  ZU_OP_NE = 2,       /* not equal */
+  ZU_OP_LT = 3,       /* less */
+  ZU_OP_LE = 4,       /* less or equal */
+  ZU_OP_GT = 5,       /* greater */
+  ZU_OP_GE = 6,       /* greater or equal */
+  ZU_OP_LIKE = 7,     /* LIKE with the caller's pattern (% and _) in value.text */
+  ZU_OP_CONTAINS = 8, /* value.text occurs anywhere, matched literally */
+  ZU_OP_BEGINS = 9,   /* begins with value.text, matched literally */
+  ZU_OP_BYTES_EQ = 10 /* equal to the 16 bytes at value.bytes: the UUID only */
+};
+/* 7, 8 and 9 ignore case for ASCII letters only. An unknown op, an op that
+ * does not fit the field (LIKE on a number, anything but 0 and 10 on the
+ * UUID), a null text or bytes pointer, or a number outside the field's 16 or
+ * 32 bits makes the query return -1 with nothing run and *n unchanged. An
+ * item whose `field` names no field of the table is skipped. */
+typedef struct _MimerQueryFilterItem {
+  int32_t field; /* a field selector, below */
+  int32_t op;    /* ZU_OP_... */
+  union {
+    int64_t number;
+    const char16_t *text; /* zero-terminated */
+    const uint8_t *bytes; /* 16 bytes */
+  } value;
+} _MimerQueryFilterItem;
+
+/* direction: 1 ascending, 2 descending, anything else the column alone. */
+typedef struct _MimerQueryOrderItem {
+  int32_t field;
+  int32_t direction;
+} _MimerQueryOrderItem;
+
+typedef struct MimerQueryFilter {
+  uint32_t itemCount;
+  _MimerQueryFilterItem *items;
+  int32_t joinType; /* 1: and; anything else: or */
+  uint32_t orderCount;
+  _MimerQueryOrderItem *orders; /* null: no ordering */
+} MimerQueryFilter;
+
+/* Field selectors of message heads, for conditions and ordering alike. */
+enum {
+  ZU_HEAD_ID = 1,
+  ZU_HEAD_INDEX = 2,
+  ZU_HEAD_TYPE = 3,
+  ZU_HEAD_FID = 4,
+  ZU_HEAD_BATID = 5,
+  ZU_HEAD_CREATETIME = 6,
+  ZU_HEAD_TEL = 7,
+  ZU_HEAD_NAME = 8,
+  ZU_HEAD_RECVTIME = 9,
+  ZU_HEAD_CONTENT = 10,
+  ZU_HEAD_PRIVMODE = 11,
+  ZU_HEAD_CCID = 12,
+  ZU_HEAD_LOCKFLAG = 13,
+  ZU_HEAD_OLDFID = 14,
+  ZU_HEAD_IMPT = 15,
+  ZU_HEAD_LONGSMS = 16,
+  ZU_HEAD_OPERID = 17,
+  ZU_HEAD_UUID = 18
+};
+/* Field selectors of folders: conditions ... */
+enum {
+  ZU_FOLDER_ID = 20,
+  ZU_FOLDER_FDID = 21,
+  ZU_FOLDER_FNAME = 22,
+  ZU_FOLDER_SYSTEM = 23,
+  ZU_FOLDER_PASSWORD = 24,
+  ZU_FOLDER_PRIVMODE = 25
+};
+/* ... and ordering, numbered one lower. */
+enum {
+  ZU_FOLDER_ORDER_ID = 19,
+  ZU_FOLDER_ORDER_FDID = 20,
+  ZU_FOLDER_ORDER_FNAME = 21,
+  ZU_FOLDER_ORDER_SYSTEM = 22,
+  ZU_FOLDER_ORDER_PASSWORD = 23,
+  ZU_FOLDER_ORDER_PRIVMODE = 24
+};
+
 /* ---- Lifecycle ---------------------------------------------------------- */
 
 /* Creates a store for userId (any value) and writes its handle to *handle.
@@ -260,6 +354,37 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHeadModifyTime(SmsDatabase *handle, uint32_
  * 100 for a folder the user does not have; Get gives -1 for one; Delete and
  * DeleteAll never remove a default folder. */
 ZU_RECORD_FUNCTIONS(SmsFolder, SmsFolder)
+
+/* ---- Queries ---------------------------------------------------------------
+ * Count, ids or records of the user's message heads that match one filter, or
+ * every one of several (the Combine functions: -1 when filters is null or
+ * filterCount 0). The record and id queries count first; *n then receives
+ * the smaller of capacity and the number of matches, and at most that many
+ * elements are written, in the filters' order. When the conditions do not
+ * fit the 1024-character statement, the query returns -1 and runs nothing;
+ * ordering columns that do not fit are left off. */
+ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsHeadCount(SmsDatabase *handle, MimerQueryFilter *filter,
+                                                 uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsHead(SmsDatabase *handle, MimerQueryFilter *filter,
+                                            SmsHead *recs, uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsHeadID(SmsDatabase *handle, MimerQueryFilter *filter,
+                                              uint32_t *ids, uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL CombineZuQuerySmsHeadCount(SmsDatabase *handle,
+                                                        MimerQueryFilter *filters,
+                                                        uint32_t filterCount, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL CombineZuQuerySmsHead(SmsDatabase *handle, MimerQueryFilter *filters,
+                                                   uint32_t filterCount, SmsHead *recs,
+                                                   uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL CombineZuQuerySmsHeadID(SmsDatabase *handle, MimerQueryFilter *filters,
+                                                     uint32_t filterCount, uint32_t *ids,
+                                                     uint32_t capacity, uint32_t *n);
+/* The same for the user's folders, with one filter. */
+ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsFolderCount(SmsDatabase *handle, MimerQueryFilter *filter,
+                                                   uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsFolder(SmsDatabase *handle, MimerQueryFilter *filter,
+                                              SmsFolder *recs, uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsFolderID(SmsDatabase *handle, MimerQueryFilter *filter,
+                                                uint32_t *ids, uint32_t capacity, uint32_t *n);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -57,6 +57,20 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   ZU_RECORD_METHODS(SmsPhrase, SmsPhrase)                    // folders/SmsPhrase.cpp
 #undef ZU_RECORD_METHODS
 
+  // Queries over message heads (messages/SmsHeadQuery.cpp) and folders
+  // (folders/SmsFolderQuery.cpp), as the C functions of ZuSmsDB.h.
+  int32_t QuerySmsHeadCount(MimerQueryFilter& filter, uint32_t& n);
+  int32_t QuerySmsHead(MimerQueryFilter& filter, SmsHead* recs, uint32_t capacity, uint32_t& n);
+  int32_t QuerySmsHeadID(MimerQueryFilter& filter, uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t CombineQuerySmsHeadCount(MimerQueryFilter* filters, uint32_t filterCount, uint32_t& n);
+  int32_t CombineQuerySmsHead(MimerQueryFilter* filters, uint32_t filterCount, SmsHead* recs,
+                              uint32_t capacity, uint32_t& n);
+  int32_t CombineQuerySmsHeadID(MimerQueryFilter* filters, uint32_t filterCount, uint32_t* ids,
+                                uint32_t capacity, uint32_t& n);
+  int32_t QuerySmsFolderCount(MimerQueryFilter& filter, uint32_t& n);
+  int32_t QuerySmsFolder(MimerQueryFilter& filter, SmsFolder* recs, uint32_t capacity, uint32_t& n);
+  int32_t QuerySmsFolderID(MimerQueryFilter& filter, uint32_t* ids, uint32_t capacity, uint32_t& n);
+
   // Synchronisation listings (messages/SyncListings.cpp). Only message heads
   // have a modification time and a UUID; the other families' listings
   // return 0 and write nothing.
@@ -99,6 +113,13 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   void GetSmsFilterAllFielderData(SmsFilter& rec, CMimerRecordSet& rows);
   void GetSmsReceiverHistoryAllFieldData(SmsRecieverHistory& rec, CMimerRecordSet& rows);
   void GetSmsPhraseAllFieldData(SmsPhrase& rec, CMimerRecordSet& rows);
+
+  // Query builders: append the filters' conditions and ordering to the
+  // statement (1024 characters) and their values to the parameter set.
+  void CombSmsHeadQuery(const MimerQueryFilter* filters, uint32_t filterCount, char16_t* statement,
+                        CMimerParameterSet& params);
+  void CombSmsFolderQuery(const MimerQueryFilter& filter, char16_t* statement,
+                          CMimerParameterSet& params);
 
   // Folder numbering.
   int32_t AddSmsFolderBase(SmsFolder& rec, uint32_t& newId);

@@ -10,16 +10,7 @@
 
 #include "SmsDatabase.h"
 #include "TestDb.h"
-
-class SmsDatabaseTestPeer {
- public:
-  static int32_t DropTables(SmsDatabase& db) { return db.DropTables(); }
-  static tagTIMESTAMP_STRUCT Now(SmsDatabase& db) {
-    tagTIMESTAMP_STRUCT t{};
-    db.GetCurrentSysTime(t);
-    return t;
-  }
-};
+#include "TestPeer.h"
 
 namespace zusms::testing {
 namespace {

@@ -1,0 +1,366 @@
+// Filtered and ordered queries: the statement the builders compose, the rows
+// that come back, and the filters that are refused.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "RecordTraits.h"
+#include "SmsDatabase.h"
+#include "TestDb.h"
+#include "TestPeer.h"
+
+namespace zusms::testing {
+namespace {
+
+_MimerQueryFilterItem Num(int32_t field, int32_t op, int64_t value) {
+  _MimerQueryFilterItem item{};
+  item.field = field;
+  item.op = op;
+  item.value.number = value;
+  return item;
+}
+_MimerQueryFilterItem Text(int32_t field, int32_t op, const char16_t* text) {
+  _MimerQueryFilterItem item{};
+  item.field = field;
+  item.op = op;
+  item.value.text = text;
+  return item;
+}
+
+struct Filter {
+  std::vector<_MimerQueryFilterItem> items;
+  std::vector<_MimerQueryOrderItem> orders;
+  int32_t join = 1;
+  MimerQueryFilter Get() {
+    return {static_cast<uint32_t>(items.size()), items.empty() ? nullptr : items.data(), join,
+            static_cast<uint32_t>(orders.size()), orders.empty() ? nullptr : orders.data()};
+  }
+};
+
+class QueryTest : public OpenStoreTest<SmsDatabase> {
+ protected:
+  void SetUp() override {
+    OpenStoreTest::SetUp();
+    // User 1: twelve heads over folders 1 to 3; user 2: heads of their own,
+    // several of which match every filter below.
+    const char16_t* names[] = {u"Alice", u"Bob", u"alice%", u"Carol_1", u"\u674e\u96f7", u"Dave"};
+    for (int i = 0; i < 12; ++i) {
+      SmsHead h = Traits<SmsHead>::Make(i);
+      h.fid = i % 3 + 1;
+      h.index = static_cast<int16_t>(i);
+      SetText(h.name, names[i % 6]);
+      SetText(h.createtime, u"2024010" + std::u16string(1, u'0' + i % 10) + u"12000" +
+                                std::u16string(1, u'0' + i / 10));
+      SetText(h.content, i % 4 == 0 ? u"meet at 5% off_sale" : u"see you later");
+      uint32_t id = 0;
+      ASSERT_EQ(store_.AddSmsHead(h, id), 0);
+      mine_.push_back(h);
+    }
+    ASSERT_EQ(other_.Open(), 0);
+    for (int i = 0; i < 6; ++i) {
+      SmsHead h = Traits<SmsHead>::Make(100 + i);
+      h.fid = 1;
+      SetText(h.name, u"Alice");
+      SetText(h.content, u"meet at 5% off_sale");
+      uint32_t id = 0;
+      ASSERT_EQ(other_.AddSmsHead(h, id), 0);
+      theirs_.insert(id);
+    }
+  }
+  void TearDown() override {
+    other_.Close();
+    OpenStoreTest::TearDown();
+  }
+
+  // The ids of user 1's heads that `pred` picks.
+  template <typename Pred>
+  std::set<uint32_t> Expected(Pred pred) {
+    std::set<uint32_t> out;
+    for (const SmsHead& h : mine_) {
+      if (pred(h)) out.insert(static_cast<uint32_t>(h.id));
+    }
+    return out;
+  }
+  std::set<uint32_t> Ids(MimerQueryFilter filter) {
+    std::vector<uint32_t> ids(64, 0);
+    uint32_t n = 0;
+    EXPECT_EQ(store_.QuerySmsHeadID(filter, ids.data(), 64, n), 0) << LastError();
+    uint32_t count = 999;
+    EXPECT_EQ(store_.QuerySmsHeadCount(filter, count), 0);
+    EXPECT_EQ(count, n);
+    return std::set<uint32_t>(ids.begin(), ids.begin() + n);
+  }
+
+  SmsDatabase other_{2};
+  std::vector<SmsHead> mine_;
+  std::set<uint32_t> theirs_;
+};
+
+TEST_F(QueryTest, TheBuilderJoinsGroupsByAndAndOrdersAcrossFilters) {
+  Filter a{{Text(7, ZU_OP_EQ, u"1"), Text(8, ZU_OP_EQ, u"2")}, {{9, 2}}, 0};
+  Filter b{{Num(4, ZU_OP_EQ, 3)}, {{8, 0}}, 1};
+  MimerQueryFilter filters[] = {a.Get(), b.Get()};
+  CMimerParameterSet params;
+  EXPECT_EQ(SmsDatabaseTestPeer::HeadQuery(store_, filters, 2, params),
+            u"B and (tel = ? or name = ?)  and (fid = ?)  order by RecvTime desc,Name");
+  EXPECT_EQ(params.Count(), 3u);
+
+  // Unknown selectors, empty conditions and unknown ordering codes add
+  // nothing, not even a joiner or a separator.
+  Filter c{{Num(0, ZU_OP_EQ, 1), Num(4, ZU_OP_NONE, 0), Num(19, ZU_OP_EQ, 1), Num(2, ZU_OP_GT, 1)},
+           {{0, 1}, {2, 1}, {19, 2}, {15, 7}},
+           1};
+  MimerQueryFilter one = c.Get();
+  CMimerParameterSet more;
+  EXPECT_EQ(SmsDatabaseTestPeer::HeadQuery(store_, &one, 1, more),
+            u"B and (index > ?)  order by Index asc,Impt");
+  Filter none{{Num(4, ZU_OP_NONE, 0)}, {{99, 1}}, 1};
+  one = none.Get();
+  EXPECT_EQ(SmsDatabaseTestPeer::HeadQuery(store_, &one, 1, more), u"B");
+}
+
+TEST_F(QueryTest, TheFolderBuilderHasItsOwnCodes) {
+  Filter f{
+      {Text(22, ZU_OP_EQ, u"x"), Num(23, ZU_OP_EQ, 1), Num(19, ZU_OP_EQ, 1), Num(26, ZU_OP_EQ, 1)},
+      {{20, 2}, {21, 0}, {18, 1}, {25, 1}},
+      1};
+  MimerQueryFilter filter = f.Get();
+  CMimerParameterSet params;
+  EXPECT_EQ(SmsDatabaseTestPeer::FolderQuery(store_, filter, params),
+            u"B and (fname = ? and system = ?)  order by FdId desc,fname");
+  Filter g{{}, {{19, 0}, {30, 2}}, 0};
+  filter = g.Get();
+  EXPECT_EQ(SmsDatabaseTestPeer::FolderQuery(store_, filter, params), u"B order by id");
+}
+
+TEST_F(QueryTest, OrderingThatDoesNotFitIsLeftOffAndConditionsThatDoNotFitRunNothing) {
+  std::vector<_MimerQueryOrderItem> orders(200, _MimerQueryOrderItem{10, 2});
+  Filter f{{Num(4, ZU_OP_EQ, 1)}, orders, 1};
+  MimerQueryFilter filter = f.Get();
+  CMimerParameterSet params;
+  const std::u16string statement = SmsDatabaseTestPeer::HeadQuery(store_, &filter, 1, params);
+  EXPECT_LE(statement.size(), 1023u);
+  // The last column fits; its direction word may not.
+  const std::u16string tail = statement.substr(statement.rfind(u','));
+  EXPECT_TRUE(tail == u",Content desc" || tail == u",Content") << engine::ToUtf8(tail);
+  // The query runs with the columns that fit.
+  uint32_t n = 0;
+  EXPECT_EQ(store_.QuerySmsHeadCount(filter, n), 0);
+  EXPECT_EQ(n, 4u);
+
+  // Conditions that would not fit: -1, nothing runs, n unchanged.
+  std::vector<_MimerQueryFilterItem> many(60, Text(10, ZU_OP_CONTAINS, u"a"));
+  Filter big{many, {}, 0};
+  filter = big.Get();
+  n = 77;
+  EXPECT_EQ(QueryZuSmsHeadCount(&store_, &filter, &n), -1);
+  EXPECT_EQ(n, 77u);
+  char16_t error[128];
+  GetZuSmsLastError(error, 128);
+  EXPECT_NE(engine::ToUtf8(error).find("1024"), std::string::npos);
+  SmsHead recs[4];
+  EXPECT_EQ(store_.QuerySmsHead(filter, recs, 4, n), -1);
+  EXPECT_EQ(n, 77u);
+}
+
+TEST_F(QueryTest, EveryComparisonOnANumber) {
+  struct Case {
+    int32_t op;
+    bool (*pick)(int32_t);
+  } cases[] = {
+      {ZU_OP_EQ, [](int32_t f) { return f == 2; }}, {ZU_OP_NE, [](int32_t f) { return f != 2; }},
+      {ZU_OP_LT, [](int32_t f) { return f < 2; }},  {ZU_OP_LE, [](int32_t f) { return f <= 2; }},
+      {ZU_OP_GT, [](int32_t f) { return f > 2; }},  {ZU_OP_GE, [](int32_t f) { return f >= 2; }},
+  };
+  for (const Case& c : cases) {
+    Filter f{{Num(4, c.op, 2)}, {}, 1};
+    EXPECT_EQ(Ids(f.Get()), Expected([&](const SmsHead& h) { return c.pick(h.fid); })) << c.op;
+  }
+  // A 16-bit column, named by a keyword of SQL.
+  Filter f{{Num(2, ZU_OP_GE, 10)}, {{2, 2}}, 1};
+  EXPECT_EQ(Ids(f.Get()), Expected([](const SmsHead& h) { return h.index >= 10; }));
+}
+
+TEST_F(QueryTest, EveryComparisonOnAText) {
+  auto name = [](const SmsHead& h) { return std::u16string(h.name); };
+  Filter eq{{Text(8, ZU_OP_EQ, u"Alice")}, {}, 1};
+  EXPECT_EQ(Ids(eq.Get()), Expected([&](const SmsHead& h) { return name(h) == u"Alice"; }));
+  Filter ne{{Text(8, ZU_OP_NE, u"Alice")}, {}, 1};
+  EXPECT_EQ(Ids(ne.Get()), Expected([&](const SmsHead& h) { return name(h) != u"Alice"; }));
+  // Code point order: every ASCII name sorts before the Chinese one.
+  Filter lt{{Text(8, ZU_OP_LT, u"\u4e00")}, {}, 1};
+  EXPECT_EQ(Ids(lt.Get()), Expected([&](const SmsHead& h) { return name(h) < u"\u4e00"; }));
+  Filter ge{{Text(8, ZU_OP_GE, u"Bob")}, {}, 1};
+  EXPECT_EQ(Ids(ge.Get()), Expected([&](const SmsHead& h) { return name(h) >= u"Bob"; }));
+  Filter le{{Text(8, ZU_OP_LE, u"Bob")}, {}, 1};
+  EXPECT_EQ(Ids(le.Get()), Expected([&](const SmsHead& h) { return name(h) <= u"Bob"; }));
+  Filter gt{{Text(8, ZU_OP_GT, u"Bob")}, {}, 1};
+  EXPECT_EQ(Ids(gt.Get()), Expected([&](const SmsHead& h) { return name(h) > u"Bob"; }));
+
+  // LIKE takes the caller's wildcards, ignoring ASCII case.
+  Filter like{{Text(8, ZU_OP_LIKE, u"ALI%")}, {}, 1};
+  EXPECT_EQ(Ids(like.Get()), Expected([&](const SmsHead& h) {
+              return name(h) == u"Alice" || name(h) == u"alice%";
+            }));
+  // Contains and begins-with match % and _ literally.
+  Filter contains{{Text(10, ZU_OP_CONTAINS, u"5% off_")}, {}, 1};
+  EXPECT_EQ(Ids(contains.Get()), Expected([](const SmsHead& h) {
+              return std::u16string(h.content).find(u"5% off_") != std::u16string::npos;
+            }));
+  Filter literal{{Text(8, ZU_OP_BEGINS, u"alice%")}, {}, 1};
+  EXPECT_EQ(Ids(literal.Get()), Expected([&](const SmsHead& h) { return name(h) == u"alice%"; }));
+  Filter underscore{{Text(8, ZU_OP_CONTAINS, u"_")}, {}, 1};
+  EXPECT_EQ(Ids(underscore.Get()),
+            Expected([&](const SmsHead& h) { return name(h) == u"Carol_1"; }));
+  Filter begins{{Text(8, ZU_OP_BEGINS, u"\u674e")}, {}, 1};
+  EXPECT_EQ(Ids(begins.Get()).size(), 2u);
+}
+
+TEST_F(QueryTest, TheUuidComparesAsSixteenBytes) {
+  const SmsHead& target = mine_[5];
+  _MimerQueryFilterItem item{};
+  item.field = 18;
+  item.op = ZU_OP_BYTES_EQ;
+  item.value.bytes = target.uuid;
+  Filter f{{item}, {}, 1};
+  EXPECT_EQ(Ids(f.Get()), std::set<uint32_t>{static_cast<uint32_t>(target.id)});
+}
+
+TEST_F(QueryTest, OrJoinedFiltersNeverReachAnotherUsersHeads) {
+  Filter f{{Num(4, ZU_OP_EQ, 1), Text(8, ZU_OP_EQ, u"Alice"), Num(1, ZU_OP_GT, 0)}, {}, 0};
+  const std::set<uint32_t> got = Ids(f.Get());
+  EXPECT_EQ(got.size(), mine_.size());  // every head of mine matches id > 0
+  for (uint32_t id : theirs_) EXPECT_EQ(got.count(id), 0u);
+  // Several filters must all match.
+  Filter a{{Num(4, ZU_OP_EQ, 1)}, {}, 1};
+  Filter b{{Text(10, ZU_OP_CONTAINS, u"meet")}, {}, 1};
+  MimerQueryFilter both[] = {a.Get(), b.Get()};
+  uint32_t ids[16], n = 0;
+  ASSERT_EQ(store_.CombineQuerySmsHeadID(both, 2, ids, 16, n), 0);
+  EXPECT_EQ(std::set<uint32_t>(ids, ids + n), Expected([](const SmsHead& h) {
+              return h.fid == 1 && std::u16string(h.content).find(u"meet") == 0;
+            }));
+  const uint32_t matched = n;
+  ASSERT_EQ(store_.CombineQuerySmsHeadCount(both, 2, n), 0);
+  EXPECT_EQ(n, matched);
+  EXPECT_GT(n, 0u);
+}
+
+TEST_F(QueryTest, RecordsComeInTheRequestedOrderWithinTheCapacity) {
+  Filter f{{Num(4, ZU_OP_EQ, 1)}, {{6, 2}}, 1};  // folder 1, newest first
+  MimerQueryFilter filter = f.Get();
+  SmsHead recs[8];
+  std::memset(recs, 0x11, sizeof recs);
+  uint32_t n = 0;
+  ASSERT_EQ(store_.QuerySmsHead(filter, recs, 8, n), 0);
+  ASSERT_EQ(n, 4u);
+  for (uint32_t i = 1; i < n; ++i) {
+    EXPECT_GT(std::u16string(recs[i - 1].createtime), std::u16string(recs[i].createtime));
+  }
+  EXPECT_EQ(recs[4].id, 0x11111111);  // nothing beyond the matches
+
+  // Fewer places than matches: the first ones, in order.
+  SmsHead two[2];
+  ASSERT_EQ(store_.QuerySmsHead(filter, two, 2, n), 0);
+  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(two[0].id, recs[0].id);
+  EXPECT_EQ(two[1].id, recs[1].id);
+  ASSERT_EQ(store_.QuerySmsHead(filter, nullptr, 0, n), 0);
+  EXPECT_EQ(n, 0u);
+
+  // No match: 0 everywhere, arrays untouched.
+  Filter nomatch{{Num(4, ZU_OP_EQ, 99)}, {}, 1};
+  filter = nomatch.Get();
+  uint32_t ids[2] = {7, 7};
+  ASSERT_EQ(store_.QuerySmsHeadID(filter, ids, 2, n), 0);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(ids[0], 7u);
+  // An empty filter selects all of the user's heads; null orders with a
+  // count are skipped.
+  MimerQueryFilter all{0, nullptr, 1, 3, nullptr};
+  ASSERT_EQ(store_.QuerySmsHeadCount(all, n), 0);
+  EXPECT_EQ(n, 12u);
+}
+
+TEST_F(QueryTest, FiltersTheStoreCannotHonourGiveMinusOneAndRunNothing) {
+  _MimerQueryFilterItem uuid_eq{};
+  uuid_eq.field = 18;
+  uuid_eq.op = ZU_OP_EQ;
+  uuid_eq.value.text = u"x";
+  _MimerQueryFilterItem null_bytes{};
+  null_bytes.field = 18;
+  null_bytes.op = ZU_OP_BYTES_EQ;
+  const std::vector<_MimerQueryFilterItem> bad = {
+      Num(4, 11, 1),                  // unknown comparison
+      Num(4, -1, 1),                  // unknown comparison
+      Num(4, ZU_OP_LIKE, 1),          // LIKE on a number
+      Num(4, ZU_OP_BYTES_EQ, 1),      // bytes on a number
+      Text(8, ZU_OP_EQ, nullptr),     // null text
+      Text(8, ZU_OP_BYTES_EQ, u"x"),  // bytes on a text
+      Num(2, ZU_OP_EQ, 40000),        // beyond 16 bits
+      Num(4, ZU_OP_EQ, 1LL << 31),    // beyond 32 bits
+      uuid_eq,                        // the UUID compares only as bytes
+      null_bytes,                     // null bytes
+  };
+  for (const auto& item : bad) {
+    Filter f{{Num(4, ZU_OP_EQ, 1), item}, {}, 0};
+    MimerQueryFilter filter = f.Get();
+    uint32_t n = 55, ids[4] = {};
+    SmsHead recs[2];
+    EXPECT_EQ(QueryZuSmsHeadCount(&store_, &filter, &n), -1);
+    EXPECT_EQ(QueryZuSmsHeadID(&store_, &filter, ids, 4, &n), -1);
+    EXPECT_EQ(QueryZuSmsHead(&store_, &filter, recs, 2, &n), -1);
+    EXPECT_EQ(n, 55u);
+  }
+  uint32_t n = 55;
+  MimerQueryFilter broken{2, nullptr, 1, 0, nullptr};  // items missing
+  EXPECT_EQ(QueryZuSmsHeadCount(&store_, &broken, &n), -1);
+  EXPECT_EQ(QueryZuSmsHeadCount(&store_, nullptr, &n), -1);
+  EXPECT_EQ(CombineZuQuerySmsHeadCount(&store_, nullptr, 1, &n), -1);
+  MimerQueryFilter empty{};
+  EXPECT_EQ(CombineZuQuerySmsHeadCount(&store_, &empty, 0, &n), -1);
+  EXPECT_EQ(CombineZuQuerySmsHead(&store_, &empty, 1, nullptr, 3, &n), -1);
+  EXPECT_EQ(n, 55u);
+}
+
+TEST_F(QueryTest, FolderQueries) {
+  MimerQueryFilter all{0, nullptr, 1, 0, nullptr};
+  uint32_t n = 0;
+  ASSERT_EQ(store_.QuerySmsFolderCount(all, n), 0);
+  EXPECT_EQ(n, 14u);
+  SmsFolder listed[14], queried[14];
+  std::memset(listed, 0, sizeof listed);
+  std::memset(queried, 0, sizeof queried);
+  uint32_t m = 0;
+  ASSERT_EQ(store_.GetAllSmsFolder(listed, 14, m), 0);
+  ASSERT_EQ(store_.QuerySmsFolder(all, queried, 14, n), 0);
+  ASSERT_EQ(n, m);
+  EXPECT_EQ(std::memcmp(listed, queried, sizeof listed), 0);
+
+  Filter desc{{Num(23, ZU_OP_EQ, 1), Num(21, ZU_OP_LE, 10)}, {{20, 2}}, 1};
+  MimerQueryFilter filter = desc.Get();
+  SmsFolder two[2];
+  ASSERT_EQ(store_.QuerySmsFolder(filter, two, 2, n), 0);
+  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(two[0].FdId, 10);
+  EXPECT_EQ(two[1].FdId, 9);
+
+  Filter either{{Text(22, ZU_OP_EQ, u"\u6536\u4ef6\u7bb1"), Num(21, ZU_OP_EQ, 14)}, {}, 0};
+  filter = either.Get();
+  uint32_t ids[4];
+  ASSERT_EQ(store_.QuerySmsFolderID(filter, ids, 4, n), 0);
+  EXPECT_EQ(n, 2u);
+  Filter nothing{{Num(21, ZU_OP_GT, 14)}, {}, 1};
+  filter = nothing.Get();
+  ASSERT_EQ(store_.QuerySmsFolderID(filter, ids, 4, n), 0);
+  EXPECT_EQ(n, 0u);
+  Filter bad{{Num(23, ZU_OP_EQ, 70000)}, {}, 1};
+  filter = bad.Get();
+  EXPECT_EQ(QueryZuSmsFolderCount(&store_, &filter, &n), -1);
+}
+
+}  // namespace
+}  // namespace zusms::testing
