@@ -52,17 +52,20 @@ const std::string& Populated(const char* sync) {
   sqlite3_prepare_v2(db,
                      "INSERT INTO SmsHead (id, \"index\", type, fid, batid, createtime, tel, name, "
                      "recvtime, content, privmode, ccid, lockflag, oldfid, impt, longsms, operid, "
-                     "uuid, UserID, ModifyTime) VALUES (?, ?, 0, ?, 0, '20240101120000', "
+                     "uuid, UserID, ModifyTime) VALUES (?, ?, 0, ?, 0, printf('2024%010d', ?), "
                      "'+8613800000', 'Li Lei', '20240101120000', ?, 0, 0, 0, 0, 0, 0, 'op', "
                      "randomblob(16), ?, '2024-01-01 12:00:00')",
                      -1, &insert, nullptr);
-  const std::string content = "Meet at the station at five, bring the tickets please";
+  // One message in ten mentions the station; the others do not.
+  const std::string station = "Meet at the station at five, bring the tickets please";
+  const std::string other = "Dinner is at seven, do not forget the umbrella";
   for (int i = 0; i < kUserHeads + kOtherHeads; ++i) {
     sqlite3_bind_int(insert, 1, 1000 + i);
     sqlite3_bind_int(insert, 2, i % 30000);
     sqlite3_bind_int(insert, 3, i % 14 + 1);
-    sqlite3_bind_text(insert, 4, content.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_int(insert, 5, i < kUserHeads ? 1 : 2 + i % 3);
+    sqlite3_bind_int(insert, 4, (i * 7919) % 1000003);
+    sqlite3_bind_text(insert, 5, (i % 10 ? other : station).c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_int(insert, 6, i < kUserHeads ? 1 : 2 + i % 3);
     sqlite3_step(insert);
     sqlite3_reset(insert);
   }
@@ -251,6 +254,77 @@ void BM_GetAllHeads_Raw(benchmark::State& state) {
   sqlite3_close_v2(db);
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
 }
+
+// "The inbox, newest first, first 50": folder 1 ordered by creation time.
+void BM_QueryInboxNewest50_Zusms(benchmark::State& state) {
+  OpenStore store(Sync(state));
+  _MimerQueryFilterItem item{};
+  item.field = ZU_HEAD_FID;
+  item.op = ZU_OP_EQ;
+  item.value.number = 1;
+  _MimerQueryOrderItem order{ZU_HEAD_CREATETIME, 2};
+  MimerQueryFilter filter{1, &item, 1, 1, &order};
+  SmsHead recs[50];
+  uint32_t n = 0;
+  for (auto _ : state) {
+    if ((*store).QuerySmsHead(filter, recs, 50, n) != 0 || n != 50) state.SkipWithError("query");
+  }
+}
+
+void BM_QueryInboxNewest50_Raw(benchmark::State& state) {
+  sqlite3* db = RawOpen(Populated(Sync(state)), Sync(state));
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT * FROM SmsHead WHERE UserID = ? AND fid = ? ORDER BY createtime DESC "
+                     "LIMIT 50",
+                     -1, &s, nullptr);
+  SmsHead recs[50];
+  for (auto _ : state) {
+    int n = 0;
+    sqlite3_bind_int(s, 1, 1);
+    sqlite3_bind_int(s, 2, 1);
+    while (n < 50 && sqlite3_step(s) == SQLITE_ROW) ReadRow(s, recs[n++]);
+    sqlite3_reset(s);
+  }
+  sqlite3_finalize(s);
+  sqlite3_close_v2(db);
+}
+
+// "How many messages mention the station".
+void BM_QueryContainsCount_Zusms(benchmark::State& state) {
+  OpenStore store(Sync(state));
+  _MimerQueryFilterItem item{};
+  item.field = ZU_HEAD_CONTENT;
+  item.op = ZU_OP_CONTAINS;
+  item.value.text = u"station";
+  MimerQueryFilter filter{1, &item, 1, 0, nullptr};
+  uint32_t n = 0;
+  for (auto _ : state) {
+    if ((*store).QuerySmsHeadCount(filter, n) != 0) state.SkipWithError("query");
+  }
+  if (n != kUserHeads / 10) state.SkipWithError("wrong count");
+}
+
+void BM_QueryContainsCount_Raw(benchmark::State& state) {
+  sqlite3* db = RawOpen(Populated(Sync(state)), Sync(state));
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, "SELECT count(*) FROM SmsHead WHERE UserID = ? AND content LIKE ?", -1, &s,
+                     nullptr);
+  for (auto _ : state) {
+    sqlite3_bind_int(s, 1, 1);
+    sqlite3_bind_text(s, 2, "%station%", -1, SQLITE_STATIC);
+    sqlite3_step(s);
+    benchmark::DoNotOptimize(sqlite3_column_int(s, 0));
+    sqlite3_reset(s);
+  }
+  sqlite3_finalize(s);
+  sqlite3_close_v2(db);
+}
+
+BENCHMARK(BM_QueryInboxNewest50_Zusms)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryInboxNewest50_Raw)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryContainsCount_Zusms)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueryContainsCount_Raw)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Argument: 1 = synchronous FULL (the default), 0 = NORMAL.
 BENCHMARK(BM_AddHead_Zusms)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);

@@ -20,7 +20,9 @@ int CMimerCommand::InitCommand(const char16_t* text) {
   Connection& c = *connection_->Impl();
   c.Mutex().lock();
   try {
-    prepared_ = c.Lease(text);
+    prepared_ = c.Lease(text, max_rows_ > 0);
+    row_limit_ = max_rows_;
+    max_rows_ = 0;
   } catch (...) {
     c.Mutex().unlock();
     throw;
@@ -68,7 +70,8 @@ void CMimerCommand::CheckBind(int rc) {
 }
 
 void CMimerCommand::CheckParameterCount() const {
-  const int expected = prepared_->stmt ? sqlite3_bind_parameter_count(prepared_->stmt) : 0;
+  int expected = prepared_->stmt ? sqlite3_bind_parameter_count(prepared_->stmt) : 0;
+  if (prepared_->limited) --expected;  // the row bound, bound by the command
   if (bound_ != expected) {
     throw CMimerException::FromUtf8("the statement has " + std::to_string(expected) +
                                         " markers but " + std::to_string(bound_) +
@@ -147,6 +150,9 @@ int CMimerCommand::ExecuteQuery(CMimerRecordSet& rows) {
     throw CMimerException(u"ExecuteQuery on a statement that is not a select", -1);
   }
   CheckParameterCount();
+  if (p.limited) {
+    CheckBind(sqlite3_bind_int64(p.stmt, bound_ + 1, row_limit_));
+  }
   if (cursor_) {
     cursor_->stmt = nullptr;
     cursor_->has_row = false;

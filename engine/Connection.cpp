@@ -178,13 +178,19 @@ void Connection::EnsureUser(int32_t user) {
   }
 }
 
-std::unique_ptr<Prepared> Connection::Prepare(const std::u16string& text) {
+std::unique_ptr<Prepared> Connection::Prepare(const std::u16string& text, bool limited) {
   Statement s = Parse(text);
   auto p = std::make_unique<Prepared>();
   p->kind = s.kind;
   std::string sql;
   switch (s.kind) {
     case StatementKind::kSelect:
+      sql = s.sql;
+      if (limited) {
+        sql += " limit ?";
+        p->limited = true;
+      }
+      break;
     case StatementKind::kUpdate:
     case StatementKind::kDelete:
       sql = s.sql;
@@ -242,15 +248,17 @@ std::unique_ptr<Prepared> Connection::Prepare(const std::u16string& text) {
   return p;
 }
 
-Prepared* Connection::Lease(const char16_t* text) {
+Prepared* Connection::Lease(const char16_t* text, bool limited) {
   if (!db_) throw CMimerException(u"the database is not open", -1);
   std::u16string key(text);
+  // A limited select is another statement: a mark no text can hold keys it.
+  if (limited) key += u'\0';
   auto it = cache_.find(key);
   if (it != cache_.end() && !it->second->in_use) {
     it->second->in_use = true;
     return it->second.get();
   }
-  std::unique_ptr<Prepared> p = Prepare(key);
+  std::unique_ptr<Prepared> p = Prepare(text, limited);
   p->in_use = true;
   // Definitions change the schema and are rare: never cached.
   if (it == cache_.end() && !p->definition) {

@@ -23,6 +23,7 @@ struct Prepared {
   std::string sequence;                   // insert: the sequence it draws from;
                                           // execute statement: the sequence it reads
   bool next = false;                      // execute statement: draws rather than reads
+  bool limited = false;                   // a select ending in "limit ?", bound by the command
   std::unique_ptr<Statement> definition;  // carried out by the catalog
   bool in_use = false;
   bool cached = false;
@@ -62,7 +63,8 @@ class Connection {
   void EnsureUser(int32_t user);
 
   // Raises on a statement outside the dialect or one SQLite refuses.
-  Prepared* Lease(const char16_t* text);
+  // `limited`: a select gets a last marker that bounds the rows it returns.
+  Prepared* Lease(const char16_t* text, bool limited);
   void Return(Prepared* prepared);
 
   // Runs `fn` each time the last share is given back and the file closes.
@@ -74,7 +76,7 @@ class Connection {
 
  private:
   Connection() = default;
-  std::unique_ptr<Prepared> Prepare(const std::u16string& text);
+  std::unique_ptr<Prepared> Prepare(const std::u16string& text, bool limited);
   void FinalizeAll();
 
   std::recursive_mutex mutex_;

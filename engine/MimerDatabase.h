@@ -180,6 +180,9 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
   // Takes the connection for this command and prepares the text (translated
   // once per connection and reused).
   int InitCommand(const char16_t* text);
+  // For the next InitCommand of a select: the caller reads no more than
+  // `rows` rows, so the engine may stop (and sort) no further. 0: no bound.
+  void SetMaxRows(uint32_t rows) { max_rows_ = rows; }
   // Releases the statement and the connection; harmless when nothing is held.
   int UninitCommand();
   // Runs the statement; returns the number of rows changed (0 for others).
@@ -203,6 +206,8 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
   zusms::engine::Prepared* prepared_ = nullptr;
   std::shared_ptr<zusms::engine::Cursor> cursor_;
   int bound_ = 0;
+  uint32_t max_rows_ = 0;   // asked for the next InitCommand
+  uint32_t row_limit_ = 0;  // bound to the current limited select
   bool locked_ = false;
 };
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
-          libbenchmark-dev)
+          libbenchmark-dev clang libclang-rt-14-dev clang-format)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -22,3 +22,23 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUSMS_SANITIZE=ON -DZUSMS_BU
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
+
+echo "== fuzzing (bounded)"
+# libFuzzer needs clang; every target runs for a fixed time from an empty corpus.
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUSMS_FUZZ=ON \
+  -DZUSMS_BUILD_TESTS=OFF -DZUSMS_BUILD_BENCH=OFF >/dev/null
+fuzz_seconds=${ZUSMS_FUZZ_SECONDS:-45}
+for target in query_fuzz; do
+  cmake --build build-fuzz -j"$jobs" --target "$target"
+  corpus=$(mktemp -d)
+  log=build-fuzz/"$target".log
+  if ! LD_LIBRARY_PATH=build-fuzz/lib build-fuzz/bin/"$target" -max_total_time="$fuzz_seconds" \
+      -artifact_prefix=build-fuzz/ "$corpus" >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "fuzz: $target found a fault; the input is in build-fuzz/" >&2
+    exit 1
+  fi
+  tail -n 1 "$log"
+  rm -rf "$corpus"
+done
+echo "fuzz: all targets ran ${fuzz_seconds}s without a finding"

@@ -76,9 +76,10 @@ int32_t QueryRows(const char16_t* base, uint32_t user, Build&& build, Count&& co
     return Guard([]() -> int32_t { throw CMimerException(u"a null record array", -1); });
   }
   if (count(n) != 0) return -1;
-  if (n == 0) return 0;
   if (capacity < n) n = capacity;
+  if (n == 0) return 0;
   return RunComposed(base, user, build, [&](CMimerCommand& cmd, const char16_t* sql, auto& bind) {
+    cmd.SetMaxRows(n);  // the engine need not find (or sort) more than are read
     ReadRows(cmd, sql, bind, n, [&](CMimerRecordSet& rows, uint32_t i) { map(recs[i], rows); });
     return 0;
   });
@@ -98,7 +99,9 @@ int32_t QueryIds(const char16_t* base, uint32_t user, Build&& build, Count&& cou
     return 0;
   }
   n = total < capacity ? total : capacity;
+  if (n == 0) return 0;
   return RunComposed(base, user, build, [&](CMimerCommand& cmd, const char16_t* sql, auto& bind) {
+    cmd.SetMaxRows(n);
     ReadRows(cmd, sql, bind, n, [&](CMimerRecordSet& rows, uint32_t i) {
       rows.GetValue("id", &ids[i], sizeof ids[i]);
     });

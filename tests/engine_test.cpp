@@ -349,6 +349,29 @@ TEST_F(EngineTest, OneTextInUseTwiceAtOnceAndAFreeStandingParameterSet) {
   EXPECT_EQ(y, 2);
 }
 
+TEST_F(EngineTest, ARowBoundAppliesToTheNextSelectOnly) {
+  CreateBasics();
+  for (int16_t i = 0; i < 5; ++i) InsertA(i, u"x");
+  CMimerCommand cmd(&Conn());
+  CMimerRecordSet rows;
+  cmd.SetMaxRows(2);
+  cmd.InitCommand(u"select index from A where UserID=? order by index desc");
+  cmd.AppendParameter(uint32_t{1});
+  cmd.ExecuteQuery(rows);
+  int16_t index = 0;
+  rows.GetValue("index", &index, sizeof index);
+  EXPECT_EQ(index, 4);
+  EXPECT_EQ(rows.MoveNext(), 0);
+  EXPECT_EQ(rows.MoveNext(), 100);  // two rows, then no more
+  // The same text without a bound is another statement, with every row.
+  cmd.InitCommand(u"select index from A where UserID=? order by index desc");
+  cmd.AppendParameter(uint32_t{1});
+  cmd.ExecuteQuery(rows);
+  int count = 1;
+  while (rows.MoveNext() == 0) ++count;
+  EXPECT_EQ(count, 5);
+}
+
 TEST_F(EngineTest, DropDatabankCascadeDropsItsTables) {
   CreateBasics();
   InsertA(1, u"a");
