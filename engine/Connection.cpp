@@ -136,10 +136,52 @@ int Connection::Acquire(std::string* error) {
 void Connection::Release() {
   if (shares_ == 0) return;
   if (--shares_ > 0) return;
+  if (depth_ > 0) {
+    // Closing inside a transaction ends it: what it did is rolled back.
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    for (; depth_ > 0; --depth_) mutex_.unlock();
+  }
   FinalizeAll();
   sqlite3_close_v2(db_);
   db_ = nullptr;
   for (auto* fn : LastCloseHooks()) fn();
+}
+
+void Connection::Begin() {
+  mutex_.lock();
+  try {
+    if (!db_) throw CMimerException(u"the database is not open", -1);
+    if (depth_ == 0) Exec(db_, "BEGIN IMMEDIATE");
+  } catch (...) {
+    mutex_.unlock();
+    throw;
+  }
+  ++depth_;
+}
+
+void Connection::Commit() {
+  std::lock_guard check(mutex_);  // only the owner gets past while it runs
+  if (depth_ == 0) throw CMimerException(u"commit without a transaction", -1);
+  if (depth_ == 1 && db_) {
+    try {
+      Exec(db_, "COMMIT");
+    } catch (...) {
+      // What could not be committed is rolled back whole, never left half.
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      depth_ = 0;
+      mutex_.unlock();
+      throw;
+    }
+  }
+  --depth_;
+  mutex_.unlock();
+}
+
+void Connection::Rollback() {
+  std::lock_guard check(mutex_);
+  if (depth_ == 0) throw CMimerException(u"rollback without a transaction", -1);
+  if (db_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  for (; depth_ > 0; --depth_) mutex_.unlock();
 }
 
 void Connection::AtLastClose(void (*fn)()) {

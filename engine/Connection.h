@@ -67,6 +67,13 @@ class Connection {
   Prepared* Lease(const char16_t* text, bool limited);
   void Return(Prepared* prepared);
 
+  // The calling thread's transaction (see CMimerDatabase::BeginTransaction).
+  // Begin takes the mutex, which Commit and Rollback give back.
+  void Begin();
+  void Commit();
+  void Rollback();
+  int TransactionDepth() const { return depth_; }
+
   // Runs `fn` each time the last share is given back and the file closes.
   static void AtLastClose(void (*fn)());
 
@@ -83,6 +90,7 @@ class Connection {
   sqlite3* db_ = nullptr;
   int shares_ = 0;
   uint64_t generation_ = 0;
+  int depth_ = 0;  // nesting of the transaction the mutex's owner runs
   std::unordered_map<std::u16string, std::unique_ptr<Prepared>> cache_;
 };
 

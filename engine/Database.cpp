@@ -71,3 +71,7 @@ CMimerConnection& CMimerDatabase::GetConn(enMimerConnAccessType) {
   static CMimerConnection* connection = new CMimerConnection(&Connection::Default());
   return *connection;
 }
+
+void CMimerDatabase::BeginTransaction() { Connection::Default().Begin(); }
+void CMimerDatabase::CommitTransaction() { Connection::Default().Commit(); }
+void CMimerDatabase::RollbackTransaction() { Connection::Default().Rollback(); }

@@ -232,6 +232,17 @@ class ZUSMS_API CMimerDatabase {
 
   static CMimerConnection& GetConn(enMimerConnAccessType type);
 
+  // A transaction of the calling thread on the shared connection: from
+  // BeginTransaction to CommitTransaction or RollbackTransaction, this
+  // thread's statements run in one SQLite transaction (BEGIN IMMEDIATE, so it
+  // holds the write lock from the start), and other threads wait for the
+  // connection until it ends. Nested begins run inside the outermost one;
+  // the outermost commit commits, a rollback at any depth rolls back all.
+  // Each raises CMimerException on failure.
+  static void BeginTransaction();
+  static void CommitTransaction();
+  static void RollbackTransaction();
+
   // Writes one condition on `column` for a query filter item into
   // `condition` and appends its values to `params`; leaves `condition` empty
   // and appends nothing for ZU_OP_NONE. `type` is how the value binds:

@@ -7,6 +7,7 @@
 #include "LastError.h"
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
+#include "Transaction.h"
 
 namespace {
 
@@ -107,15 +108,23 @@ int32_t SmsDatabase::InitFolder() {
 }
 
 int32_t SmsDatabase::AddSmsFolder(SmsFolder& rec, uint32_t& newId) {
-  uint32_t highest = 0;
-  GetMaxFolderId(highest);
-  if (highest == 0) {
-    zusms::engine::SetLastError(u"the user has no folder to number a new one after");
-    return -1;
-  }
-  rec.FdId = static_cast<int32_t>(highest + 1);
-  rec.system = 0;
-  return AddSmsFolderBase(rec, newId);
+  return zusms::Guard([&]() -> int32_t {
+    // Reading the highest number and inserting above it is one unit against
+    // other adders, in this process or another: no two folders of a user
+    // ever get the same number.
+    zusms::Transaction transaction;
+    uint32_t highest = 0;
+    GetMaxFolderId(highest);
+    if (highest == 0) {
+      zusms::engine::SetLastError(u"the user has no folder to number a new one after");
+      return -1;
+    }
+    rec.FdId = static_cast<int32_t>(highest + 1);
+    rec.system = 0;
+    const int32_t status = AddSmsFolderBase(rec, newId);
+    transaction.Commit();
+    return status;
+  });
 }
 
 // Inserts the record with the number and system flag it holds.

@@ -288,6 +288,17 @@ ZUSMS_API int32_t ZUSMS_CALL CloseZuSmsDB(SmsDatabase *handle);
  * capacity is 0, to learn the length. */
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsLastError(char16_t *buf, uint32_t capacity);
 
+/* A batch: the calling thread's operations between BeginZuSmsBatch and
+ * CommitZuSmsBatch run in one transaction, committed at once (thousands of
+ * rows in one commit instead of one commit each). Meanwhile other threads of
+ * the process wait for the connection, and other processes wait to write.
+ * RollbackZuSmsBatch undoes everything since the begin. Batches nest: only
+ * the outermost commit commits, and a rollback ends them all. Closing the
+ * last store inside a batch rolls it back. */
+ZUSMS_API int32_t ZUSMS_CALL BeginZuSmsBatch(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL CommitZuSmsBatch(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL RollbackZuSmsBatch(SmsDatabase *handle);
+
 /* ---- Record operations ----------------------------------------------------
  * Eight per kind of record, named after it (shown for SmsHead):
  *  Add       (rec, newId): stores rec; the new id goes to *newId and rec->id.

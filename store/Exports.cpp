@@ -47,3 +47,19 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsLastError(char16_t* buf, uint32_t capacity)
 }
 
 }  // extern "C"
+
+extern "C" {
+
+ZUSMS_API int32_t ZUSMS_CALL BeginZuSmsBatch(SmsDatabase* handle) {
+  return Call(handle, [](SmsDatabase& db) { return db.BeginBatch(); });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL CommitZuSmsBatch(SmsDatabase* handle) {
+  return Call(handle, [](SmsDatabase& db) { return db.CommitBatch(); });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL RollbackZuSmsBatch(SmsDatabase* handle) {
+  return Call(handle, [](SmsDatabase& db) { return db.RollbackBatch(); });
+}
+
+}  // extern "C"

@@ -6,6 +6,7 @@
 #include "LastError.h"
 #include "Platform.h"
 #include "Text.h"
+#include "Transaction.h"
 
 SmsDatabase::SmsDatabase(uint32_t userId) : CMimerDatabase(userId, 9) {}
 
@@ -15,22 +16,53 @@ int32_t SmsDatabase::Open() {
   return zusms::Guard([&]() -> int32_t {
     const int32_t rc = CMimerDatabase::Open();
     if (rc != 0) return rc;
-    stAppVer ver{};
-    // The schema is there only when its version reads and every record
-    // table exists; otherwise the creation sequence runs (again).
-    int32_t result = 0;
-    std::u16string failure;
-    if (GetAppVer(ver) != 0 || MissingRecordTable() != nullptr) {
-      result = CreateSmsTables() != 0 ? 0 : -1;
-      if (const char* missing = MissingRecordTable()) {
-        failure = u"table " + zusms::engine::ToUtf16(missing) + u" could not be created: " +
-                  zusms::engine::LastError();
-        result = -1;
-      }
-    }
-    InitFolder();
-    if (!failure.empty()) zusms::engine::SetLastError(failure);
+    // One transaction, holding the write lock from its start: two processes
+    // opening a fresh file at once create the schema and seed the folders
+    // once, and the one that comes second finds them.
+    zusms::Transaction transaction;
+    const int32_t result = OpenSchema();
+    transaction.Commit();
     return result;
+  });
+}
+
+int32_t SmsDatabase::OpenSchema() {
+  stAppVer ver{};
+  // The schema is there only when its version reads and every record table
+  // exists; otherwise the creation sequence runs (again).
+  int32_t result = 0;
+  std::u16string failure;
+  if (GetAppVer(ver) != 0 || MissingRecordTable() != nullptr) {
+    result = CreateSmsTables() != 0 ? 0 : -1;
+    if (const char* missing = MissingRecordTable()) {
+      failure = u"table " + zusms::engine::ToUtf16(missing) + u" could not be created: " +
+                zusms::engine::LastError();
+      result = -1;
+    }
+  }
+  InitFolder();
+  if (!failure.empty()) zusms::engine::SetLastError(failure);
+  return result;
+}
+
+int32_t SmsDatabase::BeginBatch() {
+  return zusms::Guard([] {
+    BeginTransaction();
+    return 0;
+  });
+}
+
+int32_t SmsDatabase::CommitBatch() {
+  return zusms::Guard([] {
+    CommitTransaction();
+    return 0;
+  });
+}
+
+int32_t SmsDatabase::RollbackBatch() {
+  return zusms::Guard([] {
+    RollbackTransaction();
+    return 0;
   });
 }
 

@@ -30,6 +30,13 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // nonzero status, in which case nothing else is touched.
   int32_t Open();
 
+  // A batch: this thread's operations between BeginBatch and CommitBatch (or
+  // RollbackBatch) run in one transaction; other threads wait for the
+  // connection until it ends. Batches nest; a rollback ends them all.
+  int32_t BeginBatch();
+  int32_t CommitBatch();
+  int32_t RollbackBatch();
+
   // Runs the schema creation sequence. 1 when it ran (whatever single
   // statements did), 0 when the connection or a command could not be had.
   int32_t CreateSmsTables();
@@ -125,6 +132,10 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t AddSmsFolderBase(SmsFolder& rec, uint32_t& newId);
   int32_t GetMaxFolderId(uint32_t& highest);
   int32_t InitFolder();
+
+  // The part of Open after the connection: schema check and creation, and
+  // the default folders.
+  int32_t OpenSchema();
 
   // Runs the statements of one table on one command: the engine's result of
   // the last, or -1 when one raised (those after it are skipped).

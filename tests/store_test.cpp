@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "SmsDatabase.h"
 #include "TestDb.h"
@@ -207,6 +209,44 @@ TEST_F(StoreTest, StoresShareOneConnectionCountedPerStore) {
   struct stat st {};
   EXPECT_EQ(stat(second.c_str(), &st), 0);
   a.Close();
+}
+
+TEST_F(StoreTest, BatchesCommitTogetherAndRollBackWhole) {
+  SmsDatabase* store = nullptr;
+  InitZuSmsDB(&store, 1);
+  ASSERT_EQ(OpenZuSmsDB(store), 0);
+  auto add = [&](SmsDatabase* s) {
+    SmsPhrase p{};
+    p.content[0] = u'x';
+    uint32_t id = 0;
+    return AddZuSmsPhrase(s, &p, &id);
+  };
+  EXPECT_EQ(CommitZuSmsBatch(store), -1);  // no batch to commit
+  ASSERT_EQ(BeginZuSmsBatch(store), 0);
+  add(store);
+  add(store);
+  ASSERT_EQ(RollbackZuSmsBatch(store), 0);
+  EXPECT_EQ(Raw("select count(*) from SmsPhrase"), "0\n");
+
+  ASSERT_EQ(BeginZuSmsBatch(store), 0);
+  ASSERT_EQ(BeginZuSmsBatch(store), 0);
+  add(store);
+  ASSERT_EQ(CommitZuSmsBatch(store), 0);  // the inner commit commits nothing yet
+  add(store);
+  EXPECT_EQ(Raw("select count(*) from SmsPhrase"), "0\n");
+  // Another thread waits for the batch to end.
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    add(store);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(done);
+  ASSERT_EQ(CommitZuSmsBatch(store), 0);
+  other.join();
+  EXPECT_EQ(Raw("select count(*) from SmsPhrase"), "3\n");
+  CloseZuSmsDB(store);
+  UninitZuSmsDB(store);
 }
 
 TEST_F(StoreTest, CommandsOnAClosedStoreFail) {

@@ -1,0 +1,36 @@
+// The calling thread's transaction for the length of a scope: committed by
+// Commit, rolled back when the scope is left any other way.
+#ifndef ZUSMS_STORE_TRANSACTION_H_
+#define ZUSMS_STORE_TRANSACTION_H_
+
+#include "MimerDatabase.h"
+
+namespace zusms {
+
+class Transaction {
+ public:
+  Transaction() { CMimerDatabase::BeginTransaction(); }
+  ~Transaction() {
+    if (open_) {
+      try {
+        CMimerDatabase::RollbackTransaction();
+      } catch (...) {
+        // Nothing more can be done while unwinding.
+      }
+    }
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  void Commit() {
+    open_ = false;
+    CMimerDatabase::CommitTransaction();
+  }
+
+ private:
+  bool open_ = true;
+};
+
+}  // namespace zusms
+
+#endif  // ZUSMS_STORE_TRANSACTION_H_
