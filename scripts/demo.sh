@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the library and runs the example: it opens user 1's store at the
-# default location (or $ZUSMS_DB) and shows what the database file holds.
+# Builds the library and the zusms tool, then runs `zusms demo` on the default
+# database (or $ZUSMS_DB): it adds a realistic set of messages once and shows
+# the folders, the inbox, a search and a synchronisation listing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target zusms_example
-build/bin/zusms_example
+cmake --build build -j"$(nproc)" --target zusms
+build/bin/zusms demo

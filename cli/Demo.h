@@ -1,0 +1,27 @@
+// The demo: a realistic store of a few hundred messages, added once.
+#ifndef ZUSMS_CLI_DEMO_H_
+#define ZUSMS_CLI_DEMO_H_
+
+#include <ostream>
+
+#include "Store.h"
+
+namespace zusms::cli {
+
+class Demo {
+ public:
+  Demo(Store& store, std::ostream& out) : store_(store), out_(out) {}
+  // Adds the demo data unless the store has it already (and says which).
+  void Run();
+
+ private:
+  bool Seeded();
+  void Seed();
+
+  Store& store_;
+  std::ostream& out_;
+};
+
+}  // namespace zusms::cli
+
+#endif  // ZUSMS_CLI_DEMO_H_

@@ -1,0 +1,94 @@
+#include "Store.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+
+namespace zusms::cli {
+
+void Check(int32_t status, const std::string& what) {
+  if (status == 0) return;
+  char16_t error[1024];
+  const int32_t length = GetZuSmsLastError(error, 1024);
+  std::string why = length > 0 ? Utf8(error, 1024) : "status " + std::to_string(status);
+  throw Failure(what + ": " + why);
+}
+
+Store::Store(const std::string& db, uint32_t user) : user_(user) {
+  if (!db.empty()) setenv("ZUSMS_DB", db.c_str(), 1);
+  Check(InitZuSmsDB(&handle_, user), "creating the store");
+  const int32_t status = OpenZuSmsDB(handle_);
+  if (status != 0) {
+    try {
+      Check(status, "opening the store");
+    } catch (...) {
+      UninitZuSmsDB(handle_);
+      throw;
+    }
+  }
+}
+
+Store::~Store() {
+  CloseZuSmsDB(handle_);
+  UninitZuSmsDB(handle_);
+}
+
+std::vector<SmsHead> Store::Heads(MimerQueryFilter* filter, uint32_t limit) {
+  std::vector<SmsHead> heads(limit);
+  uint32_t n = 0;
+  Check(QueryZuSmsHead(handle_, filter, heads.data(), limit, &n), "listing messages");
+  heads.resize(n);
+  return heads;
+}
+
+std::vector<SmsFolder> Store::Folders() {
+  auto folders = ReadAll<SmsFolder>(*this, GetZuSmsFolderCount, GetAllZuSmsFolder, "folders");
+  std::sort(folders.begin(), folders.end(),
+            [](const SmsFolder& a, const SmsFolder& b) { return a.FdId < b.FdId; });
+  return folders;
+}
+
+uint32_t Store::CountInFolder(int32_t fid) {
+  _MimerQueryFilterItem item{};
+  item.field = ZU_HEAD_FID;
+  item.op = ZU_OP_EQ;
+  item.value.number = fid;
+  MimerQueryFilter filter{1, &item, 1, 0, nullptr};
+  uint32_t n = 0;
+  Check(QueryZuSmsHeadCount(handle_, &filter, &n), "counting messages");
+  return n;
+}
+
+bool Store::HasUuid(const uint8_t* uuid) {
+  _MimerQueryFilterItem item{};
+  item.field = ZU_HEAD_UUID;
+  item.op = ZU_OP_BYTES_EQ;
+  item.value.bytes = uuid;
+  MimerQueryFilter filter{1, &item, 1, 0, nullptr};
+  uint32_t n = 0;
+  Check(QueryZuSmsHeadCount(handle_, &filter, &n), "looking a message up");
+  return n > 0;
+}
+
+std::set<std::string> Store::Uuids() {
+  uint32_t n = 0;
+  Check(GetZuSmsHeadCount(handle_, &n), "counting messages");
+  std::vector<stIDUUID> list(n);
+  Check(GetAllZuSmsHeadIDUUID(handle_, list.data(), n, &n), "listing UUIDs");
+  std::set<std::string> out;
+  for (uint32_t i = 0; i < n; ++i) out.emplace(reinterpret_cast<const char*>(list[i].uuid), 16);
+  return out;
+}
+
+Batch::Batch(Store& store) : store_(store) { Check(BeginZuSmsBatch(*store), "starting a batch"); }
+
+Batch::~Batch() {
+  if (open_) RollbackZuSmsBatch(*store_);
+}
+
+void Batch::Commit() {
+  open_ = false;
+  Check(CommitZuSmsBatch(*store_), "committing");
+}
+
+}  // namespace zusms::cli

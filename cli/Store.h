@@ -1,0 +1,68 @@
+// The store as the command-line tool uses it: through the C API only.
+#ifndef ZUSMS_CLI_STORE_H_
+#define ZUSMS_CLI_STORE_H_
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Text.h"
+#include "ZuSmsDB.h"
+
+namespace zusms::cli {
+
+// Throws a Failure saying what failed and the library's last-error text when
+// `status` is not 0.
+void Check(int32_t status, const std::string& what);
+
+class Store {
+ public:
+  // `db`: the database file (empty: the library's default).
+  Store(const std::string& db, uint32_t user);
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  SmsDatabase* operator*() const { return handle_; }
+  uint32_t user() const { return user_; }
+
+  std::vector<SmsHead> Heads(MimerQueryFilter* filter, uint32_t limit);
+  std::vector<SmsFolder> Folders();
+  // Messages of a folder number.
+  uint32_t CountInFolder(int32_t fid);
+  bool HasUuid(const uint8_t* uuid);
+  // The UUIDs of all the user's messages, as 16-byte strings.
+  std::set<std::string> Uuids();
+
+ private:
+  SmsDatabase* handle_ = nullptr;
+  uint32_t user_;
+};
+
+// A batch that rolls back unless committed.
+class Batch {
+ public:
+  explicit Batch(Store& store);
+  ~Batch();
+  void Commit();
+
+ private:
+  Store& store_;
+  bool open_ = true;
+};
+
+// Every record of a kind, through its GetAll function.
+template <typename Record, typename CountFn, typename AllFn>
+std::vector<Record> ReadAll(const Store& store, CountFn count, AllFn all, const char* what) {
+  uint32_t n = 0;
+  Check(count(*store, &n), std::string("counting ") + what);
+  std::vector<Record> records(n);
+  Check(all(*store, records.data(), n, &n), std::string("reading ") + what);
+  records.resize(n);
+  return records;
+}
+
+}  // namespace zusms::cli
+
+#endif  // ZUSMS_CLI_STORE_H_

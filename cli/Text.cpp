@@ -1,0 +1,132 @@
+#include "Text.h"
+
+#include <utf8cpp/utf8.h>
+#include <wchar.h>
+
+#include <clocale>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace zusms::cli {
+
+std::string Utf8(const char16_t* text, size_t capacity) {
+  size_t n = 0;
+  while (n < capacity && text[n] != 0) ++n;
+  // utfcpp refuses unpaired surrogates; mend them first.
+  std::u16string clean(text, n);
+  for (size_t i = 0; i < clean.size(); ++i) {
+    const char16_t c = clean[i];
+    const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+    if (high && i + 1 < clean.size() && clean[i + 1] >= 0xDC00 && clean[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (high || low) {
+      clean[i] = 0xFFFD;
+    }
+  }
+  std::string out;
+  utf8::utf16to8(clean.begin(), clean.end(), std::back_inserter(out));
+  return out;
+}
+
+std::u16string Utf16(std::string_view text) {
+  if (!utf8::is_valid(text.begin(), text.end())) throw Failure("text is not valid UTF-8");
+  std::u16string out;
+  utf8::utf8to16(text.begin(), text.end(), std::back_inserter(out));
+  return out;
+}
+
+bool SetText(char16_t* field, size_t capacity, std::string_view text) {
+  const std::u16string wide = Utf16(text);
+  if (wide.size() + 1 > capacity) return false;
+  std::copy(wide.begin(), wide.end(), field);
+  field[wide.size()] = 0;
+  return true;
+}
+
+namespace {
+
+int Width(char32_t c) {
+  static const bool ready = [] {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    return true;
+  }();
+  (void)ready;
+  const int w = wcwidth(static_cast<wchar_t>(c));
+  return w < 0 ? 1 : w;
+}
+
+}  // namespace
+
+int DisplayWidth(std::string_view text) {
+  int width = 0;
+  for (auto it = text.begin(); it != text.end();) width += Width(utf8::next(it, text.end()));
+  return width;
+}
+
+std::string Clip(std::string_view text, int columns) {
+  if (DisplayWidth(text) <= columns) return std::string(text);
+  std::string out;
+  int width = 0;
+  for (auto it = text.begin(); it != text.end();) {
+    auto start = it;
+    const char32_t c = utf8::next(it, text.end());
+    if (width + Width(c) > columns - 1) break;
+    width += Width(c);
+    out.append(start, it);
+  }
+  return out + "\u2026";
+}
+
+std::string UuidText(const uint8_t* b) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf,
+                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
+                b[15]);
+  return buf;
+}
+
+bool ParseUuid(std::string_view text, uint8_t* bytes) {
+  std::vector<int> digits;
+  for (char c : text) {
+    if (c == '-') continue;
+    const int v = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                         : -1;
+    if (v < 0) return false;
+    digits.push_back(v);
+  }
+  if (digits.size() != 32) return false;
+  for (int i = 0; i < 16; ++i)
+    bytes[i] = static_cast<uint8_t>(digits[2 * i] * 16 + digits[2 * i + 1]);
+  return true;
+}
+
+std::string TimeText(int64_t unix_seconds) {
+  const std::time_t t = static_cast<std::time_t>(unix_seconds);
+  std::tm utc{};
+  gmtime_r(&t, &utc);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &utc);
+  return buf;
+}
+
+int64_t ParseTimeText(std::string_view text) {
+  if (text.size() != 14) return -1;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+  }
+  auto num = [&](size_t at, size_t len) { return std::stoi(std::string(text.substr(at, len))); };
+  std::tm utc{};
+  utc.tm_year = num(0, 4) - 1900;
+  utc.tm_mon = num(4, 2) - 1;
+  utc.tm_mday = num(6, 2);
+  utc.tm_hour = num(8, 2);
+  utc.tm_min = num(10, 2);
+  utc.tm_sec = num(12, 2);
+  return timegm(&utc);
+}
+
+}  // namespace zusms::cli

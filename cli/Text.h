@@ -1,0 +1,50 @@
+// Text for people: UTF-8 on the terminal and in files, UTF-16 in the records.
+#ifndef ZUSMS_CLI_TEXT_H_
+#define ZUSMS_CLI_TEXT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zusms::cli {
+
+// A failure to report to the user: exit status 1, the message on stderr.
+struct Failure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// UTF-16 (a zero-terminated field of `capacity` characters) to UTF-8; an
+// unpaired surrogate becomes U+FFFD.
+std::string Utf8(const char16_t* text, size_t capacity);
+template <size_t N>
+std::string Utf8(const char16_t (&field)[N]) {
+  return Utf8(field, N);
+}
+// UTF-8 to UTF-16; malformed UTF-8 is a Failure.
+std::u16string Utf16(std::string_view text);
+// Puts `text` into a field of N characters; false when it does not fit
+// (N - 1 characters at most), leaving the field as it was.
+bool SetText(char16_t* field, size_t capacity, std::string_view text);
+template <size_t N>
+bool SetText(char16_t (&field)[N], std::string_view text) {
+  return SetText(field, N, text);
+}
+// How many terminal columns the text takes (East Asian wide characters two).
+int DisplayWidth(std::string_view text);
+// The text cut to at most `columns` columns, with "…" when cut.
+std::string Clip(std::string_view text, int columns);
+
+// UUIDs as canonical hex text, bytes in stored order.
+std::string UuidText(const uint8_t* bytes);
+bool ParseUuid(std::string_view text, uint8_t* bytes);
+
+// Time texts of the records: "YYYYMMDDhhmmss", UTC.
+std::string TimeText(int64_t unix_seconds);
+// Seconds since 1970 UTC, or -1 when `text` is not such a time.
+int64_t ParseTimeText(std::string_view text);
+
+}  // namespace zusms::cli
+
+#endif  // ZUSMS_CLI_TEXT_H_

@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the zusms command-line tool, run on the built binary.
+
+usage: cli_test.py PATH/TO/zusms
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ZUSMS = None
+
+
+class Cli(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="zusms-cli-")
+        self.db = os.path.join(self.dir.name, "store.dbf")
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def run_cli(self, *args, user=1, stdin=None, expect=0):
+        proc = subprocess.run([ZUSMS, "--db", self.db, "--user", str(user), *args],
+                              input=stdin, capture_output=True, text=True, timeout=300)
+        self.assertEqual(proc.returncode, expect,
+                         f"zusms {' '.join(args)}: {proc.stdout}\n{proc.stderr}")
+        return proc
+
+    def json_of(self, *args, user=1):
+        return json.loads(self.run_cli("--json", *args, user=user).stdout)
+
+    def write(self, name, text):
+        path = os.path.join(self.dir.name, name)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        return path
+
+    def stats(self, user=1):
+        return self.json_of("stats", user=user)["kinds"]
+
+    def test_demo_twice_adds_the_data_once(self):
+        first = self.run_cli("demo").stdout
+        self.assertIn("Added demo data", first)
+        self.assertIn("\u6536\u4ef6\u7bb1", first)  # the inbox, by name
+        counts = self.stats()
+        self.assertGreaterEqual(counts["heads"], 200)
+        second = self.run_cli("demo").stdout
+        self.assertIn("already in this store", second)
+        self.assertEqual(self.stats(), counts)
+
+    def test_export_then_import_into_another_user_keeps_every_record(self):
+        self.run_cli("demo")
+        # User 2 already has a folder of their own, so the file's user
+        # folders get other numbers there.
+        self.run_cli("folder", "add", "Old stuff", user=2)
+        exported = self.write("one.json", self.run_cli("export").stdout)
+        report = self.json_of("import", exported, user=2)
+        self.assertGreater(report["added"], 300)
+        again = self.json_of("import", exported, user=2)
+        self.assertEqual(again["added"], 0)
+
+        with open(exported, encoding="utf-8") as f:
+            one = json.load(f)
+        two = json.loads(self.run_cli("export", user=2).stdout)
+        names_one = {f["FdId"]: f["fname"] for f in one["folders"]}
+        names_two = {f["FdId"]: f["fname"] for f in two["folders"]}
+        self.assertEqual(names_two[15], "Old stuff")
+
+        def by_folder_name(records, names, *keys):
+            out = []
+            for r in records:
+                r = dict(r)
+                for k in keys:
+                    r[k] = names.get(r[k], r[k])
+                out.append(json.dumps(r, sort_keys=True, ensure_ascii=False))
+            return sorted(out)
+
+        self.assertEqual(by_folder_name(one["heads"], names_one, "fid", "oldfid"),
+                         by_folder_name(two["heads"], names_two, "fid", "oldfid"))
+        self.assertEqual(by_folder_name(one["filters"], names_one, "folderid"),
+                         by_folder_name(two["filters"], names_two, "folderid"))
+        for kind in ("contents", "areaBroadcasts", "receiverHistory", "phrases"):
+            self.assertEqual(sorted(map(json.dumps, one[kind])), sorted(map(json.dumps, two[kind])))
+        mine = {(f["fname"], f["system"]) for f in one["folders"]}
+        self.assertTrue(mine <= {(f["fname"], f["system"]) for f in two["folders"]})
+
+    def test_sms_backup_xml_round_trips_chinese_emoji_and_long_messages(self):
+        # 2,005 UTF-16 characters: longer than a record holds (670), and a
+        # part boundary falls where it would split a surrogate pair.
+        long_body = "\u957f" * 669 + "\U0001F600" * 666 + " end"
+        sample = f"""<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>
+<smses count="4">
+  <sms protocol="0" address="+8613800138000" date="1700000000000" type="1" subject="null"
+       body="\u4f60\u597d\uff0c\u660e\u5929\u89c1 \U0001F44B" toa="null" sc_toa="null"
+       service_center="null" read="1" status="-1" locked="0" date_sent="1699999990000"
+       readable_date="Nov 14, 2023" contact_name="\u5f20\u4f1f" />
+  <sms protocol="0" address="+14155550123" date="1700000100000" type="2" subject="null"
+       body="On my way &amp; almost there &#x1F697;" toa="null" sc_toa="null"
+       service_center="null" read="1" status="-1" locked="1" date_sent="0"
+       readable_date="" contact_name="null" />
+  <sms protocol="0" address="10086" date="1700000200000" type="3" subject="null"
+       body="{long_body}" toa="null" sc_toa="null" service_center="null" read="0"
+       status="-1" locked="0" date_sent="0" readable_date="" contact_name="(Unknown)" />
+  <sms protocol="0" address="95588" date="1700000300000" type="4" subject="null"
+       body="" toa="null" sc_toa="null" service_center="null" read="0"
+       status="-1" locked="0" date_sent="0" readable_date="" contact_name="Bank" />
+</smses>
+"""
+        path = self.write("backup.xml", sample)
+        report = self.json_of("import", path)
+        self.assertEqual(report["added"], 6)  # the long message takes three heads
+        self.assertEqual(self.json_of("import", path)["added"], 0)
+
+        heads = self.json_of("list", "--limit", "50")
+        by_tel = {}
+        for h in heads:
+            by_tel.setdefault(h["tel"], []).append(h)
+        greeting = by_tel["+8613800138000"][0]
+        self.assertEqual(greeting["content"], "\u4f60\u597d\uff0c\u660e\u5929\u89c1 \U0001F44B")
+        self.assertEqual(greeting["name"], "\u5f20\u4f1f")
+        self.assertEqual(greeting["fid"], 1)
+        self.assertEqual(greeting["recvtime"], "20231114221320")
+        self.assertEqual(by_tel["+14155550123"][0]["fid"], 7)  # sent
+        self.assertEqual(by_tel["+14155550123"][0]["lockflag"], 1)
+        parts = sorted(by_tel["10086"], key=lambda h: h["index"])
+        self.assertEqual(len(parts), 3)
+        self.assertEqual({p["longsms"] for p in parts}, {3})
+        self.assertEqual(len(parts[0]["content"]), 669)  # the pair is not split
+        self.assertEqual("".join(p["content"] for p in parts), long_body)
+
+        # Out again: the long message is one message, whole.
+        exported = self.run_cli("export", "--format", "xml").stdout
+        self.assertIn('count="4"', exported)
+        self.assertIn(long_body, exported)
+        self.assertIn('date="1700000000000"', exported)
+        self.assertIn('type="2"', exported)
+        # Into another user and back out: the same messages.
+        again = self.write("again.xml", exported)
+        self.assertEqual(self.json_of("import", again, user=5)["added"], 6)
+
+    def test_bad_files_are_reported_and_import_nothing(self):
+        self.run_cli("phrase", "add", "keep me")
+        before = self.stats()
+        cases = {
+            "broken.json": ('{"heads": [\n{"index": 1,,}]}', "line 2"),
+            "types.json": ('{"heads": [], "phrases": [{"content": 5, "impBool": 0}]}',
+                           "phrases[0]: content: not a text"),
+            "long.json": ('{"phrases": [{"content": "ok", "impBool": 1}, {"content": "'
+                          + "x" * 100 + '", "impBool": 1}]}',
+                          "phrases[1]: content: longer than 99 characters"),
+            "range.json": ('{"phrases": [{"content": "a", "impBool": 70000}]}',
+                           "impBool: out of range"),
+            "broken.xml": ('<smses count="1">\n<sms address="1" date="1"\n</smses>', "line"),
+            "date.xml": ('<smses><sms address="1" date="soon" body="x"/></smses>',
+                         "sms 1 (line 1): date"),
+            "address.xml": ('<smses><sms address="' + "9" * 40 + '" date="1" body="x"/></smses>',
+                            "address: longer than 32"),
+        }
+        for name, (content, reason) in cases.items():
+            proc = self.run_cli("import", self.write(name, content), expect=1)
+            self.assertIn(reason, proc.stderr, name)
+            self.assertEqual(self.stats(), before, name)
+
+    def test_listings_as_json_and_usage_errors(self):
+        self.run_cli("add", "--number", "+861234", "--name", "\u738b", "--text", "hello")
+        added = self.run_cli("add", "--number", "+861234", "--folder", "8", stdin="from stdin\n")
+        new_id = int(added.stdout.split()[-1])
+        listed = self.json_of("list", "--number", "+861234")
+        self.assertEqual({h["content"] for h in listed}, {"hello", "from stdin"})
+        self.assertEqual(self.json_of("list", "--folder", "8")[0]["id"], new_id)
+        self.assertEqual(self.json_of("list", "--contains", "HELLO")[0]["content"], "hello")
+        self.run_cli("move", str(new_id), "1")
+        self.assertEqual(self.json_of("show", str(new_id))["fid"], 1)
+        sync = self.json_of("sync-list")
+        self.assertEqual(len(sync), 2)
+        self.assertEqual(len(sync[0]["uuid"]), 36)
+        folders = self.json_of("folders")
+        self.assertEqual(len(folders), 14)
+        self.assertEqual(folders[0]["messages"], 2)
+        self.run_cli("delete", str(new_id))
+        self.assertEqual(self.stats()["heads"], 1)
+        proc = self.run_cli("show", str(new_id), expect=1)
+        self.assertIn("no message", proc.stderr)
+        self.run_cli("no-such-command", expect=2)
+        self.run_cli("list", "--limit", "x", expect=2)
+        proc = self.run_cli("add", "--number", "1" * 40, "--text", "x", expect=1)
+        self.assertIn("longer than 32", proc.stderr)
+
+    def test_a_file_that_is_not_a_database_fails_cleanly(self):
+        with open(self.db, "wb") as f:
+            f.write(b"not a database at all" * 100)
+        proc = self.run_cli("folders", expect=1)
+        self.assertIn("not a database", proc.stderr)
+
+
+if __name__ == "__main__":
+    ZUSMS = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)
