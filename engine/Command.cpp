@@ -88,6 +88,20 @@ void CMimerCommand::BindInt(int64_t value) {
 
 void CMimerCommand::BindText16(const char16_t* text, size_t length) {
   RequireStatement();
+  // Texts that SQLite cannot give back as they were given are refused: it
+  // would join an unpaired surrogate with whatever follows it, and reads the
+  // noncharacters U+FFFE and U+FFFF back as U+FFFD.
+  for (size_t i = 0; i < length; ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      throw CMimerException(u"a text holds an unpaired surrogate (invalid UTF-16)", -1);
+    } else if (c == 0xFFFE || c == 0xFFFF) {
+      throw CMimerException(u"a text holds the noncharacter U+FFFE or U+FFFF", -1);
+    }
+  }
   if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
   if (length > INT_MAX / 2) throw CMimerException(u"a text too long to bind", -1);
   CheckBind(sqlite3_bind_text16(prepared_->stmt, ++bound_, text, static_cast<int>(length * 2),

@@ -61,6 +61,37 @@ bool MakeDirs(const std::string& dir, std::string* error) {
   return true;
 }
 
+// A database file whose header says it holds more pages than the file has
+// was cut short (a partial copy, a full disk): SQLite would read the missing
+// pages as corruption later, one operation at a time. Refused whole here.
+int CheckHeader(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return SQLITE_OK;  // SQLite says why
+  struct stat st {};
+  unsigned char header[100];
+  const bool read_all = fstat(fd, &st) == 0 && ::read(fd, header, sizeof header) == sizeof header;
+  ::close(fd);
+  if (st.st_size == 0) return SQLITE_OK;  // a new, empty database
+  if (!read_all || std::memcmp(header, "SQLite format 3", 16) != 0) {
+    *error = "file is not a database";
+    return SQLITE_NOTADB;
+  }
+  const uint32_t page_size =
+      (header[16] << 8 | header[17]) == 1 ? 65536u : (header[16] << 8 | header[17]);
+  auto be32 = [&](int at) {
+    return static_cast<uint32_t>(header[at]) << 24 | static_cast<uint32_t>(header[at + 1]) << 16 |
+           static_cast<uint32_t>(header[at + 2]) << 8 | header[at + 3];
+  };
+  const bool size_valid = be32(92) == be32(24);
+  const uint64_t needed = static_cast<uint64_t>(be32(28)) * page_size;
+  if (size_valid && static_cast<uint64_t>(st.st_size) < needed) {
+    *error = "the database file is truncated: it holds " + std::to_string(st.st_size) +
+             " bytes of the " + std::to_string(needed) + " its header records";
+    return SQLITE_CORRUPT;
+  }
+  return SQLITE_OK;
+}
+
 }  // namespace
 
 std::string DatabasePath(std::string* error) {
@@ -95,6 +126,10 @@ int Connection::Acquire(std::string* error) {
   // same mode.
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd >= 0) ::close(fd);
+  if (const int rc = CheckHeader(path, error); rc != SQLITE_OK) {
+    *error = "cannot open " + path + ": " + *error;
+    return rc;
+  }
 
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(

@@ -28,7 +28,7 @@ echo "== fuzzing (bounded)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUSMS_FUZZ=ON \
   -DZUSMS_BUILD_TESTS=OFF -DZUSMS_BUILD_BENCH=OFF >/dev/null
 fuzz_seconds=${ZUSMS_FUZZ_SECONDS:-45}
-for target in query_fuzz; do
+for target in query_fuzz ops_fuzz; do
   cmake --build build-fuzz -j"$jobs" --target "$target"
   corpus=$(mktemp -d)
   log=build-fuzz/"$target".log

@@ -152,6 +152,48 @@ TEST_F(HeadTest, TextsUpToTheirCapacityRoundTripAndUnterminatedOnesAreRefused) {
   EXPECT_EQ(std::memcmp(&again, &back, sizeof back), 0);
 }
 
+TEST_F(HeadTest, HostileTextsRoundTripExactlyOrAreRefused) {
+  const std::u16string hostile[] = {
+      u"'; DROP TABLE SmsHead; --",
+      u"100% _off_ \\ back\\slash \\%",
+      u"\"quoted\" and 'single' ;;; ?? ?",
+      u"select * from SmsHead where UserID=2",
+      u"\U0001F600\U0001F468\u200D\U0001F469 \u4e2d\u6587 \uFFFD \u0001 \U0010FFFD",
+  };
+  for (const std::u16string& text : hostile) {
+    SmsHead rec = Traits<SmsHead>::Make(1);
+    SetText(rec.content, text);
+    SetText(rec.name, text.substr(0, 39));
+    uint32_t id = 0;
+    ASSERT_EQ(store_.AddSmsHead(rec, id), 0) << LastError();
+    SmsHead back{};
+    ASSERT_EQ(store_.GetSmsHead(id, back), 0);
+    EXPECT_EQ(std::u16string(back.content), text);
+    EXPECT_EQ(std::u16string(back.name), text.substr(0, 39));
+    // Matched literally by a query, too.
+    _MimerQueryFilterItem item{};
+    item.field = ZU_HEAD_CONTENT;
+    item.op = ZU_OP_EQ;
+    item.value.text = text.c_str();
+    MimerQueryFilter filter{1, &item, 1, 0, nullptr};
+    uint32_t n = 0;
+    ASSERT_EQ(store_.QuerySmsHeadCount(filter, n), 0);
+    EXPECT_EQ(n, 1u);
+  }
+  // Unpaired surrogates cannot come back as given: refused, nothing stored.
+  const std::u16string broken[] = {
+      std::u16string(u"end ") + char16_t(0xD83D), std::u16string(1, char16_t(0xDE00)) + u" start",
+      std::u16string(u"a") + char16_t(0xD800) + u"b", std::u16string(u"x") + char16_t(0xFFFF)};
+  for (const std::u16string& text : broken) {
+    SmsHead rec = Traits<SmsHead>::Make(2);
+    SetText(rec.tel, text);
+    uint32_t id = 0;
+    EXPECT_EQ(store_.AddSmsHead(rec, id), -1);
+    EXPECT_NE(LastError().find("a text holds"), std::string::npos) << LastError();
+  }
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), "5\n");
+}
+
 TEST_F(HeadTest, ListsStopAtTheLastRowWhenRowsVanishedAfterTheCount) {
   for (int i = 0; i < 3; ++i) {
     SmsHead rec = Traits<SmsHead>::Make(i);
