@@ -149,6 +149,35 @@ int TypeOfHead(const SmsHead& h) {
   }
 }
 
+// Adds the messages whose UUID the user does not have yet, after `prepare`.
+template <typename Prepare>
+void AddNewHeads(Store& store, std::vector<SmsHead>& heads, Prepare&& prepare, Batches& batches,
+                 Progress& progress, ImportReport& report) {
+  std::set<std::string> uuids = store.Uuids();
+  for (SmsHead& h : heads) {
+    progress.Step();
+    if (!uuids.emplace(reinterpret_cast<const char*>(h.uuid), 16).second) {
+      ++report.skipped;
+      continue;
+    }
+    prepare(h);
+    uint32_t id = 0;
+    Check(AddZuSmsHead(*store, &h, &id), "adding a message");
+    ++report.added;
+    batches.Row();
+  }
+}
+
+// Refuses the whole file when any record of it cannot be stored whole.
+void RefuseIfAny(const std::vector<std::string>& errors, const char* what) {
+  if (errors.empty()) return;
+  std::string message =
+      std::string("nothing imported; the file has ") + what + " that cannot be stored:";
+  for (size_t i = 0; i < errors.size() && i < 20; ++i) message += "\n  " + errors[i];
+  if (errors.size() > 20) message += fmt::format("\n  ... and {} more", errors.size() - 20);
+  throw Failure(message);
+}
+
 }  // namespace
 
 void DerivedUuid(std::string_view parts, uint8_t* uuid) {
@@ -207,12 +236,7 @@ ImportReport ImportJson(Store& store, std::string_view content) {
       break;
     }
   }
-  if (!errors.empty()) {
-    std::string message = "nothing imported; the file has records that cannot be stored:";
-    for (size_t i = 0; i < errors.size() && i < 20; ++i) message += "\n  " + errors[i];
-    if (errors.size() > 20) message += fmt::format("\n  ... and {} more", errors.size() - 20);
-    throw Failure(message);
-  }
+  RefuseIfAny(errors, "records");
 
   ImportReport report;
   Progress progress(heads.size() + contents.size() + pages.size() + folders.size() +
@@ -262,20 +286,13 @@ ImportReport ImportJson(Store& store, std::string_view content) {
     const auto it = numbers.find(number);
     return it == numbers.end() ? number : it->second;
   };
-  std::set<std::string> uuids = store.Uuids();
-  for (SmsHead& h : heads) {
-    progress.Step();
-    if (!uuids.emplace(reinterpret_cast<const char*>(h.uuid), 16).second) {
-      ++report.skipped;
-      continue;
-    }
-    h.fid = mapped(h.fid);
-    h.oldfid = mapped(h.oldfid);
-    uint32_t id = 0;
-    Check(AddZuSmsHead(*store, &h, &id), "adding a message");
-    ++report.added;
-    batches.Row();
-  }
+  AddNewHeads(
+      store, heads,
+      [&](SmsHead& h) {
+        h.fid = mapped(h.fid);
+        h.oldfid = mapped(h.oldfid);
+      },
+      batches, progress, report);
   for (SmsFilter& f : filters) f.folderid = mapped(f.folderid);
   AddNew(store, kFilters, filters, GetZuSmsFilterCount, GetAllZuSmsFilter, AddZuSmsFilter, batches,
          progress, report);
@@ -419,26 +436,12 @@ ImportReport ImportXml(Store& store, std::string_view content) {
       errors.push_back(where + ": " + e.what());
     }
   }
-  if (!errors.empty()) {
-    std::string message = "nothing imported; the file has messages that cannot be stored:";
-    for (size_t i = 0; i < errors.size() && i < 20; ++i) message += "\n  " + errors[i];
-    throw Failure(message);
-  }
+  RefuseIfAny(errors, "messages");
   ImportReport report;
   Progress progress(heads.size());
   Batches batches(store);
-  std::set<std::string> uuids = store.Uuids();
-  for (SmsHead& h : heads) {
-    progress.Step();
-    if (!uuids.emplace(reinterpret_cast<const char*>(h.uuid), 16).second) {
-      ++report.skipped;
-      continue;
-    }
-    uint32_t id = 0;
-    Check(AddZuSmsHead(*store, &h, &id), "adding a message");
-    ++report.added;
-    batches.Row();
-  }
+  AddNewHeads(
+      store, heads, [](SmsHead&) {}, batches, progress, report);
   batches.Finish();
   return report;
 }

@@ -48,26 +48,24 @@ std::vector<SmsFolder> Store::Folders() {
   return folders;
 }
 
-uint32_t Store::CountInFolder(int32_t fid) {
-  _MimerQueryFilterItem item{};
-  item.field = ZU_HEAD_FID;
-  item.op = ZU_OP_EQ;
-  item.value.number = fid;
+uint32_t Store::CountMatching(const _MimerQueryFilterItem& condition) {
+  _MimerQueryFilterItem item = condition;
   MimerQueryFilter filter{1, &item, 1, 0, nullptr};
   uint32_t n = 0;
   Check(QueryZuSmsHeadCount(handle_, &filter, &n), "counting messages");
   return n;
 }
 
+uint32_t Store::CountInFolder(int32_t fid) {
+  _MimerQueryFilterItem item{ZU_HEAD_FID, ZU_OP_EQ, {}};
+  item.value.number = fid;
+  return CountMatching(item);
+}
+
 bool Store::HasUuid(const uint8_t* uuid) {
-  _MimerQueryFilterItem item{};
-  item.field = ZU_HEAD_UUID;
-  item.op = ZU_OP_BYTES_EQ;
+  _MimerQueryFilterItem item{ZU_HEAD_UUID, ZU_OP_BYTES_EQ, {}};
   item.value.bytes = uuid;
-  MimerQueryFilter filter{1, &item, 1, 0, nullptr};
-  uint32_t n = 0;
-  Check(QueryZuSmsHeadCount(handle_, &filter, &n), "looking a message up");
-  return n > 0;
+  return CountMatching(item) > 0;
 }
 
 std::set<std::string> Store::Uuids() {

@@ -29,7 +29,8 @@ class Store {
 
   std::vector<SmsHead> Heads(MimerQueryFilter* filter, uint32_t limit);
   std::vector<SmsFolder> Folders();
-  // Messages of a folder number.
+  // Messages matching one condition; of a folder number; with a UUID.
+  uint32_t CountMatching(const _MimerQueryFilterItem& condition);
   uint32_t CountInFolder(int32_t fid);
   bool HasUuid(const uint8_t* uuid);
   // The UUIDs of all the user's messages, as 16-byte strings.

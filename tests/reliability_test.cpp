@@ -77,17 +77,26 @@ class ReliabilityTest : public DbTest {
     return out;
   }
   void ExpectIntact() { EXPECT_EQ(Raw("pragma integrity_check"), "ok\n"); }
+  // Opens user 1's store (creating the file) and adds `count` heads whose
+  // content is `length` characters of `fill`; closes it again.
+  void Seed(int count, int length, char16_t fill) {
+    SmsDatabase* store = nullptr;
+    InitZuSmsDB(&store, 1);
+    ASSERT_EQ(OpenZuSmsDB(store), 0);
+    for (int i = 0; i < count; ++i) {
+      SmsHead h{};
+      for (int k = 0; k < length; ++k) h.content[k] = static_cast<char16_t>(fill + k % 26);
+      uint32_t id = 0;
+      ASSERT_EQ(AddZuSmsHead(store, &h, &id), 0);
+    }
+    CloseZuSmsDB(store);
+    UninitZuSmsDB(store);
+  }
 };
 
 TEST_F(ReliabilityTest, ProcessesAndThreadsAtOnceLoseNothingAndMixNothing) {
   constexpr int kProcesses = 4, kThreads = 3, kOps = 1000;
-  {
-    SmsDatabase* store = nullptr;  // the schema, before the crowd arrives
-    InitZuSmsDB(&store, 1);
-    ASSERT_EQ(OpenZuSmsDB(store), 0);
-    CloseZuSmsDB(store);
-    UninitZuSmsDB(store);
-  }
+  Seed(0, 0, u'a');  // the schema, before the crowd arrives
   std::vector<pid_t> pids;
   for (int p = 0; p < kProcesses; ++p) {
     pids.push_back(
@@ -188,19 +197,7 @@ TEST_F(ReliabilityTest, AddsSurviveTheAdderBeingKilledTenTimes) {
 }
 
 TEST_F(ReliabilityTest, AFullDiskRefusesAddsAndKeepsWhatWasStored) {
-  {
-    SmsDatabase* store = nullptr;
-    InitZuSmsDB(&store, 1);
-    ASSERT_EQ(OpenZuSmsDB(store), 0);
-    for (int i = 0; i < 20; ++i) {
-      SmsHead h{};
-      h.content[0] = u'k';
-      uint32_t id = 0;
-      ASSERT_EQ(AddZuSmsHead(store, &h, &id), 0);
-    }
-    CloseZuSmsDB(store);
-    UninitZuSmsDB(store);
-  }
+  Seed(20, 1, u'k');
   const std::string before = Raw("select id, content from SmsHead order by id");
   struct stat st {};
   stat(file_.c_str(), &st);
@@ -220,17 +217,7 @@ TEST_F(ReliabilityTest, AFullDiskRefusesAddsAndKeepsWhatWasStored) {
 }
 
 TEST_F(ReliabilityTest, AReadOnlyFileRefusesChangesAndSaysWhy) {
-  {
-    SmsDatabase* store = nullptr;
-    InitZuSmsDB(&store, 1);
-    ASSERT_EQ(OpenZuSmsDB(store), 0);
-    SmsHead h{};
-    h.content[0] = u'k';
-    uint32_t id = 0;
-    ASSERT_EQ(AddZuSmsHead(store, &h, &id), 0);
-    CloseZuSmsDB(store);
-    UninitZuSmsDB(store);
-  }
+  Seed(1, 1, u'k');
   const std::string before = ReadFile(file_);
   // Readable by anyone, writable by no one; the worker also drops root.
   chmod(dir_.path().c_str(), 0555);
@@ -243,19 +230,7 @@ TEST_F(ReliabilityTest, AReadOnlyFileRefusesChangesAndSaysWhy) {
 }
 
 TEST_F(ReliabilityTest, DamagedFilesFailToOpenAndStayAsTheyWere) {
-  {
-    SmsDatabase* store = nullptr;
-    InitZuSmsDB(&store, 1);
-    ASSERT_EQ(OpenZuSmsDB(store), 0);
-    for (int i = 0; i < 300; ++i) {
-      SmsHead h{};
-      for (int k = 0; k < 600; ++k) h.content[k] = u'a' + k % 26;
-      uint32_t id = 0;
-      ASSERT_EQ(AddZuSmsHead(store, &h, &id), 0);
-    }
-    CloseZuSmsDB(store);
-    UninitZuSmsDB(store);
-  }
+  Seed(300, 600, u'a');
   const std::string whole = ReadFile(file_);
   ASSERT_GT(whole.size(), 100000u);
   const std::string garbage(50000, '\x5a');
@@ -279,11 +254,7 @@ TEST_F(ReliabilityTest, DamagedFilesFailToOpenAndStayAsTheyWere) {
 }
 
 TEST_F(ReliabilityTest, FolderAddersInSeveralProcessesNeverShareANumber) {
-  SmsDatabase* store = nullptr;
-  InitZuSmsDB(&store, 1);
-  ASSERT_EQ(OpenZuSmsDB(store), 0);
-  CloseZuSmsDB(store);
-  UninitZuSmsDB(store);
+  Seed(0, 0, u'a');
   std::vector<pid_t> pids;
   for (int p = 0; p < 4; ++p) {
     pids.push_back(Spawn({"folders", file_, "1", "40", Log("folders")}));
