@@ -30,6 +30,7 @@ struct Prepared {
   // Result column names in lower case, read once; lookups start at the hint
   // (row mappers read the columns in order, so it is usually right).
   std::vector<std::string> columns;
+  std::vector<std::string> names;  // as the result names them, for the exact match first
   size_t column_hint = 0;
 };
 

@@ -21,31 +21,19 @@ struct RowSnapshot {
 using zusms::engine::Cursor;
 using zusms::engine::RowSnapshot;
 
-// Column access that reads the same from a live statement and a snapshot.
+// A column value of the current row: the statement's own (read in place:
+// the connection serves one thread at a time, and the row stays until the
+// set moves) or a snapshot's copy.
 struct CMimerRecordSet::Source {
-  sqlite3_stmt* stmt = nullptr;
   sqlite3_value* value = nullptr;
-  int index = 0;
 
-  int Type() const { return stmt ? sqlite3_column_type(stmt, index) : sqlite3_value_type(value); }
-  int64_t Int() const {
-    return stmt ? sqlite3_column_int64(stmt, index) : sqlite3_value_int64(value);
-  }
-  const void* Text16() const {
-    return stmt ? sqlite3_column_text16(stmt, index) : sqlite3_value_text16(value);
-  }
-  int Bytes16() const {
-    return stmt ? sqlite3_column_bytes16(stmt, index) : sqlite3_value_bytes16(value);
-  }
-  const unsigned char* Text8() const {
-    return stmt ? sqlite3_column_text(stmt, index) : sqlite3_value_text(value);
-  }
-  const void* Blob() const {
-    return stmt ? sqlite3_column_blob(stmt, index) : sqlite3_value_blob(value);
-  }
-  int Bytes() const {
-    return stmt ? sqlite3_column_bytes(stmt, index) : sqlite3_value_bytes(value);
-  }
+  int Type() const { return sqlite3_value_type(value); }
+  int64_t Int() const { return sqlite3_value_int64(value); }
+  const void* Text16() const { return sqlite3_value_text16(value); }
+  int Bytes16() const { return sqlite3_value_bytes16(value); }
+  const unsigned char* Text8() const { return sqlite3_value_text(value); }
+  const void* Blob() const { return sqlite3_value_blob(value); }
+  int Bytes() const { return sqlite3_value_bytes(value); }
 };
 
 namespace {
@@ -66,15 +54,24 @@ bool SameName(const std::string& lower, const char* name) {
 }
 
 int FindColumn(sqlite3_stmt* stmt, zusms::engine::Prepared& p, const char* column) {
+  // Row mappers read the columns in order, with the names the table gives
+  // them: the column after the last one found, compared exactly, is nearly
+  // always the one.
+  const size_t hint = p.column_hint;
+  if (hint < p.names.size() && std::strcmp(p.names[hint].c_str(), column) == 0) {
+    p.column_hint = hint + 1 == p.names.size() ? 0 : hint + 1;
+    return static_cast<int>(hint);
+  }
   const auto count = static_cast<size_t>(sqlite3_column_count(stmt));
   if (p.columns.size() != count) {
     p.columns.clear();
+    p.names.clear();
     for (size_t i = 0; i < count; ++i) {
-      p.columns.push_back(zusms::engine::Lower(sqlite3_column_name(stmt, static_cast<int>(i))));
+      p.names.emplace_back(sqlite3_column_name(stmt, static_cast<int>(i)));
+      p.columns.push_back(zusms::engine::Lower(p.names.back()));
     }
     p.column_hint = 0;
   }
-  // Row mappers read the columns in order: try where the last lookup ended.
   for (size_t k = 0; k < count; ++k) {
     const size_t i = (p.column_hint + k) % count;
     if (SameName(p.columns[i], column)) {
@@ -146,14 +143,14 @@ CMimerRecordSet::Source CMimerRecordSet::Current(const char* column) const {
   if (snapshot_) {
     for (size_t i = 0; i < snapshot_->names.size(); ++i) {
       if (zusms::engine::EqualsNoCase(snapshot_->names[i], column)) {
-        return Source{nullptr, snapshot_->values[i], 0};
+        return Source{snapshot_->values[i]};
       }
     }
     Raise(std::string("no column ") + column + " in the result");
   }
   if (!cursor_ || !cursor_->stmt || !cursor_->has_row) Raise("the record set stands on no row");
   const int i = FindColumn(cursor_->stmt, *cursor_->prepared, column);
-  return Source{cursor_->stmt, nullptr, i};
+  return Source{sqlite3_column_value(cursor_->stmt, i)};
 }
 
 int CMimerRecordSet::GetValue(const char* column, int32_t* dest, size_t size) {
