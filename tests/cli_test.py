@@ -8,6 +8,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import unicodedata
 import unittest
 
 ZUSMS = None
@@ -187,6 +188,20 @@ class Cli(unittest.TestCase):
         self.run_cli("list", "--limit", "x", expect=2)
         proc = self.run_cli("add", "--number", "1" * 40, "--text", "x", expect=1)
         self.assertIn("longer than 32", proc.stderr)
+
+    def test_tables_align_chinese_text_by_terminal_columns(self):
+        self.run_cli("folder", "add", "\u5de5\u4f5c\u4e0e\u751f\u6d3b")
+        lines = self.run_cli("folders").stdout.splitlines()
+
+        def width(text):
+            return sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+        # The KIND column starts at the same terminal column on every line.
+        starts = set()
+        for line in lines[1:]:
+            kind = line.find("default") if "default" in line else line.find("user")
+            starts.add(width(line[:kind]))
+        self.assertEqual(len(starts), 1, "\n".join(lines))
 
     def test_a_file_that_is_not_a_database_fails_cleanly(self):
         with open(self.db, "wb") as f:
