@@ -243,11 +243,21 @@ void Connection::EnsureUser(int32_t user) {
     Query q(db_, "SELECT 1 FROM tbl_zu_user WHERE id = ?");
     if (q.Bind(1, user).Step()) return;
   }
-  Exec(db_, "BEGIN IMMEDIATE");
-  try {
+  auto add = [&] {
     Exec(db_, "CREATE TABLE IF NOT EXISTS tbl_zu_user (id INTEGER PRIMARY KEY)");
     Query q(db_, "INSERT OR IGNORE INTO tbl_zu_user (id) VALUES (?)");
     q.Bind(1, user).Step();
+  };
+  if (depth_ > 0) {
+    // Inside the caller's transaction (a store opened during a batch).
+    Savepoint savepoint(db_);
+    add();
+    savepoint.Release();
+    return;
+  }
+  Exec(db_, "BEGIN IMMEDIATE");
+  try {
+    add();
     Exec(db_, "COMMIT");
   } catch (...) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -245,6 +245,19 @@ TEST_F(StoreTest, BatchesCommitTogetherAndRollBackWhole) {
   ASSERT_EQ(CommitZuSmsBatch(store), 0);
   other.join();
   EXPECT_EQ(Raw("select count(*) from SmsPhrase"), "3\n");
+
+  // A store of a new user opened inside a batch joins it.
+  ASSERT_EQ(BeginZuSmsBatch(store), 0);
+  SmsDatabase* newcomer = nullptr;
+  InitZuSmsDB(&newcomer, 9);
+  EXPECT_EQ(OpenZuSmsDB(newcomer), 0) << LastError();
+  add(newcomer);
+  ASSERT_EQ(RollbackZuSmsBatch(store), 0);
+  EXPECT_EQ(Raw("select count(*) from tbl_zu_user where id = 9"), "0\n");
+  EXPECT_EQ(OpenZuSmsDB(newcomer), 0);
+  EXPECT_EQ(Raw("select count(*) from SmsFolder where UserID = 9"), "14\n");
+  CloseZuSmsDB(newcomer);
+  UninitZuSmsDB(newcomer);
   CloseZuSmsDB(store);
   UninitZuSmsDB(store);
 }
