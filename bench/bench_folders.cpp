@@ -74,76 +74,68 @@ void BM_FirstOpen_Raw(benchmark::State& state) {
   }
 }
 
-void BM_ListModifyTimes_Zusms(benchmark::State& state) {
+// A synchronisation listing of the 100,000 heads of user 1 through the store.
+template <typename Element>
+void ListZusms(benchmark::State& state,
+               int32_t (SmsDatabase::*list)(Element*, uint32_t, uint32_t&)) {
   setenv("ZUSMS_DB", PopulatedHeads().c_str(), 1);
   SmsDatabase store(1);
   store.Open();
-  std::vector<stIDModifyTime> list(200000);
+  std::vector<Element> elements(200000);
   uint32_t n = 0;
   for (auto _ : state) {
-    store.GetAllSmsHeadIDModifyTime(list.data(), static_cast<uint32_t>(list.size()), n);
+    (store.*list)(elements.data(), static_cast<uint32_t>(elements.size()), n);
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
   store.Close();
+}
+
+// The same elements from a raw prepared scan; `fill` copies one row.
+template <typename Element, typename Fill>
+void ListRaw(benchmark::State& state, const char* sql, Fill&& fill) {
+  sqlite3* db = RawOpen(PopulatedHeads(), "FULL");
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+  std::vector<Element> elements(200000);
+  size_t n = 0;
+  for (auto _ : state) {
+    n = 0;
+    sqlite3_bind_int(s, 1, 1);
+    while (sqlite3_step(s) == SQLITE_ROW) fill(s, elements[n++]);
+    sqlite3_reset(s);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
+  sqlite3_finalize(s);
+  sqlite3_close_v2(db);
+}
+
+void BM_ListModifyTimes_Zusms(benchmark::State& state) {
+  ListZusms(state, &SmsDatabase::GetAllSmsHeadIDModifyTime);
 }
 
 void BM_ListModifyTimes_Raw(benchmark::State& state) {
-  sqlite3* db = RawOpen(PopulatedHeads(), "FULL");
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, "SELECT id, ModifyTime FROM SmsHead WHERE UserID = ?", -1, &s, nullptr);
-  std::vector<stIDModifyTime> list(200000);
-  size_t n = 0;
-  for (auto _ : state) {
-    n = 0;
-    sqlite3_bind_int(s, 1, 1);
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      stIDModifyTime& e = list[n++];
-      e.id = static_cast<uint32_t>(sqlite3_column_int(s, 0));
-      int y, mo, d, h, mi, se;
-      std::sscanf(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)), "%d-%d-%d %d:%d:%d", &y,
-                  &mo, &d, &h, &mi, &se);
-      e.modifyTime = {static_cast<int16_t>(y), static_cast<int16_t>(mo), static_cast<int16_t>(d),
-                      static_cast<int16_t>(h), static_cast<int16_t>(mi), static_cast<int16_t>(se)};
-    }
-    sqlite3_reset(s);
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
-  sqlite3_finalize(s);
-  sqlite3_close_v2(db);
+  ListRaw<stIDModifyTime>(state, "SELECT id, ModifyTime FROM SmsHead WHERE UserID = ?",
+                          [](sqlite3_stmt* s, stIDModifyTime& e) {
+                            e.id = static_cast<uint32_t>(sqlite3_column_int(s, 0));
+                            int y, mo, d, h, mi, se;
+                            std::sscanf(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
+                                        "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &se);
+                            e.modifyTime = {static_cast<int16_t>(y),  static_cast<int16_t>(mo),
+                                            static_cast<int16_t>(d),  static_cast<int16_t>(h),
+                                            static_cast<int16_t>(mi), static_cast<int16_t>(se)};
+                          });
 }
 
 void BM_ListUuids_Zusms(benchmark::State& state) {
-  setenv("ZUSMS_DB", PopulatedHeads().c_str(), 1);
-  SmsDatabase store(1);
-  store.Open();
-  std::vector<stIDUUID> list(200000);
-  uint32_t n = 0;
-  for (auto _ : state) {
-    store.GetAllSmsHeadIDUUID(list.data(), static_cast<uint32_t>(list.size()), n);
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
-  store.Close();
+  ListZusms(state, &SmsDatabase::GetAllSmsHeadIDUUID);
 }
 
 void BM_ListUuids_Raw(benchmark::State& state) {
-  sqlite3* db = RawOpen(PopulatedHeads(), "FULL");
-  sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(db, "SELECT id, uuid FROM SmsHead WHERE UserID = ?", -1, &s, nullptr);
-  std::vector<stIDUUID> list(200000);
-  size_t n = 0;
-  for (auto _ : state) {
-    n = 0;
-    sqlite3_bind_int(s, 1, 1);
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      stIDUUID& e = list[n++];
-      e.id = static_cast<uint32_t>(sqlite3_column_int(s, 0));
-      std::memcpy(e.uuid, sqlite3_column_blob(s, 1), 16);
-    }
-    sqlite3_reset(s);
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
-  sqlite3_finalize(s);
-  sqlite3_close_v2(db);
+  ListRaw<stIDUUID>(state, "SELECT id, uuid FROM SmsHead WHERE UserID = ?",
+                    [](sqlite3_stmt* s, stIDUUID& e) {
+                      e.id = static_cast<uint32_t>(sqlite3_column_int(s, 0));
+                      std::memcpy(e.uuid, sqlite3_column_blob(s, 1), 16);
+                    });
 }
 
 BENCHMARK(BM_FirstOpen_Zusms)->Unit(benchmark::kMillisecond);

@@ -185,6 +185,18 @@ bool LooksLikeXml(const std::string& path, const std::string& content) {
   return first != std::string::npos && content[first] == '<';
 }
 
+// "NOUN delete ID": removes one record of a kind through its Delete function.
+void AddDeleteCommand(CLI::App* parent, const std::string& noun, uint32_t& id,
+                      int32_t (*remove)(SmsDatabase*, uint32_t),
+                      const std::function<void(CLI::App*, std::function<void(Store&)>)>& on) {
+  auto* cmd = parent->add_subcommand("delete", "delete a " + noun);
+  cmd->add_option("ID", id)->required();
+  on(cmd, [&id, noun, remove](Store& s) {
+    Check(remove(*s, id), "deleting the " + noun);
+    std::cout << fmt::format("deleted {} {}\n", noun, id);
+  });
+}
+
 void Demonstrate(Store& store, const Options& o) {
   Demo(store, std::cout).Run();
   std::cout << "Folders\n";
@@ -383,12 +395,7 @@ int Main(int argc, char** argv) {
     Check(AddZuSmsFilter(*s, &f, &new_id), "adding the filter");
     std::cout << fmt::format("added filter {}\n", new_id);
   });
-  auto* filter_delete = filter_cmd->add_subcommand("delete", "delete a filter rule");
-  filter_delete->add_option("ID", id)->required();
-  on(filter_delete, [&](Store& s) {
-    Check(DeleteZuSmsFilter(*s, id), "deleting the filter");
-    std::cout << fmt::format("deleted filter {}\n", id);
-  });
+  AddDeleteCommand(filter_cmd, "filter", id, DeleteZuSmsFilter, on);
 
   on(app.add_subcommand("phrases", "list the phrases"), [&](Store& s) {
     ShowRecords<SmsPhrase>(s, kPhrases, GetZuSmsPhraseCount, GetAllZuSmsPhrase, o.json,
@@ -408,12 +415,7 @@ int Main(int argc, char** argv) {
     Check(AddZuSmsPhrase(*s, &p, &new_id), "adding the phrase");
     std::cout << fmt::format("added phrase {}\n", new_id);
   });
-  auto* phrase_delete = phrase_cmd->add_subcommand("delete", "delete a phrase");
-  phrase_delete->add_option("ID", id)->required();
-  on(phrase_delete, [&](Store& s) {
-    Check(DeleteZuSmsPhrase(*s, id), "deleting the phrase");
-    std::cout << fmt::format("deleted phrase {}\n", id);
-  });
+  AddDeleteCommand(phrase_cmd, "phrase", id, DeleteZuSmsPhrase, on);
 
   on(app.add_subcommand("history", "list the recipient history"), [&](Store& s) {
     ShowRecords<SmsRecieverHistory>(
@@ -441,12 +443,7 @@ int Main(int argc, char** argv) {
     Check(AddZuSmsReceiverHistory(*s, &r, &new_id), "adding the entry");
     std::cout << fmt::format("added entry {}\n", new_id);
   });
-  auto* history_delete = history_cmd->add_subcommand("delete", "delete an entry");
-  history_delete->add_option("ID", id)->required();
-  on(history_delete, [&](Store& s) {
-    Check(DeleteZuSmsReceiverHistory(*s, id), "deleting the entry");
-    std::cout << fmt::format("deleted entry {}\n", id);
-  });
+  AddDeleteCommand(history_cmd, "entry", id, DeleteZuSmsReceiverHistory, on);
 
   // Synchronisation, backups, statistics.
   bool with_uuid = false;
