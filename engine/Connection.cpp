@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "Catalog.h"
@@ -147,20 +149,37 @@ int Connection::Acquire(std::string* error) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FKEY, 1, nullptr);
 
   // Read before writing anything: a file that is not a database fails here
-  // and stays byte for byte as it was.
-  rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) return fail(rc, sqlite3_errmsg(db));
-
+  // and stays byte for byte as it was. Then WAL and the engine's catalog.
+  // Opening a file that another process is creating or switching to WAL at
+  // the same moment can report "locked" at once, past the busy handler:
+  // those steps are tried again until the busy timeout runs out.
   const char* sync = std::getenv("ZUSMS_SYNC");
   const bool normal = sync && EqualsNoCase(sync, "normal");
-  std::string setup = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
-                      (normal ? "NORMAL" : "FULL") + "; PRAGMA foreign_keys=ON;";
-  rc = sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) return fail(rc, sqlite3_errmsg(db));
-  try {
-    EnsureCatalog(db);
-  } catch (const CMimerException& e) {
-    return fail(e.Code() > 0 ? e.Code() : SQLITE_ERROR, ToUtf8(e.Message()));
+  const std::string setup = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
+                            (normal ? "NORMAL" : "FULL") + "; PRAGMA foreign_keys=ON;";
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (int attempt = 0;; ++attempt) {
+    std::string what;
+    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+      what = sqlite3_errmsg(db);
+    } else {
+      try {
+        EnsureCatalog(db);
+      } catch (const CMimerException& e) {
+        rc = e.Code() > 0 ? e.Code() : SQLITE_ERROR;
+        what = ToUtf8(e.Message());
+      }
+    }
+    if (rc == SQLITE_OK) break;
+    const int primary = rc & 0xFF;
+    if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) ||
+        std::chrono::steady_clock::now() >= deadline) {
+      return fail(rc, what);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 10));
   }
   db_ = db;
   shares_ = 1;
