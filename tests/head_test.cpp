@@ -243,8 +243,12 @@ TEST_F(HeadTest, ListsStopAtTheLastRowWhenRowsVanishedAfterTheCount) {
   std::memset(recs.data(), 0x5A, recs.size() * sizeof(SmsHead));
   uint32_t n = 0;
   const int32_t status = GetAllRows(
-      u"select * from SmsHead where UserID=?", 1, [](uint32_t& total) { total = 5; }, recs.data(),
-      6, n,
+      u"select * from SmsHead where UserID=?", 1,
+      [](uint32_t& total) {
+        total = 5;
+        return 0;
+      },
+      recs.data(), 6, n,
       [](SmsHead& r, CMimerRecordSet& rows) {
         ReadFields(rows, &r, std::span<const Field>());
         rows.GetValue("id", &r.id, sizeof r.id);
