@@ -1,11 +1,6 @@
 #include "Connection.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +9,7 @@
 
 #include "Catalog.h"
 #include "MimerDatabase.h"
+#include "Platform.h"
 #include "Text.h"
 
 namespace zusms::engine {
@@ -42,38 +38,18 @@ bool EnvFlag(const char* name) {
   return v && *v && std::strcmp(v, "0") != 0;
 }
 
-// Creates every missing folder of `dir` with mode 0700.
-bool MakeDirs(const std::string& dir, std::string* error) {
-  std::string path;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = dir.find('/', pos + 1);
-    path = dir.substr(0, pos);
-    if (path.empty()) continue;
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-      *error = "cannot create folder " + path + ": " + std::strerror(errno);
-      return false;
-    }
-  }
-  struct stat st {};
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    *error = dir + " is not a folder";
-    return false;
-  }
-  return true;
-}
-
 // A database file whose header says it holds more pages than the file has
 // was cut short (a partial copy, a full disk): SQLite would read the missing
 // pages as corruption later, one operation at a time. Refused whole here.
 int CheckHeader(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SQLITE_OK;  // SQLite says why
-  struct stat st {};
   unsigned char header[100];
-  const bool read_all = fstat(fd, &st) == 0 && ::read(fd, header, sizeof header) == sizeof header;
-  ::close(fd);
-  if (st.st_size == 0) return SQLITE_OK;  // a new, empty database
+  size_t got = 0;
+  uint64_t file_size = 0;
+  if (!platform::ReadFileStart(path, header, sizeof header, &got, &file_size)) {
+    return SQLITE_OK;  // SQLite says why
+  }
+  const bool read_all = got == sizeof header;
+  if (file_size == 0) return SQLITE_OK;  // a new, empty database
   if (!read_all || std::memcmp(header, "SQLite format 3", 16) != 0) {
     *error = "file is not a database";
     return SQLITE_NOTADB;
@@ -86,8 +62,8 @@ int CheckHeader(const std::string& path, std::string* error) {
   };
   const bool size_valid = be32(92) == be32(24);
   const uint64_t needed = static_cast<uint64_t>(be32(28)) * page_size;
-  if (size_valid && static_cast<uint64_t>(st.st_size) < needed) {
-    *error = "the database file is truncated: it holds " + std::to_string(st.st_size) +
+  if (size_valid && file_size < needed) {
+    *error = "the database file is truncated: it holds " + std::to_string(file_size) +
              " bytes of the " + std::to_string(needed) + " its header records";
     return SQLITE_CORRUPT;
   }
@@ -95,22 +71,6 @@ int CheckHeader(const std::string& path, std::string* error) {
 }
 
 }  // namespace
-
-std::string DatabasePath(std::string* error) {
-  if (const char* env = std::getenv("ZUSMS_DB"); env && *env) return env;
-  std::string dir;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-    dir = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    dir = std::string(home) + "/.local/share";
-  } else {
-    *error = "neither ZUSMS_DB nor HOME is set";
-    return {};
-  }
-  dir += "/zusms";
-  if (!MakeDirs(dir, error)) return {};
-  return dir + "/zuSms.dbf";
-}
 
 Connection& Connection::Default() {
   static Connection* connection = new Connection();  // lives as long as the process
@@ -122,12 +82,10 @@ int Connection::Acquire(std::string* error) {
     ++shares_;
     return SQLITE_OK;
   }
-  std::string path = DatabasePath(error);
+  std::string path = platform::DatabasePath(error);
   if (path.empty()) return SQLITE_CANTOPEN;
-  // A new file is the owner's alone; SQLite gives its -wal and -shm files the
-  // same mode.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd >= 0) ::close(fd);
+  // A new file is the owner's alone.
+  platform::CreateFileIfMissing(path);
   if (const int rc = CheckHeader(path, error); rc != SQLITE_OK) {
     *error = "cannot open " + path + ": " + *error;
     return rc;

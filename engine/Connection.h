@@ -95,10 +95,6 @@ class Connection {
   std::unordered_map<std::u16string, std::unique_ptr<Prepared>> cache_;
 };
 
-// The database file: $ZUSMS_DB, else zuSms.dbf in $XDG_DATA_HOME/zusms or
-// ~/.local/share/zusms. Creates the default folder (0700) as needed.
-std::string DatabasePath(std::string* error);
-
 }  // namespace zusms::engine
 
 #endif  // ZUSMS_ENGINE_CONNECTION_H_
