@@ -385,6 +385,22 @@ TEST_F(EngineTest, DropDatabankCascadeDropsItsTables) {
   EXPECT_TRUE(Conn().HasTable("B"));
 }
 
+TEST_F(EngineTest, DeletedTextIsOverwrittenAndTriggersRunRecursively) {
+  auto& connection = engine::Connection::Default();
+  std::lock_guard lock(connection.Mutex());
+  for (const char* pragma : {"pragma secure_delete", "pragma recursive_triggers"}) {
+    std::string value;
+    sqlite3_exec(
+        connection.Db(), pragma,
+        [](void* out, int, char** values, char**) {
+          *static_cast<std::string*>(out) = values[0] ? values[0] : "";
+          return 0;
+        },
+        &value, nullptr);
+    EXPECT_EQ(value, "1") << pragma;
+  }
+}
+
 TEST_F(EngineTest, TheFileIsInWalModeAndTheOwnersAlone) {
   EXPECT_EQ(Raw("pragma journal_mode"), "wal\n");
   if (const auto mode = FileMode(file_)) {  // POSIX only
