@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
+#include "Boundary.h"
 #include "Connection.h"
-#include "LastError.h"
 #include "MimerDatabase.h"
 #include "TestPlatform.h"
 #include "Text.h"
