@@ -88,10 +88,14 @@ int Connection::Setup(sqlite3* db, bool read_only, std::string* what) {
   // those steps are tried again until the busy timeout runs out.
   const char* sync = std::getenv("ZUSMS_SYNC");
   const bool normal = sync && EqualsNoCase(sync, "normal");
-  // A read-only file is read in the journal mode it has.
+  // Deleted text is overwritten in the file, and triggers run recursively,
+  // whatever options the linked SQLite was built with (Debian's has both on,
+  // the amalgamation compiled into the Windows DLL neither). A read-only file
+  // is read in the journal mode it has.
   const std::string setup = std::string(read_only ? "" : "PRAGMA journal_mode=WAL; ") +
                             "PRAGMA synchronous=" + (normal ? "NORMAL" : "FULL") +
-                            "; PRAGMA foreign_keys=ON;";
+                            "; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON;"
+                            " PRAGMA recursive_triggers=ON;";
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (int attempt = 0;; ++attempt) {
@@ -138,9 +142,7 @@ void Connection::Release() {
   for (auto* fn : hooks) fn();
 }
 
-bool Connection::Abandoned() const {
-  return depth_ > 0 && db_ && sqlite3_get_autocommit(db_) != 0;
-}
+bool Connection::Abandoned() const { return depth_ > 0 && db_ && sqlite3_get_autocommit(db_) != 0; }
 
 void Connection::RequireLiveTransaction() const {
   if (Abandoned()) {
@@ -188,8 +190,8 @@ void Connection::Commit() {
     // SQLite ended the transaction after a failure inside it: the batch
     // ends here, and the connection is free again.
     EndTransaction();
-    throw CMimerException(
-        u"the batch failed and SQLite rolled it back, so nothing of it is stored", -1);
+    throw CMimerException(u"the batch failed and SQLite rolled it back, so nothing of it is stored",
+                          -1);
   }
   if (depth_ == 1 && db_) {
     try {
@@ -232,8 +234,7 @@ void Connection::EnsureUser(int32_t user) {
     if (q.Bind(1, user).Step()) return;
   }
   if (read_only_) {
-    throw CMimerException::Engine("the store is read-only and has no user " +
-                                  std::to_string(user));
+    throw CMimerException::Engine("the store is read-only and has no user " + std::to_string(user));
   }
   auto add = [&] {
     Exec(db_, "CREATE TABLE IF NOT EXISTS tbl_zu_user (id INTEGER PRIMARY KEY)");

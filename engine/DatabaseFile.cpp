@@ -1,21 +1,103 @@
 #include "DatabaseFile.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+// The operating system's file calls, for the file-open code below only. On
+// Windows every path is wide, from ZUSMS_DB read with _wgetenv to the file.
+#if defined(_WIN32)
+#include <windows.h>
+
+#include "Text.h"
+#else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#endif
 
 namespace zusms::engine {
 
 namespace {
 
-std::string Reason(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+// What the checks below need to know of the file, learnt without waiting.
+struct FileFacts {
+  unsigned char header[100] = {};
+  size_t got = 0;        // bytes of the header read
+  uint64_t size = 0;     // the file's size
+  std::string real;      // the file a link names: its -wal and -shm lie beside it
+  bool logged = false;   // a non-empty -wal file lies beside it
+  bool writable = true;  // this process may write the file
+  bool folder_writable = true;
+  bool log_files = false;  // a -wal or -shm file lies beside it
+};
+
+#if defined(_WIN32)
+
+std::wstring Wide(const std::string& utf8) {
+  const std::u16string text = ToUtf16(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+std::string Utf8(const std::wstring& wide) {
+  return ToUtf8(std::u16string(wide.begin(), wide.end()));
+}
+
+// $ZUSMS_DB, else %LOCALAPPDATA%\zusms\zuSms.dbf (the folder made as needed).
+std::string FindDatabasePath(std::string* error) {
+  if (const wchar_t* env = _wgetenv(L"ZUSMS_DB"); env && *env) return Utf8(env);
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  if (!local || !*local) {
+    *error = "neither ZUSMS_DB nor LOCALAPPDATA is set";
+    return {};
+  }
+  const std::wstring dir = std::wstring(local) + L"\\zusms";
+  if (!CreateDirectoryW(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    *error =
+        "cannot create folder " + Utf8(dir) + ": Windows error " + std::to_string(GetLastError());
+    return {};
+  }
+  const DWORD attributes = GetFileAttributesW(dir.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *error = Utf8(dir) + " is not a folder";
+    return {};
+  }
+  return Utf8(dir + L"\\zuSms.dbf");
+}
+
+// Creates the file when it is missing (a new file takes the access rules of
+// its folder; %LOCALAPPDATA% is the user's own) and reads its start.
+bool Examine(const std::string& path, FileFacts* facts, std::string*) {
+  const std::wstring wide = Wide(path);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  facts->real = path;
+  WIN32_FILE_ATTRIBUTE_DATA wal{};
+  facts->logged = GetFileAttributesExW(Wide(path + "-wal").c_str(), GetFileExInfoStandard, &wal) &&
+                  (wal.nFileSizeLow != 0 || wal.nFileSizeHigh != 0);
+  file = CreateFileW(wide.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return true;  // SQLite says why
+  LARGE_INTEGER length{};
+  facts->size = GetFileSizeEx(file, &length) ? static_cast<uint64_t>(length.QuadPart) : 0;
+  DWORD read = 0;
+  if (!ReadFile(file, facts->header, sizeof facts->header, &read, nullptr)) read = 0;
+  facts->got = read;
+  CloseHandle(file);
+  return true;
+}
+
+#else
+
+std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 // Creates every missing folder of `dir`. A folder made here gets mode 0700
 // whatever the umask; folders that exist (a linked home) are left alone.
@@ -28,11 +110,11 @@ bool MakeDirs(const std::string& dir, std::string* error) {
     if (path.empty()) continue;
     if (mkdir(path.c_str(), 0700) == 0) {
       if (chmod(path.c_str(), 0700) != 0) {
-        *error = Reason(("cannot set the mode of folder " + path).c_str());
+        *error = Reason("cannot set the mode of folder " + path);
         return false;
       }
     } else if (errno != EEXIST) {
-      *error = Reason(("cannot create folder " + path).c_str());
+      *error = Reason("cannot create folder " + path);
       return false;
     }
   }
@@ -44,130 +126,8 @@ bool MakeDirs(const std::string& dir, std::string* error) {
   return true;
 }
 
-const char* KindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  return "not a regular file";
-}
-
-// Opens the file for reading without ever waiting (a FIFO would wait for a
-// writer), creating it first when it is missing. A new file is the owner's
-// alone (0600 whatever the umask); a dangling symbolic link is followed as
-// SQLite follows it, and its target created the same way. Returns the
-// descriptor, or -1 with *error set.
-int OpenOrCreate(const std::string& path, std::string* error) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    *error = std::string("it is ") + KindOf(st.st_mode) + ", not a database file";
-    return -1;
-  }
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    const int created =
-        ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
-    if (created < 0) {
-      *error = Reason("cannot create the file");
-      return -1;
-    }
-    struct stat made {};
-    if (fstat(created, &made) == 0 && S_ISREG(made.st_mode) && made.st_size == 0 &&
-        made.st_uid == geteuid() && (made.st_mode & 0777) != 0600) {
-      fchmod(created, 0600);
-    }
-    fd = created;
-  }
-  if (fd < 0) {
-    *error = Reason("cannot open the file");
-    return -1;
-  }
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = std::string("it is ") + KindOf(st.st_mode) + ", not a database file";
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool NonEmpty(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && st.st_size > 0;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
-}
-
-// A database file whose header says it holds more pages than the file has
-// was cut short (a partial copy, a full disk): SQLite would read the missing
-// pages as corruption later, one operation at a time. Refused whole here,
-// unless a write-ahead log lies beside it: a checkpoint writes page 1 before
-// it grows the file, so a checkpoint cut short (a kill, a full disk) leaves a
-// short file whose log still holds every page, and SQLite reads it whole.
-int CheckHeader(int fd, const std::string& path, std::string* error) {
-  struct stat st {};
-  unsigned char header[100];
-  const bool read_all = fstat(fd, &st) == 0 && ::pread(fd, header, sizeof header, 0) ==
-                                                   static_cast<ssize_t>(sizeof header);
-  if (st.st_size == 0) return SQLITE_OK;  // a new, empty database
-  const bool logged = NonEmpty(path + "-wal");
-  if (!read_all) {
-    if (logged) return SQLITE_OK;
-    *error = "file is not a database";
-    return SQLITE_NOTADB;
-  }
-  if (std::memcmp(header, "SQLite format 3", 16) != 0) {
-    *error = "file is not a database";
-    return SQLITE_NOTADB;
-  }
-  if (logged) return SQLITE_OK;
-  const uint32_t page_size =
-      (header[16] << 8 | header[17]) == 1 ? 65536u : (header[16] << 8 | header[17]);
-  auto be32 = [&](int at) {
-    return static_cast<uint32_t>(header[at]) << 24 | static_cast<uint32_t>(header[at + 1]) << 16 |
-           static_cast<uint32_t>(header[at + 2]) << 8 | header[at + 3];
-  };
-  const bool size_valid = be32(92) == be32(24);
-  const uint64_t needed = static_cast<uint64_t>(be32(28)) * page_size;
-  if (size_valid && static_cast<uint64_t>(st.st_size) < needed) {
-    *error = "the database file is truncated: it holds " + std::to_string(st.st_size) +
-             " bytes of the " + std::to_string(needed) + " its header records";
-    return SQLITE_CORRUPT;
-  }
-  return SQLITE_OK;
-}
-
-bool Writable(const std::string& path) {
-  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
-}
-
-std::string Folder(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A file: URI for the path, with the characters a URI gives meaning escaped.
-std::string Uri(const std::string& path, const char* query) {
-  std::string out = "file:";
-  static const char* hex = "0123456789ABCDEF";
-  for (unsigned char c : path) {
-    if (c == '%' || c == '?' || c == '#' || c <= ' ' || c >= 0x7F) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "?" + query;
-}
-
-}  // namespace
-
-std::string DatabasePath(std::string* error) {
+// $ZUSMS_DB, else zuSms.dbf in $XDG_DATA_HOME/zusms or ~/.local/share/zusms.
+std::string FindDatabasePath(std::string* error) {
   if (const char* env = std::getenv("ZUSMS_DB"); env && *env) return env;
   std::string dir;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
@@ -183,41 +143,171 @@ std::string DatabasePath(std::string* error) {
   return dir + "/zuSms.dbf";
 }
 
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+// Opens the file for reading without ever waiting (a FIFO would wait for a
+// writer), creating it first when it is missing. A new file is the owner's
+// alone (0600 whatever the umask; SQLite gives its -wal and -shm files the
+// same mode); a dangling symbolic link is followed as SQLite follows it, and
+// its target created the same way. Returns the descriptor, or -1 with *error
+// set.
+int OpenOrCreate(const std::string& path, std::string* error) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    *error = std::string("it is ") + KindOf(st.st_mode) + ", not a database file";
+    return -1;
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      *error = Reason("cannot create the file");
+      return -1;
+    }
+    struct stat made {};
+    if (fstat(fd, &made) == 0 && S_ISREG(made.st_mode) && made.st_size == 0 &&
+        made.st_uid == geteuid() && (made.st_mode & 0777) != 0600) {
+      fchmod(fd, 0600);
+    }
+  }
+  if (fd < 0) {
+    *error = Reason("cannot open the file");
+    return -1;
+  }
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *error = std::string("it is ") + KindOf(st.st_mode) + ", not a database file";
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool Writable(const std::string& path) {
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+std::string Folder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates the file when it is missing and learns what the checks need;
+// false with *error set when it is no file a database can be in.
+bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
+  const int fd = OpenOrCreate(path, error);
+  if (fd < 0) return false;
+  struct stat st {};
+  facts->size = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  const ssize_t n = ::pread(fd, facts->header, sizeof facts->header, 0);
+  facts->got = n > 0 ? static_cast<size_t>(n) : 0;
+  ::close(fd);
+  char resolved[PATH_MAX];
+  facts->real = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+  struct stat wal {
+  }, shm{};
+  const bool has_wal = lstat((facts->real + "-wal").c_str(), &wal) == 0;
+  const bool has_shm = lstat((facts->real + "-shm").c_str(), &shm) == 0;
+  facts->logged = has_wal && wal.st_size > 0;
+  facts->log_files = has_wal || has_shm;
+  facts->writable = Writable(facts->real);
+  facts->folder_writable = Writable(Folder(facts->real));
+  return true;
+}
+
+#endif
+
+// A database file whose header says it holds more pages than the file has
+// was cut short (a partial copy, a full disk): SQLite would read the missing
+// pages as corruption later, one operation at a time. Refused whole here,
+// unless a write-ahead log lies beside it: a checkpoint writes page 1 before
+// it grows the file, so a checkpoint cut short (a kill, a full disk) leaves a
+// short file whose log still holds every page, and SQLite reads it whole.
+int CheckHeader(const FileFacts& facts, std::string* error) {
+  const unsigned char* header = facts.header;
+  if (facts.size == 0) return SQLITE_OK;  // a new, empty database
+  if (facts.got < sizeof facts.header) {
+    if (facts.logged) return SQLITE_OK;
+    *error = "file is not a database";
+    return SQLITE_NOTADB;
+  }
+  if (std::memcmp(header, "SQLite format 3", 16) != 0) {
+    *error = "file is not a database";
+    return SQLITE_NOTADB;
+  }
+  if (facts.logged) return SQLITE_OK;
+  const uint32_t page_size =
+      (header[16] << 8 | header[17]) == 1 ? 65536u : (header[16] << 8 | header[17]);
+  auto be32 = [&](int at) {
+    return static_cast<uint32_t>(header[at]) << 24 | static_cast<uint32_t>(header[at + 1]) << 16 |
+           static_cast<uint32_t>(header[at + 2]) << 8 | header[at + 3];
+  };
+  const bool size_valid = be32(92) == be32(24);
+  const uint64_t needed = static_cast<uint64_t>(be32(28)) * page_size;
+  if (size_valid && facts.size < needed) {
+    *error = "the database file is truncated: it holds " + std::to_string(facts.size) +
+             " bytes of the " + std::to_string(needed) + " its header records";
+    return SQLITE_CORRUPT;
+  }
+  return SQLITE_OK;
+}
+
+// A file: URI for the path, with the characters a URI gives meaning escaped.
+std::string Uri(const std::string& path, const char* query) {
+  std::string out = "file:";
+  static const char* hex = "0123456789ABCDEF";
+  for (const char ch : path) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '%' || c == '?' || c == '#' || c <= ' ' || c >= 0x7F) {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out + "?" + query;
+}
+
+}  // namespace
+
+std::string DatabasePath(std::string* error) { return FindDatabasePath(error); }
+
 int PrepareDatabaseFile(DatabaseFile* file, std::string* error) {
   const std::string path = DatabasePath(error);
   if (path.empty()) return SQLITE_CANTOPEN;
-  const int fd = OpenOrCreate(path, error);
-  if (fd < 0) {
+  FileFacts facts;
+  if (!Examine(path, &facts, error)) {
     *error = "cannot open " + path + ": " + *error;
     return SQLITE_CANTOPEN;
   }
-  // Where SQLite puts the -wal and -shm files: beside the file a link names.
-  char resolved[PATH_MAX];
-  const std::string real = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-  const int rc = CheckHeader(fd, real, error);
-  ::close(fd);
-  if (rc != SQLITE_OK) {
+  if (const int rc = CheckHeader(facts, error); rc != SQLITE_OK) {
     *error = "cannot open " + path + ": " + *error;
     return rc;
   }
-
   file->path = path;
   file->read_only = false;
   file->open_flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-  if (Writable(real)) return SQLITE_OK;
+  if (facts.writable) return SQLITE_OK;
   // A store that cannot be written (a backup copy, a mounted image) is read.
   file->read_only = true;
   file->open_flags = SQLITE_OPEN_READONLY;
-  if (Writable(Folder(real))) return SQLITE_OK;  // SQLite can make its -shm there
-  if (Exists(real + "-wal") || Exists(real + "-shm")) {
+  if (facts.folder_writable) return SQLITE_OK;  // SQLite can make its -shm there
+  if (facts.log_files) {
     *error = "cannot open " + path +
-             ": the file and its folder are read-only, and the -wal or -shm file beside it "
-             "may hold changes that cannot be read without writing";
+             " read-only: the file and its folder cannot be written, and the -wal or -shm "
+             "file beside it may hold changes that cannot be read without writing";
     return SQLITE_READONLY;
   }
   // Nobody can write in a read-only folder without a log: SQLite may read
   // the file as unchanging, without locks or a -shm file.
-  file->path = Uri(real, "immutable=1");
+  file->path = Uri(facts.real, "immutable=1");
   file->open_flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
   return SQLITE_OK;
 }

@@ -19,7 +19,7 @@ namespace {
 class HeadTest : public OpenStoreTest<SmsDatabase> {
  protected:
   void TearDown() override {
-    g_uuid_library_name = u"libzuuuid.so";
+    g_uuid_library_name = platform::kUuidLibraryFile;
     OpenStoreTest::TearDown();
   }
   std::string ModifyTime(uint32_t id) {
@@ -78,7 +78,7 @@ TEST_F(HeadTest, AValidUuidIsKeptAndAnInvalidOneReplaced) {
 }
 
 TEST_F(HeadTest, WithoutAUsableUuidLibraryAddFailsAndTouchesNothing) {
-  for (const char16_t* library : {u"libzusms-no-such-library.so", u"libsqlite3.so.0"}) {
+  for (const char16_t* library : {u"libzusms-no-such-library", kLibraryWithoutUuidFunctions}) {
     g_uuid_library_name = library;
     SmsHead rec = Traits<SmsHead>::Make(1);
     std::memset(rec.uuid, 0, 16);
@@ -89,11 +89,13 @@ TEST_F(HeadTest, WithoutAUsableUuidLibraryAddFailsAndTouchesNothing) {
     EXPECT_EQ(std::memcmp(&rec, &before, sizeof rec), 0);
     char16_t error[128];
     GetZuSmsLastError(error, 128);
-    EXPECT_NE(engine::ToUtf8(error).find("libzuuuid"), std::string::npos);
+    EXPECT_NE(engine::ToUtf8(error).find(engine::ToUtf8(library)), std::string::npos)
+        << engine::ToUtf8(error);
   }
   EXPECT_EQ(Raw("select count(*) from SmsHead"), "0\n");
 }
 
+#if !defined(_WIN32)  // the failing library is built for Linux only
 TEST_F(HeadTest, AnAddThatCannotCreateAUuidFailsAndStoresNothing) {
   g_uuid_library_name = u"libzuuuid-failing.so";
   SmsHead rec = Traits<SmsHead>::Make(1);
@@ -107,6 +109,7 @@ TEST_F(HeadTest, AnAddThatCannotCreateAUuidFailsAndStoresNothing) {
   rec = Traits<SmsHead>::Make(2);
   EXPECT_EQ(AddZuSmsHead(&store_, &rec, &id), 0) << LastError();
 }
+#endif
 
 TEST_F(HeadTest, ATextLongerThanItsFieldIsCutWhereACharacterEnds) {
   SmsHead rec = Traits<SmsHead>::Make(1);
