@@ -1,6 +1,10 @@
 // export, import: backups of the user's store.
 #include <fmt/format.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -14,6 +18,19 @@
 namespace zusms::cli {
 
 namespace {
+
+// The export holds message text: a file it creates is the owner's alone
+// (0600 whatever the umask). A file that exists keeps its mode.
+void CreatePrivate(const std::string& path) {
+#if !defined(_WIN32)
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  fchmod(fd, 0600);
+  ::close(fd);
+#else
+  (void)path;
+#endif
+}
 
 std::string ReadInput(const std::string& path) {
   if (path == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
@@ -48,6 +65,7 @@ void AddBackupCommands(Commands& c) {
   c.On(export_cmd, [ex](Store& s) {
     std::ofstream file;
     if (ex->path != "-") {
+      CreatePrivate(ex->path);
       file.open(ex->path, std::ios::binary);
       if (!file) throw Failure(ex->path + ": " + std::strerror(errno));
     }
