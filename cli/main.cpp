@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 
+#include "Changes.h"
 #include "Demo.h"
 #include "Interchange.h"
 #include "Records.h"
@@ -446,6 +447,7 @@ int Main(int argc, char** argv) {
   AddDeleteCommand(history_cmd, "entry", id, DeleteZuSmsReceiverHistory, on);
 
   // Synchronisation, backups, statistics.
+  AddChangesCommand(app, o.json, on);
   bool with_uuid = false;
   auto* sync = app.add_subcommand("sync-list", "ids with modification times and UUIDs");
   sync->add_flag("--uuid-only", with_uuid, "leave the modification times out");
@@ -555,6 +557,9 @@ int Main(int argc, char** argv) {
   try {
     Store store(o.db, o.user);
     for (auto& action : actions) action(store);
+  } catch (const ResyncNeeded& e) {
+    std::cerr << "zusms: " << e.what() << "\n";
+    return 3;
   } catch (const Failure& e) {
     std::cerr << "zusms: " << e.what() << "\n";
     return 1;
