@@ -5,7 +5,7 @@ Cases come in pairs named BM_<case>_Zusms and BM_<case>_Raw (with the same
 arguments); the ratio is raw time / zusms time, so 1.0 means as fast as raw
 SQLite and 0.5 means half its rate. Pairs BM_<case>_Logged and
 BM_<case>_Unlogged compare a store keeping the change log with one that does
-not, the same way.
+not, the same way. With --benchmark_repetitions, the medians are compared.
 
 usage: bench/ratios.py build/bin/zusms_bench [benchmark flags...]
 """
@@ -19,7 +19,10 @@ def main():
         sys.exit(__doc__)
     out = subprocess.run(sys.argv[1:] + ["--benchmark_format=json"], check=True,
                          capture_output=True, text=True).stdout
-    runs = {b["name"]: b for b in json.loads(out)["benchmarks"] if b.get("run_type") == "iteration"}
+    benchmarks = json.loads(out)["benchmarks"]
+    runs = {b["name"]: b for b in benchmarks if b.get("run_type") == "iteration"}
+    # With --benchmark_repetitions, each case's median stands for it.
+    runs.update({b["run_name"]: b for b in benchmarks if b.get("aggregate_name") == "median"})
     print(f"| case | zusms | raw SQLite | zusms rate / raw rate |")
     print(f"|---|---|---|---|")
     for name, z in runs.items():

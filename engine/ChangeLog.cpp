@@ -255,7 +255,9 @@ bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint6
   if (table.time_column) {
     sql += " LEFT JOIN " + Quote(table.table) + " t ON c.kind = 1 AND t.id = c.id";
   }
-  sql += " WHERE c.UserID = ? AND c.family = ? AND c.seq > ? ORDER BY c.seq LIMIT ?";
+  // In sequence order from the token: the unary + keeps the planner off the
+  // record index, which would read the whole family and sort it.
+  sql += " WHERE +c.UserID = ? AND +c.family = ? AND c.seq > ? ORDER BY c.seq LIMIT ?";
   sqlite3_stmt* stmt = nullptr;
   if (int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr); rc != SQLITE_OK) {
     RaiseSqlite(db, rc, "listing changes");
