@@ -84,7 +84,13 @@ int CheckHeader(const std::string& path, std::string* error) {
     return static_cast<uint32_t>(header[at]) << 24 | static_cast<uint32_t>(header[at + 1]) << 16 |
            static_cast<uint32_t>(header[at + 2]) << 8 | header[at + 3];
   };
-  const bool size_valid = be32(92) == be32(24);
+  // A WAL file beside the database may hold pages that a checkpoint has not
+  // copied back yet (a checkpoint held back by a reader copies page 1 before
+  // the last pages): the file is then shorter than its header says, and
+  // SQLite reads the rest from the WAL.
+  struct stat wal {};
+  const bool wal_pages = stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+  const bool size_valid = be32(92) == be32(24) && !wal_pages;
   const uint64_t needed = static_cast<uint64_t>(be32(28)) * page_size;
   if (size_valid && static_cast<uint64_t>(st.st_size) < needed) {
     *error = "the database file is truncated: it holds " + std::to_string(st.st_size) +

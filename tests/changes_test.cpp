@@ -575,7 +575,7 @@ TEST_F(ChangesTest, APartnerPollingWhileProcessesWriteMissesNothing) {
 
   SmsDatabase* store = nullptr;
   InitZuSmsDB(&store, 1);
-  ASSERT_EQ(OpenZuSmsDB(store), 0);
+  ASSERT_EQ(OpenZuSmsDB(store), 0) << LastError();
   const State expected = StoreState(store);
   CloseZuSmsDB(store);
   UninitZuSmsDB(store);
