@@ -1,12 +1,12 @@
-#include "Changes.h"
-
+// changes: what changed since a token, for scripts that synchronise.
 #include <fmt/format.h>
 
 #include <iostream>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "Command.h"
 
 namespace zusms::cli {
 namespace {
@@ -52,40 +52,39 @@ std::string When(const stDateTime& t) {
 
 }  // namespace
 
-void AddChangesCommand(CLI::App& app, const bool& json,
-                       const std::function<void(CLI::App*, std::function<void(Store&)>)>& on) {
+void AddChangeCommands(Commands& c) {
   auto since = std::make_shared<uint64_t>(0);
-  auto* cmd = app.add_subcommand(
+  auto* cmd = c.app().add_subcommand(
       "changes", "messages and folders changed since a token, and the token to pass next time");
   cmd->add_option("--since", *since, "the token the last run printed (default: from the start)");
-  on(cmd, [&json, since](Store& s) {
+  c.On(cmd, [&c, since](Store& s) {
     const Listing heads = ListAll(s, ListZuSmsHeadChanges, *since, "message changes");
     const Listing folders = ListAll(s, ListZuSmsFolderChanges, *since, "folder changes");
     // The smaller of the two: a change that lies between them comes again
     // next time rather than never.
     const uint64_t next = std::min(heads.next, folders.next);
-    auto change = [](const stSmsChange& c) { return c.kind == 2 ? "deleted" : "changed"; };
-    if (json) {
-      nlohmann::json out{{"since", *since}, {"next", next}};
-      out["messages"] = nlohmann::json::array();
-      out["folders"] = nlohmann::json::array();
-      for (const stSmsChange& c : heads.changes) {
-        nlohmann::json j{{"id", c.id}, {"change", change(c)}, {"uuid", UuidText(c.uuid)}};
-        if (c.kind == 1) j["modifyTime"] = When(c.modifyTime);
+    auto change = [](const stSmsChange& x) { return x.kind == 2 ? "deleted" : "changed"; };
+    if (c.options().json) {
+      Json out{{"since", *since}, {"next", next}};
+      out["messages"] = Json::array();
+      out["folders"] = Json::array();
+      for (const stSmsChange& x : heads.changes) {
+        Json j{{"id", x.id}, {"change", change(x)}, {"uuid", UuidText(x.uuid)}};
+        if (x.kind == 1) j["modifyTime"] = When(x.modifyTime);
         out["messages"].push_back(j);
       }
-      for (const stSmsChange& c : folders.changes) {
-        out["folders"].push_back({{"id", c.id}, {"change", change(c)}});
+      for (const stSmsChange& x : folders.changes) {
+        out["folders"].push_back({{"id", x.id}, {"change", change(x)}});
       }
-      std::cout << out.dump(2) << "\n";
+      PrintJson(out);
       return;
     }
-    for (const stSmsChange& c : heads.changes) {
-      std::cout << fmt::format("message {} {} {}{}\n", c.id, change(c), UuidText(c.uuid),
-                               c.kind == 1 ? " " + When(c.modifyTime) : "");
+    for (const stSmsChange& x : heads.changes) {
+      std::cout << fmt::format("message {} {} {}{}\n", x.id, change(x), UuidText(x.uuid),
+                               x.kind == 1 ? " " + When(x.modifyTime) : "");
     }
-    for (const stSmsChange& c : folders.changes) {
-      std::cout << fmt::format("folder {} {}\n", c.id, change(c));
+    for (const stSmsChange& x : folders.changes) {
+      std::cout << fmt::format("folder {} {}\n", x.id, change(x));
     }
     std::cout << fmt::format("next {}\n", next);
   });

@@ -260,7 +260,7 @@ bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint6
   sql += " WHERE +c.UserID = ? AND +c.family = ? AND c.seq > ? ORDER BY c.seq LIMIT ?";
   sqlite3_stmt* stmt = nullptr;
   if (int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr); rc != SQLITE_OK) {
-    RaiseSqlite(db, rc, "listing changes");
+    throw CMimerException::Sqlite(db, rc, "listing changes");
   }
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(stmt, sqlite3_finalize);
   sqlite3_bind_int64(stmt, 1, static_cast<int32_t>(user));
@@ -290,7 +290,7 @@ bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint6
     }
     changes.push_back(change);
   }
-  if (rc != SQLITE_DONE) RaiseSqlite(db, rc, "listing changes");
+  if (rc != SQLITE_DONE) throw CMimerException::Sqlite(db, rc, "listing changes");
   if (capacity == 0) {
     next = since;  // nothing was read, so nothing is passed over
   } else {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Boundary.h"
 #include "Exports.h"
 #include "SmsDatabase.h"
 
