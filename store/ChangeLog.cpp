@@ -51,6 +51,18 @@ int32_t ListChanges(const CMimerTrackedTable& table, uint32_t user, uint64_t sin
   });
 }
 
+// The exported listings of both families: the handle and the out-values
+// checked, then the method.
+int32_t ForwardList(SmsDatabase* h,
+                    int32_t (SmsDatabase::*list)(uint64_t, stSmsChange*, uint32_t, uint32_t&,
+                                                 uint64_t&),
+                    uint64_t since, stSmsChange* items, uint32_t capacity, uint32_t* n,
+                    uint64_t* next) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return (db.*list)(since, items, capacity, zusms::Ref(n, "n"), zusms::Ref(next, "next"));
+  });
+}
+
 }  // namespace
 
 int32_t SmsDatabase::OpenChangeLog() {
@@ -89,19 +101,13 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsChangeToken(SmsDatabase* h, uint64_t* token
 ZUSMS_API int32_t ZUSMS_CALL ListZuSmsHeadChanges(SmsDatabase* h, uint64_t since,
                                                   stSmsChange* items, uint32_t capacity,
                                                   uint32_t* n, uint64_t* next) {
-  return zusms::Call(h, [&](SmsDatabase& db) {
-    return db.ListSmsHeadChanges(since, items, capacity, zusms::Ref(n, "n"),
-                                 zusms::Ref(next, "next"));
-  });
+  return ForwardList(h, &SmsDatabase::ListSmsHeadChanges, since, items, capacity, n, next);
 }
 
 ZUSMS_API int32_t ZUSMS_CALL ListZuSmsFolderChanges(SmsDatabase* h, uint64_t since,
                                                     stSmsChange* items, uint32_t capacity,
                                                     uint32_t* n, uint64_t* next) {
-  return zusms::Call(h, [&](SmsDatabase& db) {
-    return db.ListSmsFolderChanges(since, items, capacity, zusms::Ref(n, "n"),
-                                   zusms::Ref(next, "next"));
-  });
+  return ForwardList(h, &SmsDatabase::ListSmsFolderChanges, since, items, capacity, n, next);
 }
 
 }  // extern "C"
