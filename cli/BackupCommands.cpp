@@ -15,12 +15,6 @@ namespace zusms::cli {
 
 namespace {
 
-std::string ReadAll(const InputFile& file) {
-  std::ostringstream content;
-  content << file.Open()->rdbuf();
-  return content.str();
-}
-
 // Progress bars only on a terminal and not with --json.
 bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
 
@@ -100,7 +94,7 @@ void AddBackupCommands(Commands& c) {
     const bool xml = file.LooksLikeXml();
     try {
       const ImportReport r = xml ? ImportXml(s, file, ImportOptions{*skip_invalid, ShowProgress(o)})
-                                 : ImportJson(s, ReadAll(file), ShowProgress(o));
+                                 : ImportJson(s, file, ShowProgress(o));
       PrintImport(o, r, xml);
     } catch (const Interrupted& stop) {
       throw Failure(fmt::format(

@@ -54,8 +54,22 @@ class InputFile {
 struct Interrupted {
   size_t stored;
 };
-// Set by the SIGINT handler that ImportXml and ImportJson install.
+// While one lives, SIGINT (Ctrl-C) only asks the import to stop, which it
+// does between two records.
+class InterruptGuard {
+ public:
+  InterruptGuard();
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  void (*previous_)(int);
+};
 bool InterruptRequested();
+
+// How many invalid records an import names; the others are counted.
+constexpr size_t kProblemsShown = 20;
 
 void ExportJson(Store& store, std::ostream& out);
 // The messages, one <sms> each (long messages joined); returns how many
@@ -66,8 +80,12 @@ size_t ExportXml(Store& store, std::ostream& out, bool progress);
 // record, and nothing is imported. Then records go in, in transactions of
 // many rows. A message whose number, time and text the user has already is
 // not added again.
-ImportReport ImportJson(Store& store, std::string_view content, bool show_progress);
+ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress);
 ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions& o);
+
+struct XmlSms;
+// The heads that store one <sms>; a Failure names what is wrong with it.
+std::vector<SmsHead> SmsHeads(const XmlSms& sms);
 
 }  // namespace zusms::cli
 

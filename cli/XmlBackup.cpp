@@ -25,23 +25,9 @@ namespace {
 
 constexpr int64_t kFirstMillis = 631152000000;    // 1990-01-01
 constexpr int64_t kLastMillis = 253402300799999;  // 9999-12-31 23:59:59.999
-constexpr size_t kProblemsShown = 20;
 
 volatile std::sig_atomic_t interrupted = 0;
 void OnInterrupt(int) { interrupted = 1; }
-
-// SIGINT sets a flag for as long as this lives.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    interrupted = 0;
-    previous_ = std::signal(SIGINT, OnInterrupt);
-  }
-  ~InterruptGuard() { std::signal(SIGINT, previous_); }
-
- private:
-  void (*previous_)(int);
-};
 
 // XML message types and the default folders they live in.
 int32_t FolderOfType(int type) {
@@ -248,7 +234,14 @@ int64_t MillisOf(const char16_t* time_text, size_t capacity) {
 
 }  // namespace
 
+InterruptGuard::InterruptGuard() {
+  interrupted = 0;
+  previous_ = std::signal(SIGINT, OnInterrupt);
+}
+InterruptGuard::~InterruptGuard() { std::signal(SIGINT, previous_); }
 bool InterruptRequested() { return interrupted != 0; }
+
+std::vector<SmsHead> SmsHeads(const XmlSms& sms) { return Convert(sms).parts; }
 
 InputFile::InputFile(const std::string& path) : path_(path) {
   if (path == "-") {

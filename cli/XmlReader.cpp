@@ -3,6 +3,7 @@
 #include <expat.h>
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -301,10 +302,12 @@ XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const Xml
   return st.result;
 }
 
-std::string FilterXml(std::string_view in) {
+std::string FilterXml(std::string_view in, size_t split) {
+  split = std::min(split, in.size());
   Filter filter;
   std::string out;
-  filter.Feed(in, true, out);
+  filter.Feed(in.substr(0, split), false, out);
+  filter.Feed(in.substr(split), true, out);
   return out;
 }
 

@@ -46,8 +46,9 @@ struct XmlReadResult {
 XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const XmlSms&)>& on_sms,
                             const std::function<void(size_t)>& on_bytes);
 
-// The byte filter alone, for tests: the whole input at once.
-std::string FilterXml(std::string_view in);
+// The byte filter alone, for tests: the input fed in two chunks, split at
+// `split`; the result does not depend on where the split falls.
+std::string FilterXml(std::string_view in, size_t split);
 
 }  // namespace zusms::cli
 
