@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
-#include <optional>
-#include <streambuf>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
+#include <streambuf>
 #include <vector>
 
 #include "Messages.h"
@@ -69,12 +69,12 @@ void ReadJsonElements(const InputFile& file, Progress& progress, size_t progress
       return true;
     }
     if (depth == 1 && event == Json::parse_event_t::array_start) in_array = true;
-    if (depth == 1 && (event == Json::parse_event_t::object_start ||
-                       event == Json::parse_event_t::value)) {
+    if (depth == 1 &&
+        (event == Json::parse_event_t::object_start || event == Json::parse_event_t::value)) {
       on(key, kNotAnArray, parsed);
     }
-    if (depth == 1 && (event == Json::parse_event_t::array_end ||
-                       event == Json::parse_event_t::object_end)) {
+    if (depth == 1 &&
+        (event == Json::parse_event_t::array_end || event == Json::parse_event_t::object_end)) {
       return false;  // the array's elements are gone; drop the empty array too
     }
     if (depth != 2 || !in_array) return true;
@@ -329,17 +329,18 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
   numbers = ImportFolders(store, folders, report);
   uuids = store.Uuids();
   size_t committed = 0;
-  ReadJsonElements(file, progress, file.size(), [&](const std::string& key, size_t i, const Json& e) {
-    if (InterruptRequested()) throw Interrupted{committed};
-    const JsonKind* k = find(key);
-    if (!k || k->kind == &kFolders || i == kNotAnArray) return;
-    if (!k->add(e)) {
-      ++report.skipped;
-      return;
-    }
-    ++report.added;
-    if (batches.Rows()) committed = report.added;
-  });
+  ReadJsonElements(file, progress, file.size(),
+                   [&](const std::string& key, size_t i, const Json& e) {
+                     if (InterruptRequested()) throw Interrupted{committed};
+                     const JsonKind* k = find(key);
+                     if (!k || k->kind == &kFolders || i == kNotAnArray) return;
+                     if (!k->add(e)) {
+                       ++report.skipped;
+                       return;
+                     }
+                     ++report.added;
+                     if (batches.Rows()) committed = report.added;
+                   });
   batches.Finish();
   return report;
 }
