@@ -74,6 +74,7 @@ echo "== windows tests under wine64"
 export PATH=/usr/lib/wine:$PATH
 export WINEDEBUG=-all LANG=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=${WINEPREFIX:-$PWD/build-windows/wineprefix}
+mkdir -p "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1
 wine64 wineboot -i >/dev/null 2>&1
 status=0
