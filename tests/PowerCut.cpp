@@ -61,6 +61,7 @@ struct Simulator {
   uint64_t events = 0;
   uint64_t cut_at = 0;
   std::mt19937_64 random;
+  Loss loss = Loss::kPower;
   CutReport* report = nullptr;
 };
 
@@ -276,8 +277,9 @@ int Delete(sqlite3_vfs*, const char* name, int sync_folder) {
 
 }  // namespace
 
-void Arm(const std::string& root, uint64_t cut_at, uint64_t seed, CutReport* report) {
+void Arm(const std::string& root, uint64_t cut_at, uint64_t seed, Loss loss, CutReport* report) {
   Simulator& s = Sim();
+  s.loss = loss;
   s.real = sqlite3_vfs_find(nullptr);
   s.root = root;
   s.cut_at = cut_at;
@@ -337,6 +339,7 @@ uint64_t Events() { return Sim().events; }
 
 void CutNow() {
   Simulator& s = Sim();
+  if (s.loss == Loss::kProcess) _exit(kCutStatus);
   CutReport report;
   // How much of the unsynced data the disk had written when the power went.
   const double arrive = std::array{0.1, 0.5, 0.9}[s.random() % 3];

@@ -41,18 +41,22 @@ struct CutReport {
   uint32_t names_undone = 0;     // of those, the ones the disk does not have
 };
 
+// What goes at the cut: the power, or only the process (the disk then keeps
+// everything written, as after a crash of the program alone).
+enum class Loss { kPower, kProcess };
+
 // Makes the simulator the default VFS of this process. What exists under
 // `root` (an absolute path without a trailing slash) now is on the disk. The
-// power goes just before the `cut_at`-th write, truncation, sync or delete
+// cut comes just before the `cut_at`-th write, truncation, sync or delete
 // under `root` (counted from 1; 0: only at CutNow). `seed` decides what
 // survives. `report`, when not null, receives what the cut did (put it in
 // memory shared with the parent).
-void Arm(const std::string& root, uint64_t cut_at, uint64_t seed, CutReport* report);
+void Arm(const std::string& root, uint64_t cut_at, uint64_t seed, Loss loss, CutReport* report);
 
 // The writes, truncations, syncs and deletes counted so far.
 uint64_t Events();
 
-// Cuts the power now: the process ends with kCutStatus.
+// Cuts now: the process ends with kCutStatus.
 [[noreturn]] void CutNow();
 
 }  // namespace zusms::testing::powercut
