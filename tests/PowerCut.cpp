@@ -161,16 +161,14 @@ Path& Track(const std::string& name, bool existed) {
   Path& path = it->second;
   if (!existed) {
     path.Made();
+  } else if (first_sight && !s.on_disk.count(name)) {
+    // Made since the arming by the store itself, its folder not synced
+    // since: neither its name nor what it holds is on the disk yet.
+    path.Made();
+    path.unsynced.push_back({0, ReadAll(name)});
   } else if (first_sight) {
-    // Made since the arming (by the store, outside the VFS) and its folder
-    // not synced since: nothing of it is on the disk yet.
     path.exists = true;
-    if (!s.on_disk.count(name)) {
-      path.Made();
-      path.unsynced.push_back({0, ReadAll(name)});
-    } else {
-      path.synced = ReadAll(name);
-    }
+    path.synced = ReadAll(name);
   }
   return path;
 }
