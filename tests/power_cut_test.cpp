@@ -195,6 +195,40 @@ struct Log {
   powercut::CutReport report;
 };
 
+// What an operation does to the store's contents. An add that had not
+// returned leaves a row whose id is not known.
+void Apply(State& state, const Op& op) {
+  const Family family = FamilyOf(op.kind);
+  const Key key{family, op.user, op.id};
+  switch (op.kind) {
+    case Kind::kAddHead:
+    case Kind::kAddFolder:
+      if (op.returned == Returned::kZero) {
+        state.rows[key] = {op.tag, op.number};
+      } else {
+        state.unknown_ids.emplace_back(family, op.user, op.tag);
+      }
+      break;
+    case Kind::kUpdateHead:
+    case Kind::kRenameFolder:
+      state.rows[key].tag = op.tag;
+      break;
+    case Kind::kDeleteHead:
+    case Kind::kDeleteFolder:
+      state.rows.erase(key);
+      break;
+    case Kind::kRefusedAdd:
+      break;
+  }
+}
+
+template <typename Record>
+int32_t Rewrite(SmsDatabase& store, int32_t (SmsDatabase::*update)(Record&), Record rec,
+                uint32_t id) {
+  rec.id = static_cast<int32_t>(id);
+  return (store.*update)(rec);
+}
+
 // The workload: a random sequence of single operations and batches on the
 // stores of users 1 and 2, logged before each call and after it returns.
 class Workload {
@@ -268,40 +302,33 @@ class Workload {
       case Kind::kRefusedAdd: {
         SmsHead h = MakeHead(op.tag);
         // A time text that fills its field leaves no terminating zero: refused.
-        if (kind == Kind::kRefusedAdd)
+        if (kind == Kind::kRefusedAdd) {
           std::fill(std::begin(h.recvtime), std::end(h.recvtime), u'9');
+        }
         status = store.AddSmsHead(h, op.id);
-        if (status == 0) view_.rows[{kHead, user, op.id}] = {op.tag, 0};
-        break;
-      }
-      case Kind::kUpdateHead: {
-        SmsHead h = MakeHead(op.tag);
-        h.id = static_cast<int32_t>(op.id);
-        status = store.UpdateSmsHead(h);
-        if (status == 0) view_.rows[{kHead, user, op.id}].tag = op.tag;
         break;
       }
       case Kind::kAddFolder: {
         SmsFolder f = MakeFolder(op.tag);
         status = store.AddSmsFolder(f, op.id);
         op.number = f.FdId;
-        if (status == 0) view_.rows[{kFolder, user, op.id}] = {op.tag, f.FdId};
         break;
       }
-      case Kind::kRenameFolder: {
-        SmsFolder f = MakeFolder(op.tag);
-        f.id = static_cast<int32_t>(op.id);
-        status = store.UpdateSmsFolder(f);
-        if (status == 0) view_.rows[{kFolder, user, op.id}].tag = op.tag;
+      case Kind::kUpdateHead:
+        status = Rewrite(store, &SmsDatabase::UpdateSmsHead, MakeHead(op.tag), op.id);
         break;
-      }
+      case Kind::kRenameFolder:
+        status = Rewrite(store, &SmsDatabase::UpdateSmsFolder, MakeFolder(op.tag), op.id);
+        break;
       case Kind::kDeleteHead:
+        status = store.DeleteSmsHead(op.id);
+        break;
       case Kind::kDeleteFolder:
-        status = family == kHead ? store.DeleteSmsHead(op.id) : store.DeleteSmsFolder(op.id);
-        if (status == 0) view_.rows.erase({family, user, op.id});
+        status = store.DeleteSmsFolder(op.id);
         break;
     }
     op.returned = status == 0 ? Returned::kZero : Returned::kFailure;
+    if (status == 0) Apply(view_, op);
     return status == 0;
   }
 
@@ -535,30 +562,8 @@ class PowerCutTest : public ::testing::Test {
           }
           continue;
         }
-        const bool returned = op.returned == Returned::kZero;
-        ops += returned;
-        const Family family = FamilyOf(op.kind);
-        const Key key{family, op.user, op.id};
-        switch (op.kind) {
-          case Kind::kAddHead:
-          case Kind::kAddFolder:
-            if (returned) {
-              next.rows[key] = {op.tag, family == kFolder ? op.number : 0};
-            } else {
-              next.unknown_ids.emplace_back(family, op.user, op.tag);
-            }
-            break;
-          case Kind::kUpdateHead:
-          case Kind::kRenameFolder:
-            next.rows[key].tag = op.tag;
-            break;
-          case Kind::kDeleteHead:
-          case Kind::kDeleteFolder:
-            next.rows.erase(key);
-            break;
-          case Kind::kRefusedAdd:
-            break;
-        }
+        ops += op.returned == Returned::kZero;
+        Apply(next, op);
       }
       if (fate == Fate::kCommitted) {
         ++committed;
