@@ -30,11 +30,10 @@
 #include <tuple>
 #include <vector>
 
+#include "Boundary.h"
 #include "Connection.h"
-#include "LastError.h"
 #include "PowerCut.h"
 #include "SmsDatabase.h"
-#include "Text.h"
 
 namespace zusms::testing {
 namespace {
