@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the optimised build, then the address and
-# undefined-behaviour sanitizer build. Each stage is bounded in time.
+# undefined-behaviour sanitizer build, the fuzz targets, and the Windows DLLs
+# under wine (scripts/windows.sh). Each stage is bounded in time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -42,3 +43,6 @@ for target in query_fuzz ops_fuzz; do
   rm -rf "$corpus"
 done
 echo "fuzz: all targets ran ${fuzz_seconds}s without a finding"
+
+echo "== windows"
+bash scripts/windows.sh
