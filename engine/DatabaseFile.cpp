@@ -97,6 +97,28 @@ bool Examine(const std::string& path, FileFacts* facts, std::string*) {
 
 #else
 
+// Makes the entry of a folder just made last through a power cut: syncs the
+// folder that holds it. That folder is opened as SQLite opens one to sync it
+// after making a journal (the default VFS's "openDirectory" system call), so
+// that whatever watches SQLite's folder syncs sees these too.
+void SyncParentOf(const std::string& path) {
+  using OpenDirectory = int (*)(const char*, int*);
+  sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+  auto open_directory =
+      vfs && vfs->iVersion >= 3
+          ? reinterpret_cast<OpenDirectory>(vfs->xGetSystemCall(vfs, "openDirectory"))
+          : nullptr;
+  int fd = -1;
+  if (!open_directory) {
+    fd = ::open(path.substr(0, path.rfind('/')).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } else if (open_directory(path.c_str(), &fd) != SQLITE_OK) {
+    fd = -1;
+  }
+  if (fd < 0) return;
+  ::fsync(fd);  // as for SQLite's own folder syncs, a file system without them is no failure
+  ::close(fd);
+}
+
 std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 // Creates every missing folder of `dir`. A folder made here gets mode 0700
@@ -113,6 +135,7 @@ bool MakeDirs(const std::string& dir, std::string* error) {
         *error = Reason("cannot set the mode of folder " + path);
         return false;
       }
+      SyncParentOf(path);
     } else if (errno != EEXIST) {
       *error = Reason("cannot create folder " + path);
       return false;
@@ -155,8 +178,10 @@ const char* KindOf(mode_t mode) {
 // writer), creating it first when it is missing. A new file is the owner's
 // alone (0600 whatever the umask; SQLite gives its -wal and -shm files the
 // same mode); a dangling symbolic link is followed as SQLite follows it, and
-// its target created the same way. Returns the descriptor, or -1 with *error
-// set.
+// its target created the same way. The new file's entry in the folder is
+// synced by SQLite, which syncs the folder when it makes its first journal
+// there, before anything is committed. Returns the descriptor, or -1 with
+// *error set.
 int OpenOrCreate(const std::string& path, std::string* error) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {

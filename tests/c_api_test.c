@@ -81,6 +81,9 @@ int main(void) {
     CHECK(n == 1 && changes[0].kind == 2 && (changes[0].uuid[8] & 0xC0) == 0x80);
     CHECK(next == token);
     CHECK(ListZuSmsFolderChanges(store, token + 1, changes, 4, &n, &next) == ZU_RESYNC);
+    /* Opening again finds the log whole and keeps it: the same token. */
+    CHECK(CloseZuSmsDB(store) == 0 && OpenZuSmsDB(store) == 0);
+    CHECK(GetZuSmsChangeToken(store, &next) == 0 && next == token);
   }
   CHECK(CloseZuSmsDB(store) == 0);
   CHECK(UninitZuSmsDB(store) == 0);
