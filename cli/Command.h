@@ -88,6 +88,7 @@ void AddPhraseCommands(Commands& c);
 void AddRecipientCommands(Commands& c);
 void AddBackupCommands(Commands& c);
 void AddStoreCommands(Commands& c);  // demo, stats, sync-list
+void AddConversationCommands(Commands& c);
 
 template <typename Record>
 CLI::App* AddAddCommand(Commands& c, CLI::App* parent, const std::string& noun,

@@ -44,8 +44,8 @@ class Backup(cli_test.Cli):
     def test_our_own_export_imports_as_nothing_new(self):
         # Dates with milliseconds: the store keeps seconds, so the export
         # writes other dates; the messages are still the same ones.
-        texts = [line.split("\t", 1)[1].strip() for line in
-                 open(CORPUS, encoding="utf-8").read().splitlines()[1:41]]
+        with open(CORPUS, encoding="utf-8") as f:
+            texts = [line.split("\t", 1)[1].strip() for line in f.read().splitlines()[1:41]]
         file = backup(*(sms(date=str(1700000000123 + 61000 * i), body=escape(t),
                             address=f"+4477009{i:05d}") for i, t in enumerate(texts)))
         self.assertEqual(self.import_xml(file)["added"], 40)
@@ -215,6 +215,35 @@ class Backup(cli_test.Cli):
             os.environ.pop("LANG")
         self.assertEqual(roles[0], "\u6536\u4ef6\u7bb1")
         self.assertEqual(roles[6], "\u5df2\u53d1\u9001")
+
+    def test_conversations_join_numbers_written_differently(self):
+        for number, folder, text in (("+86 138 0013 8000", "1", "hi"),
+                                     ("13800138000", "7", "sent\none"),
+                                     ("0086-13800138000", "1", "third"),
+                                     ("98765", "1", "code"), ("+14155550123", "1", "us")):
+            self.run_cli("add", "--number", number, "--folder", folder, "--text", text)
+        saved = {k: os.environ.pop(k, None) for k in ("LC_ALL", "LC_MESSAGES", "LANG")}
+        try:
+            os.environ["LANG"] = "C"
+            written = {c["correspondent"] for c in self.json_of("conversations")}
+            self.assertEqual(len(written), 5)  # no region: compared as written
+            self.assertIn("98765", written)
+            os.environ["LANG"] = "zh_CN.UTF-8"
+            joined = self.json_of("conversations")
+        finally:
+            for k, v in saved.items():
+                os.environ.pop(k, None)
+                if v is not None:
+                    os.environ[k] = v
+        counts = {c["correspondent"]: c["messages"] for c in joined}
+        self.assertEqual(counts, {"+8613800138000": 3, "98765": 1, "+14155550123": 1})
+        self.assertEqual(joined[0]["correspondent"], "+14155550123")  # newest first
+        exchange = self.json_of("--region", "cn", "conversation", "138 0013 8000")
+        self.assertEqual([(m["direction"], m["text"]) for m in exchange],
+                         [("received", "hi"), ("sent", "sent\none"), ("received", "third")])
+        self.assertIn("sent⏎one", self.run_cli("--region", "CN", "conversation",
+                                                    "13800138000").stdout)
+        self.run_cli("conversation", "+4915112345678", expect=1)
 
 
 def escape(text):
