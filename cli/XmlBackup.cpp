@@ -254,7 +254,10 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     spooled_ = name;
     std::ofstream out(spooled_, std::ios::binary);
     out << std::cin.rdbuf();
-    if (!out) throw Failure("keeping standard input in " + spooled_ + " failed");
+    if (!out) {
+      unlink(name);
+      throw Failure("keeping standard input in a temporary file failed");
+    }
   } else {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) throw Failure(path + ": " + std::strerror(errno));
@@ -264,6 +267,10 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   }
   std::ifstream in(spooled_.empty() ? path_ : spooled_, std::ios::binary | std::ios::ate);
   size_ = static_cast<size_t>(std::max<std::streamoff>(0, in.tellg()));
+}
+
+InputFile::~InputFile() {
+  if (!spooled_.empty()) unlink(spooled_.c_str());
 }
 
 std::unique_ptr<std::istream> InputFile::Open() const {

@@ -65,7 +65,7 @@ class Backup(cli_test.Cli):
             {"heads": heads})), user=2)["added"], 40)
         self.assertEqual(self.import_xml(file, user=2)["added"], 0)
         # Field by field, through XML into another user and out again.
-        self.assertEqual(self.import_xml(exported, user=3)["added"], 40)
+        self.assertEqual(self.json_of("import", "-", user=3, stdin=exported)["added"], 40)
         again = self.run_cli("export", "--format", "xml", user=3).stdout
         fields = ("address", "date", "type", "body", "locked", "date_sent", "contact_name")
         rows = lambda text: sorted(tuple(e.get(f) for f in fields)
