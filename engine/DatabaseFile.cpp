@@ -165,7 +165,16 @@ int CheckHeader(const std::string& path, std::string* error) {
     return static_cast<uint32_t>(header[at]) << 24 | static_cast<uint32_t>(header[at + 1]) << 16 |
            static_cast<uint32_t>(header[at + 2]) << 8 | header[at + 3];
   };
-  const bool size_valid = be32(92) == be32(24);
+  // A WAL file beside the database may hold pages that a checkpoint has not
+  // copied back yet (a checkpoint held back by a reader copies page 1 before
+  // the last pages): the file is then shorter than its header says, and
+  // SQLite reads the rest from the WAL.
+  unsigned char wal_start[1];
+  size_t wal_got = 0;
+  uint64_t wal_size = 0;
+  const bool wal_pages =
+      ReadStart(path + "-wal", wal_start, sizeof wal_start, &wal_got, &wal_size) && wal_size > 0;
+  const bool size_valid = be32(92) == be32(24) && !wal_pages;
   const uint64_t needed = static_cast<uint64_t>(be32(28)) * page_size;
   if (size_valid && file_size < needed) {
     *error = "the database file is truncated: it holds " + std::to_string(file_size) +

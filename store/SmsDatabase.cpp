@@ -25,7 +25,8 @@ int32_t SmsDatabase::Open() {
     // opening a fresh file at once create the schema and seed the folders
     // once, and the one that comes second finds them.
     zusms::Transaction transaction;
-    const int32_t result = OpenSchema();
+    int32_t result = OpenSchema();
+    if (result == 0) result = OpenChangeLog();
     transaction.Commit();
     return result;
   });

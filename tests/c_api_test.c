@@ -70,6 +70,21 @@ int main(void) {
     CHECK(GetZuSmsHeadCount(store, &n) == 0 && n == 0);
     CHECK(GetZuSmsHeadCount(store, NULL) == -1);
   }
+  /* Changes since a token, from C: the add and the delete above leave one
+   * tombstone, with the message's UUID. */
+  {
+    stSmsChange changes[4];
+    uint32_t n = 0;
+    uint64_t token = 0, next = 0;
+    CHECK(GetZuSmsChangeToken(store, &token) == 0 && token != 0);
+    CHECK(ListZuSmsHeadChanges(store, 0, changes, 4, &n, &next) == 0);
+    CHECK(n == 1 && changes[0].kind == 2 && (changes[0].uuid[8] & 0xC0) == 0x80);
+    CHECK(next == token);
+    CHECK(ListZuSmsFolderChanges(store, token + 1, changes, 4, &n, &next) == ZU_RESYNC);
+    /* Opening again finds the log whole and keeps it: the same token. */
+    CHECK(CloseZuSmsDB(store) == 0 && OpenZuSmsDB(store) == 0);
+    CHECK(GetZuSmsChangeToken(store, &next) == 0 && next == token);
+  }
   CHECK(CloseZuSmsDB(store) == 0);
   CHECK(UninitZuSmsDB(store) == 0);
 
