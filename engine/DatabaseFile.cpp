@@ -180,6 +180,19 @@ int CheckHeader(const std::string& path, std::string* error) {
     return SQLITE_OK;  // SQLite says why
   const bool read_all = got == sizeof header;
   if (file_size == 0) return SQLITE_OK;  // a new, empty database
+  // A rollback journal beside the file (left by a cut while SQLite switched a
+  // new file to WAL, or wrote through a journal) is rolled back by SQLite
+  // before its first read: until then the file's bytes mean nothing. A
+  // journal without its magic number covers nothing, and SQLite ignores it.
+  static const unsigned char kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+  unsigned char journal_start[sizeof kJournalMagic];
+  size_t journal_got = 0;
+  uint64_t journal_size = 0;
+  if (ReadStart(path + "-journal", journal_start, sizeof journal_start, &journal_got,
+                &journal_size) &&
+      journal_got == sizeof journal_start &&
+      std::memcmp(journal_start, kJournalMagic, sizeof kJournalMagic) == 0)
+    return SQLITE_OK;
   if (!read_all || std::memcmp(header, "SQLite format 3", 16) != 0) {
     *error = "file is not a database";
     return SQLITE_NOTADB;
