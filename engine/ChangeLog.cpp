@@ -161,7 +161,12 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
             "'zu_change_state' OR name LIKE 'zu\\_changes\\_%' ESCAPE '\\'");
     while (q.Step()) found[q.Text(0)] = q.Text(1);
   }
-  if (found == wanted) return;
+  // A log whose state row another program removed (or doubled) serves no
+  // token: it is made anew too, and partners list everything once.
+  if (found == wanted) {
+    Query rows(db, "SELECT count(*) FROM zu_change_state");
+    if (rows.Step() && rows.Int(0) == 1) return;
+  }
 
   Savepoint savepoint(db);
   // Triggers first: dropping a table drops its indexes and triggers with it.
