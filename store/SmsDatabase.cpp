@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Guard.h"
+#include "Indexes.h"
 #include "LastError.h"
 #include "Platform.h"
 #include "Text.h"
@@ -22,6 +23,9 @@ int32_t SmsDatabase::Open() {
     zusms::Transaction transaction;
     const int32_t result = OpenSchema();
     transaction.Commit();
+    // Outside the open's transaction: building an index on a large file
+    // holds the write lock for a while, and the store works without it.
+    if (result == 0) zusms::CreateQueryIndexes();
     return result;
   });
 }
