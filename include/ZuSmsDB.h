@@ -192,7 +192,10 @@ enum {
  * does not fit the field (LIKE on a number, anything but 0 and 10 on the
  * UUID), a null text or bytes pointer, or a number outside the field's 16 or
  * 32 bits makes the query return -1 with nothing run and *n unchanged. An
- * item whose `field` names no field of the table is skipped. */
+ * item whose `field` names no field of the table is skipped.
+ *
+ * An item is 16 bytes on every target, 32-bit Windows included: its value
+ * holds a 64-bit number, so it is not three 32-bit words. */
 typedef struct _MimerQueryFilterItem {
   int32_t field; /* a field selector, below */
   int32_t op;    /* ZU_OP_... */
@@ -311,41 +314,21 @@ ZUSMS_API int32_t ZUSMS_CALL RollbackZuSmsBatch(SmsDatabase *handle);
  *    capacity elements, in storage order; *n receives how many were written.
  * All of them see and change only the store's own user's rows. */
 
-/* Declares the eight functions of one kind of record, for example
- * ZU_RECORD_FUNCTIONS(SmsHead, SmsHead) declares AddZuSmsHead, UpdateZuSmsHead,
- * DeleteZuSmsHead, DeleteAllZuSmsHead, GetZuSmsHead, GetZuSmsHeadCount,
- * GetAllZuSmsHeadID and GetAllZuSmsHead with the arguments above. */
-#define ZU_RECORD_FUNCTIONS(Record, Name)                                                      \
-  ZUSMS_API int32_t ZUSMS_CALL AddZu##Name(SmsDatabase *handle, Record *rec, uint32_t *newId); \
-  ZUSMS_API int32_t ZUSMS_CALL UpdateZu##Name(SmsDatabase *handle, Record *rec);               \
-  ZUSMS_API int32_t ZUSMS_CALL DeleteZu##Name(SmsDatabase *handle, uint32_t id);               \
-  ZUSMS_API int32_t ZUSMS_CALL DeleteAllZu##Name(SmsDatabase *handle);                         \
-  ZUSMS_API int32_t ZUSMS_CALL GetZu##Name(SmsDatabase *handle, uint32_t id, Record *rec);     \
-  ZUSMS_API int32_t ZUSMS_CALL GetZu##Name##Count(SmsDatabase *handle, uint32_t *n);           \
-  ZUSMS_API int32_t ZUSMS_CALL GetAllZu##Name##ID(SmsDatabase *handle, uint32_t *ids,          \
-                                                  uint32_t capacity, uint32_t *n);             \
-  ZUSMS_API int32_t ZUSMS_CALL GetAllZu##Name(SmsDatabase *handle, Record *recs,               \
-                                              uint32_t capacity, uint32_t *n);
-
 /* Message heads. Add makes the record's uuid valid (creating a new one into
- * rec->uuid when libzuuuid.so calls it invalid) and stamps the modification
- * time; Update stamps it again and stores the uuid as given. Add returns -1
- * and touches nothing when libzuuuid.so cannot be loaded. */
-ZU_RECORD_FUNCTIONS(SmsHead, SmsHead)
-
-/* Message contents: the plain pattern. */
-ZU_RECORD_FUNCTIONS(SmsContent, SmsContent)
-
-/* Cell broadcast pages: the plain pattern. */
-ZU_RECORD_FUNCTIONS(SmsAreaBroadcast, SmsAreaBroadcast)
-
-/* Filters, receiver history and phrases: Add first sets rec->id to the value
- * *newId holds on entry, so a failed add leaves that value in the record.
- * The receiver history functions are named ...ZuSmsReceiverHistory... and
- * take SmsRecieverHistory records. */
-ZU_RECORD_FUNCTIONS(SmsFilter, SmsFilter)
-ZU_RECORD_FUNCTIONS(SmsRecieverHistory, SmsReceiverHistory)
-ZU_RECORD_FUNCTIONS(SmsPhrase, SmsPhrase)
+ * rec->uuid when the UUID library calls it invalid) and stamps the
+ * modification time; Update stamps it again and stores the uuid as given.
+ * Add returns -1 and touches nothing when the UUID library (libzuuuid.so;
+ * zuuuid.dll on Windows) cannot be loaded. */
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsHead(SmsDatabase *handle, SmsHead *rec, uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsHead(SmsDatabase *handle, SmsHead *rec);
+ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsHead(SmsDatabase *handle, uint32_t id);
+ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsHead(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHead(SmsDatabase *handle, uint32_t id, SmsHead *rec);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHeadCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHeadID(SmsDatabase *handle, uint32_t *ids,
+                                               uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHead(SmsDatabase *handle, SmsHead *recs, uint32_t capacity,
+                                             uint32_t *n);
 
 /* What a synchronisation partner compares: every head's id with its
  * modification time (UTC, set by add and update) or with its UUID, and one
@@ -358,13 +341,90 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHeadIDUUID(SmsDatabase *handle, stIDUUID
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHeadModifyTime(SmsDatabase *handle, uint32_t id,
                                                     stDateTime *t);
 
+/* Message contents: the plain pattern. */
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsContent(SmsDatabase *handle, SmsContent *rec, uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsContent(SmsDatabase *handle, SmsContent *rec);
+ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsContent(SmsDatabase *handle, uint32_t id);
+ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsContent(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsContent(SmsDatabase *handle, uint32_t id, SmsContent *rec);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsContentCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsContentID(SmsDatabase *handle, uint32_t *ids,
+                                                  uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsContent(SmsDatabase *handle, SmsContent *recs,
+                                                uint32_t capacity, uint32_t *n);
+
+/* Cell broadcast pages: the plain pattern. */
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsAreaBroadcast(SmsDatabase *handle, SmsAreaBroadcast *rec,
+                                                   uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsAreaBroadcast(SmsDatabase *handle, SmsAreaBroadcast *rec);
+ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsAreaBroadcast(SmsDatabase *handle, uint32_t id);
+ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsAreaBroadcast(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsAreaBroadcast(SmsDatabase *handle, uint32_t id,
+                                                   SmsAreaBroadcast *rec);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsAreaBroadcastCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsAreaBroadcastID(SmsDatabase *handle, uint32_t *ids,
+                                                        uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsAreaBroadcast(SmsDatabase *handle, SmsAreaBroadcast *recs,
+                                                      uint32_t capacity, uint32_t *n);
+
 /* Folders, with their own codes: Add numbers the folder one above the
  * user's highest folder number and makes it a user folder (system 0),
  * overriding the record's FdId and system, and gives -1 when the user has no
  * folder at all; Update changes fname, password and privmode only and gives
  * 100 for a folder the user does not have; Get gives -1 for one; Delete and
  * DeleteAll never remove a default folder. */
-ZU_RECORD_FUNCTIONS(SmsFolder, SmsFolder)
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsFolder(SmsDatabase *handle, SmsFolder *rec, uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsFolder(SmsDatabase *handle, SmsFolder *rec);
+ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsFolder(SmsDatabase *handle, uint32_t id);
+ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsFolder(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsFolder(SmsDatabase *handle, uint32_t id, SmsFolder *rec);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsFolderCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsFolderID(SmsDatabase *handle, uint32_t *ids,
+                                                 uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsFolder(SmsDatabase *handle, SmsFolder *recs,
+                                               uint32_t capacity, uint32_t *n);
+
+/* Filters, receiver history and phrases: Add first sets rec->id to the value
+ * *newId holds on entry, so a failed add leaves that value in the record. */
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsFilter(SmsDatabase *handle, SmsFilter *rec, uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsFilter(SmsDatabase *handle, SmsFilter *rec);
+ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsFilter(SmsDatabase *handle, uint32_t id);
+ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsFilter(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsFilter(SmsDatabase *handle, uint32_t id, SmsFilter *rec);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsFilterCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsFilterID(SmsDatabase *handle, uint32_t *ids,
+                                                 uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsFilter(SmsDatabase *handle, SmsFilter *recs,
+                                               uint32_t capacity, uint32_t *n);
+
+/* The receiver history functions are named ...ZuSmsReceiverHistory... and
+ * take SmsRecieverHistory records. */
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsReceiverHistory(SmsDatabase *handle, SmsRecieverHistory *rec,
+                                                     uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsReceiverHistory(SmsDatabase *handle,
+                                                        SmsRecieverHistory *rec);
+ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsReceiverHistory(SmsDatabase *handle, uint32_t id);
+ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsReceiverHistory(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsReceiverHistory(SmsDatabase *handle, uint32_t id,
+                                                     SmsRecieverHistory *rec);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsReceiverHistoryCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsReceiverHistoryID(SmsDatabase *handle, uint32_t *ids,
+                                                          uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsReceiverHistory(SmsDatabase *handle,
+                                                        SmsRecieverHistory *recs, uint32_t capacity,
+                                                        uint32_t *n);
+
+/* Canned phrases. */
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsPhrase(SmsDatabase *handle, SmsPhrase *rec, uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsPhrase(SmsDatabase *handle, SmsPhrase *rec);
+ZUSMS_API int32_t ZUSMS_CALL DeleteZuSmsPhrase(SmsDatabase *handle, uint32_t id);
+ZUSMS_API int32_t ZUSMS_CALL DeleteAllZuSmsPhrase(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsPhrase(SmsDatabase *handle, uint32_t id, SmsPhrase *rec);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsPhraseCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhraseID(SmsDatabase *handle, uint32_t *ids,
+                                                 uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *recs,
+                                               uint32_t capacity, uint32_t *n);
 
 /* ---- Queries ---------------------------------------------------------------
  * Count, ids or records of the user's message heads that match one filter, or

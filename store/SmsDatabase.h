@@ -41,28 +41,77 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // statements did), 0 when the connection or a command could not be had.
   int32_t CreateSmsTables();
 
-  // The eight record operations of one family, for example
-  // ZU_RECORD_METHODS(SmsHead, SmsHead): AddSmsHead(rec, newId),
-  // UpdateSmsHead(rec), DeleteSmsHead(id), DeleteAllSmsHead(),
-  // GetSmsHead(id, rec), GetSmsHeadCount(n), GetAllSmsHeadID(ids, capacity, n)
-  // and GetAllSmsHead(recs, capacity, n), as the C functions of ZuSmsDB.h.
-#define ZU_RECORD_METHODS(Record, Name)                                    \
-  int32_t Add##Name(Record& rec, uint32_t& newId);                         \
-  int32_t Update##Name(Record& rec);                                       \
-  int32_t Delete##Name(uint32_t id);                                       \
-  int32_t DeleteAll##Name();                                               \
-  int32_t Get##Name(uint32_t id, Record& rec);                             \
-  int32_t Get##Name##Count(uint32_t& n);                                   \
-  int32_t GetAll##Name##ID(uint32_t* ids, uint32_t capacity, uint32_t& n); \
-  int32_t GetAll##Name(Record* recs, uint32_t capacity, uint32_t& n);
-  ZU_RECORD_METHODS(SmsHead, SmsHead)                        // messages/SmsHead.cpp
-  ZU_RECORD_METHODS(SmsContent, SmsContent)                  // messages/SmsContent.cpp
-  ZU_RECORD_METHODS(SmsAreaBroadcast, SmsAreaBroadcast)      // messages/SmsAreaBroadcast.cpp
-  ZU_RECORD_METHODS(SmsFolder, SmsFolder)                    // folders/SmsFolder.cpp
-  ZU_RECORD_METHODS(SmsFilter, SmsFilter)                    // folders/SmsFilter.cpp
-  ZU_RECORD_METHODS(SmsRecieverHistory, SmsReceiverHistory)  // folders/SmsReceiverHistory.cpp
-  ZU_RECORD_METHODS(SmsPhrase, SmsPhrase)                    // folders/SmsPhrase.cpp
-#undef ZU_RECORD_METHODS
+  // The eight record operations of each family, as the C functions of
+  // ZuSmsDB.h.
+  // messages/SmsHead.cpp
+  int32_t AddSmsHead(SmsHead& rec, uint32_t& newId);
+  int32_t UpdateSmsHead(SmsHead& rec);
+  int32_t DeleteSmsHead(uint32_t id);
+  int32_t DeleteAllSmsHead();
+  int32_t GetSmsHead(uint32_t id, SmsHead& rec);
+  int32_t GetSmsHeadCount(uint32_t& n);
+  int32_t GetAllSmsHeadID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsHead(SmsHead* recs, uint32_t capacity, uint32_t& n);
+
+  // messages/SmsContent.cpp
+  int32_t AddSmsContent(SmsContent& rec, uint32_t& newId);
+  int32_t UpdateSmsContent(SmsContent& rec);
+  int32_t DeleteSmsContent(uint32_t id);
+  int32_t DeleteAllSmsContent();
+  int32_t GetSmsContent(uint32_t id, SmsContent& rec);
+  int32_t GetSmsContentCount(uint32_t& n);
+  int32_t GetAllSmsContentID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsContent(SmsContent* recs, uint32_t capacity, uint32_t& n);
+
+  // messages/SmsAreaBroadcast.cpp
+  int32_t AddSmsAreaBroadcast(SmsAreaBroadcast& rec, uint32_t& newId);
+  int32_t UpdateSmsAreaBroadcast(SmsAreaBroadcast& rec);
+  int32_t DeleteSmsAreaBroadcast(uint32_t id);
+  int32_t DeleteAllSmsAreaBroadcast();
+  int32_t GetSmsAreaBroadcast(uint32_t id, SmsAreaBroadcast& rec);
+  int32_t GetSmsAreaBroadcastCount(uint32_t& n);
+  int32_t GetAllSmsAreaBroadcastID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsAreaBroadcast(SmsAreaBroadcast* recs, uint32_t capacity, uint32_t& n);
+
+  // folders/SmsFolder.cpp
+  int32_t AddSmsFolder(SmsFolder& rec, uint32_t& newId);
+  int32_t UpdateSmsFolder(SmsFolder& rec);
+  int32_t DeleteSmsFolder(uint32_t id);
+  int32_t DeleteAllSmsFolder();
+  int32_t GetSmsFolder(uint32_t id, SmsFolder& rec);
+  int32_t GetSmsFolderCount(uint32_t& n);
+  int32_t GetAllSmsFolderID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsFolder(SmsFolder* recs, uint32_t capacity, uint32_t& n);
+
+  // folders/SmsFilter.cpp
+  int32_t AddSmsFilter(SmsFilter& rec, uint32_t& newId);
+  int32_t UpdateSmsFilter(SmsFilter& rec);
+  int32_t DeleteSmsFilter(uint32_t id);
+  int32_t DeleteAllSmsFilter();
+  int32_t GetSmsFilter(uint32_t id, SmsFilter& rec);
+  int32_t GetSmsFilterCount(uint32_t& n);
+  int32_t GetAllSmsFilterID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsFilter(SmsFilter* recs, uint32_t capacity, uint32_t& n);
+
+  // folders/SmsReceiverHistory.cpp
+  int32_t AddSmsReceiverHistory(SmsRecieverHistory& rec, uint32_t& newId);
+  int32_t UpdateSmsReceiverHistory(SmsRecieverHistory& rec);
+  int32_t DeleteSmsReceiverHistory(uint32_t id);
+  int32_t DeleteAllSmsReceiverHistory();
+  int32_t GetSmsReceiverHistory(uint32_t id, SmsRecieverHistory& rec);
+  int32_t GetSmsReceiverHistoryCount(uint32_t& n);
+  int32_t GetAllSmsReceiverHistoryID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsReceiverHistory(SmsRecieverHistory* recs, uint32_t capacity, uint32_t& n);
+
+  // folders/SmsPhrase.cpp
+  int32_t AddSmsPhrase(SmsPhrase& rec, uint32_t& newId);
+  int32_t UpdateSmsPhrase(SmsPhrase& rec);
+  int32_t DeleteSmsPhrase(uint32_t id);
+  int32_t DeleteAllSmsPhrase();
+  int32_t GetSmsPhrase(uint32_t id, SmsPhrase& rec);
+  int32_t GetSmsPhraseCount(uint32_t& n);
+  int32_t GetAllSmsPhraseID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsPhrase(SmsPhrase* recs, uint32_t capacity, uint32_t& n);
 
   // Queries over message heads (messages/SmsHeadQuery.cpp) and folders
   // (folders/SmsFolderQuery.cpp), as the C functions of ZuSmsDB.h.
@@ -84,17 +133,25 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t GetAllSmsHeadIDModifyTime(stIDModifyTime* recs, uint32_t capacity, uint32_t& n);
   int32_t GetAllSmsHeadIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
   int32_t GetSmsHeadModifyTime(uint32_t id, stDateTime& t);
-#define ZU_DECLARE_NO_SYNC_LISTINGS(Family)                                                   \
-  int32_t GetAll##Family##IDModifyTime(stIDModifyTime* recs, uint32_t capacity, uint32_t& n); \
-  int32_t GetAll##Family##IDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);             \
-  int32_t Get##Family##ModifyTime(uint32_t id, stDateTime& t);
-  ZU_DECLARE_NO_SYNC_LISTINGS(SmsContent)
-  ZU_DECLARE_NO_SYNC_LISTINGS(SmsAreaBroadcast)
-  ZU_DECLARE_NO_SYNC_LISTINGS(SmsFolder)
-  ZU_DECLARE_NO_SYNC_LISTINGS(SmsFilter)
-  ZU_DECLARE_NO_SYNC_LISTINGS(SmsReceiverHistory)
-  ZU_DECLARE_NO_SYNC_LISTINGS(SmsPhrase)
-#undef ZU_DECLARE_NO_SYNC_LISTINGS
+  int32_t GetAllSmsContentIDModifyTime(stIDModifyTime* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsContentIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetSmsContentModifyTime(uint32_t id, stDateTime& t);
+  int32_t GetAllSmsAreaBroadcastIDModifyTime(stIDModifyTime* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsAreaBroadcastIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetSmsAreaBroadcastModifyTime(uint32_t id, stDateTime& t);
+  int32_t GetAllSmsFolderIDModifyTime(stIDModifyTime* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsFolderIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetSmsFolderModifyTime(uint32_t id, stDateTime& t);
+  int32_t GetAllSmsFilterIDModifyTime(stIDModifyTime* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsFilterIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetSmsFilterModifyTime(uint32_t id, stDateTime& t);
+  int32_t GetAllSmsReceiverHistoryIDModifyTime(stIDModifyTime* recs, uint32_t capacity,
+                                               uint32_t& n);
+  int32_t GetAllSmsReceiverHistoryIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetSmsReceiverHistoryModifyTime(uint32_t id, stDateTime& t);
+  int32_t GetAllSmsPhraseIDModifyTime(stIDModifyTime* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsPhraseIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetSmsPhraseModifyTime(uint32_t id, stDateTime& t);
 
  private:
   friend class SmsDatabaseTestPeer;
