@@ -6,7 +6,7 @@
 #include <ctime>
 #include <vector>
 
-#include "Interchange.h"
+#include "Messages.h"
 
 namespace zusms::cli {
 

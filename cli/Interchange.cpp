@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "Messages.h"
 #include "Records.h"
 
 namespace zusms::cli {
@@ -63,14 +64,6 @@ class Batches {
   std::unique_ptr<Batch> batch_;
   size_t rows_ = 0;
 };
-
-uint64_t Fnv(std::string_view text, uint64_t hash) {
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ULL;
-  }
-  return hash;
-}
 
 template <typename Record>
 std::vector<Record> Parse(const Kind& kind, const Json& file, std::vector<std::string>& errors) {
@@ -179,17 +172,6 @@ void RefuseIfAny(const std::vector<std::string>& errors, const char* what) {
 }
 
 }  // namespace
-
-void DerivedUuid(std::string_view parts, uint8_t* uuid) {
-  const uint64_t a = Fnv(parts, 14695981039346656037ULL);
-  const uint64_t b = Fnv(parts, a ^ 0x9E3779B97F4A7C15ULL);
-  for (int i = 0; i < 8; ++i) {
-    uuid[i] = static_cast<uint8_t>(a >> (8 * i));
-    uuid[8 + i] = static_cast<uint8_t>(b >> (8 * i));
-  }
-  uuid[6] = static_cast<uint8_t>((uuid[6] & 0x0F) | 0x80);  // version 8
-  uuid[8] = static_cast<uint8_t>((uuid[8] & 0x3F) | 0x80);  // RFC 9562 variant
-}
 
 void ExportJson(Store& store, std::ostream& out) {
   Json file = Json::object();

@@ -27,10 +27,6 @@ void ExportXml(Store& store, std::ostream& out);
 ImportReport ImportJson(Store& store, std::string_view content);
 ImportReport ImportXml(Store& store, std::string_view content);
 
-// A UUID derived from the given parts (RFC 9562 version 8, name-based): the
-// same parts always give the same UUID.
-void DerivedUuid(std::string_view parts, uint8_t* uuid);
-
 }  // namespace zusms::cli
 
 #endif  // ZUSMS_CLI_INTERCHANGE_H_

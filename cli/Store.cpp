@@ -34,11 +34,37 @@ Store::~Store() {
 }
 
 std::vector<SmsHead> Store::Heads(MimerQueryFilter* filter, uint32_t limit) {
+  if (limit > 1000) {  // room for what matches, not for the limit
+    uint32_t matches = 0;
+    Check(QueryZuSmsHeadCount(handle_, filter, &matches), "counting messages");
+    limit = std::min(limit, matches);
+  }
   std::vector<SmsHead> heads(limit);
   uint32_t n = 0;
   Check(QueryZuSmsHead(handle_, filter, heads.data(), limit, &n), "listing messages");
   heads.resize(n);
   return heads;
+}
+
+std::vector<SmsHead> Store::AllHeads(MimerQueryFilter* filter) {
+  uint32_t n = 0;
+  Check(QueryZuSmsHeadCount(handle_, filter, &n), "counting messages");
+  return n == 0 ? std::vector<SmsHead>() : Heads(filter, n);
+}
+
+void Store::ForEachHead(const std::function<void(const SmsHead&)>& visit) {
+  constexpr uint32_t kPage = 500;
+  int32_t last = 0;
+  for (;;) {
+    _MimerQueryFilterItem after{ZU_HEAD_ID, ZU_OP_GT, {}};
+    after.value.number = last;
+    _MimerQueryOrderItem by_id{ZU_HEAD_ID, 1};
+    MimerQueryFilter filter{1, &after, 1, 1, &by_id};
+    const std::vector<SmsHead> page = Heads(&filter, kPage);
+    for (const SmsHead& h : page) visit(h);
+    if (page.size() < kPage) return;
+    last = page.back().id;
+  }
 }
 
 std::vector<SmsFolder> Store::Folders() {

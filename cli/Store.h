@@ -3,6 +3,7 @@
 #define ZUSMS_CLI_STORE_H_
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,6 +29,11 @@ class Store {
   uint32_t user() const { return user_; }
 
   std::vector<SmsHead> Heads(MimerQueryFilter* filter, uint32_t limit);
+  // Every head that matches.
+  std::vector<SmsHead> AllHeads(MimerQueryFilter* filter);
+  // Visits every head of the user in id order, a page at a time, so that
+  // memory does not grow with the store.
+  void ForEachHead(const std::function<void(const SmsHead&)>& visit);
   std::vector<SmsFolder> Folders();
   // Messages matching one condition; of a folder number; with a UUID.
   uint32_t CountMatching(const _MimerQueryFilterItem& condition);

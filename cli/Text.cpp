@@ -129,4 +129,96 @@ int64_t ParseTimeText(std::string_view text) {
   return timegm(&utc);
 }
 
+namespace {
+
+std::tm Broken(int64_t seconds, bool utc) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  if (utc) {
+    gmtime_r(&t, &tm);
+  } else {
+    localtime_r(&t, &tm);
+  }
+  return tm;
+}
+
+}  // namespace
+
+std::string ReadableTime(std::string_view time_text, bool utc) {
+  const int64_t seconds = ParseTimeText(time_text);
+  if (seconds < 0) return std::string(time_text);
+  const std::tm tm = Broken(seconds, utc);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
+  return buf;
+}
+
+std::string IsoTime(std::string_view time_text, bool utc) {
+  const int64_t seconds = ParseTimeText(time_text);
+  if (seconds < 0) return "";
+  const std::tm tm = Broken(seconds, utc);
+  char buf[40];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
+  const std::string_view text(buf);  // ...+0800: the offset gets its colon
+  return std::string(text.substr(0, text.size() - 2)) + ":" +
+         std::string(text.substr(text.size() - 2));
+}
+
+int64_t ParseUserTime(std::string_view text, bool utc) {
+  const std::string s(text);
+  std::tm tm{};
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+  const auto bad = [&] {
+    return Failure("not a time: \"" + s +
+                   "\" (YYYY-MM-DD, YYYY-MM-DD HH:MM, or ISO 8601 with an offset)");
+  };
+  if (std::sscanf(s.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) {
+    throw bad();
+  }
+  std::string_view rest = text.substr(10);
+  bool has_offset = false;
+  int offset = 0;
+  if (!rest.empty()) {
+    if (rest[0] != ' ' && rest[0] != 'T') throw bad();
+    int n = 0;
+    if (std::sscanf(std::string(rest.substr(1)).c_str(), "%2d:%2d%n", &hour, &minute, &n) != 2 ||
+        n != 5) {
+      throw bad();
+    }
+    rest = rest.substr(6);
+    if (rest.size() >= 3 && rest[0] == ':') {
+      second = std::atoi(std::string(rest.substr(1, 2)).c_str());
+      rest = rest.substr(3);
+      while (!rest.empty() && (rest[0] == '.' || (rest[0] >= '0' && rest[0] <= '9'))) {
+        rest = rest.substr(1);
+      }
+    }
+    if (rest == "Z") {
+      has_offset = true;
+    } else if (!rest.empty()) {
+      int oh = 0, om = 0;
+      const std::string o(rest.substr(1));
+      if ((rest[0] != '+' && rest[0] != '-') || (std::sscanf(o.c_str(), "%2d:%2d", &oh, &om) != 2 &&
+                                                 std::sscanf(o.c_str(), "%2d%2d", &oh, &om) != 2)) {
+        throw bad();
+      }
+      has_offset = true;
+      offset = (rest[0] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+    }
+  }
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
+    throw bad();
+  }
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  if (has_offset) return timegm(&tm) - offset;
+  if (utc) return timegm(&tm);
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
 }  // namespace zusms::cli

@@ -44,6 +44,24 @@ bool ParseUuid(std::string_view text, uint8_t* bytes);
 std::string TimeText(int64_t unix_seconds);
 // Seconds since 1970 UTC, or -1 when `text` is not such a time.
 int64_t ParseTimeText(std::string_view text);
+// A time as people read it: "2026-12-06 15:24", local time or UTC; a text
+// that is no time comes back as it is.
+std::string ReadableTime(std::string_view time_text, bool utc);
+// ISO 8601 with the offset ("2026-12-06T15:24:05+08:00"), or "" for no time.
+std::string IsoTime(std::string_view time_text, bool utc);
+// A time that a person typed: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM" in local
+// time (UTC with `utc`), or ISO 8601 with an offset; a Failure otherwise.
+int64_t ParseUserTime(std::string_view text, bool utc);
+
+// Puts `text` into the field, or throws a Failure saying that `what` is
+// longer than the field holds.
+template <size_t N>
+void SetTextOrFail(char16_t (&field)[N], std::string_view text, const char* what) {
+  if (!SetText(field, N, text)) {
+    throw Failure(std::string("the ") + what + " is longer than " + std::to_string(N - 1) +
+                  " characters");
+  }
+}
 
 }  // namespace zusms::cli
 

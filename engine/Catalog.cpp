@@ -7,33 +7,11 @@ namespace zusms::engine {
 
 namespace {
 
-[[noreturn]] void Raise(const std::string& message) {
-  throw CMimerException::FromUtf8(message, -1);
-}
-
-std::string Literal(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 // True when `sql` with `name` bound finds a row. The statement is finished
 // before this returns: a pending read would block a later DROP TABLE.
 bool Finds(sqlite3* db, const char* sql, const std::string& name) {
   Query q(db, sql);
   return q.Bind(1, name).Step();
-}
-
-std::string NameList(const std::vector<std::string>& names) {
-  std::string out;
-  for (const auto& n : names) {
-    if (!out.empty()) out += ", ";
-    out += QuoteIdent(n);
-  }
-  return out;
 }
 
 std::string ColumnSql(const ColumnDef& c) {
@@ -67,16 +45,17 @@ std::string ColumnSql(const ColumnDef& c) {
 void CreateTable(sqlite3* db, const TableDef& t) {
   if (!t.databank.empty() &&
       !Finds(db, "SELECT 1 FROM mimer_databanks WHERE name = ?", t.databank)) {
-    Raise("databank " + t.databank + " does not exist");
+    throw CMimerException::Engine("databank " + t.databank + " does not exist");
   }
   for (const auto& fk : t.foreign_keys) {
     if (!TableExists(db, fk.table)) {
-      Raise("table " + t.name + " references table " + fk.table + ", which does not exist");
+      throw CMimerException::Engine("table " + t.name + " references table " + fk.table +
+                                    ", which does not exist");
     }
   }
   for (const auto& c : t.columns) {
     if (!c.sequence.empty() && !SequenceExists(db, c.sequence)) {
-      Raise("sequence " + c.sequence + " does not exist");
+      throw CMimerException::Engine("sequence " + c.sequence + " does not exist");
     }
   }
   Exec(db, TableSql(t));
@@ -90,12 +69,12 @@ void CreateTable(sqlite3* db, const TableDef& t) {
     std::string index = t.name + "_fk";
     for (const auto& c : fk.columns) index += "_" + c;
     Exec(db, "CREATE INDEX " + QuoteIdent(index) + " ON " + QuoteIdent(t.name) + " (" +
-                 NameList(fk.columns) + ")");
+                 JoinNames(fk.columns) + ")");
   }
   for (const auto& c : t.columns) {
     if (c.sequence.empty()) continue;
     const std::string col = "NEW." + QuoteIdent(c.name);
-    const std::string seq = Literal(c.sequence);
+    const std::string seq = QuoteLiteral(c.sequence);
     Exec(db, "CREATE TRIGGER " + QuoteIdent("mimer_seq_" + t.name + "_" + c.name) +
                  " AFTER INSERT ON " + QuoteIdent(t.name) + " WHEN " + col +
                  " >= (SELECT next FROM mimer_sequences WHERE name = " + seq +
@@ -110,7 +89,7 @@ void CreateTable(sqlite3* db, const TableDef& t) {
 
 void DropDatabank(sqlite3* db, const Statement& s) {
   if (!Finds(db, "SELECT 1 FROM mimer_databanks WHERE name = ?", s.name)) {
-    Raise("databank " + s.name + " does not exist");
+    throw CMimerException::Engine("databank " + s.name + " does not exist");
   }
   std::vector<std::string> tables;
   {
@@ -119,7 +98,7 @@ void DropDatabank(sqlite3* db, const Statement& s) {
     while (q.Step()) tables.push_back(q.Text(0));
   }
   if (!tables.empty() && !s.cascade) {
-    Raise("databank " + s.name + " holds tables; drop it with cascade");
+    throw CMimerException::Engine("databank " + s.name + " holds tables; drop it with cascade");
   }
   for (const auto& t : tables) {
     if (TableExists(db, t)) Exec(db, "DROP TABLE " + QuoteIdent(t));
@@ -142,18 +121,13 @@ void InsertUnique(sqlite3* db, const std::string& what, const std::string& name,
   try {
     q.Step();
   } catch (const CMimerException& e) {
-    if ((e.Code() & 0xFF) == SQLITE_CONSTRAINT) Raise(what + " " + name + " already exists");
+    if ((e.Code() & 0xFF) == SQLITE_CONSTRAINT)
+      throw CMimerException::Engine(what + " " + name + " already exists");
     throw;
   }
 }
 
 }  // namespace
-
-void RaiseSqlite(sqlite3* db, int rc, const std::string& context) {
-  std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  if (!context.empty()) message = context + ": " + message;
-  throw CMimerException::FromUtf8(message, rc);
-}
 
 void Exec(sqlite3* db, const std::string& sql) {
   char* error = nullptr;
@@ -167,7 +141,7 @@ void Exec(sqlite3* db, const std::string& sql) {
 
 Query::Query(sqlite3* db, const std::string& sql) : db_(db) {
   int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr);
-  if (rc != SQLITE_OK) RaiseSqlite(db, rc, "");
+  if (rc != SQLITE_OK) throw CMimerException::Sqlite(db, rc);
 }
 Query::~Query() { sqlite3_finalize(stmt_); }
 
@@ -183,7 +157,7 @@ bool Query::Step() {
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  RaiseSqlite(db_, rc, "");
+  throw CMimerException::Sqlite(db_, rc);
 }
 int64_t Query::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
 std::string Query::Text(int column) const {
@@ -245,7 +219,8 @@ bool SequenceExists(sqlite3* db, const std::string& name) {
 
 StoredBody StoredStatement(sqlite3* db, const std::string& name) {
   Query q(db, "SELECT body FROM mimer_statements WHERE name = ?");
-  if (!q.Bind(1, name).Step()) Raise("statement " + name + " does not exist");
+  if (!q.Bind(1, name).Step())
+    throw CMimerException::Engine("statement " + name + " does not exist");
   return ParseStoredBody(q.Text(0));
 }
 
@@ -253,7 +228,8 @@ int64_t DrawNext(sqlite3* db, const std::string& sequence) {
   Query q(db,
           "UPDATE mimer_sequences SET next = next + increment WHERE name = ?"
           " RETURNING next - increment");
-  if (!q.Bind(1, sequence).Step()) Raise("sequence " + sequence + " does not exist");
+  if (!q.Bind(1, sequence).Step())
+    throw CMimerException::Engine("sequence " + sequence + " does not exist");
   int64_t value = q.Int(0);
   while (q.Step()) {
   }
@@ -271,11 +247,11 @@ std::string TableSql(const TableDef& t) {
   if (!t.primary_key.empty()) {
     sql += ", ";
     if (!t.pk_name.empty()) sql += "CONSTRAINT " + QuoteIdent(t.pk_name) + " ";
-    sql += "PRIMARY KEY (" + NameList(t.primary_key) + ")";
+    sql += "PRIMARY KEY (" + JoinNames(t.primary_key) + ")";
   }
   for (const auto& fk : t.foreign_keys) {
-    sql += ", FOREIGN KEY (" + NameList(fk.columns) + ") REFERENCES " + QuoteIdent(fk.table) +
-           " (" + NameList(fk.ref_columns) + ")";
+    sql += ", FOREIGN KEY (" + JoinNames(fk.columns) + ") REFERENCES " + QuoteIdent(fk.table) +
+           " (" + JoinNames(fk.ref_columns) + ")";
     if (fk.cascade) sql += " ON DELETE CASCADE";
   }
   return sql + ") STRICT";
@@ -297,7 +273,7 @@ void CarryOut(sqlite3* db, const Statement& s) {
     case StatementKind::kCreateStatement: {
       StoredBody body = ParseStoredBody(s.body);
       if (!SequenceExists(db, body.sequence))
-        Raise("sequence " + body.sequence + " does not exist");
+        throw CMimerException::Engine("sequence " + body.sequence + " does not exist");
       InsertUnique(db, "statement", s.name,
                    "INSERT INTO mimer_statements (name, body) VALUES (?, ?)", {s.name, s.body}, {});
       break;
@@ -308,7 +284,7 @@ void CarryOut(sqlite3* db, const Statement& s) {
     case StatementKind::kCreateIndex:
       Exec(db, std::string("CREATE ") + (s.unique ? "UNIQUE " : "") + "INDEX " +
                    (s.if_not_exists ? "IF NOT EXISTS " : "") + QuoteIdent(s.name) + " ON " +
-                   QuoteIdent(s.index_table) + " (" + NameList(s.index_columns) + ")");
+                   QuoteIdent(s.index_table) + " (" + JoinNames(s.index_columns) + ")");
       break;
     case StatementKind::kDropDatabank:
       DropDatabank(db, s);
@@ -318,7 +294,7 @@ void CarryOut(sqlite3* db, const Statement& s) {
     case StatementKind::kUpdate:
     case StatementKind::kDelete:
     case StatementKind::kExecuteStatement:
-      Raise("not a definition");
+      throw CMimerException::Engine("not a definition");
   }
   savepoint.Release();
 }

@@ -20,7 +20,8 @@ int CMimerCommand::InitCommand(const char16_t* text) {
   Connection& c = *connection_->Impl();
   c.Mutex().lock();
   try {
-    prepared_ = c.Lease(text, max_rows_ > 0);
+    if (!lease_) lease_ = std::make_unique<zusms::engine::Lease>();
+    *lease_ = c.Take(text, max_rows_ > 0);
     row_limit_ = max_rows_;
     max_rows_ = 0;
   } catch (...) {
@@ -41,21 +42,22 @@ int CMimerCommand::UninitCommand() {
   }
   if (!locked_) return 0;
   Connection& c = *connection_->Impl();
-  c.Return(prepared_);
-  prepared_ = nullptr;
+  lease_->Reset();
   locked_ = false;
   c.Mutex().unlock();
   return 0;
 }
 
 void CMimerCommand::RequireStatement() const {
-  if (!prepared_) throw CMimerException(u"no statement: InitCommand was not called", -1);
+  if (!lease_ || !*lease_) throw CMimerException(u"no statement: InitCommand was not called", -1);
 }
+
+zusms::engine::Prepared& CMimerCommand::Current() const { return **lease_; }
 
 void CMimerCommand::Fail(int rc) {
   sqlite3* db = connection_->Impl()->Db();
   std::string message = sqlite3_errmsg(db);
-  if (prepared_->stmt) sqlite3_reset(prepared_->stmt);
+  if (sqlite3_stmt* stmt = Current().stmt.get()) sqlite3_reset(stmt);
   throw CMimerException::FromUtf8(message, rc);
 }
 
@@ -63,15 +65,16 @@ void CMimerCommand::CheckBind(int rc) {
   if (rc == SQLITE_RANGE) {
     throw CMimerException::FromUtf8(
         "more values than the statement has markers (" +
-            std::to_string(sqlite3_bind_parameter_count(prepared_->stmt)) + ")",
+            std::to_string(sqlite3_bind_parameter_count(Current().stmt.get())) + ")",
         rc);
   }
   if (rc != SQLITE_OK) Fail(rc);
 }
 
 void CMimerCommand::CheckParameterCount() const {
-  int expected = prepared_->stmt ? sqlite3_bind_parameter_count(prepared_->stmt) : 0;
-  if (prepared_->limited) --expected;  // the row bound, bound by the command
+  sqlite3_stmt* stmt = Current().stmt.get();
+  int expected = stmt ? sqlite3_bind_parameter_count(stmt) : 0;
+  if (Current().limited) --expected;  // the row bound, bound by the command
   if (bound_ != expected) {
     throw CMimerException::FromUtf8("the statement has " + std::to_string(expected) +
                                         " markers but " + std::to_string(bound_) +
@@ -82,8 +85,8 @@ void CMimerCommand::CheckParameterCount() const {
 
 void CMimerCommand::BindInt(int64_t value) {
   RequireStatement();
-  if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
-  CheckBind(sqlite3_bind_int64(prepared_->stmt, ++bound_, value));
+  if (!Current().stmt.get()) CheckBind(SQLITE_RANGE);
+  CheckBind(sqlite3_bind_int64(Current().stmt.get(), ++bound_, value));
 }
 
 void CMimerCommand::BindText16(const char16_t* text, size_t length) {
@@ -102,25 +105,25 @@ void CMimerCommand::BindText16(const char16_t* text, size_t length) {
       throw CMimerException(u"a text holds the noncharacter U+FFFE or U+FFFF", -1);
     }
   }
-  if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
+  if (!Current().stmt.get()) CheckBind(SQLITE_RANGE);
   if (length > INT_MAX / 2) throw CMimerException(u"a text too long to bind", -1);
-  CheckBind(sqlite3_bind_text16(prepared_->stmt, ++bound_, text, static_cast<int>(length * 2),
+  CheckBind(sqlite3_bind_text16(Current().stmt.get(), ++bound_, text, static_cast<int>(length * 2),
                                 SQLITE_TRANSIENT));
 }
 
 void CMimerCommand::BindText8(const char* text, size_t length) {
   RequireStatement();
-  if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
+  if (!Current().stmt.get()) CheckBind(SQLITE_RANGE);
   if (length > INT_MAX) throw CMimerException(u"a text too long to bind", -1);
-  CheckBind(sqlite3_bind_text(prepared_->stmt, ++bound_, text, static_cast<int>(length),
+  CheckBind(sqlite3_bind_text(Current().stmt.get(), ++bound_, text, static_cast<int>(length),
                               SQLITE_TRANSIENT));
 }
 
 void CMimerCommand::BindBlob(const uint8_t* bytes, size_t length) {
   RequireStatement();
-  if (!prepared_->stmt) CheckBind(SQLITE_RANGE);
+  if (!Current().stmt.get()) CheckBind(SQLITE_RANGE);
   if (length > INT_MAX) throw CMimerException(u"a value too long to bind", -1);
-  CheckBind(sqlite3_bind_blob(prepared_->stmt, ++bound_,
+  CheckBind(sqlite3_bind_blob(Current().stmt.get(), ++bound_,
                               length ? bytes : reinterpret_cast<const uint8_t*>(""),
                               static_cast<int>(length), SQLITE_TRANSIENT));
 }
@@ -130,7 +133,7 @@ int CMimerCommand::ExecuteNoQuery() {
   Connection& c = *connection_->Impl();
   sqlite3* db = c.Db();
   if (!db) throw CMimerException(u"the database is not open", -1);
-  zusms::engine::Prepared& p = *prepared_;
+  zusms::engine::Prepared& p = Current();
   if (p.definition) {
     zusms::engine::CarryOut(db, *p.definition);
     return 0;
@@ -145,37 +148,37 @@ int CMimerCommand::ExecuteNoQuery() {
   CheckParameterCount();
   int rc;
   bool drawn = false;
-  while ((rc = sqlite3_step(p.stmt)) == SQLITE_ROW) {
+  while ((rc = sqlite3_step(p.stmt.get())) == SQLITE_ROW) {
     if (!p.sequence.empty() && !drawn) {
-      c.NoteDrawn(p.sequence, sqlite3_column_int64(p.stmt, 0));
+      c.NoteDrawn(p.sequence, sqlite3_column_int64(p.stmt.get(), 0));
       drawn = true;
     }
   }
   if (rc != SQLITE_DONE) Fail(rc);
   const int changes = sqlite3_changes(db);
-  sqlite3_reset(p.stmt);
+  sqlite3_reset(p.stmt.get());
   return changes;
 }
 
 int CMimerCommand::ExecuteQuery(CMimerRecordSet& rows) {
   RequireStatement();
-  zusms::engine::Prepared& p = *prepared_;
-  if (!p.stmt || p.kind != StatementKind::kSelect) {
+  zusms::engine::Prepared& p = Current();
+  if (!p.stmt.get() || p.kind != StatementKind::kSelect) {
     throw CMimerException(u"ExecuteQuery on a statement that is not a select", -1);
   }
   CheckParameterCount();
   if (p.limited) {
-    CheckBind(sqlite3_bind_int64(p.stmt, bound_ + 1, row_limit_));
+    CheckBind(sqlite3_bind_int64(p.stmt.get(), bound_ + 1, row_limit_));
   }
   if (cursor_) {
     cursor_->stmt = nullptr;
     cursor_->has_row = false;
   }
-  sqlite3_reset(p.stmt);
-  int rc = sqlite3_step(p.stmt);
+  sqlite3_reset(p.stmt.get());
+  int rc = sqlite3_step(p.stmt.get());
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc);
   cursor_ = std::make_shared<Cursor>();
-  cursor_->stmt = p.stmt;
+  cursor_->stmt = p.stmt.get();
   cursor_->prepared = &p;
   cursor_->has_row = rc == SQLITE_ROW;
   rows.cursor_ = cursor_;

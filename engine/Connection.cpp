@@ -1,11 +1,6 @@
 #include "Connection.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +8,7 @@
 #include <vector>
 
 #include "Catalog.h"
+#include "DatabaseFile.h"
 #include "MimerDatabase.h"
 #include "Text.h"
 
@@ -32,6 +28,9 @@ struct DrawnValues {
 };
 thread_local DrawnValues t_drawn;
 
+// Registered at any time, run under the connection's lock: kept apart from
+// it, so that registering never waits for a thread that holds the connection.
+std::mutex g_hooks_mutex;
 std::vector<void (*)()>& LastCloseHooks() {
   static auto* hooks = new std::vector<void (*)()>();
   return *hooks;
@@ -42,75 +41,7 @@ bool EnvFlag(const char* name) {
   return v && *v && std::strcmp(v, "0") != 0;
 }
 
-// Creates every missing folder of `dir` with mode 0700.
-bool MakeDirs(const std::string& dir, std::string* error) {
-  std::string path;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = dir.find('/', pos + 1);
-    path = dir.substr(0, pos);
-    if (path.empty()) continue;
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-      *error = "cannot create folder " + path + ": " + std::strerror(errno);
-      return false;
-    }
-  }
-  struct stat st {};
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    *error = dir + " is not a folder";
-    return false;
-  }
-  return true;
-}
-
-// A database file whose header says it holds more pages than the file has
-// was cut short (a partial copy, a full disk): SQLite would read the missing
-// pages as corruption later, one operation at a time. Refused whole here.
-int CheckHeader(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SQLITE_OK;  // SQLite says why
-  struct stat st {};
-  unsigned char header[100];
-  const bool read_all = fstat(fd, &st) == 0 && ::read(fd, header, sizeof header) == sizeof header;
-  ::close(fd);
-  if (st.st_size == 0) return SQLITE_OK;  // a new, empty database
-  if (!read_all || std::memcmp(header, "SQLite format 3", 16) != 0) {
-    *error = "file is not a database";
-    return SQLITE_NOTADB;
-  }
-  const uint32_t page_size =
-      (header[16] << 8 | header[17]) == 1 ? 65536u : (header[16] << 8 | header[17]);
-  auto be32 = [&](int at) {
-    return static_cast<uint32_t>(header[at]) << 24 | static_cast<uint32_t>(header[at + 1]) << 16 |
-           static_cast<uint32_t>(header[at + 2]) << 8 | header[at + 3];
-  };
-  const bool size_valid = be32(92) == be32(24);
-  const uint64_t needed = static_cast<uint64_t>(be32(28)) * page_size;
-  if (size_valid && static_cast<uint64_t>(st.st_size) < needed) {
-    *error = "the database file is truncated: it holds " + std::to_string(st.st_size) +
-             " bytes of the " + std::to_string(needed) + " its header records";
-    return SQLITE_CORRUPT;
-  }
-  return SQLITE_OK;
-}
-
 }  // namespace
-
-std::string DatabasePath(std::string* error) {
-  if (const char* env = std::getenv("ZUSMS_DB"); env && *env) return env;
-  std::string dir;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-    dir = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    dir = std::string(home) + "/.local/share";
-  } else {
-    *error = "neither ZUSMS_DB nor HOME is set";
-    return {};
-  }
-  dir += "/zusms";
-  if (!MakeDirs(dir, error)) return {};
-  return dir + "/zuSms.dbf";
-}
 
 Connection& Connection::Default() {
   static Connection* connection = new Connection();  // lives as long as the process
@@ -122,26 +53,27 @@ int Connection::Acquire(std::string* error) {
     ++shares_;
     return SQLITE_OK;
   }
-  std::string path = DatabasePath(error);
-  if (path.empty()) return SQLITE_CANTOPEN;
-  // A new file is the owner's alone; SQLite gives its -wal and -shm files the
-  // same mode.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd >= 0) ::close(fd);
-  if (const int rc = CheckHeader(path, error); rc != SQLITE_OK) {
-    *error = "cannot open " + path + ": " + *error;
-    return rc;
-  }
+  DatabaseFile file;
+  if (const int rc = PrepareDatabaseFile(&file, error); rc != SQLITE_OK) return rc;
 
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  auto fail = [&](int code, const std::string& what) {
-    *error = "cannot open " + path + ": " + what;
+  const int rc =
+      sqlite3_open_v2(file.path.c_str(), &db, file.open_flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  std::string what;
+  const int setup = rc != SQLITE_OK ? rc : Setup(db, &what);
+  if (setup != SQLITE_OK) {
+    if (rc != SQLITE_OK) what = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    *error = "cannot open " + file.path + ": " + what;
     sqlite3_close_v2(db);
-    return code;
-  };
-  if (rc != SQLITE_OK) return fail(rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    return setup;
+  }
+  db_ = db;
+  shares_ = 1;
+  generation_ = ++g_generation;
+  return SQLITE_OK;
+}
+
+int Connection::Setup(sqlite3* db, std::string* what) {
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
@@ -160,31 +92,26 @@ int Connection::Acquire(std::string* error) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (int attempt = 0;; ++attempt) {
-    std::string what;
-    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+    int rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-      what = sqlite3_errmsg(db);
+      *what = sqlite3_errmsg(db);
     } else {
       try {
         EnsureCatalog(db);
       } catch (const CMimerException& e) {
         rc = e.Code() > 0 ? e.Code() : SQLITE_ERROR;
-        what = ToUtf8(e.Message());
+        *what = ToUtf8(e.Message());
       }
     }
-    if (rc == SQLITE_OK) break;
+    if (rc == SQLITE_OK) return SQLITE_OK;
     const int primary = rc & 0xFF;
     if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) ||
         std::chrono::steady_clock::now() >= deadline) {
-      return fail(rc, what);
+      return rc;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 10));
   }
-  db_ = db;
-  shares_ = 1;
-  generation_ = ++g_generation;
-  return SQLITE_OK;
 }
 
 void Connection::Release() {
@@ -202,10 +129,17 @@ void Connection::Release() {
   // file) changes nothing.
   sqlite3_busy_timeout(db_, 0);
   sqlite3_exec(db_, "PRAGMA analysis_limit=400; PRAGMA optimize;", nullptr, nullptr, nullptr);
-  FinalizeAll();
+  // A statement a command still holds is finalized when its lease ends;
+  // sqlite3_close_v2 waits for that.
+  cache_.clear();
   sqlite3_close_v2(db_);
   db_ = nullptr;
-  for (auto* fn : LastCloseHooks()) fn();
+  std::vector<void (*)()> hooks;
+  {
+    std::lock_guard lock(g_hooks_mutex);
+    hooks = LastCloseHooks();
+  }
+  for (auto* fn : hooks) fn();
 }
 
 void Connection::Begin() {
@@ -246,21 +180,8 @@ void Connection::Rollback() {
 }
 
 void Connection::AtLastClose(void (*fn)()) {
-  std::lock_guard lock(Default().Mutex());
+  std::lock_guard lock(g_hooks_mutex);
   LastCloseHooks().push_back(fn);
-}
-
-void Connection::FinalizeAll() {
-  for (auto it = cache_.begin(); it != cache_.end();) {
-    if (it->second->in_use) {
-      // Its command still holds it: it is finalized when given back.
-      it->second->cached = false;
-      it->second.release();
-    } else {
-      sqlite3_finalize(it->second->stmt);
-    }
-    it = cache_.erase(it);
-  }
 }
 
 void Connection::EnsureUser(int32_t user) {
@@ -291,9 +212,9 @@ void Connection::EnsureUser(int32_t user) {
   }
 }
 
-std::unique_ptr<Prepared> Connection::Prepare(const std::u16string& text, bool limited) {
+std::shared_ptr<Prepared> Connection::Prepare(const std::u16string& text, bool limited) {
   Statement s = Parse(text);
-  auto p = std::make_unique<Prepared>();
+  auto p = std::make_shared<Prepared>();
   p->kind = s.kind;
   std::string sql;
   switch (s.kind) {
@@ -309,10 +230,7 @@ std::unique_ptr<Prepared> Connection::Prepare(const std::u16string& text, bool l
       sql = s.sql;
       break;
     case StatementKind::kInsert: {
-      std::string columns, values = s.sql, returning;
-      for (const auto& c : s.insert_columns) {
-        columns += (columns.empty() ? "" : ", ") + QuoteIdent(c);
-      }
+      std::string columns = JoinNames(s.insert_columns), values = s.sql, returning;
       if (!s.insert_columns.empty()) {
         for (const auto& d : SequenceDefaults(db_, s.name)) {
           bool named = false;
@@ -322,14 +240,11 @@ std::unique_ptr<Prepared> Connection::Prepare(const std::u16string& text, bool l
             throw CMimerException::FromUtf8(
                 "table " + s.name + " draws more than one column from a sequence", -1);
           }
-          std::string seq = d.sequence;
-          std::string literal = "'";
-          for (char ch : seq) literal += ch == '\'' ? std::string("''") : std::string(1, ch);
-          literal += "'";
           columns = QuoteIdent(d.column) + ", " + columns;
-          values = "(SELECT next FROM mimer_sequences WHERE name = " + literal + "), " + values;
+          values = "(SELECT next FROM mimer_sequences WHERE name = " + QuoteLiteral(d.sequence) +
+                   "), " + values;
           returning = " RETURNING " + QuoteIdent(d.column);
-          p->sequence = seq;
+          p->sequence = d.sequence;
         }
       }
       sql = "insert into " + QuoteIdent(s.name) + (columns.empty() ? "" : " (" + columns + ")") +
@@ -351,59 +266,54 @@ std::unique_ptr<Prepared> Connection::Prepare(const std::u16string& text, bool l
       p->definition = std::make_unique<Statement>(std::move(s));
       return p;
   }
-  int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
-                              SQLITE_PREPARE_PERSISTENT, &p->stmt, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  const int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                                    SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+  p->stmt.reset(stmt);
   if (rc != SQLITE_OK) {
-    std::string message = sqlite3_errmsg(db_);
-    sqlite3_finalize(p->stmt);
-    throw CMimerException::FromUtf8(message + " (in: " + ToUtf8(text) + ")", rc);
+    throw CMimerException::FromUtf8(sqlite3_errmsg(db_) + (" (in: " + ToUtf8(text) + ")"), rc);
   }
   return p;
 }
 
-Prepared* Connection::Lease(const char16_t* text, bool limited) {
+Lease::Lease(std::shared_ptr<Prepared> prepared) : prepared_(std::move(prepared)) {
+  prepared_->in_use = true;
+}
+
+Lease& Lease::operator=(Lease&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    prepared_ = std::move(other.prepared_);
+  }
+  return *this;
+}
+
+void Lease::Reset() noexcept {
+  if (!prepared_) return;
+  if (sqlite3_stmt* stmt = prepared_->stmt.get()) {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+  }
+  prepared_->in_use = false;
+  prepared_.reset();
+}
+
+Lease Connection::Take(const char16_t* text, bool limited) {
   if (!db_) throw CMimerException(u"the database is not open", -1);
   std::u16string key(text);
   // A limited select is another statement: a mark no text can hold keys it.
   if (limited) key += u'\0';
   auto it = cache_.find(key);
-  if (it != cache_.end() && !it->second->in_use) {
-    it->second->in_use = true;
-    return it->second.get();
-  }
-  std::unique_ptr<Prepared> p = Prepare(text, limited);
-  p->in_use = true;
+  if (it != cache_.end() && !it->second->in_use) return Lease(it->second);
+  std::shared_ptr<Prepared> p = Prepare(text, limited);
   // Definitions change the schema and are rare: never cached.
   if (it == cache_.end() && !p->definition) {
     if (cache_.size() >= kMaxCached) {
-      for (auto i = cache_.begin(); i != cache_.end();) {
-        if (i->second->in_use) {
-          ++i;
-        } else {
-          sqlite3_finalize(i->second->stmt);
-          i = cache_.erase(i);
-        }
-      }
+      std::erase_if(cache_, [](const auto& entry) { return !entry.second->in_use; });
     }
-    p->cached = true;
-    Prepared* raw = p.get();
-    cache_.emplace(std::move(key), std::move(p));
-    return raw;
+    cache_.emplace(std::move(key), p);
   }
-  return p.release();
-}
-
-void Connection::Return(Prepared* p) {
-  if (!p) return;
-  if (p->stmt) {
-    sqlite3_reset(p->stmt);
-    sqlite3_clear_bindings(p->stmt);
-  }
-  p->in_use = false;
-  if (!p->cached) {
-    sqlite3_finalize(p->stmt);
-    delete p;
-  }
+  return Lease(std::move(p));
 }
 
 void Connection::NoteDrawn(const std::string& sequence, int64_t value) {

@@ -1,6 +1,6 @@
+#include "Boundary.h"
 #include "Catalog.h"
 #include "Connection.h"
-#include "LastError.h"
 #include "MimerDatabase.h"
 #include "Text.h"
 
@@ -71,6 +71,8 @@ CMimerConnection& CMimerDatabase::GetConn(enMimerConnAccessType) {
   static CMimerConnection* connection = new CMimerConnection(&Connection::Default());
   return *connection;
 }
+
+void CMimerDatabase::AtLastClose(void (*fn)()) { Connection::AtLastClose(fn); }
 
 void CMimerDatabase::BeginTransaction() { Connection::Default().Begin(); }
 void CMimerDatabase::CommitTransaction() { Connection::Default().Commit(); }

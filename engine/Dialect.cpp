@@ -10,10 +10,6 @@ namespace zusms::engine {
 
 namespace {
 
-[[noreturn]] void Refuse(const std::string& what) {
-  throw CMimerException::FromUtf8("unsupported statement: " + what, -1);
-}
-
 bool IsIdentStart(char16_t c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
@@ -65,15 +61,19 @@ class Parser {
     return true;
   }
   void ExpectWord(std::string_view word) {
-    if (!TakeWord(word)) Refuse("expected '" + std::string(word) + "' near '" + Peek().text + "'");
+    if (!TakeWord(word))
+      throw CMimerException::Unsupported("expected '" + std::string(word) + "' near '" +
+                                         Peek().text + "'");
   }
   void ExpectPunct(std::string_view p) {
-    if (!TakePunct(p)) Refuse("expected '" + std::string(p) + "' near '" + Peek().text + "'");
+    if (!TakePunct(p))
+      throw CMimerException::Unsupported("expected '" + std::string(p) + "' near '" + Peek().text +
+                                         "'");
   }
   std::string Name() {
     const Token& t = Peek();
     if (t.type != Token::kWord && t.type != Token::kQuoted)
-      Refuse("expected a name near '" + t.text + "'");
+      throw CMimerException::Unsupported("expected a name near '" + t.text + "'");
     ++pos_;
     return t.text;
   }
@@ -83,7 +83,7 @@ class Parser {
     int64_t value = 0;
     auto [end, ec] = std::from_chars(t.text.data(), t.text.data() + t.text.size(), value);
     if (t.type != Token::kNumber || ec != std::errc() || end != t.text.data() + t.text.size()) {
-      Refuse("expected a whole number near '" + t.text + "'");
+      throw CMimerException::Unsupported("expected a whole number near '" + t.text + "'");
     }
     ++pos_;
     return negative ? -value : value;
@@ -100,7 +100,8 @@ class Parser {
   // The end of the statement: an optional ';' and nothing after it.
   void End() {
     TakePunct(";");
-    if (Peek().type != Token::kEnd) Refuse("unexpected '" + Peek().text + "' after the statement");
+    if (Peek().type != Token::kEnd)
+      throw CMimerException::Unsupported("unexpected '" + Peek().text + "' after the statement");
   }
   size_t Position() const { return pos_; }
   void Seek(size_t pos) { pos_ = pos; }
@@ -121,7 +122,7 @@ class Parser {
       if (t.text == "(") ++depth;
       if (t.text == ")" && depth-- == 0) return i;
     }
-    Refuse("unbalanced parentheses");
+    throw CMimerException::Unsupported("unbalanced parentheses");
   }
   std::string Translate(size_t from, size_t end) const {
     std::string out;
@@ -143,7 +144,8 @@ class Parser {
           out += QuoteIdent(t.text);
           break;
         case Token::kPunct:
-          if (t.text == ";") Refuse("more than one statement in one text");
+          if (t.text == ";")
+            throw CMimerException::Unsupported("more than one statement in one text");
           out += t.text;
           break;
         case Token::kString:
@@ -170,7 +172,7 @@ ColumnType ReadType(Parser& p, int64_t* width) {
     p.ExpectPunct("(");
     *width = p.Number();
     p.ExpectPunct(")");
-    if (*width <= 0) Refuse("a width must be positive");
+    if (*width <= 0) throw CMimerException::Unsupported("a width must be positive");
   };
   if (type == "integer" || type == "int") return ColumnType::kInteger;
   if (type == "smallint") return ColumnType::kSmallint;
@@ -188,7 +190,7 @@ ColumnType ReadType(Parser& p, int64_t* width) {
     read_width();
     return ColumnType::kChar;
   }
-  Refuse("unknown column type '" + type + "'");
+  throw CMimerException::Unsupported("unknown column type '" + type + "'");
 }
 
 void ParseTableBody(Parser& p, TableDef* table) {
@@ -199,7 +201,7 @@ void ParseTableBody(Parser& p, TableDef* table) {
     if (p.AtWord("primary")) {
       p.ExpectWord("primary");
       p.ExpectWord("key");
-      if (!table->primary_key.empty()) Refuse("a second primary key");
+      if (!table->primary_key.empty()) throw CMimerException::Unsupported("a second primary key");
       table->primary_key = p.NameList();
       table->pk_name = constraint_name;
     } else if (p.AtWord("foreign")) {
@@ -210,7 +212,8 @@ void ParseTableBody(Parser& p, TableDef* table) {
       p.ExpectWord("references");
       fk.table = p.Name();
       fk.ref_columns = p.NameList();
-      if (fk.ref_columns.size() != fk.columns.size()) Refuse("foreign key column counts differ");
+      if (fk.ref_columns.size() != fk.columns.size())
+        throw CMimerException::Unsupported("foreign key column counts differ");
       if (p.TakeWord("on")) {
         p.ExpectWord("delete");
         p.ExpectWord("cascade");
@@ -218,7 +221,7 @@ void ParseTableBody(Parser& p, TableDef* table) {
       }
       table->foreign_keys.push_back(std::move(fk));
     } else if (!constraint_name.empty()) {
-      Refuse("unknown constraint '" + constraint_name + "'");
+      throw CMimerException::Unsupported("unknown constraint '" + constraint_name + "'");
     } else {
       ColumnDef column;
       column.name = p.Name();
@@ -226,7 +229,8 @@ void ParseTableBody(Parser& p, TableDef* table) {
       for (;;) {
         if (p.TakeWord("default")) {
           if (!p.TakeWord("next_value"))
-            Refuse("only DEFAULT next_value OF a sequence is supported");
+            throw CMimerException::Unsupported(
+                "only DEFAULT next_value OF a sequence is supported");
           p.ExpectWord("of");
           column.sequence = p.Name();
         } else if (p.TakeWord("not")) {
@@ -235,20 +239,22 @@ void ParseTableBody(Parser& p, TableDef* table) {
         } else if (p.AtWord("primary")) {
           p.ExpectWord("primary");
           p.ExpectWord("key");
-          if (!table->primary_key.empty()) Refuse("a second primary key");
+          if (!table->primary_key.empty())
+            throw CMimerException::Unsupported("a second primary key");
           table->primary_key = {column.name};
         } else {
           break;
         }
       }
       for (const auto& other : table->columns) {
-        if (EqualsNoCase(other.name, column.name)) Refuse("column '" + column.name + "' twice");
+        if (EqualsNoCase(other.name, column.name))
+          throw CMimerException::Unsupported("column '" + column.name + "' twice");
       }
       table->columns.push_back(std::move(column));
     }
   } while (p.TakePunct(","));
   p.ExpectPunct(")");
-  if (table->columns.empty()) Refuse("a table without columns");
+  if (table->columns.empty()) throw CMimerException::Unsupported("a table without columns");
   auto known = [&](const std::string& name) {
     for (const auto& c : table->columns) {
       if (EqualsNoCase(c.name, name)) return true;
@@ -256,11 +262,13 @@ void ParseTableBody(Parser& p, TableDef* table) {
     return false;
   };
   for (const auto& name : table->primary_key) {
-    if (!known(name)) Refuse("primary key names unknown column '" + name + "'");
+    if (!known(name))
+      throw CMimerException::Unsupported("primary key names unknown column '" + name + "'");
   }
   for (const auto& fk : table->foreign_keys) {
     for (const auto& name : fk.columns) {
-      if (!known(name)) Refuse("foreign key names unknown column '" + name + "'");
+      if (!known(name))
+        throw CMimerException::Unsupported("foreign key names unknown column '" + name + "'");
     }
   }
 }
@@ -276,13 +284,14 @@ Statement ParseCreate(Parser& p) {
     }
     p.ExpectWord("in");
     const Token& file = p.Peek();
-    if (file.type != Token::kString) Refuse("expected the databank's file name");
+    if (file.type != Token::kString)
+      throw CMimerException::Unsupported("expected the databank's file name");
     s.file = file.text.substr(1, file.text.size() - 2);
     p.Seek(p.Position() + 1);
     if (p.TakeWord("with")) {
       s.option = Lower(p.Name());
       if (s.option != "trans" && s.option != "log" && s.option != "work") {
-        Refuse("unknown databank option '" + s.option + "'");
+        throw CMimerException::Unsupported("unknown databank option '" + s.option + "'");
       }
       p.ExpectWord("option");
     }
@@ -300,7 +309,7 @@ Statement ParseCreate(Parser& p) {
       } else if (p.TakeWord("increment")) {
         p.ExpectPunct("=");
         s.increment = p.Number();
-        if (s.increment <= 0) Refuse("a sequence must increase");
+        if (s.increment <= 0) throw CMimerException::Unsupported("a sequence must increase");
       } else {
         break;
       }
@@ -323,7 +332,9 @@ Statement ParseCreate(Parser& p) {
     p.End();
     return s;
   }
-  if (unique) Refuse("'unique' before something other than a sequence or an index");
+  if (unique)
+    throw CMimerException::Unsupported(
+        "'unique' before something other than a sequence or an index");
   if (p.TakeWord("statement")) {
     s.kind = StatementKind::kCreateStatement;
     s.name = p.Name();
@@ -347,18 +358,36 @@ Statement ParseCreate(Parser& p) {
     p.End();
     return s;
   }
-  Refuse("create of something other than a databank, sequence, statement, table or index");
+  throw CMimerException::Unsupported(
+      "create of something other than a databank, sequence, statement, table or index");
 }
 
 }  // namespace
 
-std::string QuoteIdent(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
+namespace {
+
+std::string Quote(std::string_view text, char mark) {
+  std::string out(1, mark);
+  for (char c : text) {
+    if (c == mark) out += mark;
     out += c;
   }
-  out += '"';
+  out += mark;
+  return out;
+}
+
+}  // namespace
+
+std::string QuoteIdent(std::string_view name) { return Quote(name, '"'); }
+
+std::string QuoteLiteral(std::string_view text) { return Quote(text, '\''); }
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string out;
+  for (const auto& n : names) {
+    if (!out.empty()) out += ", ";
+    out += QuoteIdent(n);
+  }
   return out;
 }
 
@@ -390,7 +419,9 @@ std::vector<Token> Tokenize(std::u16string_view text) {
       size_t start = ++i;
       std::u16string body;
       for (;;) {
-        if (i >= n) Refuse(c == '\'' ? "unterminated text literal" : "unterminated quoted name");
+        if (i >= n)
+          throw CMimerException::Unsupported(c == '\'' ? "unterminated text literal"
+                                                       : "unterminated quoted name");
         if (text[i] == c) {
           if (i + 1 < n && text[i + 1] == c) {
             body += c;
@@ -404,7 +435,7 @@ std::vector<Token> Tokenize(std::u16string_view text) {
       ++i;
       (void)start;
       if (c == '"') {
-        if (body.empty()) Refuse("empty quoted name");
+        if (body.empty()) throw CMimerException::Unsupported("empty quoted name");
         tokens.push_back({Token::kQuoted, ToUtf8(body)});
       } else {
         std::string literal = "'";
@@ -430,7 +461,7 @@ std::vector<Token> Tokenize(std::u16string_view text) {
       }
       if (matched) continue;
       if (std::u16string_view(u"(),;*=<>+-/.%").find(c) == std::u16string_view::npos) {
-        Refuse("unexpected character U+" + [&] {
+        throw CMimerException::Unsupported("unexpected character U+" + [&] {
           char buf[8];
           auto r = std::to_chars(buf, buf + sizeof buf, static_cast<unsigned>(c), 16);
           return std::string(buf, r.ptr);
@@ -483,7 +514,8 @@ Statement Parse(std::u16string_view text) {
     p.End();
     return s;
   } else {
-    Refuse("'" + p.Peek().text + "' does not start a statement this engine knows");
+    throw CMimerException::Unsupported("'" + p.Peek().text +
+                                       "' does not start a statement this engine knows");
   }
   s.sql = p.Translate(0);
   return s;

@@ -1,5 +1,4 @@
-#include "LastError.h"
-
+#include "Boundary.h"
 #include "Text.h"
 
 namespace zusms::engine {

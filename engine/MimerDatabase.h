@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "MimerException.h"
 #include "ZuSmsDB.h"
 
 namespace zusms::engine {
 class Connection;
+class Lease;
 struct Prepared;
 struct Cursor;
 struct RowSnapshot;
@@ -50,22 +52,6 @@ enum MimerPropType {
   MimerPropShort = 6,
   MimerPropUShort = 7,
   MimerPropText = 8,
-};
-
-// Raised by every failing operation of this layer. Constructing one also
-// records its message as the calling thread's last error.
-class ZUSMS_API CMimerException {
- public:
-  CMimerException(std::u16string message, int code);
-  static CMimerException FromUtf8(const std::string& message, int code);
-
-  const std::u16string& Message() const { return message_; }
-  // The SQLite result code behind the failure, or -1 for the layer's own.
-  int Code() const { return code_; }
-
- private:
-  std::u16string message_;
-  int code_;
 };
 
 // The shared connection for one access type. Obtained from
@@ -198,12 +184,13 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
 
  private:
   void RequireStatement() const;
+  zusms::engine::Prepared& Current() const;  // the leased statement
   [[noreturn]] void Fail(int rc);
   void CheckBind(int rc);
   void CheckParameterCount() const;
 
   CMimerConnection* connection_;
-  zusms::engine::Prepared* prepared_ = nullptr;
+  std::unique_ptr<zusms::engine::Lease> lease_;  // the statement, while InitCommand holds it
   std::shared_ptr<zusms::engine::Cursor> cursor_;
   int bound_ = 0;
   uint32_t max_rows_ = 0;   // asked for the next InitCommand
@@ -231,6 +218,9 @@ class ZUSMS_API CMimerDatabase {
   int32_t Close();
 
   static CMimerConnection& GetConn(enMimerConnAccessType type);
+  // Runs `fn` each time the process's last share of the connection is given
+  // back. Never waits for the connection, so it may be called anywhere.
+  static void AtLastClose(void (*fn)());
 
   // A transaction of the calling thread on the shared connection: from
   // BeginTransaction to CommitTransaction or RollbackTransaction, this

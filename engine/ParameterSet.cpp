@@ -1,18 +1,9 @@
 #include <cstdio>
 #include <variant>
 
-#include "LastError.h"
+#include "Boundary.h"
 #include "MimerDatabase.h"
 #include "Text.h"
-
-CMimerException::CMimerException(std::u16string message, int code)
-    : message_(std::move(message)), code_(code) {
-  zusms::engine::SetLastError(message_);
-}
-
-CMimerException CMimerException::FromUtf8(const std::string& message, int code) {
-  return CMimerException(zusms::engine::ToUtf16(message), code);
-}
 
 // A value kept by a free-standing set until it is appended to a command.
 struct CMimerParameterSet::Value {

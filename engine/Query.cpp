@@ -7,11 +7,6 @@
 
 namespace {
 
-[[noreturn]] void Refuse(const std::string& what, const char* column) {
-  throw CMimerException::FromUtf8(std::string("query filter: ") + what + " (column " + column + ")",
-                                  -1);
-}
-
 const char16_t* Comparison(int32_t op) {
   switch (op) {
     case ZU_OP_EQ:
@@ -50,7 +45,7 @@ int CMimerDatabase::SetQuery(MimerPropType type, const char* column,
   if (!column) throw CMimerException(u"query filter: no column", -1);
   if (item.op == ZU_OP_NONE) return 0;
   if (item.op < ZU_OP_NONE || item.op > ZU_OP_BYTES_EQ) {
-    Refuse("unknown comparison " + std::to_string(item.op), column);
+    throw CMimerException::Filter("unknown comparison " + std::to_string(item.op), column);
   }
   const std::u16string name = zusms::engine::ToUtf16(column);
   switch (type) {
@@ -58,11 +53,12 @@ int CMimerDatabase::SetQuery(MimerPropType type, const char* column,
     case MimerPropShort:
     case MimerPropUShort: {
       const char16_t* comparison = Comparison(item.op);
-      if (!comparison) Refuse("this comparison does not apply to a number", column);
+      if (!comparison)
+        throw CMimerException::Filter("this comparison does not apply to a number", column);
       const bool wide = type == MimerPropInt;
       const int64_t lo = wide ? INT32_MIN : INT16_MIN, hi = wide ? INT32_MAX : INT16_MAX;
       if (item.value.number < lo || item.value.number > hi) {
-        Refuse("the number does not fit the field", column);
+        throw CMimerException::Filter("the number does not fit the field", column);
       }
       condition = name + comparison;
       params.AppendParameter(static_cast<int32_t>(item.value.number));
@@ -71,17 +67,17 @@ int CMimerDatabase::SetQuery(MimerPropType type, const char* column,
     case MimerPropText: {
       const bool bytes_column = zusms::engine::EqualsNoCase(column, "uuid");
       if (bytes_column != (item.op == ZU_OP_BYTES_EQ)) {
-        Refuse(bytes_column ? "the UUID compares only with ZU_OP_BYTES_EQ"
-                            : "ZU_OP_BYTES_EQ applies to the UUID only",
-               column);
+        throw CMimerException::Filter(bytes_column ? "the UUID compares only with ZU_OP_BYTES_EQ"
+                                                   : "ZU_OP_BYTES_EQ applies to the UUID only",
+                                      column);
       }
       if (bytes_column) {
-        if (!item.value.bytes) Refuse("null bytes", column);
+        if (!item.value.bytes) throw CMimerException::Filter("null bytes", column);
         condition = name + u" = ?";
         params.AppendParameter(item.value.bytes, 16);
         return 0;
       }
-      if (!item.value.text) Refuse("null text", column);
+      if (!item.value.text) throw CMimerException::Filter("null text", column);
       if (const char16_t* comparison = Comparison(item.op)) {
         condition = name + comparison;
         params.AppendParameter(item.value.text);
@@ -94,12 +90,13 @@ int CMimerDatabase::SetQuery(MimerPropType type, const char* column,
             (item.op == ZU_OP_CONTAINS ? u"%" : u"") + Literal(item.value.text) + u"%";
         params.AppendParameter(pattern.c_str());
       } else {
-        Refuse("unknown comparison " + std::to_string(item.op), column);
+        throw CMimerException::Filter("unknown comparison " + std::to_string(item.op), column);
       }
       return 0;
     }
     case MimerPropNone:
       break;
   }
-  Refuse("unknown value type " + std::to_string(static_cast<int>(type)), column);
+  throw CMimerException::Filter("unknown value type " + std::to_string(static_cast<int>(type)),
+                                column);
 }

@@ -38,10 +38,6 @@ struct CMimerRecordSet::Source {
 
 namespace {
 
-[[noreturn]] void Raise(const std::string& message) {
-  throw CMimerException::FromUtf8(message, -1);
-}
-
 // `lower` is already lower case; `name` may be in any case.
 bool SameName(const std::string& lower, const char* name) {
   size_t i = 0;
@@ -79,26 +75,29 @@ int FindColumn(sqlite3_stmt* stmt, zusms::engine::Prepared& p, const char* colum
       return static_cast<int>(i);
     }
   }
-  Raise(std::string("no column ") + column + " in the result");
+  throw CMimerException::Engine(std::string("no column ") + column + " in the result");
 }
 
 void CheckSize(size_t size, size_t need, const char* column) {
-  if (size < need) Raise(std::string("destination too small for column ") + column);
+  if (size < need)
+    throw CMimerException::Engine(std::string("destination too small for column ") + column);
 }
 
 template <typename T>
 void ReadInt(const CMimerRecordSet::Source& s, const char* column, T* dest, size_t size, int64_t lo,
              int64_t hi) {
   CheckSize(size, sizeof(T), column);
-  if (!dest) Raise("null destination");
+  if (!dest) throw CMimerException::Engine("null destination");
   const int type = s.Type();
   if (type == SQLITE_NULL) {
     *dest = 0;
     return;
   }
-  if (type != SQLITE_INTEGER) Raise(std::string("column ") + column + " is not a whole number");
+  if (type != SQLITE_INTEGER)
+    throw CMimerException::Engine(std::string("column ") + column + " is not a whole number");
   const int64_t v = s.Int();
-  if (v < lo || v > hi) Raise(std::string("value of column ") + column + " does not fit");
+  if (v < lo || v > hi)
+    throw CMimerException::Engine(std::string("value of column ") + column + " does not fit");
   *dest = static_cast<T>(v);
 }
 
@@ -139,16 +138,17 @@ bool CMimerRecordSet::HasRow() const {
 }
 
 CMimerRecordSet::Source CMimerRecordSet::Current(const char* column) const {
-  if (!column) Raise("a null column name");
+  if (!column) throw CMimerException::Engine("a null column name");
   if (snapshot_) {
     for (size_t i = 0; i < snapshot_->names.size(); ++i) {
       if (zusms::engine::EqualsNoCase(snapshot_->names[i], column)) {
         return Source{snapshot_->values[i]};
       }
     }
-    Raise(std::string("no column ") + column + " in the result");
+    throw CMimerException::Engine(std::string("no column ") + column + " in the result");
   }
-  if (!cursor_ || !cursor_->stmt || !cursor_->has_row) Raise("the record set stands on no row");
+  if (!cursor_ || !cursor_->stmt || !cursor_->has_row)
+    throw CMimerException::Engine("the record set stands on no row");
   const int i = FindColumn(cursor_->stmt, *cursor_->prepared, column);
   return Source{sqlite3_column_value(cursor_->stmt, i)};
 }
@@ -172,13 +172,14 @@ int CMimerRecordSet::GetValue(const char* column, char16_t* dest, size_t size) {
   const Source s = Current(column);
   const size_t capacity = size / sizeof(char16_t);
   if (capacity == 0) return 0;
-  if (!dest) Raise("null destination");
+  if (!dest) throw CMimerException::Engine("null destination");
   const int type = s.Type();
   if (type == SQLITE_NULL) {
     dest[0] = 0;
     return 0;
   }
-  if (type != SQLITE_TEXT) Raise(std::string("column ") + column + " is not text");
+  if (type != SQLITE_TEXT)
+    throw CMimerException::Engine(std::string("column ") + column + " is not text");
   const auto* text = static_cast<const char16_t*>(s.Text16());
   if (!text) throw std::bad_alloc();
   size_t length = static_cast<size_t>(s.Bytes16()) / sizeof(char16_t);
@@ -191,13 +192,14 @@ int CMimerRecordSet::GetValue(const char* column, char16_t* dest, size_t size) {
 int CMimerRecordSet::GetValue(const char* column, uint8_t* dest, size_t size) {
   const Source s = Current(column);
   if (size == 0) return 0;
-  if (!dest) Raise("null destination");
+  if (!dest) throw CMimerException::Engine("null destination");
   const int type = s.Type();
   if (type == SQLITE_NULL) {
     std::memset(dest, 0, size);
     return 0;
   }
-  if (type != SQLITE_BLOB) Raise(std::string("column ") + column + " does not hold bytes");
+  if (type != SQLITE_BLOB)
+    throw CMimerException::Engine(std::string("column ") + column + " does not hold bytes");
   const void* bytes = s.Blob();
   size_t length = static_cast<size_t>(s.Bytes());
   if (length > size) length = size;
@@ -209,21 +211,22 @@ int CMimerRecordSet::GetValue(const char* column, uint8_t* dest, size_t size) {
 int CMimerRecordSet::GetValue(const char* column, tagTIMESTAMP_STRUCT* dest, size_t size) {
   const Source s = Current(column);
   CheckSize(size, sizeof(tagTIMESTAMP_STRUCT), column);
-  if (!dest) Raise("null destination");
+  if (!dest) throw CMimerException::Engine("null destination");
   tagTIMESTAMP_STRUCT t{};
   const int type = s.Type();
   if (type == SQLITE_NULL) {
     *dest = t;
     return 0;
   }
-  if (type != SQLITE_TEXT) Raise(std::string("column ") + column + " is not a timestamp");
+  if (type != SQLITE_TEXT)
+    throw CMimerException::Engine(std::string("column ") + column + " is not a timestamp");
   const char* text = reinterpret_cast<const char*>(s.Text8());
   int year = 0;
   unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0, fraction = 0;
   int used = 0;
   if (std::sscanf(text, "%4d-%2u-%2u %2u:%2u:%2u%n", &year, &month, &day, &hour, &minute, &second,
                   &used) < 6) {
-    Raise(std::string("column ") + column + " does not hold a timestamp");
+    throw CMimerException::Engine(std::string("column ") + column + " does not hold a timestamp");
   }
   if (text[used] == '.') {
     // Up to nine digits of fraction, scaled to billionths.

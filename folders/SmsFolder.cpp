@@ -3,8 +3,8 @@
 // default folders, and never deletes them (system 1). A missing folder is
 // 100 for Update and -1 for Get, whose pre-check binds the user first; the
 // count clears `n` first.
+#include "Boundary.h"
 #include "FamilyMethods.h"
-#include "LastError.h"
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
 #include "Transaction.h"

@@ -2,8 +2,8 @@
 // makes the record's UUID valid through the UUID library (loaded for each
 // add) and stamps ModifyTime after the UserID; Update stamps ModifyTime and
 // assigns the id its own value. The count does not clear `n` first.
+#include "Boundary.h"
 #include "FamilyMethods.h"
-#include "LastError.h"
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
 #include "UuidLibrary.h"

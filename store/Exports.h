@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "Boundary.h"
 #include "Guard.h"
-#include "LastError.h"
 #include "SmsDatabase.h"
 
 namespace zusms {

@@ -7,7 +7,7 @@
 #include <exception>
 #include <new>
 
-#include "LastError.h"
+#include "Boundary.h"
 #include "MimerDatabase.h"
 
 namespace zusms {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "LastError.h"
+#include "Boundary.h"
 #include "MimerDatabase.h"
 
 namespace zusms {

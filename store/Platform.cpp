@@ -7,8 +7,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "Connection.h"
-#include "Text.h"
+#include "Boundary.h"
 
 namespace zusms::platform {
 
@@ -32,24 +31,20 @@ namespace {
 std::mutex g_pin_mutex;
 std::unordered_map<std::string, void*>* g_pinned = nullptr;
 
-void ReleasePinned() {
+}  // namespace
+
+void ReleasePinnedLibraries() {
   std::lock_guard lock(g_pin_mutex);
   if (!g_pinned) return;
   for (auto& [name, handle] : *g_pinned) dlclose(handle);
   g_pinned->clear();
 }
 
-}  // namespace
-
 HMODULE LoadLibraryW(const char16_t* name) {
   if (!name) return nullptr;
   const std::string file = engine::ToUtf8(name);
   void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) return nullptr;
-  // Registered before the pin lock is taken: the hook runs under the
-  // connection's lock and takes the pin lock itself.
-  static std::once_flag registered;
-  std::call_once(registered, [] { engine::Connection::AtLastClose(&ReleasePinned); });
   std::lock_guard lock(g_pin_mutex);
   if (!g_pinned) g_pinned = new std::unordered_map<std::string, void*>();
   if (g_pinned->find(file) == g_pinned->end()) {

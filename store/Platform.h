@@ -31,6 +31,9 @@ using HMODULE = void*;
 // of its own until the process's last store closes, so that loading and
 // releasing it again cost a reference count, not a mapping.
 HMODULE LoadLibraryW(const char16_t* name);
+// Drops the platform's own references; the store runs it when its last
+// share of the connection closes. Waits for nothing but the pin list.
+void ReleasePinnedLibraries();
 void* GetProcAddress(HMODULE module, const char* name);
 bool FreeLibrary(HMODULE module);
 

@@ -2,11 +2,10 @@
 
 #include <string>
 
+#include "Boundary.h"
 #include "Guard.h"
 #include "Indexes.h"
-#include "LastError.h"
 #include "Platform.h"
-#include "Text.h"
 #include "Transaction.h"
 
 SmsDatabase::SmsDatabase(uint32_t userId) : CMimerDatabase(userId, 9) {}
@@ -15,6 +14,12 @@ SmsDatabase::~SmsDatabase() = default;
 
 int32_t SmsDatabase::Open() {
   return zusms::Guard([&]() -> int32_t {
+    // The platform keeps the libraries the store loads until the connection
+    // closes. Registered here, where the connection opens, and never from
+    // inside a load: a load may run while another thread holds the
+    // connection for a batch.
+    static const bool registered = (AtLastClose(&zusms::platform::ReleasePinnedLibraries), true);
+    (void)registered;
     const int32_t rc = CMimerDatabase::Open();
     if (rc != 0) return rc;
     // One transaction, holding the write lock from its start: two processes

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "Boundary.h"
 #include "Connection.h"
-#include "LastError.h"
 #include "MimerDatabase.h"
 #include "Text.h"
 

@@ -125,7 +125,12 @@ class Cli(unittest.TestCase):
         self.assertEqual(greeting["recvtime"], "20231114221320")
         self.assertEqual(by_tel["+14155550123"][0]["fid"], 7)  # sent
         self.assertEqual(by_tel["+14155550123"][0]["lockflag"], 1)
-        parts = sorted(by_tel["10086"], key=lambda h: h["index"])
+        # One message in the listing, three records in the store.
+        self.assertEqual(len(by_tel["10086"]), 1)
+        self.assertEqual(by_tel["10086"][0]["content"], long_body)
+        self.assertEqual(by_tel["10086"][0]["parts"], 3)
+        rows = json.loads(self.run_cli("export").stdout)["heads"]
+        parts = sorted((h for h in rows if h["tel"] == "10086"), key=lambda h: h["index"])
         self.assertEqual(len(parts), 3)
         self.assertEqual({p["longsms"] for p in parts}, {3})
         self.assertEqual(len(parts[0]["content"]), 669)  # the pair is not split

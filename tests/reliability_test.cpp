@@ -229,6 +229,12 @@ TEST_F(ReliabilityTest, AReadOnlyFileRefusesChangesAndSaysWhy) {
   EXPECT_EQ(Raw("select content from SmsHead"), "k\n");
 }
 
+TEST_F(ReliabilityTest, TheFirstAddOfAProcessBesideABatchFinishes) {
+  // The worker's alarm ends it after 20 s if the two adds wait for each other.
+  EXPECT_EQ(Wait(Spawn({"firstadd", file_})), 0);
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), "2\n");
+}
+
 TEST_F(ReliabilityTest, DamagedFilesFailToOpenAndStayAsTheyWere) {
   Seed(300, 600, u'a');
   const std::string whole = ReadFile(file_);

@@ -8,6 +8,7 @@
 //   open DB GO                           waits for the file GO, then opens user 1
 //   fill DB BYTES LOG                    adds under a file size limit until refused
 //   readonly DB                          drops privileges, then tries to open and add
+//   firstadd DB                          the process's first add beside a batch's add
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
@@ -267,6 +268,35 @@ int ReadOnly() {
   return refused ? 0 : 1;
 }
 
+// One thread holds the connection for a batch while another makes the
+// process's first add, which loads the UUID library; then the batch adds too.
+// Both must finish: the alarm ends the process if they wait for each other.
+int FirstAddBesideBatch() {
+  alarm(20);
+  SmsDatabase* store = OpenStore(1);
+  if (BeginZuSmsBatch(store) != 0) return 1;
+  std::atomic<int32_t> other{1};
+  std::thread adder([&] {
+    SmsHead h{};
+    h.content[0] = u'b';
+    uint32_t id = 0;
+    other = AddZuSmsHead(store, &h, &id);
+  });
+  // Let the other thread reach the load (and wait for the connection) first.
+  usleep(200 * 1000);
+  SmsHead h{};
+  h.content[0] = u'a';
+  uint32_t id = 0;
+  const int32_t mine = AddZuSmsHead(store, &h, &id);
+  const int32_t commit = CommitZuSmsBatch(store);
+  adder.join();
+  uint32_t n = 0;
+  GetZuSmsHeadCount(store, &n);
+  CloseZuSmsDB(store);
+  UninitZuSmsDB(store);
+  return mine == 0 && commit == 0 && other == 0 && n == 2 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -284,5 +314,6 @@ int main(int argc, char** argv) {
   if (mode == "open" && argc == 4) return OpenWhenReady(argv[3]);
   if (mode == "fill" && argc == 5) return Fill(std::atol(argv[3]), argv[4]);
   if (mode == "readonly" && argc == 3) return ReadOnly();
+  if (mode == "firstadd" && argc == 3) return FirstAddBesideBatch();
   return 2;
 }

@@ -25,7 +25,6 @@
 
 namespace zusms::engine {
 
-[[noreturn]] void RaiseSqlite(sqlite3* db, int rc, const std::string& context);
 void Exec(sqlite3* db, const std::string& sql);
 
 // A one-off statement for the engine's own work (not cached).

@@ -107,6 +107,10 @@ StoredBody ParseStoredBody(const std::string& body);
 
 // "name" with embedded quotes doubled.
 std::string QuoteIdent(std::string_view name);
+// 'text' with embedded quotes doubled.
+std::string QuoteLiteral(std::string_view text);
+// The names quoted and joined with ", ".
+std::string JoinNames(const std::vector<std::string>& names);
 
 }  // namespace zusms::engine
 

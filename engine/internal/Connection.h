@@ -15,18 +15,23 @@
 
 namespace zusms::engine {
 
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* stmt) const noexcept { sqlite3_finalize(stmt); }
+};
+// A prepared SQLite statement, finalized when its owner lets it go.
+using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
 // One statement text, translated and prepared. Leased by one command at a
 // time; a text that is already leased gets an extra, uncached copy.
 struct Prepared {
   StatementKind kind = StatementKind::kSelect;
-  sqlite3_stmt* stmt = nullptr;           // data statements
+  StatementHandle stmt;                   // data statements
   std::string sequence;                   // insert: the sequence it draws from;
                                           // execute statement: the sequence it reads
   bool next = false;                      // execute statement: draws rather than reads
   bool limited = false;                   // a select ending in "limit ?", bound by the command
   std::unique_ptr<Statement> definition;  // carried out by the catalog
   bool in_use = false;
-  bool cached = false;
   // Result column names in lower case, read once; lookups start at the hint
   // (row mappers read the columns in order, so it is usually right).
   std::vector<std::string> columns;
@@ -34,7 +39,30 @@ struct Prepared {
   size_t column_hint = 0;
 };
 
+// A command's hold on a prepared statement. Ending the lease resets the
+// statement and gives it back to the cache; a statement the cache no longer
+// holds (the connection closed, or an extra copy) is finalized with it.
+class Lease {
+ public:
+  Lease() = default;
+  explicit Lease(std::shared_ptr<Prepared> prepared);
+  Lease(Lease&& other) noexcept = default;
+  Lease& operator=(Lease&& other) noexcept;
+  ~Lease() { Reset(); }
+
+  void Reset() noexcept;
+  explicit operator bool() const { return prepared_ != nullptr; }
+  Prepared* operator->() const { return prepared_.get(); }
+  Prepared& operator*() const { return *prepared_; }
+  Prepared* get() const { return prepared_.get(); }
+
+ private:
+  std::shared_ptr<Prepared> prepared_;
+};
+
 // The rows a query stands on; shared by the command and its record sets.
+// Borrows the command's statement: the command clears `stmt` before its lease
+// ends.
 struct Cursor {
   sqlite3_stmt* stmt = nullptr;  // null once the command let the statement go
   Prepared* prepared = nullptr;
@@ -65,8 +93,7 @@ class Connection {
 
   // Raises on a statement outside the dialect or one SQLite refuses.
   // `limited`: a select gets a last marker that bounds the rows it returns.
-  Prepared* Lease(const char16_t* text, bool limited);
-  void Return(Prepared* prepared);
+  Lease Take(const char16_t* text, bool limited);
 
   // The calling thread's transaction (see CMimerDatabase::BeginTransaction).
   // Begin takes the mutex, which Commit and Rollback give back.
@@ -76,6 +103,7 @@ class Connection {
   int TransactionDepth() const { return depth_; }
 
   // Runs `fn` each time the last share is given back and the file closes.
+  // Takes a lock of its own, never the connection's: safe to call anywhere.
   static void AtLastClose(void (*fn)());
 
   // The value this thread drew last from a sequence on this connection.
@@ -84,20 +112,16 @@ class Connection {
 
  private:
   Connection() = default;
-  std::unique_ptr<Prepared> Prepare(const std::u16string& text, bool limited);
-  void FinalizeAll();
+  std::shared_ptr<Prepared> Prepare(const std::u16string& text, bool limited);
+  int Setup(sqlite3* db, std::string* what);
 
   std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;
   int shares_ = 0;
   uint64_t generation_ = 0;
   int depth_ = 0;  // nesting of the transaction the mutex's owner runs
-  std::unordered_map<std::u16string, std::unique_ptr<Prepared>> cache_;
+  std::unordered_map<std::u16string, std::shared_ptr<Prepared>> cache_;
 };
-
-// The database file: $ZUSMS_DB, else zuSms.dbf in $XDG_DATA_HOME/zusms or
-// ~/.local/share/zusms. Creates the default folder (0700) as needed.
-std::string DatabasePath(std::string* error);
 
 }  // namespace zusms::engine
 

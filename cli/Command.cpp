@@ -1,0 +1,32 @@
+#include "Command.h"
+
+#include <fmt/format.h>
+
+#include <iostream>
+
+#include "Print.h"
+
+namespace zusms::cli {
+
+void AddDeleteCommand(Commands& c, CLI::App* parent, const std::string& noun,
+                      int32_t (*remove)(SmsDatabase*, uint32_t),
+                      std::function<bool(Store&, uint32_t)> exists) {
+  auto* cmd = parent->add_subcommand("delete", "delete a " + noun);
+  auto id = std::make_shared<uint32_t>(0);
+  cmd->add_option("ID", *id)->required();
+  c.On(cmd, [id, noun, remove, exists](Store& s) {
+    if (!exists(s, *id)) throw Failure(fmt::format("no {} {}", noun, *id));
+    Check(remove(*s, *id), "deleting the " + noun);
+    std::cout << fmt::format("deleted {} {}\n", noun, *id);
+  });
+}
+
+void PrintAdded(const Options& o, const std::string& noun, uint32_t id) {
+  if (o.json) {
+    std::cout << Json({{"id", id}}).dump() << "\n";
+  } else {
+    std::cout << fmt::format("added {} {}\n", noun, id);
+  }
+}
+
+}  // namespace zusms::cli

@@ -1,0 +1,133 @@
+// How the tool's units declare their commands: each noun adds its
+// subcommands to the command line, and the chosen one runs on the store.
+#ifndef ZUSMS_CLI_COMMAND_H_
+#define ZUSMS_CLI_COMMAND_H_
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Messages.h"
+#include "Print.h"
+#include "Records.h"
+#include "Store.h"
+
+namespace zusms::cli {
+
+// The options every command sees.
+struct Options {
+  std::string db;
+  uint32_t user = 1;
+  bool json = false;
+  bool utc = false;    // times in UTC instead of local time
+  std::string region;  // the country of numbers written without one
+};
+
+using Action = std::function<void(Store&)>;
+
+class Commands {
+ public:
+  Commands(CLI::App& app, const Options& options) : app_(app), options_(options) {}
+  CLI::App& app() { return app_; }
+  const Options& options() const { return options_; }
+  // Runs `action` on the opened store when `cmd` is chosen.
+  void On(CLI::App* cmd, Action action) {
+    cmd->callback([this, action] { chosen_.push_back(action); });
+  }
+  const std::vector<Action>& chosen() const { return chosen_; }
+
+ private:
+  CLI::App& app_;
+  const Options& options_;
+  std::vector<Action> chosen_;
+};
+
+// "NOUN add": `fill` makes the record from the command's options (declared
+// by the caller on the returned command) and throws a Failure for a value
+// that does not fit; the record goes in through `add`, and its id is printed.
+template <typename Record>
+CLI::App* AddAddCommand(Commands& c, CLI::App* parent, const std::string& noun,
+                        int32_t (*add)(SmsDatabase*, Record*, uint32_t*),
+                        std::function<void(Store&, Record&)> fill);
+// "NOUN delete ID": removes one record through `remove` after `exists` found
+// it; an id the user does not have is a Failure.
+void AddDeleteCommand(Commands& c, CLI::App* parent, const std::string& noun,
+                      int32_t (*remove)(SmsDatabase*, uint32_t),
+                      std::function<bool(Store&, uint32_t)> exists);
+// A listing command of one simple kind of record, as a table or JSON.
+template <typename Record>
+void AddListCommand(Commands& c, const std::string& name, const std::string& help, const Kind& kind,
+                    int32_t (*count)(SmsDatabase*, uint32_t*),
+                    int32_t (*all)(SmsDatabase*, Record*, uint32_t, uint32_t*),
+                    std::vector<std::string> header,
+                    std::vector<std::string> (*row)(const Record&, const Options&));
+// Whether the user has the record `id`, through its Get function (which
+// leaves the record untouched when there is none).
+template <typename Record>
+std::function<bool(Store&, uint32_t)> Exists(int32_t (*get)(SmsDatabase*, uint32_t, Record*)) {
+  return [get](Store& s, uint32_t id) {
+    Record r{};
+    return get(*s, id, &r) == 0 && r.id != 0 && static_cast<uint32_t>(r.id) == id;
+  };
+}
+// Prints what an add command added: "added NOUN ID", or {"id": ID} as JSON.
+void PrintAdded(const Options& o, const std::string& noun, uint32_t id);
+
+// Views that more than one unit shows.
+void ShowFolders(Store& store, const Options& o);
+void ShowMessages(Store& store, const std::vector<Message>& messages, const Options& o);
+
+// The units, one per noun.
+void AddMessageCommands(Commands& c);
+void AddFolderCommands(Commands& c);
+void AddFilterCommands(Commands& c);
+void AddPhraseCommands(Commands& c);
+void AddRecipientCommands(Commands& c);
+void AddBackupCommands(Commands& c);
+void AddStoreCommands(Commands& c);  // demo, stats, sync-list
+
+template <typename Record>
+CLI::App* AddAddCommand(Commands& c, CLI::App* parent, const std::string& noun,
+                        int32_t (*add)(SmsDatabase*, Record*, uint32_t*),
+                        std::function<void(Store&, Record&)> fill) {
+  auto* cmd = parent->add_subcommand("add", "add a " + noun);
+  c.On(cmd, [&c, noun, add, fill](Store& s) {
+    Record r{};
+    fill(s, r);
+    uint32_t id = 0;
+    Check(add(*s, &r, &id), "adding the " + noun);
+    PrintAdded(c.options(), noun, id);
+  });
+  return cmd;
+}
+
+template <typename Record>
+void AddListCommand(Commands& c, const std::string& name, const std::string& help, const Kind& kind,
+                    int32_t (*count)(SmsDatabase*, uint32_t*),
+                    int32_t (*all)(SmsDatabase*, Record*, uint32_t, uint32_t*),
+                    std::vector<std::string> header,
+                    std::vector<std::string> (*row)(const Record&, const Options&)) {
+  c.On(c.app().add_subcommand(name, help), [&c, &kind, count, all, header, row](Store& s) {
+    const auto records = ReadAll<Record>(s, count, all, kind.key);
+    if (c.options().json) {
+      Json out = Json::array();
+      for (const Record& r : records) {
+        Json j = ToJson(kind, &r);
+        j["id"] = r.id;
+        out.push_back(std::move(j));
+      }
+      PrintJson(out);
+      return;
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const Record& r : records) rows.push_back(row(r, c.options()));
+    PrintTable(header, rows);
+  });
+}
+
+}  // namespace zusms::cli
+
+#endif  // ZUSMS_CLI_COMMAND_H_

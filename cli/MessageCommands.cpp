@@ -1,0 +1,237 @@
+// list, show, add, move, delete, lock, unlock: messages, each with all its parts.
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <iterator>
+
+#include "Command.h"
+#include "Folders.h"
+#include "Messages.h"
+#include "Print.h"
+
+namespace zusms::cli {
+
+namespace {
+
+Json MessageJson(const Message& m, bool utc) {
+  Json j = ToJson(kHeads, &m.head());
+  j["id"] = m.id();
+  const std::u16string text = m.Text();
+  j["content"] = Utf8(text.c_str(), text.size());
+  j["time"] = IsoTime(Utf8(m.head().recvtime), utc);
+  j["parts"] = m.parts.size();
+  j["complete"] = m.complete;
+  return j;
+}
+
+}  // namespace
+
+void ShowMessages(Store& store, const std::vector<Message>& messages, const Options& o) {
+  if (o.json) {
+    Json out = Json::array();
+    for (const Message& m : messages) out.push_back(MessageJson(m, o.utc));
+    PrintJson(out);
+    return;
+  }
+  const auto folders = FolderNames(store);
+  std::vector<std::vector<std::string>> rows;
+  for (const Message& m : messages) {
+    const SmsHead& h = m.head();
+    const auto f = folders.find(h.fid);
+    const std::u16string text = m.Text();
+    std::string shown = Clip(OneLine(Utf8(text.c_str(), text.size())), 48);
+    if (!m.complete) shown = "[incomplete] " + shown;
+    rows.push_back({std::to_string(m.id()), f == folders.end() ? std::to_string(h.fid) : f->second,
+                    ReadableTime(Utf8(h.recvtime), o.utc), Utf8(h.tel),
+                    Clip(OneLine(Utf8(h.name)), 16), (h.lockflag ? "\U0001F512" : "") + shown});
+  }
+  PrintTable({"ID", "FOLDER", o.utc ? "TIME (UTC)" : "TIME", "NUMBER", "NAME", "TEXT"}, rows);
+}
+
+namespace {
+
+std::string ReadStdin() { return std::string(std::istreambuf_iterator<char>(std::cin), {}); }
+
+// Changes every part of message `id` with `change`, in one batch.
+void ChangeMessage(Store& s, uint32_t id, const std::function<void(SmsHead&)>& change,
+                   const char* what) {
+  Message m = GetMessage(s, id);
+  Batch batch(s);
+  for (SmsHead& p : m.parts) {
+    change(p);
+    Check(UpdateZuSmsHead(*s, &p), what);
+  }
+  batch.Commit();
+}
+
+void DeleteMessages(Store& s, const std::vector<Message>& messages) {
+  Batch batch(s);
+  for (const Message& m : messages) {
+    for (const SmsHead& p : m.parts) {
+      Check(DeleteZuSmsHead(*s, static_cast<uint32_t>(p.id)), "deleting the message");
+    }
+  }
+  batch.Commit();
+}
+
+bool Confirm(const std::string& question) {
+  std::cerr << question << " [y/N] " << std::flush;
+  std::string answer;
+  std::getline(std::cin, answer);
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+}  // namespace
+
+void AddMessageCommands(Commands& c) {
+  const Options& o = c.options();
+  CLI::App& app = c.app();
+
+  auto list = std::make_shared<ListOptions>();
+  auto since = std::make_shared<std::string>(), until = std::make_shared<std::string>();
+  auto* list_cmd = app.add_subcommand("list", "list messages, newest first");
+  list_cmd->add_option("--folder", list->folder, "folder number");
+  list_cmd->add_option("--number", list->number, "telephone number");
+  list_cmd->add_option("--contains", list->contains, "text the message contains");
+  list_cmd->add_option("--since", *since, "from this time on (YYYY-MM-DD [HH:MM], or ISO 8601)");
+  list_cmd->add_option("--until", *until, "before this time");
+  list_cmd->add_flag("--oldest", list->oldest, "oldest first");
+  list_cmd->add_option("--limit", list->limit, "at most this many (default 20)");
+  c.On(list_cmd, [&o, list, since, until](Store& s) {
+    if (!since->empty()) list->since = TimeText(ParseUserTime(*since, o.utc));
+    if (!until->empty()) list->until = TimeText(ParseUserTime(*until, o.utc));
+    ShowMessages(s, ListMessages(s, *list), o);
+  });
+
+  auto id = std::make_shared<uint32_t>(0);
+  auto* show = app.add_subcommand("show", "show one message whole");
+  show->add_option("ID", *id)->required();
+  c.On(show, [&o, id](Store& s) {
+    const Message m = GetMessage(s, *id);
+    Json j = MessageJson(m, o.utc);
+    if (o.json) return PrintJson(j);
+    j["time"] = ReadableTime(Utf8(m.head().recvtime), o.utc);
+    for (const auto& [key, value] : j.items()) {
+      std::cout << fmt::format("{:<11}{}\n", key,
+                               value.is_string() ? value.get<std::string>() : value.dump());
+    }
+  });
+
+  struct AddOptions {
+    std::string number, name, text;
+    int32_t folder = 1;
+  };
+  auto add = std::make_shared<AddOptions>();
+  auto* add_cmd =
+      app.add_subcommand("add", "add a message (its text from --text or standard input)");
+  add_cmd->add_option("--number", add->number, "telephone number")->required();
+  add_cmd->add_option("--name", add->name, "contact name");
+  add_cmd->add_option("--folder", add->folder, "folder number (default 1, the inbox)");
+  add_cmd->add_option("--text", add->text, "the text");
+  c.On(add_cmd, [&o, add](Store& s) {
+    RequireFolder(s, add->folder);
+    SmsHead h;
+    std::memset(&h, 0, sizeof h);
+    std::string text = add->text.empty() ? ReadStdin() : add->text;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    SetTextOrFail(h.tel, add->number, "number");
+    SetTextOrFail(h.name, add->name, "name");
+    const std::string now = TimeText(std::time(nullptr));
+    SetText(h.recvtime, now);
+    SetText(h.createtime, now);
+    h.fid = add->folder;
+    std::vector<SmsHead> parts = SplitMessage(h, Utf16(text), nullptr);
+    Batch batch(s);
+    uint32_t first = 0;
+    for (SmsHead& p : parts) {
+      uint32_t new_id = 0;
+      Check(AddZuSmsHead(*s, &p, &new_id), "adding the message");
+      if (first == 0) first = new_id;
+    }
+    batch.Commit();
+    PrintAdded(o, "message", first);
+  });
+
+  auto folder = std::make_shared<int32_t>(0);
+  auto* move = app.add_subcommand("move", "move a message to another folder");
+  move->add_option("ID", *id)->required();
+  move->add_option("FOLDER", *folder, "folder number")->required();
+  c.On(move, [id, folder](Store& s) {
+    RequireFolder(s, *folder);
+    ChangeMessage(
+        s, *id,
+        [&](SmsHead& p) {
+          p.oldfid = p.fid;
+          p.fid = *folder;
+        },
+        "moving the message");
+    std::cout << fmt::format("moved message {} to folder {}\n", *id, *folder);
+  });
+
+  for (const bool lock : {true, false}) {
+    const std::string verb = lock ? "lock" : "unlock";
+    auto* cmd = app.add_subcommand(verb, verb + " a message");
+    cmd->add_option("ID", *id)->required();
+    c.On(cmd, [id, lock, verb](Store& s) {
+      ChangeMessage(
+          s, *id, [&](SmsHead& p) { p.lockflag = lock ? 1 : 0; }, "changing the lock");
+      std::cout << fmt::format("{}ed message {}\n", verb, *id);
+    });
+  }
+
+  struct DeleteOptions {
+    std::optional<uint32_t> id;
+    std::optional<int32_t> folder;
+    std::string before;
+    bool yes = false, dry_run = false;
+  };
+  auto del = std::make_shared<DeleteOptions>();
+  auto* del_cmd = app.add_subcommand("delete",
+                                     "delete a message, or the messages of a folder "
+                                     "before a time (--folder N --before DATE)");
+  del_cmd->add_option("ID", del->id, "the message");
+  auto* by_folder = del_cmd->add_option("--folder", del->folder, "folder number");
+  del_cmd->add_option("--before", del->before, "messages received before this time")
+      ->needs(by_folder);
+  del_cmd->add_flag("--yes", del->yes, "do not ask");
+  del_cmd->add_flag("--dry-run", del->dry_run, "only count");
+  c.On(del_cmd, [&o, del](Store& s) {
+    if (del->id && del->folder) throw CLI::ValidationError("delete: an ID or --folder, not both");
+    if (del->id) {
+      DeleteMessages(s, {GetMessage(s, *del->id)});
+      std::cout << fmt::format("deleted message {}\n", *del->id);
+      return;
+    }
+    if (!del->folder || del->before.empty()) {
+      throw CLI::ValidationError("delete: give an ID, or --folder N --before DATE");
+    }
+    RequireFolder(s, *del->folder);
+    ListOptions which;
+    which.folder = del->folder;
+    which.until = TimeText(ParseUserTime(del->before, o.utc));
+    which.oldest = true;
+    which.limit = UINT32_MAX / 4;
+    const std::vector<Message> messages = ListMessages(s, which);
+    size_t rows = 0;
+    for (const Message& m : messages) rows += m.parts.size();
+    const std::string summary = fmt::format("{} messages ({} records) in folder {} before {}",
+                                            messages.size(), rows, *del->folder, del->before);
+    if (del->dry_run || messages.empty()) {
+      std::cout << "would delete " << summary << "\n";
+      return;
+    }
+    if (!del->yes) {
+      if (!isatty(STDIN_FILENO)) {
+        throw Failure("would delete " + summary + "; add --yes to delete them");
+      }
+      if (!Confirm("delete " + summary + "?")) throw Failure("nothing deleted");
+    }
+    DeleteMessages(s, messages);
+    std::cout << "deleted " << summary << "\n";
+  });
+}
+
+}  // namespace zusms::cli

@@ -1,0 +1,81 @@
+// Messages as the user sees them. A body longer than one head holds is kept
+// as a long message: the heads of one user with the same batid (not 0),
+// longsms greater than 1 and the same number, in `index` order. Everything
+// the tool does to a message it does to all of its parts.
+#ifndef ZUSMS_CLI_MESSAGES_H_
+#define ZUSMS_CLI_MESSAGES_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "Store.h"
+
+namespace zusms::cli {
+
+constexpr size_t kPartLength = 670;  // characters of text one head holds
+
+struct Message {
+  std::vector<SmsHead> parts;  // in index order; one for a short message
+  bool complete = true;        // false when parts of a long message are missing
+
+  const SmsHead& head() const { return parts.front(); }
+  uint32_t id() const { return static_cast<uint32_t>(parts.front().id); }
+  std::u16string Text() const;
+};
+
+// Whether the head is a part of a long message.
+bool IsPart(const SmsHead& h);
+
+// The parts that hold `text`: copies of `base` with the text cut into
+// pieces of at most kPartLength characters, never inside a surrogate pair,
+// numbered in `index` from 1 and sharing a batid when there are several.
+// With `uuid`, part i gets the UUID derived from it and i.
+std::vector<SmsHead> SplitMessage(const SmsHead& base, std::u16string_view text,
+                                  const uint8_t* uuid);
+
+// Sameness of messages: 16 bytes from the number, the time text (to the
+// second) and the whole text. Two messages with the same identity are one.
+std::string Identity(std::u16string_view tel, std::u16string_view time, std::u16string_view text);
+// A UUID derived from `parts` (RFC 9562 version 8, name-based): the same
+// parts always give the same UUID.
+void DerivedUuid(std::string_view parts, uint8_t* uuid);
+
+// Gathers heads that come in any order into messages: a short message is
+// handed on at once, a long one when all its parts are there, or at Finish
+// with what came of it.
+class MessageAssembler {
+ public:
+  explicit MessageAssembler(std::function<void(Message&&)> emit) : emit_(std::move(emit)) {}
+  void Add(const SmsHead& h);
+  void Finish();
+
+ private:
+  std::function<void(Message&&)> emit_;
+  std::map<std::tuple<int32_t, std::u16string>, Message> pending_;
+};
+// Orders parts by index and marks the message incomplete when some are missing.
+void Seal(Message& m);
+
+// The message the head `id` belongs to, with all its parts; a Failure when
+// the user has no such head.
+Message GetMessage(Store& store, uint32_t id);
+
+struct ListOptions {
+  std::optional<int32_t> folder;
+  std::string number;
+  std::string contains;      // found in the whole text, across the parts
+  std::string since, until;  // time texts: since <= time < until
+  bool oldest = false;
+  uint32_t limit = 20;
+};
+std::vector<Message> ListMessages(Store& store, const ListOptions& o);
+
+}  // namespace zusms::cli
+
+#endif  // ZUSMS_CLI_MESSAGES_H_

@@ -1,0 +1,124 @@
+// demo, stats, sync-list: the store as a whole.
+#include <fmt/format.h>
+
+#include <filesystem>
+#include <iostream>
+#include <map>
+
+#include "Command.h"
+#include "Demo.h"
+
+namespace zusms::cli {
+
+namespace {
+
+std::string ModifyTimeText(const stDateTime& t, const char* pattern) {
+  return fmt::format(fmt::runtime(pattern), t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+void Demonstrate(Store& store, const Options& o) {
+  Demo(store, std::cout).Run();
+  Options table = o;
+  table.json = false;
+  std::cout << "Folders\n";
+  ShowFolders(store, table);
+  std::cout << "\nInbox, newest first\n";
+  ListOptions inbox;
+  inbox.folder = 1;
+  inbox.limit = 8;
+  ShowMessages(store, ListMessages(store, inbox), table);
+  std::cout << "\nSearch: messages containing \"\u5f00\u4f1a\" or \"meeting\"\n";
+  for (const char* word : {"\u5f00\u4f1a", "meeting"}) {
+    ListOptions search;
+    search.contains = word;
+    search.limit = 3;
+    ShowMessages(store, ListMessages(store, search), table);
+  }
+  std::cout << "\nSynchronisation listing (first 5 of the modification times and UUIDs)\n";
+  stIDModifyTime times[5];
+  stIDUUID uuids[5];
+  uint32_t n = 0, m = 0;
+  Check(GetAllZuSmsHeadIDModifyTime(*store, times, 5, &n), "listing modification times");
+  Check(GetAllZuSmsHeadIDUUID(*store, uuids, 5, &m), "listing UUIDs");
+  std::vector<std::vector<std::string>> rows;
+  for (uint32_t i = 0; i < std::min(n, m); ++i) {
+    rows.push_back({std::to_string(times[i].id),
+                    ModifyTimeText(times[i].modifyTime, "{:04}-{:02}-{:02} {:02}:{:02}:{:02}"),
+                    UuidText(uuids[i].uuid)});
+  }
+  PrintTable({"ID", "MODIFIED (UTC)", "UUID"}, rows);
+}
+
+void SyncList(Store& s, const Options& o, bool uuid_only) {
+  uint32_t n = 0;
+  Check(GetZuSmsHeadCount(*s, &n), "counting messages");
+  std::vector<stIDModifyTime> times(n);
+  std::vector<stIDUUID> uuids(n);
+  uint32_t a = 0, b = 0;
+  Check(GetAllZuSmsHeadIDModifyTime(*s, times.data(), n, &a), "listing modification times");
+  Check(GetAllZuSmsHeadIDUUID(*s, uuids.data(), n, &b), "listing UUIDs");
+  std::map<uint32_t, std::string> uuid_of;
+  for (uint32_t i = 0; i < b; ++i) uuid_of[uuids[i].id] = UuidText(uuids[i].uuid);
+  Json out = Json::array();
+  std::vector<std::vector<std::string>> rows;
+  for (uint32_t i = 0; i < a; ++i) {
+    const std::string when =
+        ModifyTimeText(times[i].modifyTime, "{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z");
+    Json j{{"id", times[i].id}, {"uuid", uuid_of[times[i].id]}};
+    if (!uuid_only) j["modifyTime"] = when;
+    out.push_back(j);
+    rows.push_back({std::to_string(times[i].id), uuid_only ? "" : when, uuid_of[times[i].id]});
+  }
+  if (o.json) return PrintJson(out);
+  PrintTable({"ID", "MODIFIED", "UUID"}, rows);
+}
+
+void Stats(Store& s, const Options& o) {
+  auto count = [&](auto fn, const char* what) {
+    uint32_t n = 0;
+    Check(fn(*s, &n), std::string("counting ") + what);
+    return n;
+  };
+  Json kinds{{"heads", count(GetZuSmsHeadCount, "heads")},
+             {"contents", count(GetZuSmsContentCount, "contents")},
+             {"areaBroadcasts", count(GetZuSmsAreaBroadcastCount, "area broadcasts")},
+             {"folders", count(GetZuSmsFolderCount, "folders")},
+             {"filters", count(GetZuSmsFilterCount, "filters")},
+             {"receiverHistory", count(GetZuSmsReceiverHistoryCount, "history")},
+             {"phrases", count(GetZuSmsPhraseCount, "phrases")}};
+  const char* file = std::getenv("ZUSMS_DB");
+  const std::string db = o.db.empty() && file ? file : o.db;
+  std::error_code ec;
+  const auto size = db.empty() ? 0 : std::filesystem::file_size(db, ec);
+  Json folders = Json::object();
+  for (const SmsFolder& f : s.Folders()) folders[Utf8(f.fname)] = s.CountInFolder(f.FdId);
+  if (o.json) {
+    return PrintJson({{"user", o.user},
+                      {"kinds", kinds},
+                      {"folders", folders},
+                      {"databaseBytes", ec ? 0 : size}});
+  }
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& [k, v] : kinds.items()) rows.push_back({k, v.dump()});
+  PrintTable({"KIND", "RECORDS"}, rows);
+  rows.clear();
+  for (const auto& [k, v] : folders.items()) rows.push_back({k, v.dump()});
+  std::cout << "\n";
+  PrintTable({"FOLDER", "MESSAGES"}, rows);
+  if (!db.empty() && !ec) std::cout << fmt::format("\ndatabase: {} ({} bytes)\n", db, size);
+}
+
+}  // namespace
+
+void AddStoreCommands(Commands& c) {
+  c.On(c.app().add_subcommand("demo", "add demo data once, then show what a user sees"),
+       [&c](Store& s) { Demonstrate(s, c.options()); });
+  auto uuid_only = std::make_shared<bool>(false);
+  auto* sync = c.app().add_subcommand("sync-list", "ids with modification times and UUIDs");
+  sync->add_flag("--uuid-only", *uuid_only, "leave the modification times out");
+  c.On(sync, [&c, uuid_only](Store& s) { SyncList(s, c.options(), *uuid_only); });
+  c.On(c.app().add_subcommand("stats", "counts per kind and per folder, and the file's size"),
+       [&c](Store& s) { Stats(s, c.options()); });
+}
+
+}  // namespace zusms::cli

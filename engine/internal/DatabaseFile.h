@@ -1,0 +1,27 @@
+// The database file itself, before SQLite opens it: where it lies, the
+// folders and the file the store creates for it (private to the owner), and
+// the checks that refuse a file SQLite would misread.
+#ifndef ZUSMS_ENGINE_DATABASEFILE_H_
+#define ZUSMS_ENGINE_DATABASEFILE_H_
+
+#include <string>
+
+namespace zusms::engine {
+
+// The database file: $ZUSMS_DB, else zuSms.dbf in $XDG_DATA_HOME/zusms or
+// ~/.local/share/zusms. Creates the default folder (0700) as needed.
+std::string DatabasePath(std::string* error);
+
+struct DatabaseFile {
+  std::string path;  // as SQLite opens it
+  int open_flags = 0;
+};
+
+// Finds the file, creates it (mode 0600) when it is missing, and checks it.
+// Returns SQLITE_OK with *file filled in, or a SQLite result code with *error
+// set to the reason (naming the path).
+int PrepareDatabaseFile(DatabaseFile* file, std::string* error);
+
+}  // namespace zusms::engine
+
+#endif  // ZUSMS_ENGINE_DATABASEFILE_H_
