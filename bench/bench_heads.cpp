@@ -56,6 +56,16 @@ sqlite3_stmt* Prepare(sqlite3* db, const char* sql) {
   return s;
 }
 
+// New messages to add, each with its own text and UUID, made before the
+// timing starts.
+std::vector<SmsHead> NewHeads(const benchmark::State& state) {
+  std::vector<SmsHead> heads(4096);
+  for (size_t i = 0; i < heads.size(); ++i) {
+    MakeHead(heads[i], RowsFor(Heads(state)) + static_cast<int64_t>(i));
+  }
+  return heads;
+}
+
 // Removes the rows a case added, so that the next finds the store as made.
 void RemoveAdded(const benchmark::State& state) {
   sqlite3* db = Raw(state, "NORMAL");
@@ -68,11 +78,11 @@ void RemoveAdded(const benchmark::State& state) {
 void BM_AddHead_Zusms(benchmark::State& state) {
   {
     OpenStore store(state, Sync(state));
-    SmsHead h;
-    MakeHead(h, 1);
+    std::vector<SmsHead> heads = NewHeads(state);
     uint32_t id = 0;
+    size_t i = 0;
     for (auto _ : state) {
-      if (store->AddSmsHead(h, id) != 0) state.SkipWithError("add failed");
+      if (store->AddSmsHead(heads[i++ % heads.size()], id) != 0) state.SkipWithError("add failed");
     }
   }
   RemoveAdded(state);
@@ -92,9 +102,10 @@ void BM_AddHead_Raw(benchmark::State& state) {
                                  "impt, longsms, operid, uuid, id, UserID, ModifyTime) VALUES (?, "
                                  "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   sqlite3_stmt* commit = Prepare(db, "COMMIT");
-  SmsHead h;
-  MakeHead(h, 1);
+  const std::vector<SmsHead> heads = NewHeads(state);
+  size_t i = 0;
   for (auto _ : state) {
+    const SmsHead& h = heads[i++ % heads.size()];
     sqlite3_step(begin);
     sqlite3_reset(begin);
     sqlite3_step(draw);
