@@ -34,6 +34,15 @@ std::string ModifyTimeOf(int64_t row);
 // them) to `s` from marker `first` on; returns the next marker.
 int BindHead(sqlite3_stmt* s, const SmsHead& h, int first);
 
+// The insert of a whole row: the 17 record columns as BindHead binds them,
+// then id, UserID and ModifyTime.
+constexpr const char* kInsertHead =
+    "INSERT INTO SmsHead (\"index\", type, fid, batid, createtime, tel, name, recvtime, content, "
+    "privmode, ccid, lockflag, oldfid, impt, longsms, operid, uuid, id, UserID, ModifyTime) VALUES "
+    "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+// Inserts row `row` of the fixed sequence with kInsertHead; false on failure.
+bool InsertRow(sqlite3_stmt* insert, int64_t row);
+
 struct ScaleStore {
   std::string path;
   int64_t heads = 0;

@@ -96,11 +96,7 @@ void BM_AddHead_Raw(benchmark::State& state) {
   sqlite3_stmt* draw = Prepare(db,
                                "UPDATE mimer_sequences SET next = next + 1 WHERE name = "
                                "'sms_id_seq' RETURNING next - 1");
-  sqlite3_stmt* insert = Prepare(db,
-                                 "INSERT INTO SmsHead (\"index\", type, fid, batid, createtime, "
-                                 "tel, name, recvtime, content, privmode, ccid, lockflag, oldfid, "
-                                 "impt, longsms, operid, uuid, id, UserID, ModifyTime) VALUES (?, "
-                                 "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  sqlite3_stmt* insert = Prepare(db, kInsertHead);
   sqlite3_stmt* commit = Prepare(db, "COMMIT");
   const std::vector<SmsHead> heads = NewHeads(state);
   size_t i = 0;
@@ -229,24 +225,9 @@ void DeleteNewest(benchmark::State& state, Delete&& remove) {
     if (!remove(UserHeadId(--k))) state.SkipWithError("delete failed");
   }
   sqlite3* db = Raw(state, "NORMAL");
-  sqlite3_stmt* insert = Prepare(db,
-                                 "INSERT INTO SmsHead (\"index\", type, fid, batid, createtime, "
-                                 "tel, name, recvtime, content, privmode, ccid, lockflag, oldfid, "
-                                 "impt, longsms, operid, uuid, id, UserID, ModifyTime) VALUES (?, "
-                                 "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  sqlite3_stmt* insert = Prepare(db, kInsertHead);
   RawExec(db, "BEGIN");
-  SmsHead h;
-  for (int64_t j = k; j < Heads(state); ++j) {
-    const int64_t row = UserHeadId(j) - kFirstId;
-    MakeHead(h, row);
-    int c = BindHead(insert, h, 1);
-    sqlite3_bind_int64(insert, c++, kFirstId + row);
-    sqlite3_bind_int(insert, c++, 1);
-    const std::string modified = ModifyTimeOf(row);
-    sqlite3_bind_text(insert, c++, modified.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_step(insert);
-    sqlite3_reset(insert);
-  }
+  for (int64_t j = k; j < Heads(state); ++j) InsertRow(insert, UserHeadId(j) - kFirstId);
   RawExec(db, "COMMIT");
   sqlite3_finalize(insert);
   sqlite3_close_v2(db);

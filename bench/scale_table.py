@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs the benchmarks and prints the scale table: for each case and size,
-the zusms time, the raw-SQLite time, their ratio (raw time / zusms time)
-and how the zusms time grows from the smallest to the largest size. With
+the zusms time, the raw-SQLite time, their ratio (raw time / zusms time;
+also of the CPU times, steadier on a shared machine) and how the zusms time
+grows from the smallest to the largest size. With
 --benchmark_repetitions, the medians are used.
 
 usage: bench/scale_table.py build/bin/zusms_bench [benchmark flags...]
@@ -48,7 +49,7 @@ def main():
         scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1}[b["time_unit"]]
         # Without repetitions each run is its own; with them, the median wins.
         if name not in runs or b.get("run_type") == "aggregate":
-            runs[name] = b["real_time"] * scale
+            runs[name] = (b["real_time"] * scale, b["cpu_time"] * scale)
     cases = {}  # (case, rest of arguments) -> size -> (zusms, raw)
     for name, t in runs.items():
         m = re.match(r"BM_(\w+)_Zusms(?:/(\d+))?(/.*)?$", name)
@@ -57,15 +58,16 @@ def main():
         raw = runs[name.replace("_Zusms", "_Raw")]
         size = int(m.group(2)) if m.group(2) else 0
         cases.setdefault((m.group(1), m.group(3) or ""), {})[size] = (t, raw)
-    print("| case | messages | zusms | raw SQLite | ratio | growth 10k to 1M |")
-    print("|---|---|---|---|---|---|")
+    print("| case | messages | zusms | raw SQLite | ratio | ratio of CPU times | "
+          "growth 10k to 1M |")
+    print("|---|---|---|---|---|---|---|")
     for (case, rest), by_size in cases.items():
-        grown = growth({s: z for s, (z, _) in by_size.items() if s > 0})
-        for i, size in enumerate(sorted(by_size)):
+        grown = growth({s: z[0] for s, (z, _) in by_size.items() if s > 0})
+        for size in sorted(by_size):
             z, raw = by_size[size]
             label = case + rest.replace("/1", " (FULL)").replace("/0", " (NORMAL)")
-            print(f"| {label} | {size:,} | {fmt(z)} | {fmt(raw)} | {raw / z:.2f} | "
-                  f"{grown if size == max(by_size) else ''} |")
+            print(f"| {label} | {size:,} | {fmt(z[0])} | {fmt(raw[0])} | {raw[0] / z[0]:.2f} | "
+                  f"{raw[1] / z[1]:.2f} | {grown if size == max(by_size) else ''} |")
 
 
 if __name__ == "__main__":
