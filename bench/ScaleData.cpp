@@ -239,9 +239,7 @@ ScaleStore MakeScaleStore(const std::string& path, int64_t heads) {
   RawExec(db, "PRAGMA journal_mode=OFF; PRAGMA cache_size=-262144");
   // The rows go in as into a file of an earlier version, without the query
   // indexes, which the next open builds.
-  RawExec(db,
-          "DROP INDEX SmsHead_fid_user_ctime; DROP INDEX SmsHead_fid_user_rtime; "
-          "DROP INDEX SmsHead_uuid;");
+  RawExec(db, "DROP INDEX SmsHead_fid_user_ctime; DROP INDEX SmsHead_fid_user_rtime;");
   sqlite3_stmt* insert = nullptr;
   sqlite3_prepare_v2(db, kInsertHead, -1, &insert, nullptr);
   const int64_t rows = RowsFor(heads);

@@ -43,7 +43,6 @@ void BM_FirstOpen_Raw(benchmark::State& state) {
       "CREATE INDEX SmsHead_id_user ON SmsHead (id, UserID)",
       "CREATE INDEX SmsHead_fid_user_ctime ON SmsHead (fid, UserID, createtime)",
       "CREATE INDEX SmsHead_fid_user_rtime ON SmsHead (fid, UserID, recvtime)",
-      "CREATE INDEX SmsHead_uuid ON SmsHead (uuid)",
       "CREATE TABLE SmsContent (id INTEGER PRIMARY KEY, BatId INTEGER, type INTEGER, savepos "
       "INTEGER, rivmode INTEGER, location INTEGER, name TEXT, tel TEXT, UserID INTEGER REFERENCES "
       "tbl_zu_user(id) ON DELETE CASCADE)",

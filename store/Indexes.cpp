@@ -13,9 +13,6 @@ namespace {
 // - a folder page by either time, and the count of a folder
 //   (fid = ? ... order by CreateTime or RecvTime, limited; count(*) ...
 //   fid = ?);
-// - a message found by its UUID (uuid = ?), once the planner has statistics
-//   (the close gathers them); before, it takes the UserID index, as it
-//   would without this index.
 // None starts with UserID: the listings without an ordering (GetAll...,
 // the synchronisation listings) select by UserID alone, so they keep using
 // the foreign-key index on UserID, whose entries run in id order, and keep
@@ -23,10 +20,13 @@ namespace {
 // holds both UserID and uuid, would cover some of them (a scan of it costs
 // less than the table's when one user owns most rows) and hand the rows out
 // in its own order.
+// A lookup by UUID has no index of its own: one on uuid alone would serve
+// it, but its random keys more than double the cost of adding a message
+// (docs/PERFORMANCE.md), and neither the store nor the tool looks messages
+// up by UUID; partners match UUIDs through the UUID listing.
 constexpr const char16_t* kStatements[] = {
     u"create index if not exists SmsHead_fid_user_ctime on SmsHead (fid, UserID, createtime);",
     u"create index if not exists SmsHead_fid_user_rtime on SmsHead (fid, UserID, recvtime);",
-    u"create index if not exists SmsHead_uuid on SmsHead (uuid);",
 };
 
 }  // namespace
