@@ -1,41 +1,90 @@
 #!/usr/bin/env python3
-"""Times `zusms import` of 100,000 messages from JSON against raw SQLite
-inserting the same rows into the same table in transactions of 1,000 rows
-(the sqlite3 command-line shell, reading generated SQL).
+"""Times `zusms import` of real-sized messages, from an SMS backup XML file and
+from a JSON export, against raw SQLite inserting the same rows into the same
+table in transactions of 1,000 rows (the sqlite3 command-line shell, reading
+generated SQL), all in one run. Bodies are real messages
+(tests/fixtures/sms-corpus-sample.tsv, CC BY 4.0), Chinese and English
+names, numbers of 2,000 correspondents. Prints the rates and their ratios,
+and each import's peak memory.
 
 usage: bench/import_bench.py build/bin/zusms [count]
 """
 import json
 import os
+import resource
 import subprocess
 import sys
 import tempfile
 import time
+from xml.sax.saxutils import quoteattr
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def timed(args, **kwargs):
+    start = time.monotonic()
+    proc = subprocess.run(args, check=True, capture_output=True, **kwargs)
+    return time.monotonic() - start, proc
+
+
+def peak_kib(command):
+    """Peak resident memory of one run of the command, from wait4."""
+    pid = os.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        os.dup2(devnull, 2)
+        os.execv(command[0], command)
+    _, status, usage = os.wait4(pid, 0)
+    if status != 0:
+        raise SystemExit(f"{command} failed")
+    return usage.ru_maxrss
 
 
 def main():
     zusms = os.path.abspath(sys.argv[1])
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 100000
+    lines = open(os.path.join(HERE, "..", "tests", "fixtures", "sms-corpus-sample.tsv"),
+                 encoding="utf-8").read().splitlines()[1:]
+    texts = [line.split("\t", 1)[1] for line in lines]
+    names = ["\u674e\u96f7", "Anna Schmidt", "\u738b\u82b3", "Mike Chen", "(Unknown)"]
+    rows = []
+    for i in range(count):
+        rows.append({"tel": f"+86138{i % 2000:08d}", "name": names[i % len(names)],
+                     "millis": 1600000000000 + 60000 * i + 123, "type": 1 + i % 2,
+                     "text": f"{texts[i % len(texts)]} #{i}"})
     with tempfile.TemporaryDirectory(prefix="zusms-import-") as d:
+        xml_path = os.path.join(d, "sms.xml")
+        with open(xml_path, "w", encoding="utf-8") as f:
+            f.write("<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n")
+            f.write(f'<smses count="{count}">\n')
+            for r in rows:
+                f.write(f'  <sms protocol="0" address="{r["tel"]}" date="{r["millis"]}" '
+                        f'type="{r["type"]}" subject="null" body={quoteattr(r["text"])} '
+                        f'toa="null" sc_toa="null" service_center="null" read="1" status="-1" '
+                        f'locked="0" date_sent="0" sub_id="1" readable_date="" '
+                        f'contact_name={quoteattr(r["name"])} />\n')
+            f.write("</smses>\n")
+        json_path = os.path.join(d, "all.json")
         heads = []
-        for i in range(count):
-            heads.append({
-                "index": 0, "type": 1, "fid": i % 14 + 1, "batid": 0,
-                "createtime": "20240101120000", "tel": f"+86138{i % 100000:05d}",
-                "name": "\u674e\u96f7", "recvtime": "20240101120000",
-                "content": f"Message {i}: meet at the station at five \u660e\u5929\u89c1",
-                "privmode": 0, "ccid": 0, "lockflag": 0, "oldfid": 0, "impt": 0,
-                "longsms": 0, "operid": "",
-                "uuid": f"{i:08x}-0000-4000-8000-{i:012x}"})
-        path = os.path.join(d, "messages.json")
-        with open(path, "w", encoding="utf-8") as f:
+        for i, r in enumerate(rows):
+            seconds = time.gmtime(r["millis"] // 1000)
+            heads.append({"index": 0, "type": r["type"], "fid": 1 if r["type"] == 1 else 7,
+                          "batid": 0, "createtime": "", "tel": r["tel"], "name": r["name"],
+                          "recvtime": time.strftime("%Y%m%d%H%M%S", seconds),
+                          "content": r["text"], "privmode": 0, "ccid": 0, "lockflag": 0,
+                          "oldfid": 0, "impt": 0, "longsms": 0, "operid": "",
+                          "uuid": f"{i:08x}-0000-4000-8000-{i:012x}"})
+        with open(json_path, "w", encoding="utf-8") as f:
             json.dump({"heads": heads}, f, ensure_ascii=False)
 
-        db = os.path.join(d, "zusms.dbf")
-        subprocess.run([zusms, "--db", db, "folders"], check=True, capture_output=True)
-        start = time.monotonic()
-        subprocess.run([zusms, "--db", db, "import", path], check=True, capture_output=True)
-        zusms_seconds = time.monotonic() - start
+        results = {}
+        for kind, path in (("xml", xml_path), ("json", json_path)):
+            db = os.path.join(d, f"{kind}.dbf")
+            subprocess.run([zusms, "--db", db, "folders"], check=True, capture_output=True)
+            seconds, _ = timed([zusms, "--db", db, "import", path])
+            again = peak_kib([zusms, "--db", db, "--user", "2", "import", path])
+            results[kind] = (seconds, again)
 
         raw = os.path.join(d, "raw.dbf")
         sql = ["PRAGMA journal_mode=WAL;", "PRAGMA synchronous=FULL;",
@@ -44,24 +93,27 @@ def main():
                "content TEXT, privmode INTEGER, ccid INTEGER, lockflag INTEGER, oldfid INTEGER, "
                "impt INTEGER, longsms INTEGER, operid TEXT, uuid BLOB, UserID INTEGER, "
                "ModifyTime TEXT);", "CREATE INDEX u ON SmsHead (UserID);"]
+        quote = lambda s: "'" + s.replace("'", "''") + "'"
         for i, h in enumerate(heads):
             if i % 1000 == 0:
                 sql.append("BEGIN;")
-            sql.append("INSERT INTO SmsHead VALUES (NULL, 0, 1, %d, 0, '%s', '%s', '%s', '%s', "
-                       "'%s', 0, 0, 0, 0, 0, 0, '', randomblob(16), 1, datetime('now'));" % (
-                           h["fid"], h["createtime"], h["tel"], h["name"], h["recvtime"],
-                           h["content"]))
+            sql.append("INSERT INTO SmsHead VALUES (NULL, 0, %d, %d, 0, '', %s, %s, '%s', %s, "
+                       "0, 0, 0, 0, 0, 0, '', randomblob(16), 1, datetime('now'));" % (
+                           h["type"], h["fid"], quote(h["tel"]), quote(h["name"]),
+                           h["recvtime"], quote(h["content"])))
             if i % 1000 == 999 or i == count - 1:
                 sql.append("COMMIT;")
         script = os.path.join(d, "raw.sql")
         with open(script, "w", encoding="utf-8") as f:
             f.write("\n".join(sql))
-        start = time.monotonic()
         with open(script, encoding="utf-8") as f:
-            subprocess.run(["sqlite3", raw], stdin=f, check=True, capture_output=True)
-        raw_seconds = time.monotonic() - start
-        print(f"| import {count} messages | zusms {zusms_seconds:.2f} s | "
-              f"raw SQLite {raw_seconds:.2f} s | ratio {raw_seconds / zusms_seconds:.2f} |")
+            raw_seconds, _ = timed(["sqlite3", raw], stdin=f)
+        print(f"| case ({count:,} messages) | zusms | raw SQLite | zusms rate / raw rate | "
+              f"peak memory |")
+        print("|---|---|---|---|---|")
+        for kind, (seconds, kib) in results.items():
+            print(f"| import {kind.upper()} | {seconds:.2f} s | {raw_seconds:.2f} s | "
+                  f"{raw_seconds / seconds:.2f} | {kib / 1024:.0f} MiB |")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 // export, import: backups of the user's store.
 #include <fmt/format.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -15,27 +15,45 @@ namespace zusms::cli {
 
 namespace {
 
-std::string ReadInput(const std::string& path) {
-  if (path == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) throw Failure(path + ": " + std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory, not a backup file");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Failure(path + ": " + std::strerror(errno));
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+// Progress bars only on a terminal and not with --json.
+bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
 
-bool LooksLikeXml(const std::string& path, const std::string& content) {
-  if (path.size() > 4 && path.substr(path.size() - 4) == ".xml") return true;
-  const auto first = content.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
-  return first != std::string::npos && content[first] == '<';
+void PrintImport(const Options& o, const ImportReport& r, bool xml) {
+  if (o.json) {
+    Json j{{"added", r.added}, {"updated", r.updated}, {"skipped", r.skipped}};
+    if (xml) {
+      j["invalid"] = r.invalid;
+      j["problems"] = r.problems;
+      j["mms"] = r.mms;
+      j["namesCut"] = r.names_cut;
+      j["otherElements"] = r.others;
+      if (!r.cut.empty()) j["cut"] = r.cut;
+    }
+    PrintJson(j);
+    return;
+  }
+  const char* what = xml ? "messages" : "records";
+  std::cout << fmt::format("imported: {} {} added, {} updated, {} already there\n", r.added, what,
+                           r.updated, r.skipped);
+  for (const std::string& p : r.problems) std::cout << "skipped " << p << "\n";
+  if (r.invalid > r.problems.size()) {
+    std::cout << fmt::format("... and {} more\n", r.invalid - r.problems.size());
+  }
+  if (r.invalid > 0) std::cout << fmt::format("{} invalid records skipped\n", r.invalid);
+  if (!r.cut.empty()) std::cout << "the file ends early: " << r.cut << "\n";
+  if (r.mms > 0) std::cout << fmt::format("{} MMS not imported: the store keeps SMS only\n", r.mms);
+  for (const auto& [name, n] : r.others) {
+    std::cout << fmt::format("{} <{}> elements not imported\n", n, name);
+  }
+  if (r.names_cut > 0) {
+    std::cout << fmt::format("{} contact names cut to 39 characters\n", r.names_cut);
+  }
 }
 
 }  // namespace
 
 void AddBackupCommands(Commands& c) {
+  const Options& o = c.options();
   struct ExportOptions {
     std::string format = "json", path = "-";
   };
@@ -45,7 +63,7 @@ void AddBackupCommands(Commands& c) {
   export_cmd->add_option("--format", ex->format, "json (everything) or xml (messages)")
       ->check(CLI::IsMember({"json", "xml"}));
   export_cmd->add_option("--output,-o", ex->path, "file (default: standard output)");
-  c.On(export_cmd, [ex](Store& s) {
+  c.On(export_cmd, [&o, ex](Store& s) {
     std::ofstream file;
     if (ex->path != "-") {
       file.open(ex->path, std::ios::binary);
@@ -53,7 +71,11 @@ void AddBackupCommands(Commands& c) {
     }
     std::ostream& out = ex->path == "-" ? std::cout : file;
     if (ex->format == "xml") {
-      ExportXml(s, out);
+      const size_t replaced = ExportXml(s, out, ShowProgress(o));
+      if (replaced > 0) {
+        std::cerr << fmt::format("{} characters that XML 1.0 cannot carry were written as U+FFFD\n",
+                                 replaced);
+      }
     } else {
       ExportJson(s, out);
     }
@@ -61,18 +83,24 @@ void AddBackupCommands(Commands& c) {
   });
 
   auto input = std::make_shared<std::string>();
+  auto skip_invalid = std::make_shared<bool>(false);
   auto* import_cmd =
       c.app().add_subcommand("import", "read a JSON export or an SMS backup XML file");
   import_cmd->add_option("FILE", *input, "the file, or - for standard input")->required();
-  c.On(import_cmd, [&c, input](Store& s) {
-    const std::string content = ReadInput(*input);
-    const ImportReport r =
-        LooksLikeXml(*input, content) ? ImportXml(s, content) : ImportJson(s, content);
-    if (c.options().json) {
-      PrintJson({{"added", r.added}, {"updated", r.updated}, {"skipped", r.skipped}});
-    } else {
-      std::cout << fmt::format("imported: {} added, {} updated, {} already there\n", r.added,
-                               r.updated, r.skipped);
+  import_cmd->add_flag("--skip-invalid", *skip_invalid,
+                       "store every valid record and report the others");
+  c.On(import_cmd, [&o, input, skip_invalid](Store& s) {
+    const InputFile file(*input);
+    const bool xml = file.LooksLikeXml();
+    try {
+      const ImportReport r = xml ? ImportXml(s, file, ImportOptions{*skip_invalid, ShowProgress(o)})
+                                 : ImportJson(s, file, ShowProgress(o));
+      PrintImport(o, r, xml);
+    } catch (const Interrupted& stop) {
+      throw Failure(fmt::format(
+          "interrupted: {} messages of the file are stored, the batch in progress was rolled "
+          "back; running the same import again completes it",
+          stop.stored));
     }
   });
 }

@@ -87,7 +87,14 @@ void AddFilterCommands(Commands& c);
 void AddPhraseCommands(Commands& c);
 void AddRecipientCommands(Commands& c);
 void AddBackupCommands(Commands& c);
-void AddStoreCommands(Commands& c);  // demo, stats, sync-list
+void AddStoreCommands(Commands& c);   // demo, stats, sync-list
+void AddChangeCommands(Commands& c);  // changes
+
+// A token that `changes` cannot serve: the partner must fall back to a full
+// listing once; the tool exits with status 3.
+struct ResyncNeeded : Failure {
+  using Failure::Failure;
+};
 
 template <typename Record>
 CLI::App* AddAddCommand(Commands& c, CLI::App* parent, const std::string& noun,

@@ -6,230 +6,144 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
-#include <pugixml.hpp>
+#include <optional>
 #include <set>
+#include <streambuf>
 #include <vector>
 
 #include "Messages.h"
+#include "Print.h"
 #include "Records.h"
 
 namespace zusms::cli {
 
 namespace {
 
-constexpr size_t kBatchRows = 1000;
-constexpr size_t kBodyPart = 670;  // characters a head's content holds
+constexpr size_t kNotAnArray = SIZE_MAX;  // the position given for a kind that is no array
 
-// 1-based line of a byte offset, for error messages.
-size_t LineOf(std::string_view content, size_t offset) {
-  offset = std::min(offset, content.size());
-  return 1 + static_cast<size_t>(std::count(content.begin(), content.begin() + offset, '\n'));
-}
-
-// A progress bar on stderr when it is a terminal; nothing otherwise.
-class Progress {
+// Counts the bytes read through it.
+class CountingBuffer : public std::streambuf {
  public:
-  explicit Progress(size_t total) : total_(total), shown_(isatty(STDERR_FILENO) && total > 500) {}
-  ~Progress() {
-    if (shown_) std::fprintf(stderr, "\r%60s\r", "");
-  }
-  void Step() {
-    ++done_;
-    if (!shown_ || (done_ % 200 != 0 && done_ != total_)) return;
-    const int filled = static_cast<int>(40 * done_ / total_);
-    std::fprintf(stderr, "\rimporting [%s%s] %zu/%zu", std::string(filled, '#').c_str(),
-                 std::string(40 - filled, ' ').c_str(), done_, total_);
+  CountingBuffer(std::streambuf* source, std::function<void(size_t)> on_bytes)
+      : source_(source), on_bytes_(std::move(on_bytes)) {}
+
+ protected:
+  int_type underflow() override {
+    const std::streamsize got = source_->sgetn(buffer_, sizeof buffer_);
+    if (got <= 0) return traits_type::eof();
+    bytes_ += static_cast<size_t>(got);
+    on_bytes_(bytes_);
+    setg(buffer_, buffer_, buffer_ + got);
+    return traits_type::to_int_type(buffer_[0]);
   }
 
  private:
-  size_t total_, done_ = 0;
-  bool shown_;
+  std::streambuf* source_;
+  std::function<void(size_t)> on_bytes_;
+  char buffer_[1 << 16];
+  size_t bytes_ = 0;
 };
 
-// Commits every kBatchRows rows, so a large import does not commit per row.
-class Batches {
- public:
-  explicit Batches(Store& store) : store_(store) { batch_ = std::make_unique<Batch>(store_); }
-  void Row() {
-    if (++rows_ % kBatchRows == 0) {
-      batch_->Commit();
-      batch_ = std::make_unique<Batch>(store_);
+// The elements of one kind of record in a JSON file, handed on one at a
+// time: `on` gets the kind's key, the element's position and the element.
+// The file is parsed as a stream; each element is dropped once handed on,
+// so memory holds one element, not the file.
+void ReadJsonElements(const InputFile& file, Progress& progress, size_t progress_base,
+                      const std::function<void(const std::string&, size_t, const Json&)>& on) {
+  std::string key;
+  size_t index = 0;
+  bool in_array = false;
+  auto in = file.Open();
+  CountingBuffer counting(in->rdbuf(), [&](size_t bytes) { progress.Set(progress_base + bytes); });
+  std::istream counted(&counting);
+  Json::parser_callback_t callback = [&](int depth, Json::parse_event_t event, Json& parsed) {
+    if (depth == 0 && event == Json::parse_event_t::value && !parsed.is_object()) {
+      throw Failure("line 1: the file is not a JSON object");
     }
+    if (depth == 1 && event == Json::parse_event_t::key) {
+      key = parsed.get<std::string>();
+      index = 0;
+      in_array = false;
+      return true;
+    }
+    if (depth == 1 && event == Json::parse_event_t::array_start) in_array = true;
+    if (depth == 1 &&
+        (event == Json::parse_event_t::object_start || event == Json::parse_event_t::value)) {
+      on(key, kNotAnArray, parsed);
+    }
+    if (depth == 1 &&
+        (event == Json::parse_event_t::array_end || event == Json::parse_event_t::object_end)) {
+      return false;  // the array's elements are gone; drop the empty array too
+    }
+    if (depth != 2 || !in_array) return true;
+    if (event == Json::parse_event_t::object_end || event == Json::parse_event_t::value) {
+      on(key, index++, parsed);
+      return false;
+    }
+    return true;
+  };
+  try {
+    Json top = Json::parse(counted, callback);
+    if (!top.is_object()) throw Failure("line 1: the file is not a JSON object");
+  } catch (const Json::parse_error& e) {
+    auto again = file.Open();
+    size_t line = 1;
+    for (size_t at = 0; at < e.byte && again->good(); ++at) {
+      if (again->get() == '\n') ++line;
+    }
+    throw Failure(fmt::format("line {}: not valid JSON: {}", line, e.what()));
   }
-  void Finish() { batch_->Commit(); }
-
- private:
-  Store& store_;
-  std::unique_ptr<Batch> batch_;
-  size_t rows_ = 0;
-};
+}
 
 template <typename Record>
-std::vector<Record> Parse(const Kind& kind, const Json& file, std::vector<std::string>& errors) {
-  std::vector<Record> out;
-  const auto it = file.find(kind.key);
-  if (it == file.end()) return out;
-  if (!it->is_array()) {
-    errors.push_back(std::string(kind.key) + ": not an array");
-    return out;
+bool Parse(const Kind& kind, const Json& element, Record& r, std::string* error, size_t index) {
+  std::memset(&r, 0, sizeof r);
+  try {
+    FromJson(kind, element, &r);
+    return true;
+  } catch (const Failure& e) {
+    if (error) *error = fmt::format("{}[{}]: {}", kind.key, index, e.what());
+    return false;
   }
-  for (size_t i = 0; i < it->size(); ++i) {
-    Record r;
-    std::memset(&r, 0, sizeof r);
-    try {
-      FromJson(kind, (*it)[i], &r);
-      out.push_back(r);
-    } catch (const Failure& e) {
-      errors.push_back(fmt::format("{}[{}]: {}", kind.key, i, e.what()));
+}
+
+// The records of the user that a JSON element is compared with: every
+// field but the id, read on first use.
+template <typename Record, typename CountFn, typename AllFn>
+std::function<bool(const Record&)> NewRecords(Store& store, const Kind& kind, CountFn count,
+                                              AllFn all) {
+  auto have = std::make_shared<std::optional<std::set<std::string>>>();
+  return [&store, &kind, count, all, have](const Record& r) {
+    if (!*have) {
+      have->emplace();
+      for (const Record& mine : ReadAll<Record>(store, count, all, kind.key)) {
+        (*have)->insert(ToJson(kind, &mine).dump());
+      }
     }
-  }
-  return out;
-}
-
-// Adds each record the user does not have already (same fields, id aside).
-template <typename Record, typename CountFn, typename AllFn, typename AddFn>
-void AddNew(Store& store, const Kind& kind, std::vector<Record>& records, CountFn count, AllFn all,
-            AddFn add, Batches& batches, Progress& progress, ImportReport& report) {
-  std::set<std::string> have;
-  for (const Record& r : ReadAll<Record>(store, count, all, kind.key)) {
-    have.insert(ToJson(kind, &r).dump());
-  }
-  for (Record& r : records) {
-    progress.Step();
-    if (!have.insert(ToJson(kind, &r).dump()).second) {
-      ++report.skipped;
-      continue;
-    }
-    uint32_t id = 0;
-    Check(add(*store, &r, &id), std::string("adding to ") + kind.key);
-    ++report.added;
-    batches.Row();
-  }
-}
-
-int64_t MillisOf(const char16_t* time_text, size_t capacity) {
-  const int64_t seconds = ParseTimeText(Utf8(time_text, capacity));
-  return seconds < 0 ? 0 : seconds * 1000;
-}
-
-// XML message types and the default folders they live in.
-int32_t FolderOfType(int type) {
-  switch (type) {
-    case 2:
-      return 7;  // sent
-    case 3:
-      return 8;  // drafts
-    case 4:
-    case 5:
-    case 6:
-      return 6;  // outbox: outgoing, failed, queued
-    default:
-      return 1;  // inbox
-  }
-}
-int TypeOfHead(const SmsHead& h) {
-  if (h.type >= 1 && h.type <= 6) return h.type;
-  switch (h.fid) {
-    case 7:
-      return 2;
-    case 8:
-      return 3;
-    case 6:
-      return 4;
-    default:
-      return 1;
-  }
-}
-
-// Adds the messages whose UUID the user does not have yet, after `prepare`.
-template <typename Prepare>
-void AddNewHeads(Store& store, std::vector<SmsHead>& heads, Prepare&& prepare, Batches& batches,
-                 Progress& progress, ImportReport& report) {
-  std::set<std::string> uuids = store.Uuids();
-  for (SmsHead& h : heads) {
-    progress.Step();
-    if (!uuids.emplace(reinterpret_cast<const char*>(h.uuid), 16).second) {
-      ++report.skipped;
-      continue;
-    }
-    prepare(h);
-    uint32_t id = 0;
-    Check(AddZuSmsHead(*store, &h, &id), "adding a message");
-    ++report.added;
-    batches.Row();
-  }
+    return (*have)->insert(ToJson(kind, &r).dump()).second;
+  };
 }
 
 // Refuses the whole file when any record of it cannot be stored whole.
-void RefuseIfAny(const std::vector<std::string>& errors, const char* what) {
-  if (errors.empty()) return;
+void RefuseIfAny(const std::vector<std::string>& errors, size_t total) {
+  if (total == 0) return;
   std::string message =
-      std::string("nothing imported; the file has ") + what + " that cannot be stored:";
-  for (size_t i = 0; i < errors.size() && i < 20; ++i) message += "\n  " + errors[i];
-  if (errors.size() > 20) message += fmt::format("\n  ... and {} more", errors.size() - 20);
+      fmt::format("nothing imported: {} of the file's records cannot be stored:", total);
+  for (const std::string& e : errors) message += "\n  " + e;
+  if (total > errors.size()) message += fmt::format("\n  ... and {} more", total - errors.size());
   throw Failure(message);
 }
 
-}  // namespace
-
-void ExportJson(Store& store, std::ostream& out) {
-  Json file = Json::object();
-  file["format"] = "zusms";
-  file["version"] = 1;
-  file["user"] = store.user();
-  auto add = [&](const Kind& kind, const auto& records) {
-    Json array = Json::array();
-    for (const auto& r : records) array.push_back(ToJson(kind, &r));
-    file[kind.key] = std::move(array);
-  };
-  add(kHeads, ReadAll<SmsHead>(store, GetZuSmsHeadCount, GetAllZuSmsHead, "heads"));
-  add(kContents, ReadAll<SmsContent>(store, GetZuSmsContentCount, GetAllZuSmsContent, "contents"));
-  add(kAreaBroadcasts, ReadAll<SmsAreaBroadcast>(store, GetZuSmsAreaBroadcastCount,
-                                                 GetAllZuSmsAreaBroadcast, "area broadcasts"));
-  add(kFolders, store.Folders());
-  add(kFilters, ReadAll<SmsFilter>(store, GetZuSmsFilterCount, GetAllZuSmsFilter, "filters"));
-  add(kReceiverHistory,
-      ReadAll<SmsRecieverHistory>(store, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory,
-                                  "receiver history"));
-  add(kPhrases, ReadAll<SmsPhrase>(store, GetZuSmsPhraseCount, GetAllZuSmsPhrase, "phrases"));
-  out << file.dump(2) << "\n";
-}
-
-ImportReport ImportJson(Store& store, std::string_view content) {
-  Json file;
-  try {
-    file = Json::parse(content.begin(), content.end());
-  } catch (const Json::parse_error& e) {
-    throw Failure(fmt::format("line {}: not valid JSON: {}", LineOf(content, e.byte), e.what()));
-  }
-  if (!file.is_object()) throw Failure("line 1: the file is not a JSON object");
-  std::vector<std::string> errors;
-  auto heads = Parse<SmsHead>(kHeads, file, errors);
-  auto contents = Parse<SmsContent>(kContents, file, errors);
-  auto pages = Parse<SmsAreaBroadcast>(kAreaBroadcasts, file, errors);
-  auto folders = Parse<SmsFolder>(kFolders, file, errors);
-  auto filters = Parse<SmsFilter>(kFilters, file, errors);
-  auto history = Parse<SmsRecieverHistory>(kReceiverHistory, file, errors);
-  auto phrases = Parse<SmsPhrase>(kPhrases, file, errors);
-  for (const SmsAreaBroadcast& p : pages) {
-    if (std::u16string(p.recvtime).size() > 15) {
-      errors.push_back("areaBroadcasts: recvtime longer than 15 characters");
-      break;
-    }
-  }
-  RefuseIfAny(errors, "records");
-
-  ImportReport report;
-  Progress progress(heads.size() + contents.size() + pages.size() + folders.size() +
-                    filters.size() + history.size() + phrases.size());
-  Batches batches(store);
-  // Folders first: default folders (1 to 14) update the user's own; other
-  // folders get new numbers, and every folder number in the file is mapped.
+// Default folders (1 to 14) of the file update the user's own; other
+// folders get new numbers. Returns the file's folder numbers mapped to the
+// user's.
+std::map<int32_t, int32_t> ImportFolders(Store& store, std::vector<SmsFolder>& folders,
+                                         ImportReport& report) {
   std::map<int32_t, int32_t> numbers;
   std::vector<SmsFolder> mine = store.Folders();
   for (SmsFolder& f : folders) {
-    progress.Step();
     auto same_number = std::find_if(mine.begin(), mine.end(),
                                     [&](const SmsFolder& m) { return m.FdId == f.FdId; });
     if (f.FdId >= 1 && f.FdId <= 14 && same_number != mine.end()) {
@@ -262,168 +176,171 @@ ImportReport ImportJson(Store& store, std::string_view content) {
     numbers[old_number] = f.FdId;
     mine.push_back(f);
     ++report.added;
-    batches.Row();
   }
+  return numbers;
+}
+
+// How each kind of record of a JSON file is checked and added.
+struct JsonKind {
+  const Kind* kind;
+  // Checks one element; false with the reason in `error`.
+  std::function<bool(const Json&, size_t, std::string*)> check;
+  // Adds one element unless the user has it; true when added.
+  std::function<bool(const Json&)> add;
+};
+
+}  // namespace
+
+void ExportJson(Store& store, std::ostream& out) {
+  out << "{\n  \"format\": \"zusms\",\n  \"version\": 1,\n  \"user\": " << store.user();
+  bool first = true;
+  auto element = [&](const Kind& kind, const void* record) {
+    out << (first ? "\n    " : ",\n    ") << ToJson(kind, record).dump();
+    first = false;
+  };
+  auto array = [&](const Kind& kind, const auto& write) {
+    out << ",\n  \"" << kind.key << "\": [";
+    first = true;
+    write();
+    out << (first ? "]" : "\n  ]");
+  };
+  auto all = [&](const Kind& kind, const auto& records) {
+    array(kind, [&] {
+      for (const auto& r : records) element(kind, &r);
+    });
+  };
+  array(kHeads, [&] { store.ForEachHead([&](const SmsHead& h) { element(kHeads, &h); }); });
+  all(kContents, ReadAll<SmsContent>(store, GetZuSmsContentCount, GetAllZuSmsContent, "contents"));
+  all(kAreaBroadcasts, ReadAll<SmsAreaBroadcast>(store, GetZuSmsAreaBroadcastCount,
+                                                 GetAllZuSmsAreaBroadcast, "area broadcasts"));
+  all(kFolders, store.Folders());
+  all(kFilters, ReadAll<SmsFilter>(store, GetZuSmsFilterCount, GetAllZuSmsFilter, "filters"));
+  all(kReceiverHistory,
+      ReadAll<SmsRecieverHistory>(store, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory,
+                                  "receiver history"));
+  all(kPhrases, ReadAll<SmsPhrase>(store, GetZuSmsPhraseCount, GetAllZuSmsPhrase, "phrases"));
+  out << "\n}\n";
+}
+
+ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress) {
+  InterruptGuard guard;
+  ImportReport report;
+  Progress progress("importing", 2 * file.size(), show_progress);
+  std::map<int32_t, int32_t> numbers;
   auto mapped = [&](int32_t number) {
     const auto it = numbers.find(number);
     return it == numbers.end() ? number : it->second;
   };
-  AddNewHeads(
-      store, heads,
-      [&](SmsHead& h) {
-        h.fid = mapped(h.fid);
-        h.oldfid = mapped(h.oldfid);
-      },
-      batches, progress, report);
-  for (SmsFilter& f : filters) f.folderid = mapped(f.folderid);
-  AddNew(store, kFilters, filters, GetZuSmsFilterCount, GetAllZuSmsFilter, AddZuSmsFilter, batches,
-         progress, report);
-  AddNew(store, kContents, contents, GetZuSmsContentCount, GetAllZuSmsContent, AddZuSmsContent,
-         batches, progress, report);
-  AddNew(store, kAreaBroadcasts, pages, GetZuSmsAreaBroadcastCount, GetAllZuSmsAreaBroadcast,
-         AddZuSmsAreaBroadcast, batches, progress, report);
-  AddNew(store, kReceiverHistory, history, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory,
-         AddZuSmsReceiverHistory, batches, progress, report);
-  AddNew(store, kPhrases, phrases, GetZuSmsPhraseCount, GetAllZuSmsPhrase, AddZuSmsPhrase, batches,
-         progress, report);
-  batches.Finish();
-  return report;
-}
-
-void ExportXml(Store& store, std::ostream& out) {
-  std::vector<SmsHead> heads = ReadAll<SmsHead>(store, GetZuSmsHeadCount, GetAllZuSmsHead, "heads");
-  // The parts of a long message (longsms parts sharing a batid) become one
-  // message again, in part order.
-  std::map<int32_t, std::vector<const SmsHead*>> parts;
-  for (const SmsHead& h : heads) {
-    if (h.longsms > 1 && h.batid != 0) parts[h.batid].push_back(&h);
-  }
-  pugi::xml_document doc;
-  auto decl = doc.append_child(pugi::node_declaration);
-  decl.append_attribute("version") = "1.0";
-  decl.append_attribute("encoding") = "UTF-8";
-  decl.append_attribute("standalone") = "yes";
-  auto smses = doc.append_child("smses");
-  size_t count = 0;
-  std::set<int32_t> written;
-  for (const SmsHead& h : heads) {
-    std::string body = Utf8(h.content);
-    if (h.longsms > 1 && h.batid != 0) {
-      auto& group = parts[h.batid];
-      if (static_cast<int>(group.size()) == h.longsms) {
-        if (!written.insert(h.batid).second) continue;
-        std::sort(group.begin(), group.end(),
-                  [](const SmsHead* a, const SmsHead* b) { return a->index < b->index; });
-        body.clear();
-        for (const SmsHead* p : group) body += Utf8(p->content);
-      }
+  std::set<std::string> uuids;
+  auto new_filter = NewRecords<SmsFilter>(store, kFilters, GetZuSmsFilterCount, GetAllZuSmsFilter);
+  // One entry per kind: its check, and how it goes in.
+  auto entry = [&](const Kind& kind, auto record_type, auto add_one) {
+    using Record = decltype(record_type);
+    return JsonKind{&kind,
+                    [&kind](const Json& e, size_t i, std::string* error) {
+                      Record r;
+                      return Parse(kind, e, r, error, i);
+                    },
+                    [&kind, add_one](const Json& e) {
+                      Record r;
+                      Parse(kind, e, r, nullptr, 0);
+                      return add_one(r);
+                    }};
+  };
+  auto plain = [&](const Kind& kind, auto record_type, auto count, auto all, auto add) {
+    using Record = decltype(record_type);
+    auto is_new = NewRecords<Record>(store, kind, count, all);
+    return entry(kind, record_type, [&store, &kind, is_new, add](Record& r) {
+      if (!is_new(r)) return false;
+      uint32_t id = 0;
+      Check(add(*store, &r, &id), std::string("adding to ") + kind.key);
+      return true;
+    });
+  };
+  std::vector<SmsFolder> folders;
+  const std::vector<JsonKind> kinds = {
+      entry(kHeads, SmsHead{},
+            [&](SmsHead& h) {
+              if (!uuids.emplace(reinterpret_cast<const char*>(h.uuid), 16).second) return false;
+              h.fid = mapped(h.fid);
+              h.oldfid = mapped(h.oldfid);
+              uint32_t id = 0;
+              Check(AddZuSmsHead(*store, &h, &id), "adding a message");
+              return true;
+            }),
+      entry(kFilters, SmsFilter{},
+            [&](SmsFilter& f) {
+              f.folderid = mapped(f.folderid);
+              if (!new_filter(f)) return false;
+              uint32_t id = 0;
+              Check(AddZuSmsFilter(*store, &f, &id), "adding a filter");
+              return true;
+            }),
+      plain(kContents, SmsContent{}, GetZuSmsContentCount, GetAllZuSmsContent, AddZuSmsContent),
+      plain(kAreaBroadcasts, SmsAreaBroadcast{}, GetZuSmsAreaBroadcastCount,
+            GetAllZuSmsAreaBroadcast, AddZuSmsAreaBroadcast),
+      plain(kReceiverHistory, SmsRecieverHistory{}, GetZuSmsReceiverHistoryCount,
+            GetAllZuSmsReceiverHistory, AddZuSmsReceiverHistory),
+      plain(kPhrases, SmsPhrase{}, GetZuSmsPhraseCount, GetAllZuSmsPhrase, AddZuSmsPhrase),
+      entry(kFolders, SmsFolder{}, [&](SmsFolder&) { return false; }),
+  };
+  auto find = [&](const std::string& key) -> const JsonKind* {
+    for (const JsonKind& k : kinds) {
+      if (key == k.kind->key) return &k;
     }
-    const int64_t date = MillisOf(h.recvtime, std::size(h.recvtime));
-    const int64_t sent = MillisOf(h.createtime, std::size(h.createtime));
-    auto sms = smses.append_child("sms");
-    const std::string name = Utf8(h.name);
-    const std::time_t seconds = static_cast<std::time_t>(date / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char readable[64];
-    std::strftime(readable, sizeof readable, "%Y-%m-%d %H:%M:%S UTC", &utc);
-    sms.append_attribute("protocol") = "0";
-    sms.append_attribute("address") = Utf8(h.tel).c_str();
-    sms.append_attribute("date") = std::to_string(date).c_str();
-    sms.append_attribute("type") = std::to_string(TypeOfHead(h)).c_str();
-    sms.append_attribute("subject") = "null";
-    sms.append_attribute("body") = body.c_str();
-    sms.append_attribute("toa") = "null";
-    sms.append_attribute("sc_toa") = "null";
-    sms.append_attribute("service_center") = "null";
-    sms.append_attribute("read") = "1";
-    sms.append_attribute("status") = "-1";
-    sms.append_attribute("locked") = h.lockflag ? "1" : "0";
-    sms.append_attribute("date_sent") = std::to_string(sent).c_str();
-    sms.append_attribute("readable_date") = readable;
-    sms.append_attribute("contact_name") = name.empty() ? "(Unknown)" : name.c_str();
-    ++count;
-  }
-  smses.append_attribute("count") = std::to_string(count).c_str();
-  doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
-}
+    return nullptr;
+  };
 
-ImportReport ImportXml(Store& store, std::string_view content) {
-  pugi::xml_document doc;
-  const pugi::xml_parse_result parsed = doc.load_buffer(content.data(), content.size());
-  if (!parsed) {
-    throw Failure(fmt::format("line {}: not valid XML: {}", LineOf(content, parsed.offset),
-                              parsed.description()));
-  }
-  const pugi::xml_node smses = doc.child("smses");
-  if (!smses) throw Failure("line 1: no <smses> element");
-  std::vector<SmsHead> heads;
+  // Pass 1: every element is checked; the folders are kept, they go first.
   std::vector<std::string> errors;
-  size_t index = 0;
-  for (pugi::xml_node sms = smses.child("sms"); sms; sms = sms.next_sibling("sms"), ++index) {
-    const std::string where = fmt::format("sms {} (line {})", index + 1,
-                                          LineOf(content, static_cast<size_t>(sms.offset_debug())));
-    try {
-      const std::string address = sms.attribute("address").as_string();
-      const std::string date_text = sms.attribute("date").as_string();
-      char* end = nullptr;
-      const long long date = std::strtoll(date_text.c_str(), &end, 10);
-      if (date_text.empty() || *end != 0 || date < 0) throw Failure("date: not milliseconds");
-      const long long sent = sms.attribute("date_sent").as_llong(0);
-      const int type = sms.attribute("type").as_int(1);
-      if (type < 1 || type > 6) throw Failure("type: not 1 to 6");
-      std::string name = sms.attribute("contact_name").as_string();
-      if (name == "null" || name == "(Unknown)") name.clear();
-      const std::u16string body = Utf16(sms.attribute("body").as_string());
-
-      SmsHead h;
-      std::memset(&h, 0, sizeof h);
-      if (!SetText(h.tel, address)) throw Failure("address: longer than 32 characters");
-      if (!SetText(h.name, name)) throw Failure("contact_name: longer than 39 characters");
-      SetText(h.recvtime, TimeText(date / 1000));
-      SetText(h.createtime, TimeText((sent > 0 ? sent : date) / 1000));
-      h.type = static_cast<int16_t>(type);
-      h.fid = FolderOfType(type);
-      h.lockflag = sms.attribute("locked").as_int(0) ? 1 : 0;
-      // A body longer than one head holds is kept whole as a long message:
-      // consecutive parts sharing a batid, numbered in `index`, never cut
-      // inside a surrogate pair.
-      std::vector<std::u16string> pieces;
-      for (size_t at = 0; at < body.size() || pieces.empty();) {
-        size_t len = std::min(kBodyPart, body.size() - at);
-        if (at + len < body.size() && body[at + len - 1] >= 0xD800 &&
-            body[at + len - 1] <= 0xDBFF) {
-          --len;
-        }
-        pieces.push_back(body.substr(at, len));
-        at += len;
-      }
-      const std::string key = address + "|" + date_text + "|" + Utf8(body.c_str(), body.size() + 1);
-      uint8_t group[16];
-      DerivedUuid(key, group);
-      for (size_t p = 0; p < pieces.size(); ++p) {
-        SmsHead part = h;
-        std::copy(pieces[p].begin(), pieces[p].end(), part.content);
-        part.content[pieces[p].size()] = 0;
-        if (pieces.size() > 1) {
-          part.longsms = static_cast<int16_t>(pieces.size());
-          part.index = static_cast<int16_t>(p + 1);
-          std::memcpy(&part.batid, group, sizeof part.batid);
-          part.batid &= 0x7FFFFFFF;
-        }
-        DerivedUuid(key + "|" + std::to_string(p), part.uuid);
-        heads.push_back(part);
-      }
-    } catch (const Failure& e) {
-      errors.push_back(where + ": " + e.what());
+  size_t invalid = 0;
+  ReadJsonElements(file, progress, 0, [&](const std::string& key, size_t i, const Json& e) {
+    if (InterruptRequested()) throw Interrupted{0};
+    const JsonKind* k = find(key);
+    if (!k) return;
+    std::string error;
+    if (i == kNotAnArray) {
+      errors.push_back(key + ": not an array");
+      ++invalid;
+      return;
     }
-  }
-  RefuseIfAny(errors, "messages");
-  ImportReport report;
-  Progress progress(heads.size());
+    if (!k->check(e, i, &error)) {
+      if (errors.size() < kProblemsShown) errors.push_back(error);
+      ++invalid;
+      return;
+    }
+    if (k->kind == &kFolders) {
+      SmsFolder f;
+      Parse(kFolders, e, f, nullptr, 0);
+      folders.push_back(f);
+    } else if (SmsAreaBroadcast p; k->kind == &kAreaBroadcasts &&
+                                   Parse(kAreaBroadcasts, e, p, nullptr, 0) &&
+                                   std::u16string_view(p.recvtime).size() > 15) {
+      if (errors.size() < kProblemsShown) {
+        errors.push_back(fmt::format("areaBroadcasts[{}]: recvtime longer than 15 characters", i));
+      }
+      ++invalid;
+    }
+  });
+  RefuseIfAny(errors, invalid);
+
+  // Pass 2: folders, then every other record, a batch at a time.
   Batches batches(store);
-  AddNewHeads(
-      store, heads, [](SmsHead&) {}, batches, progress, report);
+  numbers = ImportFolders(store, folders, report);
+  uuids = store.Uuids();
+  size_t committed = 0;
+  ReadJsonElements(file, progress, file.size(),
+                   [&](const std::string& key, size_t i, const Json& e) {
+                     if (InterruptRequested()) throw Interrupted{committed};
+                     const JsonKind* k = find(key);
+                     if (!k || k->kind == &kFolders || i == kNotAnArray) return;
+                     if (!k->add(e)) {
+                       ++report.skipped;
+                       return;
+                     }
+                     ++report.added;
+                     if (batches.Rows()) committed = report.added;
+                   });
   batches.Finish();
   return report;
 }

@@ -1,6 +1,7 @@
 #include "Print.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 #include "Text.h"
@@ -43,6 +44,23 @@ std::string OneLine(std::string_view text) {
     }
   }
   return out;
+}
+
+Progress::Progress(std::string what, size_t total, bool shown)
+    : what_(std::move(what)), total_(total), shown_(shown && total > 0) {}
+
+Progress::~Progress() {
+  if (shown_ && filled_ >= 0) std::fprintf(stderr, "\r%70s\r", "");
+}
+
+void Progress::Set(size_t done) {
+  done_ = std::min(done, total_);
+  if (!shown_) return;
+  const int filled = static_cast<int>(40 * done_ / total_);
+  if (filled == filled_) return;
+  filled_ = filled;
+  std::fprintf(stderr, "\r%s [%s%s] %3d%%", what_.c_str(), std::string(filled, '#').c_str(),
+               std::string(40 - filled, ' ').c_str(), static_cast<int>(100 * done_ / total_));
 }
 
 }  // namespace zusms::cli

@@ -19,6 +19,24 @@ void PrintJson(const Json& json);
 // characters as "�", so that a message never breaks a table row.
 std::string OneLine(std::string_view text);
 
+// A progress bar on standard error, shown only when `shown` (the caller
+// asks for it on a terminal, not with --json); cleared when destroyed.
+class Progress {
+ public:
+  Progress(std::string what, size_t total, bool shown);
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  void Step() { Set(done_ + 1); }
+  void Set(size_t done);
+
+ private:
+  std::string what_;
+  size_t total_, done_ = 0;
+  int filled_ = -1;
+  bool shown_;
+};
+
 }  // namespace zusms::cli
 
 #endif  // ZUSMS_CLI_PRINT_H_

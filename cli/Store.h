@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -57,6 +58,33 @@ class Batch {
  private:
   Store& store_;
   bool open_ = true;
+};
+
+// Commits every `rows` rows, so that a large import does not commit per row
+// and a failure or an interruption loses only the batch in progress.
+class Batches {
+ public:
+  explicit Batches(Store& store, size_t rows = 1000) : store_(store), every_(rows) { Open(); }
+  // Counts `n` rows added; true when that committed the batch.
+  bool Rows(size_t n = 1) {
+    rows_ += n;
+    if (rows_ < every_) return false;
+    batch_->Commit();
+    Open();
+    return true;
+  }
+  void Row() { Rows(1); }
+  void Finish() { batch_->Commit(); }
+
+ private:
+  void Open() {
+    batch_.reset();
+    batch_ = std::make_unique<Batch>(store_);
+    rows_ = 0;
+  }
+  Store& store_;
+  size_t every_, rows_ = 0;
+  std::unique_ptr<Batch> batch_;
 };
 
 // Every record of a kind, through its GetAll function.

@@ -31,6 +31,7 @@ int Main(int argc, char** argv) {
   AddPhraseCommands(commands);
   AddRecipientCommands(commands);
   AddBackupCommands(commands);
+  AddChangeCommands(commands);
 
   try {
     app.parse(argc, argv);
@@ -48,6 +49,9 @@ int Main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cerr << "zusms: " << e.what() << "\n";
     return 2;
+  } catch (const ResyncNeeded& e) {
+    std::cerr << "zusms: " << e.what() << "\n";
+    return 3;
   } catch (const std::exception& e) {
     std::cerr << "zusms: " << e.what() << "\n";
     return 1;

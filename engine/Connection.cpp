@@ -87,8 +87,13 @@ int Connection::Setup(sqlite3* db, std::string* what) {
   // those steps are tried again until the busy timeout runs out.
   const char* sync = std::getenv("ZUSMS_SYNC");
   const bool normal = sync && EqualsNoCase(sync, "normal");
+  // Deleted text is overwritten in the file, and triggers run recursively,
+  // whatever options the linked SQLite was built with (Debian's has both on,
+  // the amalgamation compiled into the Windows DLL neither).
   const std::string setup = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
-                            (normal ? "NORMAL" : "FULL") + "; PRAGMA foreign_keys=ON;";
+                            (normal ? "NORMAL" : "FULL") +
+                            "; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON;"
+                            " PRAGMA recursive_triggers=ON;";
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (int attempt = 0;; ++attempt) {

@@ -1,6 +1,3 @@
-// The library's load-time entry point. It has nothing to do: the connection
-// is opened by the first store that opens, not when the library loads.
-#if defined(_WIN32)
-#include <windows.h>
-BOOL APIENTRY DllMain(HMODULE, DWORD, LPVOID) { return TRUE; }
-#endif
+// The shared library's own source file. Everything in it comes from the
+// zusms_core archive; its load-time entry point on Windows (DllMain) is in
+// the platform layer, store/PlatformWindows.cpp.

@@ -163,6 +163,42 @@ typedef struct stIDUUID {
   uint8_t uuid[16];
 } stIDUUID;
 
+/* ---- Changes since a token -----------------------------------------------
+ * The file keeps a log of every add, update, move and delete of message
+ * heads and folders, whoever writes it (this library, another program, the
+ * sqlite3 shell): one entry per record, its latest change, and a tombstone
+ * per deleted record, kept for ZUSMS_TOMBSTONE_DAYS days (default 180; 0
+ * removes them all when a store opens). A partner keeps the token the last
+ * listing gave it and asks for what changed since:
+ *
+ *   uint64_t token = saved;  (0: everything, from the beginning)
+ *   for (;;) {
+ *     int32_t rc = ListZuSmsHeadChanges(store, token, page, 100, &n, &next);
+ *     if (rc == ZU_RESYNC) { ...GetZuSmsChangeToken, then a full listing... }
+ *     ...apply page[0..n-1]...
+ *     token = next;
+ *     if (n < 100) break;
+ *   }
+ *
+ * A token is opaque: a random epoch of the log and a counter in 64 bits. */
+
+/* Status of the change functions when the partner must fall back to a full
+ * listing (GetAllZuSmsHeadIDUUID, GetAllZuSmsFolder) once: the token belongs
+ * to another file or to a log made anew, lies above the file's current token
+ * (a file restored from an older copy), or tombstones it would need have
+ * been removed; also when a read-only file has no log. */
+#define ZU_RESYNC 2
+
+/* One change: kind 1 added or changed (the record is there now), 2 deleted.
+ * uuid is the message head's (zero for folders); modifyTime is the head's
+ * modification time for kind 1 (zero for folders and for deletions). */
+typedef struct stSmsChange {
+  uint32_t id;
+  uint8_t uuid[16];
+  int32_t kind;
+  stDateTime modifyTime;
+} stSmsChange;
+
 /* ---- Query filters -------------------------------------------------------
  * A filter is a list of conditions, all joined by AND (joinType 1) or all by
  * OR (any other joinType), and a list of columns to order by. Several
@@ -456,6 +492,31 @@ ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsFolder(SmsDatabase *handle, MimerQueryFil
                                               SmsFolder *recs, uint32_t capacity, uint32_t *n);
 ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsFolderID(SmsDatabase *handle, MimerQueryFilter *filter,
                                                 uint32_t *ids, uint32_t capacity, uint32_t *n);
+
+/* ---- Changes since a token --------------------------------------------- */
+
+/* The file's current token into *token: a full listing read after it, with
+ * the changes since it, gives the partner every change. ZU_RESYNC on a
+ * read-only file without a change log. */
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsChangeToken(SmsDatabase *handle, uint64_t *token);
+
+/* The store user's message head changes after `since` (0: from the
+ * beginning), oldest first, at most capacity of them into items; *n receives
+ * how many. *next receives the token to pass next time: the last change
+ * listed when capacity came back, otherwise the file's current token (with
+ * capacity 0, since itself). The changes and *next are read in one read
+ * transaction, so a change committed meanwhile is never passed over, and a
+ * record changed again after it was listed comes again once. Returns 0;
+ * ZU_RESYNC (nothing listed, *n and *next unchanged) when `since` cannot be
+ * served; -1 on failure (also for a null items with capacity above 0). */
+ZUSMS_API int32_t ZUSMS_CALL ListZuSmsHeadChanges(SmsDatabase *handle, uint64_t since,
+                                                  stSmsChange *items, uint32_t capacity,
+                                                  uint32_t *n, uint64_t *next);
+
+/* The same for the store user's folders. */
+ZUSMS_API int32_t ZUSMS_CALL ListZuSmsFolderChanges(SmsDatabase *handle, uint64_t since,
+                                                    stSmsChange *items, uint32_t capacity,
+                                                    uint32_t *n, uint64_t *next);
 
 #ifdef __cplusplus
 } /* extern "C" */

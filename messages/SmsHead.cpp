@@ -51,8 +51,9 @@ int32_t SmsDatabase::AddSmsHead(SmsHead& rec, uint32_t& newId) {
   return zusms::Guard([&]() -> int32_t {
     zusms::UuidLibrary uuid;
     if (!uuid.Usable()) {
-      zusms::engine::SetLastError(
-          u"the UUID library libzuuuid.so cannot be loaded or lacks IsUUIDValid or CreateUUID");
+      zusms::engine::SetLastError(u"the UUID library " +
+                                  std::u16string(zusms::g_uuid_library_name) +
+                                  u" cannot be loaded or lacks IsUUIDValid or CreateUUID");
       return -1;
     }
     tagTIMESTAMP_STRUCT now{};

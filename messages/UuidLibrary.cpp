@@ -2,7 +2,7 @@
 
 namespace zusms {
 
-const char16_t* g_uuid_library_name = u"libzuuuid.so";
+const char16_t* g_uuid_library_name = platform::kUuidLibraryFile;
 
 UuidLibrary::UuidLibrary() : module_(platform::LoadLibraryW(g_uuid_library_name)) {
   if (!module_) return;

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
           libbenchmark-dev clang libclang-rt-14-dev clang-format python3
-          libcli11-dev nlohmann-json3-dev libpugixml-dev libfmt-dev libutfcpp-dev)
+          libcli11-dev nlohmann-json3-dev libexpat1-dev libfmt-dev libutfcpp-dev
+          libphonenumber-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -26,7 +26,8 @@ int32_t SmsDatabase::Open() {
     // opening a fresh file at once create the schema and seed the folders
     // once, and the one that comes second finds them.
     zusms::Transaction transaction;
-    const int32_t result = OpenSchema();
+    int32_t result = OpenSchema();
+    if (result == 0) result = OpenChangeLog();
     transaction.Commit();
     // Outside the open's transaction: building an index on a large file
     // holds the write lock for a while, and the store works without it.

@@ -153,6 +153,14 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t GetAllSmsPhraseIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
   int32_t GetSmsPhraseModifyTime(uint32_t id, stDateTime& t);
 
+  // Changes since a token (store/ChangeLog.cpp), as the C functions of
+  // ZuSmsDB.h: 0, ZU_RESYNC when the token cannot be served, -1 on failure.
+  int32_t GetSmsChangeToken(uint64_t& token);
+  int32_t ListSmsHeadChanges(uint64_t since, stSmsChange* items, uint32_t capacity, uint32_t& n,
+                             uint64_t& next);
+  int32_t ListSmsFolderChanges(uint64_t since, stSmsChange* items, uint32_t capacity, uint32_t& n,
+                               uint64_t& next);
+
  private:
   friend class SmsDatabaseTestPeer;
 
@@ -189,6 +197,11 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t AddSmsFolderBase(SmsFolder& rec, uint32_t& newId);
   int32_t GetMaxFolderId(uint32_t& highest);
   int32_t InitFolder();
+
+  // The change log at open: created on a writable file that has none (every
+  // existing head and folder entered once as added), and old tombstones
+  // pruned. A read-only file is left as it is.
+  int32_t OpenChangeLog();
 
   // The part of Open after the connection: schema check and creation, and
   // the default folders.

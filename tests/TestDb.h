@@ -4,43 +4,61 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "Boundary.h"
 #include "Connection.h"
 #include "MimerDatabase.h"
+#include "TestPlatform.h"
 #include "Text.h"
 
 namespace zusms::testing {
 
+// A path as UTF-8, on every platform.
+inline std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+inline std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// A new, empty folder of its own under the system's temporary folder.
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zusms-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
+    std::random_device random;
+    std::filesystem::path dir;
+    do {
+      dir = std::filesystem::temp_directory_path() / ("zusms-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(dir));
+    path_ = Utf8(dir);
   }
-  ~TempDir() { std::filesystem::remove_all(path_); }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(PathOf(path_), ignored);
+  }
   const std::string& path() const { return path_; }
 
  private:
-  std::string path_;
+  std::string path_;  // UTF-8
 };
 
 class DbTest : public ::testing::Test {
  protected:
   void SetUp() override {
     file_ = dir_.path() + "/zuSms.dbf";
-    setenv("ZUSMS_DB", file_.c_str(), 1);
-    unsetenv("ZUSMS_EXTERNAL_USERS");
+    SetEnv("ZUSMS_DB", file_);
+    UnsetEnv("ZUSMS_EXTERNAL_USERS");
   }
   void TearDown() override {
     auto& c = engine::Connection::Default();
     std::lock_guard lock(c.Mutex());
     while (c.Shares() > 0) c.Release();
-    unsetenv("ZUSMS_DB");
+    UnsetEnv("ZUSMS_DB");
   }
 
   // Runs SQL on the file through a connection of its own.

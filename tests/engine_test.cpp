@@ -1,7 +1,6 @@
 // The engine layer on a real database file: sequences and stored statements,
 // what the engine refuses, column access, record sets and commands.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <set>
@@ -386,11 +385,27 @@ TEST_F(EngineTest, DropDatabankCascadeDropsItsTables) {
   EXPECT_TRUE(Conn().HasTable("B"));
 }
 
+TEST_F(EngineTest, DeletedTextIsOverwrittenAndTriggersRunRecursively) {
+  auto& connection = engine::Connection::Default();
+  std::lock_guard lock(connection.Mutex());
+  for (const char* pragma : {"pragma secure_delete", "pragma recursive_triggers"}) {
+    std::string value;
+    sqlite3_exec(
+        connection.Db(), pragma,
+        [](void* out, int, char** values, char**) {
+          *static_cast<std::string*>(out) = values[0] ? values[0] : "";
+          return 0;
+        },
+        &value, nullptr);
+    EXPECT_EQ(value, "1") << pragma;
+  }
+}
+
 TEST_F(EngineTest, TheFileIsInWalModeAndTheOwnersAlone) {
   EXPECT_EQ(Raw("pragma journal_mode"), "wal\n");
-  struct stat st {};
-  ASSERT_EQ(stat(file_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  if (const auto mode = FileMode(file_)) {  // POSIX only
+    EXPECT_EQ(*mode, 0600u);
+  }
 }
 
 }  // namespace

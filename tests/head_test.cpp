@@ -19,7 +19,7 @@ namespace {
 class HeadTest : public OpenStoreTest<SmsDatabase> {
  protected:
   void TearDown() override {
-    g_uuid_library_name = u"libzuuuid.so";
+    g_uuid_library_name = platform::kUuidLibraryFile;
     OpenStoreTest::TearDown();
   }
   std::string ModifyTime(uint32_t id) {
@@ -71,7 +71,7 @@ TEST_F(HeadTest, AValidUuidIsKeptAndAnInvalidOneReplaced) {
 }
 
 TEST_F(HeadTest, WithoutAUsableUuidLibraryAddFailsAndTouchesNothing) {
-  for (const char16_t* library : {u"libzusms-no-such-library.so", u"libsqlite3.so.0"}) {
+  for (const char16_t* library : {u"libzusms-no-such-library", kLibraryWithoutUuidFunctions}) {
     g_uuid_library_name = library;
     SmsHead rec = Traits<SmsHead>::Make(1);
     std::memset(rec.uuid, 0, 16);
@@ -82,7 +82,8 @@ TEST_F(HeadTest, WithoutAUsableUuidLibraryAddFailsAndTouchesNothing) {
     EXPECT_EQ(std::memcmp(&rec, &before, sizeof rec), 0);
     char16_t error[128];
     GetZuSmsLastError(error, 128);
-    EXPECT_NE(engine::ToUtf8(error).find("libzuuuid"), std::string::npos);
+    EXPECT_NE(engine::ToUtf8(error).find(engine::ToUtf8(library)), std::string::npos)
+        << engine::ToUtf8(error);
   }
   EXPECT_EQ(Raw("select count(*) from SmsHead"), "0\n");
 }

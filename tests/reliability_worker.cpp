@@ -25,19 +25,10 @@
 #include <thread>
 #include <vector>
 
+#include "HexText.h"
 #include "ZuSmsDB.h"
 
 namespace {
-
-std::string Hex(const uint8_t* b) {
-  std::string out;
-  char buf[3];
-  for (int i = 0; i < 16; ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", b[i]);
-    out += buf;
-  }
-  return out;
-}
 
 std::string LastError() {
   char16_t buf[512];

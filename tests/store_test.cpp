@@ -1,11 +1,9 @@
 // The store's lifecycle and schema: creation, the version, repair of a partly
 // created schema, the shared connection, and the C boundary's bad input.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -23,9 +21,11 @@ constexpr const char* kRecordTables[] = {"SmsHead",           "SmsContent", "Sms
 
 class StoreTest : public DbTest {
  protected:
+  // The store's tables, without the engine's catalog and the change log.
   std::string Tables() {
     return Raw(
         "select name from sqlite_schema where type='table' and name not like 'mimer_%' "
+        "and name not like 'zu\\_change%' escape '\\' and name <> 'sqlite_sequence' "
         "order by name");
   }
   std::string ReadFile(const std::string& path) {
@@ -39,8 +39,7 @@ TEST_F(StoreTest, InitAndUninitWithoutOpenTouchNoFile) {
   ASSERT_EQ(InitZuSmsDB(&store, 0), 0);
   ASSERT_NE(store, nullptr);
   EXPECT_EQ(UninitZuSmsDB(store), 0);
-  struct stat st {};
-  EXPECT_NE(stat(file_.c_str(), &st), 0);
+  EXPECT_FALSE(std::filesystem::exists(PathOf(file_)));
 }
 
 TEST_F(StoreTest, FirstOpenCreatesTheWholeSchemaAndTheNextCreatesNothing) {
@@ -105,7 +104,7 @@ TEST_F(StoreTest, DatabankWithoutVersionRepeatsTheAttemptOnEveryOpen) {
 }
 
 TEST_F(StoreTest, MissingUserTableFailsTheOpenNamingTheTableAndIsRepairedLater) {
-  setenv("ZUSMS_EXTERNAL_USERS", "1", 1);
+  SetEnv("ZUSMS_EXTERNAL_USERS", "1");
   SmsDatabase store(3);
   EXPECT_EQ(store.Open(), -1);
   EXPECT_NE(LastError().find("SmsHead"), std::string::npos) << LastError();
@@ -163,22 +162,17 @@ TEST_F(StoreTest, DropTablesDropsTheDatabank) {
 }
 
 TEST_F(StoreTest, CurrentSystemTimeIsUtcWithoutFraction) {
+  using namespace std::chrono;
   SmsDatabase store(1);
-  const std::time_t before = std::time(nullptr);
+  const sys_seconds before = floor<seconds>(system_clock::now());
   tagTIMESTAMP_STRUCT t = SmsDatabaseTestPeer::Now(store);
-  std::tm utc{};
-  gmtime_r(&before, &utc);
+  const year_month_day today{floor<days>(before)};
   EXPECT_EQ(t.fraction, 0u);
-  EXPECT_EQ(t.year, utc.tm_year + 1900);
-  EXPECT_EQ(t.month, utc.tm_mon + 1);
-  std::tm back{};
-  back.tm_year = t.year - 1900;
-  back.tm_mon = t.month - 1;
-  back.tm_mday = t.day;
-  back.tm_hour = t.hour;
-  back.tm_min = t.minute;
-  back.tm_sec = t.second;
-  EXPECT_LE(std::abs(timegm(&back) - before), 2);
+  EXPECT_EQ(t.year, static_cast<int>(today.year()));
+  EXPECT_EQ(t.month, static_cast<unsigned>(today.month()));
+  const sys_seconds back = sys_days{year{t.year} / t.month / t.day} + hours{t.hour} +
+                           minutes{t.minute} + seconds{t.second};
+  EXPECT_LE(abs(back - before), seconds{2});
 }
 
 TEST_F(StoreTest, StoresShareOneConnectionCountedPerStore) {
@@ -204,10 +198,9 @@ TEST_F(StoreTest, StoresShareOneConnectionCountedPerStore) {
   // ZUSMS_DB is read again when the connection really opens.
   TempDir other;
   const std::string second = other.path() + "/other.dbf";
-  setenv("ZUSMS_DB", second.c_str(), 1);
+  SetEnv("ZUSMS_DB", second);
   ASSERT_EQ(a.Open(), 0);
-  struct stat st {};
-  EXPECT_EQ(stat(second.c_str(), &st), 0);
+  EXPECT_TRUE(std::filesystem::exists(PathOf(second)));
   a.Close();
 }
 
@@ -293,7 +286,7 @@ TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
   // A folder that is a regular file: refused even for root.
   const std::string blocker = dir_.path() + "/plainfile";
   std::ofstream(blocker) << "x";
-  setenv("ZUSMS_DB", (blocker + "/zuSms.dbf").c_str(), 1);
+  SetEnv("ZUSMS_DB", blocker + "/zuSms.dbf");
   SmsDatabase* store = nullptr;
   InitZuSmsDB(&store, 1);
   EXPECT_NE(OpenZuSmsDB(store), 0);
@@ -302,19 +295,43 @@ TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
   EXPECT_NE(engine::ToUtf8(error).find("plainfile"), std::string::npos) << engine::ToUtf8(error);
   UninitZuSmsDB(store);
 
-  // The default location is made under XDG_DATA_HOME, folders 0700.
-  unsetenv("ZUSMS_DB");
-  setenv("XDG_DATA_HOME", (dir_.path() + "/data").c_str(), 1);
+  // The default location is made in zusms/ under XDG_DATA_HOME (Windows:
+  // LOCALAPPDATA), the folder 0700 and the file 0600 where modes exist.
+  UnsetEnv("ZUSMS_DB");
+  std::filesystem::create_directory(PathOf(dir_.path() + "/data"));
+  SetEnv(kDataHomeVariable, dir_.path() + "/data");
   InitZuSmsDB(&store, 1);
   EXPECT_EQ(OpenZuSmsDB(store), 0) << LastError();
-  struct stat st {};
-  ASSERT_EQ(stat((dir_.path() + "/data/zusms/zuSms.dbf").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  ASSERT_EQ(stat((dir_.path() + "/data/zusms").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_TRUE(std::filesystem::exists(PathOf(dir_.path() + "/data/zusms/zuSms.dbf")));
+  if (const auto mode = FileMode(dir_.path() + "/data/zusms/zuSms.dbf")) {
+    EXPECT_EQ(*mode, 0600u);
+  }
+  if (const auto mode = FileMode(dir_.path() + "/data/zusms")) {
+    EXPECT_EQ(*mode, 0700u);
+  }
   CloseZuSmsDB(store);
   UninitZuSmsDB(store);
-  unsetenv("XDG_DATA_HOME");
+  UnsetEnv(kDataHomeVariable);
+}
+
+TEST_F(StoreTest, APathWithChineseCharactersWorks) {
+  // Wide characters all the way to the file on Windows, UTF-8 elsewhere.
+  const std::string folder = dir_.path() + "/\u77ed\u4fe1";  // 短信
+  std::filesystem::create_directory(PathOf(folder));
+  SetEnv("ZUSMS_DB", folder + "/\u6d88\u606f.dbf");
+  SmsDatabase store(1);
+  ASSERT_EQ(store.Open(), 0) << LastError();
+  SmsPhrase phrase{};
+  phrase.content[0] = u'\u597d';
+  uint32_t id = 0;
+  EXPECT_EQ(store.AddSmsPhrase(phrase, id), 0);
+  store.Close();
+  EXPECT_TRUE(std::filesystem::exists(PathOf(folder + "/\u6d88\u606f.dbf")));
+  ASSERT_EQ(store.Open(), 0) << LastError();
+  uint32_t n = 0;
+  EXPECT_EQ(store.GetSmsPhraseCount(n), 0);
+  EXPECT_EQ(n, 1u);
+  store.Close();
 }
 
 TEST_F(StoreTest, NullHandlesAndLastErrorAtTheBoundary) {

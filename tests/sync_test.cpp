@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <map>
 
 #include "RecordTraits.h"
@@ -34,21 +34,19 @@ class SyncTest : public OpenStoreTest<SmsDatabase> {
 };
 
 TEST_F(SyncTest, ModifyTimesListTheAddThenTheUpdate) {
-  const std::time_t before = std::time(nullptr);
+  using namespace std::chrono;
+  const sys_seconds before = floor<seconds>(system_clock::now());
   const uint32_t id = AddHead(1);
   stIDModifyTime list[4];
   uint32_t n = 0;
   ASSERT_EQ(store_.GetAllSmsHeadIDModifyTime(list, 4, n), 0);
   ASSERT_EQ(n, 1u);
   EXPECT_EQ(list[0].id, id);
-  std::tm back{};
-  back.tm_year = list[0].modifyTime.year - 1900;
-  back.tm_mon = list[0].modifyTime.month - 1;
-  back.tm_mday = list[0].modifyTime.day;
-  back.tm_hour = list[0].modifyTime.hour;
-  back.tm_min = list[0].modifyTime.minute;
-  back.tm_sec = list[0].modifyTime.second;
-  EXPECT_LE(std::abs(timegm(&back) - before), 2);  // UTC
+  const stDateTime& t = list[0].modifyTime;
+  const sys_seconds back =
+      sys_days{year{t.year} / static_cast<unsigned>(t.month) / static_cast<unsigned>(t.day)} +
+      hours{t.hour} + minutes{t.minute} + seconds{t.second};
+  EXPECT_LE(abs(back - before), seconds{2});  // UTC
 
   // After an update the listing shows the update's time; the single read agrees.
   Raw("update SmsHead set ModifyTime = '2001-02-03 04:05:06'");

@@ -1,8 +1,8 @@
 #include "ZuUuid.h"
 
-#include <errno.h>
 #include <string.h>
-#include <sys/random.h>
+
+#include "Random.h"
 
 int32_t ZUSMS_CALL IsUUIDValid(const uint8_t *uuid) {
   int any = 0;
@@ -14,17 +14,8 @@ int32_t ZUSMS_CALL IsUUIDValid(const uint8_t *uuid) {
 
 int32_t ZUSMS_CALL CreateUUID(uint8_t *uuid, int32_t flags) {
   uint8_t bytes[16];
-  size_t got = 0;
   (void)flags;
-  if (!uuid) return -1;
-  while (got < sizeof bytes) {
-    ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    got += (size_t)n;
-  }
+  if (!uuid || ZuRandomBytes(bytes, sizeof bytes) != 0) return -1;
   bytes[6] = (uint8_t)((bytes[6] & 0x0F) | 0x40); /* version 4 */
   bytes[8] = (uint8_t)((bytes[8] & 0x3F) | 0x80); /* variant 10 */
   memcpy(uuid, bytes, sizeof bytes);

@@ -8,8 +8,9 @@
 
 namespace zusms::engine {
 
-// The database file: $ZUSMS_DB, else zuSms.dbf in $XDG_DATA_HOME/zusms or
-// ~/.local/share/zusms. Creates the default folder (0700) as needed.
+// The database file (UTF-8): $ZUSMS_DB, else zuSms.dbf in $XDG_DATA_HOME/zusms
+// or ~/.local/share/zusms, on Windows in %LOCALAPPDATA%\zusms (ZUSMS_DB read
+// as wide characters). Creates the default folder (0700) as needed.
 std::string DatabasePath(std::string* error);
 
 struct DatabaseFile {

@@ -1,5 +1,5 @@
-#include "Platform.h"
-
+// The platform layer on Linux: POSIX calls under the names of the Windows
+// calls that PlatformWindows.cpp makes.
 #include <dlfcn.h>
 #include <time.h>
 
@@ -8,8 +8,11 @@
 #include <unordered_map>
 
 #include "Boundary.h"
+#include "Platform.h"
 
 namespace zusms::platform {
+
+const char16_t kUuidLibraryFile[] = u"libzuuuid.so";
 
 void GetSystemTime(SYSTEMTIME* out) {
   timespec now{};

@@ -1,0 +1,314 @@
+#include "XmlReader.h"
+
+#include <expat.h>
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+namespace zusms::cli {
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+bool IsControl(char32_t c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
+
+// What XML 1.0 cannot carry, as the marker character that stands for it.
+char32_t Marker(char32_t c) {
+  if (c == 0xFFFE) return kControlBase + 0x20;
+  if (c == 0xFFFF) return kControlBase + 0x21;
+  return kControlBase + c;
+}
+
+// The byte filter, fed in chunks: it keeps back the tail of a chunk that
+// may be the start of a reference or of a markup delimiter.
+class Filter {
+ public:
+  // Appends the filtered form of `in` (after what was kept back) to `out`.
+  void Feed(std::string_view in, bool last, std::string& out) {
+    carry_.append(in);
+    const std::string_view s(carry_);
+    size_t i = 0;
+    while (i < s.size()) {
+      const size_t used = Step(s, i, last, out);
+      if (used == 0) break;  // needs more input
+      i += used;
+    }
+    carry_.erase(0, i);
+  }
+
+ private:
+  enum State { kText, kTag, kQuoted, kComment, kCData, kOther };
+
+  // Handles what starts at s[i]; returns the bytes consumed, 0 when the
+  // input ends too early to decide.
+  size_t Step(std::string_view s, size_t i, bool last, std::string& out) {
+    const char c = s[i];
+    const std::string_view rest = s.substr(i);
+    auto ends = [&](std::string_view close) -> size_t {
+      if (rest.starts_with(close)) {
+        out.append(close);
+        state_ = kText;
+        return close.size();
+      }
+      if (!last && close.starts_with(rest)) return 0;
+      out += c;
+      return 1;
+    };
+    switch (state_) {
+      case kComment:
+        return ends("-->");
+      case kCData:
+        return ends("]]>");
+      case kOther:
+        if (c == '>') state_ = kText;
+        out += c;
+        return 1;
+      case kTag:
+        if (c == '"' || c == '\'') {
+          quote_ = c;
+          state_ = kQuoted;
+        } else if (c == '>') {
+          state_ = kText;
+        }
+        out += c;
+        return 1;
+      case kText:
+      case kQuoted:
+        break;
+    }
+    if (state_ == kQuoted && c == quote_) {
+      state_ = kTag;
+      out += c;
+      return 1;
+    }
+    if (c == '&') return Reference(s, i, last, out);
+    if (c == '<') {
+      if (state_ == kQuoted) {
+        out += "&lt;";
+        return 1;
+      }
+      for (const auto& [open, next] :
+           {std::pair<std::string_view, State>{"<!--", kComment}, {"<![CDATA[", kCData}}) {
+        if (rest.starts_with(open)) {
+          out.append(open);
+          state_ = next;
+          return open.size();
+        }
+        if (!last && open.starts_with(rest)) return 0;
+      }
+      state_ = rest.size() > 1 && (rest[1] == '!' || rest[1] == '?') ? kOther : kTag;
+      out += c;
+      return 1;
+    }
+    if (IsControl(static_cast<unsigned char>(c))) {
+      AppendUtf8(out, Marker(static_cast<unsigned char>(c)));
+      return 1;
+    }
+    out += c;
+    return 1;
+  }
+
+  // A reference at s[i] ('&'). Valid ones pass; surrogate pairs become the
+  // character; what XML 1.0 cannot carry becomes a marker; an '&' that
+  // starts no reference becomes "&amp;".
+  size_t Reference(std::string_view s, size_t i, bool last, std::string& out) {
+    char32_t first = 0;
+    size_t len = Numeric(s, i, &first);
+    if (len == SIZE_MAX && last) len = 0;
+    if (len == 0) {
+      const size_t near = s.substr(i, 12).find(';');
+      const size_t semi = near == std::string_view::npos ? near : i + near;
+      if (semi == std::string_view::npos && !last && s.size() - i < 12) return 0;
+      const std::string_view name =
+          semi == std::string_view::npos ? std::string_view() : s.substr(i + 1, semi - i - 1);
+      if (name == "lt" || name == "gt" || name == "amp" || name == "quot" || name == "apos") {
+        out.append(s.substr(i, semi - i + 1));
+        return semi - i + 1;
+      }
+      out += "&amp;";
+      return 1;
+    }
+    if (len == SIZE_MAX) return 0;
+    if (first >= 0xD800 && first <= 0xDBFF) {
+      char32_t second = 0;
+      size_t len2 = Numeric(s, i + len, &second);
+      if (len2 == SIZE_MAX && !last) return 0;
+      if (len2 == SIZE_MAX) len2 = 0;
+      if (len2 != 0 && second >= 0xDC00 && second <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00));
+        return len + len2;
+      }
+      AppendUtf8(out, kBadCharacter);
+      return len;
+    }
+    if ((first >= 0xDC00 && first <= 0xDFFF) || first > 0x10FFFF) {
+      AppendUtf8(out, kBadCharacter);
+    } else if (IsControl(first) || first == 0xFFFE || first == 0xFFFF) {
+      AppendUtf8(out, Marker(first));
+    } else {
+      out.append(s.substr(i, len));
+    }
+    return len;
+  }
+
+  // The length of a numeric reference "&#N;" or "&#xH;" at s[i], with its
+  // value; 0 when there is none, SIZE_MAX when the input ends inside one.
+  static size_t Numeric(std::string_view s, size_t i, char32_t* value) {
+    size_t j = i;
+    auto more = [&] { return j < s.size(); };
+    if (!more()) return SIZE_MAX;
+    if (s[j++] != '&') return 0;
+    if (!more()) return SIZE_MAX;
+    if (s[j++] != '#') return 0;
+    if (!more()) return SIZE_MAX;
+    const bool hex = s[j] == 'x';
+    if (hex) ++j;
+    uint64_t v = 0;
+    size_t digits = 0;
+    for (; more() && digits <= 16; ++j, ++digits) {
+      const char c = s[j];
+      int d = -1;
+      if (c >= '0' && c <= '9') d = c - '0';
+      if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+      if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+      if (d < 0) break;
+      v = std::min<uint64_t>(v * (hex ? 16 : 10) + d, 0x7FFFFFFF);
+    }
+    if (!more()) return digits > 16 ? 0 : SIZE_MAX;
+    if (digits == 0 || s[j] != ';') return 0;
+    *value = static_cast<char32_t>(v);
+    return j + 1 - i;
+  }
+
+  State state_ = kText;
+  char quote_ = '"';
+  std::string carry_;
+};
+
+struct ParseState {
+  XML_Parser parser = nullptr;
+  int depth = 0;
+  const std::function<void(const XmlSms&)>* on_sms = nullptr;
+  XmlReadResult result;
+  std::string refused;         // why the parser was stopped
+  std::exception_ptr failure;  // what the caller's handler threw
+};
+
+void Refuse(ParseState& st, const std::string& why) {
+  if (st.refused.empty()) st.refused = why;
+  XML_StopParser(st.parser, XML_FALSE);
+}
+
+void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes) {
+  auto& st = *static_cast<ParseState*>(data);
+  ++st.depth;
+  if (st.depth == 1) {
+    if (std::strcmp(name, "smses") != 0) Refuse(st, "the file has no <smses> element");
+    return;
+  }
+  if (st.depth != 2) return;
+  if (std::strcmp(name, "sms") == 0) {
+    XmlSms sms;
+    sms.line = XML_GetCurrentLineNumber(st.parser);
+    for (size_t i = 0; attributes[i]; i += 2)
+      sms.attributes.emplace(attributes[i], attributes[i + 1]);
+    ++st.result.sms;
+    try {
+      (*st.on_sms)(sms);
+    } catch (...) {  // carried across the parser's C frames
+      st.failure = std::current_exception();
+      XML_StopParser(st.parser, XML_FALSE);
+    }
+  } else if (std::strcmp(name, "mms") == 0) {
+    ++st.result.mms;
+  } else {
+    ++st.result.others[name];
+  }
+}
+
+void XMLCALL End(void* data, const XML_Char*) { --static_cast<ParseState*>(data)->depth; }
+
+void XMLCALL Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  Refuse(*static_cast<ParseState*>(data), "a document type declaration is not accepted");
+}
+
+}  // namespace
+
+std::optional<std::string_view> XmlSms::Get(std::string_view name) const {
+  const auto it = attributes.find(name);
+  if (it == attributes.end()) return std::nullopt;
+  return std::string_view(it->second);
+}
+
+XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const XmlSms&)>& on_sms,
+                            const std::function<void(size_t)>& on_bytes) {
+  ParseState st;
+  st.on_sms = &on_sms;
+  st.parser = XML_ParserCreate("UTF-8");
+  if (!st.parser) throw std::bad_alloc();
+  XML_SetUserData(st.parser, &st);
+  XML_SetElementHandler(st.parser, Start, End);
+  XML_SetStartDoctypeDeclHandler(st.parser, Doctype);
+  XML_SetParamEntityParsing(st.parser, XML_PARAM_ENTITY_PARSING_NEVER);
+  Filter filter;
+  std::vector<char> chunk(1 << 16);
+  std::string filtered;
+  size_t bytes = 0;
+  bool ok = true;
+  for (bool last = false; !last && ok;) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const size_t got = static_cast<size_t>(in.gcount());
+    last = got < chunk.size();
+    bytes += got;
+    filtered.clear();
+    filter.Feed(std::string_view(chunk.data(), got), last, filtered);
+    ok = XML_Parse(st.parser, filtered.data(), static_cast<int>(filtered.size()),
+                   last ? XML_TRUE : XML_FALSE) == XML_STATUS_OK;
+    on_bytes(bytes);
+  }
+  if (st.failure) {
+    XML_ParserFree(st.parser);
+    std::rethrow_exception(st.failure);
+  }
+  if (!ok) {
+    const size_t line = XML_GetCurrentLineNumber(st.parser);
+    const std::string why =
+        !st.refused.empty() ? st.refused : XML_ErrorString(XML_GetErrorCode(st.parser));
+    st.result.error = fmt::format("line {}: not valid XML: {}", line, why);
+  } else if (st.result.sms == 0 && st.depth == 0 && bytes == 0) {
+    st.result.error = "line 1: the file is empty";
+  }
+  XML_ParserFree(st.parser);
+  return st.result;
+}
+
+std::string FilterXml(std::string_view in, size_t split) {
+  split = std::min(split, in.size());
+  Filter filter;
+  std::string out;
+  filter.Feed(in.substr(0, split), false, out);
+  filter.Feed(in.substr(split), true, out);
+  return out;
+}
+
+}  // namespace zusms::cli

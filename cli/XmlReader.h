@@ -1,0 +1,55 @@
+// Reads the XML of SMS backup apps as a stream, one <sms> at a time, with
+// bounded memory. Real files hold what strict XML parsers refuse: surrogate
+// pairs and control characters written as numeric references, raw control
+// characters, "&" and "<" in attribute values. A byte filter in front of the
+// parser rewrites them, so the parser sees well-formed XML and the reader
+// hands on what the file meant. No DTD, no external entity, no entity other
+// than the five predefined ones and numeric references.
+#ifndef ZUSMS_CLI_XMLREADER_H_
+#define ZUSMS_CLI_XMLREADER_H_
+
+#include <cstddef>
+#include <functional>
+#include <istream>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zusms::cli {
+
+// One <sms> element: its attributes as the file meant them (UTF-8), and
+// where it starts.
+struct XmlSms {
+  size_t line = 0;
+  std::map<std::string, std::string, std::less<>> attributes;
+  // The value of `name`, or nothing when the element does not carry it.
+  std::optional<std::string_view> Get(std::string_view name) const;
+};
+
+// Characters that the filter marks in attribute values: a lone surrogate
+// or a reference to no character becomes kBadCharacter; a control
+// character C (and U+FFFE, U+FFFF) becomes kControlBase + C (+ 0x20, 0x21).
+constexpr char32_t kBadCharacter = 0x10FFFD;
+constexpr char32_t kControlBase = 0x10FF00;
+
+struct XmlReadResult {
+  size_t sms = 0;
+  size_t mms = 0;
+  std::map<std::string, size_t> others;  // other elements in <smses>, by name
+  std::string error;  // "line N: ..." when the file is not well-formed or cut off
+};
+
+// Calls `on_sms` for each <sms> inside <smses>, in file order, and
+// `on_bytes` with the bytes read so far. Stops at the first place where the
+// file is not well-formed (everything before it has been handed on).
+XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const XmlSms&)>& on_sms,
+                            const std::function<void(size_t)>& on_bytes);
+
+// The byte filter alone, for tests: the input fed in two chunks, split at
+// `split`; the result does not depend on where the split falls.
+std::string FilterXml(std::string_view in, size_t split);
+
+}  // namespace zusms::cli
+
+#endif  // ZUSMS_CLI_XMLREADER_H_

@@ -1,0 +1,301 @@
+#include "ChangeLog.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+
+#include "Catalog.h"
+#include "Connection.h"
+#include "MimerDatabase.h"
+
+namespace zusms::engine {
+namespace {
+
+constexpr int kCounterBits = 40;
+constexpr uint64_t kCounterMask = (uint64_t{1} << kCounterBits) - 1;
+
+constexpr const char* kLogTable =
+    "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, UserID INTEGER, family "
+    "INTEGER NOT NULL, id INTEGER NOT NULL, uuid BLOB, kind INTEGER NOT NULL, deleted TEXT)";
+// Created after the first fill: sorting a million entries once is faster than
+// inserting them into the indexes one by one. The listings read the table in
+// sequence order (its rowid) from the partner's token: an index by user
+// would cost every change two more pages written, to spare a poll reading
+// other users' changes since its token.
+constexpr const char* kLogIndexes[] = {
+    // The record's entry, found by the triggers.
+    "CREATE INDEX zu_changes_record ON zu_changes (family, id, UserID)",
+    // Tombstones by deletion time, for pruning without reading the log.
+    "CREATE INDEX zu_changes_deleted ON zu_changes (deleted) WHERE deleted IS NOT NULL",
+};
+constexpr const char* kStateTable =
+    "CREATE TABLE zu_change_state (epoch INTEGER NOT NULL, pruned INTEGER NOT NULL)";
+
+std::string Quote(const char* name) { return QuoteIdent(name); }
+
+// The statements that bring the log entry of the row `row` (NEW or OLD) of
+// family `f` up to date: delete the older entry, then insert the new one.
+std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind) {
+  const std::string f = std::to_string(t.family);
+  const std::string uuid = t.uuid_column ? row + "." + Quote(t.uuid_column) : "NULL";
+  std::string out = "DELETE FROM zu_changes WHERE family = " + f + " AND id = " + row +
+                    ".id AND UserID IS " + row + ".UserID; ";
+  out += "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) VALUES (" + row +
+         ".UserID, " + f + ", " + row + ".id, " + uuid + ", " + std::to_string(kind) + ", " +
+         (kind == 2 ? "datetime('now')" : "NULL") + "); ";
+  return out;
+}
+
+// A row of another user with NEW's id that the log still lists as present
+// vanished without a delete (INSERT OR REPLACE, UPDATE OR REPLACE: SQLite
+// runs no delete trigger for the row it replaces): it gets its tombstone.
+std::string Replaced(const CMimerTrackedTable& t) {
+  const std::string where = " WHERE family = " + std::to_string(t.family) +
+                            " AND id = NEW.id AND kind = 1 AND UserID IS NOT NEW.UserID";
+  return "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) SELECT UserID, "
+         "family, id, uuid, 2, datetime('now') FROM zu_changes" +
+         where + "; DELETE FROM zu_changes" + where + "; ";
+}
+
+// Every object of the log as this version creates it, by name.
+std::map<std::string, std::string> Objects(std::span<const CMimerTrackedTable> tables) {
+  std::map<std::string, std::string> out;
+  out["zu_changes"] = kLogTable;
+  out["zu_change_state"] = kStateTable;
+  for (const char* index : kLogIndexes) {
+    const char* name = std::strstr(index, "zu_changes_");
+    out[std::string(name, std::strcspn(name, " "))] = index;
+  }
+  for (const auto& t : tables) {
+    const std::string prefix = std::string("zu_changes_") + t.table + "_";
+    const std::string on = Quote(t.table);
+    out[prefix + "insert"] = "CREATE TRIGGER " + Quote((prefix + "insert").c_str()) +
+                             " AFTER INSERT ON " + on + " BEGIN " + Replaced(t) +
+                             Entry(t, "NEW", 1) + "END";
+    out[prefix + "update"] =
+        "CREATE TRIGGER " + Quote((prefix + "update").c_str()) + " AFTER UPDATE ON " + on +
+        " WHEN OLD.id IS NEW.id AND OLD.UserID IS NEW.UserID BEGIN " + Entry(t, "NEW", 1) + "END";
+    // A row that changes its id or user: the old one is gone for its user.
+    out[prefix + "rekey"] = "CREATE TRIGGER " + Quote((prefix + "rekey").c_str()) +
+                            " AFTER UPDATE ON " + on +
+                            " WHEN OLD.id IS NOT NEW.id OR OLD.UserID IS NOT NEW.UserID BEGIN " +
+                            Entry(t, "OLD", 2) + Replaced(t) + Entry(t, "NEW", 1) + "END";
+    out[prefix + "delete"] = "CREATE TRIGGER " + Quote((prefix + "delete").c_str()) +
+                             " AFTER DELETE ON " + on + " BEGIN " + Entry(t, "OLD", 2) + "END";
+  }
+  return out;
+}
+
+bool ReadOnly(sqlite3* db) { return sqlite3_db_readonly(db, "main") == 1; }
+
+uint32_t NewEpoch() {
+  std::random_device random;
+  std::uniform_int_distribution<uint32_t> pick(1, (1u << (64 - kCounterBits)) - 1);
+  return pick(random);
+}
+
+struct State {
+  uint64_t epoch = 0;
+  uint64_t pruned = 0;
+  uint64_t counter = 0;
+  uint64_t Token() const { return epoch << kCounterBits | counter; }
+};
+
+// False when the file has no log.
+bool ReadState(sqlite3* db, State& state) {
+  if (!TableExists(db, "zu_change_state")) return false;
+  Query q(db, "SELECT epoch, pruned FROM zu_change_state");
+  if (!q.Step()) return false;
+  state.epoch = static_cast<uint64_t>(q.Int(0));
+  state.pruned = static_cast<uint64_t>(q.Int(1));
+  Query c(db, "SELECT seq FROM sqlite_sequence WHERE name = 'zu_changes'");
+  state.counter = c.Step() ? static_cast<uint64_t>(c.Int(0)) & kCounterMask : 0;
+  return true;
+}
+
+// A read transaction for the scope, unless the caller's thread already runs
+// one (a batch): then its statements see what the batch wrote.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(sqlite3* db) : db_(db), own_(sqlite3_get_autocommit(db) != 0) {
+    if (own_) Exec(db_, "BEGIN");
+  }
+  ~ReadTransaction() {
+    if (own_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  sqlite3* db_;
+  bool own_;
+};
+
+sqlite3* OpenDb(Connection& c) {
+  if (!c.IsOpen()) throw CMimerException(u"the database is not open", -1);
+  return c.Db();
+}
+
+}  // namespace
+}  // namespace zusms::engine
+
+using namespace zusms::engine;  // NOLINT: this file is the engine's
+
+void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  // The one check that keeps a read-only file as it is.
+  if (ReadOnly(db)) return;
+  const auto wanted = Objects(tables);
+  std::map<std::string, std::string> found;
+  {
+    Query q(db,
+            "SELECT name, sql FROM sqlite_schema WHERE name = 'zu_changes' OR name = "
+            "'zu_change_state' OR name LIKE 'zu\\_changes\\_%' ESCAPE '\\'");
+    while (q.Step()) found[q.Text(0)] = q.Text(1);
+  }
+  if (found == wanted) return;
+
+  Savepoint savepoint(db);
+  // Triggers first: dropping a table drops its indexes and triggers with it.
+  for (const auto& [name, sql] : found) {
+    if (sql.starts_with("CREATE TRIGGER")) Exec(db, "DROP TRIGGER IF EXISTS " + QuoteIdent(name));
+  }
+  Exec(db, "DROP TABLE IF EXISTS zu_changes");
+  Exec(db, "DROP TABLE IF EXISTS zu_change_state");
+  Exec(db, kLogTable);
+  for (const auto& t : tables) {
+    const std::string uuid = t.uuid_column ? Quote(t.uuid_column) : "NULL";
+    Exec(db, "INSERT INTO zu_changes (UserID, family, id, uuid, kind) SELECT UserID, " +
+                 std::to_string(t.family) + ", id, " + uuid + ", 1 FROM " + Quote(t.table) +
+                 " ORDER BY id");
+  }
+  for (const char* index : kLogIndexes) Exec(db, index);
+  Exec(db, kStateTable);
+  Query state(db, "INSERT INTO zu_change_state (epoch, pruned) VALUES (?, 0)");
+  state.Bind(1, static_cast<int64_t>(NewEpoch())).Step();
+  for (const auto& [name, sql] : wanted) {
+    if (sql.starts_with("CREATE TRIGGER")) Exec(db, sql);
+  }
+  savepoint.Release();
+}
+
+void CMimerChangeLog::Prune(int64_t days) {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  if (ReadOnly(db) || !TableExists(db, "zu_change_state")) return;
+  const std::string cutoff = std::to_string(days < 0 ? 0 : -days) + " days";
+  int64_t pruned = 0;
+  {
+    Query highest(db,
+                  "SELECT max(seq) FROM zu_changes WHERE deleted IS NOT NULL AND deleted <= "
+                  "datetime('now', ?)");
+    if (!highest.Bind(1, cutoff).Step() || highest.Text(0).empty()) return;
+    pruned = highest.Int(0);
+  }
+  Savepoint savepoint(db);
+  Query remove(
+      db, "DELETE FROM zu_changes WHERE deleted IS NOT NULL AND deleted <= datetime('now', ?)");
+  remove.Bind(1, cutoff).Step();
+  Query mark(db, "UPDATE zu_change_state SET pruned = max(pruned, ?)");
+  mark.Bind(1, pruned).Step();
+  savepoint.Release();
+}
+
+bool CMimerChangeLog::Token(uint64_t& token) {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  ReadTransaction transaction(db);
+  State state;
+  if (!ReadState(db, state)) return false;
+  token = state.Token();
+  return true;
+}
+
+bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint64_t since,
+                           uint32_t capacity, std::vector<CMimerChange>& changes, uint64_t& next,
+                           const char*& why) {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  // The state, the rows and the next token come from one snapshot: a change
+  // committed meanwhile is either listed now or lies above `next`.
+  ReadTransaction transaction(db);
+  State state;
+  if (!ReadState(db, state)) {
+    why = "the file keeps no change log";
+    return false;
+  }
+  uint64_t after = 0;
+  if (since != 0) {
+    after = since & kCounterMask;
+    if (since >> kCounterBits != state.epoch) {
+      why = "the token belongs to another file or to an earlier change log";
+    } else if (after > state.counter) {
+      why = "the token lies ahead of the file (restored from an older copy?)";
+    } else if (state.pruned > 0 && after <= state.pruned) {
+      why = "tombstones that the token needs have been removed";
+    } else {
+      why = nullptr;
+    }
+    if (why) return false;
+  }
+  const std::string time =
+      table.time_column ? "t." + Quote(table.time_column) : std::string("NULL");
+  std::string sql = "SELECT c.seq, c.id, c.uuid, c.kind, " + time + " FROM zu_changes c";
+  if (table.time_column) {
+    sql += " LEFT JOIN " + Quote(table.table) + " t ON c.kind = 1 AND t.id = c.id";
+  }
+  // In sequence order from the token: the unary + keeps the planner off the
+  // record index, which would read the whole family and sort it.
+  sql += " WHERE +c.UserID = ? AND +c.family = ? AND c.seq > ? ORDER BY c.seq LIMIT ?";
+  sqlite3_stmt* stmt = nullptr;
+  if (int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr); rc != SQLITE_OK) {
+    throw CMimerException::Sqlite(db, rc, "listing changes");
+  }
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(stmt, sqlite3_finalize);
+  sqlite3_bind_int64(stmt, 1, static_cast<int32_t>(user));
+  sqlite3_bind_int64(stmt, 2, table.family);
+  sqlite3_bind_int64(stmt, 3, static_cast<int64_t>(after));
+  sqlite3_bind_int64(stmt, 4, capacity);
+  changes.clear();
+  uint64_t last = after;
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    CMimerChange change{};
+    last = static_cast<uint64_t>(sqlite3_column_int64(stmt, 0));
+    change.id = static_cast<uint32_t>(sqlite3_column_int64(stmt, 1));
+    if (const void* uuid = sqlite3_column_blob(stmt, 2)) {
+      const size_t length = static_cast<size_t>(sqlite3_column_bytes(stmt, 2));
+      std::memcpy(change.uuid, uuid, length < sizeof change.uuid ? length : sizeof change.uuid);
+    }
+    change.kind = sqlite3_column_int(stmt, 3) == 2 ? 2 : 1;
+    if (const unsigned char* text = sqlite3_column_text(stmt, 4); text && change.kind == 1) {
+      int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+      if (std::sscanf(reinterpret_cast<const char*>(text), "%4d-%2d-%2d %2d:%2d:%2d", &year, &month,
+                      &day, &hour, &minute, &second) == 6) {
+        change.time = {static_cast<int16_t>(year),   static_cast<int16_t>(month),
+                       static_cast<int16_t>(day),    static_cast<int16_t>(hour),
+                       static_cast<int16_t>(minute), static_cast<int16_t>(second)};
+      }
+    }
+    changes.push_back(change);
+  }
+  if (rc != SQLITE_DONE) throw CMimerException::Sqlite(db, rc, "listing changes");
+  if (capacity == 0) {
+    next = since;  // nothing was read, so nothing is passed over
+  } else {
+    const uint64_t counter = changes.size() < capacity ? state.counter : last;
+    next = state.epoch << kCounterBits | counter;
+  }
+  return true;
+}

@@ -1,0 +1,71 @@
+// A change log kept by the database file itself.
+//
+// Triggers on each tracked table write, per changed row, one row into the
+// table zu_changes: the row's user, its table's family number, its id, its
+// UUID (when the table has one), the kind (1 added or changed, 2 deleted),
+// the UTC time of a deletion, and a sequence number from an AUTOINCREMENT
+// counter, which never hands out a number twice. Only the latest change of a
+// row is kept: the triggers delete the older entry and insert the new one
+// (no conflict clause, which an outer statement's own clause would
+// override), so the log holds one entry per row plus the tombstones of
+// deleted rows. The triggers are core SQL: every program that writes the
+// file (the sqlite3 shell included) keeps the log without knowing of it.
+//
+// A token packs a random epoch of the log (made when the log is created) in
+// its upper 24 bits and the counter in its lower 40; tokens of one epoch
+// compare as numbers, and 0 stands for "from the beginning".
+#ifndef ZUSMS_ENGINE_CHANGELOG_H_
+#define ZUSMS_ENGINE_CHANGELOG_H_
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "ZuSmsDB.h"
+
+// One table whose changes are logged.
+struct CMimerTrackedTable {
+  int32_t family;           // the number the log files its rows under
+  const char* table;        // the table's name
+  const char* uuid_column;  // copied into the log; null: the table has none
+  const char* time_column;  // read beside each change listed; null: none
+};
+
+// One change as listed: uuid is zero and time is empty (year 0) where the
+// table has none and for deletions.
+struct CMimerChange {
+  uint32_t id;
+  uint8_t uuid[16];
+  int32_t kind;  // 1 added or changed, 2 deleted
+  stDateTime time;
+};
+
+class ZUSMS_API CMimerChangeLog {
+ public:
+  // Makes sure the log, its indexes and the triggers on `tables` exist as
+  // this version writes them; a log that is missing, or any part of it
+  // missing or different, is made anew (with a new epoch), every existing row
+  // entered once as added. Runs inside the caller's transaction. A read-only
+  // file is left as it is. Raises CMimerException on failure.
+  static void Ensure(std::span<const CMimerTrackedTable> tables);
+
+  // Removes the tombstones of deletions at least `days` old (0: all) and
+  // records the highest counter value removed. A read-only file or a file
+  // without a log is left as it is. Raises CMimerException on failure.
+  static void Prune(int64_t days);
+
+  // The current token; false when the file has no log.
+  static bool Token(uint64_t& token);
+
+  // The changes of `user` in `table` after `since`, oldest first, at most
+  // `capacity`, with the token to pass next time (the last change listed when
+  // `capacity` came back, else the current token), all read in one read
+  // transaction. False (nothing listed) when `since` cannot be served: the
+  // file has no log, `since` belongs to another epoch, lies above the current
+  // token, or at or below the highest tombstone pruned; `why` then says which.
+  static bool List(const CMimerTrackedTable& table, uint32_t user, uint64_t since,
+                   uint32_t capacity, std::vector<CMimerChange>& changes, uint64_t& next,
+                   const char*& why);
+};
+
+#endif  // ZUSMS_ENGINE_CHANGELOG_H_

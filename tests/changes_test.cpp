@@ -1,0 +1,590 @@
+// Changes since a token: partners that replay the change listings must arrive
+// at exactly the store's state, whoever wrote the file and however they page;
+// tokens that cannot be served say so.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HexText.h"
+#include "TestDb.h"
+#include "ZuSmsDB.h"
+
+namespace zusms::testing {
+namespace {
+
+std::string Time(const stDateTime& t) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return buf;
+}
+
+// What a partner holds: heads as id -> "uuid time", folders as ids.
+struct State {
+  std::map<uint32_t, std::string> heads;
+  std::set<uint32_t> folders;
+  bool operator==(const State&) const = default;
+};
+
+std::string Describe(const State& s) {
+  std::ostringstream out;
+  for (const auto& [id, v] : s.heads) out << "h" << id << "=" << v << " ";
+  for (uint32_t id : s.folders) out << "f" << id << " ";
+  return out.str();
+}
+
+// The store's state for its user, read through the full listings.
+State StoreState(SmsDatabase* store) {
+  State s;
+  uint32_t count = 0, n = 0;
+  EXPECT_EQ(GetZuSmsHeadCount(store, &count), 0);
+  std::vector<stIDUUID> uuids(count + 1);
+  std::vector<stIDModifyTime> times(count + 1);
+  EXPECT_EQ(GetAllZuSmsHeadIDUUID(store, uuids.data(), count + 1, &n), 0);
+  EXPECT_EQ(n, count);
+  std::map<uint32_t, std::string> uuid_of;
+  for (uint32_t i = 0; i < n; ++i) uuid_of[uuids[i].id] = Hex(uuids[i].uuid);
+  EXPECT_EQ(GetAllZuSmsHeadIDModifyTime(store, times.data(), count + 1, &n), 0);
+  for (uint32_t i = 0; i < n; ++i) {
+    s.heads[times[i].id] = uuid_of[times[i].id] + " " + Time(times[i].modifyTime);
+  }
+  EXPECT_EQ(GetZuSmsFolderCount(store, &count), 0);
+  std::vector<uint32_t> ids(count + 1);
+  EXPECT_EQ(GetAllZuSmsFolderID(store, ids.data(), count + 1, &n), 0);
+  s.folders.insert(ids.begin(), ids.begin() + n);
+  return s;
+}
+
+// A synchronisation partner of one user: replays the change listings onto
+// its copy, in pages of random size.
+class Partner {
+ public:
+  Partner(SmsDatabase* store, uint64_t token) : store_(store), heads_token_(token) {
+    folders_token_ = token;
+  }
+
+  // One synchronisation to the end of the log. Returns the first status
+  // other than 0 (ZU_RESYNC, -1), or 0. `seen`: every id listed as present.
+  int32_t Sync(std::mt19937& rng, std::set<uint32_t>* seen = nullptr) {
+    std::uniform_int_distribution<uint32_t> size(1, 8);
+    for (bool heads : {true, false}) {
+      for (;;) {
+        const uint32_t capacity = size(rng);
+        std::vector<stSmsChange> page(capacity + 1);
+        page[capacity].id = 0xfeedface;  // never written: beyond the capacity
+        uint32_t n = 12345;
+        uint64_t& token = heads ? heads_token_ : folders_token_;
+        uint64_t next = 0;
+        const int32_t rc =
+            heads ? ListZuSmsHeadChanges(store_, token, page.data(), capacity, &n, &next)
+                  : ListZuSmsFolderChanges(store_, token, page.data(), capacity, &n, &next);
+        if (rc != 0) return rc;
+        EXPECT_LE(n, capacity);
+        EXPECT_EQ(page[capacity].id, 0xfeedfaceu);
+        std::set<uint32_t> in_page;
+        for (uint32_t i = 0; i < n; ++i) {
+          const stSmsChange& c = page[i];
+          EXPECT_TRUE(in_page.insert(c.id).second) << "record " << c.id << " twice in one page";
+          if (c.kind == 1 && seen) seen->insert(c.id);
+          if (!heads) {
+            EXPECT_EQ(Hex(c.uuid), std::string(32, '0'));
+            EXPECT_EQ(c.modifyTime.year, 0);
+          }
+          if (c.kind == 2) {
+            EXPECT_EQ(c.modifyTime.year, 0);
+            if (heads)
+              state_.heads.erase(c.id);
+            else
+              state_.folders.erase(c.id);
+          } else {
+            EXPECT_EQ(c.kind, 1);
+            if (heads)
+              state_.heads[c.id] = Hex(c.uuid) + " " + Time(c.modifyTime);
+            else
+              state_.folders.insert(c.id);
+          }
+        }
+        token = next;
+        if (n < capacity) break;
+      }
+    }
+    return 0;
+  }
+
+  // Starts over from a full listing, as after ZU_RESYNC.
+  void Resync() {
+    uint64_t token = 0;
+    ASSERT_EQ(GetZuSmsChangeToken(store_, &token), 0);
+    heads_token_ = folders_token_ = token;
+    state_ = StoreState(store_);
+  }
+
+  const State& state() const { return state_; }
+
+ private:
+  SmsDatabase* store_;
+  uint64_t heads_token_, folders_token_;
+  State state_;
+};
+
+class ChangesTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    unsetenv("ZUSMS_TOMBSTONE_DAYS");
+    for (uint32_t user : {1u, 2u}) {
+      ASSERT_EQ(InitZuSmsDB(&stores_[user], user), 0);
+      ASSERT_EQ(OpenZuSmsDB(stores_[user]), 0) << LastError();
+    }
+  }
+  void TearDown() override {
+    for (auto& [user, store] : stores_) {
+      CloseZuSmsDB(store);
+      UninitZuSmsDB(store);
+    }
+    unsetenv("ZUSMS_TOMBSTONE_DAYS");
+    DbTest::TearDown();
+  }
+  void Reopen() {
+    for (auto& [user, store] : stores_) CloseZuSmsDB(store);
+    for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0) << LastError();
+  }
+  uint32_t AddHead(uint32_t user, const char16_t* text = u"hello") {
+    SmsHead h{};
+    h.fid = 1;
+    std::memcpy(h.content, text, std::char_traits<char16_t>::length(text) * 2);
+    uint32_t id = 0;
+    EXPECT_EQ(AddZuSmsHead(stores_[user], &h, &id), 0) << LastError();
+    return id;
+  }
+  uint64_t Token(uint32_t user = 1) {
+    uint64_t token = 0;
+    EXPECT_EQ(GetZuSmsChangeToken(stores_[user], &token), 0) << LastError();
+    return token;
+  }
+  int32_t HeadChanges(uint64_t since, std::vector<stSmsChange>& out, uint64_t* next = nullptr) {
+    out.assign(1000, stSmsChange{});
+    uint32_t n = 0;
+    uint64_t after = 0;
+    const int32_t rc = ListZuSmsHeadChanges(stores_[1], since, out.data(), 1000, &n, &after);
+    out.resize(rc == 0 ? n : 0);
+    if (next) *next = after;
+    return rc;
+  }
+  // Runs SQL through the sqlite3 shell, as another program writing the file
+  // would; returns what it printed.
+  std::string Shell(const std::string& sql) {
+    const std::string command = "sqlite3 -cmd '.timeout 5000' " + file_ + " \"" + sql + "\"";
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buf[256];
+    while (size_t got = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, got);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return out;
+  }
+
+  std::map<uint32_t, SmsDatabase*> stores_;
+};
+
+TEST_F(ChangesTest, PartnersReplayingFromAnyTokenInAnyPagesArriveAtTheStoresState) {
+  std::mt19937 rng(20261206);
+  auto pick = [&](uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng); };
+  // Which user each id has ever belonged to, to show that no partner is ever
+  // told of another user's record.
+  std::map<uint32_t, std::set<uint32_t>> owners;
+  auto heads_of = [&](uint32_t user) { return StoreState(stores_[user]).heads; };
+  auto any_head = [&](uint32_t user, uint32_t* id) {
+    auto heads = heads_of(user);
+    if (heads.empty()) return false;
+    *id = std::next(heads.begin(), pick(static_cast<uint32_t>(heads.size())))->first;
+    return true;
+  };
+  auto user_folder = [&](uint32_t user, uint32_t* id) {
+    std::vector<SmsFolder> all(64);
+    uint32_t n = 0;
+    GetAllZuSmsFolder(stores_[user], all.data(), 64, &n);
+    std::vector<uint32_t> mine;
+    for (uint32_t i = 0; i < n; ++i)
+      if (all[i].system != 1) mine.push_back(static_cast<uint32_t>(all[i].id));
+    if (mine.empty()) return false;
+    *id = mine[pick(static_cast<uint32_t>(mine.size()))];
+    return true;
+  };
+  for (uint32_t user : {1u, 2u}) {
+    for (uint32_t id : StoreState(stores_[user]).folders) owners[id].insert(user);
+  }
+
+  struct Named {
+    uint32_t user;
+    Partner partner;
+    std::set<uint32_t> seen;
+  };
+  std::vector<Named> partners;
+  partners.push_back({1, Partner(stores_[1], 0), {}});
+  partners.push_back({2, Partner(stores_[2], 0), {}});
+  std::vector<Named> saved;  // earlier copies, resumed later from their tokens
+
+  int shell_ops = 0, syncs = 0;
+  for (int step = 0; step < 500; ++step) {
+    const uint32_t user = 1 + pick(2), other = 3 - user;
+    SmsDatabase* store = stores_[user];
+    uint32_t id = 0;
+    const uint32_t op = pick(18);
+    if (op <= 2) {
+      owners[AddHead(user)].insert(user);
+    } else if (op == 3 && any_head(user, &id)) {
+      SmsHead h{};
+      ASSERT_EQ(GetZuSmsHead(store, id, &h), 0);
+      h.content[0] = static_cast<char16_t>(u'a' + pick(26));
+      ASSERT_EQ(UpdateZuSmsHead(store, &h), 0);
+    } else if (op == 4 && any_head(user, &id)) {  // a move to another folder
+      SmsHead h{};
+      ASSERT_EQ(GetZuSmsHead(store, id, &h), 0);
+      h.fid = static_cast<int32_t>(1 + pick(14));
+      ASSERT_EQ(UpdateZuSmsHead(store, &h), 0);
+    } else if (op == 5 && any_head(user, &id)) {
+      ASSERT_EQ(DeleteZuSmsHead(store, id), 0);
+    } else if (op == 6) {
+      SmsFolder f{};
+      std::memcpy(f.fname, u"mine", 10);
+      uint32_t fid = 0;
+      ASSERT_EQ(AddZuSmsFolder(store, &f, &fid), 0);
+      owners[fid].insert(user);
+    } else if (op == 7 && user_folder(user, &id)) {
+      SmsFolder f{};
+      f.id = static_cast<int32_t>(id);
+      std::memcpy(f.fname, u"renamed", 16);
+      ASSERT_EQ(UpdateZuSmsFolder(store, &f), 0);
+    } else if (op == 8 && user_folder(user, &id)) {
+      ASSERT_EQ(DeleteZuSmsFolder(store, id), 0);
+    } else if (op == 9 && pick(4) == 0) {
+      ASSERT_EQ(DeleteAllZuSmsHead(store), 0);
+      ASSERT_EQ(DeleteAllZuSmsFolder(store), 0);
+    } else if (op == 10) {  // another program adds a message
+      ++shell_ops;
+      const std::string out =
+          Shell("INSERT INTO SmsHead (UserID, fid, content, uuid, ModifyTime) VALUES (" +
+                std::to_string(user) +
+                ", 1, 'from the shell', randomblob(16), datetime('now')) RETURNING id;");
+      owners[static_cast<uint32_t>(std::stoul(out))].insert(user);
+    } else if (op == 11 && any_head(user, &id)) {  // ... changes one, with its own conflict clause
+      ++shell_ops;
+      Shell(
+          "UPDATE OR IGNORE SmsHead SET content = 'shell edit', ModifyTime = datetime('now', "
+          "'+1 second') WHERE id = " +
+          std::to_string(id) + ";");
+    } else if (op == 12 && any_head(user, &id)) {  // ... replaces one with the other user's
+      ++shell_ops;
+      Shell("INSERT OR REPLACE INTO SmsHead (id, UserID, content, uuid, ModifyTime) VALUES (" +
+            std::to_string(id) + ", " + std::to_string(other) +
+            ", 'taken over', randomblob(16), datetime('now'));");
+      owners[id].insert(other);
+    } else if (op == 13 && any_head(user, &id)) {  // ... gives one to the other user
+      ++shell_ops;
+      Shell("UPDATE SmsHead SET UserID = " + std::to_string(other) +
+            " WHERE id = " + std::to_string(id) + ";");
+      owners[id].insert(other);
+    } else if (op == 14 && user_folder(user, &id)) {  // ... deletes or renames a folder
+      ++shell_ops;
+      Shell(pick(2)
+                ? "DELETE FROM SmsFolder WHERE id = " + std::to_string(id) + ";"
+                : "UPDATE SmsFolder SET fname = 'shell' WHERE id = " + std::to_string(id) + ";");
+    } else if (op == 15) {  // a new partner: from the beginning, or after a full listing
+      Named fresh{user, Partner(store, 0), {}};
+      if (pick(2)) fresh.partner.Resync();
+      partners.push_back(std::move(fresh));
+    } else if (op == 16 && !partners.empty()) {  // a copy of a partner, resumed later
+      saved.push_back(partners[pick(static_cast<uint32_t>(partners.size()))]);
+      if (!saved.empty() && pick(3) == 0) {
+        partners.push_back(saved[pick(static_cast<uint32_t>(saved.size()))]);
+      }
+    } else {
+      Named& p = partners[pick(static_cast<uint32_t>(partners.size()))];
+      ++syncs;
+      ASSERT_EQ(p.partner.Sync(rng, &p.seen), 0) << LastError();
+      ASSERT_EQ(p.partner.state(), StoreState(stores_[p.user]))
+          << "step " << step << "\npartner: " << Describe(p.partner.state())
+          << "\nstore:   " << Describe(StoreState(stores_[p.user]));
+    }
+  }
+  for (Named& p : partners) {
+    ASSERT_EQ(p.partner.Sync(rng, &p.seen), 0) << LastError();
+    EXPECT_EQ(p.partner.state(), StoreState(stores_[p.user]));
+    for (uint32_t id : p.seen) {
+      EXPECT_TRUE(owners[id].count(p.user)) << "user " << p.user << " was told of record " << id;
+    }
+  }
+  EXPECT_GT(shell_ops, 20);
+  EXPECT_GT(syncs, 50);
+  EXPECT_GT(partners.size(), 5u);
+  // One entry per record of either kind, plus the tombstones: never more.
+  const std::string per_record =
+      Raw("SELECT count(*) FROM (SELECT family, id, UserID FROM zu_changes GROUP BY 1, 2, 3 "
+          "HAVING count(*) > 1)");
+  EXPECT_EQ(per_record, "0\n");
+}
+
+TEST_F(ChangesTest, DeleteAllLeavesOneTombstonePerRecordWithItsUuid) {
+  std::map<uint32_t, std::string> uuids;
+  for (int i = 0; i < 5; ++i) {
+    const uint32_t id = AddHead(1);
+    SmsHead h{};
+    GetZuSmsHead(stores_[1], id, &h);
+    uuids[id] = Hex(h.uuid);
+  }
+  AddHead(2);
+  const uint64_t before = Token();
+  ASSERT_EQ(DeleteAllZuSmsHead(stores_[1]), 0);
+  std::vector<stSmsChange> changes;
+  uint64_t next = 0;
+  ASSERT_EQ(HeadChanges(before, changes, &next), 0);
+  ASSERT_EQ(changes.size(), 5u);
+  for (const stSmsChange& c : changes) {
+    EXPECT_EQ(c.kind, 2);
+    EXPECT_EQ(Hex(c.uuid), uuids[c.id]);
+    EXPECT_EQ(c.modifyTime.year, 0);
+  }
+  EXPECT_EQ(next, Token());
+  // Nothing new since: an empty page, and the same token again.
+  ASSERT_EQ(HeadChanges(next, changes, &next), 0);
+  EXPECT_TRUE(changes.empty());
+  EXPECT_EQ(next, Token());
+}
+
+TEST_F(ChangesTest, PagesAndArgumentsKeepTheirContract) {
+  for (int i = 0; i < 3; ++i) AddHead(1);
+  const uint64_t start = Token();
+  const uint32_t a = AddHead(1), b = AddHead(1);
+  stSmsChange page[2];
+  uint32_t n = 9;
+  uint64_t next = 0;
+  // Capacity 0: nothing read, the token stays.
+  ASSERT_EQ(ListZuSmsHeadChanges(stores_[1], start, page, 0, &n, &next), 0);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(next, start);
+  // A full page hands out the last change listed, not the current token.
+  ASSERT_EQ(ListZuSmsHeadChanges(stores_[1], start, page, 1, &n, &next), 0);
+  ASSERT_EQ(n, 1u);
+  EXPECT_EQ(page[0].id, a);
+  EXPECT_LT(next, Token());
+  ASSERT_EQ(ListZuSmsHeadChanges(stores_[1], next, page, 2, &n, &next), 0);
+  ASSERT_EQ(n, 1u);
+  EXPECT_EQ(page[0].id, b);
+  EXPECT_EQ(next, Token());
+  EXPECT_EQ(ListZuSmsHeadChanges(stores_[1], start, nullptr, 2, &n, &next), -1);
+  EXPECT_EQ(ListZuSmsHeadChanges(stores_[1], start, page, 2, nullptr, &next), -1);
+  EXPECT_EQ(ListZuSmsFolderChanges(nullptr, start, page, 2, &n, &next), -1);
+  EXPECT_EQ(GetZuSmsChangeToken(stores_[1], nullptr), -1);
+  // From the beginning: the fourteen default folders, as added.
+  std::vector<stSmsChange> folders(20);
+  ASSERT_EQ(ListZuSmsFolderChanges(stores_[1], 0, folders.data(), 20, &n, &next), 0);
+  EXPECT_EQ(n, 14u);
+}
+
+TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
+  const uint32_t kept = AddHead(1), gone = AddHead(1);
+  const uint64_t early = Token();
+  ASSERT_EQ(DeleteZuSmsHead(stores_[1], gone), 0);
+  const uint64_t late = Token();
+  std::vector<stSmsChange> changes;
+
+  // A file restored from an older copy: the token lies ahead of it.
+  ASSERT_EQ(Raw("PRAGMA wal_checkpoint(TRUNCATE)").find("error"), std::string::npos);
+  for (auto& [user, store] : stores_) CloseZuSmsDB(store);
+  const std::string copy = dir_.path() + "/copy.dbf";
+  std::filesystem::copy_file(file_, copy);
+  for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0);
+  AddHead(1);
+  const uint64_t ahead = Token();
+  for (auto& [user, store] : stores_) CloseZuSmsDB(store);
+  std::filesystem::copy_file(copy, file_, std::filesystem::copy_options::overwrite_existing);
+  for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0);
+  EXPECT_EQ(HeadChanges(ahead, changes), ZU_RESYNC);
+  EXPECT_NE(LastError().find("ahead"), std::string::npos) << LastError();
+  ASSERT_EQ(HeadChanges(late, changes), 0);
+  EXPECT_TRUE(changes.empty());
+
+  // Tombstones past their time are pruned on open; tokens at or below them
+  // resync, tokens after them still serve.
+  const uint32_t added = AddHead(1);
+  const uint64_t later = Token();
+  setenv("ZUSMS_TOMBSTONE_DAYS", "0", 1);
+  Reopen();
+  EXPECT_EQ(HeadChanges(early, changes), ZU_RESYNC);
+  EXPECT_NE(LastError().find("removed"), std::string::npos) << LastError();
+  EXPECT_EQ(HeadChanges(late, changes), ZU_RESYNC);
+  ASSERT_EQ(HeadChanges(later, changes), 0);
+  EXPECT_TRUE(changes.empty());
+  EXPECT_EQ(Raw("SELECT count(*) FROM zu_changes WHERE kind = 2"), "0\n");
+  // From the beginning still gives the whole present state.
+  ASSERT_EQ(HeadChanges(0, changes), 0);
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].id, kept);
+  EXPECT_EQ(changes[1].id, added);
+
+  // A log that lost a part (a trigger dropped by hand) is made anew on open,
+  // with a new epoch: old tokens resync, every record is listed as added.
+  Shell("DROP TRIGGER zu_changes_SmsHead_delete;");
+  Reopen();
+  EXPECT_EQ(HeadChanges(late, changes), ZU_RESYNC);
+  EXPECT_NE(LastError().find("another file"), std::string::npos) << LastError();
+  ASSERT_EQ(HeadChanges(0, changes), 0);
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].kind, 1);
+  EXPECT_NE(Token() >> 40, late >> 40);
+
+  // Another file altogether.
+  const uint64_t here = Token();
+  for (auto& [user, store] : stores_) CloseZuSmsDB(store);
+  const std::string other = dir_.path() + "/other.dbf";
+  setenv("ZUSMS_DB", other.c_str(), 1);
+  for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0);
+  EXPECT_EQ(HeadChanges(here, changes), ZU_RESYNC);
+  EXPECT_EQ(HeadChanges(0, changes), 0);
+}
+
+TEST_F(ChangesTest, AStoreWithoutALogGetsOneWithEveryRecordOnce) {
+  // A file written before the log existed: its records are there, no log.
+  for (int i = 0; i < 3; ++i) AddHead(1);
+  AddHead(2);
+  Shell("DROP TABLE zu_changes; DROP TABLE zu_change_state;");
+  for (auto& [user, store] : stores_) CloseZuSmsDB(store);
+  EXPECT_EQ(Raw("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'zu_change%'"), "8\n");
+  for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0);
+  std::vector<stSmsChange> changes;
+  uint64_t next = 0;
+  ASSERT_EQ(HeadChanges(0, changes, &next), 0);
+  EXPECT_EQ(changes.size(), 3u);
+  for (const stSmsChange& c : changes) EXPECT_EQ(c.kind, 1);
+  EXPECT_EQ(next, Token());
+  EXPECT_EQ(Raw("SELECT count(*) FROM zu_changes"), "32\n");  // 4 heads, 28 folders
+  // Opening again changes nothing.
+  Reopen();
+  EXPECT_EQ(Token(), next);
+}
+
+// Several writer processes and one reader polling at once: the reader's
+// replayed copy ends equal to the store, deletions included.
+TEST_F(ChangesTest, APartnerPollingWhileProcessesWriteMissesNothing) {
+  for (auto& [user, store] : stores_) CloseZuSmsDB(store);
+  {
+    auto& c = engine::Connection::Default();
+    std::lock_guard lock(c.Mutex());
+    while (c.Shares() > 0) c.Release();
+  }
+  setenv("ZUSMS_SYNC", "normal", 1);
+  const std::string stop = dir_.path() + "/stop", result = dir_.path() + "/reader";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  auto child = [&](auto&& body) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    return pid;
+  };
+  auto open_store = [](uint32_t user) {
+    SmsDatabase* store = nullptr;
+    InitZuSmsDB(&store, user);
+    if (OpenZuSmsDB(store) != 0) _exit(3);
+    return store;
+  };
+  const pid_t reader = child([&] {
+    SmsDatabase* store = open_store(1);
+    std::mt19937 rng(7);
+    Partner partner(store, 0);
+    for (;;) {
+      const bool last = access(stop.c_str(), F_OK) == 0;  // writers done: one more pass
+      if (partner.Sync(rng) != 0) return 4;
+      if (last || std::chrono::steady_clock::now() > deadline) break;
+    }
+    std::ofstream out(result);
+    for (const auto& [id, v] : partner.state().heads) out << "h " << id << " " << v << "\n";
+    for (uint32_t id : partner.state().folders) out << "f " << id << "\n";
+    return ::testing::Test::HasFailure() ? 5 : 0;
+  });
+  std::vector<pid_t> writers;
+  for (uint32_t w = 0; w < 3; ++w) {
+    writers.push_back(child([&, w] {
+      SmsDatabase* store = open_store(w == 2 ? 2 : 1);
+      std::mt19937 rng(100 + w);
+      std::vector<uint32_t> heads, folders;
+      for (int i = 0; i < 250 && std::chrono::steady_clock::now() < deadline; ++i) {
+        const uint32_t op = rng() % 8;
+        SmsHead h{};
+        uint32_t id = 0;
+        if (op < 3 || heads.empty()) {
+          h.fid = 1;
+          if (AddZuSmsHead(store, &h, &id) != 0) return 6;
+          heads.push_back(id);
+        } else if (op < 5) {
+          if (GetZuSmsHead(store, heads[rng() % heads.size()], &h) != 0) return 6;
+          h.fid = static_cast<int32_t>(1 + rng() % 14);
+          if (h.id != 0 && UpdateZuSmsHead(store, &h) != 0) return 6;
+        } else if (op == 5) {
+          const size_t k = rng() % heads.size();
+          if (DeleteZuSmsHead(store, heads[k]) != 0) return 6;
+          heads.erase(heads.begin() + static_cast<long>(k));
+        } else if (op == 6) {
+          SmsFolder f{};
+          if (AddZuSmsFolder(store, &f, &id) != 0) return 6;
+          folders.push_back(id);
+        } else if (!folders.empty()) {
+          if (DeleteZuSmsFolder(store, folders.back()) != 0) return 6;
+          folders.pop_back();
+        }
+      }
+      CloseZuSmsDB(store);
+      return 0;
+    }));
+  }
+  for (pid_t pid : writers) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  std::ofstream(stop).put('x');
+  int status = 0;
+  for (int waited = 0; waitpid(reader, &status, WNOHANG) == 0; ++waited) {
+    if (waited > 600) kill(reader, SIGKILL);  // bounded: a minute at most
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  unsetenv("ZUSMS_SYNC");
+
+  SmsDatabase* store = nullptr;
+  InitZuSmsDB(&store, 1);
+  ASSERT_EQ(OpenZuSmsDB(store), 0) << LastError();
+  const State expected = StoreState(store);
+  CloseZuSmsDB(store);
+  UninitZuSmsDB(store);
+  State replayed;
+  std::ifstream in(result);
+  for (std::string kind, id, uuid, date, time; in >> kind >> id;) {
+    if (kind == "h") {
+      in >> uuid >> date >> time;
+      replayed.heads[static_cast<uint32_t>(std::stoul(id))] = uuid + " " + date + " " + time;
+    } else {
+      replayed.folders.insert(static_cast<uint32_t>(std::stoul(id)));
+    }
+  }
+  EXPECT_GT(expected.heads.size(), 50u);
+  EXPECT_EQ(replayed, expected) << "replayed: " << Describe(replayed)
+                                << "\nstore:    " << Describe(expected);
+  for (auto& [user, s] : stores_) ASSERT_EQ(OpenZuSmsDB(s), 0);  // for TearDown
+}
+
+}  // namespace
+}  // namespace zusms::testing

@@ -1,0 +1,227 @@
+#!/usr/bin/env python3
+"""The zusms tool with backup files as real phones write them, and the
+commands that treat a long message as one message.
+
+usage: cli_backup_test.py PATH/TO/zusms
+"""
+import json
+import os
+import sys
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+import cli_test
+
+CORPUS = os.path.join(os.path.dirname(__file__), "fixtures", "sms-corpus-sample.tsv")
+
+
+def sms(**attrs):
+    base = {"protocol": "0", "address": "+8613800138000", "date": "1700000000123", "type": "1",
+            "subject": "null", "body": "hi", "toa": "null", "sc_toa": "null",
+            "service_center": "null", "read": "1", "status": "-1", "locked": "0",
+            "date_sent": "1699999990456", "sub_id": "1", "readable_date": "Nov 14, 2023 22:13:20",
+            "contact_name": "(Unknown)"}
+    base.update(attrs)
+    # Values are written as given: the tests put references in them.
+    return "<sms " + " ".join(f'{k}="{v}"' for k, v in base.items() if v is not None) + " />"
+
+
+def backup(*elements, count=None):
+    return ("<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n"
+            f'<smses count="{count if count is not None else len(elements)}">\n'
+            + "\n".join(elements) + "\n</smses>\n")
+
+
+class Backup(cli_test.Cli):
+    def import_xml(self, text, *flags, user=1, expect=0):
+        path = self.write("in.xml", text)
+        proc = self.run_cli("--json", "import", *flags, path, user=user, expect=expect)
+        return json.loads(proc.stdout) if expect == 0 else proc
+
+    def messages(self, *args, user=1):
+        return self.json_of("list", "--limit", "1000", *args, user=user)
+
+    def test_our_own_export_imports_as_nothing_new(self):
+        # Dates with milliseconds: the store keeps seconds, so the export
+        # writes other dates; the messages are still the same ones.
+        texts = [line.split("\t", 1)[1].strip() for line in
+                 open(CORPUS, encoding="utf-8").read().splitlines()[1:41]]
+        file = backup(*(sms(date=str(1700000000123 + 61000 * i), body=escape(t),
+                            address=f"+4477009{i:05d}") for i, t in enumerate(texts)))
+        self.assertEqual(self.import_xml(file)["added"], 40)
+        exported = self.run_cli("export", "--format", "xml").stdout
+        self.assertEqual(self.import_xml(exported)["added"], 0)
+        self.assertEqual(self.import_xml(exported)["skipped"], 40)
+        # Stored earlier under other UUIDs (an older version, another
+        # program): the same number, second and text is the same message.
+        heads = json.loads(self.run_cli("export").stdout)["heads"]
+        for i, h in enumerate(heads):
+            h["uuid"] = f"{i:08x}-1111-4111-8111-{i:012x}"
+        self.assertEqual(self.json_of("import", self.write("old.json", json.dumps(
+            {"heads": heads})), user=2)["added"], 40)
+        self.assertEqual(self.import_xml(file, user=2)["added"], 0)
+        # Field by field, through XML into another user and out again.
+        self.assertEqual(self.import_xml(exported, user=3)["added"], 40)
+        again = self.run_cli("export", "--format", "xml", user=3).stdout
+        fields = ("address", "date", "type", "body", "locked", "date_sent", "contact_name")
+        rows = lambda text: sorted(tuple(e.get(f) for f in fields)
+                                   for e in ElementTree.fromstring(text).iter("sms"))
+        self.assertEqual(rows(exported), rows(again))
+        self.assertEqual(rows(exported)[0][1][-3:], "000")  # milliseconds are not kept
+
+    def test_references_of_every_kind(self):
+        file = backup(
+            sms(body="&#55357;&#56833; &#xD83D;&#xDE01; &#x1F600; caf&#233; &lt;3 AT&T &nbsp;"),
+            sms(body="\u4f60&#15;\u597d&#x7;", date="1700000001000"),
+            sms(body="raw \x0f control", date="1700000002000"),
+            sms(body="lone &#55357; surrogate", date="1700000003000"),
+            sms(body="x", contact_name="\u5f20\u4f1f \U0001F60A", date="1700000004000"))
+        proc = self.import_xml(file, expect=1)
+        self.assertIn("sms at line 6: body: a lone surrogate", proc.stderr)
+        self.assertIn("--skip-invalid", proc.stderr)
+        self.assertEqual(self.stats()["heads"], 0)
+        report = self.import_xml(file, "--skip-invalid")
+        self.assertEqual((report["added"], report["invalid"]), (4, 1))
+        bodies = {m["content"] for m in self.messages()}
+        self.assertIn("\U0001F601 \U0001F601 \U0001F600 caf\u00e9 <3 AT&T &nbsp;", bodies)
+        self.assertIn("\u4f60\x0f\u597d\x07", bodies)
+        self.assertIn("raw \x0f control", bodies)
+        self.assertIn("\u5f20\u4f1f \U0001F60A", {m["name"] for m in self.messages()})
+        # Out as XML 1.0 that a strict parser reads; the controls become U+FFFD.
+        proc = self.run_cli("export", "--format", "xml")
+        self.assertIn("3 characters that XML 1.0 cannot carry", proc.stderr)
+        parsed = {e.get("body") for e in ElementTree.fromstring(proc.stdout).iter("sms")}
+        self.assertIn("\u4f60\ufffd\u597d\ufffd", parsed)
+        self.assertIn("\U0001F601 \U0001F601 \U0001F600 caf\u00e9 <3 AT&T &nbsp;", parsed)
+
+    def test_unknown_and_impossible_dates(self):
+        report = self.import_xml(backup(sms(date_sent="0"), sms(date_sent=None, date="1700000100000"),
+                                        sms(date="1700000000", body="seconds"),
+                                        sms(date="1700000000000000", body="micro"),
+                                        sms(date="soon", body="words")), "--skip-invalid")
+        self.assertEqual((report["added"], report["invalid"]), (2, 3))
+        self.assertIn("between 1990 and 9999", " ".join(report["problems"]))
+        self.assertEqual({m["createtime"] for m in self.messages()}, {""})
+        exported = self.run_cli("export", "--format", "xml").stdout
+        self.assertEqual({e.get("date_sent") for e in ElementTree.fromstring(exported).iter("sms")},
+                         {"0"})
+
+    def test_skip_invalid_on_a_cut_file_with_mms_and_odd_elements(self):
+        mms = ('<mms date="1700000000000" msg_box="1" address="+1555"><parts>'
+               '<part seq="0" ct="text/plain" text="photo" /></parts>'
+               '<addrs><addr address="+1555" type="137" /></addrs></mms>')
+        text = backup(sms(body="one"), "<sms/>", mms, mms,
+                      sms(body="long name", contact_name="N" * 45, date="1700000005000"),
+                      sms(address="9" * 40, date="1700000006000"),
+                      sms(body="two", date="1700000007000"))
+        text = text + sms(body="after the end")
+        cut = text[:text.index('body="two"') + 7]
+        proc = self.import_xml(cut, expect=1)
+        self.assertIn("nothing imported", proc.stderr)
+        self.assertIn("not valid XML", proc.stderr)
+        report = self.import_xml(cut, "--skip-invalid")
+        self.assertEqual(report["added"], 2)  # "one" and the long name
+        self.assertEqual(report["invalid"], 2)  # <sms/> and the long address
+        self.assertEqual(report["mms"], 2)
+        self.assertEqual(report["namesCut"], 1)
+        self.assertIn("cut", report)
+        self.assertIn("N" * 39, {m["name"] for m in self.messages()})
+        plain = self.run_cli("import", "--skip-invalid", self.write("cut.xml", cut)).stdout
+        self.assertIn("2 MMS not imported: the store keeps SMS only", plain)
+        self.assertIn("sms at line 4: address: missing", plain)
+
+    def test_long_messages_are_one_message(self):
+        at_limit = "a" * 670
+        past = "b" * 669 + "\U0001F600" + "c" * 5  # the pair falls on the split point
+        report = self.import_xml(backup(sms(body=at_limit),
+                                        sms(body=escape(past), date="1700000100000")))
+        self.assertEqual(report["added"], 2)
+        self.assertEqual(self.stats()["heads"], 3)
+        listed = self.messages()
+        self.assertEqual([m["parts"] for m in listed], [2, 1])
+        long_id = listed[0]["id"]
+        self.assertEqual(self.json_of("show", str(long_id))["content"], past)
+        # Found by text that spans the split.
+        found = self.json_of("list", "--contains", "bb\U0001F600cc")
+        self.assertEqual([m["id"] for m in found], [long_id])
+        self.run_cli("lock", str(long_id))
+        self.run_cli("move", str(long_id), "8")
+        rows = json.loads(self.run_cli("export").stdout)["heads"]
+        self.assertEqual({(h["fid"], h["lockflag"]) for h in rows if h["longsms"] == 2}, {(8, 1)})
+        self.run_cli("unlock", str(long_id))
+        added = self.json_of("add", "--number", "+1555", "--text", "d" * 1500)
+        self.assertEqual(self.json_of("show", str(added["id"]))["parts"], 3)
+        self.run_cli("delete", str(long_id))
+        self.assertEqual(self.stats()["heads"], 4)
+        # A part gone missing: what is there shows, marked incomplete.
+        parts = [h for h in json.loads(self.run_cli("export").stdout)["heads"]
+                 if h["longsms"] == 3]
+        del parts[1]
+        self.json_of("import", self.write("two.json", json.dumps({"heads": parts})), user=4)
+        incomplete = self.messages(user=4)
+        self.assertEqual((incomplete[0]["complete"], incomplete[0]["parts"]), (False, 2))
+        self.assertIn("[incomplete]", self.run_cli("list", user=4).stdout)
+
+    def test_mistakes_get_errors(self):
+        added = self.json_of("add", "--number", "1", "--text", "x")["id"]
+        for args in (("move", str(added), "99"), ("filter", "add", "--folder", "99"),
+                     ("phrase", "delete", "12345"), ("filter", "delete", "12345"),
+                     ("recipient", "delete", "12345"), ("folder", "rename", "1", ""),
+                     ("phrase", "add", "")):
+            self.run_cli(*args, expect=1)
+        self.assertEqual(self.json_of("folders")[0]["messages"], 1)
+        proc = self.run_cli("import", os.path.join(self.dir.name, "nonexistent"), expect=1)
+        self.assertIn("No such file or directory", proc.stderr)
+        self.assertIn("is a directory", self.run_cli("import", self.dir.name, expect=1).stderr)
+        proc = cli_test.subprocess.run([cli_test.ZUSMS, "--db", "", "folders"],
+                                       capture_output=True, text=True)
+        self.assertEqual(proc.returncode, 2)
+        proc = cli_test.subprocess.run([cli_test.ZUSMS, "--db", self.dir.name, "folders"],
+                                       capture_output=True, text=True)
+        self.assertEqual(proc.returncode, 1)
+        self.assertIn("is a directory", proc.stderr)
+        self.assertIn("zusms ", self.run_cli("--version").stdout)
+
+    def test_dates_people_read_and_delete_before(self):
+        self.import_xml(backup(*(sms(body=f"m{i}&#10;line two", date=str(1700000000000 + 86400000 * i))
+                                 for i in range(5))))
+        table = self.run_cli("--utc", "list").stdout
+        self.assertIn("2023-11-14 22:13", table)
+        self.assertIn("m0\u23celine two", table)
+        self.assertEqual(len(table.splitlines()), 6)
+        since = self.json_of("--utc", "list", "--since", "2023-11-16", "--until",
+                             "2023-11-18 00:00")
+        self.assertEqual([m["content"][:2] for m in since], ["m3", "m2"])
+        iso = self.json_of("list", "--since", "2023-11-17T22:13:20+00:00")
+        self.assertEqual(len(iso), 2)
+        self.assertTrue(iso[0]["time"].endswith(("+00:00", "Z")) or "+" in iso[0]["time"]
+                        or "-" in iso[0]["time"][19:])
+        dry = self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z",
+                           "--dry-run").stdout
+        self.assertIn("2 messages", dry)
+        self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", expect=1)
+        self.assertEqual(self.stats()["heads"], 5)
+        self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", "--yes")
+        self.assertEqual(self.stats()["heads"], 3)
+        self.run_cli("list", "--since", "yesterday", expect=1)
+
+    def test_default_folders_show_a_role_name(self):
+        english = self.run_cli("folders").stdout
+        self.assertIn("inbox", english)
+        os.environ["LANG"] = "zh_CN.UTF-8"
+        try:
+            roles = [f["role"] for f in self.json_of("folders")]
+        finally:
+            os.environ.pop("LANG")
+        self.assertEqual(roles[0], "\u6536\u4ef6\u7bb1")
+        self.assertEqual(roles[6], "\u5df2\u53d1\u9001")
+
+
+def escape(text):
+    return (text.replace("&", "&amp;").replace('"', "&quot;").replace("<", "&lt;")
+            .replace(">", "&gt;"))
+
+
+if __name__ == "__main__":
+    cli_test.ZUSMS = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)

@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""End-to-end tests of `zusms changes`: a script that synchronises with it
+keeps an exact copy of the messages, and is told when it must start over.
+
+usage: cli_changes_test.py PATH/TO/zusms
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ZUSMS = None
+
+
+class Changes(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="zusms-changes-")
+        self.db = os.path.join(self.dir.name, "store.dbf")
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def run_cli(self, *args, expect=0):
+        proc = subprocess.run([ZUSMS, "--db", self.db, *args], capture_output=True, text=True,
+                              timeout=120)
+        self.assertEqual(proc.returncode, expect,
+                         f"zusms {' '.join(args)}: {proc.stdout}\n{proc.stderr}")
+        return proc
+
+    def changes(self, since=None):
+        args = ["--json", "changes"] + (["--since", str(since)] if since is not None else [])
+        return json.loads(self.run_cli(*args).stdout)
+
+    def store_messages(self):
+        rows = json.loads(self.run_cli("--json", "sync-list").stdout)
+        return {r["id"]: (r["uuid"], r["modifyTime"]) for r in rows}
+
+    @staticmethod
+    def apply(copy, listing):
+        for c in listing["messages"]:
+            if c["change"] == "deleted":
+                copy.pop(c["id"], None)
+            else:
+                copy[c["id"]] = (c["uuid"], c["modifyTime"])
+
+    def test_a_script_replaying_the_changes_keeps_an_exact_copy(self):
+        self.run_cli("demo")
+        copy = {}
+        first = self.changes()
+        self.apply(copy, first)
+        self.assertEqual(copy, self.store_messages())
+        ids = sorted(copy)
+        self.run_cli("delete", str(ids[0]))
+        self.run_cli("move", str(ids[1]), "8")
+        added = self.run_cli("add", "--number", "10086", "--text", "hi").stdout.split()[-1]
+        self.run_cli("folder", "add", "Work")
+        # Another program deletes a message behind the tool's back.
+        subprocess.run(["sqlite3", self.db, f"DELETE FROM SmsHead WHERE id = {ids[2]}"],
+                       check=True, timeout=60)
+        second = self.changes(first["next"])
+        kinds = {c["id"]: c["change"] for c in second["messages"]}
+        self.assertEqual(kinds, {ids[0]: "deleted", ids[1]: "changed", int(added): "changed",
+                                 ids[2]: "deleted"})
+        self.assertEqual([c["change"] for c in second["folders"]], ["changed"])
+        self.apply(copy, second)
+        self.assertEqual(copy, self.store_messages())
+        # Nothing since: nothing listed, the same token.
+        third = self.changes(second["next"])
+        self.assertEqual((third["messages"], third["next"]), ([], second["next"]))
+        # The text form ends with the token to pass next time.
+        self.assertEqual(self.run_cli("changes", "--since", str(third["next"])).stdout,
+                         f"next {third['next']}\n")
+
+    def test_a_token_of_another_file_asks_for_a_full_listing_with_status_3(self):
+        self.run_cli("demo")
+        token = self.changes()["next"]
+        os.remove(self.db)
+        self.run_cli("demo")
+        proc = self.run_cli("changes", "--since", str(token), expect=3)
+        self.assertIn("list everything again", proc.stderr)
+        self.run_cli("changes", "--since", "banana", expect=2)
+
+
+if __name__ == "__main__":
+    ZUSMS = sys.argv.pop(1)
+    unittest.main(verbosity=1)

@@ -1,0 +1,37 @@
+// Backup XML as it reaches the import: the byte filter, the streaming
+// parser and the conversion of each <sms> to heads. Nothing may crash, the
+// filter's output may not depend on how the input is cut into chunks, and
+// every head made must fit its fields.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "Interchange.h"
+#include "XmlReader.h"
+
+using namespace zusms::cli;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const size_t split = data[0] % (size + 1);
+  const std::string_view xml(reinterpret_cast<const char*>(data) + 1, size - 1);
+  if (FilterXml(xml, split) != FilterXml(xml, xml.size())) std::abort();
+  std::istringstream in{std::string(xml)};
+  ReadXmlBackup(
+      in,
+      [](const XmlSms& sms) {
+        try {
+          for (const SmsHead& h : SmsHeads(sms)) {
+            if (h.content[std::size(h.content) - 1] != 0 || h.tel[std::size(h.tel) - 1] != 0 ||
+                h.name[std::size(h.name) - 1] != 0) {
+              std::abort();
+            }
+          }
+        } catch (const Failure&) {
+        }
+      },
+      [](size_t) {});
+  return 0;
+}
