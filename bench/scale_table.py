@@ -61,7 +61,7 @@ def main():
     print("| case | messages | zusms | raw SQLite | ratio | ratio of CPU times | "
           "growth 10k to 1M |")
     print("|---|---|---|---|---|---|---|")
-    for (case, rest), by_size in cases.items():
+    for (case, rest), by_size in sorted(cases.items()):
         grown = growth({s: z[0] for s, (z, _) in by_size.items() if s > 0})
         for size in sorted(by_size):
             z, raw = by_size[size]
