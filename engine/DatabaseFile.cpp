@@ -84,6 +84,28 @@ bool ReadStart(const std::string& path, unsigned char* buf, size_t capacity, siz
 
 #else
 
+// Makes the entry of a folder just made last through a power cut: syncs the
+// folder that holds it. That folder is opened as SQLite opens one to sync it
+// after making a journal (the default VFS's "openDirectory" system call), so
+// that whatever watches SQLite's folder syncs sees these too.
+void SyncParentOf(const std::string& path) {
+  using OpenDirectory = int (*)(const char*, int*);
+  sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+  auto open_directory =
+      vfs && vfs->iVersion >= 3
+          ? reinterpret_cast<OpenDirectory>(vfs->xGetSystemCall(vfs, "openDirectory"))
+          : nullptr;
+  int fd = -1;
+  if (!open_directory) {
+    fd = ::open(path.substr(0, path.rfind('/')).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } else if (open_directory(path.c_str(), &fd) != SQLITE_OK) {
+    fd = -1;
+  }
+  if (fd < 0) return;
+  ::fsync(fd);  // as for SQLite's own folder syncs, a file system without them is no failure
+  ::close(fd);
+}
+
 // Creates every missing folder of `dir` with mode 0700.
 bool MakeDirs(const std::string& dir, std::string* error) {
   std::string path;
@@ -92,7 +114,9 @@ bool MakeDirs(const std::string& dir, std::string* error) {
     pos = dir.find('/', pos + 1);
     path = dir.substr(0, pos);
     if (path.empty()) continue;
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (mkdir(path.c_str(), 0700) == 0) {
+      SyncParentOf(path);
+    } else if (errno != EEXIST) {
       *error = "cannot create folder " + path + ": " + std::strerror(errno);
       return false;
     }
@@ -123,7 +147,8 @@ std::string FindDatabasePath(std::string* error) {
 }
 
 // A new file is the owner's alone; SQLite gives its -wal and -shm files the
-// same mode.
+// same mode. Its entry in the folder is synced by SQLite, which syncs the
+// folder when it makes its first journal there, before anything is committed.
 void CreateIfMissing(const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd >= 0) ::close(fd);

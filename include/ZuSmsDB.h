@@ -20,7 +20,12 @@
  *    processes may share one database file.
  *
  * The database file: $ZUSMS_DB if set, otherwise zuSms.dbf in
- * $XDG_DATA_HOME/zusms/ (or ~/.local/share/zusms/), created as needed.
+ * $XDG_DATA_HOME/zusms/ (or ~/.local/share/zusms/), created as needed. On
+ * Windows: %ZUSMS_DB% (any characters), otherwise %LOCALAPPDATA%\zusms\.
+ *
+ * Windows: zusmsdb.dll exports the functions below under their plain names
+ * in the cdecl convention; the records have the same layout on 32-bit and
+ * 64-bit Windows and on Linux.
  */
 #ifndef ZUSMS_ZUSMSDB_H_
 #define ZUSMS_ZUSMSDB_H_

@@ -9,11 +9,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine npm ccache googletest)
+packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine ccache googletest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# npm fetches the pinned SQLite once; some Node.js packages bring their own.
+command -v npm >/dev/null || missing+=(npm)
 if ((${#missing[@]} > 0)); then
   if [ "$(id -u)" -ne 0 ]; then
     echo "windows: missing Debian packages: ${missing[*]}; install them as root" >&2
@@ -72,6 +74,7 @@ echo "== windows tests under wine64"
 export PATH=/usr/lib/wine:$PATH
 export WINEDEBUG=-all LANG=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=${WINEPREFIX:-$PWD/build-windows/wineprefix}
+mkdir -p "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1
 wine64 wineboot -i >/dev/null 2>&1
 status=0

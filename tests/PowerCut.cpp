@@ -1,0 +1,372 @@
+#include "PowerCut.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <vector>
+
+namespace zusms::testing::powercut {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kSector = 512;
+
+struct Write {
+  int64_t offset;
+  std::string data;
+};
+
+// One name under the root, as the disk holds it.
+struct Path {
+  bool is_file = true;
+  bool exists = false;                // as the operating system shows it
+  bool name_on_disk = true;           // its folder was synced since it was made or deleted
+  std::optional<std::string> before;  // the file the disk has under the name until then
+  std::string synced;                 // a file's content at its last sync
+  std::vector<Write> unsynced;        // the writes since, in order
+
+  void Made() {
+    if (name_on_disk) before.reset();
+    name_on_disk = false;
+    exists = true;
+    synced.clear();
+    unsynced.clear();
+  }
+  void Deleted() {
+    if (name_on_disk) before = synced;
+    name_on_disk = false;
+    exists = false;
+  }
+};
+
+struct Simulator {
+  sqlite3_vfs* real = nullptr;
+  sqlite3_vfs vfs{};
+  sqlite3_syscall_ptr real_open_directory = nullptr;
+  std::string root;
+  std::set<std::string> on_disk;  // names there at the arming or at a sync of their folder
+  std::map<std::string, Path> paths;
+  uint64_t events = 0;
+  uint64_t cut_at = 0;
+  std::mt19937_64 random;
+  Loss loss = Loss::kPower;
+  CutReport* report = nullptr;
+};
+
+Simulator& Sim() {
+  static auto* simulator = new Simulator();
+  return *simulator;
+}
+sqlite3_vfs* Real() { return Sim().real; }
+
+std::string Parent(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+bool UnderRoot(const std::string& path) {
+  const std::string& root = Sim().root;
+  return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+         path[root.size()] == '/';
+}
+
+std::string ReadAll(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& name, const std::string& data) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0 || ::write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+    std::abort();  // the simulation itself failed: no result could be trusted
+  }
+  ::close(fd);
+}
+
+void Apply(std::string& image, const Write& w) {
+  const size_t end = static_cast<size_t>(w.offset) + w.data.size();
+  if (image.size() < end) image.resize(end);
+  image.replace(static_cast<size_t>(w.offset), w.data.size(), w.data);
+}
+
+void Tick() {
+  Simulator& s = Sim();
+  if (++s.events == s.cut_at) CutNow();
+}
+
+// What the disk holds of a file after the cut.
+std::string DiskImage(const std::string& name, const Path& path, double arrive, CutReport& report) {
+  Simulator& s = Sim();
+  std::vector<Write> sectors;
+  for (const Write& w : path.unsynced) {
+    for (size_t at = 0; at < w.data.size();) {
+      const int64_t offset = w.offset + static_cast<int64_t>(at);
+      const size_t n = std::min<size_t>(w.data.size() - at, kSector - offset % kSector);
+      sectors.push_back({offset, w.data.substr(at, n)});
+      at += n;
+    }
+  }
+  std::shuffle(sectors.begin(), sectors.end(), s.random);
+  std::string image = path.synced;
+  std::bernoulli_distribution arrives(arrive);
+  for (const Write& sector : sectors) {
+    if (!arrives(s.random)) continue;
+    Apply(image, sector);
+    ++report.sectors_arrived;
+  }
+  report.sectors_pending += static_cast<uint32_t>(sectors.size());
+  image.resize(s.random() % 2 ? path.synced.size() : fs::file_size(name));
+  return image;
+}
+
+// The unix VFS opens a file's folder with this before syncing the folder.
+int OpenDirectory(const char* file, int* fd) {
+  Simulator& s = Sim();
+  const int rc = reinterpret_cast<int (*)(const char*, int*)>(s.real_open_directory)(file, fd);
+  if (rc == SQLITE_OK) {
+    const std::string folder = Parent(file);
+    for (auto& [name, path] : s.paths) {
+      if (Parent(name) != folder) continue;
+      path.name_on_disk = true;
+      path.before.reset();
+    }
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+      s.on_disk.insert(entry.path().string());
+    }
+  }
+  return rc;
+}
+
+// The state of a file the VFS opens, and of its folders under the root.
+Path& Track(const std::string& name, bool existed) {
+  Simulator& s = Sim();
+  for (std::string folder = Parent(name); UnderRoot(folder); folder = Parent(folder)) {
+    if (s.paths.count(folder)) continue;
+    Path& p = s.paths[folder];
+    p.is_file = false;
+    p.exists = true;
+    p.name_on_disk = s.on_disk.count(folder) > 0;
+  }
+  auto [it, first_sight] = s.paths.try_emplace(name);
+  Path& path = it->second;
+  if (!existed) {
+    path.Made();
+  } else if (first_sight && !s.on_disk.count(name)) {
+    // Made since the arming by the store itself, its folder not synced
+    // since: neither its name nor what it holds is on the disk yet.
+    path.Made();
+    path.unsynced.push_back({0, ReadAll(name)});
+  } else if (first_sight) {
+    path.exists = true;
+    path.synced = ReadAll(name);
+  }
+  return path;
+}
+
+struct File {
+  sqlite3_file base;
+  Path* path;  // null: not a file that must survive (temporary files)
+  sqlite3_file* Inner() { return reinterpret_cast<sqlite3_file*>(this + 1); }
+};
+sqlite3_file* Inner(sqlite3_file* f) { return reinterpret_cast<File*>(f)->Inner(); }
+Path* Tracked(sqlite3_file* f) { return reinterpret_cast<File*>(f)->path; }
+
+int FileWrite(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
+  if (Tracked(f)) Tick();
+  const int rc = Inner(f)->pMethods->xWrite(Inner(f), data, amount, offset);
+  if (rc == SQLITE_OK && Tracked(f)) {
+    Tracked(f)->unsynced.push_back({offset, std::string(static_cast<const char*>(data), amount)});
+  }
+  return rc;
+}
+
+int FileTruncate(sqlite3_file* f, sqlite3_int64 size) {
+  if (Tracked(f)) Tick();
+  return Inner(f)->pMethods->xTruncate(Inner(f), size);  // the length is decided at the cut
+}
+
+int FileSync(sqlite3_file* f, int flags) {
+  if (Tracked(f)) Tick();
+  const int rc = Inner(f)->pMethods->xSync(Inner(f), flags);
+  Path* path = Tracked(f);
+  sqlite3_int64 size = 0;
+  if (rc == SQLITE_OK && path && Inner(f)->pMethods->xFileSize(Inner(f), &size) == SQLITE_OK) {
+    for (const Write& w : path->unsynced) Apply(path->synced, w);
+    path->synced.resize(static_cast<size_t>(size));
+    path->unsynced.clear();
+  }
+  return rc;
+}
+
+// Everything else is the wrapped file's.
+constexpr sqlite3_io_methods kMethods = {
+    .iVersion = 3,
+    .xClose = [](sqlite3_file* f) { return Inner(f)->pMethods->xClose(Inner(f)); },
+    .xRead =
+        [](sqlite3_file* f, void* out, int amount, sqlite3_int64 offset) {
+          return Inner(f)->pMethods->xRead(Inner(f), out, amount, offset);
+        },
+    .xWrite = FileWrite,
+    .xTruncate = FileTruncate,
+    .xSync = FileSync,
+    .xFileSize = [](sqlite3_file* f,
+                    sqlite3_int64* size) { return Inner(f)->pMethods->xFileSize(Inner(f), size); },
+    .xLock = [](sqlite3_file* f, int lock) { return Inner(f)->pMethods->xLock(Inner(f), lock); },
+    .xUnlock = [](sqlite3_file* f,
+                  int lock) { return Inner(f)->pMethods->xUnlock(Inner(f), lock); },
+    .xCheckReservedLock =
+        [](sqlite3_file* f, int* out) {
+          return Inner(f)->pMethods->xCheckReservedLock(Inner(f), out);
+        },
+    .xFileControl = [](sqlite3_file* f, int op,
+                       void* arg) { return Inner(f)->pMethods->xFileControl(Inner(f), op, arg); },
+    .xSectorSize = [](sqlite3_file* f) { return Inner(f)->pMethods->xSectorSize(Inner(f)); },
+    .xDeviceCharacteristics =
+        [](sqlite3_file* f) { return Inner(f)->pMethods->xDeviceCharacteristics(Inner(f)); },
+    .xShmMap =
+        [](sqlite3_file* f, int region, int size, int extend, void volatile** out) {
+          return Inner(f)->pMethods->xShmMap(Inner(f), region, size, extend, out);
+        },
+    .xShmLock = [](sqlite3_file* f, int offset, int n,
+                   int flags) { return Inner(f)->pMethods->xShmLock(Inner(f), offset, n, flags); },
+    .xShmBarrier = [](sqlite3_file* f) { Inner(f)->pMethods->xShmBarrier(Inner(f)); },
+    .xShmUnmap = [](sqlite3_file* f,
+                    int remove) { return Inner(f)->pMethods->xShmUnmap(Inner(f), remove); },
+    // No memory-mapped pages: every write goes through xWrite.
+    .xFetch =
+        [](sqlite3_file*, sqlite3_int64, int, void** out) {
+          *out = nullptr;
+          return SQLITE_OK;
+        },
+    .xUnfetch = [](sqlite3_file*, sqlite3_int64, void*) { return SQLITE_OK; },
+};
+
+int Open(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* out_flags) {
+  auto* file = reinterpret_cast<File*>(f);
+  file->base.pMethods = nullptr;
+  file->path = nullptr;
+  const bool lasting =
+      name && (flags & (SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_WAL)) &&
+      UnderRoot(name);
+  const bool existed = name && ::access(name, F_OK) == 0;
+  const int rc = Real()->xOpen(Real(), name, file->Inner(), flags, out_flags);
+  if (rc != SQLITE_OK) return rc;
+  file->base.pMethods = &kMethods;
+  if (lasting) file->path = &Track(name, existed);
+  return SQLITE_OK;
+}
+
+int Delete(sqlite3_vfs*, const char* name, int sync_folder) {
+  Simulator& s = Sim();
+  if (UnderRoot(name)) Tick();
+  if (auto it = s.paths.find(name); it != s.paths.end() && it->second.exists) it->second.Deleted();
+  return Real()->xDelete(Real(), name, sync_folder);  // a folder sync here is seen
+}
+
+}  // namespace
+
+void Arm(const std::string& root, uint64_t cut_at, uint64_t seed, Loss loss, CutReport* report) {
+  Simulator& s = Sim();
+  s.loss = loss;
+  s.real = sqlite3_vfs_find(nullptr);
+  s.root = root;
+  s.cut_at = cut_at;
+  s.random.seed(seed);
+  s.report = report;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    s.on_disk.insert(entry.path().string());
+  }
+  s.real_open_directory = s.real->xGetSystemCall(s.real, "openDirectory");
+  if (!s.real_open_directory) std::abort();  // folder syncs could not be seen
+  s.real->xSetSystemCall(s.real, "openDirectory",
+                         reinterpret_cast<sqlite3_syscall_ptr>(OpenDirectory));
+
+  sqlite3_vfs& v = s.vfs;
+  v.iVersion = 3;
+  v.szOsFile = static_cast<int>(sizeof(File)) + s.real->szOsFile;
+  v.mxPathname = s.real->mxPathname;
+  v.zName = "powercut";
+  v.xOpen = Open;
+  v.xDelete = Delete;
+  v.xAccess = [](sqlite3_vfs*, const char* name, int flags, int* out) {
+    return Real()->xAccess(Real(), name, flags, out);
+  };
+  v.xFullPathname = [](sqlite3_vfs*, const char* name, int n, char* out) {
+    return Real()->xFullPathname(Real(), name, n, out);
+  };
+  v.xDlOpen = [](sqlite3_vfs*, const char* name) { return Real()->xDlOpen(Real(), name); };
+  v.xDlError = [](sqlite3_vfs*, int n, char* out) { Real()->xDlError(Real(), n, out); };
+  v.xDlSym = [](sqlite3_vfs*, void* lib, const char* symbol) {
+    return Real()->xDlSym(Real(), lib, symbol);
+  };
+  v.xDlClose = [](sqlite3_vfs*, void* lib) { Real()->xDlClose(Real(), lib); };
+  v.xRandomness = [](sqlite3_vfs*, int n, char* out) {
+    return Real()->xRandomness(Real(), n, out);
+  };
+  v.xSleep = [](sqlite3_vfs*, int us) { return Real()->xSleep(Real(), us); };
+  v.xCurrentTime = [](sqlite3_vfs*, double* out) { return Real()->xCurrentTime(Real(), out); };
+  v.xGetLastError = [](sqlite3_vfs*, int n, char* out) {
+    return Real()->xGetLastError(Real(), n, out);
+  };
+  v.xCurrentTimeInt64 = [](sqlite3_vfs*, sqlite3_int64* out) {
+    return Real()->xCurrentTimeInt64(Real(), out);
+  };
+  v.xSetSystemCall = [](sqlite3_vfs*, const char* name, sqlite3_syscall_ptr call) {
+    return Real()->xSetSystemCall(Real(), name, call);
+  };
+  v.xGetSystemCall = [](sqlite3_vfs*, const char* name) {
+    return Real()->xGetSystemCall(Real(), name);
+  };
+  v.xNextSystemCall = [](sqlite3_vfs*, const char* name) {
+    return Real()->xNextSystemCall(Real(), name);
+  };
+  sqlite3_vfs_register(&v, 1);
+}
+
+uint64_t Events() { return Sim().events; }
+
+void CutNow() {
+  Simulator& s = Sim();
+  if (s.loss == Loss::kProcess) _exit(kCutStatus);
+  CutReport report;
+  // How much of the unsynced data the disk had written when the power went.
+  const double arrive = std::array{0.1, 0.5, 0.9}[s.random() % 3];
+  std::vector<std::string> folders_undone;
+  for (const auto& [name, path] : s.paths) {
+    bool undone = false;
+    if (!path.name_on_disk) {
+      ++report.names_pending;
+      undone = s.random() % 2;
+      report.names_undone += undone;
+    }
+    if (!path.is_file) {
+      if (undone) folders_undone.push_back(name);
+    } else if (undone) {
+      if (path.before) {
+        WriteAll(name, *path.before);
+      } else {
+        ::unlink(name.c_str());
+      }
+    } else if (path.exists) {
+      WriteAll(name, DiskImage(name, path, arrive, report));
+    }
+  }
+  for (const std::string& folder : folders_undone) {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+  if (s.report) *s.report = report;
+  _exit(kCutStatus);
+}
+
+}  // namespace zusms::testing::powercut

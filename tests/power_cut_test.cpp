@@ -1,0 +1,683 @@
+// Power cuts. A child process works on the store of two users through the
+// power-cut simulator (PowerCut.h) until the power goes at a random write,
+// sync or delete, or after its last operation. This process then opens the
+// store through the library, as the next start of the program would, and
+// checks what the durability setting promises:
+// - full: every operation that returned 0 is there, whole; the operation
+//   that had not returned is whole or absent; nothing that returned -1 or was
+//   rolled back is there;
+// - normal: the same, except that a suffix of the commits may be lost (never
+//   an older commit while a newer one survives);
+// - both: the store opens, the file passes SQLite's integrity check, every
+//   batch is whole or absent, no two folders of a user share a number.
+// Every eighth cut starts from nothing, so that cuts also fall while the
+// store creates its folders, file and schema. Figures go to stdout.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "Boundary.h"
+#include "Connection.h"
+#include "PowerCut.h"
+#include "SmsDatabase.h"
+
+namespace zusms::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the workload writes into a record follows from a number, its tag,
+// which the record's text begins with ("t123;"): a row read back is
+// recognised by it and checked field by field.
+template <size_t N>
+void Put(char16_t (&field)[N], const std::u16string& text) {
+  const size_t n = std::min(text.size(), N - 1);
+  std::copy_n(text.begin(), n, field);
+  field[n] = 0;
+}
+
+std::u16string Tagged(uint32_t tag) { return u"t" + engine::ToUtf16(std::to_string(tag)) + u";"; }
+
+uint32_t TagOf(const char16_t* text) {
+  if (text[0] != u't') return 0;
+  uint32_t tag = 0;
+  for (const char16_t* c = text + 1; *c != u';'; ++c) {
+    if (*c < u'0' || *c > u'9') return 0;
+    tag = tag * 10 + (*c - u'0');
+  }
+  return tag;
+}
+
+SmsHead MakeHead(uint32_t tag) {
+  SmsHead h{};
+  std::mt19937 r(tag);
+  h.index = static_cast<int16_t>(r() % 100);
+  h.type = static_cast<int16_t>(r() % 4);
+  h.fid = static_cast<int32_t>(1 + r() % 14);
+  h.batid = static_cast<int32_t>(r());
+  Put(h.createtime, engine::ToUtf16("20260" + std::to_string(100000000 + r() % 99999999)));
+  Put(h.tel, engine::ToUtf16("+86138" + std::to_string(r())));
+  Put(h.name, u"\u5f20\u4f1f " + engine::ToUtf16(std::to_string(tag)));
+  Put(h.recvtime, engine::ToUtf16("20261" + std::to_string(100000000 + r() % 99999999)));
+  // Up to 660 characters, some of three UTF-8 bytes: rows of very different
+  // sizes, some filling most of a page.
+  std::u16string content = Tagged(tag);
+  for (size_t n = r() % 650; n > 0; --n) {
+    content += r() % 3 ? static_cast<char16_t>(u'a' + r() % 26)
+                       : static_cast<char16_t>(0x4e00 + r() % 500);
+  }
+  Put(h.content, content);
+  h.privmode = static_cast<int16_t>(r() % 2);
+  h.ccid = static_cast<int16_t>(r() % 3);
+  h.lockflag = static_cast<int16_t>(r() % 2);
+  h.oldfid = static_cast<int32_t>(r() % 20);
+  h.impt = static_cast<int16_t>(r() % 2);
+  h.longsms = static_cast<int16_t>(r() % 5);
+  Put(h.operid, u"op" + engine::ToUtf16(std::to_string(r() % 1000)));
+  for (auto& b : h.uuid) b = static_cast<uint8_t>(r());
+  h.uuid[6] = static_cast<uint8_t>(0x40 | (h.uuid[6] & 0x0f));  // version 4
+  h.uuid[8] = static_cast<uint8_t>(0x80 | (h.uuid[8] & 0x3f));  // the RFC variant
+  return h;
+}
+
+SmsFolder MakeFolder(uint32_t tag) {
+  SmsFolder f{};
+  Put(f.fname, Tagged(tag) + u"\u6587\u4ef6\u5939");
+  f.password = static_cast<int16_t>(tag % 2);
+  f.privmode = static_cast<int16_t>(tag % 3);
+  return f;
+}
+
+std::string Describe(const SmsHead& h) {
+  std::string uuid;
+  for (uint8_t b : h.uuid) uuid += std::to_string(b) + ".";
+  return std::to_string(h.index) + "|" + std::to_string(h.type) + "|" + std::to_string(h.fid) +
+         "|" + std::to_string(h.batid) + "|" + engine::ToUtf8(h.createtime) + "|" +
+         engine::ToUtf8(h.tel) + "|" + engine::ToUtf8(h.name) + "|" + engine::ToUtf8(h.recvtime) +
+         "|" + engine::ToUtf8(h.content) + "|" + std::to_string(h.privmode) + "|" +
+         std::to_string(h.ccid) + "|" + std::to_string(h.lockflag) + "|" +
+         std::to_string(h.oldfid) + "|" + std::to_string(h.impt) + "|" + std::to_string(h.longsms) +
+         "|" + engine::ToUtf8(h.operid) + "|" + uuid;
+}
+
+std::string Describe(const SmsFolder& f) {
+  return engine::ToUtf8(f.fname) + "|" + std::to_string(f.system) + "|" +
+         std::to_string(f.password) + "|" + std::to_string(f.privmode);
+}
+
+// The store's contents as the check sees them: one tag (and a folder's
+// number) per row of the workload's; default folders are left out.
+enum Family : uint8_t { kHead, kFolder };
+using Key = std::tuple<Family, uint32_t /*user*/, uint32_t /*id*/>;
+constexpr int32_t kAnyNumber = -1;
+struct Row {
+  uint32_t tag = 0;
+  int32_t number = 0;  // a folder's FdId
+};
+struct State {
+  std::map<Key, Row> rows;
+  // Added by the operation that had not returned: its id is not known.
+  std::vector<std::tuple<Family, uint32_t, uint32_t /*tag*/>> unknown_ids;
+};
+
+bool Matches(const State& actual, const State& expected) {
+  std::map<Key, Row> rest = actual.rows;
+  for (const auto& [key, row] : expected.rows) {
+    auto it = rest.find(key);
+    if (it == rest.end() || it->second.tag != row.tag ||
+        (row.number != kAnyNumber && it->second.number != row.number)) {
+      return false;
+    }
+    rest.erase(it);
+  }
+  if (rest.size() != expected.unknown_ids.size()) return false;
+  for (const auto& [key, row] : rest) {
+    const auto wanted = std::make_tuple(std::get<0>(key), std::get<1>(key), row.tag);
+    if (std::find(expected.unknown_ids.begin(), expected.unknown_ids.end(), wanted) ==
+        expected.unknown_ids.end()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// What the child did, in memory it shares with this process.
+enum class Kind : uint8_t {
+  kAddHead,
+  kUpdateHead,
+  kDeleteHead,
+  kAddFolder,
+  kRenameFolder,
+  kDeleteFolder,
+  kRefusedAdd
+};
+Family FamilyOf(Kind kind) {
+  return kind == Kind::kAddFolder || kind == Kind::kRenameFolder || kind == Kind::kDeleteFolder
+             ? kFolder
+             : kHead;
+}
+enum class Returned : uint8_t { kNotYet, kZero, kFailure };
+// A unit is one commit: a single operation, or a batch.
+enum class Fate : uint8_t {
+  kBuilding,    // a batch whose commit was not called: absent
+  kCommitting,  // the commit (or the single operation) had not returned: whole or absent
+  kCommitted,   // returned 0
+  kAbandoned    // rolled back, or failed: absent
+};
+struct Op {
+  Kind kind;
+  Returned returned;
+  uint32_t user, unit, id, tag;
+  int32_t number;
+};
+constexpr size_t kMaxOps = 400, kMaxUnits = 200;
+struct Log {
+  char failure[512];  // the child could not work
+  uint32_t ops_count, units_count;
+  Op ops[kMaxOps];
+  Fate units[kMaxUnits];
+  uint64_t events;  // counted up to the end of a workload that was not cut
+  powercut::CutReport report;
+};
+
+// What an operation does to the store's contents. An add that had not
+// returned leaves a row whose id is not known.
+void Apply(State& state, const Op& op) {
+  const Family family = FamilyOf(op.kind);
+  const Key key{family, op.user, op.id};
+  switch (op.kind) {
+    case Kind::kAddHead:
+    case Kind::kAddFolder:
+      if (op.returned == Returned::kZero) {
+        state.rows[key] = {op.tag, op.number};
+      } else {
+        state.unknown_ids.emplace_back(family, op.user, op.tag);
+      }
+      break;
+    case Kind::kUpdateHead:
+    case Kind::kRenameFolder:
+      state.rows[key].tag = op.tag;
+      break;
+    case Kind::kDeleteHead:
+    case Kind::kDeleteFolder:
+      state.rows.erase(key);
+      break;
+    case Kind::kRefusedAdd:
+      break;
+  }
+}
+
+template <typename Record>
+int32_t Rewrite(SmsDatabase& store, int32_t (SmsDatabase::*update)(Record&), Record rec,
+                uint32_t id) {
+  rec.id = static_cast<int32_t>(id);
+  return (store.*update)(rec);
+}
+
+// The workload: a random sequence of single operations and batches on the
+// stores of users 1 and 2, logged before each call and after it returns.
+class Workload {
+ public:
+  Workload(Log& log, State view, uint32_t first_tag, uint64_t seed)
+      : log_(log), view_(std::move(view)), tag_(first_tag), random_(seed) {}
+
+  // Opens both stores; the child ends when one fails.
+  void Open() {
+    for (SmsDatabase& store : stores_) {
+      if (store.Open() != 0) Fail("Open failed");
+    }
+  }
+
+  void Run(int units) {
+    for (int u = 0; u < units && log_.ops_count + 8 < kMaxOps; ++u) {
+      if (random_() % 8 == 0) {
+        Batch();
+      } else {
+        const uint32_t unit = NewUnit(Fate::kCommitting);
+        const bool done = Do(unit);
+        log_.units[unit] = done ? Fate::kCommitted : Fate::kAbandoned;
+      }
+    }
+  }
+
+ private:
+  void Batch() {
+    const uint32_t unit = NewUnit(Fate::kBuilding);
+    const State saved = view_;
+    if (stores_[0].BeginBatch() != 0) Fail("BeginBatch failed");
+    for (int n = 2 + random_() % 5; n > 0; --n) Do(unit);
+    if (random_() % 5 == 0) {
+      log_.units[unit] = Fate::kAbandoned;
+      if (stores_[0].RollbackBatch() != 0) Fail("RollbackBatch failed");
+      view_ = saved;
+      return;
+    }
+    log_.units[unit] = Fate::kCommitting;
+    if (stores_[0].CommitBatch() == 0) {
+      log_.units[unit] = Fate::kCommitted;
+    } else {
+      log_.units[unit] = Fate::kAbandoned;
+      view_ = saved;
+    }
+  }
+
+  // One operation of a random kind; true when it returned 0.
+  bool Do(uint32_t unit) {
+    const uint32_t user = 1 + random_() % 2;
+    SmsDatabase& store = stores_[user - 1];
+    const int r = random_() % 100;
+    Kind kind = r < 35   ? Kind::kAddHead
+                : r < 55 ? Kind::kUpdateHead
+                : r < 70 ? Kind::kDeleteHead
+                : r < 80 ? Kind::kAddFolder
+                : r < 87 ? Kind::kRenameFolder
+                : r < 94 ? Kind::kDeleteFolder
+                         : Kind::kRefusedAdd;
+    const Family family = FamilyOf(kind);
+    const Key* target = nullptr;
+    if (kind != Kind::kAddHead && kind != Kind::kAddFolder && kind != Kind::kRefusedAdd) {
+      target = Pick(family, user);
+      if (!target) kind = family == kHead ? Kind::kAddHead : Kind::kAddFolder;
+    }
+    Op& op = log_.ops[log_.ops_count++];
+    op = Op{kind, Returned::kNotYet, user, unit, target ? std::get<2>(*target) : 0, ++tag_, 0};
+    int32_t status = -1;
+    switch (kind) {
+      case Kind::kAddHead:
+      case Kind::kRefusedAdd: {
+        SmsHead h = MakeHead(op.tag);
+        // A time text that fills its field leaves no terminating zero: refused.
+        if (kind == Kind::kRefusedAdd) {
+          std::fill(std::begin(h.recvtime), std::end(h.recvtime), u'9');
+        }
+        status = store.AddSmsHead(h, op.id);
+        break;
+      }
+      case Kind::kAddFolder: {
+        SmsFolder f = MakeFolder(op.tag);
+        status = store.AddSmsFolder(f, op.id);
+        op.number = f.FdId;
+        break;
+      }
+      case Kind::kUpdateHead:
+        status = Rewrite(store, &SmsDatabase::UpdateSmsHead, MakeHead(op.tag), op.id);
+        break;
+      case Kind::kRenameFolder:
+        status = Rewrite(store, &SmsDatabase::UpdateSmsFolder, MakeFolder(op.tag), op.id);
+        break;
+      case Kind::kDeleteHead:
+        status = store.DeleteSmsHead(op.id);
+        break;
+      case Kind::kDeleteFolder:
+        status = store.DeleteSmsFolder(op.id);
+        break;
+    }
+    op.returned = status == 0 ? Returned::kZero : Returned::kFailure;
+    if (status == 0) Apply(view_, op);
+    return status == 0;
+  }
+
+  const Key* Pick(Family family, uint32_t user) {
+    std::vector<const Key*> keys;
+    for (const auto& [key, row] : view_.rows) {
+      if (std::get<0>(key) == family && std::get<1>(key) == user) keys.push_back(&key);
+    }
+    return keys.empty() ? nullptr : keys[random_() % keys.size()];
+  }
+
+  uint32_t NewUnit(Fate fate) {
+    log_.units[log_.units_count] = fate;
+    return log_.units_count++;
+  }
+
+  // Ends the child, with the reason in the log.
+  [[noreturn]] void Fail(const char* what) {
+    std::snprintf(log_.failure, sizeof log_.failure, "%s: %s", what,
+                  engine::ToUtf8(engine::LastError()).c_str());
+    _exit(1);
+  }
+
+  SmsDatabase stores_[2] = {SmsDatabase(1), SmsDatabase(2)};
+  Log& log_;
+  State view_;
+  uint32_t tag_;
+  std::mt19937_64 random_;
+};
+
+struct Figures {
+  int cuts = 0, fresh = 0, uncut = 0, process_only = 0;
+  int ops_checked = 0;  // returned 0 before the cut, then looked for
+  int ops_lost = 0;     // of those, absent
+  int in_flight_kept = 0, in_flight_lost = 0;
+  int commits_lost = 0;
+  uint64_t sectors_pending = 0, sectors_arrived = 0, names_pending = 0, names_undone = 0;
+};
+
+class PowerCutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The simulator keeps the disk's state itself: real syncs only cost time,
+    // least on a file system in memory.
+    const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
+    std::string pattern = (base / "zusms-powercut-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = fs::canonical(pattern).string();
+    // The store makes the folders of its default path, inside the root.
+    unsetenv("ZUSMS_DB");
+    unsetenv("ZUSMS_EXTERNAL_USERS");
+    setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
+    void* shared =
+        mmap(nullptr, sizeof(Log), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    log_ = static_cast<Log*>(shared);
+  }
+  void TearDown() override {
+    munmap(log_, sizeof(Log));
+    fs::remove_all(root_);
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("ZUSMS_SYNC");
+  }
+
+  // Cuts the power `cuts` times (fewer if `budget` runs out first) and checks
+  // each time what the setting promises.
+  Figures Run(const char* sync, int cuts, std::chrono::seconds budget) {
+    setenv("ZUSMS_SYNC", sync, 1);
+    full_ = std::strcmp(sync, "full") == 0;
+    Figures fig;
+    State state;
+    uint64_t longest[2] = {0, 0};  // events of a whole workload: on a fresh store, on a kept one
+    std::mt19937_64 random(full_ ? 1 : 2);
+    const auto end = std::chrono::steady_clock::now() + budget;
+    for (int cut = 0; cut < cuts && std::chrono::steady_clock::now() < end; ++cut) {
+      const bool fresh = cut % 8 == 0;
+      if (fresh) {
+        fs::remove_all(root_ + "/data");
+        state = State{};
+        ++fig.fresh;
+      }
+      // The power goes at a random event of the workload, or after it. At
+      // normal, every fifth cut ends only the process: then nothing that
+      // returned may be lost either.
+      const uint64_t cut_at = longest[fresh] ? 1 + random() % (longest[fresh] + 8) : 0;
+      const auto loss = !full_ && cut % 5 == 4 ? powercut::Loss::kProcess : powercut::Loss::kPower;
+      strict_ = full_ || loss == powercut::Loss::kProcess;
+      fig.process_only += loss == powercut::Loss::kProcess;
+      const uint64_t seed = random();
+      std::memset(static_cast<void*>(log_), 0, sizeof(Log));
+      const pid_t pid = fork();
+      if (pid == 0) Child(state, static_cast<uint32_t>(cut) * 1000, cut_at, seed, loss);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      const std::string where = std::string(sync) + " cut " + std::to_string(cut) + " (cut_at " +
+                                std::to_string(cut_at) + ", seed " + std::to_string(seed) + ")";
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != powercut::kCutStatus) {
+        ADD_FAILURE() << where << ": the child ended with status " << status << ": "
+                      << log_->failure;
+        return fig;
+      }
+      if (log_->events) {
+        longest[fresh] = std::max(longest[fresh], log_->events);
+        ++fig.uncut;
+      }
+      ++fig.cuts;
+      fig.sectors_pending += log_->report.sectors_pending;
+      fig.sectors_arrived += log_->report.sectors_arrived;
+      fig.names_pending += log_->report.names_pending;
+      fig.names_undone += log_->report.names_undone;
+      if (!Check(state, fig)) {
+        ADD_FAILURE() << "at " << where;
+        return fig;
+      }
+    }
+    return fig;
+  }
+
+  [[noreturn]] void Child(const State& state, uint32_t first_tag, uint64_t cut_at, uint64_t seed,
+                          powercut::Loss loss) {
+    powercut::Arm(root_, cut_at, seed, loss, &log_->report);
+    Workload work(*log_, state, first_tag, seed);
+    work.Open();
+    // Checkpoints every few pages instead of every thousand: cuts fall
+    // inside them and right after the log starts over.
+    sqlite3_wal_autocheckpoint(engine::Connection::Default().Db(), 8);
+    work.Run(40);
+    log_->events = powercut::Events();
+    powercut::CutNow();
+  }
+
+  // Opens the store as the next start of the program would and compares it
+  // with what the child's log allows; `state` becomes what the store holds.
+  bool Check(State& state, Figures& fig) {
+    SmsDatabase stores[2] = {SmsDatabase(1), SmsDatabase(2)};
+    for (SmsDatabase& store : stores) {
+      if (store.Open() != 0) {
+        ADD_FAILURE() << "the store does not open after the cut: "
+                      << engine::ToUtf8(engine::LastError());
+        return false;
+      }
+    }
+    bool ok = IntegrityOk() && Read(stores);
+    for (SmsDatabase& store : stores) store.Close();
+    return ok && Compare(state, fig);
+  }
+
+  bool IntegrityOk() {
+    sqlite3* db = nullptr;
+    std::string result;
+    sqlite3_open_v2((root_ + "/data/zusms/zuSms.dbf").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_exec(
+        db, "PRAGMA integrity_check",
+        [](void* out, int, char** values, char**) {
+          *static_cast<std::string*>(out) += values[0] ? values[0] : "NULL";
+          return 0;
+        },
+        &result, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(result, "ok");
+    return result == "ok";
+  }
+
+  // Reads every row of both users through the library into `actual_`,
+  // checking that each row is whole and no folder number is taken twice.
+  bool Read(SmsDatabase (&stores)[2]) {
+    actual_ = State{};
+    for (uint32_t user = 1; user <= 2; ++user) {
+      SmsDatabase& store = stores[user - 1];
+      uint32_t count = 0, n = 0;
+      std::vector<SmsHead> heads;
+      std::vector<SmsFolder> folders;
+      const bool read =
+          store.GetSmsHeadCount(count) == 0 &&
+          (heads.resize(count), store.GetAllSmsHead(heads.data(), count, n) == 0) && n == count &&
+          store.GetSmsFolderCount(count) == 0 &&
+          (folders.resize(count), store.GetAllSmsFolder(folders.data(), count, n) == 0) &&
+          n == count;
+      if (!read) {
+        ADD_FAILURE() << "reading user " << user << ": " << engine::ToUtf8(engine::LastError());
+        return false;
+      }
+      for (const SmsHead& h : heads) {
+        const uint32_t tag = TagOf(h.content);
+        if (Describe(h) != Describe(MakeHead(tag))) {
+          ADD_FAILURE() << "message " << h.id << " is not as written: " << Describe(h);
+          return false;
+        }
+        actual_.rows[{kHead, user, static_cast<uint32_t>(h.id)}] = {tag, 0};
+      }
+      std::map<int32_t, int32_t> numbers;  // FdId -> id
+      for (const SmsFolder& f : folders) {
+        if (!numbers.emplace(f.FdId, f.id).second) {
+          ADD_FAILURE() << "user " << user << " has two folders numbered " << f.FdId;
+          return false;
+        }
+        if (f.system == 1) continue;  // a default folder
+        const uint32_t tag = TagOf(f.fname);
+        SmsFolder expected = MakeFolder(tag);
+        if (Describe(f) != Describe(expected)) {
+          ADD_FAILURE() << "folder " << f.id << " is not as written: " << Describe(f);
+          return false;
+        }
+        actual_.rows[{kFolder, user, static_cast<uint32_t>(f.id)}] = {tag, f.FdId};
+      }
+    }
+    return true;
+  }
+
+  // The states the store may be in: what it held before, then after each
+  // commit in turn. Full, and any setting after a crash of the process alone,
+  // allow only the last (with or without the commit that had not returned);
+  // normal allows any.
+  bool Compare(State& state, Figures& fig) {
+    std::vector<State> states = {state};
+    std::vector<int> returned_ops = {0};  // operations that returned 0, up to each state
+    size_t committed = 0;
+    bool in_flight = false;
+    for (uint32_t unit = 0; unit < log_->units_count; ++unit) {
+      const Fate fate = log_->units[unit];
+      if (fate == Fate::kBuilding || fate == Fate::kAbandoned) continue;
+      State next = states.back();
+      int ops = returned_ops.back();
+      for (uint32_t i = 0; i < log_->ops_count; ++i) {
+        const Op& op = log_->ops[i];
+        if (op.unit != unit || op.returned == Returned::kFailure) continue;
+        if (op.kind == Kind::kRefusedAdd) {
+          if (op.returned == Returned::kZero) {
+            ADD_FAILURE() << "a message without a terminated time text was stored";
+            return false;
+          }
+          continue;
+        }
+        ops += op.returned == Returned::kZero;
+        Apply(next, op);
+      }
+      if (fate == Fate::kCommitted) {
+        ++committed;
+      } else {
+        in_flight = true;  // only the last unit can be in flight
+      }
+      states.push_back(std::move(next));
+      returned_ops.push_back(ops);
+    }
+    // The newest state that matches: at full, the last commit's or the one
+    // in flight.
+    int match = -1;
+    for (int j = static_cast<int>(states.size()) - 1; j >= 0 && match < 0; --j) {
+      if (strict_ && static_cast<size_t>(j) < committed) break;
+      if (Matches(actual_, states[j])) match = j;
+    }
+    if (match < 0) {
+      ADD_FAILURE() << "the store holds none of the states the setting allows; " << committed
+                    << " commits had returned, " << (in_flight ? "one" : "none")
+                    << " was in flight; rows found: " << actual_.rows.size()
+                    << ", before the workload: " << state.rows.size()
+                    << ", after the last commit: " << states[committed].rows.size();
+      return false;
+    }
+    fig.ops_checked += returned_ops[committed];
+    fig.ops_lost += returned_ops[committed] - returned_ops[std::min<size_t>(match, committed)];
+    fig.commits_lost += static_cast<int>(committed) - std::min<int>(match, committed);
+    if (in_flight)
+      (static_cast<size_t>(match) > committed ? fig.in_flight_kept : fig.in_flight_lost)++;
+    state = actual_;
+    return true;
+  }
+
+  std::string root_;
+  bool full_ = true;
+  bool strict_ = true;  // every commit that returned must be there
+  Log* log_ = nullptr;
+  State actual_;
+};
+
+void Print(const char* sync, const Figures& f) {
+  std::printf(
+      "cuts at %s: %d (%d on a fresh store, %d after the last operation, %d of the process "
+      "alone); "
+      "%d operations returned 0 before a cut, %d of them lost (%d commits); "
+      "the operation in flight kept %d times, lost %d times; "
+      "%llu unsynced sector writes, %llu of them reached the disk; "
+      "%llu unsynced names, %llu undone\n",
+      sync, f.cuts, f.fresh, f.uncut, f.process_only, f.ops_checked, f.ops_lost, f.commits_lost,
+      f.in_flight_kept, f.in_flight_lost, static_cast<unsigned long long>(f.sectors_pending),
+      static_cast<unsigned long long>(f.sectors_arrived),
+      static_cast<unsigned long long>(f.names_pending),
+      static_cast<unsigned long long>(f.names_undone));
+}
+
+// The store really ran through the simulator, and cuts fell inside commits.
+void ExpectCutsBit(const Figures& f) {
+  EXPECT_GT(f.sectors_pending, 0u);
+  EXPECT_GT(f.in_flight_kept + f.in_flight_lost, 0);
+}
+
+// The simulator itself, on plain SQLite: a commit that SQLite synced
+// survives every cut; one it never synced (synchronous=OFF) is lost by some.
+TEST_F(PowerCutTest, TheSimulatorKeepsWhatWasSyncedAndOnlyThat) {
+  const std::string file = root_ + "/plain.db";
+  for (const std::string sync : {"FULL", "OFF"}) {
+    int lost = 0;
+    for (uint64_t seed = 1; seed <= 20; ++seed) {
+      for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file + suffix);
+      const pid_t pid = fork();
+      if (pid == 0) {
+        powercut::Arm(root_, 0, seed, powercut::Loss::kPower, nullptr);
+        sqlite3* db = nullptr;
+        sqlite3_open(file.c_str(), &db);
+        const std::string sql = "PRAGMA journal_mode=WAL; PRAGMA synchronous=" + sync +
+                                "; CREATE TABLE t(x); INSERT INTO t VALUES (1);";
+        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) _exit(1);
+        powercut::CutNow();
+      }
+      int status = 0;
+      waitpid(pid, &status, 0);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == powercut::kCutStatus);
+      sqlite3* db = nullptr;
+      sqlite3_open(file.c_str(), &db);
+      int rows = 0;
+      sqlite3_exec(
+          db, "SELECT count(*) FROM t",
+          [](void* out, int, char** values, char**) {
+            *static_cast<int*>(out) = std::atoi(values[0]);
+            return 0;
+          },
+          &rows, nullptr);
+      sqlite3_close(db);
+      lost += rows != 1;
+    }
+    if (sync == "FULL") {
+      EXPECT_EQ(lost, 0) << "of 20 cuts after a synced commit";
+    } else {
+      EXPECT_GT(lost, 0) << "of 20 cuts after a commit never synced";
+    }
+  }
+}
+
+TEST_F(PowerCutTest, FullKeepsEveryOperationThatReturned) {
+  const Figures f = Run("full", ZUSMS_POWER_CUTS, std::chrono::seconds(ZUSMS_POWER_CUT_SECONDS));
+  Print("full", f);
+  ExpectCutsBit(f);
+  EXPECT_EQ(f.ops_lost, 0);
+}
+
+TEST_F(PowerCutTest, NormalLosesOnlyTheLastCommits) {
+  const Figures f = Run("normal", ZUSMS_POWER_CUTS, std::chrono::seconds(ZUSMS_POWER_CUT_SECONDS));
+  Print("normal", f);
+  ExpectCutsBit(f);
+}
+
+}  // namespace
+}  // namespace zusms::testing
