@@ -89,6 +89,7 @@ void AddRecipientCommands(Commands& c);
 void AddBackupCommands(Commands& c);
 void AddStoreCommands(Commands& c);   // demo, stats, sync-list
 void AddChangeCommands(Commands& c);  // changes
+void AddConversationCommands(Commands& c);
 
 // A token that `changes` cannot serve: the partner must fall back to a full
 // listing once; the tool exits with status 3.

@@ -39,6 +39,9 @@ struct ImportOptions {
 class InputFile {
  public:
   explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
   std::unique_ptr<std::istream> Open() const;
   size_t size() const { return size_; }
   const std::string& path() const { return path_; }

@@ -100,7 +100,8 @@ struct Converted {
 };
 
 // One <sms> as the heads that store it; a Failure names what is wrong.
-Converted Convert(const XmlSms& sms) {
+// Only checked, without the heads, when not `whole`.
+Converted Convert(const XmlSms& sms, bool whole = true) {
   const auto address = sms.Get("address");
   if (!address) throw Failure("address: missing");
   const auto date_text = sms.Get("date");
@@ -147,6 +148,7 @@ Converted Convert(const XmlSms& sms) {
   h.type = static_cast<int16_t>(type);
   h.fid = FolderOfType(type);
   h.lockflag = sms.Get("locked").value_or("0") == "1" ? 1 : 0;
+  if (!whole) return out;
   out.identity = Identity(tel, std::u16string_view(h.recvtime), body);
   out.parts = SplitMessage(h, body, reinterpret_cast<const uint8_t*>(out.identity.data()));
   return out;
@@ -252,7 +254,10 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     spooled_ = name;
     std::ofstream out(spooled_, std::ios::binary);
     out << std::cin.rdbuf();
-    if (!out) throw Failure("keeping standard input in " + spooled_ + " failed");
+    if (!out) {
+      unlink(name);
+      throw Failure("keeping standard input in a temporary file failed");
+    }
   } else {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) throw Failure(path + ": " + std::strerror(errno));
@@ -262,6 +267,10 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   }
   std::ifstream in(spooled_.empty() ? path_ : spooled_, std::ios::binary | std::ios::ate);
   size_ = static_cast<size_t>(std::max<std::streamoff>(0, in.tellg()));
+}
+
+InputFile::~InputFile() {
+  if (!spooled_.empty()) unlink(spooled_.c_str());
 }
 
 std::unique_ptr<std::istream> InputFile::Open() const {
@@ -296,7 +305,7 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
       [&](const XmlSms& sms) {
         if (interrupted) throw Interrupted{0};
         try {
-          Convert(sms);
+          Convert(sms, false);
         } catch (const Failure& e) {
           note(sms.line, e.what());
         }

@@ -2,33 +2,19 @@
 
 #include <expat.h>
 #include <fmt/format.h>
+#include <utf8cpp/utf8.h>
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <vector>
 
 namespace zusms::cli {
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
+void AppendUtf8(std::string& out, char32_t c) { utf8::append(c, std::back_inserter(out)); }
 
 bool IsControl(char32_t c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
 

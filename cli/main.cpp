@@ -22,10 +22,13 @@ int Main(int argc, char** argv) {
   app.add_option("--user", o.user, "user id (default 1)");
   app.add_flag("--json", o.json, "listings as JSON");
   app.add_flag("--utc", o.utc, "times in UTC (default: local time)");
+  app.add_option("--region", o.region,
+                 "country of numbers written without one, as CN or DE (default: from the locale)");
 
   Commands commands(app, o);
   AddStoreCommands(commands);
   AddMessageCommands(commands);
+  AddConversationCommands(commands);
   AddFolderCommands(commands);
   AddFilterCommands(commands);
   AddPhraseCommands(commands);

@@ -6,7 +6,11 @@ usage: cli_backup_test.py PATH/TO/zusms
 """
 import json
 import os
+import re
+import signal
+import sqlite3
 import sys
+import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
@@ -44,8 +48,8 @@ class Backup(cli_test.Cli):
     def test_our_own_export_imports_as_nothing_new(self):
         # Dates with milliseconds: the store keeps seconds, so the export
         # writes other dates; the messages are still the same ones.
-        texts = [line.split("\t", 1)[1].strip() for line in
-                 open(CORPUS, encoding="utf-8").read().splitlines()[1:41]]
+        with open(CORPUS, encoding="utf-8") as f:
+            texts = [line.split("\t", 1)[1].strip() for line in f.read().splitlines()[1:41]]
         file = backup(*(sms(date=str(1700000000123 + 61000 * i), body=escape(t),
                             address=f"+4477009{i:05d}") for i, t in enumerate(texts)))
         self.assertEqual(self.import_xml(file)["added"], 40)
@@ -61,7 +65,7 @@ class Backup(cli_test.Cli):
             {"heads": heads})), user=2)["added"], 40)
         self.assertEqual(self.import_xml(file, user=2)["added"], 0)
         # Field by field, through XML into another user and out again.
-        self.assertEqual(self.import_xml(exported, user=3)["added"], 40)
+        self.assertEqual(self.json_of("import", "-", user=3, stdin=exported)["added"], 40)
         again = self.run_cli("export", "--format", "xml", user=3).stdout
         fields = ("address", "date", "type", "body", "locked", "date_sent", "contact_name")
         rows = lambda text: sorted(tuple(e.get(f) for f in fields)
@@ -215,6 +219,69 @@ class Backup(cli_test.Cli):
             os.environ.pop("LANG")
         self.assertEqual(roles[0], "\u6536\u4ef6\u7bb1")
         self.assertEqual(roles[6], "\u5df2\u53d1\u9001")
+
+    def test_ctrl_c_keeps_the_batches_stored_and_a_second_run_completes(self):
+        count = 60000
+        path = self.write("big.xml", backup(*(sms(body=f"message {i}", date=str(1600000000000 + 1000 * i))
+                                              for i in range(count))))
+        proc = cli_test.subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", path],
+                                         stdout=cli_test.subprocess.PIPE,
+                                         stderr=cli_test.subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 120
+        while proc.poll() is None and time.monotonic() < deadline:
+            if os.path.exists(self.db) and heads_in(self.db) > 0:  # the second pass runs
+                proc.send_signal(signal.SIGINT)
+                break
+            time.sleep(0.01)
+        out, err = proc.communicate(timeout=120)
+        if proc.returncode == 0:
+            self.skipTest("the import ended before it could be interrupted")
+        self.assertEqual(proc.returncode, 1, err)
+        stored = int(re.search(r"interrupted: (\d+) messages", err).group(1))
+        self.assertIn("running the same import again completes it", err)
+        self.assertEqual(self.stats()["heads"], stored)
+        self.assertLess(stored, count)
+        report = self.json_of("import", path)
+        self.assertEqual((report["added"], report["skipped"]), (count - stored, stored))
+        self.assertEqual(self.stats()["heads"], count)
+
+    def test_conversations_join_numbers_written_differently(self):
+        for number, folder, text in (("+86 138 0013 8000", "1", "hi"),
+                                     ("13800138000", "7", "sent\none"),
+                                     ("0086-13800138000", "1", "third"),
+                                     ("98765", "1", "code"), ("+14155550123", "1", "us")):
+            self.run_cli("add", "--number", number, "--folder", folder, "--text", text)
+        saved = {k: os.environ.pop(k, None) for k in ("LC_ALL", "LC_MESSAGES", "LANG")}
+        try:
+            os.environ["LANG"] = "C"
+            written = {c["correspondent"] for c in self.json_of("conversations")}
+            self.assertEqual(len(written), 5)  # no region: compared as written
+            self.assertIn("98765", written)
+            os.environ["LANG"] = "zh_CN.UTF-8"
+            joined = self.json_of("conversations")
+        finally:
+            for k, v in saved.items():
+                os.environ.pop(k, None)
+                if v is not None:
+                    os.environ[k] = v
+        counts = {c["correspondent"]: c["messages"] for c in joined}
+        self.assertEqual(counts, {"+8613800138000": 3, "98765": 1, "+14155550123": 1})
+        self.assertEqual(joined[0]["correspondent"], "+14155550123")  # newest first
+        exchange = self.json_of("--region", "cn", "conversation", "138 0013 8000")
+        self.assertEqual([(m["direction"], m["text"]) for m in exchange],
+                         [("received", "hi"), ("sent", "sent\none"), ("received", "third")])
+        self.assertIn("sent⏎one", self.run_cli("--region", "CN", "conversation",
+                                                    "13800138000").stdout)
+        self.run_cli("conversation", "+4915112345678", expect=1)
+
+
+def heads_in(db):
+    """Rows in the file's message table, looked at from outside (any user)."""
+    try:
+        with sqlite3.connect(f"file:{db}?mode=ro", uri=True, timeout=5) as c:
+            return c.execute("select count(*) from SmsHead").fetchone()[0]
+    except sqlite3.Error:
+        return 0
 
 
 def escape(text):

@@ -29,8 +29,8 @@ class Cli(unittest.TestCase):
                          f"zusms {' '.join(args)}: {proc.stdout}\n{proc.stderr}")
         return proc
 
-    def json_of(self, *args, user=1):
-        return json.loads(self.run_cli("--json", *args, user=user).stdout)
+    def json_of(self, *args, user=1, stdin=None):
+        return json.loads(self.run_cli("--json", *args, user=user, stdin=stdin).stdout)
 
     def write(self, name, text):
         path = os.path.join(self.dir.name, name)

@@ -1,0 +1,51 @@
+#include "Phone.h"
+
+#include <phonenumbers/phonenumberutil.h>
+
+#include <cstdlib>
+#include <string_view>
+
+namespace zusms::cli {
+
+namespace {
+
+using i18n::phonenumbers::PhoneNumber;
+using i18n::phonenumbers::PhoneNumberUtil;
+
+// "zh_CN.UTF-8" -> "CN"; "" for "C", "POSIX" and names without a country.
+std::string RegionOfLocale() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) continue;
+    const std::string_view locale(value);
+    const size_t underscore = locale.find('_');
+    if (underscore == std::string_view::npos || locale.size() < underscore + 3) return "";
+    return std::string(locale.substr(underscore + 1, 2));
+  }
+  return "";
+}
+
+}  // namespace
+
+PhoneNumbers::PhoneNumbers(std::string region)
+    : region_(region.empty() ? RegionOfLocale() : std::move(region)) {
+  for (char& c : region_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
+
+std::string PhoneNumbers::Key(const std::string& written) const {
+  std::string plain;
+  for (char c : written) {
+    if (c != ' ' && c != '-' && c != '(' && c != ')' && c != '.') plain += c;
+  }
+  const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
+  // Without a region only numbers written with their country are read.
+  const std::string region = region_.empty() ? "ZZ" : region_;
+  PhoneNumber number;
+  if (util.Parse(written, region, &number) != PhoneNumberUtil::NO_PARSING_ERROR) return plain;
+  if (util.IsPossibleNumberWithReason(number) != PhoneNumberUtil::IS_POSSIBLE) return plain;
+  std::string e164;
+  util.Format(number, PhoneNumberUtil::E164, &e164);
+  return e164;
+}
+
+}  // namespace zusms::cli
