@@ -30,14 +30,24 @@ int32_t SmsDatabase::Open() {
     if (result == 0) result = OpenChangeLog();
     transaction.Commit();
     // Outside the open's transaction: building an index on a large file
-    // holds the write lock for a while, and the store works without it.
-    if (result == 0) zusms::CreateQueryIndexes();
+    // holds the write lock for a while, and the store works without it. A
+    // read-only store makes none.
+    if (result == 0 && !IsReadOnly()) zusms::CreateQueryIndexes();
     return result;
   });
 }
 
 int32_t SmsDatabase::OpenSchema() {
   stAppVer ver{};
+  if (IsReadOnly()) {
+    // Nothing is written at open: the schema, the user and its folders must
+    // be there already.
+    if (GetAppVer(ver) != 0 || MissingRecordTable() != nullptr) {
+      zusms::engine::SetLastError(u"the store is read-only and its schema is incomplete");
+      return -1;
+    }
+    return InitFolder();
+  }
   // The schema is there only when its version reads and every record table
   // exists; otherwise the creation sequence runs (again).
   int32_t result = 0;

@@ -165,7 +165,13 @@ TEST_F(ReliabilityTest, AddsSurviveTheAdderBeingKilledTenTimes) {
   size_t logged = 0;
   for (int kill_round = 0; kill_round < 10; ++kill_round) {
     const pid_t pid = Spawn({"crash", file_, Log("crash")});
-    std::this_thread::sleep_for(std::chrono::milliseconds(80 + rng() % 320));
+    // Kill at a random moment after the adder has made progress: a fixed delay
+    // alone kills a slow (loaded, sanitized) adder before its first add.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Lines(Log("crash")).size() <= logged && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 320));
     kill(pid, SIGKILL);
     Wait(pid);
     // Every add that returned is there, whole, and the file is sound.
@@ -218,6 +224,9 @@ TEST_F(ReliabilityTest, AFullDiskRefusesAddsAndKeepsWhatWasStored) {
 
 TEST_F(ReliabilityTest, AReadOnlyFileRefusesChangesAndSaysWhy) {
   Seed(1, 1, u'k');
+  // A file of a version before the query indexes: a read-only open must
+  // not make them.
+  Raw("DROP INDEX SmsHead_fid_user_ctime; DROP INDEX SmsHead_fid_user_rtime");
   const std::string before = ReadFile(file_);
   // Readable by anyone, writable by no one; the worker also drops root.
   chmod(dir_.path().c_str(), 0555);
@@ -227,6 +236,7 @@ TEST_F(ReliabilityTest, AReadOnlyFileRefusesChangesAndSaysWhy) {
   chmod(file_.c_str(), 0600);
   EXPECT_EQ(ReadFile(file_), before);
   EXPECT_EQ(Raw("select content from SmsHead"), "k\n");
+  EXPECT_EQ(Raw("select count(*) from sqlite_schema where name like 'SmsHead_fid_user_%'"), "0\n");
 }
 
 TEST_F(ReliabilityTest, TheFirstAddOfAProcessBesideABatchFinishes) {
