@@ -14,7 +14,9 @@ import unittest
 ZUSMS = None
 
 
-class Cli(unittest.TestCase):
+class Case(unittest.TestCase):
+    """A fresh store per test, and the tool run on it."""
+
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory(prefix="zusms-cli-")
         self.db = os.path.join(self.dir.name, "store.dbf")
@@ -41,6 +43,8 @@ class Cli(unittest.TestCase):
     def stats(self, user=1):
         return self.json_of("stats", user=user)["kinds"]
 
+
+class Cli(Case):
     def test_demo_twice_adds_the_data_once(self):
         first = self.run_cli("demo").stdout
         self.assertIn("Added demo data", first)
