@@ -472,9 +472,9 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * every one of several (the Combine functions: -1 when filters is null or
  * filterCount 0). The record and id queries count first; *n then receives
  * the smaller of capacity and the number of matches, and at most that many
- * elements are written, in the filters' order. When the conditions do not
- * fit the 1024-character statement, the query returns -1 and runs nothing;
- * ordering columns that do not fit are left off. */
+ * elements are written, in the filters' order. When the conditions or the
+ * ordering do not fit the 1024-character statement whole, the query returns
+ * -1 and runs nothing. */
 ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsHeadCount(SmsDatabase *handle, MimerQueryFilter *filter,
                                                  uint32_t *n);
 ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsHead(SmsDatabase *handle, MimerQueryFilter *filter,
@@ -502,7 +502,9 @@ ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsFolderID(SmsDatabase *handle, MimerQueryF
 
 /* The file's current token into *token: a full listing read after it, with
  * the changes since it, gives the partner every change. ZU_RESYNC on a
- * read-only file without a change log. */
+ * read-only file without a change log. -1 inside the calling thread's open
+ * batch (a rollback would take back changes the token counts): commit first.
+ * The same holds for the two listings below. */
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsChangeToken(SmsDatabase *handle, uint64_t *token);
 
 /* The store user's message head changes after `since` (0: from the

@@ -448,6 +448,17 @@ TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
   EXPECT_EQ(changes[0].kind, 1);
   EXPECT_NE(Token() >> 40, late >> 40);
 
+  // A state row removed by another program: the next writable open makes
+  // the log anew, rather than every call resyncing for ever.
+  const uint64_t before_loss = Token();
+  Shell("DELETE FROM zu_change_state;");
+  EXPECT_EQ(HeadChanges(before_loss, changes), ZU_RESYNC);
+  Reopen();
+  EXPECT_EQ(HeadChanges(before_loss, changes), ZU_RESYNC);
+  ASSERT_EQ(HeadChanges(0, changes), 0) << LastError();
+  EXPECT_EQ(changes.size(), 2u);
+  ASSERT_EQ(HeadChanges(Token(), changes), 0) << LastError();
+
   // Another file altogether.
   const uint64_t here = Token();
   for (auto& [user, store] : stores_) CloseZuSmsDB(store);
@@ -456,6 +467,27 @@ TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
   for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0);
   EXPECT_EQ(HeadChanges(here, changes), ZU_RESYNC);
   EXPECT_EQ(HeadChanges(0, changes), 0);
+}
+
+TEST_F(ChangesTest, NoTokenIsHandedOutInsideABatchThatCanStillRollBack) {
+  AddHead(1);
+  const uint64_t before = Token();
+  std::vector<stSmsChange> changes;
+  ASSERT_EQ(BeginZuSmsBatch(stores_[1]), 0);
+  AddHead(1, u"tentative");
+  uint64_t token = 0;
+  EXPECT_EQ(GetZuSmsChangeToken(stores_[1], &token), -1);
+  EXPECT_NE(LastError().find("batch"), std::string::npos) << LastError();
+  EXPECT_EQ(HeadChanges(before, changes), -1);
+  uint32_t n = 0;
+  uint64_t next = 0;
+  EXPECT_EQ(ListZuSmsFolderChanges(stores_[1], before, changes.data(), 0, &n, &next), -1);
+  ASSERT_EQ(RollbackZuSmsBatch(stores_[1]), 0);
+  // The rolled-back numbers go to the next change, which the partner gets.
+  const uint32_t real = AddHead(1, u"kept");
+  ASSERT_EQ(HeadChanges(before, changes), 0) << LastError();
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].id, real);
 }
 
 TEST_F(ChangesTest, AStoreWithoutALogGetsOneWithEveryRecordOnce) {
@@ -476,6 +508,68 @@ TEST_F(ChangesTest, AStoreWithoutALogGetsOneWithEveryRecordOnce) {
   // Opening again changes nothing.
   Reopen();
   EXPECT_EQ(Token(), next);
+}
+
+// A clock for SQLite that runs 12 hours ahead from its second reading on:
+// each statement of the store reads the clock once, so a step that read it
+// twice would see tombstones age between its statements.
+sqlite3_vfs g_clock_vfs;
+sqlite3_vfs* g_real_vfs = nullptr;
+int g_clock_readings = 0;
+int JumpingClock(sqlite3_vfs*, sqlite3_int64* now) {
+  const int rc = g_real_vfs->xCurrentTimeInt64(g_real_vfs, now);
+  if (g_clock_readings++ > 0) *now += sqlite3_int64{12} * 3600 * 1000;
+  return rc;
+}
+
+TEST_F(ChangesTest, PruningUnderAClockThatMovesNeverDropsAnUncoveredTombstone) {
+  const uint32_t old_one = AddHead(1), young = AddHead(1);
+  ASSERT_EQ(DeleteZuSmsHead(stores_[1], old_one), 0);
+  AddHead(1);  // the partner's token lies above the first tombstone
+  const uint64_t between = Token();
+  ASSERT_EQ(DeleteZuSmsHead(stores_[1], young), 0);
+  // Two days old, and 18 hours old: with one day kept, only the first is due
+  // now, and the second is due 12 hours later.
+  Shell("UPDATE zu_changes SET deleted = datetime('now', '-2 days') WHERE id = " +
+        std::to_string(old_one) + " AND family = 1;" +
+        "UPDATE zu_changes SET deleted = datetime('now', '-18 hours') WHERE id = " +
+        std::to_string(young) + " AND family = 1;");
+  for (auto& [user, store] : stores_) CloseZuSmsDB(store);
+  {
+    auto& c = engine::Connection::Default();
+    std::lock_guard lock(c.Mutex());
+    while (c.Shares() > 0) c.Release();
+  }
+  g_real_vfs = sqlite3_vfs_find(nullptr);
+  g_clock_vfs = *g_real_vfs;
+  g_clock_vfs.zName = "jumping-clock";
+  g_clock_vfs.xCurrentTimeInt64 = JumpingClock;
+  ASSERT_GE(g_real_vfs->iVersion, 2);
+  ASSERT_EQ(sqlite3_vfs_register(&g_clock_vfs, 1), SQLITE_OK);
+  g_clock_readings = 0;
+  setenv("ZUSMS_TOMBSTONE_DAYS", "1", 1);
+  ASSERT_EQ(OpenZuSmsDB(stores_[1]), 0) << LastError();
+  std::vector<stSmsChange> changes;
+  const int32_t rc = HeadChanges(between, changes);
+  CloseZuSmsDB(stores_[1]);
+  {
+    auto& c = engine::Connection::Default();
+    std::lock_guard lock(c.Mutex());
+    while (c.Shares() > 0) c.Release();
+  }
+  sqlite3_vfs_unregister(&g_clock_vfs);
+  // The partner that saw the first deletion learns of the second, or is told
+  // to list everything again; never neither.
+  if (rc == 0) {
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].id, young);
+    EXPECT_EQ(changes[0].kind, 2);
+  } else {
+    EXPECT_EQ(rc, ZU_RESYNC);
+  }
+  EXPECT_GE(g_clock_readings, 1) << rc;
+  unsetenv("ZUSMS_TOMBSTONE_DAYS");
+  for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0) << LastError();
 }
 
 // Several writer processes and one reader polling at once: the reader's
