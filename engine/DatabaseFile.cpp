@@ -25,14 +25,19 @@ namespace zusms::engine {
 
 namespace {
 
+// A rollback journal begins with this magic number; SQLite ignores one that
+// does not (and one it zeroed when its transaction ended).
+const unsigned char kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+
 // What the checks below need to know of the file, learnt without waiting.
 struct FileFacts {
   unsigned char header[100] = {};
-  size_t got = 0;        // bytes of the header read
-  uint64_t size = 0;     // the file's size
-  std::string real;      // the file a link names: its -wal and -shm lie beside it
-  bool logged = false;   // a non-empty -wal file lies beside it
-  bool writable = true;  // this process may write the file
+  size_t got = 0;          // bytes of the header read
+  uint64_t size = 0;       // the file's size
+  std::string real;        // the file a link names: its -wal and -shm lie beside it
+  bool logged = false;     // a non-empty -wal file lies beside it
+  bool journaled = false;  // a rollback journal lies beside it (see Journaled)
+  bool writable = true;    // this process may write the file
   bool folder_writable = true;
   bool log_files = false;  // a -wal or -shm file lies beside it
 };
@@ -70,6 +75,20 @@ std::string FindDatabasePath(std::string* error) {
   return Utf8(dir + L"\\zuSms.dbf");
 }
 
+// A rollback journal lies beside the file.
+bool Journaled(const std::string& path) {
+  HANDLE file = CreateFileW(Wide(path + "-journal").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  unsigned char start[sizeof kJournalMagic];
+  DWORD read = 0;
+  const bool ok = ReadFile(file, start, sizeof start, &read, nullptr) && read == sizeof start &&
+                  std::memcmp(start, kJournalMagic, sizeof start) == 0;
+  CloseHandle(file);
+  return ok;
+}
+
 // Creates the file when it is missing (a new file takes the access rules of
 // its folder; %LOCALAPPDATA% is the user's own) and reads its start.
 bool Examine(const std::string& path, FileFacts* facts, std::string*) {
@@ -82,6 +101,7 @@ bool Examine(const std::string& path, FileFacts* facts, std::string*) {
   WIN32_FILE_ATTRIBUTE_DATA wal{};
   facts->logged = GetFileAttributesExW(Wide(path + "-wal").c_str(), GetFileExInfoStandard, &wal) &&
                   (wal.nFileSizeLow != 0 || wal.nFileSizeHigh != 0);
+  facts->journaled = Journaled(path);
   file = CreateFileW(wide.c_str(), GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -223,6 +243,17 @@ std::string Folder(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A rollback journal lies beside the file.
+bool Journaled(const std::string& path) {
+  const int fd = ::open((path + "-journal").c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  unsigned char start[sizeof kJournalMagic];
+  const bool ok = ::pread(fd, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) &&
+                  std::memcmp(start, kJournalMagic, sizeof start) == 0;
+  ::close(fd);
+  return ok;
+}
+
 // Creates the file when it is missing and learns what the checks need;
 // false with *error set when it is no file a database can be in.
 bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
@@ -240,6 +271,7 @@ bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
   const bool has_wal = lstat((facts->real + "-wal").c_str(), &wal) == 0;
   const bool has_shm = lstat((facts->real + "-shm").c_str(), &shm) == 0;
   facts->logged = has_wal && wal.st_size > 0;
+  facts->journaled = Journaled(facts->real);
   facts->log_files = has_wal || has_shm;
   facts->writable = Writable(facts->real);
   facts->folder_writable = Writable(Folder(facts->real));
@@ -257,6 +289,10 @@ bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
 int CheckHeader(const FileFacts& facts, std::string* error) {
   const unsigned char* header = facts.header;
   if (facts.size == 0) return SQLITE_OK;  // a new, empty database
+  // A rollback journal beside the file (left by a cut while SQLite switched a
+  // new file to WAL, or wrote through a journal) is rolled back by SQLite
+  // before its first read: until then the file's bytes mean nothing.
+  if (facts.journaled) return SQLITE_OK;
   if (facts.got < sizeof facts.header) {
     if (facts.logged) return SQLITE_OK;
     *error = "file is not a database";
@@ -323,7 +359,10 @@ int PrepareDatabaseFile(DatabaseFile* file, std::string* error) {
   // A store that cannot be written (a backup copy, a mounted image) is read.
   file->read_only = true;
   file->open_flags = SQLITE_OPEN_READONLY;
-  if (facts.folder_writable) return SQLITE_OK;  // SQLite can make its -shm there
+  if (facts.folder_writable) {  // SQLite can make its -wal and -shm there
+    if (!facts.log_files) file->reader_log_base = facts.real;
+    return SQLITE_OK;
+  }
   if (facts.log_files) {
     *error = "cannot open " + path +
              " read-only: the file and its folder cannot be written, and the -wal or -shm "
@@ -336,5 +375,35 @@ int PrepareDatabaseFile(DatabaseFile* file, std::string* error) {
   file->open_flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
   return SQLITE_OK;
 }
+
+#if defined(_WIN32)
+void RemoveReaderLogFiles(const std::string&) {}
+#else
+void RemoveReaderLogFiles(const std::string& base) {
+  if (base.empty()) return;
+  const std::string wal = base + "-wal";
+  const std::string shm = base + "-shm";
+  const int fd = ::open(shm.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  struct stat shm_st {
+  }, wal_st{};
+  // The byte SQLite's unix VFS locks while a connection uses the -shm file
+  // (shared) or sets it up (exclusive); a process that opens the store now
+  // finds it taken and tries again, after the files are gone.
+  constexpr off_t kInUseByte = 128;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kInUseByte;
+  lock.l_len = 1;
+  if (fstat(fd, &shm_st) == 0 && shm_st.st_uid == geteuid() && S_ISREG(shm_st.st_mode) &&
+      lstat(wal.c_str(), &wal_st) == 0 && S_ISREG(wal_st.st_mode) && wal_st.st_uid == geteuid() &&
+      wal_st.st_size == 0 && fcntl(fd, F_SETLK, &lock) == 0) {
+    ::unlink(wal.c_str());
+    ::unlink(shm.c_str());
+  }
+  ::close(fd);  // frees the lock
+}
+#endif
 
 }  // namespace zusms::engine
