@@ -180,7 +180,9 @@ class Filter {
       if (d < 0) break;
       v = std::min<uint64_t>(v * (hex ? 16 : 10) + d, 0x7FFFFFFF);
     }
-    if (!more()) return digits > 16 ? 0 : SIZE_MAX;
+    // Too many digits is no reference, however the input was cut into chunks.
+    if (digits > 16) return 0;
+    if (!more()) return SIZE_MAX;
     if (digits == 0 || s[j] != ';') return 0;
     *value = static_cast<char32_t>(v);
     return j + 1 - i;
