@@ -211,6 +211,17 @@ int CheckHeader(const std::string& path, std::string* error) {
 
 }  // namespace
 
+#if defined(_WIN32)
+bool MarkedReadOnly(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+#else
+bool MarkedReadOnly(const std::string& path) {
+  return ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
+}
+#endif
+
 std::string DatabasePath(std::string* error) { return FindDatabasePath(error); }
 
 int PrepareDatabaseFile(DatabaseFile* file, std::string* error) {

@@ -23,6 +23,12 @@ struct DatabaseFile {
 // set to the reason (naming the path).
 int PrepareDatabaseFile(DatabaseFile* file, std::string* error);
 
+// True when the file is marked so that nobody may write it (its permissions,
+// its read-only attribute, a read-only file system): SQLite then opens it
+// read-only, and that is what the file asks for. False when it is writable,
+// or when that cannot be told.
+bool MarkedReadOnly(const std::string& path);
+
 }  // namespace zusms::engine
 
 #endif  // ZUSMS_ENGINE_DATABASEFILE_H_
