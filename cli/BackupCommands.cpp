@@ -1,5 +1,7 @@
 // export, import: backups of the user's store.
+#include <fcntl.h>
 #include <fmt/format.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +16,19 @@
 namespace zusms::cli {
 
 namespace {
+
+// The export holds message text: a file it creates is the owner's alone
+// (0600 whatever the umask). A file that exists keeps its mode.
+void CreatePrivate(const std::string& path) {
+#if !defined(_WIN32)
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  fchmod(fd, 0600);
+  ::close(fd);
+#else
+  (void)path;
+#endif
+}
 
 // Progress bars only on a terminal and not with --json.
 bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
@@ -66,6 +81,7 @@ void AddBackupCommands(Commands& c) {
   c.On(export_cmd, [&o, ex](Store& s) {
     std::ofstream file;
     if (ex->path != "-") {
+      CreatePrivate(ex->path);
       file.open(ex->path, std::ios::binary);
       if (!file) throw Failure(ex->path + ": " + std::strerror(errno));
     }

@@ -50,22 +50,35 @@ std::string When(const stDateTime& t) {
                      t.minute, t.second);
 }
 
+// A token as the tool prints it: decimal digits only, at most 2^64 - 1.
+// JSON carries it as a string, since a 64-bit number loses its low digits
+// in most JSON readers (jq, JavaScript).
+std::string TokenError(const std::string& text) {
+  const std::string bad = "a token is the decimal number a previous run printed";
+  if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos)
+    return bad;
+  if (text.size() == 20 && text > "18446744073709551615") return bad;
+  return "";
+}
+
 }  // namespace
 
 void AddChangeCommands(Commands& c) {
-  auto since = std::make_shared<uint64_t>(0);
   auto* cmd = c.app().add_subcommand(
       "changes", "messages and folders changed since a token, and the token to pass next time");
-  cmd->add_option("--since", *since, "the token the last run printed (default: from the start)");
-  c.On(cmd, [&c, since](Store& s) {
-    const Listing heads = ListAll(s, ListZuSmsHeadChanges, *since, "message changes");
-    const Listing folders = ListAll(s, ListZuSmsFolderChanges, *since, "folder changes");
+  auto text = std::make_shared<std::string>("0");
+  cmd->add_option("--since", *text, "the token the last run printed (default: from the start)")
+      ->check(CLI::Validator([](std::string& t) { return TokenError(t); }, "TOKEN"));
+  c.On(cmd, [&c, text](Store& s) {
+    const uint64_t since = std::stoull(*text);
+    const Listing heads = ListAll(s, ListZuSmsHeadChanges, since, "message changes");
+    const Listing folders = ListAll(s, ListZuSmsFolderChanges, since, "folder changes");
     // The smaller of the two: a change that lies between them comes again
     // next time rather than never.
     const uint64_t next = std::min(heads.next, folders.next);
     auto change = [](const stSmsChange& x) { return x.kind == 2 ? "deleted" : "changed"; };
     if (c.options().json) {
-      Json out{{"since", *since}, {"next", next}};
+      Json out{{"since", std::to_string(since)}, {"next", std::to_string(next)}};
       out["messages"] = Json::array();
       out["folders"] = Json::array();
       for (const stSmsChange& x : heads.changes) {

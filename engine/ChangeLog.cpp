@@ -192,19 +192,24 @@ void CMimerChangeLog::Prune(int64_t days) {
   std::lock_guard lock(c.Mutex());
   sqlite3* db = OpenDb(c);
   if (ReadOnly(db) || !TableExists(db, "zu_change_state")) return;
-  const std::string cutoff = std::to_string(days < 0 ? 0 : -days) + " days";
+  const std::string age = std::to_string(days < 0 ? 0 : -days) + " days";
+  // One transaction, one reading of the clock: the mark is the highest
+  // tombstone old enough now, and exactly the tombstones at or below it go,
+  // so none that ages meanwhile is removed without the mark covering it.
+  Savepoint savepoint(db);
   int64_t pruned = 0;
   {
     Query highest(db,
                   "SELECT max(seq) FROM zu_changes WHERE deleted IS NOT NULL AND deleted <= "
                   "datetime('now', ?)");
-    if (!highest.Bind(1, cutoff).Step() || highest.Text(0).empty()) return;
+    if (!highest.Bind(1, age).Step() || highest.Text(0).empty()) {
+      savepoint.Release();
+      return;
+    }
     pruned = highest.Int(0);
   }
-  Savepoint savepoint(db);
-  Query remove(
-      db, "DELETE FROM zu_changes WHERE deleted IS NOT NULL AND deleted <= datetime('now', ?)");
-  remove.Bind(1, cutoff).Step();
+  Query remove(db, "DELETE FROM zu_changes WHERE deleted IS NOT NULL AND seq <= ?");
+  remove.Bind(1, pruned).Step();
   Query mark(db, "UPDATE zu_change_state SET pruned = max(pruned, ?)");
   mark.Bind(1, pruned).Step();
   savepoint.Release();

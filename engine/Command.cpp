@@ -20,6 +20,7 @@ int CMimerCommand::InitCommand(const char16_t* text) {
   Connection& c = *connection_->Impl();
   c.Mutex().lock();
   try {
+    c.RequireLiveTransaction();
     if (!lease_) lease_ = std::make_unique<zusms::engine::Lease>();
     *lease_ = c.Take(text, max_rows_ > 0);
     row_limit_ = max_rows_;
@@ -134,6 +135,9 @@ int CMimerCommand::ExecuteNoQuery() {
   sqlite3* db = c.Db();
   if (!db) throw CMimerException(u"the database is not open", -1);
   zusms::engine::Prepared& p = Current();
+  const bool reads = p.kind == StatementKind::kSelect ||
+                     (p.kind == StatementKind::kExecuteStatement && !p.next);
+  if (!reads || p.definition) c.RequireWritable();
   if (p.definition) {
     zusms::engine::CarryOut(db, *p.definition);
     return 0;

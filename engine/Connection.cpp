@@ -60,7 +60,7 @@ int Connection::Acquire(std::string* error) {
   const int rc = OpenWritable(file, &db, error);
   if (rc == SQLITE_BUSY && !db) return rc;
   std::string what;
-  const int setup = rc != SQLITE_OK ? rc : Setup(db, &what);
+  const int setup = rc != SQLITE_OK ? rc : Setup(db, file.read_only, &what);
   if (setup != SQLITE_OK) {
     if (rc != SQLITE_OK) what = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     *error = "cannot open " + file.path + ": " + what;
@@ -69,6 +69,7 @@ int Connection::Acquire(std::string* error) {
   }
   db_ = db;
   shares_ = 1;
+  read_only_ = file.read_only;
   generation_ = ++g_generation;
   return SQLITE_OK;
 }
@@ -78,29 +79,29 @@ int Connection::OpenWritable(const DatabaseFile& file, sqlite3** db, std::string
   // read-only: on Windows that happens while another program (a backup tool,
   // an indexer) holds the file without sharing write access. Such a
   // connection would refuse every change for as long as the process keeps
-  // it. Unless the file itself is marked read-only, the open is tried again
-  // until the busy timeout runs out, then refused with the reason.
+  // it. A file found writable before the open is tried again until the busy
+  // timeout runs out, then refused with the reason.
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (int attempt = 0;; ++attempt) {
     const int rc =
         sqlite3_open_v2(file.path.c_str(), db, file.open_flags | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK || !(file.open_flags & SQLITE_OPEN_READWRITE) ||
-        sqlite3_db_readonly(*db, "main") != 1 || MarkedReadOnly(file.path)) {
+    if (rc != SQLITE_OK || file.read_only || sqlite3_db_readonly(*db, "main") != 1) {
       return rc;
     }
     sqlite3_close_v2(*db);
     *db = nullptr;
     if (std::chrono::steady_clock::now() >= deadline) {
       *error = "cannot open " + file.path +
-               " for writing: another program holds the file without sharing write access";
+               " for writing: another program holds the file without sharing write access"
+               " (or the file cannot be written)";
       return SQLITE_BUSY;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10 + 10 * (attempt % 10)));
   }
 }
 
-int Connection::Setup(sqlite3* db, std::string* what) {
+int Connection::Setup(sqlite3* db, bool read_only, std::string* what) {
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
@@ -116,9 +117,10 @@ int Connection::Setup(sqlite3* db, std::string* what) {
   const bool normal = sync && EqualsNoCase(sync, "normal");
   // Deleted text is overwritten in the file, and triggers run recursively,
   // whatever options the linked SQLite was built with (Debian's has both on,
-  // the amalgamation compiled into the Windows DLL neither).
-  const std::string setup = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
-                            (normal ? "NORMAL" : "FULL") +
+  // the amalgamation compiled into the Windows DLL neither). A read-only file
+  // is read in the journal mode it has.
+  const std::string setup = std::string(read_only ? "" : "PRAGMA journal_mode=WAL; ") +
+                            "PRAGMA synchronous=" + (normal ? "NORMAL" : "FULL") +
                             "; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON;"
                             " PRAGMA recursive_triggers=ON;";
   const auto deadline =
@@ -152,7 +154,7 @@ void Connection::Release() {
   if (depth_ > 0) {
     // Closing inside a transaction ends it: what it did is rolled back.
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    for (; depth_ > 0; --depth_) mutex_.unlock();
+    EndTransaction();
   }
   // A statement a command still holds is finalized when its lease ends;
   // sqlite3_close_v2 waits for that.
@@ -167,41 +169,78 @@ void Connection::Release() {
   for (auto* fn : hooks) fn();
 }
 
+bool Connection::Abandoned() const { return depth_ > 0 && db_ && sqlite3_get_autocommit(db_) != 0; }
+
+void Connection::RequireLiveTransaction() const {
+  if (Abandoned()) {
+    throw CMimerException(
+        u"the batch failed and SQLite rolled it back, so nothing of it is stored; end it with "
+        u"CommitZuSmsBatch or RollbackZuSmsBatch",
+        -1);
+  }
+}
+
+void Connection::EndTransaction() {
+  owner_ = std::thread::id();  // before the mutex is free for another owner
+  for (; depth_ > 0; --depth_) mutex_.unlock();
+}
+
+void Connection::RequireOwner(const char16_t* what) const {
+  if (owner_.load() != std::this_thread::get_id()) {
+    throw CMimerException(std::u16string(what) +
+                              u" without a transaction of this thread (a batch ends on the "
+                              u"thread that began it)",
+                          -1);
+  }
+}
+
 void Connection::Begin() {
   mutex_.lock();
   try {
     if (!db_) throw CMimerException(u"the database is not open", -1);
-    if (depth_ == 0) Exec(db_, "BEGIN IMMEDIATE");
+    // A batch that SQLite rolled back runs nothing more until it is ended.
+    RequireLiveTransaction();
+    // A read-only store's batch only reads: it takes no write lock.
+    if (depth_ == 0) Exec(db_, read_only_ ? "BEGIN" : "BEGIN IMMEDIATE");
   } catch (...) {
     mutex_.unlock();
     throw;
   }
-  ++depth_;
+  if (++depth_ == 1) owner_ = std::this_thread::get_id();
 }
 
 void Connection::Commit() {
-  std::lock_guard check(mutex_);  // only the owner gets past while it runs
-  if (depth_ == 0) throw CMimerException(u"commit without a transaction", -1);
+  // Another thread's transaction is not waited for: it is not this one's to end.
+  RequireOwner(u"commit");
+  std::lock_guard check(mutex_);
+  if (Abandoned()) {
+    // SQLite ended the transaction after a failure inside it: the batch
+    // ends here, and the connection is free again.
+    EndTransaction();
+    throw CMimerException(u"the batch failed and SQLite rolled it back, so nothing of it is stored",
+                          -1);
+  }
   if (depth_ == 1 && db_) {
     try {
       Exec(db_, "COMMIT");
     } catch (...) {
       // What could not be committed is rolled back whole, never left half.
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-      depth_ = 0;
-      mutex_.unlock();
+      EndTransaction();
       throw;
     }
   }
+  if (depth_ == 1) owner_ = std::thread::id();
   --depth_;
   mutex_.unlock();
 }
 
 void Connection::Rollback() {
+  RequireOwner(u"rollback");
   std::lock_guard check(mutex_);
-  if (depth_ == 0) throw CMimerException(u"rollback without a transaction", -1);
+  // Harmless when SQLite already rolled the transaction back.
   if (db_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  for (; depth_ > 0; --depth_) mutex_.unlock();
+  EndTransaction();
 }
 
 void Connection::AtLastClose(void (*fn)()) {
@@ -209,11 +248,20 @@ void Connection::AtLastClose(void (*fn)()) {
   LastCloseHooks().push_back(fn);
 }
 
+void Connection::RequireWritable() const {
+  if (read_only_) {
+    throw CMimerException(u"the store is read-only: its file cannot be written", SQLITE_READONLY);
+  }
+}
+
 void Connection::EnsureUser(int32_t user) {
   if (EnvFlag("ZUSMS_EXTERNAL_USERS")) return;
   if (TableExists(db_, "tbl_zu_user")) {
     Query q(db_, "SELECT 1 FROM tbl_zu_user WHERE id = ?");
     if (q.Bind(1, user).Step()) return;
+  }
+  if (read_only_) {
+    throw CMimerException::Engine("the store is read-only and has no user " + std::to_string(user));
   }
   auto add = [&] {
     Exec(db_, "CREATE TABLE IF NOT EXISTS tbl_zu_user (id INTEGER PRIMARY KEY)");

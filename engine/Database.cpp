@@ -58,6 +58,12 @@ int32_t CMimerDatabase::Open() {
   return 0;
 }
 
+bool CMimerDatabase::IsReadOnly() const {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  return c.IsOpen() && c.ReadOnly();
+}
+
 int32_t CMimerDatabase::Close() {
   Connection& c = Connection::Default();
   std::lock_guard lock(c.Mutex());

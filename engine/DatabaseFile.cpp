@@ -18,11 +18,24 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #endif
 
 namespace zusms::engine {
 
 namespace {
+
+// What the checks below need to know of the file, learnt without waiting.
+struct FileFacts {
+  unsigned char header[100] = {};
+  size_t got = 0;        // bytes of the header read
+  uint64_t size = 0;     // the file's size
+  std::string real;      // the file a link names: its -wal and -shm lie beside it
+  bool logged = false;   // a non-empty -wal file lies beside it
+  bool writable = true;  // this process may write the file
+  bool folder_writable = true;
+  bool log_files = false;  // a -wal or -shm file lies beside it
+};
 
 #if defined(_WIN32)
 
@@ -57,27 +70,31 @@ std::string FindDatabasePath(std::string* error) {
   return Utf8(dir + L"\\zuSms.dbf");
 }
 
-// A new file takes the access rules of its folder; %LOCALAPPDATA% is the
-// user's own.
-void CreateIfMissing(const std::string& path) {
-  const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+// Creates the file when it is missing (a new file takes the access rules of
+// its folder; %LOCALAPPDATA% is the user's own) and reads its start.
+bool Examine(const std::string& path, FileFacts* facts, std::string*) {
+  const std::wstring wide = Wide(path);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-}
-
-// The first bytes of the file and its size; false when it cannot be opened.
-bool ReadStart(const std::string& path, unsigned char* buf, size_t capacity, size_t* got,
-               uint64_t* size) {
-  const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  facts->real = path;
+  // A file marked read-only is read as a read-only store.
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  facts->writable =
+      attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
+  WIN32_FILE_ATTRIBUTE_DATA wal{};
+  facts->logged = GetFileAttributesExW(Wide(path + "-wal").c_str(), GetFileExInfoStandard, &wal) &&
+                  (wal.nFileSizeLow != 0 || wal.nFileSizeHigh != 0);
+  file = CreateFileW(wide.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return true;  // SQLite says why
   LARGE_INTEGER length{};
-  *size = GetFileSizeEx(file, &length) ? static_cast<uint64_t>(length.QuadPart) : 0;
+  facts->size = GetFileSizeEx(file, &length) ? static_cast<uint64_t>(length.QuadPart) : 0;
   DWORD read = 0;
-  if (!ReadFile(file, buf, static_cast<DWORD>(capacity), &read, nullptr)) read = 0;
-  *got = read;
+  if (!ReadFile(file, facts->header, sizeof facts->header, &read, nullptr)) read = 0;
+  facts->got = read;
   CloseHandle(file);
   return true;
 }
@@ -106,7 +123,10 @@ void SyncParentOf(const std::string& path) {
   ::close(fd);
 }
 
-// Creates every missing folder of `dir` with mode 0700.
+std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// Creates every missing folder of `dir`. A folder made here gets mode 0700
+// whatever the umask; folders that exist (a linked home) are left alone.
 bool MakeDirs(const std::string& dir, std::string* error) {
   std::string path;
   size_t pos = 0;
@@ -115,9 +135,13 @@ bool MakeDirs(const std::string& dir, std::string* error) {
     path = dir.substr(0, pos);
     if (path.empty()) continue;
     if (mkdir(path.c_str(), 0700) == 0) {
+      if (chmod(path.c_str(), 0700) != 0) {
+        *error = Reason("cannot set the mode of folder " + path);
+        return false;
+      }
       SyncParentOf(path);
     } else if (errno != EEXIST) {
-      *error = "cannot create folder " + path + ": " + std::strerror(errno);
+      *error = Reason("cannot create folder " + path);
       return false;
     }
   }
@@ -146,24 +170,83 @@ std::string FindDatabasePath(std::string* error) {
   return dir + "/zuSms.dbf";
 }
 
-// A new file is the owner's alone; SQLite gives its -wal and -shm files the
-// same mode. Its entry in the folder is synced by SQLite, which syncs the
-// folder when it makes its first journal there, before anything is committed.
-void CreateIfMissing(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd >= 0) ::close(fd);
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
 }
 
-// The first bytes of the file and its size; false when it cannot be opened.
-bool ReadStart(const std::string& path, unsigned char* buf, size_t capacity, size_t* got,
-               uint64_t* size) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Opens the file for reading without ever waiting (a FIFO would wait for a
+// writer), creating it first when it is missing. A new file is the owner's
+// alone (0600 whatever the umask; SQLite gives its -wal and -shm files the
+// same mode); a dangling symbolic link is followed as SQLite follows it, and
+// its target created the same way. The new file's entry in the folder is
+// synced by SQLite, which syncs the folder when it makes its first journal
+// there, before anything is committed. Returns the descriptor, or -1 with
+// *error set.
+int OpenOrCreate(const std::string& path, std::string* error) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    *error = std::string("it is ") + KindOf(st.st_mode) + ", not a database file";
+    return -1;
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      *error = Reason("cannot create the file");
+      return -1;
+    }
+    struct stat made {};
+    if (fstat(fd, &made) == 0 && S_ISREG(made.st_mode) && made.st_size == 0 &&
+        made.st_uid == geteuid() && (made.st_mode & 0777) != 0600) {
+      fchmod(fd, 0600);
+    }
+  }
+  if (fd < 0) {
+    *error = Reason("cannot open the file");
+    return -1;
+  }
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *error = std::string("it is ") + KindOf(st.st_mode) + ", not a database file";
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool Writable(const std::string& path) {
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+std::string Folder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates the file when it is missing and learns what the checks need;
+// false with *error set when it is no file a database can be in.
+bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
+  const int fd = OpenOrCreate(path, error);
   if (fd < 0) return false;
   struct stat st {};
-  *size = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-  const ssize_t n = ::read(fd, buf, capacity);
-  *got = n > 0 ? static_cast<size_t>(n) : 0;
+  facts->size = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  const ssize_t n = ::pread(fd, facts->header, sizeof facts->header, 0);
+  facts->got = n > 0 ? static_cast<size_t>(n) : 0;
   ::close(fd);
+  char resolved[PATH_MAX];
+  facts->real = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+  struct stat wal {
+  }, shm{};
+  const bool has_wal = lstat((facts->real + "-wal").c_str(), &wal) == 0;
+  const bool has_shm = lstat((facts->real + "-shm").c_str(), &shm) == 0;
+  facts->logged = has_wal && wal.st_size > 0;
+  facts->log_files = has_wal || has_shm;
+  facts->writable = Writable(facts->real);
+  facts->folder_writable = Writable(Folder(facts->real));
   return true;
 }
 
@@ -171,69 +254,90 @@ bool ReadStart(const std::string& path, unsigned char* buf, size_t capacity, siz
 
 // A database file whose header says it holds more pages than the file has
 // was cut short (a partial copy, a full disk): SQLite would read the missing
-// pages as corruption later, one operation at a time. Refused whole here.
-int CheckHeader(const std::string& path, std::string* error) {
-  unsigned char header[100];
-  size_t got = 0;
-  uint64_t file_size = 0;
-  if (!ReadStart(path, header, sizeof header, &got, &file_size))
-    return SQLITE_OK;  // SQLite says why
-  const bool read_all = got == sizeof header;
-  if (file_size == 0) return SQLITE_OK;  // a new, empty database
-  if (!read_all || std::memcmp(header, "SQLite format 3", 16) != 0) {
+// pages as corruption later, one operation at a time. Refused whole here,
+// unless a write-ahead log lies beside it: a checkpoint writes page 1 before
+// it grows the file, so a checkpoint cut short (a kill, a full disk) leaves a
+// short file whose log still holds every page, and SQLite reads it whole.
+int CheckHeader(const FileFacts& facts, std::string* error) {
+  const unsigned char* header = facts.header;
+  if (facts.size == 0) return SQLITE_OK;  // a new, empty database
+  if (facts.got < sizeof facts.header) {
+    if (facts.logged) return SQLITE_OK;
     *error = "file is not a database";
     return SQLITE_NOTADB;
   }
+  if (std::memcmp(header, "SQLite format 3", 16) != 0) {
+    *error = "file is not a database";
+    return SQLITE_NOTADB;
+  }
+  if (facts.logged) return SQLITE_OK;
   const uint32_t page_size =
       (header[16] << 8 | header[17]) == 1 ? 65536u : (header[16] << 8 | header[17]);
   auto be32 = [&](int at) {
     return static_cast<uint32_t>(header[at]) << 24 | static_cast<uint32_t>(header[at + 1]) << 16 |
            static_cast<uint32_t>(header[at + 2]) << 8 | header[at + 3];
   };
-  // A WAL file beside the database may hold pages that a checkpoint has not
-  // copied back yet (a checkpoint held back by a reader copies page 1 before
-  // the last pages): the file is then shorter than its header says, and
-  // SQLite reads the rest from the WAL.
-  unsigned char wal_start[1];
-  size_t wal_got = 0;
-  uint64_t wal_size = 0;
-  const bool wal_pages =
-      ReadStart(path + "-wal", wal_start, sizeof wal_start, &wal_got, &wal_size) && wal_size > 0;
-  const bool size_valid = be32(92) == be32(24) && !wal_pages;
+  const bool size_valid = be32(92) == be32(24);
   const uint64_t needed = static_cast<uint64_t>(be32(28)) * page_size;
-  if (size_valid && file_size < needed) {
-    *error = "the database file is truncated: it holds " + std::to_string(file_size) +
+  if (size_valid && facts.size < needed) {
+    *error = "the database file is truncated: it holds " + std::to_string(facts.size) +
              " bytes of the " + std::to_string(needed) + " its header records";
     return SQLITE_CORRUPT;
   }
   return SQLITE_OK;
 }
 
-}  // namespace
+// A file: URI for the path, with the characters a URI gives meaning escaped.
+std::string Uri(const std::string& path, const char* query) {
+  std::string out = "file:";
+  static const char* hex = "0123456789ABCDEF";
+  for (const char ch : path) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '%' || c == '?' || c == '#' || c <= ' ' || c >= 0x7F) {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out + "?" + query;
+}
 
-#if defined(_WIN32)
-bool MarkedReadOnly(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-#else
-bool MarkedReadOnly(const std::string& path) {
-  return ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
-}
-#endif
+}  // namespace
 
 std::string DatabasePath(std::string* error) { return FindDatabasePath(error); }
 
 int PrepareDatabaseFile(DatabaseFile* file, std::string* error) {
-  std::string path = DatabasePath(error);
+  const std::string path = DatabasePath(error);
   if (path.empty()) return SQLITE_CANTOPEN;
-  CreateIfMissing(path);
-  if (const int rc = CheckHeader(path, error); rc != SQLITE_OK) {
+  FileFacts facts;
+  if (!Examine(path, &facts, error)) {
+    *error = "cannot open " + path + ": " + *error;
+    return SQLITE_CANTOPEN;
+  }
+  if (const int rc = CheckHeader(facts, error); rc != SQLITE_OK) {
     *error = "cannot open " + path + ": " + *error;
     return rc;
   }
-  file->path = std::move(path);
+  file->path = path;
+  file->read_only = false;
   file->open_flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  if (facts.writable) return SQLITE_OK;
+  // A store that cannot be written (a backup copy, a mounted image) is read.
+  file->read_only = true;
+  file->open_flags = SQLITE_OPEN_READONLY;
+  if (facts.folder_writable) return SQLITE_OK;  // SQLite can make its -shm there
+  if (facts.log_files) {
+    *error = "cannot open " + path +
+             " read-only: the file and its folder cannot be written, and the -wal or -shm "
+             "file beside it may hold changes that cannot be read without writing";
+    return SQLITE_READONLY;
+  }
+  // Nobody can write in a read-only folder without a log: SQLite may read
+  // the file as unchanging, without locks or a -shm file.
+  file->path = Uri(facts.real, "immutable=1");
+  file->open_flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
   return SQLITE_OK;
 }
 

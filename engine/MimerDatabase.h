@@ -216,6 +216,11 @@ class ZUSMS_API CMimerDatabase {
   int32_t Open();
   // Gives the share back; the last share closes the file. Returns 0.
   int32_t Close();
+  // True while the process's connection is open on a file it cannot write
+  // (a backup copy, a read-only mount): reads work, every write raises with
+  // "read-only" in its message. Whatever an open would write (repairs,
+  // missing indexes or tables) must be skipped on such a store.
+  bool IsReadOnly() const;
 
   static CMimerConnection& GetConn(enMimerConnAccessType type);
   // Runs `fn` each time the process's last share of the connection is given

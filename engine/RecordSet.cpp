@@ -183,7 +183,12 @@ int CMimerRecordSet::GetValue(const char* column, char16_t* dest, size_t size) {
   const auto* text = static_cast<const char16_t*>(s.Text16());
   if (!text) throw std::bad_alloc();
   size_t length = static_cast<size_t>(s.Bytes16()) / sizeof(char16_t);
-  if (length > capacity - 1) length = capacity - 1;
+  if (length > capacity - 1) {
+    // Cut where a character ends: half a surrogate pair could not be
+    // written back.
+    length = capacity - 1;
+    if (length > 0 && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF) --length;
+  }
   std::memcpy(dest, text, length * sizeof(char16_t));
   dest[length] = 0;
   return 0;

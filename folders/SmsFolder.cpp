@@ -93,6 +93,10 @@ int32_t SmsDatabase::InitFolder() {
   uint32_t highest = 0;
   GetMaxFolderId(highest);
   if (highest >= kDefaultFolderCount) return 0;
+  if (IsReadOnly()) {
+    zusms::engine::SetLastError(u"the store is read-only and lacks the user's folders");
+    return -1;
+  }
   SmsFolder rec{};
   rec.system = 1;
   for (uint32_t number = highest + 1; number <= kDefaultFolderCount; ++number) {

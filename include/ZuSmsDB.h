@@ -472,9 +472,9 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * every one of several (the Combine functions: -1 when filters is null or
  * filterCount 0). The record and id queries count first; *n then receives
  * the smaller of capacity and the number of matches, and at most that many
- * elements are written, in the filters' order. When the conditions do not
- * fit the 1024-character statement, the query returns -1 and runs nothing;
- * ordering columns that do not fit are left off. */
+ * elements are written, in the filters' order. When the conditions or the
+ * ordering do not fit the 1024-character statement whole, the query returns
+ * -1 and runs nothing. */
 ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsHeadCount(SmsDatabase *handle, MimerQueryFilter *filter,
                                                  uint32_t *n);
 ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsHead(SmsDatabase *handle, MimerQueryFilter *filter,

@@ -22,7 +22,7 @@ int32_t SmsDatabase::GetAllSmsHeadIDModifyTime(stIDModifyTime* recs, uint32_t ca
                                                uint32_t& n) {
   return zusms::GetAllRows(
       u"select ID, ModifyTime from SmsHead where UserID=?", m_UserID,
-      [this](uint32_t& total) { GetSmsHeadCount(total); }, recs, capacity, n,
+      [this](uint32_t& total) { return GetSmsHeadCount(total); }, recs, capacity, n,
       [](stIDModifyTime& e, CMimerRecordSet& rows) {
         tagTIMESTAMP_STRUCT t{};
         rows.GetValue("ID", &e.id, sizeof e.id);
@@ -34,7 +34,7 @@ int32_t SmsDatabase::GetAllSmsHeadIDModifyTime(stIDModifyTime* recs, uint32_t ca
 int32_t SmsDatabase::GetAllSmsHeadIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n) {
   return zusms::GetAllRows(
       u"select ID, UUID from SmsHead where UserID=?", m_UserID,
-      [this](uint32_t& total) { GetSmsHeadCount(total); }, recs, capacity, n,
+      [this](uint32_t& total) { return GetSmsHeadCount(total); }, recs, capacity, n,
       [](stIDUUID& e, CMimerRecordSet& rows) {
         rows.GetValue("ID", &e.id, sizeof e.id);
         rows.GetValue("UUID", e.uuid, sizeof e.uuid);

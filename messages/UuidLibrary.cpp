@@ -1,5 +1,7 @@
 #include "UuidLibrary.h"
 
+#include "MimerDatabase.h"
+
 namespace zusms {
 
 const char16_t* g_uuid_library_name = platform::kUuidLibraryFile;
@@ -13,7 +15,10 @@ UuidLibrary::UuidLibrary() : module_(platform::LoadLibraryW(g_uuid_library_name)
 UuidLibrary::~UuidLibrary() { Release(); }
 
 void UuidLibrary::MakeValid(uint8_t* uuid) const {
-  if (is_valid_(uuid) == 0) create_(uuid, 0);
+  if (is_valid_(uuid) != 0) return;
+  // Left as it was, an all-zero UUID would make two messages look like one
+  // to a synchronisation partner.
+  if (create_(uuid, 0) != 0) throw CMimerException(u"no UUID could be created for the message", -1);
 }
 
 void UuidLibrary::Release() {

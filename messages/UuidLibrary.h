@@ -24,6 +24,7 @@ class UuidLibrary {
   // False when the library could not be loaded or lacks a function.
   bool Usable() const { return is_valid_ && create_; }
   // Leaves a valid UUID as it is; writes a new one over an invalid one.
+  // Raises when no new one can be created.
   void MakeValid(uint8_t* uuid) const;
   void Release();
 

@@ -66,12 +66,17 @@ void AppendOrdering(const MimerQueryFilter* filters, uint32_t filterCount,
         if (candidate.code == item.field) field = &candidate;
       }
       if (!field) continue;
-      if (!Append(statement, length, (first ? u" order by " : u",") + Ascii(field->column))) break;
-      first = false;
       const char16_t* direction = item.direction == 2   ? u" desc"
                                   : item.direction == 1 ? u" asc"
                                                         : u"";
-      if (!Append(statement, length, direction)) break;
+      // An ordering cut anywhere would return other rows than asked for
+      // (a column without its direction sorts the other way round).
+      if (!Append(statement, length,
+                  (first ? u" order by " : u",") + Ascii(field->column) + direction)) {
+        throw CMimerException(
+            u"query filter: the ordering does not fit the 1024-character statement", -1);
+      }
+      first = false;
     }
   }
 }

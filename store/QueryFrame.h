@@ -6,9 +6,9 @@
 // stands before, so no filter can widen the user restriction; then one
 // ordering list made of every filter's ordering items. Each condition comes
 // from CMimerDatabase::SetQuery with its values. A group that does not fit
-// the buffer raises (the query must not run wider than the caller asked);
-// an ordering column that does not fit is left off, with the rest of its
-// filter's ordering items.
+// the buffer raises (the query must not run wider than the caller asked), and
+// so does an ordering that does not fit whole (a cut ordering returns other
+// rows than asked for).
 #ifndef ZUSMS_STORE_QUERYFRAME_H_
 #define ZUSMS_STORE_QUERYFRAME_H_
 
@@ -37,7 +37,8 @@ struct OrderField {
 void AppendConditions(const CMimerDatabase& db, const MimerQueryFilter* filters,
                       uint32_t filterCount, std::span<const ConditionField> fields,
                       char16_t* statement, CMimerParameterSet& params);
-// Appends the ordering list of all the filters to `statement`.
+// Appends the ordering list of all the filters to `statement`; raises when it
+// does not fit whole.
 void AppendOrdering(const MimerQueryFilter* filters, uint32_t filterCount,
                     std::span<const OrderField> fields, char16_t* statement);
 

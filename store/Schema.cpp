@@ -1,7 +1,10 @@
 // The schema: databank, id sequence, the statement that reads it back, the
 // version table and the seven record tables, created in this order.
 #include <iterator>
+#include <map>
+#include <string>
 
+#include "Boundary.h"
 #include "Guard.h"
 #include "SmsDatabase.h"
 
@@ -68,9 +71,18 @@ constexpr const char16_t* kReceiverHistory[] = {
     u"tbl_zu_user(id) on delete cascade )in zu_sms_db;",
 };
 
-constexpr const char* kRecordTables[] = {"SmsHead",           "SmsContent", "SmsAreaBroadcast",
-                                         "SmsPhrase",         "SmsFolder",  "SmsFilter",
-                                         "SmsReceiverHistory"};
+struct RecordTable {
+  const char* name;
+  const char16_t* const* statements;  // the statements that create it
+};
+constexpr RecordTable kRecordTables[] = {
+    {"SmsHead", kHead},     {"SmsContent", kContent}, {"SmsAreaBroadcast", kAreaBroadcast},
+    {"SmsPhrase", kPhrase}, {"SmsFolder", kFolder},   {"SmsFilter", kFilter},
+    {"SmsReceiverHistory", kReceiverHistory}};
+
+// The error each table's creation ended with in this thread's last creation
+// run, so that a missing table is reported with its own reason.
+thread_local std::map<const char16_t* const*, std::u16string> t_creation_errors;
 
 template <size_t N>
 constexpr int Count(const char16_t* const (&)[N]) {
@@ -88,8 +100,9 @@ int32_t SmsDatabase::RunTableStatements(const char16_t* const* statements, int c
       result = cmd.ExecuteNoQuery();
       cmd.UninitCommand();
     }
-  } catch (const CMimerException&) {
+  } catch (const CMimerException& e) {
     cmd.UninitCommand();
+    t_creation_errors[statements] = e.Message();
     return -1;
   }
   return result;
@@ -110,6 +123,7 @@ int32_t SmsDatabase::CreateSmsReceiverHistoryTable() {
 }
 
 int32_t SmsDatabase::CreateAllTables() {
+  t_creation_errors.clear();
   {
     // Group 1: the first failure ends the group.
     CMimerCommand cmd(&GetConn(MimerConnDefault));
@@ -171,9 +185,15 @@ int32_t SmsDatabase::DropTables() {
   }
 }
 
+// A missing table whose creation failed in this thread's last run leaves
+// that failure as the last error.
 const char* SmsDatabase::MissingRecordTable() {
-  for (const char* table : kRecordTables) {
-    if (!GetConn(MimerConnDefault).HasTable(table)) return table;
+  for (const RecordTable& table : kRecordTables) {
+    if (GetConn(MimerConnDefault).HasTable(table.name)) continue;
+    if (auto it = t_creation_errors.find(table.statements); it != t_creation_errors.end()) {
+      zusms::engine::SetLastError(it->second);
+    }
+    return table.name;
   }
   return nullptr;
 }

@@ -34,6 +34,15 @@ int32_t SmsDatabase::Open() {
 
 int32_t SmsDatabase::OpenSchema() {
   stAppVer ver{};
+  if (IsReadOnly()) {
+    // Nothing is written at open: the schema, the user and its folders must
+    // be there already.
+    if (GetAppVer(ver) != 0 || MissingRecordTable() != nullptr) {
+      zusms::engine::SetLastError(u"the store is read-only and its schema is incomplete");
+      return -1;
+    }
+    return InitFolder();
+  }
   // The schema is there only when its version reads and every record table
   // exists; otherwise the creation sequence runs (again).
   int32_t result = 0;

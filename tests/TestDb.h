@@ -91,6 +91,30 @@ class DbTest : public ::testing::Test {
   std::string file_;
 };
 
+// While it lives, SQLite refuses to prepare any statement that calls count()
+// on the process's connection (statements already prepared are prepared
+// again, and refused too): a fault that only the engine's own statements see.
+class DenyCount {
+ public:
+  DenyCount() { Set(&Deny); }
+  ~DenyCount() { Set(nullptr); }
+  DenyCount(const DenyCount&) = delete;
+  DenyCount& operator=(const DenyCount&) = delete;
+
+ private:
+  using Authorizer = int (*)(void*, int, const char*, const char*, const char*, const char*);
+  static int Deny(void*, int action, const char*, const char* function, const char*,
+                  const char*) {
+    const bool count = action == SQLITE_FUNCTION && function && std::string(function) == "count";
+    return count ? SQLITE_DENY : SQLITE_OK;
+  }
+  static void Set(Authorizer authorizer) {
+    auto& c = engine::Connection::Default();
+    std::lock_guard lock(c.Mutex());
+    if (c.IsOpen()) sqlite3_set_authorizer(c.Db(), authorizer, nullptr);
+  }
+};
+
 // A test with the store of user 1 open on its fresh file.
 template <typename Store>
 class OpenStoreTest : public DbTest {

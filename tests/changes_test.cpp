@@ -478,6 +478,68 @@ TEST_F(ChangesTest, AStoreWithoutALogGetsOneWithEveryRecordOnce) {
   EXPECT_EQ(Token(), next);
 }
 
+// A clock for SQLite that runs 12 hours ahead from its second reading on:
+// each statement of the store reads the clock once, so a step that read it
+// twice would see tombstones age between its statements.
+sqlite3_vfs g_clock_vfs;
+sqlite3_vfs* g_real_vfs = nullptr;
+int g_clock_readings = 0;
+int JumpingClock(sqlite3_vfs*, sqlite3_int64* now) {
+  const int rc = g_real_vfs->xCurrentTimeInt64(g_real_vfs, now);
+  if (g_clock_readings++ > 0) *now += sqlite3_int64{12} * 3600 * 1000;
+  return rc;
+}
+
+TEST_F(ChangesTest, PruningUnderAClockThatMovesNeverDropsAnUncoveredTombstone) {
+  const uint32_t old_one = AddHead(1), young = AddHead(1);
+  ASSERT_EQ(DeleteZuSmsHead(stores_[1], old_one), 0);
+  AddHead(1);  // the partner's token lies above the first tombstone
+  const uint64_t between = Token();
+  ASSERT_EQ(DeleteZuSmsHead(stores_[1], young), 0);
+  // Two days old, and 18 hours old: with one day kept, only the first is due
+  // now, and the second is due 12 hours later.
+  Shell("UPDATE zu_changes SET deleted = datetime('now', '-2 days') WHERE id = " +
+        std::to_string(old_one) + " AND family = 1;" +
+        "UPDATE zu_changes SET deleted = datetime('now', '-18 hours') WHERE id = " +
+        std::to_string(young) + " AND family = 1;");
+  for (auto& [user, store] : stores_) CloseZuSmsDB(store);
+  {
+    auto& c = engine::Connection::Default();
+    std::lock_guard lock(c.Mutex());
+    while (c.Shares() > 0) c.Release();
+  }
+  g_real_vfs = sqlite3_vfs_find(nullptr);
+  g_clock_vfs = *g_real_vfs;
+  g_clock_vfs.zName = "jumping-clock";
+  g_clock_vfs.xCurrentTimeInt64 = JumpingClock;
+  ASSERT_GE(g_real_vfs->iVersion, 2);
+  ASSERT_EQ(sqlite3_vfs_register(&g_clock_vfs, 1), SQLITE_OK);
+  g_clock_readings = 0;
+  setenv("ZUSMS_TOMBSTONE_DAYS", "1", 1);
+  ASSERT_EQ(OpenZuSmsDB(stores_[1]), 0) << LastError();
+  std::vector<stSmsChange> changes;
+  const int32_t rc = HeadChanges(between, changes);
+  CloseZuSmsDB(stores_[1]);
+  {
+    auto& c = engine::Connection::Default();
+    std::lock_guard lock(c.Mutex());
+    while (c.Shares() > 0) c.Release();
+  }
+  sqlite3_vfs_unregister(&g_clock_vfs);
+  // The partner that saw the first deletion learns of the second, or is told
+  // to list everything again; never neither.
+  if (rc == 0) {
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].id, young);
+    EXPECT_EQ(changes[0].kind, 2);
+  } else {
+    EXPECT_EQ(rc, ZU_RESYNC);
+  }
+  EXPECT_GE(g_clock_readings, 1) << rc;
+  unsetenv("ZUSMS_TOMBSTONE_DAYS");
+  for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0) << LastError();
+}
+
 // Several writer processes and one reader polling at once: the reader's
 // replayed copy ends equal to the store, deletions included.
 TEST_F(ChangesTest, APartnerPollingWhileProcessesWriteMissesNothing) {

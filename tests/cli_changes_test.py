@@ -6,6 +6,7 @@ usage: cli_changes_test.py PATH/TO/zusms
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -80,7 +81,23 @@ class Changes(unittest.TestCase):
         self.run_cli("demo")
         proc = self.run_cli("changes", "--since", str(token), expect=3)
         self.assertIn("list everything again", proc.stderr)
-        self.run_cli("changes", "--since", "banana", expect=2)
+        for bad in ("banana", "-1", "0x10", "18446744073709551616", "", " 1", "1e3"):
+            self.run_cli("changes", "--since", bad, expect=2)
+
+    def test_tokens_are_decimal_strings_in_json_that_jq_keeps_exactly(self):
+        self.run_cli("demo")
+        listing = self.changes()
+        self.assertEqual(listing["since"], "0")
+        token = listing["next"]
+        self.assertIsInstance(token, str)
+        self.assertGreaterEqual(int(token), 2**40)  # the epoch sits in the upper bits
+        text = self.run_cli("changes", "--since", token).stdout
+        self.assertEqual(text, f"next {token}\n")
+        # What the README's script does: jq -r .next hands back the very digits.
+        if shutil.which("jq"):
+            jq = subprocess.run(["jq", "-r", ".next"], input=json.dumps(listing),
+                                capture_output=True, text=True, timeout=60, check=True)
+            self.assertEqual(jq.stdout.strip(), token)
 
 
 if __name__ == "__main__":

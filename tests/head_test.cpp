@@ -59,7 +59,14 @@ TEST_F(HeadTest, AValidUuidIsKeptAndAnInvalidOneReplaced) {
   ASSERT_EQ(store_.AddSmsHead(guid, first), 0);
   EXPECT_EQ(Hex(first), Hex(windows));
 
-  for (const uint8_t variant : {0x00, 0x40, 0xC0}) {
+  // A GUID of the Microsoft variant (110) is kept too.
+  SmsHead microsoft = Traits<SmsHead>::Make(4);
+  microsoft.uuid[8] = 0xC5;
+  const SmsHead microsoft_before = microsoft;
+  ASSERT_EQ(store_.AddSmsHead(microsoft, first), 0);
+  EXPECT_EQ(Hex(first), Hex(microsoft_before.uuid));
+
+  for (const uint8_t variant : {0x00, 0x40, 0xE0}) {
     SmsHead bad = Traits<SmsHead>::Make(3);
     std::memset(bad.uuid, 0, 16);
     bad.uuid[8] = variant;
@@ -86,6 +93,39 @@ TEST_F(HeadTest, WithoutAUsableUuidLibraryAddFailsAndTouchesNothing) {
         << engine::ToUtf8(error);
   }
   EXPECT_EQ(Raw("select count(*) from SmsHead"), "0\n");
+}
+
+#if !defined(_WIN32)  // the failing library is built for Linux only
+TEST_F(HeadTest, AnAddThatCannotCreateAUuidFailsAndStoresNothing) {
+  g_uuid_library_name = u"libzuuuid-failing.so";
+  SmsHead rec = Traits<SmsHead>::Make(1);
+  std::memset(rec.uuid, 0, 16);
+  uint32_t id = 77;
+  EXPECT_EQ(AddZuSmsHead(&store_, &rec, &id), -1);
+  EXPECT_EQ(id, 77u);
+  EXPECT_NE(LastError().find("UUID"), std::string::npos) << LastError();
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), "0\n");
+  // A valid UUID needs no new one.
+  rec = Traits<SmsHead>::Make(2);
+  EXPECT_EQ(AddZuSmsHead(&store_, &rec, &id), 0) << LastError();
+}
+#endif
+
+TEST_F(HeadTest, ATextLongerThanItsFieldIsCutWhereACharacterEnds) {
+  SmsHead rec = Traits<SmsHead>::Make(1);
+  uint32_t id = 0;
+  ASSERT_EQ(store_.AddSmsHead(rec, id), 0);
+  // Written by another program, past the field's 670 characters: the cut
+  // falls inside the surrogate pair of U+1F600.
+  Raw("PRAGMA ignore_check_constraints=1; update SmsHead set content = printf('%.669c', 'a') || "
+      "char(128512) || 'zz' where id = " +
+      std::to_string(id));
+  SmsHead back{};
+  ASSERT_EQ(store_.GetSmsHead(id, back), 0) << LastError();
+  const std::u16string text = back.content;
+  EXPECT_EQ(text, std::u16string(669, u'a'));
+  // And what was read writes back.
+  EXPECT_EQ(store_.UpdateSmsHead(back), 0) << LastError();
 }
 
 TEST_F(HeadTest, ModifyTimeIsStampedByAddAndUpdateOnly) {
@@ -206,8 +246,12 @@ TEST_F(HeadTest, ListsStopAtTheLastRowWhenRowsVanishedAfterTheCount) {
   std::memset(recs.data(), 0x5A, recs.size() * sizeof(SmsHead));
   uint32_t n = 0;
   const int32_t status = GetAllRows(
-      u"select * from SmsHead where UserID=?", 1, [](uint32_t& total) { total = 5; }, recs.data(),
-      6, n,
+      u"select * from SmsHead where UserID=?", 1,
+      [](uint32_t& total) {
+        total = 5;
+        return 0;
+      },
+      recs.data(), 6, n,
       [](SmsHead& r, CMimerRecordSet& rows) {
         ReadFields(rows, &r, std::span<const Field>());
         rows.GetValue("id", &r.id, sizeof r.id);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <type_traits>
 #include <vector>
 
 #include "RecordTraits.h"
@@ -186,6 +187,28 @@ TYPED_TEST(RecordTest, ListsNeverWriteBeyondTheirCapacity) {
   }
   EXPECT_EQ(matched, 5);
   EXPECT_EQ(std::memcmp(&recs[total], &guard, sizeof guard), 0);
+}
+
+TYPED_TEST(RecordTest, AListingWhoseCountFailsFailsWithTheReason) {
+  using T = Traits<TypeParam>;
+  this->Add(this->mine_, T::Make(1));
+  // SQLite's authorizer refuses count() from here on: every count fails.
+  DenyCount deny;
+  std::vector<uint32_t> ids(64);
+  std::vector<TypeParam> recs(64);
+  uint32_t n = 77;
+  EXPECT_EQ(T::AllIds(this->mine_, ids.data(), 64, &n), -1);
+  EXPECT_EQ(n, 77u);
+  EXPECT_NE(this->LastError().find("not authorized"), std::string::npos) << this->LastError();
+  EXPECT_EQ(T::All(this->mine_, recs.data(), 64, &n), -1);
+  EXPECT_EQ(n, 77u);
+  if constexpr (std::is_same_v<TypeParam, SmsHead>) {
+    std::vector<stIDUUID> uuids(64);
+    std::vector<stIDModifyTime> times(64);
+    EXPECT_EQ(GetAllZuSmsHeadIDUUID(this->mine_, uuids.data(), 64, &n), -1);
+    EXPECT_EQ(GetAllZuSmsHeadIDModifyTime(this->mine_, times.data(), 64, &n), -1);
+    EXPECT_EQ(n, 77u);
+  }
 }
 
 TYPED_TEST(RecordTest, IdsAreUniqueAcrossUsersAndDeletes) {

@@ -165,7 +165,13 @@ TEST_F(ReliabilityTest, AddsSurviveTheAdderBeingKilledTenTimes) {
   size_t logged = 0;
   for (int kill_round = 0; kill_round < 10; ++kill_round) {
     const pid_t pid = Spawn({"crash", file_, Log("crash")});
-    std::this_thread::sleep_for(std::chrono::milliseconds(80 + rng() % 320));
+    // Kill at a random moment after the adder has made progress: a fixed delay
+    // alone kills a slow (loaded, sanitized) adder before its first add.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Lines(Log("crash")).size() <= logged && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 320));
     kill(pid, SIGKILL);
     Wait(pid);
     // Every add that returned is there, whole, and the file is sound.

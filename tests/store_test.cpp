@@ -282,6 +282,21 @@ TEST_F(StoreTest, AFileThatIsNotADatabaseFailsToOpenAndStaysAsItWas) {
   UninitZuSmsDB(store);
 }
 
+TEST_F(StoreTest, AMissingTableIsReportedWithItsOwnReason) {
+  SmsDatabase* store = nullptr;
+  InitZuSmsDB(&store, 1);
+  ASSERT_EQ(OpenZuSmsDB(store), 0);
+  CloseZuSmsDB(store);
+  // SmsFilter is gone, and its foreign key's index cannot be made again.
+  Raw("drop table SmsFilter; create table SmsFilter_fk_userid (x)");
+  EXPECT_EQ(OpenZuSmsDB(store), -1);
+  const std::string error = LastError();
+  EXPECT_NE(error.find("table SmsFilter could not be created"), std::string::npos) << error;
+  EXPECT_NE(error.find("SmsFilter_fk"), std::string::npos) << error;
+  EXPECT_EQ(error.find("SmsReceiverHistory"), std::string::npos) << error;
+  UninitZuSmsDB(store);
+}
+
 TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
   // A folder that is a regular file: refused even for root.
   const std::string blocker = dir_.path() + "/plainfile";

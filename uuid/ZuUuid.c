@@ -9,7 +9,7 @@ int32_t ZUSMS_CALL IsUUIDValid(const uint8_t *uuid) {
   if (!uuid) return 0;
   for (int i = 0; i < 16; ++i) any |= uuid[i];
   if (!any) return 0;
-  return (uuid[8] & 0xC0) == 0x80;
+  return (uuid[8] & 0xC0) == 0x80 || (uuid[8] & 0xE0) == 0xC0; /* RFC, Microsoft */
 }
 
 int32_t ZUSMS_CALL CreateUUID(uint8_t *uuid, int32_t flags) {

@@ -18,9 +18,10 @@
 extern "C" {
 #endif
 
-/* 0 when the bytes are all zero or their variant bits (the top two bits of
- * byte 8) are not RFC 9562's 10; 1 otherwise. The version is not looked at,
- * so UUIDs from synchronisation partners are kept as they are. */
+/* 1 when the bytes are not all zero and their variant bits (the top bits of
+ * byte 8) are RFC 9562's 10 or Microsoft's 110; 0 otherwise (all zero, the
+ * NCS variant 0, or the reserved 111). The version is not looked at, so
+ * UUIDs and GUIDs from synchronisation partners are kept as they are. */
 ZUSMS_API int32_t ZUSMS_CALL IsUUIDValid(const uint8_t *uuid);
 
 /* Writes a new random (version 4) UUID from the operating system's random

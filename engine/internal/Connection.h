@@ -4,10 +4,12 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -84,11 +86,16 @@ class Connection {
   // Gives one share back; the last closes the file.
   void Release();
   bool IsOpen() const { return db_ != nullptr; }
+  // The file could not be written when it was opened: reads only.
+  bool ReadOnly() const { return read_only_; }
+  // Raises "read-only" when the open file cannot be written.
+  void RequireWritable() const;
   sqlite3* Db() const { return db_; }
   int Shares() const { return shares_; }
 
   // Adds the user's row to tbl_zu_user (created if missing) unless users are
-  // left to an outside program (ZUSMS_EXTERNAL_USERS=1).
+  // left to an outside program (ZUSMS_EXTERNAL_USERS=1). On a read-only file
+  // the row must be there already.
   void EnsureUser(int32_t user);
 
   // Raises on a statement outside the dialect or one SQLite refuses.
@@ -96,11 +103,17 @@ class Connection {
   Lease Take(const char16_t* text, bool limited);
 
   // The calling thread's transaction (see CMimerDatabase::BeginTransaction).
-  // Begin takes the mutex, which Commit and Rollback give back.
+  // Begin takes the mutex, which Commit and Rollback give back. Commit and
+  // Rollback on a thread that does not own the transaction raise at once.
+  // Once SQLite has ended a transaction on its own (a full disk, an I/O
+  // error), every operation raises until Commit (which raises and ends it)
+  // or Rollback (which ends it) is called.
   void Begin();
   void Commit();
   void Rollback();
   int TransactionDepth() const { return depth_; }
+  // Raises when the transaction the caller runs in was rolled back by SQLite.
+  void RequireLiveTransaction() const;
 
   // Runs `fn` each time the last share is given back and the file closes.
   // Takes a lock of its own, never the connection's: safe to call anywhere.
@@ -114,13 +127,18 @@ class Connection {
   Connection() = default;
   std::shared_ptr<Prepared> Prepare(const std::u16string& text, bool limited);
   int OpenWritable(const struct DatabaseFile& file, sqlite3** db, std::string* error);
-  int Setup(sqlite3* db, std::string* what);
+  int Setup(sqlite3* db, bool read_only, std::string* what);
+  bool Abandoned() const;
+  void EndTransaction();
+  void RequireOwner(const char16_t* what) const;
 
   std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;
   int shares_ = 0;
+  bool read_only_ = false;
   uint64_t generation_ = 0;
-  int depth_ = 0;  // nesting of the transaction the mutex's owner runs
+  int depth_ = 0;                         // nesting of the transaction the mutex's owner runs
+  std::atomic<std::thread::id> owner_{};  // the thread whose transaction is open
   std::unordered_map<std::u16string, std::shared_ptr<Prepared>> cache_;
 };
 

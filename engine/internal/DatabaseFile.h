@@ -14,20 +14,19 @@ namespace zusms::engine {
 std::string DatabasePath(std::string* error);
 
 struct DatabaseFile {
-  std::string path;  // as SQLite opens it
+  std::string path;  // as SQLite opens it (a file: URI for an immutable file)
   int open_flags = 0;
+  bool read_only = false;
 };
 
-// Finds the file, creates it (mode 0600) when it is missing, and checks it.
-// Returns SQLITE_OK with *file filled in, or a SQLite result code with *error
-// set to the reason (naming the path).
+// Finds the file, creates it (mode 0600) when it is missing, and checks it:
+// anything but a regular file is refused, and so is a file cut shorter than
+// its header says unless a write-ahead log lies beside it. A file that cannot
+// be written opens read-only; in a read-only folder without -wal or -shm
+// files, as immutable. Returns SQLITE_OK with *file filled in, or a SQLite
+// result code with *error set to the reason (naming the path). Nothing here
+// waits: the file is opened without blocking.
 int PrepareDatabaseFile(DatabaseFile* file, std::string* error);
-
-// True when the file is marked so that nobody may write it (its permissions,
-// its read-only attribute, a read-only file system): SQLite then opens it
-// read-only, and that is what the file asks for. False when it is writable,
-// or when that cannot be told.
-bool MarkedReadOnly(const std::string& path);
 
 }  // namespace zusms::engine
 

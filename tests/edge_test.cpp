@@ -1,0 +1,399 @@
+// The store at its edges: a checkpoint cut short, a full disk inside a batch,
+// paths that are not regular files, files made under a hostile umask or
+// through a dangling link, and stores that cannot be written. Every fault
+// runs in a forked child whose alarm bounds it in time; what the child sees
+// is checked through the library, and the file again after it.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestDb.h"
+#include "ZuSmsDB.h"
+
+namespace zusms::testing {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Inside a child: reports the failed condition (with the library's last
+// error) and ends the check with the line as its status.
+#define CHILD_CHECK(condition)                                                             \
+  do {                                                                                     \
+    if (!(condition)) {                                                                    \
+      std::fprintf(stderr, "%s:%d: %s (last error: %s)\n", __FILE__, __LINE__, #condition, \
+                   engine::ToUtf8(engine::LastError()).c_str());                           \
+      return __LINE__ % 250 + 1;                                                           \
+    }                                                                                      \
+  } while (0)
+
+// Runs `check` in a forked child, as the unprivileged user `nobody` when
+// `unprivileged` (root ignores file modes, so only then do modes show), and
+// returns its status: 0 when every check held, 128 + the signal when it was
+// killed (the alarm ends a child that hangs).
+int InChild(bool unprivileged, const std::function<int()>& check) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    alarm(30);
+    if (unprivileged && geteuid() == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(99);
+    }
+    _exit(check());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+mode_t Mode(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+uint32_t Count(SmsDatabase* store) {
+  uint32_t n = 0;
+  return GetZuSmsHeadCount(store, &n) == 0 ? n : UINT32_MAX;
+}
+
+int32_t AddHead(SmsDatabase* store, const std::u16string& text) {
+  SmsHead h{};
+  text.copy(h.content, std::size(h.content) - 1);
+  uint32_t id = 0;
+  return AddZuSmsHead(store, &h, &id);
+}
+
+// Opens user `user`'s store on $ZUSMS_DB; null when the open fails.
+SmsDatabase* Open(uint32_t user = 1) {
+  SmsDatabase* store = nullptr;
+  InitZuSmsDB(&store, user);
+  if (OpenZuSmsDB(store) != 0) {
+    UninitZuSmsDB(store);
+    return nullptr;
+  }
+  return store;
+}
+
+void Close(SmsDatabase* store) {
+  CloseZuSmsDB(store);
+  UninitZuSmsDB(store);
+}
+
+class EdgeTest : public DbTest {
+ protected:
+  // User 1's store with `count` heads, closed again (the -wal and -shm files
+  // go with the last close).
+  void Seed(int count) {
+    SmsDatabase* store = Open();
+    ASSERT_NE(store, nullptr) << LastError();
+    for (int i = 0; i < count; ++i) ASSERT_EQ(AddHead(store, u"seed"), 0) << LastError();
+    Close(store);
+  }
+  // A folder under the test's own that `nobody` owns (when this runs as root).
+  std::string FolderFor(const std::string& name, bool unprivileged, mode_t mode = 0700) {
+    const std::string path = dir_.path() + "/" + name;
+    mkdir(path.c_str(), mode);
+    chmod(path.c_str(), mode);
+    if (unprivileged && geteuid() == 0 && chown(path.c_str(), kNobody, kNobody) != 0) {
+      ADD_FAILURE() << "cannot hand " << path << " to nobody";
+    }
+    chmod(dir_.path().c_str(), 0711);  // others may pass through, not list
+    return path;
+  }
+};
+
+TEST_F(EdgeTest, AFileWhoseCheckpointWasCutShortOpensWhole) {
+  Seed(20);
+  // More rows, committed into the log only: the writer neither checkpoints
+  // nor lets closing checkpoint.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "PRAGMA wal_autocheckpoint=0; WITH RECURSIVE k(i) AS (SELECT 1 UNION "
+                         "ALL SELECT i + 1 FROM k WHERE i < 600) INSERT INTO SmsHead (id, "
+                         "content, UserID) SELECT 100000 + i, printf('logged %d %.500c', i, 'x'), "
+                         "1 FROM k",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  // A checkpoint stopped after its first write: the log's newest page 1 is
+  // in the file, which has not grown to the size that page records.
+  const std::string wal = ReadFile(file_ + "-wal");
+  ASSERT_GT(wal.size(), 32u);
+  const auto be32 = [](const std::string& bytes, size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+  };
+  const uint32_t page_size = be32(wal, 8);
+  std::string page1;
+  for (size_t at = 32; at + 24 + page_size <= wal.size(); at += 24 + page_size) {
+    if (be32(wal, at) == 1) page1 = wal.substr(at + 24, page_size);
+  }
+  ASSERT_EQ(page1.size(), page_size);
+  const size_t size_before = ReadFile(file_).size();
+  {
+    std::fstream out(file_, std::ios::in | std::ios::out | std::ios::binary);
+    out.write(page1.data(), static_cast<std::streamsize>(page1.size()));
+  }
+  // The file is shorter than the page count its header now records.
+  ASSERT_LT(size_before, static_cast<size_t>(be32(page1, 28)) * page_size);
+
+  // The library opens it and finds every row, before and after the
+  // checkpoint that its close runs.
+  for (int round = 0; round < 2; ++round) {
+    SmsDatabase* store = Open();
+    ASSERT_NE(store, nullptr) << LastError();
+    EXPECT_EQ(Count(store), 620u);
+    SmsHead h{};
+    ASSERT_EQ(GetZuSmsHead(store, 100600, &h), 0) << LastError();
+    EXPECT_EQ(engine::ToUtf8(h.content).substr(0, 11), "logged 600 ");
+    Close(store);
+  }
+  EXPECT_EQ(Raw("pragma integrity_check"), "ok\n");
+}
+
+TEST_F(EdgeTest, PathsThatAreNotRegularFilesFailAtOnce) {
+  const std::string fifo = dir_.path() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = dir_.path() + "/folder";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  struct Case {
+    std::string path;
+    const char* kind;
+  };
+  for (const Case& c : {Case{fifo, "FIFO"}, Case{"/dev/null", "device"}, Case{folder, "folder"}}) {
+    setenv("ZUSMS_DB", c.path.c_str(), 1);
+    const int status = InChild(false, [&] {
+      SmsDatabase* store = nullptr;
+      InitZuSmsDB(&store, 1);
+      CHILD_CHECK(OpenZuSmsDB(store) != 0);
+      const std::string error = engine::ToUtf8(engine::LastError());
+      CHILD_CHECK(error.find(c.kind) != std::string::npos);
+      CHILD_CHECK(error.find(c.path) != std::string::npos);
+      UninitZuSmsDB(store);
+      return 0;
+    });
+    EXPECT_EQ(status, 0) << c.path;
+  }
+}
+
+// New folders 0700 and files 0600 under the umask 0277, for the default path
+// and through a dangling link (followed, as SQLite follows it: its target is
+// made). The owner can use them on every later open.
+int MakePrivateFiles(const std::string& base) {
+  umask(0277);
+  unsetenv("ZUSMS_DB");
+  setenv("XDG_DATA_HOME", (base + "/data").c_str(), 1);
+  const std::string link = base + "/link.dbf", target = base + "/target.dbf";
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1) {
+      CHILD_CHECK(symlink(target.c_str(), link.c_str()) == 0);
+      setenv("ZUSMS_DB", link.c_str(), 1);
+    }
+    const std::string file = round == 0 ? base + "/data/zusms/zuSms.dbf" : target;
+    for (int open = 0; open < 2; ++open) {
+      SmsDatabase* store = Open();
+      CHILD_CHECK(store != nullptr);
+      CHILD_CHECK(AddHead(store, u"private") == 0);
+      CHILD_CHECK(Count(store) == static_cast<uint32_t>(open + 1));
+      for (const char* suffix : {"", "-wal", "-shm"}) CHILD_CHECK(Mode(file + suffix) == 0600);
+      Close(store);
+    }
+    if (round == 0) {
+      CHILD_CHECK(Mode(base + "/data") == 0700);
+      CHILD_CHECK(Mode(base + "/data/zusms") == 0700);
+    }
+  }
+  struct stat st {};
+  CHILD_CHECK(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+  return 0;
+}
+
+TEST_F(EdgeTest, NewFilesAndFoldersArePrivateWhateverTheUmaskAndTheLink) {
+  for (const bool unprivileged : {false, true}) {
+    const std::string base = FolderFor(unprivileged ? "nobody" : "owner", unprivileged);
+    EXPECT_EQ(InChild(unprivileged, [&] { return MakePrivateFiles(base); }), 0)
+        << (unprivileged ? "as nobody" : "as this user");
+  }
+}
+
+// Reads work on a store its user cannot write; every write says "read-only",
+// and nothing is written, at open or after.
+int ReadOnlyStore(bool may_open) {
+  SmsDatabase* store = Open();
+  if (!may_open) {
+    CHILD_CHECK(store == nullptr);
+    CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("read-only") != std::string::npos);
+    return 0;
+  }
+  CHILD_CHECK(store != nullptr);
+  CHILD_CHECK(Count(store) == 3);
+  uint32_t ids[8];
+  uint32_t n = 0;
+  CHILD_CHECK(GetAllZuSmsHeadID(store, ids, 8, &n) == 0 && n == 3);
+  SmsHead h{};
+  CHILD_CHECK(GetZuSmsHead(store, ids[0], &h) == 0);
+  CHILD_CHECK(AddHead(store, u"refused") == -1);
+  CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("read-only") != std::string::npos);
+  CHILD_CHECK(DeleteZuSmsHead(store, ids[0]) == -1);
+  SmsFolder f{};
+  f.fname[0] = u'f';
+  uint32_t id = 0;
+  CHILD_CHECK(AddZuSmsFolder(store, &f, &id) == -1);
+  CHILD_CHECK(Count(store) == 3);
+  // A user the file does not hold cannot be added to it.
+  CHILD_CHECK(Open(7) == nullptr);
+  Close(store);
+  return 0;
+}
+
+TEST_F(EdgeTest, AStoreThatCannotBeWrittenIsReadAndNothingIsWritten) {
+  struct Case {
+    const char* name;
+    mode_t folder;  // for the child's user
+    bool log_left;  // a -shm file lies beside the file
+    bool opens;
+  };
+  // A read-only file in a writable folder; in a read-only folder (read as
+  // immutable); in a read-only folder beside a -shm file (refused).
+  for (const Case& c : {Case{"file", 0777, false, true}, Case{"folder", 0755, false, true},
+                        Case{"shm", 0755, true, false}}) {
+    const std::string folder = FolderFor(c.name, false, 0700);
+    file_ = folder + "/zuSms.dbf";
+    setenv("ZUSMS_DB", file_.c_str(), 1);
+    Seed(3);
+    if (c.log_left) std::ofstream(file_ + "-shm") << "";
+    chmod(file_.c_str(), 0644);
+    chmod(folder.c_str(), c.folder);
+    const std::string before = ReadFile(file_);
+    EXPECT_EQ(InChild(true, [&] { return ReadOnlyStore(c.opens); }), 0) << c.name;
+    EXPECT_EQ(ReadFile(file_), before) << c.name;
+    chmod(folder.c_str(), 0700);
+    unlink((file_ + "-shm").c_str());
+    // Its owner still writes it.
+    SmsDatabase* store = Open();
+    ASSERT_NE(store, nullptr) << LastError();
+    EXPECT_EQ(AddHead(store, u"owner"), 0) << LastError();
+    EXPECT_EQ(Count(store), 4u);
+    Close(store);
+  }
+}
+
+// Adds with long texts into a batch until the file size limit refuses one.
+// Returns how many went in before.
+int FillBatch(SmsDatabase* store) {
+  const std::u16string text(600, u'f');
+  for (int i = 0; i < 5000; ++i) {
+    if (AddHead(store, text) != 0) return i;
+  }
+  return -1;
+}
+
+int BatchOnAFullDisk() {
+  SmsDatabase* store = Open();
+  CHILD_CHECK(store != nullptr);
+  const uint32_t before = Count(store);
+  // A small page cache makes the batch write its pages out while it runs,
+  // so the full disk strikes inside the batch rather than at its commit.
+  {
+    auto& c = engine::Connection::Default();
+    std::lock_guard lock(c.Mutex());
+    CHILD_CHECK(sqlite3_exec(c.Db(), "PRAGMA cache_size=8", nullptr, nullptr, nullptr) == 0);
+  }
+  signal(SIGXFSZ, SIG_IGN);
+  struct stat st {};
+  stat(getenv("ZUSMS_DB"), &st);
+  const rlim_t limit = static_cast<rlim_t>(st.st_size) + 256 * 1024;
+  rlimit full{limit, RLIM_INFINITY};
+  CHILD_CHECK(setrlimit(RLIMIT_FSIZE, &full) == 0);
+
+  for (const bool commit : {true, false}) {
+    CHILD_CHECK(BeginZuSmsBatch(store) == 0);
+    CHILD_CHECK(FillBatch(store) > 0);
+    // The batch is over: whatever follows in it fails and says so.
+    CHILD_CHECK(AddHead(store, u"after") == -1);
+    CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("batch failed") != std::string::npos);
+    uint32_t n = 0;
+    CHILD_CHECK(GetZuSmsHeadCount(store, &n) == -1);
+    if (commit) {
+      CHILD_CHECK(CommitZuSmsBatch(store) == -1);
+      CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("batch failed") != std::string::npos);
+    } else {
+      CHILD_CHECK(RollbackZuSmsBatch(store) == 0);
+    }
+    // Ended, the connection free, and nothing of the batch stored.
+    CHILD_CHECK(Count(store) == before);
+  }
+  rlimit lifted{RLIM_INFINITY, RLIM_INFINITY};
+  CHILD_CHECK(setrlimit(RLIMIT_FSIZE, &lifted) == 0);
+  CHILD_CHECK(AddHead(store, u"after the disk was freed") == 0);
+  Close(store);
+  store = Open();
+  CHILD_CHECK(store != nullptr);
+  CHILD_CHECK(Count(store) == before + 1);
+  Close(store);
+  return 0;
+}
+
+TEST_F(EdgeTest, ABatchThatAFullDiskEndedIsWhollyAbsent) {
+  Seed(5);
+  EXPECT_EQ(InChild(false, BatchOnAFullDisk), 0);
+  SmsDatabase* store = Open();
+  ASSERT_NE(store, nullptr) << LastError();
+  EXPECT_EQ(Count(store), 6u);
+  Close(store);
+  EXPECT_EQ(Raw("pragma integrity_check"), "ok\n");
+}
+
+// A batch is ended by the thread that began it; another thread's commit or
+// rollback is refused at once instead of waiting for the connection.
+int CommitFromAnotherThread() {
+  SmsDatabase* store = Open();
+  CHILD_CHECK(store != nullptr);
+  CHILD_CHECK(BeginZuSmsBatch(store) == 0);
+  CHILD_CHECK(AddHead(store, u"mine") == 0);
+  int32_t commit = 0, rollback = 0;
+  std::string why;
+  std::thread other([&] {
+    commit = CommitZuSmsBatch(store);
+    why = engine::ToUtf8(engine::LastError());
+    rollback = RollbackZuSmsBatch(store);
+  });
+  other.join();
+  CHILD_CHECK(commit == -1 && rollback == -1);
+  CHILD_CHECK(why.find("thread") != std::string::npos);
+  CHILD_CHECK(CommitZuSmsBatch(store) == 0);
+  CHILD_CHECK(Count(store) == 1);
+  Close(store);
+  return 0;
+}
+
+TEST_F(EdgeTest, OnlyTheThreadThatBeganABatchEndsIt) {
+  Seed(0);
+  EXPECT_EQ(InChild(false, CommitFromAnotherThread), 0);
+}
+
+}  // namespace
+}  // namespace zusms::testing
