@@ -119,22 +119,24 @@ bool ReadState(sqlite3* db, State& state) {
   return true;
 }
 
-// A read transaction for the scope, unless the caller's thread already runs
-// one (a batch): then its statements see what the batch wrote.
+// A read transaction for the scope. Refused inside the caller's own batch:
+// a token read there would count changes that a rollback takes back, and
+// whose numbers the counter then hands out again.
 class ReadTransaction {
  public:
-  explicit ReadTransaction(sqlite3* db) : db_(db), own_(sqlite3_get_autocommit(db) != 0) {
-    if (own_) Exec(db_, "BEGIN");
+  explicit ReadTransaction(sqlite3* db) : db_(db) {
+    if (sqlite3_get_autocommit(db) == 0) {
+      throw CMimerException(u"changes and tokens are not served inside a batch: commit it first",
+                            -1);
+    }
+    Exec(db_, "BEGIN");
   }
-  ~ReadTransaction() {
-    if (own_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-  }
+  ~ReadTransaction() { sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
   ReadTransaction(const ReadTransaction&) = delete;
   ReadTransaction& operator=(const ReadTransaction&) = delete;
 
  private:
   sqlite3* db_;
-  bool own_;
 };
 
 sqlite3* OpenDb(Connection& c) {
@@ -161,7 +163,12 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
             "'zu_change_state' OR name LIKE 'zu\\_changes\\_%' ESCAPE '\\'");
     while (q.Step()) found[q.Text(0)] = q.Text(1);
   }
-  if (found == wanted) return;
+  // A log whose state row another program removed (or doubled) serves no
+  // token: it is made anew too, and partners list everything once.
+  if (found == wanted) {
+    Query rows(db, "SELECT count(*) FROM zu_change_state");
+    if (rows.Step() && rows.Int(0) == 1) return;
+  }
 
   Savepoint savepoint(db);
   // Triggers first: dropping a table drops its indexes and triggers with it.

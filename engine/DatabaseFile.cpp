@@ -25,14 +25,19 @@ namespace zusms::engine {
 
 namespace {
 
+// A rollback journal begins with this magic number; SQLite ignores one that
+// does not (and one it zeroed when its transaction ended).
+const unsigned char kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+
 // What the checks below need to know of the file, learnt without waiting.
 struct FileFacts {
   unsigned char header[100] = {};
-  size_t got = 0;        // bytes of the header read
-  uint64_t size = 0;     // the file's size
-  std::string real;      // the file a link names: its -wal and -shm lie beside it
-  bool logged = false;   // a non-empty -wal file lies beside it
-  bool writable = true;  // this process may write the file
+  size_t got = 0;          // bytes of the header read
+  uint64_t size = 0;       // the file's size
+  std::string real;        // the file a link names: its -wal and -shm lie beside it
+  bool logged = false;     // a non-empty -wal file lies beside it
+  bool journaled = false;  // a rollback journal lies beside it (see Journaled)
+  bool writable = true;    // this process may write the file
   bool folder_writable = true;
   bool log_files = false;  // a -wal or -shm file lies beside it
 };
@@ -70,6 +75,20 @@ std::string FindDatabasePath(std::string* error) {
   return Utf8(dir + L"\\zuSms.dbf");
 }
 
+// A rollback journal lies beside the file.
+bool Journaled(const std::string& path) {
+  HANDLE file = CreateFileW(Wide(path + "-journal").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  unsigned char start[sizeof kJournalMagic];
+  DWORD read = 0;
+  const bool ok = ReadFile(file, start, sizeof start, &read, nullptr) && read == sizeof start &&
+                  std::memcmp(start, kJournalMagic, sizeof start) == 0;
+  CloseHandle(file);
+  return ok;
+}
+
 // Creates the file when it is missing (a new file takes the access rules of
 // its folder; %LOCALAPPDATA% is the user's own) and reads its start.
 bool Examine(const std::string& path, FileFacts* facts, std::string*) {
@@ -86,6 +105,7 @@ bool Examine(const std::string& path, FileFacts* facts, std::string*) {
   WIN32_FILE_ATTRIBUTE_DATA wal{};
   facts->logged = GetFileAttributesExW(Wide(path + "-wal").c_str(), GetFileExInfoStandard, &wal) &&
                   (wal.nFileSizeLow != 0 || wal.nFileSizeHigh != 0);
+  facts->journaled = Journaled(path);
   file = CreateFileW(wide.c_str(), GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -227,6 +247,17 @@ std::string Folder(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A rollback journal lies beside the file.
+bool Journaled(const std::string& path) {
+  const int fd = ::open((path + "-journal").c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  unsigned char start[sizeof kJournalMagic];
+  const bool ok = ::pread(fd, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) &&
+                  std::memcmp(start, kJournalMagic, sizeof start) == 0;
+  ::close(fd);
+  return ok;
+}
+
 // Creates the file when it is missing and learns what the checks need;
 // false with *error set when it is no file a database can be in.
 bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
@@ -244,6 +275,7 @@ bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
   const bool has_wal = lstat((facts->real + "-wal").c_str(), &wal) == 0;
   const bool has_shm = lstat((facts->real + "-shm").c_str(), &shm) == 0;
   facts->logged = has_wal && wal.st_size > 0;
+  facts->journaled = Journaled(facts->real);
   facts->log_files = has_wal || has_shm;
   facts->writable = Writable(facts->real);
   facts->folder_writable = Writable(Folder(facts->real));
@@ -261,6 +293,10 @@ bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
 int CheckHeader(const FileFacts& facts, std::string* error) {
   const unsigned char* header = facts.header;
   if (facts.size == 0) return SQLITE_OK;  // a new, empty database
+  // A rollback journal beside the file (left by a cut while SQLite switched a
+  // new file to WAL, or wrote through a journal) is rolled back by SQLite
+  // before its first read: until then the file's bytes mean nothing.
+  if (facts.journaled) return SQLITE_OK;
   if (facts.got < sizeof facts.header) {
     if (facts.logged) return SQLITE_OK;
     *error = "file is not a database";

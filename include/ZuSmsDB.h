@@ -502,7 +502,9 @@ ZUSMS_API int32_t ZUSMS_CALL QueryZuSmsFolderID(SmsDatabase *handle, MimerQueryF
 
 /* The file's current token into *token: a full listing read after it, with
  * the changes since it, gives the partner every change. ZU_RESYNC on a
- * read-only file without a change log. */
+ * read-only file without a change log. -1 inside the calling thread's open
+ * batch (a rollback would take back changes the token counts): commit first.
+ * The same holds for the two listings below. */
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsChangeToken(SmsDatabase *handle, uint64_t *token);
 
 /* The store user's message head changes after `since` (0: from the

@@ -448,6 +448,17 @@ TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
   EXPECT_EQ(changes[0].kind, 1);
   EXPECT_NE(Token() >> 40, late >> 40);
 
+  // A state row removed by another program: the next writable open makes
+  // the log anew, rather than every call resyncing for ever.
+  const uint64_t before_loss = Token();
+  Shell("DELETE FROM zu_change_state;");
+  EXPECT_EQ(HeadChanges(before_loss, changes), ZU_RESYNC);
+  Reopen();
+  EXPECT_EQ(HeadChanges(before_loss, changes), ZU_RESYNC);
+  ASSERT_EQ(HeadChanges(0, changes), 0) << LastError();
+  EXPECT_EQ(changes.size(), 2u);
+  ASSERT_EQ(HeadChanges(Token(), changes), 0) << LastError();
+
   // Another file altogether.
   const uint64_t here = Token();
   for (auto& [user, store] : stores_) CloseZuSmsDB(store);
@@ -456,6 +467,27 @@ TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
   for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0);
   EXPECT_EQ(HeadChanges(here, changes), ZU_RESYNC);
   EXPECT_EQ(HeadChanges(0, changes), 0);
+}
+
+TEST_F(ChangesTest, NoTokenIsHandedOutInsideABatchThatCanStillRollBack) {
+  AddHead(1);
+  const uint64_t before = Token();
+  std::vector<stSmsChange> changes;
+  ASSERT_EQ(BeginZuSmsBatch(stores_[1]), 0);
+  AddHead(1, u"tentative");
+  uint64_t token = 0;
+  EXPECT_EQ(GetZuSmsChangeToken(stores_[1], &token), -1);
+  EXPECT_NE(LastError().find("batch"), std::string::npos) << LastError();
+  EXPECT_EQ(HeadChanges(before, changes), -1);
+  uint32_t n = 0;
+  uint64_t next = 0;
+  EXPECT_EQ(ListZuSmsFolderChanges(stores_[1], before, changes.data(), 0, &n, &next), -1);
+  ASSERT_EQ(RollbackZuSmsBatch(stores_[1]), 0);
+  // The rolled-back numbers go to the next change, which the partner gets.
+  const uint32_t real = AddHead(1, u"kept");
+  ASSERT_EQ(HeadChanges(before, changes), 0) << LastError();
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].id, real);
 }
 
 TEST_F(ChangesTest, AStoreWithoutALogGetsOneWithEveryRecordOnce) {

@@ -359,7 +359,7 @@ class Workload {
 };
 
 struct Figures {
-  int cuts = 0, fresh = 0, uncut = 0, process_only = 0;
+  int cuts = 0, fresh = 0, early = 0, uncut = 0, process_only = 0;
   int ops_checked = 0;  // returned 0 before the cut, then looked for
   int ops_lost = 0;     // of those, absent
   int in_flight_kept = 0, in_flight_lost = 0;
@@ -403,16 +403,24 @@ class PowerCutTest : public ::testing::Test {
     std::mt19937_64 random(full_ ? 1 : 2);
     const auto end = std::chrono::steady_clock::now() + budget;
     for (int cut = 0; cut < cuts && std::chrono::steady_clock::now() < end; ++cut) {
-      const bool fresh = cut % 8 == 0;
+      // Of every ten cuts, the first two start from no file and lose the
+      // power at one of the store's first eight events in turn (while SQLite
+      // switches the new file to WAL through a rollback journal). The third
+      // starts from no file too, and the store it leaves is kept by the
+      // seven after it. The power goes at a random event of the workload,
+      // or after it. At normal, every fifth cut ends only the process: then
+      // nothing that returned may be lost either.
+      const bool early = cut % 10 < 2;
+      const bool fresh = cut % 10 <= 2;
       if (fresh) {
         fs::remove_all(root_ + "/data");
         state = State{};
         ++fig.fresh;
+        fig.early += early;
       }
-      // The power goes at a random event of the workload, or after it. At
-      // normal, every fifth cut ends only the process: then nothing that
-      // returned may be lost either.
-      const uint64_t cut_at = longest[fresh] ? 1 + random() % (longest[fresh] + 8) : 0;
+      const uint64_t cut_at = early            ? 1 + (cut / 10 * 2 + cut % 10) % 8
+                              : longest[fresh] ? 1 + random() % (longest[fresh] + 8)
+                                               : 0;
       const auto loss = !full_ && cut % 5 == 4 ? powercut::Loss::kProcess : powercut::Loss::kPower;
       strict_ = full_ || loss == powercut::Loss::kProcess;
       fig.process_only += loss == powercut::Loss::kProcess;
@@ -605,14 +613,16 @@ class PowerCutTest : public ::testing::Test {
 
 void Print(const char* sync, const Figures& f) {
   std::printf(
-      "cuts at %s: %d (%d on a fresh store, %d after the last operation, %d of the process "
+      "cuts at %s: %d (%d on a fresh store, %d of them in its first events, %d after the last "
+      "operation, %d of the process "
       "alone); "
       "%d operations returned 0 before a cut, %d of them lost (%d commits); "
       "the operation in flight kept %d times, lost %d times; "
       "%llu unsynced sector writes, %llu of them reached the disk; "
       "%llu unsynced names, %llu undone\n",
-      sync, f.cuts, f.fresh, f.uncut, f.process_only, f.ops_checked, f.ops_lost, f.commits_lost,
-      f.in_flight_kept, f.in_flight_lost, static_cast<unsigned long long>(f.sectors_pending),
+      sync, f.cuts, f.fresh, f.early, f.uncut, f.process_only, f.ops_checked, f.ops_lost,
+      f.commits_lost, f.in_flight_kept, f.in_flight_lost,
+      static_cast<unsigned long long>(f.sectors_pending),
       static_cast<unsigned long long>(f.sectors_arrived),
       static_cast<unsigned long long>(f.names_pending),
       static_cast<unsigned long long>(f.names_undone));
