@@ -59,7 +59,7 @@ def main():
         faults.append(f"exported but not declared: {name}")
     cxxfilt = re.sub(r"objdump$", "c++filt", objdump)
     names = sorted(mangled)
-    demangled = subprocess.run([cxxfilt], input="\n".join(names), check=True,
+    demangled = subprocess.run([cxxfilt, "-n"], input="\n".join(names), check=True,
                                capture_output=True, text=True).stdout.splitlines()
     exported_classes = set()
     for name, readable in zip(names, demangled):
