@@ -327,7 +327,15 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
   // Pass 2: folders, then every other record, a batch at a time.
   Batches batches(store);
   numbers = ImportFolders(store, folders, report);
-  uuids = store.Uuids();
+  // The UUIDs the user has, refreshed inside each batch with the heads
+  // added since (by this import or another one running at the same time).
+  int32_t last_id = 0;
+  auto refresh = [&] {
+    last_id = store.ForEachHead(
+        [&](const SmsHead& h) { uuids.emplace(reinterpret_cast<const char*>(h.uuid), 16); },
+        last_id);
+  };
+  refresh();
   size_t committed = 0;
   ReadJsonElements(file, progress, file.size(),
                    [&](const std::string& key, size_t i, const Json& e) {
@@ -339,7 +347,10 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
                        return;
                      }
                      ++report.added;
-                     if (batches.Rows()) committed = report.added;
+                     if (batches.Rows()) {
+                       committed = report.added;
+                       refresh();
+                     }
                    });
   batches.Finish();
   return report;

@@ -143,8 +143,8 @@ void AddMessageCommands(Commands& c) {
     SetText(h.recvtime, now);
     SetText(h.createtime, now);
     h.fid = add->folder;
-    std::vector<SmsHead> parts = SplitMessage(h, Utf16(text), nullptr);
     Batch batch(s);
+    std::vector<SmsHead> parts = SplitMessage(h, Utf16(text), nullptr, s.MaxBatid() + 1);
     uint32_t first = 0;
     for (SmsHead& p : parts) {
       uint32_t new_id = 0;

@@ -83,8 +83,9 @@ void Seal(Message& m) {
       static_cast<int>(indexes.size()) >= m.head().longsms && indexes.size() == m.parts.size();
 }
 
-std::vector<SmsHead> SplitMessage(const SmsHead& base, std::u16string_view text,
-                                  const uint8_t* uuid) {
+namespace {
+
+std::vector<std::u16string_view> Pieces(std::u16string_view text) {
   std::vector<std::u16string_view> pieces;
   for (size_t at = 0; at < text.size() || pieces.empty();) {
     size_t len = std::min(kPartLength, text.size() - at);
@@ -93,14 +94,20 @@ std::vector<SmsHead> SplitMessage(const SmsHead& base, std::u16string_view text,
     pieces.push_back(text.substr(at, len));
     at += len;
   }
-  int32_t batid = 0;
-  if (pieces.size() > 1) {
-    const std::string key = Identity(Field(base.tel, std::size(base.tel)),
-                                     Field(base.recvtime, std::size(base.recvtime)), text);
-    std::memcpy(&batid, key.data(), sizeof batid);
-    batid &= 0x7FFFFFFF;
-    if (batid == 0) batid = 1;
+  if (pieces.size() > kMostParts) {
+    throw Failure(fmt::format("the text needs {} parts, more than the {} a message can have",
+                              pieces.size(), kMostParts));
   }
+  return pieces;
+}
+
+}  // namespace
+
+size_t PartCount(std::u16string_view text) { return Pieces(text).size(); }
+
+std::vector<SmsHead> SplitMessage(const SmsHead& base, std::u16string_view text,
+                                  const uint8_t* uuid, int32_t batid) {
+  const std::vector<std::u16string_view> pieces = Pieces(text);
   std::vector<SmsHead> parts;
   for (size_t p = 0; p < pieces.size(); ++p) {
     SmsHead part = base;

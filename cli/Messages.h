@@ -32,12 +32,18 @@ struct Message {
 // Whether the head is a part of a long message.
 bool IsPart(const SmsHead& h);
 
+// The most parts a message can have: `longsms` and `index` are 16-bit.
+constexpr size_t kMostParts = 32767;
+
+// How many parts hold `text`; a Failure when more than kMostParts.
+size_t PartCount(std::u16string_view text);
 // The parts that hold `text`: copies of `base` with the text cut into
 // pieces of at most kPartLength characters, never inside a surrogate pair,
-// numbered in `index` from 1 and sharing a batid when there are several.
-// With `uuid`, part i gets the UUID derived from it and i.
+// numbered in `index` from 1 and sharing `batid` when there are several
+// (the caller takes one no other message of the user has, inside the batch
+// that adds them). With `uuid`, part i gets the UUID derived from it and i.
 std::vector<SmsHead> SplitMessage(const SmsHead& base, std::u16string_view text,
-                                  const uint8_t* uuid);
+                                  const uint8_t* uuid, int32_t batid);
 
 // Sameness of messages: 16 bytes from the number, the time text (to the
 // second) and the whole text. Two messages with the same identity are one.

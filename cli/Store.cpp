@@ -52,9 +52,9 @@ std::vector<SmsHead> Store::AllHeads(MimerQueryFilter* filter) {
   return n == 0 ? std::vector<SmsHead>() : Heads(filter, n);
 }
 
-void Store::ForEachHead(const std::function<void(const SmsHead&)>& visit) {
+int32_t Store::ForEachHead(const std::function<void(const SmsHead&)>& visit, int32_t from) {
   constexpr uint32_t kPage = 500;
-  int32_t last = 0;
+  int32_t last = from;
   for (;;) {
     _MimerQueryFilterItem after{ZU_HEAD_ID, ZU_OP_GT, {}};
     after.value.number = last;
@@ -62,9 +62,18 @@ void Store::ForEachHead(const std::function<void(const SmsHead&)>& visit) {
     MimerQueryFilter filter{1, &after, 1, 1, &by_id};
     const std::vector<SmsHead> page = Heads(&filter, kPage);
     for (const SmsHead& h : page) visit(h);
-    if (page.size() < kPage) return;
-    last = page.back().id;
+    if (!page.empty()) last = page.back().id;
+    if (page.size() < kPage) return last;
   }
+}
+
+int32_t Store::MaxBatid() {
+  _MimerQueryFilterItem some{ZU_HEAD_BATID, ZU_OP_GT, {}};
+  some.value.number = 0;
+  _MimerQueryOrderItem highest{ZU_HEAD_BATID, 2};
+  MimerQueryFilter filter{1, &some, 1, 1, &highest};
+  const std::vector<SmsHead> top = Heads(&filter, 1);
+  return top.empty() ? 0 : top.front().batid;
 }
 
 std::vector<SmsFolder> Store::Folders() {

@@ -32,9 +32,13 @@ class Store {
   std::vector<SmsHead> Heads(MimerQueryFilter* filter, uint32_t limit);
   // Every head that matches.
   std::vector<SmsHead> AllHeads(MimerQueryFilter* filter);
-  // Visits every head of the user in id order, a page at a time, so that
-  // memory does not grow with the store.
-  void ForEachHead(const std::function<void(const SmsHead&)>& visit);
+  // Visits every head of the user with an id above `after` in id order, a
+  // page at a time, so that memory does not grow with the store; returns the
+  // highest id visited (`after` when none).
+  int32_t ForEachHead(const std::function<void(const SmsHead&)>& visit, int32_t after = 0);
+  // The highest batid of the user's heads (0 when none has one). Inside a
+  // batch, nobody else can take the next one before the batch ends.
+  int32_t MaxBatid();
   std::vector<SmsFolder> Folders();
   // Messages matching one condition; of a folder number; with a UUID.
   uint32_t CountMatching(const _MimerQueryFilterItem& condition);

@@ -99,9 +99,10 @@ struct Converted {
   bool name_cut = false;
 };
 
-// One <sms> as the heads that store it; a Failure names what is wrong.
-// Only checked, without the heads, when not `whole`.
-Converted Convert(const XmlSms& sms, bool whole = true) {
+// One <sms> as the heads that store it, a long message's parts sharing
+// `batid`; a Failure names what is wrong. Only checked, without the heads,
+// when not `whole`.
+Converted Convert(const XmlSms& sms, bool whole = true, int32_t batid = 0) {
   const auto address = sms.Get("address");
   if (!address) throw Failure("address: missing");
   const auto date_text = sms.Get("date");
@@ -148,23 +149,45 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   h.type = static_cast<int16_t>(type);
   h.fid = FolderOfType(type);
   h.lockflag = sms.Get("locked").value_or("0") == "1" ? 1 : 0;
-  if (!whole) return out;
+  if (!whole) {
+    PartCount(body);
+    return out;
+  }
   out.identity = Identity(tel, std::u16string_view(h.recvtime), body);
-  out.parts = SplitMessage(h, body, reinterpret_cast<const uint8_t*>(out.identity.data()));
+  out.parts = SplitMessage(h, body, reinterpret_cast<const uint8_t*>(out.identity.data()), batid);
   return out;
 }
 
-// The identities of the messages the user has.
-std::unordered_set<std::string> StoredIdentities(Store& store) {
-  std::unordered_set<std::string> have;
-  MessageAssembler messages([&](Message&& m) {
-    const SmsHead& h = m.head();
-    have.insert(Identity(std::u16string_view(h.tel), std::u16string_view(h.recvtime), m.Text()));
-  });
-  store.ForEachHead([&](const SmsHead& h) { messages.Add(h); });
-  messages.Finish();
-  return have;
-}
+// The identities of the messages the user has, and the highest batid.
+// Refreshed at the start of each batch, that is inside the write
+// transaction, with the heads added since the last refresh (by this import
+// or by another one running at the same time): what is checked against it
+// is what the store holds, and each head is read once.
+class KnownMessages {
+ public:
+  void Refresh(Store& store) {
+    MessageAssembler messages([&](Message&& m) {
+      const SmsHead& h = m.head();
+      have_.insert(Identity(std::u16string_view(h.tel), std::u16string_view(h.recvtime), m.Text()));
+    });
+    last_id_ = store.ForEachHead(
+        [&](const SmsHead& h) {
+          batid_ = std::max(batid_, h.batid);
+          messages.Add(h);
+        },
+        last_id_);
+    messages.Finish();
+  }
+  // False when the user has the message already; else it is known from now on.
+  bool Insert(const std::string& identity) { return have_.insert(identity).second; }
+  int32_t NextBatid() const { return batid_ + 1; }
+  void TookBatid() { ++batid_; }
+
+ private:
+  std::unordered_set<std::string> have_;
+  int32_t last_id_ = 0;
+  int32_t batid_ = 0;
+};
 
 std::string Refusal(const ImportReport& r) {
   std::string message =
@@ -323,8 +346,9 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
   report.others = read.others;
 
   // Pass 2: the valid records go in, a batch at a time.
-  std::unordered_set<std::string> have = StoredIdentities(store);
   Batches batches(store);
+  KnownMessages known;
+  known.Refresh(store);
   size_t committed = 0;
   try {
     ReadXmlBackup(
@@ -333,11 +357,11 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
           if (interrupted) throw Interrupted{committed};
           Converted m;
           try {
-            m = Convert(sms);
+            m = Convert(sms, true, known.NextBatid());
           } catch (const Failure&) {
             return;  // reported by the first pass
           }
-          if (!have.insert(m.identity).second) {
+          if (!known.Insert(m.identity)) {
             ++report.skipped;
             return;
           }
@@ -346,9 +370,13 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
             Check(AddZuSmsHead(*store, &part, &id),
                   fmt::format("adding the sms at line {}", sms.line));
           }
+          if (m.parts.size() > 1) known.TookBatid();
           ++report.added;
           if (m.name_cut) ++report.names_cut;
-          if (batches.Rows(m.parts.size())) committed = report.added;
+          if (batches.Rows(m.parts.size())) {
+            committed = report.added;
+            known.Refresh(store);
+          }
         },
         [&](size_t bytes) { progress.Set(file.size() + bytes); });
   } catch (const Interrupted&) {

@@ -135,8 +135,8 @@ int CMimerCommand::ExecuteNoQuery() {
   sqlite3* db = c.Db();
   if (!db) throw CMimerException(u"the database is not open", -1);
   zusms::engine::Prepared& p = Current();
-  const bool reads = p.kind == StatementKind::kSelect ||
-                     (p.kind == StatementKind::kExecuteStatement && !p.next);
+  const bool reads =
+      p.kind == StatementKind::kSelect || (p.kind == StatementKind::kExecuteStatement && !p.next);
   if (!reads || p.definition) c.RequireWritable();
   if (p.definition) {
     zusms::engine::CarryOut(db, *p.definition);

@@ -65,11 +65,13 @@ int Connection::Acquire(std::string* error) {
     if (rc != SQLITE_OK) what = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     *error = "cannot open " + file.path + ": " + what;
     sqlite3_close_v2(db);
+    RemoveReaderLogFiles(file.reader_log_base);
     return setup;
   }
   db_ = db;
   shares_ = 1;
   read_only_ = file.read_only;
+  reader_log_base_ = file.reader_log_base;
   generation_ = ++g_generation;
   return SQLITE_OK;
 }
@@ -161,6 +163,8 @@ void Connection::Release() {
   cache_.clear();
   sqlite3_close_v2(db_);
   db_ = nullptr;
+  RemoveReaderLogFiles(reader_log_base_);
+  reader_log_base_.clear();
   std::vector<void (*)()> hooks;
   {
     std::lock_guard lock(g_hooks_mutex);

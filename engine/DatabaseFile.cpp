@@ -363,7 +363,10 @@ int PrepareDatabaseFile(DatabaseFile* file, std::string* error) {
   // A store that cannot be written (a backup copy, a mounted image) is read.
   file->read_only = true;
   file->open_flags = SQLITE_OPEN_READONLY;
-  if (facts.folder_writable) return SQLITE_OK;  // SQLite can make its -shm there
+  if (facts.folder_writable) {  // SQLite can make its -wal and -shm there
+    if (!facts.log_files) file->reader_log_base = facts.real;
+    return SQLITE_OK;
+  }
   if (facts.log_files) {
     *error = "cannot open " + path +
              " read-only: the file and its folder cannot be written, and the -wal or -shm "
@@ -376,5 +379,35 @@ int PrepareDatabaseFile(DatabaseFile* file, std::string* error) {
   file->open_flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
   return SQLITE_OK;
 }
+
+#if defined(_WIN32)
+void RemoveReaderLogFiles(const std::string&) {}
+#else
+void RemoveReaderLogFiles(const std::string& base) {
+  if (base.empty()) return;
+  const std::string wal = base + "-wal";
+  const std::string shm = base + "-shm";
+  const int fd = ::open(shm.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  struct stat shm_st {
+  }, wal_st{};
+  // The byte SQLite's unix VFS locks while a connection uses the -shm file
+  // (shared) or sets it up (exclusive); a process that opens the store now
+  // finds it taken and tries again, after the files are gone.
+  constexpr off_t kInUseByte = 128;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kInUseByte;
+  lock.l_len = 1;
+  if (fstat(fd, &shm_st) == 0 && shm_st.st_uid == geteuid() && S_ISREG(shm_st.st_mode) &&
+      lstat(wal.c_str(), &wal_st) == 0 && S_ISREG(wal_st.st_mode) && wal_st.st_uid == geteuid() &&
+      wal_st.st_size == 0 && fcntl(fd, F_SETLK, &lock) == 0) {
+    ::unlink(wal.c_str());
+    ::unlink(shm.c_str());
+  }
+  ::close(fd);  // frees the lock
+}
+#endif
 
 }  // namespace zusms::engine

@@ -44,16 +44,16 @@
   }
 
 // The id list and the record list, both counted by the family's own count.
-#define ZU_LIST_METHODS(Record, Name, family, Mapper)                                              \
-  int32_t SmsDatabase::GetAll##Name##ID(uint32_t* ids, uint32_t capacity, uint32_t& n) {           \
-    return ::zusms::GetAllIds(                                                                     \
-        family.ids, m_UserID, [this](uint32_t& total) { return Get##Name##Count(total); }, ids, capacity, \
-        n);                                                                                        \
-  }                                                                                                \
-  int32_t SmsDatabase::GetAll##Name(Record* recs, uint32_t capacity, uint32_t& n) {                \
-    return ::zusms::GetAllRows(                                                                    \
-        family.all, m_UserID, [this](uint32_t& total) { return Get##Name##Count(total); }, recs,          \
-        capacity, n, [this](Record& r, CMimerRecordSet& rows) { Mapper(r, rows); });               \
+#define ZU_LIST_METHODS(Record, Name, family, Mapper)                                            \
+  int32_t SmsDatabase::GetAll##Name##ID(uint32_t* ids, uint32_t capacity, uint32_t& n) {         \
+    return ::zusms::GetAllIds(                                                                   \
+        family.ids, m_UserID, [this](uint32_t& total) { return Get##Name##Count(total); }, ids,  \
+        capacity, n);                                                                            \
+  }                                                                                              \
+  int32_t SmsDatabase::GetAll##Name(Record* recs, uint32_t capacity, uint32_t& n) {              \
+    return ::zusms::GetAllRows(                                                                  \
+        family.all, m_UserID, [this](uint32_t& total) { return Get##Name##Count(total); }, recs, \
+        capacity, n, [this](Record& r, CMimerRecordSet& rows) { Mapper(r, rows); });             \
   }
 
 // The row mapper: every column of the row, in table order.

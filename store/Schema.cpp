@@ -75,10 +75,13 @@ struct RecordTable {
   const char* name;
   const char16_t* const* statements;  // the statements that create it
 };
-constexpr RecordTable kRecordTables[] = {
-    {"SmsHead", kHead},     {"SmsContent", kContent}, {"SmsAreaBroadcast", kAreaBroadcast},
-    {"SmsPhrase", kPhrase}, {"SmsFolder", kFolder},   {"SmsFilter", kFilter},
-    {"SmsReceiverHistory", kReceiverHistory}};
+constexpr RecordTable kRecordTables[] = {{"SmsHead", kHead},
+                                         {"SmsContent", kContent},
+                                         {"SmsAreaBroadcast", kAreaBroadcast},
+                                         {"SmsPhrase", kPhrase},
+                                         {"SmsFolder", kFolder},
+                                         {"SmsFilter", kFilter},
+                                         {"SmsReceiverHistory", kReceiverHistory}};
 
 // The error each table's creation ended with in this thread's last creation
 // run, so that a missing table is reported with its own reason.

@@ -103,8 +103,7 @@ class DenyCount {
 
  private:
   using Authorizer = int (*)(void*, int, const char*, const char*, const char*, const char*);
-  static int Deny(void*, int action, const char*, const char* function, const char*,
-                  const char*) {
+  static int Deny(void*, int action, const char*, const char* function, const char*, const char*) {
     const bool count = action == SQLITE_FUNCTION && function && std::string(function) == "count";
     return count ? SQLITE_DENY : SQLITE_OK;
   }

@@ -9,6 +9,7 @@ import os
 import re
 import signal
 import sqlite3
+import subprocess
 import sys
 import time
 import unittest
@@ -36,7 +37,7 @@ def backup(*elements, count=None):
             + "\n".join(elements) + "\n</smses>\n")
 
 
-class Backup(cli_test.Cli):
+class Backup(cli_test.Case):
     def import_xml(self, text, *flags, user=1, expect=0):
         path = self.write("in.xml", text)
         proc = self.run_cli("--json", "import", *flags, path, user=user, expect=expect)
@@ -273,6 +274,55 @@ class Backup(cli_test.Cli):
         self.assertIn("sent⏎one", self.run_cli("--region", "CN", "conversation",
                                                     "13800138000").stdout)
         self.run_cli("conversation", "+4915112345678", expect=1)
+
+
+class Faults(cli_test.Case):
+    """Faults found by trying the tool on real files, each kept fixed."""
+    import_xml = Backup.import_xml
+    messages = Backup.messages
+
+    def test_two_imports_of_one_file_at_once_store_it_once(self):
+        file = self.write("same.xml", backup(*(sms(date=str(1700000000000 + 1000 * i),
+                                                   body=f"message {i}" + "x" * (700 * (i % 7 == 0)))
+                                               for i in range(2500))))
+        self.run_cli("stats")
+        for kind, path in (("xml", file), ("json", None)):
+            if kind == "json":
+                path = self.write("same.json", self.run_cli("export").stdout)
+                self.run_cli("import", path, user=2)  # folders first, then both at once
+            runs = [subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "--user",
+                                      "1" if kind == "xml" else "3", "import", path],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                    for _ in range(2)]
+            for run in runs:
+                _, err = run.communicate(timeout=300)
+                self.assertEqual(run.returncode, 0, err)
+            user = 1 if kind == "xml" else 3
+            self.assertEqual(len(self.json_of("list", "--limit", "5000", user=user)), 2500, kind)
+            self.assertEqual(self.stats(user=user)["heads"], 2500 + 358, kind)
+
+    def test_long_messages_never_share_a_batid(self):
+        text = "L" * 1000
+        first = self.json_of("add", "--number", "555", "--text", text)["id"]
+        second = self.json_of("add", "--number", "555", "--text", text)["id"]
+        self.assertEqual([(m["parts"], m["complete"]) for m in self.messages()],
+                         [(2, True), (2, True)])
+        # The same text at the same second from a file is a third message.
+        self.import_xml(backup(sms(address="555", body=text, date="1700000000000"),
+                               sms(address="555", body=text + "!", date="1700000000000")))
+        self.assertEqual(len({h["batid"] for h in json.loads(self.run_cli("export").stdout)
+                              ["heads"]}), 4)
+        self.run_cli("delete", str(first))
+        left = [m["id"] for m in self.messages("--number", "555")]
+        self.assertEqual((len(left), second in left, self.stats()["heads"]), (3, True, 6))
+
+    def test_a_text_needing_too_many_parts_is_invalid(self):
+        huge = sms(body="z" * (670 * 32767 + 1), date="1700000001000")
+        proc = self.import_xml(backup(sms(body="fine"), huge), expect=1)
+        self.assertIn("more than the 32767", proc.stderr)
+        report = self.import_xml(backup(sms(body="fine"), huge), "--skip-invalid")
+        self.assertEqual((report["added"], report["invalid"]), (1, 1))
+        self.assertEqual(self.stats()["heads"], 1)
 
 
 def heads_in(db):

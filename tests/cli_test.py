@@ -14,7 +14,9 @@ import unittest
 ZUSMS = None
 
 
-class Cli(unittest.TestCase):
+class Case(unittest.TestCase):
+    """A fresh store per test, and the tool run on it."""
+
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory(prefix="zusms-cli-")
         self.db = os.path.join(self.dir.name, "store.dbf")
@@ -41,6 +43,8 @@ class Cli(unittest.TestCase):
     def stats(self, user=1):
         return self.json_of("stats", user=user)["kinds"]
 
+
+class Cli(Case):
     def test_an_export_file_is_the_owners_alone_whatever_the_umask(self):
         self.run_cli("demo")
         path = os.path.join(self.dir.name, "private.json")

@@ -45,19 +45,23 @@ constexpr uid_t kNobody = 65534;
 // `unprivileged` (root ignores file modes, so only then do modes show), and
 // returns its status: 0 when every check held, 128 + the signal when it was
 // killed (the alarm ends a child that hangs).
-int InChild(bool unprivileged, const std::function<int()>& check) {
+int InChildAs(uid_t user, const std::function<int()>& check) {
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     alarm(30);
-    if (unprivileged && geteuid() == 0) {
-      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(99);
+    if (user != geteuid() && geteuid() == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(99);
     }
     _exit(check());
   }
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int InChild(bool unprivileged, const std::function<int()>& check) {
+  return InChildAs(unprivileged ? kNobody : geteuid(), check);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -355,6 +359,47 @@ int BatchOnAFullDisk() {
   CHILD_CHECK(Count(store) == before + 1);
   Close(store);
   return 0;
+}
+
+// A reader of another user leaves no -wal or -shm file of its own behind:
+// the owner could neither write nor remove them (in a sticky folder such as
+// /tmp), and would be locked out of its own store.
+TEST_F(EdgeTest, AReaderOfAnotherUserLeavesTheOwnerItsStore) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+  constexpr uid_t kOwner = 1001;
+  const std::string folder = FolderFor("shared", false, 01777);
+  file_ = folder + "/zuSms.dbf";
+  setenv("ZUSMS_DB", file_.c_str(), 1);
+  const auto seed = [] {
+    SmsDatabase* store = Open();
+    CHILD_CHECK(store != nullptr);
+    for (int i = 0; i < 3; ++i) CHILD_CHECK(AddHead(store, u"seed") == 0);
+    Close(store);
+    return 0;
+  };
+  ASSERT_EQ(InChildAs(kOwner, seed), 0);
+  chmod(file_.c_str(), 0644);
+  ASSERT_EQ(InChild(true,
+                    [] {
+                      SmsDatabase* store = Open();
+                      CHILD_CHECK(store != nullptr);
+                      CHILD_CHECK(Count(store) == 3);
+                      Close(store);
+                      return 0;
+                    }),
+            0);
+  EXPECT_NE(access((file_ + "-wal").c_str(), F_OK), 0);
+  EXPECT_NE(access((file_ + "-shm").c_str(), F_OK), 0);
+  EXPECT_EQ(InChildAs(kOwner,
+                      [] {
+                        SmsDatabase* store = Open();
+                        CHILD_CHECK(store != nullptr);
+                        CHILD_CHECK(AddHead(store, u"owner") == 0);
+                        CHILD_CHECK(Count(store) == 4);
+                        Close(store);
+                        return 0;
+                      }),
+            0);
 }
 
 TEST_F(EdgeTest, ABatchThatAFullDiskEndedIsWhollyAbsent) {

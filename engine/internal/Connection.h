@@ -136,6 +136,7 @@ class Connection {
   sqlite3* db_ = nullptr;
   int shares_ = 0;
   bool read_only_ = false;
+  std::string reader_log_base_;  // -wal/-shm to remove after a read-only close
   uint64_t generation_ = 0;
   int depth_ = 0;                         // nesting of the transaction the mutex's owner runs
   std::atomic<std::thread::id> owner_{};  // the thread whose transaction is open

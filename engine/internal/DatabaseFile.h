@@ -17,6 +17,9 @@ struct DatabaseFile {
   std::string path;  // as SQLite opens it (a file: URI for an immutable file)
   int open_flags = 0;
   bool read_only = false;
+  // The file as read-only beside no -wal or -shm file: SQLite makes both for
+  // its reader, and they must not outlive it (see RemoveReaderLogFiles).
+  std::string reader_log_base;
 };
 
 // Finds the file, creates it (mode 0600) when it is missing, and checks it:
@@ -27,6 +30,14 @@ struct DatabaseFile {
 // result code with *error set to the reason (naming the path). Nothing here
 // waits: the file is opened without blocking.
 int PrepareDatabaseFile(DatabaseFile* file, std::string* error);
+
+// After a read-only connection to `base` (the resolved file path) closed:
+// removes the -wal and -shm files SQLite made for it. They belong to the
+// reader, and their owner's mode, so the file's owner could not open its own
+// store again while they stay. Removed only when this user owns both, the
+// -wal is empty, and no process maps the -shm (SQLite's own "in use" lock on
+// it is free, and held while both are removed).
+void RemoveReaderLogFiles(const std::string& base);
 
 }  // namespace zusms::engine
 
