@@ -1,5 +1,6 @@
 // The first open of a fresh file (schema plus the fourteen default folders),
-// and the synchronisation listings, each next to raw SQLite doing the same.
+// and the synchronisation listings at each size, each next to raw SQLite
+// doing the same.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -8,13 +9,10 @@
 #include <vector>
 
 #include "BenchDb.h"
+#include "ScaleData.h"
 #include "SmsDatabase.h"
 
 namespace zusms::bench {
-
-// Defined in bench_heads.cpp.
-const std::string& PopulatedHeads();
-
 namespace {
 
 void BM_FirstOpen_Zusms(benchmark::State& state) {
@@ -43,6 +41,8 @@ void BM_FirstOpen_Raw(benchmark::State& state) {
       "INTEGER, operid TEXT, uuid BLOB, UserID INTEGER REFERENCES tbl_zu_user(id) ON DELETE "
       "CASCADE, ModifyTime TEXT)",
       "CREATE INDEX SmsHead_id_user ON SmsHead (id, UserID)",
+      "CREATE INDEX SmsHead_fid_user_ctime ON SmsHead (fid, UserID, createtime)",
+      "CREATE INDEX SmsHead_fid_user_rtime ON SmsHead (fid, UserID, recvtime)",
       "CREATE TABLE SmsContent (id INTEGER PRIMARY KEY, BatId INTEGER, type INTEGER, savepos "
       "INTEGER, rivmode INTEGER, location INTEGER, name TEXT, tel TEXT, UserID INTEGER REFERENCES "
       "tbl_zu_user(id) ON DELETE CASCADE)",
@@ -74,18 +74,19 @@ void BM_FirstOpen_Raw(benchmark::State& state) {
   }
 }
 
-// A synchronisation listing of the 100,000 heads of user 1 through the store.
+// A synchronisation listing of all of user 1's messages through the store.
 template <typename Element>
 void ListZusms(benchmark::State& state,
                int32_t (SmsDatabase::*list)(Element*, uint32_t, uint32_t&)) {
-  setenv("ZUSMS_DB", PopulatedHeads().c_str(), 1);
+  setenv("ZUSMS_DB", Scale(state.range(0)).path.c_str(), 1);
   SmsDatabase store(1);
   store.Open();
-  std::vector<Element> elements(200000);
+  std::vector<Element> elements(static_cast<size_t>(state.range(0)));
   uint32_t n = 0;
   for (auto _ : state) {
     (store.*list)(elements.data(), static_cast<uint32_t>(elements.size()), n);
   }
+  if (n != elements.size()) state.SkipWithError("wrong count");
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
   store.Close();
 }
@@ -93,15 +94,15 @@ void ListZusms(benchmark::State& state,
 // The same elements from a raw prepared scan; `fill` copies one row.
 template <typename Element, typename Fill>
 void ListRaw(benchmark::State& state, const char* sql, Fill&& fill) {
-  sqlite3* db = RawOpen(PopulatedHeads(), "FULL");
+  sqlite3* db = RawOpen(Scale(state.range(0)).path, "FULL");
   sqlite3_stmt* s = nullptr;
   sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
-  std::vector<Element> elements(200000);
+  std::vector<Element> elements(static_cast<size_t>(state.range(0)));
   size_t n = 0;
   for (auto _ : state) {
     n = 0;
     sqlite3_bind_int(s, 1, 1);
-    while (sqlite3_step(s) == SQLITE_ROW) fill(s, elements[n++]);
+    while (n < elements.size() && sqlite3_step(s) == SQLITE_ROW) fill(s, elements[n++]);
     sqlite3_reset(s);
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
@@ -140,10 +141,18 @@ void BM_ListUuids_Raw(benchmark::State& state) {
 
 BENCHMARK(BM_FirstOpen_Zusms)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstOpen_Raw)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListModifyTimes_Zusms)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListModifyTimes_Raw)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListUuids_Zusms)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ListUuids_Raw)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListModifyTimes_Zusms)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListModifyTimes_Raw)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListUuids_Zusms)->Apply(Sizes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListUuids_Raw)->Apply(Sizes)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zusms::bench

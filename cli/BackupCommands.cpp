@@ -18,10 +18,14 @@ namespace zusms::cli {
 namespace {
 
 // The export holds message text: a file it creates is the owner's alone
-// (0600 whatever the umask). A file that exists keeps its mode.
+// (0600 whatever the umask), also where the path is a link to a missing file
+// (followed, as the store follows one to its own file). A file that exists
+// keeps its mode.
 void CreatePrivate(const std::string& path) {
 #if !defined(_WIN32)
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 || errno != ENOENT) return;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
   fchmod(fd, 0600);
   ::close(fd);

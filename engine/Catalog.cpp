@@ -283,8 +283,8 @@ void CarryOut(sqlite3* db, const Statement& s) {
       break;
     case StatementKind::kCreateIndex:
       Exec(db, std::string("CREATE ") + (s.unique ? "UNIQUE " : "") + "INDEX " +
-                   QuoteIdent(s.name) + " ON " + QuoteIdent(s.index_table) + " (" +
-                   JoinNames(s.index_columns) + ")");
+                   (s.if_not_exists ? "IF NOT EXISTS " : "") + QuoteIdent(s.name) + " ON " +
+                   QuoteIdent(s.index_table) + " (" + JoinNames(s.index_columns) + ")");
       break;
     case StatementKind::kDropDatabank:
       DropDatabank(db, s);

@@ -18,10 +18,10 @@ bool IsDigit(char16_t c) { return c >= '0' && c <= '9'; }
 
 // Words that keep their SQL meaning in data statements; every other word is a
 // name and is quoted.
-constexpr std::array<std::string_view, 28> kKeywords = {
+constexpr std::array<std::string_view, 29> kKeywords = {
     "select", "from", "where",   "and",      "or",  "not",    "as",    "insert", "into",   "values",
     "update", "set",  "delete",  "order",    "by",  "asc",    "desc",  "like",   "escape", "is",
-    "null",   "in",   "between", "distinct", "all", "exists", "group", "having"};
+    "null",   "in",   "between", "distinct", "all", "exists", "group", "having", "limit"};
 // Words that are functions when a parenthesis follows them.
 constexpr std::array<std::string_view, 8> kFunctions = {"count", "max",   "min",   "sum",
                                                         "avg",   "lower", "upper", "length"};
@@ -320,6 +320,11 @@ Statement ParseCreate(Parser& p) {
   if (p.TakeWord("index")) {
     s.kind = StatementKind::kCreateIndex;
     s.unique = unique;
+    if (p.TakeWord("if")) {
+      p.ExpectWord("not");
+      p.ExpectWord("exists");
+      s.if_not_exists = true;
+    }
     s.name = p.Name();
     p.ExpectWord("on");
     s.index_table = p.Name();

@@ -43,7 +43,7 @@ int32_t SmsDatabase::QuerySmsFolder(MimerQueryFilter& filter, SmsFolder* recs, u
   return zusms::QueryRows(
       kRecords, m_UserID,
       [&](char16_t* sql, CMimerParameterSet& params) { CombSmsFolderQuery(filter, sql, params); },
-      [&](uint32_t& total) { return QuerySmsFolderCount(filter, total); }, recs, capacity, n,
+      recs, capacity, n,
       [this](SmsFolder& r, CMimerRecordSet& rows) { GetSmsFolderAllFieldData(r, rows); });
 }
 
@@ -52,7 +52,7 @@ int32_t SmsDatabase::QuerySmsFolderID(MimerQueryFilter& filter, uint32_t* ids, u
   return zusms::QueryIds(
       kIds, m_UserID,
       [&](char16_t* sql, CMimerParameterSet& params) { CombSmsFolderQuery(filter, sql, params); },
-      [&](uint32_t& total) { return QuerySmsFolderCount(filter, total); }, ids, capacity, n);
+      ids, capacity, n);
 }
 
 extern "C" {

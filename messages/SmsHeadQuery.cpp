@@ -64,8 +64,8 @@ int32_t SmsDatabase::CombineQuerySmsHead(MimerQueryFilter* filters, uint32_t fil
       [&](char16_t* sql, CMimerParameterSet& params) {
         CombSmsHeadQuery(filters, filterCount, sql, params);
       },
-      [&](uint32_t& total) { return CombineQuerySmsHeadCount(filters, filterCount, total); }, recs,
-      capacity, n, [this](SmsHead& r, CMimerRecordSet& rows) { GetSmsHeadAllFieldData(r, rows); });
+      recs, capacity, n,
+      [this](SmsHead& r, CMimerRecordSet& rows) { GetSmsHeadAllFieldData(r, rows); });
 }
 
 int32_t SmsDatabase::CombineQuerySmsHeadID(MimerQueryFilter* filters, uint32_t filterCount,
@@ -76,8 +76,7 @@ int32_t SmsDatabase::CombineQuerySmsHeadID(MimerQueryFilter* filters, uint32_t f
       [&](char16_t* sql, CMimerParameterSet& params) {
         CombSmsHeadQuery(filters, filterCount, sql, params);
       },
-      [&](uint32_t& total) { return CombineQuerySmsHeadCount(filters, filterCount, total); }, ids,
-      capacity, n);
+      ids, capacity, n);
 }
 
 // One filter is a list of one.

@@ -81,4 +81,17 @@ void AppendOrdering(const MimerQueryFilter* filters, uint32_t filterCount,
   }
 }
 
+size_t OrderingStart(const std::u16string& statement) {
+  const size_t at = statement.find(u" order by ");
+  return at == std::u16string::npos ? statement.size() : at;
+}
+
+std::u16string BoundedCount(const Composed& q) {
+  // "select * from T where ..." or "select id from T where ...": the count
+  // reads the ids of the same rows.
+  const size_t from = q.statement.find(u" from ");
+  return u"select count(*) as cnt from (select id" +
+         q.statement.substr(from, q.conditions_end - from) + u" limit ?)";
+}
+
 }  // namespace zusms

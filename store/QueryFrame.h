@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "RecordFrame.h"
 
@@ -41,73 +42,109 @@ void AppendConditions(const CMimerDatabase& db, const MimerQueryFilter* filters,
 // does not fit whole.
 void AppendOrdering(const MimerQueryFilter* filters, uint32_t filterCount,
                     std::span<const OrderField> fields, char16_t* statement);
+// Where the ordering list starts in a composed statement (its length when it
+// has none). Conditions carry their values as markers, never as text, so the
+// ordering's lead-in appears nowhere before it.
+size_t OrderingStart(const std::u16string& statement);
 
-// Runs `base` composed by `build(statement, params)` (which appends the
-// filters) with the values bound; `body(cmd, statement, params)` runs it.
-template <typename Build, typename Body>
-int32_t RunComposed(const char16_t* base, uint32_t user, Build&& build, Body&& body) {
+// The filters composed once behind `base`: the statement, where its ordering
+// list starts, and its values (the user id, then the conditions' values).
+struct Composed {
+  std::u16string statement;
+  size_t conditions_end = 0;
+  CMimerParameterSet params;
+};
+
+// Composes `base` with `build(statement, params)`, which appends the filters.
+template <typename Build>
+Composed Compose(const char16_t* base, uint32_t user, Build&& build) {
+  char16_t statement[kStatementCapacity] = {};
+  size_t i = 0;
+  for (; base[i] != 0 && i + 1 < kStatementCapacity; ++i) statement[i] = base[i];
+  Composed q;
+  q.params.AppendParameter(user);
+  build(statement, q.params);
+  q.statement = statement;
+  q.conditions_end = OrderingStart(q.statement);
+  return q;
+}
+
+// "How many rows match, up to `capacity`" for a composed row or id query: a
+// count over the ids of the first `capacity` matches, so that it stops there
+// (and without the ordering, which does not change how many there are).
+std::u16string BoundedCount(const Composed& q);
+
+// Reads at most `capacity` matching rows: their number, bounded by the
+// capacity, into `n`, then `read(cmd, sql, bind)` reads them.
+template <typename Build, typename Read>
+int32_t QueryBounded(const char16_t* base, uint32_t user, Build&& build, uint32_t capacity,
+                     uint32_t& n, Read&& read) {
   return Guard([&]() -> int32_t {
-    char16_t statement[kStatementCapacity] = {};
-    size_t i = 0;
-    for (; base[i] != 0 && i + 1 < kStatementCapacity; ++i) statement[i] = base[i];
-    CMimerParameterSet params;
-    params.AppendParameter(user);
-    build(statement, params);
-    auto bind = [&params](CMimerCommand& cmd) { cmd.AppendParameter(params); };
-    return Guarded([&](CMimerCommand& cmd) { return body(cmd, statement, bind); });
+    const Composed q = Compose(base, user, build);
+    const std::u16string count = BoundedCount(q);
+    uint32_t total = 0;
+    const int32_t counted = Guarded([&](CMimerCommand& cmd) {
+      // A capacity beyond 2^31 binds as a negative limit, which is none.
+      CountRows(
+          cmd, count.c_str(),
+          [&](CMimerCommand& c) {
+            c.AppendParameter(q.params);
+            c.AppendParameter(capacity);
+          },
+          total);
+      return 0;
+    });
+    if (counted != 0) return -1;
+    n = total < capacity ? total : capacity;
+    if (n == 0) return 0;
+    return Guarded([&](CMimerCommand& cmd) {
+      cmd.SetMaxRows(n);  // the engine need not find (or sort) more than are read
+      read(cmd, q.statement.c_str(), [&q](CMimerCommand& c) { c.AppendParameter(q.params); });
+      return 0;
+    });
   });
 }
 
 // The number of matches into `n` (left alone on failure).
 template <typename Build>
 int32_t QueryCount(const char16_t* base, uint32_t user, Build&& build, uint32_t& n) {
-  return RunComposed(base, user, build, [&](CMimerCommand& cmd, const char16_t* sql, auto& bind) {
-    CountRows(cmd, sql, bind, n);
-    return 0;
+  return Guard([&]() -> int32_t {
+    const Composed q = Compose(base, user, build);
+    return Guarded([&](CMimerCommand& cmd) {
+      CountRows(
+          cmd, q.statement.c_str(), [&q](CMimerCommand& c) { c.AppendParameter(q.params); }, n);
+      return 0;
+    });
   });
 }
 
-// The matching rows: `count(n)` puts the number of matches into `n`, which
-// then becomes the smaller of it and `capacity`, and the number of elements
-// written once the rows are read.
-template <typename Element, typename Build, typename Count, typename Map>
-int32_t QueryRows(const char16_t* base, uint32_t user, Build&& build, Count&& count, Element* recs,
+// The matching rows, at most `capacity` of them: `n` becomes their number
+// bounded by the capacity, and then the number of elements written.
+template <typename Element, typename Build, typename Map>
+int32_t QueryRows(const char16_t* base, uint32_t user, Build&& build, Element* recs,
                   uint32_t capacity, uint32_t& n, Map&& map) {
   if (!recs && capacity > 0) {
     return Guard([]() -> int32_t { throw CMimerException(u"a null record array", -1); });
   }
-  if (count(n) != 0) return -1;
-  if (capacity < n) n = capacity;
-  if (n == 0) return 0;
-  return RunComposed(base, user, build, [&](CMimerCommand& cmd, const char16_t* sql, auto& bind) {
-    cmd.SetMaxRows(n);  // the engine need not find (or sort) more than are read
-    ReadRows(cmd, sql, bind, n, [&](CMimerRecordSet& rows, uint32_t i) { map(recs[i], rows); });
-    return 0;
-  });
+  return QueryBounded(
+      base, user, build, capacity, n, [&](CMimerCommand& cmd, const char16_t* sql, auto&& bind) {
+        ReadRows(cmd, sql, bind, n, [&](CMimerRecordSet& rows, uint32_t i) { map(recs[i], rows); });
+      });
 }
 
-// The ids of the matching rows; the count goes to a local total first.
-template <typename Build, typename Count>
-int32_t QueryIds(const char16_t* base, uint32_t user, Build&& build, Count&& count, uint32_t* ids,
+// The ids of the matching rows, at most `capacity` of them.
+template <typename Build>
+int32_t QueryIds(const char16_t* base, uint32_t user, Build&& build, uint32_t* ids,
                  uint32_t capacity, uint32_t& n) {
   if (!ids && capacity > 0) {
     return Guard([]() -> int32_t { throw CMimerException(u"a null id array", -1); });
   }
-  uint32_t total = 0;
-  if (count(total) != 0) return -1;
-  if (total == 0) {
-    n = 0;
-    return 0;
-  }
-  n = total < capacity ? total : capacity;
-  if (n == 0) return 0;
-  return RunComposed(base, user, build, [&](CMimerCommand& cmd, const char16_t* sql, auto& bind) {
-    cmd.SetMaxRows(n);
-    ReadRows(cmd, sql, bind, n, [&](CMimerRecordSet& rows, uint32_t i) {
-      rows.GetValue("id", &ids[i], sizeof ids[i]);
-    });
-    return 0;
-  });
+  return QueryBounded(base, user, build, capacity, n,
+                      [&](CMimerCommand& cmd, const char16_t* sql, auto&& bind) {
+                        ReadRows(cmd, sql, bind, n, [&](CMimerRecordSet& rows, uint32_t i) {
+                          rows.GetValue("id", &ids[i], sizeof ids[i]);
+                        });
+                      });
 }
 
 }  // namespace zusms

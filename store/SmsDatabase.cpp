@@ -4,6 +4,7 @@
 
 #include "Boundary.h"
 #include "Guard.h"
+#include "Indexes.h"
 #include "Platform.h"
 #include "Transaction.h"
 
@@ -28,6 +29,10 @@ int32_t SmsDatabase::Open() {
     int32_t result = OpenSchema();
     if (result == 0) result = OpenChangeLog();
     transaction.Commit();
+    // Outside the open's transaction: building an index on a large file
+    // holds the write lock for a while, and the store works without it. A
+    // read-only store makes none.
+    if (result == 0 && !IsReadOnly()) zusms::CreateQueryIndexes();
     return result;
   });
 }

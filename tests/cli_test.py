@@ -57,6 +57,20 @@ class Cli(Case):
         with open(path, encoding="utf-8") as f:
             self.assertGreater(len(json.load(f)["heads"]), 100)
 
+    def test_an_export_through_a_dangling_link_creates_its_target_private(self):
+        self.run_cli("demo")
+        target = os.path.join(self.dir.name, "target.json")
+        link = os.path.join(self.dir.name, "link.json")
+        os.symlink(target, link)
+        old = os.umask(0)
+        try:
+            self.run_cli("export", "-o", link)
+        finally:
+            os.umask(old)
+        self.assertEqual(os.stat(target).st_mode & 0o777, 0o600)
+        with open(target, encoding="utf-8") as f:
+            self.assertGreater(len(json.load(f)["heads"]), 100)
+
     def test_demo_twice_adds_the_data_once(self):
         first = self.run_cli("demo").stdout
         self.assertIn("Added demo data", first)

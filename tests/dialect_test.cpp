@@ -30,6 +30,12 @@ TEST(DialectTest, DataStatementsQuoteEveryNameAndKeepKeywords) {
       s.sql,
       "select max ( \"fdid\" ) as \"maxid\" , \"count\" from \"T\" where \"name\" like 'a''%' "
       "escape '\\'");
+
+  // A count bounded by a row limit, over a subquery.
+  s = Parse(u"select count(*) as cnt from (select id from SmsHead where (UserID=?) limit ?)");
+  EXPECT_EQ(s.sql,
+            "select count ( * ) as \"cnt\" from ( select \"id\" from \"SmsHead\" where ( "
+            "\"UserID\" = ? ) limit ? )");
 }
 
 TEST(DialectTest, InsertKeepsItsColumnsAndValues) {
@@ -65,6 +71,11 @@ TEST(DialectTest, DefinitionsAreRead) {
   s = Parse(u"create index SmsHead_id_user on SmsHead (ID, UserID);");
   EXPECT_EQ(s.kind, StatementKind::kCreateIndex);
   EXPECT_EQ(s.index_columns, (std::vector<std::string>{"ID", "UserID"}));
+  EXPECT_FALSE(s.if_not_exists);
+  s = Parse(u"create index if not exists I on SmsHead (UserID, fid);");
+  EXPECT_TRUE(s.if_not_exists);
+  EXPECT_EQ(s.name, "I");
+  EXPECT_THROW(Parse(u"create index if exists I on SmsHead (fid);"), CMimerException);
 
   s = Parse(u"drop databank zu_sms_db cascade;");
   EXPECT_EQ(s.kind, StatementKind::kDropDatabank);

@@ -224,6 +224,9 @@ TEST_F(ReliabilityTest, AFullDiskRefusesAddsAndKeepsWhatWasStored) {
 
 TEST_F(ReliabilityTest, AReadOnlyFileRefusesChangesAndSaysWhy) {
   Seed(1, 1, u'k');
+  // A file of a version before the query indexes: a read-only open must
+  // not make them.
+  Raw("DROP INDEX SmsHead_fid_user_ctime; DROP INDEX SmsHead_fid_user_rtime");
   const std::string before = ReadFile(file_);
   // Readable by anyone, writable by no one; the worker also drops root.
   chmod(dir_.path().c_str(), 0555);
@@ -233,6 +236,7 @@ TEST_F(ReliabilityTest, AReadOnlyFileRefusesChangesAndSaysWhy) {
   chmod(file_.c_str(), 0600);
   EXPECT_EQ(ReadFile(file_), before);
   EXPECT_EQ(Raw("select content from SmsHead"), "k\n");
+  EXPECT_EQ(Raw("select count(*) from sqlite_schema where name like 'SmsHead_fid_user_%'"), "0\n");
 }
 
 TEST_F(ReliabilityTest, TheFirstAddOfAProcessBesideABatchFinishes) {

@@ -84,8 +84,10 @@ struct Statement {
   std::vector<std::string> insert_columns;  // empty when the text names none
   // kCreateTable
   TableDef table;
-  // kCreateIndex: unique flag, table, columns
+  // kCreateIndex: unique flag, table, columns; `if not exists` leaves an
+  // index of that name alone instead of failing
   bool unique = false;
+  bool if_not_exists = false;
   std::string index_table;
   std::vector<std::string> index_columns;
   // kDropDatabank

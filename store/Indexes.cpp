@@ -1,0 +1,51 @@
+#include "Indexes.h"
+
+#include <string>
+
+#include "Boundary.h"
+#include "MimerDatabase.h"
+
+namespace zusms {
+
+namespace {
+
+// Each checked with EXPLAIN QUERY PLAN (tests/index_test.cpp):
+// - a folder page by either time, and the count of a folder
+//   (fid = ? ... order by CreateTime or RecvTime, limited; count(*) ...
+//   fid = ?);
+// None starts with UserID: the listings without an ordering (GetAll...,
+// the synchronisation listings) select by UserID alone, so they keep using
+// the foreign-key index on UserID, whose entries run in id order, and keep
+// returning rows in id order. An index that starts with UserID, or that
+// holds both UserID and uuid, would cover some of them (a scan of it costs
+// less than the table's when one user owns most rows) and hand the rows out
+// in its own order.
+// A lookup by UUID has no index of its own: one on uuid alone would serve
+// it, but its random keys more than double the cost of adding a message
+// (docs/PERFORMANCE.md), and neither the store nor the tool looks messages
+// up by UUID; partners match UUIDs through the UUID listing.
+constexpr const char16_t* kStatements[] = {
+    u"create index if not exists SmsHead_fid_user_ctime on SmsHead (fid, UserID, createtime);",
+    u"create index if not exists SmsHead_fid_user_rtime on SmsHead (fid, UserID, recvtime);",
+};
+
+}  // namespace
+
+std::span<const char16_t* const> QueryIndexStatements() { return kStatements; }
+
+void CreateQueryIndexes() {
+  const std::u16string earlier = engine::LastError();
+  for (const char16_t* statement : kStatements) {
+    CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
+    try {
+      cmd.InitCommand(statement);
+      cmd.ExecuteNoQuery();
+      cmd.UninitCommand();
+    } catch (const CMimerException&) {
+      cmd.UninitCommand();
+    }
+  }
+  engine::SetLastError(earlier);
+}
+
+}  // namespace zusms

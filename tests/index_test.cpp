@@ -1,0 +1,318 @@
+// The indexes made at open: present on new and earlier files, chosen by the
+// queries they are for, never by the unordered listings (which keep
+// returning rows in id order), and changing no query's result.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Dialect.h"
+#include "RecordTraits.h"
+#include "SmsDatabase.h"
+#include "TestDb.h"
+
+namespace zusms::testing {
+namespace {
+
+const char* const kIndexes[] = {"SmsHead_fid_user_ctime", "SmsHead_fid_user_rtime"};
+
+class IndexTest : public OpenStoreTest<SmsDatabase> {
+ protected:
+  std::string IndexNames() {
+    return Raw(
+        "SELECT name FROM sqlite_schema WHERE type='index' AND tbl_name='SmsHead' "
+        "AND name NOT LIKE 'sqlite_%' ORDER BY name");
+  }
+
+  // How many of the indexes the file holds.
+  int Present() {
+    int n = 0;
+    for (const char* name : kIndexes) {
+      n += Raw(std::string("SELECT 1 FROM sqlite_schema WHERE type='index' AND name='") + name +
+               "'") == "1\n";
+    }
+    return n;
+  }
+
+  // What SQLite plans for a statement the store sends (Mimer SQL), as the
+  // engine translates it; `limited` adds the row bound of a limited select.
+  std::string Plan(const char16_t* statement, bool limited = false) {
+    std::string sql = engine::Parse(statement).sql;
+    if (limited) sql += " limit 50";
+    std::string plan = Raw("EXPLAIN QUERY PLAN " + sql);
+    return plan;
+  }
+
+  // User 1's heads: ids rising while folders, times and UUIDs fall, with
+  // ties in the creation time; user 2's heads in the same folders.
+  void Fill(int count) {
+    SmsDatabase other(2);
+    ASSERT_EQ(other.Open(), 0);
+    ASSERT_EQ(store_.BeginBatch(), 0);  // one commit, not one per message
+    for (int i = 0; i < count; ++i) {
+      SmsHead h = Traits<SmsHead>::Make(i);
+      h.fid = 3 - i % 3;
+      SetText(h.createtime, u"2024" + engine::ToUtf16(std::to_string(100000 - i / 3)));
+      SetText(h.recvtime, u"2024" + engine::ToUtf16(std::to_string(100000 - i)));
+      h.uuid[0] = static_cast<uint8_t>(255 - i % 256);
+      h.uuid[1] = static_cast<uint8_t>(255 - i / 256);
+      uint32_t id = 0;
+      ASSERT_EQ(store_.AddSmsHead(h, id), 0);
+      ids_.push_back(id);
+      ASSERT_EQ(other.AddSmsHead(h, id), 0);
+    }
+    ASSERT_EQ(store_.CommitBatch(), 0);
+    other.Close();
+  }
+
+  std::vector<uint32_t> ids_;
+};
+
+TEST_F(IndexTest, AnEarlierFileGetsTheIndexesAtItsNextOpen) {
+  EXPECT_EQ(Present(), 2) << IndexNames();
+  Fill(30);
+  store_.Close();
+  // A file as earlier versions left it: the schema's indexes only.
+  for (const char* name : kIndexes) Raw(std::string("DROP INDEX ") + name);
+  EXPECT_EQ(Present(), 0) << IndexNames();
+  ASSERT_EQ(store_.Open(), 0) << LastError();
+  EXPECT_EQ(Present(), 2) << IndexNames();
+  // A second open finds them and changes nothing.
+  store_.Close();
+  ASSERT_EQ(store_.Open(), 0) << LastError();
+  EXPECT_EQ(Present(), 2) << IndexNames();
+  uint32_t n = 0;
+  ASSERT_EQ(store_.GetSmsHeadCount(n), 0);
+  EXPECT_EQ(n, 30u);
+}
+
+TEST_F(IndexTest, AnIndexThatCannotBeBuiltLeavesTheOpenWorking) {
+  store_.Close();
+  // Another program took one of the names for something else.
+  Raw("DROP INDEX SmsHead_fid_user_rtime; CREATE TABLE SmsHead_fid_user_rtime (x)");
+  engine::ClearLastError();
+  ASSERT_EQ(store_.Open(), 0) << LastError();
+  EXPECT_EQ(LastError(), "");
+  EXPECT_EQ(Present(), 1) << IndexNames();
+  SmsHead h = Traits<SmsHead>::Make(1);
+  uint32_t id = 0;
+  EXPECT_EQ(store_.AddSmsHead(h, id), 0);
+}
+
+// Each plan is checked without the planner's statistics, with those that
+// the close gathers (from a sample of each index) and with exact ones.
+enum Statistics { kNoStatistics, kSampled, kExact };
+
+class IndexPlanTest : public IndexTest, public ::testing::WithParamInterface<Statistics> {
+ protected:
+  void SetUp() override {
+    IndexTest::SetUp();
+    Fill(300);
+    if (GetParam() == kSampled) {
+      // The last close gathers them for the tables that queries used.
+      uint32_t first = 0, n = 0;
+      ASSERT_EQ(store_.GetAllSmsHeadID(&first, 1, n), 0);
+      store_.Close();
+      ASSERT_NE(Raw("SELECT count(*) FROM sqlite_stat1 WHERE tbl='SmsHead'"), "0\n");
+      ASSERT_EQ(store_.Open(), 0);
+    }
+    if (GetParam() == kExact) Raw("ANALYZE");
+  }
+};
+
+TEST_P(IndexPlanTest, EachQueryUsesItsIndex) {
+  // A folder page by either time: an index search in the requested order,
+  // no sorting.
+  for (const auto& [statement, index] : std::map<std::u16string, std::string>{
+           {u"select * from SmsHead where (UserID=?) and (fid = ?) order by CreateTime desc",
+            "SmsHead_fid_user_ctime"},
+           {u"select id from SmsHead where (UserID=?) and (fid = ?) order by CreateTime asc",
+            "SmsHead_fid_user_ctime"},
+           {u"select * from SmsHead where (UserID=?) and (fid = ?) order by RecvTime desc",
+            "SmsHead_fid_user_rtime"},
+       }) {
+    const std::string plan = Plan(statement.c_str(), true);
+    EXPECT_NE(plan.find("INDEX " + index + " (fid=? AND UserID=?)"), std::string::npos) << plan;
+    EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
+  }
+  // The count of a folder reads the index alone; so does the count bounded
+  // by a capacity.
+  for (const char16_t* statement :
+       {u"select count(*) as cnt from SmsHead where (UserID=?) and (fid = ?)",
+        u"select count(*) as cnt from (select id from SmsHead where (UserID=?) and (fid = ?) "
+        u"limit ?)"}) {
+    const std::string plan = Plan(statement);
+    EXPECT_NE(plan.find("COVERING INDEX SmsHead_fid_user_"), std::string::npos) << plan;
+  }
+}
+
+TEST_P(IndexPlanTest, TheUnorderedListingsReadInIdOrder) {
+  // The UserID index, whose entries are (UserID, id), or, when the user owns
+  // much of the table, the table itself: either way in id order.
+  for (const char16_t* statement :
+       {u"select ID, ModifyTime from SmsHead where UserID=?",
+        u"select ID, UUID from SmsHead where UserID=?", u"select ID from SmsHead where UserID=?",
+        u"select * from SmsHead where UserID=?", u"select id from SmsHead where (UserID=?)",
+        u"select * from SmsHead where (UserID=?)"}) {
+    const std::string plan = Plan(statement);
+    const bool by_user =
+        plan.ends_with("SEARCH SmsHead USING INDEX SmsHead_fk_userid (UserID=?)\n") ||
+        plan.ends_with("SEARCH SmsHead USING COVERING INDEX SmsHead_fk_userid (UserID=?)\n");
+    EXPECT_TRUE(by_user || plan.ends_with("|SCAN SmsHead\n")) << plan;
+  }
+}
+
+TEST_P(IndexPlanTest, TheListingsReturnRowsInIdOrder) {
+  const uint32_t n_all = static_cast<uint32_t>(ids_.size());
+  std::vector<SmsHead> heads(n_all);
+  std::vector<uint32_t> ids(n_all);
+  std::vector<stIDModifyTime> times(n_all);
+  std::vector<stIDUUID> uuids(n_all);
+  uint32_t n = 0;
+  auto check = [&](auto id_of) {
+    ASSERT_EQ(n, n_all);
+    for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(id_of(i), ids_[i]) << "at " << i;
+  };
+  ASSERT_EQ(store_.GetAllSmsHead(heads.data(), n_all, n), 0);
+  check([&](uint32_t i) { return static_cast<uint32_t>(heads[i].id); });
+  ASSERT_EQ(store_.GetAllSmsHeadID(ids.data(), n_all, n), 0);
+  check([&](uint32_t i) { return ids[i]; });
+  ASSERT_EQ(store_.GetAllSmsHeadIDModifyTime(times.data(), n_all, n), 0);
+  check([&](uint32_t i) { return times[i].id; });
+  ASSERT_EQ(store_.GetAllSmsHeadIDUUID(uuids.data(), n_all, n), 0);
+  check([&](uint32_t i) { return uuids[i].id; });
+}
+
+INSTANTIATE_TEST_SUITE_P(Statistics, IndexPlanTest,
+                         ::testing::Values(kNoStatistics, kSampled, kExact));
+
+// Query results with the indexes and without: the same rows, the same keys
+// in the same order, and among rows whose key ties, the same set.
+TEST_F(IndexTest, QueriesGiveTheSameResultsWithAndWithoutTheIndexes) {
+  Fill(120);
+  struct Case {
+    int32_t fid;
+    int32_t order;
+    int32_t direction;
+    uint32_t capacity;
+  };
+  const Case cases[] = {
+      {1, ZU_HEAD_CREATETIME, 2, 7},
+      {2, ZU_HEAD_CREATETIME, 1, 1000},
+      {3, ZU_HEAD_RECVTIME, 2, 5},
+      {1, ZU_HEAD_RECVTIME, 1, 40},
+      {2, 0, 0, 1000},
+      {3, 0, 0, 3},
+      {1, ZU_HEAD_CREATETIME, 2, 0},
+      {4, ZU_HEAD_CREATETIME, 2, 10},
+  };
+  // Per case: the count, then each row's key and id.
+  using Result = std::vector<std::pair<std::u16string, uint32_t>>;
+  auto run = [&] {
+    std::vector<std::pair<uint32_t, Result>> out;
+    for (const Case& c : cases) {
+      _MimerQueryFilterItem item{};
+      item.field = ZU_HEAD_FID;
+      item.op = ZU_OP_EQ;
+      item.value.number = c.fid;
+      _MimerQueryOrderItem order{c.order, c.direction};
+      MimerQueryFilter filter{1, &item, 1, c.order ? 1u : 0u, c.order ? &order : nullptr};
+      uint32_t count = 0;
+      EXPECT_EQ(store_.QuerySmsHeadCount(filter, count), 0);
+      std::vector<SmsHead> recs(c.capacity + 1);
+      std::vector<uint32_t> ids(c.capacity + 1);
+      uint32_t n = 0, n_ids = 0;
+      EXPECT_EQ(store_.QuerySmsHead(filter, recs.data(), c.capacity, n), 0);
+      EXPECT_EQ(store_.QuerySmsHeadID(filter, ids.data(), c.capacity, n_ids), 0);
+      EXPECT_EQ(n, std::min(count, c.capacity));
+      EXPECT_EQ(n_ids, n);
+      Result rows;
+      for (uint32_t i = 0; i < n; ++i) {
+        const SmsHead& h = recs[i];
+        rows.emplace_back(c.order == ZU_HEAD_RECVTIME     ? h.recvtime
+                          : c.order == ZU_HEAD_CREATETIME ? h.createtime
+                                                          : u"",
+                          static_cast<uint32_t>(h.id));
+        EXPECT_EQ(ids[i], static_cast<uint32_t>(h.id));
+      }
+      out.emplace_back(count, rows);
+    }
+    // A message by its UUID.
+    SmsHead wanted{};
+    EXPECT_EQ(store_.GetSmsHead(ids_[17], wanted), 0);
+    _MimerQueryFilterItem item{};
+    item.field = ZU_HEAD_UUID;
+    item.op = ZU_OP_BYTES_EQ;
+    item.value.bytes = wanted.uuid;
+    MimerQueryFilter filter{1, &item, 1, 0, nullptr};
+    uint32_t found[4] = {}, n = 0;
+    EXPECT_EQ(store_.QuerySmsHeadID(filter, found, 4, n), 0);
+    out.emplace_back(n, Result{{u"", found[0]}});
+    return out;
+  };
+  const auto with = run();
+  for (const char* name : kIndexes) Raw(std::string("DROP INDEX ") + name);
+  const auto without = run();
+  ASSERT_EQ(with.size(), without.size());
+  for (size_t c = 0; c < with.size(); ++c) {
+    EXPECT_EQ(with[c].first, without[c].first) << "case " << c;
+    const Result& a = with[c].second;
+    const Result& b = without[c].second;
+    ASSERT_EQ(a.size(), b.size()) << "case " << c;
+    const bool ordered = c < std::size(cases) && cases[c].order != 0;
+    if (!ordered) {
+      // No ordering decides: the same set of rows.
+      std::set<uint32_t> sa, sb;
+      for (const auto& [key, id] : a) sa.insert(id);
+      for (const auto& [key, id] : b) sb.insert(id);
+      if (a.size() == with[c].first) {
+        EXPECT_EQ(sa, sb) << "case " << c;
+      }
+      continue;
+    }
+    // The keys in the same order; the rows of each key alike, except those
+    // of the last key, which the capacity may cut anywhere among the ties.
+    std::map<std::u16string, std::set<uint32_t>> ga, gb;
+    for (size_t i = 0; i < a.size(); ++i) {
+      EXPECT_EQ(a[i].first, b[i].first) << "case " << c << " row " << i;
+      ga[a[i].first].insert(a[i].second);
+      gb[b[i].first].insert(b[i].second);
+    }
+    if (!a.empty()) {
+      ga.erase(a.back().first);
+      gb.erase(b.back().first);
+    }
+    EXPECT_EQ(ga, gb) << "case " << c;
+  }
+}
+
+// The count before the rows stops at the capacity; a capacity past 2^31 is
+// no bound at all.
+TEST_F(IndexTest, TheCountBeforeTheRowsIsBoundedByTheCapacity) {
+  Fill(40);
+  _MimerQueryFilterItem item{};
+  item.field = ZU_HEAD_FID;
+  item.op = ZU_OP_GE;
+  item.value.number = 1;
+  MimerQueryFilter filter{1, &item, 1, 0, nullptr};
+  uint32_t total = 0;
+  ASSERT_EQ(store_.QuerySmsHeadCount(filter, total), 0);
+  EXPECT_EQ(total, 40u);
+  std::vector<uint32_t> ids(total);
+  for (uint32_t capacity : {0u, 1u, 39u, 40u, 41u, 0x7fffffffu, 0x80000000u, 0xffffffffu}) {
+    uint32_t n = 12345;
+    ASSERT_EQ(store_.QuerySmsHeadID(filter, ids.data(), capacity, n), 0);
+    EXPECT_EQ(n, std::min(total, capacity)) << capacity;
+    MimerQueryFilter both[] = {filter, filter};
+    n = 12345;
+    ASSERT_EQ(store_.CombineQuerySmsHeadID(both, 2, ids.data(), capacity, n), 0);
+    EXPECT_EQ(n, std::min(total, capacity)) << capacity;
+  }
+}
+
+}  // namespace
+}  // namespace zusms::testing
