@@ -40,7 +40,8 @@ struct CMimerChange {
   stDateTime time;
 };
 
-class ZUSMS_API CMimerChangeLog {
+// Internal to the library: not exported.
+class CMimerChangeLog {
  public:
   // Makes sure the log, its indexes and the triggers on `tables` exist as
   // this version writes them; a log that is missing, or any part of it

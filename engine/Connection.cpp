@@ -57,8 +57,8 @@ int Connection::Acquire(std::string* error) {
   if (const int rc = PrepareDatabaseFile(&file, error); rc != SQLITE_OK) return rc;
 
   sqlite3* db = nullptr;
-  const int rc =
-      sqlite3_open_v2(file.path.c_str(), &db, file.open_flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = OpenWritable(file, &db, error);
+  if (rc == SQLITE_BUSY && !db) return rc;
   std::string what;
   const int setup = rc != SQLITE_OK ? rc : Setup(db, file.read_only, &what);
   if (setup != SQLITE_OK) {
@@ -74,6 +74,33 @@ int Connection::Acquire(std::string* error) {
   reader_log_base_ = file.reader_log_base;
   generation_ = ++g_generation;
   return SQLITE_OK;
+}
+
+int Connection::OpenWritable(const DatabaseFile& file, sqlite3** db, std::string* error) {
+  // When the file cannot be opened for writing, SQLite quietly opens it
+  // read-only: on Windows that happens while another program (a backup tool,
+  // an indexer) holds the file without sharing write access. Such a
+  // connection would refuse every change for as long as the process keeps
+  // it. A file found writable before the open is tried again until the busy
+  // timeout runs out, then refused with the reason.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (int attempt = 0;; ++attempt) {
+    const int rc =
+        sqlite3_open_v2(file.path.c_str(), db, file.open_flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK || file.read_only || sqlite3_db_readonly(*db, "main") != 1) {
+      return rc;
+    }
+    sqlite3_close_v2(*db);
+    *db = nullptr;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      *error = "cannot open " + file.path +
+               " for writing: another program holds the file without sharing write access"
+               " (or the file cannot be written)";
+      return SQLITE_BUSY;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10 + 10 * (attempt % 10)));
+  }
 }
 
 int Connection::Setup(sqlite3* db, bool read_only, std::string* what) {

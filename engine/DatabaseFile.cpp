@@ -98,6 +98,10 @@ bool Examine(const std::string& path, FileFacts* facts, std::string*) {
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   facts->real = path;
+  // A file marked read-only is read as a read-only store.
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  facts->writable =
+      attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
   WIN32_FILE_ATTRIBUTE_DATA wal{};
   facts->logged = GetFileAttributesExW(Wide(path + "-wal").c_str(), GetFileExInfoStandard, &wal) &&
                   (wal.nFileSizeLow != 0 || wal.nFileSizeHigh != 0);

@@ -66,7 +66,8 @@ cmake -S . -B build-windows-32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
   -DZUSMS_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
 cmake --build build-windows-32 -j"$jobs" --target zusmsdb zuuuid
 python3 tests/export_table_test.py i686-w64-mingw32-objdump build-windows-32/bin/zusmsdb.dll \
-  include/ZuSmsDB.h build-windows-32/bin/zuuuid.dll
+  include/ZuSmsDB.h store/SmsDatabase.h engine/MimerDatabase.h engine/MimerException.h \
+  build-windows-32/bin/zuuuid.dll
 
 echo "== windows tests under wine64"
 # A fresh prefix takes some seconds and about 700 MB; the server is started

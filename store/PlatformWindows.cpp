@@ -24,6 +24,14 @@ const char16_t kUuidLibraryFile[] = u"zuuuid.dll";
 
 HMODULE LoadLibraryW(const char16_t* name) {
   if (!name) return nullptr;
+  // A bare name is searched for in the program's folder, the system folders
+  // and, by default, the current folder: a DLL of the same name planted
+  // there would be loaded when the program's folder lacks one. An empty DLL
+  // directory drops the current folder from the search (for the process).
+  // A program that set a DLL directory of its own has dropped it already,
+  // and keeps its setting.
+  wchar_t set_by_program[1];
+  if (::GetDllDirectoryW(1, set_by_program) == 0) ::SetDllDirectoryW(L"");
   ::HMODULE module = ::LoadLibraryW(reinterpret_cast<const wchar_t*>(name));
   if (!module) return nullptr;
   // Pinned: it stays mapped until the process ends, whatever FreeLibrary does.

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""The DLL's export table against the header: zusmsdb.dll exports exactly the
-C functions that include/ZuSmsDB.h declares, under their plain names, plus the
-C++ classes, and it needs no DLL that Windows does not ship.
+"""The DLL's export table against the shipped headers: zusmsdb.dll exports
+exactly the C functions that include/ZuSmsDB.h declares, under their plain
+names; every C++ name it exports is a member (or the vtable, type info) of a
+class that a shipped header declares exported; the .def file beside it lists
+the C functions alone; and it needs no DLL that Windows does not ship.
 
-usage: export_table_test.py OBJDUMP DLL HEADER [OTHER_DLL...]
+usage: export_table_test.py OBJDUMP DLL HEADER [SHIPPED_HEADER.h...] [OTHER_DLL...]
 (the other DLLs are checked for what they need only)
 """
 import re
@@ -13,8 +15,15 @@ import sys
 # The system's own DLLs (compared in lower case).
 WINDOWS_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "bcrypt.dll", "user32.dll",
                 "ntdll.dll", "ws2_32.dll", "shell32.dll", "ole32.dll"}
-# Mangled names of the exported classes (GCC's Itanium mangling).
-CLASS_NAMES = ("CMimer", "SmsDatabase", "stAppVer")
+
+
+def class_of(demangled):
+    """The outermost class a demangled C++ name belongs to ("" for none)."""
+    for prefix in ("vtable for ", "typeinfo name for ", "typeinfo for ", "VTT for "):
+        if demangled.startswith(prefix):
+            return demangled[len(prefix):].split("::")[0]
+    name = demangled.replace("operator()", "operator_call").split("(", 1)[0]
+    return name.split("::")[0] if "::" in name else ""
 
 
 def main():
@@ -23,6 +32,12 @@ def main():
                           text=True).stdout
     declared = set(re.findall(r"ZUSMS_API\s+int32_t\s+ZUSMS_CALL\s+(\w+)\s*\(",
                               open(header, encoding="utf-8").read()))
+    shipped = [header] + [a for a in sys.argv[4:] if a.endswith(".h")]
+    others = [a for a in sys.argv[4:] if not a.endswith(".h")]
+    public_classes = set()
+    for path in shipped:
+        public_classes |= set(re.findall(r"\bclass\s+ZUSMS_API\s+(\w+)",
+                                         open(path, encoding="utf-8").read()))
 
     table = dump.split("[Ordinal/Name Pointer] Table", 1)
     if len(table) != 2:
@@ -42,12 +57,29 @@ def main():
         faults.append(f"declared but not exported: {name}")
     for name in sorted(plain - declared):
         faults.append(f"exported but not declared: {name}")
-    for name in sorted(mangled):
-        if not any(c in name for c in CLASS_NAMES):
-            faults.append(f"exported C++ name outside the public classes: {name}")
-    if not any("SmsDatabase" in name for name in mangled):
+    cxxfilt = re.sub(r"objdump$", "c++filt", objdump)
+    names = sorted(mangled)
+    demangled = subprocess.run([cxxfilt, "-n"], input="\n".join(names), check=True,
+                               capture_output=True, text=True).stdout.splitlines()
+    exported_classes = set()
+    for name, readable in zip(names, demangled):
+        owner = class_of(readable)
+        exported_classes.add(owner)
+        if owner not in public_classes:
+            faults.append(f"exported C++ name outside the shipped classes: {readable} ({name})")
+    if "SmsDatabase" not in exported_classes:
         faults.append("the class SmsDatabase is not exported")
-    for path in [dll] + sys.argv[4:]:
+
+    def_file = re.sub(r"\.dll$", ".def", dll)
+    def_names = set()
+    for line in open(def_file, encoding="utf-8").read().splitlines()[1:]:
+        if line.strip():
+            def_names.add(line.split()[0])
+    if def_names != declared:
+        faults.append(f"{def_file} lists other than the C functions: "
+                      f"{sorted(def_names ^ declared)[:5]}")
+
+    for path in [dll] + others:
         needs = subprocess.run([objdump, "-p", path], check=True, capture_output=True,
                                text=True).stdout
         for dep in re.findall(r"DLL Name: (\S+)", needs):
@@ -57,7 +89,7 @@ def main():
     for fault in faults:
         print(fault)
     print(f"{len(declared)} functions declared, {len(plain)} exported under plain names, "
-          f"{len(mangled)} C++ members exported")
+          f"{len(mangled)} C++ names exported, of {sorted(exported_classes)}")
     return 1 if faults else 0
 
 

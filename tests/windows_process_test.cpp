@@ -166,5 +166,36 @@ TEST_F(WindowsProcessTest, AWriterKilledInTheMiddleOfItsAddsLosesNoReportedAdd) 
             << " heads stored\n";
 }
 
+// Another program (a backup tool, an indexer) holding the file without
+// sharing write access while the store opens: the open is refused with the
+// reason rather than handing out a connection that refuses every change, and
+// once the file is let go the store opens and writes, later stores too.
+TEST_F(WindowsProcessTest, AFileHeldWithoutWriteSharingIsRefusedNotOpenedReadOnly) {
+  {
+    SmsDatabase store(1);
+    ASSERT_EQ(store.Open(), 0) << LastError();
+    store.Close();
+  }
+  const HANDLE holder = CreateFileW(PathOf(file_).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  SmsDatabase store(1);
+  EXPECT_NE(store.Open(), 0);
+  EXPECT_NE(LastError().find("another program holds the file"), std::string::npos) << LastError();
+  CloseHandle(holder);
+
+  ASSERT_EQ(store.Open(), 0) << LastError();
+  SmsHead head{};
+  head.fid = 1;
+  uint32_t id = 0;
+  EXPECT_EQ(store.AddSmsHead(head, id), 0) << LastError();
+  SmsDatabase later(2);
+  ASSERT_EQ(later.Open(), 0) << LastError();
+  SmsPhrase phrase{};
+  EXPECT_EQ(later.AddSmsPhrase(phrase, id), 0) << LastError();
+  later.Close();
+  store.Close();
+}
+
 }  // namespace
 }  // namespace zusms::testing

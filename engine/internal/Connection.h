@@ -126,6 +126,7 @@ class Connection {
  private:
   Connection() = default;
   std::shared_ptr<Prepared> Prepare(const std::u16string& text, bool limited);
+  int OpenWritable(const struct DatabaseFile& file, sqlite3** db, std::string* error);
   int Setup(sqlite3* db, bool read_only, std::string* what);
   bool Abandoned() const;
   void EndTransaction();
