@@ -3,10 +3,12 @@
 # Run as root (as CI does) it installs them; otherwise it names what is missing.
 set -euo pipefail
 
+# With arguments, it installs those packages instead (the Windows stage's).
 packages=(cmake g++ make pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
           libbenchmark-dev clang libclang-rt-14-dev clang-format python3
           libcli11-dev nlohmann-json3-dev libexpat1-dev libfmt-dev libutfcpp-dev
           libphonenumber-dev)
+if (($# > 0)); then packages=("$@"); fi
 
 missing=()
 for p in "${packages[@]}"; do

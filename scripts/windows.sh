@@ -10,22 +10,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine ccache googletest)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
 # npm fetches the pinned SQLite once; some Node.js packages bring their own.
-command -v npm >/dev/null || missing+=(npm)
-if ((${#missing[@]} > 0)); then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "windows: missing Debian packages: ${missing[*]}; install them as root" >&2
-    exit 1
-  fi
-  echo "windows: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+command -v npm >/dev/null || packages+=(npm)
+scripts/setup.sh "${packages[@]}"
 
 # The pinned amalgamation.
 package=better-sqlite3
