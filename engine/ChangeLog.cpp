@@ -19,6 +19,11 @@ namespace {
 
 constexpr int kCounterBits = 40;
 constexpr uint64_t kCounterMask = (uint64_t{1} << kCounterBits) - 1;
+// A page token of a pass from the beginning carries, in place of the epoch,
+// the epoch XOR this bit and the number of prunes made before the pass began
+// (kept modulo 2^23).
+constexpr uint64_t kPassBit = uint64_t{1} << 23;
+constexpr uint64_t kPruneCountMask = kPassBit - 1;
 
 constexpr const char* kLogTable =
     "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, UserID INTEGER, family "
@@ -34,7 +39,12 @@ constexpr const char* kLogIndexes[] = {
     // Tombstones by deletion time, for pruning without reading the log.
     "CREATE INDEX zu_changes_deleted ON zu_changes (deleted) WHERE deleted IS NOT NULL",
 };
+// `prunes` counts the prunes that removed anything; a log made before it
+// existed gets it by ALTER TABLE, which writes exactly this definition.
 constexpr const char* kStateTable =
+    "CREATE TABLE zu_change_state (epoch INTEGER NOT NULL, pruned INTEGER NOT NULL, prunes "
+    "INTEGER NOT NULL DEFAULT 0)";
+constexpr const char* kStateTableWithoutPrunes =
     "CREATE TABLE zu_change_state (epoch INTEGER NOT NULL, pruned INTEGER NOT NULL)";
 
 std::string Quote(const char* name) { return QuoteIdent(name); }
@@ -103,17 +113,24 @@ uint32_t NewEpoch() {
 struct State {
   uint64_t epoch = 0;
   uint64_t pruned = 0;
+  uint64_t prunes = 0;
   uint64_t counter = 0;
   uint64_t Token() const { return epoch << kCounterBits | counter; }
+  // A page token of a pass from the beginning that began after `prunes`
+  // prunes.
+  uint64_t PassToken(uint64_t at) const {
+    return (epoch ^ (kPassBit | (prunes & kPruneCountMask))) << kCounterBits | at;
+  }
 };
 
 // False when the file has no log.
 bool ReadState(sqlite3* db, State& state) {
   if (!TableExists(db, "zu_change_state")) return false;
-  Query q(db, "SELECT epoch, pruned FROM zu_change_state");
+  Query q(db, "SELECT epoch, pruned, prunes FROM zu_change_state");
   if (!q.Step()) return false;
   state.epoch = static_cast<uint64_t>(q.Int(0));
   state.pruned = static_cast<uint64_t>(q.Int(1));
+  state.prunes = static_cast<uint64_t>(q.Int(2));
   Query c(db, "SELECT seq FROM sqlite_sequence WHERE name = 'zu_changes'");
   state.counter = c.Step() ? static_cast<uint64_t>(c.Int(0)) & kCounterMask : 0;
   return true;
@@ -162,6 +179,17 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
             "SELECT name, sql FROM sqlite_schema WHERE name = 'zu_changes' OR name = "
             "'zu_change_state' OR name LIKE 'zu\\_changes\\_%' ESCAPE '\\'");
     while (q.Step()) found[q.Text(0)] = q.Text(1);
+  }
+  // A log made before the state counted its prunes keeps its epoch, so its
+  // partners' tokens stay good.
+  if (auto state = found.find("zu_change_state");
+      state != found.end() && state->second == kStateTableWithoutPrunes) {
+    auto upgraded = found;
+    upgraded["zu_change_state"] = kStateTable;
+    if (upgraded == wanted) {
+      Exec(db, "ALTER TABLE zu_change_state ADD COLUMN prunes INTEGER NOT NULL DEFAULT 0");
+      found = std::move(upgraded);
+    }
   }
   // A log whose state row another program removed (or doubled) serves no
   // token: it is made anew too, and partners list everything once.
@@ -217,7 +245,7 @@ void CMimerChangeLog::Prune(int64_t days) {
   }
   Query remove(db, "DELETE FROM zu_changes WHERE deleted IS NOT NULL AND seq <= ?");
   remove.Bind(1, pruned).Step();
-  Query mark(db, "UPDATE zu_change_state SET pruned = max(pruned, ?)");
+  Query mark(db, "UPDATE zu_change_state SET pruned = max(pruned, ?), prunes = prunes + 1");
   mark.Bind(1, pruned).Step();
   savepoint.Release();
 }
@@ -247,14 +275,28 @@ bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint6
     why = "the file keeps no change log";
     return false;
   }
+  // A pass from the beginning, or a page token of one that no prune has
+  // overtaken, needs no tombstone removed so far: those are of records
+  // deleted before the pass began, which it never held.
+  bool pass = since == 0;
   uint64_t after = 0;
   if (since != 0) {
     after = since & kCounterMask;
-    if (since >> kCounterBits != state.epoch) {
-      why = "the token belongs to another file or to an earlier change log";
+    // 0 for a plain token of this log, the pass bit and a prune count for a
+    // page token of a pass from the beginning.
+    const uint64_t mark = (since >> kCounterBits) ^ state.epoch;
+    pass = mark == (kPassBit | (state.prunes & kPruneCountMask));
+    if (mark != 0 && !pass) {
+      // A page token of a pass that a prune overtook cannot be told from a
+      // token of another log: it resyncs too.
+      why =
+          "the token belongs to another file, to an earlier change log, or to a pass from "
+          "the beginning that tombstones were removed during";
     } else if (after > state.counter) {
       why = "the token lies ahead of the file (restored from an older copy?)";
-    } else if (state.pruned > 0 && after <= state.pruned) {
+    } else if (!pass && after < state.pruned) {
+      // Tombstones above `after` may have gone (the token's own change and
+      // everything below it the partner has seen).
       why = "tombstones that the token needs have been removed";
     } else {
       why = nullptr;
@@ -306,8 +348,13 @@ bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint6
   if (capacity == 0) {
     next = since;  // nothing was read, so nothing is passed over
   } else {
-    const uint64_t counter = changes.size() < capacity ? state.counter : last;
-    next = state.epoch << kCounterBits | counter;
+    if (changes.size() < capacity) {
+      next = state.Token();
+    } else if (pass && last < state.pruned) {
+      next = state.PassToken(last);
+    } else {
+      next = state.epoch << kCounterBits | last;
+    }
   }
   return true;
 }
