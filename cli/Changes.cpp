@@ -3,6 +3,7 @@
 
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,36 +14,64 @@ namespace {
 
 using ListFn = int32_t (*)(SmsDatabase*, uint64_t, stSmsChange*, uint32_t, uint32_t*, uint64_t*);
 
+// The changes of one family listed so far, and the token to go on from.
 struct Listing {
+  ListFn list;
+  const char* what;
+  uint64_t next;
   std::vector<stSmsChange> changes;
-  uint64_t next = 0;
 };
 
-// Every change of one family after `since`, page by page. From the
-// beginning (0), a later page can be refused when old tombstones were pruned
-// meanwhile: the listing then starts over in larger pages.
-Listing ListAll(Store& store, ListFn list, uint64_t since, const char* what) {
-  for (uint32_t capacity = 1000;; capacity *= 4) {
-    Listing out;
-    uint64_t token = since;
-    std::vector<stSmsChange> page(capacity);
-    for (bool first = true;; first = false) {
-      uint32_t n = 0;
-      const int32_t status = list(*store, token, page.data(), capacity, &n, &token);
-      if (status == ZU_RESYNC && since == 0 && !first) break;
-      if (status == ZU_RESYNC) {
-        char16_t why[512];
-        GetZuSmsLastError(why, 512);
-        throw ResyncNeeded(fmt::format("listing {}: {}", what, Utf8(why, 512)));
-      }
-      Check(status, std::string("listing ") + what);
-      out.changes.insert(out.changes.end(), page.begin(), page.begin() + n);
-      if (n < capacity) {
-        out.next = token;
-        return out;
-      }
+// Lists `family`'s changes after its token to the end of the log, page by
+// page; its token becomes the counter as of the last page.
+void ListToEnd(Store& store, Listing& family) {
+  constexpr uint32_t kPage = 1000;
+  std::vector<stSmsChange> page(kPage);
+  for (;;) {
+    uint32_t n = 0;
+    const int32_t status = family.list(*store, family.next, page.data(), kPage, &n, &family.next);
+    if (status == ZU_RESYNC) {
+      char16_t why[512];
+      GetZuSmsLastError(why, 512);
+      throw ResyncNeeded(fmt::format("listing {}: {}", family.what, Utf8(why, 512)));
     }
+    Check(status, std::string("listing ") + family.what);
+    family.changes.insert(family.changes.end(), page.begin(), page.begin() + n);
+    if (n < kPage) return;
   }
+}
+
+// A record listed again in a later round changed since: only its latest
+// change is printed, in the place of that change.
+void KeepLatest(std::vector<stSmsChange>& changes) {
+  std::set<uint32_t> seen;
+  std::vector<stSmsChange> kept;
+  for (auto x = changes.rbegin(); x != changes.rend(); ++x) {
+    if (seen.insert(x->id).second) kept.push_back(*x);
+  }
+  changes.assign(kept.rbegin(), kept.rend());
+}
+
+// Both families up to one and the same token. Each listing ends at the
+// counter of its own read; while another process commits between the two,
+// the family that is behind is listed on to the other's token, until both
+// ended at the same counter. The printed token then covers exactly what was
+// printed: the next run neither repeats nor skips a change.
+uint64_t ListBoth(Store& store, Listing& heads, Listing& folders) {
+  constexpr int kRounds = 200;
+  ListToEnd(store, heads);
+  for (int round = 0; round < kRounds; ++round) {
+    ListToEnd(store, folders);
+    if (folders.next == heads.next) break;
+    ListToEnd(store, heads);
+    if (heads.next == folders.next) break;
+  }
+  if (heads.next != folders.next) {
+    throw Failure("the store changed all the time it was listed: try again");
+  }
+  KeepLatest(heads.changes);
+  KeepLatest(folders.changes);
+  return heads.next;
 }
 
 std::string When(const stDateTime& t) {
@@ -71,11 +100,9 @@ void AddChangeCommands(Commands& c) {
       ->check(CLI::Validator([](std::string& t) { return TokenError(t); }, "TOKEN"));
   c.On(cmd, [&c, text](Store& s) {
     const uint64_t since = std::stoull(*text);
-    const Listing heads = ListAll(s, ListZuSmsHeadChanges, since, "message changes");
-    const Listing folders = ListAll(s, ListZuSmsFolderChanges, since, "folder changes");
-    // The smaller of the two: a change that lies between them comes again
-    // next time rather than never.
-    const uint64_t next = std::min(heads.next, folders.next);
+    Listing heads{ListZuSmsHeadChanges, "message changes", since, {}};
+    Listing folders{ListZuSmsFolderChanges, "folder changes", since, {}};
+    const uint64_t next = ListBoth(s, heads, folders);
     auto change = [](const stSmsChange& x) { return x.kind == 2 ? "deleted" : "changed"; };
     if (c.options().json) {
       Json out{{"since", std::to_string(since)}, {"next", std::to_string(next)}};

@@ -9,7 +9,10 @@ import os
 import shutil
 import subprocess
 import sys
+import sqlite3
 import tempfile
+import threading
+import time
 import unittest
 
 ZUSMS = None
@@ -98,6 +101,58 @@ class Changes(unittest.TestCase):
             jq = subprocess.run(["jq", "-r", ".next"], input=json.dumps(listing),
                                 capture_output=True, text=True, timeout=60, check=True)
             self.assertEqual(jq.stdout.strip(), token)
+
+    def test_runs_while_another_program_writes_neither_repeat_nor_skip_a_change(self):
+        self.run_cli("demo")
+        stop = threading.Event()
+
+        def write():  # folders come and go, messages are added, in small transactions
+            db = sqlite3.connect(self.db, timeout=30, isolation_level=None)
+            deadline = time.monotonic() + 8
+            next_id = "(SELECT next FROM mimer_sequences WHERE name = 'sms_id_seq')"  # never reused
+            made = []
+            while not stop.is_set() and time.monotonic() < deadline:
+                made += db.execute(f"INSERT INTO SmsFolder (id, UserID, fname, system) "
+                                   f"VALUES ({next_id}, 1, 'w', 0) RETURNING id").fetchone()
+                db.execute(f"INSERT INTO SmsHead (id, UserID, fid, content, uuid, ModifyTime) "
+                           f"VALUES ({next_id}, 1, 1, 'w', randomblob(16), datetime('now'))")
+                if len(made) > 5:
+                    db.execute("DELETE FROM SmsFolder WHERE id = ?", (made.pop(0),))
+                time.sleep(0.002)  # a writer that never pauses would keep the tool from opening
+            db.close()
+
+        writer = threading.Thread(target=write)
+        copy, folders, printed = {}, set(), set()
+        listing = self.changes()
+        writer.start()
+        try:
+            for _ in range(1000):
+                self.apply(copy, listing)
+                for c in listing["folders"]:
+                    (folders.add if c["change"] == "changed" else folders.discard)(c["id"])
+                # Every folder and message is written once, and each folder
+                # deleted once: a change printed by two runs is a repeat.
+                for family in ("messages", "folders"):
+                    for c in listing[family]:
+                        key = (family, c["id"], c["change"])
+                        self.assertFalse(key in printed, f"{key} printed again")
+                        printed.add(key)
+                if not writer.is_alive():
+                    break
+                listing = self.changes(listing["next"])
+        finally:
+            stop.set()
+            writer.join()
+        listing = self.changes(listing["next"])
+        self.apply(copy, listing)
+        for c in listing["folders"]:
+            (folders.add if c["change"] == "changed" else folders.discard)(c["id"])
+        self.assertEqual(copy, self.store_messages())
+        db = sqlite3.connect(self.db, timeout=30)
+        stored = {r[0] for r in db.execute("SELECT id FROM SmsFolder WHERE UserID = 1")}
+        db.close()
+        self.assertEqual(folders, stored)
+        self.assertGreater(len([k for k in printed if k[2] == "deleted"]), 10)
 
 
 if __name__ == "__main__":
