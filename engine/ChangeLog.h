@@ -13,7 +13,10 @@
 //
 // A token packs a random epoch of the log (made when the log is created) in
 // its upper 24 bits and the counter in its lower 40; tokens of one epoch
-// compare as numbers, and 0 stands for "from the beginning".
+// compare as numbers, and 0 stands for "from the beginning". A page token of
+// a pass from the beginning carries the epoch XOR a pass bit and the number
+// of prunes so far: such a pass pages on below the pruning mark until a prune
+// overtakes it.
 #ifndef ZUSMS_ENGINE_CHANGELOG_H_
 #define ZUSMS_ENGINE_CHANGELOG_H_
 
@@ -50,8 +53,8 @@ class CMimerChangeLog {
   // file is left as it is. Raises CMimerException on failure.
   static void Ensure(std::span<const CMimerTrackedTable> tables);
 
-  // Removes the tombstones of deletions at least `days` old (0: all) and
-  // records the highest counter value removed. A read-only file or a file
+  // Removes the tombstones of deletions at least `days` old (0: all),
+  // records the highest counter value removed and counts the prune. A read-only file or a file
   // without a log is left as it is. Raises CMimerException on failure.
   static void Prune(int64_t days);
 
@@ -62,8 +65,9 @@ class CMimerChangeLog {
   // `capacity`, with the token to pass next time (the last change listed when
   // `capacity` came back, else the current token), all read in one read
   // transaction. False (nothing listed) when `since` cannot be served: the
-  // file has no log, `since` belongs to another epoch, lies above the current
-  // token, or at or below the highest tombstone pruned; `why` then says which.
+  // file has no log, `since` belongs to another epoch (or to a pass from the
+  // beginning that a prune overtook), lies above the current token, or below
+  // the highest tombstone pruned; `why` then says which.
   static bool List(const CMimerTrackedTable& table, uint32_t user, uint64_t since,
                    uint32_t capacity, std::vector<CMimerChange>& changes, uint64_t& next,
                    const char*& why);
