@@ -26,8 +26,18 @@ constexpr uint64_t kPassBit = uint64_t{1} << 23;
 constexpr uint64_t kPruneCountMask = kPassBit - 1;
 
 constexpr const char* kLogTable =
-    "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, UserID INTEGER, family "
-    "INTEGER NOT NULL, id INTEGER NOT NULL, uuid BLOB, kind INTEGER NOT NULL, deleted TEXT)";
+    "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY, UserID INTEGER, family INTEGER NOT NULL, "
+    "id INTEGER NOT NULL, uuid BLOB, kind INTEGER NOT NULL, deleted TEXT)";
+// The counter: the row of family 0 at this sequence number, above every
+// entry, holds in its kind the highest number handed out. Each change raises
+// it and takes the new value, so no number is handed out twice (not max+1,
+// which hands the newest entry's number out again once it is replaced). New
+// entries are numbered just below this row: it sits in the last page of the
+// table, which each change writes anyway.
+constexpr int64_t kCounterRow = int64_t{1} << 62;
+const std::string kCounter = std::to_string(kCounterRow);
+const std::string kNextNumber =
+    "UPDATE zu_changes SET kind = kind + 1 WHERE seq = " + kCounter + "; ";
 // Created after the first fill: sorting a million entries once is faster than
 // inserting them into the indexes one by one. The listings read the table in
 // sequence order (its rowid) from the partner's token: an index by user
@@ -56,9 +66,11 @@ std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind)
   const std::string uuid = t.uuid_column ? row + "." + Quote(t.uuid_column) : "NULL";
   std::string out = "DELETE FROM zu_changes WHERE family = " + f + " AND id = " + row +
                     ".id AND UserID IS " + row + ".UserID; ";
-  out += "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) VALUES (" + row +
-         ".UserID, " + f + ", " + row + ".id, " + uuid + ", " + std::to_string(kind) + ", " +
-         (kind == 2 ? "datetime('now')" : "NULL") + "); ";
+  out += kNextNumber;
+  out += "INSERT INTO zu_changes (seq, UserID, family, id, uuid, kind, deleted) SELECT kind, " +
+         row + ".UserID, " + f + ", " + row + ".id, " + uuid + ", " + std::to_string(kind) + ", " +
+         (kind == 2 ? "datetime('now')" : "NULL") + " FROM zu_changes WHERE seq = " + kCounter +
+         "; ";
   return out;
 }
 
@@ -68,9 +80,16 @@ std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind)
 std::string Replaced(const CMimerTrackedTable& t) {
   const std::string where = " WHERE family = " + std::to_string(t.family) +
                             " AND id = NEW.id AND kind = 1 AND UserID IS NOT NEW.UserID";
-  return "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) SELECT UserID, "
-         "family, id, uuid, 2, datetime('now') FROM zu_changes" +
-         where + "; DELETE FROM zu_changes" + where + "; ";
+  // Numbered above the counter, which then moves up to the last of them.
+  return "INSERT INTO zu_changes (seq, UserID, family, id, uuid, kind, deleted) SELECT (SELECT "
+         "kind FROM zu_changes WHERE seq = " +
+         kCounter +
+         ") + row_number() OVER (ORDER BY seq), UserID, family, id, uuid, 2, datetime('now') FROM "
+         "zu_changes" +
+         where + "; UPDATE zu_changes SET kind = (SELECT max(seq) FROM zu_changes WHERE seq < " +
+         kCounter + ") WHERE seq = " + kCounter +
+         " AND kind < (SELECT max(seq) FROM zu_changes WHERE seq < " + kCounter +
+         "); DELETE FROM zu_changes" + where + "; ";
 }
 
 // Every object of the log as this version creates it, by name.
@@ -131,7 +150,7 @@ bool ReadState(sqlite3* db, State& state) {
   state.epoch = static_cast<uint64_t>(q.Int(0));
   state.pruned = static_cast<uint64_t>(q.Int(1));
   state.prunes = static_cast<uint64_t>(q.Int(2));
-  Query c(db, "SELECT seq FROM sqlite_sequence WHERE name = 'zu_changes'");
+  Query c(db, "SELECT kind FROM zu_changes WHERE seq = " + kCounter);
   state.counter = c.Step() ? static_cast<uint64_t>(c.Int(0)) & kCounterMask : 0;
   return true;
 }
@@ -193,8 +212,12 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
   }
   // A log whose state row another program removed (or doubled) serves no
   // token: it is made anew too, and partners list everything once.
+  // The same for the counter row.
   if (found == wanted) {
-    Query rows(db, "SELECT count(*) FROM zu_change_state");
+    Query rows(db,
+               "SELECT (SELECT count(*) FROM zu_change_state) = 1 AND EXISTS (SELECT 1 FROM "
+               "zu_changes WHERE seq = " +
+                   kCounter + " AND family = 0)");
     if (rows.Step() && rows.Int(0) == 1) return;
   }
 
@@ -212,6 +235,8 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
                  std::to_string(t.family) + ", id, " + uuid + ", 1 FROM " + Quote(t.table) +
                  " ORDER BY id");
   }
+  Exec(db, "INSERT INTO zu_changes (seq, family, id, kind) SELECT " + kCounter +
+               ", 0, 0, coalesce(max(seq), 0) FROM zu_changes");
   for (const char* index : kLogIndexes) Exec(db, index);
   Exec(db, kStateTable);
   Query state(db, "INSERT INTO zu_change_state (epoch, pruned) VALUES (?, 0)");

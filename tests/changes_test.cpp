@@ -527,6 +527,36 @@ TEST_F(ChangesTest, APassFromTheBeginningCompletesInSmallPagesAfterAPrune) {
   EXPECT_EQ(Raw("SELECT prunes FROM zu_change_state"), "0\n");
 }
 
+TEST_F(ChangesTest, ANumberIsNeverHandedOutTwiceWhenTheNewestEntryGoes) {
+  std::vector<stSmsChange> changes;
+  const uint32_t id = AddHead(1);
+  // The newest entry replaced by the next change of its record.
+  const uint64_t newest = Token();
+  SmsHead h{};
+  ASSERT_EQ(GetZuSmsHead(stores_[1], id, &h), 0);
+  h.fid = 2;
+  ASSERT_EQ(UpdateZuSmsHead(stores_[1], &h), 0);
+  ASSERT_EQ(HeadChanges(newest, changes), 0);
+  ASSERT_EQ(changes.size(), 1u);
+  // The newest entry pruned: the next change still lies above its token.
+  ASSERT_EQ(DeleteZuSmsHead(stores_[1], id), 0);
+  const uint64_t seen = Token();
+  setenv("ZUSMS_TOMBSTONE_DAYS", "0", 1);
+  Reopen();
+  unsetenv("ZUSMS_TOMBSTONE_DAYS");
+  const uint32_t later = AddHead(1);
+  ASSERT_EQ(HeadChanges(seen, changes), 0) << LastError();
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].id, later);
+  // A counter that another program removed: the log is made anew on open.
+  const uint64_t before = Token();
+  Shell("DELETE FROM zu_changes WHERE family = 0;");
+  Reopen();
+  EXPECT_EQ(HeadChanges(before, changes), ZU_RESYNC);
+  ASSERT_EQ(HeadChanges(0, changes), 0);
+  EXPECT_EQ(changes.size(), 1u);
+}
+
 TEST_F(ChangesTest, NoTokenIsHandedOutInsideABatchThatCanStillRollBack) {
   AddHead(1);
   const uint64_t before = Token();
@@ -562,10 +592,26 @@ TEST_F(ChangesTest, AStoreWithoutALogGetsOneWithEveryRecordOnce) {
   EXPECT_EQ(changes.size(), 3u);
   for (const stSmsChange& c : changes) EXPECT_EQ(c.kind, 1);
   EXPECT_EQ(next, Token());
-  EXPECT_EQ(Raw("SELECT count(*) FROM zu_changes"), "32\n");  // 4 heads, 28 folders
+  EXPECT_EQ(Raw("SELECT count(*) FROM zu_changes WHERE family > 0"),
+            "32\n");  // 4 heads, 28 folders
   // Opening again changes nothing.
   Reopen();
   EXPECT_EQ(Token(), next);
+  // A log of the earlier design, its counter kept by AUTOINCREMENT in
+  // sqlite_sequence, is made anew: its tokens resync, nothing is lost.
+  Shell(
+      "PRAGMA legacy_alter_table = ON; CREATE TABLE old_log (seq INTEGER PRIMARY KEY "
+      "AUTOINCREMENT, UserID INTEGER, family "
+      "INTEGER NOT NULL, id INTEGER NOT NULL, uuid BLOB, kind INTEGER NOT NULL, deleted TEXT); "
+      "INSERT INTO old_log SELECT * FROM zu_changes WHERE family > 0; DROP TABLE zu_changes; "
+      "ALTER TABLE old_log RENAME TO zu_changes; CREATE INDEX zu_changes_record ON zu_changes "
+      "(family, id, UserID); CREATE INDEX zu_changes_deleted ON zu_changes (deleted) WHERE "
+      "deleted IS NOT NULL;");
+  Reopen();
+  EXPECT_EQ(HeadChanges(next, changes), ZU_RESYNC);
+  ASSERT_EQ(HeadChanges(0, changes), 0);
+  EXPECT_EQ(changes.size(), 3u);
+  EXPECT_EQ(Raw("SELECT count(*) FROM sqlite_sequence WHERE name = 'zu_changes'"), "0\n");
 }
 
 // A clock for SQLite that runs 12 hours ahead from its second reading on:
