@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "Catalog.h"
 #include "Connection.h"
@@ -38,8 +40,7 @@ constexpr int64_t kCounterRow = int64_t{1} << 62;
 const std::string kCounter = std::to_string(kCounterRow);
 const std::string kNextNumber =
     "UPDATE zu_changes SET kind = kind + 1 WHERE seq = " + kCounter + "; ";
-// Created after the first fill: sorting a million entries once is faster than
-// inserting them into the indexes one by one. The listings read the table in
+// The listings read the table in
 // sequence order (its rowid) from the partner's token: an index by user
 // would cost every change two more pages written, to spare a poll reading
 // other users' changes since its token.
@@ -229,7 +230,13 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
   Exec(db, "DROP TABLE IF EXISTS zu_changes");
   Exec(db, "DROP TABLE IF EXISTS zu_change_state");
   Exec(db, kLogTable);
-  for (const auto& t : tables) {
+  // Indexes first: the entries come in the record index's order (family,
+  // then id), so each lands at its end, which takes about half the time of
+  // sorting a million entries afterwards.
+  for (const char* index : kLogIndexes) Exec(db, index);
+  std::vector<CMimerTrackedTable> by_family(tables.begin(), tables.end());
+  std::ranges::sort(by_family, {}, &CMimerTrackedTable::family);
+  for (const auto& t : by_family) {
     const std::string uuid = t.uuid_column ? Quote(t.uuid_column) : "NULL";
     Exec(db, "INSERT INTO zu_changes (UserID, family, id, uuid, kind) SELECT UserID, " +
                  std::to_string(t.family) + ", id, " + uuid + ", 1 FROM " + Quote(t.table) +
@@ -237,7 +244,6 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
   }
   Exec(db, "INSERT INTO zu_changes (seq, family, id, kind) SELECT " + kCounter +
                ", 0, 0, coalesce(max(seq), 0) FROM zu_changes");
-  for (const char* index : kLogIndexes) Exec(db, index);
   Exec(db, kStateTable);
   Query state(db, "INSERT INTO zu_change_state (epoch, pruned) VALUES (?, 0)");
   state.Bind(1, static_cast<int64_t>(NewEpoch())).Step();
