@@ -28,22 +28,11 @@ constexpr uint64_t kPassBit = uint64_t{1} << 23;
 constexpr uint64_t kPruneCountMask = kPassBit - 1;
 
 constexpr const char* kLogTable =
-    "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY, UserID INTEGER, family INTEGER NOT NULL, "
-    "id INTEGER NOT NULL, uuid BLOB, kind INTEGER NOT NULL, deleted TEXT)";
-// The counter: the row of family 0 at this sequence number, above every
-// entry, holds in its kind the highest number handed out. Each change raises
-// it and takes the new value, so no number is handed out twice (not max+1,
-// which hands the newest entry's number out again once it is replaced). New
-// entries are numbered just below this row: it sits in the last page of the
-// table, which each change writes anyway.
-constexpr int64_t kCounterRow = int64_t{1} << 62;
-const std::string kCounter = std::to_string(kCounterRow);
-const std::string kNextNumber =
-    "UPDATE zu_changes SET kind = kind + 1 WHERE seq = " + kCounter + "; ";
-// The listings read the table in
-// sequence order (its rowid) from the partner's token: an index by user
-// would cost every change two more pages written, to spare a poll reading
-// other users' changes since its token.
+    "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, UserID INTEGER, family "
+    "INTEGER NOT NULL, id INTEGER NOT NULL, uuid BLOB, kind INTEGER NOT NULL, deleted TEXT)";
+// The listings read the table in sequence order (its rowid) from the
+// partner's token: an index by user would cost every change two more pages
+// written, to spare a poll reading other users' changes since its token.
 constexpr const char* kLogIndexes[] = {
     // The record's entry, found by the triggers.
     "CREATE INDEX zu_changes_record ON zu_changes (family, id, UserID)",
@@ -67,11 +56,9 @@ std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind)
   const std::string uuid = t.uuid_column ? row + "." + Quote(t.uuid_column) : "NULL";
   std::string out = "DELETE FROM zu_changes WHERE family = " + f + " AND id = " + row +
                     ".id AND UserID IS " + row + ".UserID; ";
-  out += kNextNumber;
-  out += "INSERT INTO zu_changes (seq, UserID, family, id, uuid, kind, deleted) SELECT kind, " +
-         row + ".UserID, " + f + ", " + row + ".id, " + uuid + ", " + std::to_string(kind) + ", " +
-         (kind == 2 ? "datetime('now')" : "NULL") + " FROM zu_changes WHERE seq = " + kCounter +
-         "; ";
+  out += "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) VALUES (" + row +
+         ".UserID, " + f + ", " + row + ".id, " + uuid + ", " + std::to_string(kind) + ", " +
+         (kind == 2 ? "datetime('now')" : "NULL") + "); ";
   return out;
 }
 
@@ -81,16 +68,9 @@ std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind)
 std::string Replaced(const CMimerTrackedTable& t) {
   const std::string where = " WHERE family = " + std::to_string(t.family) +
                             " AND id = NEW.id AND kind = 1 AND UserID IS NOT NEW.UserID";
-  // Numbered above the counter, which then moves up to the last of them.
-  return "INSERT INTO zu_changes (seq, UserID, family, id, uuid, kind, deleted) SELECT (SELECT "
-         "kind FROM zu_changes WHERE seq = " +
-         kCounter +
-         ") + row_number() OVER (ORDER BY seq), UserID, family, id, uuid, 2, datetime('now') FROM "
-         "zu_changes" +
-         where + "; UPDATE zu_changes SET kind = (SELECT max(seq) FROM zu_changes WHERE seq < " +
-         kCounter + ") WHERE seq = " + kCounter +
-         " AND kind < (SELECT max(seq) FROM zu_changes WHERE seq < " + kCounter +
-         "); DELETE FROM zu_changes" + where + "; ";
+  return "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) SELECT UserID, "
+         "family, id, uuid, 2, datetime('now') FROM zu_changes" +
+         where + "; DELETE FROM zu_changes" + where + "; ";
 }
 
 // Every object of the log as this version creates it, by name.
@@ -124,6 +104,31 @@ std::map<std::string, std::string> Objects(std::span<const CMimerTrackedTable> t
 
 bool ReadOnly(sqlite3* db) { return sqlite3_db_readonly(db, "main") == 1; }
 
+// The log's objects as the file holds them, by name.
+std::map<std::string, std::string> FoundObjects(sqlite3* db) {
+  std::map<std::string, std::string> found;
+  Query q(db,
+          "SELECT name, sql FROM sqlite_schema WHERE name = 'zu_changes' OR name = "
+          "'zu_change_state' OR name LIKE 'zu\\_changes\\_%' ESCAPE '\\'");
+  while (q.Step()) found[q.Text(0)] = q.Text(1);
+  return found;
+}
+
+// True when the file holds the log exactly as `wanted` describes it, with
+// its one state row. A log whose state row another program removed (or
+// doubled) serves no token.
+bool Matches(sqlite3* db, const std::map<std::string, std::string>& wanted,
+             const std::map<std::string, std::string>& found) {
+  if (found != wanted) return false;
+  Query rows(db, "SELECT count(*) FROM zu_change_state");
+  return rows.Step() && rows.Int(0) == 1;
+}
+
+// The tombstones old enough to go, for a retention of `days` (0: all): the
+// condition and its one value.
+constexpr const char* kDueTombstones = "deleted IS NOT NULL AND deleted <= datetime('now', ?)";
+std::string Age(int64_t days) { return std::to_string(days < 0 ? 0 : -days) + " days"; }
+
 uint32_t NewEpoch() {
   std::random_device random;
   std::uniform_int_distribution<uint32_t> pick(1, (1u << (64 - kCounterBits)) - 1);
@@ -151,7 +156,7 @@ bool ReadState(sqlite3* db, State& state) {
   state.epoch = static_cast<uint64_t>(q.Int(0));
   state.pruned = static_cast<uint64_t>(q.Int(1));
   state.prunes = static_cast<uint64_t>(q.Int(2));
-  Query c(db, "SELECT kind FROM zu_changes WHERE seq = " + kCounter);
+  Query c(db, "SELECT seq FROM sqlite_sequence WHERE name = 'zu_changes'");
   state.counter = c.Step() ? static_cast<uint64_t>(c.Int(0)) & kCounterMask : 0;
   return true;
 }
@@ -193,13 +198,7 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
   // The one check that keeps a read-only file as it is.
   if (ReadOnly(db)) return;
   const auto wanted = Objects(tables);
-  std::map<std::string, std::string> found;
-  {
-    Query q(db,
-            "SELECT name, sql FROM sqlite_schema WHERE name = 'zu_changes' OR name = "
-            "'zu_change_state' OR name LIKE 'zu\\_changes\\_%' ESCAPE '\\'");
-    while (q.Step()) found[q.Text(0)] = q.Text(1);
-  }
+  auto found = FoundObjects(db);
   // A log made before the state counted its prunes keeps its epoch, so its
   // partners' tokens stay good.
   if (auto state = found.find("zu_change_state");
@@ -211,16 +210,8 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
       found = std::move(upgraded);
     }
   }
-  // A log whose state row another program removed (or doubled) serves no
-  // token: it is made anew too, and partners list everything once.
-  // The same for the counter row.
-  if (found == wanted) {
-    Query rows(db,
-               "SELECT (SELECT count(*) FROM zu_change_state) = 1 AND EXISTS (SELECT 1 FROM "
-               "zu_changes WHERE seq = " +
-                   kCounter + " AND family = 0)");
-    if (rows.Step() && rows.Int(0) == 1) return;
-  }
+  // Anything else is made anew, and partners list everything once.
+  if (Matches(db, wanted, found)) return;
 
   Savepoint savepoint(db);
   // Triggers first: dropping a table drops its indexes and triggers with it.
@@ -242,8 +233,6 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
                  std::to_string(t.family) + ", id, " + uuid + ", 1 FROM " + Quote(t.table) +
                  " ORDER BY id");
   }
-  Exec(db, "INSERT INTO zu_changes (seq, family, id, kind) SELECT " + kCounter +
-               ", 0, 0, coalesce(max(seq), 0) FROM zu_changes");
   Exec(db, kStateTable);
   Query state(db, "INSERT INTO zu_change_state (epoch, pruned) VALUES (?, 0)");
   state.Bind(1, static_cast<int64_t>(NewEpoch())).Step();
@@ -258,16 +247,14 @@ void CMimerChangeLog::Prune(int64_t days) {
   std::lock_guard lock(c.Mutex());
   sqlite3* db = OpenDb(c);
   if (ReadOnly(db) || !TableExists(db, "zu_change_state")) return;
-  const std::string age = std::to_string(days < 0 ? 0 : -days) + " days";
+  const std::string age = Age(days);
   // One transaction, one reading of the clock: the mark is the highest
   // tombstone old enough now, and exactly the tombstones at or below it go,
   // so none that ages meanwhile is removed without the mark covering it.
   Savepoint savepoint(db);
   int64_t pruned = 0;
   {
-    Query highest(db,
-                  "SELECT max(seq) FROM zu_changes WHERE deleted IS NOT NULL AND deleted <= "
-                  "datetime('now', ?)");
+    Query highest(db, std::string("SELECT max(seq) FROM zu_changes WHERE ") + kDueTombstones);
     if (!highest.Bind(1, age).Step() || highest.Text(0).empty()) {
       savepoint.Release();
       return;
@@ -279,6 +266,16 @@ void CMimerChangeLog::Prune(int64_t days) {
   Query mark(db, "UPDATE zu_change_state SET pruned = max(pruned, ?), prunes = prunes + 1");
   mark.Bind(1, pruned).Step();
   savepoint.Release();
+}
+
+bool CMimerChangeLog::InPlace(std::span<const CMimerTrackedTable> tables, int64_t days) {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  if (ReadOnly(db)) return true;
+  if (!Matches(db, Objects(tables), FoundObjects(db))) return false;
+  Query due(db, std::string("SELECT 1 FROM zu_changes WHERE ") + kDueTombstones + " LIMIT 1");
+  return !due.Bind(1, Age(days)).Step();
 }
 
 bool CMimerChangeLog::Token(uint64_t& token) {

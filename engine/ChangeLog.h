@@ -3,9 +3,8 @@
 // Triggers on each tracked table write, per changed row, one row into the
 // table zu_changes: the row's user, its table's family number, its id, its
 // UUID (when the table has one), the kind (1 added or changed, 2 deleted),
-// the UTC time of a deletion, and a sequence number from a counter kept in
-// a row of the log itself, which never hands out a number twice (not max+1).
-// Only the latest change of a
+// the UTC time of a deletion, and a sequence number from an AUTOINCREMENT
+// counter, which never hands out a number twice. Only the latest change of a
 // row is kept: the triggers delete the older entry and insert the new one
 // (no conflict clause, which an outer statement's own clause would
 // override), so the log holds one entry per row plus the tombstones of
@@ -58,6 +57,9 @@ class CMimerChangeLog {
   // records the highest counter value removed and counts the prune. A read-only file or a file
   // without a log is left as it is. Raises CMimerException on failure.
   static void Prune(int64_t days);
+
+  // True when Ensure and Prune(days) would find nothing to do; only reads.
+  static bool InPlace(std::span<const CMimerTrackedTable> tables, int64_t days);
 
   // The current token; false when the file has no log.
   static bool Token(uint64_t& token);
