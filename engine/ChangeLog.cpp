@@ -151,7 +151,11 @@ struct State {
 // False when the file has no log.
 bool ReadState(sqlite3* db, State& state) {
   if (!TableExists(db, "zu_change_state")) return false;
-  Query q(db, "SELECT epoch, pruned, prunes FROM zu_change_state");
+  // A read-only file may hold a log made before the state counted its prunes.
+  Query has(db, "SELECT count(*) FROM pragma_table_info('zu_change_state') WHERE name = 'prunes'");
+  const bool counted = has.Step() && has.Int(0) == 1;
+  Query q(db, counted ? "SELECT epoch, pruned, prunes FROM zu_change_state"
+                      : "SELECT epoch, pruned, 0 FROM zu_change_state");
   if (!q.Step()) return false;
   state.epoch = static_cast<uint64_t>(q.Int(0));
   state.pruned = static_cast<uint64_t>(q.Int(1));
