@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "Command.h"
+#include "Interchange.h"
 
 namespace zusms::cli {
 
@@ -52,6 +53,8 @@ int Main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cerr << "zusms: " << e.what() << "\n";
     return 2;
+  } catch (const ImportIncomplete&) {
+    return kImportIncompleteStatus;  // the summary says what was left out
   } catch (const ResyncNeeded& e) {
     std::cerr << "zusms: " << e.what() << "\n";
     return 3;
