@@ -79,6 +79,7 @@ class Filter {
     const std::string_view rest = s.substr(i);
     if (state_ == kDoctype) return Doctype(rest, last, out);
     if (state_ == kQuoted && dropping_) {  // the value of an attribute given twice
+      if (c == '\n') out += c;             // lines keep their numbers
       if (c == quote_) {
         state_ = kTag;
         dropping_ = false;
@@ -198,7 +199,11 @@ class Filter {
         state_ = kQuoted;
         return 1;
       }
-      if (c == '=' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      if (c == '\n') {
+        out += c;
+        return 1;
+      }
+      if (c == '=' || c == ' ' || c == '\t' || c == '\r') {
         dropped_ += c;
         return 1;
       }

@@ -42,7 +42,7 @@ class XmlWorld(cli_test.Case):
         data = backup(good[0], "LATIN1", good[1], "CESU8", good[2],
                       sms(body="bad name", contact_name="NAME", date="1700000100000"), good[3],
                       sms(body="odd readable date", readable_date="DATE", date="1700000200000"),
-                      good[4], "DUP", good[5]).encode("utf-8")
+                      good[4], "DUP", good[5], sms(date="soon")).encode("utf-8")
         data = (data.replace(b"LATIN1", sms(body="caf\xe9 au lait", date="1700000300000")
                              .encode("latin-1"))
                 .replace(b"CESU8", sms(date="1700000400000").encode("utf-8")
@@ -50,10 +50,10 @@ class XmlWorld(cli_test.Case):
                 .replace(b"NAME", b"Ren\xe9e")
                 .replace(b"DATE", b"14 d\xe9c. 2023")
                 .replace(b"DUP", sms(body="first", date="1700000500000").encode("utf-8")
-                         .replace(b"/>", b'body="second" address="+1555" />')))
+                         .replace(b"/>", b'body="sec\nond" address = "+1555" />')))
         # All or nothing by default: each bad record named by line and reason.
         proc = self.run_import(data, expect=1)
-        for line in (4, 6, 8):
+        for line in (4, 6, 8, 15):
             self.assertIn(f"sms at line {line}: ", proc.stderr)
         self.assertIn("not UTF-8", proc.stderr)
         self.assertIn("--skip-invalid", proc.stderr)
@@ -61,15 +61,15 @@ class XmlWorld(cli_test.Case):
         # Skipped one at a time; everything after each of them goes in.
         proc = self.run_import(data, "--skip-invalid", expect=INCOMPLETE)
         report = json.loads(proc.stdout)
-        self.assertEqual((report["added"], report["invalid"]), (8, 3))
+        self.assertEqual((report["added"], report["invalid"]), (8, 4))
         self.assertEqual([p.split(":")[0] for p in report["problems"]],
-                         ["sms at line 4", "sms at line 6", "sms at line 8"])
+                         ["sms at line 4", "sms at line 6", "sms at line 8", "sms at line 15"])
         self.assertNotIn("cut", report)
         texts = self.contents()
         self.assertEqual([t for t in texts if t.startswith("good")], [f"good {i}" for i in range(6)])
         # An attribute given twice: the first value counts, as it always did.
         self.assertIn("first", texts)
-        self.assertNotIn("second", texts)
+        self.assertNotIn("sec\nond", texts)
         dup = [m for m in self.json_of("list", "--limit", "100") if m["content"] == "first"]
         self.assertEqual(dup[0]["tel"], "+8613800138000")
         # A bad byte in an attribute that is not kept does not matter.
