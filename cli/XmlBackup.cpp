@@ -122,6 +122,13 @@ std::u16string AsXmlWrites(std::u16string_view text) {
 // Which message the user has already: same number, time and text, as far
 // as XML carries them.
 std::string Sameness(std::u16string_view tel, std::u16string_view time, std::u16string_view text) {
+  auto carried = [](std::u16string_view t) {
+    for (size_t i = 0; i < t.size(); ++i) {
+      if (!XmlCarries(t, i)) return false;
+    }
+    return true;
+  };
+  if (carried(tel) && carried(text)) return Identity(tel, time, text);
   return Identity(AsXmlWrites(tel), time, AsXmlWrites(text));
 }
 
@@ -218,18 +225,22 @@ class KnownMessages {
     last_id_ = store.ForEachHead(
         [&](const SmsHead& h) {
           batid_ = std::max(batid_, h.batid);
-          messages.Add(h);
+          if (!ours_.contains(h.id)) messages.Add(h);
         },
         last_id_);
     messages.Finish();
+    ours_.clear();
   }
   // False when the user has the message already; else it is known from now on.
   bool Insert(const std::string& identity) { return have_.insert(identity).second; }
+  // A head this import added, whose message Insert has made known already.
+  void Added(uint32_t id) { ours_.insert(static_cast<int32_t>(id)); }
   int32_t NextBatid() const { return batid_ + 1; }
   void TookBatid() { ++batid_; }
 
  private:
   std::unordered_set<std::string> have_;
+  std::unordered_set<int32_t> ours_;  // since the last refresh
   int32_t last_id_ = 0;
   int32_t batid_ = 0;
 };
@@ -416,8 +427,9 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
           }
           for (SmsHead& part : m.parts) {
             uint32_t id = 0;
-            Check(AddZuSmsHead(*store, &part, &id),
-                  fmt::format("adding the sms at line {}", sms.line));
+            const int32_t status = AddZuSmsHead(*store, &part, &id);
+            if (status != 0) Check(status, fmt::format("adding the sms at line {}", sms.line));
+            known.Added(id);
           }
           if (m.parts.size() > 1) known.TookBatid();
           ++report.added;

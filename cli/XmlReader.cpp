@@ -5,7 +5,6 @@
 #include <utf8cpp/utf8.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <exception>
 #include <iterator>
@@ -20,7 +19,13 @@ void AppendUtf8(std::string& out, char32_t c) { utf8::append(c, std::back_insert
 bool IsControl(char32_t c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
 
 bool IsNameByte(unsigned char c) {
-  return c >= 0x80 || std::isalnum(c) || c == '_' || c == '-' || c == '.' || c == ':';
+  return c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '_' || c == '-' || c == '.' || c == ':';
+}
+
+// Bytes that the filter passes on as they are in text and quoted values.
+bool IsPlain(unsigned char c) {
+  return c < 0x80 && c != '&' && c != '<' && (c >= 0x20 || c == '\t' || c == '\n' || c == '\r');
 }
 
 // What XML 1.0 cannot carry, as the marker character that stands for it.
@@ -87,6 +92,17 @@ class Filter {
       }
       return 1;
     }
+    if (state_ == kText || state_ == kQuoted) {  // a run of plain bytes at once
+      size_t j = i;
+      while (j < s.size() && IsPlain(static_cast<unsigned char>(s[j])) &&
+             !(state_ == kQuoted && s[j] == quote_)) {
+        ++j;
+      }
+      if (j > i) {
+        out.append(s.substr(i, j - i));
+        return j - i;
+      }
+    }
     if (static_cast<unsigned char>(c) >= 0x80) return Character(s, i, last, out);
     auto ends = [&](std::string_view close) -> size_t {
       if (rest.starts_with(close)) {
@@ -108,7 +124,7 @@ class Filter {
         out += c;
         return 1;
       case kTag:
-        return Tag(c, out);
+        return Tag(rest, out);
       case kText:
       case kQuoted:
       case kDoctype:
@@ -175,10 +191,16 @@ class Filter {
   // Inside a tag, outside quotes. Names are held back until they end: an
   // attribute the element has already is dropped with its value, so the
   // first value given wins.
-  size_t Tag(char c, std::string& out) {
+  size_t Tag(std::string_view rest, std::string& out) {
+    const char c = rest[0];
     if (IsNameByte(static_cast<unsigned char>(c))) {
-      name_ += c;
-      return 1;
+      size_t n = 1;
+      while (n < rest.size() && static_cast<unsigned char>(rest[n]) < 0x80 &&
+             IsNameByte(static_cast<unsigned char>(rest[n]))) {
+        ++n;
+      }
+      name_.append(rest.substr(0, n));
+      return n;
     }
     if (!name_.empty()) {
       if (!named_) {
@@ -379,8 +401,7 @@ void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes
   if (std::strcmp(name, "sms") == 0) {
     XmlSms sms;
     sms.line = XML_GetCurrentLineNumber(st.parser);
-    for (size_t i = 0; attributes[i]; i += 2)
-      sms.attributes.emplace(attributes[i], attributes[i + 1]);
+    sms.attributes = attributes;
     ++st.result.sms;
     try {
       (*st.on_sms)(sms);
@@ -404,9 +425,10 @@ void XMLCALL Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Cha
 }  // namespace
 
 std::optional<std::string_view> XmlSms::Get(std::string_view name) const {
-  const auto it = attributes.find(name);
-  if (it == attributes.end()) return std::nullopt;
-  return std::string_view(it->second);
+  for (size_t i = 0; attributes && attributes[i]; i += 2) {
+    if (name == attributes[i]) return std::string_view(attributes[i + 1]);
+  }
+  return std::nullopt;
 }
 
 XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const XmlSms&)>& on_sms,

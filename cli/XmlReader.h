@@ -24,10 +24,11 @@ namespace zusms::cli {
 
 // One <sms> element: its attributes as the parser gives them (UTF-8 with
 // the filter's marks, see below; an attribute given twice has its first
-// value), and where it starts.
+// value), and where it starts. The texts are the parser's: valid only
+// during the call that hands the element on.
 struct XmlSms {
   size_t line = 0;
-  std::map<std::string, std::string, std::less<>> attributes;
+  const char* const* attributes = nullptr;  // name, value, ..., null
   // The value of `name`, or nothing when the element does not carry it.
   std::optional<std::string_view> Get(std::string_view name) const;
 };
