@@ -19,8 +19,7 @@ SmsFolder GetFolder(Store& s, uint32_t id) {
 }
 
 void SetName(SmsFolder& f, const std::string& name) {
-  if (name.empty()) throw Failure("a folder needs a name");
-  SetTextOrFail(f.fname, name, "name");
+  SetTextOrFail(f.fname, NotBlank(name, "a folder needs a name"), "name");
 }
 
 }  // namespace
