@@ -172,7 +172,9 @@ bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
 void PrintImport(const Options& o, const ImportReport& r, bool xml) {
   if (o.json) {
     Json j{{"added", r.added}, {"updated", r.updated}, {"skipped", r.skipped}};
-    if (xml) {
+    if (!xml) {
+      j["otherRecords"] = {{"added", r.records_added}, {"skipped", r.records_skipped}};
+    } else {
       j["invalid"] = r.invalid;
       j["problems"] = r.problems;
       j["mms"] = r.mms;
@@ -183,9 +185,12 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     PrintJson(j);
     return;
   }
-  const char* what = xml ? "messages" : "records";
-  std::cout << fmt::format("imported: {} {} added, {} updated, {} already there\n", r.added, what,
-                           r.updated, r.skipped);
+  std::cout << fmt::format("imported: {} messages added, {} already there", r.added, r.skipped);
+  if (!xml) {
+    std::cout << fmt::format("; {} other records added, {} updated, {} already there",
+                             r.records_added, r.updated, r.records_skipped);
+  }
+  std::cout << "\n";
   for (const std::string& p : r.problems) std::cout << "skipped " << p << "\n";
   if (r.invalid > r.problems.size()) {
     std::cout << fmt::format("... and {} more\n", r.invalid - r.problems.size());
@@ -197,7 +202,12 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     std::cout << fmt::format("{} <{}> elements not imported\n", n, name);
   }
   if (r.names_cut > 0) {
-    std::cout << fmt::format("{} contact names cut to 39 characters\n", r.names_cut);
+    // The field holds 39 UTF-16 units: a name with an emoji at its end is
+    // cut to 38 when the emoji would not fit whole.
+    std::cout << fmt::format(
+        "{} contact names cut at a character boundary to fit the name field (39 UTF-16 units; an "
+        "emoji takes two)\n",
+        r.names_cut);
   }
 }
 

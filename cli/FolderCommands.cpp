@@ -32,7 +32,7 @@ void ShowFolders(Store& store, const Options& o) {
       Json j = ToJson(kFolders, &f);
       j["id"] = f.id;
       j["role"] = RoleName(f);
-      j["messages"] = store.CountInFolder(f.FdId);
+      j["messages"] = CountMessagesInFolder(store, f.FdId);
       out.push_back(std::move(j));
     }
     PrintJson(out);
@@ -41,7 +41,7 @@ void ShowFolders(Store& store, const Options& o) {
   std::vector<std::vector<std::string>> rows;
   for (const SmsFolder& f : folders) {
     rows.push_back({std::to_string(f.FdId), OneLine(Utf8(f.fname)), RoleName(f),
-                    f.system ? "default" : "user", std::to_string(store.CountInFolder(f.FdId)),
+                    f.system ? "default" : "user", std::to_string(CountMessagesInFolder(store, f.FdId)),
                     std::to_string(f.id)});
   }
   PrintTable({"NUMBER", "NAME", "ROLE", "KIND", "MESSAGES", "ID"}, rows);

@@ -150,7 +150,7 @@ std::map<int32_t, int32_t> ImportFolders(Store& store, std::vector<SmsFolder>& f
       numbers[f.FdId] = f.FdId;
       if (std::u16string(same_number->fname) == std::u16string(f.fname) &&
           same_number->password == f.password && same_number->privmode == f.privmode) {
-        ++report.skipped;
+        ++report.records_skipped;
         continue;
       }
       SmsFolder update = *same_number;
@@ -167,7 +167,7 @@ std::map<int32_t, int32_t> ImportFolders(Store& store, std::vector<SmsFolder>& f
     });
     if (same != mine.end()) {
       numbers[f.FdId] = same->FdId;
-      ++report.skipped;
+      ++report.records_skipped;
       continue;
     }
     const int32_t old_number = f.FdId;
@@ -175,7 +175,7 @@ std::map<int32_t, int32_t> ImportFolders(Store& store, std::vector<SmsFolder>& f
     Check(AddZuSmsFolder(*store, &f, &id), "adding a folder");
     numbers[old_number] = f.FdId;
     mine.push_back(f);
-    ++report.added;
+    ++report.records_added;
   }
   return numbers;
 }
@@ -232,6 +232,9 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
     return it == numbers.end() ? number : it->second;
   };
   std::set<std::string> uuids;
+  // A long message counts once in the report, by its first part in the file.
+  MessageCounter messages;
+  bool head_starts = false;
   auto new_filter = NewRecords<SmsFilter>(store, kFilters, GetZuSmsFilterCount, GetAllZuSmsFilter);
   // One entry per kind: its check, and how it goes in.
   auto entry = [&](const Kind& kind, auto record_type, auto add_one) {
@@ -261,6 +264,7 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
   const std::vector<JsonKind> kinds = {
       entry(kHeads, SmsHead{},
             [&](SmsHead& h) {
+              head_starts = messages.Starts(h);
               if (!uuids.emplace(reinterpret_cast<const char*>(h.uuid), 16).second) return false;
               h.fid = mapped(h.fid);
               h.oldfid = mapped(h.oldfid);
@@ -342,12 +346,14 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
                      if (InterruptRequested()) throw Interrupted{committed};
                      const JsonKind* k = find(key);
                      if (!k || k->kind == &kFolders || i == kNotAnArray) return;
-                     if (!k->add(e)) {
-                       ++report.skipped;
-                       return;
+                     const bool added = k->add(e);
+                     if (k->kind != &kHeads || head_starts) {
+                       size_t& counter = k->kind == &kHeads
+                                             ? (added ? report.added : report.skipped)
+                                             : (added ? report.records_added : report.records_skipped);
+                       ++counter;
                      }
-                     ++report.added;
-                     if (batches.Rows()) {
+                     if (added && batches.Rows()) {
                        committed = report.added;
                        refresh();
                      }
