@@ -41,8 +41,8 @@ void ShowFolders(Store& store, const Options& o) {
   std::vector<std::vector<std::string>> rows;
   for (const SmsFolder& f : folders) {
     rows.push_back({std::to_string(f.FdId), OneLine(Utf8(f.fname)), RoleName(f),
-                    f.system ? "default" : "user", std::to_string(CountMessagesInFolder(store, f.FdId)),
-                    std::to_string(f.id)});
+                    Word(f.system ? "default" : "user"),
+                    std::to_string(CountMessagesInFolder(store, f.FdId)), std::to_string(f.id)});
   }
   PrintTable({"NUMBER", "NAME", "ROLE", "KIND", "MESSAGES", "ID"}, rows);
 }

@@ -341,23 +341,23 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
   };
   refresh();
   size_t committed = 0;
-  ReadJsonElements(file, progress, file.size(),
-                   [&](const std::string& key, size_t i, const Json& e) {
-                     if (InterruptRequested()) throw Interrupted{committed};
-                     const JsonKind* k = find(key);
-                     if (!k || k->kind == &kFolders || i == kNotAnArray) return;
-                     const bool added = k->add(e);
-                     if (k->kind != &kHeads || head_starts) {
-                       size_t& counter = k->kind == &kHeads
-                                             ? (added ? report.added : report.skipped)
-                                             : (added ? report.records_added : report.records_skipped);
-                       ++counter;
-                     }
-                     if (added && batches.Rows()) {
-                       committed = report.added;
-                       refresh();
-                     }
-                   });
+  ReadJsonElements(
+      file, progress, file.size(), [&](const std::string& key, size_t i, const Json& e) {
+        if (InterruptRequested()) throw Interrupted{committed};
+        const JsonKind* k = find(key);
+        if (!k || k->kind == &kFolders || i == kNotAnArray) return;
+        const bool added = k->add(e);
+        if (k->kind != &kHeads || head_starts) {
+          size_t& counter = k->kind == &kHeads
+                                ? (added ? report.added : report.skipped)
+                                : (added ? report.records_added : report.records_skipped);
+          ++counter;
+        }
+        if (added && batches.Rows()) {
+          committed = report.added;
+          refresh();
+        }
+      });
   batches.Finish();
   return report;
 }

@@ -146,7 +146,8 @@ void DerivedUuid(std::string_view parts, uint8_t* uuid) {
 }
 
 bool MessageCounter::Starts(const SmsHead& h) {
-  return !IsPart(h) || long_.emplace(h.batid, std::u16string(Field(h.tel, std::size(h.tel)))).second;
+  return !IsPart(h) ||
+         long_.emplace(h.batid, std::u16string(Field(h.tel, std::size(h.tel)))).second;
 }
 
 uint32_t CountMessagesInFolder(Store& store, int32_t fid) {
