@@ -94,9 +94,10 @@ class ExportFile {
     const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
     std::string temporary = folder + (folder == "." ? "/." : ".") + name + ".XXXXXX";
     if (temporary.size() > PATH_MAX) Fail(ENAMETOOLONG);
-    fd_ = ::mkostemp(temporary.data(), O_CLOEXEC);  // 0600
+    fd_ = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd_ < 0) Fail(errno);
     temporary_ = temporary;
+    if (::fchmod(fd_, 0600) != 0) Fail(errno);  // whatever the umask
     std::strcpy(g_temporary, temporary_.c_str());
     previous_int_ = ::signal(SIGINT, RemoveTemporaryAndStop);
     previous_term_ = ::signal(SIGTERM, RemoveTemporaryAndStop);

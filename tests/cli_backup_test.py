@@ -208,7 +208,7 @@ class Backup(cli_test.Case):
         self.assertEqual(self.stats()["heads"], 5)
         self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", "--yes")
         self.assertEqual(self.stats()["heads"], 3)
-        self.run_cli("list", "--since", "yesterday", expect=1)
+        self.run_cli("list", "--since", "yesterday", expect=2)  # a usage error
 
     def test_default_folders_show_a_role_name(self):
         english = self.run_cli("folders").stdout
