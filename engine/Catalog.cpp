@@ -205,6 +205,11 @@ bool TableExists(sqlite3* db, const std::string& name) {
                name);
 }
 
+bool IndexExists(sqlite3* db, const std::string& name) {
+  return Finds(db, "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND name = ? COLLATE NOCASE",
+               name);
+}
+
 std::vector<SequenceDefault> SequenceDefaults(sqlite3* db, const std::string& table) {
   std::vector<SequenceDefault> out;
   Query q(db, "SELECT col, sequence FROM mimer_defaults WHERE tbl = ?");

@@ -94,6 +94,31 @@ std::map<std::string, std::string> Objects(std::span<const CMimerTrackedTable> t
 
 bool ReadOnly(sqlite3* db) { return sqlite3_db_readonly(db, "main") == 1; }
 
+// The log's objects as the file holds them, by name.
+std::map<std::string, std::string> FoundObjects(sqlite3* db) {
+  std::map<std::string, std::string> found;
+  Query q(db,
+          "SELECT name, sql FROM sqlite_schema WHERE name = 'zu_changes' OR name = "
+          "'zu_change_state' OR name LIKE 'zu\\_changes\\_%' ESCAPE '\\'");
+  while (q.Step()) found[q.Text(0)] = q.Text(1);
+  return found;
+}
+
+// True when the file holds the log exactly as `wanted` describes it, with
+// its one state row. A log whose state row another program removed (or
+// doubled) serves no token.
+bool Matches(sqlite3* db, const std::map<std::string, std::string>& wanted,
+             const std::map<std::string, std::string>& found) {
+  if (found != wanted) return false;
+  Query rows(db, "SELECT count(*) FROM zu_change_state");
+  return rows.Step() && rows.Int(0) == 1;
+}
+
+// The tombstones old enough to go, for a retention of `days` (0: all): the
+// condition and its one value.
+constexpr const char* kDueTombstones = "deleted IS NOT NULL AND deleted <= datetime('now', ?)";
+std::string Age(int64_t days) { return std::to_string(days < 0 ? 0 : -days) + " days"; }
+
 uint32_t NewEpoch() {
   std::random_device random;
   std::uniform_int_distribution<uint32_t> pick(1, (1u << (64 - kCounterBits)) - 1);
@@ -156,19 +181,9 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
   // The one check that keeps a read-only file as it is.
   if (ReadOnly(db)) return;
   const auto wanted = Objects(tables);
-  std::map<std::string, std::string> found;
-  {
-    Query q(db,
-            "SELECT name, sql FROM sqlite_schema WHERE name = 'zu_changes' OR name = "
-            "'zu_change_state' OR name LIKE 'zu\\_changes\\_%' ESCAPE '\\'");
-    while (q.Step()) found[q.Text(0)] = q.Text(1);
-  }
-  // A log whose state row another program removed (or doubled) serves no
-  // token: it is made anew too, and partners list everything once.
-  if (found == wanted) {
-    Query rows(db, "SELECT count(*) FROM zu_change_state");
-    if (rows.Step() && rows.Int(0) == 1) return;
-  }
+  const auto found = FoundObjects(db);
+  // Anything else is made anew, and partners list everything once.
+  if (Matches(db, wanted, found)) return;
 
   Savepoint savepoint(db);
   // Triggers first: dropping a table drops its indexes and triggers with it.
@@ -199,16 +214,14 @@ void CMimerChangeLog::Prune(int64_t days) {
   std::lock_guard lock(c.Mutex());
   sqlite3* db = OpenDb(c);
   if (ReadOnly(db) || !TableExists(db, "zu_change_state")) return;
-  const std::string age = std::to_string(days < 0 ? 0 : -days) + " days";
+  const std::string age = Age(days);
   // One transaction, one reading of the clock: the mark is the highest
   // tombstone old enough now, and exactly the tombstones at or below it go,
   // so none that ages meanwhile is removed without the mark covering it.
   Savepoint savepoint(db);
   int64_t pruned = 0;
   {
-    Query highest(db,
-                  "SELECT max(seq) FROM zu_changes WHERE deleted IS NOT NULL AND deleted <= "
-                  "datetime('now', ?)");
+    Query highest(db, std::string("SELECT max(seq) FROM zu_changes WHERE ") + kDueTombstones);
     if (!highest.Bind(1, age).Step() || highest.Text(0).empty()) {
       savepoint.Release();
       return;
@@ -220,6 +233,16 @@ void CMimerChangeLog::Prune(int64_t days) {
   Query mark(db, "UPDATE zu_change_state SET pruned = max(pruned, ?)");
   mark.Bind(1, pruned).Step();
   savepoint.Release();
+}
+
+bool CMimerChangeLog::InPlace(std::span<const CMimerTrackedTable> tables, int64_t days) {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  if (ReadOnly(db)) return true;
+  if (!Matches(db, Objects(tables), FoundObjects(db))) return false;
+  Query due(db, std::string("SELECT 1 FROM zu_changes WHERE ") + kDueTombstones + " LIMIT 1");
+  return !due.Bind(1, Age(days)).Step();
 }
 
 bool CMimerChangeLog::Token(uint64_t& token) {

@@ -55,6 +55,9 @@ class CMimerChangeLog {
   // without a log is left as it is. Raises CMimerException on failure.
   static void Prune(int64_t days);
 
+  // True when Ensure and Prune(days) would find nothing to do; only reads.
+  static bool InPlace(std::span<const CMimerTrackedTable> tables, int64_t days);
+
   // The current token; false when the file has no log.
   static bool Token(uint64_t& token);
 

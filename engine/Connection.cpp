@@ -20,6 +20,20 @@ namespace {
 constexpr size_t kMaxCached = 256;
 constexpr int kBusyTimeoutMs = 5000;
 
+// Waiting for a lock another connection holds, up to kBusyTimeoutMs. SQLite's
+// own wait sleeps longer and longer between tries (up to 100 ms), so among
+// several processes writing steadily a waiter rarely looks while the lock
+// is free, and one waited out the timeout while others wrote many times.
+// Trying every millisecond or two gives every waiter its chance.
+int BusyWait(void*, int count) {
+  thread_local std::chrono::steady_clock::time_point started;
+  const auto now = std::chrono::steady_clock::now();
+  if (count == 0) started = now;
+  if (now - started >= std::chrono::milliseconds(kBusyTimeoutMs)) return 0;
+  std::this_thread::sleep_for(std::chrono::microseconds(count < 100 ? 500 : 2000));
+  return 1;
+}
+
 std::atomic<uint64_t> g_generation{0};
 
 struct DrawnValues {
@@ -105,7 +119,7 @@ int Connection::OpenWritable(const DatabaseFile& file, sqlite3** db, std::string
 
 int Connection::Setup(sqlite3* db, bool read_only, std::string* what) {
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_busy_handler(db, &BusyWait, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FKEY, 1, nullptr);
@@ -205,14 +219,14 @@ void Connection::RequireOwner(const char16_t* what) const {
   }
 }
 
-void Connection::Begin() {
+void Connection::Begin(bool write) {
   mutex_.lock();
   try {
     if (!db_) throw CMimerException(u"the database is not open", -1);
     // A batch that SQLite rolled back runs nothing more until it is ended.
     RequireLiveTransaction();
     // A read-only store's batch only reads: it takes no write lock.
-    if (depth_ == 0) Exec(db_, read_only_ ? "BEGIN" : "BEGIN IMMEDIATE");
+    if (depth_ == 0) Exec(db_, read_only_ || !write ? "BEGIN" : "BEGIN IMMEDIATE");
   } catch (...) {
     mutex_.unlock();
     throw;

@@ -17,6 +17,12 @@ bool CMimerConnection::HasTable(const char* name) {
   return zusms::engine::TableExists(impl_->Db(), name);
 }
 
+bool CMimerConnection::HasIndex(const char* name) {
+  std::lock_guard lock(impl_->Mutex());
+  if (!impl_->IsOpen()) throw CMimerException(u"the database is not open", -1);
+  return zusms::engine::IndexExists(impl_->Db(), name);
+}
+
 CMimerDatabase::CMimerDatabase(uint32_t userId, uint16_t kind)
     : m_Ref(0), m_UserID(userId), m_Kind(kind) {}
 
@@ -81,5 +87,6 @@ CMimerConnection& CMimerDatabase::GetConn(enMimerConnAccessType) {
 void CMimerDatabase::AtLastClose(void (*fn)()) { Connection::AtLastClose(fn); }
 
 void CMimerDatabase::BeginTransaction() { Connection::Default().Begin(); }
+void CMimerDatabase::BeginReadTransaction() { Connection::Default().Begin(false); }
 void CMimerDatabase::CommitTransaction() { Connection::Default().Commit(); }
 void CMimerDatabase::RollbackTransaction() { Connection::Default().Rollback(); }

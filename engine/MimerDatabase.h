@@ -65,6 +65,8 @@ class ZUSMS_API CMimerConnection {
   bool IsOpen() const;
   // True when a table of that name exists (names compare without case).
   bool HasTable(const char* name);
+  // True when an index of that name exists.
+  bool HasIndex(const char* name);
   zusms::engine::Connection* Impl() const { return impl_; }
 
  private:
@@ -235,6 +237,10 @@ class ZUSMS_API CMimerDatabase {
   // the outermost commit commits, a rollback at any depth rolls back all.
   // Each raises CMimerException on failure.
   static void BeginTransaction();
+  // The same, holding only the read lock: its reads see one state of the
+  // file, without waiting for another process's writer. A write inside it
+  // may fail with "locked" at once where BeginTransaction's would wait.
+  static void BeginReadTransaction();
   static void CommitTransaction();
   static void RollbackTransaction();
 

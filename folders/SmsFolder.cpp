@@ -89,6 +89,11 @@ int32_t SmsDatabase::GetMaxFolderId(uint32_t& highest) {
   });
 }
 
+bool SmsDatabase::HasDefaultFolders() {
+  uint32_t highest = 0;
+  return GetMaxFolderId(highest) == 0 && highest >= kDefaultFolderCount;
+}
+
 int32_t SmsDatabase::InitFolder() {
   uint32_t highest = 0;
   GetMaxFolderId(highest);

@@ -73,6 +73,8 @@ int32_t SmsDatabase::OpenChangeLog() {
   });
 }
 
+bool SmsDatabase::ChangeLogInPlace() { return CMimerChangeLog::InPlace(kTracked, TombstoneDays()); }
+
 int32_t SmsDatabase::GetSmsChangeToken(uint64_t& token) {
   return zusms::Guard([&]() -> int32_t {
     if (CMimerChangeLog::Token(token)) return 0;

@@ -29,6 +29,13 @@ constexpr const char16_t* kStatements[] = {
     u"create index if not exists SmsHead_fid_user_rtime on SmsHead (fid, UserID, recvtime);",
 };
 
+// The index a statement creates: the name after "if not exists".
+std::string IndexName(const char16_t* statement) {
+  const std::u16string text(statement);
+  const size_t from = text.find(u"exists ") + 7;
+  return engine::ToUtf8(text.substr(from, text.find(u' ', from) - from));
+}
+
 }  // namespace
 
 std::span<const char16_t* const> QueryIndexStatements() { return kStatements; }
@@ -46,6 +53,15 @@ void CreateQueryIndexes() {
     }
   }
   engine::SetLastError(earlier);
+}
+
+bool QueryIndexesInPlace() {
+  for (const char16_t* statement : kStatements) {
+    if (!CMimerDatabase::GetConn(MimerConnDefault).HasIndex(IndexName(statement).c_str())) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace zusms

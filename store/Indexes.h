@@ -17,6 +17,9 @@ std::span<const char16_t* const> QueryIndexStatements();
 // Not for a store opened read-only.
 void CreateQueryIndexes();
 
+// True when every one of them exists.
+bool QueryIndexesInPlace();
+
 }  // namespace zusms
 
 #endif  // ZUSMS_STORE_INDEXES_H_

@@ -22,6 +22,10 @@ int32_t SmsDatabase::Open() {
     (void)registered;
     const int32_t rc = CMimerDatabase::Open();
     if (rc != 0) return rc;
+    // Nearly every open finds everything in place. Finding that out under
+    // the read lock alone keeps an open from waiting, and failing after the
+    // busy timeout, behind another process's steady writes.
+    if (!IsReadOnly() && OpenFindsAllInPlace()) return 0;
     // One transaction, holding the write lock from its start: two processes
     // opening a fresh file at once create the schema and seed the folders
     // once, and the one that comes second finds them.
@@ -35,6 +39,23 @@ int32_t SmsDatabase::Open() {
     if (result == 0 && !IsReadOnly()) zusms::CreateQueryIndexes();
     return result;
   });
+}
+
+bool SmsDatabase::OpenFindsAllInPlace() {
+  // Any failure here only sends the open down its full path, which reports.
+  const std::u16string earlier = zusms::engine::LastError();
+  bool in_place = false;
+  try {
+    zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
+    stAppVer ver{};
+    in_place = GetAppVer(ver) == 0 && MissingRecordTable() == nullptr && HasDefaultFolders() &&
+               ChangeLogInPlace() && zusms::QueryIndexesInPlace();
+    transaction.Commit();
+  } catch (const CMimerException&) {
+    in_place = false;
+  }
+  zusms::engine::SetLastError(earlier);
+  return in_place;
 }
 
 int32_t SmsDatabase::OpenSchema() {

@@ -197,11 +197,18 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t AddSmsFolderBase(SmsFolder& rec, uint32_t& newId);
   int32_t GetMaxFolderId(uint32_t& highest);
   int32_t InitFolder();
+  bool HasDefaultFolders();
 
   // The change log at open: created on a writable file that has none (every
   // existing head and folder entered once as added), and old tombstones
   // pruned. A read-only file is left as it is.
   int32_t OpenChangeLog();
+  bool ChangeLogInPlace();
+
+  // True when the open finds everything it would make or repair in place
+  // (schema, default folders, change log with nothing to prune, indexes);
+  // read under the read lock only.
+  bool OpenFindsAllInPlace();
 
   // The part of Open after the connection: schema check and creation, and
   // the default folders.

@@ -9,7 +9,15 @@ namespace zusms {
 
 class Transaction {
  public:
-  Transaction() { CMimerDatabase::BeginTransaction(); }
+  enum class Lock { kWrite, kRead };
+  // kWrite holds the write lock from the start; kRead only reads.
+  explicit Transaction(Lock lock = Lock::kWrite) {
+    if (lock == Lock::kWrite) {
+      CMimerDatabase::BeginTransaction();
+    } else {
+      CMimerDatabase::BeginReadTransaction();
+    }
+  }
   ~Transaction() {
     if (open_) {
       try {

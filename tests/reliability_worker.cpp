@@ -67,18 +67,11 @@ std::string Content(const SmsHead& h) {
 SmsDatabase* OpenStore(uint32_t user) {
   SmsDatabase* store = nullptr;
   InitZuSmsDB(&store, user);
-  // An open beside busy writers may wait out the busy timeout and report
-  // "database is locked"; a caller tries again, and so does the worker. Any
-  // other failure, or a lock that lasts through every try, ends it.
-  for (int attempt = 1;; ++attempt) {
-    if (OpenZuSmsDB(store) == 0) return store;
-    const std::string why = LastError();
-    if (attempt == 5 || why.find("locked") == std::string::npos) {
-      std::fprintf(stderr, "open failed: %s\n", why.c_str());
-      std::exit(3);
-    }
-    std::fprintf(stderr, "open tried again after: %s\n", why.c_str());
+  if (OpenZuSmsDB(store) != 0) {
+    std::fprintf(stderr, "open failed: %s\n", LastError().c_str());
+    std::exit(3);
   }
+  return store;
 }
 
 int Ops(uint32_t user, int threads, int count, const char* log_path, unsigned seed) {

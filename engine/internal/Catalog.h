@@ -61,6 +61,7 @@ class Savepoint {
 // Creates the catalog tables when the file has none.
 void EnsureCatalog(sqlite3* db);
 bool TableExists(sqlite3* db, const std::string& name);
+bool IndexExists(sqlite3* db, const std::string& name);
 
 struct SequenceDefault {
   std::string column;

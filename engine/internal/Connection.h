@@ -108,7 +108,9 @@ class Connection {
   // Once SQLite has ended a transaction on its own (a full disk, an I/O
   // error), every operation raises until Commit (which raises and ends it)
   // or Rollback (which ends it) is called.
-  void Begin();
+  // `write` false: a deferred BEGIN, holding only the read lock until the
+  // transaction writes.
+  void Begin(bool write = true);
   void Commit();
   void Rollback();
   int TransactionDepth() const { return depth_; }
