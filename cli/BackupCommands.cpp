@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 #include <streambuf>
+#include <utility>
 
 #include "Command.h"
 #include "Interchange.h"
@@ -88,16 +89,20 @@ class ExportFile {
         return;
       }
       mode_ = st.st_mode & 07777;
+      owner_ = {st.st_uid, st.st_gid};
     }
     const size_t slash = target_.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    std::string temporary = folder + (folder == "." ? "/." : ".") + name + ".XXXXXX";
+    std::string temporary = Folder() + "/." + name + ".XXXXXX";
     if (temporary.size() > PATH_MAX) Fail(ENAMETOOLONG);
     fd_ = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd_ < 0) Fail(errno);
+    if (::fchmod(fd_, 0600) != 0) {  // whatever the umask
+      const int error = errno;
+      ::unlink(temporary.c_str());
+      Fail(error);
+    }
     temporary_ = temporary;
-    if (::fchmod(fd_, 0600) != 0) Fail(errno);  // whatever the umask
     std::strcpy(g_temporary, temporary_.c_str());
     previous_int_ = ::signal(SIGINT, RemoveTemporaryAndStop);
     previous_term_ = ::signal(SIGTERM, RemoveTemporaryAndStop);
@@ -122,6 +127,11 @@ class ExportFile {
     if (buffer_->pubsync() != 0) Fail(buffer_->error());
     if (temporary_.empty()) return;
     if (::fsync(fd_) != 0) Fail(errno);
+    // Only root may give a file away; for anybody else the new file stays
+    // theirs, as a file they wrote anew would.
+    if (owner_ && ::fchown(fd_, owner_->first, owner_->second) != 0 && errno != EPERM) {
+      Fail(errno);
+    }
     if (mode_ && ::fchmod(fd_, *mode_) != 0) Fail(errno);
     const int fd = fd_;
     fd_ = -1;
@@ -130,9 +140,7 @@ class ExportFile {
     ::signal(SIGINT, previous_int_);
     ::signal(SIGTERM, previous_term_);
     temporary_.clear();
-    const size_t slash = target_.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(Folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
       ::fsync(dir);  // the rename itself survives a power cut
       ::close(dir);
@@ -140,6 +148,10 @@ class ExportFile {
   }
 
  private:
+  std::string Folder() const {
+    const size_t slash = target_.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : target_.substr(0, slash);
+  }
   [[noreturn]] void Fail(int error) const {
     throw Failure(path_ + ": " + std::strerror(error == 0 ? EIO : error) +
                   " (the export was not written)");
@@ -160,7 +172,8 @@ class ExportFile {
   }
 
   std::string path_, target_, temporary_;
-  std::optional<mode_t> mode_;
+  std::optional<mode_t> mode_;                    // of the file that was there
+  std::optional<std::pair<uid_t, gid_t>> owner_;  // ... and its owner
   int fd_ = -1;
   std::unique_ptr<FdBuffer> buffer_;
   void (*previous_int_)(int) = SIG_DFL;
