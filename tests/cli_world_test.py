@@ -8,15 +8,14 @@ usage: cli_world_test.py PATH/TO/zusms
 import errno
 import json
 import os
-import re
 import resource
-import signal
 import stat
 import subprocess
 import sys
 import time
 import unittest
 
+import cli_backup_test
 import cli_test
 
 
@@ -75,19 +74,7 @@ class LongMessagesCountOnce(World):
         count = 25000
         path = self.write("long.json", json.dumps(long_messages(count)))
         self.run_cli("stats")
-        proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", path],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        deadline = time.monotonic() + 120
-        while proc.poll() is None and time.monotonic() < deadline:
-            if self.heads_from_outside() > 0:  # the second pass runs
-                proc.send_signal(signal.SIGINT)
-                break
-            time.sleep(0.01)
-        out, err = proc.communicate(timeout=120)
-        if proc.returncode == 0:
-            self.skipTest("the import ended before it could be interrupted")
-        self.assertEqual(proc.returncode, 1, err)
-        stored = int(re.search(r"interrupted: (\d+) messages", err).group(1))
+        stored, _ = cli_backup_test.interrupted_import(self, path)
         self.assertLess(stored, count)
         self.assertEqual(self.stats()["heads"], 2 * stored)
         listed = self.json_of("list", "--limit", str(count))
@@ -95,14 +82,6 @@ class LongMessagesCountOnce(World):
         self.assertTrue(all(m["parts"] == 2 and m["complete"] for m in listed))
         report = self.json_of("import", path)
         self.assertEqual((report["added"], report["skipped"]), (count - stored, stored))
-
-    def heads_from_outside(self):
-        import sqlite3
-        try:
-            with sqlite3.connect(f"file:{self.db}?mode=ro", uri=True, timeout=5) as c:
-                return c.execute("select count(*) from SmsHead").fetchone()[0]
-        except sqlite3.Error:
-            return 0
 
 
 class NumbersOfACountry(World):
