@@ -210,7 +210,10 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     std::cout << fmt::format("... and {} more\n", r.invalid - r.problems.size());
   }
   if (r.invalid > 0) std::cout << fmt::format("{} invalid records skipped\n", r.invalid);
-  if (!r.cut.empty()) std::cout << "the file ends early: " << r.cut << "\n";
+  if (!r.cut.empty()) {
+    std::cout << "the file is cut or stops being XML, the rest of it was not read: " << r.cut
+              << "\n";
+  }
   if (r.mms > 0) std::cout << fmt::format("{} MMS not imported: the store keeps SMS only\n", r.mms);
   for (const auto& [name, n] : r.others) {
     std::cout << fmt::format("{} <{}> elements not imported\n", n, name);
@@ -277,6 +280,7 @@ void AddBackupCommands(Commands& c) {
       const ImportReport r = xml ? ImportXml(s, file, ImportOptions{*skip_invalid, ShowProgress(o)})
                                  : ImportJson(s, file, ShowProgress(o));
       PrintImport(o, r, xml);
+      if (r.invalid > 0 || !r.cut.empty()) throw ImportIncomplete{};
     } catch (const Interrupted& stop) {
       throw Failure(fmt::format(
           "interrupted: {} messages of the file are stored, the batch in progress was rolled "

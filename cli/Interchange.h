@@ -31,6 +31,12 @@ struct ImportReport {
   std::string cut;                       // where the file stops being XML, when it was skipped
 };
 
+// Raised after the summary of an import that left records of the file out
+// (skipped as invalid, or after the place where the file is cut): the tool
+// exits with status 4.
+struct ImportIncomplete {};
+constexpr int kImportIncompleteStatus = 4;
+
 struct ImportOptions {
   bool skip_invalid = false;
   bool progress = false;

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "Command.h"
+#include "Interchange.h"
 #include "Phone.h"
 
 namespace zusms::cli {
@@ -67,6 +68,8 @@ int Main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cerr << "zusms: " << e.what() << "\n";
     return 2;
+  } catch (const ImportIncomplete&) {
+    return kImportIncompleteStatus;  // the summary says what was left out
   } catch (const ResyncNeeded& e) {
     std::cerr << "zusms: " << e.what() << "\n";
     return 3;

@@ -41,7 +41,7 @@ class Backup(cli_test.Case):
     def import_xml(self, text, *flags, user=1, expect=0):
         path = self.write("in.xml", text)
         proc = self.run_cli("--json", "import", *flags, path, user=user, expect=expect)
-        return json.loads(proc.stdout) if expect == 0 else proc
+        return json.loads(proc.stdout) if expect in (0, 4) else proc
 
     def messages(self, *args, user=1):
         return self.json_of("list", "--limit", "1000", *args, user=user)
@@ -85,7 +85,7 @@ class Backup(cli_test.Case):
         self.assertIn("sms at line 6: body: a lone surrogate", proc.stderr)
         self.assertIn("--skip-invalid", proc.stderr)
         self.assertEqual(self.stats()["heads"], 0)
-        report = self.import_xml(file, "--skip-invalid")
+        report = self.import_xml(file, "--skip-invalid", expect=4)
         self.assertEqual((report["added"], report["invalid"]), (4, 1))
         bodies = {m["content"] for m in self.messages()}
         self.assertIn("\U0001F601 \U0001F601 \U0001F600 caf\u00e9 <3 AT&T &nbsp;", bodies)
@@ -103,7 +103,8 @@ class Backup(cli_test.Case):
         report = self.import_xml(backup(sms(date_sent="0"), sms(date_sent=None, date="1700000100000"),
                                         sms(date="1700000000", body="seconds"),
                                         sms(date="1700000000000000", body="micro"),
-                                        sms(date="soon", body="words")), "--skip-invalid")
+                                        sms(date="soon", body="words")), "--skip-invalid",
+                                 expect=4)
         self.assertEqual((report["added"], report["invalid"]), (2, 3))
         self.assertIn("between 1990 and 9999", " ".join(report["problems"]))
         self.assertEqual({m["createtime"] for m in self.messages()}, {""})
@@ -124,14 +125,14 @@ class Backup(cli_test.Case):
         proc = self.import_xml(cut, expect=1)
         self.assertIn("nothing imported", proc.stderr)
         self.assertIn("not valid XML", proc.stderr)
-        report = self.import_xml(cut, "--skip-invalid")
+        report = self.import_xml(cut, "--skip-invalid", expect=4)
         self.assertEqual(report["added"], 2)  # "one" and the long name
         self.assertEqual(report["invalid"], 2)  # <sms/> and the long address
         self.assertEqual(report["mms"], 2)
         self.assertEqual(report["namesCut"], 1)
         self.assertIn("cut", report)
         self.assertIn("N" * 39, {m["name"] for m in self.messages()})
-        plain = self.run_cli("import", "--skip-invalid", self.write("cut.xml", cut)).stdout
+        plain = self.run_cli("import", "--skip-invalid", self.write("cut.xml", cut), expect=4).stdout
         self.assertIn("2 MMS not imported: the store keeps SMS only", plain)
         self.assertIn("sms at line 4: address: missing", plain)
 
@@ -307,7 +308,7 @@ class Faults(cli_test.Case):
         huge = sms(body="z" * (670 * 32767 + 1), date="1700000001000")
         proc = self.import_xml(backup(sms(body="fine"), huge), expect=1)
         self.assertIn("more than the 32767", proc.stderr)
-        report = self.import_xml(backup(sms(body="fine"), huge), "--skip-invalid")
+        report = self.import_xml(backup(sms(body="fine"), huge), "--skip-invalid", expect=4)
         self.assertEqual((report["added"], report["invalid"]), (1, 1))
         self.assertEqual(self.stats()["heads"], 1)
 
