@@ -18,9 +18,11 @@
 namespace zusms::cli {
 
 struct ImportReport {
-  size_t added = 0;                      // messages (JSON: records)
-  size_t updated = 0;                    // default folders renamed
-  size_t skipped = 0;                    // already there
+  size_t added = 0;                      // messages, a long one counting once
+  size_t skipped = 0;                    // messages already there
+  size_t records_added = 0;              // JSON: records of the other kinds
+  size_t records_skipped = 0;            // JSON: ... already there
+  size_t updated = 0;                    // JSON: default folders renamed
   size_t invalid = 0;                    // records skipped as invalid (--skip-invalid)
   std::vector<std::string> problems;     // "line N: reason" of the first invalid records
   size_t mms = 0;                        // <mms> elements, not imported
