@@ -9,6 +9,7 @@ import errno
 import json
 import os
 import resource
+import signal
 import stat
 import subprocess
 import sys
@@ -149,6 +150,27 @@ class ExportFile(World):
             with open(path, encoding="utf-8") as f:
                 self.assertIn("message 2999 ", f.read())
         self.assertEqual(len(os.listdir(out)), 2)
+
+    def test_ctrl_c_during_an_export_leaves_the_old_file_and_no_temporary_one(self):
+        self.fill(20000)
+        out = os.path.join(self.dir.name, "out")
+        os.mkdir(out)
+        path = self.write("out/backup.xml", "the export of yesterday\n")
+        proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "export", "--format", "xml",
+                                 "-o", path], stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 60
+        while proc.poll() is None and time.monotonic() < deadline:
+            if len(os.listdir(out)) > 1:  # the temporary file is there
+                proc.send_signal(signal.SIGINT)
+                break
+            time.sleep(0.001)
+        proc.communicate(timeout=60)
+        if proc.returncode == 0:
+            self.skipTest("the export ended before it could be interrupted")
+        self.assertEqual(proc.returncode, -signal.SIGINT)
+        self.assertEqual(os.listdir(out), ["backup.xml"])
+        with open(path, encoding="utf-8") as f:
+            self.assertEqual(f.read(), "the export of yesterday\n")
 
     def test_an_export_through_a_link_replaces_its_target_and_devices_are_written(self):
         self.run_cli("add", "--number", "10086", "--text", "linked")
