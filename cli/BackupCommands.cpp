@@ -5,10 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
-#include <fstream>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <sstream>
+#include <streambuf>
+#include <utility>
 
 #include "Command.h"
 #include "Interchange.h"
@@ -17,22 +22,163 @@ namespace zusms::cli {
 
 namespace {
 
-// The export holds message text: a file it creates is the owner's alone
-// (0600 whatever the umask), also where the path is a link to a missing file
-// (followed, as the store follows one to its own file). A file that exists
-// keeps its mode.
-void CreatePrivate(const std::string& path) {
-#if !defined(_WIN32)
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 || errno != ENOENT) return;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  fchmod(fd, 0600);
-  ::close(fd);
-#else
-  (void)path;
-#endif
+// Bytes to a file descriptor; the first write that fails is kept, with its
+// errno, and nothing more is written after it.
+class FdBuffer : public std::streambuf {
+ public:
+  explicit FdBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+  int error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!Drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return Drain() ? 0 : -1; }
+
+ private:
+  bool Drain() {
+    for (const char* at = pbase(); at < pptr() && error_ == 0;) {
+      const ssize_t n = ::write(fd_, at, static_cast<size_t>(pptr() - at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error_ = n < 0 ? errno : EIO;
+        break;
+      }
+      at += n;
+    }
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return error_ == 0;
+  }
+  int fd_;
+  int error_ = 0;
+  char buffer_[1 << 16];
+};
+
+// Where a Ctrl-C finds the temporary file of an export in progress.
+char g_temporary[PATH_MAX + 1];
+
+void RemoveTemporaryAndStop(int signal_number) {
+  ::unlink(g_temporary);
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
 }
+
+// The export's file. It holds message text: a file the export creates is
+// the owner's alone (0600 whatever the umask), also where the path is a link
+// to a missing file (followed, as the store follows one to its own file); a
+// file that exists keeps its mode. The text goes to a temporary file beside
+// the target, which replaces the target only once all of it is on disk: an
+// export that fails (a full disk, a file-size limit, Ctrl-C) leaves the file
+// that was there as it was, and no temporary file behind. A target that is
+// no regular file (/dev/null, a pipe) is written in place.
+class ExportFile {
+ public:
+  explicit ExportFile(const std::string& path) : path_(path), target_(FollowLinks(path)) {
+    struct stat st {};
+    if (::stat(target_.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory");
+      if (!S_ISREG(st.st_mode)) {
+        fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd_ < 0) Fail(errno);
+        buffer_ = std::make_unique<FdBuffer>(fd_);
+        return;
+      }
+      mode_ = st.st_mode & 07777;
+      owner_ = {st.st_uid, st.st_gid};
+    }
+    const size_t slash = target_.rfind('/');
+    const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    std::string temporary = Folder() + "/." + name + ".XXXXXX";
+    if (temporary.size() > PATH_MAX) Fail(ENAMETOOLONG);
+    fd_ = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd_ < 0) Fail(errno);
+    if (::fchmod(fd_, 0600) != 0) {  // whatever the umask
+      const int error = errno;
+      ::unlink(temporary.c_str());
+      Fail(error);
+    }
+    temporary_ = temporary;
+    std::strcpy(g_temporary, temporary_.c_str());
+    previous_int_ = ::signal(SIGINT, RemoveTemporaryAndStop);
+    previous_term_ = ::signal(SIGTERM, RemoveTemporaryAndStop);
+    buffer_ = std::make_unique<FdBuffer>(fd_);
+  }
+  ~ExportFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temporary_.empty()) {
+      ::unlink(temporary_.c_str());
+      ::signal(SIGINT, previous_int_);
+      ::signal(SIGTERM, previous_term_);
+    }
+  }
+  ExportFile(const ExportFile&) = delete;
+  ExportFile& operator=(const ExportFile&) = delete;
+
+  std::streambuf* buffer() { return buffer_.get(); }
+
+  // Flushes, makes the text durable and puts it in place; a Failure with
+  // the system's reason when any of that fails.
+  void Commit() {
+    if (buffer_->pubsync() != 0) Fail(buffer_->error());
+    if (temporary_.empty()) return;
+    if (::fsync(fd_) != 0) Fail(errno);
+    // Only root may give a file away; for anybody else the new file stays
+    // theirs, as a file they wrote anew would.
+    if (owner_ && ::fchown(fd_, owner_->first, owner_->second) != 0 && errno != EPERM) {
+      Fail(errno);
+    }
+    if (mode_ && ::fchmod(fd_, *mode_) != 0) Fail(errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) Fail(errno);
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail(errno);
+    ::signal(SIGINT, previous_int_);
+    ::signal(SIGTERM, previous_term_);
+    temporary_.clear();
+    const int dir = ::open(Folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fsync(dir);  // the rename itself survives a power cut
+      ::close(dir);
+    }
+  }
+
+ private:
+  std::string Folder() const {
+    const size_t slash = target_.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : target_.substr(0, slash);
+  }
+  [[noreturn]] void Fail(int error) const {
+    throw Failure(path_ + ": " + std::strerror(error == 0 ? EIO : error) +
+                  " (the export was not written)");
+  }
+  // The file a chain of symbolic links ends at, whether it exists or not.
+  static std::string FollowLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+      struct stat st {};
+      if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+      std::string to(PATH_MAX, '\0');
+      const ssize_t n = ::readlink(path.c_str(), to.data(), to.size());
+      if (n <= 0) return path;
+      to.resize(static_cast<size_t>(n));
+      const size_t slash = path.rfind('/');
+      path = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
+    }
+    return path;
+  }
+
+  std::string path_, target_, temporary_;
+  std::optional<mode_t> mode_;                    // of the file that was there
+  std::optional<std::pair<uid_t, gid_t>> owner_;  // ... and its owner
+  int fd_ = -1;
+  std::unique_ptr<FdBuffer> buffer_;
+  void (*previous_int_)(int) = SIG_DFL;
+  void (*previous_term_)(int) = SIG_DFL;
+};
 
 // Progress bars only on a terminal and not with --json.
 bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
@@ -40,7 +186,9 @@ bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
 void PrintImport(const Options& o, const ImportReport& r, bool xml) {
   if (o.json) {
     Json j{{"added", r.added}, {"updated", r.updated}, {"skipped", r.skipped}};
-    if (xml) {
+    if (!xml) {
+      j["otherRecords"] = {{"added", r.records_added}, {"skipped", r.records_skipped}};
+    } else {
       j["invalid"] = r.invalid;
       j["problems"] = r.problems;
       j["mms"] = r.mms;
@@ -51,21 +199,32 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     PrintJson(j);
     return;
   }
-  const char* what = xml ? "messages" : "records";
-  std::cout << fmt::format("imported: {} {} added, {} updated, {} already there\n", r.added, what,
-                           r.updated, r.skipped);
+  std::cout << fmt::format("imported: {} messages added, {} already there", r.added, r.skipped);
+  if (!xml) {
+    std::cout << fmt::format("; {} other records added, {} updated, {} already there",
+                             r.records_added, r.updated, r.records_skipped);
+  }
+  std::cout << "\n";
   for (const std::string& p : r.problems) std::cout << "skipped " << p << "\n";
   if (r.invalid > r.problems.size()) {
     std::cout << fmt::format("... and {} more\n", r.invalid - r.problems.size());
   }
   if (r.invalid > 0) std::cout << fmt::format("{} invalid records skipped\n", r.invalid);
-  if (!r.cut.empty()) std::cout << "the file ends early: " << r.cut << "\n";
+  if (!r.cut.empty()) {
+    std::cout << "the file is cut or stops being XML, the rest of it was not read: " << r.cut
+              << "\n";
+  }
   if (r.mms > 0) std::cout << fmt::format("{} MMS not imported: the store keeps SMS only\n", r.mms);
   for (const auto& [name, n] : r.others) {
     std::cout << fmt::format("{} <{}> elements not imported\n", n, name);
   }
   if (r.names_cut > 0) {
-    std::cout << fmt::format("{} contact names cut to 39 characters\n", r.names_cut);
+    // The field holds 39 UTF-16 units: a name with an emoji at its end is
+    // cut to 38 when the emoji would not fit whole.
+    std::cout << fmt::format(
+        "{} contact names cut at a character boundary to fit the name field (39 UTF-16 units; an "
+        "emoji takes two)\n",
+        r.names_cut);
   }
 }
 
@@ -83,23 +242,28 @@ void AddBackupCommands(Commands& c) {
       ->check(CLI::IsMember({"json", "xml"}));
   export_cmd->add_option("--output,-o", ex->path, "file (default: standard output)");
   c.On(export_cmd, [&o, ex](Store& s) {
-    std::ofstream file;
+    std::unique_ptr<ExportFile> file;
+    std::unique_ptr<std::ostream> to_file;
     if (ex->path != "-") {
-      CreatePrivate(ex->path);
-      file.open(ex->path, std::ios::binary);
-      if (!file) throw Failure(ex->path + ": " + std::strerror(errno));
+      file = std::make_unique<ExportFile>(ex->path);
+      to_file = std::make_unique<std::ostream>(file->buffer());
     }
-    std::ostream& out = ex->path == "-" ? std::cout : file;
+    std::ostream& out = file ? *to_file : std::cout;
+    size_t replaced = 0;
     if (ex->format == "xml") {
-      const size_t replaced = ExportXml(s, out, ShowProgress(o));
-      if (replaced > 0) {
-        std::cerr << fmt::format("{} characters that XML 1.0 cannot carry were written as U+FFFD\n",
-                                 replaced);
-      }
+      replaced = ExportXml(s, out, ShowProgress(o));
     } else {
       ExportJson(s, out);
     }
-    if (!out) throw Failure("writing the export failed");
+    if (file) {
+      file->Commit();
+    } else if (!out.flush()) {
+      throw Failure(std::string("writing the export failed: ") + std::strerror(errno));
+    }
+    if (replaced > 0) {
+      std::cerr << fmt::format("{} characters that XML 1.0 cannot carry were written as U+FFFD\n",
+                               replaced);
+    }
   });
 
   auto input = std::make_shared<std::string>();
@@ -116,6 +280,7 @@ void AddBackupCommands(Commands& c) {
       const ImportReport r = xml ? ImportXml(s, file, ImportOptions{*skip_invalid, ShowProgress(o)})
                                  : ImportJson(s, file, ShowProgress(o));
       PrintImport(o, r, xml);
+      if (r.invalid > 0 || !r.cut.empty()) throw ImportIncomplete{};
     } catch (const Interrupted& stop) {
       throw Failure(fmt::format(
           "interrupted: {} messages of the file are stored, the batch in progress was rolled "

@@ -21,6 +21,19 @@ void AddDeleteCommand(Commands& c, CLI::App* parent, const std::string& noun,
   });
 }
 
+CLI::Validator TimeArgument() {
+  return CLI::Validator(
+      [](std::string& text) {
+        try {
+          ParseUserTime(text, true);
+          return std::string();
+        } catch (const Failure& e) {
+          return std::string(e.what());
+        }
+      },
+      "DATE");
+}
+
 void PrintAdded(const Options& o, const std::string& noun, uint32_t id) {
   if (o.json) {
     std::cout << Json({{"id", id}}).dump() << "\n";

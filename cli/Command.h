@@ -73,6 +73,9 @@ std::function<bool(Store&, uint32_t)> Exists(int32_t (*get)(SmsDatabase*, uint32
     return get(*s, id, &r) == 0 && r.id != 0 && static_cast<uint32_t>(r.id) == id;
   };
 }
+// Checks a time option when the command line is read (YYYY-MM-DD, ...): a
+// time that is no time, or no day of the calendar, is a usage error.
+CLI::Validator TimeArgument();
 // Prints what an add command added: "added NOUN ID", or {"id": ID} as JSON.
 void PrintAdded(const Options& o, const std::string& noun, uint32_t id);
 

@@ -93,7 +93,8 @@ void ShowConversation(Store& s, const Options& o, const std::string& number) {
   std::vector<std::vector<std::string>> rows;
   for (const Message& m : exchange) {
     rows.push_back({std::to_string(m.id()), ReadableTime(Utf8(m.head().recvtime), o.utc),
-                    Sent(m.head()) ? "\u2192 sent" : "\u2190 received", OneLine(TextOf(m))});
+                    Sent(m.head()) ? "\u2192 " + Word("sent") : "\u2190 " + Word("received"),
+                    OneLine(TextOf(m))});
   }
   PrintTable({"ID", o.utc ? "TIME (UTC)" : "TIME", "", "TEXT"}, rows);
 }

@@ -19,8 +19,7 @@ SmsFolder GetFolder(Store& s, uint32_t id) {
 }
 
 void SetName(SmsFolder& f, const std::string& name) {
-  if (name.empty()) throw Failure("a folder needs a name");
-  SetTextOrFail(f.fname, name, "name");
+  SetTextOrFail(f.fname, NotBlank(name, "a folder needs a name"), "name");
 }
 
 }  // namespace
@@ -33,7 +32,7 @@ void ShowFolders(Store& store, const Options& o) {
       Json j = ToJson(kFolders, &f);
       j["id"] = f.id;
       j["role"] = RoleName(f);
-      j["messages"] = store.CountInFolder(f.FdId);
+      j["messages"] = CountMessagesInFolder(store, f.FdId);
       out.push_back(std::move(j));
     }
     PrintJson(out);
@@ -42,8 +41,8 @@ void ShowFolders(Store& store, const Options& o) {
   std::vector<std::vector<std::string>> rows;
   for (const SmsFolder& f : folders) {
     rows.push_back({std::to_string(f.FdId), OneLine(Utf8(f.fname)), RoleName(f),
-                    f.system ? "default" : "user", std::to_string(store.CountInFolder(f.FdId)),
-                    std::to_string(f.id)});
+                    Word(f.system ? "default" : "user"),
+                    std::to_string(CountMessagesInFolder(store, f.FdId)), std::to_string(f.id)});
   }
   PrintTable({"NUMBER", "NAME", "ROLE", "KIND", "MESSAGES", "ID"}, rows);
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "Print.h"
+
 namespace zusms::cli {
 
 namespace {
@@ -38,19 +40,11 @@ constexpr const char* kChinese[] = {"\u6536\u4ef6\u7bb1",
                                     "\u901a\u77e5\u7bb1",
                                     "\u6269\u5c55\u5361"};
 
-bool Chinese() {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return std::string_view(value).starts_with("zh");
-  }
-  return false;
-}
-
 }  // namespace
 
 std::string RoleName(const SmsFolder& f) {
   if (f.system != 1 || f.FdId < 1 || f.FdId > 14) return "";
-  return (Chinese() ? kChinese : kEnglish)[f.FdId - 1];
+  return (ChineseLocale() ? kChinese : kEnglish)[f.FdId - 1];
 }
 
 std::map<int32_t, std::string> FolderNames(Store& store) {

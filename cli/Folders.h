@@ -11,8 +11,8 @@
 
 namespace zusms::cli {
 
-// The role of a default folder (numbers 1 to 14) in the language that
-// LC_ALL, LC_MESSAGES or LANG name (Chinese for zh, English otherwise);
+// The role of a default folder (numbers 1 to 14) in the user's language
+// (Chinese for a Chinese locale, English otherwise);
 // "" for other folders.
 std::string RoleName(const SmsFolder& f);
 // Folder number to the name shown in listings.

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <optional>
 #include <set>
 #include <streambuf>
+#include <unordered_set>
 #include <vector>
 
 #include "Messages.h"
@@ -109,21 +109,61 @@ bool Parse(const Kind& kind, const Json& element, Record& r, std::string* error,
   }
 }
 
-// The records of the user that a JSON element is compared with: every
-// field but the id, read on first use.
-template <typename Record, typename CountFn, typename AllFn>
-std::function<bool(const Record&)> NewRecords(Store& store, const Kind& kind, CountFn count,
-                                              AllFn all) {
-  auto have = std::make_shared<std::optional<std::set<std::string>>>();
-  return [&store, &kind, count, all, have](const Record& r) {
-    if (!*have) {
-      have->emplace();
-      for (const Record& mine : ReadAll<Record>(store, count, all, kind.key)) {
-        (*have)->insert(ToJson(kind, &mine).dump());
-      }
+// What the user has of one kind of record, as identities, to tell a file's
+// records from ones already there. What was added since the last look (by
+// this import, or by another one running at the same time) is read at the
+// first use inside each batch: a batch holds the store's write lock, so what
+// a record is checked against is what the store holds.
+class KnownRecords {
+ public:
+  // Hands the identity of each record with an id above `after` to `add`;
+  // returns the highest id seen (`after` when none).
+  using Reader = std::function<int32_t(int32_t after, const std::function<void(std::string)>& add)>;
+  explicit KnownRecords(Reader read) : read_(std::move(read)) {}
+  // A batch began: the next use reads what was added meanwhile.
+  void NewBatch() { stale_ = true; }
+  // False when the user has a record with this identity; else it is known
+  // from now on.
+  bool Insert(std::string identity) {
+    if (stale_) {
+      last_ = read_(last_, [this](std::string known) { have_.insert(std::move(known)); });
+      stale_ = false;
     }
-    return (*have)->insert(ToJson(kind, &r).dump()).second;
-  };
+    return have_.insert(std::move(identity)).second;
+  }
+
+ private:
+  Reader read_;
+  std::unordered_set<std::string> have_;
+  int32_t last_ = 0;
+  bool stale_ = true;
+};
+
+// A record's identity: every field but the id.
+template <typename Record>
+std::string IdentityOf(const Kind& kind, const Record& r) {
+  return ToJson(kind, &r).dump();
+}
+
+// Reads the records of a kind with an id above `after`, through the kind's
+// list of ids and its Get function.
+template <typename Record>
+KnownRecords::Reader ReaderOf(Store& store, const Kind& kind,
+                              int32_t (*count)(SmsDatabase*, uint32_t*),
+                              int32_t (*ids)(SmsDatabase*, uint32_t*, uint32_t, uint32_t*),
+                              int32_t (*get)(SmsDatabase*, uint32_t, Record*)) {
+  return
+      [&store, &kind, count, ids, get](int32_t after, const std::function<void(std::string)>& add) {
+        for (const uint32_t id : ReadAll<uint32_t>(store, count, ids, kind.key)) {
+          if (static_cast<int32_t>(id) <= after) continue;
+          Record r;
+          std::memset(&r, 0, sizeof r);
+          Check(get(*store, id, &r), std::string("reading ") + kind.key);
+          add(IdentityOf(kind, r));
+          after = static_cast<int32_t>(id);
+        }
+        return after;
+      };
 }
 
 // Refuses the whole file when any record of it cannot be stored whole.
@@ -150,7 +190,7 @@ std::map<int32_t, int32_t> ImportFolders(Store& store, std::vector<SmsFolder>& f
       numbers[f.FdId] = f.FdId;
       if (std::u16string(same_number->fname) == std::u16string(f.fname) &&
           same_number->password == f.password && same_number->privmode == f.privmode) {
-        ++report.skipped;
+        ++report.records_skipped;
         continue;
       }
       SmsFolder update = *same_number;
@@ -167,7 +207,7 @@ std::map<int32_t, int32_t> ImportFolders(Store& store, std::vector<SmsFolder>& f
     });
     if (same != mine.end()) {
       numbers[f.FdId] = same->FdId;
-      ++report.skipped;
+      ++report.records_skipped;
       continue;
     }
     const int32_t old_number = f.FdId;
@@ -175,7 +215,7 @@ std::map<int32_t, int32_t> ImportFolders(Store& store, std::vector<SmsFolder>& f
     Check(AddZuSmsFolder(*store, &f, &id), "adding a folder");
     numbers[old_number] = f.FdId;
     mine.push_back(f);
-    ++report.added;
+    ++report.records_added;
   }
   return numbers;
 }
@@ -231,8 +271,20 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
     const auto it = numbers.find(number);
     return it == numbers.end() ? number : it->second;
   };
-  std::set<std::string> uuids;
-  auto new_filter = NewRecords<SmsFilter>(store, kFilters, GetZuSmsFilterCount, GetAllZuSmsFilter);
+  // Heads are known by their UUID, other records by all their fields.
+  KnownRecords uuids([&store](int32_t after, const std::function<void(std::string)>& add) {
+    return store.ForEachHead(
+        [&](const SmsHead& h) { add(std::string(reinterpret_cast<const char*>(h.uuid), 16)); },
+        after);
+  });
+  std::vector<KnownRecords*> known = {&uuids};
+  // A long message counts once in the report, by its first part in the file.
+  MessageCounter messages;
+  bool head_starts = false;
+  KnownRecords filters(ReaderOf<SmsFilter>(store, kFilters, GetZuSmsFilterCount,
+                                           GetAllZuSmsFilterID, GetZuSmsFilter));
+  known.push_back(&filters);
+  std::vector<std::unique_ptr<KnownRecords>> others;
   // One entry per kind: its check, and how it goes in.
   auto entry = [&](const Kind& kind, auto record_type, auto add_one) {
     using Record = decltype(record_type);
@@ -247,11 +299,14 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
                       return add_one(r);
                     }};
   };
-  auto plain = [&](const Kind& kind, auto record_type, auto count, auto all, auto add) {
+  auto plain = [&](const Kind& kind, auto record_type, auto count, auto ids, auto get, auto add) {
     using Record = decltype(record_type);
-    auto is_new = NewRecords<Record>(store, kind, count, all);
-    return entry(kind, record_type, [&store, &kind, is_new, add](Record& r) {
-      if (!is_new(r)) return false;
+    others.push_back(
+        std::make_unique<KnownRecords>(ReaderOf<Record>(store, kind, count, ids, get)));
+    known.push_back(others.back().get());
+    KnownRecords* have = others.back().get();
+    return entry(kind, record_type, [&store, &kind, have, add](Record& r) {
+      if (!have->Insert(IdentityOf(kind, r))) return false;
       uint32_t id = 0;
       Check(add(*store, &r, &id), std::string("adding to ") + kind.key);
       return true;
@@ -261,7 +316,9 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
   const std::vector<JsonKind> kinds = {
       entry(kHeads, SmsHead{},
             [&](SmsHead& h) {
-              if (!uuids.emplace(reinterpret_cast<const char*>(h.uuid), 16).second) return false;
+              head_starts = messages.Starts(h);
+              if (!uuids.Insert(std::string(reinterpret_cast<const char*>(h.uuid), 16)))
+                return false;
               h.fid = mapped(h.fid);
               h.oldfid = mapped(h.oldfid);
               uint32_t id = 0;
@@ -271,17 +328,19 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
       entry(kFilters, SmsFilter{},
             [&](SmsFilter& f) {
               f.folderid = mapped(f.folderid);
-              if (!new_filter(f)) return false;
+              if (!filters.Insert(IdentityOf(kFilters, f))) return false;
               uint32_t id = 0;
               Check(AddZuSmsFilter(*store, &f, &id), "adding a filter");
               return true;
             }),
-      plain(kContents, SmsContent{}, GetZuSmsContentCount, GetAllZuSmsContent, AddZuSmsContent),
+      plain(kContents, SmsContent{}, GetZuSmsContentCount, GetAllZuSmsContentID, GetZuSmsContent,
+            AddZuSmsContent),
       plain(kAreaBroadcasts, SmsAreaBroadcast{}, GetZuSmsAreaBroadcastCount,
-            GetAllZuSmsAreaBroadcast, AddZuSmsAreaBroadcast),
+            GetAllZuSmsAreaBroadcastID, GetZuSmsAreaBroadcast, AddZuSmsAreaBroadcast),
       plain(kReceiverHistory, SmsRecieverHistory{}, GetZuSmsReceiverHistoryCount,
-            GetAllZuSmsReceiverHistory, AddZuSmsReceiverHistory),
-      plain(kPhrases, SmsPhrase{}, GetZuSmsPhraseCount, GetAllZuSmsPhrase, AddZuSmsPhrase),
+            GetAllZuSmsReceiverHistoryID, GetZuSmsReceiverHistory, AddZuSmsReceiverHistory),
+      plain(kPhrases, SmsPhrase{}, GetZuSmsPhraseCount, GetAllZuSmsPhraseID, GetZuSmsPhrase,
+            AddZuSmsPhrase),
       entry(kFolders, SmsFolder{}, [&](SmsFolder&) { return false; }),
   };
   auto find = [&](const std::string& key) -> const JsonKind* {
@@ -327,31 +386,24 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
   // Pass 2: folders, then every other record, a batch at a time.
   Batches batches(store);
   numbers = ImportFolders(store, folders, report);
-  // The UUIDs the user has, refreshed inside each batch with the heads
-  // added since (by this import or another one running at the same time).
-  int32_t last_id = 0;
-  auto refresh = [&] {
-    last_id = store.ForEachHead(
-        [&](const SmsHead& h) { uuids.emplace(reinterpret_cast<const char*>(h.uuid), 16); },
-        last_id);
-  };
-  refresh();
   size_t committed = 0;
-  ReadJsonElements(file, progress, file.size(),
-                   [&](const std::string& key, size_t i, const Json& e) {
-                     if (InterruptRequested()) throw Interrupted{committed};
-                     const JsonKind* k = find(key);
-                     if (!k || k->kind == &kFolders || i == kNotAnArray) return;
-                     if (!k->add(e)) {
-                       ++report.skipped;
-                       return;
-                     }
-                     ++report.added;
-                     if (batches.Rows()) {
-                       committed = report.added;
-                       refresh();
-                     }
-                   });
+  ReadJsonElements(
+      file, progress, file.size(), [&](const std::string& key, size_t i, const Json& e) {
+        if (InterruptRequested()) throw Interrupted{committed};
+        const JsonKind* k = find(key);
+        if (!k || k->kind == &kFolders || i == kNotAnArray) return;
+        const bool added = k->add(e);
+        if (k->kind != &kHeads || head_starts) {
+          size_t& counter = k->kind == &kHeads
+                                ? (added ? report.added : report.skipped)
+                                : (added ? report.records_added : report.records_skipped);
+          ++counter;
+        }
+        if (added && batches.Rows()) {
+          committed = report.added;
+          for (KnownRecords* set : known) set->NewBatch();
+        }
+      });
   batches.Finish();
   return report;
 }

@@ -18,9 +18,11 @@
 namespace zusms::cli {
 
 struct ImportReport {
-  size_t added = 0;                      // messages (JSON: records)
-  size_t updated = 0;                    // default folders renamed
-  size_t skipped = 0;                    // already there
+  size_t added = 0;                      // messages, a long one counting once
+  size_t skipped = 0;                    // messages already there
+  size_t records_added = 0;              // JSON: records of the other kinds
+  size_t records_skipped = 0;            // JSON: ... already there
+  size_t updated = 0;                    // JSON: default folders renamed
   size_t invalid = 0;                    // records skipped as invalid (--skip-invalid)
   std::vector<std::string> problems;     // "line N: reason" of the first invalid records
   size_t mms = 0;                        // <mms> elements, not imported
@@ -28,6 +30,12 @@ struct ImportReport {
   size_t names_cut = 0;                  // contact names cut to the field's length
   std::string cut;                       // where the file stops being XML, when it was skipped
 };
+
+// Raised after the summary of an import that left records of the file out
+// (skipped as invalid, or after the place where the file is cut): the tool
+// exits with status 4.
+struct ImportIncomplete {};
+constexpr int kImportIncompleteStatus = 4;
 
 struct ImportOptions {
   bool skip_invalid = false;

@@ -96,8 +96,9 @@ void AddMessageCommands(Commands& c) {
   list_cmd->add_option("--folder", list->folder, "folder number");
   list_cmd->add_option("--number", list->number, "telephone number");
   list_cmd->add_option("--contains", list->contains, "text the message contains");
-  list_cmd->add_option("--since", *since, "from this time on (YYYY-MM-DD [HH:MM], or ISO 8601)");
-  list_cmd->add_option("--until", *until, "before this time");
+  list_cmd->add_option("--since", *since, "from this time on (YYYY-MM-DD [HH:MM], or ISO 8601)")
+      ->check(TimeArgument());
+  list_cmd->add_option("--until", *until, "before this time")->check(TimeArgument());
   list_cmd->add_flag("--oldest", list->oldest, "oldest first");
   list_cmd->add_option("--limit", list->limit, "at most this many (default 20)");
   c.On(list_cmd, [&o, list, since, until](Store& s) {
@@ -121,7 +122,8 @@ void AddMessageCommands(Commands& c) {
   });
 
   struct AddOptions {
-    std::string number, name, text;
+    std::string number, name;
+    std::optional<std::string> text;  // none: from standard input
     int32_t folder = 1;
   };
   auto add = std::make_shared<AddOptions>();
@@ -135,9 +137,10 @@ void AddMessageCommands(Commands& c) {
     RequireFolder(s, add->folder);
     SmsHead h;
     std::memset(&h, 0, sizeof h);
-    std::string text = add->text.empty() ? ReadStdin() : add->text;
+    std::string text = add->text ? *add->text : ReadStdin();
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    SetTextOrFail(h.tel, add->number, "number");
+    if (text.empty()) throw Failure("a message needs some text");
+    SetTextOrFail(h.tel, NotBlank(add->number, "a message needs a number"), "number");
     SetTextOrFail(h.name, add->name, "name");
     const std::string now = TimeText(std::time(nullptr));
     SetText(h.recvtime, now);
@@ -195,6 +198,7 @@ void AddMessageCommands(Commands& c) {
   del_cmd->add_option("ID", del->id, "the message");
   auto* by_folder = del_cmd->add_option("--folder", del->folder, "folder number");
   del_cmd->add_option("--before", del->before, "messages received before this time")
+      ->check(TimeArgument())
       ->needs(by_folder);
   del_cmd->add_flag("--yes", del->yes, "do not ask");
   del_cmd->add_flag("--dry-run", del->dry_run, "only count");

@@ -145,6 +145,26 @@ void DerivedUuid(std::string_view parts, uint8_t* uuid) {
   uuid[8] = static_cast<uint8_t>((uuid[8] & 0x3F) | 0x80);  // RFC 9562 variant
 }
 
+bool MessageCounter::Starts(const SmsHead& h) {
+  return !IsPart(h) ||
+         long_.emplace(h.batid, std::u16string(Field(h.tel, std::size(h.tel)))).second;
+}
+
+uint32_t CountMessagesInFolder(Store& store, int32_t fid) {
+  _MimerQueryFilterItem items[3] = {Condition(ZU_HEAD_FID, ZU_OP_EQ),
+                                    Condition(ZU_HEAD_LONGSMS, ZU_OP_GT),
+                                    Condition(ZU_HEAD_BATID, ZU_OP_NE)};
+  items[0].value.number = fid;
+  items[1].value.number = 1;
+  items[2].value.number = 0;
+  MimerQueryFilter filter{3, items, 1, 0, nullptr};
+  const std::vector<SmsHead> parts = store.AllHeads(&filter);
+  MessageCounter counter;
+  uint32_t long_messages = 0;
+  for (const SmsHead& p : parts) long_messages += counter.Starts(p) ? 1 : 0;
+  return store.CountInFolder(fid) - static_cast<uint32_t>(parts.size()) + long_messages;
+}
+
 void MessageAssembler::Add(const SmsHead& h) {
   if (!IsPart(h)) {
     Message m;

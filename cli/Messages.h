@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -65,6 +66,21 @@ class MessageAssembler {
   std::function<void(Message&&)> emit_;
   std::map<std::tuple<int32_t, std::u16string>, Message> pending_;
 };
+// Counts messages among heads that come one at a time, in any order: a
+// short message counts once, a long one once for all its parts. Keeps the
+// keys of the long messages seen, not the heads.
+class MessageCounter {
+ public:
+  // True when `h` is the first head seen of its message.
+  bool Starts(const SmsHead& h);
+
+ private:
+  std::set<std::tuple<int32_t, std::u16string>> long_;
+};
+// How many messages the user has in folder `fid`, a long message counting
+// once (its parts are read, the others counted).
+uint32_t CountMessagesInFolder(Store& store, int32_t fid);
+
 // Orders parts by index and marks the message incomplete when some are missing.
 void Seal(Message& m);
 

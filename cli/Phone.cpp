@@ -1,8 +1,11 @@
 #include "Phone.h"
 
 #include <phonenumbers/phonenumberutil.h>
+#include <phonenumbers/shortnumberinfo.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <set>
 #include <string_view>
 
 namespace zusms::cli {
@@ -11,6 +14,17 @@ namespace {
 
 using i18n::phonenumbers::PhoneNumber;
 using i18n::phonenumbers::PhoneNumberUtil;
+using i18n::phonenumbers::ShortNumberInfo;
+
+const ShortNumberInfo& ShortNumbers() {
+  static const ShortNumberInfo info;  // reads its metadata once
+  return info;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
 
 // "zh_CN.UTF-8" -> "CN"; "" for "C", "POSIX" and names without a country.
 std::string RegionOfLocale() {
@@ -27,9 +41,15 @@ std::string RegionOfLocale() {
 
 }  // namespace
 
+bool KnownRegion(const std::string& region) {
+  std::set<std::string> known;
+  PhoneNumberUtil::GetInstance()->GetSupportedRegions(&known);
+  return known.count(Upper(region)) > 0;
+}
+
 PhoneNumbers::PhoneNumbers(std::string region)
-    : region_(region.empty() ? RegionOfLocale() : std::move(region)) {
-  for (char& c : region_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    : region_(Upper(region.empty() ? RegionOfLocale() : std::move(region))) {
+  if (!KnownRegion(region_)) region_.clear();
 }
 
 std::string PhoneNumbers::Key(const std::string& written) const {
@@ -41,8 +61,15 @@ std::string PhoneNumbers::Key(const std::string& written) const {
   // Without a region only numbers written with their country are read.
   const std::string region = region_.empty() ? "ZZ" : region_;
   PhoneNumber number;
-  if (util.Parse(written, region, &number) != PhoneNumberUtil::NO_PARSING_ERROR) return plain;
+  if (util.ParseAndKeepRawInput(written, region, &number) != PhoneNumberUtil::NO_PARSING_ERROR) {
+    return plain;
+  }
   if (util.IsPossibleNumberWithReason(number) != PhoneNumberUtil::IS_POSSIBLE) return plain;
+  if (number.country_code_source() == PhoneNumber::FROM_DEFAULT_COUNTRY &&
+      ShortNumbers().IsPossibleShortNumberForRegion(number, region) &&
+      !util.IsValidNumber(number)) {
+    return plain;
+  }
   std::string e164;
   util.Format(number, PhoneNumberUtil::E164, &e164);
   return e164;

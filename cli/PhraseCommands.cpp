@@ -14,8 +14,8 @@ void AddPhraseCommands(Commands& c) {
   phrase->require_subcommand(1);
   AddAddCommand<SmsPhrase>(c, phrase, "phrase", AddZuSmsPhrase,
                            [text](Store&, SmsPhrase& p) {
-                             if (text->empty()) throw Failure("a phrase needs some text");
-                             SetTextOrFail(p.content, *text, "phrase");
+                             SetTextOrFail(p.content, NotBlank(*text, "a phrase needs some text"),
+                                           "phrase");
                            })
       ->add_option("TEXT", *text)
       ->required();

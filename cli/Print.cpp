@@ -2,14 +2,57 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <map>
 
 #include "Text.h"
 
 namespace zusms::cli {
 
-void PrintTable(const std::vector<std::string>& header,
+bool ChineseLocale() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return std::string_view(value).starts_with("zh");
+  }
+  return false;
+}
+
+std::string Word(std::string_view english) {
+  static const std::map<std::string_view, std::string_view> kChinese = {
+      {"ATTR", "\u5c5e\u6027"},
+      {"CORRESPONDENT", "\u8054\u7cfb\u4eba"},
+      {"FOLDER", "\u6587\u4ef6\u5939"},
+      {"KIND", "\u7c7b\u578b"},
+      {"LAST", "\u6700\u8fd1\u4f7f\u7528"},
+      {"LATEST", "\u6700\u65b0"},
+      {"LOCKED", "\u9501\u5b9a"},
+      {"MESSAGES", "\u77ed\u4fe1\u6570"},
+      {"MODIFIED", "\u4fee\u6539\u65f6\u95f4"},
+      {"MODIFIED (UTC)", "\u4fee\u6539\u65f6\u95f4\uff08UTC\uff09"},
+      {"NAME", "\u540d\u79f0"},
+      {"NUMBER", "\u53f7\u7801"},
+      {"PHRASE", "\u77ed\u8bed"},
+      {"RECORDS", "\u8bb0\u5f55\u6570"},
+      {"ROLE", "\u7528\u9014"},
+      {"TEXT", "\u5185\u5bb9"},
+      {"TIME", "\u65f6\u95f4"},
+      {"TIME (UTC)", "\u65f6\u95f4\uff08UTC\uff09"},
+      {"TYPE", "\u7c7b\u578b"},
+      {"default", "\u9ed8\u8ba4"},
+      {"received", "\u5df2\u63a5\u6536"},
+      {"sent", "\u5df2\u53d1\u9001"},
+      {"user", "\u7528\u6237"},
+  };
+  if (!ChineseLocale()) return std::string(english);
+  const auto it = kChinese.find(english);
+  return std::string(it == kChinese.end() ? english : it->second);
+}
+
+void PrintTable(const std::vector<std::string>& english_header,
                 const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::string> header;
+  for (const std::string& word : english_header) header.push_back(Word(word));
   std::vector<int> widths(header.size());
   for (size_t c = 0; c < header.size(); ++c) widths[c] = DisplayWidth(header[c]);
   for (const auto& row : rows) {

@@ -10,8 +10,17 @@
 
 namespace zusms::cli {
 
+// Whether the user's language, the first of LC_ALL, LC_MESSAGES and LANG
+// that is set, is Chinese ("zh...").
+bool ChineseLocale();
+// A word of the tool's tables ("FOLDER", "sent") in the user's language:
+// Chinese for a Chinese locale, else as given (also for a word without a
+// translation).
+std::string Word(std::string_view english);
+
 // Rows under a header, each column as wide as its widest cell in terminal
-// columns, so that Chinese text (two columns a character) aligns.
+// columns, so that Chinese text (two columns a character) aligns. The
+// header's words are shown through Word.
 void PrintTable(const std::vector<std::string>& header,
                 const std::vector<std::vector<std::string>>& rows);
 void PrintJson(const Json& json);

@@ -20,7 +20,7 @@ void AddRecipientCommands(Commands& c) {
   history->require_subcommand(1);
   auto* add = AddAddCommand<SmsRecieverHistory>(
       c, history, "entry", AddZuSmsReceiverHistory, [recipient](Store&, SmsRecieverHistory& r) {
-        SetTextOrFail(r.tel, recipient->number, "number");
+        SetTextOrFail(r.tel, NotBlank(recipient->number, "an entry needs a number"), "number");
         SetTextOrFail(r.name, recipient->name, "name");
         SetText(r.lastdate, TimeText(std::time(nullptr)).substr(0, 8));
       });

@@ -44,6 +44,23 @@ bool SetText(char16_t* field, size_t capacity, std::string_view text) {
   return true;
 }
 
+bool IsBlank(std::string_view text) {
+  if (!utf8::is_valid(text.begin(), text.end())) return false;
+  for (auto it = text.begin(); it != text.end();) {
+    const char32_t c = utf8::next(it, text.end());
+    const bool space = (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 ||
+                       c == 0x1680 || (c >= 0x2000 && c <= 0x200B) || c == 0x2028 || c == 0x2029 ||
+                       c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
+    if (!space) return false;
+  }
+  return true;
+}
+
+const std::string& NotBlank(const std::string& text, const char* refusal) {
+  if (IsBlank(text)) throw Failure(refusal);
+  return text;
+}
+
 namespace {
 
 int Width(char32_t c) {
@@ -172,7 +189,16 @@ int64_t ParseUserTime(std::string_view text, bool utc) {
     return Failure("not a time: \"" + s +
                    "\" (YYYY-MM-DD, YYYY-MM-DD HH:MM, or ISO 8601 with an offset)");
   };
-  if (std::sscanf(s.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) {
+  // Digits where digits belong: sscanf alone would take " 1" or "-1".
+  const auto shaped = [](std::string_view t, std::string_view shape) {
+    if (t.size() < shape.size()) return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+      if (shape[i] == '9' ? (t[i] < '0' || t[i] > '9') : t[i] != shape[i]) return false;
+    }
+    return true;
+  };
+  if (!shaped(text, "9999-99-99") ||
+      std::sscanf(s.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) {
     throw bad();
   }
   std::string_view rest = text.substr(10);
@@ -181,13 +207,18 @@ int64_t ParseUserTime(std::string_view text, bool utc) {
   if (!rest.empty()) {
     if (rest[0] != ' ' && rest[0] != 'T') throw bad();
     int n = 0;
-    if (std::sscanf(std::string(rest.substr(1)).c_str(), "%2d:%2d%n", &hour, &minute, &n) != 2 ||
+    if (!shaped(rest.substr(1), "99:99") ||
+        std::sscanf(std::string(rest.substr(1)).c_str(), "%2d:%2d%n", &hour, &minute, &n) != 2 ||
         n != 5) {
       throw bad();
     }
     rest = rest.substr(6);
-    if (rest.size() >= 3 && rest[0] == ':') {
-      second = std::atoi(std::string(rest.substr(1, 2)).c_str());
+    const auto digit = [&](size_t at) {
+      return rest.size() > at && rest[at] >= '0' && rest[at] <= '9';
+    };
+    if (!rest.empty() && rest[0] == ':') {
+      if (!digit(1) || !digit(2)) throw bad();
+      second = (rest[1] - '0') * 10 + (rest[2] - '0');
       rest = rest.substr(3);
       while (!rest.empty() && (rest[0] == '.' || (rest[0] >= '0' && rest[0] <= '9'))) {
         rest = rest.substr(1);
@@ -196,17 +227,22 @@ int64_t ParseUserTime(std::string_view text, bool utc) {
     if (rest == "Z") {
       has_offset = true;
     } else if (!rest.empty()) {
-      int oh = 0, om = 0;
+      int oh = 0, om = 0, end = 0;
       const std::string o(rest.substr(1));
-      if ((rest[0] != '+' && rest[0] != '-') || (std::sscanf(o.c_str(), "%2d:%2d", &oh, &om) != 2 &&
-                                                 std::sscanf(o.c_str(), "%2d%2d", &oh, &om) != 2)) {
+      if ((rest[0] != '+' && rest[0] != '-') ||
+          ((std::sscanf(o.c_str(), "%2d:%2d%n", &oh, &om, &end) != 2 || end != 5) &&
+           (std::sscanf(o.c_str(), "%2d%2d%n", &oh, &om, &end) != 2 || end != 4)) ||
+          end != static_cast<int>(o.size()) || oh > 23 || om > 59 || oh < 0 || om < 0) {
         throw bad();
       }
       has_offset = true;
       offset = (rest[0] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
     }
   }
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] + (month == 2 && leap) ||
+      hour < 0 || hour > 23 || minute < 0 || minute > 59 || second > 59) {
     throw bad();
   }
   tm.tm_year = year - 1900;

@@ -31,6 +31,12 @@ template <size_t N>
 bool SetText(char16_t (&field)[N], std::string_view text) {
   return SetText(field, N, text);
 }
+// Whether the text is empty or only white space (Unicode's spaces, tabs and
+// line breaks, and the invisible U+200B and U+FEFF); malformed UTF-8 is
+// not blank.
+bool IsBlank(std::string_view text);
+// `text`, unless it is blank: then a Failure saying `refusal`.
+const std::string& NotBlank(const std::string& text, const char* refusal);
 // How many terminal columns the text takes (East Asian wide characters two).
 int DisplayWidth(std::string_view text);
 // The text cut to at most `columns` columns, with "…" when cut.
@@ -50,7 +56,9 @@ std::string ReadableTime(std::string_view time_text, bool utc);
 // ISO 8601 with the offset ("2026-12-06T15:24:05+08:00"), or "" for no time.
 std::string IsoTime(std::string_view time_text, bool utc);
 // A time that a person typed: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM" in local
-// time (UTC with `utc`), or ISO 8601 with an offset; a Failure otherwise.
+// time (UTC with `utc`), or ISO 8601 with an offset; a Failure otherwise,
+// also for a day, hour or minute the calendar or clock does not have
+// ("2023-02-30", "24:61").
 int64_t ParseUserTime(std::string_view text, bool utc);
 
 // Puts `text` into the field, or throws a Failure saying that `what` is

@@ -59,7 +59,7 @@ int TypeOfHead(const SmsHead& h) {
 }
 
 // An attribute's text as the file meant it: the filter's markers become the
-// characters they stand for.
+// characters they stand for, or make the record invalid.
 std::u16string Decode(std::string_view value, const char* what) {
   std::u16string text = Utf16(value);
   if (value.find('\xF4') == std::string_view::npos) return text;
@@ -67,13 +67,25 @@ std::u16string Decode(std::string_view value, const char* what) {
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDF00) {
       const char32_t c = 0x10000 + ((text[i] - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      if (c == kLiteral && i + 3 < text.size()) {  // the file's own character follows
+        out += text.substr(i + 2, 2);
+        i += 3;
+        continue;
+      }
       if (c == kBadCharacter) {
         throw Failure(std::string(what) + ": a lone surrogate or a reference to no character");
+      }
+      if (c == kBadByte) {
+        throw Failure(std::string(what) +
+                      ": bytes that are not UTF-8 (text in Latin-1, or surrogates in CESU-8?)");
       }
       if (c >= kControlBase && c <= kControlBase + 0x21) {
         const char32_t control = c - kControlBase;
         if (control == 0) throw Failure(std::string(what) + ": a NUL character");
-        out += control == 0x20 ? u'\uFFFE' : control == 0x21 ? u'\uFFFF' : char16_t(control);
+        if (control >= 0x20) {  // SQLite would give it back as U+FFFD
+          throw Failure(std::string(what) + ": the noncharacter U+FFFE or U+FFFF");
+        }
+        out += char16_t(control);
         ++i;
         continue;
       }
@@ -81,6 +93,43 @@ std::u16string Decode(std::string_view value, const char* what) {
     out += text[i];
   }
   return out;
+}
+
+// Whether XML 1.0 can carry the code unit at text[i] (with the one after
+// it, for a surrogate pair): what it cannot is exported as U+FFFD.
+bool XmlCarries(std::u16string_view text, size_t i) {
+  const char16_t c = text[i];
+  if (c >= 0xD800 && c <= 0xDBFF) {
+    return i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+  }
+  if (c >= 0xDC00 && c <= 0xDFFF) {
+    return i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+  }
+  return !(c == 0xFFFE || c == 0xFFFF || (c < 0x20 && c != '\t' && c != '\n' && c != '\r'));
+}
+
+// A text as the XML export writes it: two texts that differ only where XML
+// cannot carry a character are the same message, so that our own export
+// imports as nothing new.
+std::u16string AsXmlWrites(std::u16string_view text) {
+  std::u16string out(text);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!XmlCarries(text, i)) out[i] = u'\uFFFD';
+  }
+  return out;
+}
+
+// Which message the user has already: same number, time and text, as far
+// as XML carries them.
+std::string Sameness(std::u16string_view tel, std::u16string_view time, std::u16string_view text) {
+  auto carried = [](std::u16string_view t) {
+    for (size_t i = 0; i < t.size(); ++i) {
+      if (!XmlCarries(t, i)) return false;
+    }
+    return true;
+  };
+  if (carried(tel) && carried(text)) return Identity(tel, time, text);
+  return Identity(AsXmlWrites(tel), time, AsXmlWrites(text));
 }
 
 std::optional<int64_t> Number(std::string_view text) {
@@ -153,8 +202,11 @@ Converted Convert(const XmlSms& sms, bool whole = true, int32_t batid = 0) {
     PartCount(body);
     return out;
   }
-  out.identity = Identity(tel, std::u16string_view(h.recvtime), body);
-  out.parts = SplitMessage(h, body, reinterpret_cast<const uint8_t*>(out.identity.data()), batid);
+  const std::u16string_view time(h.recvtime);
+  out.identity = Sameness(tel, time, body);
+  // The UUID comes from what the store keeps, not from what XML writes.
+  const std::string uuid = Identity(tel, time, body);
+  out.parts = SplitMessage(h, body, reinterpret_cast<const uint8_t*>(uuid.data()), batid);
   return out;
 }
 
@@ -168,23 +220,27 @@ class KnownMessages {
   void Refresh(Store& store) {
     MessageAssembler messages([&](Message&& m) {
       const SmsHead& h = m.head();
-      have_.insert(Identity(std::u16string_view(h.tel), std::u16string_view(h.recvtime), m.Text()));
+      have_.insert(Sameness(std::u16string_view(h.tel), std::u16string_view(h.recvtime), m.Text()));
     });
     last_id_ = store.ForEachHead(
         [&](const SmsHead& h) {
           batid_ = std::max(batid_, h.batid);
-          messages.Add(h);
+          if (!ours_.contains(h.id)) messages.Add(h);
         },
         last_id_);
     messages.Finish();
+    ours_.clear();
   }
   // False when the user has the message already; else it is known from now on.
   bool Insert(const std::string& identity) { return have_.insert(identity).second; }
+  // A head this import added, whose message Insert has made known already.
+  void Added(uint32_t id) { ours_.insert(static_cast<int32_t>(id)); }
   int32_t NextBatid() const { return batid_ + 1; }
   void TookBatid() { ++batid_; }
 
  private:
   std::unordered_set<std::string> have_;
+  std::unordered_set<int32_t> ours_;  // since the last refresh
   int32_t last_id_ = 0;
   int32_t batid_ = 0;
 };
@@ -205,13 +261,11 @@ std::string Refusal(const ImportReport& r) {
 void AppendEscaped(std::string& out, std::u16string_view text, size_t& replaced) {
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if ((c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF ||
-               (c < 0x20 && c != '\t' && c != '\n' && c != '\r')) {
+    if (!XmlCarries(text, i)) {
       c = 0xFFFD;
       ++replaced;
+    } else if (c >= 0xD800 && c <= 0xDBFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
     }
     switch (c) {
       case '&':
@@ -334,6 +388,12 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
         }
       },
       [&](size_t bytes) { progress.Set(bytes); });
+  // A file without its root element, or cut before its first record, holds
+  // nothing to import, whatever is skipped.
+  if (!read.root || (!read.error.empty() && read.sms == 0)) {
+    throw Failure(file.path() + ": nothing imported: " +
+                  (read.error.empty() ? "the file has no <smses> element" : read.error));
+  }
   if (!read.error.empty()) {
     if (!o.skip_invalid) {
       ++report.invalid;
@@ -367,8 +427,9 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
           }
           for (SmsHead& part : m.parts) {
             uint32_t id = 0;
-            Check(AddZuSmsHead(*store, &part, &id),
-                  fmt::format("adding the sms at line {}", sms.line));
+            const int32_t status = AddZuSmsHead(*store, &part, &id);
+            if (status != 0) Check(status, fmt::format("adding the sms at line {}", sms.line));
+            known.Added(id);
           }
           if (m.parts.size() > 1) known.TookBatid();
           ++report.added;

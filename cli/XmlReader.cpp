@@ -18,6 +18,16 @@ void AppendUtf8(std::string& out, char32_t c) { utf8::append(c, std::back_insert
 
 bool IsControl(char32_t c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
 
+bool IsNameByte(unsigned char c) {
+  return c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '_' || c == '-' || c == '.' || c == ':';
+}
+
+// Bytes that the filter passes on as they are in text and quoted values.
+bool IsPlain(unsigned char c) {
+  return c < 0x80 && c != '&' && c != '<' && (c >= 0x20 || c == '\t' || c == '\n' || c == '\r');
+}
+
 // What XML 1.0 cannot carry, as the marker character that stands for it.
 char32_t Marker(char32_t c) {
   if (c == 0xFFFE) return kControlBase + 0x20;
@@ -25,8 +35,30 @@ char32_t Marker(char32_t c) {
   return kControlBase + c;
 }
 
+// The UTF-8 character at s[i]: its length and value, or the length of the
+// bytes that start no character (`valid` false); 0 when the input ends
+// inside one. Surrogates (CESU-8) and overlong forms are not UTF-8.
+size_t Utf8At(std::string_view s, size_t i, bool last, char32_t* value, bool* valid) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  *valid = false;
+  if (b0 < 0xC2 || b0 > 0xF4) return 1;
+  const size_t need = b0 < 0xE0 ? 2 : b0 < 0xF0 ? 3 : 4;
+  const unsigned char lo = b0 == 0xE0 ? 0xA0 : b0 == 0xF0 ? 0x90 : 0x80;
+  const unsigned char hi = b0 == 0xED ? 0x9F : b0 == 0xF4 ? 0x8F : 0xBF;
+  char32_t c = b0 & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
+  for (size_t k = 1; k < need; ++k) {
+    if (i + k >= s.size()) return last ? k : 0;
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return k;
+    c = (c << 6) | (b & 0x3F);
+  }
+  *value = c;
+  *valid = true;
+  return need;
+}
+
 // The byte filter, fed in chunks: it keeps back the tail of a chunk that
-// may be the start of a reference or of a markup delimiter.
+// may be the start of a character, a reference or a markup delimiter.
 class Filter {
  public:
   // Appends the filtered form of `in` (after what was kept back) to `out`.
@@ -43,13 +75,35 @@ class Filter {
   }
 
  private:
-  enum State { kText, kTag, kQuoted, kComment, kCData, kOther };
+  enum State { kText, kTag, kQuoted, kComment, kCData, kOther, kDoctype };
 
   // Handles what starts at s[i]; returns the bytes consumed, 0 when the
   // input ends too early to decide.
   size_t Step(std::string_view s, size_t i, bool last, std::string& out) {
     const char c = s[i];
     const std::string_view rest = s.substr(i);
+    if (state_ == kDoctype) return Doctype(rest, last, out);
+    if (state_ == kQuoted && dropping_) {  // the value of an attribute given twice
+      if (c == '\n') out += c;             // lines keep their numbers
+      if (c == quote_) {
+        state_ = kTag;
+        dropping_ = false;
+        dropped_.clear();
+      }
+      return 1;
+    }
+    if (state_ == kText || state_ == kQuoted) {  // a run of plain bytes at once
+      size_t j = i;
+      while (j < s.size() && IsPlain(static_cast<unsigned char>(s[j])) &&
+             !(state_ == kQuoted && s[j] == quote_)) {
+        ++j;
+      }
+      if (j > i) {
+        out.append(s.substr(i, j - i));
+        return j - i;
+      }
+    }
+    if (static_cast<unsigned char>(c) >= 0x80) return Character(s, i, last, out);
     auto ends = [&](std::string_view close) -> size_t {
       if (rest.starts_with(close)) {
         out.append(close);
@@ -70,16 +124,10 @@ class Filter {
         out += c;
         return 1;
       case kTag:
-        if (c == '"' || c == '\'') {
-          quote_ = c;
-          state_ = kQuoted;
-        } else if (c == '>') {
-          state_ = kText;
-        }
-        out += c;
-        return 1;
+        return Tag(rest, out);
       case kText:
       case kQuoted:
+      case kDoctype:
         break;
     }
     if (state_ == kQuoted && c == quote_) {
@@ -93,16 +141,23 @@ class Filter {
         out += "&lt;";
         return 1;
       }
-      for (const auto& [open, next] :
-           {std::pair<std::string_view, State>{"<!--", kComment}, {"<![CDATA[", kCData}}) {
+      for (const auto& [open, next] : {std::pair<std::string_view, State>{"<!--", kComment},
+                                       {"<![CDATA[", kCData},
+                                       {"<!DOCTYPE", kDoctype}}) {
         if (rest.starts_with(open)) {
-          out.append(open);
+          if (next != kDoctype) out.append(open);
           state_ = next;
           return open.size();
         }
         if (!last && open.starts_with(rest)) return 0;
       }
-      state_ = rest.size() > 1 && (rest[1] == '!' || rest[1] == '?') ? kOther : kTag;
+      if (rest.size() > 1 && (rest[1] == '!' || rest[1] == '?')) {
+        state_ = kOther;
+      } else {
+        state_ = kTag;
+        named_ = false;
+        names_.clear();
+      }
       out += c;
       return 1;
     }
@@ -111,6 +166,116 @@ class Filter {
       return 1;
     }
     out += c;
+    return 1;
+  }
+
+  // A character that is not ASCII: passed on when XML can carry it,
+  // marked when not, and marked as literal in the markers' own range.
+  size_t Character(std::string_view s, size_t i, bool last, std::string& out) {
+    char32_t value = 0;
+    bool valid = false;
+    const size_t len = Utf8At(s, i, last, &value, &valid);
+    if (len == 0) return 0;
+    std::string& to = state_ == kTag ? name_ : out;
+    if (!valid) {
+      AppendUtf8(to, kBadByte);
+    } else if (value == 0xFFFE || value == 0xFFFF) {
+      AppendUtf8(to, Marker(value));
+    } else {
+      if (value >= kMarkFirst) AppendUtf8(to, kLiteral);
+      to.append(s.substr(i, len));
+    }
+    return len;
+  }
+
+  // Inside a tag, outside quotes. Names are held back until they end: an
+  // attribute the element has already is dropped with its value, so the
+  // first value given wins.
+  size_t Tag(std::string_view rest, std::string& out) {
+    const char c = rest[0];
+    if (IsNameByte(static_cast<unsigned char>(c))) {
+      size_t n = 1;
+      while (n < rest.size() && static_cast<unsigned char>(rest[n]) < 0x80 &&
+             IsNameByte(static_cast<unsigned char>(rest[n]))) {
+        ++n;
+      }
+      name_.append(rest.substr(0, n));
+      return n;
+    }
+    if (!name_.empty()) {
+      if (!named_) {
+        named_ = true;
+        out += name_;
+      } else if (std::find(names_.begin(), names_.end(), name_) != names_.end()) {
+        dropping_ = true;
+        dropped_ = name_;
+      } else {
+        names_.push_back(name_);
+        out += name_;
+      }
+      name_.clear();
+    }
+    if (dropping_) {
+      if (c == '"' || c == '\'') {
+        quote_ = c;
+        state_ = kQuoted;
+        return 1;
+      }
+      if (c == '\n') {
+        out += c;
+        return 1;
+      }
+      if (c == '=' || c == ' ' || c == '\t' || c == '\r') {
+        dropped_ += c;
+        return 1;
+      }
+      out += dropped_;  // not an attribute after all: the parser says what is wrong
+      dropped_.clear();
+      dropping_ = false;
+    }
+    if (c == '"' || c == '\'') {
+      quote_ = c;
+      state_ = kQuoted;
+    } else if (c == '>') {
+      state_ = kText;
+    }
+    out += c;
+    return 1;
+  }
+
+  // Inside a document type declaration, which is dropped unread but for
+  // its line breaks (so that lines keep their numbers): quoted literals
+  // and comments may hold '>', the internal subset is in brackets.
+  size_t Doctype(std::string_view rest, bool last, std::string& out) {
+    const char c = rest[0];
+    if (c == '\n') out += c;
+    if (doctype_comment_) {
+      if (rest.starts_with("-->")) {
+        doctype_comment_ = false;
+        return 3;
+      }
+      return !last && std::string_view("-->").starts_with(rest) ? 0 : 1;
+    }
+    if (doctype_quote_ != 0) {
+      if (c == doctype_quote_) doctype_quote_ = 0;
+      return 1;
+    }
+    if (c == '<' && subset_) {
+      if (rest.starts_with("<!--")) {
+        doctype_comment_ = true;
+        return 4;
+      }
+      if (!last && std::string_view("<!--").starts_with(rest)) return 0;
+    }
+    if (c == '"' || c == '\'') {
+      doctype_quote_ = c;
+    } else if (c == '[') {
+      subset_ = true;
+    } else if (c == ']') {
+      subset_ = false;
+    } else if (c == '>' && !subset_) {
+      state_ = kText;
+    }
     return 1;
   }
 
@@ -151,6 +316,9 @@ class Filter {
       AppendUtf8(out, kBadCharacter);
     } else if (IsControl(first) || first == 0xFFFE || first == 0xFFFF) {
       AppendUtf8(out, Marker(first));
+    } else if (first >= kMarkFirst) {
+      AppendUtf8(out, kLiteral);
+      out.append(s.substr(i, len));
     } else {
       out.append(s.substr(i, len));
     }
@@ -191,6 +359,17 @@ class Filter {
   State state_ = kText;
   char quote_ = '"';
   std::string carry_;
+  // In a tag: whether the element's name has been read, the names of its
+  // attributes so far, the name being read, and a repeated attribute
+  // being dropped (with what was dropped, in case it is not one).
+  bool named_ = false;
+  std::vector<std::string> names_;
+  std::string name_;
+  bool dropping_ = false;
+  std::string dropped_;
+  // In a document type declaration.
+  bool subset_ = false, doctype_comment_ = false;
+  char doctype_quote_ = 0;
 };
 
 struct ParseState {
@@ -211,15 +390,18 @@ void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes
   auto& st = *static_cast<ParseState*>(data);
   ++st.depth;
   if (st.depth == 1) {
-    if (std::strcmp(name, "smses") != 0) Refuse(st, "the file has no <smses> element");
+    if (std::strcmp(name, "smses") != 0) {
+      Refuse(st, fmt::format("the file has no <smses> element (its first element is <{}>)", name));
+    } else {
+      st.result.root = true;
+    }
     return;
   }
   if (st.depth != 2) return;
   if (std::strcmp(name, "sms") == 0) {
     XmlSms sms;
     sms.line = XML_GetCurrentLineNumber(st.parser);
-    for (size_t i = 0; attributes[i]; i += 2)
-      sms.attributes.emplace(attributes[i], attributes[i + 1]);
+    sms.attributes = attributes;
     ++st.result.sms;
     try {
       (*st.on_sms)(sms);
@@ -237,15 +419,16 @@ void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes
 void XMLCALL End(void* data, const XML_Char*) { --static_cast<ParseState*>(data)->depth; }
 
 void XMLCALL Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-  Refuse(*static_cast<ParseState*>(data), "a document type declaration is not accepted");
+  Refuse(*static_cast<ParseState*>(data), "a document type declaration that could not be skipped");
 }
 
 }  // namespace
 
 std::optional<std::string_view> XmlSms::Get(std::string_view name) const {
-  const auto it = attributes.find(name);
-  if (it == attributes.end()) return std::nullopt;
-  return std::string_view(it->second);
+  for (size_t i = 0; attributes && attributes[i]; i += 2) {
+    if (name == attributes[i]) return std::string_view(attributes[i + 1]);
+  }
+  return std::nullopt;
 }
 
 XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const XmlSms&)>& on_sms,
@@ -278,13 +461,18 @@ XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const Xml
     XML_ParserFree(st.parser);
     std::rethrow_exception(st.failure);
   }
-  if (!ok) {
+  if (bytes == 0) {
+    st.result.error = "the file is empty";
+  } else if (!ok) {
     const size_t line = XML_GetCurrentLineNumber(st.parser);
-    const std::string why =
-        !st.refused.empty() ? st.refused : XML_ErrorString(XML_GetErrorCode(st.parser));
-    st.result.error = fmt::format("line {}: not valid XML: {}", line, why);
-  } else if (st.result.sms == 0 && st.depth == 0 && bytes == 0) {
-    st.result.error = "line 1: the file is empty";
+    const XML_Error code = XML_GetErrorCode(st.parser);
+    if (!st.refused.empty()) {
+      st.result.error = fmt::format("line {}: {}", line, st.refused);
+    } else if (code == XML_ERROR_NO_ELEMENTS && !st.result.root) {
+      st.result.error = fmt::format("line {}: the file has no <smses> element", line);
+    } else {
+      st.result.error = fmt::format("line {}: not valid XML: {}", line, XML_ErrorString(code));
+    }
   }
   XML_ParserFree(st.parser);
   return st.result;

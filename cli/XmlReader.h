@@ -1,10 +1,14 @@
 // Reads the XML of SMS backup apps as a stream, one <sms> at a time, with
 // bounded memory. Real files hold what strict XML parsers refuse: surrogate
 // pairs and control characters written as numeric references, raw control
-// characters, "&" and "<" in attribute values. A byte filter in front of the
-// parser rewrites them, so the parser sees well-formed XML and the reader
-// hands on what the file meant. No DTD, no external entity, no entity other
-// than the five predefined ones and numeric references.
+// characters, bytes that are not UTF-8, "&" and "<" in attribute values, an
+// attribute twice in one element, a document type declaration. A byte
+// filter in front of the parser rewrites them, so the parser sees
+// well-formed XML and the reader hands on what the file meant, a bad
+// record marked as such rather than ending the file. The document type
+// declaration is dropped unread: no DTD, no external entity, no entity
+// other than the five predefined ones and numeric references (any other
+// "&name;" is kept as it is written).
 #ifndef ZUSMS_CLI_XMLREADER_H_
 #define ZUSMS_CLI_XMLREADER_H_
 
@@ -18,25 +22,34 @@
 
 namespace zusms::cli {
 
-// One <sms> element: its attributes as the file meant them (UTF-8), and
-// where it starts.
+// One <sms> element: its attributes as the parser gives them (UTF-8 with
+// the filter's marks, see below; an attribute given twice has its first
+// value), and where it starts. The texts are the parser's: valid only
+// during the call that hands the element on.
 struct XmlSms {
   size_t line = 0;
-  std::map<std::string, std::string, std::less<>> attributes;
+  const char* const* attributes = nullptr;  // name, value, ..., null
   // The value of `name`, or nothing when the element does not carry it.
   std::optional<std::string_view> Get(std::string_view name) const;
 };
 
-// Characters that the filter marks in attribute values: a lone surrogate
-// or a reference to no character becomes kBadCharacter; a control
-// character C (and U+FFFE, U+FFFF) becomes kControlBase + C (+ 0x20, 0x21).
-constexpr char32_t kBadCharacter = 0x10FFFD;
+// Characters that the filter marks in attribute values, all in the last 256
+// code points of plane 16 (private use, kept for this): a lone surrogate or
+// a reference to no character becomes kBadCharacter, a byte that is not
+// UTF-8 kBadByte; a control character C (and U+FFFE, U+FFFF) becomes
+// kControlBase + C (+ 0x20, 0x21). A character of that range that the file
+// holds itself comes after kLiteral, so it is never taken for a mark.
+constexpr char32_t kMarkFirst = 0x10FF00;
 constexpr char32_t kControlBase = 0x10FF00;
+constexpr char32_t kLiteral = 0x10FFFB;
+constexpr char32_t kBadByte = 0x10FFFC;
+constexpr char32_t kBadCharacter = 0x10FFFD;
 
 struct XmlReadResult {
   size_t sms = 0;
   size_t mms = 0;
   std::map<std::string, size_t> others;  // other elements in <smses>, by name
+  bool root = false;                     // whether the file has its <smses> element
   std::string error;  // "line N: ..." when the file is not well-formed or cut off
 };
 

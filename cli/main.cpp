@@ -3,15 +3,24 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <iostream>
 
 #include "Command.h"
+#include "Interchange.h"
+#include "Phone.h"
 
 namespace zusms::cli {
 
 int Main(int argc, char** argv) {
+  // Past a file-size limit a write fails with EFBIG, which is reported,
+  // instead of the signal killing the tool half-way.
+  std::signal(SIGXFSZ, SIG_IGN);
   CLI::App app{"zusms: short messages and everything that belongs to them, in one database file"};
   app.require_subcommand(1);
+  // The options below are the tool's, valid before or after the subcommand
+  // ("zusms list --utc" as "zusms --utc list").
+  app.fallthrough();
   app.set_version_flag("--version", std::string("zusms ") + ZUSMS_VERSION);
   Options o;
   app.add_option("--db", o.db,
@@ -23,7 +32,14 @@ int Main(int argc, char** argv) {
   app.add_flag("--json", o.json, "listings as JSON");
   app.add_flag("--utc", o.utc, "times in UTC (default: local time)");
   app.add_option("--region", o.region,
-                 "country of numbers written without one, as CN or DE (default: from the locale)");
+                 "country of numbers written without one, as CN or DE (default: from the locale)")
+      ->check(CLI::Validator(
+          [](std::string& region) {
+            return KnownRegion(region) ? std::string()
+                                       : "unknown region \"" + region +
+                                             "\" (a two-letter country code such as CN or DE)";
+          },
+          "REGION"));
 
   Commands commands(app, o);
   AddStoreCommands(commands);
@@ -52,6 +68,8 @@ int Main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cerr << "zusms: " << e.what() << "\n";
     return 2;
+  } catch (const ImportIncomplete&) {
+    return kImportIncompleteStatus;  // the summary says what was left out
   } catch (const ResyncNeeded& e) {
     std::cerr << "zusms: " << e.what() << "\n";
     return 3;

@@ -1,7 +1,9 @@
 // Backup XML as it reaches the import: the byte filter, the streaming
 // parser and the conversion of each <sms> to heads. Nothing may crash, the
-// filter's output may not depend on how the input is cut into chunks, and
-// every head made must fit its fields.
+// filter's output may not depend on how the input is cut into chunks and is
+// UTF-8 whatever the input holds, and every head made must fit its fields.
+#include <utf8cpp/utf8.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const size_t split = data[0] % (size + 1);
   const std::string_view xml(reinterpret_cast<const char*>(data) + 1, size - 1);
-  if (FilterXml(xml, split) != FilterXml(xml, xml.size())) std::abort();
+  const std::string filtered = FilterXml(xml, split);
+  if (filtered != FilterXml(xml, xml.size())) std::abort();
+  if (!utf8::is_valid(filtered.begin(), filtered.end())) std::abort();
   std::istringstream in{std::string(xml)};
   ReadXmlBackup(
       in,

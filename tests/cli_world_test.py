@@ -1,0 +1,308 @@
+#!/usr/bin/env python3
+"""The zusms tool used as people use it: long messages counted as they see
+them, numbers of their country, exports that fail half-way, mistakes typed on
+the command line, a Chinese locale, two imports at once.
+
+usage: cli_world_test.py PATH/TO/zusms
+"""
+import errno
+import json
+import os
+import resource
+import signal
+import stat
+import subprocess
+import sys
+import time
+import unittest
+
+import cli_backup_test
+import cli_test
+
+
+def head(number, text, second, batid=0, parts=0, index=0, uuid_seed=0):
+    return {"index": index, "type": 1, "fid": 1, "batid": batid,
+            "createtime": "20231114221320", "tel": number, "name": "",
+            "recvtime": time.strftime("%Y%m%d%H%M%S", time.gmtime(1700000000 + second)),
+            "content": text, "privmode": 0, "ccid": 0, "lockflag": 0, "oldfid": 0, "impt": 0,
+            "longsms": parts, "operid": "",
+            "uuid": f"{uuid_seed:08x}-0000-4000-8000-{batid:06x}{index:06x}"}
+
+
+def long_messages(count):
+    """`count` messages of two parts each, as a JSON export holds them."""
+    heads = []
+    for m in range(1, count + 1):
+        for index in (1, 2):
+            heads.append(head(f"+4477009{m % 100000:05d}", f"part {index} of message {m}",
+                              m % 3600, batid=m, parts=2, index=index, uuid_seed=m))
+    return {"format": "zusms", "version": 1, "heads": heads}
+
+
+def locale_env(lang):
+    env = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_MESSAGES", "LANG")}
+    env["LANG"] = lang
+    return env
+
+
+class World(cli_test.Case):
+    def run_env(self, env, *args, expect=0):
+        proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, *args], env=env,
+                              capture_output=True, text=True, timeout=300)
+        self.assertEqual(proc.returncode, expect, f"{args}: {proc.stdout}\n{proc.stderr}")
+        return proc
+
+
+class LongMessagesCountOnce(World):
+    def test_folders_and_json_import_summaries_count_messages_not_records(self):
+        self.run_cli("add", "--number", "10086", "--text", "L" * 1500)  # three records
+        self.run_cli("add", "--number", "10086", "--text", "short")
+        self.run_cli("add", "--number", "10086", "--folder", "7", "--text", "S" * 700)
+        counts = {f["FdId"]: f["messages"] for f in self.json_of("folders")}
+        self.assertEqual((counts[1], counts[7]), (2, 1))
+        self.assertRegex(self.run_cli("folders").stdout.splitlines()[1], r"\s2\s+1$")
+        self.assertEqual(self.stats()["heads"], 6)
+
+        path = self.write("all.json", self.run_cli("export").stdout)
+        report = self.json_of("import", path, user=2)
+        self.assertEqual((report["added"], report["skipped"]), (3, 0))
+        self.assertEqual(report["otherRecords"]["skipped"], 14)  # the default folders
+        again = self.run_cli("import", path, user=2).stdout
+        self.assertIn("0 messages added, 3 already there", again)
+        self.assertEqual(self.stats(user=2)["heads"], 6)
+
+    def test_ctrl_c_during_a_json_import_reports_the_messages_stored(self):
+        count = 25000
+        path = self.write("long.json", json.dumps(long_messages(count)))
+        self.run_cli("stats")
+        stored, _ = cli_backup_test.interrupted_import(self, path)
+        self.assertLess(stored, count)
+        self.assertEqual(self.stats()["heads"], 2 * stored)
+        listed = self.json_of("list", "--limit", str(count))
+        self.assertEqual(len(listed), stored)
+        self.assertTrue(all(m["parts"] == 2 and m["complete"] for m in listed))
+        report = self.json_of("import", path)
+        self.assertEqual((report["added"], report["skipped"]), (count - stored, stored))
+
+
+class NumbersOfACountry(World):
+    def test_short_codes_stay_as_written_under_any_region(self):
+        for number in ("98765", "10086", "95588", "015112345678", "+49 151 12345678"):
+            self.run_cli("add", "--number", number, "--text", f"from {number}")
+        for args, env in ((("--region", "DE"), None), (("--region", "de"), None),
+                          ((), locale_env("de_DE.UTF-8"))):
+            proc = self.run_env(env or os.environ, "--json", *args, "conversations")
+            counts = {c["correspondent"]: c["messages"] for c in json.loads(proc.stdout)}
+            self.assertEqual(counts, {"98765": 1, "10086": 1, "95588": 1, "+4915112345678": 2},
+                             args)
+        counts = {c["correspondent"]: c["messages"]
+                  for c in self.json_of("--region", "CN", "conversations")}
+        self.assertIn("10086", counts)  # China Mobile's service number
+        self.assertIn("95588", counts)
+        self.assertEqual(len(self.json_of("--region", "DE", "conversation", "98765")), 1)
+
+    def test_an_unknown_region_is_a_usage_error(self):
+        self.run_cli("add", "--number", "98765", "--text", "x")
+        for args in (("--region", "XX", "conversations"), ("conversations", "--region", "XX"),
+                     ("--region", "", "conversations"), ("--region", "Germany", "list")):
+            proc = self.run_cli(*args, expect=2)
+            self.assertIn("unknown region", proc.stderr)
+        # A locale of a country libphonenumber does not know: numbers as written.
+        proc = self.run_env(locale_env("en_XX.UTF-8"), "--json", "conversations")
+        self.assertEqual(json.loads(proc.stdout)[0]["correspondent"], "98765")
+
+
+class ExportFile(World):
+    def fill(self, messages=3000):
+        heads = [head(f"+4477009{i:05d}", f"message {i} " + "x" * 200, i % 3600, uuid_seed=i + 1)
+                 for i in range(messages)]
+        self.run_cli("import", self.write("fill.json", json.dumps({"heads": heads})))
+
+    def export_limited(self, path, *args, limit):
+        def limited():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        return subprocess.run([cli_test.ZUSMS, "--db", self.db, "export", "-o", path, *args],
+                              capture_output=True, text=True, timeout=300, preexec_fn=limited)
+
+    def test_a_failed_export_keeps_the_old_file_and_says_why(self):
+        self.fill()
+        out = os.path.join(self.dir.name, "out")
+        os.mkdir(out)
+        for fmt in ("json", "xml"):
+            path = os.path.join(out, f"backup.{fmt}")
+            with open(path, "w", encoding="utf-8") as f:
+                f.write("the export of yesterday\n")
+            os.chmod(path, 0o640)
+            proc = self.export_limited(path, "--format", fmt, limit=64 * 1024)
+            # Not killed by SIGXFSZ: the tool says why and exits 1.
+            self.assertEqual(proc.returncode, 1, proc.stderr)
+            self.assertIn(os.strerror(errno.EFBIG), proc.stderr)
+            self.assertIn(path, proc.stderr)
+            with open(path, encoding="utf-8") as f:
+                self.assertEqual(f.read(), "the export of yesterday\n")
+            self.assertEqual(sorted(os.listdir(out)),
+                             sorted(n for n in ("backup.json", "backup.xml")
+                                    if os.path.exists(os.path.join(out, n))))
+            # With room enough the file is replaced whole, its mode kept.
+            proc = self.export_limited(path, "--format", fmt, limit=resource.RLIM_INFINITY)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o640)
+            with open(path, encoding="utf-8") as f:
+                self.assertIn("message 2999 ", f.read())
+        self.assertEqual(len(os.listdir(out)), 2)
+
+    def test_ctrl_c_during_an_export_leaves_the_old_file_and_no_temporary_one(self):
+        self.fill(20000)
+        out = os.path.join(self.dir.name, "out")
+        os.mkdir(out)
+        path = self.write("out/backup.xml", "the export of yesterday\n")
+        proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "export", "--format", "xml",
+                                 "-o", path], stderr=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 60
+        while proc.poll() is None and time.monotonic() < deadline:
+            if len(os.listdir(out)) > 1:  # the temporary file is there
+                proc.send_signal(signal.SIGINT)
+                break
+            time.sleep(0.001)
+        proc.communicate(timeout=60)
+        if proc.returncode == 0:
+            self.skipTest("the export ended before it could be interrupted")
+        self.assertEqual(proc.returncode, -signal.SIGINT)
+        self.assertEqual(os.listdir(out), ["backup.xml"])
+        with open(path, encoding="utf-8") as f:
+            self.assertEqual(f.read(), "the export of yesterday\n")
+
+    def test_an_export_through_a_link_replaces_its_target_and_devices_are_written(self):
+        self.run_cli("add", "--number", "10086", "--text", "linked")
+        target = os.path.join(self.dir.name, "real.json")
+        link = os.path.join(self.dir.name, "link.json")
+        self.write("real.json", "old")
+        os.symlink("real.json", link)  # relative, as people make them
+        self.run_cli("export", "-o", link)
+        self.assertTrue(os.path.islink(link))
+        with open(target, encoding="utf-8") as f:
+            self.assertEqual(json.load(f)["heads"][0]["content"], "linked")
+        self.run_cli("export", "-o", "/dev/null")
+        self.assertTrue(os.path.exists("/dev/null") and not os.path.isfile("/dev/null"))
+        self.assertIn("is a directory", self.run_cli("export", "-o", self.dir.name,
+                                                     expect=1).stderr)
+
+
+class MistakesOnTheCommandLine(World):
+    def test_impossible_dates_are_usage_errors(self):
+        self.run_cli("add", "--number", "1", "--text", "x")
+        for bad in ("2023-02-30", "2023-13-01", "2023-04-31", "2023-02-29", "2023-01-01 24:61",
+                    "2023-01-01 24:00", "2023-01-01 23:60", "2023-00-10", "2023-1-01",
+                    "2023- 1-01", "2023-01-01T10:00+25:00", "2023-01-01T10:00:6x", "yesterday"):
+            for args in (("list", "--since", bad), ("list", "--until", bad),
+                         ("delete", "--folder", "1", "--before", bad, "--yes")):
+                proc = self.run_cli(*args, expect=2)
+                self.assertIn("not a time", proc.stderr)
+        for good in ("2024-02-29", "2000-02-29", "2023-01-01 23:59", "2023-01-01T10:00:00+05:30",
+                     "2023-01-01T10:00+0530", "2023-12-31T23:59:59.5Z"):
+            self.run_cli("list", "--since", good)
+        self.assertEqual(self.stats()["heads"], 1)
+
+    def test_blank_names_numbers_and_texts_are_refused(self):
+        before = self.json_of("folders")
+        for args, why in ((("folder", "add", "   "), "a folder needs a name"),
+                          (("folder", "add", "\u3000\t"), "a folder needs a name"),
+                          (("folder", "rename", "1", " "), "a folder needs a name"),
+                          (("phrase", "add", " \n "), "a phrase needs some text"),
+                          (("add", "--number", "", "--text", "x"), "needs a number"),
+                          (("add", "--number", "   ", "--text", "x"), "needs a number"),
+                          (("add", "--number", "5", "--text", ""), "needs some text"),
+                          (("recipient", "add", "--number", " "), "needs a number")):
+            self.assertIn(why, self.run_cli(*args, expect=1).stderr, args)
+        self.assertIn("needs some text", self.run_cli("add", "--number", "5", stdin="\n",
+                                                      expect=1).stderr)
+        self.assertEqual(self.json_of("folders"), before)
+        self.assertEqual(self.stats(), {k: 0 for k in self.stats()} | {"folders": 14})
+        # Text from standard input, and a name with inner blanks, still go in.
+        self.run_cli("add", "--number", "5", stdin="from stdin\n")
+        self.run_cli("folder", "add", " Old  stuff ")
+        self.assertEqual(self.stats()["heads"], 1)
+
+    def test_global_options_work_after_the_subcommand(self):
+        self.run_cli("add", "--number", "98765", "--text", "late flags")
+        before = subprocess.run([cli_test.ZUSMS, "--db", self.db, "--utc", "--json", "list"],
+                                capture_output=True, text=True, check=True).stdout
+        after = subprocess.run([cli_test.ZUSMS, "list", "--utc", "--json", "--db", self.db],
+                               capture_output=True, text=True, check=True).stdout
+        self.assertEqual(json.loads(after), json.loads(before))
+        self.assertIn("+00:00", json.loads(after)[0]["time"])
+        table = self.run_cli("list", "--utc").stdout
+        self.assertIn("TIME (UTC)", table)
+        self.assertEqual(self.run_cli("conversations", "--json", "--region", "DE").stdout,
+                         self.run_cli("--json", "--region", "DE", "conversations").stdout)
+        self.assertIn("id", json.loads(self.run_cli("folder", "add", "--json", "Mine").stdout))
+        self.run_cli("list", "--db", "", expect=2)
+
+
+class ChineseLocale(World):
+    def test_headers_and_words_follow_the_roles_language(self):
+        self.run_cli("add", "--number", "10086", "--folder", "7", "--text", "hi")
+        chinese, english = locale_env("zh_CN.UTF-8"), locale_env("C")
+        folders = self.run_env(chinese, "folders").stdout.splitlines()
+        self.assertNotRegex(folders[0], "[A-Z]{3}")  # no English header word
+        self.assertIn("\u6536\u4ef6\u7bb1", folders[1])  # the inbox's role
+        self.assertIn("\u9ed8\u8ba4", folders[1])  # "default"
+        listing = self.run_env(chinese, "list", "--utc").stdout.splitlines()[0]
+        self.assertIn("\u65f6\u95f4\uff08UTC\uff09", listing)
+        self.assertNotIn("TEXT", listing)
+        exchange = self.run_env(chinese, "conversation", "10086").stdout
+        self.assertIn("\u2192 \u5df2\u53d1\u9001", exchange)
+        self.assertTrue(self.run_env(english, "folders").stdout.startswith("NUMBER  NAME"))
+        self.assertIn("\u2192 sent", self.run_env(english, "conversation", "10086").stdout)
+        # JSON stays the same in every language.
+        self.assertEqual(json.loads(self.run_env(chinese, "--json", "list").stdout)[0]["tel"],
+                         "10086")
+
+    def test_names_cut_where_an_emoji_meets_the_end_of_the_field(self):
+        emoji = "\U0001F600"
+        names = ["\u540d" * 37 + emoji,  # 39 UTF-16 units: fits whole
+                 "\u540d" * 38 + emoji,  # 40: the emoji does not fit, cut to 38
+                 "a" * 39 + emoji]  # 41: cut to 39
+        file = ("<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n<smses>\n"
+                + "".join(f'<sms address="{100 + i}" date="{1700000000000 + 1000 * i}" type="1" '
+                          f'body="n{i}" contact_name="{n}" />\n' for i, n in enumerate(names))
+                + "</smses>\n")
+        path = self.write("names.xml", file)
+        report = self.json_of("import", path, user=2)
+        self.assertEqual(report["namesCut"], 2)
+        stored = {m["tel"]: m["name"] for m in self.json_of("list", user=2)}
+        self.assertEqual(stored, {"100": names[0], "101": "\u540d" * 38, "102": "a" * 39})
+        summary = self.run_cli("import", path, user=3).stdout
+        self.assertIn("2 contact names cut", summary)
+        self.assertIn("39 UTF-16 units", summary)  # not "39 characters": the first has 38
+
+
+class TwoImportsAtOnce(World):
+    def test_every_kind_of_record_is_stored_once(self):
+        kinds = {
+            "phrases": [{"content": f"phrase {i}", "impBool": 0} for i in range(1500)],
+            "filters": [{"folderid": 1, "ftype": 1, "fattr": 0, "tel": f"9{i:05d}", "name": ""}
+                        for i in range(1500)],
+            "receiverHistory": [{"tel": f"+86138{i:08d}", "name": "", "privmode": 0,
+                                 "lastdate": "20231114"} for i in range(1500)],
+        }
+        path = self.write("same.json", json.dumps(long_messages(600) | kinds))
+        # Whether the two take turns between batches is up to the scheduler:
+        # six rounds, into six users, make it likely that they do.
+        for user in range(2, 8):
+            self.run_cli("stats", user=user)
+            runs = [subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "--user", str(user),
+                                      "import", path],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                    for _ in range(2)]
+            for run in runs:
+                _, err = run.communicate(timeout=300)
+                self.assertEqual(run.returncode, 0, err)
+            counts = self.stats(user=user)
+            self.assertEqual({k: counts[k] for k in kinds}, {k: len(v) for k, v in kinds.items()})
+            self.assertEqual(counts["heads"], 1200)
+        self.assertEqual(self.json_of("import", path, user=2)["otherRecords"]["added"], 0)
+
+if __name__ == "__main__":
+    cli_test.ZUSMS = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)

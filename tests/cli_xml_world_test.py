@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""Backup XML files as they come from the world, byte for byte: bytes that
+are not UTF-8, attributes given twice, document type declarations, control
+characters that the export cannot carry, private-use characters, and the
+exit status of an import that left records out.
+
+usage: cli_xml_world_test.py PATH/TO/zusms
+"""
+import json
+import os
+import sys
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+import cli_test
+from cli_backup_test import backup, sms
+
+INCOMPLETE = 4  # the exit status of an import that left records of the file out
+
+
+class XmlWorld(cli_test.Case):
+    def write_bytes(self, name, data):
+        path = os.path.join(self.dir.name, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def run_import(self, data, *flags, expect=0, name="in.xml"):
+        if isinstance(data, str):
+            data = data.encode("utf-8")
+        return self.run_cli("--json", "import", *flags, self.write_bytes(name, data),
+                            expect=expect)
+
+    def import_json(self, data, *flags, expect=0):
+        return json.loads(self.run_import(data, *flags, expect=expect).stdout)
+
+    def contents(self):
+        return [m["content"] for m in self.json_of("list", "--oldest", "--limit", "1000")]
+
+    def test_a_bad_record_is_skipped_and_the_file_goes_on(self):
+        good = [sms(body=f"good {i}", date=str(1700000000000 + 1000 * i)) for i in range(6)]
+        data = backup(good[0], "LATIN1", good[1], "CESU8", good[2],
+                      sms(body="bad name", contact_name="NAME", date="1700000100000"), good[3],
+                      sms(body="odd readable date", readable_date="DATE", date="1700000200000"),
+                      good[4], "DUP", good[5], sms(date="soon")).encode("utf-8")
+        data = (data.replace(b"LATIN1", sms(body="caf\xe9 au lait", date="1700000300000")
+                             .encode("latin-1"))
+                .replace(b"CESU8", sms(date="1700000400000").encode("utf-8")
+                         .replace(b'body="hi"', b'body="emoji \xed\xa0\xbd\xed\xb8\x81"'))
+                .replace(b"NAME", b"Ren\xe9e")
+                .replace(b"DATE", b"14 d\xe9c. 2023")
+                .replace(b"DUP", sms(body="first", date="1700000500000").encode("utf-8")
+                         .replace(b"/>", b'body="sec\nond" address = "+1555" />')))
+        # All or nothing by default: each bad record named by line and reason.
+        proc = self.run_import(data, expect=1)
+        for line in (4, 6, 8, 15):
+            self.assertIn(f"sms at line {line}: ", proc.stderr)
+        self.assertIn("not UTF-8", proc.stderr)
+        self.assertIn("--skip-invalid", proc.stderr)
+        self.assertEqual(self.stats()["heads"], 0)
+        # Skipped one at a time; everything after each of them goes in.
+        proc = self.run_import(data, "--skip-invalid", expect=INCOMPLETE)
+        report = json.loads(proc.stdout)
+        self.assertEqual((report["added"], report["invalid"]), (8, 4))
+        self.assertEqual([p.split(":")[0] for p in report["problems"]],
+                         ["sms at line 4", "sms at line 6", "sms at line 8", "sms at line 15"])
+        self.assertNotIn("cut", report)
+        texts = self.contents()
+        self.assertEqual([t for t in texts if t.startswith("good")], [f"good {i}" for i in range(6)])
+        # An attribute given twice: the first value counts, as it always did.
+        self.assertIn("first", texts)
+        self.assertNotIn("sec\nond", texts)
+        dup = [m for m in self.json_of("list", "--limit", "100") if m["content"] == "first"]
+        self.assertEqual(dup[0]["tel"], "+8613800138000")
+        # A bad byte in an attribute that is not kept does not matter.
+        self.assertIn("odd readable date", texts)
+
+    def test_exit_status_says_whether_the_whole_file_went_in(self):
+        whole = backup(sms(body="one"), sms(body="two", date="1700000001000"))
+        self.assertEqual(self.import_json(whole)["added"], 2)
+        self.assertEqual(self.import_json(backup())["added"], 0)  # an empty backup is a backup
+        cut = whole[:whole.index('body="two"') + 6]
+        proc = self.run_import(cut, "--skip-invalid", expect=INCOMPLETE)
+        self.assertIn("line 4", json.loads(proc.stdout)["cut"])
+        plain = self.run_cli("import", "--skip-invalid", self.write("cut.xml", cut),
+                             expect=INCOMPLETE).stdout
+        self.assertIn("the rest of it was not read", plain)
+        self.assertEqual(self.stats()["heads"], 2)
+        # The store cannot keep U+FFFE: found in the check, before anything is stored.
+        proc = self.run_import(backup(sms(body="new"), sms(body="&#xFFFE;", date="1700000009000")),
+                               expect=1)
+        self.assertIn("sms at line 4: body: the noncharacter U+FFFE", proc.stderr)
+        # Nothing to import is an error, whatever --skip-invalid says.
+        for data, why in ((b"", "the file is empty"),
+                          (b"<?xml version='1.0' encoding='UTF-8' ?>\n", "no <smses> element"),
+                          (b"<html><sms address='1' date='1700000000000'/></html>",
+                           "its first element is <html>"),
+                          (b"<smses count='3'>\n", "no element found")):
+            for flags in ((), ("--skip-invalid",)):
+                proc = self.run_import(data, *flags, expect=1)
+                self.assertIn("nothing imported", proc.stderr)
+                self.assertIn(why, proc.stderr)
+        self.assertEqual(self.stats()["heads"], 2)
+
+    def test_document_type_declarations_are_skipped_unread(self):
+        head = "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n"
+        laughs = "".join(f'<!ENTITY l{i} "' + f"&l{i - 1};" * 10 + '">' for i in range(1, 10))
+        subsets = [
+            "<!DOCTYPE smses>",
+            '<!DOCTYPE smses SYSTEM "http://example.invalid/a>b.dtd">',
+            f'<!DOCTYPE smses [\n<!ENTITY l0 "lol">{laughs}\n]>',
+            '<!DOCTYPE smses [\n<!ENTITY x SYSTEM "file:///etc/passwd">\n'
+            "<!-- a comment with ]> and a ' in it -->\n"
+            '<!ENTITY % p SYSTEM "http://example.invalid/p.dtd"> %p;\n]>',
+        ]
+        for i, doctype in enumerate(subsets):
+            body = sms(body="&l9; &x; &p; &amp; &#x41;", date=str(1700000000000 + 1000 * i))
+            data = head + doctype + f"\n<smses count='2'>\n{body}\n<sms body='x'/>\n</smses>\n"
+            proc = self.run_import(data, "--skip-invalid", expect=INCOMPLETE)
+            report = json.loads(proc.stdout)
+            self.assertEqual(report["added"], 1, doctype)
+            # The lines of the file keep their numbers past the declaration.
+            line = data[:data.index("<sms body")].count("\n") + 1
+            self.assertEqual(report["problems"], [f"sms at line {line}: address: missing"])
+        # Declared entities stay as written, like any other unknown name.
+        self.assertEqual(set(self.contents()), {"&l9; &x; &p; & A"})
+
+    def test_our_export_of_control_characters_imports_as_nothing_new(self):
+        data = backup(sms(body="\u4f60&#15;\u597d"),
+                      sms(body="raw \x0f control", date="1700000001000"),
+                      sms(body="\u4f60\ufffd\u597d", address="+1555", date="1700000002000"))
+        self.assertEqual(self.import_json(data)["added"], 3)
+        stored = sorted(self.json_of("list", "--limit", "10"), key=lambda m: m["recvtime"])
+        self.assertEqual([m["content"] for m in stored],
+                         ["\u4f60\x0f\u597d", "raw \x0f control", "\u4f60\ufffd\u597d"])
+        exported = self.run_cli("export", "--format", "xml").stdout
+        ElementTree.fromstring(exported)  # XML 1.0 that a strict parser reads
+        report = self.import_json(exported)
+        self.assertEqual((report["added"], report["skipped"]), (0, 3))
+        self.assertEqual(self.stats()["heads"], 3)
+        # Into a new store the message is what XML carried; its UUID comes
+        # from that text, not from the one the first store keeps.
+        self.db = os.path.join(self.dir.name, "other.dbf")
+        self.assertEqual(self.import_json(exported)["added"], 3)
+        again = sorted(self.json_of("list", "--limit", "10"), key=lambda m: m["recvtime"])
+        self.assertEqual(again[0]["content"], "\u4f60\ufffd\u597d")
+        self.assertNotEqual(again[0]["uuid"], stored[0]["uuid"])
+        self.assertEqual(again[2]["uuid"], stored[2]["uuid"])
+
+    def test_private_use_characters_of_plane_16_survive(self):
+        # The last code points of plane 16, literal and as references, next
+        # to what the reader marks with them.
+        odd = "\U0010FF0F \U0010FFFD \U0010FFFB\U0010FF00 \U0010FFFC\U0010FFFF"
+        data = backup(sms(body=odd + " &#x10FF0F;&#1114109; &#15;",
+                          contact_name="\U0010FFFC\U0010FF01"))
+        self.assertEqual(self.import_json(data)["added"], 1)
+        message = self.json_of("list")[0]
+        self.assertEqual(message["content"], odd + " \U0010FF0F\U0010FFFD \x0f")
+        self.assertEqual(message["name"], "\U0010FFFC\U0010FF01")
+        exported = self.run_cli("export", "--format", "xml").stdout
+        self.assertEqual(self.import_json(exported)["added"], 0)
+
+
+if __name__ == "__main__":
+    cli_test.ZUSMS = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=1)
