@@ -119,16 +119,22 @@ std::u16string AsXmlWrites(std::u16string_view text) {
   return out;
 }
 
+// Whether XML 1.0 carries every character of a text.
+bool XmlCarriesAll(std::u16string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!XmlCarries(text, i)) return false;
+  }
+  return true;
+}
+
 // Which message the user has already: same number, time and text, as far
-// as XML carries them.
-std::string Sameness(std::u16string_view tel, std::u16string_view time, std::u16string_view text) {
-  auto carried = [](std::u16string_view t) {
-    for (size_t i = 0; i < t.size(); ++i) {
-      if (!XmlCarries(t, i)) return false;
-    }
-    return true;
-  };
-  if (carried(tel) && carried(text)) return Identity(tel, time, text);
+// as XML carries them. `stored` is the identity of the texts themselves,
+// when known: the same as long as XML carries every character.
+std::string Sameness(std::u16string_view tel, std::u16string_view time, std::u16string_view text,
+                     const std::string* stored = nullptr) {
+  if (XmlCarriesAll(tel) && XmlCarriesAll(text)) {
+    return stored ? *stored : Identity(tel, time, text);
+  }
   return Identity(AsXmlWrites(tel), time, AsXmlWrites(text));
 }
 
@@ -203,9 +209,9 @@ Converted Convert(const XmlSms& sms, bool whole = true, int32_t batid = 0) {
     return out;
   }
   const std::u16string_view time(h.recvtime);
-  out.identity = Sameness(tel, time, body);
   // The UUID comes from what the store keeps, not from what XML writes.
   const std::string uuid = Identity(tel, time, body);
+  out.identity = Sameness(tel, time, body, &uuid);
   out.parts = SplitMessage(h, body, reinterpret_cast<const uint8_t*>(uuid.data()), batid);
   return out;
 }
