@@ -116,20 +116,24 @@ void AddMessageCommands(Commands& c) {
     if (o.json) return PrintJson(j);
     j["time"] = ReadableTime(Utf8(m.head().recvtime), o.utc);
     for (const auto& [key, value] : j.items()) {
-      std::cout << fmt::format("{:<11}{}\n", key,
-                               value.is_string() ? value.get<std::string>() : value.dump());
+      // The text keeps its lines; no field ever reaches the terminal raw.
+      const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+      std::cout << fmt::format("{:<11}{}\n", key, Printable(text, key == "content"));
     }
   });
 
   struct AddOptions {
-    std::string number, name;
+    std::string number;
+    std::optional<std::string> name;  // none: no name
     std::optional<std::string> text;  // none: from standard input
     int32_t folder = 1;
   };
   auto add = std::make_shared<AddOptions>();
   auto* add_cmd =
       app.add_subcommand("add", "add a message (its text from --text or standard input)");
-  add_cmd->add_option("--number", add->number, "telephone number")->required();
+  add_cmd->add_option("--number", add->number, "telephone number")
+      ->check(NumberArgument())
+      ->required();
   add_cmd->add_option("--name", add->name, "contact name");
   add_cmd->add_option("--folder", add->folder, "folder number (default 1, the inbox)");
   add_cmd->add_option("--text", add->text, "the text");
@@ -139,9 +143,12 @@ void AddMessageCommands(Commands& c) {
     std::memset(&h, 0, sizeof h);
     std::string text = add->text ? *add->text : ReadStdin();
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    if (text.empty()) throw Failure("a message needs some text");
+    NotBlank(text, "a message needs some text");
     SetTextOrFail(h.tel, NotBlank(add->number, "a message needs a number"), "number");
-    SetTextOrFail(h.name, add->name, "name");
+    if (add->name) {
+      SetTextOrFail(h.name, NotBlank(*add->name, "a name cannot be blank (leave --name out)"),
+                    "name");
+    }
     const std::string now = TimeText(std::time(nullptr));
     SetText(h.recvtime, now);
     SetText(h.createtime, now);
