@@ -63,6 +63,11 @@ class LongMessagesCountOnce(World):
         self.assertEqual((counts[1], counts[7]), (2, 1))
         self.assertRegex(self.run_cli("folders").stdout.splitlines()[1], r"\s2\s+1$")
         self.assertEqual(self.stats()["heads"], 6)
+        names = {f["FdId"]: f["fname"] for f in self.json_of("folders")}
+        table = self.run_cli("stats").stdout.split("\n\n")[1].splitlines()
+        self.assertEqual(table[0].split(), ["FOLDER", "MESSAGES", "RECORDS"])
+        rows = {line.split()[0]: line.split()[1:] for line in table[1:]}
+        self.assertEqual((rows[names[1]], rows[names[7]]), (["2", "4"], ["1", "2"]))
 
         path = self.write("all.json", self.run_cli("export").stdout)
         report = self.json_of("import", path, user=2)
@@ -243,7 +248,17 @@ class MistakesOnTheCommandLine(World):
                           (("add", "--number", "", "--text", "x"), "needs a number"),
                           (("add", "--number", "   ", "--text", "x"), "needs a number"),
                           (("add", "--number", "5", "--text", ""), "needs some text"),
-                          (("recipient", "add", "--number", " "), "needs a number")):
+                          (("recipient", "add", "--number", " "), "needs a number"),
+                          (("add", "--number", "5", "--text", " \u3000 "), "needs some text"),
+                          (("add", "--number", "5", "--name", "", "--text", "x"), "blank"),
+                          (("add", "--number", "5", "--name", " \t", "--text", "x"), "blank"),
+                          (("recipient", "add", "--number", "5", "--name", "  "), "blank"),
+                          (("filter", "add", "--number", "", "--folder", "1"), "blank"),
+                          (("filter", "add", "--number", "   ", "--folder", "1"), "blank"),
+                          (("filter", "add", "--name", "\u200b", "--folder", "1"), "blank"),
+                          (("filter", "add", "--number", "5", "--name", " ", "--folder", "1"),
+                           "blank"),
+                          (("filter", "add", "--folder", "1"), "a number or a name")):
             self.assertIn(why, self.run_cli(*args, expect=1).stderr, args)
         self.assertIn("needs some text", self.run_cli("add", "--number", "5", stdin="\n",
                                                       expect=1).stderr)
@@ -253,6 +268,14 @@ class MistakesOnTheCommandLine(World):
         self.run_cli("add", "--number", "5", stdin="from stdin\n")
         self.run_cli("folder", "add", " Old  stuff ")
         self.assertEqual(self.stats()["heads"], 1)
+        # A name is optional: left out, the record has none; a rule needs one of the two.
+        self.run_cli("add", "--number", "5", "--text", "no name")
+        self.run_cli("recipient", "add", "--number", "5")
+        self.run_cli("filter", "add", "--name", "Bank", "--folder", "1")
+        self.run_cli("filter", "add", "--number", "95588", "--folder", "1")
+        self.assertEqual([(f["tel"], f["name"]) for f in self.json_of("filters")],
+                         [("", "Bank"), ("95588", "")])
+        self.assertEqual(self.json_of("history")[0]["name"], "")
 
     def test_global_options_work_after_the_subcommand(self):
         self.run_cli("add", "--number", "98765", "--text", "late flags")
