@@ -289,6 +289,15 @@ class XmlWorld(cli_test.Case):
         proc = self.run_import(bad, "--skip-invalid", expect=1)
         self.assertIn("nothing imported", proc.stderr)
 
+    def test_instructions_in_a_document_type_subset_are_skipped(self):
+        for subset in ("<?pi ]> ?>", "<?pi don't ?>", '<?pi "?><!-- \' -->'):
+            self.db = os.path.join(self.dir.name, f"{len(os.listdir(self.dir.name))}.dbf")
+            data = ("<?xml version='1.0'?>\n<!DOCTYPE smses [" + subset + "]>\n<smses>"
+                    + sms(body="after") + "</smses>\n")
+            ElementTree.fromstring(data)  # well-formed for a strict parser too
+            self.assertEqual(self.import_json(data)["added"], 1, subset)
+            self.assertEqual(self.contents(), ["after"])
+
     def test_private_use_characters_of_plane_16_survive(self):
         # The last code points of plane 16, literal and as references, next
         # to what the reader marks with them.
