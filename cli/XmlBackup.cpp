@@ -113,6 +113,9 @@ struct Converted {
 // batid still to be given); a Failure names what is wrong. Only checked,
 // without the heads, when not `whole`.
 Converted Convert(const XmlSms& sms, bool whole = true) {
+  if (sms.Get(kBadName)) {
+    throw Failure("an attribute name: bytes that are not UTF-8 (text in Latin-1?)");
+  }
   const auto address = sms.Get("address");
   if (!address) throw Failure("address: missing");
   const auto date_text = sms.Get("date");

@@ -177,7 +177,10 @@ class Filter {
     const size_t len = Utf8At(s, i, last, &value, &valid);
     if (len == 0) return 0;
     std::string& to = state_ == kTag ? name_ : out;
-    if (!valid) {
+    if (!valid && state_ == kTag) {
+      bad_name_ = true;
+      name_ += '_';
+    } else if (!valid) {
       AppendUtf8(to, kBadByte);
     } else if (value == 0xFFFE || value == 0xFFFF) {
       AppendUtf8(to, Marker(value));
@@ -203,6 +206,8 @@ class Filter {
       return n;
     }
     if (!name_.empty()) {
+      if (bad_name_) name_ = kBadName;
+      bad_name_ = false;
       if (!named_) {
         named_ = true;
         out += name_;
@@ -369,6 +374,7 @@ class Filter {
   // attributes so far, the name being read, and a repeated attribute
   // being dropped (with what was dropped, in case it is not one).
   bool named_ = false;
+  bool bad_name_ = false;  // the name being read holds bytes that are not UTF-8
   std::vector<std::string> names_;
   std::string name_;
   bool dropping_ = false;

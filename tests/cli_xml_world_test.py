@@ -298,6 +298,15 @@ class XmlWorld(cli_test.Case):
             self.assertEqual(self.import_json(data)["added"], 1, subset)
             self.assertEqual(self.contents(), ["after"])
 
+    def test_an_attribute_name_in_latin1_costs_its_record_only(self):
+        data = backup(sms(body="good0"), "BAD", sms(body="good1", date="1700000001000"))
+        data = data.encode("utf-8").replace(b"BAD", sms(body="n", date="1700000002000")
+                                            .encode("utf-8").replace(b"/>", b'x\xe9y="1" />'))
+        self.assertIn("sms at line 4: an attribute name", self.run_import(data, expect=1).stderr)
+        report = self.import_json(data, "--skip-invalid", expect=INCOMPLETE)
+        self.assertEqual((report["added"], report["invalid"]), (2, 1))
+        self.assertNotIn("cut", report)
+
     def test_private_use_characters_of_plane_16_survive(self):
         # The last code points of plane 16, literal and as references, next
         # to what the reader marks with them.
