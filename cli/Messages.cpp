@@ -125,10 +125,30 @@ std::vector<SmsHead> PartsNearby(Store& store, const Message& m) {
   return store.Heads(&filter, static_cast<uint32_t>(high - low + 2 * reach + 1));
 }
 
+// The parts of `h`'s message wherever they are: the store reads every head
+// of the user for them, but hands on only these.
+std::vector<SmsHead> PartsAnywhere(Store& store, const SmsHead& h) {
+  _MimerQueryFilterItem items[3] = {Condition(ZU_HEAD_BATID, ZU_OP_EQ),
+                                    Condition(ZU_HEAD_TEL, ZU_OP_EQ),
+                                    Condition(ZU_HEAD_LONGSMS, ZU_OP_GT)};
+  items[0].value.number = h.batid;
+  items[1].value.text = h.tel;
+  items[2].value.number = 1;
+  MimerQueryFilter filter{3, items, 1, 0, nullptr};
+  constexpr uint32_t kEnough = 1000;  // more only where parts are stored twice
+  std::vector<SmsHead> parts = store.Heads(&filter, kEnough);
+  return parts.size() < kEnough ? parts : store.AllHeads(&filter);
+}
+
+// A search of the store for one message's parts costs about half a pass
+// through the tool over all parts, which hands every part over.
+constexpr size_t kSearchesBeforeAPass = 2;
+
 // Gives the long messages in `open`, whose parts are not all there, the
 // parts they lack: from the ids around them where that completes them, the
-// others from one pass over all long parts, so that the work does not grow
-// with the product of messages and store. What is still missing then is
+// others from a search of the store each when they are few, else from one
+// pass over all long parts, so that the work does not grow with the
+// product of messages and store. What is still missing then is
 // not stored; those stay incomplete.
 void CompleteParts(Store& store, const std::vector<Message*>& open) {
   std::map<LongKey, Message*> rest;
@@ -144,10 +164,14 @@ void CompleteParts(Store& store, const std::vector<Message*>& open) {
   }
   if (rest.empty()) return;
   std::map<LongKey, std::vector<SmsHead>> found;
-  ForEachPart(store, [&](const SmsHead& h) {
-    LongKey key = KeyOf(h);
-    if (rest.contains(key)) found[std::move(key)].push_back(h);
-  });
+  if (rest.size() <= kSearchesBeforeAPass) {
+    for (auto& [key, m] : rest) found[key] = PartsAnywhere(store, m->head());
+  } else {
+    ForEachPart(store, [&](const SmsHead& h) {
+      LongKey key = KeyOf(h);
+      if (rest.contains(key)) found[std::move(key)].push_back(h);
+    });
+  }
   for (auto& [key, m] : rest) {
     Merge(*m, found[key]);
     Seal(*m);

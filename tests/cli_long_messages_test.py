@@ -61,6 +61,7 @@ class LongMessages(cli_test.Case):
             part("300", 7, 2, 301),
             part("300", 7, 3, 302),
             part("100", 7, 3, 100),
+            part("900", 9, 2, 600, parts=2),  # 9: its first part is not stored
         ] + [head("400", f"filler {i}", 1000 + i) for i in range(40)] + [
             part("100", 7, 1, 50),
         ])
@@ -68,9 +69,12 @@ class LongMessages(cli_test.Case):
         everything = self.texts("list", "--limit", "100", "--number", "100")
         self.assertEqual(everything, [whole[0], whole[1]])
         self.assertEqual(self.texts("list", "--number", "300"), [whole[2]])
-        # Pages that end inside a message, newest and oldest first.
-        newest = self.texts("list", "--limit", "43")
-        self.assertEqual((len(newest), newest[-1]), (43, whole[0]))
+        # Pages that end inside a message, newest and oldest first; three
+        # messages whose parts are not all in the page, nor next to each other.
+        newest = self.texts("list", "--limit", "42")
+        self.assertEqual(newest[-2:], [("<9.2>", 1, False), whole[0]])
+        self.assertEqual([m for m in self.texts("list", "--limit", "100") if m[1] != 1 or
+                          not m[2]], [("<9.2>", 1, False), whole[0], whole[2], whole[1]])
         self.assertEqual(self.texts("list", "--oldest", "--limit", "1"), [whole[0]])
         self.assertEqual(self.texts("list", "--oldest", "--limit", "4"),
                          [whole[0], ("short b", 1, True), whole[1], whole[2]])
@@ -87,8 +91,8 @@ class LongMessages(cli_test.Case):
         self.assertEqual(self.json_of("show", str(last))["content"], "<7.1><7.2><7.3>")
         self.run_cli("delete", str(last))
         self.assertEqual(self.texts("list", "--limit", "100", "--number", "100"), [whole[1]])
-        self.assertEqual(self.stats()["heads"], 2 + 1 + 3 + 40)
-        self.assertIn("would delete 44 messages (46 records)",
+        self.assertEqual(self.stats()["heads"], 2 + 1 + 3 + 1 + 40)
+        self.assertIn("would delete 45 messages (47 records)",
                       self.run_cli("delete", "--folder", "1", "--before", "2030-01-01",
                                    "--dry-run").stdout)
 
