@@ -335,8 +335,10 @@ std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
   if (o.contains.empty()) {
     // Rows in order until `limit` messages, the parts of a long message
     // gathered from the rows read; parts of a message taken count once, so
-    // fetch more rows when they ate into the page.
-    for (uint64_t wanted = o.limit;; wanted *= 2) {
+    // fetch more rows when they ate into the page. The first query asks for
+    // room for some parts: a query ordered by time alone reads the user's
+    // every row (no index serves it), whatever its limit.
+    for (uint64_t wanted = o.limit + o.limit / 2 + 64;; wanted *= 2) {
       const auto rows = static_cast<uint32_t>(std::min<uint64_t>(wanted, UINT32_MAX));
       out.clear();
       std::map<LongKey, size_t> taken;  // where each long message is in `out`
