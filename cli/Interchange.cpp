@@ -10,6 +10,8 @@
 #include <map>
 #include <set>
 #include <streambuf>
+#include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -271,10 +273,24 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
     const auto it = numbers.find(number);
     return it == numbers.end() ? number : it->second;
   };
+  // The parts of a long message share a batid, which the file brings from
+  // the store it came from and which may be one of this user's already.
+  // Each long message of the file gets the batid of its parts stored here
+  // before (an import run again after an interruption), else one above the
+  // user's highest, taken inside the batch that adds it: it never joins a
+  // message of the user's own.
+  std::unordered_map<std::string, int32_t> stored_parts;  // UUID -> batid
+  int32_t highest_batid = 0;
+  std::map<std::tuple<int32_t, std::u16string>, int32_t> batids;  // file's -> store's
   // Heads are known by their UUID, other records by all their fields.
-  KnownRecords uuids([&store](int32_t after, const std::function<void(std::string)>& add) {
+  KnownRecords uuids([&](int32_t after, const std::function<void(std::string)>& add) {
     return store.ForEachHead(
-        [&](const SmsHead& h) { add(std::string(reinterpret_cast<const char*>(h.uuid), 16)); },
+        [&](const SmsHead& h) {
+          std::string uuid(reinterpret_cast<const char*>(h.uuid), 16);
+          highest_batid = std::max(highest_batid, h.batid);
+          if (IsPart(h)) stored_parts.emplace(uuid, h.batid);
+          add(std::move(uuid));
+        },
         after);
   });
   std::vector<KnownRecords*> known = {&uuids};
@@ -317,8 +333,22 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
       entry(kHeads, SmsHead{},
             [&](SmsHead& h) {
               head_starts = messages.Starts(h);
-              if (!uuids.Insert(std::string(reinterpret_cast<const char*>(h.uuid), 16)))
-                return false;
+              const std::string uuid(reinterpret_cast<const char*>(h.uuid), 16);
+              const bool fresh = uuids.Insert(uuid);
+              if (IsPart(h)) {
+                const auto end = std::find(std::begin(h.tel), std::end(h.tel), u'\0');
+                const auto key = std::make_tuple(h.batid, std::u16string(std::begin(h.tel), end));
+                auto it = batids.find(key);
+                if (it == batids.end()) {
+                  const auto stored = fresh ? stored_parts.end() : stored_parts.find(uuid);
+                  it = batids
+                           .emplace(key,
+                                    stored != stored_parts.end() ? stored->second : ++highest_batid)
+                           .first;
+                }
+                h.batid = it->second;
+              }
+              if (!fresh) return false;
               h.fid = mapped(h.fid);
               h.oldfid = mapped(h.oldfid);
               uint32_t id = 0;

@@ -10,6 +10,7 @@ import json
 import os
 import resource
 import signal
+import sqlite3
 import stat
 import subprocess
 import sys
@@ -83,6 +84,36 @@ class LongMessagesCountOnce(World):
         self.assertTrue(all(m["parts"] == 2 and m["complete"] for m in listed))
         report = self.json_of("import", path)
         self.assertEqual((report["added"], report["skipped"]), (count - stored, stored))
+
+
+class LongMessagesKeepTheirParts(World):
+    def test_an_imported_long_message_never_joins_one_the_user_has(self):
+        # Both users' first long message to one number has batid 1.
+        self.run_cli("add", "--number", "555", "--text", "A" * 700, user=2)
+        self.run_cli("add", "--number", "555", "--text", "B" * 700)
+        path = self.write("b.json", self.run_cli("export").stdout)
+        self.run_cli("import", path, user=2)
+        texts = sorted((m["content"], m["parts"], m["complete"])
+                       for m in self.json_of("list", user=2))
+        self.assertEqual(texts, [("A" * 700, 2, True), ("B" * 700, 2, True)])
+        self.run_cli("import", path, user=2)  # nothing more, nothing joined
+        self.assertEqual(len(self.json_of("list", user=2)), 2)
+
+    def test_an_import_run_again_after_ctrl_c_completes_a_message_cut_between_batches(self):
+        # Three parts a message and a thousand rows a batch: some message
+        # has parts on both sides of the batch the interrupt rolled back.
+        count = 17000
+        heads = [head("+447700900001", f"part {i} of {m}", m % 3600, batid=m, parts=3, index=i,
+                      uuid_seed=m)
+                 for m in range(1, count + 1) for i in (1, 2, 3)]
+        path = self.write("three.json", json.dumps({"format": "zusms", "version": 1,
+                                                    "heads": heads}))
+        cli_backup_test.interrupted_import(self, path)
+        self.run_cli("import", path)
+        self.assertEqual(self.stats()["heads"], 3 * count)
+        with sqlite3.connect(self.db) as c:
+            parts = c.execute("select count(*) from SmsHead group by batid, tel").fetchall()
+        self.assertEqual(parts, [(3,)] * count)
 
 
 class NumbersOfACountry(World):
