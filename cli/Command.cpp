@@ -1,6 +1,7 @@
 #include "Command.h"
 
 #include <fmt/format.h>
+#include <utf8cpp/utf8.h>
 
 #include <iostream>
 
@@ -32,6 +33,20 @@ CLI::Validator TimeArgument() {
         }
       },
       "DATE");
+}
+
+CLI::Validator NumberArgument() {
+  return CLI::Validator(
+      [](std::string& text) {
+        if (!utf8::is_valid(text.begin(), text.end())) return std::string("not valid UTF-8");
+        for (auto it = text.begin(); it != text.end();) {
+          if (Unprintable(utf8::next(it, text.end()))) {
+            return std::string("a number cannot hold control characters");
+          }
+        }
+        return std::string();
+      },
+      "NUMBER");
 }
 
 void PrintAdded(const Options& o, const std::string& noun, uint32_t id) {

@@ -76,6 +76,10 @@ std::function<bool(Store&, uint32_t)> Exists(int32_t (*get)(SmsDatabase*, uint32
 // Checks a time option when the command line is read (YYYY-MM-DD, ...): a
 // time that is no time, or no day of the calendar, is a usage error.
 CLI::Validator TimeArgument();
+// Checks a telephone number option: a control character (an escape
+// sequence, a line break), a line separator or a bidirectional override is
+// a usage error.
+CLI::Validator NumberArgument();
 // Prints what an add command added: "added NOUN ID", or {"id": ID} as JSON.
 void PrintAdded(const Options& o, const std::string& noun, uint32_t id);
 

@@ -29,7 +29,7 @@ void AddFilterCommands(Commands& c) {
         f.ftype = rule->type;
         f.fattr = rule->attr;
       });
-  add->add_option("--number", rule->number, "telephone number");
+  add->add_option("--number", rule->number, "telephone number")->check(NumberArgument());
   add->add_option("--name", rule->name, "contact name");
   add->add_option("--folder", rule->folder, "folder number")->required();
   add->add_option("--type", rule->type, "rule type");

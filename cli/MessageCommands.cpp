@@ -116,8 +116,9 @@ void AddMessageCommands(Commands& c) {
     if (o.json) return PrintJson(j);
     j["time"] = ReadableTime(Utf8(m.head().recvtime), o.utc);
     for (const auto& [key, value] : j.items()) {
-      std::cout << fmt::format("{:<11}{}\n", key,
-                               value.is_string() ? value.get<std::string>() : value.dump());
+      // The text keeps its lines; no field ever reaches the terminal raw.
+      const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+      std::cout << fmt::format("{:<11}{}\n", key, Printable(text, key == "content"));
     }
   });
 
@@ -129,7 +130,9 @@ void AddMessageCommands(Commands& c) {
   auto add = std::make_shared<AddOptions>();
   auto* add_cmd =
       app.add_subcommand("add", "add a message (its text from --text or standard input)");
-  add_cmd->add_option("--number", add->number, "telephone number")->required();
+  add_cmd->add_option("--number", add->number, "telephone number")
+      ->check(NumberArgument())
+      ->required();
   add_cmd->add_option("--name", add->name, "contact name");
   add_cmd->add_option("--folder", add->folder, "folder number (default 1, the inbox)");
   add_cmd->add_option("--text", add->text, "the text");

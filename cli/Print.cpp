@@ -1,9 +1,12 @@
 #include "Print.h"
 
+#include <utf8cpp/utf8.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 #include <map>
 
 #include "Text.h"
@@ -53,9 +56,18 @@ void PrintTable(const std::vector<std::string>& english_header,
                 const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::string> header;
   for (const std::string& word : english_header) header.push_back(Word(word));
+  // Every cell passes through OneLine here, whatever its source: a number
+  // from a backup file can hold escape sequences that would take over the
+  // terminal.
+  std::vector<std::vector<std::string>> shown;
+  shown.reserve(rows.size());
+  for (const auto& row : rows) {
+    shown.emplace_back();
+    for (const std::string& cell : row) shown.back().push_back(OneLine(cell));
+  }
   std::vector<int> widths(header.size());
   for (size_t c = 0; c < header.size(); ++c) widths[c] = DisplayWidth(header[c]);
-  for (const auto& row : rows) {
+  for (const auto& row : shown) {
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
   }
   auto line = [&](const std::vector<std::string>& cells) {
@@ -67,27 +79,43 @@ void PrintTable(const std::vector<std::string>& english_header,
     std::cout << out << "\n";
   };
   line(header);
-  for (const auto& row : rows) line(row);
+  for (const auto& row : shown) line(row);
 }
 
 void PrintJson(const Json& json) { std::cout << json.dump(2) << "\n"; }
 
-std::string OneLine(std::string_view text) {
+bool Unprintable(char32_t c) {
+  return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029 ||
+         (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+std::string Printable(std::string_view text, bool keep_line_breaks) {
+  std::string valid;
+  if (!utf8::is_valid(text.begin(), text.end())) {
+    utf8::replace_invalid(text.begin(), text.end(), std::back_inserter(valid));
+    text = valid;
+  }
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (c == '\n' || c == '\r') {
-      out += "\u23ce";
-    } else if (c < 0x20 || c == 0x7f) {
+  for (auto it = text.begin(); it != text.end();) {
+    const auto start = it;
+    const char32_t c = utf8::next(it, text.end());
+    if (c == '\r' && it != text.end() && *it == '\n') continue;
+    const bool line_break = c == '\n' || c == '\r' || c == 0x85 || c == 0x2028 || c == 0x2029;
+    if (line_break) {
+      out += keep_line_breaks ? "\n" : "\u23ce";
+    } else if (c == '\t' && keep_line_breaks) {
+      out += '\t';
+    } else if (Unprintable(c)) {
       out += "\ufffd";
     } else {
-      out += static_cast<char>(c);
+      out.append(start, it);
     }
   }
   return out;
 }
+
+std::string OneLine(std::string_view text) { return Printable(text, false); }
 
 Progress::Progress(std::string what, size_t total, bool shown)
     : what_(std::move(what)), total_(total), shown_(shown && total > 0) {}

@@ -18,14 +18,23 @@ bool ChineseLocale();
 // translation).
 std::string Word(std::string_view english);
 
-// Rows under a header, each column as wide as its widest cell in terminal
-// columns, so that Chinese text (two columns a character) aligns. The
-// header's words are shown through Word.
+// Rows under a header, every cell through OneLine, each column as wide as its widest cell in
+// terminal columns, so that Chinese text (two columns a character) aligns. The header's words are
+// shown through Word.
 void PrintTable(const std::vector<std::string>& header,
                 const std::vector<std::vector<std::string>>& rows);
 void PrintJson(const Json& json);
-// The text on one line: each line break shows as "⏎", other control
-// characters as "�", so that a message never breaks a table row.
+// Whether the character would act on a terminal instead of showing:
+// control characters (C0, DEL, C1), the line and paragraph separators, and
+// the bidirectional overrides and isolates (U+202A-U+202E, U+2066-U+2069).
+bool Unprintable(char32_t c);
+// The text made harmless to print: each line break (CR LF, CR, LF, U+0085,
+// U+2028, U+2029) shows as "⏎", or as a plain line break when
+// `keep_line_breaks` (which keeps tabs too); every other unprintable
+// character and malformed UTF-8 as "�". Everything the tool prints for
+// people passes through here.
+std::string Printable(std::string_view text, bool keep_line_breaks);
+// The text on one line, so that a message never breaks a table row.
 std::string OneLine(std::string_view text);
 
 // A progress bar on standard error, shown only when `shown` (the caller

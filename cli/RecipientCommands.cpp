@@ -24,7 +24,7 @@ void AddRecipientCommands(Commands& c) {
         SetTextOrFail(r.name, recipient->name, "name");
         SetText(r.lastdate, TimeText(std::time(nullptr)).substr(0, 8));
       });
-  add->add_option("--number", recipient->number)->required();
+  add->add_option("--number", recipient->number)->check(NumberArgument())->required();
   add->add_option("--name", recipient->name);
   AddDeleteCommand(c, history, "entry", DeleteZuSmsReceiverHistory,
                    Exists<SmsRecieverHistory>(GetZuSmsReceiverHistory));

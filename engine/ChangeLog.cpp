@@ -50,15 +50,20 @@ constexpr const char* kStateTableWithoutPrunes =
 std::string Quote(const char* name) { return QuoteIdent(name); }
 
 // The statements that bring the log entry of the row `row` (NEW or OLD) of
-// family `f` up to date: delete the older entry, then insert the new one.
+// family `f` up to date: insert the new entry, then delete the older ones.
+// In this order the newest entry of the log is never gone when the next
+// number is drawn: AUTOINCREMENT draws above its counter and above the
+// highest entry, and its counter can lag the entries (SQLite does not store
+// it when another program's statement stops part-way under OR FAIL, while
+// the entries of the rows changed before the stop stay).
 std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind) {
   const std::string f = std::to_string(t.family);
   const std::string uuid = t.uuid_column ? row + "." + Quote(t.uuid_column) : "NULL";
-  std::string out = "DELETE FROM zu_changes WHERE family = " + f + " AND id = " + row +
-                    ".id AND UserID IS " + row + ".UserID; ";
-  out += "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) VALUES (" + row +
-         ".UserID, " + f + ", " + row + ".id, " + uuid + ", " + std::to_string(kind) + ", " +
-         (kind == 2 ? "datetime('now')" : "NULL") + "); ";
+  std::string out = "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) VALUES (" +
+                    row + ".UserID, " + f + ", " + row + ".id, " + uuid + ", " +
+                    std::to_string(kind) + ", " + (kind == 2 ? "datetime('now')" : "NULL") + "); ";
+  out += "DELETE FROM zu_changes WHERE family = " + f + " AND id = " + row + ".id AND UserID IS " +
+         row + ".UserID AND seq < (SELECT max(seq) FROM zu_changes); ";
   return out;
 }
 
@@ -160,7 +165,10 @@ bool ReadState(sqlite3* db, State& state) {
   state.epoch = static_cast<uint64_t>(q.Int(0));
   state.pruned = static_cast<uint64_t>(q.Int(1));
   state.prunes = static_cast<uint64_t>(q.Int(2));
-  Query c(db, "SELECT seq FROM sqlite_sequence WHERE name = 'zu_changes'");
+  // The counter, or the highest entry where the counter lags (see Entry).
+  Query c(db,
+          "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'zu_changes'), 0), "
+          "coalesce((SELECT max(seq) FROM zu_changes), 0))");
   state.counter = c.Step() ? static_cast<uint64_t>(c.Int(0)) & kCounterMask : 0;
   return true;
 }
@@ -269,6 +277,10 @@ void CMimerChangeLog::Prune(int64_t days) {
   remove.Bind(1, pruned).Step();
   Query mark(db, "UPDATE zu_change_state SET pruned = max(pruned, ?), prunes = prunes + 1");
   mark.Bind(1, pruned).Step();
+  // A lagging counter (see Entry) whose highest entries were just removed
+  // would draw numbers at or below the mark again.
+  Query counter(db, "UPDATE sqlite_sequence SET seq = max(seq, ?) WHERE name = 'zu_changes'");
+  counter.Bind(1, pruned).Step();
   savepoint.Release();
 }
 

@@ -5,7 +5,7 @@
 // UUID (when the table has one), the kind (1 added or changed, 2 deleted),
 // the UTC time of a deletion, and a sequence number from an AUTOINCREMENT
 // counter, which never hands out a number twice. Only the latest change of a
-// row is kept: the triggers delete the older entry and insert the new one
+// row is kept: the triggers insert the new entry, then delete the older one
 // (no conflict clause, which an outer statement's own clause would
 // override), so the log holds one entry per row plus the tombstones of
 // deleted rows. The triggers are core SQL: every program that writes the

@@ -554,6 +554,39 @@ TEST_F(ChangesTest, ANumberIsNeverHandedOutTwiceWhenTheNewestEntryGoes) {
   EXPECT_EQ(changes[0].id, later);
 }
 
+// A statement of another program that stops part-way under OR FAIL keeps
+// the log entries of the rows it changed, while SQLite leaves the
+// AUTOINCREMENT counter where it was. Tokens and later changes must still
+// lie above every entry listed: no deletion is missed, no change repeated.
+TEST_F(ChangesTest, AStatementStoppedPartWayLeavesNoNumberToHandOutAgain) {
+  const uint32_t a = AddHead(1), b = AddHead(1), c = AddHead(1);
+  const uint64_t before = Token();
+  const std::string moved = std::to_string(c + 1000);
+  const std::string stopped =
+      Raw("UPDATE OR FAIL SmsHead SET id = CASE id WHEN " + std::to_string(a) + " THEN " + moved +
+          " WHEN " + std::to_string(b) + " THEN " + std::to_string(c) +
+          " ELSE id END WHERE UserID = 1");
+  ASSERT_NE(stopped.find("UNIQUE"), std::string::npos) << stopped;
+  ASSERT_EQ(Raw("SELECT id FROM SmsHead WHERE UserID = 1 ORDER BY id"),
+            std::to_string(b) + "\n" + std::to_string(c) + "\n" + moved + "\n");
+
+  // The token covers both entries the stopped statement left.
+  std::vector<stSmsChange> changes;
+  uint64_t next = 0;
+  ASSERT_EQ(HeadChanges(before, changes, &next), 0) << LastError();
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(next, Token());
+  ASSERT_EQ(HeadChanges(next, changes), 0) << LastError();
+  EXPECT_TRUE(changes.empty());
+
+  // The moved record's deletion comes after what the partner has seen.
+  ASSERT_EQ(DeleteZuSmsHead(stores_[1], c + 1000), 0) << LastError();
+  ASSERT_EQ(HeadChanges(next, changes), 0) << LastError();
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].id, c + 1000);
+  EXPECT_EQ(changes[0].kind, 2);
+}
+
 TEST_F(ChangesTest, NoTokenIsHandedOutInsideABatchThatCanStillRollBack) {
   AddHead(1);
   const uint64_t before = Token();

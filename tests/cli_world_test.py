@@ -270,6 +270,56 @@ class MistakesOnTheCommandLine(World):
         self.run_cli("list", "--db", "", expect=2)
 
 
+class TerminalEscapes(World):
+    # Each of these acts on a terminal when printed raw: clears the screen,
+    # sets the window title, rings, breaks a row, turns text around.
+    NASTY = ("\x1b[2J", "\x1b]0;pwned\x07", "\n", "\r", "\x7f", "\x9b31m", "\u0085",
+             "\u2028", "\u2029", "\u202e", "\u2066", "\u2069")
+
+    def assert_harmless(self, text):
+        for c in text:
+            code = ord(c)
+            self.assertFalse(code < 0x20 and c != "\n" or 0x7f <= code <= 0x9f
+                             or code in (0x2028, 0x2029) or 0x202a <= code <= 0x202e
+                             or 0x2066 <= code <= 0x2069, f"U+{code:04X} printed raw in {text!r}")
+
+    def test_numbers_and_names_from_files_print_harmlessly_in_every_listing(self):
+        number = "+1" + "".join(self.NASTY) + "555"
+        name = "Eve" + "".join(self.NASTY)
+        attr = "".join(f"&#{ord(c)};" for c in number)
+        xml = self.write("nasty.xml", "<smses>\n<sms address=\"" + attr + "\" contact_name=\""
+                         + "".join(f"&#{ord(c)};" for c in name) + "\" date=\"1700000000000\""
+                         " type=\"1\" body=\"two&#10;lines&#27;[31m\"/>\n</smses>\n")
+        self.run_cli("import", xml)
+        records = {"format": "zusms", "version": 1, "heads": [],
+                   "filters": [{"folderid": 1, "ftype": 0, "fattr": 0, "tel": number, "name": name}],
+                   "receiverHistory": [{"tel": number, "name": name, "privmode": 0,
+                                        "lastdate": "20261206"}],
+                   "phrases": [{"content": name, "impBool": 0}]}
+        self.run_cli("import", self.write("nasty.json", json.dumps(records)))
+        [message] = self.json_of("list")
+        self.assertEqual((message["tel"], message["name"]), (number, name))  # stored as they came
+        for args in (("list",), ("conversations",), ("conversation", number), ("filters",),
+                     ("history",), ("phrases",), ("show", str(message["id"]))):
+            out = self.run_cli(*args).stdout
+            self.assert_harmless(out)
+            self.assertRegex(out, "Eve|lines", args)
+            if args[0] != "show":  # a table: the header and one row
+                self.assertEqual(len(out.splitlines()), 2, args)
+        shown = self.run_cli("show", str(message["id"])).stdout
+        self.assertIn("two\nlines\ufffd[31m", shown)  # the text keeps its lines, only those
+        self.assertIn("\ufffd[2J", self.run_cli("list").stdout)
+        self.assertIn("\u23ce", self.run_cli("list").stdout)
+
+    def test_numbers_with_control_characters_are_usage_errors(self):
+        for bad in ("1\x1b[31m", "1\n2", "1\x07", "1\u0085", "1\u202e2", "1\x9b"):
+            for args in (("add", "--number", bad, "--text", "x"),
+                         ("recipient", "add", "--number", bad),
+                         ("filter", "add", "--number", bad, "--folder", "1")):
+                self.assertIn("control characters", self.run_cli(*args, expect=2).stderr, args)
+        self.assertEqual(self.stats(), {k: 0 for k in self.stats()} | {"folders": 14})
+
+
 class ChineseLocale(World):
     def test_headers_and_words_follow_the_roles_language(self):
         self.run_cli("add", "--number", "10086", "--folder", "7", "--text", "hi")
