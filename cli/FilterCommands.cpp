@@ -1,4 +1,6 @@
 // filters, filter add, filter delete.
+#include <optional>
+
 #include "Command.h"
 #include "Folders.h"
 
@@ -13,7 +15,7 @@ void AddFilterCommands(Commands& c) {
                                       std::to_string(f.ftype), std::to_string(f.fattr)};
                             });
   struct Rule {
-    std::string number, name;
+    std::optional<std::string> number, name;  // at least one of them
     int32_t folder = 1;
     int16_t type = 0, attr = 0;
   };
@@ -23,8 +25,14 @@ void AddFilterCommands(Commands& c) {
   auto* add =
       AddAddCommand<SmsFilter>(c, filter, "filter", AddZuSmsFilter, [rule](Store& s, SmsFilter& f) {
         RequireFolder(s, rule->folder);
-        SetTextOrFail(f.tel, rule->number, "number");
-        SetTextOrFail(f.name, rule->name, "name");
+        if (!rule->number && !rule->name) throw Failure("a filter rule needs a number or a name");
+        if (rule->number) {
+          SetTextOrFail(f.tel, NotBlank(*rule->number, "a filter's number cannot be blank"),
+                        "number");
+        }
+        if (rule->name) {
+          SetTextOrFail(f.name, NotBlank(*rule->name, "a filter's name cannot be blank"), "name");
+        }
         f.folderid = rule->folder;
         f.ftype = rule->type;
         f.fattr = rule->attr;

@@ -273,30 +273,41 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
     const auto it = numbers.find(number);
     return it == numbers.end() ? number : it->second;
   };
-  // The parts of a long message share a batid, which the file brings from
-  // the store it came from and which may be one of this user's already.
-  // Each long message of the file gets the batid of its parts stored here
-  // before (an import run again after an interruption), else one above the
-  // user's highest, taken inside the batch that adds it: it never joins a
-  // message of the user's own.
-  std::unordered_map<std::string, int32_t> stored_parts;  // UUID -> batid
-  int32_t highest_batid = 0;
-  std::map<std::tuple<int32_t, std::u16string>, int32_t> batids;  // file's -> store's
-  // Heads are known by their UUID, other records by all their fields.
-  KnownRecords uuids([&](int32_t after, const std::function<void(std::string)>& add) {
-    return store.ForEachHead(
-        [&](const SmsHead& h) {
-          std::string uuid(reinterpret_cast<const char*>(h.uuid), 16);
-          highest_batid = std::max(highest_batid, h.batid);
-          if (IsPart(h)) stored_parts.emplace(uuid, h.batid);
-          add(std::move(uuid));
-        },
-        after);
+  // Other records are known by all their fields, messages by their text
+  // or UUID; what the user has is read again inside each batch.
+  std::vector<KnownRecords*> known;
+  StoredMessages stored(true);
+  bool stale = true;
+  Batches* batches = nullptr;
+  size_t committed = 0;
+  auto committed_now = [&] {
+    committed = report.added;
+    stale = true;
+    for (KnownRecords* set : known) set->NewBatch();
+  };
+  // The parts of a long message come together before it goes in: the file's
+  // batid is the store's it came from and may be one of this user's, so the
+  // message gets the batid of its parts stored here before (an import run
+  // again after an interruption), else one of its own. Parts far apart in
+  // the file are held until the last one comes.
+  MessageAssembler messages([&](Message&& m) {
+    if (stale) stored.Refresh(store);
+    stale = false;
+    std::vector<SmsHead> parts = stored.Missing(m);
+    if (parts.empty()) {
+      ++report.skipped;
+      return;
+    }
+    for (SmsHead& h : parts) {
+      h.fid = mapped(h.fid);
+      h.oldfid = mapped(h.oldfid);
+      uint32_t id = 0;
+      Check(AddZuSmsHead(*store, &h, &id), "adding a message");
+      stored.Added(id);
+    }
+    ++report.added;
+    if (batches->Rows(parts.size())) committed_now();
   });
-  std::vector<KnownRecords*> known = {&uuids};
-  // A long message counts once in the report, by its first part in the file.
-  MessageCounter messages;
-  bool head_starts = false;
   KnownRecords filters(ReaderOf<SmsFilter>(store, kFilters, GetZuSmsFilterCount,
                                            GetAllZuSmsFilterID, GetZuSmsFilter));
   known.push_back(&filters);
@@ -332,28 +343,8 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
   const std::vector<JsonKind> kinds = {
       entry(kHeads, SmsHead{},
             [&](SmsHead& h) {
-              head_starts = messages.Starts(h);
-              const std::string uuid(reinterpret_cast<const char*>(h.uuid), 16);
-              const bool fresh = uuids.Insert(uuid);
-              if (IsPart(h)) {
-                const auto end = std::find(std::begin(h.tel), std::end(h.tel), u'\0');
-                const auto key = std::make_tuple(h.batid, std::u16string(std::begin(h.tel), end));
-                auto it = batids.find(key);
-                if (it == batids.end()) {
-                  const auto stored = fresh ? stored_parts.end() : stored_parts.find(uuid);
-                  it = batids
-                           .emplace(key,
-                                    stored != stored_parts.end() ? stored->second : ++highest_batid)
-                           .first;
-                }
-                h.batid = it->second;
-              }
-              if (!fresh) return false;
-              h.fid = mapped(h.fid);
-              h.oldfid = mapped(h.oldfid);
-              uint32_t id = 0;
-              Check(AddZuSmsHead(*store, &h, &id), "adding a message");
-              return true;
+              messages.Add(h);
+              return false;  // counted as a message
             }),
       entry(kFilters, SmsFilter{},
             [&](SmsFilter& f) {
@@ -414,27 +405,21 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
   RefuseIfAny(errors, invalid);
 
   // Pass 2: folders, then every other record, a batch at a time.
-  Batches batches(store);
+  Batches batch_of_rows(store);
+  batches = &batch_of_rows;
   numbers = ImportFolders(store, folders, report);
-  size_t committed = 0;
-  ReadJsonElements(
-      file, progress, file.size(), [&](const std::string& key, size_t i, const Json& e) {
-        if (InterruptRequested()) throw Interrupted{committed};
-        const JsonKind* k = find(key);
-        if (!k || k->kind == &kFolders || i == kNotAnArray) return;
-        const bool added = k->add(e);
-        if (k->kind != &kHeads || head_starts) {
-          size_t& counter = k->kind == &kHeads
-                                ? (added ? report.added : report.skipped)
-                                : (added ? report.records_added : report.records_skipped);
-          ++counter;
-        }
-        if (added && batches.Rows()) {
-          committed = report.added;
-          for (KnownRecords* set : known) set->NewBatch();
-        }
-      });
-  batches.Finish();
+  ReadJsonElements(file, progress, file.size(),
+                   [&](const std::string& key, size_t i, const Json& e) {
+                     if (InterruptRequested()) throw Interrupted{committed};
+                     const JsonKind* k = find(key);
+                     if (!k || k->kind == &kFolders || i == kNotAnArray) return;
+                     const bool added = k->add(e);
+                     if (k->kind == &kHeads) return;
+                     ++(added ? report.records_added : report.records_skipped);
+                     if (added && batches->Rows()) committed_now();
+                   });
+  messages.Finish();
+  batch_of_rows.Finish();
   return report;
 }
 

@@ -123,7 +123,8 @@ void AddMessageCommands(Commands& c) {
   });
 
   struct AddOptions {
-    std::string number, name;
+    std::string number;
+    std::optional<std::string> name;  // none: no name
     std::optional<std::string> text;  // none: from standard input
     int32_t folder = 1;
   };
@@ -142,9 +143,12 @@ void AddMessageCommands(Commands& c) {
     std::memset(&h, 0, sizeof h);
     std::string text = add->text ? *add->text : ReadStdin();
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    if (text.empty()) throw Failure("a message needs some text");
+    NotBlank(text, "a message needs some text");
     SetTextOrFail(h.tel, NotBlank(add->number, "a message needs a number"), "number");
-    SetTextOrFail(h.name, add->name, "name");
+    if (add->name) {
+      SetTextOrFail(h.name, NotBlank(*add->name, "a name cannot be blank (leave --name out)"),
+                    "name");
+    }
     const std::string now = TimeText(std::time(nullptr));
     SetText(h.recvtime, now);
     SetText(h.createtime, now);

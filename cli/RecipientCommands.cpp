@@ -1,5 +1,6 @@
 // history, recipient add, recipient delete: the recipient history.
 #include <ctime>
+#include <optional>
 
 #include "Command.h"
 
@@ -13,7 +14,8 @@ void AddRecipientCommands(Commands& c) {
         return {std::to_string(r.id), Utf8(r.tel), OneLine(Utf8(r.name)), Utf8(r.lastdate)};
       });
   struct Recipient {
-    std::string number, name;
+    std::string number;
+    std::optional<std::string> name;
   };
   auto recipient = std::make_shared<Recipient>();
   auto* history = c.app().add_subcommand("recipient", "add or delete a recipient history entry");
@@ -21,7 +23,11 @@ void AddRecipientCommands(Commands& c) {
   auto* add = AddAddCommand<SmsRecieverHistory>(
       c, history, "entry", AddZuSmsReceiverHistory, [recipient](Store&, SmsRecieverHistory& r) {
         SetTextOrFail(r.tel, NotBlank(recipient->number, "an entry needs a number"), "number");
-        SetTextOrFail(r.name, recipient->name, "name");
+        if (recipient->name) {
+          SetTextOrFail(r.name,
+                        NotBlank(*recipient->name, "a name cannot be blank (leave --name out)"),
+                        "name");
+        }
         SetText(r.lastdate, TimeText(std::time(nullptr)).substr(0, 8));
       });
   add->add_option("--number", recipient->number)->check(NumberArgument())->required();

@@ -12,7 +12,6 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
-#include <unordered_set>
 
 #include "Interchange.h"
 #include "Messages.h"
@@ -95,49 +94,6 @@ std::u16string Decode(std::string_view value, const char* what) {
   return out;
 }
 
-// Whether XML 1.0 can carry the code unit at text[i] (with the one after
-// it, for a surrogate pair): what it cannot is exported as U+FFFD.
-bool XmlCarries(std::u16string_view text, size_t i) {
-  const char16_t c = text[i];
-  if (c >= 0xD800 && c <= 0xDBFF) {
-    return i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-  }
-  if (c >= 0xDC00 && c <= 0xDFFF) {
-    return i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
-  }
-  return !(c == 0xFFFE || c == 0xFFFF || (c < 0x20 && c != '\t' && c != '\n' && c != '\r'));
-}
-
-// A text as the XML export writes it: two texts that differ only where XML
-// cannot carry a character are the same message, so that our own export
-// imports as nothing new.
-std::u16string AsXmlWrites(std::u16string_view text) {
-  std::u16string out(text);
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (!XmlCarries(text, i)) out[i] = u'\uFFFD';
-  }
-  return out;
-}
-
-// Whether XML 1.0 carries every character of a text.
-bool XmlCarriesAll(std::u16string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (!XmlCarries(text, i)) return false;
-  }
-  return true;
-}
-
-// Which message the user has already: same number, time and text, as far
-// as XML carries them. `stored` is the identity of the texts themselves,
-// when known: the same as long as XML carries every character.
-std::string Sameness(std::u16string_view tel, std::u16string_view time, std::u16string_view text,
-                     const std::string* stored = nullptr) {
-  if (XmlCarriesAll(tel) && XmlCarriesAll(text)) {
-    return stored ? *stored : Identity(tel, time, text);
-  }
-  return Identity(AsXmlWrites(tel), time, AsXmlWrites(text));
-}
-
 std::optional<int64_t> Number(std::string_view text) {
   if (text.empty() || text.size() > 18) return std::nullopt;
   int64_t v = 0;
@@ -149,15 +105,14 @@ std::optional<int64_t> Number(std::string_view text) {
 }
 
 struct Converted {
-  std::vector<SmsHead> parts;
-  std::string identity;
+  Message message;
   bool name_cut = false;
 };
 
-// One <sms> as the heads that store it, a long message's parts sharing
-// `batid`; a Failure names what is wrong. Only checked, without the heads,
-// when not `whole`.
-Converted Convert(const XmlSms& sms, bool whole = true, int32_t batid = 0) {
+// One <sms> as the heads that store it (a long message's parts with a
+// batid still to be given); a Failure names what is wrong. Only checked,
+// without the heads, when not `whole`.
+Converted Convert(const XmlSms& sms, bool whole = true) {
   const auto address = sms.Get("address");
   if (!address) throw Failure("address: missing");
   const auto date_text = sms.Get("date");
@@ -211,45 +166,9 @@ Converted Convert(const XmlSms& sms, bool whole = true, int32_t batid = 0) {
   const std::u16string_view time(h.recvtime);
   // The UUID comes from what the store keeps, not from what XML writes.
   const std::string uuid = Identity(tel, time, body);
-  out.identity = Sameness(tel, time, body, &uuid);
-  out.parts = SplitMessage(h, body, reinterpret_cast<const uint8_t*>(uuid.data()), batid);
+  out.message.parts = SplitMessage(h, body, reinterpret_cast<const uint8_t*>(uuid.data()), 1);
   return out;
 }
-
-// The identities of the messages the user has, and the highest batid.
-// Refreshed at the start of each batch, that is inside the write
-// transaction, with the heads added since the last refresh (by this import
-// or by another one running at the same time): what is checked against it
-// is what the store holds, and each head is read once.
-class KnownMessages {
- public:
-  void Refresh(Store& store) {
-    MessageAssembler messages([&](Message&& m) {
-      const SmsHead& h = m.head();
-      have_.insert(Sameness(std::u16string_view(h.tel), std::u16string_view(h.recvtime), m.Text()));
-    });
-    last_id_ = store.ForEachHead(
-        [&](const SmsHead& h) {
-          batid_ = std::max(batid_, h.batid);
-          if (!ours_.contains(h.id)) messages.Add(h);
-        },
-        last_id_);
-    messages.Finish();
-    ours_.clear();
-  }
-  // False when the user has the message already; else it is known from now on.
-  bool Insert(const std::string& identity) { return have_.insert(identity).second; }
-  // A head this import added, whose message Insert has made known already.
-  void Added(uint32_t id) { ours_.insert(static_cast<int32_t>(id)); }
-  int32_t NextBatid() const { return batid_ + 1; }
-  void TookBatid() { ++batid_; }
-
- private:
-  std::unordered_set<std::string> have_;
-  std::unordered_set<int32_t> ours_;  // since the last refresh
-  int32_t last_id_ = 0;
-  int32_t batid_ = 0;
-};
 
 std::string Refusal(const ImportReport& r) {
   std::string message =
@@ -326,7 +245,7 @@ InterruptGuard::InterruptGuard() {
 InterruptGuard::~InterruptGuard() { std::signal(SIGINT, previous_); }
 bool InterruptRequested() { return interrupted != 0; }
 
-std::vector<SmsHead> SmsHeads(const XmlSms& sms) { return Convert(sms).parts; }
+std::vector<SmsHead> SmsHeads(const XmlSms& sms) { return Convert(sms).message.parts; }
 
 InputFile::InputFile(const std::string& path) : path_(path) {
   if (path == "-") {
@@ -413,7 +332,7 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
 
   // Pass 2: the valid records go in, a batch at a time.
   Batches batches(store);
-  KnownMessages known;
+  StoredMessages known(false);
   known.Refresh(store);
   size_t committed = 0;
   try {
@@ -423,24 +342,24 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
           if (interrupted) throw Interrupted{committed};
           Converted m;
           try {
-            m = Convert(sms, true, known.NextBatid());
+            m = Convert(sms, true);
           } catch (const Failure&) {
             return;  // reported by the first pass
           }
-          if (!known.Insert(m.identity)) {
+          std::vector<SmsHead> parts = known.Missing(m.message);
+          if (parts.empty()) {
             ++report.skipped;
             return;
           }
-          for (SmsHead& part : m.parts) {
+          for (SmsHead& part : parts) {
             uint32_t id = 0;
             const int32_t status = AddZuSmsHead(*store, &part, &id);
             if (status != 0) Check(status, fmt::format("adding the sms at line {}", sms.line));
             known.Added(id);
           }
-          if (m.parts.size() > 1) known.TookBatid();
           ++report.added;
           if (m.name_cut) ++report.names_cut;
-          if (batches.Rows(m.parts.size())) {
+          if (batches.Rows(parts.size())) {
             committed = report.added;
             known.Refresh(store);
           }

@@ -243,7 +243,17 @@ class MistakesOnTheCommandLine(World):
                           (("add", "--number", "", "--text", "x"), "needs a number"),
                           (("add", "--number", "   ", "--text", "x"), "needs a number"),
                           (("add", "--number", "5", "--text", ""), "needs some text"),
-                          (("recipient", "add", "--number", " "), "needs a number")):
+                          (("recipient", "add", "--number", " "), "needs a number"),
+                          (("add", "--number", "5", "--text", " \u3000 "), "needs some text"),
+                          (("add", "--number", "5", "--name", "", "--text", "x"), "blank"),
+                          (("add", "--number", "5", "--name", " \t", "--text", "x"), "blank"),
+                          (("recipient", "add", "--number", "5", "--name", "  "), "blank"),
+                          (("filter", "add", "--number", "", "--folder", "1"), "blank"),
+                          (("filter", "add", "--number", "   ", "--folder", "1"), "blank"),
+                          (("filter", "add", "--name", "\u200b", "--folder", "1"), "blank"),
+                          (("filter", "add", "--number", "5", "--name", " ", "--folder", "1"),
+                           "blank"),
+                          (("filter", "add", "--folder", "1"), "a number or a name")):
             self.assertIn(why, self.run_cli(*args, expect=1).stderr, args)
         self.assertIn("needs some text", self.run_cli("add", "--number", "5", stdin="\n",
                                                       expect=1).stderr)
@@ -253,6 +263,14 @@ class MistakesOnTheCommandLine(World):
         self.run_cli("add", "--number", "5", stdin="from stdin\n")
         self.run_cli("folder", "add", " Old  stuff ")
         self.assertEqual(self.stats()["heads"], 1)
+        # A name is optional: left out, the record has none; a rule needs one of the two.
+        self.run_cli("add", "--number", "5", "--text", "no name")
+        self.run_cli("recipient", "add", "--number", "5")
+        self.run_cli("filter", "add", "--name", "Bank", "--folder", "1")
+        self.run_cli("filter", "add", "--number", "95588", "--folder", "1")
+        self.assertEqual([(f["tel"], f["name"]) for f in self.json_of("filters")],
+                         [("", "Bank"), ("95588", "")])
+        self.assertEqual(self.json_of("history")[0]["name"], "")
 
     def test_global_options_work_after_the_subcommand(self):
         self.run_cli("add", "--number", "98765", "--text", "late flags")

@@ -31,8 +31,8 @@ class XmlWorld(cli_test.Case):
         return self.run_cli("--json", "import", *flags, self.write_bytes(name, data),
                             expect=expect)
 
-    def import_json(self, data, *flags, expect=0):
-        return json.loads(self.run_import(data, *flags, expect=expect).stdout)
+    def import_json(self, data, *flags, expect=0, name="in.xml"):
+        return json.loads(self.run_import(data, *flags, expect=expect, name=name).stdout)
 
     def contents(self):
         return [m["content"] for m in self.json_of("list", "--oldest", "--limit", "1000")]
@@ -146,6 +146,91 @@ class XmlWorld(cli_test.Case):
         self.assertEqual(again[0]["content"], "\u4f60\ufffd\u597d")
         self.assertNotEqual(again[0]["uuid"], stored[0]["uuid"])
         self.assertEqual(again[2]["uuid"], stored[2]["uuid"])
+
+    def export_json(self):
+        return json.loads(self.run_cli("export").stdout)
+
+    def import_data(self, data, name):
+        text = data if isinstance(data, str) else json.dumps(data)
+        return self.import_json(text, name=name)
+
+    def heads(self):
+        return sorted(((m["index"], m["longsms"], m["content"]) for m in
+                       self.export_json()["heads"]), key=lambda h: h[0])
+
+    def test_a_partly_stored_long_message_is_completed_not_stored_again(self):
+        text = "B" * 1500 + "-end"
+        self.run_cli("add", "--number", "111", "--text", text)
+        whole = self.export_json()
+        xml = self.run_cli("export", "--format", "xml").stdout
+        parts = sorted(whole["heads"], key=lambda h: h["index"])
+        self.assertEqual(len(parts), 3)
+
+        def store_with(*indexes):
+            self.db = os.path.join(self.dir.name, f"{len(os.listdir(self.dir.name))}.dbf")
+            some = dict(whole, heads=[parts[i - 1] for i in indexes])
+            self.assertEqual(self.import_data(some, "some.json")["added"], 1)
+
+        def one_whole_message():
+            self.assertEqual([h[:2] for h in self.heads()], [(1, 3), (2, 3), (3, 3)])
+            self.assertEqual(len({h["batid"] for h in self.export_json()["heads"]}), 1)
+            [m] = self.json_of("list")
+            self.assertTrue(m["complete"])
+            self.assertEqual(m["content"], text)
+
+        # The first part alone (an import cut between two batches), then the
+        # XML of the message, then its JSON: one message, three heads.
+        store_with(1)
+        self.assertEqual(self.import_data(xml, "whole.xml")["added"], 1)
+        one_whole_message()
+        self.assertEqual(self.import_data(whole, "whole.json")["added"], 0)
+        one_whole_message()
+        # The last parts alone: the JSON's first part joins them, whichever
+        # part of the file is met first.
+        store_with(3, 2)
+        self.assertEqual(self.import_data(whole, "whole.json")["added"], 1)
+        one_whole_message()
+        self.assertEqual(self.import_data(xml, "whole.xml")["added"], 0)
+        store_with(2)
+        self.assertEqual(self.import_data(xml, "whole.xml")["added"], 1)
+        one_whole_message()
+        # Stored parts with another text are another message.
+        store_with(1)
+        other = xml.replace("BBB", "CBB", 1)
+        self.assertEqual(self.import_data(other, "other.xml")["added"], 1)
+        self.assertEqual(len(self.export_json()["heads"]), 4)
+
+    def test_a_message_is_the_same_by_number_time_and_text_in_both_formats(self):
+        controls = backup(sms(body="a&#1;b"), sms(body="a\ufffdb"), sms(body="a&#2;b"),
+                          sms(body="plain", date="1700000001000"))
+        # Distinct records of one file stay distinct, though XML writes
+        # them alike.
+        self.assertEqual(self.import_json(controls)["added"], 4)
+        self.assertEqual(sorted(self.contents()), ["a\x01b", "a\x02b", "a\ufffdb", "plain"])
+        self.assertEqual(self.import_json(controls)["added"], 0)
+        source = self.db
+        as_json = self.run_cli("export").stdout
+        as_xml = self.run_cli("export", "--format", "xml").stdout
+        self.assertEqual(self.import_json(as_json, name="a.json")["added"], 0)
+        self.assertEqual(self.import_json(as_xml)["added"], 0)
+        # Restored from one export, the store has the other's messages
+        # already, whichever comes first.
+        for first, second in ((as_xml, as_json), (as_json, as_xml)):
+            self.db = os.path.join(self.dir.name, f"restored{len(first)}.dbf")
+            self.import_json(first, name="first.json" if first is as_json else "first.xml")
+            report = self.import_json(second,
+                                      name="second.json" if second is as_json else "second.xml")
+            self.assertEqual(report["added"], 0)
+        # One JSON record with U+FFFD against the store's control character
+        # is the same; a control character against a stored U+FFFD too.
+        self.assertEqual(len(self.contents()), 3 + (first is as_json))
+        # A message under another UUID is the same message.
+        self.db = source
+        renamed = json.loads(as_json)
+        for i, h in enumerate(renamed["heads"]):
+            h["uuid"] = f"00000000-0000-4000-8000-{i:012d}"
+        self.assertEqual(self.import_data(renamed, "renamed.json")["added"], 0)
+        self.assertEqual(self.stats()["heads"], 4)
 
     def test_private_use_characters_of_plane_16_survive(self):
         # The last code points of plane 16, literal and as references, next
