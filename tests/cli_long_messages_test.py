@@ -33,11 +33,13 @@ def part(number, batid, index, second, parts=3, fid=1):
 
 
 class LongMessages(cli_test.Case):
-    def load(self, heads):
-        """Imports `heads` in this order: each gets the next id."""
-        path = self.write("heads.json", json.dumps({"format": "zusms", "version": 1,
-                                                    "heads": heads}))
-        self.run_cli("import", path)
+    def load(self, heads, one_by_one=False):
+        """Imports `heads`; one by one, each gets the next id (an import
+        adds the parts of a message together)."""
+        for some in [[h] for h in heads] if one_by_one else [heads]:
+            path = self.write("heads.json", json.dumps({"format": "zusms", "version": 1,
+                                                        "heads": some}))
+            self.run_cli("import", path)
 
     def keep_batids_of_the_texts(self):
         """Gives each part the batid its text names, as another program
@@ -74,7 +76,7 @@ class LongMessages(cli_test.Case):
             part("900", 9, 2, 600, parts=2),  # 9: its first part is not stored
         ] + [head("400", f"filler {i}", 1000 + i) for i in range(40)] + [
             part("100", 7, 1, 50),
-        ])
+        ], one_by_one=True)
         self.keep_batids_of_the_texts()
         stored = json.loads(self.run_cli("export").stdout)["heads"]
         self.assertEqual({(h["batid"], h["tel"]) for h in stored if h["longsms"] > 1},
