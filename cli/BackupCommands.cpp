@@ -186,11 +186,12 @@ bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
 void PrintImport(const Options& o, const ImportReport& r, bool xml) {
   if (o.json) {
     Json j{{"added", r.added}, {"updated", r.updated}, {"skipped", r.skipped}};
+    j["invalid"] = r.invalid;
+    j["problems"] = r.problems;
     if (!xml) {
       j["otherRecords"] = {{"added", r.records_added}, {"skipped", r.records_skipped}};
+      if (!r.cut.empty()) j["cut"] = r.cut;
     } else {
-      j["invalid"] = r.invalid;
-      j["problems"] = r.problems;
       j["mms"] = r.mms;
       j["namesCut"] = r.names_cut;
       j["otherElements"] = r.others;
@@ -211,7 +212,7 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
   }
   if (r.invalid > 0) std::cout << fmt::format("{} invalid records skipped\n", r.invalid);
   if (!r.cut.empty()) {
-    std::cout << "the file is cut or stops being XML, the rest of it was not read: " << r.cut
+    std::cout << "the file is cut or malformed there, the rest of it was not read: " << r.cut
               << "\n";
   }
   if (r.mms > 0) std::cout << fmt::format("{} MMS not imported: the store keeps SMS only\n", r.mms);
@@ -277,8 +278,8 @@ void AddBackupCommands(Commands& c) {
     const InputFile file(*input);
     const bool xml = file.LooksLikeXml();
     try {
-      const ImportReport r = xml ? ImportXml(s, file, ImportOptions{*skip_invalid, ShowProgress(o)})
-                                 : ImportJson(s, file, ShowProgress(o));
+      const ImportOptions options{*skip_invalid, ShowProgress(o)};
+      const ImportReport r = xml ? ImportXml(s, file, options) : ImportJson(s, file, options);
       PrintImport(o, r, xml);
       if (r.invalid > 0 || !r.cut.empty()) throw ImportIncomplete{};
     } catch (const Interrupted& stop) {

@@ -52,8 +52,11 @@ class CountingBuffer : public std::streambuf {
 // time: `on` gets the kind's key, the element's position and the element.
 // The file is parsed as a stream; each element is dropped once handed on,
 // so memory holds one element, not the file.
-void ReadJsonElements(const InputFile& file, Progress& progress, size_t progress_base,
-                      const std::function<void(const std::string&, size_t, const Json&)>& on) {
+// Returns where the file stops being JSON ("line N: ..."), empty when it is
+// JSON to its end; the elements before that place were handed on.
+std::string ReadJsonElements(
+    const InputFile& file, Progress& progress, size_t progress_base,
+    const std::function<void(const std::string&, size_t, const Json&)>& on) {
   std::string key;
   size_t index = 0;
   bool in_array = false;
@@ -95,8 +98,9 @@ void ReadJsonElements(const InputFile& file, Progress& progress, size_t progress
     for (size_t at = 0; at < e.byte && again->good(); ++at) {
       if (again->get() == '\n') ++line;
     }
-    throw Failure(fmt::format("line {}: not valid JSON: {}", line, e.what()));
+    return fmt::format("line {}: not valid JSON: {}", line, e.what());
   }
+  return {};
 }
 
 template <typename Record>
@@ -168,15 +172,40 @@ KnownRecords::Reader ReaderOf(Store& store, const Kind& kind,
       };
 }
 
-// Refuses the whole file when any record of it cannot be stored whole.
-void RefuseIfAny(const std::vector<std::string>& errors, size_t total) {
-  if (total == 0) return;
-  std::string message =
-      fmt::format("nothing imported: {} of the file's records cannot be stored:", total);
-  for (const std::string& e : errors) message += "\n  " + e;
-  if (total > errors.size()) message += fmt::format("\n  ... and {} more", total - errors.size());
-  throw Failure(message);
+// What makes a message of a JSON file invalid beyond its fields' types:
+// empty when nothing does.
+std::string HeadProblem(const Json& e, const SmsHead& h) {
+  for (const char* field : {"tel", "name", "content", "createtime", "recvtime", "operid"}) {
+    if (e[field].get_ref<const std::string&>().find('\0') != std::string::npos) {
+      return std::string(field) + ": a NUL character";
+    }
+  }
+  if (h.tel[0] == 0) return "tel: empty";
+  for (const char* field : {"createtime", "recvtime"}) {
+    const std::string& time = e[field].get_ref<const std::string&>();
+    const int64_t seconds = ParseTimeText(time);
+    if (!time.empty() && (seconds < 0 || TimeText(seconds) != time)) {
+      return fmt::format("{}: \"{}\" is no time YYYYMMDDhhmmss", field, time);
+    }
+  }
+  if (h.type < 0 || h.type > 6) return fmt::format("type: {} is not 0 to 6", h.type);
+  return {};
 }
+
+}  // namespace
+
+std::string Refusal(const ImportReport& r) {
+  std::string message =
+      fmt::format("nothing imported: {} of the file's records cannot be stored:", r.invalid);
+  for (const std::string& p : r.problems) message += "\n  " + p;
+  if (r.invalid > r.problems.size()) {
+    message += fmt::format("\n  ... and {} more", r.invalid - r.problems.size());
+  }
+  return message +
+         "\n(zusms import --skip-invalid FILE stores every valid record and reports the others)";
+}
+
+namespace {
 
 // Default folders (1 to 14) of the file update the user's own; other
 // folders get new numbers. Returns the file's folder numbers mapped to the
@@ -264,10 +293,10 @@ void ExportJson(Store& store, std::ostream& out) {
   out << "\n}\n";
 }
 
-ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress) {
+ImportReport ImportJson(Store& store, const InputFile& file, const ImportOptions& o) {
   InterruptGuard guard;
   ImportReport report;
-  Progress progress("importing", 2 * file.size(), show_progress);
+  Progress progress("importing", 2 * file.size(), o.progress);
   std::map<int32_t, int32_t> numbers;
   auto mapped = [&](int32_t number) {
     const auto it = numbers.find(number);
@@ -371,38 +400,70 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
     return nullptr;
   };
 
-  // Pass 1: every element is checked; the folders are kept, they go first.
-  std::vector<std::string> errors;
-  size_t invalid = 0;
-  ReadJsonElements(file, progress, 0, [&](const std::string& key, size_t i, const Json& e) {
-    if (InterruptRequested()) throw Interrupted{0};
-    const JsonKind* k = find(key);
-    if (!k) return;
+  // Why an element cannot be stored, empty when it can; a message whose
+  // folder is neither in the file nor the user's is found once the file's
+  // folders are read.
+  auto problem = [&](const JsonKind& k, size_t i, const Json& e) -> std::string {
     std::string error;
-    if (i == kNotAnArray) {
-      errors.push_back(key + ": not an array");
-      ++invalid;
-      return;
+    if (i == kNotAnArray) return std::string(k.kind->key) + ": not an array";
+    if (!k.check(e, i, &error)) return error;
+    if (SmsHead h; k.kind == &kHeads && Parse(kHeads, e, h, nullptr, 0)) {
+      error = HeadProblem(e, h);
+      if (!error.empty()) return fmt::format("heads[{}]: {}", i, error);
     }
-    if (!k->check(e, i, &error)) {
-      if (errors.size() < kProblemsShown) errors.push_back(error);
-      ++invalid;
-      return;
+    if (SmsAreaBroadcast p; k.kind == &kAreaBroadcasts &&
+                            Parse(kAreaBroadcasts, e, p, nullptr, 0) &&
+                            std::u16string_view(p.recvtime).size() > 15) {
+      return fmt::format("areaBroadcasts[{}]: recvtime longer than 15 characters", i);
     }
-    if (k->kind == &kFolders) {
-      SmsFolder f;
-      Parse(kFolders, e, f, nullptr, 0);
-      folders.push_back(f);
-    } else if (SmsAreaBroadcast p; k->kind == &kAreaBroadcasts &&
-                                   Parse(kAreaBroadcasts, e, p, nullptr, 0) &&
-                                   std::u16string_view(p.recvtime).size() > 15) {
-      if (errors.size() < kProblemsShown) {
-        errors.push_back(fmt::format("areaBroadcasts[{}]: recvtime longer than 15 characters", i));
-      }
-      ++invalid;
+    return {};
+  };
+  auto note = [&](const std::string& error) {
+    ++report.invalid;
+    if (report.problems.size() < kProblemsShown) report.problems.push_back(error);
+  };
+
+  // Pass 1: every element is checked; the folders are kept, they go first.
+  size_t records = 0;
+  std::map<int32_t, std::vector<size_t>> folder_uses;  // fid -> the messages' positions
+  const std::string cut =
+      ReadJsonElements(file, progress, 0, [&](const std::string& key, size_t i, const Json& e) {
+        if (InterruptRequested()) throw Interrupted{0};
+        const JsonKind* k = find(key);
+        if (!k) return;
+        ++records;
+        if (const std::string error = problem(*k, i, e); !error.empty()) {
+          note(error);
+        } else if (k->kind == &kFolders) {
+          SmsFolder f;
+          Parse(kFolders, e, f, nullptr, 0);
+          folders.push_back(f);
+        } else if (k->kind == &kHeads) {
+          folder_uses[e["fid"].get<int32_t>()].push_back(i);
+        }
+      });
+  std::set<int32_t> no_folder;
+  {
+    std::set<int32_t> have;
+    for (const SmsFolder& f : folders) have.insert(f.FdId);
+    for (const SmsFolder& f : store.Folders()) have.insert(f.FdId);
+    for (const auto& [fid, uses] : folder_uses) {
+      if (have.contains(fid)) continue;
+      no_folder.insert(fid);
+      for (size_t i : uses) note(fmt::format("heads[{}]: fid: no folder {}", i, fid));
     }
-  });
-  RefuseIfAny(errors, invalid);
+  }
+  if (!cut.empty()) {
+    if (records == 0) throw Failure(file.path() + ": nothing imported: " + cut);
+    if (!o.skip_invalid) {
+      ++report.invalid;
+      report.problems.insert(report.problems.begin(), cut);
+    }
+    report.cut = cut;
+  } else if (records == 0) {
+    throw Failure(file.path() + ": nothing imported: the file holds no records of a zusms export");
+  }
+  if (report.invalid > 0 && !o.skip_invalid) throw Failure(Refusal(report));
 
   // Pass 2: folders, then every other record, a batch at a time.
   Batches batch_of_rows(store);
@@ -413,6 +474,9 @@ ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress)
                      if (InterruptRequested()) throw Interrupted{committed};
                      const JsonKind* k = find(key);
                      if (!k || k->kind == &kFolders || i == kNotAnArray) return;
+                     // Only an import that skips invalid records meets them here.
+                     if (report.invalid > 0 && !problem(*k, i, e).empty()) return;
+                     if (k->kind == &kHeads && no_folder.contains(e["fid"].get<int32_t>())) return;
                      const bool added = k->add(e);
                      if (k->kind == &kHeads) return;
                      ++(added ? report.records_added : report.records_skipped);

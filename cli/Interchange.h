@@ -91,7 +91,10 @@ size_t ExportXml(Store& store, std::ostream& out, bool progress);
 // record, and nothing is imported. Then records go in, in transactions of
 // many rows. A message whose number, time and text the user has already is
 // not added again.
-ImportReport ImportJson(Store& store, const InputFile& file, bool show_progress);
+ImportReport ImportJson(Store& store, const InputFile& file, const ImportOptions& o);
+// The error of an import refused for invalid records: each named, and how
+// to store the valid ones.
+std::string Refusal(const ImportReport& r);
 ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions& o);
 
 struct XmlSms;

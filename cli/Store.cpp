@@ -3,7 +3,10 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+
+#include "Interchange.h"
 
 namespace zusms::cli {
 
@@ -125,7 +128,22 @@ std::set<std::string> Store::Uuids() {
   return out;
 }
 
-Batch::Batch(Store& store) : store_(store) { Check(BeginZuSmsBatch(*store), "starting a batch"); }
+// A batch waits for the write lock as long as another writer's work lasts
+// (another import's batches follow one another), not only for the store's
+// busy timeout of 5 seconds.
+Batch::Batch(Store& store) : store_(store) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (true) {
+    const int32_t status = BeginZuSmsBatch(*store);
+    if (status == 0) return;
+    char16_t error[256];
+    GetZuSmsLastError(error, 256);
+    if (Utf8(error, 256).find("locked") == std::string::npos || InterruptRequested() ||
+        std::chrono::steady_clock::now() >= deadline) {
+      Check(status, "starting a batch");
+    }
+  }
+}
 
 Batch::~Batch() {
   if (open_) RollbackZuSmsBatch(*store_);

@@ -2,12 +2,14 @@
 #ifndef ZUSMS_CLI_STORE_H_
 #define ZUSMS_CLI_STORE_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Text.h"
@@ -83,6 +85,11 @@ class Batches {
     rows_ += n;
     if (rows_ < every_) return false;
     batch_->Commit();
+    // SQLite does not queue writers: a process that begins its next batch
+    // right after committing can keep another one waiting until that one's
+    // busy timeout runs out. A pause longer than a waiter's polling interval
+    // (a few milliseconds a thousand rows) lets it in.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
     Open();
     return true;
   }

@@ -90,9 +90,9 @@ void Stats(Store& s, const Options& o) {
   const std::string db = o.db.empty() && file ? file : o.db;
   std::error_code ec;
   const auto size = db.empty() ? 0 : std::filesystem::file_size(db, ec);
-  Json folders = Json::object();
-  for (const SmsFolder& f : s.Folders()) folders[Utf8(f.fname)] = s.CountInFolder(f.FdId);
   if (o.json) {
+    Json folders = Json::object();  // records, as the kinds count them
+    for (const SmsFolder& f : s.Folders()) folders[Utf8(f.fname)] = s.CountInFolder(f.FdId);
     return PrintJson({{"user", o.user},
                       {"kinds", kinds},
                       {"folders", folders},
@@ -102,9 +102,13 @@ void Stats(Store& s, const Options& o) {
   for (const auto& [k, v] : kinds.items()) rows.push_back({k, v.dump()});
   PrintTable({"KIND", "RECORDS"}, rows);
   rows.clear();
-  for (const auto& [k, v] : folders.items()) rows.push_back({k, v.dump()});
+  // A long message is one message and several records.
+  for (const SmsFolder& f : s.Folders()) {
+    rows.push_back({Utf8(f.fname), std::to_string(CountMessagesInFolder(s, f.FdId)),
+                    std::to_string(s.CountInFolder(f.FdId))});
+  }
   std::cout << "\n";
-  PrintTable({"FOLDER", "MESSAGES"}, rows);
+  PrintTable({"FOLDER", "MESSAGES", "RECORDS"}, rows);
   if (!db.empty() && !ec) std::cout << fmt::format("\ndatabase: {} ({} bytes)\n", db, size);
 }
 

@@ -170,17 +170,6 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   return out;
 }
 
-std::string Refusal(const ImportReport& r) {
-  std::string message =
-      fmt::format("nothing imported: {} of the file's records cannot be stored:", r.invalid);
-  for (const std::string& p : r.problems) message += "\n  " + p;
-  if (r.invalid > r.problems.size()) {
-    message += fmt::format("\n  ... and {} more", r.invalid - r.problems.size());
-  }
-  return message +
-         "\n(zusms import --skip-invalid FILE stores every valid record and reports the others)";
-}
-
 // Escapes a text for an attribute value; what XML 1.0 cannot carry becomes
 // U+FFFD and is counted in `replaced`.
 void AppendEscaped(std::string& out, std::u16string_view text, size_t& replaced) {

@@ -63,6 +63,11 @@ class LongMessagesCountOnce(World):
         self.assertEqual((counts[1], counts[7]), (2, 1))
         self.assertRegex(self.run_cli("folders").stdout.splitlines()[1], r"\s2\s+1$")
         self.assertEqual(self.stats()["heads"], 6)
+        names = {f["FdId"]: f["fname"] for f in self.json_of("folders")}
+        table = self.run_cli("stats").stdout.split("\n\n")[1].splitlines()
+        self.assertEqual(table[0].split(), ["FOLDER", "MESSAGES", "RECORDS"])
+        rows = {line.split()[0]: line.split()[1:] for line in table[1:]}
+        self.assertEqual((rows[names[1]], rows[names[7]]), (["2", "4"], ["1", "2"]))
 
         path = self.write("all.json", self.run_cli("export").stdout)
         report = self.json_of("import", path, user=2)

@@ -232,6 +232,46 @@ class XmlWorld(cli_test.Case):
         self.assertEqual(self.import_data(renamed, "renamed.json")["added"], 0)
         self.assertEqual(self.stats()["heads"], 4)
 
+    def test_json_records_are_checked_and_skip_invalid_honoured(self):
+        self.run_cli("add", "--number", "1", "--text", "kept")
+        good = self.export_json()
+        head = good["heads"][0]
+
+        def record(n, **fields):
+            return {**head, "uuid": f"22222222-2222-4222-8222-{n:012d}",
+                    "recvtime": f"202301010000{n:02d}", **fields}
+
+        bad = [record(1, content="a\u0000b"), record(2, recvtime="20230230000000"),
+               record(3, recvtime="99999999999999"), record(4, recvtime="2023"),
+               record(5, tel=""), record(6, type=9), record(7, fid=99)]
+        data = dict(good, heads=[record(10, content="fine")] + bad + [record(11)])
+        self.db = os.path.join(self.dir.name, "checked.dbf")
+        proc = self.run_import(json.dumps(data), expect=1, name="in.json")
+        for i, why in ((1, "NUL"), (2, "20230230000000"), (3, "99999999999999"), (4, '"2023"'),
+                       (5, "tel: empty"), (6, "type: 9"), (7, "no folder 99")):
+            self.assertIn(f"heads[{i}]: ", proc.stderr)
+            self.assertIn(why, proc.stderr)
+        self.assertIn("--skip-invalid", proc.stderr)
+        self.assertEqual(self.stats()["heads"], 0)
+        report = self.import_json(json.dumps(data), "--skip-invalid", expect=INCOMPLETE,
+                                  name="in.json")
+        self.assertEqual((report["added"], report["invalid"]), (2, len(bad)))
+        self.assertEqual(sorted(self.contents()), ["fine", "kept"])
+        # A file cut in the middle: what comes before the cut goes in.
+        text = json.dumps(dict(good, heads=[record(20 + i, content=f"m{i}") for i in range(5)]),
+                          indent=1)
+        cut = text[:text.index('"m3"')]
+        self.db = os.path.join(self.dir.name, "cut.dbf")
+        self.assertIn("not valid JSON", self.run_import(cut, expect=1, name="c.json").stderr)
+        self.assertEqual(self.stats()["heads"], 0)
+        report = self.import_json(cut, "--skip-invalid", expect=INCOMPLETE, name="c.json")
+        self.assertEqual(report["added"], 3)
+        self.assertIn("not valid JSON", report["cut"])
+        # A JSON object without any of the export's records is no backup.
+        for nothing in ("{}", '{"foo": 1}'):
+            self.assertIn("nothing imported", self.run_import(nothing, expect=1,
+                                                              name="n.json").stderr)
+
     def test_private_use_characters_of_plane_16_survive(self):
         # The last code points of plane 16, literal and as references, next
         # to what the reader marks with them.
