@@ -18,8 +18,15 @@ SmsFolder GetFolder(Store& s, uint32_t id) {
   return f;
 }
 
-void SetName(SmsFolder& f, const std::string& name) {
+// Names the folder, unless another folder of the user has that stored name
+// already (compared exactly: "Work" and "work" are two names).
+void SetName(Store& s, SmsFolder& f, const std::string& name) {
   SetTextOrFail(f.fname, NotBlank(name, "a folder needs a name"), "name");
+  for (const SmsFolder& other : s.Folders()) {
+    if (other.id != f.id && Utf8(other.fname) == Utf8(f.fname)) {
+      throw Failure(fmt::format("folder {} is named \"{}\" already", other.FdId, name));
+    }
+  }
 }
 
 }  // namespace
@@ -55,7 +62,7 @@ void AddFolderCommands(Commands& c) {
   auto* folder = c.app().add_subcommand("folder", "add, rename or delete a folder");
   folder->require_subcommand(1);
   AddAddCommand<SmsFolder>(c, folder, "folder", AddZuSmsFolder,
-                           [name](Store&, SmsFolder& f) { SetName(f, *name); })
+                           [name](Store& s, SmsFolder& f) { SetName(s, f, *name); })
       ->add_option("NAME", *name)
       ->required();
 
@@ -64,7 +71,10 @@ void AddFolderCommands(Commands& c) {
   rename->add_option("NAME", *name)->required();
   c.On(rename, [id, name](Store& s) {
     SmsFolder f = GetFolder(s, *id);
-    SetName(f, *name);
+    // Other programs find the default folders by their stored names.
+    NotBlank(*name, "a folder needs a name");
+    if (f.system) throw Failure("default folders cannot be renamed");
+    SetName(s, f, *name);
     Check(UpdateZuSmsFolder(*s, &f), "renaming the folder");
     std::cout << fmt::format("renamed folder {}\n", *id);
   });

@@ -343,6 +343,29 @@ class TerminalEscapes(World):
         self.assertEqual(self.stats(), {k: 0 for k in self.stats()} | {"folders": 14})
 
 
+class FolderNames(World):
+    def test_default_folders_keep_their_names_and_no_two_folders_share_one(self):
+        before = self.json_of("folders")
+        inbox = before[0]["fname"]
+        for args, why in ((("folder", "rename", "1", "Inbox2"), "cannot be renamed"),
+                          (("folder", "rename", "14", "x"), "cannot be renamed"),
+                          (("folder", "delete", "9"), "cannot be deleted"),
+                          (("folder", "add", inbox), "already")):
+            self.assertIn(why, self.run_cli(*args, expect=1).stderr, args)
+        self.assertEqual(self.json_of("folders"), before)
+
+        work = self.json_of("folder", "add", "Work")["id"]
+        self.assertIn("already", self.run_cli("folder", "add", "Work", expect=1).stderr)
+        other = self.json_of("folder", "add", "work")["id"]  # names compare exactly
+        self.assertIn("already", self.run_cli("folder", "rename", str(other), "Work",
+                                              expect=1).stderr)
+        self.run_cli("folder", "rename", str(work), "Work")  # its own name again
+        self.run_cli("folder", "rename", str(work), "Office")
+        self.run_cli("folder", "add", "Work")
+        self.assertEqual([f["fname"] for f in self.json_of("folders")[14:]],
+                         ["Office", "work", "Work"])
+
+
 class ChineseLocale(World):
     def test_headers_and_words_follow_the_roles_language(self):
         self.run_cli("add", "--number", "10086", "--folder", "7", "--text", "hi")
