@@ -464,6 +464,10 @@ ImportReport ImportJson(Store& store, const InputFile& file, const ImportOptions
     throw Failure(file.path() + ": nothing imported: the file holds no records of a zusms export");
   }
   if (report.invalid > 0 && !o.skip_invalid) throw Failure(Refusal(report));
+  if (records > 0 && report.invalid >= records) {
+    throw Failure(file.path() + ": nothing imported: no record of the file can be stored:\n  " +
+                  report.problems.front());
+  }
 
   // Pass 2: folders, then every other record, a batch at a time.
   Batches batch_of_rows(store);

@@ -35,23 +35,6 @@ _MimerQueryFilterItem Condition(int32_t field, int32_t op) {
   return item;
 }
 
-// The parts of the long message `h` belongs to.
-Message PartsOf(Store& store, const SmsHead& h) {
-  _MimerQueryFilterItem items[3] = {Condition(ZU_HEAD_BATID, ZU_OP_EQ),
-                                    Condition(ZU_HEAD_TEL, ZU_OP_EQ),
-                                    Condition(ZU_HEAD_LONGSMS, ZU_OP_GT)};
-  items[0].value.number = h.batid;
-  items[1].value.text = h.tel;
-  items[2].value.number = 1;
-  _MimerQueryOrderItem order[] = {{ZU_HEAD_INDEX, 1}, {ZU_HEAD_ID, 1}};
-  MimerQueryFilter filter{3, items, 1, 2, order};
-  Message m;
-  m.parts = store.AllHeads(&filter);
-  if (m.parts.empty()) m.parts.push_back(h);
-  Seal(m);
-  return m;
-}
-
 bool ContainsIgnoringCase(std::string haystack, std::string needle) {
   auto lower = [](std::string& s) {
     for (char& c : s) {
@@ -84,6 +67,127 @@ void Seal(Message& m) {
 }
 
 namespace {
+
+// A long message's parts share these: its batid and its number.
+using LongKey = std::tuple<int32_t, std::u16string>;
+
+LongKey KeyOf(const SmsHead& h) {
+  return {h.batid, std::u16string(Field(h.tel, std::size(h.tel)))};
+}
+
+Message Single(const SmsHead& h) {
+  Message m;
+  m.parts.push_back(h);
+  return m;
+}
+
+// Visits every part of a long message the user has, in id order: one pass
+// over the store, a page at a time.
+void ForEachPart(Store& store, const std::function<void(const SmsHead&)>& visit) {
+  const _MimerQueryFilterItem parts[] = {Condition(ZU_HEAD_LONGSMS, ZU_OP_GT),
+                                         Condition(ZU_HEAD_BATID, ZU_OP_NE)};
+  std::vector<_MimerQueryFilterItem> also(std::begin(parts), std::end(parts));
+  also[0].value.number = 1;
+  also[1].value.number = 0;
+  store.ForEachHead(visit, 0, also);
+}
+
+// Adds to `m` the heads of `more` it does not hold yet.
+void Merge(Message& m, const std::vector<SmsHead>& more) {
+  std::set<int32_t> ids;
+  for (const SmsHead& p : m.parts) ids.insert(p.id);
+  for (const SmsHead& p : more) {
+    if (ids.insert(p.id).second) m.parts.push_back(p);
+  }
+}
+
+// The parts of `m`'s message whose ids lie near those of the parts it holds:
+// the parts of a message are added together, so their ids are next to each
+// other (whatever their times). Nothing when the parts it holds lie apart.
+std::vector<SmsHead> PartsNearby(Store& store, const Message& m) {
+  int64_t low = INT32_MAX, high = 0, reach = 1;
+  for (const SmsHead& p : m.parts) {
+    low = std::min<int64_t>(low, p.id);
+    high = std::max<int64_t>(high, p.id);
+    reach = std::max<int64_t>(reach, p.longsms);
+  }
+  if (high - low > 4 * reach) return {};
+  _MimerQueryFilterItem items[5] = {
+      Condition(ZU_HEAD_ID, ZU_OP_GE), Condition(ZU_HEAD_ID, ZU_OP_LE),
+      Condition(ZU_HEAD_BATID, ZU_OP_EQ), Condition(ZU_HEAD_TEL, ZU_OP_EQ),
+      Condition(ZU_HEAD_LONGSMS, ZU_OP_GT)};
+  items[0].value.number = static_cast<int32_t>(std::max<int64_t>(low - reach, 0));
+  items[1].value.number = static_cast<int32_t>(std::min<int64_t>(high + reach, INT32_MAX));
+  items[2].value.number = m.head().batid;
+  items[3].value.text = m.head().tel;
+  items[4].value.number = 1;
+  MimerQueryFilter filter{5, items, 1, 0, nullptr};
+  return store.Heads(&filter, static_cast<uint32_t>(high - low + 2 * reach + 1));
+}
+
+// The parts of `h`'s message wherever they are: the store reads every head
+// of the user for them, but hands on only these.
+std::vector<SmsHead> PartsAnywhere(Store& store, const SmsHead& h) {
+  _MimerQueryFilterItem items[3] = {Condition(ZU_HEAD_BATID, ZU_OP_EQ),
+                                    Condition(ZU_HEAD_TEL, ZU_OP_EQ),
+                                    Condition(ZU_HEAD_LONGSMS, ZU_OP_GT)};
+  items[0].value.number = h.batid;
+  items[1].value.text = h.tel;
+  items[2].value.number = 1;
+  MimerQueryFilter filter{3, items, 1, 0, nullptr};
+  constexpr uint32_t kEnough = 1000;  // more only where parts are stored twice
+  std::vector<SmsHead> parts = store.Heads(&filter, kEnough);
+  return parts.size() < kEnough ? parts : store.AllHeads(&filter);
+}
+
+// A search of the store for one message's parts costs about half a pass
+// through the tool over all parts, which hands every part over.
+constexpr size_t kSearchesBeforeAPass = 2;
+
+// Gives the long messages in `open`, whose parts are not all there, the
+// parts they lack: from the ids around them where that completes them, the
+// others from a search of the store each when they are few, else from one
+// pass over all long parts, so that the work does not grow with the
+// product of messages and store. What is still missing then is
+// not stored; those stay incomplete.
+void CompleteParts(Store& store, const std::vector<Message*>& open) {
+  std::map<LongKey, Message*> rest;
+  for (Message* m : open) {
+    Message near = *m;
+    Merge(near, PartsNearby(store, *m));
+    Seal(near);
+    if (near.complete) {
+      *m = std::move(near);
+    } else {
+      rest.emplace(KeyOf(m->head()), m);
+    }
+  }
+  if (rest.empty()) return;
+  std::map<LongKey, std::vector<SmsHead>> found;
+  if (rest.size() <= kSearchesBeforeAPass) {
+    for (auto& [key, m] : rest) found[key] = PartsAnywhere(store, m->head());
+  } else {
+    ForEachPart(store, [&](const SmsHead& h) {
+      LongKey key = KeyOf(h);
+      if (rest.contains(key)) found[std::move(key)].push_back(h);
+    });
+  }
+  for (auto& [key, m] : rest) {
+    Merge(*m, found[key]);
+    Seal(*m);
+  }
+}
+
+// Seals the long messages of `messages` and completes those that lack parts.
+void Complete(Store& store, std::vector<Message>& messages) {
+  std::vector<Message*> open;
+  for (Message& m : messages) {
+    if (!IsPart(m.head())) continue;
+    Seal(m);
+    if (!m.complete) open.push_back(&m);
+  }
+  if (!open.empty()) CompleteParts(store, open);
+}
 
 std::vector<std::u16string_view> Pieces(std::u16string_view text) {
   std::vector<std::u16string_view> pieces;
@@ -339,10 +443,9 @@ Message GetMessage(Store& store, uint32_t id) {
   std::memset(&h, 0, sizeof h);
   Check(GetZuSmsHead(*store, id, &h), "reading message " + std::to_string(id));
   if (h.id == 0) throw Failure(fmt::format("no message {}", id));
-  if (IsPart(h)) return PartsOf(store, h);
-  Message m;
-  m.parts.push_back(h);
-  return m;
+  std::vector<Message> m{Single(h)};
+  Complete(store, m);
+  return std::move(m.front());
 }
 
 std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
@@ -372,49 +475,60 @@ std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
     return extra;
   };
   std::vector<Message> out;
-  std::set<std::tuple<int32_t, std::u16string>> seen;
-  auto take = [&](const SmsHead& h) -> bool {  // false: h was part of one taken already
-    if (!IsPart(h)) {
-      Message m;
-      m.parts.push_back(h);
-      out.push_back(std::move(m));
-      return true;
-    }
-    if (!seen.emplace(h.batid, std::u16string(Field(h.tel, std::size(h.tel)))).second) {
-      return false;
-    }
-    out.push_back(PartsOf(store, h));
-    return true;
-  };
   if (o.contains.empty()) {
-    // Rows in order until `limit` messages; parts of a message taken count
-    // once, so fetch more rows when they ate into the page.
-    for (uint64_t wanted = o.limit;; wanted *= 2) {
+    // Rows in order until `limit` messages, the parts of a long message
+    // gathered from the rows read; parts of a message taken count once, so
+    // fetch more rows when they ate into the page. The first query asks for
+    // room for some parts: a query ordered by time alone reads the user's
+    // every row (no index serves it), whatever its limit.
+    for (uint64_t wanted = o.limit + o.limit / 2 + 64;; wanted *= 2) {
       const auto rows = static_cast<uint32_t>(std::min<uint64_t>(wanted, UINT32_MAX));
       out.clear();
-      seen.clear();
+      std::map<LongKey, size_t> taken;  // where each long message is in `out`
       auto conditions = filter_with({});
       MimerQueryFilter filter{static_cast<uint32_t>(conditions.size()), conditions.data(), 1, 2,
                               orders};
       const std::vector<SmsHead> heads = store.Heads(&filter, rows);
       for (const SmsHead& h : heads) {
-        if (out.size() == o.limit) break;
-        take(h);
+        if (IsPart(h)) {
+          const auto [at, first] = taken.try_emplace(KeyOf(h), out.size());
+          if (!first) {
+            out[at->second].parts.push_back(h);
+            continue;
+          }
+          if (out.size() == o.limit) taken.erase(at);
+        }
+        if (out.size() < o.limit) out.push_back(Single(h));
       }
-      if (out.size() == o.limit || heads.size() < rows) return out;
+      if (out.size() == o.limit || heads.size() < rows) break;
     }
+    Complete(store, out);
+    return out;
   }
-  // A search: heads whose own text matches, and every long message, whose
-  // whole text may match across its parts.
+  // A search: the store finds the short messages that hold the text; the
+  // long ones are gathered from one pass over all parts, and found when one
+  // of their parts meets the other conditions and their whole text holds it.
   auto matching = filter_with({Condition(ZU_HEAD_CONTENT, ZU_OP_CONTAINS)});
   matching.back().value.text = contains.c_str();
-  auto parts = filter_with({Condition(ZU_HEAD_LONGSMS, ZU_OP_GT)});
-  parts.back().value.number = 1;
-  for (auto* conditions : {&matching, &parts}) {
-    MimerQueryFilter filter{static_cast<uint32_t>(conditions->size()), conditions->data(), 1, 0,
-                            nullptr};
-    for (const SmsHead& h : store.AllHeads(&filter)) take(h);
+  MimerQueryFilter filter{static_cast<uint32_t>(matching.size()), matching.data(), 1, 0, nullptr};
+  for (const SmsHead& h : store.AllHeads(&filter)) {
+    if (!IsPart(h)) out.push_back(Single(h));
   }
+  auto meets = [&](const SmsHead& h) {
+    const std::u16string_view time = Field(h.recvtime, std::size(h.recvtime));
+    return (!o.folder || h.fid == *o.folder) &&
+           (number.empty() || Field(h.tel, std::size(h.tel)) == number) &&
+           (since.empty() || time >= since) && (until.empty() || time < until);
+  };
+  MessageAssembler messages([&](Message&& m) {
+    if (!std::any_of(m.parts.begin(), m.parts.end(), meets)) return;
+    const std::u16string text = m.Text();
+    if (ContainsIgnoringCase(Utf8(text.c_str(), text.size()), o.contains)) {
+      out.push_back(std::move(m));
+    }
+  });
+  ForEachPart(store, [&](const SmsHead& h) { messages.Add(h); });
+  messages.Finish();
   std::erase_if(out, [&](const Message& m) {
     const std::u16string text = m.Text();
     return !ContainsIgnoringCase(Utf8(text.c_str(), text.size()), o.contains);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "Interchange.h"
 
@@ -32,37 +33,50 @@ Store::Store(const std::string& db, uint32_t user) : user_(user) {
 }
 
 Store::~Store() {
+  if (getenv("ZUSMS_COUNT_READS") != nullptr) {
+    std::fprintf(stderr, "zusms: %llu queries read %llu messages\n",
+                 static_cast<unsigned long long>(queries_), static_cast<unsigned long long>(rows_));
+  }
   CloseZuSmsDB(handle_);
   UninitZuSmsDB(handle_);
 }
 
+uint32_t Store::Count(MimerQueryFilter* filter) {
+  uint32_t n = 0;
+  Check(QueryZuSmsHeadCount(handle_, filter, &n), "counting messages");
+  ++queries_;
+  return n;
+}
+
 std::vector<SmsHead> Store::Heads(MimerQueryFilter* filter, uint32_t limit) {
   if (limit > 1000) {  // room for what matches, not for the limit
-    uint32_t matches = 0;
-    Check(QueryZuSmsHeadCount(handle_, filter, &matches), "counting messages");
-    limit = std::min(limit, matches);
+    limit = std::min(limit, Count(filter));
   }
   std::vector<SmsHead> heads(limit);
   uint32_t n = 0;
   Check(QueryZuSmsHead(handle_, filter, heads.data(), limit, &n), "listing messages");
   heads.resize(n);
+  ++queries_;
+  rows_ += n;
   return heads;
 }
 
 std::vector<SmsHead> Store::AllHeads(MimerQueryFilter* filter) {
-  uint32_t n = 0;
-  Check(QueryZuSmsHeadCount(handle_, filter, &n), "counting messages");
+  const uint32_t n = Count(filter);
   return n == 0 ? std::vector<SmsHead>() : Heads(filter, n);
 }
 
-int32_t Store::ForEachHead(const std::function<void(const SmsHead&)>& visit, int32_t from) {
+int32_t Store::ForEachHead(const std::function<void(const SmsHead&)>& visit, int32_t from,
+                           std::span<const _MimerQueryFilterItem> also) {
   constexpr uint32_t kPage = 500;
   int32_t last = from;
+  std::vector<_MimerQueryFilterItem> conditions(also.begin(), also.end());
+  conditions.push_back({ZU_HEAD_ID, ZU_OP_GT, {}});
   for (;;) {
-    _MimerQueryFilterItem after{ZU_HEAD_ID, ZU_OP_GT, {}};
-    after.value.number = last;
+    conditions.back().value.number = last;
     _MimerQueryOrderItem by_id{ZU_HEAD_ID, 1};
-    MimerQueryFilter filter{1, &after, 1, 1, &by_id};
+    MimerQueryFilter filter{static_cast<uint32_t>(conditions.size()), conditions.data(), 1, 1,
+                            &by_id};
     const std::vector<SmsHead> page = Heads(&filter, kPage);
     for (const SmsHead& h : page) visit(h);
     if (!page.empty()) last = page.back().id;
@@ -89,9 +103,7 @@ std::vector<SmsFolder> Store::Folders() {
 uint32_t Store::CountMatching(const _MimerQueryFilterItem& condition) {
   _MimerQueryFilterItem item = condition;
   MimerQueryFilter filter{1, &item, 1, 0, nullptr};
-  uint32_t n = 0;
-  Check(QueryZuSmsHeadCount(handle_, &filter, &n), "counting messages");
-  return n;
+  return Count(&filter);
 }
 
 uint32_t Store::CountInFolder(int32_t fid) {

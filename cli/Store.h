@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,12 +33,16 @@ class Store {
   uint32_t user() const { return user_; }
 
   std::vector<SmsHead> Heads(MimerQueryFilter* filter, uint32_t limit);
+  uint32_t Count(MimerQueryFilter* filter);
   // Every head that matches.
   std::vector<SmsHead> AllHeads(MimerQueryFilter* filter);
   // Visits every head of the user with an id above `after` in id order, a
   // page at a time, so that memory does not grow with the store; returns the
-  // highest id visited (`after` when none).
-  int32_t ForEachHead(const std::function<void(const SmsHead&)>& visit, int32_t after = 0);
+  // highest id visited (`after` when none). With `also`, only the heads that
+  // meet those conditions too: none may name a column an index starts with
+  // (fid), or each page would read the whole folder.
+  int32_t ForEachHead(const std::function<void(const SmsHead&)>& visit, int32_t after = 0,
+                      std::span<const _MimerQueryFilterItem> also = {});
   // The highest batid of the user's heads (0 when none has one). Inside a
   // batch, nobody else can take the next one before the batch ends.
   int32_t MaxBatid();
@@ -52,6 +57,10 @@ class Store {
  private:
   SmsDatabase* handle_ = nullptr;
   uint32_t user_;
+  // Queries of messages and the heads they returned; printed to standard
+  // error at the end when ZUSMS_COUNT_READS is set, so that a test can see
+  // how a command's reading grows with the store.
+  uint64_t queries_ = 0, rows_ = 0;
 };
 
 // A batch that rolls back unless committed.

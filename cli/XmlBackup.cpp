@@ -113,6 +113,9 @@ struct Converted {
 // batid still to be given); a Failure names what is wrong. Only checked,
 // without the heads, when not `whole`.
 Converted Convert(const XmlSms& sms, bool whole = true) {
+  if (sms.Get(kBadName)) {
+    throw Failure("an attribute name: bytes that are not UTF-8 (text in Latin-1?)");
+  }
   const auto address = sms.Get("address");
   if (!address) throw Failure("address: missing");
   const auto date_text = sms.Get("date");
@@ -237,24 +240,31 @@ bool InterruptRequested() { return interrupted != 0; }
 std::vector<SmsHead> SmsHeads(const XmlSms& sms) { return Convert(sms).message.parts; }
 
 InputFile::InputFile(const std::string& path) : path_(path) {
-  if (path == "-") {
+  std::ifstream named;
+  if (path != "-") {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) throw Failure(path + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory, not a backup file");
+    named.open(path, std::ios::binary);
+    if (!named) throw Failure(path + ": " + std::strerror(errno));
+    if (S_ISREG(st.st_mode)) named.close();
+  }
+  // Standard input, a pipe or a device can be read once only: it is kept
+  // in a private temporary file, read twice.
+  if (path == "-" || named.is_open()) {
     char name[] = "/tmp/zusms-import-XXXXXX";
     const int fd = mkstemp(name);
     if (fd < 0) throw Failure(std::string("a temporary file: ") + std::strerror(errno));
     close(fd);
     spooled_ = name;
     std::ofstream out(spooled_, std::ios::binary);
-    out << std::cin.rdbuf();
+    std::istream& source = path == "-" ? std::cin : named;
+    if (source.peek() != std::char_traits<char>::eof()) out << source.rdbuf();
     if (!out) {
       unlink(name);
-      throw Failure("keeping standard input in a temporary file failed");
+      throw Failure("keeping " + (path == "-" ? std::string("standard input") : path) +
+                    " in a temporary file failed");
     }
-  } else {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) throw Failure(path + ": " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory, not a backup file");
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe) throw Failure(path + ": " + std::strerror(errno));
   }
   std::ifstream in(spooled_.empty() ? path_ : spooled_, std::ios::binary | std::ios::ate);
   size_ = static_cast<size_t>(std::max<std::streamoff>(0, in.tellg()));
@@ -316,6 +326,10 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
     report.cut = read.error;
   }
   if (report.invalid > 0 && !o.skip_invalid) throw Failure(Refusal(report));
+  if (read.sms > 0 && report.invalid >= read.sms) {
+    throw Failure(file.path() + ": nothing imported: no record of the file can be stored:\n  " +
+                  report.problems.front());
+  }
   report.mms = read.mms;
   report.others = read.others;
 

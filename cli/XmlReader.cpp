@@ -177,7 +177,10 @@ class Filter {
     const size_t len = Utf8At(s, i, last, &value, &valid);
     if (len == 0) return 0;
     std::string& to = state_ == kTag ? name_ : out;
-    if (!valid) {
+    if (!valid && state_ == kTag) {
+      bad_name_ = true;
+      name_ += '_';
+    } else if (!valid) {
       AppendUtf8(to, kBadByte);
     } else if (value == 0xFFFE || value == 0xFFFF) {
       AppendUtf8(to, Marker(value));
@@ -203,6 +206,8 @@ class Filter {
       return n;
     }
     if (!name_.empty()) {
+      if (bad_name_) name_ = kBadName;
+      bad_name_ = false;
       if (!named_) {
         named_ = true;
         out += name_;
@@ -244,17 +249,19 @@ class Filter {
   }
 
   // Inside a document type declaration, which is dropped unread but for
-  // its line breaks (so that lines keep their numbers): quoted literals
-  // and comments may hold '>', the internal subset is in brackets.
+  // its line breaks (so that lines keep their numbers): quoted literals,
+  // comments and processing instructions may hold '>' (and quotes), the
+  // internal subset is in brackets.
   size_t Doctype(std::string_view rest, bool last, std::string& out) {
     const char c = rest[0];
     if (c == '\n') out += c;
-    if (doctype_comment_) {
-      if (rest.starts_with("-->")) {
-        doctype_comment_ = false;
-        return 3;
+    if (!doctype_skip_to_.empty()) {
+      if (rest.starts_with(doctype_skip_to_)) {
+        const size_t n = doctype_skip_to_.size();
+        doctype_skip_to_ = {};
+        return n;
       }
-      return !last && std::string_view("-->").starts_with(rest) ? 0 : 1;
+      return !last && doctype_skip_to_.starts_with(rest) ? 0 : 1;
     }
     if (doctype_quote_ != 0) {
       if (c == doctype_quote_) doctype_quote_ = 0;
@@ -262,10 +269,14 @@ class Filter {
     }
     if (c == '<' && subset_) {
       if (rest.starts_with("<!--")) {
-        doctype_comment_ = true;
+        doctype_skip_to_ = "-->";
         return 4;
       }
-      if (!last && std::string_view("<!--").starts_with(rest)) return 0;
+      if (rest.starts_with("<?")) {
+        doctype_skip_to_ = "?>";
+        return 2;
+      }
+      if (!last && (std::string_view("<!--").starts_with(rest) || rest.size() < 2)) return 0;
     }
     if (c == '"' || c == '\'') {
       doctype_quote_ = c;
@@ -363,12 +374,14 @@ class Filter {
   // attributes so far, the name being read, and a repeated attribute
   // being dropped (with what was dropped, in case it is not one).
   bool named_ = false;
+  bool bad_name_ = false;  // the name being read holds bytes that are not UTF-8
   std::vector<std::string> names_;
   std::string name_;
   bool dropping_ = false;
   std::string dropped_;
   // In a document type declaration.
-  bool subset_ = false, doctype_comment_ = false;
+  bool subset_ = false;
+  std::string_view doctype_skip_to_;  // the end of a comment or instruction in it
   char doctype_quote_ = 0;
 };
 

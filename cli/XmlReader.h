@@ -41,6 +41,9 @@ struct XmlSms {
 // holds itself comes after kLiteral, so it is never taken for a mark.
 constexpr char32_t kMarkFirst = 0x10FF00;
 constexpr char32_t kControlBase = 0x10FF00;
+// An attribute name with bytes that are not UTF-8 is given as this name,
+// so that its record is found invalid, not the file.
+constexpr std::string_view kBadName = "zusms-name-not-utf8";
 constexpr char32_t kLiteral = 0x10FFFB;
 constexpr char32_t kBadByte = 0x10FFFC;
 constexpr char32_t kBadCharacter = 0x10FFFD;

@@ -8,6 +8,7 @@ usage: cli_xml_world_test.py PATH/TO/zusms
 """
 import json
 import os
+import subprocess
 import sys
 import unittest
 import xml.etree.ElementTree as ElementTree
@@ -271,6 +272,40 @@ class XmlWorld(cli_test.Case):
         for nothing in ("{}", '{"foo": 1}'):
             self.assertIn("nothing imported", self.run_import(nothing, expect=1,
                                                               name="n.json").stderr)
+
+    def test_a_pipe_as_the_file_and_a_file_with_nothing_valid(self):
+        data = backup(sms(body="one"), sms(body="two", date="1700000001000"))
+        path = self.write_bytes("in.xml", data.encode("utf-8"))
+        # A pipe (process substitution, /dev/stdin) can be read only once.
+        for shell in (f"cat {path} | {cli_test.ZUSMS} --db {self.db} import /dev/stdin",
+                      f"{cli_test.ZUSMS} --db {self.db} import <(cat {path})"):
+            proc = subprocess.run(["bash", "-c", shell], capture_output=True, text=True,
+                                  timeout=120)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(sorted(self.contents()), ["one", "two"])
+        # With --skip-invalid, a file of which no record can be stored is an
+        # error, not an import of nothing.
+        bad = backup(sms(date="soon"), sms(address=None))
+        proc = self.run_import(bad, "--skip-invalid", expect=1)
+        self.assertIn("nothing imported", proc.stderr)
+
+    def test_instructions_in_a_document_type_subset_are_skipped(self):
+        for subset in ("<?pi ]> ?>", "<?pi don't ?>", '<?pi "?><!-- \' -->'):
+            self.db = os.path.join(self.dir.name, f"{len(os.listdir(self.dir.name))}.dbf")
+            data = ("<?xml version='1.0'?>\n<!DOCTYPE smses [" + subset + "]>\n<smses>"
+                    + sms(body="after") + "</smses>\n")
+            ElementTree.fromstring(data)  # well-formed for a strict parser too
+            self.assertEqual(self.import_json(data)["added"], 1, subset)
+            self.assertEqual(self.contents(), ["after"])
+
+    def test_an_attribute_name_in_latin1_costs_its_record_only(self):
+        data = backup(sms(body="good0"), "BAD", sms(body="good1", date="1700000001000"))
+        data = data.encode("utf-8").replace(b"BAD", sms(body="n", date="1700000002000")
+                                            .encode("utf-8").replace(b"/>", b'x\xe9y="1" />'))
+        self.assertIn("sms at line 4: an attribute name", self.run_import(data, expect=1).stderr)
+        report = self.import_json(data, "--skip-invalid", expect=INCOMPLETE)
+        self.assertEqual((report["added"], report["invalid"]), (2, 1))
+        self.assertNotIn("cut", report)
 
     def test_private_use_characters_of_plane_16_survive(self):
         # The last code points of plane 16, literal and as references, next
