@@ -53,6 +53,17 @@ void ShowMessages(Store& store, const std::vector<Message>& messages, const Opti
 
 namespace {
 
+// A time option as a record's time text. It is read here, not when the
+// command line is, because local time needs --utc, which may come later; a
+// local time the clocks skip is a usage error all the same.
+std::string TimeOption(const std::string& text, bool utc, bool end_of_day) {
+  try {
+    return TimeText(ParseUserTime(text, utc, end_of_day));
+  } catch (const Failure& e) {
+    throw CLI::ValidationError(e.what());
+  }
+}
+
 std::string ReadStdin() { return std::string(std::istreambuf_iterator<char>(std::cin), {}); }
 
 // Changes every part of message `id` with `change`, in one batch.
@@ -98,12 +109,13 @@ void AddMessageCommands(Commands& c) {
   list_cmd->add_option("--contains", list->contains, "text the message contains");
   list_cmd->add_option("--since", *since, "from this time on (YYYY-MM-DD [HH:MM], or ISO 8601)")
       ->check(TimeArgument());
-  list_cmd->add_option("--until", *until, "before this time")->check(TimeArgument());
+  list_cmd->add_option("--until", *until, "before this time (a date alone: through that day)")
+      ->check(TimeArgument());
   list_cmd->add_flag("--oldest", list->oldest, "oldest first");
   list_cmd->add_option("--limit", list->limit, "at most this many (default 20)");
   c.On(list_cmd, [&o, list, since, until](Store& s) {
-    if (!since->empty()) list->since = TimeText(ParseUserTime(*since, o.utc));
-    if (!until->empty()) list->until = TimeText(ParseUserTime(*until, o.utc));
+    if (!since->empty()) list->since = TimeOption(*since, o.utc, false);
+    if (!until->empty()) list->until = TimeOption(*until, o.utc, true);
     ShowMessages(s, ListMessages(s, *list), o);
   });
 
@@ -222,7 +234,7 @@ void AddMessageCommands(Commands& c) {
     RequireFolder(s, *del->folder);
     ListOptions which;
     which.folder = del->folder;
-    which.until = TimeText(ParseUserTime(del->before, o.utc));
+    which.until = TimeOption(del->before, o.utc, false);
     which.oldest = true;
     which.limit = UINT32_MAX / 4;
     const std::vector<Message> messages = ListMessages(s, which);

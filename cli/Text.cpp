@@ -3,9 +3,11 @@
 #include <utf8cpp/utf8.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 namespace zusms::cli {
@@ -181,7 +183,33 @@ std::string IsoTime(std::string_view time_text, bool utc) {
          std::string(text.substr(text.size() - 2));
 }
 
-int64_t ParseUserTime(std::string_view text, bool utc) {
+namespace {
+
+// The instant a local wall-clock time names: none in a gap (the clocks
+// jumped over it), the earlier of two in a fold (the clocks showed it twice).
+std::optional<int64_t> LocalTime(const std::tm& wall) {
+  std::optional<int64_t> found;
+  for (const int dst : {0, 1, -1}) {
+    std::tm guess = wall;
+    guess.tm_isdst = dst;
+    const std::time_t t = mktime(&guess);
+    std::tm back{};
+    localtime_r(&t, &back);
+    std::tm want = wall;  // normalised (the day after the 31st)
+    want.tm_isdst = -1;
+    timegm(&want);
+    if (back.tm_year == want.tm_year && back.tm_mon == want.tm_mon &&
+        back.tm_mday == want.tm_mday && back.tm_hour == want.tm_hour &&
+        back.tm_min == want.tm_min && back.tm_sec == want.tm_sec) {
+      found = found ? std::min<int64_t>(*found, t) : t;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+int64_t ParseUserTime(std::string_view text, bool utc, bool end_of_day) {
   const std::string s(text);
   std::tm tm{};
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
@@ -245,16 +273,23 @@ int64_t ParseUserTime(std::string_view text, bool utc) {
       hour < 0 || hour > 23 || minute < 0 || minute > 59 || second > 59) {
     throw bad();
   }
+  const bool bare_date = text.size() == 10;
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;
-  tm.tm_mday = day;
+  tm.tm_mday = day + (bare_date && end_of_day ? 1 : 0);
   tm.tm_hour = hour;
   tm.tm_min = minute;
   tm.tm_sec = second;
   if (has_offset) return timegm(&tm) - offset;
   if (utc) return timegm(&tm);
-  tm.tm_isdst = -1;
-  return mktime(&tm);
+  const std::optional<int64_t> local = LocalTime(tm);
+  if (local) return *local;
+  if (bare_date) {  // a day whose midnight the clocks skip begins when they resume
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+  }
+  throw Failure("not a time: \"" + s +
+                "\" does not exist in the local time zone (the clocks skip it)");
 }
 
 }  // namespace zusms::cli

@@ -58,8 +58,12 @@ std::string IsoTime(std::string_view time_text, bool utc);
 // A time that a person typed: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM" in local
 // time (UTC with `utc`), or ISO 8601 with an offset; a Failure otherwise,
 // also for a day, hour or minute the calendar or clock does not have
-// ("2023-02-30", "24:61").
-int64_t ParseUserTime(std::string_view text, bool utc);
+// ("2023-02-30", "24:61"), and for a local time the clocks skip (the hour
+// lost when daylight saving time begins). A local time the clocks show twice
+// (when daylight saving time ends) is the earlier instant. With
+// `end_of_day`, a date without a time is the end of that day: the next
+// day's midnight, for a bound that excludes it.
+int64_t ParseUserTime(std::string_view text, bool utc, bool end_of_day = false);
 
 // Puts `text` into the field, or throws a Failure saying that `what` is
 // longer than the field holds.

@@ -366,6 +366,51 @@ class FolderNames(World):
                          ["Office", "work", "Work"])
 
 
+class DatesPeopleType(World):
+    def add_at(self, when):
+        """A message received at the JSON time `when` (UTC, YYYYMMDDhhmmss)."""
+        h = head("5550123", f"at {when}", 0, uuid_seed=int(when[2:10]) * 100 + int(when[10:12]))
+        h["recvtime"] = when
+        self.run_cli("import", self.write("m.json", json.dumps(
+            {"format": "zusms", "version": 1, "heads": [h]})))
+
+    def texts(self, *args, env=None):
+        proc = self.run_env(env or os.environ, "--json", "list", *args)
+        return sorted(m["content"] for m in json.loads(proc.stdout))
+
+    def test_a_date_alone_as_until_takes_in_the_whole_day(self):
+        for when in ("20241230235959", "20241231000000", "20241231120000", "20241231235959",
+                     "20250101000000"):
+            self.add_at(when)
+        day = ["at 20241231000000", "at 20241231120000", "at 20241231235959"]
+        self.assertEqual(self.texts("--utc", "--since", "2024-12-31", "--until", "2024-12-31"),
+                         day)
+        self.assertEqual(self.texts("--utc", "--until", "2024-12-31"),
+                         ["at 20241230235959"] + day)
+        # A time of day stays an exclusive bound, and --before a date excludes that day.
+        self.assertEqual(self.texts("--utc", "--since", "2024-12-31", "--until",
+                                    "2024-12-31 12:00"), ["at 20241231000000"])
+        self.assertIn("1 messages", self.run_cli("delete", "--folder", "1", "--before",
+                                                 "2024-12-31", "--utc", "--dry-run").stdout)
+
+    def test_local_times_the_clocks_skip_are_refused_and_those_shown_twice_are_the_first(self):
+        berlin = dict(os.environ, TZ="Europe/Berlin")
+        self.add_at("20241027003000")  # 02:30 summer time in Berlin
+        self.add_at("20241027013000")  # 02:30 winter time, an hour later
+        for gap in ("2024-03-31 02:30", "2024-03-31 02:00", "2024-03-31T02:59"):
+            for args in (("list", "--since", gap), ("list", "--until", gap),
+                         ("delete", "--folder", "1", "--before", gap, "--yes")):
+                self.assertIn("does not exist", self.run_env(berlin, *args, expect=2).stderr)
+        self.run_env(berlin, "list", "--since", "2024-03-31 03:00")
+        self.run_env(berlin, "list", "--since", "2024-03-31 02:30+02:00")  # an offset says which
+        self.assertEqual(self.texts("--since", "2024-10-27 02:30", env=berlin),
+                         ["at 20241027003000", "at 20241027013000"])
+        self.assertEqual(self.texts("--until", "2024-10-27 02:30", env=berlin), [])
+        self.assertEqual(len(self.texts("--since", "2024-10-27", "--until", "2024-10-27",
+                                        env=berlin)), 2)
+        self.assertEqual(self.stats()["heads"], 2)
+
+
 class ChineseLocale(World):
     def test_headers_and_words_follow_the_roles_language(self):
         self.run_cli("add", "--number", "10086", "--folder", "7", "--text", "hi")
