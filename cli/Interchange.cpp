@@ -192,21 +192,6 @@ std::string HeadProblem(const Json& e, const SmsHead& h) {
   return {};
 }
 
-}  // namespace
-
-std::string Refusal(const ImportReport& r) {
-  std::string message =
-      fmt::format("nothing imported: {} of the file's records cannot be stored:", r.invalid);
-  for (const std::string& p : r.problems) message += "\n  " + p;
-  if (r.invalid > r.problems.size()) {
-    message += fmt::format("\n  ... and {} more", r.invalid - r.problems.size());
-  }
-  return message +
-         "\n(zusms import --skip-invalid FILE stores every valid record and reports the others)";
-}
-
-namespace {
-
 // Default folders (1 to 14) of the file update the user's own; other
 // folders get new numbers. Returns the file's folder numbers mapped to the
 // user's.

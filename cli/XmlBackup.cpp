@@ -230,6 +230,17 @@ int64_t MillisOf(const char16_t* time_text, size_t capacity) {
 
 }  // namespace
 
+std::string Refusal(const ImportReport& r) {
+  std::string message =
+      fmt::format("nothing imported: {} of the file's records cannot be stored:", r.invalid);
+  for (const std::string& p : r.problems) message += "\n  " + p;
+  if (r.invalid > r.problems.size()) {
+    message += fmt::format("\n  ... and {} more", r.invalid - r.problems.size());
+  }
+  return message +
+         "\n(zusms import --skip-invalid FILE stores every valid record and reports the others)";
+}
+
 InterruptGuard::InterruptGuard() {
   interrupted = 0;
   previous_ = std::signal(SIGINT, OnInterrupt);
