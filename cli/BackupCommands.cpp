@@ -59,6 +59,24 @@ class FdBuffer : public std::streambuf {
   char buffer_[1 << 16];
 };
 
+// SIGINT and SIGTERM held back for the scope, delivered when it ends.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &stop, &before_);
+  }
+  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
 // Where a Ctrl-C finds the temporary file of an export in progress.
 char g_temporary[PATH_MAX + 1];
 
@@ -95,6 +113,9 @@ class ExportFile {
     const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
     std::string temporary = Folder() + "/." + name + ".XXXXXX";
     if (temporary.size() > PATH_MAX) Fail(ENAMETOOLONG);
+    // Ctrl-C waits until the temporary file has its name where the handler
+    // finds it, so it is never left behind.
+    const SignalsHeld held;
     fd_ = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd_ < 0) Fail(errno);
     if (::fchmod(fd_, 0600) != 0) {  // whatever the umask

@@ -18,8 +18,10 @@ cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
 
 echo "== sanitizer build"
+# Debug keeps assertions; -O1, as the sanitizers' authors suggest, makes the
+# tool's workloads in the CLI tests several times faster than -O0.
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUSMS_SANITIZE=ON -DZUSMS_BUILD_BENCH=OFF \
-  >/dev/null
+  -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
