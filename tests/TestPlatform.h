@@ -3,8 +3,11 @@
 #ifndef ZUSMS_TESTS_TESTPLATFORM_H_
 #define ZUSMS_TESTS_TESTPLATFORM_H_
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zusms::testing {
 
@@ -23,6 +26,29 @@ extern const char16_t kLibraryWithoutUuidFunctions[];
 
 // The file's permission bits, where the platform has them (not on Windows).
 std::optional<unsigned> FileMode(const std::string& path);
+
+// The path of a program built beside the running test program ("name" gets
+// ".exe" on Windows).
+std::string ProgramBeside(const std::string& name);
+
+// A child process running `program` with `args`; it inherits the
+// environment. Killed when it is destroyed still running.
+class ChildProcess {
+ public:
+  ChildProcess(const std::string& program, const std::vector<std::string>& args);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return handle_ != 0; }
+  // The exit code; -1 when it has not ended within `limit` (it then runs on).
+  int Wait(std::chrono::seconds limit);
+  void Kill();
+
+ private:
+  intptr_t handle_ = 0;  // the process id, or its HANDLE on Windows
+  bool ended_ = false;
+};
 
 }  // namespace zusms::testing
 

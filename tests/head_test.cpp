@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
-#include <mutex>
-#include <thread>
 
 #include "RecordFrame.h"
 #include "RecordTraits.h"
@@ -260,42 +257,6 @@ TEST_F(HeadTest, ListsStopAtTheLastRowWhenRowsVanishedAfterTheCount) {
   EXPECT_EQ(n, 3u);
   std::vector<unsigned char> untouched(sizeof(SmsHead), 0x5A);
   EXPECT_EQ(std::memcmp(&recs[3], untouched.data(), sizeof(SmsHead)), 0);
-}
-
-TEST_F(HeadTest, AddsFromManyThreadsEachGetTheIdOfTheirOwnRow) {
-  constexpr int kThreads = 4, kEach = 40;
-  std::mutex mu;
-  std::map<uint32_t, std::u16string> written;
-  std::vector<std::thread> threads;
-  int failures = 0;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      SmsDatabase store(1);
-      if (store.Open() != 0) {
-        std::lock_guard lock(mu);
-        ++failures;
-        return;
-      }
-      for (int i = 0; i < kEach; ++i) {
-        SmsHead rec = Traits<SmsHead>::Make(t * 100 + i);
-        SetText(rec.content, u"thread " + Sample(t, 3) + u" add " + Sample(i, 5));
-        uint32_t id = 0;
-        const int32_t status = store.AddSmsHead(rec, id);
-        std::lock_guard lock(mu);
-        if (status != 0 || static_cast<uint32_t>(rec.id) != id) ++failures;
-        written[id] = rec.content;
-      }
-      store.Close();
-    });
-  }
-  for (auto& th : threads) th.join();
-  EXPECT_EQ(failures, 0);
-  ASSERT_EQ(written.size(), static_cast<size_t>(kThreads * kEach));
-  for (const auto& [id, content] : written) {
-    SmsHead back{};
-    ASSERT_EQ(store_.GetSmsHead(id, back), 0);
-    EXPECT_EQ(std::u16string(back.content), content) << id;
-  }
 }
 
 }  // namespace

@@ -1,16 +1,14 @@
-// Windows' forms of the multi-process tests: several processes adding to one
-// file at once, and a writer killed in the middle of its adds. SQLite locks
-// files differently on Windows than with POSIX locks; these show that the
-// store's promises hold there too. Workers: tests/windows_worker.cpp, started
-// with CreateProcessW from beside this program and killed with
-// TerminateProcess.
+// Windows' forms of the multi-process tests: a writer killed in the middle
+// of its adds, and a file held by another program. SQLite locks files
+// differently on Windows than with POSIX locks; these show that the store's
+// promises hold there too (several writers at once: stress_test.cpp).
+// Worker: tests/windows_worker.cpp, killed with TerminateProcess.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <chrono>
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -18,55 +16,11 @@
 
 #include "SmsDatabase.h"
 #include "TestDb.h"
+#include "TestPlatform.h"
 #include "ZuSmsDB.h"
 
 namespace zusms::testing {
 namespace {
-
-// A worker process; killed when the test ends early.
-class Worker {
- public:
-  explicit Worker(const std::string& args) {
-    wchar_t self[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring program(self, length);
-    program = program.substr(0, program.find_last_of(L"\\/") + 1) + L"windows_worker.exe";
-    std::wstring command = L"\"" + program + L"\" " + std::wstring(args.begin(), args.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info_)) {
-      info_ = {};
-    }
-  }
-  ~Worker() {
-    if (!info_.hProcess) return;
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) Kill();
-    CloseHandle(info_.hProcess);
-    CloseHandle(info_.hThread);
-  }
-  Worker(const Worker&) = delete;
-  Worker& operator=(const Worker&) = delete;
-
-  bool Started() const { return info_.hProcess != nullptr; }
-  // The exit code, or -1 when it has not ended within the time.
-  int Wait(std::chrono::seconds limit) {
-    if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(limit.count() * 1000)) !=
-        WAIT_OBJECT_0) {
-      return -1;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(info_.hProcess, &code);
-    return static_cast<int>(code);
-  }
-  void Kill() {
-    TerminateProcess(info_.hProcess, 137);
-    WaitForSingleObject(info_.hProcess, INFINITE);
-  }
-
- private:
-  PROCESS_INFORMATION info_{};
-};
 
 struct Logged {
   uint32_t user;
@@ -104,43 +58,11 @@ class WindowsProcessTest : public DbTest {
   }
 };
 
-TEST_F(WindowsProcessTest, SeveralProcessesAddToOneFileAndLoseNothing) {
-  constexpr int kEach = 40;
-  const std::string log = dir_.path() + "/adds.log";
-  // Two processes for user 1, one each for users 2 and 3.
-  const std::vector<uint32_t> users = {1, 1, 2, 3};
-  std::vector<std::unique_ptr<Worker>> workers;
-  for (const uint32_t user : users) {
-    workers.push_back(std::make_unique<Worker>("adds " + std::to_string(user) + " " +
-                                               std::to_string(kEach) + " \"" + log + "\""));
-    ASSERT_TRUE(workers.back()->Started());
-  }
-  for (auto& worker : workers) EXPECT_EQ(worker->Wait(std::chrono::seconds(240)), 0);
-
-  const std::vector<Logged> logged = ReadLog(log);
-  ASSERT_EQ(logged.size(), users.size() * kEach);
-  std::set<uint32_t> ids;
-  std::map<uint32_t, uint32_t> per_user;
-  for (const Logged& entry : logged) {
-    EXPECT_TRUE(ids.insert(entry.id).second) << "id " << entry.id << " given twice";
-    ++per_user[entry.user];
-  }
-  ExpectAllThere(logged);
-  for (const auto& [user, expected] : per_user) {
-    SmsDatabase store(user);
-    ASSERT_EQ(store.Open(), 0) << LastError();
-    uint32_t n = 0;
-    EXPECT_EQ(store.GetSmsHeadCount(n), 0);
-    EXPECT_EQ(n, expected) << "user " << user;
-    store.Close();
-  }
-}
-
 TEST_F(WindowsProcessTest, AWriterKilledInTheMiddleOfItsAddsLosesNoReportedAdd) {
   constexpr int kRounds = 4;
   const std::string log = dir_.path() + "/crash.log";
   for (int round = 1; round <= kRounds; ++round) {
-    Worker worker("crash \"" + log + "\"");
+    ChildProcess worker(ProgramBeside("windows_worker"), {"crash", log});
     ASSERT_TRUE(worker.Started());
     // Killed once it has reported ten more adds, or after a bounded wait.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

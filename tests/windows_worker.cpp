@@ -3,8 +3,7 @@
 // appends one line per add that succeeded to a log, so that the parent can
 // check the file afterwards, even after killing it.
 //
-//   adds USER COUNT LOG   adds COUNT heads for USER, then exits
-//   crash LOG             adds heads for user 1 until it is killed
+//   crash LOG   adds heads for user 1 until it is killed
 #include <windows.h>
 
 #include <cstdlib>
@@ -46,22 +45,6 @@ int32_t Add(SmsDatabase* store, const std::string& text, uint32_t* id) {
   return AddZuSmsHead(store, &head, id);
 }
 
-int Adds(uint32_t user, int count, const char* log_path) {
-  Log log(log_path);
-  SmsDatabase* store = nullptr;
-  if (InitZuSmsDB(&store, user) != 0 || OpenZuSmsDB(store) != 0) return 2;
-  for (int i = 0; i < count; ++i) {
-    const std::string text = "u" + std::to_string(user) + "p" +
-                             std::to_string(GetCurrentProcessId()) + "n" + std::to_string(i);
-    uint32_t id = 0;
-    if (Add(store, text, &id) != 0) return 3;
-    if (!log.Line(std::to_string(user) + " " + std::to_string(id) + " " + text)) return 4;
-  }
-  CloseZuSmsDB(store);
-  UninitZuSmsDB(store);
-  return 0;
-}
-
 int Crash(const char* log_path) {
   Log log(log_path);
   SmsDatabase* store = nullptr;
@@ -78,10 +61,6 @@ int Crash(const char* log_path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "adds") == 0) {
-    return Adds(static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)), std::atoi(argv[3]),
-                argv[4]);
-  }
   if (argc == 3 && std::strcmp(argv[1], "crash") == 0) return Crash(argv[2]);
   return 64;
 }

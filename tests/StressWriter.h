@@ -1,0 +1,157 @@
+// One writer of the concurrency stress tests, run by a thread of a test or by
+// a worker process alike. It adds heads with texts of its own and, between
+// adds, updates and deletes some of its own earlier rows (now and then
+// inside a batch). Every add is read back at once by the id it returned, so
+// that an id belonging to another row is caught where it happens, and every
+// failure is kept with its status and the last error, so that a failed
+// (busy) call is told apart from a wrong id.
+#ifndef ZUSMS_TESTS_STRESSWRITER_H_
+#define ZUSMS_TESTS_STRESSWRITER_H_
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "ZuSmsDB.h"
+
+namespace zusms::testing {
+
+struct StressRow {
+  std::string text;
+  std::string uuid;  // 16 bytes
+};
+
+struct StressResult {
+  std::map<uint32_t, StressRow> live;  // what each surviving row must hold
+  std::set<uint32_t> deleted;
+  std::string failure;  // the first failed call; empty when all succeeded
+
+  // One line per row, then the failure: what a worker hands its parent.
+  std::string Serialize() const {
+    std::ostringstream out;
+    for (const auto& [id, row] : live)
+      out << "live " << id << ' ' << Hex(row.uuid) << ' ' << row.text << '\n';
+    for (uint32_t id : deleted) out << "deleted " << id << '\n';
+    if (!failure.empty()) out << "failure " << failure << '\n';
+    return out.str();
+  }
+  static StressResult Parse(const std::string& text) {
+    StressResult r;
+    std::istringstream in(text);
+    for (std::string kind; in >> kind;) {
+      uint32_t id = 0;
+      std::string uuid, rest;
+      if (kind == "live" && in >> id >> uuid && std::getline(in >> std::ws, rest)) {
+        r.live[id] = {rest, Unhex(uuid)};
+      } else if (kind == "deleted" && in >> id) {
+        r.deleted.insert(id);
+      } else if (kind == "failure" && std::getline(in >> std::ws, rest)) {
+        r.failure = rest;
+      } else {
+        r.failure = "unreadable result line after " + kind;
+        break;
+      }
+    }
+    return r;
+  }
+  static std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
+    return out;
+  }
+  static std::string Unhex(const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+      out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return out;
+  }
+};
+
+// Runs `count` adds through `store` (open), tagging every text with `tag`.
+// Stops at the first failure, which it describes.
+inline StressResult RunStressWriter(SmsDatabase* store, const std::string& tag, int count) {
+  StressResult r;
+  auto text_of = [](const SmsHead& h) {
+    std::string s;
+    for (const char16_t* c = h.content; *c; ++c) s += static_cast<char>(*c);  // ASCII texts
+    return s;
+  };
+  auto set_text = [](SmsHead& h, const std::string& s) {
+    for (size_t i = 0; i <= s.size(); ++i) h.content[i] = i < s.size() ? s[i] : u'\0';
+  };
+  auto fail = [&](const std::string& what, int32_t status) {
+    char16_t why[256] = {};
+    GetZuSmsLastError(why, 256);
+    std::string reason;
+    for (const char16_t* c = why; *c; ++c) reason += *c < 128 ? static_cast<char>(*c) : '?';
+    r.failure = what + " returned " + std::to_string(status) + ": " + reason;
+  };
+  auto uuid_of = [](const SmsHead& h) {
+    return std::string(reinterpret_cast<const char*>(h.uuid), sizeof h.uuid);
+  };
+  for (int i = 0; i < count && r.failure.empty(); ++i) {
+    // Every tenth add opens a batch that holds it and the changes after it.
+    const bool batch = i % 10 == 3;
+    if (batch) {
+      if (const int32_t s = BeginZuSmsBatch(store); s != 0) return fail("begin", s), r;
+    }
+    SmsHead head{};
+    head.fid = 1;
+    set_text(head, tag + " add " + std::to_string(i));
+    uint32_t id = 0;
+    if (const int32_t s = AddZuSmsHead(store, &head, &id); s != 0) {
+      fail("add " + std::to_string(i), s);
+    } else {
+      SmsHead back{};
+      if (const int32_t g = GetZuSmsHead(store, id, &back); g != 0) {
+        fail("get of new id " + std::to_string(id), g);
+      } else if (back.id != static_cast<int32_t>(id) || text_of(back) != text_of(head) ||
+                 uuid_of(back) != uuid_of(head)) {
+        r.failure = "add " + std::to_string(i) + " returned id " + std::to_string(id) +
+                    " whose row holds '" + text_of(back) + "', not '" + text_of(head) + "'";
+      } else {
+        r.live[id] = {text_of(head), uuid_of(head)};
+      }
+    }
+    // Every third add, an earlier row of this writer changes its text; every
+    // fifth, the oldest surviving one is deleted.
+    if (r.failure.empty() && i % 3 == 2 && r.live.size() > 1) {
+      auto it = r.live.begin();
+      std::advance(it, i % r.live.size());
+      SmsHead head2{};
+      if (const int32_t g = GetZuSmsHead(store, it->first, &head2); g != 0) {
+        fail("get before update", g);
+      } else {
+        set_text(head2, tag + " update " + std::to_string(i));
+        if (const int32_t s = UpdateZuSmsHead(store, &head2); s != 0) {
+          fail("update", s);
+        } else {
+          it->second.text = text_of(head2);
+        }
+      }
+    }
+    if (r.failure.empty() && i % 5 == 4 && !r.live.empty()) {
+      const uint32_t victim = r.live.begin()->first;
+      if (const int32_t s = DeleteZuSmsHead(store, victim); s != 0) {
+        fail("delete", s);
+      } else {
+        r.live.erase(victim);
+        r.deleted.insert(victim);
+      }
+    }
+    if (batch) {
+      const int32_t s = r.failure.empty() ? CommitZuSmsBatch(store) : RollbackZuSmsBatch(store);
+      if (s != 0 && r.failure.empty()) fail("commit", s);
+    }
+  }
+  return r;
+}
+
+}  // namespace zusms::testing
+
+#endif  // ZUSMS_TESTS_STRESSWRITER_H_
