@@ -4,6 +4,8 @@
 #ifndef ZUSMS_ENGINE_BOUNDARY_H_
 #define ZUSMS_ENGINE_BOUNDARY_H_
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,7 +14,27 @@ namespace zusms::engine {
 void SetLastError(std::u16string_view message);
 void SetLastErrorUtf8(std::string_view message);
 void ClearLastError();
-const std::u16string& LastError();
+std::u16string LastError();
+
+// A text of at most N UTF-16 units kept in place, cut where a character
+// ends. It needs no destructor, which is what thread-local state must be:
+// with the mingw-w64 runtime the DLL is built with, a thread-local object
+// that has one is destroyed after its storage was freed when the thread
+// ends, and the heap is corrupted. Zero-initialised, it is empty.
+template <size_t N>
+struct FixedText {
+  char16_t units[N];
+  size_t length;
+
+  void Assign(std::u16string_view text) {
+    size_t n = std::min(text.size(), N);
+    // Never the first half of a pair without its second.
+    if (n < text.size() && n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+    std::copy_n(text.data(), n, units);
+    length = n;
+  }
+  std::u16string_view View() const { return {units, length}; }
+};
 
 // Unpaired surrogates become U+FFFD.
 std::string ToUtf8(std::u16string_view text);

@@ -271,6 +271,10 @@ void CarryOut(sqlite3* db, const Statement& s) {
                    {s.name, s.file, s.option}, {s.pages});
       break;
     case StatementKind::kCreateSequence:
+      if (s.name.size() > kMaxSequenceName) {
+        throw CMimerException::Engine("sequence name " + s.name + " is longer than " +
+                                      std::to_string(kMaxSequenceName) + " characters");
+      }
       InsertUnique(db, "sequence", s.name,
                    "INSERT INTO mimer_sequences (name, next, increment) VALUES (?, ?, ?)", {s.name},
                    {s.initial, s.increment});

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "Catalog.h"
@@ -36,11 +37,24 @@ int BusyWait(void*, int count) {
 
 std::atomic<uint64_t> g_generation{0};
 
-struct DrawnValues {
-  uint64_t generation = 0;
-  std::unordered_map<std::string, int64_t> values;
+// The values this thread drew last, one per sequence, on the connection of
+// `generation`. Plain data: thread-local state has no destructor (see
+// FixedText in Boundary.h for why).
+struct DrawnValue {
+  uint64_t generation;
+  int64_t value;
+  char sequence[kMaxSequenceName + 1];  // lower case, zero-terminated
 };
-thread_local DrawnValues t_drawn;
+thread_local DrawnValue t_drawn[8];
+thread_local unsigned t_next_slot;
+static_assert(std::is_trivially_destructible_v<decltype(t_drawn)>);
+
+DrawnValue* FindDrawn(uint64_t generation, const std::string& lower) {
+  for (DrawnValue& d : t_drawn) {
+    if (d.generation == generation && lower == d.sequence) return &d;
+  }
+  return nullptr;
+}
 
 // Registered at any time, run under the connection's lock: kept apart from
 // it, so that registering never waits for a thread that holds the connection.
@@ -415,18 +429,24 @@ Lease Connection::Take(const char16_t* text, bool limited) {
 }
 
 void Connection::NoteDrawn(const std::string& sequence, int64_t value) {
-  if (t_drawn.generation != generation_) {
-    t_drawn.values.clear();
-    t_drawn.generation = generation_;
+  const std::string lower = Lower(sequence);
+  if (lower.size() > kMaxSequenceName) return;  // refused when created
+  DrawnValue* d = FindDrawn(generation_, lower);
+  if (!d) {
+    // A slot of an older connection, else the next in turn.
+    for (DrawnValue& slot : t_drawn) {
+      if (slot.generation != generation_) d = &slot;
+    }
+    if (!d) d = &t_drawn[t_next_slot++ % std::size(t_drawn)];
+    d->generation = generation_;
+    lower.copy(d->sequence, lower.size());
+    d->sequence[lower.size()] = '\0';
   }
-  t_drawn.values[Lower(sequence)] = value;
+  d->value = value;
 }
 
 int64_t Connection::CurrentValue(const std::string& sequence) const {
-  if (t_drawn.generation == generation_) {
-    auto it = t_drawn.values.find(Lower(sequence));
-    if (it != t_drawn.values.end()) return it->second;
-  }
+  if (const DrawnValue* d = FindDrawn(generation_, Lower(sequence))) return d->value;
   throw CMimerException::FromUtf8(
       "current_value of " + sequence + ": no value was drawn by this thread on this connection",
       -1);

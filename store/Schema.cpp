@@ -1,7 +1,6 @@
 // The schema: databank, id sequence, the statement that reads it back, the
 // version table and the seven record tables, created in this order.
 #include <iterator>
-#include <map>
 #include <string>
 
 #include "Boundary.h"
@@ -85,7 +84,14 @@ constexpr RecordTable kRecordTables[] = {{"SmsHead", kHead},
 
 // The error each table's creation ended with in this thread's last creation
 // run, so that a missing table is reported with its own reason.
-thread_local std::map<const char16_t* const*, std::u16string> t_creation_errors;
+// Plain data, as thread-local state must be (see FixedText).
+thread_local zusms::engine::FixedText<512> t_creation_errors[std::size(kRecordTables)];
+
+zusms::engine::FixedText<512>& CreationError(const char16_t* const* statements) {
+  size_t i = 0;
+  while (i + 1 < std::size(kRecordTables) && kRecordTables[i].statements != statements) ++i;
+  return t_creation_errors[i];
+}
 
 template <size_t N>
 constexpr int Count(const char16_t* const (&)[N]) {
@@ -105,7 +111,7 @@ int32_t SmsDatabase::RunTableStatements(const char16_t* const* statements, int c
     }
   } catch (const CMimerException& e) {
     cmd.UninitCommand();
-    t_creation_errors[statements] = e.Message();
+    CreationError(statements).Assign(e.Message());
     return -1;
   }
   return result;
@@ -126,7 +132,7 @@ int32_t SmsDatabase::CreateSmsReceiverHistoryTable() {
 }
 
 int32_t SmsDatabase::CreateAllTables() {
-  t_creation_errors.clear();
+  for (auto& error : t_creation_errors) error.length = 0;
   {
     // Group 1: the first failure ends the group.
     CMimerCommand cmd(&GetConn(MimerConnDefault));
@@ -193,8 +199,8 @@ int32_t SmsDatabase::DropTables() {
 const char* SmsDatabase::MissingRecordTable() {
   for (const RecordTable& table : kRecordTables) {
     if (GetConn(MimerConnDefault).HasTable(table.name)) continue;
-    if (auto it = t_creation_errors.find(table.statements); it != t_creation_errors.end()) {
-      zusms::engine::SetLastError(it->second);
+    if (const auto& error = CreationError(table.statements); error.length > 0) {
+      zusms::engine::SetLastError(error.View());
     }
     return table.name;
   }

@@ -6,6 +6,8 @@
 // reason, a worker's record goes to a file of its own.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -88,6 +90,61 @@ TEST_F(StressTest, ThreadsAddUpdateAndDeleteAndEachAddGetsItsOwnId) {
   std::multimap<uint32_t, StressResult> by_user;
   for (int t = 0; t < kThreads; ++t) by_user.emplace(1 + t % 2, std::move(results[t]));
   ExpectStoreHolds(by_user);
+}
+
+// Every thread that calls the library leaves per-thread state behind (its
+// last error, the id it drew); threads that come and go by the thousand
+// must leave the heap intact. With the mingw-w64 runtime, thread-local
+// objects with destructors corrupted it at thread exit (their storage was
+// freed before the destructor ran), and a later add crashed or stored
+// garbage.
+TEST_F(StressTest, ThousandsOfShortLivedThreadsLeaveTheHeapIntact) {
+  constexpr int kRounds = 300, kThreads = 4;
+  SmsDatabase* keeper = nullptr;  // holds the connection open throughout
+  ASSERT_EQ(InitZuSmsDB(&keeper, 1), 0);
+  ASSERT_EQ(OpenZuSmsDB(keeper), 0) << LastError();
+  std::atomic<int> failures{0}, overwritten{0};
+  std::atomic<bool> done{false};
+  // Another thread's memory, of the sizes the library's per-thread state
+  // takes, checked all along.
+  std::thread bystander([&] {
+    while (!done) {
+      std::vector<std::unique_ptr<unsigned char[]>> blocks;
+      for (size_t size = 16; size <= 256; size += 8) {
+        blocks.emplace_back(new unsigned char[size]);
+        std::memset(blocks.back().get(), 0x5A, size);
+      }
+      for (size_t i = 0; i < blocks.size(); ++i) {
+        for (size_t k = 0; k < 16 + 8 * i; ++k) {
+          if (blocks[i][k] != 0x5A) {
+            ++overwritten;
+            break;
+          }
+        }
+      }
+    }
+  });
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&failures, keeper, round, t] {
+        const StressResult r =
+            RunStressWriter(keeper, "r" + std::to_string(round) + "t" + std::to_string(t), 1);
+        // A failure leaves a last error in this thread.
+        if (!r.failure.empty() || UpdateZuSmsHead(keeper, nullptr) == 0) ++failures;
+      });
+    }
+    for (auto& th : threads) th.join();
+  }
+  done = true;
+  bystander.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(overwritten, 0);
+  uint32_t n = 0;
+  EXPECT_EQ(GetZuSmsHeadCount(keeper, &n), 0);
+  EXPECT_EQ(n, static_cast<uint32_t>(kRounds * kThreads));
+  CloseZuSmsDB(keeper);
+  UninitZuSmsDB(keeper);
 }
 
 TEST_F(StressTest, ProcessesAddUpdateAndDeleteOnOneFileAndEachAddGetsItsOwnId) {
