@@ -1,6 +1,7 @@
 #include "Text.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace zusms::engine {
 
@@ -103,6 +104,32 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
     if (x != y) return false;
   }
+  return true;
+}
+
+bool ParseTimestamp(const char* text, tagTIMESTAMP_STRUCT& out) {
+  int year = 0;
+  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0, fraction = 0;
+  int used = 0;
+  if (!text || std::sscanf(text, "%4d-%2u-%2u %2u:%2u:%2u%n", &year, &month, &day, &hour, &minute,
+                           &second, &used) < 6) {
+    return false;
+  }
+  if (text[used] == '.') {
+    unsigned scale = 100000000;
+    for (const char* p = text + used + 1; *p >= '0' && *p <= '9' && scale > 0; ++p) {
+      fraction += static_cast<unsigned>(*p - '0') * scale;
+      scale /= 10;
+    }
+  }
+  out = tagTIMESTAMP_STRUCT{};
+  out.year = static_cast<int16_t>(year);
+  out.month = static_cast<uint16_t>(month);
+  out.day = static_cast<uint16_t>(day);
+  out.hour = static_cast<uint16_t>(hour);
+  out.minute = static_cast<uint16_t>(minute);
+  out.second = static_cast<uint16_t>(second);
+  out.fraction = fraction;
   return true;
 }
 

@@ -170,6 +170,16 @@ inline auto IdUser(uint32_t id, uint32_t user) {
   };
 }
 
+// A timestamp as the listings hand it out: to the second.
+inline stDateTime DateTimeOf(const tagTIMESTAMP_STRUCT& t) {
+  return {t.year,
+          static_cast<int16_t>(t.month),
+          static_cast<int16_t>(t.day),
+          static_cast<int16_t>(t.hour),
+          static_cast<int16_t>(t.minute),
+          static_cast<int16_t>(t.second)};
+}
+
 // ---- The standard operations.
 
 // Insert (`bind` appends every value), then the new id into `newId` and the
