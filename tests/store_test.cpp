@@ -105,6 +105,26 @@ TEST_F(StoreTest, AnOpenWithNothingToWriteTakesNoWriteLock) {
   EXPECT_EQ(Raw("select sql from sqlite_schema order by name"), before);
 }
 
+// A batch that cannot have the write lock past the busy wait says so by
+// IsZuSmsLastErrorBusy, not only in its text; other failures do not.
+TEST_F(StoreTest, ABusyFileIsToldApartFromOtherFailures) {
+  SmsDatabase store(1);
+  ASSERT_EQ(OpenZuSmsDB(&store), 0) << LastError();
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(file_.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(BeginZuSmsBatch(&store), -1);
+  EXPECT_EQ(IsZuSmsLastErrorBusy(), 1) << LastError();
+  EXPECT_EQ(AddZuSmsPhrase(&store, nullptr, nullptr), -1);
+  EXPECT_EQ(IsZuSmsLastErrorBusy(), 0);
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+  ASSERT_EQ(BeginZuSmsBatch(&store), 0) << LastError();
+  EXPECT_EQ(CommitZuSmsBatch(&store), 0);
+  EXPECT_EQ(CloseZuSmsDB(&store), 0);
+  EXPECT_EQ(IsZuSmsLastErrorBusy(), 0);
+}
+
 TEST_F(StoreTest, ARecordTableMissingBehindAVersionIsCreatedOnTheNextOpen) {
   {
     SmsDatabase store(1);
