@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Boundary.h"
-#include "Guard.h"
+#include "RecordFrame.h"
 #include "SmsDatabase.h"
 
 namespace {
@@ -87,6 +87,9 @@ constexpr RecordTable kRecordTables[] = {{"SmsHead", kHead},
 // run, so that a missing table is reported with its own reason.
 thread_local std::map<const char16_t* const*, std::u16string> t_creation_errors;
 
+// The schema's statements bind nothing.
+constexpr auto kNoValues = [](CMimerCommand&) {};
+
 template <size_t N>
 constexpr int Count(const char16_t* const (&)[N]) {
   return static_cast<int>(N);
@@ -95,19 +98,11 @@ constexpr int Count(const char16_t* const (&)[N]) {
 }  // namespace
 
 int32_t SmsDatabase::RunTableStatements(const char16_t* const* statements, int count) {
-  CMimerCommand cmd(&GetConn(MimerConnDefault));
-  int32_t result = 0;
-  try {
-    for (int i = 0; i < count; ++i) {
-      cmd.InitCommand(statements[i]);
-      result = cmd.ExecuteNoQuery();
-      cmd.UninitCommand();
-    }
-  } catch (const CMimerException& e) {
-    cmd.UninitCommand();
-    t_creation_errors[statements] = e.Message();
-    return -1;
-  }
+  const int32_t result = zusms::Guarded([&](CMimerCommand& cmd) {
+    for (int i = 0; i < count; ++i) zusms::Execute(cmd, statements[i], kNoValues);
+    return 0;
+  });
+  if (result != 0) t_creation_errors[statements] = zusms::engine::LastError();
   return result;
 }
 
@@ -127,19 +122,11 @@ int32_t SmsDatabase::CreateSmsReceiverHistoryTable() {
 
 int32_t SmsDatabase::CreateAllTables() {
   t_creation_errors.clear();
-  {
-    // Group 1: the first failure ends the group.
-    CMimerCommand cmd(&GetConn(MimerConnDefault));
-    try {
-      for (const char16_t* statement : kGroup1) {
-        cmd.InitCommand(statement);
-        cmd.ExecuteNoQuery();
-        cmd.UninitCommand();
-      }
-    } catch (const CMimerException&) {
-      cmd.UninitCommand();
-    }
-  }
+  // Group 1: the first failure ends the group.
+  zusms::Guarded([](CMimerCommand& cmd) {
+    for (const char16_t* statement : kGroup1) zusms::Execute(cmd, statement, kNoValues);
+    return 0;
+  });
   // Group 2: each table stands alone.
   int32_t result = CreateSmsHaedTable();
   result |= CreateSmsContentTable();
@@ -161,31 +148,19 @@ int32_t SmsDatabase::CreateSmsTables() {
 }
 
 int32_t SmsDatabase::GetAppVer(stAppVer& ver) {
-  CMimerCommand cmd(&GetConn(MimerConnDefault));
-  CMimerRecordSet rows;
-  try {
-    cmd.InitCommand(u"select ver from tbl_zu_sms_ver");
-    cmd.ExecuteQuery(rows);
-    rows.GetValue("ver", ver.ver, sizeof ver.ver);
-    cmd.UninitCommand();
+  return zusms::Guarded([&](CMimerCommand& cmd) {
+    zusms::ReadRow(cmd, u"select ver from tbl_zu_sms_ver", kNoValues,
+                   [&](CMimerRecordSet& rows) { rows.GetValue("ver", ver.ver, sizeof ver.ver); });
     return 0;
-  } catch (const CMimerException&) {
-    cmd.UninitCommand();
-    return -1;
-  }
+  });
 }
 
 int32_t SmsDatabase::DropTables() {
-  CMimerCommand cmd(&GetConn(MimerConnDefault));
-  try {
-    cmd.InitCommand(u"drop databank zu_sms_db cascade;");
-    int32_t result = cmd.ExecuteNoQuery();
-    cmd.UninitCommand();
-    return result;
-  } catch (const CMimerException&) {
-    cmd.UninitCommand();
+  zusms::Guarded([](CMimerCommand& cmd) {
+    zusms::Execute(cmd, u"drop databank zu_sms_db cascade;", kNoValues);
     return 0;
-  }
+  });
+  return 0;
 }
 
 // A missing table whose creation failed in this thread's last run leaves

@@ -214,8 +214,8 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // the default folders.
   int32_t OpenSchema();
 
-  // Runs the statements of one table on one command: the engine's result of
-  // the last, or -1 when one raised (those after it are skipped).
+  // Runs the statements of one table on one command: 0, or -1 when one
+  // raised (those after it are skipped; its error is kept for the table).
   int32_t RunTableStatements(const char16_t* const* statements, int count);
   // The first record table that does not exist, or null when all do.
   const char* MissingRecordTable();
