@@ -205,6 +205,15 @@ int32_t AddRecord(const Family<Record>& f, uint32_t user, Record& rec, uint32_t&
       newId, rec.id);
 }
 
+// The departure of filters, phrases and recipient history: the record's id
+// is first set to the value `newId` holds on entry, so that a failed add
+// leaves that value in the record.
+template <typename Record>
+int32_t AddRecordSeedingId(const Family<Record>& f, uint32_t user, Record& rec, uint32_t& newId) {
+  rec.id = static_cast<int32_t>(newId);
+  return AddRecord(f, user, rec, newId);
+}
+
 // Pre-check; when the row exists, the update (`bind` appends the assigned
 // values; the id and user follow). `missing` is the status when it does not.
 template <typename Record, typename Bind>
