@@ -33,7 +33,9 @@ class KeptLastError {
 
 // Unpaired surrogates become U+FFFD.
 std::string ToUtf8(std::u16string_view text);
-// Malformed sequences become U+FFFD.
+// Every ill-formed sequence becomes U+FFFD: overlong forms, encoded
+// surrogates, code points above U+10FFFF, stray or missing continuation
+// bytes, a sequence cut by the end of the text.
 std::u16string ToUtf16(std::string_view text);
 
 }  // namespace zusms::engine
