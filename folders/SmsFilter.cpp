@@ -38,4 +38,6 @@ ZU_COUNT_METHOD(SmsFilter, kFilter)
 ZU_LIST_METHODS(SmsFilter, SmsFilter, kFilter, GetSmsFilterAllFielderData)
 ZU_ROW_MAPPER(SmsFilter, GetSmsFilterAllFielderData, kFilter)
 
+ZU_FAMILY_OF(SmsFilter, kFilter)
+
 ZU_EXPORT_RECORD_FUNCTIONS(SmsFilter, SmsFilter)

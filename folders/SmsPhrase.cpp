@@ -30,4 +30,6 @@ ZU_COUNT_METHOD(SmsPhrase, kPhrase)
 ZU_LIST_METHODS(SmsPhrase, SmsPhrase, kPhrase, GetSmsPhraseAllFieldData)
 ZU_ROW_MAPPER(SmsPhrase, GetSmsPhraseAllFieldData, kPhrase)
 
+ZU_FAMILY_OF(SmsPhrase, kPhrase)
+
 ZU_EXPORT_RECORD_FUNCTIONS(SmsPhrase, SmsPhrase)

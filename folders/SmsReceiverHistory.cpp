@@ -40,4 +40,6 @@ ZU_COUNT_METHOD(SmsReceiverHistory, kHistory)
 ZU_LIST_METHODS(SmsRecieverHistory, SmsReceiverHistory, kHistory, GetSmsReceiverHistoryAllFieldData)
 ZU_ROW_MAPPER(SmsRecieverHistory, GetSmsReceiverHistoryAllFieldData, kHistory)
 
+ZU_FAMILY_OF(SmsRecieverHistory, kHistory)
+
 ZU_EXPORT_RECORD_FUNCTIONS(SmsRecieverHistory, SmsReceiverHistory)

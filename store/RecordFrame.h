@@ -78,6 +78,33 @@ struct Family {
   std::span<const Field> row_fields;     // every column, in table order
 };
 
+// Each family's declaration, defined in the family's own file by
+// ZU_FAMILY_OF: the schema test reads the field tables through it.
+template <typename Record>
+const Family<Record>& FamilyOf();
+template <>
+const Family<SmsHead>& FamilyOf<SmsHead>();
+template <>
+const Family<SmsContent>& FamilyOf<SmsContent>();
+template <>
+const Family<SmsAreaBroadcast>& FamilyOf<SmsAreaBroadcast>();
+template <>
+const Family<SmsFolder>& FamilyOf<SmsFolder>();
+template <>
+const Family<SmsFilter>& FamilyOf<SmsFilter>();
+template <>
+const Family<SmsRecieverHistory>& FamilyOf<SmsRecieverHistory>();
+template <>
+const Family<SmsPhrase>& FamilyOf<SmsPhrase>();
+
+#define ZU_FAMILY_OF(Record, family)         \
+  namespace zusms {                          \
+  template <>                                \
+  const Family<Record>& FamilyOf<Record>() { \
+    return family;                           \
+  }                                          \
+  }
+
 // The seven statements of a table that follow the pattern word for word.
 #define ZU_STANDARD_STATEMENTS(Table)                                          \
   .remove = u"delete from " #Table " where id=? and UserID=?",                 \
