@@ -26,6 +26,9 @@ constexpr uint64_t kCounterMask = (uint64_t{1} << kCounterBits) - 1;
 constexpr uint64_t kPassBit = uint64_t{1} << 23;
 constexpr uint64_t kPruneCountMask = kPassBit - 1;
 
+// `uuid` holds the key column's bytes: the name is the file's, kept so that
+// the logs already written stay whole (a log made anew sends every partner
+// back to a full listing).
 constexpr const char* kLogTable =
     "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, UserID INTEGER, family "
     "INTEGER NOT NULL, id INTEGER NOT NULL, uuid BLOB, kind INTEGER NOT NULL, deleted TEXT)";
