@@ -153,7 +153,7 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t GetAllSmsPhraseIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
   int32_t GetSmsPhraseModifyTime(uint32_t id, stDateTime& t);
 
-  // Changes since a token (store/ChangeLog.cpp), as the C functions of
+  // Changes since a token (changelog/ChangeListings.cpp), as the C functions of
   // ZuSmsDB.h: 0, ZU_RESYNC when the token cannot be served, -1 on failure.
   int32_t GetSmsChangeToken(uint64_t& token);
   int32_t ListSmsHeadChanges(uint64_t since, stSmsChange* items, uint32_t capacity, uint32_t& n,
