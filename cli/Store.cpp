@@ -136,9 +136,7 @@ Batch::Batch(Store& store) : store_(store) {
   while (true) {
     const int32_t status = BeginZuSmsBatch(*store);
     if (status == 0) return;
-    char16_t error[256];
-    GetZuSmsLastError(error, 256);
-    if (Utf8(error, 256).find("locked") == std::string::npos || InterruptRequested() ||
+    if (IsZuSmsLastErrorBusy() == 0 || InterruptRequested() ||
         std::chrono::steady_clock::now() >= deadline) {
       Check(status, "starting a batch");
     }

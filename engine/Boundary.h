@@ -11,10 +11,13 @@
 
 namespace zusms::engine {
 
-void SetLastError(std::u16string_view message);
+// `busy`: the failure is another connection holding the file past the busy
+// wait (IsZuSmsLastErrorBusy); the other setters say it is not.
+void SetLastError(std::u16string_view message, bool busy = false);
 void SetLastErrorUtf8(std::string_view message);
 void ClearLastError();
 std::u16string LastError();
+bool LastErrorBusy();
 
 // A text of at most N UTF-16 units kept in place, cut where a character
 // ends. It needs no destructor, which is what thread-local state must be:
@@ -36,9 +39,25 @@ struct FixedText {
   std::u16string_view View() const { return {units, length}; }
 };
 
+// Puts the calling thread's last error back as it was when this was made:
+// for work whose failures are none of the caller's business.
+class KeptLastError {
+ public:
+  KeptLastError() : message_(LastError()), busy_(LastErrorBusy()) {}
+  ~KeptLastError() { SetLastError(message_, busy_); }
+  KeptLastError(const KeptLastError&) = delete;
+  KeptLastError& operator=(const KeptLastError&) = delete;
+
+ private:
+  std::u16string message_;
+  bool busy_;
+};
+
 // Unpaired surrogates become U+FFFD.
 std::string ToUtf8(std::u16string_view text);
-// Malformed sequences become U+FFFD.
+// Every ill-formed sequence becomes U+FFFD: overlong forms, encoded
+// surrogates, code points above U+10FFFF, stray or missing continuation
+// bytes, a sequence cut by the end of the text.
 std::u16string ToUtf16(std::string_view text);
 
 }  // namespace zusms::engine

@@ -166,6 +166,11 @@ std::string Query::Text(int column) const {
                          static_cast<size_t>(sqlite3_column_bytes(stmt_, column)))
            : std::string();
 }
+std::span<const uint8_t> Query::Blob(int column) const {
+  const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, column));
+  if (!p) return {};
+  return {p, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))};
+}
 
 Savepoint::Savepoint(sqlite3* db) : db_(db) { Exec(db, "SAVEPOINT mimer_definition"); }
 Savepoint::~Savepoint() {

@@ -46,7 +46,7 @@ int32_t CMimerDatabase::Open() {
     std::string error;
     int rc = c.Acquire(&error);
     if (rc != SQLITE_OK) {
-      zusms::engine::SetLastErrorUtf8(error);
+      zusms::engine::SetLastError(zusms::engine::ToUtf16(error), CMimerException::Busy(rc));
       return rc;
     }
     m_Ref = 1;
@@ -58,7 +58,7 @@ int32_t CMimerDatabase::Open() {
       m_Ref = 0;
       c.Release();
     }
-    zusms::engine::SetLastError(u"cannot register the store's user: " + e.Message());
+    zusms::engine::SetLastError(u"cannot register the store's user: " + e.Message(), e.Busy());
     return e.Code() > 0 ? e.Code() : SQLITE_ERROR;
   }
   return 0;

@@ -52,6 +52,7 @@ enum MimerPropType {
   MimerPropShort = 6,
   MimerPropUShort = 7,
   MimerPropText = 8,
+  MimerPropBytes = 9,  // 16 bytes, compared with ZU_OP_BYTES_EQ alone
 };
 
 // The shared connection for one access type. Obtained from
@@ -248,8 +249,8 @@ class ZUSMS_API CMimerDatabase {
   // `condition` and appends its values to `params`; leaves `condition` empty
   // and appends nothing for ZU_OP_NONE. `type` is how the value binds:
   // MimerPropInt (32 bits), MimerPropShort or MimerPropUShort (16 bits),
-  // MimerPropText (text; for the column "uuid", the only column of bytes,
-  // 16 bytes with ZU_OP_BYTES_EQ). Raises for an item it cannot honour (an
+  // MimerPropText (text), MimerPropBytes (16 bytes, with ZU_OP_BYTES_EQ
+  // only). Raises for an item it cannot honour (an
   // unknown op, an op that does not fit the type, a null pointer, a number
   // out of range), so that a query never runs wider than asked.
   int SetQuery(MimerPropType type, const char* column, const _MimerQueryFilterItem& item,

@@ -6,7 +6,12 @@
 
 CMimerException::CMimerException(std::u16string message, int code)
     : message_(std::move(message)), code_(code) {
-  zusms::engine::SetLastError(message_);
+  zusms::engine::SetLastError(message_, Busy());
+}
+
+bool CMimerException::Busy(int code) {
+  const int primary = code & 0xFF;
+  return code > 0 && (primary == SQLITE_BUSY || primary == SQLITE_LOCKED);
 }
 
 CMimerException CMimerException::FromUtf8(const std::string& message, int code) {

@@ -9,7 +9,7 @@
 struct sqlite3;
 
 // Raised by every failing operation of this layer. Constructing one also
-// records its message as the calling thread's last error.
+// records its message as the calling thread's last error (busy when Busy()).
 class ZUSMS_API CMimerException {
  public:
   CMimerException(std::u16string message, int code);
@@ -28,6 +28,10 @@ class ZUSMS_API CMimerException {
   const std::u16string& Message() const { return message_; }
   // The SQLite result code behind the failure, or -1 for the layer's own.
   int Code() const { return code_; }
+  // True when `code` says the file was busy: another connection held a lock
+  // past the busy wait (SQLITE_BUSY or SQLITE_LOCKED, extended or not).
+  static bool Busy(int code);
+  bool Busy() const { return Busy(code_); }
 
  private:
   std::u16string message_;

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Boundary.h"
 #include "MimerDatabase.h"
-#include "Text.h"
 
 namespace {
 
@@ -64,18 +64,18 @@ int CMimerDatabase::SetQuery(MimerPropType type, const char* column,
       params.AppendParameter(static_cast<int32_t>(item.value.number));
       return 0;
     }
-    case MimerPropText: {
-      const bool bytes_column = zusms::engine::EqualsNoCase(column, "uuid");
-      if (bytes_column != (item.op == ZU_OP_BYTES_EQ)) {
-        throw CMimerException::Filter(bytes_column ? "the UUID compares only with ZU_OP_BYTES_EQ"
-                                                   : "ZU_OP_BYTES_EQ applies to the UUID only",
+    case MimerPropBytes:
+      if (item.op != ZU_OP_BYTES_EQ) {
+        throw CMimerException::Filter("a column of bytes compares only with ZU_OP_BYTES_EQ",
                                       column);
       }
-      if (bytes_column) {
-        if (!item.value.bytes) throw CMimerException::Filter("null bytes", column);
-        condition = name + u" = ?";
-        params.AppendParameter(item.value.bytes, 16);
-        return 0;
+      if (!item.value.bytes) throw CMimerException::Filter("null bytes", column);
+      condition = name + u" = ?";
+      params.AppendParameter(item.value.bytes, 16);
+      return 0;
+    case MimerPropText: {
+      if (item.op == ZU_OP_BYTES_EQ) {
+        throw CMimerException::Filter("ZU_OP_BYTES_EQ applies to a column of bytes only", column);
       }
       if (!item.value.text) throw CMimerException::Filter("null text", column);
       if (const char16_t* comparison = Comparison(item.op)) {

@@ -225,29 +225,9 @@ int CMimerRecordSet::GetValue(const char* column, tagTIMESTAMP_STRUCT* dest, siz
   }
   if (type != SQLITE_TEXT)
     throw CMimerException::Engine(std::string("column ") + column + " is not a timestamp");
-  const char* text = reinterpret_cast<const char*>(s.Text8());
-  int year = 0;
-  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0, fraction = 0;
-  int used = 0;
-  if (std::sscanf(text, "%4d-%2u-%2u %2u:%2u:%2u%n", &year, &month, &day, &hour, &minute, &second,
-                  &used) < 6) {
+  if (!zusms::engine::ParseTimestamp(reinterpret_cast<const char*>(s.Text8()), t)) {
     throw CMimerException::Engine(std::string("column ") + column + " does not hold a timestamp");
   }
-  if (text[used] == '.') {
-    // Up to nine digits of fraction, scaled to billionths.
-    unsigned scale = 100000000;
-    for (const char* p = text + used + 1; *p >= '0' && *p <= '9' && scale > 0; ++p) {
-      fraction += static_cast<unsigned>(*p - '0') * scale;
-      scale /= 10;
-    }
-  }
-  t.year = static_cast<int16_t>(year);
-  t.month = static_cast<uint16_t>(month);
-  t.day = static_cast<uint16_t>(day);
-  t.hour = static_cast<uint16_t>(hour);
-  t.minute = static_cast<uint16_t>(minute);
-  t.second = static_cast<uint16_t>(second);
-  t.fraction = fraction;
   *dest = t;
   return 0;
 }

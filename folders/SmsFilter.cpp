@@ -30,16 +30,14 @@ constexpr zusms::Family<SmsFilter> kFilter = {
 
 }  // namespace
 
-int32_t SmsDatabase::AddSmsFilter(SmsFilter& rec, uint32_t& newId) {
-  rec.id = static_cast<int32_t>(newId);
-  return zusms::AddRecord(kFilter, m_UserID, rec, newId);
-}
-
+ZU_ADD_METHOD_SEEDING_ID(SmsFilter, SmsFilter, kFilter)
 ZU_UPDATE_METHOD(SmsFilter, SmsFilter, kFilter)
 ZU_DELETE_METHODS(SmsFilter, kFilter)
 ZU_GET_METHOD(SmsFilter, SmsFilter, kFilter, GetSmsFilterAllFielderData)
 ZU_COUNT_METHOD(SmsFilter, kFilter)
 ZU_LIST_METHODS(SmsFilter, SmsFilter, kFilter, GetSmsFilterAllFielderData)
 ZU_ROW_MAPPER(SmsFilter, GetSmsFilterAllFielderData, kFilter)
+
+ZU_FAMILY_OF(SmsFilter, kFilter)
 
 ZU_EXPORT_RECORD_FUNCTIONS(SmsFilter, SmsFilter)

@@ -170,4 +170,6 @@ ZU_COUNT_METHOD(SmsFolder, kFolder)
 ZU_LIST_METHODS(SmsFolder, SmsFolder, kFolder, GetSmsFolderAllFieldData)
 ZU_ROW_MAPPER(SmsFolder, GetSmsFolderAllFieldData, kFolder)
 
+ZU_FAMILY_OF(SmsFolder, kFolder)
+
 ZU_EXPORT_RECORD_FUNCTIONS(SmsFolder, SmsFolder)

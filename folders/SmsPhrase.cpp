@@ -22,16 +22,14 @@ constexpr zusms::Family<SmsPhrase> kPhrase = {
 
 }  // namespace
 
-int32_t SmsDatabase::AddSmsPhrase(SmsPhrase& rec, uint32_t& newId) {
-  rec.id = static_cast<int32_t>(newId);
-  return zusms::AddRecord(kPhrase, m_UserID, rec, newId);
-}
-
+ZU_ADD_METHOD_SEEDING_ID(SmsPhrase, SmsPhrase, kPhrase)
 ZU_UPDATE_METHOD(SmsPhrase, SmsPhrase, kPhrase)
 ZU_DELETE_METHODS(SmsPhrase, kPhrase)
 ZU_GET_METHOD(SmsPhrase, SmsPhrase, kPhrase, GetSmsPhraseAllFieldData)
 ZU_COUNT_METHOD(SmsPhrase, kPhrase)
 ZU_LIST_METHODS(SmsPhrase, SmsPhrase, kPhrase, GetSmsPhraseAllFieldData)
 ZU_ROW_MAPPER(SmsPhrase, GetSmsPhraseAllFieldData, kPhrase)
+
+ZU_FAMILY_OF(SmsPhrase, kPhrase)
 
 ZU_EXPORT_RECORD_FUNCTIONS(SmsPhrase, SmsPhrase)

@@ -32,16 +32,14 @@ constexpr zusms::Family<SmsRecieverHistory> kHistory = {
 
 }  // namespace
 
-int32_t SmsDatabase::AddSmsReceiverHistory(SmsRecieverHistory& rec, uint32_t& newId) {
-  rec.id = static_cast<int32_t>(newId);
-  return zusms::AddRecord(kHistory, m_UserID, rec, newId);
-}
-
+ZU_ADD_METHOD_SEEDING_ID(SmsRecieverHistory, SmsReceiverHistory, kHistory)
 ZU_UPDATE_METHOD(SmsRecieverHistory, SmsReceiverHistory, kHistory)
 ZU_DELETE_METHODS(SmsReceiverHistory, kHistory)
 ZU_GET_METHOD(SmsRecieverHistory, SmsReceiverHistory, kHistory, GetSmsReceiverHistoryAllFieldData)
 ZU_COUNT_METHOD(SmsReceiverHistory, kHistory)
 ZU_LIST_METHODS(SmsRecieverHistory, SmsReceiverHistory, kHistory, GetSmsReceiverHistoryAllFieldData)
 ZU_ROW_MAPPER(SmsRecieverHistory, GetSmsReceiverHistoryAllFieldData, kHistory)
+
+ZU_FAMILY_OF(SmsRecieverHistory, kHistory)
 
 ZU_EXPORT_RECORD_FUNCTIONS(SmsRecieverHistory, SmsReceiverHistory)

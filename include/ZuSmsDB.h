@@ -10,7 +10,8 @@
  *  - Every function returns a signed 32-bit status: 0 success, -1 failure.
  *    A few functions have codes of their own; their comments say so. A null
  *    handle gives -1 (UninitZuSmsDB: 0). No function ever lets an exception
- *    or a crash out for bad input; GetZuSmsLastError explains a failure.
+ *    or a crash out for bad input; GetZuSmsLastError explains a failure, and
+ *    IsZuSmsLastErrorBusy tells a busy file (worth trying again) apart.
  *  - The caller owns every record, array and count it passes; the library
  *    reads and writes them only during the call and never writes an array
  *    beyond the capacity it was given.
@@ -331,6 +332,14 @@ ZUSMS_API int32_t ZUSMS_CALL CloseZuSmsDB(SmsDatabase *handle);
  * characters; 0 when the thread's last call succeeded. buf may be null when
  * capacity is 0, to learn the length. */
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsLastError(char16_t *buf, uint32_t capacity);
+
+/* 1 when the calling thread's last call failed because the database file was
+ * busy: another connection (another process, the sqlite3 shell) held its
+ * lock past the store's busy wait of 5 seconds, so the same call may succeed
+ * when tried again later; 0 otherwise, and after a call that succeeded. The
+ * failed call itself returned its usual status (-1 for most, OpenZuSmsDB a
+ * SQLite result code). */
+ZUSMS_API int32_t ZUSMS_CALL IsZuSmsLastErrorBusy(void);
 
 /* A batch: the calling thread's operations between BeginZuSmsBatch and
  * CommitZuSmsBatch run in one transaction, committed at once (thousands of

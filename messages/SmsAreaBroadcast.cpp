@@ -48,4 +48,6 @@ void SmsDatabase::GetSmsAreaBroadcastAllFieldData(SmsAreaBroadcast& rec, CMimerR
   zusms::ReadFields(rows, &rec, kAreaBroadcast.row_fields);
 }
 
+ZU_FAMILY_OF(SmsAreaBroadcast, kAreaBroadcast)
+
 ZU_EXPORT_RECORD_FUNCTIONS(SmsAreaBroadcast, SmsAreaBroadcast)

@@ -38,4 +38,6 @@ ZU_COUNT_METHOD(SmsContent, kContent)
 ZU_LIST_METHODS(SmsContent, SmsContent, kContent, GetSmsContentAllFieldData)
 ZU_ROW_MAPPER(SmsContent, GetSmsContentAllFieldData, kContent)
 
+ZU_FAMILY_OF(SmsContent, kContent)
+
 ZU_EXPORT_RECORD_FUNCTIONS(SmsContent, SmsContent)

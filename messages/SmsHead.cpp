@@ -92,4 +92,6 @@ int32_t SmsDatabase::GetSmsHeadCount(uint32_t& n) {
   return zusms::CountRecords(kHead.count, m_UserID, n);
 }
 
+ZU_FAMILY_OF(SmsHead, kHead)
+
 ZU_EXPORT_RECORD_FUNCTIONS(SmsHead, SmsHead)

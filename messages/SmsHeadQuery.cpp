@@ -20,7 +20,7 @@ constexpr ConditionField kConditions[] = {
     {11, "privMode", MimerPropUShort}, {12, "ccid", MimerPropUShort},
     {13, "lockFlag", MimerPropUShort}, {14, "oldfId", MimerPropInt},
     {15, "Impt", MimerPropUShort},     {16, "longSms", MimerPropUShort},
-    {17, "operid", MimerPropText},     {18, "uuid", MimerPropText},
+    {17, "operid", MimerPropText},     {18, "uuid", MimerPropBytes},
 };
 constexpr OrderField kOrders[] = {
     {1, "Id"},         {2, "Index"},   {3, "Type"},      {4, "Fid"},      {5, "BatId"},

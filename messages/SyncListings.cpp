@@ -5,19 +5,6 @@
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
 
-namespace {
-
-void CopyTime(const tagTIMESTAMP_STRUCT& from, stDateTime& to) {
-  to.year = from.year;
-  to.month = static_cast<int16_t>(from.month);
-  to.day = static_cast<int16_t>(from.day);
-  to.hour = static_cast<int16_t>(from.hour);
-  to.minute = static_cast<int16_t>(from.minute);
-  to.second = static_cast<int16_t>(from.second);
-}
-
-}  // namespace
-
 int32_t SmsDatabase::GetAllSmsHeadIDModifyTime(stIDModifyTime* recs, uint32_t capacity,
                                                uint32_t& n) {
   return zusms::GetAllRows(
@@ -27,7 +14,7 @@ int32_t SmsDatabase::GetAllSmsHeadIDModifyTime(stIDModifyTime* recs, uint32_t ca
         tagTIMESTAMP_STRUCT t{};
         rows.GetValue("ID", &e.id, sizeof e.id);
         rows.GetValue("ModifyTime", &t, sizeof t);
-        CopyTime(t, e.modifyTime);
+        e.modifyTime = zusms::DateTimeOf(t);
       });
 }
 
@@ -51,7 +38,7 @@ int32_t SmsDatabase::GetSmsHeadModifyTime(uint32_t id, stDateTime& t) {
                    zusms::IdUser(id, m_UserID), [&](CMimerRecordSet& rows) {
                      tagTIMESTAMP_STRUCT stamp{};
                      rows.GetValue("ModifyTime", &stamp, sizeof stamp);
-                     CopyTime(stamp, t);
+                     t = zusms::DateTimeOf(stamp);
                    });
     return 0;
   });

@@ -46,6 +46,10 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsLastError(char16_t* buf, uint32_t capacity)
   return static_cast<int32_t>(error.size());
 }
 
+ZUSMS_API int32_t ZUSMS_CALL IsZuSmsLastErrorBusy(void) {
+  return zusms::engine::LastErrorBusy() ? 1 : 0;
+}
+
 }  // extern "C"
 
 extern "C" {

@@ -14,6 +14,12 @@
     return ::zusms::AddRecord(family, m_UserID, rec, newId);     \
   }
 
+// Add that first sets the record's id to the caller's new-id value.
+#define ZU_ADD_METHOD_SEEDING_ID(Record, Name, family)                \
+  int32_t SmsDatabase::Add##Name(Record& rec, uint32_t& newId) {      \
+    return ::zusms::AddRecordSeedingId(family, m_UserID, rec, newId); \
+  }
+
 // Update: the pre-check, then the update; a missing row gives 0.
 #define ZU_UPDATE_METHOD(Record, Name, family)           \
   int32_t SmsDatabase::Update##Name(Record& rec) {       \

@@ -4,6 +4,7 @@
 
 #include "Boundary.h"
 #include "MimerDatabase.h"
+#include "RecordFrame.h"
 
 namespace zusms {
 
@@ -41,18 +42,13 @@ std::string IndexName(const char16_t* statement) {
 std::span<const char16_t* const> QueryIndexStatements() { return kStatements; }
 
 void CreateQueryIndexes() {
-  const std::u16string earlier = engine::LastError();
+  const engine::KeptLastError earlier;
   for (const char16_t* statement : kStatements) {
-    CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
-    try {
-      cmd.InitCommand(statement);
-      cmd.ExecuteNoQuery();
-      cmd.UninitCommand();
-    } catch (const CMimerException&) {
-      cmd.UninitCommand();
-    }
+    Guarded([statement](CMimerCommand& cmd) {
+      Execute(cmd, statement, [](CMimerCommand&) {});
+      return 0;
+    });
   }
-  engine::SetLastError(earlier);
 }
 
 bool QueryIndexesInPlace() {

@@ -78,6 +78,33 @@ struct Family {
   std::span<const Field> row_fields;     // every column, in table order
 };
 
+// Each family's declaration, defined in the family's own file by
+// ZU_FAMILY_OF: the schema test reads the field tables through it.
+template <typename Record>
+const Family<Record>& FamilyOf();
+template <>
+const Family<SmsHead>& FamilyOf<SmsHead>();
+template <>
+const Family<SmsContent>& FamilyOf<SmsContent>();
+template <>
+const Family<SmsAreaBroadcast>& FamilyOf<SmsAreaBroadcast>();
+template <>
+const Family<SmsFolder>& FamilyOf<SmsFolder>();
+template <>
+const Family<SmsFilter>& FamilyOf<SmsFilter>();
+template <>
+const Family<SmsRecieverHistory>& FamilyOf<SmsRecieverHistory>();
+template <>
+const Family<SmsPhrase>& FamilyOf<SmsPhrase>();
+
+#define ZU_FAMILY_OF(Record, family)         \
+  namespace zusms {                          \
+  template <>                                \
+  const Family<Record>& FamilyOf<Record>() { \
+    return family;                           \
+  }                                          \
+  }
+
 // The seven statements of a table that follow the pattern word for word.
 #define ZU_STANDARD_STATEMENTS(Table)                                          \
   .remove = u"delete from " #Table " where id=? and UserID=?",                 \
@@ -170,6 +197,16 @@ inline auto IdUser(uint32_t id, uint32_t user) {
   };
 }
 
+// A timestamp as the listings hand it out: to the second.
+inline stDateTime DateTimeOf(const tagTIMESTAMP_STRUCT& t) {
+  return {t.year,
+          static_cast<int16_t>(t.month),
+          static_cast<int16_t>(t.day),
+          static_cast<int16_t>(t.hour),
+          static_cast<int16_t>(t.minute),
+          static_cast<int16_t>(t.second)};
+}
+
 // ---- The standard operations.
 
 // Insert (`bind` appends every value), then the new id into `newId` and the
@@ -193,6 +230,15 @@ int32_t AddRecord(const Family<Record>& f, uint32_t user, Record& rec, uint32_t&
         cmd.AppendParameter(user);
       },
       newId, rec.id);
+}
+
+// The departure of filters, phrases and recipient history: the record's id
+// is first set to the value `newId` holds on entry, so that a failed add
+// leaves that value in the record.
+template <typename Record>
+int32_t AddRecordSeedingId(const Family<Record>& f, uint32_t user, Record& rec, uint32_t& newId) {
+  rec.id = static_cast<int32_t>(newId);
+  return AddRecord(f, user, rec, newId);
 }
 
 // Pre-check; when the row exists, the update (`bind` appends the assigned

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Boundary.h"
-#include "Guard.h"
+#include "RecordFrame.h"
 #include "SmsDatabase.h"
 
 namespace {
@@ -93,6 +93,9 @@ zusms::engine::FixedText<512>& CreationError(const char16_t* const* statements) 
   return t_creation_errors[i];
 }
 
+// The schema's statements bind nothing.
+constexpr auto kNoValues = [](CMimerCommand&) {};
+
 template <size_t N>
 constexpr int Count(const char16_t* const (&)[N]) {
   return static_cast<int>(N);
@@ -101,19 +104,11 @@ constexpr int Count(const char16_t* const (&)[N]) {
 }  // namespace
 
 int32_t SmsDatabase::RunTableStatements(const char16_t* const* statements, int count) {
-  CMimerCommand cmd(&GetConn(MimerConnDefault));
-  int32_t result = 0;
-  try {
-    for (int i = 0; i < count; ++i) {
-      cmd.InitCommand(statements[i]);
-      result = cmd.ExecuteNoQuery();
-      cmd.UninitCommand();
-    }
-  } catch (const CMimerException& e) {
-    cmd.UninitCommand();
-    CreationError(statements).Assign(e.Message());
-    return -1;
-  }
+  const int32_t result = zusms::Guarded([&](CMimerCommand& cmd) {
+    for (int i = 0; i < count; ++i) zusms::Execute(cmd, statements[i], kNoValues);
+    return 0;
+  });
+  if (result != 0) CreationError(statements).Assign(zusms::engine::LastError());
   return result;
 }
 
@@ -133,19 +128,11 @@ int32_t SmsDatabase::CreateSmsReceiverHistoryTable() {
 
 int32_t SmsDatabase::CreateAllTables() {
   for (auto& error : t_creation_errors) error.length = 0;
-  {
-    // Group 1: the first failure ends the group.
-    CMimerCommand cmd(&GetConn(MimerConnDefault));
-    try {
-      for (const char16_t* statement : kGroup1) {
-        cmd.InitCommand(statement);
-        cmd.ExecuteNoQuery();
-        cmd.UninitCommand();
-      }
-    } catch (const CMimerException&) {
-      cmd.UninitCommand();
-    }
-  }
+  // Group 1: the first failure ends the group.
+  zusms::Guarded([](CMimerCommand& cmd) {
+    for (const char16_t* statement : kGroup1) zusms::Execute(cmd, statement, kNoValues);
+    return 0;
+  });
   // Group 2: each table stands alone.
   int32_t result = CreateSmsHaedTable();
   result |= CreateSmsContentTable();
@@ -167,31 +154,19 @@ int32_t SmsDatabase::CreateSmsTables() {
 }
 
 int32_t SmsDatabase::GetAppVer(stAppVer& ver) {
-  CMimerCommand cmd(&GetConn(MimerConnDefault));
-  CMimerRecordSet rows;
-  try {
-    cmd.InitCommand(u"select ver from tbl_zu_sms_ver");
-    cmd.ExecuteQuery(rows);
-    rows.GetValue("ver", ver.ver, sizeof ver.ver);
-    cmd.UninitCommand();
+  return zusms::Guarded([&](CMimerCommand& cmd) {
+    zusms::ReadRow(cmd, u"select ver from tbl_zu_sms_ver", kNoValues,
+                   [&](CMimerRecordSet& rows) { rows.GetValue("ver", ver.ver, sizeof ver.ver); });
     return 0;
-  } catch (const CMimerException&) {
-    cmd.UninitCommand();
-    return -1;
-  }
+  });
 }
 
 int32_t SmsDatabase::DropTables() {
-  CMimerCommand cmd(&GetConn(MimerConnDefault));
-  try {
-    cmd.InitCommand(u"drop databank zu_sms_db cascade;");
-    int32_t result = cmd.ExecuteNoQuery();
-    cmd.UninitCommand();
-    return result;
-  } catch (const CMimerException&) {
-    cmd.UninitCommand();
+  zusms::Guarded([](CMimerCommand& cmd) {
+    zusms::Execute(cmd, u"drop databank zu_sms_db cascade;", kNoValues);
     return 0;
-  }
+  });
+  return 0;
 }
 
 // A missing table whose creation failed in this thread's last run leaves

@@ -43,7 +43,7 @@ int32_t SmsDatabase::Open() {
 
 bool SmsDatabase::OpenFindsAllInPlace() {
   // Any failure here only sends the open down its full path, which reports.
-  const std::u16string earlier = zusms::engine::LastError();
+  const zusms::engine::KeptLastError earlier;
   bool in_place = false;
   try {
     zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
@@ -54,7 +54,6 @@ bool SmsDatabase::OpenFindsAllInPlace() {
   } catch (const CMimerException&) {
     in_place = false;
   }
-  zusms::engine::SetLastError(earlier);
   return in_place;
 }
 

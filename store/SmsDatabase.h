@@ -153,7 +153,7 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t GetAllSmsPhraseIDUUID(stIDUUID* recs, uint32_t capacity, uint32_t& n);
   int32_t GetSmsPhraseModifyTime(uint32_t id, stDateTime& t);
 
-  // Changes since a token (store/ChangeLog.cpp), as the C functions of
+  // Changes since a token (changelog/ChangeListings.cpp), as the C functions of
   // ZuSmsDB.h: 0, ZU_RESYNC when the token cannot be served, -1 on failure.
   int32_t GetSmsChangeToken(uint64_t& token);
   int32_t ListSmsHeadChanges(uint64_t since, stSmsChange* items, uint32_t capacity, uint32_t& n,
@@ -214,8 +214,8 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // the default folders.
   int32_t OpenSchema();
 
-  // Runs the statements of one table on one command: the engine's result of
-  // the last, or -1 when one raised (those after it are skipped).
+  // Runs the statements of one table on one command: 0, or -1 when one
+  // raised (those after it are skipped; its error is kept for the table).
   int32_t RunTableStatements(const char16_t* const* statements, int count);
   // The first record table that does not exist, or null when all do.
   const char* MissingRecordTable();

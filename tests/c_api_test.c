@@ -40,6 +40,7 @@ int main(void) {
   CHECK(InitZuSmsDB(NULL, 1) == -1);
   CHECK(OpenZuSmsDB(NULL) == -1);
   CHECK(GetZuSmsLastError(error, 64) > 0);
+  CHECK(IsZuSmsLastErrorBusy() == 0);
   CHECK(CloseZuSmsDB(NULL) == -1);
   CHECK(UninitZuSmsDB(NULL) == 0);
 

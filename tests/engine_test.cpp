@@ -408,5 +408,55 @@ TEST_F(EngineTest, TheFileIsInWalModeAndTheOwnersAlone) {
   }
 }
 
+// The conversions that error texts, the database path and the stored
+// statements' texts pass through: every ill-formed sequence becomes U+FFFD,
+// never a character the bytes do not stand for.
+TEST(TextConversion, IllFormedSequencesBecomeTheReplacementCharacter) {
+  struct Case {
+    const char* name;
+    std::string utf8;
+    std::u16string want;
+  };
+  const Case kCases[] = {
+      {"overlong slash", "a\xC0\xAFz", u"a\uFFFDz"},
+      {"overlong U+0000", "\xC0\x80", u"\uFFFD"},
+      {"overlong three bytes", "\xE0\x80\xAF", u"\uFFFD"},
+      {"encoded lead surrogate", "\xED\xA0\x80", u"\uFFFD"},
+      {"encoded trail surrogate", "x\xED\xBF\xBFy", u"x\uFFFDy"},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD"},
+      {"five-byte form", "\xF8\x88\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"six-byte form", "\xFC\x84\x80\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"stray continuation", "a\x80z", u"a\uFFFDz"},
+      {"sequence cut by a character", "\xE4\xB8z", u"\uFFFDz"},
+      {"sequence cut by the end", "ok\xF0\x9F\x98", u"ok\uFFFD"},
+      {"valid text", "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\xF4\x8F\xBF\xBD",
+       u"a\u00E9\u4E2D\U0001F600\U0010FFFD"},
+      {"U+0000 itself", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::u16string got = engine::ToUtf16(c.utf8);
+    EXPECT_EQ(got, c.want);
+    // What comes back is well formed, and stays as it is both ways round.
+    EXPECT_EQ(engine::ToUtf16(engine::ToUtf8(got)), got);
+  }
+
+  const struct {
+    const char* name;
+    std::u16string utf16;
+    std::string want;
+  } kUtf16Cases[] = {
+      {"lone lead", u"a\xD83Dz", "a\xEF\xBF\xBDz"},
+      {"lone trail", u"\xDE00", "\xEF\xBF\xBD"},
+      {"lead at the end", u"x\xD83D", "x\xEF\xBF\xBD"},
+      {"trail before lead", u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"pair", u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
+  };
+  for (const auto& c : kUtf16Cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(engine::ToUtf8(c.utf16), c.want);
+  }
+}
+
 }  // namespace
 }  // namespace zusms::testing

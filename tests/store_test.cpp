@@ -2,12 +2,19 @@
 // created schema, the shared connection, and the C boundary's bad input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <span>
+#include <sstream>
 #include <thread>
+#include <vector>
 
+#include "RecordFrame.h"
 #include "SmsDatabase.h"
 #include "TestDb.h"
 #include "TestPeer.h"
@@ -105,6 +112,26 @@ TEST_F(StoreTest, AnOpenWithNothingToWriteTakesNoWriteLock) {
   EXPECT_EQ(Raw("select sql from sqlite_schema order by name"), before);
 }
 
+// A batch that cannot have the write lock past the busy wait says so by
+// IsZuSmsLastErrorBusy, not only in its text; other failures do not.
+TEST_F(StoreTest, ABusyFileIsToldApartFromOtherFailures) {
+  SmsDatabase store(1);
+  ASSERT_EQ(OpenZuSmsDB(&store), 0) << LastError();
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(file_.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(BeginZuSmsBatch(&store), -1);
+  EXPECT_EQ(IsZuSmsLastErrorBusy(), 1) << LastError();
+  EXPECT_EQ(AddZuSmsPhrase(&store, nullptr, nullptr), -1);
+  EXPECT_EQ(IsZuSmsLastErrorBusy(), 0);
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+  ASSERT_EQ(BeginZuSmsBatch(&store), 0) << LastError();
+  EXPECT_EQ(CommitZuSmsBatch(&store), 0);
+  EXPECT_EQ(CloseZuSmsDB(&store), 0);
+  EXPECT_EQ(IsZuSmsLastErrorBusy(), 0);
+}
+
 TEST_F(StoreTest, ARecordTableMissingBehindAVersionIsCreatedOnTheNextOpen) {
   {
     SmsDatabase store(1);
@@ -152,6 +179,73 @@ TEST_F(StoreTest, MissingUserTableFailsTheOpenNamingTheTableAndIsRepairedLater) 
   for (const char* table : kRecordTables) {
     EXPECT_NE(Tables().find(table), std::string::npos) << table;
   }
+}
+
+// Each record table's columns as the file holds them, against its family's
+// field tables and statements, so that a column added in one place and
+// forgotten in another fails: the row mapper reads every column but UserID
+// (and the head's ModifyTime) in table order; the insert names every column
+// but the id, its fields first; the update assigns its fields first.
+TEST_F(StoreTest, EveryFamilysFieldTablesMatchItsTableInTheFile) {
+  SmsDatabase store(1);
+  ASSERT_EQ(store.Open(), 0) << LastError();
+  const auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  // The names in `list` ("a, b=?, c"), each up to a '=' and without blanks.
+  const auto names = [&](const std::string& list) {
+    std::vector<std::string> out;
+    std::stringstream items(list);
+    for (std::string item; std::getline(items, item, ',');) {
+      item = item.substr(0, item.find('='));
+      std::erase(item, ' ');
+      out.push_back(lower(item));
+    }
+    return out;
+  };
+  const auto between = [](const std::string& text, const std::string& from, const std::string& to) {
+    const size_t start = text.find(from) + from.size();
+    return text.substr(start, text.find(to, start) - start);
+  };
+  const auto columns = [&](std::span<const Field> fields) {
+    std::vector<std::string> out;
+    for (const Field& f : fields) out.push_back(lower(f.column));
+    return out;
+  };
+  const auto check = [&](const char* table, const auto& family) {
+    SCOPED_TRACE(table);
+    std::string listed =
+        Raw(std::string("select group_concat(name) from pragma_table_info('") + table + "')");
+    listed.pop_back();  // the line's end
+    std::vector<std::string> in_file = names(listed);
+    const std::set<std::string> all(in_file.begin(), in_file.end());
+    std::erase_if(in_file, [](const std::string& c) { return c == "userid" || c == "modifytime"; });
+    EXPECT_EQ(columns(family.row_fields), in_file);
+
+    const std::vector<std::string> inserted =
+        names(between(engine::ToUtf8(family.insert), "(", ")"));
+    std::set<std::string> written(inserted.begin(), inserted.end());
+    written.insert("id");
+    EXPECT_EQ(written, all);
+    const std::vector<std::string> insert_fields = columns(family.insert_fields);
+    ASSERT_LE(insert_fields.size(), inserted.size());
+    EXPECT_TRUE(std::equal(insert_fields.begin(), insert_fields.end(), inserted.begin()));
+
+    const std::vector<std::string> assigned =
+        names(between(engine::ToUtf8(family.update), " set ", " where "));
+    const std::vector<std::string> update_fields = columns(family.update_fields);
+    ASSERT_LE(update_fields.size(), assigned.size());
+    EXPECT_TRUE(std::equal(update_fields.begin(), update_fields.end(), assigned.begin()));
+    for (const std::string& c : assigned) EXPECT_TRUE(all.contains(c)) << c;
+  };
+  check("SmsHead", FamilyOf<SmsHead>());
+  check("SmsContent", FamilyOf<SmsContent>());
+  check("SmsAreaBroadcast", FamilyOf<SmsAreaBroadcast>());
+  check("SmsFolder", FamilyOf<SmsFolder>());
+  check("SmsFilter", FamilyOf<SmsFilter>());
+  check("SmsReceiverHistory", FamilyOf<SmsRecieverHistory>());
+  check("SmsPhrase", FamilyOf<SmsPhrase>());
 }
 
 TEST_F(StoreTest, FirstRowsOfAFreshStoreTakeIdsFromOneToUp) {

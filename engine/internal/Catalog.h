@@ -18,6 +18,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,8 @@ class Query {
   // Steps once: true when a row stands ready.
   bool Step();
   int64_t Int(int column) const;
-  std::string Text(int column) const;
+  std::string Text(int column) const;               // empty for NULL
+  std::span<const uint8_t> Blob(int column) const;  // empty for NULL; valid until the next step
 
  private:
   sqlite3* db_;

@@ -1,21 +1,29 @@
 // Changes since a token: the change log on message heads and folders, set up
 // when a store opens, and the listings a synchronisation partner polls.
-#include "ChangeLog.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "Boundary.h"
+#include "ChangeLog.h"
 #include "Exports.h"
+#include "RecordFrame.h"
 #include "SmsDatabase.h"
 
 namespace {
 
+// The log files heads under family 1 with their UUID as the key, folders
+// under 2 without one.
 constexpr CMimerTrackedTable kHeads = {1, "SmsHead", "uuid", "ModifyTime"};
 constexpr CMimerTrackedTable kFolders = {2, "SmsFolder", nullptr, nullptr};
 constexpr CMimerTrackedTable kTracked[] = {kHeads, kFolders};
+
+// The kinds of stSmsChange.
+constexpr int32_t kAddedOrChanged = 1;
+constexpr int32_t kDeleted = 2;
+
+static_assert(sizeof(stSmsChange::uuid) == CMimerChange::kKeyBytes);
 
 constexpr int64_t kDefaultTombstoneDays = 180;
 
@@ -41,10 +49,11 @@ int32_t ListChanges(const CMimerTrackedTable& table, uint32_t user, uint64_t sin
       return ZU_RESYNC;
     }
     for (size_t i = 0; i < changes.size(); ++i) {
-      items[i].id = changes[i].id;
-      std::memcpy(items[i].uuid, changes[i].uuid, sizeof items[i].uuid);
-      items[i].kind = changes[i].kind;
-      items[i].modifyTime = changes[i].time;
+      const CMimerChange& change = changes[i];
+      items[i].id = change.id;
+      std::memcpy(items[i].uuid, change.key, sizeof items[i].uuid);
+      items[i].kind = change.deleted ? kDeleted : kAddedOrChanged;
+      items[i].modifyTime = zusms::DateTimeOf(change.time);
     }
     n = static_cast<uint32_t>(changes.size());
     return 0;

@@ -2,9 +2,11 @@
 //
 // Triggers on each tracked table write, per changed row, one row into the
 // table zu_changes: the row's user, its table's family number, its id, its
-// UUID (when the table has one), the kind (1 added or changed, 2 deleted),
-// the UTC time of a deletion, and a sequence number from an AUTOINCREMENT
-// counter, which never hands out a number twice. Only the latest change of a
+// key (a column of bytes, when the table names one), the kind (1 added or
+// changed, 2 deleted), the UTC time of a deletion, and a sequence number from
+// an AUTOINCREMENT counter, which never hands out a number twice. The log
+// knows tables, ids and bytes only; what a family or a key means is its
+// caller's business (changelog/ChangeListings.cpp). Only the latest change of a
 // row is kept: the triggers insert the new entry, then delete the older one
 // (no conflict clause, which an outer statement's own clause would
 // override), so the log holds one entry per row plus the tombstones of
@@ -17,30 +19,34 @@
 // a pass from the beginning carries the epoch XOR a pass bit and the number
 // of prunes so far: such a pass pages on below the pruning mark until a prune
 // overtakes it.
-#ifndef ZUSMS_ENGINE_CHANGELOG_H_
-#define ZUSMS_ENGINE_CHANGELOG_H_
+#ifndef ZUSMS_CHANGELOG_CHANGELOG_H_
+#define ZUSMS_CHANGELOG_CHANGELOG_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include "ZuSmsDB.h"
+#include "MimerDatabase.h"
 
 // One table whose changes are logged.
 struct CMimerTrackedTable {
   int32_t family;           // the number the log files its rows under
   const char* table;        // the table's name
-  const char* uuid_column;  // copied into the log; null: the table has none
+  const char* key_column;   // a column of bytes copied into the log; null: none
   const char* time_column;  // read beside each change listed; null: none
 };
 
-// One change as listed: uuid is zero and time is empty (year 0) where the
-// table has none and for deletions.
+// One change as listed.
 struct CMimerChange {
+  static constexpr size_t kKeyBytes = 16;
   uint32_t id;
-  uint8_t uuid[16];
-  int32_t kind;  // 1 added or changed, 2 deleted
-  stDateTime time;
+  bool deleted;  // false: added or changed, the row is there now
+  // The key the row had when it changed last (a deleted row's too), cut to
+  // kKeyBytes and zero-filled; all zero where the table has none.
+  uint8_t key[kKeyBytes];
+  // The row's time column; zero where the table has none and for deletions.
+  tagTIMESTAMP_STRUCT time;
 };
 
 // Internal to the library: not exported.
@@ -76,4 +82,4 @@ class CMimerChangeLog {
                    const char*& why);
 };
 
-#endif  // ZUSMS_ENGINE_CHANGELOG_H_
+#endif  // ZUSMS_CHANGELOG_CHANGELOG_H_

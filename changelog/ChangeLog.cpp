@@ -3,10 +3,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -15,6 +13,7 @@
 #include "Catalog.h"
 #include "Connection.h"
 #include "MimerDatabase.h"
+#include "Text.h"
 
 namespace zusms::engine {
 namespace {
@@ -27,6 +26,9 @@ constexpr uint64_t kCounterMask = (uint64_t{1} << kCounterBits) - 1;
 constexpr uint64_t kPassBit = uint64_t{1} << 23;
 constexpr uint64_t kPruneCountMask = kPassBit - 1;
 
+// `uuid` holds the key column's bytes: the name is the file's, kept so that
+// the logs already written stay whole (a log made anew sends every partner
+// back to a full listing).
 constexpr const char* kLogTable =
     "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, UserID INTEGER, family "
     "INTEGER NOT NULL, id INTEGER NOT NULL, uuid BLOB, kind INTEGER NOT NULL, deleted TEXT)";
@@ -58,7 +60,7 @@ std::string Quote(const char* name) { return QuoteIdent(name); }
 // the entries of the rows changed before the stop stay).
 std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind) {
   const std::string f = std::to_string(t.family);
-  const std::string uuid = t.uuid_column ? row + "." + Quote(t.uuid_column) : "NULL";
+  const std::string uuid = t.key_column ? row + "." + Quote(t.key_column) : "NULL";
   std::string out = "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) VALUES (" +
                     row + ".UserID, " + f + ", " + row + ".id, " + uuid + ", " +
                     std::to_string(kind) + ", " + (kind == 2 ? "datetime('now')" : "NULL") + "); ";
@@ -240,7 +242,7 @@ void CMimerChangeLog::Ensure(std::span<const CMimerTrackedTable> tables) {
   std::vector<CMimerTrackedTable> by_family(tables.begin(), tables.end());
   std::ranges::sort(by_family, {}, &CMimerTrackedTable::family);
   for (const auto& t : by_family) {
-    const std::string uuid = t.uuid_column ? Quote(t.uuid_column) : "NULL";
+    const std::string uuid = t.key_column ? Quote(t.key_column) : "NULL";
     Exec(db, "INSERT INTO zu_changes (UserID, family, id, uuid, kind) SELECT UserID, " +
                  std::to_string(t.family) + ", id, " + uuid + ", 1 FROM " + Quote(t.table) +
                  " ORDER BY id");
@@ -356,39 +358,23 @@ bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint6
   // In sequence order from the token: the unary + keeps the planner off the
   // record index, which would read the whole family and sort it.
   sql += " WHERE +c.UserID = ? AND +c.family = ? AND c.seq > ? ORDER BY c.seq LIMIT ?";
-  sqlite3_stmt* stmt = nullptr;
-  if (int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr); rc != SQLITE_OK) {
-    throw CMimerException::Sqlite(db, rc, "listing changes");
-  }
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(stmt, sqlite3_finalize);
-  sqlite3_bind_int64(stmt, 1, static_cast<int32_t>(user));
-  sqlite3_bind_int64(stmt, 2, table.family);
-  sqlite3_bind_int64(stmt, 3, static_cast<int64_t>(after));
-  sqlite3_bind_int64(stmt, 4, capacity);
+  Query rows(db, sql);
+  rows.Bind(1, static_cast<int64_t>(static_cast<int32_t>(user)))
+      .Bind(2, int64_t{table.family})
+      .Bind(3, static_cast<int64_t>(after))
+      .Bind(4, int64_t{capacity});
   changes.clear();
   uint64_t last = after;
-  int rc;
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+  while (rows.Step()) {
     CMimerChange change{};
-    last = static_cast<uint64_t>(sqlite3_column_int64(stmt, 0));
-    change.id = static_cast<uint32_t>(sqlite3_column_int64(stmt, 1));
-    if (const void* uuid = sqlite3_column_blob(stmt, 2)) {
-      const size_t length = static_cast<size_t>(sqlite3_column_bytes(stmt, 2));
-      std::memcpy(change.uuid, uuid, length < sizeof change.uuid ? length : sizeof change.uuid);
-    }
-    change.kind = sqlite3_column_int(stmt, 3) == 2 ? 2 : 1;
-    if (const unsigned char* text = sqlite3_column_text(stmt, 4); text && change.kind == 1) {
-      int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-      if (std::sscanf(reinterpret_cast<const char*>(text), "%4d-%2d-%2d %2d:%2d:%2d", &year, &month,
-                      &day, &hour, &minute, &second) == 6) {
-        change.time = {static_cast<int16_t>(year),   static_cast<int16_t>(month),
-                       static_cast<int16_t>(day),    static_cast<int16_t>(hour),
-                       static_cast<int16_t>(minute), static_cast<int16_t>(second)};
-      }
-    }
+    last = static_cast<uint64_t>(rows.Int(0));
+    change.id = static_cast<uint32_t>(rows.Int(1));
+    const auto key = rows.Blob(2);
+    std::copy_n(key.begin(), std::min(key.size(), sizeof change.key), change.key);
+    change.deleted = rows.Int(3) == 2;
+    if (!change.deleted) ParseTimestamp(rows.Text(4).c_str(), change.time);
     changes.push_back(change);
   }
-  if (rc != SQLITE_DONE) throw CMimerException::Sqlite(db, rc, "listing changes");
   if (capacity == 0) {
     next = since;  // nothing was read, so nothing is passed over
   } else {
