@@ -7,8 +7,8 @@
 #include <iostream>
 
 #include "Command.h"
-#include "Interchange.h"
-#include "Phone.h"
+#include "backup/Interchange.h"
+#include "model/Phone.h"
 
 namespace zusms::cli {
 

@@ -1,6 +1,6 @@
 // Text for people: UTF-8 on the terminal and in files, UTF-16 in the records.
-#ifndef ZUSMS_CLI_TEXT_H_
-#define ZUSMS_CLI_TEXT_H_
+#ifndef ZUSMS_CLI_TEXT_TEXT_H_
+#define ZUSMS_CLI_TEXT_TEXT_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -77,4 +77,4 @@ void SetTextOrFail(char16_t (&field)[N], std::string_view text, const char* what
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_TEXT_H_
+#endif  // ZUSMS_CLI_TEXT_TEXT_H_

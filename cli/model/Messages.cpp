@@ -1,4 +1,4 @@
-#include "Messages.h"
+#include "model/Messages.h"
 
 #include <fmt/format.h>
 

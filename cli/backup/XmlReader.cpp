@@ -1,4 +1,4 @@
-#include "XmlReader.h"
+#include "backup/XmlReader.h"
 
 #include <expat.h>
 #include <fmt/format.h>

@@ -2,8 +2,8 @@
 // as a long message: the heads of one user with the same batid (not 0),
 // longsms greater than 1 and the same number, in `index` order. Everything
 // the tool does to a message it does to all of its parts.
-#ifndef ZUSMS_CLI_MESSAGES_H_
-#define ZUSMS_CLI_MESSAGES_H_
+#ifndef ZUSMS_CLI_MODEL_MESSAGES_H_
+#define ZUSMS_CLI_MODEL_MESSAGES_H_
 
 #include <cstdint>
 #include <functional>
@@ -16,7 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "Store.h"
+#include "model/Store.h"
 
 namespace zusms::cli {
 
@@ -149,4 +149,4 @@ std::vector<Message> ListMessages(Store& store, const ListOptions& o);
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_MESSAGES_H_
+#endif  // ZUSMS_CLI_MODEL_MESSAGES_H_

@@ -1,5 +1,3 @@
-#include "Interchange.h"
-
 #include <fmt/format.h>
 #include <unistd.h>
 
@@ -15,9 +13,11 @@
 #include <unordered_set>
 #include <vector>
 
-#include "Messages.h"
-#include "Print.h"
-#include "Records.h"
+#include "backup/Interchange.h"
+#include "model/Messages.h"
+#include "model/Records.h"
+#include "text/Interrupt.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 

@@ -6,17 +6,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
 
-#include "Interchange.h"
-#include "Messages.h"
-#include "Print.h"
-#include "XmlReader.h"
+#include "backup/Interchange.h"
+#include "backup/XmlReader.h"
+#include "model/Messages.h"
+#include "text/Interrupt.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 
@@ -24,9 +24,6 @@ namespace {
 
 constexpr int64_t kFirstMillis = 631152000000;    // 1990-01-01
 constexpr int64_t kLastMillis = 253402300799999;  // 9999-12-31 23:59:59.999
-
-volatile std::sig_atomic_t interrupted = 0;
-void OnInterrupt(int) { interrupted = 1; }
 
 // XML message types and the default folders they live in.
 int32_t FolderOfType(int type) {
@@ -241,13 +238,6 @@ std::string Refusal(const ImportReport& r) {
          "\n(zusms import --skip-invalid FILE stores every valid record and reports the others)";
 }
 
-InterruptGuard::InterruptGuard() {
-  interrupted = 0;
-  previous_ = std::signal(SIGINT, OnInterrupt);
-}
-InterruptGuard::~InterruptGuard() { std::signal(SIGINT, previous_); }
-bool InterruptRequested() { return interrupted != 0; }
-
 std::vector<SmsHead> SmsHeads(const XmlSms& sms) { return Convert(sms).message.parts; }
 
 InputFile::InputFile(const std::string& path) : path_(path) {
@@ -315,7 +305,7 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
   XmlReadResult read = ReadXmlBackup(
       *file.Open(),
       [&](const XmlSms& sms) {
-        if (interrupted) throw Interrupted{0};
+        if (InterruptRequested()) throw Interrupted{0};
         try {
           Convert(sms, false);
         } catch (const Failure& e) {
@@ -353,7 +343,7 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
     ReadXmlBackup(
         *file.Open(),
         [&](const XmlSms& sms) {
-          if (interrupted) throw Interrupted{committed};
+          if (InterruptRequested()) throw Interrupted{committed};
           Converted m;
           try {
             m = Convert(sms, true);

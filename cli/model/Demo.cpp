@@ -1,4 +1,4 @@
-#include "Demo.h"
+#include "model/Demo.h"
 
 #include <fmt/format.h>
 
@@ -6,7 +6,7 @@
 #include <ctime>
 #include <vector>
 
-#include "Messages.h"
+#include "model/Messages.h"
 
 namespace zusms::cli {
 

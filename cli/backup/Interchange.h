@@ -1,7 +1,7 @@
 // Whole-store backups as JSON, and messages in the XML that phone SMS backup
 // apps write and read.
-#ifndef ZUSMS_CLI_INTERCHANGE_H_
-#define ZUSMS_CLI_INTERCHANGE_H_
+#ifndef ZUSMS_CLI_BACKUP_INTERCHANGE_H_
+#define ZUSMS_CLI_BACKUP_INTERCHANGE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Store.h"
+#include "model/Store.h"
 
 namespace zusms::cli {
 
@@ -60,24 +60,12 @@ class InputFile {
   size_t size_ = 0;
 };
 
-// Raised when the user interrupts an import (Ctrl-C): the batch in
-// progress is rolled back, `stored` messages of the file are in the store.
+// Raised when the user interrupts an import (Ctrl-C, text/Interrupt.h):
+// the batch in progress is rolled back, `stored` messages of the file are
+// in the store.
 struct Interrupted {
   size_t stored;
 };
-// While one lives, SIGINT (Ctrl-C) only asks the import to stop, which it
-// does between two records.
-class InterruptGuard {
- public:
-  InterruptGuard();
-  ~InterruptGuard();
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  void (*previous_)(int);
-};
-bool InterruptRequested();
 
 // How many invalid records an import names; the others are counted.
 constexpr size_t kProblemsShown = 20;
@@ -103,4 +91,4 @@ std::vector<SmsHead> SmsHeads(const XmlSms& sms);
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_INTERCHANGE_H_
+#endif  // ZUSMS_CLI_BACKUP_INTERCHANGE_H_

@@ -1,4 +1,4 @@
-#include "Store.h"
+#include "model/Store.h"
 
 #include <stdlib.h>
 
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "Interchange.h"
+#include "text/Interrupt.h"
 
 namespace zusms::cli {
 

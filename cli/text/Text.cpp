@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "text/Text.h"
 
 #include <utf8cpp/utf8.h>
 #include <wchar.h>

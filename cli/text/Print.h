@@ -1,14 +1,15 @@
 // Everything the tool prints for people: tables, JSON, times, one-line text.
-#ifndef ZUSMS_CLI_PRINT_H_
-#define ZUSMS_CLI_PRINT_H_
+#ifndef ZUSMS_CLI_TEXT_PRINT_H_
+#define ZUSMS_CLI_TEXT_PRINT_H_
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "Records.h"
-
 namespace zusms::cli {
+
+using Json = nlohmann::ordered_json;
 
 // Whether the user's language, the first of LC_ALL, LC_MESSAGES and LANG
 // that is set, is Chinese ("zh...").
@@ -57,4 +58,4 @@ class Progress {
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_PRINT_H_
+#endif  // ZUSMS_CLI_TEXT_PRINT_H_

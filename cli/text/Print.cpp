@@ -1,4 +1,4 @@
-#include "Print.h"
+#include "text/Print.h"
 
 #include <utf8cpp/utf8.h>
 
@@ -9,7 +9,7 @@
 #include <iterator>
 #include <map>
 
-#include "Text.h"
+#include "text/Text.h"
 
 namespace zusms::cli {
 

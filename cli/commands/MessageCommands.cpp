@@ -8,9 +8,9 @@
 #include <iterator>
 
 #include "Command.h"
-#include "Folders.h"
-#include "Messages.h"
-#include "Print.h"
+#include "model/Folders.h"
+#include "model/Messages.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 
