@@ -303,91 +303,101 @@ Message GetMessage(Store& store, uint32_t id) {
   return std::move(m.front());
 }
 
-std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
+namespace {
+
+// What a listing asks for, as the store's conditions (which point into the
+// texts here: a Wanted stays where it is made).
+struct Wanted {
+  explicit Wanted(const ListOptions& o)
+      : number(Utf16(o.number)), since(Utf16(o.since)), until(Utf16(o.until)), folder(o.folder) {
+    if (folder) {
+      items.push_back(Condition(ZU_HEAD_FID, ZU_OP_EQ));
+      items.back().value.number = *folder;
+    }
+    for (const auto& [text, field, op] : {std::tuple{&number, ZU_HEAD_TEL, ZU_OP_EQ},
+                                          std::tuple{&since, ZU_HEAD_RECVTIME, ZU_OP_GE},
+                                          std::tuple{&until, ZU_HEAD_RECVTIME, ZU_OP_LT}}) {
+      if (text->empty()) continue;
+      items.push_back(Condition(field, op));
+      items.back().value.text = text->c_str();
+    }
+  }
+  Wanted(const Wanted&) = delete;
+  Wanted& operator=(const Wanted&) = delete;
+  // Whether the head meets the conditions.
+  bool Meets(const SmsHead& h) const {
+    const std::u16string_view time = FieldText(h.recvtime, std::size(h.recvtime));
+    return (!folder || h.fid == *folder) &&
+           (number.empty() || FieldText(h.tel, std::size(h.tel)) == number) &&
+           (since.empty() || time >= since) && (until.empty() || time < until);
+  }
+
+  const std::u16string number, since, until;
+  const std::optional<int32_t> folder;
   std::vector<_MimerQueryFilterItem> items;
-  const std::u16string number = Utf16(o.number), since = Utf16(o.since), until = Utf16(o.until),
-                       contains = Utf16(o.contains);
-  if (o.folder) {
-    items.push_back(Condition(ZU_HEAD_FID, ZU_OP_EQ));
-    items.back().value.number = *o.folder;
-  }
-  if (!o.number.empty()) {
-    items.push_back(Condition(ZU_HEAD_TEL, ZU_OP_EQ));
-    items.back().value.text = number.c_str();
-  }
-  if (!o.since.empty()) {
-    items.push_back(Condition(ZU_HEAD_RECVTIME, ZU_OP_GE));
-    items.back().value.text = since.c_str();
-  }
-  if (!o.until.empty()) {
-    items.push_back(Condition(ZU_HEAD_RECVTIME, ZU_OP_LT));
-    items.back().value.text = until.c_str();
-  }
+};
+
+// Rows in order until `limit` messages, the parts of a long message
+// gathered from the rows read; parts of a message taken count once, so
+// fetch more rows when they ate into the page. The first query asks for
+// room for some parts: a query ordered by time alone reads the user's
+// every row (no index serves it), whatever its limit.
+std::vector<Message> Page(Store& store, const ListOptions& o, const Wanted& wanted) {
   _MimerQueryOrderItem orders[] = {{ZU_HEAD_RECVTIME, o.oldest ? 1 : 2},
                                    {ZU_HEAD_ID, o.oldest ? 1 : 2}};
-  auto filter_with = [&](std::vector<_MimerQueryFilterItem> extra) {
-    extra.insert(extra.begin(), items.begin(), items.end());
-    return extra;
-  };
+  std::vector<_MimerQueryFilterItem> conditions = wanted.items;
+  MimerQueryFilter filter{static_cast<uint32_t>(conditions.size()), conditions.data(), 1, 2,
+                          orders};
   std::vector<Message> out;
-  if (o.contains.empty()) {
-    // Rows in order until `limit` messages, the parts of a long message
-    // gathered from the rows read; parts of a message taken count once, so
-    // fetch more rows when they ate into the page. The first query asks for
-    // room for some parts: a query ordered by time alone reads the user's
-    // every row (no index serves it), whatever its limit.
-    for (uint64_t wanted = o.limit + o.limit / 2 + 64;; wanted *= 2) {
-      const auto rows = static_cast<uint32_t>(std::min<uint64_t>(wanted, UINT32_MAX));
-      out.clear();
-      std::map<LongKey, size_t> taken;  // where each long message is in `out`
-      auto conditions = filter_with({});
-      MimerQueryFilter filter{static_cast<uint32_t>(conditions.size()), conditions.data(), 1, 2,
-                              orders};
-      const std::vector<SmsHead> heads = store.Heads(&filter, rows);
-      for (const SmsHead& h : heads) {
-        if (IsPart(h)) {
-          const auto [at, first] = taken.try_emplace(KeyOf(h), out.size());
-          if (!first) {
-            out[at->second].parts.push_back(h);
-            continue;
-          }
-          if (out.size() == o.limit) taken.erase(at);
+  for (uint64_t want = o.limit + o.limit / 2 + 64;; want *= 2) {
+    const auto rows = static_cast<uint32_t>(std::min<uint64_t>(want, UINT32_MAX));
+    out.clear();
+    std::map<LongKey, size_t> taken;  // where each long message is in `out`
+    const std::vector<SmsHead> heads = store.Heads(&filter, rows);
+    for (const SmsHead& h : heads) {
+      if (IsPart(h)) {
+        const auto [at, first] = taken.try_emplace(KeyOf(h), out.size());
+        if (!first) {
+          out[at->second].parts.push_back(h);
+          continue;
         }
-        if (out.size() < o.limit) out.push_back(Single(h));
+        if (out.size() == o.limit) taken.erase(at);
       }
-      if (out.size() == o.limit || heads.size() < rows) break;
+      if (out.size() < o.limit) out.push_back(Single(h));
     }
-    Complete(store, out);
-    return out;
+    if (out.size() == o.limit || heads.size() < rows) break;
   }
-  // A search: the store finds the short messages that hold the text; the
-  // long ones are gathered from one pass over all parts, and found when one
-  // of their parts meets the other conditions and their whole text holds it.
-  auto matching = filter_with({Condition(ZU_HEAD_CONTENT, ZU_OP_CONTAINS)});
+  Complete(store, out);
+  return out;
+}
+
+bool HoldsText(const Message& m, const std::string& text) {
+  const std::u16string whole = m.Text();
+  return ContainsIgnoringCase(Utf8(whole.c_str(), whole.size()), text);
+}
+
+// A search: the store finds the short messages that hold the text; the
+// long ones are gathered from one pass over all parts, and found when one
+// of their parts meets the other conditions and their whole text holds it.
+std::vector<Message> Search(Store& store, const ListOptions& o, const Wanted& wanted) {
+  const std::u16string contains = Utf16(o.contains);
+  std::vector<_MimerQueryFilterItem> matching = wanted.items;
+  matching.push_back(Condition(ZU_HEAD_CONTENT, ZU_OP_CONTAINS));
   matching.back().value.text = contains.c_str();
   MimerQueryFilter filter{static_cast<uint32_t>(matching.size()), matching.data(), 1, 0, nullptr};
+  std::vector<Message> out;
   for (const SmsHead& h : store.AllHeads(&filter)) {
     if (!IsPart(h)) out.push_back(Single(h));
   }
-  auto meets = [&](const SmsHead& h) {
-    const std::u16string_view time = FieldText(h.recvtime, std::size(h.recvtime));
-    return (!o.folder || h.fid == *o.folder) &&
-           (number.empty() || FieldText(h.tel, std::size(h.tel)) == number) &&
-           (since.empty() || time >= since) && (until.empty() || time < until);
-  };
   MessageAssembler messages([&](Message&& m) {
-    if (!std::any_of(m.parts.begin(), m.parts.end(), meets)) return;
-    const std::u16string text = m.Text();
-    if (ContainsIgnoringCase(Utf8(text.c_str(), text.size()), o.contains)) {
+    const auto meets = [&](const SmsHead& h) { return wanted.Meets(h); };
+    if (std::any_of(m.parts.begin(), m.parts.end(), meets) && HoldsText(m, o.contains)) {
       out.push_back(std::move(m));
     }
   });
   ForEachPart(store, [&](const SmsHead& h) { messages.Add(h); });
   messages.Finish();
-  std::erase_if(out, [&](const Message& m) {
-    const std::u16string text = m.Text();
-    return !ContainsIgnoringCase(Utf8(text.c_str(), text.size()), o.contains);
-  });
+  std::erase_if(out, [&](const Message& m) { return !HoldsText(m, o.contains); });
   std::sort(out.begin(), out.end(), [&](const Message& a, const Message& b) {
     const int c = std::u16string_view(a.head().recvtime).compare(b.head().recvtime);
     if (c != 0) return o.oldest ? c < 0 : c > 0;
@@ -395,6 +405,13 @@ std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
   });
   if (out.size() > o.limit) out.resize(o.limit);
   return out;
+}
+
+}  // namespace
+
+std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
+  const Wanted wanted(o);
+  return o.contains.empty() ? Page(store, o, wanted) : Search(store, o, wanted);
 }
 
 }  // namespace zusms::cli
