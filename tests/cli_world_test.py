@@ -229,7 +229,8 @@ class MistakesOnTheCommandLine(World):
         self.run_cli("add", "--number", "1", "--text", "x")
         for bad in ("2023-02-30", "2023-13-01", "2023-04-31", "2023-02-29", "2023-01-01 24:61",
                     "2023-01-01 24:00", "2023-01-01 23:60", "2023-00-10", "2023-1-01",
-                    "2023- 1-01", "2023-01-01T10:00+25:00", "2023-01-01T10:00:6x", "yesterday"):
+                    "2023- 1-01", "2023-01-01T10:00+25:00", "2023-01-01T10:00:6x", "yesterday",
+                    "1900-02-29"):
             for args in (("list", "--since", bad), ("list", "--until", bad),
                          ("delete", "--folder", "1", "--before", bad, "--yes")):
                 proc = self.run_cli(*args, expect=2)

@@ -37,7 +37,8 @@ bool SetText(char16_t (&field)[N], std::string_view text) {
 bool IsBlank(std::string_view text);
 // `text`, unless it is blank: then a Failure saying `refusal`.
 const std::string& NotBlank(const std::string& text, const char* refusal);
-// How many terminal columns the text takes (East Asian wide characters two).
+// How many terminal columns the text takes (East Asian wide characters
+// two), by wcwidth: main sets LC_CTYPE to C.UTF-8 for it.
 int DisplayWidth(std::string_view text);
 // The text cut to at most `columns` columns, with "…" when cut.
 std::string Clip(std::string_view text, int columns);
