@@ -128,6 +128,20 @@ std::set<std::string> Store::Uuids() {
   return out;
 }
 
+namespace {
+
+// Whether the call that returned `status` failed only because another
+// process held the store's write lock past the busy timeout, so that trying
+// again may succeed: the one place that asks the C API.
+bool StoreIsBusy(int32_t status) {
+  if (status == 0) return false;
+  char16_t error[256];
+  GetZuSmsLastError(error, 256);
+  return Utf8(error, 256).find("locked") != std::string::npos;
+}
+
+}  // namespace
+
 // A batch waits for the write lock as long as another writer's work lasts
 // (another import's batches follow one another), not only for the store's
 // busy timeout of 5 seconds.
@@ -136,9 +150,7 @@ Batch::Batch(Store& store) : store_(store) {
   while (true) {
     const int32_t status = BeginZuSmsBatch(*store);
     if (status == 0) return;
-    char16_t error[256];
-    GetZuSmsLastError(error, 256);
-    if (Utf8(error, 256).find("locked") == std::string::npos || InterruptRequested() ||
+    if (!StoreIsBusy(status) || InterruptRequested() ||
         std::chrono::steady_clock::now() >= deadline) {
       Check(status, "starting a batch");
     }
