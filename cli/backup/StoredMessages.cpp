@@ -1,5 +1,7 @@
 #include "backup/StoredMessages.h"
 
+#include <xxhash.h>
+
 #include <algorithm>
 #include <optional>
 #include <set>
@@ -7,9 +9,10 @@
 namespace zusms::cli {
 
 std::string Identity(std::u16string_view tel, std::u16string_view time, std::u16string_view text) {
-  uint8_t bytes[16];
-  DerivedUuid(MessageKey(tel, time, text), bytes);
-  return std::string(reinterpret_cast<const char*>(bytes), 16);
+  const std::string key = MessageKey(tel, time, text);
+  XXH128_canonical_t digest;
+  XXH128_canonicalFromHash(&digest, XXH3_128bits(key.data(), key.size()));
+  return std::string(reinterpret_cast<const char*>(digest.digest), sizeof digest.digest);
 }
 
 bool XmlCarries(std::u16string_view text, size_t i) {

@@ -16,9 +16,10 @@
 
 namespace zusms::cli {
 
-// Sameness of messages: 16 bytes from the number, the time text (to the
-// second) and the whole text (their MessageKey). Two messages with the same
-// identity are one.
+// Sameness of messages: the 128-bit XXH3 hash of the number, the time text
+// (to the second) and the whole text (their MessageKey), as 16 bytes. Two
+// messages with the same identity are one; two different messages share
+// one with a chance of about n^2 / 2^129 among n messages.
 std::string Identity(std::u16string_view tel, std::u16string_view time, std::u16string_view text);
 
 // Whether XML 1.0 can carry the code unit at text[i] (with the one after

@@ -25,9 +25,11 @@ std::string Word(std::string_view english);
 void PrintTable(const std::vector<std::string>& header,
                 const std::vector<std::vector<std::string>>& rows);
 void PrintJson(const Json& json);
-// Whether the character would act on a terminal instead of showing:
-// control characters (C0, DEL, C1), the line and paragraph separators, and
-// the bidirectional overrides and isolates (U+202A-U+202E, U+2066-U+2069).
+// Whether the character would act on a terminal instead of showing, by
+// ICU's properties: control characters (C0, DEL, C1), the line and
+// paragraph separators, and the bidirectional controls (the Arabic letter
+// mark U+061C, the marks U+200E and U+200F, the embeddings, overrides and
+// isolates U+202A-U+202E and U+2066-U+2069).
 bool Unprintable(char32_t c);
 // The text made harmless to print: each line break (CR LF, CR, LF, U+0085,
 // U+2028, U+2029) shows as "⏎", or as a plain line break when

@@ -1,5 +1,6 @@
 #include "text/Text.h"
 
+#include <unicode/uchar.h>
 #include <utf8cpp/utf8.h>
 #include <wchar.h>
 
@@ -50,10 +51,8 @@ bool IsBlank(std::string_view text) {
   if (!utf8::is_valid(text.begin(), text.end())) return false;
   for (auto it = text.begin(); it != text.end();) {
     const char32_t c = utf8::next(it, text.end());
-    const bool space = (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 ||
-                       c == 0x1680 || (c >= 0x2000 && c <= 0x200B) || c == 0x2028 || c == 0x2029 ||
-                       c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
-    if (!space) return false;
+    const bool invisible = c == 0x200B || c == 0xFEFF;  // no White_Space, yet nothing shows
+    if (!invisible && !u_isUWhiteSpace(static_cast<UChar32>(c))) return false;
   }
   return true;
 }
