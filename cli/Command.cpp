@@ -5,7 +5,7 @@
 
 #include <iostream>
 
-#include "Print.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "Messages.h"
-#include "Print.h"
-#include "Records.h"
-#include "Store.h"
+#include "model/Messages.h"
+#include "model/Records.h"
+#include "model/Store.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 

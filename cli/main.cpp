@@ -3,12 +3,13 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <clocale>
 #include <csignal>
 #include <iostream>
 
 #include "Command.h"
-#include "Interchange.h"
-#include "Phone.h"
+#include "backup/Interchange.h"
+#include "model/Phone.h"
 
 namespace zusms::cli {
 
@@ -16,6 +17,11 @@ int Main(int argc, char** argv) {
   // Past a file-size limit a write fails with EFBIG, which is reported,
   // instead of the signal killing the tool half-way.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Tables measure characters with wcwidth, which knows their widths in a
+  // UTF-8 locale only: the tool's texts are UTF-8 whatever the user's
+  // locale. Only the character classes change; messages and numbers are
+  // the C locale's.
+  std::setlocale(LC_CTYPE, "C.UTF-8");
   CLI::App app{"zusms: short messages and everything that belongs to them, in one database file"};
   app.require_subcommand(1);
   // The options below are the tool's, valid before or after the subcommand

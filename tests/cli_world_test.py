@@ -229,7 +229,8 @@ class MistakesOnTheCommandLine(World):
         self.run_cli("add", "--number", "1", "--text", "x")
         for bad in ("2023-02-30", "2023-13-01", "2023-04-31", "2023-02-29", "2023-01-01 24:61",
                     "2023-01-01 24:00", "2023-01-01 23:60", "2023-00-10", "2023-1-01",
-                    "2023- 1-01", "2023-01-01T10:00+25:00", "2023-01-01T10:00:6x", "yesterday"):
+                    "2023- 1-01", "2023-01-01T10:00+25:00", "2023-01-01T10:00:6x", "yesterday",
+                    "1900-02-29"):
             for args in (("list", "--since", bad), ("list", "--until", bad),
                          ("delete", "--folder", "1", "--before", bad, "--yes")):
                 proc = self.run_cli(*args, expect=2)
@@ -297,17 +298,18 @@ class TerminalEscapes(World):
     # Each of these acts on a terminal when printed raw: clears the screen,
     # sets the window title, rings, breaks a row, turns text around.
     NASTY = ("\x1b[2J", "\x1b]0;pwned\x07", "\n", "\r", "\x7f", "\x9b31m", "\u0085",
-             "\u2028", "\u2029", "\u202e", "\u2066", "\u2069")
+             "\u2028", "\u2029", "\u202e", "\u2066", "\u2069", "\u061c", "\u200e", "\u200f")
 
     def assert_harmless(self, text):
         for c in text:
             code = ord(c)
             self.assertFalse(code < 0x20 and c != "\n" or 0x7f <= code <= 0x9f
-                             or code in (0x2028, 0x2029) or 0x202a <= code <= 0x202e
-                             or 0x2066 <= code <= 0x2069, f"U+{code:04X} printed raw in {text!r}")
+                             or code in (0x061c, 0x200e, 0x200f, 0x2028, 0x2029)
+                             or 0x202a <= code <= 0x202e or 0x2066 <= code <= 0x2069,
+                             f"U+{code:04X} printed raw in {text!r}")
 
     def test_numbers_and_names_from_files_print_harmlessly_in_every_listing(self):
-        number = "+1" + "".join(self.NASTY) + "555"
+        number = "+1" + "".join(self.NASTY[1:]) + "5"  # the field holds 32 characters
         name = "Eve" + "".join(self.NASTY)
         attr = "".join(f"&#{ord(c)};" for c in number)
         xml = self.write("nasty.xml", "<smses>\n<sms address=\"" + attr + "\" contact_name=\""
@@ -335,7 +337,8 @@ class TerminalEscapes(World):
         self.assertIn("\u23ce", self.run_cli("list").stdout)
 
     def test_numbers_with_control_characters_are_usage_errors(self):
-        for bad in ("1\x1b[31m", "1\n2", "1\x07", "1\u0085", "1\u202e2", "1\x9b"):
+        for bad in ("1\x1b[31m", "1\n2", "1\x07", "1\u0085", "1\u202e2", "1\x9b", "1\u200f2",
+                    "1\u061c2"):
             for args in (("add", "--number", bad, "--text", "x"),
                          ("recipient", "add", "--number", bad),
                          ("filter", "add", "--number", bad, "--folder", "1")):

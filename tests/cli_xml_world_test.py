@@ -147,6 +147,8 @@ class XmlWorld(cli_test.Case):
         self.assertEqual(again[0]["content"], "\u4f60\ufffd\u597d")
         self.assertNotEqual(again[0]["uuid"], stored[0]["uuid"])
         self.assertEqual(again[2]["uuid"], stored[2]["uuid"])
+        # ... and is the one every earlier version derived for that message.
+        self.assertEqual(stored[2]["uuid"], "d9296312-b325-82ca-a698-1777fac9f8de")
 
     def export_json(self):
         return json.loads(self.run_cli("export").stdout)

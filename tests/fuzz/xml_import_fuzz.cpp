@@ -10,8 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "Interchange.h"
-#include "XmlReader.h"
+#include "backup/Interchange.h"
+#include "backup/XmlReader.h"
 
 using namespace zusms::cli;
 

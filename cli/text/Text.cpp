@@ -1,10 +1,11 @@
-#include "Text.h"
+#include "text/Text.h"
 
+#include <unicode/uchar.h>
 #include <utf8cpp/utf8.h>
 #include <wchar.h>
 
 #include <algorithm>
-#include <clocale>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -50,10 +51,8 @@ bool IsBlank(std::string_view text) {
   if (!utf8::is_valid(text.begin(), text.end())) return false;
   for (auto it = text.begin(); it != text.end();) {
     const char32_t c = utf8::next(it, text.end());
-    const bool space = (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 ||
-                       c == 0x1680 || (c >= 0x2000 && c <= 0x200B) || c == 0x2028 || c == 0x2029 ||
-                       c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
-    if (!space) return false;
+    const bool invisible = c == 0x200B || c == 0xFEFF;  // no White_Space, yet nothing shows
+    if (!invisible && !u_isUWhiteSpace(static_cast<UChar32>(c))) return false;
   }
   return true;
 }
@@ -66,11 +65,6 @@ const std::string& NotBlank(const std::string& text, const char* refusal) {
 namespace {
 
 int Width(char32_t c) {
-  static const bool ready = [] {
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-    return true;
-  }();
-  (void)ready;
   const int w = wcwidth(static_cast<wchar_t>(c));
   return w < 0 ? 1 : w;
 }
@@ -209,86 +203,105 @@ std::optional<int64_t> LocalTime(const std::tm& wall) {
 
 }  // namespace
 
-int64_t ParseUserTime(std::string_view text, bool utc, bool end_of_day) {
-  const std::string s(text);
-  std::tm tm{};
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
-  const auto bad = [&] {
-    return Failure("not a time: \"" + s +
-                   "\" (YYYY-MM-DD, YYYY-MM-DD HH:MM, or ISO 8601 with an offset)");
-  };
-  // Digits where digits belong: sscanf alone would take " 1" or "-1".
-  const auto shaped = [](std::string_view t, std::string_view shape) {
-    if (t.size() < shape.size()) return false;
-    for (size_t i = 0; i < shape.size(); ++i) {
-      if (shape[i] == '9' ? (t[i] < '0' || t[i] > '9') : t[i] != shape[i]) return false;
-    }
-    return true;
-  };
-  if (!shaped(text, "9999-99-99") ||
-      std::sscanf(s.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) {
-    throw bad();
+namespace {
+
+// Digits where digits belong: sscanf alone would take " 1" or "-1".
+bool Shaped(std::string_view t, std::string_view shape) {
+  if (t.size() < shape.size()) return false;
+  for (size_t i = 0; i < shape.size(); ++i) {
+    if (shape[i] == '9' ? (t[i] < '0' || t[i] > '9') : t[i] != shape[i]) return false;
   }
+  return true;
+}
+
+// The number of the `n` digits at t[at].
+unsigned Digits(std::string_view t, size_t at, size_t n) {
+  unsigned v = 0;
+  for (size_t i = at; i < at + n; ++i) v = v * 10 + static_cast<unsigned>(t[i] - '0');
+  return v;
+}
+
+// An offset from UTC as ISO 8601 writes it after a time: "Z", "+08:00",
+// "-0530"; nothing when it is none.
+std::optional<std::chrono::seconds> Offset(std::string_view rest) {
+  if (rest == "Z") return std::chrono::seconds(0);
+  int oh = 0, om = 0, end = 0;
+  const std::string o(rest.substr(1));
+  if ((rest[0] != '+' && rest[0] != '-') ||
+      ((std::sscanf(o.c_str(), "%2d:%2d%n", &oh, &om, &end) != 2 || end != 5) &&
+       (std::sscanf(o.c_str(), "%2d%2d%n", &oh, &om, &end) != 2 || end != 4)) ||
+      end != static_cast<int>(o.size()) || oh > 23 || om > 59 || oh < 0 || om < 0) {
+    return std::nullopt;
+  }
+  return std::chrono::seconds((rest[0] == '-' ? -1 : 1) * (oh * 3600 + om * 60));
+}
+
+// A time a person typed, in its parts; the calendar and the clock have it.
+struct TypedTime {
+  std::chrono::year_month_day date;
+  std::chrono::seconds time_of_day{0};
+  bool bare_date = true;                       // no time of day was typed
+  std::optional<std::chrono::seconds> offset;  // east of UTC, when typed
+};
+
+std::optional<TypedTime> ReadTypedTime(std::string_view text) {
+  using namespace std::chrono;
+  if (!Shaped(text, "9999-99-99")) return std::nullopt;
+  TypedTime t;
+  t.date = year(static_cast<int>(Digits(text, 0, 4))) / month(Digits(text, 5, 2)) /
+           day(Digits(text, 8, 2));
+  if (!t.date.ok()) return std::nullopt;
   std::string_view rest = text.substr(10);
-  bool has_offset = false;
-  int offset = 0;
-  if (!rest.empty()) {
-    if (rest[0] != ' ' && rest[0] != 'T') throw bad();
-    int n = 0;
-    if (!shaped(rest.substr(1), "99:99") ||
-        std::sscanf(std::string(rest.substr(1)).c_str(), "%2d:%2d%n", &hour, &minute, &n) != 2 ||
-        n != 5) {
-      throw bad();
-    }
-    rest = rest.substr(6);
-    const auto digit = [&](size_t at) {
-      return rest.size() > at && rest[at] >= '0' && rest[at] <= '9';
-    };
-    if (!rest.empty() && rest[0] == ':') {
-      if (!digit(1) || !digit(2)) throw bad();
-      second = (rest[1] - '0') * 10 + (rest[2] - '0');
-      rest = rest.substr(3);
-      while (!rest.empty() && (rest[0] == '.' || (rest[0] >= '0' && rest[0] <= '9'))) {
-        rest = rest.substr(1);
-      }
-    }
-    if (rest == "Z") {
-      has_offset = true;
-    } else if (!rest.empty()) {
-      int oh = 0, om = 0, end = 0;
-      const std::string o(rest.substr(1));
-      if ((rest[0] != '+' && rest[0] != '-') ||
-          ((std::sscanf(o.c_str(), "%2d:%2d%n", &oh, &om, &end) != 2 || end != 5) &&
-           (std::sscanf(o.c_str(), "%2d%2d%n", &oh, &om, &end) != 2 || end != 4)) ||
-          end != static_cast<int>(o.size()) || oh > 23 || om > 59 || oh < 0 || om < 0) {
-        throw bad();
-      }
-      has_offset = true;
-      offset = (rest[0] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+  if (rest.empty()) return t;
+  t.bare_date = false;
+  if ((rest[0] != ' ' && rest[0] != 'T') || !Shaped(rest.substr(1), "99:99")) return std::nullopt;
+  const unsigned hour = Digits(rest, 1, 2), minute = Digits(rest, 4, 2);
+  unsigned second = 0;
+  rest = rest.substr(6);
+  if (!rest.empty() && rest[0] == ':') {
+    if (!Shaped(rest.substr(1), "99")) return std::nullopt;
+    second = Digits(rest, 1, 2);
+    rest = rest.substr(3);
+    while (!rest.empty() && (rest[0] == '.' || (rest[0] >= '0' && rest[0] <= '9'))) {
+      rest = rest.substr(1);
     }
   }
-  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] + (month == 2 && leap) ||
-      hour < 0 || hour > 23 || minute < 0 || minute > 59 || second > 59) {
-    throw bad();
+  if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+  t.time_of_day = hours(hour) + minutes(minute) + seconds(second);
+  if (rest.empty()) return t;
+  t.offset = Offset(rest);
+  return t.offset ? std::optional(t) : std::nullopt;
+}
+
+}  // namespace
+
+int64_t ParseUserTime(std::string_view text, bool utc, bool end_of_day) {
+  using namespace std::chrono;
+  const std::optional<TypedTime> typed = ReadTypedTime(text);
+  if (!typed) {
+    throw Failure("not a time: \"" + std::string(text) +
+                  "\" (YYYY-MM-DD, YYYY-MM-DD HH:MM, or ISO 8601 with an offset)");
   }
-  const bool bare_date = text.size() == 10;
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day + (bare_date && end_of_day ? 1 : 0);
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  if (has_offset) return timegm(&tm) - offset;
-  if (utc) return timegm(&tm);
-  const std::optional<int64_t> local = LocalTime(tm);
-  if (local) return *local;
-  if (bare_date) {  // a day whose midnight the clocks skip begins when they resume
+  // A date alone at the end of the day is the next day's midnight.
+  const sys_days day = sys_days(typed->date) + days(typed->bare_date && end_of_day ? 1 : 0);
+  const sys_seconds wall = day + typed->time_of_day;  // as if in UTC
+  if (typed->offset) return (wall - *typed->offset).time_since_epoch().count();
+  if (utc) return wall.time_since_epoch().count();
+  const year_month_day date(day);
+  const hh_mm_ss clock(typed->time_of_day);
+  std::tm tm{};
+  tm.tm_year = static_cast<int>(date.year()) - 1900;
+  tm.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+  tm.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+  tm.tm_hour = static_cast<int>(clock.hours().count());
+  tm.tm_min = static_cast<int>(clock.minutes().count());
+  tm.tm_sec = static_cast<int>(clock.seconds().count());
+  if (const std::optional<int64_t> local = LocalTime(tm)) return *local;
+  if (typed->bare_date) {  // a day whose midnight the clocks skip begins when they resume
     tm.tm_isdst = -1;
     return mktime(&tm);
   }
-  throw Failure("not a time: \"" + s +
+  throw Failure("not a time: \"" + std::string(text) +
                 "\" does not exist in the local time zone (the clocks skip it)");
 }
 

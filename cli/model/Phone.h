@@ -1,7 +1,7 @@
 // Telephone numbers compared as correspondents: written differently
 // ("+86 138 0013 8000", "13800138000", "0086-13800138000"), one person.
-#ifndef ZUSMS_CLI_PHONE_H_
-#define ZUSMS_CLI_PHONE_H_
+#ifndef ZUSMS_CLI_MODEL_PHONE_H_
+#define ZUSMS_CLI_MODEL_PHONE_H_
 
 #include <string>
 
@@ -31,4 +31,4 @@ class PhoneNumbers {
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_PHONE_H_
+#endif  // ZUSMS_CLI_MODEL_PHONE_H_

@@ -1,5 +1,6 @@
-#include "Print.h"
+#include "text/Print.h"
 
+#include <unicode/uchar.h>
 #include <utf8cpp/utf8.h>
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 #include <iterator>
 #include <map>
 
-#include "Text.h"
+#include "text/Text.h"
 
 namespace zusms::cli {
 
@@ -85,8 +86,15 @@ void PrintTable(const std::vector<std::string>& english_header,
 void PrintJson(const Json& json) { std::cout << json.dump(2) << "\n"; }
 
 bool Unprintable(char32_t c) {
-  return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029 ||
-         (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+  const auto ch = static_cast<UChar32>(c);
+  switch (u_charType(ch)) {
+    case U_CONTROL_CHAR:
+    case U_LINE_SEPARATOR:
+    case U_PARAGRAPH_SEPARATOR:
+      return true;
+    default:
+      return u_hasBinaryProperty(ch, UCHAR_BIDI_CONTROL);
+  }
 }
 
 std::string Printable(std::string_view text, bool keep_line_breaks) {

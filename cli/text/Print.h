@@ -1,14 +1,15 @@
 // Everything the tool prints for people: tables, JSON, times, one-line text.
-#ifndef ZUSMS_CLI_PRINT_H_
-#define ZUSMS_CLI_PRINT_H_
+#ifndef ZUSMS_CLI_TEXT_PRINT_H_
+#define ZUSMS_CLI_TEXT_PRINT_H_
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "Records.h"
-
 namespace zusms::cli {
+
+using Json = nlohmann::ordered_json;
 
 // Whether the user's language, the first of LC_ALL, LC_MESSAGES and LANG
 // that is set, is Chinese ("zh...").
@@ -24,9 +25,11 @@ std::string Word(std::string_view english);
 void PrintTable(const std::vector<std::string>& header,
                 const std::vector<std::vector<std::string>>& rows);
 void PrintJson(const Json& json);
-// Whether the character would act on a terminal instead of showing:
-// control characters (C0, DEL, C1), the line and paragraph separators, and
-// the bidirectional overrides and isolates (U+202A-U+202E, U+2066-U+2069).
+// Whether the character would act on a terminal instead of showing, by
+// ICU's properties: control characters (C0, DEL, C1), the line and
+// paragraph separators, and the bidirectional controls (the Arabic letter
+// mark U+061C, the marks U+200E and U+200F, the embeddings, overrides and
+// isolates U+202A-U+202E and U+2066-U+2069).
 bool Unprintable(char32_t c);
 // The text made harmless to print: each line break (CR LF, CR, LF, U+0085,
 // U+2028, U+2029) shows as "⏎", or as a plain line break when
@@ -57,4 +60,4 @@ class Progress {
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_PRINT_H_
+#endif  // ZUSMS_CLI_TEXT_PRINT_H_

@@ -1,10 +1,10 @@
 // The demo: a realistic store of a few hundred messages, added once.
-#ifndef ZUSMS_CLI_DEMO_H_
-#define ZUSMS_CLI_DEMO_H_
+#ifndef ZUSMS_CLI_MODEL_DEMO_H_
+#define ZUSMS_CLI_MODEL_DEMO_H_
 
 #include <ostream>
 
-#include "Store.h"
+#include "model/Store.h"
 
 namespace zusms::cli {
 
@@ -24,4 +24,4 @@ class Demo {
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_DEMO_H_
+#endif  // ZUSMS_CLI_MODEL_DEMO_H_

@@ -1,4 +1,4 @@
-#include "Store.h"
+#include "model/Store.h"
 
 #include <stdlib.h>
 
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "Interchange.h"
+#include "text/Interrupt.h"
 
 namespace zusms::cli {
 
@@ -128,6 +128,15 @@ std::set<std::string> Store::Uuids() {
   return out;
 }
 
+namespace {
+
+// Whether the call that returned `status` failed only because another
+// process held the store's write lock past the busy timeout, so that trying
+// again may succeed: the one place that asks the C API.
+bool StoreIsBusy(int32_t status) { return status != 0 && IsZuSmsLastErrorBusy() != 0; }
+
+}  // namespace
+
 // A batch waits for the write lock as long as another writer's work lasts
 // (another import's batches follow one another), not only for the store's
 // busy timeout of 5 seconds.
@@ -136,7 +145,7 @@ Batch::Batch(Store& store) : store_(store) {
   while (true) {
     const int32_t status = BeginZuSmsBatch(*store);
     if (status == 0) return;
-    if (IsZuSmsLastErrorBusy() == 0 || InterruptRequested() ||
+    if (!StoreIsBusy(status) || InterruptRequested() ||
         std::chrono::steady_clock::now() >= deadline) {
       Check(status, "starting a batch");
     }

@@ -9,8 +9,8 @@
 // declaration is dropped unread: no DTD, no external entity, no entity
 // other than the five predefined ones and numeric references (any other
 // "&name;" is kept as it is written).
-#ifndef ZUSMS_CLI_XMLREADER_H_
-#define ZUSMS_CLI_XMLREADER_H_
+#ifndef ZUSMS_CLI_BACKUP_XMLREADER_H_
+#define ZUSMS_CLI_BACKUP_XMLREADER_H_
 
 #include <cstddef>
 #include <functional>
@@ -68,4 +68,4 @@ std::string FilterXml(std::string_view in, size_t split);
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_XMLREADER_H_
+#endif  // ZUSMS_CLI_BACKUP_XMLREADER_H_

@@ -1,22 +1,17 @@
 // Messages in the XML of SMS backup apps: the import in two passes over the
 // file (check every record, then add), the export as a stream.
 #include <fmt/format.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iostream>
 
-#include "Interchange.h"
-#include "Messages.h"
-#include "Print.h"
-#include "XmlReader.h"
+#include "backup/Interchange.h"
+#include "backup/StoredMessages.h"
+#include "backup/XmlReader.h"
+#include "model/Messages.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 
@@ -24,9 +19,6 @@ namespace {
 
 constexpr int64_t kFirstMillis = 631152000000;    // 1990-01-01
 constexpr int64_t kLastMillis = 253402300799999;  // 9999-12-31 23:59:59.999
-
-volatile std::sig_atomic_t interrupted = 0;
-void OnInterrupt(int) { interrupted = 1; }
 
 // XML message types and the default folders they live in.
 int32_t FolderOfType(int type) {
@@ -168,8 +160,9 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   }
   const std::u16string_view time(h.recvtime);
   // The UUID comes from what the store keeps, not from what XML writes.
-  const std::string uuid = Identity(tel, time, body);
-  out.message.parts = SplitMessage(h, body, reinterpret_cast<const uint8_t*>(uuid.data()), 1);
+  uint8_t uuid[16];
+  DerivedUuid(MessageKey(tel, time, body), uuid);
+  out.message.parts = SplitMessage(h, body, uuid, 1);
   return out;
 }
 
@@ -228,162 +221,64 @@ int64_t MillisOf(const char16_t* time_text, size_t capacity) {
   return seconds < 0 ? 0 : seconds * 1000;
 }
 
-}  // namespace
+// The messages of a backup file, one <sms> at a time.
+class XmlFormat final : public BackupFormat {
+ public:
+  explicit XmlFormat(const InputFile& file) : file_(file) {}
+  bool MessagesHaveUuids() const override { return false; }
 
-std::string Refusal(const ImportReport& r) {
-  std::string message =
-      fmt::format("nothing imported: {} of the file's records cannot be stored:", r.invalid);
-  for (const std::string& p : r.problems) message += "\n  " + p;
-  if (r.invalid > r.problems.size()) {
-    message += fmt::format("\n  ... and {} more", r.invalid - r.problems.size());
-  }
-  return message +
-         "\n(zusms import --skip-invalid FILE stores every valid record and reports the others)";
-}
-
-InterruptGuard::InterruptGuard() {
-  interrupted = 0;
-  previous_ = std::signal(SIGINT, OnInterrupt);
-}
-InterruptGuard::~InterruptGuard() { std::signal(SIGINT, previous_); }
-bool InterruptRequested() { return interrupted != 0; }
-
-std::vector<SmsHead> SmsHeads(const XmlSms& sms) { return Convert(sms).message.parts; }
-
-InputFile::InputFile(const std::string& path) : path_(path) {
-  std::ifstream named;
-  if (path != "-") {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) throw Failure(path + ": " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory, not a backup file");
-    named.open(path, std::ios::binary);
-    if (!named) throw Failure(path + ": " + std::strerror(errno));
-    if (S_ISREG(st.st_mode)) named.close();
-  }
-  // Standard input, a pipe or a device can be read once only: it is kept
-  // in a private temporary file, read twice.
-  if (path == "-" || named.is_open()) {
-    char name[] = "/tmp/zusms-import-XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) throw Failure(std::string("a temporary file: ") + std::strerror(errno));
-    close(fd);
-    spooled_ = name;
-    std::ofstream out(spooled_, std::ios::binary);
-    std::istream& source = path == "-" ? std::cin : named;
-    if (source.peek() != std::char_traits<char>::eof()) out << source.rdbuf();
-    if (!out) {
-      unlink(name);
-      throw Failure("keeping " + (path == "-" ? std::string("standard input") : path) +
-                    " in a temporary file failed");
-    }
-  }
-  std::ifstream in(spooled_.empty() ? path_ : spooled_, std::ios::binary | std::ios::ate);
-  size_ = static_cast<size_t>(std::max<std::streamoff>(0, in.tellg()));
-}
-
-InputFile::~InputFile() {
-  if (!spooled_.empty()) unlink(spooled_.c_str());
-}
-
-std::unique_ptr<std::istream> InputFile::Open() const {
-  auto in = std::make_unique<std::ifstream>(spooled_.empty() ? path_ : spooled_, std::ios::binary);
-  if (!*in) throw Failure(path_ + ": " + std::strerror(errno));
-  return in;
-}
-
-bool InputFile::LooksLikeXml() const {
-  if (path_.size() > 4 && path_.substr(path_.size() - 4) == ".xml") return true;
-  auto in = Open();
-  char head[64] = {};
-  in->read(head, sizeof head);
-  const std::string_view start(head, static_cast<size_t>(in->gcount()));
-  const auto first = start.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
-  return first != std::string_view::npos && start[first] == '<';
-}
-
-ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions& o) {
-  InterruptGuard guard;
-  ImportReport report;
-  Progress progress("importing", 2 * file.size(), o.progress);
-  auto note = [&](size_t line, const std::string& why) {
-    ++report.invalid;
-    if (report.problems.size() < kProblemsShown) {
-      report.problems.push_back(fmt::format("sms at line {}: {}", line, why));
-    }
-  };
-  // Pass 1: every record is checked, nothing is stored.
-  XmlReadResult read = ReadXmlBackup(
-      *file.Open(),
-      [&](const XmlSms& sms) {
-        if (interrupted) throw Interrupted{0};
-        try {
-          Convert(sms, false);
-        } catch (const Failure& e) {
-          note(sms.line, e.what());
-        }
-      },
-      [&](size_t bytes) { progress.Set(bytes); });
-  // A file without its root element, or cut before its first record, holds
-  // nothing to import, whatever is skipped.
-  if (!read.root || (!read.error.empty() && read.sms == 0)) {
-    throw Failure(file.path() + ": nothing imported: " +
-                  (read.error.empty() ? "the file has no <smses> element" : read.error));
-  }
-  if (!read.error.empty()) {
-    if (!o.skip_invalid) {
-      ++report.invalid;
-      report.problems.insert(report.problems.begin(), read.error);
-    }
-    report.cut = read.error;
-  }
-  if (report.invalid > 0 && !o.skip_invalid) throw Failure(Refusal(report));
-  if (read.sms > 0 && report.invalid >= read.sms) {
-    throw Failure(file.path() + ": nothing imported: no record of the file can be stored:\n  " +
-                  report.problems.front());
-  }
-  report.mms = read.mms;
-  report.others = read.others;
-
-  // Pass 2: the valid records go in, a batch at a time.
-  Batches batches(store);
-  StoredMessages known(false);
-  known.Refresh(store);
-  size_t committed = 0;
-  try {
-    ReadXmlBackup(
-        *file.Open(),
+  FirstPass CheckFile(Importer& import) override {
+    const XmlReadResult read = ReadXmlBackup(
+        *file_.Open(),
         [&](const XmlSms& sms) {
-          if (interrupted) throw Interrupted{committed};
+          import.Next();
+          try {
+            Convert(sms, false);
+            import.Checked({});
+          } catch (const Failure& e) {
+            import.Checked(fmt::format("sms at line {}: {}", sms.line, e.what()));
+          }
+        },
+        [&](size_t bytes) { import.Bytes(bytes); });
+    import.report().mms = read.mms;
+    import.report().others = read.others;
+    // A file without its root element, or cut before its first record,
+    // holds nothing to import, whatever is skipped.
+    if (!read.root) return {read.error, read.error.empty() ? kNoRoot : read.error};
+    return {read.error, read.sms == 0 ? read.error : ""};
+  }
+
+  void AddFile(Importer& import) override {
+    ReadXmlBackup(
+        *file_.Open(),
+        [&](const XmlSms& sms) {
+          import.Next();
           Converted m;
           try {
             m = Convert(sms, true);
           } catch (const Failure&) {
             return;  // reported by the first pass
           }
-          std::vector<SmsHead> parts = known.Missing(m.message);
-          if (parts.empty()) {
-            ++report.skipped;
-            return;
-          }
-          for (SmsHead& part : parts) {
-            uint32_t id = 0;
-            const int32_t status = AddZuSmsHead(*store, &part, &id);
-            if (status != 0) Check(status, fmt::format("adding the sms at line {}", sms.line));
-            known.Added(id);
-          }
-          ++report.added;
-          if (m.name_cut) ++report.names_cut;
-          if (batches.Rows(parts.size())) {
-            committed = report.added;
-            known.Refresh(store);
+          if (import.AddMessage(m.message, fmt::format("adding the sms at line {}", sms.line)) &&
+              m.name_cut) {
+            ++import.report().names_cut;
           }
         },
-        [&](size_t bytes) { progress.Set(file.size() + bytes); });
-  } catch (const Interrupted&) {
-    throw Interrupted{committed};
+        [&](size_t bytes) { import.Bytes(bytes); });
   }
-  batches.Finish();
-  return report;
+
+ private:
+  static constexpr const char* kNoRoot = "the file has no <smses> element";
+  const InputFile& file_;
+};
+
+}  // namespace
+
+std::vector<SmsHead> SmsHeads(const XmlSms& sms) { return Convert(sms).message.parts; }
+
+ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions& o) {
+  XmlFormat format(file);
+  return Import(store, file, o, format);
 }
 
 size_t ExportXml(Store& store, std::ostream& out, bool progress_shown) {

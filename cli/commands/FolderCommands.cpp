@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "Command.h"
-#include "Folders.h"
+#include "model/Folders.h"
 
 namespace zusms::cli {
 

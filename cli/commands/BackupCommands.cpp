@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "Command.h"
-#include "Interchange.h"
+#include "backup/Interchange.h"
 
 namespace zusms::cli {
 

@@ -1,6 +1,6 @@
 // Text for people: UTF-8 on the terminal and in files, UTF-16 in the records.
-#ifndef ZUSMS_CLI_TEXT_H_
-#define ZUSMS_CLI_TEXT_H_
+#ifndef ZUSMS_CLI_TEXT_TEXT_H_
+#define ZUSMS_CLI_TEXT_TEXT_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +37,8 @@ bool SetText(char16_t (&field)[N], std::string_view text) {
 bool IsBlank(std::string_view text);
 // `text`, unless it is blank: then a Failure saying `refusal`.
 const std::string& NotBlank(const std::string& text, const char* refusal);
-// How many terminal columns the text takes (East Asian wide characters two).
+// How many terminal columns the text takes (East Asian wide characters
+// two), by wcwidth: main sets LC_CTYPE to C.UTF-8 for it.
 int DisplayWidth(std::string_view text);
 // The text cut to at most `columns` columns, with "…" when cut.
 std::string Clip(std::string_view text, int columns);
@@ -77,4 +78,4 @@ void SetTextOrFail(char16_t (&field)[N], std::string_view text, const char* what
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_TEXT_H_
+#endif  // ZUSMS_CLI_TEXT_TEXT_H_

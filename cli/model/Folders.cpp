@@ -1,11 +1,11 @@
-#include "Folders.h"
+#include "model/Folders.h"
 
 #include <fmt/format.h>
 
 #include <cstdlib>
 #include <string_view>
 
-#include "Print.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 

@@ -1,4 +1,4 @@
-#include "Demo.h"
+#include "model/Demo.h"
 
 #include <fmt/format.h>
 
@@ -6,7 +6,7 @@
 #include <ctime>
 #include <vector>
 
-#include "Messages.h"
+#include "model/Messages.h"
 
 namespace zusms::cli {
 
@@ -52,6 +52,31 @@ std::string LongText(int i) {
   return text;
 }
 
+// Messages over the default folders and the demo's own, a day apart at most.
+size_t AddMessages(Store& store, std::time_t now) {
+  const int32_t folders[] = {1, 1, 1, 1, 7, 7, 8, 6, 2, 4, 13, 15, 16, 17};
+  size_t added = 0;
+  for (int i = 0; i < 300; ++i) {
+    const Contact& c = kContacts[i % std::size(kContacts)];
+    SmsHead h;
+    std::memset(&h, 0, sizeof h);
+    h.fid = folders[i % std::size(folders)];
+    h.type = static_cast<int16_t>(h.fid == 7 ? 2 : h.fid == 8 ? 3 : h.fid == 6 ? 4 : 1);
+    SetText(h.tel, c.tel);
+    SetText(h.name, c.name);
+    const int64_t when = now - static_cast<int64_t>(i) * 4321;
+    SetText(h.recvtime, TimeText(when));
+    SetText(h.createtime, TimeText(when - 30));
+    SetText(h.content, i % 37 == 5 ? LongText(i) : kTexts[i % std::size(kTexts)]);
+    h.lockflag = i % 50 == 0;
+    DerivedUuid(fmt::format("zusms demo {}", i), h.uuid);
+    uint32_t id = 0;
+    Check(AddZuSmsHead(*store, &h, &id), "adding a message");
+    ++added;
+  }
+  return added;
+}
+
 }  // namespace
 
 void Demo::Run() {
@@ -80,28 +105,8 @@ void Demo::Seed() {
     uint32_t id = 0;
     Check(AddZuSmsFolder(*store_, &f, &id), "adding a folder");
   }
-  // Messages over the default folders and the new ones, a day apart at most.
-  const int32_t folders[] = {1, 1, 1, 1, 7, 7, 8, 6, 2, 4, 13, 15, 16, 17};
   const std::time_t now = std::time(nullptr);
-  size_t added = 0;
-  for (int i = 0; i < 300; ++i) {
-    const Contact& c = kContacts[i % std::size(kContacts)];
-    SmsHead h;
-    std::memset(&h, 0, sizeof h);
-    h.fid = folders[i % std::size(folders)];
-    h.type = static_cast<int16_t>(h.fid == 7 ? 2 : h.fid == 8 ? 3 : h.fid == 6 ? 4 : 1);
-    SetText(h.tel, c.tel);
-    SetText(h.name, c.name);
-    const int64_t when = now - static_cast<int64_t>(i) * 4321;
-    SetText(h.recvtime, TimeText(when));
-    SetText(h.createtime, TimeText(when - 30));
-    SetText(h.content, i % 37 == 5 ? LongText(i) : kTexts[i % std::size(kTexts)]);
-    h.lockflag = i % 50 == 0;
-    DerivedUuid(fmt::format("zusms demo {}", i), h.uuid);
-    uint32_t id = 0;
-    Check(AddZuSmsHead(*store_, &h, &id), "adding a message");
-    ++added;
-  }
+  const size_t added = AddMessages(store_, now);
   for (const Contact& c : kContacts) {
     SmsRecieverHistory r{};
     SetText(r.tel, c.tel);

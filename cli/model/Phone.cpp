@@ -1,4 +1,4 @@
-#include "Phone.h"
+#include "model/Phone.h"
 
 #include <phonenumbers/phonenumberutil.h>
 #include <phonenumbers/shortnumberinfo.h>

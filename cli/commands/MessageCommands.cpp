@@ -8,9 +8,9 @@
 #include <iterator>
 
 #include "Command.h"
-#include "Folders.h"
-#include "Messages.h"
-#include "Print.h"
+#include "model/Folders.h"
+#include "model/Messages.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 
@@ -95,15 +95,11 @@ bool Confirm(const std::string& question) {
   return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-}  // namespace
-
-void AddMessageCommands(Commands& c) {
+void ListCommand(Commands& c) {
   const Options& o = c.options();
-  CLI::App& app = c.app();
-
   auto list = std::make_shared<ListOptions>();
   auto since = std::make_shared<std::string>(), until = std::make_shared<std::string>();
-  auto* list_cmd = app.add_subcommand("list", "list messages, newest first");
+  auto* list_cmd = c.app().add_subcommand("list", "list messages, newest first");
   list_cmd->add_option("--folder", list->folder, "folder number");
   list_cmd->add_option("--number", list->number, "telephone number");
   list_cmd->add_option("--contains", list->contains, "text the message contains");
@@ -118,9 +114,12 @@ void AddMessageCommands(Commands& c) {
     if (!until->empty()) list->until = TimeOption(*until, o.utc, true);
     ShowMessages(s, ListMessages(s, *list), o);
   });
+}
 
+void ShowCommand(Commands& c) {
+  const Options& o = c.options();
   auto id = std::make_shared<uint32_t>(0);
-  auto* show = app.add_subcommand("show", "show one message whole");
+  auto* show = c.app().add_subcommand("show", "show one message whole");
   show->add_option("ID", *id)->required();
   c.On(show, [&o, id](Store& s) {
     const Message m = GetMessage(s, *id);
@@ -133,16 +132,35 @@ void AddMessageCommands(Commands& c) {
       std::cout << fmt::format("{:<11}{}\n", key, Printable(text, key == "content"));
     }
   });
+}
 
-  struct AddOptions {
-    std::string number;
-    std::optional<std::string> name;  // none: no name
-    std::optional<std::string> text;  // none: from standard input
-    int32_t folder = 1;
-  };
+struct AddOptions {
+  std::string number;
+  std::optional<std::string> name;  // none: no name
+  std::optional<std::string> text;  // none: from standard input
+  int32_t folder = 1;
+};
+
+// The head of a message the user writes, without its text.
+SmsHead NewHead(const AddOptions& add) {
+  SmsHead h;
+  std::memset(&h, 0, sizeof h);
+  SetTextOrFail(h.tel, NotBlank(add.number, "a message needs a number"), "number");
+  if (add.name) {
+    SetTextOrFail(h.name, NotBlank(*add.name, "a name cannot be blank (leave --name out)"), "name");
+  }
+  const std::string now = TimeText(std::time(nullptr));
+  SetText(h.recvtime, now);
+  SetText(h.createtime, now);
+  h.fid = add.folder;
+  return h;
+}
+
+void AddCommand(Commands& c) {
+  const Options& o = c.options();
   auto add = std::make_shared<AddOptions>();
   auto* add_cmd =
-      app.add_subcommand("add", "add a message (its text from --text or standard input)");
+      c.app().add_subcommand("add", "add a message (its text from --text or standard input)");
   add_cmd->add_option("--number", add->number, "telephone number")
       ->check(NumberArgument())
       ->required();
@@ -151,20 +169,10 @@ void AddMessageCommands(Commands& c) {
   add_cmd->add_option("--text", add->text, "the text");
   c.On(add_cmd, [&o, add](Store& s) {
     RequireFolder(s, add->folder);
-    SmsHead h;
-    std::memset(&h, 0, sizeof h);
     std::string text = add->text ? *add->text : ReadStdin();
     while (!text.empty() && text.back() == '\n') text.pop_back();
     NotBlank(text, "a message needs some text");
-    SetTextOrFail(h.tel, NotBlank(add->number, "a message needs a number"), "number");
-    if (add->name) {
-      SetTextOrFail(h.name, NotBlank(*add->name, "a name cannot be blank (leave --name out)"),
-                    "name");
-    }
-    const std::string now = TimeText(std::time(nullptr));
-    SetText(h.recvtime, now);
-    SetText(h.createtime, now);
-    h.fid = add->folder;
+    const SmsHead h = NewHead(*add);
     Batch batch(s);
     std::vector<SmsHead> parts = SplitMessage(h, Utf16(text), nullptr, s.MaxBatid() + 1);
     uint32_t first = 0;
@@ -176,9 +184,13 @@ void AddMessageCommands(Commands& c) {
     batch.Commit();
     PrintAdded(o, "message", first);
   });
+}
 
+// move, lock, unlock: one message, all its parts.
+void ChangeCommands(Commands& c) {
+  auto id = std::make_shared<uint32_t>(0);
   auto folder = std::make_shared<int32_t>(0);
-  auto* move = app.add_subcommand("move", "move a message to another folder");
+  auto* move = c.app().add_subcommand("move", "move a message to another folder");
   move->add_option("ID", *id)->required();
   move->add_option("FOLDER", *folder, "folder number")->required();
   c.On(move, [id, folder](Store& s) {
@@ -192,10 +204,9 @@ void AddMessageCommands(Commands& c) {
         "moving the message");
     std::cout << fmt::format("moved message {} to folder {}\n", *id, *folder);
   });
-
   for (const bool lock : {true, false}) {
     const std::string verb = lock ? "lock" : "unlock";
-    auto* cmd = app.add_subcommand(verb, verb + " a message");
+    auto* cmd = c.app().add_subcommand(verb, verb + " a message");
     cmd->add_option("ID", *id)->required();
     c.On(cmd, [id, lock, verb](Store& s) {
       ChangeMessage(
@@ -203,17 +214,49 @@ void AddMessageCommands(Commands& c) {
       std::cout << fmt::format("{}ed message {}\n", verb, *id);
     });
   }
+}
 
-  struct DeleteOptions {
-    std::optional<uint32_t> id;
-    std::optional<int32_t> folder;
-    std::string before;
-    bool yes = false, dry_run = false;
-  };
+struct DeleteOptions {
+  std::optional<uint32_t> id;
+  std::optional<int32_t> folder;
+  std::string before;
+  bool yes = false, dry_run = false;
+};
+
+// The messages of a folder received before a time, after asking (unless
+// --yes) or only counted (--dry-run).
+void DeleteOlder(Store& s, const Options& o, const DeleteOptions& del) {
+  RequireFolder(s, *del.folder);
+  ListOptions which;
+  which.folder = del.folder;
+  which.until = TimeOption(del.before, o.utc, false);
+  which.oldest = true;
+  which.limit = UINT32_MAX / 4;
+  const std::vector<Message> messages = ListMessages(s, which);
+  size_t rows = 0;
+  for (const Message& m : messages) rows += m.parts.size();
+  const std::string summary = fmt::format("{} messages ({} records) in folder {} before {}",
+                                          messages.size(), rows, *del.folder, del.before);
+  if (del.dry_run || messages.empty()) {
+    std::cout << "would delete " << summary << "\n";
+    return;
+  }
+  if (!del.yes) {
+    if (!isatty(STDIN_FILENO)) {
+      throw Failure("would delete " + summary + "; add --yes to delete them");
+    }
+    if (!Confirm("delete " + summary + "?")) throw Failure("nothing deleted");
+  }
+  DeleteMessages(s, messages);
+  std::cout << "deleted " << summary << "\n";
+}
+
+void DeleteCommand(Commands& c) {
+  const Options& o = c.options();
   auto del = std::make_shared<DeleteOptions>();
-  auto* del_cmd = app.add_subcommand("delete",
-                                     "delete a message, or the messages of a folder "
-                                     "before a time (--folder N --before DATE)");
+  auto* del_cmd = c.app().add_subcommand("delete",
+                                         "delete a message, or the messages of a folder "
+                                         "before a time (--folder N --before DATE)");
   del_cmd->add_option("ID", del->id, "the message");
   auto* by_folder = del_cmd->add_option("--folder", del->folder, "folder number");
   del_cmd->add_option("--before", del->before, "messages received before this time")
@@ -231,30 +274,18 @@ void AddMessageCommands(Commands& c) {
     if (!del->folder || del->before.empty()) {
       throw CLI::ValidationError("delete: give an ID, or --folder N --before DATE");
     }
-    RequireFolder(s, *del->folder);
-    ListOptions which;
-    which.folder = del->folder;
-    which.until = TimeOption(del->before, o.utc, false);
-    which.oldest = true;
-    which.limit = UINT32_MAX / 4;
-    const std::vector<Message> messages = ListMessages(s, which);
-    size_t rows = 0;
-    for (const Message& m : messages) rows += m.parts.size();
-    const std::string summary = fmt::format("{} messages ({} records) in folder {} before {}",
-                                            messages.size(), rows, *del->folder, del->before);
-    if (del->dry_run || messages.empty()) {
-      std::cout << "would delete " << summary << "\n";
-      return;
-    }
-    if (!del->yes) {
-      if (!isatty(STDIN_FILENO)) {
-        throw Failure("would delete " + summary + "; add --yes to delete them");
-      }
-      if (!Confirm("delete " + summary + "?")) throw Failure("nothing deleted");
-    }
-    DeleteMessages(s, messages);
-    std::cout << "deleted " << summary << "\n";
+    DeleteOlder(s, o, *del);
   });
+}
+
+}  // namespace
+
+void AddMessageCommands(Commands& c) {
+  ListCommand(c);
+  ShowCommand(c);
+  AddCommand(c);
+  ChangeCommands(c);
+  DeleteCommand(c);
 }
 
 }  // namespace zusms::cli

@@ -2,7 +2,7 @@
 #include <optional>
 
 #include "Command.h"
-#include "Folders.h"
+#include "model/Folders.h"
 
 namespace zusms::cli {
 

@@ -1,6 +1,6 @@
 // The store as the command-line tool uses it: through the C API only.
-#ifndef ZUSMS_CLI_STORE_H_
-#define ZUSMS_CLI_STORE_H_
+#ifndef ZUSMS_CLI_MODEL_STORE_H_
+#define ZUSMS_CLI_MODEL_STORE_H_
 
 #include <chrono>
 #include <cstdint>
@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "Text.h"
 #include "ZuSmsDB.h"
+#include "text/Text.h"
 
 namespace zusms::cli {
 
@@ -120,4 +120,4 @@ std::vector<Record> ReadAll(const Store& store, CountFn count, AllFn all, const 
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_STORE_H_
+#endif  // ZUSMS_CLI_MODEL_STORE_H_

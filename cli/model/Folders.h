@@ -1,13 +1,13 @@
 // Folders as the tool shows them: the stored name, and for the default
 // folders a role name in the user's language.
-#ifndef ZUSMS_CLI_FOLDERS_H_
-#define ZUSMS_CLI_FOLDERS_H_
+#ifndef ZUSMS_CLI_MODEL_FOLDERS_H_
+#define ZUSMS_CLI_MODEL_FOLDERS_H_
 
 #include <cstdint>
 #include <map>
 #include <string>
 
-#include "Store.h"
+#include "model/Store.h"
 
 namespace zusms::cli {
 
@@ -22,4 +22,4 @@ void RequireFolder(Store& store, int32_t number);
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_FOLDERS_H_
+#endif  // ZUSMS_CLI_MODEL_FOLDERS_H_

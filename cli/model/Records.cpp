@@ -1,9 +1,9 @@
-#include "Records.h"
+#include "model/Records.h"
 
 #include <cstring>
 #include <limits>
 
-#include "Text.h"
+#include "text/Text.h"
 
 namespace zusms::cli {
 

@@ -1,4 +1,4 @@
-#include "Messages.h"
+#include "model/Messages.h"
 
 #include <fmt/format.h>
 
@@ -8,6 +8,12 @@
 
 namespace zusms::cli {
 
+std::u16string_view FieldText(const char16_t* text, size_t capacity) {
+  size_t n = 0;
+  while (n < capacity && text[n] != 0) ++n;
+  return {text, n};
+}
+
 namespace {
 
 uint64_t Fnv(std::string_view text, uint64_t hash) {
@@ -16,12 +22,6 @@ uint64_t Fnv(std::string_view text, uint64_t hash) {
     hash *= 1099511628211ULL;
   }
   return hash;
-}
-
-std::u16string_view Field(const char16_t* text, size_t capacity) {
-  size_t n = 0;
-  while (n < capacity && text[n] != 0) ++n;
-  return {text, n};
 }
 
 std::string Bytes(std::u16string_view text) {
@@ -50,7 +50,7 @@ bool ContainsIgnoringCase(std::string haystack, std::string needle) {
 
 std::u16string Message::Text() const {
   std::u16string text;
-  for (const SmsHead& p : parts) text += Field(p.content, std::size(p.content));
+  for (const SmsHead& p : parts) text += FieldText(p.content, std::size(p.content));
   return text;
 }
 
@@ -72,7 +72,7 @@ namespace {
 using LongKey = std::tuple<int32_t, std::u16string>;
 
 LongKey KeyOf(const SmsHead& h) {
-  return {h.batid, std::u16string(Field(h.tel, std::size(h.tel)))};
+  return {h.batid, std::u16string(FieldText(h.tel, std::size(h.tel)))};
 }
 
 Message Single(const SmsHead& h) {
@@ -231,11 +231,9 @@ std::vector<SmsHead> SplitMessage(const SmsHead& base, std::u16string_view text,
   return parts;
 }
 
-std::string Identity(std::u16string_view tel, std::u16string_view time, std::u16string_view text) {
-  const std::string key = Bytes(tel) + '\0' + Bytes(time) + '\0' + Bytes(text);
-  uint8_t bytes[16];
-  DerivedUuid(key, bytes);
-  return std::string(reinterpret_cast<const char*>(bytes), 16);
+std::string MessageKey(std::u16string_view tel, std::u16string_view time,
+                       std::u16string_view text) {
+  return Bytes(tel) + '\0' + Bytes(time) + '\0' + Bytes(text);
 }
 
 void DerivedUuid(std::string_view parts, uint8_t* uuid) {
@@ -251,7 +249,7 @@ void DerivedUuid(std::string_view parts, uint8_t* uuid) {
 
 bool MessageCounter::Starts(const SmsHead& h) {
   return !IsPart(h) ||
-         long_.emplace(h.batid, std::u16string(Field(h.tel, std::size(h.tel)))).second;
+         long_.emplace(h.batid, std::u16string(FieldText(h.tel, std::size(h.tel)))).second;
 }
 
 uint32_t CountMessagesInFolder(Store& store, int32_t fid) {
@@ -276,7 +274,7 @@ void MessageAssembler::Add(const SmsHead& h) {
     emit_(std::move(m));
     return;
   }
-  auto key = std::make_tuple(h.batid, std::u16string(Field(h.tel, std::size(h.tel))));
+  auto key = std::make_tuple(h.batid, std::u16string(FieldText(h.tel, std::size(h.tel))));
   Message& m = pending_[key];
   m.parts.push_back(h);
   if (static_cast<int>(m.parts.size()) >= h.longsms) {
@@ -295,149 +293,6 @@ void MessageAssembler::Finish() {
   pending_.clear();
 }
 
-bool XmlCarries(std::u16string_view text, size_t i) {
-  const char16_t c = text[i];
-  if (c >= 0xD800 && c <= 0xDBFF) {
-    return i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-  }
-  if (c >= 0xDC00 && c <= 0xDFFF) {
-    return i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
-  }
-  return !(c == 0xFFFE || c == 0xFFFF || (c < 0x20 && c != '\t' && c != '\n' && c != '\r'));
-}
-
-namespace {
-
-// A text as the XML export writes it; nullopt when XML carries it whole.
-std::optional<std::u16string> AsXmlWrites(std::u16string_view text) {
-  std::optional<std::u16string> out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (XmlCarries(text, i)) continue;
-    if (!out) out.emplace(text);
-    (*out)[i] = u'\uFFFD';
-  }
-  return out;
-}
-
-// The identity of a message as the XML export writes it, when that differs.
-std::optional<std::string> WrittenIdentity(std::u16string_view tel, std::u16string_view time,
-                                           std::u16string_view text) {
-  const auto written_tel = AsXmlWrites(tel);
-  const auto written_text = AsXmlWrites(text);
-  if (!written_tel && !written_text) return std::nullopt;
-  return Identity(written_tel ? *written_tel : std::u16string(tel), time,
-                  written_text ? *written_text : std::u16string(text));
-}
-
-std::u16string_view TelOf(const SmsHead& h) { return Field(h.tel, std::size(h.tel)); }
-std::u16string_view TimeOf(const SmsHead& h) { return Field(h.recvtime, std::size(h.recvtime)); }
-std::u16string_view TextOf(const SmsHead& h) { return Field(h.content, std::size(h.content)); }
-std::string UuidOf(const SmsHead& h) {
-  return std::string(reinterpret_cast<const char*>(h.uuid), sizeof h.uuid);
-}
-
-}  // namespace
-
-void StoredMessages::Refresh(Store& store) {
-  last_id_ = store.ForEachHead(
-      [&](const SmsHead& h) {
-        batid_ = std::max(batid_, h.batid);
-        if (ours_.contains(h.id)) return;
-        if (by_uuid_) uuids_.insert(UuidOf(h));
-        if (!IsPart(h)) {
-          Know(h, TextOf(h));
-          return;
-        }
-        // The parts of a long message may come in several refreshes.
-        const Key key(h.batid, std::u16string(TelOf(h)));
-        Message& m = incomplete_[key];
-        m.parts.push_back(h);
-        if (static_cast<int>(m.parts.size()) < h.longsms) return;
-        m.complete = true;
-        Seal(m);
-        if (!m.complete) return;
-        Know(m.head(), m.Text());
-        incomplete_.erase(key);
-      },
-      last_id_);
-  ours_.clear();
-}
-
-void StoredMessages::Know(const SmsHead& h, std::u16string_view text) {
-  theirs_.insert(Identity(TelOf(h), TimeOf(h), text));
-  if (auto written = WrittenIdentity(TelOf(h), TimeOf(h), text)) theirs_.insert(*written);
-}
-
-bool StoredMessages::Has(const SmsHead& h, std::u16string_view text,
-                         const std::string& identity) const {
-  if (mine_.contains(identity) || theirs_.contains(identity)) return true;
-  const auto written = WrittenIdentity(TelOf(h), TimeOf(h), text);
-  return written && theirs_.contains(*written);
-}
-
-// Whether the file's long message `m` is the stored incomplete `stored`:
-// the same number, time and part count, and every part both have the same,
-// by UUID or by text.
-bool StoredMessages::Completes(const Message& stored, const Message& m) const {
-  const SmsHead& first = m.head();
-  std::set<int16_t> indexes;
-  size_t shared = 0;
-  for (const SmsHead& p : stored.parts) {
-    if (p.longsms != first.longsms || TelOf(p) != TelOf(first) || TimeOf(p) != TimeOf(first) ||
-        !indexes.insert(p.index).second) {
-      return false;
-    }
-    const auto same = std::find_if(m.parts.begin(), m.parts.end(),
-                                   [&](const SmsHead& q) { return q.index == p.index; });
-    if (same == m.parts.end()) continue;
-    if (!(by_uuid_ && UuidOf(*same) == UuidOf(p)) && TextOf(*same) != TextOf(p)) return false;
-    ++shared;
-  }
-  return shared > 0;
-}
-
-void StoredMessages::Took(const Message& m, const std::string& identity) {
-  if (m.complete) mine_.insert(identity);
-  if (by_uuid_) {
-    for (const SmsHead& p : m.parts) uuids_.insert(UuidOf(p));
-  }
-}
-
-std::vector<SmsHead> StoredMessages::Missing(const Message& m) {
-  const SmsHead& h = m.head();
-  const std::u16string text = m.Text();
-  const std::string identity = Identity(TelOf(h), TimeOf(h), text);
-  if (m.complete && Has(h, text, identity)) return {};
-  if (IsPart(h)) {
-    for (auto it = incomplete_.begin(); it != incomplete_.end(); ++it) {
-      if (!Completes(it->second, m)) continue;
-      std::set<int16_t> have;
-      for (const SmsHead& p : it->second.parts) have.insert(p.index);
-      const int32_t batid = std::get<0>(it->first);
-      std::vector<SmsHead> missing;
-      for (const SmsHead& p : m.parts) {
-        if (have.contains(p.index)) continue;
-        missing.push_back(p);
-        missing.back().batid = batid;
-      }
-      incomplete_.erase(it);
-      Took(m, identity);
-      return missing;
-    }
-  }
-  if (by_uuid_ && std::any_of(m.parts.begin(), m.parts.end(),
-                              [&](const SmsHead& p) { return uuids_.contains(UuidOf(p)); })) {
-    return {};
-  }
-  std::vector<SmsHead> parts = m.parts;
-  if (IsPart(h)) {
-    ++batid_;
-    for (SmsHead& p : parts) p.batid = batid_;
-  }
-  Took(m, identity);
-  return parts;
-}
-
 Message GetMessage(Store& store, uint32_t id) {
   SmsHead h;
   std::memset(&h, 0, sizeof h);
@@ -448,91 +303,101 @@ Message GetMessage(Store& store, uint32_t id) {
   return std::move(m.front());
 }
 
-std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
+namespace {
+
+// What a listing asks for, as the store's conditions (which point into the
+// texts here: a Wanted stays where it is made).
+struct Wanted {
+  explicit Wanted(const ListOptions& o)
+      : number(Utf16(o.number)), since(Utf16(o.since)), until(Utf16(o.until)), folder(o.folder) {
+    if (folder) {
+      items.push_back(Condition(ZU_HEAD_FID, ZU_OP_EQ));
+      items.back().value.number = *folder;
+    }
+    for (const auto& [text, field, op] : {std::tuple{&number, ZU_HEAD_TEL, ZU_OP_EQ},
+                                          std::tuple{&since, ZU_HEAD_RECVTIME, ZU_OP_GE},
+                                          std::tuple{&until, ZU_HEAD_RECVTIME, ZU_OP_LT}}) {
+      if (text->empty()) continue;
+      items.push_back(Condition(field, op));
+      items.back().value.text = text->c_str();
+    }
+  }
+  Wanted(const Wanted&) = delete;
+  Wanted& operator=(const Wanted&) = delete;
+  // Whether the head meets the conditions.
+  bool Meets(const SmsHead& h) const {
+    const std::u16string_view time = FieldText(h.recvtime, std::size(h.recvtime));
+    return (!folder || h.fid == *folder) &&
+           (number.empty() || FieldText(h.tel, std::size(h.tel)) == number) &&
+           (since.empty() || time >= since) && (until.empty() || time < until);
+  }
+
+  const std::u16string number, since, until;
+  const std::optional<int32_t> folder;
   std::vector<_MimerQueryFilterItem> items;
-  const std::u16string number = Utf16(o.number), since = Utf16(o.since), until = Utf16(o.until),
-                       contains = Utf16(o.contains);
-  if (o.folder) {
-    items.push_back(Condition(ZU_HEAD_FID, ZU_OP_EQ));
-    items.back().value.number = *o.folder;
-  }
-  if (!o.number.empty()) {
-    items.push_back(Condition(ZU_HEAD_TEL, ZU_OP_EQ));
-    items.back().value.text = number.c_str();
-  }
-  if (!o.since.empty()) {
-    items.push_back(Condition(ZU_HEAD_RECVTIME, ZU_OP_GE));
-    items.back().value.text = since.c_str();
-  }
-  if (!o.until.empty()) {
-    items.push_back(Condition(ZU_HEAD_RECVTIME, ZU_OP_LT));
-    items.back().value.text = until.c_str();
-  }
+};
+
+// Rows in order until `limit` messages, the parts of a long message
+// gathered from the rows read; parts of a message taken count once, so
+// fetch more rows when they ate into the page. The first query asks for
+// room for some parts: a query ordered by time alone reads the user's
+// every row (no index serves it), whatever its limit.
+std::vector<Message> Page(Store& store, const ListOptions& o, const Wanted& wanted) {
   _MimerQueryOrderItem orders[] = {{ZU_HEAD_RECVTIME, o.oldest ? 1 : 2},
                                    {ZU_HEAD_ID, o.oldest ? 1 : 2}};
-  auto filter_with = [&](std::vector<_MimerQueryFilterItem> extra) {
-    extra.insert(extra.begin(), items.begin(), items.end());
-    return extra;
-  };
+  std::vector<_MimerQueryFilterItem> conditions = wanted.items;
+  MimerQueryFilter filter{static_cast<uint32_t>(conditions.size()), conditions.data(), 1, 2,
+                          orders};
   std::vector<Message> out;
-  if (o.contains.empty()) {
-    // Rows in order until `limit` messages, the parts of a long message
-    // gathered from the rows read; parts of a message taken count once, so
-    // fetch more rows when they ate into the page. The first query asks for
-    // room for some parts: a query ordered by time alone reads the user's
-    // every row (no index serves it), whatever its limit.
-    for (uint64_t wanted = o.limit + o.limit / 2 + 64;; wanted *= 2) {
-      const auto rows = static_cast<uint32_t>(std::min<uint64_t>(wanted, UINT32_MAX));
-      out.clear();
-      std::map<LongKey, size_t> taken;  // where each long message is in `out`
-      auto conditions = filter_with({});
-      MimerQueryFilter filter{static_cast<uint32_t>(conditions.size()), conditions.data(), 1, 2,
-                              orders};
-      const std::vector<SmsHead> heads = store.Heads(&filter, rows);
-      for (const SmsHead& h : heads) {
-        if (IsPart(h)) {
-          const auto [at, first] = taken.try_emplace(KeyOf(h), out.size());
-          if (!first) {
-            out[at->second].parts.push_back(h);
-            continue;
-          }
-          if (out.size() == o.limit) taken.erase(at);
+  for (uint64_t want = o.limit + o.limit / 2 + 64;; want *= 2) {
+    const auto rows = static_cast<uint32_t>(std::min<uint64_t>(want, UINT32_MAX));
+    out.clear();
+    std::map<LongKey, size_t> taken;  // where each long message is in `out`
+    const std::vector<SmsHead> heads = store.Heads(&filter, rows);
+    for (const SmsHead& h : heads) {
+      if (IsPart(h)) {
+        const auto [at, first] = taken.try_emplace(KeyOf(h), out.size());
+        if (!first) {
+          out[at->second].parts.push_back(h);
+          continue;
         }
-        if (out.size() < o.limit) out.push_back(Single(h));
+        if (out.size() == o.limit) taken.erase(at);
       }
-      if (out.size() == o.limit || heads.size() < rows) break;
+      if (out.size() < o.limit) out.push_back(Single(h));
     }
-    Complete(store, out);
-    return out;
+    if (out.size() == o.limit || heads.size() < rows) break;
   }
-  // A search: the store finds the short messages that hold the text; the
-  // long ones are gathered from one pass over all parts, and found when one
-  // of their parts meets the other conditions and their whole text holds it.
-  auto matching = filter_with({Condition(ZU_HEAD_CONTENT, ZU_OP_CONTAINS)});
+  Complete(store, out);
+  return out;
+}
+
+bool HoldsText(const Message& m, const std::string& text) {
+  const std::u16string whole = m.Text();
+  return ContainsIgnoringCase(Utf8(whole.c_str(), whole.size()), text);
+}
+
+// A search: the store finds the short messages that hold the text; the
+// long ones are gathered from one pass over all parts, and found when one
+// of their parts meets the other conditions and their whole text holds it.
+std::vector<Message> Search(Store& store, const ListOptions& o, const Wanted& wanted) {
+  const std::u16string contains = Utf16(o.contains);
+  std::vector<_MimerQueryFilterItem> matching = wanted.items;
+  matching.push_back(Condition(ZU_HEAD_CONTENT, ZU_OP_CONTAINS));
   matching.back().value.text = contains.c_str();
   MimerQueryFilter filter{static_cast<uint32_t>(matching.size()), matching.data(), 1, 0, nullptr};
+  std::vector<Message> out;
   for (const SmsHead& h : store.AllHeads(&filter)) {
     if (!IsPart(h)) out.push_back(Single(h));
   }
-  auto meets = [&](const SmsHead& h) {
-    const std::u16string_view time = Field(h.recvtime, std::size(h.recvtime));
-    return (!o.folder || h.fid == *o.folder) &&
-           (number.empty() || Field(h.tel, std::size(h.tel)) == number) &&
-           (since.empty() || time >= since) && (until.empty() || time < until);
-  };
   MessageAssembler messages([&](Message&& m) {
-    if (!std::any_of(m.parts.begin(), m.parts.end(), meets)) return;
-    const std::u16string text = m.Text();
-    if (ContainsIgnoringCase(Utf8(text.c_str(), text.size()), o.contains)) {
+    const auto meets = [&](const SmsHead& h) { return wanted.Meets(h); };
+    if (std::any_of(m.parts.begin(), m.parts.end(), meets) && HoldsText(m, o.contains)) {
       out.push_back(std::move(m));
     }
   });
   ForEachPart(store, [&](const SmsHead& h) { messages.Add(h); });
   messages.Finish();
-  std::erase_if(out, [&](const Message& m) {
-    const std::u16string text = m.Text();
-    return !ContainsIgnoringCase(Utf8(text.c_str(), text.size()), o.contains);
-  });
+  std::erase_if(out, [&](const Message& m) { return !HoldsText(m, o.contains); });
   std::sort(out.begin(), out.end(), [&](const Message& a, const Message& b) {
     const int c = std::u16string_view(a.head().recvtime).compare(b.head().recvtime);
     if (c != 0) return o.oldest ? c < 0 : c > 0;
@@ -540,6 +405,13 @@ std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
   });
   if (out.size() > o.limit) out.resize(o.limit);
   return out;
+}
+
+}  // namespace
+
+std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
+  const Wanted wanted(o);
+  return o.contains.empty() ? Page(store, o, wanted) : Search(store, o, wanted);
 }
 
 }  // namespace zusms::cli

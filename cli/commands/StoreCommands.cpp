@@ -6,7 +6,7 @@
 #include <map>
 
 #include "Command.h"
-#include "Demo.h"
+#include "model/Demo.h"
 
 namespace zusms::cli {
 

@@ -2,7 +2,7 @@
 #include <map>
 
 #include "Command.h"
-#include "Phone.h"
+#include "model/Phone.h"
 
 namespace zusms::cli {
 

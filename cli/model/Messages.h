@@ -2,8 +2,8 @@
 // as a long message: the heads of one user with the same batid (not 0),
 // longsms greater than 1 and the same number, in `index` order. Everything
 // the tool does to a message it does to all of its parts.
-#ifndef ZUSMS_CLI_MESSAGES_H_
-#define ZUSMS_CLI_MESSAGES_H_
+#ifndef ZUSMS_CLI_MODEL_MESSAGES_H_
+#define ZUSMS_CLI_MODEL_MESSAGES_H_
 
 #include <cstdint>
 #include <functional>
@@ -16,7 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "Store.h"
+#include "model/Store.h"
 
 namespace zusms::cli {
 
@@ -47,12 +47,15 @@ size_t PartCount(std::u16string_view text);
 std::vector<SmsHead> SplitMessage(const SmsHead& base, std::u16string_view text,
                                   const uint8_t* uuid, int32_t batid);
 
-// Sameness of messages: 16 bytes from the number, the time text (to the
-// second) and the whole text. Two messages with the same identity are one.
-std::string Identity(std::u16string_view tel, std::u16string_view time, std::u16string_view text);
-// A UUID derived from `parts` (RFC 9562 version 8, name-based): the same
-// parts always give the same UUID.
-void DerivedUuid(std::string_view parts, uint8_t* uuid);
+// What makes two messages one: the number, the time text (to the second)
+// and the whole text, as one string of bytes.
+std::string MessageKey(std::u16string_view tel, std::u16string_view time, std::u16string_view text);
+// A UUID derived from `name` (RFC 9562 version 8, name-based): the same
+// name always gives the same UUID. Messages imported from XML have theirs
+// from their MessageKey, so a message stored once keeps its UUID.
+void DerivedUuid(std::string_view name, uint8_t* uuid);
+// The text of a zero-terminated field of `capacity` characters.
+std::u16string_view FieldText(const char16_t* text, size_t capacity);
 
 // Gathers heads that come in any order into messages: a short message is
 // handed on at once, a long one when all its parts are there, or at Finish
@@ -82,54 +85,6 @@ class MessageCounter {
 // once (its parts are read, the others counted).
 uint32_t CountMessagesInFolder(Store& store, int32_t fid);
 
-// Whether XML 1.0 can carry the code unit at text[i] (with the one after
-// it, for a surrogate pair): what it cannot is exported as U+FFFD.
-bool XmlCarries(std::u16string_view text, size_t i);
-
-// The messages the user has, to tell a file's messages from ones already
-// there. A message of a file is there when the user has one with the same
-// number, time (to the second) and whole text, or, from JSON, with one of
-// its UUIDs. A stored text also stands for the text the XML export writes
-// of it (what XML cannot carry as U+FFFD), so that our own export imports
-// as nothing new; the messages an import adds are matched exactly, so two
-// distinct records of one file never merge. A stored long message that
-// lacks parts (an import interrupted between two batches, or another
-// import's batch between two of ours) is completed, not added again.
-//
-// Refresh reads the heads added since the last refresh by anyone but this
-// import; called inside each batch, that is under the store's write lock,
-// what is checked against it is what the store holds, whichever import ran
-// meanwhile. Memory holds an identity per stored message (and a UUID per
-// head with `by_uuid`), plus the heads of stored incomplete messages.
-class StoredMessages {
- public:
-  explicit StoredMessages(bool by_uuid) : by_uuid_(by_uuid) {}
-  void Refresh(Store& store);
-  // The heads of a file's message (sealed, in index order) that the user
-  // lacks: none when the user has the message; the missing parts of a
-  // stored incomplete one, with its batid; else all of them, a long
-  // message's with a batid of its own. The message is the user's from now
-  // on: call Added with the id of each head stored.
-  std::vector<SmsHead> Missing(const Message& m);
-  void Added(uint32_t id) { ours_.insert(static_cast<int32_t>(id)); }
-
- private:
-  using Key = std::tuple<int32_t, std::u16string>;  // batid, number
-  void Know(const SmsHead& h, std::u16string_view text);
-  bool Has(const SmsHead& h, std::u16string_view text, const std::string& identity) const;
-  bool Completes(const Message& stored, const Message& m) const;
-  void Took(const Message& m, const std::string& identity);
-
-  bool by_uuid_;
-  std::unordered_set<std::string> theirs_;  // stored before: as stored, and as XML writes them
-  std::unordered_set<std::string> mine_;    // added by this import: as stored
-  std::unordered_set<std::string> uuids_;
-  std::map<Key, Message> incomplete_;
-  std::unordered_set<int32_t> ours_;  // heads added since the last refresh
-  int32_t last_id_ = 0;
-  int32_t batid_ = 0;
-};
-
 // Orders parts by index and marks the message incomplete when some are missing.
 void Seal(Message& m);
 
@@ -149,4 +104,4 @@ std::vector<Message> ListMessages(Store& store, const ListOptions& o);
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_MESSAGES_H_
+#endif  // ZUSMS_CLI_MODEL_MESSAGES_H_

@@ -1,19 +1,17 @@
 // The seven kinds of record as JSON objects: one field table per kind, from
 // which both directions follow. Texts are JSON strings, UUIDs canonical hex.
-#ifndef ZUSMS_CLI_RECORDS_H_
-#define ZUSMS_CLI_RECORDS_H_
+#ifndef ZUSMS_CLI_MODEL_RECORDS_H_
+#define ZUSMS_CLI_MODEL_RECORDS_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <span>
 #include <string>
 
 #include "ZuSmsDB.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
-
-using Json = nlohmann::ordered_json;
 
 struct JsonField {
   enum Kind { kInt16, kInt32, kText, kUuid } kind;
@@ -38,4 +36,4 @@ void FromJson(const Kind& kind, const Json& json, void* record);
 
 }  // namespace zusms::cli
 
-#endif  // ZUSMS_CLI_RECORDS_H_
+#endif  // ZUSMS_CLI_MODEL_RECORDS_H_

@@ -1,5 +1,3 @@
-#include "Interchange.h"
-
 #include <fmt/format.h>
 #include <unistd.h>
 
@@ -15,9 +13,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "Messages.h"
-#include "Print.h"
-#include "Records.h"
+#include "backup/Interchange.h"
+#include "model/Messages.h"
+#include "model/Records.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 
@@ -55,13 +54,13 @@ class CountingBuffer : public std::streambuf {
 // Returns where the file stops being JSON ("line N: ..."), empty when it is
 // JSON to its end; the elements before that place were handed on.
 std::string ReadJsonElements(
-    const InputFile& file, Progress& progress, size_t progress_base,
+    const InputFile& file, const std::function<void(size_t)>& on_bytes,
     const std::function<void(const std::string&, size_t, const Json&)>& on) {
   std::string key;
   size_t index = 0;
   bool in_array = false;
   auto in = file.Open();
-  CountingBuffer counting(in->rdbuf(), [&](size_t bytes) { progress.Set(progress_base + bytes); });
+  CountingBuffer counting(in->rdbuf(), on_bytes);
   std::istream counted(&counting);
   Json::parser_callback_t callback = [&](int depth, Json::parse_event_t event, Json& parsed) {
     if (depth == 0 && event == Json::parse_event_t::value && !parsed.is_object()) {
@@ -126,14 +125,12 @@ class KnownRecords {
   // returns the highest id seen (`after` when none).
   using Reader = std::function<int32_t(int32_t after, const std::function<void(std::string)>& add)>;
   explicit KnownRecords(Reader read) : read_(std::move(read)) {}
-  // A batch began: the next use reads what was added meanwhile.
-  void NewBatch() { stale_ = true; }
   // False when the user has a record with this identity; else it is known
-  // from now on.
-  bool Insert(std::string identity) {
-    if (stale_) {
+  // from now on. `batch`: the import's batch in progress (Importer::batch).
+  bool Insert(std::string identity, size_t batch) {
+    if (batch != read_in_) {
       last_ = read_(last_, [this](std::string known) { have_.insert(std::move(known)); });
-      stale_ = false;
+      read_in_ = batch;
     }
     return have_.insert(std::move(identity)).second;
   }
@@ -142,7 +139,7 @@ class KnownRecords {
   Reader read_;
   std::unordered_set<std::string> have_;
   int32_t last_ = 0;
-  bool stale_ = true;
+  size_t read_in_ = 0;  // the batch in which the store was read last
 };
 
 // A record's identity: every field but the id.
@@ -236,14 +233,206 @@ std::map<int32_t, int32_t> ImportFolders(Store& store, std::vector<SmsFolder>& f
   return numbers;
 }
 
-// How each kind of record of a JSON file is checked and added.
-struct JsonKind {
-  const Kind* kind;
-  // Checks one element; false with the reason in `error`.
-  std::function<bool(const Json&, size_t, std::string*)> check;
-  // Adds one element unless the user has it; true when added.
-  std::function<bool(const Json&)> add;
+// The records of a zusms export, kind by kind. Folders go in first: the
+// file's folder numbers become the user's, and every message and filter
+// follows its folder.
+class JsonFormat final : public BackupFormat {
+ public:
+  JsonFormat(Store& store, const InputFile& file);
+  bool MessagesHaveUuids() const override { return true; }
+  FirstPass CheckFile(Importer& import) override;
+  void AddFile(Importer& import) override;
+
+ private:
+  // How each kind of record is checked and added.
+  struct JsonKind {
+    const Kind* kind;
+    // Checks one element; false with the reason in `error`.
+    std::function<bool(const Json&, size_t, std::string*)> check;
+    // Hands one checked element to the import.
+    std::function<void(const Json&, Importer&)> add;
+  };
+  template <typename Record>
+  JsonKind Entry(const Kind& kind, std::function<void(Record&, Importer&)> add);
+  template <typename Record>
+  JsonKind Plain(const Kind& kind, int32_t (*count)(SmsDatabase*, uint32_t*),
+                 int32_t (*ids)(SmsDatabase*, uint32_t*, uint32_t, uint32_t*),
+                 int32_t (*get)(SmsDatabase*, uint32_t, Record*),
+                 int32_t (*add)(SmsDatabase*, Record*, uint32_t*));
+  const JsonKind* Find(const std::string& key) const;
+  std::string Problem(const JsonKind& k, size_t i, const Json& e) const;
+  void NoteMissingFolders(Importer& import, const std::map<int32_t, std::vector<size_t>>& uses);
+  int32_t Mapped(int32_t number) const {
+    const auto it = numbers_.find(number);
+    return it == numbers_.end() ? number : it->second;
+  }
+
+  Store& store_;
+  const InputFile& file_;
+  std::vector<SmsFolder> folders_;      // the file's, kept by the first pass
+  std::map<int32_t, int32_t> numbers_;  // the file's folder numbers to the user's
+  std::set<int32_t> no_folder_;         // numbers of folders neither has
+  // Other records are known by all their fields; what the user has is
+  // read again inside each batch.
+  std::vector<std::unique_ptr<KnownRecords>> known_;
+  // The parts of a long message come together before it goes in: the
+  // file's batid is the store's it came from and may be one of this user's,
+  // so the message gets the batid of its parts stored here before (an
+  // import run again after an interruption), else one of its own. Parts far
+  // apart in the file are held until the last one comes.
+  std::unique_ptr<MessageAssembler> messages_;
+  std::vector<JsonKind> kinds_;
 };
+
+template <typename Record>
+JsonFormat::JsonKind JsonFormat::Entry(const Kind& kind,
+                                       std::function<void(Record&, Importer&)> add) {
+  return {&kind,
+          [&kind](const Json& e, size_t i, std::string* error) {
+            Record r;
+            return Parse(kind, e, r, error, i);
+          },
+          [&kind, add](const Json& e, Importer& import) {
+            Record r;
+            Parse(kind, e, r, nullptr, 0);
+            add(r, import);
+          }};
+}
+
+template <typename Record>
+JsonFormat::JsonKind JsonFormat::Plain(const Kind& kind, int32_t (*count)(SmsDatabase*, uint32_t*),
+                                       int32_t (*ids)(SmsDatabase*, uint32_t*, uint32_t, uint32_t*),
+                                       int32_t (*get)(SmsDatabase*, uint32_t, Record*),
+                                       int32_t (*add)(SmsDatabase*, Record*, uint32_t*)) {
+  known_.push_back(std::make_unique<KnownRecords>(ReaderOf<Record>(store_, kind, count, ids, get)));
+  KnownRecords* have = known_.back().get();
+  return Entry<Record>(kind, [&kind, have, add](Record& r, Importer& import) {
+    import.AddRecord([&] {
+      if (!have->Insert(IdentityOf(kind, r), import.batch())) return false;
+    uint32_t id = 0;
+    Check(add(*import.store(), &r, &id), std::string("adding to ") + kind.key);
+    return true;
+  });
+});
+}
+
+JsonFormat::JsonFormat(Store& store, const InputFile& file) : store_(store), file_(file) {
+  known_.push_back(std::make_unique<KnownRecords>(ReaderOf<SmsFilter>(
+      store, kFilters, GetZuSmsFilterCount, GetAllZuSmsFilterID, GetZuSmsFilter)));
+  KnownRecords* filters = known_.back().get();
+  kinds_ = {
+      Entry<SmsHead>(kHeads,
+                     [this](SmsHead& h, Importer&) {
+    h.fid = Mapped(h.fid);
+    h.oldfid = Mapped(h.oldfid);
+    messages_->Add(h);
+                     }),
+      Entry<SmsFilter>(kFilters,
+                       [this, filters](SmsFilter& f, Importer& import) {
+    f.folderid = Mapped(f.folderid);
+                         import.AddRecord([&] {
+                           if (!filters->Insert(IdentityOf(kFilters, f), import.batch())) {
+                             return false;
+                           }
+                           uint32_t id = 0;
+                           Check(AddZuSmsFilter(*store_, &f, &id), "adding a filter");
+                           return true;
+                         });
+}),
+      Plain<SmsContent>(kContents, GetZuSmsContentCount, GetAllZuSmsContentID, GetZuSmsContent,
+                        AddZuSmsContent),
+      Plain<SmsAreaBroadcast>(kAreaBroadcasts, GetZuSmsAreaBroadcastCount,
+                              GetAllZuSmsAreaBroadcastID, GetZuSmsAreaBroadcast,
+                              AddZuSmsAreaBroadcast),
+      Plain<SmsRecieverHistory>(kReceiverHistory, GetZuSmsReceiverHistoryCount,
+                                GetAllZuSmsReceiverHistoryID, GetZuSmsReceiverHistory,
+                                AddZuSmsReceiverHistory),
+      Plain<SmsPhrase>(kPhrases, GetZuSmsPhraseCount, GetAllZuSmsPhraseID, GetZuSmsPhrase,
+                       AddZuSmsPhrase),
+      Entry<SmsFolder>(kFolders, [](SmsFolder&, Importer&) {}),  // gone in first
+};
+}
+
+const JsonFormat::JsonKind* JsonFormat::Find(const std::string& key) const {
+  for (const JsonKind& k : kinds_) {
+    if (key == k.kind->key) return &k;
+  }
+  return nullptr;
+}
+
+// Why an element cannot be stored, empty when it can; a message whose
+// folder is neither in the file nor the user's is found once the file's
+// folders are read.
+std::string JsonFormat::Problem(const JsonKind& k, size_t i, const Json& e) const {
+  std::string error;
+  if (i == kNotAnArray) return std::string(k.kind->key) + ": not an array";
+  if (!k.check(e, i, &error)) return error;
+  if (SmsHead h; k.kind == &kHeads && Parse(kHeads, e, h, nullptr, 0)) {
+    error = HeadProblem(e, h);
+    if (!error.empty()) return fmt::format("heads[{}]: {}", i, error);
+  }
+  if (SmsAreaBroadcast p; k.kind == &kAreaBroadcasts && Parse(kAreaBroadcasts, e, p, nullptr, 0) &&
+                          std::u16string_view(p.recvtime).size() > 15) {
+    return fmt::format("areaBroadcasts[{}]: recvtime longer than 15 characters", i);
+  }
+  return {};
+}
+
+FirstPass JsonFormat::CheckFile(Importer& import) {
+  size_t records = 0;
+  std::map<int32_t, std::vector<size_t>> folder_uses;  // fid -> the messages' positions
+  const std::string cut = ReadJsonElements(
+      file_, [&](size_t bytes) { import.Bytes(bytes); },
+      [&](const std::string& key, size_t i, const Json& e) {
+        import.Next();
+        const JsonKind* k = Find(key);
+        if (!k) return;
+        ++records;
+        const std::string error = Problem(*k, i, e);
+        import.Checked(error);
+        if (!error.empty()) return;
+        if (k->kind == &kFolders) {
+          SmsFolder f;
+          Parse(kFolders, e, f, nullptr, 0);
+          folders_.push_back(f);
+        } else if (k->kind == &kHeads) {
+          folder_uses[e["fid"].get<int32_t>()].push_back(i);
+        }
+      });
+  NoteMissingFolders(import, folder_uses);
+  if (records > 0) return {cut, ""};
+  return {cut, cut.empty() ? "the file holds no records of a zusms export" : cut};
+}
+
+void JsonFormat::NoteMissingFolders(Importer& import,
+                                    const std::map<int32_t, std::vector<size_t>>& uses) {
+  std::set<int32_t> have;
+  for (const SmsFolder& f : folders_) have.insert(f.FdId);
+  for (const SmsFolder& f : store_.Folders()) have.insert(f.FdId);
+  for (const auto& [fid, positions] : uses) {
+    if (have.contains(fid)) continue;
+    no_folder_.insert(fid);
+    for (size_t i : positions) import.Invalid(fmt::format("heads[{}]: fid: no folder {}", i, fid));
+  }
+}
+
+void JsonFormat::AddFile(Importer& import) {
+  numbers_ = ImportFolders(store_, folders_, import.report());
+  messages_ = std::make_unique<MessageAssembler>(
+      [&import](Message&& m) { import.AddMessage(m, "adding a message"); });
+  ReadJsonElements(
+      file_, [&](size_t bytes) { import.Bytes(bytes); },
+      [&](const std::string& key, size_t i, const Json& e) {
+        import.Next();
+        const JsonKind* k = Find(key);
+        if (!k || k->kind == &kFolders || i == kNotAnArray) return;
+        // Only an import that skips invalid records meets them here.
+        if (import.report().invalid > 0 && !Problem(*k, i, e).empty()) return;
+        if (k->kind == &kHeads && no_folder_.contains(e["fid"].get<int32_t>())) return;
+        k->add(e, import);
+      });
+  messages_->Finish();
+}
 
 }  // namespace
 
@@ -279,201 +468,8 @@ void ExportJson(Store& store, std::ostream& out) {
 }
 
 ImportReport ImportJson(Store& store, const InputFile& file, const ImportOptions& o) {
-  InterruptGuard guard;
-  ImportReport report;
-  Progress progress("importing", 2 * file.size(), o.progress);
-  std::map<int32_t, int32_t> numbers;
-  auto mapped = [&](int32_t number) {
-    const auto it = numbers.find(number);
-    return it == numbers.end() ? number : it->second;
-  };
-  // Other records are known by all their fields, messages by their text
-  // or UUID; what the user has is read again inside each batch.
-  std::vector<KnownRecords*> known;
-  StoredMessages stored(true);
-  bool stale = true;
-  Batches* batches = nullptr;
-  size_t committed = 0;
-  auto committed_now = [&] {
-    committed = report.added;
-    stale = true;
-    for (KnownRecords* set : known) set->NewBatch();
-  };
-  // The parts of a long message come together before it goes in: the file's
-  // batid is the store's it came from and may be one of this user's, so the
-  // message gets the batid of its parts stored here before (an import run
-  // again after an interruption), else one of its own. Parts far apart in
-  // the file are held until the last one comes.
-  MessageAssembler messages([&](Message&& m) {
-    if (stale) stored.Refresh(store);
-    stale = false;
-    std::vector<SmsHead> parts = stored.Missing(m);
-    if (parts.empty()) {
-      ++report.skipped;
-      return;
-    }
-    for (SmsHead& h : parts) {
-      h.fid = mapped(h.fid);
-      h.oldfid = mapped(h.oldfid);
-      uint32_t id = 0;
-      Check(AddZuSmsHead(*store, &h, &id), "adding a message");
-      stored.Added(id);
-    }
-    ++report.added;
-    if (batches->Rows(parts.size())) committed_now();
-  });
-  KnownRecords filters(ReaderOf<SmsFilter>(store, kFilters, GetZuSmsFilterCount,
-                                           GetAllZuSmsFilterID, GetZuSmsFilter));
-  known.push_back(&filters);
-  std::vector<std::unique_ptr<KnownRecords>> others;
-  // One entry per kind: its check, and how it goes in.
-  auto entry = [&](const Kind& kind, auto record_type, auto add_one) {
-    using Record = decltype(record_type);
-    return JsonKind{&kind,
-                    [&kind](const Json& e, size_t i, std::string* error) {
-                      Record r;
-                      return Parse(kind, e, r, error, i);
-                    },
-                    [&kind, add_one](const Json& e) {
-                      Record r;
-                      Parse(kind, e, r, nullptr, 0);
-                      return add_one(r);
-                    }};
-  };
-  auto plain = [&](const Kind& kind, auto record_type, auto count, auto ids, auto get, auto add) {
-    using Record = decltype(record_type);
-    others.push_back(
-        std::make_unique<KnownRecords>(ReaderOf<Record>(store, kind, count, ids, get)));
-    known.push_back(others.back().get());
-    KnownRecords* have = others.back().get();
-    return entry(kind, record_type, [&store, &kind, have, add](Record& r) {
-      if (!have->Insert(IdentityOf(kind, r))) return false;
-      uint32_t id = 0;
-      Check(add(*store, &r, &id), std::string("adding to ") + kind.key);
-      return true;
-    });
-  };
-  std::vector<SmsFolder> folders;
-  const std::vector<JsonKind> kinds = {
-      entry(kHeads, SmsHead{},
-            [&](SmsHead& h) {
-              messages.Add(h);
-              return false;  // counted as a message
-            }),
-      entry(kFilters, SmsFilter{},
-            [&](SmsFilter& f) {
-              f.folderid = mapped(f.folderid);
-              if (!filters.Insert(IdentityOf(kFilters, f))) return false;
-              uint32_t id = 0;
-              Check(AddZuSmsFilter(*store, &f, &id), "adding a filter");
-              return true;
-            }),
-      plain(kContents, SmsContent{}, GetZuSmsContentCount, GetAllZuSmsContentID, GetZuSmsContent,
-            AddZuSmsContent),
-      plain(kAreaBroadcasts, SmsAreaBroadcast{}, GetZuSmsAreaBroadcastCount,
-            GetAllZuSmsAreaBroadcastID, GetZuSmsAreaBroadcast, AddZuSmsAreaBroadcast),
-      plain(kReceiverHistory, SmsRecieverHistory{}, GetZuSmsReceiverHistoryCount,
-            GetAllZuSmsReceiverHistoryID, GetZuSmsReceiverHistory, AddZuSmsReceiverHistory),
-      plain(kPhrases, SmsPhrase{}, GetZuSmsPhraseCount, GetAllZuSmsPhraseID, GetZuSmsPhrase,
-            AddZuSmsPhrase),
-      entry(kFolders, SmsFolder{}, [&](SmsFolder&) { return false; }),
-  };
-  auto find = [&](const std::string& key) -> const JsonKind* {
-    for (const JsonKind& k : kinds) {
-      if (key == k.kind->key) return &k;
-    }
-    return nullptr;
-  };
-
-  // Why an element cannot be stored, empty when it can; a message whose
-  // folder is neither in the file nor the user's is found once the file's
-  // folders are read.
-  auto problem = [&](const JsonKind& k, size_t i, const Json& e) -> std::string {
-    std::string error;
-    if (i == kNotAnArray) return std::string(k.kind->key) + ": not an array";
-    if (!k.check(e, i, &error)) return error;
-    if (SmsHead h; k.kind == &kHeads && Parse(kHeads, e, h, nullptr, 0)) {
-      error = HeadProblem(e, h);
-      if (!error.empty()) return fmt::format("heads[{}]: {}", i, error);
-    }
-    if (SmsAreaBroadcast p; k.kind == &kAreaBroadcasts &&
-                            Parse(kAreaBroadcasts, e, p, nullptr, 0) &&
-                            std::u16string_view(p.recvtime).size() > 15) {
-      return fmt::format("areaBroadcasts[{}]: recvtime longer than 15 characters", i);
-    }
-    return {};
-  };
-  auto note = [&](const std::string& error) {
-    ++report.invalid;
-    if (report.problems.size() < kProblemsShown) report.problems.push_back(error);
-  };
-
-  // Pass 1: every element is checked; the folders are kept, they go first.
-  size_t records = 0;
-  std::map<int32_t, std::vector<size_t>> folder_uses;  // fid -> the messages' positions
-  const std::string cut =
-      ReadJsonElements(file, progress, 0, [&](const std::string& key, size_t i, const Json& e) {
-        if (InterruptRequested()) throw Interrupted{0};
-        const JsonKind* k = find(key);
-        if (!k) return;
-        ++records;
-        if (const std::string error = problem(*k, i, e); !error.empty()) {
-          note(error);
-        } else if (k->kind == &kFolders) {
-          SmsFolder f;
-          Parse(kFolders, e, f, nullptr, 0);
-          folders.push_back(f);
-        } else if (k->kind == &kHeads) {
-          folder_uses[e["fid"].get<int32_t>()].push_back(i);
-        }
-      });
-  std::set<int32_t> no_folder;
-  {
-    std::set<int32_t> have;
-    for (const SmsFolder& f : folders) have.insert(f.FdId);
-    for (const SmsFolder& f : store.Folders()) have.insert(f.FdId);
-    for (const auto& [fid, uses] : folder_uses) {
-      if (have.contains(fid)) continue;
-      no_folder.insert(fid);
-      for (size_t i : uses) note(fmt::format("heads[{}]: fid: no folder {}", i, fid));
-    }
-  }
-  if (!cut.empty()) {
-    if (records == 0) throw Failure(file.path() + ": nothing imported: " + cut);
-    if (!o.skip_invalid) {
-      ++report.invalid;
-      report.problems.insert(report.problems.begin(), cut);
-    }
-    report.cut = cut;
-  } else if (records == 0) {
-    throw Failure(file.path() + ": nothing imported: the file holds no records of a zusms export");
-  }
-  if (report.invalid > 0 && !o.skip_invalid) throw Failure(Refusal(report));
-  if (records > 0 && report.invalid >= records) {
-    throw Failure(file.path() + ": nothing imported: no record of the file can be stored:\n  " +
-                  report.problems.front());
-  }
-
-  // Pass 2: folders, then every other record, a batch at a time.
-  Batches batch_of_rows(store);
-  batches = &batch_of_rows;
-  numbers = ImportFolders(store, folders, report);
-  ReadJsonElements(file, progress, file.size(),
-                   [&](const std::string& key, size_t i, const Json& e) {
-                     if (InterruptRequested()) throw Interrupted{committed};
-                     const JsonKind* k = find(key);
-                     if (!k || k->kind == &kFolders || i == kNotAnArray) return;
-                     // Only an import that skips invalid records meets them here.
-                     if (report.invalid > 0 && !problem(*k, i, e).empty()) return;
-                     if (k->kind == &kHeads && no_folder.contains(e["fid"].get<int32_t>())) return;
-                     const bool added = k->add(e);
-                     if (k->kind == &kHeads) return;
-                     ++(added ? report.records_added : report.records_skipped);
-                     if (added && batches->Rows()) committed_now();
-                   });
-  messages.Finish();
-  batch_of_rows.Finish();
-  return report;
+  JsonFormat format(store, file);
+  return Import(store, file, o, format);
 }
 
 }  // namespace zusms::cli

@@ -1,4 +1,4 @@
-#include "XmlReader.h"
+#include "backup/XmlReader.h"
 
 #include <expat.h>
 #include <fmt/format.h>
@@ -136,36 +136,41 @@ class Filter {
       return 1;
     }
     if (c == '&') return Reference(s, i, last, out);
-    if (c == '<') {
-      if (state_ == kQuoted) {
-        out += "&lt;";
-        return 1;
-      }
-      for (const auto& [open, next] : {std::pair<std::string_view, State>{"<!--", kComment},
-                                       {"<![CDATA[", kCData},
-                                       {"<!DOCTYPE", kDoctype}}) {
-        if (rest.starts_with(open)) {
-          if (next != kDoctype) out.append(open);
-          state_ = next;
-          return open.size();
-        }
-        if (!last && open.starts_with(rest)) return 0;
-      }
-      if (rest.size() > 1 && (rest[1] == '!' || rest[1] == '?')) {
-        state_ = kOther;
-      } else {
-        state_ = kTag;
-        named_ = false;
-        names_.clear();
-      }
-      out += c;
-      return 1;
-    }
+    if (c == '<') return Open(rest, last, out);
     if (IsControl(static_cast<unsigned char>(c))) {
       AppendUtf8(out, Marker(static_cast<unsigned char>(c)));
       return 1;
     }
     out += c;
+    return 1;
+  }
+
+  // A '<' in text or a quoted value: in a value it is written as "&lt;";
+  // in text it opens a comment, CDATA, the document type declaration (which
+  // is dropped), another declaration or instruction, or a tag.
+  size_t Open(std::string_view rest, bool last, std::string& out) {
+    if (state_ == kQuoted) {
+      out += "&lt;";
+      return 1;
+    }
+    for (const auto& [open, next] : {std::pair<std::string_view, State>{"<!--", kComment},
+                                     {"<![CDATA[", kCData},
+                                     {"<!DOCTYPE", kDoctype}}) {
+      if (rest.starts_with(open)) {
+        if (next != kDoctype) out.append(open);
+        state_ = next;
+        return open.size();
+      }
+      if (!last && open.starts_with(rest)) return 0;
+    }
+    if (rest.size() > 1 && (rest[1] == '!' || rest[1] == '?')) {
+      state_ = kOther;
+    } else {
+      state_ = kTag;
+      named_ = false;
+      names_.clear();
+    }
+    out += '<';
     return 1;
   }
 

@@ -1,0 +1,32 @@
+// Whole-store backups as JSON, and messages in the XML that phone SMS backup
+// apps write and read.
+#ifndef ZUSMS_CLI_BACKUP_INTERCHANGE_H_
+#define ZUSMS_CLI_BACKUP_INTERCHANGE_H_
+
+#include <cstddef>
+#include <ostream>
+#include <vector>
+
+#include "backup/Importer.h"
+#include "model/Store.h"
+
+namespace zusms::cli {
+
+void ExportJson(Store& store, std::ostream& out);
+// The messages, one <sms> each (long messages joined); returns how many
+// characters XML 1.0 cannot carry were written as U+FFFD.
+size_t ExportXml(Store& store, std::ostream& out, bool progress);
+// Both import in two passes (backup/Importer.h). A message whose number,
+// time and text the user has already is not added again; from JSON, nor
+// one with one of its UUIDs, nor a record of another kind with all its
+// fields.
+ImportReport ImportJson(Store& store, const InputFile& file, const ImportOptions& o);
+ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions& o);
+
+struct XmlSms;
+// The heads that store one <sms>; a Failure names what is wrong with it.
+std::vector<SmsHead> SmsHeads(const XmlSms& sms);
+
+}  // namespace zusms::cli
+
+#endif  // ZUSMS_CLI_BACKUP_INTERCHANGE_H_

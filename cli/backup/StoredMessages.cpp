@@ -1,0 +1,163 @@
+#include "backup/StoredMessages.h"
+
+#include <xxhash.h>
+
+#include <algorithm>
+#include <optional>
+#include <set>
+
+namespace zusms::cli {
+
+std::string Identity(std::u16string_view tel, std::u16string_view time, std::u16string_view text) {
+  const std::string key = MessageKey(tel, time, text);
+  XXH128_canonical_t digest;
+  XXH128_canonicalFromHash(&digest, XXH3_128bits(key.data(), key.size()));
+  return std::string(reinterpret_cast<const char*>(digest.digest), sizeof digest.digest);
+}
+
+bool XmlCarries(std::u16string_view text, size_t i) {
+  const char16_t c = text[i];
+  if (c >= 0xD800 && c <= 0xDBFF) {
+    return i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+  }
+  if (c >= 0xDC00 && c <= 0xDFFF) {
+    return i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+  }
+  return !(c == 0xFFFE || c == 0xFFFF || (c < 0x20 && c != '\t' && c != '\n' && c != '\r'));
+}
+
+namespace {
+
+// A text as the XML export writes it; nullopt when XML carries it whole.
+std::optional<std::u16string> AsXmlWrites(std::u16string_view text) {
+  std::optional<std::u16string> out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (XmlCarries(text, i)) continue;
+    if (!out) out.emplace(text);
+    (*out)[i] = u'\uFFFD';
+  }
+  return out;
+}
+
+// The identity of a message as the XML export writes it, when that differs.
+std::optional<std::string> WrittenIdentity(std::u16string_view tel, std::u16string_view time,
+                                           std::u16string_view text) {
+  const auto written_tel = AsXmlWrites(tel);
+  const auto written_text = AsXmlWrites(text);
+  if (!written_tel && !written_text) return std::nullopt;
+  return Identity(written_tel ? *written_tel : std::u16string(tel), time,
+                  written_text ? *written_text : std::u16string(text));
+}
+
+std::u16string_view TelOf(const SmsHead& h) { return FieldText(h.tel, std::size(h.tel)); }
+std::u16string_view TimeOf(const SmsHead& h) {
+  return FieldText(h.recvtime, std::size(h.recvtime));
+}
+std::u16string_view TextOf(const SmsHead& h) { return FieldText(h.content, std::size(h.content)); }
+std::string UuidOf(const SmsHead& h) {
+  return std::string(reinterpret_cast<const char*>(h.uuid), sizeof h.uuid);
+}
+
+}  // namespace
+
+void StoredMessages::Refresh(Store& store) {
+  last_id_ = store.ForEachHead(
+      [&](const SmsHead& h) {
+        batid_ = std::max(batid_, h.batid);
+        if (ours_.contains(h.id)) return;
+        if (by_uuid_) uuids_.insert(UuidOf(h));
+        if (!IsPart(h)) {
+          Know(h, TextOf(h));
+          return;
+        }
+        // The parts of a long message may come in several refreshes.
+        const Key key(h.batid, std::u16string(TelOf(h)));
+        Message& m = incomplete_[key];
+        m.parts.push_back(h);
+        if (static_cast<int>(m.parts.size()) < h.longsms) return;
+        m.complete = true;
+        Seal(m);
+        if (!m.complete) return;
+        Know(m.head(), m.Text());
+        incomplete_.erase(key);
+      },
+      last_id_);
+  ours_.clear();
+}
+
+void StoredMessages::Know(const SmsHead& h, std::u16string_view text) {
+  theirs_.insert(Identity(TelOf(h), TimeOf(h), text));
+  if (auto written = WrittenIdentity(TelOf(h), TimeOf(h), text)) theirs_.insert(*written);
+}
+
+bool StoredMessages::Has(const SmsHead& h, std::u16string_view text,
+                         const std::string& identity) const {
+  if (mine_.contains(identity) || theirs_.contains(identity)) return true;
+  const auto written = WrittenIdentity(TelOf(h), TimeOf(h), text);
+  return written && theirs_.contains(*written);
+}
+
+// Whether the file's long message `m` is the stored incomplete `stored`:
+// the same number, time and part count, and every part both have the same,
+// by UUID or by text.
+bool StoredMessages::Completes(const Message& stored, const Message& m) const {
+  const SmsHead& first = m.head();
+  std::set<int16_t> indexes;
+  size_t shared = 0;
+  for (const SmsHead& p : stored.parts) {
+    if (p.longsms != first.longsms || TelOf(p) != TelOf(first) || TimeOf(p) != TimeOf(first) ||
+        !indexes.insert(p.index).second) {
+      return false;
+    }
+    const auto same = std::find_if(m.parts.begin(), m.parts.end(),
+                                   [&](const SmsHead& q) { return q.index == p.index; });
+    if (same == m.parts.end()) continue;
+    if (!(by_uuid_ && UuidOf(*same) == UuidOf(p)) && TextOf(*same) != TextOf(p)) return false;
+    ++shared;
+  }
+  return shared > 0;
+}
+
+void StoredMessages::Took(const Message& m, const std::string& identity) {
+  if (m.complete) mine_.insert(identity);
+  if (by_uuid_) {
+    for (const SmsHead& p : m.parts) uuids_.insert(UuidOf(p));
+  }
+}
+
+std::vector<SmsHead> StoredMessages::Missing(const Message& m) {
+  const SmsHead& h = m.head();
+  const std::u16string text = m.Text();
+  const std::string identity = Identity(TelOf(h), TimeOf(h), text);
+  if (m.complete && Has(h, text, identity)) return {};
+  if (IsPart(h)) {
+    for (auto it = incomplete_.begin(); it != incomplete_.end(); ++it) {
+      if (!Completes(it->second, m)) continue;
+      std::set<int16_t> have;
+      for (const SmsHead& p : it->second.parts) have.insert(p.index);
+      const int32_t batid = std::get<0>(it->first);
+      std::vector<SmsHead> missing;
+      for (const SmsHead& p : m.parts) {
+        if (have.contains(p.index)) continue;
+        missing.push_back(p);
+        missing.back().batid = batid;
+      }
+      incomplete_.erase(it);
+      Took(m, identity);
+      return missing;
+    }
+  }
+  if (by_uuid_ && std::any_of(m.parts.begin(), m.parts.end(),
+                              [&](const SmsHead& p) { return uuids_.contains(UuidOf(p)); })) {
+    return {};
+  }
+  std::vector<SmsHead> parts = m.parts;
+  if (IsPart(h)) {
+    ++batid_;
+    for (SmsHead& p : parts) p.batid = batid_;
+  }
+  Took(m, identity);
+  return parts;
+}
+
+}  // namespace zusms::cli
