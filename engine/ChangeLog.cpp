@@ -55,27 +55,38 @@ std::string Quote(const char* name) { return QuoteIdent(name); }
 // number is drawn: AUTOINCREMENT draws above its counter and above the
 // highest entry, and its counter can lag the entries (SQLite does not store
 // it when another program's statement stops part-way under OR FAIL, while
-// the entries of the rows changed before the stop stay).
-std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind) {
+// the entries of the rows changed before the stop stay). `others` also
+// deletes the entries that list another user's record under the id as
+// present (Replaced gave them their tombstones just before).
+//
+// No statement's plan may depend on the statistics the file holds: the new
+// entry's number is last_insert_rowid() (a trigger's own insert sets it), not
+// max(seq), which statistics taken on a small log turn into a scan of the
+// record index; the unary + keeps the number out of the search, so the
+// record index (family, id, ...) is the only way to the entries.
+std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind,
+                  bool others = false) {
   const std::string f = std::to_string(t.family);
   const std::string uuid = t.uuid_column ? row + "." + Quote(t.uuid_column) : "NULL";
   std::string out = "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) VALUES (" +
                     row + ".UserID, " + f + ", " + row + ".id, " + uuid + ", " +
                     std::to_string(kind) + ", " + (kind == 2 ? "datetime('now')" : "NULL") + "); ";
-  out += "DELETE FROM zu_changes WHERE family = " + f + " AND id = " + row + ".id AND UserID IS " +
-         row + ".UserID AND seq < (SELECT max(seq) FROM zu_changes); ";
+  const std::string user = "UserID IS " + row + ".UserID";
+  out += "DELETE FROM zu_changes WHERE family = " + f + " AND id = " + row +
+         ".id AND +seq < last_insert_rowid() AND " +
+         (others ? "(" + user + " OR kind = 1)" : user) + "; ";
   return out;
 }
 
 // A row of another user with NEW's id that the log still lists as present
 // vanished without a delete (INSERT OR REPLACE, UPDATE OR REPLACE: SQLite
-// runs no delete trigger for the row it replaces): it gets its tombstone.
+// runs no delete trigger for the row it replaces): it gets its tombstone,
+// then NEW its entry, which takes the replaced entry with the older ones.
 std::string Replaced(const CMimerTrackedTable& t) {
-  const std::string where = " WHERE family = " + std::to_string(t.family) +
-                            " AND id = NEW.id AND kind = 1 AND UserID IS NOT NEW.UserID";
   return "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) SELECT UserID, "
-         "family, id, uuid, 2, datetime('now') FROM zu_changes" +
-         where + "; DELETE FROM zu_changes" + where + "; ";
+         "family, id, uuid, 2, datetime('now') FROM zu_changes WHERE family = " +
+         std::to_string(t.family) + " AND id = NEW.id AND kind = 1 AND UserID IS NOT NEW.UserID; " +
+         Entry(t, "NEW", 1, true);
 }
 
 // Every object of the log as this version creates it, by name.
@@ -91,8 +102,7 @@ std::map<std::string, std::string> Objects(std::span<const CMimerTrackedTable> t
     const std::string prefix = std::string("zu_changes_") + t.table + "_";
     const std::string on = Quote(t.table);
     out[prefix + "insert"] = "CREATE TRIGGER " + Quote((prefix + "insert").c_str()) +
-                             " AFTER INSERT ON " + on + " BEGIN " + Replaced(t) +
-                             Entry(t, "NEW", 1) + "END";
+                             " AFTER INSERT ON " + on + " BEGIN " + Replaced(t) + "END";
     out[prefix + "update"] =
         "CREATE TRIGGER " + Quote((prefix + "update").c_str()) + " AFTER UPDATE ON " + on +
         " WHEN OLD.id IS NEW.id AND OLD.UserID IS NEW.UserID BEGIN " + Entry(t, "NEW", 1) + "END";
@@ -100,7 +110,7 @@ std::map<std::string, std::string> Objects(std::span<const CMimerTrackedTable> t
     out[prefix + "rekey"] = "CREATE TRIGGER " + Quote((prefix + "rekey").c_str()) +
                             " AFTER UPDATE ON " + on +
                             " WHEN OLD.id IS NOT NEW.id OR OLD.UserID IS NOT NEW.UserID BEGIN " +
-                            Entry(t, "OLD", 2) + Replaced(t) + Entry(t, "NEW", 1) + "END";
+                            Entry(t, "OLD", 2) + Replaced(t) + "END";
     out[prefix + "delete"] = "CREATE TRIGGER " + Quote((prefix + "delete").c_str()) +
                              " AFTER DELETE ON " + on + " BEGIN " + Entry(t, "OLD", 2) + "END";
   }
@@ -166,9 +176,11 @@ bool ReadState(sqlite3* db, State& state) {
   state.pruned = static_cast<uint64_t>(q.Int(1));
   state.prunes = static_cast<uint64_t>(q.Int(2));
   // The counter, or the highest entry where the counter lags (see Entry).
+  // NOT INDEXED: the last row of the table, never a scan of an index that
+  // statistics taken on a small log make look cheaper.
   Query c(db,
           "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'zu_changes'), 0), "
-          "coalesce((SELECT max(seq) FROM zu_changes), 0))");
+          "coalesce((SELECT max(seq) FROM zu_changes NOT INDEXED), 0))");
   state.counter = c.Step() ? static_cast<uint64_t>(c.Int(0)) & kCounterMask : 0;
   return true;
 }
@@ -349,7 +361,10 @@ bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint6
   }
   const std::string time =
       table.time_column ? "t." + Quote(table.time_column) : std::string("NULL");
-  std::string sql = "SELECT c.seq, c.id, c.uuid, c.kind, " + time + " FROM zu_changes c";
+  // NOT INDEXED: statistics taken on a small log made even the unary + below
+  // walk the record index whole.
+  std::string sql =
+      "SELECT c.seq, c.id, c.uuid, c.kind, " + time + " FROM zu_changes c NOT INDEXED";
   if (table.time_column) {
     sql += " LEFT JOIN " + Quote(table.table) + " t ON c.kind = 1 AND t.id = c.id";
   }
