@@ -51,7 +51,7 @@ class Store {
     if (!logged) {
       sqlite3* db = RawOpen(path_, sync);
       for (const char* table : {"SmsHead", "SmsFolder"}) {
-        for (const char* what : {"insert", "update", "rekey", "delete"}) {
+        for (const char* what : {"insert", "replaced", "update", "rekey", "delete"}) {
           RawExec(db, ("DROP TRIGGER zu_changes_" + std::string(table) + "_" + what).c_str());
         }
       }

@@ -72,12 +72,17 @@ std::vector<std::string> WholeReads(sqlite3* db, const std::string& sql) {
   return out;
 }
 
-// The statements of every trigger body, NEW and OLD replaced by values.
+// The statements of every trigger body, and its WHEN clause as a SELECT,
+// NEW and OLD replaced by values.
 std::vector<std::string> TriggerStatements(sqlite3* db) {
   std::vector<std::string> out;
   const std::regex row(R"re(\b(NEW|OLD)\.("[^"]+"|\w+))re");
   for (const auto& sql : Rows(db, "SELECT sql FROM sqlite_schema WHERE type = 'trigger'")) {
     const size_t begin = sql.find(" BEGIN ") + 7;
+    if (const size_t when = sql.find(" WHEN "); when < begin) {
+      out.push_back(
+          std::regex_replace("SELECT " + sql.substr(when + 6, begin - 7 - when - 6), row, "7"));
+    }
     const std::string body =
         std::regex_replace(sql.substr(begin, sql.rfind("END") - begin), row, "7");
     for (size_t at = 0, end; (end = body.find("; ", at)) != std::string::npos; at = end + 2) {
