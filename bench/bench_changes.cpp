@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kHeads = 10000;
 constexpr int kIterations = 2000;
+constexpr int64_t kBatch = 1000;
 
 const char* Sync(const benchmark::State& state) { return state.range(0) ? "FULL" : "NORMAL"; }
 
@@ -50,7 +51,7 @@ class Store {
     if (!logged) {
       sqlite3* db = RawOpen(path_, sync);
       for (const char* table : {"SmsHead", "SmsFolder"}) {
-        for (const char* what : {"insert", "update", "rekey", "delete"}) {
+        for (const char* what : {"insert", "replaced", "update", "rekey", "delete"}) {
           RawExec(db, ("DROP TRIGGER zu_changes_" + std::string(table) + "_" + what).c_str());
         }
       }
@@ -70,31 +71,40 @@ class Store {
   std::vector<uint32_t> ids_;
 };
 
-void Add(benchmark::State& state, bool logged) {
+// Runs `op` once per iteration: one by one (argument 1 is 0), or in batches
+// of kBatch operations, each committed inside the iteration that ends it.
+template <typename Op>
+void Run(benchmark::State& state, bool logged, Op op) {
   Store store(logged, Sync(state));
+  const bool batched = state.range(1) != 0;
+  size_t next = 0;
+  for (auto _ : state) {
+    if (batched && next % kBatch == 0) (*store).BeginBatch();
+    if (op(*store, store.ids(), next) != 0) state.SkipWithError("operation failed");
+    if (batched && ++next % kBatch == 0) (*store).CommitBatch();
+    if (!batched) ++next;
+  }
+  if (batched && next % kBatch != 0) (*store).CommitBatch();
+}
+
+void Add(benchmark::State& state, bool logged) {
   SmsHead h = Head(1);
   uint32_t id = 0;
-  for (auto _ : state) {
-    if ((*store).AddSmsHead(h, id) != 0) state.SkipWithError("add failed");
-  }
+  Run(state, logged, [&](SmsDatabase& db, auto&, size_t) { return db.AddSmsHead(h, id); });
 }
 
 void Update(benchmark::State& state, bool logged) {
-  Store store(logged, Sync(state));
-  size_t next = 0;
-  for (auto _ : state) {
+  Run(state, logged, [](SmsDatabase& db, const std::vector<uint32_t>& ids, size_t next) {
     SmsHead h = Head(static_cast<int>(next));
-    h.id = static_cast<int32_t>(store.ids()[next++ % store.ids().size()]);
-    if ((*store).UpdateSmsHead(h) != 0) state.SkipWithError("update failed");
-  }
+    h.id = static_cast<int32_t>(ids[next % ids.size()]);
+    return db.UpdateSmsHead(h);
+  });
 }
 
 void Delete(benchmark::State& state, bool logged) {
-  Store store(logged, Sync(state));
-  size_t next = 0;
-  for (auto _ : state) {
-    if ((*store).DeleteSmsHead(store.ids()[next++]) != 0) state.SkipWithError("delete failed");
-  }
+  Run(state, logged, [](SmsDatabase& db, const std::vector<uint32_t>& ids, size_t next) {
+    return db.DeleteSmsHead(ids[next]);
+  });
 }
 
 void BM_HeadAdd_Logged(benchmark::State& state) { Add(state, true); }
@@ -104,10 +114,14 @@ void BM_HeadUpdate_Unlogged(benchmark::State& state) { Update(state, false); }
 void BM_HeadDelete_Logged(benchmark::State& state) { Delete(state, true); }
 void BM_HeadDelete_Unlogged(benchmark::State& state) { Delete(state, false); }
 
-// Argument: 1 = synchronous FULL (the default), 0 = NORMAL. A fixed number of
-// iterations, below the number of heads that Delete can remove.
-#define ZU_CHANGE_BENCH(name) \
-  BENCHMARK(name)->Arg(1)->Arg(0)->Iterations(kIterations)->Unit(benchmark::kMicrosecond)
+// Arguments: synchronous FULL (1, the default) or NORMAL (0); one by one (0)
+// or in batches of kBatch (1). A fixed number of iterations, below the
+// number of heads that Delete can remove.
+#define ZU_CHANGE_BENCH(name)         \
+  BENCHMARK(name)                     \
+      ->ArgsProduct({{1, 0}, {0, 1}}) \
+      ->Iterations(kIterations)       \
+      ->Unit(benchmark::kMicrosecond)
 ZU_CHANGE_BENCH(BM_HeadAdd_Logged);
 ZU_CHANGE_BENCH(BM_HeadAdd_Unlogged);
 ZU_CHANGE_BENCH(BM_HeadUpdate_Logged);

@@ -30,7 +30,7 @@ constexpr uint64_t kPruneCountMask = kPassBit - 1;
 // the logs already written stay whole (a log made anew sends every partner
 // back to a full listing).
 constexpr const char* kLogTable =
-    "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, UserID INTEGER, family "
+    "CREATE TABLE zu_changes (seq INTEGER PRIMARY KEY, UserID INTEGER, family "
     "INTEGER NOT NULL, id INTEGER NOT NULL, uuid BLOB, kind INTEGER NOT NULL, deleted TEXT)";
 // The listings read the table in sequence order (its rowid) from the
 // partner's token: an index by user would cost every change two more pages
@@ -54,30 +54,56 @@ std::string Quote(const char* name) { return QuoteIdent(name); }
 // The statements that bring the log entry of the row `row` (NEW or OLD) of
 // family `f` up to date: insert the new entry, then delete the older ones.
 // In this order the newest entry of the log is never gone when the next
-// number is drawn: AUTOINCREMENT draws above its counter and above the
-// highest entry, and its counter can lag the entries (SQLite does not store
-// it when another program's statement stops part-way under OR FAIL, while
-// the entries of the rows changed before the stop stay).
-std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind) {
+// number is drawn, and the newest entry is the counter: SQLite draws a new
+// `seq` one above the table's last row (a prune that removes the newest
+// entry leaves a marker in its place). No counter of its own to keep costs
+// each statement nothing: AUTOINCREMENT read and rewrote sqlite_sequence in
+// every statement that wrote an entry, and its counter could lag the
+// entries (SQLite does not store it when another program's statement stops
+// part-way under OR FAIL, while the entries of the rows changed before the
+// stop stay). `others` also
+// deletes the entries that list another user's record under the id as
+// present (Replaced gave them their tombstones just before).
+//
+// No statement's plan may depend on the statistics the file holds: the new
+// entry's number is last_insert_rowid() (a trigger's own insert sets it), not
+// max(seq), which statistics taken on a small log turn into a scan of the
+// record index; the unary + keeps the number out of the search, so the
+// record index (family, id, ...) is the only way to the entries.
+std::string Entry(const CMimerTrackedTable& t, const std::string& row, int kind,
+                  bool others = false) {
   const std::string f = std::to_string(t.family);
   const std::string uuid = t.key_column ? row + "." + Quote(t.key_column) : "NULL";
   std::string out = "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) VALUES (" +
                     row + ".UserID, " + f + ", " + row + ".id, " + uuid + ", " +
                     std::to_string(kind) + ", " + (kind == 2 ? "datetime('now')" : "NULL") + "); ";
-  out += "DELETE FROM zu_changes WHERE family = " + f + " AND id = " + row + ".id AND UserID IS " +
-         row + ".UserID AND seq < (SELECT max(seq) FROM zu_changes); ";
+  const std::string user = "UserID IS " + row + ".UserID";
+  out += "DELETE FROM zu_changes WHERE family = " + f + " AND id = " + row +
+         ".id AND +seq < last_insert_rowid() AND " +
+         (others ? "(" + user + " OR kind = 1)" : user) + "; ";
   return out;
+}
+
+// The entries that list another user's record under NEW's id as present.
+std::string Others(const CMimerTrackedTable& t) {
+  return " WHERE family = " + std::to_string(t.family) +
+         " AND id = NEW.id AND kind = 1 AND UserID IS NOT NEW.UserID";
 }
 
 // A row of another user with NEW's id that the log still lists as present
 // vanished without a delete (INSERT OR REPLACE, UPDATE OR REPLACE: SQLite
-// runs no delete trigger for the row it replaces): it gets its tombstone.
-std::string Replaced(const CMimerTrackedTable& t) {
-  const std::string where = " WHERE family = " + std::to_string(t.family) +
-                            " AND id = NEW.id AND kind = 1 AND UserID IS NOT NEW.UserID";
+// runs no delete trigger for the row it replaces, unless recursive triggers
+// are on): it gets its tombstone.
+std::string Tombstones(const CMimerTrackedTable& t) {
   return "INSERT INTO zu_changes (UserID, family, id, uuid, kind, deleted) SELECT UserID, "
          "family, id, uuid, 2, datetime('now') FROM zu_changes" +
-         where + "; DELETE FROM zu_changes" + where + "; ";
+         Others(t) + "; ";
+}
+
+// The tombstones, then NEW its entry, which takes the replaced entry with
+// the older ones.
+std::string Replaced(const CMimerTrackedTable& t) {
+  return Tombstones(t) + Entry(t, "NEW", 1, true);
 }
 
 // Every object of the log as this version creates it, by name.
@@ -93,8 +119,16 @@ std::map<std::string, std::string> Objects(std::span<const CMimerTrackedTable> t
     const std::string prefix = std::string("zu_changes_") + t.table + "_";
     const std::string on = Quote(t.table);
     out[prefix + "insert"] = "CREATE TRIGGER " + Quote((prefix + "insert").c_str()) +
-                             " AFTER INSERT ON " + on + " BEGIN " + Replaced(t) +
-                             Entry(t, "NEW", 1) + "END";
+                             " AFTER INSERT ON " + on + " BEGIN " + Entry(t, "NEW", 1) + "END";
+    // The replaced-row check of an insert, in a trigger of its own that
+    // runs only when there is a row to replace: the check's INSERT reads
+    // the table it writes, which costs SQLite a temporary table on every
+    // run, found or not. It and the insert trigger touch the entries of
+    // different users, so either may run first.
+    out[prefix + "replaced"] = "CREATE TRIGGER " + Quote((prefix + "replaced").c_str()) +
+                               " AFTER INSERT ON " + on + " WHEN EXISTS (SELECT 1 FROM zu_changes" +
+                               Others(t) + ") BEGIN " + Tombstones(t) + "DELETE FROM zu_changes" +
+                               Others(t) + " AND +seq < last_insert_rowid(); END";
     out[prefix + "update"] =
         "CREATE TRIGGER " + Quote((prefix + "update").c_str()) + " AFTER UPDATE ON " + on +
         " WHEN OLD.id IS NEW.id AND OLD.UserID IS NEW.UserID BEGIN " + Entry(t, "NEW", 1) + "END";
@@ -102,7 +136,7 @@ std::map<std::string, std::string> Objects(std::span<const CMimerTrackedTable> t
     out[prefix + "rekey"] = "CREATE TRIGGER " + Quote((prefix + "rekey").c_str()) +
                             " AFTER UPDATE ON " + on +
                             " WHEN OLD.id IS NOT NEW.id OR OLD.UserID IS NOT NEW.UserID BEGIN " +
-                            Entry(t, "OLD", 2) + Replaced(t) + Entry(t, "NEW", 1) + "END";
+                            Entry(t, "OLD", 2) + Replaced(t) + "END";
     out[prefix + "delete"] = "CREATE TRIGGER " + Quote((prefix + "delete").c_str()) +
                              " AFTER DELETE ON " + on + " BEGIN " + Entry(t, "OLD", 2) + "END";
   }
@@ -167,11 +201,20 @@ bool ReadState(sqlite3* db, State& state) {
   state.epoch = static_cast<uint64_t>(q.Int(0));
   state.pruned = static_cast<uint64_t>(q.Int(1));
   state.prunes = static_cast<uint64_t>(q.Int(2));
-  // The counter, or the highest entry where the counter lags (see Entry).
+  // The counter: the newest entry (see Entry), and never below the mark. A
+  // read-only file may hold a log of an earlier version, whose counter
+  // AUTOINCREMENT kept in sqlite_sequence. NOT INDEXED: the last row of the
+  // table, never a scan of an index that statistics taken on a small log
+  // make look cheaper.
   Query c(db,
-          "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'zu_changes'), 0), "
-          "coalesce((SELECT max(seq) FROM zu_changes), 0))");
-  state.counter = c.Step() ? static_cast<uint64_t>(c.Int(0)) & kCounterMask : 0;
+          std::string("SELECT max(coalesce((SELECT max(seq) FROM zu_changes NOT INDEXED), 0), ") +
+              (TableExists(db, "sqlite_sequence")
+                   ? "coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'zu_changes'), 0)"
+                   : "0") +
+              ", ?)");
+  state.counter = c.Bind(1, static_cast<int64_t>(state.pruned)).Step()
+                      ? static_cast<uint64_t>(c.Int(0)) & kCounterMask
+                      : 0;
   return true;
 }
 
@@ -275,14 +318,21 @@ void CMimerChangeLog::Prune(int64_t days) {
     }
     pruned = highest.Int(0);
   }
+  // The newest entry holds the counter (see Entry): when it is a tombstone
+  // that goes, it stays as a marker of family 0, which no listing and no
+  // trigger reads, and the marker an earlier prune left goes instead.
+  Exec(db,
+       "DELETE FROM zu_changes WHERE family = 0 AND id = 0 AND +seq < (SELECT max(seq) FROM "
+       "zu_changes NOT INDEXED)");
+  Query marker(db,
+               "UPDATE zu_changes SET UserID = NULL, family = 0, id = 0, uuid = NULL, kind = 0, "
+               "deleted = NULL WHERE seq = ? AND seq = (SELECT max(seq) FROM zu_changes NOT "
+               "INDEXED)");
+  marker.Bind(1, pruned).Step();
   Query remove(db, "DELETE FROM zu_changes WHERE deleted IS NOT NULL AND seq <= ?");
   remove.Bind(1, pruned).Step();
   Query mark(db, "UPDATE zu_change_state SET pruned = max(pruned, ?), prunes = prunes + 1");
   mark.Bind(1, pruned).Step();
-  // A lagging counter (see Entry) whose highest entries were just removed
-  // would draw numbers at or below the mark again.
-  Query counter(db, "UPDATE sqlite_sequence SET seq = max(seq, ?) WHERE name = 'zu_changes'");
-  counter.Bind(1, pruned).Step();
   savepoint.Release();
 }
 
@@ -351,7 +401,10 @@ bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint6
   }
   const std::string time =
       table.time_column ? "t." + Quote(table.time_column) : std::string("NULL");
-  std::string sql = "SELECT c.seq, c.id, c.uuid, c.kind, " + time + " FROM zu_changes c";
+  // NOT INDEXED: statistics taken on a small log made even the unary + below
+  // walk the record index whole.
+  std::string sql =
+      "SELECT c.seq, c.id, c.uuid, c.kind, " + time + " FROM zu_changes c NOT INDEXED";
   if (table.time_column) {
     sql += " LEFT JOIN " + Quote(table.table) + " t ON c.kind = 1 AND t.id = c.id";
   }

@@ -148,11 +148,12 @@ int Connection::Setup(sqlite3* db, bool read_only, std::string* what) {
   // Deleted text is overwritten in the file, and triggers run recursively,
   // whatever options the linked SQLite was built with (Debian's has both on,
   // the amalgamation compiled into the Windows DLL neither). A read-only file
-  // is read in the journal mode it has.
+  // is read in the journal mode it has. Statement journals stay in memory
+  // (docs/ARCHITECTURE.md, "The connection", says why and what bounds them).
   const std::string setup = std::string(read_only ? "" : "PRAGMA journal_mode=WAL; ") +
                             "PRAGMA synchronous=" + (normal ? "NORMAL" : "FULL") +
                             "; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON;"
-                            " PRAGMA recursive_triggers=ON;";
+                            " PRAGMA recursive_triggers=ON; PRAGMA temp_store=MEMORY;";
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (int attempt = 0;; ++attempt) {

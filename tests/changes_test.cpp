@@ -614,7 +614,7 @@ TEST_F(ChangesTest, AStoreWithoutALogGetsOneWithEveryRecordOnce) {
   AddHead(2);
   Shell("DROP TABLE zu_changes; DROP TABLE zu_change_state;");
   for (auto& [user, store] : stores_) CloseZuSmsDB(store);
-  EXPECT_EQ(Raw("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'zu_change%'"), "8\n");
+  EXPECT_EQ(Raw("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'zu_change%'"), "10\n");
   for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0);
   std::vector<stSmsChange> changes;
   uint64_t next = 0;

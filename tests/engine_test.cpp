@@ -385,10 +385,14 @@ TEST_F(EngineTest, DropDatabankCascadeDropsItsTables) {
   EXPECT_TRUE(Conn().HasTable("B"));
 }
 
-TEST_F(EngineTest, DeletedTextIsOverwrittenAndTriggersRunRecursively) {
+// Whatever options the linked SQLite was built with: deleted text is
+// overwritten, triggers run recursively, statement journals stay in memory.
+TEST_F(EngineTest, TheConnectionsSettingsHoldOnEveryBuildOfSqlite) {
   auto& connection = engine::Connection::Default();
   std::lock_guard lock(connection.Mutex());
-  for (const char* pragma : {"pragma secure_delete", "pragma recursive_triggers"}) {
+  for (auto [pragma, wanted] : {std::pair{"pragma secure_delete", "1"},
+                                {"pragma recursive_triggers", "1"},
+                                {"pragma temp_store", "2"}}) {
     std::string value;
     sqlite3_exec(
         connection.Db(), pragma,
@@ -397,7 +401,7 @@ TEST_F(EngineTest, DeletedTextIsOverwrittenAndTriggersRunRecursively) {
           return 0;
         },
         &value, nullptr);
-    EXPECT_EQ(value, "1") << pragma;
+    EXPECT_EQ(value, wanted) << pragma;
   }
 }
 

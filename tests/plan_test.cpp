@@ -1,0 +1,305 @@
+// No statement the library runs, nor any statement of the file's triggers,
+// reads a growing table (message heads, the change log) whole where a search
+// would do, whatever statistics the file holds; and an add does the same
+// work on a log of 1,000 entries as on one of 100,000.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstring>
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "SmsDatabase.h"
+#include "TestDb.h"
+
+namespace zusms::testing {
+namespace {
+
+// The searches that must read all of the user's messages: a text contained
+// anywhere in a field cannot be searched for.
+constexpr const char* kMustScan[] = {" like ? escape "};
+
+SmsHead Head(int32_t fid) {
+  SmsHead h{};
+  h.fid = fid;
+  std::memcpy(h.content, u"see you at five", sizeof u"see you at five");
+  std::memcpy(h.tel, u"+4930123", sizeof u"+4930123");
+  std::memcpy(h.recvtime, u"20240102030405", sizeof u"20240102030405");
+  return h;
+}
+
+std::vector<std::string> Rows(sqlite3* db, const std::string& sql, int column = 0) {
+  std::vector<std::string> out;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << sqlite3_errmsg(db) << " in: " << sql;
+    return out;
+  }
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(stmt, column);
+    out.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+  }
+  sqlite3_finalize(stmt);
+  return out;
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+  char* error = nullptr;
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "") << " in: " << sql;
+}
+
+// The plan lines of `sql` that read a growing table whole: a scan, or a
+// search through an index without a key (an index walked end to end).
+std::vector<std::string> WholeReads(sqlite3* db, const std::string& sql) {
+  std::set<std::string> names = {"SmsHead", "zu_changes"};
+  const std::regex alias(R"re(\b(SmsHead|zu_changes)"?\s+(?:AS\s+)?([A-Za-z_]\w*))re",
+                         std::regex::icase);
+  for (std::sregex_iterator it(sql.begin(), sql.end(), alias), end; it != end; ++it) {
+    names.insert((*it)[2]);
+  }
+  const std::regex whole(R"(^(SCAN (\w+)|SEARCH (\w+) USING (COVERING )?INDEX \w+$))");
+  std::vector<std::string> out;
+  for (const auto& line : Rows(db, "EXPLAIN QUERY PLAN " + sql, 3)) {
+    std::smatch m;
+    if (std::regex_search(line, m, whole) && names.contains(m[2].matched ? m[2] : m[3])) {
+      out.push_back(line);
+    }
+  }
+  return out;
+}
+
+// The statements of every trigger body, and its WHEN clause as a SELECT,
+// NEW and OLD replaced by values.
+std::vector<std::string> TriggerStatements(sqlite3* db) {
+  std::vector<std::string> out;
+  const std::regex row(R"re(\b(NEW|OLD)\.("[^"]+"|\w+))re");
+  for (const auto& sql : Rows(db, "SELECT sql FROM sqlite_schema WHERE type = 'trigger'")) {
+    const size_t begin = sql.find(" BEGIN ") + 7;
+    if (const size_t when = sql.find(" WHEN "); when < begin) {
+      out.push_back(
+          std::regex_replace("SELECT " + sql.substr(when + 6, begin - 7 - when - 6), row, "7"));
+    }
+    const std::string body =
+        std::regex_replace(sql.substr(begin, sql.rfind("END") - begin), row, "7");
+    for (size_t at = 0, end; (end = body.find("; ", at)) != std::string::npos; at = end + 2) {
+      out.push_back(body.substr(at, end - at));
+    }
+  }
+  return out;
+}
+
+class PlanTest : public OpenStoreTest<SmsDatabase> {
+ protected:
+  // Every operation on message heads, folders and changes, with the texts
+  // of the statements they ran.
+  std::set<std::string> Workload() {
+    std::set<std::string> texts;
+    {
+      auto& c = engine::Connection::Default();
+      std::lock_guard lock(c.Mutex());
+      sqlite3_trace_v2(
+          c.Db(), SQLITE_TRACE_STMT,
+          [](unsigned, void* out, void* stmt, void* text) {
+            if (std::strncmp(static_cast<const char*>(text), "--", 2) != 0) {
+              static_cast<std::set<std::string>*>(out)->insert(
+                  sqlite3_sql(static_cast<sqlite3_stmt*>(stmt)));
+            }
+            return 0;
+          },
+          &texts);
+    }
+    SmsHead h = Head(1), page[8];
+    uint32_t id = 0, n = 0, ids[8];
+    EXPECT_EQ(store_.AddSmsHead(h, id), 0) << LastError();
+    EXPECT_EQ(store_.UpdateSmsHead(h), 0) << LastError();
+    EXPECT_EQ(store_.GetSmsHead(id, h), 0) << LastError();
+    EXPECT_EQ(store_.GetSmsHeadCount(n), 0);
+    EXPECT_EQ(store_.GetAllSmsHeadID(ids, 8, n), 0);
+    EXPECT_EQ(store_.GetAllSmsHead(page, 8, n), 0);
+    stIDUUID uuids[8];
+    EXPECT_EQ(store_.GetAllSmsHeadIDUUID(uuids, 8, n), 0);
+    _MimerQueryFilterItem items[] = {{ZU_HEAD_FID, ZU_OP_EQ, {.number = 1}},
+                                     {ZU_HEAD_CONTENT, ZU_OP_CONTAINS, {.text = u"five"}}};
+    _MimerQueryOrderItem newest = {ZU_HEAD_RECVTIME, 2};
+    for (auto& item : items) {
+      MimerQueryFilter filter = {1, &item, 1, 1, &newest};
+      EXPECT_EQ(store_.QuerySmsHead(filter, page, 8, n), 0) << LastError();
+      EXPECT_EQ(store_.QuerySmsHeadID(filter, ids, 8, n), 0) << LastError();
+      EXPECT_EQ(store_.QuerySmsHeadCount(filter, n), 0) << LastError();
+    }
+    SmsFolder folder{};
+    uint32_t fid = 0;
+    EXPECT_EQ(store_.AddSmsFolder(folder, fid), 0) << LastError();
+    EXPECT_EQ(store_.UpdateSmsFolder(folder), 0) << LastError();
+    SmsHead in_folder = Head(static_cast<int32_t>(folder.FdId));
+    EXPECT_EQ(store_.AddSmsHead(in_folder, id), 0) << LastError();
+    EXPECT_EQ(store_.DeleteSmsFolder(fid), 0) << LastError();
+    EXPECT_EQ(store_.DeleteSmsHead(h.id), 0) << LastError();
+    uint64_t token = 0, next = 0;
+    stSmsChange changes[8];
+    EXPECT_EQ(store_.GetSmsChangeToken(token), 0);
+    EXPECT_EQ(store_.ListSmsHeadChanges(0, changes, 8, n, next), 0);
+    EXPECT_EQ(store_.ListSmsFolderChanges(token, changes, 8, n, next), 0);
+    EXPECT_EQ(store_.DeleteAllSmsHead(), 0) << LastError();
+    {
+      auto& c = engine::Connection::Default();
+      std::lock_guard lock(c.Mutex());
+      sqlite3_trace_v2(c.Db(), 0, nullptr, nullptr);
+    }
+    return texts;
+  }
+
+  // Runs on the file through a connection of its own.
+  template <typename Fn>
+  void WithFile(Fn fn) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
+    fn(db);
+    sqlite3_close(db);
+  }
+
+  // The file's statistics replaced by those of `from`.
+  void CopyStatistics(const std::string& from) {
+    WithFile([&](sqlite3* db) {
+      Exec(db, "ANALYZE sqlite_schema; DELETE FROM sqlite_stat1; ATTACH '" + from +
+                   "' AS other; INSERT INTO sqlite_stat1 SELECT * FROM other.sqlite_stat1");
+    });
+  }
+
+  // Heads of two users and tombstones, added in the file through SQL.
+  void Grow(int heads) {
+    WithFile([&](sqlite3* db) {
+      const std::string columns =
+          Rows(db,
+               "SELECT group_concat('\"' || name || '\"') FROM pragma_table_info('SmsHead') "
+               "WHERE name NOT IN ('id', 'uuid', 'UserID')")
+              .at(0);
+      Exec(db,
+           "PRAGMA recursive_triggers=ON; INSERT OR IGNORE INTO tbl_zu_user VALUES (2); "
+           "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < " +
+               std::to_string(heads) + ") INSERT INTO SmsHead (" + columns +
+               ", uuid, UserID) SELECT " + columns +
+               ", randomblob(16), 1 + i % 2 FROM k, (SELECT * FROM SmsHead LIMIT 1); "
+               "DELETE FROM SmsHead WHERE id % 10 = 0");
+    });
+  }
+};
+
+// Statistics a file can hold: none, taken while the store was tiny, sampled
+// when the library closed it, and a full analysis of a larger store.
+TEST_F(PlanTest, NoStatementReadsAGrowingTableWholeUnderAnyStatistics) {
+  std::set<std::string> statements = Workload();
+  {
+    // Statistics of a tiny store: one message, analysed whole.
+    TempDir tiny_dir;
+    const std::string tiny = tiny_dir.path() + "/tiny.dbf";
+    store_.Close();
+    SetEnv("ZUSMS_DB", tiny);
+    SmsDatabase one(1);
+    ASSERT_EQ(one.Open(), 0) << LastError();
+    SmsHead h = Head(1);
+    uint32_t id = 0;
+    ASSERT_EQ(one.AddSmsHead(h, id), 0);
+    one.Close();
+    SetEnv("ZUSMS_DB", file_);
+    Grow(3000);
+    struct Statistics {
+      const char* name;
+      std::function<void()> take;
+    };
+    const Statistics cases[] = {
+        {"none",
+         [&] { WithFile([](sqlite3* db) { Exec(db, "DROP TABLE IF EXISTS sqlite_stat1"); }); }},
+        {"tiny store", [&] { CopyStatistics(tiny); }},
+        {"sampled at close",
+         [&] {
+           WithFile([](sqlite3* db) { Exec(db, "DROP TABLE IF EXISTS sqlite_stat1"); });
+           ASSERT_EQ(store_.Open(), 0) << LastError();
+           for (const auto& s : Workload()) statements.insert(s);
+           store_.Close();
+         }},
+        {"full analysis", [&] { WithFile([](sqlite3* db) { Exec(db, "ANALYZE"); }); }},
+    };
+    for (const auto& statistics : cases) {
+      statistics.take();
+      WithFile([&](sqlite3* db) {
+        std::vector<std::string> all(statements.begin(), statements.end());
+        for (const auto& s : TriggerStatements(db)) all.push_back(s);
+        for (const auto& sql : all) {
+          if (sql.starts_with("PRAGMA") || sql.starts_with("BEGIN") || sql.starts_with("COMMIT") ||
+              sql.starts_with("ROLLBACK") || sql.starts_with("SAVEPOINT") ||
+              sql.starts_with("RELEASE")) {
+            continue;
+          }
+          bool must_scan = false;
+          for (const char* allowed : kMustScan)
+            must_scan = must_scan || sql.find(allowed) != std::string::npos;
+          if (must_scan) continue;
+          EXPECT_EQ(WholeReads(db, sql), std::vector<std::string>())
+              << statistics.name << ": " << sql;
+        }
+      });
+    }
+    ASSERT_EQ(store_.Open(), 0) << LastError();
+  }
+}
+
+// The sum of the virtual machine's steps of every statement of the
+// connection during one add (the insert's count includes its triggers).
+uint64_t StepsOfAnAdd(SmsDatabase& store) {
+  auto& c = engine::Connection::Default();
+  auto steps = [&] {
+    std::lock_guard lock(c.Mutex());
+    uint64_t sum = 0;
+    for (sqlite3_stmt* s = sqlite3_next_stmt(c.Db(), nullptr); s;
+         s = sqlite3_next_stmt(c.Db(), s)) {
+      sum += static_cast<uint64_t>(sqlite3_stmt_status(s, SQLITE_STMTSTATUS_VM_STEP, 0));
+    }
+    return sum;
+  };
+  SmsHead h = Head(1);
+  uint32_t id = 0;
+  EXPECT_EQ(store.AddSmsHead(h, id), 0);  // every statement prepared
+  const uint64_t before = steps();
+  EXPECT_EQ(store.AddSmsHead(h, id), 0);
+  return steps() - before;
+}
+
+TEST_F(PlanTest, AnAddDoesTheSameWorkOnALogOfAHundredThousandEntriesUnderStaleStatistics) {
+  SmsHead h = Head(1);
+  uint32_t id = 0;
+  ASSERT_EQ(store_.AddSmsHead(h, id), 0);
+  store_.Close();
+  std::vector<std::string> stale;
+  WithFile([&](sqlite3* db) {
+    Exec(db, "ANALYZE");
+    stale = Rows(
+        db, "SELECT quote(tbl) || ', ' || quote(idx) || ', ' || quote(stat) FROM sqlite_stat1");
+  });
+  uint64_t steps[2];
+  int entries = 1;
+  for (int grown : {1000, 100000}) {
+    WithFile([&](sqlite3* db) {
+      // Entries of another user's records, added without their triggers'
+      // work; then the statistics of the tiny store again.
+      Exec(db, "WITH RECURSIVE k(i) AS (SELECT " + std::to_string(entries) +
+                   " UNION ALL SELECT i + 1 FROM k WHERE i < " + std::to_string(grown) +
+                   ") INSERT INTO zu_changes (UserID, family, id, kind) SELECT 2, 1, 1000000 + i, "
+                   "1 FROM k; DELETE FROM sqlite_stat1");
+      for (const auto& row : stale) Exec(db, "INSERT INTO sqlite_stat1 VALUES (" + row + ")");
+    });
+    entries = grown + 1;
+    ASSERT_EQ(store_.Open(), 0) << LastError();
+    steps[grown == 1000 ? 0 : 1] = StepsOfAnAdd(store_);
+    store_.Close();
+  }
+  EXPECT_LE(steps[1], steps[0] + 20) << steps[0] << " steps at 1,000 entries";
+  ASSERT_EQ(store_.Open(), 0) << LastError();
+}
+
+}  // namespace
+}  // namespace zusms::testing
