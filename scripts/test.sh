@@ -12,12 +12,12 @@ if command -v clang-format >/dev/null; then
   git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror
 fi
 
-echo "== release build"
+echo "== release build (at ${SECONDS}s)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
 
-echo "== sanitizer build"
+echo "== sanitizer build (at ${SECONDS}s)"
 # Debug keeps assertions; -O1, as the sanitizers' authors suggest, makes the
 # tool's workloads in the CLI tests several times faster than -O0.
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUSMS_SANITIZE=ON -DZUSMS_BUILD_BENCH=OFF \
@@ -26,7 +26,7 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
 
-echo "== fuzzing (bounded)"
+echo "== fuzzing (bounded) (at ${SECONDS}s)"
 # libFuzzer needs clang; every target runs for a fixed time from an empty corpus.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUSMS_FUZZ=ON \
   -DZUSMS_BUILD_TESTS=OFF -DZUSMS_BUILD_BENCH=OFF >/dev/null
@@ -53,5 +53,6 @@ for target in query_fuzz ops_fuzz xml_import_fuzz; do
 done
 echo "fuzz: all targets ran ${fuzz_seconds}s without a finding"
 
-echo "== windows"
+echo "== windows (at ${SECONDS}s)"
 bash scripts/windows.sh
+echo "== all stages passed in ${SECONDS}s"
