@@ -278,7 +278,7 @@ void CarryOut(sqlite3* db, const Statement& s) {
     case StatementKind::kCreateSequence:
       if (s.name.size() > kMaxSequenceName) {
         throw CMimerException::Engine("sequence name " + s.name + " is longer than " +
-                                      std::to_string(kMaxSequenceName) + " characters");
+                                      std::to_string(kMaxSequenceName) + " bytes of UTF-8");
       }
       InsertUnique(db, "sequence", s.name,
                    "INSERT INTO mimer_sequences (name, next, increment) VALUES (?, ?, ?)", {s.name},

@@ -65,8 +65,9 @@ void EnsureCatalog(sqlite3* db);
 bool TableExists(sqlite3* db, const std::string& name);
 bool IndexExists(sqlite3* db, const std::string& name);
 
-// The longest sequence name a definition may give (Mimer SQL's limit for
-// names): the value a thread drew is kept under it in fixed storage.
+// The longest sequence name a definition may give, in bytes of UTF-8 (128
+// ASCII characters, Mimer SQL's limit for names): the value a thread drew
+// is kept under it in fixed storage.
 constexpr size_t kMaxSequenceName = 128;
 
 struct SequenceDefault {
