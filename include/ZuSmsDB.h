@@ -330,7 +330,8 @@ ZUSMS_API int32_t ZUSMS_CALL CloseZuSmsDB(SmsDatabase *handle);
 /* Copies the calling thread's last error text into buf (zero-terminated, cut
  * to capacity - 1 characters) and returns the text's full length in
  * characters; 0 when the thread's last call succeeded. buf may be null when
- * capacity is 0, to learn the length. */
+ * capacity is 0, to learn the length. The library keeps at most 4,096
+ * characters of a text, cut where a character ends. */
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsLastError(char16_t *buf, uint32_t capacity);
 
 /* 1 when the calling thread's last call failed because the database file was
