@@ -399,15 +399,16 @@ bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint6
     }
     if (why) return false;
   }
-  const std::string time =
-      table.time_column ? "t." + Quote(table.time_column) : std::string("NULL");
+  // The record's time by a lookup of its id for each live entry: as a join,
+  // statistics that say the table is tiny made SQLite scan it for every entry.
+  const std::string time = table.time_column
+                               ? "CASE WHEN c.kind = 1 THEN (SELECT t." + Quote(table.time_column) +
+                                     " FROM " + Quote(table.table) + " t WHERE t.id = c.id) END"
+                               : std::string("NULL");
   // NOT INDEXED: statistics taken on a small log made even the unary + below
   // walk the record index whole.
   std::string sql =
       "SELECT c.seq, c.id, c.uuid, c.kind, " + time + " FROM zu_changes c NOT INDEXED";
-  if (table.time_column) {
-    sql += " LEFT JOIN " + Quote(table.table) + " t ON c.kind = 1 AND t.id = c.id";
-  }
   // In sequence order from the token: the unary + keeps the planner off the
   // record index, which would read the whole family and sort it.
   sql += " WHERE +c.UserID = ? AND +c.family = ? AND c.seq > ? ORDER BY c.seq LIMIT ?";

@@ -204,6 +204,8 @@ TEST_F(PlanTest, NoStatementReadsAGrowingTableWholeUnderAnyStatistics) {
     SmsHead h = Head(1);
     uint32_t id = 0;
     ASSERT_EQ(one.AddSmsHead(h, id), 0);
+    stIDUUID listed[1];
+    ASSERT_EQ(one.GetAllSmsHeadIDUUID(listed, 1, id), 0);  // so that the heads are analysed
     one.Close();
     SetEnv("ZUSMS_DB", file_);
     Grow(3000);
