@@ -69,13 +69,15 @@ bool EnvFlag(const char* name) {
   return v && *v && std::strcmp(v, "0") != 0;
 }
 
-// Statistics of a table under 400 rows, rewritten as those of a 40-row table
-// whose every key finds one row (see Release).
+// Statistics of a table that had under 400 rows in every index analysed,
+// rewritten as those of a 40-row table whose every key finds one row (the
+// figures of one table must agree; see Release).
 #define ZUSMS_FLOOR_STAT \
   "'40' || replace(hex(zeroblob(length(stat) - length(replace(stat, ' ', '')))), '00', ' 1')"
-constexpr const char* kTinyStatistics = "UPDATE sqlite_stat1 SET stat = " ZUSMS_FLOOR_STAT
-                                        " WHERE CAST(stat AS INTEGER) < 400 AND stat NOT GLOB "
-                                        "'*[^0-9 ]*' AND stat <> " ZUSMS_FLOOR_STAT;
+constexpr const char* kTinyStatistics =
+    "UPDATE sqlite_stat1 SET stat = " ZUSMS_FLOOR_STAT
+    " WHERE tbl IN (SELECT tbl FROM sqlite_stat1 GROUP BY tbl HAVING max(CAST(stat AS INTEGER)) < "
+    "400) AND stat NOT GLOB '*[^0-9 ]*' AND stat <> " ZUSMS_FLOOR_STAT;
 #undef ZUSMS_FLOOR_STAT
 
 }  // namespace
