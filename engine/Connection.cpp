@@ -77,31 +77,79 @@ Connection& Connection::Default() {
 }
 
 int Connection::Acquire(std::string* error) {
-  if (db_) {
+  if (shares_ > 0) {
     ++shares_;
     return SQLITE_OK;
   }
+  const std::string path = DatabasePath(error);
+  if (path.empty()) return SQLITE_CANTOPEN;
   DatabaseFile file;
-  if (const int rc = PrepareDatabaseFile(&file, error); rc != SQLITE_OK) return rc;
-
   sqlite3* db = nullptr;
-  const int rc = OpenWritable(file, &db, error);
-  if (rc == SQLITE_BUSY && !db) return rc;
-  std::string what;
-  const int setup = rc != SQLITE_OK ? rc : Setup(db, file.read_only, &what);
-  if (setup != SQLITE_OK) {
-    if (rc != SQLITE_OK) what = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    *error = "cannot open " + file.path + ": " + what;
-    sqlite3_close_v2(db);
-    RemoveReaderLogFiles(file.reader_log_base);
-    return setup;
-  }
-  db_ = db;
+  if (const int rc = OpenFile(path, &file, &db, error); rc != SQLITE_OK) return rc;
+  path_ = path;
+  Adopt(db, file);
   shares_ = 1;
-  read_only_ = file.read_only;
-  reader_log_base_ = file.reader_log_base;
   generation_ = ++g_generation;
   return SQLITE_OK;
+}
+
+void Connection::Adopt(sqlite3* db, const DatabaseFile& file) {
+  db_ = db;
+  read_only_ = file.read_only;
+  watched_ = file.watched;
+  real_ = file.real;
+  stamp_ = file.stamp;
+}
+
+int Connection::OpenFile(const std::string& path, DatabaseFile* file, sqlite3** db,
+                         std::string* error) {
+  // A reader that meets its owner's -wal and -shm files half made or half
+  // gone (the owner opening or closing the store) tries again until the busy
+  // timeout runs out.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (int attempt = 0;; ++attempt) {
+    *file = DatabaseFile{};
+    int rc = PrepareDatabaseFile(path, file, error);
+    if (rc == SQLITE_OK) {
+      rc = OpenWritable(*file, db, error);
+      if (rc == SQLITE_BUSY && !*db) return rc;
+      std::string what;
+      const int setup = rc != SQLITE_OK ? rc : Setup(*db, file->read_only, &what);
+      if (setup == SQLITE_OK) return SQLITE_OK;
+      if (rc != SQLITE_OK) what = *db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc);
+      *error = "cannot open " + path + ": " + what;
+      sqlite3_close_v2(*db);
+      *db = nullptr;
+      rc = setup;
+    }
+    const int primary = rc & 0xFF;
+    if (!file->read_only || (primary != SQLITE_BUSY && primary != SQLITE_CANTOPEN)) return rc;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      if (primary == SQLITE_CANTOPEN) {
+        *error +=
+            " (a store this user cannot write is read through its owner's -wal and -shm "
+            "files, which must be readable, and none is made for it)";
+      }
+      return rc;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 10));
+  }
+}
+
+void Connection::Refresh() {
+  if (!watched_ || depth_ > 0 || leases_ > 0) return;
+  if (db_ && StampOf(real_) == stamp_) return;
+  cache_.clear();
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  DatabaseFile file;
+  sqlite3* db = nullptr;
+  std::string error;
+  if (const int rc = OpenFile(path_, &file, &db, &error); rc != SQLITE_OK) {
+    throw CMimerException::FromUtf8(error + " (opened again: its owner changed it)", rc);
+  }
+  Adopt(db, file);
 }
 
 int Connection::OpenWritable(const DatabaseFile& file, sqlite3** db, std::string* error) {
@@ -115,7 +163,7 @@ int Connection::OpenWritable(const DatabaseFile& file, sqlite3** db, std::string
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (int attempt = 0;; ++attempt) {
     const int rc =
-        sqlite3_open_v2(file.path.c_str(), db, file.open_flags | SQLITE_OPEN_NOMUTEX, nullptr);
+        sqlite3_open_v2(file.path.c_str(), db, file.open_flags | SQLITE_OPEN_NOMUTEX, file.vfs);
     if (rc != SQLITE_OK || file.read_only || sqlite3_db_readonly(*db, "main") != 1) {
       return rc;
     }
@@ -192,15 +240,16 @@ void Connection::Release() {
   // this takes milliseconds on any size. Without waiting for the write lock
   // (the statistics can wait for the next close), and an error (a read-only
   // file) changes nothing.
-  sqlite3_busy_timeout(db_, 0);
-  sqlite3_exec(db_, "PRAGMA analysis_limit=400; PRAGMA optimize;", nullptr, nullptr, nullptr);
+  if (db_) {
+    sqlite3_busy_timeout(db_, 0);
+    sqlite3_exec(db_, "PRAGMA analysis_limit=400; PRAGMA optimize;", nullptr, nullptr, nullptr);
+  }
   // A statement a command still holds is finalized when its lease ends;
   // sqlite3_close_v2 waits for that.
   cache_.clear();
   sqlite3_close_v2(db_);
   db_ = nullptr;
-  RemoveReaderLogFiles(reader_log_base_);
-  reader_log_base_.clear();
+  watched_ = false;
   std::vector<void (*)()> hooks;
   {
     std::lock_guard lock(g_hooks_mutex);
@@ -241,7 +290,10 @@ void Connection::Begin(bool write) {
     // A batch that SQLite rolled back runs nothing more until it is ended.
     RequireLiveTransaction();
     // A read-only store's batch only reads: it takes no write lock.
-    if (depth_ == 0) Exec(db_, read_only_ || !write ? "BEGIN" : "BEGIN IMMEDIATE");
+    if (depth_ == 0) {
+      Refresh();
+      Exec(db_, read_only_ || !write ? "BEGIN" : "BEGIN IMMEDIATE");
+    }
   } catch (...) {
     mutex_.unlock();
     throw;
@@ -389,14 +441,17 @@ std::shared_ptr<Prepared> Connection::Prepare(const std::u16string& text, bool l
   return p;
 }
 
-Lease::Lease(std::shared_ptr<Prepared> prepared) : prepared_(std::move(prepared)) {
+Lease::Lease(std::shared_ptr<Prepared> prepared, int* live)
+    : prepared_(std::move(prepared)), live_(live) {
   prepared_->in_use = true;
+  ++*live_;
 }
 
 Lease& Lease::operator=(Lease&& other) noexcept {
   if (this != &other) {
     Reset();
     prepared_ = std::move(other.prepared_);
+    live_ = other.live_;
   }
   return *this;
 }
@@ -409,15 +464,17 @@ void Lease::Reset() noexcept {
   }
   prepared_->in_use = false;
   prepared_.reset();
+  --*live_;
 }
 
 Lease Connection::Take(const char16_t* text, bool limited) {
+  Refresh();
   if (!db_) throw CMimerException(u"the database is not open", -1);
   std::u16string key(text);
   // A limited select is another statement: a mark no text can hold keys it.
   if (limited) key += u'\0';
   auto it = cache_.find(key);
-  if (it != cache_.end() && !it->second->in_use) return Lease(it->second);
+  if (it != cache_.end() && !it->second->in_use) return Lease(it->second, &leases_);
   std::shared_ptr<Prepared> p = Prepare(text, limited);
   // Definitions change the schema and are rare: never cached.
   if (it == cache_.end() && !p->definition) {
@@ -426,7 +483,7 @@ Lease Connection::Take(const char16_t* text, bool limited) {
     }
     cache_.emplace(std::move(key), p);
   }
-  return Lease(std::move(p));
+  return Lease(std::move(p), &leases_);
 }
 
 void Connection::NoteDrawn(const std::string& sequence, int64_t value) {

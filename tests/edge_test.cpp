@@ -15,11 +15,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "TestDb.h"
@@ -45,7 +47,7 @@ constexpr uid_t kNobody = 65534;
 // `unprivileged` (root ignores file modes, so only then do modes show), and
 // returns its status: 0 when every check held, 128 + the signal when it was
 // killed (the alarm ends a child that hangs).
-int InChildAs(uid_t user, const std::function<int()>& check) {
+pid_t ForkAs(uid_t user) {
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
@@ -53,8 +55,13 @@ int InChildAs(uid_t user, const std::function<int()>& check) {
     if (user != geteuid() && geteuid() == 0) {
       if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(99);
     }
-    _exit(check());
   }
+  return pid;
+}
+
+int InChildAs(uid_t user, const std::function<int()>& check) {
+  const pid_t pid = ForkAs(user);
+  if (pid == 0) _exit(check());
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -361,45 +368,115 @@ int BatchOnAFullDisk() {
   return 0;
 }
 
-// A reader of another user leaves no -wal or -shm file of its own behind:
-// the owner could neither write nor remove them (in a sticky folder such as
-// /tmp), and would be locked out of its own store.
-TEST_F(EdgeTest, AReaderOfAnotherUserLeavesTheOwnerItsStore) {
+// A child as `user` that opens user 1's store and answers each request with
+// `step`'s number (UINT32_MAX - 1 when the open failed), until the requests
+// end or it is killed.
+class Worker {
+ public:
+  Worker(uid_t user, uint32_t (*step)(SmsDatabase*)) {
+    int ask[2], answer[2];
+    if (pipe(ask) != 0 || pipe(answer) != 0) ADD_FAILURE() << "no pipe";
+    pid_ = ForkAs(user);
+    if (pid_ == 0) {
+      // Only its own pipes: another worker's end of a pipe held here would
+      // keep that worker from ever seeing its requests end.
+      for (int fd = 3; fd < 1024; ++fd) {
+        if (fd != ask[0] && fd != answer[1]) close(fd);
+      }
+      SmsDatabase* store = Open();
+      if (!store) std::fprintf(stderr, "open: %s\n", engine::ToUtf8(engine::LastError()).c_str());
+      for (char c; read(ask[0], &c, 1) == 1;) {
+        const uint32_t n = store ? step(store) : UINT32_MAX - 1;
+        if (write(answer[1], &n, sizeof n) != sizeof n) break;
+      }
+      if (store) Close(store);
+      _exit(0);
+    }
+    close(ask[0]);
+    close(answer[1]);
+    ask_ = ask[1];
+    answer_ = answer[0];
+  }
+  ~Worker() { Stop(); }
+  void Send() const { EXPECT_EQ(write(ask_, "?", 1), 1); }
+  uint32_t Ask() const {
+    Send();
+    uint32_t n = UINT32_MAX;
+    return read(answer_, &n, sizeof n) == sizeof n ? n : UINT32_MAX;
+  }
+  // Ends the child (killed at once when `kill`); its status, as InChildAs's.
+  int Stop(bool kill = false) {
+    if (pid_ <= 0) return -1;
+    if (kill) ::kill(pid_, SIGKILL);
+    close(ask_);
+    close(answer_);
+    int status = 0;
+    waitpid(std::exchange(pid_, -1), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int ask_ = -1, answer_ = -1;
+};
+
+uint32_t AddOne(SmsDatabase* store) { return AddHead(store, u"owner") == 0 ? Count(store) : 0; }
+
+int FilesOf(const std::string& folder, uid_t user) {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    struct stat st {};
+    n += lstat(entry.path().c_str(), &st) == 0 && st.st_uid == user;
+  }
+  return n;
+}
+
+// A reader of another user's store (0644) sees every commit of the owner,
+// who writes all along: the store closed (the file alone), and open (its
+// -wal and -shm). The reader makes no file, so neither a reader open nor one
+// killed stops the owner. In a sticky folder all share, and in the owner's
+// own folder, which the reader cannot write but the owner can.
+TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
   constexpr uid_t kOwner = 1001;
-  const std::string folder = FolderFor("shared", false, 01777);
-  file_ = folder + "/zuSms.dbf";
-  setenv("ZUSMS_DB", file_.c_str(), 1);
-  const auto seed = [] {
-    SmsDatabase* store = Open();
-    CHILD_CHECK(store != nullptr);
-    for (int i = 0; i < 3; ++i) CHILD_CHECK(AddHead(store, u"seed") == 0);
-    Close(store);
-    return 0;
-  };
-  ASSERT_EQ(InChildAs(kOwner, seed), 0);
-  chmod(file_.c_str(), 0644);
-  ASSERT_EQ(InChild(true,
-                    [] {
-                      SmsDatabase* store = Open();
-                      CHILD_CHECK(store != nullptr);
-                      CHILD_CHECK(Count(store) == 3);
-                      Close(store);
-                      return 0;
-                    }),
-            0);
-  EXPECT_NE(access((file_ + "-wal").c_str(), F_OK), 0);
-  EXPECT_NE(access((file_ + "-shm").c_str(), F_OK), 0);
-  EXPECT_EQ(InChildAs(kOwner,
-                      [] {
-                        SmsDatabase* store = Open();
-                        CHILD_CHECK(store != nullptr);
-                        CHILD_CHECK(AddHead(store, u"owner") == 0);
-                        CHILD_CHECK(Count(store) == 4);
-                        Close(store);
-                        return 0;
-                      }),
-            0);
+  for (const mode_t mode : {01777, 0755}) {
+    SCOPED_TRACE(mode);
+    const std::string folder = FolderFor(std::to_string(mode), false, mode);
+    ASSERT_EQ(chown(folder.c_str(), mode == 0755 ? kOwner : 0, 0), 0);
+    file_ = folder + "/zuSms.dbf";
+    setenv("ZUSMS_DB", file_.c_str(), 1);
+    {
+      Worker seed(kOwner, &AddOne);
+      for (uint32_t i = 1; i <= 3; ++i) ASSERT_EQ(seed.Ask(), i);
+      ASSERT_EQ(seed.Stop(), 0) << "the owner's uid could not be taken";
+    }
+    ASSERT_EQ(chmod(file_.c_str(), 0644), 0);
+    Worker reader(kNobody, &Count);
+    ASSERT_EQ(reader.Ask(), 3u);
+    EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 4u);
+    EXPECT_EQ(reader.Ask(), 4u);
+    Worker owner(kOwner, &AddOne);
+    EXPECT_EQ(owner.Ask(), 5u);
+    EXPECT_EQ(reader.Ask(), 5u);
+    {
+      Worker joined(kNobody, &Count);
+      EXPECT_EQ(joined.Ask(), 5u);
+      EXPECT_EQ(owner.Ask(), 6u);
+      EXPECT_EQ(joined.Ask(), 6u);
+      joined.Send();
+      EXPECT_EQ(joined.Stop(true), 128 + SIGKILL);
+    }
+    EXPECT_EQ(reader.Ask(), 6u);
+    reader.Send();
+    EXPECT_EQ(reader.Stop(true), 128 + SIGKILL);
+    EXPECT_EQ(owner.Ask(), 7u);
+    EXPECT_EQ(owner.Stop(), 0);
+    EXPECT_EQ(FilesOf(folder, kNobody), 0);
+    // The owner's last close takes its -wal and -shm files away again.
+    EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 8u);
+    EXPECT_NE(access((file_ + "-wal").c_str(), F_OK), 0);
+    EXPECT_NE(access((file_ + "-shm").c_str(), F_OK), 0);
+  }
 }
 
 TEST_F(EdgeTest, ABatchThatAFullDiskEndedIsWhollyAbsent) {
