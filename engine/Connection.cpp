@@ -85,7 +85,7 @@ int Connection::Acquire(std::string* error) {
   if (path.empty()) return SQLITE_CANTOPEN;
   DatabaseFile file;
   sqlite3* db = nullptr;
-  if (const int rc = OpenFile(path, &file, &db, error); rc != SQLITE_OK) return rc;
+  if (const int rc = OpenFile(path, true, &file, &db, error); rc != SQLITE_OK) return rc;
   path_ = path;
   Adopt(db, file);
   shares_ = 1;
@@ -101,7 +101,7 @@ void Connection::Adopt(sqlite3* db, const DatabaseFile& file) {
   stamp_ = file.stamp;
 }
 
-int Connection::OpenFile(const std::string& path, DatabaseFile* file, sqlite3** db,
+int Connection::OpenFile(const std::string& path, bool create, DatabaseFile* file, sqlite3** db,
                          std::string* error) {
   // A reader that meets its owner's -wal and -shm files half made or half
   // gone (the owner opening or closing the store) tries again until the busy
@@ -110,7 +110,7 @@ int Connection::OpenFile(const std::string& path, DatabaseFile* file, sqlite3** 
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (int attempt = 0;; ++attempt) {
     *file = DatabaseFile{};
-    int rc = PrepareDatabaseFile(path, file, error);
+    int rc = PrepareDatabaseFile(path, create, file, error);
     if (rc == SQLITE_OK) {
       rc = OpenWritable(*file, db, error);
       if (rc == SQLITE_BUSY && !*db) return rc;
@@ -139,14 +139,21 @@ int Connection::OpenFile(const std::string& path, DatabaseFile* file, sqlite3** 
 
 void Connection::Refresh() {
   if (!watched_ || depth_ > 0 || leases_ > 0) return;
-  if (db_ && StampOf(real_) == stamp_) return;
+  const FileStamp now = StampOf(real_);
+  if (db_ && now == stamp_) return;
   cache_.clear();
   sqlite3_close_v2(db_);
   db_ = nullptr;
+  // Gone (removed, or no longer readable): a reader makes no file in its place.
+  if (now.inode == 0) {
+    throw CMimerException::FromUtf8(
+        "cannot read " + path_ + ": the store's file is gone or cannot be read any more",
+        SQLITE_CANTOPEN);
+  }
   DatabaseFile file;
   sqlite3* db = nullptr;
   std::string error;
-  if (const int rc = OpenFile(path_, &file, &db, &error); rc != SQLITE_OK) {
+  if (const int rc = OpenFile(path_, false, &file, &db, &error); rc != SQLITE_OK) {
     throw CMimerException::FromUtf8(error + " (opened again: its owner changed it)", rc);
   }
   Adopt(db, file);

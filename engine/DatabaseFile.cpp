@@ -92,11 +92,12 @@ bool Journaled(const std::string& path) {
 
 // Creates the file when it is missing (a new file takes the access rules of
 // its folder; %LOCALAPPDATA% is the user's own) and reads its start.
-bool Examine(const std::string& path, FileFacts* facts, std::string*) {
+bool Examine(const std::string& path, bool create, FileFacts* facts, std::string*) {
   const std::wstring wide = Wide(path);
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = create ? CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
+                       : INVALID_HANDLE_VALUE;
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   facts->real = path;
   // A file marked read-only is read as a read-only store.
@@ -208,14 +209,14 @@ const char* KindOf(mode_t mode) {
 // synced by SQLite, which syncs the folder when it makes its first journal
 // there, before anything is committed. Returns the descriptor, or -1 with
 // *error set.
-int OpenOrCreate(const std::string& path, std::string* error) {
+int OpenOrCreate(const std::string& path, bool create, std::string* error) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     *error = std::string("it is ") + KindOf(st.st_mode) + ", not a database file";
     return -1;
   }
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
+  if (fd < 0 && errno == ENOENT && create) {
     fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0) {
       *error = Reason("cannot create the file");
@@ -300,8 +301,8 @@ const char* ReaderVfs() {
 
 // Creates the file when it is missing and learns what the checks need;
 // false with *error set when it is no file a database can be in.
-bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
-  const int fd = OpenOrCreate(path, error);
+bool Examine(const std::string& path, bool create, FileFacts* facts, std::string* error) {
+  const int fd = OpenOrCreate(path, create, error);
   if (fd < 0) return false;
   struct stat st {};
   const bool known = fstat(fd, &st) == 0;
@@ -386,9 +387,10 @@ std::string Uri(const std::string& path, const char* query) {
 
 std::string DatabasePath(std::string* error) { return FindDatabasePath(error); }
 
-int PrepareDatabaseFile(const std::string& path, DatabaseFile* file, std::string* error) {
+int PrepareDatabaseFile(const std::string& path, bool create, DatabaseFile* file,
+                        std::string* error) {
   FileFacts facts;
-  if (!Examine(path, &facts, error)) {
+  if (!Examine(path, create, &facts, error)) {
     *error = "cannot open " + path + ": " + *error;
     return SQLITE_CANTOPEN;
   }

@@ -432,10 +432,10 @@ int FilesOf(const std::string& folder, uid_t user) {
 }
 
 // A reader of another user's store (0644) sees every commit of the owner,
-// who writes all along: the store closed (the file alone), and open (its
-// -wal and -shm). The reader makes no file, so neither a reader open nor one
-// killed stops the owner. In a sticky folder all share, and in the owner's
-// own folder, which the reader cannot write but the owner can.
+// who writes all along: the store closed (the file alone), open (its -wal
+// and -shm), and left by a killed owner. The reader makes no file, so
+// neither a reader open nor one killed stops the owner. In a sticky folder all share, and in the
+// owner's own folder, which the reader cannot write but the owner can.
 TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
   constexpr uid_t kOwner = 1001;
@@ -470,7 +470,9 @@ TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
     reader.Send();
     EXPECT_EQ(reader.Stop(true), 128 + SIGKILL);
     EXPECT_EQ(owner.Ask(), 7u);
-    EXPECT_EQ(owner.Stop(), 0);
+    // The owner killed too: its -wal and -shm stay, and a reader reads them.
+    EXPECT_EQ(owner.Stop(true), 128 + SIGKILL);
+    EXPECT_EQ(Worker(kNobody, &Count).Ask(), 7u);
     EXPECT_EQ(FilesOf(folder, kNobody), 0);
     // The owner's last close takes its -wal and -shm files away again.
     EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 8u);

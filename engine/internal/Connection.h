@@ -131,7 +131,8 @@ class Connection {
  private:
   Connection() = default;
   std::shared_ptr<Prepared> Prepare(const std::u16string& text, bool limited);
-  int OpenFile(const std::string& path, struct DatabaseFile* file, sqlite3** db,
+  // Opens the file at `path` (created when missing and `create`).
+  int OpenFile(const std::string& path, bool create, struct DatabaseFile* file, sqlite3** db,
                std::string* error);
   void Adopt(sqlite3* db, const struct DatabaseFile& file);
   // Before a read transaction of a file read as unchanging: opens it again

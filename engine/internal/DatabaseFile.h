@@ -40,7 +40,7 @@ struct DatabaseFile {
 };
 
 // Checks the file at `path` (DatabasePath), creating it (mode 0600) when it
-// is missing: anything but a regular file is refused, and so is a file cut
+// is missing and `create`: anything but a regular file is refused, and so is a file cut
 // shorter than its header says unless a write-ahead log lies beside it.
 // A file this process cannot write is read without creating or removing any
 // file (on Linux; see "Stores that cannot be written" in docs/RELIABILITY.md):
@@ -50,7 +50,8 @@ struct DatabaseFile {
 // (naming the path); SQLITE_BUSY for a read-only file beside only one of the
 // two (its owner opening or closing it), which may be tried again. Nothing
 // here waits: the file is opened without blocking.
-int PrepareDatabaseFile(const std::string& path, DatabaseFile* file, std::string* error);
+int PrepareDatabaseFile(const std::string& path, bool create, DatabaseFile* file,
+                        std::string* error);
 
 // The file's stamp now (on Windows, an empty one). Opens and closes the
 // file: only for a connection that holds no lock on it (an unchanging one).
