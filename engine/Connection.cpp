@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "Catalog.h"
@@ -95,6 +96,7 @@ int Connection::Acquire(std::string* error) {
 
 void Connection::Adopt(sqlite3* db, const DatabaseFile& file) {
   db_ = db;
+  if (file.watched) watch_fd_ = OpenWatch(file.real);
   read_only_ = file.read_only;
   watched_ = file.watched;
   real_ = file.real;
@@ -137,6 +139,12 @@ int Connection::OpenFile(const std::string& path, bool create, DatabaseFile* fil
   }
 }
 
+void Connection::Unwatch() { CloseWatch(std::exchange(watch_fd_, -1)); }
+
+void Connection::Hold(bool hold) {
+  if (watch_fd_ >= 0 && depth_ == 0 && leases_ == 0) HoldWatch(watch_fd_, hold);
+}
+
 void Connection::Refresh() {
   if (!watched_ || depth_ > 0 || leases_ > 0) return;
   const FileStamp now = StampOf(real_);
@@ -144,6 +152,7 @@ void Connection::Refresh() {
   cache_.clear();
   sqlite3_close_v2(db_);
   db_ = nullptr;
+  Unwatch();
   // Gone (removed, or no longer readable): a reader makes no file in its place.
   if (now.inode == 0) {
     throw CMimerException::FromUtf8(
@@ -257,6 +266,7 @@ void Connection::Release() {
   sqlite3_close_v2(db_);
   db_ = nullptr;
   watched_ = false;
+  Unwatch();
   std::vector<void (*)()> hooks;
   {
     std::lock_guard lock(g_hooks_mutex);
@@ -278,7 +288,9 @@ void Connection::RequireLiveTransaction() const {
 
 void Connection::EndTransaction() {
   owner_ = std::thread::id();  // before the mutex is free for another owner
-  for (; depth_ > 0; --depth_) mutex_.unlock();
+  const int depth = std::exchange(depth_, 0);
+  Hold(false);
+  for (int i = 0; i < depth; ++i) mutex_.unlock();
 }
 
 void Connection::RequireOwner(const char16_t* what) const {
@@ -299,6 +311,7 @@ void Connection::Begin(bool write) {
     // A read-only store's batch only reads: it takes no write lock.
     if (depth_ == 0) {
       Refresh();
+      Hold(true);
       Exec(db_, read_only_ || !write ? "BEGIN" : "BEGIN IMMEDIATE");
     }
   } catch (...) {
@@ -330,7 +343,7 @@ void Connection::Commit() {
     }
   }
   if (depth_ == 1) owner_ = std::thread::id();
-  --depth_;
+  if (--depth_ == 0) Hold(false);
   mutex_.unlock();
 }
 
@@ -448,17 +461,18 @@ std::shared_ptr<Prepared> Connection::Prepare(const std::u16string& text, bool l
   return p;
 }
 
-Lease::Lease(std::shared_ptr<Prepared> prepared, int* live)
-    : prepared_(std::move(prepared)), live_(live) {
+Lease::Lease(std::shared_ptr<Prepared> prepared, Connection* owner)
+    : prepared_(std::move(prepared)), owner_(owner) {
   prepared_->in_use = true;
-  ++*live_;
+  owner_->Hold(true);  // the first lease outside a transaction begins a read
+  ++owner_->leases_;
 }
 
 Lease& Lease::operator=(Lease&& other) noexcept {
   if (this != &other) {
     Reset();
     prepared_ = std::move(other.prepared_);
-    live_ = other.live_;
+    owner_ = other.owner_;
   }
   return *this;
 }
@@ -471,7 +485,8 @@ void Lease::Reset() noexcept {
   }
   prepared_->in_use = false;
   prepared_.reset();
-  --*live_;
+  --owner_->leases_;
+  owner_->Hold(false);
 }
 
 Lease Connection::Take(const char16_t* text, bool limited) {
@@ -481,7 +496,7 @@ Lease Connection::Take(const char16_t* text, bool limited) {
   // A limited select is another statement: a mark no text can hold keys it.
   if (limited) key += u'\0';
   auto it = cache_.find(key);
-  if (it != cache_.end() && !it->second->in_use) return Lease(it->second, &leases_);
+  if (it != cache_.end() && !it->second->in_use) return Lease(it->second, this);
   std::shared_ptr<Prepared> p = Prepare(text, limited);
   // Definitions change the schema and are rare: never cached.
   if (it == cache_.end() && !p->definition) {
@@ -490,7 +505,7 @@ Lease Connection::Take(const char16_t* text, bool limited) {
     }
     cache_.emplace(std::move(key), p);
   }
-  return Lease(std::move(p), &leases_);
+  return Lease(std::move(p), this);
 }
 
 void Connection::NoteDrawn(const std::string& sequence, int64_t value) {

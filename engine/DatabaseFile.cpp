@@ -436,7 +436,34 @@ int PrepareDatabaseFile(const std::string& path, bool create, DatabaseFile* file
 
 #if defined(_WIN32)
 FileStamp StampOf(const std::string&) { return {}; }
+int OpenWatch(const std::string&) { return -1; }
+void HoldWatch(int, bool) {}
+void CloseWatch(int) {}
 #else
+int OpenWatch(const std::string& real) {
+  return ::open(real.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+void CloseWatch(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+void HoldWatch(int fd, bool hold) {
+  if (fd < 0) return;
+  // SQLite's unix VFS: readers hold a read lock on these 510 bytes, and a
+  // process that would write the file whole (a checkpoint at the last close,
+  // a commit in rollback mode) needs a write lock on all of them.
+  constexpr off_t kSharedFirst = 0x40000000 + 2;
+  constexpr off_t kSharedSize = 510;
+  struct flock lock {};
+  lock.l_type = hold ? F_RDLCK : F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kSharedFirst;
+  lock.l_len = kSharedSize;
+  // Without waiting: a writer of a rollback-mode file holding it makes the
+  // read go ahead unheld, as before.
+  fcntl(fd, F_SETLK, &lock);
+}
 FileStamp StampOf(const std::string& real) {
   FileStamp stamp;
   const int fd = ::open(real.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

@@ -422,6 +422,14 @@ class Worker {
 
 uint32_t AddOne(SmsDatabase* store) { return AddHead(store, u"owner") == 0 ? Count(store) : 0; }
 
+// Counts in a batch that stays open until the next request: a long read.
+uint32_t CountHeld(SmsDatabase* store) {
+  static bool held = false;
+  if (held) CommitZuSmsBatch(store);
+  held = BeginZuSmsBatch(store) == 0;
+  return Count(store);
+}
+
 int FilesOf(const std::string& folder, uid_t user) {
   int n = 0;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -433,9 +441,9 @@ int FilesOf(const std::string& folder, uid_t user) {
 
 // A reader of another user's store (0644) sees every commit of the owner,
 // who writes all along: the store closed (the file alone), open (its -wal
-// and -shm), and left by a killed owner. The reader makes no file, so
-// neither a reader open nor one killed stops the owner. In a sticky folder all share, and in the
-// owner's own folder, which the reader cannot write but the owner can.
+// and -shm), and left by a killed owner; a long read is not written under. The reader makes no
+// file, so neither a reader open nor one killed stops the owner. In a sticky folder all share, and
+// in the owner's own folder, which the reader cannot write but the owner can.
 TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
   constexpr uid_t kOwner = 1001;
@@ -455,27 +463,35 @@ TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
     ASSERT_EQ(reader.Ask(), 3u);
     EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 4u);
     EXPECT_EQ(reader.Ask(), 4u);
+    // The owner's last close leaves the file alone while a read is under way.
+    Worker held(kNobody, &CountHeld);
+    EXPECT_EQ(held.Ask(), 4u);
+    const std::string before = ReadFile(file_);
+    EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 5u);
+    EXPECT_EQ(ReadFile(file_), before);
+    EXPECT_EQ(held.Ask(), 5u);
     Worker owner(kOwner, &AddOne);
-    EXPECT_EQ(owner.Ask(), 5u);
-    EXPECT_EQ(reader.Ask(), 5u);
+    EXPECT_EQ(owner.Ask(), 6u);
+    EXPECT_EQ(reader.Ask(), 6u);
     {
       Worker joined(kNobody, &Count);
-      EXPECT_EQ(joined.Ask(), 5u);
-      EXPECT_EQ(owner.Ask(), 6u);
       EXPECT_EQ(joined.Ask(), 6u);
+      EXPECT_EQ(owner.Ask(), 7u);
+      EXPECT_EQ(joined.Ask(), 7u);
       joined.Send();
       EXPECT_EQ(joined.Stop(true), 128 + SIGKILL);
     }
-    EXPECT_EQ(reader.Ask(), 6u);
+    EXPECT_EQ(held.Stop(true), 128 + SIGKILL);
+    EXPECT_EQ(reader.Ask(), 7u);
     reader.Send();
     EXPECT_EQ(reader.Stop(true), 128 + SIGKILL);
-    EXPECT_EQ(owner.Ask(), 7u);
+    EXPECT_EQ(owner.Ask(), 8u);
     // The owner killed too: its -wal and -shm stay, and a reader reads them.
     EXPECT_EQ(owner.Stop(true), 128 + SIGKILL);
-    EXPECT_EQ(Worker(kNobody, &Count).Ask(), 7u);
+    EXPECT_EQ(Worker(kNobody, &Count).Ask(), 8u);
     EXPECT_EQ(FilesOf(folder, kNobody), 0);
     // The owner's last close takes its -wal and -shm files away again.
-    EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 8u);
+    EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 9u);
     EXPECT_NE(access((file_ + "-wal").c_str(), F_OK), 0);
     EXPECT_NE(access((file_ + "-shm").c_str(), F_OK), 0);
   }

@@ -48,8 +48,8 @@ struct Prepared {
 class Lease {
  public:
   Lease() = default;
-  // `live` counts the connection's leases (see Connection::Refresh).
-  Lease(std::shared_ptr<Prepared> prepared, int* live);
+  // Counted by `owner` (see Connection::Refresh).
+  Lease(std::shared_ptr<Prepared> prepared, class Connection* owner);
   Lease(Lease&& other) noexcept = default;
   Lease& operator=(Lease&& other) noexcept;
   ~Lease() { Reset(); }
@@ -62,7 +62,7 @@ class Lease {
 
  private:
   std::shared_ptr<Prepared> prepared_;
-  int* live_ = nullptr;
+  class Connection* owner_ = nullptr;
 };
 
 // The rows a query stands on; shared by the command and its record sets.
@@ -140,6 +140,11 @@ class Connection {
   // another file in its place), so that no read serves what the file held
   // before. Not while a statement is leased or a transaction is open.
   void Refresh();
+  // A read transaction of a watched file begins or ends: holds or lets go
+  // the lock that keeps the owner's last close from writing the file.
+  void Hold(bool hold);
+  void Unwatch();
+  friend class Lease;
   int OpenWritable(const struct DatabaseFile& file, sqlite3** db, std::string* error);
   int Setup(sqlite3* db, bool read_only, std::string* what);
   bool Abandoned() const;
@@ -155,6 +160,7 @@ class Connection {
   std::string real_;
   FileStamp stamp_;
   int leases_ = 0;  // statements leased out
+  int watch_fd_ = -1;
   uint64_t generation_ = 0;
   int depth_ = 0;                         // nesting of the transaction the mutex's owner runs
   std::atomic<std::thread::id> owner_{};  // the thread whose transaction is open

@@ -57,6 +57,16 @@ int PrepareDatabaseFile(const std::string& path, bool create, DatabaseFile* file
 // file: only for a connection that holds no lock on it (an unchanging one).
 FileStamp StampOf(const std::string& real);
 
+// For a file read as unchanging: a descriptor of it (-1 on Windows), and a
+// read lock on it, on the bytes SQLite's own readers lock, taken for each
+// read transaction. The owner's last close then leaves its -wal in place
+// instead of writing it into the file under that read. Closing the
+// descriptor, as any descriptor of the file this process closes, ends the
+// lock: StampOf runs only while the lock is not held.
+int OpenWatch(const std::string& real);
+void HoldWatch(int fd, bool hold);
+void CloseWatch(int fd);
+
 }  // namespace zusms::engine
 
 #endif  // ZUSMS_ENGINE_DATABASEFILE_H_
