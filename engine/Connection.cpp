@@ -305,16 +305,17 @@ void Connection::RequireOwner(const char16_t* what) const {
 void Connection::Begin(bool write) {
   mutex_.lock();
   try {
+    if (depth_ == 0) Refresh();
     if (!db_) throw CMimerException(u"the database is not open", -1);
     // A batch that SQLite rolled back runs nothing more until it is ended.
     RequireLiveTransaction();
     // A read-only store's batch only reads: it takes no write lock.
     if (depth_ == 0) {
-      Refresh();
       Hold(true);
       Exec(db_, read_only_ || !write ? "BEGIN" : "BEGIN IMMEDIATE");
     }
   } catch (...) {
+    Hold(false);
     mutex_.unlock();
     throw;
   }
