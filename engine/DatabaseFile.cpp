@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <ctime>
 #endif
 
 namespace zusms::engine {
@@ -320,6 +321,14 @@ bool Examine(const std::string& path, bool create, FileFacts* facts, std::string
   facts->journaled = Journaled(facts->real);
   facts->writable = Writable(facts->real);
   if (known) facts->stamp = Stamp(st, facts->header, facts->got, facts->has_wal || facts->has_shm);
+  // A file's time moves in clock ticks: a change within the tick of its last
+  // one would keep the time. A note taken in that tick is out of date at
+  // once, so that the next read transaction looks again.
+  timespec now{};
+  if (clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0 ||
+      static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec <= facts->stamp.modified_ns) {
+    facts->stamp.modified_ns = -1;
+  }
   return true;
 }
 

@@ -81,6 +81,16 @@ mode_t Mode(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
+// The files in `folder` that `user` owns.
+int FilesOf(const std::string& folder, uid_t user) {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    struct stat st {};
+    n += lstat(entry.path().c_str(), &st) == 0 && st.st_uid == user;
+  }
+  return n;
+}
+
 uint32_t Count(SmsDatabase* store) {
   uint32_t n = 0;
   return GetZuSmsHeadCount(store, &n) == 0 ? n : UINT32_MAX;
@@ -287,8 +297,8 @@ TEST_F(EdgeTest, AStoreThatCannotBeWrittenIsReadAndNothingIsWritten) {
     bool log_left;  // a -shm file lies beside the file
     bool opens;
   };
-  // A read-only file in a writable folder; in a read-only folder (read as
-  // immutable); in a read-only folder beside a -shm file (refused).
+  // A read-only file in a writable folder and in a read-only folder (read
+  // as unchanging, no file made); beside a -shm file alone (refused).
   for (const Case& c : {Case{"file", 0777, false, true}, Case{"folder", 0755, false, true},
                         Case{"shm", 0755, true, false}}) {
     const std::string folder = FolderFor(c.name, false, 0700);
@@ -301,6 +311,7 @@ TEST_F(EdgeTest, AStoreThatCannotBeWrittenIsReadAndNothingIsWritten) {
     const std::string before = ReadFile(file_);
     EXPECT_EQ(InChild(true, [&] { return ReadOnlyStore(c.opens); }), 0) << c.name;
     EXPECT_EQ(ReadFile(file_), before) << c.name;
+    EXPECT_EQ(FilesOf(folder, kNobody), 0) << c.name;
     chmod(folder.c_str(), 0700);
     unlink((file_ + "-shm").c_str());
     // Its owner still writes it.
@@ -428,15 +439,6 @@ uint32_t CountHeld(SmsDatabase* store) {
   if (held) CommitZuSmsBatch(store);
   held = BeginZuSmsBatch(store) == 0;
   return Count(store);
-}
-
-int FilesOf(const std::string& folder, uid_t user) {
-  int n = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    struct stat st {};
-    n += lstat(entry.path().c_str(), &st) == 0 && st.st_uid == user;
-  }
-  return n;
 }
 
 // A reader of another user's store (0644) sees every commit of the owner,
