@@ -40,9 +40,9 @@ struct DatabaseFile {
 };
 
 // Checks the file at `path` (DatabasePath), creating it (mode 0600) when it
-// is missing and `create`: anything but a regular file is refused, and so is a file cut
-// shorter than its header says unless a write-ahead log lies beside it.
-// A file this process cannot write is read without creating or removing any
+// is missing and `create`: anything but a regular file is refused, and so is
+// a file cut shorter than its header says unless a write-ahead log lies
+// beside it. A file this process cannot write is read without creating or removing any
 // file (on Linux; see "Stores that cannot be written" in docs/RELIABILITY.md):
 // beside its owner's -wal and -shm files it is read through them, without
 // writing them; beside neither, as unchanging and watched. Returns SQLITE_OK
