@@ -449,6 +449,9 @@ uint32_t CountHeld(SmsDatabase* store) {
 TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
   constexpr uid_t kOwner = 1001;
+  for (const uid_t user : {kOwner, kNobody}) {
+    if (InChildAs(user, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(" << user << ") failed";
+  }
   for (const mode_t mode : {01777, 0755}) {
     SCOPED_TRACE(mode);
     const std::string folder = FolderFor(std::to_string(mode), false, mode);
@@ -458,7 +461,7 @@ TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
     {
       Worker seed(kOwner, &AddOne);
       for (uint32_t i = 1; i <= 3; ++i) ASSERT_EQ(seed.Ask(), i);
-      ASSERT_EQ(seed.Stop(), 0) << "the owner's uid could not be taken";
+      ASSERT_EQ(seed.Stop(), 0);
     }
     ASSERT_EQ(chmod(file_.c_str(), 0644), 0);
     Worker reader(kNobody, &Count);
