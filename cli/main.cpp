@@ -72,15 +72,15 @@ int Main(int argc, char** argv) {
     Store store(o.db, o.user);
     for (const Action& action : commands.chosen()) action(store);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "zusms: " << e.what() << "\n";
+    std::cerr << "zusms: " << PrintableLines(e.what()) << "\n";
     return 2;
   } catch (const ImportIncomplete&) {
     return kImportIncompleteStatus;  // the summary says what was left out
   } catch (const ResyncNeeded& e) {
-    std::cerr << "zusms: " << e.what() << "\n";
+    std::cerr << "zusms: " << PrintableLines(e.what()) << "\n";
     return 3;
   } catch (const std::exception& e) {
-    std::cerr << "zusms: " << e.what() << "\n";
+    std::cerr << "zusms: " << PrintableLines(e.what()) << "\n";
     return 1;
   }
   return 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "Catalog.h"
@@ -97,31 +98,94 @@ Connection& Connection::Default() {
 }
 
 int Connection::Acquire(std::string* error) {
-  if (db_) {
+  if (shares_ > 0) {
     ++shares_;
     return SQLITE_OK;
   }
+  const std::string path = DatabasePath(error);
+  if (path.empty()) return SQLITE_CANTOPEN;
   DatabaseFile file;
-  if (const int rc = PrepareDatabaseFile(&file, error); rc != SQLITE_OK) return rc;
-
   sqlite3* db = nullptr;
-  const int rc = OpenWritable(file, &db, error);
-  if (rc == SQLITE_BUSY && !db) return rc;
-  std::string what;
-  const int setup = rc != SQLITE_OK ? rc : Setup(db, file.read_only, &what);
-  if (setup != SQLITE_OK) {
-    if (rc != SQLITE_OK) what = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    *error = "cannot open " + file.path + ": " + what;
-    sqlite3_close_v2(db);
-    RemoveReaderLogFiles(file.reader_log_base);
-    return setup;
-  }
-  db_ = db;
+  if (const int rc = OpenFile(path, true, &file, &db, error); rc != SQLITE_OK) return rc;
+  path_ = path;
+  Adopt(db, file);
   shares_ = 1;
-  read_only_ = file.read_only;
-  reader_log_base_ = file.reader_log_base;
   generation_ = ++g_generation;
   return SQLITE_OK;
+}
+
+void Connection::Adopt(sqlite3* db, const DatabaseFile& file) {
+  db_ = db;
+  if (file.watched) watch_fd_ = OpenWatch(file.real);
+  read_only_ = file.read_only;
+  watched_ = file.watched;
+  real_ = file.real;
+  stamp_ = file.stamp;
+}
+
+int Connection::OpenFile(const std::string& path, bool create, DatabaseFile* file, sqlite3** db,
+                         std::string* error) {
+  // A reader that meets its owner's -wal and -shm files half made or half
+  // gone (the owner opening or closing the store) tries again until the busy
+  // timeout runs out.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  for (int attempt = 0;; ++attempt) {
+    *file = DatabaseFile{};
+    int rc = PrepareDatabaseFile(path, create, file, error);
+    if (rc == SQLITE_OK) {
+      rc = OpenWritable(*file, db, error);
+      if (rc == SQLITE_BUSY && !*db) return rc;
+      std::string what;
+      const int setup = rc != SQLITE_OK ? rc : Setup(*db, file->read_only, &what);
+      if (setup == SQLITE_OK) return SQLITE_OK;
+      if (rc != SQLITE_OK) what = *db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc);
+      *error = "cannot open " + path + ": " + what;
+      sqlite3_close_v2(*db);
+      *db = nullptr;
+      rc = setup;
+    }
+    const int primary = rc & 0xFF;
+    if (!file->read_only || (primary != SQLITE_BUSY && primary != SQLITE_CANTOPEN)) return rc;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      if (primary == SQLITE_CANTOPEN) {
+        *error +=
+            " (a store this user cannot write is read through its owner's -wal and -shm "
+            "files, which must be readable, and none is made for it)";
+      }
+      return rc;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 10));
+  }
+}
+
+void Connection::Unwatch() { CloseWatch(std::exchange(watch_fd_, -1)); }
+
+void Connection::Hold(bool hold) {
+  if (watch_fd_ >= 0 && depth_ == 0 && leases_ == 0) HoldWatch(watch_fd_, hold);
+}
+
+void Connection::Refresh() {
+  if (!watched_ || depth_ > 0 || leases_ > 0) return;
+  const FileStamp now = StampOf(real_);
+  if (db_ && now == stamp_) return;
+  cache_.clear();
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  Unwatch();
+  // Gone (removed, or no longer readable): a reader makes no file in its place.
+  if (now.inode == 0) {
+    throw CMimerException::FromUtf8(
+        "cannot read " + path_ + ": the store's file is gone or cannot be read any more",
+        SQLITE_CANTOPEN);
+  }
+  DatabaseFile file;
+  sqlite3* db = nullptr;
+  std::string error;
+  if (const int rc = OpenFile(path_, false, &file, &db, &error); rc != SQLITE_OK) {
+    throw CMimerException::FromUtf8(error + " (opened again: its owner changed it)", rc);
+  }
+  Adopt(db, file);
 }
 
 int Connection::OpenWritable(const DatabaseFile& file, sqlite3** db, std::string* error) {
@@ -135,7 +199,7 @@ int Connection::OpenWritable(const DatabaseFile& file, sqlite3** db, std::string
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
   for (int attempt = 0;; ++attempt) {
     const int rc =
-        sqlite3_open_v2(file.path.c_str(), db, file.open_flags | SQLITE_OPEN_NOMUTEX, nullptr);
+        sqlite3_open_v2(file.path.c_str(), db, file.open_flags | SQLITE_OPEN_NOMUTEX, file.vfs);
     if (rc != SQLITE_OK || file.read_only || sqlite3_db_readonly(*db, "main") != 1) {
       return rc;
     }
@@ -212,23 +276,25 @@ void Connection::Release() {
   // this takes milliseconds on any size. Without waiting for the write lock
   // (the statistics can wait for the next close), and an error (a read-only
   // file) changes nothing.
-  sqlite3_busy_timeout(db_, 0);
-  sqlite3_exec(db_, "PRAGMA analysis_limit=400; PRAGMA optimize;", nullptr, nullptr, nullptr);
-  // Statistics of a table of a few hundred rows say little about it grown:
-  // "1 1" (one message of one user) made SQLite scan the heads for a user's
-  // messages, and kept doing so long after the table had grown. They are
-  // replaced by statistics of a 40-row table in which every key finds one
-  // row, which favour the seeks the store's statements are made for, and
-  // which PRAGMA optimize takes anew once the table has grown about 25-fold.
-  sqlite3_exec(db_, kTinyStatistics, nullptr, nullptr, nullptr);
-  sqlite3_exec(db_, kEmptyIndexStatistics, nullptr, nullptr, nullptr);
+  if (db_) {
+    sqlite3_busy_timeout(db_, 0);
+    sqlite3_exec(db_, "PRAGMA analysis_limit=400; PRAGMA optimize;", nullptr, nullptr, nullptr);
+    // Statistics of a table of a few hundred rows say little about it grown:
+    // "1 1" (one message of one user) made SQLite scan the heads for a user's
+    // messages, and kept doing so long after the table had grown. They are
+    // replaced by statistics of a 40-row table in which every key finds one
+    // row, which favour the seeks the store's statements are made for, and
+    // which PRAGMA optimize takes anew once the table has grown about 25-fold.
+    sqlite3_exec(db_, kTinyStatistics, nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, kEmptyIndexStatistics, nullptr, nullptr, nullptr);
+  }
   // A statement a command still holds is finalized when its lease ends;
   // sqlite3_close_v2 waits for that.
   cache_.clear();
   sqlite3_close_v2(db_);
   db_ = nullptr;
-  RemoveReaderLogFiles(reader_log_base_);
-  reader_log_base_.clear();
+  watched_ = false;
+  Unwatch();
   std::vector<void (*)()> hooks;
   {
     std::lock_guard lock(g_hooks_mutex);
@@ -250,7 +316,9 @@ void Connection::RequireLiveTransaction() const {
 
 void Connection::EndTransaction() {
   owner_ = std::thread::id();  // before the mutex is free for another owner
-  for (; depth_ > 0; --depth_) mutex_.unlock();
+  const int depth = std::exchange(depth_, 0);
+  Hold(false);
+  for (int i = 0; i < depth; ++i) mutex_.unlock();
 }
 
 void Connection::RequireOwner(const char16_t* what) const {
@@ -265,12 +333,17 @@ void Connection::RequireOwner(const char16_t* what) const {
 void Connection::Begin(bool write) {
   mutex_.lock();
   try {
+    if (depth_ == 0) Refresh();
     if (!db_) throw CMimerException(u"the database is not open", -1);
     // A batch that SQLite rolled back runs nothing more until it is ended.
     RequireLiveTransaction();
     // A read-only store's batch only reads: it takes no write lock.
-    if (depth_ == 0) Exec(db_, read_only_ || !write ? "BEGIN" : "BEGIN IMMEDIATE");
+    if (depth_ == 0) {
+      Hold(true);
+      Exec(db_, read_only_ || !write ? "BEGIN" : "BEGIN IMMEDIATE");
+    }
   } catch (...) {
+    Hold(false);
     mutex_.unlock();
     throw;
   }
@@ -299,7 +372,7 @@ void Connection::Commit() {
     }
   }
   if (depth_ == 1) owner_ = std::thread::id();
-  --depth_;
+  if (--depth_ == 0) Hold(false);
   mutex_.unlock();
 }
 
@@ -417,14 +490,18 @@ std::shared_ptr<Prepared> Connection::Prepare(const std::u16string& text, bool l
   return p;
 }
 
-Lease::Lease(std::shared_ptr<Prepared> prepared) : prepared_(std::move(prepared)) {
+Lease::Lease(std::shared_ptr<Prepared> prepared, Connection* owner)
+    : prepared_(std::move(prepared)), owner_(owner) {
   prepared_->in_use = true;
+  owner_->Hold(true);  // the first lease outside a transaction begins a read
+  ++owner_->leases_;
 }
 
 Lease& Lease::operator=(Lease&& other) noexcept {
   if (this != &other) {
     Reset();
     prepared_ = std::move(other.prepared_);
+    owner_ = other.owner_;
   }
   return *this;
 }
@@ -437,15 +514,18 @@ void Lease::Reset() noexcept {
   }
   prepared_->in_use = false;
   prepared_.reset();
+  --owner_->leases_;
+  owner_->Hold(false);
 }
 
 Lease Connection::Take(const char16_t* text, bool limited) {
+  Refresh();
   if (!db_) throw CMimerException(u"the database is not open", -1);
   std::u16string key(text);
   // A limited select is another statement: a mark no text can hold keys it.
   if (limited) key += u'\0';
   auto it = cache_.find(key);
-  if (it != cache_.end() && !it->second->in_use) return Lease(it->second);
+  if (it != cache_.end() && !it->second->in_use) return Lease(it->second, this);
   std::shared_ptr<Prepared> p = Prepare(text, limited);
   // Definitions change the schema and are rare: never cached.
   if (it == cache_.end() && !p->definition) {
@@ -454,7 +534,7 @@ Lease Connection::Take(const char16_t* text, bool limited) {
     }
     cache_.emplace(std::move(key), p);
   }
-  return Lease(std::move(p));
+  return Lease(std::move(p), this);
 }
 
 void Connection::NoteDrawn(const std::string& sequence, int64_t value) {

@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <ctime>
 #endif
 
 namespace zusms::engine {
@@ -38,8 +39,9 @@ struct FileFacts {
   bool logged = false;     // a non-empty -wal file lies beside it
   bool journaled = false;  // a rollback journal lies beside it (see Journaled)
   bool writable = true;    // this process may write the file
-  bool folder_writable = true;
-  bool log_files = false;  // a -wal or -shm file lies beside it
+  bool has_wal = false;    // a -wal file lies beside it
+  bool has_shm = false;    // a -shm file lies beside it
+  FileStamp stamp;
 };
 
 #if defined(_WIN32)
@@ -91,11 +93,12 @@ bool Journaled(const std::string& path) {
 
 // Creates the file when it is missing (a new file takes the access rules of
 // its folder; %LOCALAPPDATA% is the user's own) and reads its start.
-bool Examine(const std::string& path, FileFacts* facts, std::string*) {
+bool Examine(const std::string& path, bool create, FileFacts* facts, std::string*) {
   const std::wstring wide = Wide(path);
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = create ? CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
+                       : INVALID_HANDLE_VALUE;
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   facts->real = path;
   // A file marked read-only is read as a read-only store.
@@ -103,8 +106,9 @@ bool Examine(const std::string& path, FileFacts* facts, std::string*) {
   facts->writable =
       attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
   WIN32_FILE_ATTRIBUTE_DATA wal{};
-  facts->logged = GetFileAttributesExW(Wide(path + "-wal").c_str(), GetFileExInfoStandard, &wal) &&
-                  (wal.nFileSizeLow != 0 || wal.nFileSizeHigh != 0);
+  facts->has_wal =
+      GetFileAttributesExW(Wide(path + "-wal").c_str(), GetFileExInfoStandard, &wal) != 0;
+  facts->logged = facts->has_wal && (wal.nFileSizeLow != 0 || wal.nFileSizeHigh != 0);
   facts->journaled = Journaled(path);
   file = CreateFileW(wide.c_str(), GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -206,14 +210,14 @@ const char* KindOf(mode_t mode) {
 // synced by SQLite, which syncs the folder when it makes its first journal
 // there, before anything is committed. Returns the descriptor, or -1 with
 // *error set.
-int OpenOrCreate(const std::string& path, std::string* error) {
+int OpenOrCreate(const std::string& path, bool create, std::string* error) {
   struct stat st {};
   if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     *error = std::string("it is ") + KindOf(st.st_mode) + ", not a database file";
     return -1;
   }
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
+  if (fd < 0 && errno == ENOENT && create) {
     fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0) {
       *error = Reason("cannot create the file");
@@ -241,12 +245,6 @@ bool Writable(const std::string& path) {
   return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
-std::string Folder(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A rollback journal lies beside the file.
 bool Journaled(const std::string& path) {
   const int fd = ::open((path + "-journal").c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -258,13 +256,58 @@ bool Journaled(const std::string& path) {
   return ok;
 }
 
+FileStamp Stamp(const struct stat& st, const unsigned char* header, size_t got, bool logs) {
+  FileStamp stamp;
+  stamp.device = static_cast<uint64_t>(st.st_dev);
+  stamp.inode = static_cast<uint64_t>(st.st_ino);
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  if (got >= 28) {
+    stamp.change_counter = static_cast<uint32_t>(header[24]) << 24 |
+                           static_cast<uint32_t>(header[25]) << 16 |
+                           static_cast<uint32_t>(header[26]) << 8 | header[27];
+  }
+  stamp.logs = logs;
+  return stamp;
+}
+
+// The reader's VFS: SQLite's default one, except that it never creates a
+// -wal or journal file and never deletes a file. A reader that cannot write
+// the store must leave nothing its owner then depends on (a -wal or -shm file
+// owned by the reader locks the owner out; in a sticky folder the owner
+// cannot even remove it). The -shm file is SQLite's shared memory, opened
+// outside xOpen: "readonly_shm=1" keeps it from being created.
+int ReaderOpen(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* file, int flags, int* out) {
+  auto* root = static_cast<sqlite3_vfs*>(vfs->pAppData);
+  if (flags & (SQLITE_OPEN_WAL | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_SUPER_JOURNAL)) {
+    flags &= ~SQLITE_OPEN_CREATE;
+  }
+  return root->xOpen(root, name, file, flags, out);
+}
+
+int ReaderDelete(sqlite3_vfs*, const char*, int) { return SQLITE_READONLY; }
+
+const char* ReaderVfs() {
+  static const char* name = [] {
+    static sqlite3_vfs reader = *sqlite3_vfs_find(nullptr);
+    reader.pAppData = sqlite3_vfs_find(nullptr);
+    reader.zName = "zusms-reader";
+    reader.xOpen = &ReaderOpen;
+    reader.xDelete = &ReaderDelete;
+    sqlite3_vfs_register(&reader, 0);
+    return reader.zName;
+  }();
+  return name;
+}
+
 // Creates the file when it is missing and learns what the checks need;
 // false with *error set when it is no file a database can be in.
-bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
-  const int fd = OpenOrCreate(path, error);
+bool Examine(const std::string& path, bool create, FileFacts* facts, std::string* error) {
+  const int fd = OpenOrCreate(path, create, error);
   if (fd < 0) return false;
   struct stat st {};
-  facts->size = fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  const bool known = fstat(fd, &st) == 0;
+  facts->size = known ? static_cast<uint64_t>(st.st_size) : 0;
   const ssize_t n = ::pread(fd, facts->header, sizeof facts->header, 0);
   facts->got = n > 0 ? static_cast<size_t>(n) : 0;
   ::close(fd);
@@ -272,13 +315,20 @@ bool Examine(const std::string& path, FileFacts* facts, std::string* error) {
   facts->real = realpath(path.c_str(), resolved) ? std::string(resolved) : path;
   struct stat wal {
   }, shm{};
-  const bool has_wal = lstat((facts->real + "-wal").c_str(), &wal) == 0;
-  const bool has_shm = lstat((facts->real + "-shm").c_str(), &shm) == 0;
-  facts->logged = has_wal && wal.st_size > 0;
+  facts->has_wal = lstat((facts->real + "-wal").c_str(), &wal) == 0;
+  facts->has_shm = lstat((facts->real + "-shm").c_str(), &shm) == 0;
+  facts->logged = facts->has_wal && wal.st_size > 0;
   facts->journaled = Journaled(facts->real);
-  facts->log_files = has_wal || has_shm;
   facts->writable = Writable(facts->real);
-  facts->folder_writable = Writable(Folder(facts->real));
+  if (known) facts->stamp = Stamp(st, facts->header, facts->got, facts->has_wal || facts->has_shm);
+  // A file's time moves in clock ticks: a change within the tick of its last
+  // one would keep the time. A note taken in that tick is out of date at
+  // once, so that the next read transaction looks again.
+  timespec now{};
+  if (clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0 ||
+      static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec <= facts->stamp.modified_ns) {
+    facts->stamp.modified_ns = -1;
+  }
   return true;
 }
 
@@ -323,6 +373,7 @@ int CheckHeader(const FileFacts& facts, std::string* error) {
   return SQLITE_OK;
 }
 
+#if !defined(_WIN32)
 // A file: URI for the path, with the characters a URI gives meaning escaped.
 std::string Uri(const std::string& path, const char* query) {
   std::string out = "file:";
@@ -339,16 +390,16 @@ std::string Uri(const std::string& path, const char* query) {
   }
   return out + "?" + query;
 }
+#endif
 
 }  // namespace
 
 std::string DatabasePath(std::string* error) { return FindDatabasePath(error); }
 
-int PrepareDatabaseFile(DatabaseFile* file, std::string* error) {
-  const std::string path = DatabasePath(error);
-  if (path.empty()) return SQLITE_CANTOPEN;
+int PrepareDatabaseFile(const std::string& path, bool create, DatabaseFile* file,
+                        std::string* error) {
   FileFacts facts;
-  if (!Examine(path, &facts, error)) {
+  if (!Examine(path, create, &facts, error)) {
     *error = "cannot open " + path + ": " + *error;
     return SQLITE_CANTOPEN;
   }
@@ -360,53 +411,82 @@ int PrepareDatabaseFile(DatabaseFile* file, std::string* error) {
   file->read_only = false;
   file->open_flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
   if (facts.writable) return SQLITE_OK;
-  // A store that cannot be written (a backup copy, a mounted image) is read.
+  // A store that cannot be written (a backup copy, a store of another user,
+  // a read-only mount) is read.
   file->read_only = true;
   file->open_flags = SQLITE_OPEN_READONLY;
-  if (facts.folder_writable) {  // SQLite can make its -wal and -shm there
-    if (!facts.log_files) file->reader_log_base = facts.real;
+#if !defined(_WIN32)
+  file->real = facts.real;
+  file->stamp = facts.stamp;
+  file->vfs = ReaderVfs();
+  file->open_flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+  if (facts.has_wal && facts.has_shm) {
+    // Its owner's log: read through the owner's shared memory without
+    // writing it, so that the owner's commits and checkpoints and this
+    // reader's snapshots keep out of each other's way.
+    file->path = Uri(facts.real, "readonly_shm=1");
     return SQLITE_OK;
   }
-  if (facts.log_files) {
-    *error = "cannot open " + path +
-             " read-only: the file and its folder cannot be written, and the -wal or -shm "
-             "file beside it may hold changes that cannot be read without writing";
-    return SQLITE_READONLY;
+  if (facts.has_wal || facts.has_shm) {
+    *error = "cannot open " + path + " read-only: a " + (facts.has_wal ? "-wal" : "-shm") +
+             " file lies beside it without its " + (facts.has_wal ? "-shm" : "-wal") +
+             " file, which this user cannot make (its owner may be opening or closing the store;"
+             " opening it once as its owner makes both)";
+    return SQLITE_BUSY;
   }
-  // Nobody can write in a read-only folder without a log: SQLite may read
-  // the file as unchanging, without locks or a -shm file.
+  // No log: the file holds every commit. Read as unchanging (no locks, no
+  // -shm file); the connection compares the stamp before each read
+  // transaction and opens the file again once its owner changed it.
   file->path = Uri(facts.real, "immutable=1");
-  file->open_flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+  file->watched = true;
+#endif
   return SQLITE_OK;
 }
 
 #if defined(_WIN32)
-void RemoveReaderLogFiles(const std::string&) {}
+FileStamp StampOf(const std::string&) { return {}; }
+int OpenWatch(const std::string&) { return -1; }
+void HoldWatch(int, bool) {}
+void CloseWatch(int) {}
 #else
-void RemoveReaderLogFiles(const std::string& base) {
-  if (base.empty()) return;
-  const std::string wal = base + "-wal";
-  const std::string shm = base + "-shm";
-  const int fd = ::open(shm.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+int OpenWatch(const std::string& real) {
+  return ::open(real.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+void CloseWatch(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+void HoldWatch(int fd, bool hold) {
   if (fd < 0) return;
-  struct stat shm_st {
-  }, wal_st{};
-  // The byte SQLite's unix VFS locks while a connection uses the -shm file
-  // (shared) or sets it up (exclusive); a process that opens the store now
-  // finds it taken and tries again, after the files are gone.
-  constexpr off_t kInUseByte = 128;
+  // SQLite's unix VFS: readers hold a read lock on these 510 bytes, and a
+  // process that would write the file whole (a checkpoint at the last close,
+  // a commit in rollback mode) needs a write lock on all of them.
+  constexpr off_t kSharedFirst = 0x40000000 + 2;
+  constexpr off_t kSharedSize = 510;
   struct flock lock {};
-  lock.l_type = F_WRLCK;
+  lock.l_type = hold ? F_RDLCK : F_UNLCK;
   lock.l_whence = SEEK_SET;
-  lock.l_start = kInUseByte;
-  lock.l_len = 1;
-  if (fstat(fd, &shm_st) == 0 && shm_st.st_uid == geteuid() && S_ISREG(shm_st.st_mode) &&
-      lstat(wal.c_str(), &wal_st) == 0 && S_ISREG(wal_st.st_mode) && wal_st.st_uid == geteuid() &&
-      wal_st.st_size == 0 && fcntl(fd, F_SETLK, &lock) == 0) {
-    ::unlink(wal.c_str());
-    ::unlink(shm.c_str());
-  }
-  ::close(fd);  // frees the lock
+  lock.l_start = kSharedFirst;
+  lock.l_len = kSharedSize;
+  // Without waiting: a writer of a rollback-mode file holding it makes the
+  // read go ahead unheld, as before.
+  fcntl(fd, F_SETLK, &lock);
+}
+FileStamp StampOf(const std::string& real) {
+  FileStamp stamp;
+  const int fd = ::open(real.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return stamp;
+  struct stat st {};
+  unsigned char header[28] = {};
+  const ssize_t got = ::pread(fd, header, sizeof header, 0);
+  const bool known = fstat(fd, &st) == 0;
+  ::close(fd);
+  if (!known) return stamp;
+  struct stat log {};
+  const bool logs =
+      lstat((real + "-wal").c_str(), &log) == 0 || lstat((real + "-shm").c_str(), &log) == 0;
+  return Stamp(st, header, got > 0 ? static_cast<size_t>(got) : 0, logs);
 }
 #endif
 

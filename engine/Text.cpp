@@ -1,9 +1,11 @@
 #include "Text.h"
 
+#include <sqlite3.h>
 #include <utf8.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
+#include <mutex>
 
 namespace zusms::engine {
 
@@ -54,30 +56,92 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool ParseTimestamp(const char* text, tagTIMESTAMP_STRUCT& out) {
-  int year = 0;
-  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0, fraction = 0;
-  int used = 0;
-  if (!text || std::sscanf(text, "%4d-%2u-%2u %2u:%2u:%2u%n", &year, &month, &day, &hour, &minute,
-                           &second, &used) < 6) {
+namespace {
+
+bool Digits(const char* text, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+
+// The store's own form, YYYY-MM-DD HH:MM:SS[.f...], and nothing more.
+bool ParseStoredTimestamp(const char* text, tagTIMESTAMP_STRUCT& out) {
+  if (std::strlen(text) < 19 || !Digits(text, 0, 4) || text[4] != '-' || !Digits(text, 5, 7) ||
+      text[7] != '-' || !Digits(text, 8, 10) || text[10] != ' ' || !Digits(text, 11, 13) ||
+      text[13] != ':' || !Digits(text, 14, 16) || text[16] != ':' || !Digits(text, 17, 19)) {
     return false;
   }
-  if (text[used] == '.') {
+  const char* p = text + 19;
+  unsigned fraction = 0;
+  if (*p == '.') {
     unsigned scale = 100000000;
-    for (const char* p = text + used + 1; *p >= '0' && *p <= '9' && scale > 0; ++p) {
+    for (++p; *p >= '0' && *p <= '9'; ++p) {
       fraction += static_cast<unsigned>(*p - '0') * scale;
       scale /= 10;
     }
   }
+  if (*p != 0) return false;
+  const auto number = [text](size_t at, size_t digits) {
+    unsigned value = 0;
+    for (size_t i = at; i < at + digits; ++i)
+      value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    return value;
+  };
   out = tagTIMESTAMP_STRUCT{};
-  out.year = static_cast<int16_t>(year);
-  out.month = static_cast<uint16_t>(month);
-  out.day = static_cast<uint16_t>(day);
-  out.hour = static_cast<uint16_t>(hour);
-  out.minute = static_cast<uint16_t>(minute);
-  out.second = static_cast<uint16_t>(second);
+  out.year = static_cast<int16_t>(number(0, 4));
+  out.month = static_cast<uint16_t>(number(5, 2));
+  out.day = static_cast<uint16_t>(number(8, 2));
+  out.hour = static_cast<uint16_t>(number(11, 2));
+  out.minute = static_cast<uint16_t>(number(14, 2));
+  out.second = static_cast<uint16_t>(number(17, 2));
   out.fraction = fraction;
   return true;
+}
+
+// SQLite's own reading of a time, on a private in-memory connection: the
+// date functions depend on no file. Serialised, and only for texts another
+// program wrote in another form.
+class TimeReader {
+ public:
+  TimeReader() {
+    if (sqlite3_open(":memory:", &db_) == SQLITE_OK) {
+      sqlite3_prepare_v2(db_, "SELECT strftime('%Y-%m-%d %H:%M:%f', ?)", -1, &stmt_, nullptr);
+    }
+  }
+  ~TimeReader() {
+    sqlite3_finalize(stmt_);
+    sqlite3_close(db_);
+  }
+  TimeReader(const TimeReader&) = delete;
+  TimeReader& operator=(const TimeReader&) = delete;
+
+  bool Read(const char* text, tagTIMESTAMP_STRUCT& out) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (!stmt_) return false;
+    sqlite3_bind_text(stmt_, 1, text, -1, SQLITE_TRANSIENT);
+    const bool read =
+        sqlite3_step(stmt_) == SQLITE_ROW && sqlite3_column_type(stmt_, 0) == SQLITE_TEXT &&
+        ParseStoredTimestamp(reinterpret_cast<const char*>(sqlite3_column_text(stmt_, 0)), out);
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    return read;
+  }
+
+ private:
+  std::mutex lock_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+}  // namespace
+
+bool ParseTimestamp(const char* text, tagTIMESTAMP_STRUCT& out) {
+  if (!text) return false;
+  if (ParseStoredTimestamp(text, out)) return true;
+  // Lives as long as the process: no connection is closed while a DLL unloads.
+  static auto* reader = new TimeReader();
+  return reader->Read(text, out);
 }
 
 }  // namespace zusms::engine

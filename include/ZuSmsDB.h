@@ -191,8 +191,13 @@ typedef struct stIDUUID {
 /* Status of the change functions when the partner must fall back to a full
  * listing (GetAllZuSmsHeadIDUUID, GetAllZuSmsFolder) once: the token belongs
  * to another file or to a log made anew, lies above the file's current token
- * (a file restored from an older copy), or tombstones it would need have
- * been removed; also when a read-only file has no log. */
+ * (a file restored from an older copy and not yet written past the token),
+ * or tombstones it would need have been removed; also when a read-only file
+ * has no log. A restored copy that has been written since is not recognised
+ * by its log: whoever restores a file deletes the row of zu_change_state
+ * before the store is used again (sqlite3 FILE "DELETE FROM
+ * zu_change_state"), so that the next writable open makes the log anew
+ * under a new epoch and every partner gets ZU_RESYNC once. */
 #define ZU_RESYNC 2
 
 /* One change: kind 1 added or changed (the record is there now), 2 deleted.

@@ -74,8 +74,9 @@ Composed Compose(const char16_t* base, uint32_t user, Build&& build) {
 // (and without the ordering, which does not change how many there are).
 std::u16string BoundedCount(const Composed& q);
 
-// Reads at most `capacity` matching rows: their number, bounded by the
-// capacity, into `n`, then `read(cmd, sql, bind)` reads them.
+// Reads at most `capacity` matching rows: `read(cmd, sql, bind, count)`
+// reads their number bounded by the capacity and sets `count` to the rows
+// it wrote, which `n` becomes on success (left alone on failure).
 template <typename Build, typename Read>
 int32_t QueryBounded(const char16_t* base, uint32_t user, Build&& build, uint32_t capacity,
                      uint32_t& n, Read&& read) {
@@ -95,11 +96,16 @@ int32_t QueryBounded(const char16_t* base, uint32_t user, Build&& build, uint32_
       return 0;
     });
     if (counted != 0) return -1;
-    n = total < capacity ? total : capacity;
-    if (n == 0) return 0;
+    uint32_t rows = total < capacity ? total : capacity;
+    if (rows == 0) {
+      n = 0;
+      return 0;
+    }
     return Guarded([&](CMimerCommand& cmd) {
-      cmd.SetMaxRows(n);  // the engine need not find (or sort) more than are read
-      read(cmd, q.statement.c_str(), [&q](CMimerCommand& c) { c.AppendParameter(q.params); });
+      cmd.SetMaxRows(rows);  // the engine need not find (or sort) more than are read
+      read(
+          cmd, q.statement.c_str(), [&q](CMimerCommand& c) { c.AppendParameter(q.params); }, rows);
+      n = rows;
       return 0;
     });
   });
@@ -126,10 +132,11 @@ int32_t QueryRows(const char16_t* base, uint32_t user, Build&& build, Element* r
   if (!recs && capacity > 0) {
     return Guard([]() -> int32_t { throw CMimerException(u"a null record array", -1); });
   }
-  return QueryBounded(
-      base, user, build, capacity, n, [&](CMimerCommand& cmd, const char16_t* sql, auto&& bind) {
-        ReadRows(cmd, sql, bind, n, [&](CMimerRecordSet& rows, uint32_t i) { map(recs[i], rows); });
-      });
+  return QueryBounded(base, user, build, capacity, n,
+                      [&](CMimerCommand& cmd, const char16_t* sql, auto&& bind, uint32_t& count) {
+                        ReadRows(cmd, sql, bind, count,
+                                 [&](CMimerRecordSet& rows, uint32_t i) { map(recs[i], rows); });
+                      });
 }
 
 // The ids of the matching rows, at most `capacity` of them.
@@ -140,8 +147,8 @@ int32_t QueryIds(const char16_t* base, uint32_t user, Build&& build, uint32_t* i
     return Guard([]() -> int32_t { throw CMimerException(u"a null id array", -1); });
   }
   return QueryBounded(base, user, build, capacity, n,
-                      [&](CMimerCommand& cmd, const char16_t* sql, auto&& bind) {
-                        ReadRows(cmd, sql, bind, n, [&](CMimerRecordSet& rows, uint32_t i) {
+                      [&](CMimerCommand& cmd, const char16_t* sql, auto&& bind, uint32_t& count) {
+                        ReadRows(cmd, sql, bind, count, [&](CMimerRecordSet& rows, uint32_t i) {
                           rows.GetValue("id", &ids[i], sizeof ids[i]);
                         });
                       });

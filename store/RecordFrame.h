@@ -284,9 +284,9 @@ int32_t GetRecord(const Family<Record>& f, uint32_t user, uint32_t id, Record& r
   });
 }
 
-// The family's own count fills the total (a failed count fails the listing,
-// with `n` left alone); `n` becomes the smaller of it and `capacity` before
-// the rows are read, and the number of elements written after.
+// The family's own count fills the total; the rows read are at most the
+// smaller of it and `capacity`, and `n` becomes the number of elements
+// written. A listing that fails leaves `n` alone.
 template <typename Count>
 int32_t GetAllIds(const char16_t* ids_sql, uint32_t user, Count&& count, uint32_t* ids,
                   uint32_t capacity, uint32_t& n) {
@@ -294,10 +294,11 @@ int32_t GetAllIds(const char16_t* ids_sql, uint32_t user, Count&& count, uint32_
     if (!ids && capacity > 0) throw CMimerException(u"a null id array", -1);
     uint32_t total = 0;
     if (count(total) != 0) return -1;  // the count's reason is the last error
-    n = total < capacity ? total : capacity;
-    ReadRows(cmd, ids_sql, User(user), n, [&](CMimerRecordSet& rows, uint32_t i) {
+    uint32_t read = total < capacity ? total : capacity;
+    ReadRows(cmd, ids_sql, User(user), read, [&](CMimerRecordSet& rows, uint32_t i) {
       rows.GetValue("id", &ids[i], sizeof ids[i]);
     });
+    n = read;
     return 0;
   });
 }
@@ -309,9 +310,10 @@ int32_t GetAllRows(const char16_t* all_sql, uint32_t user, Count&& count, Elemen
     if (!recs && capacity > 0) throw CMimerException(u"a null record array", -1);
     uint32_t total = 0;
     if (count(total) != 0) return -1;  // the count's reason is the last error
-    n = total < capacity ? total : capacity;
-    ReadRows(cmd, all_sql, User(user), n,
+    uint32_t read = total < capacity ? total : capacity;
+    ReadRows(cmd, all_sql, User(user), read,
              [&](CMimerRecordSet& rows, uint32_t i) { map(recs[i], rows); });
+    n = read;
     return 0;
   });
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "Boundary.h"
 #include "Connection.h"
@@ -91,27 +92,31 @@ class DbTest : public ::testing::Test {
   std::string file_;
 };
 
-// While it lives, SQLite refuses to prepare any statement that calls count()
-// on the process's connection (statements already prepared are prepared
-// again, and refused too): a fault that only the engine's own statements see.
-class DenyCount {
+// While it lives, SQLite refuses to prepare any statement on the process's
+// connection that does `action` to `name` (SQLITE_FUNCTION "count": calls
+// count(); SQLITE_READ "ModifyTime": reads that column); statements already
+// prepared are prepared again, and refused too: a fault that only the
+// engine's own statements see.
+class Deny {
  public:
-  DenyCount() { Set(&Deny); }
-  ~DenyCount() { Set(nullptr); }
-  DenyCount(const DenyCount&) = delete;
-  DenyCount& operator=(const DenyCount&) = delete;
+  Deny(int action, std::string name) : action_(action), name_(std::move(name)) { Set(this); }
+  ~Deny() { Set(nullptr); }
+  Deny(const Deny&) = delete;
+  Deny& operator=(const Deny&) = delete;
 
  private:
-  using Authorizer = int (*)(void*, int, const char*, const char*, const char*, const char*);
-  static int Deny(void*, int action, const char*, const char* function, const char*, const char*) {
-    const bool count = action == SQLITE_FUNCTION && function && std::string(function) == "count";
-    return count ? SQLITE_DENY : SQLITE_OK;
+  static int Check(void* self, int action, const char*, const char* name, const char*,
+                   const char*) {
+    const auto& d = *static_cast<const Deny*>(self);
+    return action == d.action_ && name && d.name_ == name ? SQLITE_DENY : SQLITE_OK;
   }
-  static void Set(Authorizer authorizer) {
+  static void Set(Deny* deny) {
     auto& c = engine::Connection::Default();
     std::lock_guard lock(c.Mutex());
-    if (c.IsOpen()) sqlite3_set_authorizer(c.Db(), authorizer, nullptr);
+    if (c.IsOpen()) sqlite3_set_authorizer(c.Db(), deny ? &Check : nullptr, deny);
   }
+  int action_;
+  std::string name_;
 };
 
 // A test with the store of user 1 open on its fresh file.

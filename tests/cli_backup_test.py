@@ -187,6 +187,15 @@ class Backup(cli_test.Case):
         self.assertEqual(proc.returncode, 1)
         self.assertIn("is a directory", proc.stderr)
         self.assertIn("zusms ", self.run_cli("--version").stdout)
+        # Values of a file reach the terminal filtered, in errors and summaries alike.
+        hostile = "1\u0085\u202e\u2028\x1b[2J"
+        refused = sms(type=hostile), sms(date=hostile)
+        err = self.import_xml(backup(*refused), expect=1).stderr
+        out = self.run_cli("import", "--skip-invalid", self.write("in.xml", backup(
+            *refused, sms())), expect=4).stdout
+        for text in (err, out):
+            self.assertNotRegex(text, "[\x1b\u0085\u202e\u2028]")
+            self.assertIn('"1\u23ce\ufffd\u23ce', text)
 
     def test_dates_people_read_and_delete_before(self):
         self.import_xml(backup(*(sms(body=f"m{i}&#10;line two", date=str(1700000000000 + 86400000 * i))
@@ -233,6 +242,19 @@ class Backup(cli_test.Case):
         report = self.json_of("import", path)
         self.assertEqual((report["added"], report["skipped"]), (count - stored, stored))
         self.assertEqual(self.stats()["heads"], count)
+        # Interrupted again, with all of the file stored, in either pass.
+        for delay in (0.2, 1.5):
+            proc = cli_test.subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", path],
+                                             stderr=cli_test.subprocess.PIPE, text=True)
+            time.sleep(delay)
+            proc.send_signal(signal.SIGINT)
+            err = proc.communicate(timeout=120)[1]
+            stored = re.search(r"interrupted: (\d+) messages of the file are stored, of the "
+                               r"first (\d+) read", err)
+            if stored:
+                self.assertEqual(stored.group(1), stored.group(2))
+            elif proc.returncode == 1:
+                self.assertIn("interrupted while checking the file, before anything was added", err)
 
     def test_conversations_join_numbers_written_differently(self):
         for number, folder, text in (("+86 138 0013 8000", "1", "hi"),

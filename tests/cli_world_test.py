@@ -224,6 +224,55 @@ class ExportFile(World):
                                                      expect=1).stderr)
 
 
+class StandardInputKept(World):
+    """Standard input is kept in a temporary file (TMPDIR) for the import."""
+
+    def run_limited(self, tmp, *args, stdin, limit=256 * 1024):
+        def limited():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        return subprocess.run([cli_test.ZUSMS, "--db", self.db, *args], stdin=stdin,
+                              capture_output=True, text=True, timeout=120, preexec_fn=limited,
+                              env=dict(os.environ, TMPDIR=tmp))
+
+    def test_a_copy_that_fails_stores_nothing_and_endless_input_stops(self):
+        self.run_cli("stats")  # the store is made before the limit
+        tmp = os.path.join(self.dir.name, "tmp")
+        os.mkdir(tmp)
+        intact = self.write("intact.xml", cli_backup_test.backup(*(
+            cli_backup_test.sms(body=f"message {i} " + "x" * 100, date=str(1600000000000 + i))
+            for i in range(3000))))
+        with open(intact, "rb") as file, open("/dev/zero", "rb") as zero:
+            for args, stdin in ((("import", "-"), file), (("import", "/dev/zero"), None),
+                                (("import", "-"), zero)):
+                proc = self.run_limited(tmp, *args, stdin=stdin)
+                self.assertEqual(proc.returncode, 1, proc.stderr)
+                self.assertRegex(proc.stderr, "could not be kept in a temporary file in "
+                                 + tmp + r" \([0-9.]+ MB free there\): "
+                                 + os.strerror(errno.EFBIG) + "; nothing was imported")
+                self.assertEqual(os.listdir(tmp), [])
+                self.assertEqual(self.stats()["heads"], 0)
+            # Ctrl-C during the copy removes it.
+            proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", "-"],
+                                    stdin=subprocess.PIPE, stderr=subprocess.PIPE,
+                                    env=dict(os.environ, TMPDIR=tmp))
+            proc.stdin.write(b"<smses>" + b" " * 100000)
+            proc.stdin.flush()
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and not any(
+                    os.path.getsize(os.path.join(tmp, n)) for n in os.listdir(tmp)):
+                time.sleep(0.01)
+            proc.send_signal(signal.SIGINT)
+            proc.communicate(timeout=60)
+            self.assertEqual(proc.returncode, -signal.SIGINT)
+            self.assertEqual(os.listdir(tmp), [])
+            # A message's text from endless input stops at the longest a message holds.
+            proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, "add", "--number", "5"],
+                                  stdin=zero, capture_output=True, text=True, timeout=120)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertIn("more than a message can hold", proc.stderr)
+        self.assertEqual(self.stats()["heads"], 0)
+
+
 class MistakesOnTheCommandLine(World):
     def test_impossible_dates_are_usage_errors(self):
         self.run_cli("add", "--number", "1", "--text", "x")

@@ -291,6 +291,32 @@ class XmlWorld(cli_test.Case):
         proc = self.run_import(bad, "--skip-invalid", expect=1)
         self.assertIn("nothing imported", proc.stderr)
 
+    def test_import_time_grows_with_the_file_whatever_its_shape(self):
+        """Many attributes on one element, and one very long attribute value
+        (a multimedia part in base64): twice the size takes about twice the
+        CPU time, not four times."""
+        def cpu_seconds(data):
+            path = self.write_bytes("shape.xml", data.encode("ascii"))
+            best = None
+            for _ in range(2):  # the lower of two: the machine is shared
+                before = os.times()
+                subprocess.run([cli_test.ZUSMS, "--db", self.db, "import", path],
+                               capture_output=True, timeout=120, check=True)
+                after = os.times()
+                spent = (after.children_user - before.children_user
+                         + after.children_system - before.children_system)
+                best = spent if best is None else min(best, spent)
+                os.remove(self.db)
+            return best
+
+        base = cpu_seconds(backup(sms()))
+        shapes = {"attributes": lambda n: sms(**{f"a{i}": "x" for i in range(n)}),
+                  "value": lambda n: sms(data="QUJD" * n)}
+        for shape, size in (("attributes", 200000), ("value", 8 << 20)):
+            once = cpu_seconds(backup(shapes[shape](size))) - base
+            twice = cpu_seconds(backup(shapes[shape](2 * size))) - base
+            self.assertLess(twice, 3 * max(once, 0.05), f"{shape}: {once:.2f} s, {twice:.2f} s")
+
     def test_instructions_in_a_document_type_subset_are_skipped(self):
         for subset in ("<?pi ]> ?>", "<?pi don't ?>", '<?pi "?><!-- \' -->'):
             self.db = os.path.join(self.dir.name, f"{len(os.listdir(self.dir.name))}.dbf")

@@ -15,11 +15,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "TestDb.h"
@@ -45,7 +47,7 @@ constexpr uid_t kNobody = 65534;
 // `unprivileged` (root ignores file modes, so only then do modes show), and
 // returns its status: 0 when every check held, 128 + the signal when it was
 // killed (the alarm ends a child that hangs).
-int InChildAs(uid_t user, const std::function<int()>& check) {
+pid_t ForkAs(uid_t user) {
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
@@ -53,8 +55,13 @@ int InChildAs(uid_t user, const std::function<int()>& check) {
     if (user != geteuid() && geteuid() == 0) {
       if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(99);
     }
-    _exit(check());
   }
+  return pid;
+}
+
+int InChildAs(uid_t user, const std::function<int()>& check) {
+  const pid_t pid = ForkAs(user);
+  if (pid == 0) _exit(check());
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -72,6 +79,16 @@ std::string ReadFile(const std::string& path) {
 mode_t Mode(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The files in `folder` that `user` owns.
+int FilesOf(const std::string& folder, uid_t user) {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    struct stat st {};
+    n += lstat(entry.path().c_str(), &st) == 0 && st.st_uid == user;
+  }
+  return n;
 }
 
 uint32_t Count(SmsDatabase* store) {
@@ -280,8 +297,8 @@ TEST_F(EdgeTest, AStoreThatCannotBeWrittenIsReadAndNothingIsWritten) {
     bool log_left;  // a -shm file lies beside the file
     bool opens;
   };
-  // A read-only file in a writable folder; in a read-only folder (read as
-  // immutable); in a read-only folder beside a -shm file (refused).
+  // A read-only file in a writable folder and in a read-only folder (read
+  // as unchanging, no file made); beside a -shm file alone (refused).
   for (const Case& c : {Case{"file", 0777, false, true}, Case{"folder", 0755, false, true},
                         Case{"shm", 0755, true, false}}) {
     const std::string folder = FolderFor(c.name, false, 0700);
@@ -294,6 +311,7 @@ TEST_F(EdgeTest, AStoreThatCannotBeWrittenIsReadAndNothingIsWritten) {
     const std::string before = ReadFile(file_);
     EXPECT_EQ(InChild(true, [&] { return ReadOnlyStore(c.opens); }), 0) << c.name;
     EXPECT_EQ(ReadFile(file_), before) << c.name;
+    EXPECT_EQ(FilesOf(folder, kNobody), 0) << c.name;
     chmod(folder.c_str(), 0700);
     unlink((file_ + "-shm").c_str());
     // Its owner still writes it.
@@ -361,45 +379,127 @@ int BatchOnAFullDisk() {
   return 0;
 }
 
-// A reader of another user leaves no -wal or -shm file of its own behind:
-// the owner could neither write nor remove them (in a sticky folder such as
-// /tmp), and would be locked out of its own store.
-TEST_F(EdgeTest, AReaderOfAnotherUserLeavesTheOwnerItsStore) {
+// A child as `user` that opens user 1's store and answers each request with
+// `step`'s number (UINT32_MAX - 1 when the open failed), until the requests
+// end or it is killed.
+class Worker {
+ public:
+  Worker(uid_t user, uint32_t (*step)(SmsDatabase*)) {
+    int ask[2], answer[2];
+    if (pipe(ask) != 0 || pipe(answer) != 0) ADD_FAILURE() << "no pipe";
+    pid_ = ForkAs(user);
+    if (pid_ == 0) {
+      // Only its own pipes: another worker's end of a pipe held here would
+      // keep that worker from ever seeing its requests end.
+      for (int fd = 3; fd < 1024; ++fd) {
+        if (fd != ask[0] && fd != answer[1]) close(fd);
+      }
+      SmsDatabase* store = Open();
+      if (!store) std::fprintf(stderr, "open: %s\n", engine::ToUtf8(engine::LastError()).c_str());
+      for (char c; read(ask[0], &c, 1) == 1;) {
+        const uint32_t n = store ? step(store) : UINT32_MAX - 1;
+        if (write(answer[1], &n, sizeof n) != sizeof n) break;
+      }
+      if (store) Close(store);
+      _exit(0);
+    }
+    close(ask[0]);
+    close(answer[1]);
+    ask_ = ask[1];
+    answer_ = answer[0];
+  }
+  ~Worker() { Stop(); }
+  void Send() const { EXPECT_EQ(write(ask_, "?", 1), 1); }
+  uint32_t Ask() const {
+    Send();
+    uint32_t n = UINT32_MAX;
+    return read(answer_, &n, sizeof n) == sizeof n ? n : UINT32_MAX;
+  }
+  // Ends the child (killed at once when `kill`); its status, as InChildAs's.
+  int Stop(bool kill = false) {
+    if (pid_ <= 0) return -1;
+    if (kill) ::kill(pid_, SIGKILL);
+    close(ask_);
+    close(answer_);
+    int status = 0;
+    waitpid(std::exchange(pid_, -1), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int ask_ = -1, answer_ = -1;
+};
+
+uint32_t AddOne(SmsDatabase* store) { return AddHead(store, u"owner") == 0 ? Count(store) : 0; }
+
+// Counts in a batch that stays open until the next request: a long read.
+uint32_t CountHeld(SmsDatabase* store) {
+  static bool held = false;
+  if (held) CommitZuSmsBatch(store);
+  held = BeginZuSmsBatch(store) == 0;
+  return Count(store);
+}
+
+// A reader of another user's store (0644) sees every commit of the owner,
+// who writes all along: the store closed (the file alone), open (its -wal
+// and -shm), and left by a killed owner; a long read is not written under. The reader makes no
+// file, so neither a reader open nor one killed stops the owner. In a sticky folder all share, and
+// in the owner's own folder, which the reader cannot write but the owner can.
+TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
   constexpr uid_t kOwner = 1001;
-  const std::string folder = FolderFor("shared", false, 01777);
-  file_ = folder + "/zuSms.dbf";
-  setenv("ZUSMS_DB", file_.c_str(), 1);
-  const auto seed = [] {
-    SmsDatabase* store = Open();
-    CHILD_CHECK(store != nullptr);
-    for (int i = 0; i < 3; ++i) CHILD_CHECK(AddHead(store, u"seed") == 0);
-    Close(store);
-    return 0;
-  };
-  ASSERT_EQ(InChildAs(kOwner, seed), 0);
-  chmod(file_.c_str(), 0644);
-  ASSERT_EQ(InChild(true,
-                    [] {
-                      SmsDatabase* store = Open();
-                      CHILD_CHECK(store != nullptr);
-                      CHILD_CHECK(Count(store) == 3);
-                      Close(store);
-                      return 0;
-                    }),
-            0);
-  EXPECT_NE(access((file_ + "-wal").c_str(), F_OK), 0);
-  EXPECT_NE(access((file_ + "-shm").c_str(), F_OK), 0);
-  EXPECT_EQ(InChildAs(kOwner,
-                      [] {
-                        SmsDatabase* store = Open();
-                        CHILD_CHECK(store != nullptr);
-                        CHILD_CHECK(AddHead(store, u"owner") == 0);
-                        CHILD_CHECK(Count(store) == 4);
-                        Close(store);
-                        return 0;
-                      }),
-            0);
+  for (const uid_t user : {kOwner, kNobody}) {
+    if (InChildAs(user, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(" << user << ") failed";
+  }
+  for (const mode_t mode : {01777, 0755}) {
+    SCOPED_TRACE(mode);
+    const std::string folder = FolderFor(std::to_string(mode), false, mode);
+    ASSERT_EQ(chown(folder.c_str(), mode == 0755 ? kOwner : 0, 0), 0);
+    file_ = folder + "/zuSms.dbf";
+    setenv("ZUSMS_DB", file_.c_str(), 1);
+    {
+      Worker seed(kOwner, &AddOne);
+      for (uint32_t i = 1; i <= 3; ++i) ASSERT_EQ(seed.Ask(), i);
+      ASSERT_EQ(seed.Stop(), 0);
+    }
+    ASSERT_EQ(chmod(file_.c_str(), 0644), 0);
+    Worker reader(kNobody, &Count);
+    ASSERT_EQ(reader.Ask(), 3u);
+    EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 4u);
+    EXPECT_EQ(reader.Ask(), 4u);
+    // The owner's last close leaves the file alone while a read is under way.
+    Worker held(kNobody, &CountHeld);
+    EXPECT_EQ(held.Ask(), 4u);
+    const std::string before = ReadFile(file_);
+    EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 5u);
+    EXPECT_TRUE(ReadFile(file_) == before) << "the owner's close wrote the file under a read";
+    EXPECT_EQ(held.Ask(), 5u);
+    Worker owner(kOwner, &AddOne);
+    EXPECT_EQ(owner.Ask(), 6u);
+    EXPECT_EQ(reader.Ask(), 6u);
+    {
+      Worker joined(kNobody, &Count);
+      EXPECT_EQ(joined.Ask(), 6u);
+      EXPECT_EQ(owner.Ask(), 7u);
+      EXPECT_EQ(joined.Ask(), 7u);
+      joined.Send();
+      EXPECT_EQ(joined.Stop(true), 128 + SIGKILL);
+    }
+    EXPECT_EQ(held.Stop(true), 128 + SIGKILL);
+    EXPECT_EQ(reader.Ask(), 7u);
+    reader.Send();
+    EXPECT_EQ(reader.Stop(true), 128 + SIGKILL);
+    EXPECT_EQ(owner.Ask(), 8u);
+    // The owner killed too: its -wal and -shm stay, and a reader reads them.
+    EXPECT_EQ(owner.Stop(true), 128 + SIGKILL);
+    EXPECT_EQ(Worker(kNobody, &Count).Ask(), 8u);
+    EXPECT_EQ(FilesOf(folder, kNobody), 0);
+    // The owner's last close takes its -wal and -shm files away again.
+    EXPECT_EQ(Worker(kOwner, &AddOne).Ask(), 9u);
+    EXPECT_NE(access((file_ + "-wal").c_str(), F_OK), 0);
+    EXPECT_NE(access((file_ + "-shm").c_str(), F_OK), 0);
+  }
 }
 
 TEST_F(EdgeTest, ABatchThatAFullDiskEndedIsWhollyAbsent) {

@@ -63,6 +63,44 @@ TEST_F(SyncTest, ModifyTimesListTheAddThenTheUpdate) {
   EXPECT_GT(one.year, 2001);
 }
 
+// Another program may write a time in any form SQLite reads; one it cannot
+// read is the zero time, and the listings go on.
+TEST_F(SyncTest, TimesInEveryFormSQLiteReadsAreListedAndOthersAreZero) {
+  const uint32_t id = AddHead(1);
+  const uint32_t plain = AddHead(2);
+  Raw("update SmsHead set ModifyTime = '2001-02-03 04:05:06' where id = " + std::to_string(plain));
+  const struct {
+    const char* stored;
+    const char* listed;
+  } kForms[] = {
+      {"2024-01-02T03:04:05", "2024-01-02 03:04:05\n"},
+      {"2024-01-02 03:04", "2024-01-02 03:04:00\n"},
+      {"2024-01-02", "2024-01-02 00:00:00\n"},
+      {"2024-01-02 05:04:05+02:00", "2024-01-02 03:04:05\n"},
+      {"2460311.5", "2024-01-02 00:00:00\n"},  // a Julian day
+      {"", "0000-00-00 00:00:00\n"},
+      {"yesterday", "0000-00-00 00:00:00\n"},
+  };
+  for (const auto& form : kForms) {
+    Raw("update SmsHead set ModifyTime = '" + std::string(form.stored) +
+        "' where id = " + std::to_string(id));
+    stIDModifyTime list[4];
+    uint32_t n = 0;
+    ASSERT_EQ(store_.GetAllSmsHeadIDModifyTime(list, 4, n), 0) << form.stored;
+    ASSERT_EQ(n, 2u);
+    EXPECT_EQ(Format(list[0].modifyTime), form.listed) << form.stored;
+    EXPECT_EQ(Format(list[1].modifyTime), "2001-02-03 04:05:06\n");
+    stDateTime one{};
+    ASSERT_EQ(store_.GetSmsHeadModifyTime(id, one), 0);
+    EXPECT_EQ(Format(one), form.listed) << form.stored;
+    stSmsChange changes[4];
+    uint64_t next = 0;
+    ASSERT_EQ(ListZuSmsHeadChanges(&store_, 0, changes, 4, &n, &next), 0);
+    ASSERT_EQ(n, 2u);
+    EXPECT_EQ(Format(changes[changes[0].id == id ? 0 : 1].modifyTime), form.listed) << form.stored;
+  }
+}
+
 TEST_F(SyncTest, AMissingHeadGives100AndLeavesTheTimeAlone) {
   SmsDatabase other(2);
   ASSERT_EQ(other.Open(), 0);

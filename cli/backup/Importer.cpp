@@ -1,14 +1,20 @@
 #include "backup/Importer.h"
 
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <vector>
 
 #include "text/Interrupt.h"
 
@@ -25,43 +31,85 @@ std::string Refusal(const ImportReport& r) {
          "\n(zusms import --skip-invalid FILE stores every valid record and reports the others)";
 }
 
+namespace {
+
+// More than any real backup holds: a copy of standard input stops there
+// (/dev/zero, endless input).
+constexpr uint64_t kSpoolLimit = uint64_t{16} << 30;
+
+// The free space of `folder` for this user, in bytes, when it can be told.
+std::optional<uint64_t> FreeSpace(const std::string& folder) {
+  struct statvfs vfs {};
+  if (::statvfs(folder.c_str(), &vfs) != 0) return std::nullopt;
+  return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+}
+
+std::string Megabytes(uint64_t bytes) {
+  return fmt::format("{:.1f} MB", static_cast<double>(bytes) / 1e6);
+}
+
+}  // namespace
+
 InputFile::InputFile(const std::string& path) : path_(path) {
-  std::ifstream named;
+  int source = STDIN_FILENO;
   if (path != "-") {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) throw Failure(path + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory, not a backup file");
-    named.open(path, std::ios::binary);
-    if (!named) throw Failure(path + ": " + std::strerror(errno));
-    if (S_ISREG(st.st_mode)) named.close();
-  }
-  // Standard input, a pipe or a device can be read once only: it is kept
-  // in a private temporary file, read twice.
-  if (path == "-" || named.is_open()) {
-    char name[] = "/tmp/zusms-import-XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) throw Failure(std::string("a temporary file: ") + std::strerror(errno));
-    close(fd);
-    spooled_ = name;
-    std::ofstream out(spooled_, std::ios::binary);
-    std::istream& source = path == "-" ? std::cin : named;
-    if (source.peek() != std::char_traits<char>::eof()) out << source.rdbuf();
-    if (!out) {
-      unlink(name);
-      throw Failure("keeping " + (path == "-" ? std::string("standard input") : path) +
-                    " in a temporary file failed");
+    source = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0) throw Failure(path + ": " + std::strerror(errno));
+    if (S_ISREG(st.st_mode)) {
+      ::close(source);
+      std::ifstream in(path_, std::ios::binary | std::ios::ate);
+      size_ = static_cast<size_t>(std::max<std::streamoff>(0, in.tellg()));
+      return;
     }
   }
-  std::ifstream in(spooled_.empty() ? path_ : spooled_, std::ios::binary | std::ios::ate);
-  size_ = static_cast<size_t>(std::max<std::streamoff>(0, in.tellg()));
+  // Standard input, a pipe or a device can be read once only: it is kept
+  // in a private temporary file, read twice. Every write is checked: a copy
+  // that is not whole stores nothing.
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string folder = tmpdir && *tmpdir ? tmpdir : "/tmp";
+  spooled_ = std::make_unique<TemporaryFile>(folder + "/zusms-import-XXXXXX");
+  const auto fail = [&](const std::string& why) {
+    if (source != STDIN_FILENO) ::close(source);
+    spooled_.reset();
+    const auto free = FreeSpace(folder);
+    throw Failure(
+        fmt::format("{} could not be kept in a temporary file in {}{}: {}; nothing was imported",
+                    path == "-" ? std::string("standard input") : path, folder,
+                    free ? " (" + Megabytes(*free) + " free there)" : std::string(), why));
+  };
+  if (spooled_->error() != 0) fail(std::strerror(spooled_->error()));
+  // Room is left for the store, which the import makes grow.
+  const uint64_t free = FreeSpace(folder).value_or(kSpoolLimit);
+  const uint64_t limit = std::min(kSpoolLimit, free - std::min(free / 4, uint64_t{1} << 30));
+  std::vector<char> chunk(1 << 16);
+  uint64_t kept = 0;
+  for (;;) {
+    const ssize_t n = ::read(source, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail(std::string("reading it: ") + std::strerror(errno));
+    if (n == 0) break;
+    kept += static_cast<uint64_t>(n);
+    if (kept > limit) {
+      fail(fmt::format("it is longer than {}, more than {}", Megabytes(limit),
+                       limit == kSpoolLimit ? "any backup holds" : "the free space allows"));
+    }
+    if (const int error = WriteAll(spooled_->fd(), chunk.data(), static_cast<size_t>(n))) {
+      fail(std::strerror(error));
+    }
+  }
+  if (source != STDIN_FILENO) ::close(source);
+  source = STDIN_FILENO;
+  if (const int error = spooled_->Close()) fail(std::strerror(error));
+  size_ = static_cast<size_t>(kept);
 }
 
-InputFile::~InputFile() {
-  if (!spooled_.empty()) unlink(spooled_.c_str());
-}
+InputFile::~InputFile() = default;
 
 std::unique_ptr<std::istream> InputFile::Open() const {
-  auto in = std::make_unique<std::ifstream>(spooled_.empty() ? path_ : spooled_, std::ios::binary);
+  auto in = std::make_unique<std::ifstream>(spooled_ ? spooled_->path() : path_, std::ios::binary);
   if (!*in) throw Failure(path_ + ": " + std::strerror(errno));
   return in;
 }
@@ -95,7 +143,10 @@ Importer::Importer(Store& store, const InputFile& file, const ImportOptions& o, 
       stored_(by_uuid) {}
 
 void Importer::Next() const {
-  if (InterruptRequested()) throw Interrupted{committed_};
+  // Messages the store had already are stored as much as those committed.
+  if (InterruptRequested()) {
+    throw Interrupted{committed_ + report_.skipped, report_.added + report_.skipped, !adding_};
+  }
 }
 
 void Importer::Checked(const std::string& problem) {

@@ -22,6 +22,7 @@
 #include "backup/StoredMessages.h"
 #include "model/Messages.h"
 #include "model/Store.h"
+#include "text/Interrupt.h"
 #include "text/Print.h"
 
 namespace zusms::cli {
@@ -47,10 +48,13 @@ struct ImportIncomplete {};
 constexpr int kImportIncompleteStatus = 4;
 
 // Raised when the user interrupts an import (Ctrl-C, text/Interrupt.h):
-// the batch in progress is rolled back, `stored` messages of the file are
-// in the store.
+// the batch in progress is rolled back; of the first `read` messages of
+// the file, `stored` are in the store. While `checking` (the first pass)
+// nothing was added, and which of the file's messages the store holds is
+// not known yet.
 struct Interrupted {
-  size_t stored;
+  size_t stored, read;
+  bool checking;
 };
 
 // How many invalid records an import names; the others are counted.
@@ -61,8 +65,10 @@ struct ImportOptions {
   bool progress = false;
 };
 
-// The file to import: a path, or standard input kept in a temporary file,
-// so that it can be read twice.
+// The file to import: a path, or standard input (a pipe, a device) kept in
+// a temporary file, so that it can be read twice. A Failure that says why
+// when the copy cannot be made whole (a full folder, or more than any
+// backup holds).
 class InputFile {
  public:
   explicit InputFile(const std::string& path);
@@ -75,7 +81,8 @@ class InputFile {
   bool LooksLikeXml() const;
 
  private:
-  std::string path_, spooled_;
+  std::string path_;
+  std::unique_ptr<TemporaryFile> spooled_;
   size_t size_ = 0;
 };
 

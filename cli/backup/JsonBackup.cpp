@@ -182,7 +182,7 @@ std::string HeadProblem(const Json& e, const SmsHead& h) {
     const std::string& time = e[field].get_ref<const std::string&>();
     const int64_t seconds = ParseTimeText(time);
     if (!time.empty() && (seconds < 0 || TimeText(seconds) != time)) {
-      return fmt::format("{}: \"{}\" is no time YYYYMMDDhhmmss", field, time);
+      return fmt::format("{}: \"{}\" is no time YYYYMMDDhhmmss", field, OneLine(time));
     }
   }
   if (h.type < 0 || h.type > 6) return fmt::format("type: {} is not 0 to 6", h.type);

@@ -113,7 +113,7 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   const auto date_text = sms.Get("date");
   if (!date_text) throw Failure("date: missing");
   const auto date = Number(*date_text);
-  if (!date) throw Failure(fmt::format("date: \"{}\" is not a number", *date_text));
+  if (!date) throw Failure(fmt::format("date: \"{}\" is not a number", OneLine(*date_text)));
   if (*date < kFirstMillis || *date > kLastMillis) {
     throw Failure(
         fmt::format("date: {} is not a time in milliseconds between 1990 and 9999 (seconds or "
@@ -127,7 +127,7 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   if (const auto type_text = sms.Get("type")) {
     const auto t = Number(*type_text);
     if (!t || *t < 1 || *t > 6)
-      throw Failure(fmt::format("type: \"{}\" is not 1 to 6", *type_text));
+      throw Failure(fmt::format("type: \"{}\" is not 1 to 6", OneLine(*type_text)));
     type = static_cast<int>(*t);
   }
   std::u16string name = Decode(sms.Get("contact_name").value_or(""), "contact_name");

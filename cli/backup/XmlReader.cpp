@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <iterator>
+#include <unordered_set>
 #include <vector>
 
 namespace zusms::cli {
@@ -216,11 +217,10 @@ class Filter {
       if (!named_) {
         named_ = true;
         out += name_;
-      } else if (std::find(names_.begin(), names_.end(), name_) != names_.end()) {
+      } else if (!names_.insert(name_).second) {
         dropping_ = true;
         dropped_ = name_;
       } else {
-        names_.push_back(name_);
         out += name_;
       }
       name_.clear();
@@ -380,7 +380,7 @@ class Filter {
   // being dropped (with what was dropped, in case it is not one).
   bool named_ = false;
   bool bad_name_ = false;  // the name being read holds bytes that are not UTF-8
-  std::vector<std::string> names_;
+  std::unordered_set<std::string> names_;
   std::string name_;
   bool dropping_ = false;
   std::string dropped_;
@@ -393,6 +393,7 @@ class Filter {
 struct ParseState {
   XML_Parser parser = nullptr;
   int depth = 0;
+  size_t events = 0;  // elements started and ended
   const std::function<void(const XmlSms&)>* on_sms = nullptr;
   XmlReadResult result;
   std::string refused;         // why the parser was stopped
@@ -407,6 +408,7 @@ void Refuse(ParseState& st, const std::string& why) {
 void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes) {
   auto& st = *static_cast<ParseState*>(data);
   ++st.depth;
+  ++st.events;
   if (st.depth == 1) {
     if (std::strcmp(name, "smses") != 0) {
       Refuse(st, fmt::format("the file has no <smses> element (its first element is <{}>)", name));
@@ -434,7 +436,11 @@ void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes
   }
 }
 
-void XMLCALL End(void* data, const XML_Char*) { --static_cast<ParseState*>(data)->depth; }
+void XMLCALL End(void* data, const XML_Char*) {
+  auto& st = *static_cast<ParseState*>(data);
+  --st.depth;
+  ++st.events;
+}
 
 void XMLCALL Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
   Refuse(*static_cast<ParseState*>(data), "a document type declaration that could not be skipped");
@@ -464,15 +470,25 @@ XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const Xml
   std::string filtered;
   size_t bytes = 0;
   bool ok = true;
+  // Expat scans a token that a feed leaves unfinished again from its start
+  // at the next feed: a long attribute value (a multimedia part in base64)
+  // fed 64 KiB at a time would cost its length squared. While feeds end
+  // no element, the next one is twice as long, so a token is scanned about
+  // twice in all.
+  size_t feed = chunk.size();
+  size_t events = 0;
   for (bool last = false; !last && ok;) {
     in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     const size_t got = static_cast<size_t>(in.gcount());
     last = got < chunk.size();
     bytes += got;
-    filtered.clear();
     filter.Feed(std::string_view(chunk.data(), got), last, filtered);
+    if (filtered.size() < feed && !last) continue;
     ok = XML_Parse(st.parser, filtered.data(), static_cast<int>(filtered.size()),
                    last ? XML_TRUE : XML_FALSE) == XML_STATUS_OK;
+    filtered.clear();
+    feed = st.events == events ? std::min(2 * feed, size_t{1} << 30) : chunk.size();
+    events = st.events;
     on_bytes(bytes);
   }
   if (st.failure) {

@@ -17,6 +17,7 @@
 
 #include "Command.h"
 #include "backup/Interchange.h"
+#include "text/Interrupt.h"
 
 namespace zusms::cli {
 
@@ -42,15 +43,7 @@ class FdBuffer : public std::streambuf {
 
  private:
   bool Drain() {
-    for (const char* at = pbase(); at < pptr() && error_ == 0;) {
-      const ssize_t n = ::write(fd_, at, static_cast<size_t>(pptr() - at));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? errno : EIO;
-        break;
-      }
-      at += n;
-    }
+    if (error_ == 0) error_ = WriteAll(fd_, pbase(), static_cast<size_t>(pptr() - pbase()));
     setp(buffer_, buffer_ + sizeof buffer_);
     return error_ == 0;
   }
@@ -58,33 +51,6 @@ class FdBuffer : public std::streambuf {
   int error_ = 0;
   char buffer_[1 << 16];
 };
-
-// SIGINT and SIGTERM held back for the scope, delivered when it ends.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    ::sigprocmask(SIG_BLOCK, &stop, &before_);
-  }
-  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t before_;
-};
-
-// Where a Ctrl-C finds the temporary file of an export in progress.
-char g_temporary[PATH_MAX + 1];
-
-void RemoveTemporaryAndStop(int signal_number) {
-  ::unlink(g_temporary);
-  ::signal(signal_number, SIG_DFL);
-  ::raise(signal_number);
-}
 
 // The export's file. It holds message text: a file the export creates is
 // the owner's alone (0600 whatever the umask), also where the path is a link
@@ -111,31 +77,13 @@ class ExportFile {
     }
     const size_t slash = target_.rfind('/');
     const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    std::string temporary = Folder() + "/." + name + ".XXXXXX";
-    if (temporary.size() > PATH_MAX) Fail(ENAMETOOLONG);
-    // Ctrl-C waits until the temporary file has its name where the handler
-    // finds it, so it is never left behind.
-    const SignalsHeld held;
-    fd_ = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd_ < 0) Fail(errno);
-    if (::fchmod(fd_, 0600) != 0) {  // whatever the umask
-      const int error = errno;
-      ::unlink(temporary.c_str());
-      Fail(error);
-    }
-    temporary_ = temporary;
-    std::strcpy(g_temporary, temporary_.c_str());
-    previous_int_ = ::signal(SIGINT, RemoveTemporaryAndStop);
-    previous_term_ = ::signal(SIGTERM, RemoveTemporaryAndStop);
+    temporary_ = std::make_unique<TemporaryFile>(Folder() + "/." + name + ".XXXXXX");
+    if (temporary_->error() != 0) Fail(temporary_->error());
+    fd_ = temporary_->fd();
     buffer_ = std::make_unique<FdBuffer>(fd_);
   }
   ~ExportFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!temporary_.empty()) {
-      ::unlink(temporary_.c_str());
-      ::signal(SIGINT, previous_int_);
-      ::signal(SIGTERM, previous_term_);
-    }
+    if (!temporary_ && fd_ >= 0) ::close(fd_);
   }
   ExportFile(const ExportFile&) = delete;
   ExportFile& operator=(const ExportFile&) = delete;
@@ -146,7 +94,7 @@ class ExportFile {
   // the system's reason when any of that fails.
   void Commit() {
     if (buffer_->pubsync() != 0) Fail(buffer_->error());
-    if (temporary_.empty()) return;
+    if (!temporary_) return;
     if (::fsync(fd_) != 0) Fail(errno);
     // Only root may give a file away; for anybody else the new file stays
     // theirs, as a file they wrote anew would.
@@ -154,13 +102,10 @@ class ExportFile {
       Fail(errno);
     }
     if (mode_ && ::fchmod(fd_, *mode_) != 0) Fail(errno);
-    const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) Fail(errno);
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail(errno);
-    ::signal(SIGINT, previous_int_);
-    ::signal(SIGTERM, previous_term_);
-    temporary_.clear();
+    if (const int error = temporary_->Close(); error != 0) Fail(error);
+    if (::rename(temporary_->path().c_str(), target_.c_str()) != 0) Fail(errno);
+    temporary_->Keep();
     const int dir = ::open(Folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
       ::fsync(dir);  // the rename itself survives a power cut
@@ -192,13 +137,12 @@ class ExportFile {
     return path;
   }
 
-  std::string path_, target_, temporary_;
+  std::string path_, target_;
+  std::unique_ptr<TemporaryFile> temporary_;
   std::optional<mode_t> mode_;                    // of the file that was there
   std::optional<std::pair<uid_t, gid_t>> owner_;  // ... and its owner
   int fd_ = -1;
   std::unique_ptr<FdBuffer> buffer_;
-  void (*previous_int_)(int) = SIG_DFL;
-  void (*previous_term_)(int) = SIG_DFL;
 };
 
 // Progress bars only on a terminal and not with --json.
@@ -227,18 +171,18 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
                              r.records_added, r.updated, r.records_skipped);
   }
   std::cout << "\n";
-  for (const std::string& p : r.problems) std::cout << "skipped " << p << "\n";
+  for (const std::string& p : r.problems) std::cout << "skipped " << OneLine(p) << "\n";
   if (r.invalid > r.problems.size()) {
     std::cout << fmt::format("... and {} more\n", r.invalid - r.problems.size());
   }
   if (r.invalid > 0) std::cout << fmt::format("{} invalid records skipped\n", r.invalid);
   if (!r.cut.empty()) {
-    std::cout << "the file is cut or malformed there, the rest of it was not read: " << r.cut
-              << "\n";
+    std::cout << "the file is cut or malformed there, the rest of it was not read: "
+              << OneLine(r.cut) << "\n";
   }
   if (r.mms > 0) std::cout << fmt::format("{} MMS not imported: the store keeps SMS only\n", r.mms);
   for (const auto& [name, n] : r.others) {
-    std::cout << fmt::format("{} <{}> elements not imported\n", n, name);
+    std::cout << fmt::format("{} <{}> elements not imported\n", n, OneLine(name));
   }
   if (r.names_cut > 0) {
     // The field holds 39 UTF-16 units: a name with an emoji at its end is
@@ -304,10 +248,15 @@ void AddBackupCommands(Commands& c) {
       PrintImport(o, r, xml);
       if (r.invalid > 0 || !r.cut.empty()) throw ImportIncomplete{};
     } catch (const Interrupted& stop) {
+      if (stop.checking) {
+        throw Failure(
+            "interrupted while checking the file, before anything was added: the store is as it "
+            "was; running the same import again imports it");
+      }
       throw Failure(fmt::format(
-          "interrupted: {} messages of the file are stored, the batch in progress was rolled "
-          "back; running the same import again completes it",
-          stop.stored));
+          "interrupted: {} messages of the file are stored, of the first {} read; the batch in "
+          "progress was rolled back; running the same import again completes it",
+          stop.stored, stop.read));
     }
   });
 }

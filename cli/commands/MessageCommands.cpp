@@ -5,7 +5,6 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
-#include <iterator>
 
 #include "Command.h"
 #include "model/Folders.h"
@@ -64,7 +63,24 @@ std::string TimeOption(const std::string& text, bool utc, bool end_of_day) {
   }
 }
 
-std::string ReadStdin() { return std::string(std::istreambuf_iterator<char>(std::cin), {}); }
+// The text of `add` from standard input: read no further than the longest
+// text a message can hold (three bytes of UTF-8 to a UTF-16 unit, and room
+// for the line breaks that end it), so that endless input ends in an error.
+std::string ReadStdin() {
+  constexpr size_t kMostBytes = kMostParts * kPartLength * 3 + 4096;
+  std::string text;
+  char chunk[1 << 16];
+  while (text.size() <= kMostBytes && std::cin.read(chunk, sizeof chunk).gcount() > 0) {
+    text.append(chunk, static_cast<size_t>(std::cin.gcount()));
+  }
+  if (text.size() > kMostBytes) {
+    throw Failure(fmt::format(
+        "the text on standard input goes on past {} bytes, more than a message can hold ({} parts "
+        "of {} characters)",
+        kMostBytes, kMostParts, kPartLength));
+  }
+  return text;
+}
 
 // Changes every part of message `id` with `change`, in one batch.
 void ChangeMessage(Store& s, uint32_t id, const std::function<void(SmsHead&)>& change,

@@ -125,6 +125,17 @@ std::string Printable(std::string_view text, bool keep_line_breaks) {
 
 std::string OneLine(std::string_view text) { return Printable(text, false); }
 
+std::string PrintableLines(std::string_view text) {
+  std::string out;
+  for (size_t at = 0;;) {
+    const size_t end = text.find('\n', at);
+    out += OneLine(text.substr(at, end == std::string_view::npos ? end : end - at));
+    if (end == std::string_view::npos) return out;
+    out += '\n';
+    at = end + 1;
+  }
+}
+
 Progress::Progress(std::string what, size_t total, bool shown)
     : what_(std::move(what)), total_(total), shown_(shown && total > 0) {}
 

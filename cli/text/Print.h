@@ -39,6 +39,10 @@ bool Unprintable(char32_t c);
 std::string Printable(std::string_view text, bool keep_line_breaks);
 // The text on one line, so that a message never breaks a table row.
 std::string OneLine(std::string_view text);
+// An error or a warning: its own lines (split at "\n") kept, each through
+// OneLine, so that no text of a file or the store in it acts on the
+// terminal.
+std::string PrintableLines(std::string_view text);
 
 // A progress bar on standard error, shown only when `shown` (the caller
 // asks for it on a terminal, not with --json); cleared when destroyed.

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "DatabaseFile.h"
 #include "Dialect.h"
 
 namespace zusms::engine {
@@ -47,7 +48,8 @@ struct Prepared {
 class Lease {
  public:
   Lease() = default;
-  explicit Lease(std::shared_ptr<Prepared> prepared);
+  // Counted by `owner` (see Connection::Refresh).
+  Lease(std::shared_ptr<Prepared> prepared, class Connection* owner);
   Lease(Lease&& other) noexcept = default;
   Lease& operator=(Lease&& other) noexcept;
   ~Lease() { Reset(); }
@@ -60,6 +62,7 @@ class Lease {
 
  private:
   std::shared_ptr<Prepared> prepared_;
+  class Connection* owner_ = nullptr;
 };
 
 // The rows a query stands on; shared by the command and its record sets.
@@ -128,6 +131,20 @@ class Connection {
  private:
   Connection() = default;
   std::shared_ptr<Prepared> Prepare(const std::u16string& text, bool limited);
+  // Opens the file at `path` (created when missing and `create`).
+  int OpenFile(const std::string& path, bool create, struct DatabaseFile* file, sqlite3** db,
+               std::string* error);
+  void Adopt(sqlite3* db, const struct DatabaseFile& file);
+  // Before a read transaction of a file read as unchanging: opens it again
+  // when its owner changed it (a commit, a checkpoint, a -wal file beside it,
+  // another file in its place), so that no read serves what the file held
+  // before. Not while a statement is leased or a transaction is open.
+  void Refresh();
+  // A read transaction of a watched file begins or ends: holds or lets go
+  // the lock that keeps the owner's last close from writing the file.
+  void Hold(bool hold);
+  void Unwatch();
+  friend class Lease;
   int OpenWritable(const struct DatabaseFile& file, sqlite3** db, std::string* error);
   int Setup(sqlite3* db, bool read_only, std::string* what);
   bool Abandoned() const;
@@ -138,7 +155,12 @@ class Connection {
   sqlite3* db_ = nullptr;
   int shares_ = 0;
   bool read_only_ = false;
-  std::string reader_log_base_;  // -wal/-shm to remove after a read-only close
+  std::string path_;      // as the store names it, to open it again
+  bool watched_ = false;  // read as unchanging: Refresh compares the stamp
+  std::string real_;
+  FileStamp stamp_;
+  int leases_ = 0;  // statements leased out
+  int watch_fd_ = -1;
   uint64_t generation_ = 0;
   int depth_ = 0;                         // nesting of the transaction the mutex's owner runs
   std::atomic<std::thread::id> owner_{};  // the thread whose transaction is open
