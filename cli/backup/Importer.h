@@ -62,7 +62,10 @@ struct ImportOptions {
 };
 
 // The file to import: a path, or standard input kept in a temporary file,
-// so that it can be read twice.
+// so that it can be read twice. A file packed with gzip or zip is read
+// unpacked (kept so in a temporary file); a file of another kind that
+// people take for a backup (a vCard, an image, an SQLite database, other
+// packers) is a Failure that says what it is.
 class InputFile {
  public:
   explicit InputFile(const std::string& path);
@@ -75,6 +78,7 @@ class InputFile {
   bool LooksLikeXml() const;
 
  private:
+  void Recognise();
   std::string path_, spooled_;
   size_t size_ = 0;
 };
