@@ -1,6 +1,7 @@
 #include "Command.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 #include <utf8cpp/utf8.h>
 
 #include <iostream>
@@ -47,6 +48,16 @@ CLI::Validator NumberArgument() {
         return std::string();
       },
       "NUMBER");
+}
+
+void ConfirmOrFail(const std::string& summary, bool yes) {
+  if (yes) return;
+  if (!isatty(STDIN_FILENO))
+    throw Failure("would delete " + summary + "; add --yes to delete them");
+  std::cerr << "delete " << summary << "? [y/N] " << std::flush;
+  std::string answer;
+  std::getline(std::cin, answer);
+  if (answer != "y" && answer != "Y" && answer != "yes") throw Failure("nothing deleted");
 }
 
 void PrintAdded(const Options& o, const std::string& noun, uint32_t id) {

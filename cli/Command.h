@@ -22,11 +22,16 @@ struct Options {
   std::string db;
   uint32_t user = 1;
   bool json = false;
-  bool utc = false;    // times in UTC instead of local time
-  std::string region;  // the country of numbers written without one
+  bool utc = false;         // times in UTC instead of local time
+  std::string region;       // the country of numbers written without one
+  bool demo_store = false;  // db is the demo's own file, not one the user gave
 };
 
 using Action = std::function<void(Store&)>;
+
+// The help of every option that names a folder (model/Folders.h, FindFolder).
+inline constexpr const char* kFolderHelp =
+    "folder: its number, its name or its role (inbox, sent, drafts, ...), in any case";
 
 class Commands {
  public:
@@ -80,6 +85,9 @@ CLI::Validator TimeArgument();
 // sequence, a line break), a line separator or a bidirectional override is
 // a usage error.
 CLI::Validator NumberArgument();
+// Goes on with a deletion that `summary` describes when --yes was given
+// (`yes`) or the user agrees on a terminal; a Failure otherwise.
+void ConfirmOrFail(const std::string& summary, bool yes);
 // Prints what an add command added: "added NOUN ID", or {"id": ID} as JSON.
 void PrintAdded(const Options& o, const std::string& noun, uint32_t id);
 

@@ -9,6 +9,7 @@
 
 #include "Command.h"
 #include "backup/Interchange.h"
+#include "model/Demo.h"
 #include "model/Phone.h"
 
 namespace zusms::cli {
@@ -65,6 +66,10 @@ int Main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
   try {
+    if (o.db.empty() && app.got_subcommand("demo")) {
+      o.db = DemoStorePath();
+      o.demo_store = true;
+    }
     struct stat st {};
     if (!o.db.empty() && stat(o.db.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       throw Failure(o.db + ": is a directory, not a database file");

@@ -108,6 +108,12 @@ void CMimerCommand::BindText16(const char16_t* text, size_t length) {
   }
   if (!Current().stmt.get()) CheckBind(SQLITE_RANGE);
   if (length > INT_MAX / 2) throw CMimerException(u"a text too long to bind", -1);
+  // SQLite takes a leading U+FEFF of UTF-16 for a byte order mark and drops
+  // it; such a text goes in as UTF-8, which SQLite keeps as given.
+  if (length > 0 && text[0] == 0xFEFF) {
+    const std::string utf8 = zusms::engine::ToUtf8(std::u16string_view(text, length));
+    return BindText8(utf8.data(), utf8.size());
+  }
   CheckBind(sqlite3_bind_text16(Current().stmt.get(), ++bound_, text, static_cast<int>(length * 2),
                                 SQLITE_TRANSIENT));
 }

@@ -1,5 +1,6 @@
 // Folders: the record pattern with departures of their own. The store numbers
-// folders itself (FdId, one above the user's highest), seeds the fourteen
+// folders itself (FdId, one above the user's highest, past the numbers that
+// messages or filter rules of a deleted folder still name), seeds the fourteen
 // default folders, and never deletes them (system 1). A missing folder is
 // 100 for Update and -1 for Get, whose pre-check binds the user first; the
 // count clears `n` first.
@@ -44,6 +45,12 @@ constexpr zusms::Family<SmsFolder> kFolder = {
 constexpr const char16_t* kReadExists =
     u"select count(*) as cnt from SmsFolder where UserID=? and id=?";
 constexpr const char16_t* kHighest = u"select max(fdid) as maxid from SmsFolder where UserID=?";
+// Whether messages or filter rules of the user still name a folder number
+// (of a folder deleted under them): a new folder does not take it.
+constexpr const char16_t* kNamedByHeads =
+    u"select count(*) as cnt from SmsHead where fid=? and UserID=?";
+constexpr const char16_t* kNamedByFilters =
+    u"select count(*) as cnt from SmsFilter where folderid=? and UserID=?";
 
 // The default folders; the position is the folder number. The names are
 // data, written as code points so that no editor can change their bytes:
@@ -128,7 +135,24 @@ int32_t SmsDatabase::AddSmsFolder(SmsFolder& rec, uint32_t& newId) {
       zusms::engine::SetLastError(u"the user has no folder to number a new one after");
       return -1;
     }
-    rec.FdId = static_cast<int32_t>(highest + 1);
+    // Messages left behind by a folder deleted under them (by another
+    // program, say) never join the new one: it skips their number.
+    uint32_t named = 0;
+    do {
+      ++highest;
+      named = 0;
+      for (const char16_t* sql : {kNamedByHeads, kNamedByFilters}) {
+        uint32_t n = 0;
+        if (zusms::Guarded([&](CMimerCommand& cmd) {
+              zusms::CountRows(cmd, sql, zusms::IdUser(highest, m_UserID), n);
+              return 0;
+            }) != 0) {
+          return -1;
+        }
+        named += n;
+      }
+    } while (named > 0);
+    rec.FdId = static_cast<int32_t>(highest);
     rec.system = 0;
     const int32_t status = AddSmsFolderBase(rec, newId);
     transaction.Commit();

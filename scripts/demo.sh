@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the library and the zusms tool, then runs `zusms demo` on the default
-# database (or $ZUSMS_DB): it adds a realistic set of messages once and shows
-# the folders, the inbox, a search and a synchronisation listing.
+# Builds the library and the zusms tool, then runs `zusms demo` in a database
+# file of its own (it says where; a person's store is never touched): it adds
+# a realistic set of messages once and shows the folders, the inbox, a search
+# and a synchronisation listing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
           libbenchmark-dev clang libclang-rt-14-dev clang-format python3
           libcli11-dev nlohmann-json3-dev libexpat1-dev libfmt-dev libutfcpp-dev
-          libphonenumber-dev libicu-dev libxxhash-dev)
+          libphonenumber-dev libicu-dev libxxhash-dev zlib1g-dev libzip-dev)
 if (($# > 0)); then packages=("$@"); fi
 
 missing=()

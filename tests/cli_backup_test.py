@@ -4,6 +4,8 @@ commands that treat a long message as one message.
 
 usage: cli_backup_test.py PATH/TO/zusms
 """
+import gzip
+import io
 import json
 import os
 import re
@@ -13,6 +15,7 @@ import subprocess
 import sys
 import time
 import unittest
+import zipfile
 import xml.etree.ElementTree as ElementTree
 
 import cli_test
@@ -168,6 +171,31 @@ class Backup(cli_test.Case):
         self.assertEqual((incomplete[0]["complete"], incomplete[0]["parts"]), (False, 2))
         self.assertIn("[incomplete]", self.run_cli("list", user=4).stdout)
 
+    def test_packed_backups_are_read_and_other_files_named(self):
+        xml = backup(sms(body="packed")).encode()
+
+        def put(name, data):
+            path = os.path.join(self.dir.name, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            return path
+
+        def zipped(*names):
+            data = io.BytesIO()
+            with zipfile.ZipFile(data, "w") as z:
+                for name in names:
+                    z.writestr(name, xml)
+            return data.getvalue()
+
+        for user, name, data in ((1, "b.xml.gz", gzip.compress(xml)),
+                                  (2, "b.zip", zipped("readme.txt", "sms-2024.xml"))):
+            self.assertEqual(self.json_of("import", put(name, data), user=user)["added"], 1)
+        for data, what in ((b"\xef\xbb\xbfBEGIN:VCARD\r\nVERSION:3.0\r\n", "a vCard file"),
+                           (b"\x89PNG\r\n\x1a\n\0\0", "a PNG image"),
+                           (open(self.db, "rb").read(100), "an SQLite database"),
+                           (zipped("a.xml", "b.xml"), "a zip archive of 2 files (a.xml, b.xml)")):
+            self.assertIn(what, self.run_cli("import", put("x", data), expect=1).stderr)
+
     def test_mistakes_get_errors(self):
         added = self.json_of("add", "--number", "1", "--text", "x")["id"]
         for args in (("move", str(added), "99"), ("filter", "add", "--folder", "99"),
@@ -197,8 +225,9 @@ class Backup(cli_test.Case):
             self.assertNotRegex(text, "[\x1b\u0085\u202e\u2028]")
             self.assertIn('"1\u23ce\ufffd\u23ce', text)
 
-    def test_dates_people_read_and_delete_before(self):
-        self.import_xml(backup(*(sms(body=f"m{i}&#10;line two", date=str(1700000000000 + 86400000 * i))
+    def test_dates_people_read_and_delete_before_keeping_locked_messages(self):
+        self.import_xml(backup(*(sms(body=f"m{i}&#10;line two", date=str(1700000000000 + 86400000 * i),
+                                     locked=str(int(i == 0)))
                                  for i in range(5))))
         table = self.run_cli("--utc", "list").stdout
         self.assertIn("2023-11-14 22:13", table)
@@ -213,10 +242,16 @@ class Backup(cli_test.Case):
                         or "-" in iso[0]["time"][19:])
         dry = self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z",
                            "--dry-run").stdout
-        self.assertIn("2 messages", dry)
+        self.assertIn("1 messages (1 records) in folder 1 before 2023-11-16T00:00Z; 1 locked "
+                      "messages skipped", dry)
         self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", expect=1)
         self.assertEqual(self.stats()["heads"], 5)
-        self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", "--yes")
+        self.run_cli("delete", "--folder", "inbox", "--before", "2023-11-16T00:00Z", "--yes")
+        self.assertEqual(self.stats()["heads"], 4)
+        locked = self.json_of("list", "--oldest", "--limit", "1")[0]["id"]
+        self.assertIn("is locked", self.run_cli("delete", str(locked), expect=1).stderr)
+        self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", "--yes",
+                     "--include-locked")
         self.assertEqual(self.stats()["heads"], 3)
         self.run_cli("list", "--since", "yesterday", expect=2)  # a usage error
 

@@ -56,6 +56,9 @@ class Cli(Case):
         self.assertEqual(os.stat(path).st_mode & 0o777, 0o600)
         with open(path, encoding="utf-8") as f:
             self.assertGreater(len(json.load(f)["heads"]), 100)
+        self.assertEqual(self.run_cli("export", "-o", path).stderr,
+                         f"exported 300 messages, 17 folders and 18 other records, "
+                         f"{os.path.getsize(path)} bytes, to {path}\n")
 
     def test_an_export_through_a_dangling_link_creates_its_target_private(self):
         self.run_cli("demo")
@@ -80,6 +83,14 @@ class Cli(Case):
         second = self.run_cli("demo").stdout
         self.assertIn("already in this store", second)
         self.assertEqual(self.stats(), counts)
+        # Without --db the demo has a file of its own, never the user's store.
+        env = dict(os.environ, XDG_DATA_HOME=self.dir.name)
+        env.pop("ZUSMS_DB", None)
+        proc = subprocess.run([ZUSMS, "demo"], env=env, capture_output=True, text=True, timeout=300)
+        demo = os.path.join(self.dir.name, "zusms", "demo.dbf")
+        self.assertIn(f"Demo store: {demo}", proc.stdout)
+        self.assertTrue(os.path.exists(demo))
+        self.assertFalse(os.path.exists(os.path.join(self.dir.name, "zusms", "zuSms.dbf")))
 
     def test_export_then_import_into_another_user_keeps_every_record(self):
         self.run_cli("demo")
@@ -168,7 +179,10 @@ class Cli(Case):
         self.assertEqual("".join(p["content"] for p in parts), long_body)
 
         # Out again: the long message is one message, whole.
-        exported = self.run_cli("export", "--format", "xml").stdout
+        proc = self.run_cli("export", "--format", "xml")
+        exported = proc.stdout
+        self.assertEqual(proc.stderr, f"exported 4 messages (XML keeps messages only), "
+                                      f"{len(exported.encode())} bytes, to standard output\n")
         self.assertIn('count="4"', exported)
         self.assertIn(long_body, exported)
         self.assertIn('date="1700000000000"', exported)
@@ -224,6 +238,20 @@ class Cli(Case):
         self.run_cli("list", "--limit", "x", expect=2)
         proc = self.run_cli("add", "--number", "1" * 40, "--text", "x", expect=1)
         self.assertIn("longer than 32", proc.stderr)
+
+    def test_texts_beginning_or_ending_with_invisible_characters_are_kept(self):
+        marks = ["\ufeff", "\u200b", "\u200c", "\u200d", "\u200e", "\u200f", "\u2060",
+                 "\u00a0", "\u0301"]
+        texts = [m + "x" for m in marks] + ["x" + m for m in marks] + [m + "y" + m for m in marks]
+        for text in texts:
+            self.run_cli("add", "--number", "10086", "--text", text)
+        want = sorted(texts)
+        self.assertEqual(sorted(h["content"] for h in self.json_of("list", "--limit", "99")), want)
+        for user, fmt in ((2, "json"), (3, "xml")):
+            path = self.write("all." + fmt, self.run_cli("export", "--format", fmt).stdout)
+            self.run_cli("import", path, user=user)
+            self.assertEqual(sorted(h["content"] for h in self.json_of(
+                "list", "--limit", "99", user=user)), want, fmt)
 
     def test_tables_align_chinese_text_by_terminal_columns(self):
         self.run_cli("folder", "add", "\u5de5\u4f5c\u4e0e\u751f\u6d3b")

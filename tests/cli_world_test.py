@@ -61,7 +61,7 @@ class LongMessagesCountOnce(World):
         self.run_cli("add", "--number", "10086", "--folder", "7", "--text", "S" * 700)
         counts = {f["FdId"]: f["messages"] for f in self.json_of("folders")}
         self.assertEqual((counts[1], counts[7]), (2, 1))
-        self.assertRegex(self.run_cli("folders").stdout.splitlines()[1], r"\s2\s+1$")
+        self.assertRegex(self.run_cli("folders").stdout.splitlines()[1], r"\s2$")
         self.assertEqual(self.stats()["heads"], 6)
         names = {f["FdId"]: f["fname"] for f in self.json_of("folders")}
         table = self.run_cli("stats").stdout.split("\n\n")[1].splitlines()
@@ -406,9 +406,9 @@ class FolderNames(World):
             self.assertIn(why, self.run_cli(*args, expect=1).stderr, args)
         self.assertEqual(self.json_of("folders"), before)
 
-        work = self.json_of("folder", "add", "Work")["id"]
+        work = self.json_of("folder", "add", "Work")["number"]
         self.assertIn("already", self.run_cli("folder", "add", "Work", expect=1).stderr)
-        other = self.json_of("folder", "add", "work")["id"]  # names compare exactly
+        other = self.json_of("folder", "add", "work")["number"]  # names compare exactly
         self.assertIn("already", self.run_cli("folder", "rename", str(other), "Work",
                                               expect=1).stderr)
         self.run_cli("folder", "rename", str(work), "Work")  # its own name again
@@ -416,6 +416,67 @@ class FolderNames(World):
         self.run_cli("folder", "add", "Work")
         self.assertEqual([f["fname"] for f in self.json_of("folders")[14:]],
                          ["Office", "work", "Work"])
+
+    def test_a_folder_is_named_by_its_number_name_or_role_in_any_case(self):
+        self.assertEqual(self.run_cli("folder", "add", "Work").stdout, "added folder 15\n")
+        self.run_cli("folder", "add", "work")
+        self.assertNotIn(" ID", self.run_cli("folders").stdout.splitlines()[0])
+        message = self.json_of("add", "--number", "1", "--folder", "SENT", "--text", "x")["id"]
+        for args, folder in ((("move", str(message), "Drafts"), 8),
+                             (("move", str(message), "\u6536\u4ef6\u7bb1"), 1),  # stored name
+                             (("move", str(message), "work"), 16),  # exactly, before any case
+                             (("move", str(message), "15"), 15),
+                             (("folder", "rename", "office", "x"), None),
+                             (("move", str(message), "WORK"), None),  # two folders answer
+                             (("folder", "add", "Inbox"), None)):  # a role's name
+            self.run_cli(*args, expect=0 if folder else 1)
+            if folder:
+                self.assertEqual(self.json_of("show", str(message))["fid"], folder, args)
+        self.assertEqual(len(self.json_of("list", "--folder", "work")), 0)
+        self.run_cli("filter", "add", "--number", "95588", "--folder", "inbox")
+        self.assertEqual(self.json_of("filters")[0]["folderid"], 1)
+
+    def test_a_folder_that_holds_messages_is_deleted_only_with_them(self):
+        self.run_cli("folder", "add", "Work")
+        self.run_cli("folder", "add", "Other")
+        locked = self.json_of("add", "--number", "1", "--folder", "work", "--text", "a")["id"]
+        self.run_cli("add", "--number", "1", "--folder", "work", "--text", "b" * 700)
+        self.run_cli("lock", str(locked))
+        self.run_cli("filter", "add", "--number", "95588", "--folder", "Work")
+        proc = self.run_cli("folder", "delete", "Work", expect=1)
+        self.assertIn("holds 2 messages and 1 filter rules", proc.stderr)
+        self.run_cli("folder", "delete", "Work", "--move-to", "other")
+        self.assertEqual(len(self.json_of("list", "--folder", "16")), 2)
+        self.assertEqual(self.json_of("filters")[0]["folderid"], 16)
+        self.run_cli("folder", "delete", "16", "--with-messages", expect=1)  # no --yes
+        proc = self.run_cli("folder", "delete", "16", "--with-messages", "--yes", expect=1)
+        self.assertIn("1 locked messages", proc.stderr)
+        self.run_cli("folder", "delete", "16", "--with-messages", "--yes", "--include-locked")
+        self.assertEqual((self.stats()["heads"], self.stats()["filters"]), (0, 0))
+        self.assertEqual(len(self.json_of("folders")), 14)
+
+    def test_check_reports_what_is_wrong_and_repair_recovers_stranded_messages(self):
+        self.run_cli("folder", "add", "Work")
+        stranded = self.json_of("add", "--number", "1", "--folder", "15", "--text", "a")["id"]
+        with sqlite3.connect(self.db) as db:  # as another program may leave a store
+            db.execute("delete from SmsFolder where FdId = 15")
+            db.execute("insert into SmsHead (fid, UserID, batid, longsms, \"index\", tel) "
+                       "values (1, 1, 7, 2, 2, '10086')")
+            db.execute("insert into SmsFolder (FdId, fname, system, password, privmode, UserID) "
+                       "values (14, 'Twin', 0, 0, 0, 1)")
+        self.assertEqual(self.run_cli("folder", "add", "New").stdout, "added folder 16\n")
+        out = self.run_cli("check", expect=1).stdout
+        for finding in (f"message {stranded} is in folder number 15", "lacks its first part",
+                        "folder number 14 is taken by 2 folders"):
+            self.assertIn(finding, out)
+        out = self.run_cli("check", "--repair", expect=1).stdout
+        self.assertIn(f"moved message {stranded} from folder number 15 to folder 17 (Recovered)",
+                      out)
+        self.assertEqual(self.json_of("show", str(stranded))["fid"], 17)
+        with sqlite3.connect(self.db) as db:
+            db.execute("delete from SmsFolder where fname = 'Twin'")
+            db.execute("delete from SmsHead where batid = 7")
+        self.assertEqual(self.run_cli("check").stdout, "no problems found\n")
 
 
 class DatesPeopleType(World):

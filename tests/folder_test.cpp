@@ -95,11 +95,17 @@ TEST_F(FolderTest, AddNumbersAboveTheHighestAndOverridesNumberAndSystem) {
   uint32_t second_id = 0;
   ASSERT_EQ(store_.AddSmsFolder(second, second_id), 0);
   EXPECT_EQ(second.FdId, 16);
-  // Deleting the highest frees its number for the next folder.
+  // Deleting the highest frees its number for the next folder, unless
+  // messages or filter rules still name it: they never join a new folder.
   ASSERT_EQ(store_.DeleteSmsFolder(second_id), 0);
   ASSERT_EQ(store_.AddSmsFolder(second, second_id), 0);
   EXPECT_EQ(second.FdId, 16);
-  EXPECT_EQ(Numbers(), "1:1,2:1,3:1,4:1,5:1,6:1,7:1,8:1,9:1,10:1,11:1,12:1,13:1,14:1,15:0,16:0\n");
+  Raw("insert into SmsHead (fid, UserID) values (16, 1); insert into SmsFilter (folderid, "
+      "UserID) values (17, 1)");
+  ASSERT_EQ(store_.DeleteSmsFolder(second_id), 0);
+  ASSERT_EQ(store_.AddSmsFolder(second, second_id), 0);
+  EXPECT_EQ(second.FdId, 18);
+  EXPECT_EQ(Numbers(), "1:1,2:1,3:1,4:1,5:1,6:1,7:1,8:1,9:1,10:1,11:1,12:1,13:1,14:1,15:0,18:0\n");
 }
 
 TEST_F(FolderTest, AddForAUserWithoutFoldersFailsAndInsertsNothing) {

@@ -280,5 +280,34 @@ TYPED_TEST(RecordTest, NullArgumentsGiveMinusOne) {
   EXPECT_EQ(this->Count(this->mine_), T::kSeeded);
 }
 
+// Texts that begin or end with characters that show nothing come back as
+// given and are found by their text (SQLite took a leading U+FEFF of a
+// UTF-16 value for a byte order mark and dropped it).
+using InvisibleTextTest = RecordTest<SmsHead>;
+TEST_F(InvisibleTextTest, TextsBeginningOrEndingWithInvisibleCharactersComeBackAsGiven) {
+  const std::u16string kInvisible[] = {u"\uFEFF", u"\u200B", u"\u200C", u"\u200D", u"\u200E",
+                                       u"\u200F", u"\u2060", u"\u00A0", u"\u0301", u"\uFEFF\uFEFF"};
+  for (const std::u16string& c : kInvisible) {
+    for (const std::u16string& text : {c + u"x", u"x" + c, c, c + u"x" + c}) {
+      SCOPED_TRACE(::testing::PrintToString(std::vector<int>(text.begin(), text.end())));
+      SmsHead rec = Traits<SmsHead>::Make(1);
+      SetText(rec.content, text);
+      SetText(rec.name, text);
+      const uint32_t id = Add(mine_, rec);
+      SmsHead back = Blank();
+      ASSERT_EQ(GetZuSmsHead(mine_, id, &back), 0);
+      EXPECT_EQ(std::u16string(back.content), text);
+      EXPECT_EQ(std::u16string(back.name), text);
+      _MimerQueryFilterItem item{ZU_HEAD_CONTENT, ZU_OP_EQ, {}};
+      item.value.text = text.c_str();
+      MimerQueryFilter filter{1, &item, 1, 0, nullptr};
+      uint32_t found = 0;
+      ASSERT_EQ(QueryZuSmsHeadCount(mine_, &filter, &found), 0);
+      EXPECT_EQ(found, 1u);
+      ASSERT_EQ(DeleteZuSmsHead(mine_, id), 0);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zusms::testing

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +15,9 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "text/Interrupt.h"
@@ -48,6 +52,105 @@ std::string Megabytes(uint64_t bytes) {
   return fmt::format("{:.1f} MB", static_cast<double>(bytes) / 1e6);
 }
 
+// The folder of the tool's temporary files.
+std::string TemporaryFolder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  return tmpdir && *tmpdir ? tmpdir : "/tmp";
+}
+
+// Files taken for a backup that are something else, known by their first
+// bytes (text kinds after a byte order mark and white space).
+struct OtherKind {
+  std::string_view start;
+  const char* what;
+};
+constexpr OtherKind kOtherKinds[] = {
+    {"BEGIN:VCARD", "a vCard file (contacts), not a message backup"},
+    {"BEGIN:VCALENDAR", "a calendar file, not a message backup"},
+    {std::string_view("SQLite format 3\0", 16),
+     "an SQLite database, not a backup (a zusms store is opened with --db PATH)"},
+    {"%PDF", "a PDF document, not a message backup"},
+    {"\x89PNG", "a PNG image, not a message backup"},
+    {"\xFF\xD8\xFF", "a JPEG image, not a message backup"},
+    {"BZh", "compressed with bzip2: unpack it first (bunzip2)"},
+    {"\xFD"
+     "7zXZ",
+     "compressed with xz: unpack it first (unxz)"},
+    {"\x28\xB5\x2F\xFD", "compressed with zstd: unpack it first (unzstd)"},
+    {"7z\xBC\xAF\x27\x1C", "a 7-Zip archive: unpack it first"},
+    {"Rar!", "a RAR archive: unpack it first"},
+    {"\xFF\xFE", "text in UTF-16: save it as UTF-8 first"},
+    {"\xFE\xFF", "text in UTF-16: save it as UTF-8 first"},
+};
+constexpr std::string_view kGzip = "\x1F\x8B", kZip = "PK\x03\x04";
+
+std::string FirstBytes(const std::string& path, size_t n) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(n, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(n));
+  head.resize(static_cast<size_t>(in.gcount()));
+  return head;
+}
+
+void Gunzip(const std::string& path, const std::string& from, std::ostream& out) {
+  gzFile in = gzopen(from.c_str(), "rb");
+  if (in == nullptr) throw Failure(path + ": " + std::strerror(errno));
+  std::vector<char> buffer(1 << 16);
+  int n = 0;
+  while ((n = gzread(in, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0) {
+    out.write(buffer.data(), n);
+  }
+  int status = Z_OK;
+  const std::string why = gzerror(in, &status);
+  gzclose(in);
+  // A file cut short keeps what it holds; the import then finds it cut.
+  if (status == Z_BUF_ERROR) {
+    std::cerr << "zusms: " << path << ": the compressed data ends early; read up to there\n";
+  } else if (n < 0 || status != Z_OK) {
+    throw Failure(path + ": damaged gzip data (" + why + ")");
+  }
+}
+
+bool IsBackupName(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+  for (const std::string_view ext : {".xml", ".json"}) {
+    if (name.size() > ext.size() && name.ends_with(ext)) return true;
+  }
+  return false;
+}
+
+// The backup file in a zip archive: its one .xml or .json file (or its only file).
+void Unzip(const std::string& path, const std::string& from, std::ostream& out) {
+  int error = 0;
+  std::unique_ptr<zip_t, void (*)(zip_t*)> zip(zip_open(from.c_str(), ZIP_RDONLY, &error),
+                                               zip_discard);
+  if (!zip) throw Failure(path + ": not a zip archive that can be read");
+  std::vector<zip_uint64_t> files, backups;
+  std::string names;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(zip.get(), 0); ++i) {
+    const char* name = zip_get_name(zip.get(), static_cast<zip_uint64_t>(i), 0);
+    if (name == nullptr || std::string_view(name).ends_with("/")) continue;
+    files.push_back(static_cast<zip_uint64_t>(i));
+    if (IsBackupName(name)) backups.push_back(static_cast<zip_uint64_t>(i));
+    names += (names.empty() ? "" : ", ") + std::string(name);
+  }
+  const std::vector<zip_uint64_t>& pick = backups.empty() ? files : backups;
+  if (pick.size() != 1) {
+    throw Failure(fmt::format("{}: a zip archive of {} files ({}): unpack the one to import", path,
+                              files.size(), names));
+  }
+  zip_file_t* file = zip_fopen_index(zip.get(), pick.front(), 0);
+  if (file == nullptr) throw Failure(path + ": " + zip_strerror(zip.get()));
+  std::vector<char> buffer(1 << 16);
+  zip_int64_t n = 0;
+  while ((n = zip_fread(file, buffer.data(), buffer.size())) > 0) {
+    out.write(buffer.data(), static_cast<std::streamsize>(n));
+  }
+  const std::string why = n < 0 ? zip_file_strerror(file) : "";
+  zip_fclose(file);
+  if (n < 0) throw Failure(path + ": damaged zip archive (" + why + ")");
+}
+
 }  // namespace
 
 InputFile::InputFile(const std::string& path) : path_(path) {
@@ -60,16 +163,14 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     if (source < 0) throw Failure(path + ": " + std::strerror(errno));
     if (S_ISREG(st.st_mode)) {
       ::close(source);
-      std::ifstream in(path_, std::ios::binary | std::ios::ate);
-      size_ = static_cast<size_t>(std::max<std::streamoff>(0, in.tellg()));
+      Recognise();
       return;
     }
   }
   // Standard input, a pipe or a device can be read once only: it is kept
   // in a private temporary file, read twice. Every write is checked: a copy
   // that is not whole stores nothing.
-  const char* tmpdir = std::getenv("TMPDIR");
-  const std::string folder = tmpdir && *tmpdir ? tmpdir : "/tmp";
+  const std::string folder = TemporaryFolder();
   spooled_ = std::make_unique<TemporaryFile>(folder + "/zusms-import-XXXXXX");
   const auto fail = [&](const std::string& why) {
     if (source != STDIN_FILENO) ::close(source);
@@ -103,7 +204,46 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   if (source != STDIN_FILENO) ::close(source);
   source = STDIN_FILENO;
   if (const int error = spooled_->Close()) fail(std::strerror(error));
-  size_ = static_cast<size_t>(kept);
+  Recognise();
+}
+
+void InputFile::Recognise() {
+  const std::string from = spooled_ ? spooled_->path() : path_;
+  const std::string head = FirstBytes(from, 64);
+  const bool gzip = head.starts_with(kGzip), zip = head.starts_with(kZip);
+  if (gzip || zip) {
+    // Backup apps often write their files packed: read unpacked, once, into
+    // a private temporary file.
+    auto unpacked = std::make_unique<TemporaryFile>(TemporaryFolder() + "/zusms-import-XXXXXX");
+    if (unpacked->error() != 0) {
+      throw Failure("unpacking " + path_ + ": a temporary file in " + TemporaryFolder() + ": " +
+                    std::strerror(unpacked->error()));
+    }
+    {
+      std::ofstream out(unpacked->path(), std::ios::binary);
+      gzip ? Gunzip(path_, from, out) : Unzip(path_, from, out);
+      if (!out.flush()) throw Failure("unpacking " + path_ + " into a temporary file failed");
+    }
+    if (const int error = unpacked->Close()) {
+      throw Failure("unpacking " + path_ +
+                    " into a temporary file failed: " + std::strerror(error));
+    }
+    spooled_ = std::move(unpacked);
+  } else {
+    std::string_view text(head);
+    while (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    const size_t start = text.find_first_not_of(" \t\r\n");
+    text.remove_prefix(start == std::string_view::npos ? text.size() : start);
+    for (const OtherKind& kind : kOtherKinds) {
+      if (head.starts_with(kind.start) || text.starts_with(kind.start)) {
+        throw Failure(fmt::format(
+            "{}: {} (zusms imports a JSON export or SMS backup XML, also as .gz or .zip)", path_,
+            kind.what));
+      }
+    }
+  }
+  std::ifstream in(spooled_ ? spooled_->path() : path_, std::ios::binary | std::ios::ate);
+  size_ = static_cast<size_t>(std::max<std::streamoff>(0, in.tellg()));
 }
 
 InputFile::~InputFile() = default;

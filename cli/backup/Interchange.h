@@ -12,10 +12,16 @@
 
 namespace zusms::cli {
 
-void ExportJson(Store& store, std::ostream& out);
-// The messages, one <sms> each (long messages joined); returns how many
-// characters XML 1.0 cannot carry were written as U+FFFD.
-size_t ExportXml(Store& store, std::ostream& out, bool progress);
+// What an export wrote.
+struct ExportReport {
+  size_t messages = 0;  // a long message once
+  size_t records = 0;   // JSON: records of the kinds other than messages and folders
+  size_t folders = 0;   // JSON
+  size_t replaced = 0;  // XML: characters XML 1.0 cannot carry, written as U+FFFD
+};
+ExportReport ExportJson(Store& store, std::ostream& out);
+// The messages, one <sms> each (long messages joined).
+ExportReport ExportXml(Store& store, std::ostream& out, bool progress);
 // Both import in two passes (backup/Importer.h). A message whose number,
 // time and text the user has already is not added again; from JSON, nor
 // one with one of its UUIDs, nor a record of another kind with all its

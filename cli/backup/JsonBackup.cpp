@@ -436,13 +436,17 @@ void JsonFormat::AddFile(Importer& import) {
 
 }  // namespace
 
-void ExportJson(Store& store, std::ostream& out) {
+ExportReport ExportJson(Store& store, std::ostream& out) {
   out << "{\n  \"format\": \"zusms\",\n  \"version\": 1,\n  \"user\": " << store.user();
+  ExportReport report;
   bool first = true;
   auto element = [&](const Kind& kind, const void* record) {
     out << (first ? "\n    " : ",\n    ") << ToJson(kind, record).dump();
     first = false;
+    if (&kind == &kFolders) ++report.folders;
+    if (&kind != &kFolders && &kind != &kHeads) ++report.records;
   };
+  MessageCounter messages;
   auto array = [&](const Kind& kind, const auto& write) {
     out << ",\n  \"" << kind.key << "\": [";
     first = true;
@@ -454,7 +458,12 @@ void ExportJson(Store& store, std::ostream& out) {
       for (const auto& r : records) element(kind, &r);
     });
   };
-  array(kHeads, [&] { store.ForEachHead([&](const SmsHead& h) { element(kHeads, &h); }); });
+  array(kHeads, [&] {
+    store.ForEachHead([&](const SmsHead& h) {
+      element(kHeads, &h);
+      if (messages.Starts(h)) ++report.messages;
+    });
+  });
   all(kContents, ReadAll<SmsContent>(store, GetZuSmsContentCount, GetAllZuSmsContent, "contents"));
   all(kAreaBroadcasts, ReadAll<SmsAreaBroadcast>(store, GetZuSmsAreaBroadcastCount,
                                                  GetAllZuSmsAreaBroadcast, "area broadcasts"));
@@ -465,6 +474,7 @@ void ExportJson(Store& store, std::ostream& out) {
                                   "receiver history"));
   all(kPhrases, ReadAll<SmsPhrase>(store, GetZuSmsPhraseCount, GetAllZuSmsPhrase, "phrases"));
   out << "\n}\n";
+  return report;
 }
 
 ImportReport ImportJson(Store& store, const InputFile& file, const ImportOptions& o) {

@@ -281,7 +281,7 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
   return Import(store, file, o, format);
 }
 
-size_t ExportXml(Store& store, std::ostream& out, bool progress_shown) {
+ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown) {
   size_t count = 0;
   {
     MessageAssembler counter([&](Message&&) { ++count; });
@@ -323,7 +323,10 @@ size_t ExportXml(Store& store, std::ostream& out, bool progress_shown) {
   store.ForEachHead([&](const SmsHead& h) { writer.Add(h); });
   writer.Finish();
   out << "</smses>\n";
-  return replaced;
+  ExportReport report;
+  report.messages = count;
+  report.replaced = replaced;
+  return report;
 }
 
 }  // namespace zusms::cli

@@ -145,6 +145,30 @@ class ExportFile {
   std::unique_ptr<FdBuffer> buffer_;
 };
 
+// Counts the bytes that pass to another buffer.
+class CountingBuffer : public std::streambuf {
+ public:
+  explicit CountingBuffer(std::streambuf* to) : to_(to) {}
+  uint64_t bytes() const { return bytes_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    ++bytes_;
+    return to_->sputc(traits_type::to_char_type(c));
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    const std::streamsize written = to_->sputn(s, n);
+    bytes_ += static_cast<uint64_t>(written);
+    return written;
+  }
+  int sync() override { return to_->pubsync(); }
+
+ private:
+  std::streambuf* to_;
+  uint64_t bytes_ = 0;
+};
+
 // Progress bars only on a terminal and not with --json.
 bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
 
@@ -209,26 +233,29 @@ void AddBackupCommands(Commands& c) {
   export_cmd->add_option("--output,-o", ex->path, "file (default: standard output)");
   c.On(export_cmd, [&o, ex](Store& s) {
     std::unique_ptr<ExportFile> file;
-    std::unique_ptr<std::ostream> to_file;
-    if (ex->path != "-") {
-      file = std::make_unique<ExportFile>(ex->path);
-      to_file = std::make_unique<std::ostream>(file->buffer());
-    }
-    std::ostream& out = file ? *to_file : std::cout;
-    size_t replaced = 0;
-    if (ex->format == "xml") {
-      replaced = ExportXml(s, out, ShowProgress(o));
-    } else {
-      ExportJson(s, out);
-    }
+    if (ex->path != "-") file = std::make_unique<ExportFile>(ex->path);
+    CountingBuffer counted(file ? file->buffer() : std::cout.rdbuf());
+    std::ostream out(&counted);
+    const bool xml = ex->format == "xml";
+    const ExportReport r = xml ? ExportXml(s, out, ShowProgress(o)) : ExportJson(s, out);
     if (file) {
+      out.flush();
       file->Commit();
-    } else if (!out.flush()) {
+    } else if (!out.flush() || !std::cout.flush()) {
       throw Failure(std::string("writing the export failed: ") + std::strerror(errno));
     }
-    if (replaced > 0) {
+    const std::string where = file ? ex->path : "standard output";
+    if (xml) {
+      std::cerr << fmt::format("exported {} messages (XML keeps messages only), {} bytes, to {}\n",
+                               r.messages, counted.bytes(), where);
+    } else {
+      std::cerr << fmt::format(
+          "exported {} messages, {} folders and {} other records, {} bytes, to {}\n", r.messages,
+          r.folders, r.records, counted.bytes(), where);
+    }
+    if (r.replaced > 0) {
       std::cerr << fmt::format("{} characters that XML 1.0 cannot carry were written as U+FFFD\n",
-                               replaced);
+                               r.replaced);
     }
   });
 

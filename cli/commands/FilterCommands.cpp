@@ -16,7 +16,7 @@ void AddFilterCommands(Commands& c) {
                             });
   struct Rule {
     std::optional<std::string> number, name;  // at least one of them
-    int32_t folder = 1;
+    std::string folder;
     int16_t type = 0, attr = 0;
   };
   auto rule = std::make_shared<Rule>();
@@ -24,7 +24,7 @@ void AddFilterCommands(Commands& c) {
   filter->require_subcommand(1);
   auto* add =
       AddAddCommand<SmsFilter>(c, filter, "filter", AddZuSmsFilter, [rule](Store& s, SmsFilter& f) {
-        RequireFolder(s, rule->folder);
+        f.folderid = FindFolder(s, rule->folder).FdId;
         if (!rule->number && !rule->name) throw Failure("a filter rule needs a number or a name");
         if (rule->number) {
           SetTextOrFail(f.tel, NotBlank(*rule->number, "a filter's number cannot be blank"),
@@ -33,13 +33,12 @@ void AddFilterCommands(Commands& c) {
         if (rule->name) {
           SetTextOrFail(f.name, NotBlank(*rule->name, "a filter's name cannot be blank"), "name");
         }
-        f.folderid = rule->folder;
         f.ftype = rule->type;
         f.fattr = rule->attr;
       });
   add->add_option("--number", rule->number, "telephone number")->check(NumberArgument());
   add->add_option("--name", rule->name, "contact name");
-  add->add_option("--folder", rule->folder, "folder number")->required();
+  add->add_option("--folder", rule->folder, kFolderHelp)->required();
   add->add_option("--type", rule->type, "rule type");
   add->add_option("--attr", rule->attr, "rule attribute");
   AddDeleteCommand(c, filter, "filter", DeleteZuSmsFilter, Exists<SmsFilter>(GetZuSmsFilter));

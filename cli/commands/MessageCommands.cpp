@@ -1,6 +1,5 @@
 // list, show, add, move, delete, lock, unlock: messages, each with all its parts.
 #include <fmt/format.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <ctime>
@@ -94,29 +93,13 @@ void ChangeMessage(Store& s, uint32_t id, const std::function<void(SmsHead&)>& c
   batch.Commit();
 }
 
-void DeleteMessages(Store& s, const std::vector<Message>& messages) {
-  Batch batch(s);
-  for (const Message& m : messages) {
-    for (const SmsHead& p : m.parts) {
-      Check(DeleteZuSmsHead(*s, static_cast<uint32_t>(p.id)), "deleting the message");
-    }
-  }
-  batch.Commit();
-}
-
-bool Confirm(const std::string& question) {
-  std::cerr << question << " [y/N] " << std::flush;
-  std::string answer;
-  std::getline(std::cin, answer);
-  return answer == "y" || answer == "Y" || answer == "yes";
-}
-
 void ListCommand(Commands& c) {
   const Options& o = c.options();
   auto list = std::make_shared<ListOptions>();
   auto since = std::make_shared<std::string>(), until = std::make_shared<std::string>();
+  auto folder = std::make_shared<std::string>();
   auto* list_cmd = c.app().add_subcommand("list", "list messages, newest first");
-  list_cmd->add_option("--folder", list->folder, "folder number");
+  list_cmd->add_option("--folder", *folder, kFolderHelp);
   list_cmd->add_option("--number", list->number, "telephone number");
   list_cmd->add_option("--contains", list->contains, "text the message contains");
   list_cmd->add_option("--since", *since, "from this time on (YYYY-MM-DD [HH:MM], or ISO 8601)")
@@ -125,7 +108,8 @@ void ListCommand(Commands& c) {
       ->check(TimeArgument());
   list_cmd->add_flag("--oldest", list->oldest, "oldest first");
   list_cmd->add_option("--limit", list->limit, "at most this many (default 20)");
-  c.On(list_cmd, [&o, list, since, until](Store& s) {
+  c.On(list_cmd, [&o, list, since, until, folder](Store& s) {
+    if (!folder->empty()) list->folder = FindFolder(s, *folder).FdId;
     if (!since->empty()) list->since = TimeOption(*since, o.utc, false);
     if (!until->empty()) list->until = TimeOption(*until, o.utc, true);
     ShowMessages(s, ListMessages(s, *list), o);
@@ -154,11 +138,11 @@ struct AddOptions {
   std::string number;
   std::optional<std::string> name;  // none: no name
   std::optional<std::string> text;  // none: from standard input
-  int32_t folder = 1;
+  std::string folder = "1";
 };
 
 // The head of a message the user writes, without its text.
-SmsHead NewHead(const AddOptions& add) {
+SmsHead NewHead(const AddOptions& add, int32_t folder) {
   SmsHead h;
   std::memset(&h, 0, sizeof h);
   SetTextOrFail(h.tel, NotBlank(add.number, "a message needs a number"), "number");
@@ -168,7 +152,7 @@ SmsHead NewHead(const AddOptions& add) {
   const std::string now = TimeText(std::time(nullptr));
   SetText(h.recvtime, now);
   SetText(h.createtime, now);
-  h.fid = add.folder;
+  h.fid = folder;
   return h;
 }
 
@@ -181,14 +165,14 @@ void AddCommand(Commands& c) {
       ->check(NumberArgument())
       ->required();
   add_cmd->add_option("--name", add->name, "contact name");
-  add_cmd->add_option("--folder", add->folder, "folder number (default 1, the inbox)");
+  add_cmd->add_option("--folder", add->folder, std::string(kFolderHelp) + " (default: the inbox)");
   add_cmd->add_option("--text", add->text, "the text");
   c.On(add_cmd, [&o, add](Store& s) {
-    RequireFolder(s, add->folder);
+    const int32_t folder = FindFolder(s, add->folder).FdId;
     std::string text = add->text ? *add->text : ReadStdin();
     while (!text.empty() && text.back() == '\n') text.pop_back();
     NotBlank(text, "a message needs some text");
-    const SmsHead h = NewHead(*add);
+    const SmsHead h = NewHead(*add, folder);
     Batch batch(s);
     std::vector<SmsHead> parts = SplitMessage(h, Utf16(text), nullptr, s.MaxBatid() + 1);
     uint32_t first = 0;
@@ -205,20 +189,20 @@ void AddCommand(Commands& c) {
 // move, lock, unlock: one message, all its parts.
 void ChangeCommands(Commands& c) {
   auto id = std::make_shared<uint32_t>(0);
-  auto folder = std::make_shared<int32_t>(0);
+  auto folder = std::make_shared<std::string>();
   auto* move = c.app().add_subcommand("move", "move a message to another folder");
   move->add_option("ID", *id)->required();
-  move->add_option("FOLDER", *folder, "folder number")->required();
+  move->add_option("FOLDER", *folder, kFolderHelp)->required();
   c.On(move, [id, folder](Store& s) {
-    RequireFolder(s, *folder);
+    const int32_t to = FindFolder(s, *folder).FdId;
     ChangeMessage(
         s, *id,
         [&](SmsHead& p) {
           p.oldfid = p.fid;
-          p.fid = *folder;
+          p.fid = to;
         },
         "moving the message");
-    std::cout << fmt::format("moved message {} to folder {}\n", *id, *folder);
+    std::cout << fmt::format("moved message {} to folder {}\n", *id, to);
   });
   for (const bool lock : {true, false}) {
     const std::string verb = lock ? "lock" : "unlock";
@@ -234,35 +218,34 @@ void ChangeCommands(Commands& c) {
 
 struct DeleteOptions {
   std::optional<uint32_t> id;
-  std::optional<int32_t> folder;
+  std::string folder;
   std::string before;
-  bool yes = false, dry_run = false;
+  bool yes = false, dry_run = false, include_locked = false;
 };
 
 // The messages of a folder received before a time, after asking (unless
-// --yes) or only counted (--dry-run).
+// --yes) or only counted (--dry-run); locked ones are skipped and counted.
 void DeleteOlder(Store& s, const Options& o, const DeleteOptions& del) {
-  RequireFolder(s, *del.folder);
   ListOptions which;
-  which.folder = del.folder;
+  which.folder = FindFolder(s, del.folder).FdId;
   which.until = TimeOption(del.before, o.utc, false);
   which.oldest = true;
   which.limit = UINT32_MAX / 4;
-  const std::vector<Message> messages = ListMessages(s, which);
+  std::vector<Message> messages = ListMessages(s, which);
+  const size_t locked = SkipLocked(messages, del.include_locked);
   size_t rows = 0;
   for (const Message& m : messages) rows += m.parts.size();
-  const std::string summary = fmt::format("{} messages ({} records) in folder {} before {}",
-                                          messages.size(), rows, *del.folder, del.before);
+  std::string summary = fmt::format("{} messages ({} records) in folder {} before {}",
+                                    messages.size(), rows, *which.folder, del.before);
+  if (locked > 0) {
+    summary +=
+        fmt::format("; {} locked messages skipped (--include-locked deletes them too)", locked);
+  }
   if (del.dry_run || messages.empty()) {
     std::cout << "would delete " << summary << "\n";
     return;
   }
-  if (!del.yes) {
-    if (!isatty(STDIN_FILENO)) {
-      throw Failure("would delete " + summary + "; add --yes to delete them");
-    }
-    if (!Confirm("delete " + summary + "?")) throw Failure("nothing deleted");
-  }
+  ConfirmOrFail(summary, del.yes);
   DeleteMessages(s, messages);
   std::cout << "deleted " << summary << "\n";
 }
@@ -272,22 +255,32 @@ void DeleteCommand(Commands& c) {
   auto del = std::make_shared<DeleteOptions>();
   auto* del_cmd = c.app().add_subcommand("delete",
                                          "delete a message, or the messages of a folder "
-                                         "before a time (--folder N --before DATE)");
+                                         "before a time (--folder N --before DATE); locked "
+                                         "messages are kept");
   del_cmd->add_option("ID", del->id, "the message");
-  auto* by_folder = del_cmd->add_option("--folder", del->folder, "folder number");
+  auto* by_folder = del_cmd->add_option("--folder", del->folder, kFolderHelp);
   del_cmd->add_option("--before", del->before, "messages received before this time")
       ->check(TimeArgument())
       ->needs(by_folder);
   del_cmd->add_flag("--yes", del->yes, "do not ask");
   del_cmd->add_flag("--dry-run", del->dry_run, "only count");
+  del_cmd->add_flag("--include-locked", del->include_locked, "delete locked messages too");
   c.On(del_cmd, [&o, del](Store& s) {
-    if (del->id && del->folder) throw CLI::ValidationError("delete: an ID or --folder, not both");
+    if (del->id && !del->folder.empty()) {
+      throw CLI::ValidationError("delete: an ID or --folder, not both");
+    }
     if (del->id) {
-      DeleteMessages(s, {GetMessage(s, *del->id)});
+      const Message m = GetMessage(s, *del->id);
+      if (IsLocked(m) && !del->include_locked) {
+        throw Failure(fmt::format(
+            "message {} is locked: nothing deleted (zusms unlock {} first, or --include-locked)",
+            *del->id, *del->id));
+      }
+      DeleteMessages(s, {m});
       std::cout << fmt::format("deleted message {}\n", *del->id);
       return;
     }
-    if (!del->folder || del->before.empty()) {
+    if (del->folder.empty() || del->before.empty()) {
       throw CLI::ValidationError("delete: give an ID, or --folder N --before DATE");
     }
     DeleteOlder(s, o, *del);

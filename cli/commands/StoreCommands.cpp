@@ -6,6 +6,7 @@
 #include <map>
 
 #include "Command.h"
+#include "model/Check.h"
 #include "model/Demo.h"
 
 namespace zusms::cli {
@@ -17,6 +18,12 @@ std::string ModifyTimeText(const stDateTime& t, const char* pattern) {
 }
 
 void Demonstrate(Store& store, const Options& o) {
+  if (o.demo_store) {
+    std::cout << fmt::format(
+        "Demo store: {} (a file of its own: your store is untouched; zusms --db {} list looks "
+        "around in it)\n\n",
+        o.db, o.db);
+  }
   Demo(store, std::cout).Run();
   Options table = o;
   table.json = false;
@@ -86,8 +93,7 @@ void Stats(Store& s, const Options& o) {
              {"filters", count(GetZuSmsFilterCount, "filters")},
              {"receiverHistory", count(GetZuSmsReceiverHistoryCount, "history")},
              {"phrases", count(GetZuSmsPhraseCount, "phrases")}};
-  const char* file = std::getenv("ZUSMS_DB");
-  const std::string db = o.db.empty() && file ? file : o.db;
+  const std::string db = StoreFile(o.db);
   std::error_code ec;
   const auto size = db.empty() ? 0 : std::filesystem::file_size(db, ec);
   if (o.json) {
@@ -112,10 +118,36 @@ void Stats(Store& s, const Options& o) {
   if (!db.empty() && !ec) std::cout << fmt::format("\ndatabase: {} ({} bytes)\n", db, size);
 }
 
+void CheckCommand(Commands& c) {
+  auto repair = std::make_shared<bool>(false);
+  auto* check = c.app().add_subcommand(
+      "check", "look for messages of deleted folders and other inconsistencies; exit 1 on any");
+  check->add_flag("--repair", *repair,
+                  "move messages of folders that no longer exist into the folder Recovered");
+  c.On(check, [&c, repair](Store& s) {
+    const CheckReport r = CheckStore(s, StoreFile(c.options().db), *repair);
+    const size_t left = r.findings.size() - r.repaired;
+    if (c.options().json) {
+      PrintJson({{"findings", r.findings}, {"repairs", r.repairs}, {"left", left}});
+    } else {
+      for (const std::string& f : r.findings) std::cout << Printable(f, false) << "\n";
+      for (const std::string& done : r.repairs) std::cout << Printable(done, false) << "\n";
+      if (r.findings.empty()) std::cout << "no problems found\n";
+    }
+    if (left > 0) {
+      throw Failure(fmt::format("check found {} problems{}", left,
+                                *repair ? " that --repair does not mend" : ""));
+    }
+  });
+}
+
 }  // namespace
 
 void AddStoreCommands(Commands& c) {
-  c.On(c.app().add_subcommand("demo", "add demo data once, then show what a user sees"),
+  CheckCommand(c);
+  c.On(c.app().add_subcommand(
+           "demo",
+           "add demo data once (into a file of its own unless --db) and show what a user sees"),
        [&c](Store& s) { Demonstrate(s, c.options()); });
   auto uuid_only = std::make_shared<bool>(false);
   auto* sync = c.app().add_subcommand("sync-list", "ids with modification times and UUIDs");

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <vector>
 
 #include "model/Messages.h"
@@ -78,6 +79,16 @@ size_t AddMessages(Store& store, std::time_t now) {
 }
 
 }  // namespace
+
+std::string DemoStorePath() {
+  const std::string dir = DefaultFolder();
+  if (dir.empty()) throw Failure("HOME is not set: give the demo a file with --db PATH");
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) throw Failure(dir + ": " + error.message());
+  std::filesystem::permissions(dir, std::filesystem::perms::owner_all, error);
+  return dir + "/demo.dbf";
+}
 
 void Demo::Run() {
   if (Seeded()) {

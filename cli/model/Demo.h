@@ -3,10 +3,16 @@
 #define ZUSMS_CLI_MODEL_DEMO_H_
 
 #include <ostream>
+#include <string>
 
 #include "model/Store.h"
 
 namespace zusms::cli {
+
+// The demo's own database file, so that the demo never fills a person's
+// store: demo.dbf beside the default store ($XDG_DATA_HOME/zusms, else
+// ~/.local/share/zusms; the folders made as needed, 0700).
+std::string DemoStorePath();
 
 class Demo {
  public:

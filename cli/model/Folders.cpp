@@ -53,11 +53,46 @@ std::map<int32_t, std::string> FolderNames(Store& store) {
   return names;
 }
 
-void RequireFolder(Store& store, int32_t number) {
-  for (const SmsFolder& f : store.Folders()) {
-    if (f.FdId == number) return;
+bool IsRoleName(const std::string& name) {
+  for (const auto* roles : {kEnglish, kChinese}) {
+    for (size_t i = 0; i < std::size(kEnglish); ++i) {
+      if (SameButForCase(name, roles[i])) return true;
+    }
   }
-  throw Failure(fmt::format("no folder {} (zusms folders lists them)", number));
+  return false;
+}
+
+SmsFolder FindFolder(Store& store, const std::string& text) {
+  const std::vector<SmsFolder> folders = store.Folders();
+  const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+  std::vector<SmsFolder> found;
+  for (const SmsFolder& f : folders) {
+    if (digits ? text.size() < 10 && f.FdId == std::stoi(text) : Utf8(f.fname) == text) {
+      found.push_back(f);
+    }
+  }
+  // No number and no stored name given exactly: names and roles in any case.
+  for (const SmsFolder& f : found.empty() && !digits ? folders : std::vector<SmsFolder>()) {
+    const bool role =
+        f.system == 1 && f.FdId >= 1 && f.FdId <= 14 &&
+        (SameButForCase(text, kEnglish[f.FdId - 1]) || SameButForCase(text, kChinese[f.FdId - 1]));
+    if (role || SameButForCase(text, Utf8(f.fname))) found.push_back(f);
+  }
+  if (found.size() == 1) return found.front();
+  if (found.empty()) {
+    throw Failure(
+        fmt::format("no folder {} (zusms folders lists them)", digits ? text : "\"" + text + "\""));
+  }
+  if (digits) {
+    throw Failure(fmt::format("folder number {} is taken by {} folders (zusms check reports it)",
+                              text, found.size()));
+  }
+  std::string numbers;
+  for (const SmsFolder& f : found) {
+    numbers += (numbers.empty() ? "" : ", ") + std::to_string(f.FdId);
+  }
+  throw Failure(
+      fmt::format("\"{}\" names more than one folder ({}): give the number", text, numbers));
 }
 
 }  // namespace zusms::cli

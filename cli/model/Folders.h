@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "model/Store.h"
 
@@ -17,8 +18,15 @@ namespace zusms::cli {
 std::string RoleName(const SmsFolder& f);
 // Folder number to the name shown in listings.
 std::map<int32_t, std::string> FolderNames(Store& store);
-// A Failure unless the user has a folder with this number.
-void RequireFolder(Store& store, int32_t number);
+// The folder a person names, wherever the tool asks for one: its number,
+// its stored name, or the role name of a default folder in English or
+// Chinese ("inbox", "sent", "drafts", ...), in any letter case. A stored name
+// given exactly wins; a text that several folders answer to, or none, is a
+// Failure that says so.
+SmsFolder FindFolder(Store& store, const std::string& text);
+// Whether `name` is the role name of a default folder (in any letter case,
+// in either language): no folder of the user's own may take it.
+bool IsRoleName(const std::string& name);
 
 }  // namespace zusms::cli
 

@@ -293,6 +293,25 @@ void MessageAssembler::Finish() {
   pending_.clear();
 }
 
+bool IsLocked(const Message& m) {
+  return std::any_of(m.parts.begin(), m.parts.end(), [](const SmsHead& p) { return p.lockflag; });
+}
+
+size_t SkipLocked(std::vector<Message>& messages, bool include_locked) {
+  if (include_locked) return 0;
+  return std::erase_if(messages, IsLocked);
+}
+
+void DeleteMessages(Store& store, const std::vector<Message>& messages) {
+  Batch batch(store);
+  for (const Message& m : messages) {
+    for (const SmsHead& p : m.parts) {
+      Check(DeleteZuSmsHead(*store, static_cast<uint32_t>(p.id)), "deleting the message");
+    }
+  }
+  batch.Commit();
+}
+
 Message GetMessage(Store& store, uint32_t id) {
   SmsHead h;
   std::memset(&h, 0, sizeof h);

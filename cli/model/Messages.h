@@ -92,6 +92,14 @@ void Seal(Message& m);
 // the user has no such head.
 Message GetMessage(Store& store, uint32_t id);
 
+// Whether the message is locked (any of its parts).
+bool IsLocked(const Message& m);
+// Takes the locked messages out of `messages` unless `include_locked`, as
+// every deletion of the tool does; returns how many it took out.
+size_t SkipLocked(std::vector<Message>& messages, bool include_locked);
+// Deletes every part of the messages, in one batch.
+void DeleteMessages(Store& store, const std::vector<Message>& messages);
+
 struct ListOptions {
   std::optional<int32_t> folder;
   std::string number;

@@ -10,6 +10,23 @@
 
 namespace zusms::cli {
 
+std::string DefaultFolder() {
+  if (const char* xdg = getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+    return std::string(xdg) + "/zusms";
+  }
+  if (const char* home = getenv("HOME"); home && *home) {
+    return std::string(home) + "/.local/share/zusms";
+  }
+  return "";
+}
+
+std::string StoreFile(const std::string& db) {
+  if (!db.empty()) return db;
+  if (const char* env = getenv("ZUSMS_DB"); env && *env) return env;
+  const std::string folder = DefaultFolder();
+  return folder.empty() ? "" : folder + "/zuSms.dbf";
+}
+
 void Check(int32_t status, const std::string& what) {
   if (status == 0) return;
   char16_t error[1024];

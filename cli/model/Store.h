@@ -17,6 +17,13 @@
 
 namespace zusms::cli {
 
+// The folder of the library's default store: $XDG_DATA_HOME/zusms, else
+// ~/.local/share/zusms ("" when HOME is not set either).
+std::string DefaultFolder();
+// The file a store opens for `db` (as the library finds it): `db`, else
+// $ZUSMS_DB, else zuSms.dbf in DefaultFolder().
+std::string StoreFile(const std::string& db);
+
 // Throws a Failure saying what failed and the library's last-error text when
 // `status` is not 0.
 void Check(int32_t status, const std::string& what);

@@ -1,6 +1,7 @@
 #include "text/Text.h"
 
 #include <unicode/uchar.h>
+#include <unicode/ustring.h>
 #include <utf8cpp/utf8.h>
 #include <wchar.h>
 
@@ -55,6 +56,16 @@ bool IsBlank(std::string_view text) {
     if (!invisible && !u_isUWhiteSpace(static_cast<UChar32>(c))) return false;
   }
   return true;
+}
+
+bool SameButForCase(std::string_view a, std::string_view b) {
+  if (!utf8::is_valid(a.begin(), a.end()) || !utf8::is_valid(b.begin(), b.end())) return a == b;
+  const std::u16string x = Utf16(a), y = Utf16(b);
+  UErrorCode status = U_ZERO_ERROR;
+  return u_strCaseCompare(reinterpret_cast<const UChar*>(x.data()), static_cast<int32_t>(x.size()),
+                          reinterpret_cast<const UChar*>(y.data()), static_cast<int32_t>(y.size()),
+                          U_FOLD_CASE_DEFAULT, &status) == 0 &&
+         U_SUCCESS(status);
 }
 
 const std::string& NotBlank(const std::string& text, const char* refusal) {

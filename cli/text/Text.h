@@ -35,6 +35,8 @@ bool SetText(char16_t (&field)[N], std::string_view text) {
 // line breaks, and the invisible U+200B and U+FEFF); malformed UTF-8 is
 // not blank.
 bool IsBlank(std::string_view text);
+// Whether two texts are the same but for letter case (Unicode case folding).
+bool SameButForCase(std::string_view a, std::string_view b);
 // `text`, unless it is blank: then a Failure saying `refusal`.
 const std::string& NotBlank(const std::string& text, const char* refusal);
 // How many terminal columns the text takes (East Asian wide characters

@@ -1,0 +1,117 @@
+#include "model/Check.h"
+
+#include <fmt/format.h>
+#include <sqlite3.h>
+
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "model/Messages.h"
+
+namespace zusms::cli {
+
+namespace {
+
+constexpr const char* kRecovered = "Recovered";
+
+// SQLite's integrity_check of the file, read-only: each problem it names.
+std::vector<std::string> IntegrityProblems(const std::string& file) {
+  sqlite3* db = nullptr;
+  std::vector<std::string> out;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    out.push_back(fmt::format("the file cannot be opened for its integrity check: {}",
+                              db ? sqlite3_errmsg(db) : "out of memory"));
+    sqlite3_close(db);
+    return out;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA integrity_check(20)", -1, &stmt, nullptr) == SQLITE_OK) {
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      const auto* line = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+      if (line && std::string_view(line) != "ok") out.push_back(std::string("file: ") + line);
+    }
+    if (rc != SQLITE_DONE) out.push_back(std::string("integrity check: ") + sqlite3_errmsg(db));
+  } else {
+    out.push_back(std::string("integrity check: ") + sqlite3_errmsg(db));
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return out;
+}
+
+// The user's folder "Recovered", made when there is none.
+SmsFolder RecoveredFolder(Store& store, std::vector<std::string>& repairs) {
+  for (const SmsFolder& f : store.Folders()) {
+    if (!f.system && Utf8(f.fname) == kRecovered) return f;
+  }
+  SmsFolder f{};
+  SetText(f.fname, kRecovered);
+  uint32_t id = 0;
+  Check(AddZuSmsFolder(*store, &f, &id), "adding the folder Recovered");
+  repairs.push_back(fmt::format("made folder {} ({})", f.FdId, kRecovered));
+  return f;
+}
+
+}  // namespace
+
+CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
+  CheckReport r;
+  std::map<int32_t, std::vector<std::string>> names;  // folder number: stored names
+  for (const SmsFolder& f : store.Folders()) names[f.FdId].push_back(Utf8(f.fname));
+  for (const auto& [number, held] : names) {
+    if (held.size() < 2) continue;
+    std::string which;
+    for (const std::string& n : held) which += (which.empty() ? "\"" : ", \"") + n + "\"";
+    r.findings.push_back(
+        fmt::format("folder number {} is taken by {} folders ({})", number, held.size(), which));
+  }
+  std::vector<Message> stranded;
+  MessageAssembler gather([&](Message&& m) { stranded.push_back(std::move(m)); });
+  std::map<std::tuple<int32_t, std::u16string>, std::set<int16_t>> parts;  // long: indexes seen
+  store.ForEachHead([&](const SmsHead& h) {
+    if (!names.contains(h.fid)) gather.Add(h);
+    if (IsPart(h))
+      parts[{h.batid, std::u16string(FieldText(h.tel, std::size(h.tel)))}].insert(h.index);
+  });
+  gather.Finish();
+  for (const auto& [key, indexes] : parts) {
+    if (indexes.contains(1)) continue;
+    r.findings.push_back(fmt::format("a long message from {} (batid {}) lacks its first part",
+                                     Utf8(std::get<1>(key).c_str(), std::get<1>(key).size()),
+                                     std::get<0>(key)));
+  }
+  for (const SmsFilter& f :
+       ReadAll<SmsFilter>(store, GetZuSmsFilterCount, GetAllZuSmsFilter, "filters")) {
+    if (names.contains(f.folderid)) continue;
+    r.findings.push_back(fmt::format(
+        "filter rule {} files into folder number {}, which no folder has (zusms filter delete {})",
+        f.id, f.folderid, f.id));
+  }
+  for (const Message& m : stranded) {
+    r.findings.push_back(fmt::format("message {} is in folder number {}, which no folder has",
+                                     m.id(), m.head().fid));
+  }
+  for (std::string& problem : IntegrityProblems(file)) r.findings.push_back(std::move(problem));
+  if (!repair || stranded.empty()) return r;
+
+  Batch batch(store);
+  const SmsFolder to = RecoveredFolder(store, r.repairs);
+  for (Message& m : stranded) {
+    const int32_t from = m.head().fid;
+    for (SmsHead& p : m.parts) {
+      p.oldfid = p.fid;
+      p.fid = to.FdId;
+      Check(UpdateZuSmsHead(*store, &p), "moving a message");
+    }
+    r.repairs.push_back(fmt::format("moved message {} from folder number {} to folder {} ({})",
+                                    m.id(), from, to.FdId, kRecovered));
+  }
+  batch.Commit();
+  r.repaired = stranded.size();
+  return r;
+}
+
+}  // namespace zusms::cli
