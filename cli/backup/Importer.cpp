@@ -52,6 +52,32 @@ std::string Megabytes(uint64_t bytes) {
   return fmt::format("{:.1f} MB", static_cast<double>(bytes) / 1e6);
 }
 
+// The most a copy kept in `folder` may take: 16 GiB, or the free space less
+// the room left for the store, which the import makes grow.
+uint64_t SpoolLimit(const std::string& folder) {
+  const uint64_t free = FreeSpace(folder).value_or(kSpoolLimit);
+  return std::min(kSpoolLimit, free - std::min(free / 4, uint64_t{1} << 30));
+}
+
+// Where an unpacked backup goes: stops at the limit (a small file that
+// unpacks without end).
+struct Unpacking {
+  const std::string& path;
+  std::ostream& out;
+  uint64_t limit, written = 0;
+  void Write(const char* data, size_t n) {
+    written += n;
+    if (written > limit) {
+      throw Failure(
+          fmt::format("{}: unpacked, it is longer than {}, more than {}; nothing was "
+                      "imported",
+                      path, Megabytes(limit),
+                      limit == kSpoolLimit ? "any backup holds" : "the free space allows"));
+    }
+    out.write(data, static_cast<std::streamsize>(n));
+  }
+};
+
 // The folder of the tool's temporary files.
 std::string TemporaryFolder() {
   const char* tmpdir = std::getenv("TMPDIR");
@@ -92,13 +118,13 @@ std::string FirstBytes(const std::string& path, size_t n) {
   return head;
 }
 
-void Gunzip(const std::string& path, const std::string& from, std::ostream& out) {
+void Gunzip(const std::string& path, const std::string& from, Unpacking& out) {
   gzFile in = gzopen(from.c_str(), "rb");
   if (in == nullptr) throw Failure(path + ": " + std::strerror(errno));
   std::vector<char> buffer(1 << 16);
   int n = 0;
   while ((n = gzread(in, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0) {
-    out.write(buffer.data(), n);
+    out.Write(buffer.data(), static_cast<size_t>(n));
   }
   int status = Z_OK;
   const std::string why = gzerror(in, &status);
@@ -120,7 +146,7 @@ bool IsBackupName(std::string name) {
 }
 
 // The backup file in a zip archive: its one .xml or .json file (or its only file).
-void Unzip(const std::string& path, const std::string& from, std::ostream& out) {
+void Unzip(const std::string& path, const std::string& from, Unpacking& out) {
   int error = 0;
   std::unique_ptr<zip_t, void (*)(zip_t*)> zip(zip_open(from.c_str(), ZIP_RDONLY, &error),
                                                zip_discard);
@@ -144,7 +170,7 @@ void Unzip(const std::string& path, const std::string& from, std::ostream& out) 
   std::vector<char> buffer(1 << 16);
   zip_int64_t n = 0;
   while ((n = zip_fread(file, buffer.data(), buffer.size())) > 0) {
-    out.write(buffer.data(), static_cast<std::streamsize>(n));
+    out.Write(buffer.data(), static_cast<size_t>(n));
   }
   const std::string why = n < 0 ? zip_file_strerror(file) : "";
   zip_fclose(file);
@@ -182,9 +208,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
                     free ? " (" + Megabytes(*free) + " free there)" : std::string(), why));
   };
   if (spooled_->error() != 0) fail(std::strerror(spooled_->error()));
-  // Room is left for the store, which the import makes grow.
-  const uint64_t free = FreeSpace(folder).value_or(kSpoolLimit);
-  const uint64_t limit = std::min(kSpoolLimit, free - std::min(free / 4, uint64_t{1} << 30));
+  const uint64_t limit = SpoolLimit(folder);
   std::vector<char> chunk(1 << 16);
   uint64_t kept = 0;
   for (;;) {
@@ -221,7 +245,8 @@ void InputFile::Recognise() {
     }
     {
       std::ofstream out(unpacked->path(), std::ios::binary);
-      gzip ? Gunzip(path_, from, out) : Unzip(path_, from, out);
+      Unpacking sink{path_, out, SpoolLimit(TemporaryFolder())};
+      gzip ? Gunzip(path_, from, sink) : Unzip(path_, from, sink);
       if (!out.flush()) throw Failure("unpacking " + path_ + " into a temporary file failed");
     }
     if (const int error = unpacked->Close()) {
