@@ -428,7 +428,8 @@ class FolderNames(World):
                              (("move", str(message), "15"), 15),
                              (("folder", "rename", "office", "x"), None),
                              (("move", str(message), "WORK"), None),  # two folders answer
-                             (("folder", "add", "Inbox"), None)):  # a role's name
+                             (("folder", "add", "Inbox"), None),  # a role's name
+                             (("folder", "add", "2024"), None)):  # would read as a number
             self.run_cli(*args, expect=0 if folder else 1)
             if folder:
                 self.assertEqual(self.json_of("show", str(message))["fid"], folder, args)
@@ -451,6 +452,8 @@ class FolderNames(World):
         self.run_cli("folder", "delete", "16", "--with-messages", expect=1)  # no --yes
         proc = self.run_cli("folder", "delete", "16", "--with-messages", "--yes", expect=1)
         self.assertIn("1 locked messages", proc.stderr)
+        self.assertIn("would delete", self.run_cli("delete", str(locked), "--dry-run",
+                                                   "--include-locked").stdout)
         self.run_cli("folder", "delete", "16", "--with-messages", "--yes", "--include-locked")
         self.assertEqual((self.stats()["heads"], self.stats()["filters"]), (0, 0))
         self.assertEqual(len(self.json_of("folders")), 14)
@@ -477,6 +480,19 @@ class FolderNames(World):
             db.execute("delete from SmsFolder where fname = 'Twin'")
             db.execute("delete from SmsHead where batid = 7")
         self.assertEqual(self.run_cli("check").stdout, "no problems found\n")
+        # A default folder gone, then the heads' table damaged: both found.
+        with sqlite3.connect(self.db) as db:
+            db.execute("delete from SmsFolder where FdId = 9")
+            root = db.execute("select rootpage from sqlite_schema where name = 'SmsHead'").fetchone()
+            db.commit()
+            db.execute("pragma wal_checkpoint(truncate)")
+        self.assertIn("default folder number 9 is missing", self.run_cli("check", expect=1).stdout)
+        with open(self.db, "r+b") as f:
+            f.seek(root[0] * 4096 - 1000)
+            f.write(b"\xff" * 1000)
+        out = self.run_cli("check", expect=1).stdout
+        self.assertIn("cannot be read whole", out)
+        self.assertIn("file: ", out)  # integrity_check's findings
 
 
 class DatesPeopleType(World):

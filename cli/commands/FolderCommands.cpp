@@ -20,6 +20,11 @@ void SetName(Store& s, SmsFolder& f, const std::string& name) {
       throw Failure(fmt::format("folder {} is named \"{}\" already", other.FdId, name));
     }
   }
+  if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos) {
+    throw Failure(fmt::format(
+        "\"{}\" would read as a folder number wherever a folder is asked: choose another name",
+        name));
+  }
   if (IsRoleName(name)) {
     throw Failure(fmt::format("\"{}\" is the role of a default folder: choose another name", name));
   }

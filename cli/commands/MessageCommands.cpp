@@ -246,7 +246,21 @@ void DeleteOlder(Store& s, const Options& o, const DeleteOptions& del) {
     return;
   }
   ConfirmOrFail(summary, del.yes);
+  // Again under the write lock: a message locked while the question waited
+  // is kept.
+  Batch batch(s);
+  messages = ListMessages(s, which);
+  const size_t locked_now = SkipLocked(messages, del.include_locked);
+  if (locked_now != locked) {
+    rows = 0;
+    for (const Message& m : messages) rows += m.parts.size();
+    summary = fmt::format(
+        "{} messages ({} records) in folder {} before {}; {} locked messages "
+        "skipped (--include-locked deletes them too)",
+        messages.size(), rows, *which.folder, del.before, locked_now);
+  }
   DeleteMessages(s, messages);
+  batch.Commit();
   std::cout << "deleted " << summary << "\n";
 }
 
@@ -270,13 +284,20 @@ void DeleteCommand(Commands& c) {
       throw CLI::ValidationError("delete: an ID or --folder, not both");
     }
     if (del->id) {
+      Batch batch(s);  // the lock is read where the deletion is made
       const Message m = GetMessage(s, *del->id);
       if (IsLocked(m) && !del->include_locked) {
         throw Failure(fmt::format(
             "message {} is locked: nothing deleted (zusms unlock {} first, or --include-locked)",
             *del->id, *del->id));
       }
+      if (del->dry_run) {
+        std::cout << fmt::format("would delete message {} ({} records)\n", *del->id,
+                                 m.parts.size());
+        return;
+      }
       DeleteMessages(s, {m});
+      batch.Commit();
       std::cout << fmt::format("deleted message {}\n", *del->id);
       return;
     }

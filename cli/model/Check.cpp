@@ -57,8 +57,26 @@ SmsFolder RecoveredFolder(Store& store, std::vector<std::string>& repairs) {
 
 }  // namespace
 
+namespace {
+void Inspect(Store& store, CheckReport& r, bool repair);
+}  // namespace
+
 CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
   CheckReport r;
+  // The file first: damage can keep the rest from being read.
+  for (std::string& problem : IntegrityProblems(file)) r.findings.push_back(std::move(problem));
+  try {
+    Inspect(store, r, repair);
+  } catch (const Failure& e) {
+    r.findings.push_back(fmt::format("the store cannot be read whole: {}", e.what()));
+  }
+  return r;
+}
+
+namespace {
+
+// Folders, messages and filter rules as the store gives them.
+void Inspect(Store& store, CheckReport& r, bool repair) {
   std::map<int32_t, std::vector<std::string>> names;  // folder number: stored names
   for (const SmsFolder& f : store.Folders()) names[f.FdId].push_back(Utf8(f.fname));
   for (const auto& [number, held] : names) {
@@ -67,6 +85,11 @@ CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
     for (const std::string& n : held) which += (which.empty() ? "\"" : ", \"") + n + "\"";
     r.findings.push_back(
         fmt::format("folder number {} is taken by {} folders ({})", number, held.size(), which));
+  }
+  for (int32_t number = 1; number <= 14; ++number) {
+    if (!names.contains(number)) {
+      r.findings.push_back(fmt::format("default folder number {} is missing", number));
+    }
   }
   std::vector<Message> stranded;
   MessageAssembler gather([&](Message&& m) { stranded.push_back(std::move(m)); });
@@ -94,8 +117,7 @@ CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
     r.findings.push_back(fmt::format("message {} is in folder number {}, which no folder has",
                                      m.id(), m.head().fid));
   }
-  for (std::string& problem : IntegrityProblems(file)) r.findings.push_back(std::move(problem));
-  if (!repair || stranded.empty()) return r;
+  if (!repair || stranded.empty()) return;
 
   Batch batch(store);
   const SmsFolder to = RecoveredFolder(store, r.repairs);
@@ -111,7 +133,8 @@ CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
   }
   batch.Commit();
   r.repaired = stranded.size();
-  return r;
 }
+
+}  // namespace
 
 }  // namespace zusms::cli
