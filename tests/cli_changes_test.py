@@ -76,6 +76,10 @@ class Changes(unittest.TestCase):
         # The text form ends with the token to pass next time.
         self.assertEqual(self.run_cli("changes", "--since", str(third["next"])).stdout,
                          f"next {third['next']}\n")
+        # People read the folder's number; the demo's three folders leave its id apart.
+        number = self.run_cli("--json", "folder", "add", "Home").stdout
+        self.assertIn(f"folder {json.loads(number)['number']} changed\n",
+                      self.run_cli("changes", "--since", str(third["next"])).stdout)
 
     def test_a_token_of_another_file_asks_for_a_full_listing_with_status_3(self):
         self.run_cli("demo")

@@ -2,6 +2,7 @@
 #include <fmt/format.h>
 
 #include <iostream>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -123,8 +124,17 @@ void AddChangeCommands(Commands& c) {
       std::cout << fmt::format("message {} {} {}{}\n", x.id, change(x), UuidText(x.uuid),
                                x.kind == 1 ? " " + When(x.modifyTime) : "");
     }
+    // People know a folder by its number; a deleted one has none left, and
+    // is named by its record (the id scripts get from --json).
+    std::map<int32_t, int32_t> numbers;
+    for (const SmsFolder& f : s.Folders()) numbers[f.id] = f.FdId;
     for (const stSmsChange& x : folders.changes) {
-      std::cout << fmt::format("folder {} {}\n", x.id, change(x));
+      const auto number = numbers.find(static_cast<int32_t>(x.id));
+      if (x.kind == 1 && number != numbers.end()) {
+        std::cout << fmt::format("folder {} changed\n", number->second);
+      } else {
+        std::cout << fmt::format("folder record {} {}\n", x.id, change(x));
+      }
     }
     std::cout << fmt::format("next {}\n", next);
   });
