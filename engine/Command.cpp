@@ -1,4 +1,6 @@
+#include <chrono>
 #include <climits>
+#include <thread>
 
 #include "Catalog.h"
 #include "Connection.h"
@@ -8,6 +10,29 @@
 using zusms::engine::Connection;
 using zusms::engine::Cursor;
 using zusms::engine::StatementKind;
+
+namespace {
+
+// The first step of a read. A reader of another user's store reads through
+// the owner's log without writing its index; while the owner's connection
+// makes or recovers that index, SQLite refuses the read with one of these
+// codes, and the same read succeeds a moment later. Retried like a lock.
+int FirstStepOfARead(sqlite3_stmt* stmt) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (int attempt = 0;; ++attempt) {
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE) return rc;
+    const int code = sqlite3_extended_errcode(sqlite3_db_handle(stmt));
+    if ((code != SQLITE_READONLY_RECOVERY && code != SQLITE_READONLY_CANTINIT) ||
+        std::chrono::steady_clock::now() >= deadline) {
+      return rc;
+    }
+    sqlite3_reset(stmt);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 10));
+  }
+}
+
+}  // namespace
 
 CMimerCommand::CMimerCommand(CMimerConnection* connection) : connection_(connection) {}
 
@@ -156,9 +181,9 @@ int CMimerCommand::ExecuteNoQuery() {
     return 0;
   }
   CheckParameterCount();
-  int rc;
+  int rc = reads ? FirstStepOfARead(p.stmt.get()) : sqlite3_step(p.stmt.get());
   bool drawn = false;
-  while ((rc = sqlite3_step(p.stmt.get())) == SQLITE_ROW) {
+  for (; rc == SQLITE_ROW; rc = sqlite3_step(p.stmt.get())) {
     if (!p.sequence.empty() && !drawn) {
       c.NoteDrawn(p.sequence, sqlite3_column_int64(p.stmt.get(), 0));
       drawn = true;
@@ -185,7 +210,7 @@ int CMimerCommand::ExecuteQuery(CMimerRecordSet& rows) {
     cursor_->has_row = false;
   }
   sqlite3_reset(p.stmt.get());
-  int rc = sqlite3_step(p.stmt.get());
+  int rc = FirstStepOfARead(p.stmt.get());
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc);
   cursor_ = std::make_shared<Cursor>();
   cursor_->stmt = p.stmt.get();

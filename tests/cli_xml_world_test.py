@@ -316,6 +316,12 @@ class XmlWorld(cli_test.Case):
             once = cpu_seconds(backup(shapes[shape](size))) - base
             twice = cpu_seconds(backup(shapes[shape](2 * size))) - base
             self.assertLess(twice, 3 * max(once, 0.05), f"{shape}: {once:.2f} s, {twice:.2f} s")
+        # A JSON record of a hundred thousand keys is refused as it is read.
+        keys = ",".join(f'"k{i}": 1' for i in range(100000))
+        path = self.write_bytes("keys.json", ('{"heads": [{' + keys + '}]}').encode("ascii"))
+        proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, "import", path],
+                              capture_output=True, text=True, timeout=60)
+        self.assertIn("more than 1000 keys", proc.stderr)
 
     def test_instructions_in_a_document_type_subset_are_skipped(self):
         for subset in ("<?pi ]> ?>", "<?pi don't ?>", '<?pi "?><!-- \' -->'):

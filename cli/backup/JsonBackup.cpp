@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <set>
 #include <streambuf>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "backup/Interchange.h"
+#include "model/Folders.h"
 #include "model/Messages.h"
 #include "model/Records.h"
 #include "text/Print.h"
@@ -53,6 +55,8 @@ class CountingBuffer : public std::streambuf {
 // so memory holds one element, not the file.
 // Returns where the file stops being JSON ("line N: ..."), empty when it is
 // JSON to its end; the elements before that place were handed on.
+constexpr size_t kMostKeys = 1000;
+
 std::string ReadJsonElements(
     const InputFile& file, const std::function<void(size_t)>& on_bytes,
     const std::function<void(const std::string&, size_t, const Json&)>& on) {
@@ -62,9 +66,27 @@ std::string ReadJsonElements(
   auto in = file.Open();
   CountingBuffer counting(in->rdbuf(), on_bytes);
   std::istream counted(&counting);
+  // Keys per object being read, by depth: an object keeps its keys in
+  // order and finds each new one by a search of those before it, so an
+  // object of a hundred thousand keys would take minutes. No record has
+  // more than a few dozen.
+  std::vector<size_t> keys;
   Json::parser_callback_t callback = [&](int depth, Json::parse_event_t event, Json& parsed) {
     if (depth == 0 && event == Json::parse_event_t::value && !parsed.is_object()) {
       throw Failure("line 1: the file is not a JSON object");
+    }
+    if (depth >= 1 && event == Json::parse_event_t::key) {
+      keys.resize(std::max(keys.size(), static_cast<size_t>(depth) + 1));
+      if (++keys[static_cast<size_t>(depth)] > kMostKeys) {
+        throw Failure(
+            fmt::format("an object in \"{}\" has more than {} keys: not a record of a "
+                        "backup",
+                        OneLine(key), kMostKeys));
+      }
+    }
+    if (event == Json::parse_event_t::object_start) {
+      keys.resize(std::max(keys.size(), static_cast<size_t>(depth) + 2));
+      keys[static_cast<size_t>(depth) + 1] = 0;
     }
     if (depth == 1 && event == Json::parse_event_t::key) {
       key = parsed.get<std::string>();
@@ -222,6 +244,14 @@ std::map<int32_t, int32_t> ImportFolders(Store& store, std::vector<SmsFolder>& f
       numbers[f.FdId] = same->FdId;
       ++report.records_skipped;
       continue;
+    }
+    if (const std::string name = Utf8(f.fname); WhyNotAFolderName(name)) {
+      // Another program's folder named like a role or a number: kept under a
+      // name that cannot be mistaken for one.
+      const std::string kept = name + " (imported)";
+      SetTextOrFail(f.fname, kept, "folder name");
+      std::cerr << fmt::format("zusms: folder \"{}\" of the file {}: stored as \"{}\"\n",
+                               OneLine(name), WhyNotAFolderName(name), OneLine(kept));
     }
     const int32_t old_number = f.FdId;
     uint32_t id = 0;

@@ -244,7 +244,7 @@ void AddBackupCommands(Commands& c) {
     } else if (!out.flush() || !std::cout.flush()) {
       throw Failure(std::string("writing the export failed: ") + std::strerror(errno));
     }
-    const std::string where = file ? ex->path : "standard output";
+    const std::string where = file ? OneLine(ex->path) : "standard output";
     if (xml) {
       std::cerr << fmt::format("exported {} messages (XML keeps messages only), {} bytes, to {}\n",
                                r.messages, counted.bytes(), where);

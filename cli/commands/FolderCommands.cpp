@@ -20,13 +20,8 @@ void SetName(Store& s, SmsFolder& f, const std::string& name) {
       throw Failure(fmt::format("folder {} is named \"{}\" already", other.FdId, name));
     }
   }
-  if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos) {
-    throw Failure(fmt::format(
-        "\"{}\" would read as a folder number wherever a folder is asked: choose another name",
-        name));
-  }
-  if (IsRoleName(name)) {
-    throw Failure(fmt::format("\"{}\" is the role of a default folder: choose another name", name));
+  if (const char* why = WhyNotAFolderName(name)) {
+    throw Failure(fmt::format("\"{}\" {}: choose another name", name, why));
   }
 }
 
@@ -89,7 +84,7 @@ void DeleteFolder(Store& s, const FolderDeletion& d) {
   }
   const SmsFolder f = FindFolder(s, d.folder);
   if (f.system) throw Failure("default folders cannot be deleted");
-  const std::string name = fmt::format("folder {} (\"{}\")", f.FdId, Utf8(f.fname));
+  const std::string name = fmt::format("folder {} (\"{}\")", f.FdId, OneLine(Utf8(f.fname)));
   std::optional<SmsFolder> to;
   if (!d.move_to.empty()) {
     to = FindFolder(s, d.move_to);

@@ -115,7 +115,8 @@ void Stats(Store& s, const Options& o) {
   }
   std::cout << "\n";
   PrintTable({"FOLDER", "MESSAGES", "RECORDS"}, rows);
-  if (!db.empty() && !ec) std::cout << fmt::format("\ndatabase: {} ({} bytes)\n", db, size);
+  if (!db.empty() && !ec)
+    std::cout << fmt::format("\ndatabase: {} ({} bytes)\n", OneLine(db), size);
 }
 
 void CheckCommand(Commands& c) {

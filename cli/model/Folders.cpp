@@ -62,6 +62,14 @@ bool IsRoleName(const std::string& name) {
   return false;
 }
 
+const char* WhyNotAFolderName(const std::string& name) {
+  if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos) {
+    return "would read as a folder number wherever a folder is asked";
+  }
+  if (IsRoleName(name)) return "is the role of a default folder";
+  return nullptr;
+}
+
 SmsFolder FindFolder(Store& store, const std::string& text) {
   const std::vector<SmsFolder> folders = store.Folders();
   const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;

@@ -27,6 +27,9 @@ SmsFolder FindFolder(Store& store, const std::string& text);
 // Whether `name` is the role name of a default folder (in any letter case,
 // in either language): no folder of the user's own may take it.
 bool IsRoleName(const std::string& name);
+// Why a folder of the user's own cannot take `name` (digits alone would
+// read as a number, a role's name as that default folder), or null.
+const char* WhyNotAFolderName(const std::string& name);
 
 }  // namespace zusms::cli
 
