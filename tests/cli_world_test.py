@@ -436,6 +436,11 @@ class FolderNames(World):
         self.assertEqual(len(self.json_of("list", "--folder", "work")), 0)
         self.run_cli("filter", "add", "--number", "95588", "--folder", "inbox")
         self.assertEqual(self.json_of("filters")[0]["folderid"], 1)
+        # Another program's folder named like a role keeps out of the role's way.
+        backup = json.loads(self.run_cli("export").stdout)
+        next(f for f in backup["folders"] if f["fname"] == "work")["fname"] = "Drafts"
+        self.run_cli("import", self.write("f.json", json.dumps(backup)), user=2)
+        self.assertIn("Drafts (imported)", [f["fname"] for f in self.json_of("folders", user=2)])
 
     def test_a_folder_that_holds_messages_is_deleted_only_with_them(self):
         self.run_cli("folder", "add", "Work")
