@@ -1,6 +1,4 @@
-#include <chrono>
 #include <climits>
-#include <thread>
 
 #include "Catalog.h"
 #include "Connection.h"
@@ -18,17 +16,14 @@ namespace {
 // makes or recovers that index, SQLite refuses the read with one of these
 // codes, and the same read succeeds a moment later. Retried like a lock.
 int FirstStepOfARead(sqlite3_stmt* stmt) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  for (int attempt = 0;; ++attempt) {
+  for (zusms::engine::BusyRetry retry;;) {
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW || rc == SQLITE_DONE) return rc;
     const int code = sqlite3_extended_errcode(sqlite3_db_handle(stmt));
-    if ((code != SQLITE_READONLY_RECOVERY && code != SQLITE_READONLY_CANTINIT) ||
-        std::chrono::steady_clock::now() >= deadline) {
+    if ((code != SQLITE_READONLY_RECOVERY && code != SQLITE_READONLY_CANTINIT) || !retry.Again()) {
       return rc;
     }
     sqlite3_reset(stmt);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 10));
   }
 }
 

@@ -20,7 +20,6 @@ namespace {
 
 // Enough for every text the store sends, and a bounded set of query shapes.
 constexpr size_t kMaxCached = 256;
-constexpr int kBusyTimeoutMs = 5000;
 
 // Waiting for a lock another connection holds, up to kBusyTimeoutMs. SQLite's
 // own wait sleeps longer and longer between tries (up to 100 ms), so among
@@ -128,9 +127,7 @@ int Connection::OpenFile(const std::string& path, bool create, DatabaseFile* fil
   // A reader that meets its owner's -wal and -shm files half made or half
   // gone (the owner opening or closing the store) tries again until the busy
   // timeout runs out.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-  for (int attempt = 0;; ++attempt) {
+  for (BusyRetry retry;;) {
     *file = DatabaseFile{};
     int rc = PrepareDatabaseFile(path, create, file, error);
     if (rc == SQLITE_OK) {
@@ -147,7 +144,7 @@ int Connection::OpenFile(const std::string& path, bool create, DatabaseFile* fil
     }
     const int primary = rc & 0xFF;
     if (!file->read_only || (primary != SQLITE_BUSY && primary != SQLITE_CANTOPEN)) return rc;
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (!retry.Again()) {
       if (primary == SQLITE_CANTOPEN) {
         *error +=
             " (a store this user cannot write is read through its owner's -wal and -shm "
@@ -155,7 +152,6 @@ int Connection::OpenFile(const std::string& path, bool create, DatabaseFile* fil
       }
       return rc;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 10));
   }
 }
 
@@ -195,9 +191,7 @@ int Connection::OpenWritable(const DatabaseFile& file, sqlite3** db, std::string
   // connection would refuse every change for as long as the process keeps
   // it. A file found writable before the open is tried again until the busy
   // timeout runs out, then refused with the reason.
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-  for (int attempt = 0;; ++attempt) {
+  for (BusyRetry retry(std::chrono::milliseconds(10));;) {
     const int rc =
         sqlite3_open_v2(file.path.c_str(), db, file.open_flags | SQLITE_OPEN_NOMUTEX, file.vfs);
     if (rc != SQLITE_OK || file.read_only || sqlite3_db_readonly(*db, "main") != 1) {
@@ -205,13 +199,12 @@ int Connection::OpenWritable(const DatabaseFile& file, sqlite3** db, std::string
     }
     sqlite3_close_v2(*db);
     *db = nullptr;
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (!retry.Again()) {
       *error = "cannot open " + file.path +
                " for writing: another program holds the file without sharing write access"
                " (or the file cannot be written)";
       return SQLITE_BUSY;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10 + 10 * (attempt % 10)));
   }
 }
 
@@ -238,9 +231,7 @@ int Connection::Setup(sqlite3* db, bool read_only, std::string* what) {
                             "PRAGMA synchronous=" + (normal ? "NORMAL" : "FULL") +
                             "; PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON;"
                             " PRAGMA recursive_triggers=ON; PRAGMA temp_store=MEMORY;";
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-  for (int attempt = 0;; ++attempt) {
+  for (BusyRetry retry;;) {
     int rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
@@ -255,11 +246,7 @@ int Connection::Setup(sqlite3* db, bool read_only, std::string* what) {
     }
     if (rc == SQLITE_OK) return SQLITE_OK;
     const int primary = rc & 0xFF;
-    if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) ||
-        std::chrono::steady_clock::now() >= deadline) {
-      return rc;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt % 10));
+    if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || !retry.Again()) return rc;
   }
 }
 

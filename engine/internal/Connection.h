@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,33 @@ class Lease {
  private:
   std::shared_ptr<Prepared> prepared_;
   class Connection* owner_ = nullptr;
+};
+
+// How long a connection waits for what another one holds: a lock, or files
+// of the owner's that are half made.
+constexpr int kBusyTimeoutMs = 5000;
+
+// Trying a step again, as a lock is waited for, until the busy timeout runs
+// out: `Again` pauses a few milliseconds (1 to 10 times `unit`, round after
+// round, so that several waiters do not try in step) and says whether
+// another try is due.
+//
+//   for (BusyRetry retry;;) { if (Try() || !retry.Again()) break; }
+class BusyRetry {
+ public:
+  explicit BusyRetry(std::chrono::milliseconds unit = std::chrono::milliseconds(1))
+      : unit_(unit),
+        deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs)) {}
+  bool Again() {
+    if (std::chrono::steady_clock::now() >= deadline_) return false;
+    std::this_thread::sleep_for(unit_ * (1 + attempt_++ % 10));
+    return true;
+  }
+
+ private:
+  std::chrono::milliseconds unit_;
+  std::chrono::steady_clock::time_point deadline_;
+  int attempt_ = 0;
 };
 
 // The rows a query stands on; shared by the command and its record sets.
