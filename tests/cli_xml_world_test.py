@@ -244,22 +244,21 @@ class XmlWorld(cli_test.Case):
             return {**head, "uuid": f"22222222-2222-4222-8222-{n:012d}",
                     "recvtime": f"202301010000{n:02d}", **fields}
 
-        bad = [record(1, content="a\u0000b"), record(2, recvtime="20230230000000"),
-               record(3, recvtime="99999999999999"), record(4, recvtime="2023"),
-               record(5, tel=""), record(6, type=9), record(7, fid=99)]
-        data = dict(good, heads=[record(10, content="fine")] + bad + [record(11)])
+        # What the library stores as it comes, the import takes as it comes.
+        odd = [record(2, recvtime="20230230000000"), record(3, recvtime="99999999999999"),
+               record(4, recvtime="2023"), record(5, tel=""), record(6, type=9),
+               record(7, fid=99)]
+        bad = [record(1, content="a\u0000b")]
+        data = dict(good, heads=[record(10, content="fine")] + bad + odd + [record(11)])
         self.db = os.path.join(self.dir.name, "checked.dbf")
         proc = self.run_import(json.dumps(data), expect=1, name="in.json")
-        for i, why in ((1, "NUL"), (2, "20230230000000"), (3, "99999999999999"), (4, '"2023"'),
-                       (5, "tel: empty"), (6, "type: 9"), (7, "no folder 99")):
-            self.assertIn(f"heads[{i}]: ", proc.stderr)
-            self.assertIn(why, proc.stderr)
+        self.assertIn("heads[1]: content: a NUL character", proc.stderr)
         self.assertIn("--skip-invalid", proc.stderr)
         self.assertEqual(self.stats()["heads"], 0)
         report = self.import_json(json.dumps(data), "--skip-invalid", expect=INCOMPLETE,
                                   name="in.json")
-        self.assertEqual((report["added"], report["invalid"]), (2, len(bad)))
-        self.assertEqual(sorted(self.contents()), ["fine", "kept"])
+        self.assertEqual((report["added"], report["invalid"]), (2 + len(odd), len(bad)))
+        self.assertEqual(sorted(self.contents()), ["fine"] + ["kept"] * (1 + len(odd)))
         # A file cut in the middle: what comes before the cut goes in.
         text = json.dumps(dict(good, heads=[record(20 + i, content=f"m{i}") for i in range(5)]),
                           indent=1)

@@ -38,6 +38,8 @@ struct ImportReport {
   size_t mms = 0;                        // <mms> elements, not imported
   std::map<std::string, size_t> others;  // other elements, not imported
   size_t names_cut = 0;                  // contact names cut to the field's length
+  size_t recovered = 0;                  // JSON: records of messages whose folder no one has ...
+  int32_t recovered_into = 0;            // ... kept in this folder ("Recovered")
   std::string cut;                       // where the file stops being readable, when skipped
 };
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <streambuf>
 #include <tuple>
@@ -192,22 +193,16 @@ KnownRecords::Reader ReaderOf(Store& store, const Kind& kind,
 }
 
 // What makes a message of a JSON file invalid beyond its fields' types:
-// empty when nothing does.
-std::string HeadProblem(const Json& e, const SmsHead& h) {
+// empty when nothing does. Whatever the library stores, its export writes
+// and this import takes back: a message without a number, with a time text
+// of another form or none, or of a type the tool does not know, is stored
+// as it came.
+std::string HeadProblem(const Json& e) {
   for (const char* field : {"tel", "name", "content", "createtime", "recvtime", "operid"}) {
     if (e[field].get_ref<const std::string&>().find('\0') != std::string::npos) {
       return std::string(field) + ": a NUL character";
     }
   }
-  if (h.tel[0] == 0) return "tel: empty";
-  for (const char* field : {"createtime", "recvtime"}) {
-    const std::string& time = e[field].get_ref<const std::string&>();
-    const int64_t seconds = ParseTimeText(time);
-    if (!time.empty() && (seconds < 0 || TimeText(seconds) != time)) {
-      return fmt::format("{}: \"{}\" is no time YYYYMMDDhhmmss", field, OneLine(time));
-    }
-  }
-  if (h.type < 0 || h.type > 6) return fmt::format("type: {} is not 0 to 6", h.type);
   return {};
 }
 
@@ -291,7 +286,14 @@ class JsonFormat final : public BackupFormat {
                  int32_t (*add)(SmsDatabase*, Record*, uint32_t*));
   const JsonKind* Find(const std::string& key) const;
   std::string Problem(const JsonKind& k, size_t i, const Json& e) const;
-  void NoteMissingFolders(Importer& import, const std::map<int32_t, std::vector<size_t>>& uses);
+  int32_t Recovered() {
+    if (!recovered_) {
+      recovered_ = RecoveredFolder(store_, [](const SmsFolder&) {}).FdId;
+      report_->recovered_into = *recovered_;
+    }
+    ++report_->recovered;
+    return *recovered_;
+  }
   int32_t Mapped(int32_t number) const {
     const auto it = numbers_.find(number);
     return it == numbers_.end() ? number : it->second;
@@ -301,7 +303,9 @@ class JsonFormat final : public BackupFormat {
   const InputFile& file_;
   std::vector<SmsFolder> folders_;      // the file's, kept by the first pass
   std::map<int32_t, int32_t> numbers_;  // the file's folder numbers to the user's
-  std::set<int32_t> no_folder_;         // numbers of folders neither has
+  std::set<int32_t> here_;              // the user's folder numbers
+  std::optional<int32_t> recovered_;    // the number of "Recovered", once needed
+  ImportReport* report_ = nullptr;
   // Other records are known by all their fields; what the user has is
   // read again inside each batch.
   std::vector<std::unique_ptr<KnownRecords>> known_;
@@ -353,7 +357,9 @@ JsonFormat::JsonFormat(Store& store, const InputFile& file) : store_(store), fil
   kinds_ = {
       Entry<SmsHead>(kHeads,
                      [this](SmsHead& h, Importer&) {
-    h.fid = Mapped(h.fid);
+    // A message of a folder that neither the file nor the user has (left
+    // behind by a folder deleted under it) is kept in "Recovered".
+    h.fid = numbers_.contains(h.fid) || here_.contains(h.fid) ? Mapped(h.fid) : Recovered();
     h.oldfid = Mapped(h.oldfid);
     messages_->Add(h);
                      }),
@@ -398,7 +404,7 @@ std::string JsonFormat::Problem(const JsonKind& k, size_t i, const Json& e) cons
   if (i == kNotAnArray) return std::string(k.kind->key) + ": not an array";
   if (!k.check(e, i, &error)) return error;
   if (SmsHead h; k.kind == &kHeads && Parse(kHeads, e, h, nullptr, 0)) {
-    error = HeadProblem(e, h);
+    error = HeadProblem(e);
     if (!error.empty()) return fmt::format("heads[{}]: {}", i, error);
   }
   if (SmsAreaBroadcast p; k.kind == &kAreaBroadcasts && Parse(kAreaBroadcasts, e, p, nullptr, 0) &&
@@ -410,7 +416,6 @@ std::string JsonFormat::Problem(const JsonKind& k, size_t i, const Json& e) cons
 
 FirstPass JsonFormat::CheckFile(Importer& import) {
   size_t records = 0;
-  std::map<int32_t, std::vector<size_t>> folder_uses;  // fid -> the messages' positions
   const std::string cut = ReadJsonElements(
       file_, [&](size_t bytes) { import.Bytes(bytes); },
       [&](const std::string& key, size_t i, const Json& e) {
@@ -425,29 +430,16 @@ FirstPass JsonFormat::CheckFile(Importer& import) {
           SmsFolder f;
           Parse(kFolders, e, f, nullptr, 0);
           folders_.push_back(f);
-        } else if (k->kind == &kHeads) {
-          folder_uses[e["fid"].get<int32_t>()].push_back(i);
         }
       });
-  NoteMissingFolders(import, folder_uses);
   if (records > 0) return {cut, ""};
   return {cut, cut.empty() ? "the file holds no records of a zusms export" : cut};
 }
 
-void JsonFormat::NoteMissingFolders(Importer& import,
-                                    const std::map<int32_t, std::vector<size_t>>& uses) {
-  std::set<int32_t> have;
-  for (const SmsFolder& f : folders_) have.insert(f.FdId);
-  for (const SmsFolder& f : store_.Folders()) have.insert(f.FdId);
-  for (const auto& [fid, positions] : uses) {
-    if (have.contains(fid)) continue;
-    no_folder_.insert(fid);
-    for (size_t i : positions) import.Invalid(fmt::format("heads[{}]: fid: no folder {}", i, fid));
-  }
-}
-
 void JsonFormat::AddFile(Importer& import) {
   numbers_ = ImportFolders(store_, folders_, import.report());
+  for (const SmsFolder& f : store_.Folders()) here_.insert(f.FdId);
+  report_ = &import.report();
   messages_ = std::make_unique<MessageAssembler>(
       [&import](Message&& m) { import.AddMessage(m, "adding a message"); });
   ReadJsonElements(
@@ -458,7 +450,6 @@ void JsonFormat::AddFile(Importer& import) {
         if (!k || k->kind == &kFolders || i == kNotAnArray) return;
         // Only an import that skips invalid records meets them here.
         if (import.report().invalid > 0 && !Problem(*k, i, e).empty()) return;
-        if (k->kind == &kHeads && no_folder_.contains(e["fid"].get<int32_t>())) return;
         k->add(e, import);
       });
   messages_->Finish();

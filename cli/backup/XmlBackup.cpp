@@ -114,7 +114,9 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   if (!date_text) throw Failure("date: missing");
   const auto date = Number(*date_text);
   if (!date) throw Failure(fmt::format("date: \"{}\" is not a number", OneLine(*date_text)));
-  if (*date < kFirstMillis || *date > kLastMillis) {
+  // 0 is what a message without a time is written as (our own export
+  // writes it so for a time the store holds that is no time).
+  if (*date != 0 && (*date < kFirstMillis || *date > kLastMillis)) {
     throw Failure(
         fmt::format("date: {} is not a time in milliseconds between 1990 and 9999 (seconds or "
                     "microseconds?)",
@@ -149,7 +151,7 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   }
   std::copy(tel.begin(), tel.end(), h.tel);
   std::copy(name.begin(), name.end(), h.name);
-  SetText(h.recvtime, TimeText(*date / 1000));
+  if (*date != 0) SetText(h.recvtime, TimeText(*date / 1000));
   if (sent != 0) SetText(h.createtime, TimeText(sent / 1000));
   h.type = static_cast<int16_t>(type);
   h.fid = FolderOfType(type);

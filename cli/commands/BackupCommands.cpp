@@ -17,6 +17,7 @@
 
 #include "Command.h"
 #include "backup/Interchange.h"
+#include "model/Folders.h"
 #include "text/Interrupt.h"
 
 namespace zusms::cli {
@@ -179,6 +180,8 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     j["problems"] = r.problems;
     if (!xml) {
       j["otherRecords"] = {{"added", r.records_added}, {"skipped", r.records_skipped}};
+      if (r.recovered > 0)
+        j["recovered"] = {{"records", r.recovered}, {"folder", r.recovered_into}};
       if (!r.cut.empty()) j["cut"] = r.cut;
     } else {
       j["mms"] = r.mms;
@@ -195,6 +198,12 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
                              r.records_added, r.updated, r.records_skipped);
   }
   std::cout << "\n";
+  if (r.recovered > 0) {
+    std::cout << fmt::format(
+        "{} message records of folder numbers that neither the file nor the store has were put "
+        "in folder {} ({})\n",
+        r.recovered, r.recovered_into, kRecovered);
+  }
   for (const std::string& p : r.problems) std::cout << "skipped " << OneLine(p) << "\n";
   if (r.invalid > r.problems.size()) {
     std::cout << fmt::format("... and {} more\n", r.invalid - r.problems.size());

@@ -7,13 +7,12 @@
 #include <set>
 #include <tuple>
 
+#include "model/Folders.h"
 #include "model/Messages.h"
 
 namespace zusms::cli {
 
 namespace {
-
-constexpr const char* kRecovered = "Recovered";
 
 // SQLite's integrity_check of the file, read-only: each problem it names.
 std::vector<std::string> IntegrityProblems(const std::string& file) {
@@ -40,19 +39,6 @@ std::vector<std::string> IntegrityProblems(const std::string& file) {
   sqlite3_finalize(stmt);
   sqlite3_close(db);
   return out;
-}
-
-// The user's folder "Recovered", made when there is none.
-SmsFolder RecoveredFolder(Store& store, std::vector<std::string>& repairs) {
-  for (const SmsFolder& f : store.Folders()) {
-    if (!f.system && Utf8(f.fname) == kRecovered) return f;
-  }
-  SmsFolder f{};
-  SetText(f.fname, kRecovered);
-  uint32_t id = 0;
-  Check(AddZuSmsFolder(*store, &f, &id), "adding the folder Recovered");
-  repairs.push_back(fmt::format("made folder {} ({})", f.FdId, kRecovered));
-  return f;
 }
 
 }  // namespace
@@ -120,7 +106,9 @@ void Inspect(Store& store, CheckReport& r, bool repair) {
   if (!repair || stranded.empty()) return;
 
   Batch batch(store);
-  const SmsFolder to = RecoveredFolder(store, r.repairs);
+  const SmsFolder to = RecoveredFolder(store, [&](const SmsFolder& made) {
+    r.repairs.push_back(fmt::format("made folder {} ({})", made.FdId, kRecovered));
+  });
   for (Message& m : stranded) {
     const int32_t from = m.head().fid;
     for (SmsHead& p : m.parts) {

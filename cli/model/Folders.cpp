@@ -103,4 +103,16 @@ SmsFolder FindFolder(Store& store, const std::string& text) {
       fmt::format("\"{}\" names more than one folder ({}): give the number", text, numbers));
 }
 
+SmsFolder RecoveredFolder(Store& store, const std::function<void(const SmsFolder&)>& made) {
+  for (const SmsFolder& f : store.Folders()) {
+    if (!f.system && Utf8(f.fname) == kRecovered) return f;
+  }
+  SmsFolder f{};
+  SetText(f.fname, kRecovered);
+  uint32_t id = 0;
+  Check(AddZuSmsFolder(*store, &f, &id), "adding the folder Recovered");
+  made(f);
+  return f;
+}
+
 }  // namespace zusms::cli

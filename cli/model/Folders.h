@@ -4,6 +4,7 @@
 #define ZUSMS_CLI_MODEL_FOLDERS_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +31,11 @@ bool IsRoleName(const std::string& name);
 // Why a folder of the user's own cannot take `name` (digits alone would
 // read as a number, a role's name as that default folder), or null.
 const char* WhyNotAFolderName(const std::string& name);
+
+// Where messages of a folder number that no folder has are kept: the
+// user's folder "Recovered", made (and told to `made`) when there is none.
+inline constexpr const char* kRecovered = "Recovered";
+SmsFolder RecoveredFolder(Store& store, const std::function<void(const SmsFolder&)>& made);
 
 }  // namespace zusms::cli
 

@@ -1,0 +1,363 @@
+// Whatever the library accepts, the tool's export writes and its import
+// takes back: random records of every family, odd ones most of all, added
+// through the C API, exported, imported into a fresh store and read again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <random>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include "RecordTraits.h"
+#include "TestDb.h"
+#include "Text.h"
+#include "ZuSmsDB.h"
+
+namespace zusms::testing {
+namespace {
+
+// Texts people and other programs leave in a store.
+const std::u16string kTexts[] = {
+    u"",
+    u" ",
+    u"   \t ",
+    u"\ufeffhello",
+    u"\u200b\u200e\u2060 \u00a0",
+    u"e\u0301",
+    u"\u5f20\u4f1f \u751f\u65e5\u5feb\u4e50",
+    u"\U0001F600\U0001F44D\U0001F3FD",
+    u"line\nbreak\r\n\ttab",
+    u"<b>&amp;\"quoted\" 'single'</b>",
+    u"\u0645\u0631\u062d\u0628\u0627 \u202e",
+    u"\x01\x1f\x7f\u0085\u2028",
+    u"+86 138 0013 8000",
+    u"0",
+    u"20240102030405",
+};
+
+class Random {
+ public:
+  explicit Random(uint32_t seed) : engine_(seed) {}
+  int64_t Int(int64_t lo, int64_t hi) {
+    return std::uniform_int_distribution<int64_t>(lo, hi)(engine_);
+  }
+  template <typename T>
+  T Number() {
+    switch (Int(0, 4)) {
+      case 0:
+        return 0;
+      case 1:
+        return std::numeric_limits<T>::min();
+      case 2:
+        return std::numeric_limits<T>::max();
+      default:
+        return static_cast<T>(Int(-3, 40));
+    }
+  }
+  // A text from the list, or random characters, or as long as the field holds.
+  template <size_t N>
+  void Text(char16_t (&field)[N]) {
+    std::u16string text;
+    switch (Int(0, 3)) {
+      case 0:
+      case 1:
+        text = kTexts[Int(0, std::size(kTexts) - 1)];
+        break;
+      case 2:
+        for (int64_t i = Int(1, N - 1); i > 0; --i) {
+          text += static_cast<char16_t>(Int(0, 3) == 0 ? Int(0x4e00, 0x9fff) : Int(0x20, 0x7e));
+        }
+        break;
+      default:
+        text = Sample(static_cast<int>(Int(0, 99)), N - 1);
+    }
+    SetText(field, text);
+  }
+
+ private:
+  std::mt19937 engine_;
+};
+
+SmsHead RandomHead(Random& r, const std::vector<int32_t>& folders) {
+  SmsHead h{};
+  h.index = r.Number<int16_t>();
+  h.type = r.Number<int16_t>();
+  // A folder of the store, or one that does not exist.
+  h.fid = r.Int(0, 3) == 0 ? r.Number<int32_t>() : folders[r.Int(0, folders.size() - 1)];
+  h.batid = r.Int(0, 1) ? 0 : r.Number<int32_t>();
+  r.Text(h.createtime);
+  r.Text(h.tel);
+  r.Text(h.name);
+  r.Text(h.recvtime);
+  r.Text(h.content);
+  h.privmode = r.Number<int16_t>();
+  h.ccid = r.Number<int16_t>();
+  h.lockflag = r.Number<int16_t>();
+  // Where it was before: a folder, or a number no folder can take.
+  h.oldfid = r.Int(0, 1) ? folders[r.Int(0, folders.size() - 1)] : -r.Int(0, 2);
+  h.impt = r.Number<int16_t>();
+  h.longsms = r.Int(0, 1) ? 0 : r.Number<int16_t>();
+  r.Text(h.operid);
+  return h;
+}
+
+// Every record of a family.
+template <typename Record>
+std::vector<Record> All(SmsDatabase* db) {
+  uint32_t n = 0;
+  EXPECT_EQ(Traits<Record>::Count(db, &n), 0);
+  std::vector<Record> all(n);
+  EXPECT_EQ(Traits<Record>::All(db, all.data(), n, &n), 0);
+  all.resize(n);
+  return all;
+}
+
+// A folder as another store knows it: a default one by its number, one of
+// the user's by its name; a number no folder has is `missing`, or itself.
+using FolderNames = std::map<int32_t, std::u16string>;
+std::u16string FolderKey(const FolderNames& names, int32_t fid, const std::u16string& missing) {
+  const auto found = names.find(fid);
+  if (found != names.end()) {
+    return fid <= 14 ? engine::ToUtf16(std::to_string(fid)) : u"named " + found->second;
+  }
+  return missing.empty() ? u"none " + engine::ToUtf16(std::to_string(fid)) : missing;
+}
+
+// The records of a family in a form two stores can share: without the ids
+// each store gives, with the folders `folders(record)` points to as
+// FolderKey (`missing` for those of the first that no folder has), sorted.
+template <typename Record, typename Folders>
+std::vector<std::u16string> Shared(SmsDatabase* db, const FolderNames& names, Folders folders,
+                                   const std::u16string& missing) {
+  std::vector<std::u16string> out;
+  const std::vector<Record> all = All<Record>(db);
+  // The import gives each message a batid of the new store's own: a head
+  // with one is known by the smallest text of the heads it shares it with.
+  std::map<std::pair<int32_t, std::u16string>, std::u16string> batches;
+  if constexpr (std::is_same_v<Record, SmsHead>) {
+    for (const SmsHead& h : all) {
+      if (h.batid == 0 || h.longsms < 2) continue;
+      auto [it, made] = batches.try_emplace({h.batid, h.tel}, h.content);
+      if (!made) it->second = std::min(it->second, std::u16string(h.content));
+    }
+  }
+  for (Record r : all) {
+    std::u16string key;
+    bool first = true;
+    for (int32_t* fid : folders(r)) {
+      key += FolderKey(names, *fid, first ? missing : u"") + u"|";
+      *fid = 0;
+      first = false;
+    }
+    if constexpr (std::is_same_v<Record, SmsHead>) {
+      if (r.batid != 0) {
+        key += r.longsms < 2 ? u"own batch|" : u"batch " + batches[{r.batid, r.tel}] + u"|";
+      }
+      r.batid = 0;
+    }
+    r.id = 0;
+    const auto* bytes = reinterpret_cast<const char16_t*>(&r);
+    key.append(bytes, bytes + sizeof r / sizeof(char16_t));
+    out.push_back(std::move(key));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Every family of a store's user in that form. `as_imported`: as the
+// tool's import of it stores them: messages of missing folders in
+// "Recovered", folders named like numbers renamed.
+std::vector<std::vector<std::u16string>> Contents(SmsDatabase* db, bool as_imported = false) {
+  FolderNames names;
+  const std::vector<SmsFolder> all = All<SmsFolder>(db);
+  for (const SmsFolder& f : all) {
+    names[f.FdId] = f.fname;
+    // A name of digits alone would read as a folder number in the tool.
+    const std::u16string name(f.fname);
+    if (as_imported && f.FdId > 14 && !name.empty() &&
+        name.find_first_not_of(u"0123456789") == std::u16string::npos) {
+      names[f.FdId] += u" (imported)";
+    }
+  }
+  std::vector<std::u16string> folders;
+  for (const SmsFolder& f : all) {
+    folders.push_back(FolderKey(names, f.FdId, u"") + u" " +
+                      engine::ToUtf16(std::to_string(f.password) + " " +
+                                      std::to_string(f.privmode) + " " + std::to_string(f.system)));
+  }
+  const std::u16string missing = as_imported ? u"named Recovered" : u"";
+  auto heads = Shared<SmsHead>(
+      db, names,
+      [](SmsHead& h) {
+        return std::vector{&h.fid, &h.oldfid};
+      },
+      missing);
+  if (as_imported && std::any_of(heads.begin(), heads.end(), [&](const std::u16string& h) {
+        return h.starts_with(missing + u"|");
+      })) {
+    folders.push_back(u"named Recovered 0 0 0");
+  }
+  std::sort(folders.begin(), folders.end());
+  const auto none = [](auto&) { return std::vector<int32_t*>{}; };
+  return {folders,
+          heads,
+          Shared<SmsFilter>(
+              db, names, [](SmsFilter& f) { return std::vector{&f.folderid}; }, u""),
+          Shared<SmsContent>(db, names, none, u""),
+          Shared<SmsAreaBroadcast>(db, names, none, u""),
+          Shared<SmsRecieverHistory>(db, names, none, u""),
+          Shared<SmsPhrase>(db, names, none, u"")};
+}
+
+// What differs between two stores' contents, readably ("" when nothing).
+std::string Difference(const std::vector<std::vector<std::u16string>>& expected,
+                       const std::vector<std::vector<std::u16string>>& got) {
+  const char* const kFamilies[] = {
+      "folders", "heads", "filters", "contents", "area broadcasts", "receiver history", "phrases"};
+  const auto shown = [](const std::u16string& record) {
+    std::string out;
+    for (char16_t c : record.substr(0, 200)) {
+      out += c >= 0x20 && c < 0x7f ? std::string(1, static_cast<char>(c))
+                                   : "\\u" + std::to_string(static_cast<int>(c));
+    }
+    return out;
+  };
+  std::string out;
+  for (size_t f = 0; f < expected.size(); ++f) {
+    std::vector<std::u16string> lost, added;
+    std::set_difference(expected[f].begin(), expected[f].end(), got[f].begin(), got[f].end(),
+                        std::back_inserter(lost));
+    std::set_difference(got[f].begin(), got[f].end(), expected[f].begin(), expected[f].end(),
+                        std::back_inserter(added));
+    for (size_t i = 0; i < lost.size() && i < 2; ++i)
+      out += kFamilies[f] + (" lost: " + shown(lost[i])) + "\n";
+    for (size_t i = 0; i < added.size() && i < 2; ++i)
+      out += kFamilies[f] + (" new: " + shown(added[i])) + "\n";
+  }
+  return out;
+}
+
+// Adds a plain record, the longest one and an empty one of a family.
+template <typename Record, typename Fix>
+void AddSome(SmsDatabase* db, int seed, Fix fix) {
+  Record records[] = {Traits<Record>::Make(seed), Traits<Record>::Longest(seed + 1), Record{}};
+  for (Record& record : records) {
+    fix(record);
+    uint32_t id = 0;
+    ASSERT_EQ(Traits<Record>::Add(db, &record, &id), 0);
+  }
+}
+
+// Opens the store of user 1 in `file`, runs `work` on it and closes it.
+template <typename Work>
+void WithStore(const std::string& file, Work work) {
+  SetEnv("ZUSMS_DB", file);
+  SmsDatabase* db = nullptr;
+  ASSERT_EQ(InitZuSmsDB(&db, 1), 0);
+  ASSERT_EQ(OpenZuSmsDB(db), 0);
+  work(db);
+  EXPECT_EQ(CloseZuSmsDB(db), 0);
+  EXPECT_EQ(UninitZuSmsDB(db), 0);
+}
+
+class RoundTrip : public DbTest {
+ protected:
+  // Runs the tool on the store file `db`; its exit status.
+  int Tool(const std::string& db, const std::string& args) {
+    const std::string command = std::string("'") + ZUSMS_CLI + "' --db '" + db + "' " + args +
+                                " >>'" + dir_.path() + "/tool.log' 2>&1";
+    return std::system(command.c_str());
+  }
+  void ClearLog() { std::fclose(std::fopen((dir_.path() + "/tool.log").c_str(), "wb")); }
+  std::string Log() {
+    std::string text;
+    if (FILE* f = std::fopen((dir_.path() + "/tool.log").c_str(), "rb")) {
+      char chunk[4096];
+      for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+      std::fclose(f);
+    }
+    return text;
+  }
+};
+
+TEST_F(RoundTrip, EveryRecordTheLibraryAcceptsComesBackFromTheJsonExport) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (uint32_t seed = 1; seed <= 30 && std::chrono::steady_clock::now() < deadline; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    ClearLog();
+    Random r(seed);
+    const std::string from = dir_.path() + "/from" + std::to_string(seed) + ".dbf";
+    const std::string to = dir_.path() + "/to" + std::to_string(seed) + ".dbf";
+    std::vector<std::vector<std::u16string>> before;
+    WithStore(from, [&](SmsDatabase* db) {
+      std::vector<int32_t> folders;
+      for (const SmsFolder& f : All<SmsFolder>(db)) folders.push_back(f.FdId);
+      for (int64_t i = r.Int(0, 3); i > 0; --i) {
+        SmsFolder f{};
+        r.Text(f.fname);
+        f.password = r.Number<int16_t>();
+        f.privmode = r.Number<int16_t>();
+        uint32_t id = 0;
+        if (AddZuSmsFolder(db, &f, &id) == 0) folders.push_back(f.FdId);
+      }
+      for (int64_t i = r.Int(5, 40); i > 0; --i) {
+        SmsHead h = RandomHead(r, folders);
+        // Now and then the parts of a long message, some of them missing.
+        const int64_t parts = r.Int(0, 4) == 0 ? r.Int(2, 4) : 1;
+        if (parts > 1) {
+          h.batid = static_cast<int32_t>(r.Int(1, 1000));
+          h.longsms = static_cast<int16_t>(parts);
+        }
+        for (int64_t part = 1; part <= parts; ++part) {
+          if (parts > 1) h.index = static_cast<int16_t>(part);
+          if (parts > 1 && r.Int(0, 5) == 0) continue;
+          uint32_t id = 0;
+          ASSERT_EQ(AddZuSmsHead(db, &h, &id), 0) << LastError();
+          r.Text(h.content);
+        }
+      }
+      const int seed_of_rest = static_cast<int>(seed) * 10;
+      const auto as_made = [](auto&) {};
+      AddSome<SmsContent>(db, seed_of_rest, as_made);
+      AddSome<SmsAreaBroadcast>(db, seed_of_rest, as_made);
+      // A rule of a number that no folder has would meet the folder
+      // "Recovered" an import may make (the new store numbers it freely).
+      AddSome<SmsFilter>(db, seed_of_rest, [&](SmsFilter& f) {
+        if (std::find(folders.begin(), folders.end(), f.folderid) == folders.end()) {
+          f.folderid = -f.folderid;
+        }
+      });
+      AddSome<SmsRecieverHistory>(db, seed_of_rest, as_made);
+      AddSome<SmsPhrase>(db, seed_of_rest, as_made);
+      before = Contents(db, true);
+    });
+    const std::string file = dir_.path() + "/export" + std::to_string(seed) + ".json";
+    ASSERT_EQ(Tool(from, "export -o '" + file + "'"), 0) << Log();
+    ASSERT_EQ(Tool(to, "import '" + file + "'"), 0) << Log();
+    WithStore(to, [&](SmsDatabase* db) { EXPECT_EQ(Difference(before, Contents(db)), ""); });
+    // The phone-backup XML keeps less (no folders, times to the millisecond,
+    // what XML 1.0 can carry), but every message it holds goes back in.
+    const std::string xml = dir_.path() + "/export" + std::to_string(seed) + ".xml";
+    ASSERT_EQ(Tool(from, "export --format xml -o '" + xml + "'"), 0) << Log();
+    ASSERT_EQ(Tool(dir_.path() + "/xml" + std::to_string(seed) + ".dbf", "import '" + xml + "'"), 0)
+        << Log();
+    std::smatch exported, imported;
+    const std::string log = Log();
+    ASSERT_TRUE(std::regex_search(log, exported, std::regex("exported ([0-9]+) messages \\(XML")));
+    ASSERT_TRUE(std::regex_search(
+        log, imported, std::regex("imported: ([0-9]+) messages added, ([0-9]+) already")));
+    EXPECT_EQ(std::stoi(imported[1]) + std::stoi(imported[2]), std::stoi(exported[1])) << log;
+  }
+}
+
+}  // namespace
+}  // namespace zusms::testing
