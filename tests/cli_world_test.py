@@ -6,9 +6,12 @@ the command line, a Chinese locale, two imports at once.
 usage: cli_world_test.py PATH/TO/zusms
 """
 import errno
+import gzip
 import json
 import os
+import re
 import resource
+import shlex
 import signal
 import sqlite3
 import stat
@@ -241,9 +244,13 @@ class StandardInputKept(World):
         intact = self.write("intact.xml", cli_backup_test.backup(*(
             cli_backup_test.sms(body=f"message {i} " + "x" * 100, date=str(1600000000000 + i))
             for i in range(3000))))
+        # A small file that unpacks into more than the folder takes stops there too.
+        packed = os.path.join(self.dir.name, "packed.xml.gz")
+        with gzip.open(packed, "wb") as out:
+            out.write(b"<smses>" + b" " * (8 << 20))
         with open(intact, "rb") as file, open("/dev/zero", "rb") as zero:
             for args, stdin in ((("import", "-"), file), (("import", "/dev/zero"), None),
-                                (("import", "-"), zero)):
+                                (("import", "-"), zero), (("import", packed), None)):
                 proc = self.run_limited(tmp, *args, stdin=stdin)
                 self.assertEqual(proc.returncode, 1, proc.stderr)
                 self.assertRegex(proc.stderr, "could not be kept in a temporary file in "
@@ -608,6 +615,38 @@ class TwoImportsAtOnce(World):
             self.assertEqual({k: counts[k] for k in kinds}, {k: len(v) for k, v in kinds.items()})
             self.assertEqual(counts["heads"], 1200)
         self.assertEqual(self.json_of("import", path, user=2)["otherRecords"]["added"], 0)
+
+class ReadmeExample(World):
+    """The README's C program compiles as the README says, and its message
+    goes through the tool's export and import in both formats."""
+
+    def test_the_readme_program_builds_runs_and_its_message_survives_export(self):
+        root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        build = os.path.dirname(os.path.dirname(cli_test.ZUSMS))
+        with open(os.path.join(root, "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        program = re.search(r"```c\n(#include <stdio.h>.*?)```", readme, re.S).group(1)
+        line = re.search(r"^cc .*$", readme, re.M).group(0)
+        # The line as written, in a folder that looks like the source tree.
+        self.write("example.c", program)
+        os.symlink(os.path.join(root, "include"), os.path.join(self.dir.name, "include"))
+        os.symlink(build, os.path.join(self.dir.name, "build"))
+        library = os.path.join(build, "lib", "libzusmsdb.so")
+        if "asan" in subprocess.run(["ldd", library], capture_output=True, text=True).stdout:
+            line += " -fsanitize=address,undefined"  # the library was built so
+        subprocess.run(["bash", "-c", line], cwd=self.dir.name, check=True, timeout=120)
+        run = subprocess.run([os.path.join(self.dir.name, "example")], capture_output=True,
+                             text=True, timeout=60, env=dict(os.environ, ZUSMS_DB=self.db))
+        self.assertEqual((run.returncode, run.stdout), (0, "1 in the inbox\n"), run.stderr)
+        for kind in ("json", "xml"):
+            exported = os.path.join(self.dir.name, "example." + kind)
+            self.run_cli("export", "--format", kind, "-o", exported, user=7)
+            source, self.db = self.db, os.path.join(self.dir.name, kind + ".dbf")
+            self.run_cli("import", exported, user=7)
+            listed = self.json_of("list", user=7)
+            self.assertEqual([(m["content"], m["tel"]) for m in listed], [("hello", "")])
+            self.db = source
+
 
 if __name__ == "__main__":
     cli_test.ZUSMS = os.path.abspath(sys.argv.pop(1))

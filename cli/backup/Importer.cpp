@@ -59,22 +59,33 @@ uint64_t SpoolLimit(const std::string& folder) {
   return std::min(kSpoolLimit, free - std::min(free / 4, uint64_t{1} << 30));
 }
 
-// Where an unpacked backup goes: stops at the limit (a small file that
-// unpacks without end).
+// Why a copy of `what` in `folder` is not kept, with the folder's free
+// space: nothing is imported.
+Failure NotKept(const std::string& what, const std::string& folder, const std::string& why) {
+  const auto free = FreeSpace(folder);
+  return Failure(fmt::format(
+      "{} could not be kept in a temporary file in {}{}: {}; nothing was imported", what, folder,
+      free ? " (" + Megabytes(*free) + " free there)" : std::string(), why));
+}
+
+std::string LongerThan(uint64_t limit) {
+  return fmt::format("it is longer than {}, more than {}", Megabytes(limit),
+                     limit == kSpoolLimit ? "any backup holds" : "the free space allows");
+}
+
+// Where an unpacked backup goes: every write checked, and no further than
+// the limit (a small file that unpacks without end).
 struct Unpacking {
-  const std::string& path;
-  std::ostream& out;
+  std::string what;  // the packed file, unpacked
+  const TemporaryFile& file;
+  const std::string& folder;
   uint64_t limit, written = 0;
   void Write(const char* data, size_t n) {
     written += n;
-    if (written > limit) {
-      throw Failure(
-          fmt::format("{}: unpacked, it is longer than {}, more than {}; nothing was "
-                      "imported",
-                      path, Megabytes(limit),
-                      limit == kSpoolLimit ? "any backup holds" : "the free space allows"));
+    if (written > limit) throw NotKept(what, folder, LongerThan(limit));
+    if (const int error = WriteAll(file.fd(), data, n)) {
+      throw NotKept(what, folder, std::strerror(error));
     }
-    out.write(data, static_cast<std::streamsize>(n));
   }
 };
 
@@ -201,11 +212,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   const auto fail = [&](const std::string& why) {
     if (source != STDIN_FILENO) ::close(source);
     spooled_.reset();
-    const auto free = FreeSpace(folder);
-    throw Failure(
-        fmt::format("{} could not be kept in a temporary file in {}{}: {}; nothing was imported",
-                    path == "-" ? std::string("standard input") : path, folder,
-                    free ? " (" + Megabytes(*free) + " free there)" : std::string(), why));
+    throw NotKept(path == "-" ? std::string("standard input") : path, folder, why);
   };
   if (spooled_->error() != 0) fail(std::strerror(spooled_->error()));
   const uint64_t limit = SpoolLimit(folder);
@@ -217,10 +224,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     if (n < 0) fail(std::string("reading it: ") + std::strerror(errno));
     if (n == 0) break;
     kept += static_cast<uint64_t>(n);
-    if (kept > limit) {
-      fail(fmt::format("it is longer than {}, more than {}", Megabytes(limit),
-                       limit == kSpoolLimit ? "any backup holds" : "the free space allows"));
-    }
+    if (kept > limit) fail(LongerThan(limit));
     if (const int error = WriteAll(spooled_->fd(), chunk.data(), static_cast<size_t>(n))) {
       fail(std::strerror(error));
     }
@@ -238,21 +242,13 @@ void InputFile::Recognise() {
   if (gzip || zip) {
     // Backup apps often write their files packed: read unpacked, once, into
     // a private temporary file.
-    auto unpacked = std::make_unique<TemporaryFile>(TemporaryFolder() + "/zusms-import-XXXXXX");
-    if (unpacked->error() != 0) {
-      throw Failure("unpacking " + path_ + ": a temporary file in " + TemporaryFolder() + ": " +
-                    std::strerror(unpacked->error()));
-    }
-    {
-      std::ofstream out(unpacked->path(), std::ios::binary);
-      Unpacking sink{path_, out, SpoolLimit(TemporaryFolder())};
-      gzip ? Gunzip(path_, from, sink) : Unzip(path_, from, sink);
-      if (!out.flush()) throw Failure("unpacking " + path_ + " into a temporary file failed");
-    }
-    if (const int error = unpacked->Close()) {
-      throw Failure("unpacking " + path_ +
-                    " into a temporary file failed: " + std::strerror(error));
-    }
+    const std::string folder = TemporaryFolder();
+    const std::string what = path_ + ", unpacked,";
+    auto unpacked = std::make_unique<TemporaryFile>(folder + "/zusms-import-XXXXXX");
+    if (unpacked->error() != 0) throw NotKept(what, folder, std::strerror(unpacked->error()));
+    Unpacking sink{what, *unpacked, folder, SpoolLimit(folder)};
+    gzip ? Gunzip(path_, from, sink) : Unzip(path_, from, sink);
+    if (const int error = unpacked->Close()) throw NotKept(what, folder, std::strerror(error));
     spooled_ = std::move(unpacked);
   } else {
     std::string_view text(head);
