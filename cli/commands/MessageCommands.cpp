@@ -17,7 +17,7 @@ namespace zusms::cli {
 
 namespace {
 
-Json MessageJson(const Message& m, bool utc) {
+Json MessageJson(const Message& m, bool utc, bool unread) {
   Json j = ToJson(kHeads, &m.head());
   j["id"] = m.id();
   const std::u16string text = m.Text();
@@ -25,7 +25,7 @@ Json MessageJson(const Message& m, bool utc) {
   j["time"] = IsoTime(Utf8(m.head().recvtime), utc);
   j["parts"] = m.parts.size();
   j["complete"] = m.complete;
-  j["read"] = !m.unread;
+  j["read"] = !unread;
   return j;
 }
 
@@ -34,12 +34,11 @@ Json MessageJson(const Message& m, bool utc) {
 // An unread message's text starts with this mark.
 constexpr const char* kUnreadMark = "\u25CF ";
 
-void ShowMessages(Store& store, const std::vector<Message>& listed, const Options& o) {
-  std::vector<Message> messages = listed;
-  MarkUnread(store, messages);
+void ShowMessages(Store& store, const std::vector<Message>& messages, const Options& o) {
+  const UnreadHeads unread(store);
   if (o.json) {
     Json out = Json::array();
-    for (const Message& m : messages) out.push_back(MessageJson(m, o.utc));
+    for (const Message& m : messages) out.push_back(MessageJson(m, o.utc, unread.Unread(m)));
     PrintJson(out);
     return;
   }
@@ -51,7 +50,7 @@ void ShowMessages(Store& store, const std::vector<Message>& listed, const Option
     const std::u16string text = m.Text();
     std::string shown = Clip(OneLine(Utf8(text.c_str(), text.size())), 48);
     if (!m.complete) shown = "[incomplete] " + shown;
-    if (m.unread) shown = kUnreadMark + shown;
+    if (unread.Unread(m)) shown = kUnreadMark + shown;
     rows.push_back({std::to_string(m.id()), f == folders.end() ? std::to_string(h.fid) : f->second,
                     ReadableTime(Utf8(h.recvtime), o.utc), Utf8(h.tel),
                     Clip(OneLine(Utf8(h.name)), 16), (h.lockflag ? "\U0001F512" : "") + shown});
@@ -132,10 +131,8 @@ void ShowCommand(Commands& c) {
   auto* show = c.app().add_subcommand("show", "show one message whole");
   show->add_option("ID", *id)->required();
   c.On(show, [&o, id](Store& s) {
-    std::vector<Message> one{GetMessage(s, *id)};
-    MarkUnread(s, one);
-    const Message& m = one.front();
-    Json j = MessageJson(m, o.utc);
+    const Message m = GetMessage(s, *id);
+    Json j = MessageJson(m, o.utc, UnreadHeads(s).Unread(m));
     if (o.json) return PrintJson(j);
     j["time"] = ReadableTime(Utf8(m.head().recvtime), o.utc);
     for (const auto& [key, value] : j.items()) {

@@ -25,7 +25,7 @@ constexpr size_t kPartLength = 670;  // characters of text one head holds
 struct Message {
   std::vector<SmsHead> parts;  // in index order; one for a short message
   bool complete = true;        // false when parts of a long message are missing
-  bool unread = false;         // some part is unread (model/ReadState.h)
+  bool unread = false;         // as a backup file gives it; the store: model/ReadState.h
 
   const SmsHead& head() const { return parts.front(); }
   uint32_t id() const { return static_cast<uint32_t>(parts.front().id); }

@@ -23,11 +23,6 @@ bool UnreadHeads::Unread(const Message& m) const {
                      [this](const SmsHead& p) { return ids_.contains(p.id); });
 }
 
-void MarkUnread(Store& store, std::vector<Message>& messages) {
-  const UnreadHeads unread(store);
-  for (Message& m : messages) m.unread = unread.Unread(m);
-}
-
 bool SetRead(Store& store, const Message& m, bool read) {
   bool changed = false;
   for (const SmsHead& p : m.parts) {

@@ -27,8 +27,6 @@ class UnreadHeads {
   std::unordered_set<int32_t> ids_;
 };
 
-// Sets `unread` on each message from the store.
-void MarkUnread(Store& store, std::vector<Message>& messages);
 // Marks every part of `m` read or unread; true when any part changed.
 bool SetRead(Store& store, const Message& m, bool read);
 // Unread messages per folder number (a long message once), and in all.
