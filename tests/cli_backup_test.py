@@ -187,6 +187,10 @@ class Backup(cli_test.Case):
         for user, args in ((2, ("--format", "xml")), (3, ())):
             self.json_of("import", "-", user=user, stdin=self.run_cli("export", *args).stdout)
             self.assertEqual(unread(user), ["new", "xxx"])
+        heads = json.loads(self.run_cli("export").stdout)["heads"]
+        heads[0]["read"] = "no"
+        self.assertIn("read: not true or false", self.run_cli(
+            "import", self.write("bad.json", json.dumps({"heads": heads})), expect=1).stderr)
         ids = {m["content"][:3]: str(m["id"]) for m in self.messages()}
         self.run_cli("read", ids["new"], ids["xxx"])
         self.assertEqual(unread(), [])
