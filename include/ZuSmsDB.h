@@ -397,6 +397,29 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsHeadIDUUID(SmsDatabase *handle, stIDUUID
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHeadModifyTime(SmsDatabase *handle, uint32_t id,
                                                     stDateTime *t);
 
+/* Whether a message head has been read. The record has no field for it and
+ * its columns are unchanged: the store keeps the user's unread heads in a
+ * table of their own (zu_head_unread: id, UserID), so a head added by any
+ * caller or program is read until marked unread, and a head's row goes with
+ * the head. A store opened read-only whose file lacks that table reads as
+ * all read.
+ *
+ * SetZuSmsHeadRead marks head id read (read nonzero) or unread (read 0).
+ * When that changes its state, the head's modification time is stamped as
+ * by UpdateZuSmsHead, so synchronisation partners see the message changed;
+ * setting the state it has already changes nothing. GetZuSmsHeadRead writes
+ * 1 (read) or 0 (unread) to *read. Both return 100 when the user has no
+ * head with that id (*read left as it was), -1 on failure.
+ *
+ * GetZuSmsUnreadHeadCount writes how many of the user's heads are unread;
+ * GetAllZuSmsUnreadHeadID writes their ids in ascending order, at most
+ * capacity of them, and how many it wrote to *n. */
+ZUSMS_API int32_t ZUSMS_CALL SetZuSmsHeadRead(SmsDatabase *handle, uint32_t id, int32_t read);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsHeadRead(SmsDatabase *handle, uint32_t id, int32_t *read);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsUnreadHeadCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsUnreadHeadID(SmsDatabase *handle, uint32_t *ids,
+                                                     uint32_t capacity, uint32_t *n);
+
 /* Message contents: the plain pattern. */
 ZUSMS_API int32_t ZUSMS_CALL AddZuSmsContent(SmsDatabase *handle, SmsContent *rec, uint32_t *newId);
 ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsContent(SmsDatabase *handle, SmsContent *rec);

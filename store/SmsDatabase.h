@@ -161,6 +161,13 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t ListSmsFolderChanges(uint64_t since, stSmsChange* items, uint32_t capacity, uint32_t& n,
                                uint64_t& next);
 
+  // Read state of message heads (messages/ReadState.cpp), as the C functions
+  // of ZuSmsDB.h: 0, 100 when the user has no head `id`, -1 on failure.
+  int32_t SetSmsHeadRead(uint32_t id, int32_t read);
+  int32_t GetSmsHeadRead(uint32_t id, int32_t& read);
+  int32_t GetSmsUnreadHeadCount(uint32_t& n);
+  int32_t GetAllSmsUnreadHeadID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+
  private:
   friend class SmsDatabaseTestPeer;
 
@@ -204,6 +211,10 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // pruned. A read-only file is left as it is.
   int32_t OpenChangeLog();
   bool ChangeLogInPlace();
+
+  // The table of unread heads, made at a writable open that finds none.
+  int32_t OpenReadState();
+  bool ReadStateInPlace();
 
   // True when the open finds everything it would make or repair in place
   // (schema, default folders, change log with nothing to prune, indexes);

@@ -67,7 +67,20 @@ int main(void) {
     CHECK(GetZuSmsHead(store, id, &back) == 0);
     CHECK(back.content[1] == u'i' && back.content[2] == 0);
     CHECK(GetZuSmsHeadCount(store, &n) == 0 && n == 1);
+    /* Read state: read until marked unread; 100 for a head the user lacks. */
+    {
+      int32_t read = -1;
+      uint32_t unread[2] = {0, 0};
+      CHECK(GetZuSmsHeadRead(store, id, &read) == 0 && read == 1);
+      CHECK(SetZuSmsHeadRead(store, id, 0) == 0);
+      CHECK(GetZuSmsHeadRead(store, id, &read) == 0 && read == 0);
+      CHECK(GetZuSmsUnreadHeadCount(store, &n) == 0 && n == 1);
+      CHECK(GetAllZuSmsUnreadHeadID(store, unread, 2, &n) == 0 && n == 1 && unread[0] == id);
+      CHECK(SetZuSmsHeadRead(store, id + 1000, 1) == 100 && GetZuSmsLastError(error, 64) > 0);
+      CHECK(GetZuSmsHeadRead(store, id, NULL) == -1);
+    }
     CHECK(DeleteZuSmsHead(store, id) == 0);
+    CHECK(GetZuSmsUnreadHeadCount(store, &n) == 0 && n == 0);
     CHECK(GetZuSmsHeadCount(store, &n) == 0 && n == 0);
     CHECK(GetZuSmsHeadCount(store, NULL) == -1);
   }

@@ -171,6 +171,35 @@ class Backup(cli_test.Case):
         self.assertEqual((incomplete[0]["complete"], incomplete[0]["parts"]), (False, 2))
         self.assertIn("[incomplete]", self.run_cli("list", user=4).stdout)
 
+    def test_read_state_survives_both_formats_and_is_changed_by_read_and_unread(self):
+        self.import_xml(backup(sms(body="new", read="0"), sms(body="old", date="1700000100000"),
+                               sms(body="x" * 700, read="0", type="2", date="1700000200000"),
+                               sms(body="no attribute", read=None, date="1700000300000")))
+
+        def unread(user=1):
+            return sorted(m["content"][:3] for m in self.messages(user=user) if not m["read"])
+        self.assertEqual(unread(), ["new", "xxx"])
+        self.assertEqual(self.run_cli("list").stdout.count("\u25cf"), 2)
+        folders = {f["FdId"]: f["unread"] for f in self.json_of("folders") if f["unread"]}
+        self.assertEqual(folders, {1: 1, 7: 1})  # the long message counts once
+        self.assertIn("UNREAD", self.run_cli("stats").stdout)
+        self.assertEqual(self.json_of("stats")["unread"]["messages"], 2)
+        for user, args in ((2, ("--format", "xml")), (3, ())):
+            self.json_of("import", "-", user=user, stdin=self.run_cli("export", *args).stdout)
+            self.assertEqual(unread(user), ["new", "xxx"])
+        heads = json.loads(self.run_cli("export").stdout)["heads"]
+        heads[0]["read"] = "no"
+        self.assertIn("read: not true or false", self.run_cli(
+            "import", self.write("bad.json", json.dumps({"heads": heads})), expect=1).stderr)
+        ids = {m["content"][:3]: str(m["id"]) for m in self.messages()}
+        self.run_cli("read", ids["new"], ids["xxx"])
+        self.assertEqual(unread(), [])
+        self.run_cli("unread", ids["old"])
+        self.assertIn("(1 already unread)", self.run_cli("unread", ids["old"]).stdout)
+        self.assertFalse(self.json_of("show", ids["old"])["read"])
+        self.run_cli("unread", ids["new"], "999999", expect=1)
+        self.assertEqual(unread(), ["old"])  # nothing changed by a command that failed
+
     def test_packed_backups_are_read_and_other_files_named(self):
         xml = backup(sms(body="packed")).encode()
 

@@ -64,13 +64,13 @@ class LongMessagesCountOnce(World):
         self.run_cli("add", "--number", "10086", "--folder", "7", "--text", "S" * 700)
         counts = {f["FdId"]: f["messages"] for f in self.json_of("folders")}
         self.assertEqual((counts[1], counts[7]), (2, 1))
-        self.assertRegex(self.run_cli("folders").stdout.splitlines()[1], r"\s2$")
+        self.assertRegex(self.run_cli("folders").stdout.splitlines()[1], r"\s2\s+0$")
         self.assertEqual(self.stats()["heads"], 6)
         names = {f["FdId"]: f["fname"] for f in self.json_of("folders")}
         table = self.run_cli("stats").stdout.split("\n\n")[1].splitlines()
-        self.assertEqual(table[0].split(), ["FOLDER", "MESSAGES", "RECORDS"])
+        self.assertEqual(table[0].split(), ["FOLDER", "MESSAGES", "UNREAD", "RECORDS"])
         rows = {line.split()[0]: line.split()[1:] for line in table[1:]}
-        self.assertEqual((rows[names[1]], rows[names[7]]), (["2", "4"], ["1", "2"]))
+        self.assertEqual((rows[names[1]], rows[names[7]]), (["2", "0", "4"], ["1", "0", "2"]))
 
         path = self.write("all.json", self.run_cli("export").stdout)
         report = self.json_of("import", path, user=2)
@@ -644,7 +644,8 @@ class ReadmeExample(World):
             source, self.db = self.db, os.path.join(self.dir.name, kind + ".dbf")
             self.run_cli("import", exported, user=7)
             listed = self.json_of("list", user=7)
-            self.assertEqual([(m["content"], m["tel"]) for m in listed], [("hello", "")])
+            self.assertEqual([(m["content"], m["tel"], m["read"]) for m in listed],
+                             [("hello", "", False)])
             self.db = source
 
 

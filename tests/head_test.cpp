@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "RecordFrame.h"
 #include "RecordTraits.h"
@@ -149,6 +150,50 @@ TEST_F(HeadTest, ModifyTimeIsStampedByAddAndUpdateOnly) {
   ghost.id = 999999;
   EXPECT_EQ(store_.UpdateSmsHead(ghost), 0);
   EXPECT_EQ(Raw("select count(*) from SmsHead"), "1\n");
+}
+
+// Read state lives beside the record: unread only once marked, restricted
+// to the user, stamped into ModifyTime when it changes, gone with its head;
+// a row left by a program that deleted its head without foreign keys never
+// counts.
+TEST_F(HeadTest, ReadStateIsKeptBesideTheHeadForItsUserOnly) {
+  uint32_t a = 0, b = 0, n = 0, ids[4] = {};
+  SmsHead ra = Traits<SmsHead>::Make(1), rb = Traits<SmsHead>::Make(2);
+  ASSERT_EQ(store_.AddSmsHead(ra, a), 0);
+  ASSERT_EQ(store_.AddSmsHead(rb, b), 0);
+  int32_t read = -1;
+  ASSERT_EQ(store_.GetSmsHeadRead(a, read), 0);
+  EXPECT_EQ(read, 1);
+  const std::string old = "2000-01-01 00:00:00\n";
+  Raw("update SmsHead set ModifyTime = '2000-01-01 00:00:00'");
+  for (const uint32_t id : {a, b}) ASSERT_EQ(store_.SetSmsHeadRead(id, 0), 0) << LastError();
+  EXPECT_NE(ModifyTime(a), old);
+  ASSERT_EQ(store_.GetSmsHeadRead(a, read), 0);
+  EXPECT_EQ(read, 0);
+  Raw("update SmsHead set ModifyTime = '2000-01-01 00:00:00'");
+  ASSERT_EQ(store_.SetSmsHeadRead(a, 0), 0);  // unread already: nothing changes
+  EXPECT_EQ(ModifyTime(a), old);
+  ASSERT_EQ(store_.GetAllSmsUnreadHeadID(ids, 4, n), 0);
+  EXPECT_EQ(std::vector<uint32_t>(ids, ids + n), (std::vector<uint32_t>{a, b}));
+
+  SmsDatabase other(2);
+  ASSERT_EQ(other.Open(), 0);
+  EXPECT_EQ(other.SetSmsHeadRead(a, 1), 100);
+  EXPECT_EQ(other.GetSmsHeadRead(a, read), 100);
+  ASSERT_EQ(other.GetSmsUnreadHeadCount(n), 0);
+  EXPECT_EQ(n, 0u);
+  other.Close();
+  EXPECT_EQ(store_.SetSmsHeadRead(999999, 0), 100);
+  EXPECT_FALSE(LastError().empty());
+
+  ASSERT_EQ(store_.DeleteSmsHead(a), 0);
+  EXPECT_EQ(Raw("select id from zu_head_unread"), std::to_string(b) + "\n");
+  Raw("pragma foreign_keys=off; delete from SmsHead where id = " + std::to_string(b));
+  ASSERT_EQ(store_.GetSmsUnreadHeadCount(n), 0);
+  EXPECT_EQ(n, 0u);
+  ASSERT_EQ(store_.GetAllSmsUnreadHeadID(ids, 4, n), 0);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(Raw("select count(*) from zu_head_unread"), "1\n");
 }
 
 TEST_F(HeadTest, UpdateStoresTheUuidAsGiven) {

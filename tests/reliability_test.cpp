@@ -224,9 +224,10 @@ TEST_F(ReliabilityTest, AFullDiskRefusesAddsAndKeepsWhatWasStored) {
 
 TEST_F(ReliabilityTest, AReadOnlyFileRefusesChangesAndSaysWhy) {
   Seed(1, 1, u'k');
-  // A file of a version before the query indexes: a read-only open must
-  // not make them.
-  Raw("DROP INDEX SmsHead_fid_user_ctime; DROP INDEX SmsHead_fid_user_rtime");
+  // A file of a version before the query indexes and the read state: a
+  // read-only open must not make them.
+  Raw("DROP INDEX SmsHead_fid_user_ctime; DROP INDEX SmsHead_fid_user_rtime; DROP TABLE "
+      "zu_head_unread");
   const std::string before = ReadFile(file_);
   // Readable by anyone, writable by no one; the worker also drops root.
   chmod(dir_.path().c_str(), 0555);

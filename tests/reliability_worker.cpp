@@ -249,6 +249,14 @@ int ReadOnly() {
   uint32_t id = 0;
   const int32_t add_status = AddZuSmsHead(store, &h, &id);
   const std::string add_error = LastError();
+  // A file without the table of unread heads reads as all read.
+  uint32_t ids[1] = {}, n = 1;
+  int32_t read = 0;
+  if (open_status == 0 && (GetAllZuSmsHeadID(store, ids, 1, &n) != 0 || n != 1 ||
+                           GetZuSmsHeadRead(store, ids[0], &read) != 0 || read != 1 ||
+                           GetZuSmsUnreadHeadCount(store, &n) != 0 || n != 0)) {
+    return 3;
+  }
   std::printf("open %d (%s); add %d (%s)\n", open_status, open_error.c_str(), add_status,
               add_error.c_str());
   CloseZuSmsDB(store);

@@ -363,6 +363,7 @@ bool Importer::AddMessage(const Message& m, std::string_view what) {
     const int32_t status = AddZuSmsHead(*store_, &part, &id);
     if (status != 0) Check(status, std::string(what));
     stored_.Added(id);
+    if (m.unread) Check(SetZuSmsHeadRead(*store_, id, 0), std::string(what));
   }
   ++report_.added;
   Rows(parts.size());

@@ -18,6 +18,7 @@
 #include "backup/Interchange.h"
 #include "model/Folders.h"
 #include "model/Messages.h"
+#include "model/ReadState.h"
 #include "model/Records.h"
 #include "text/Print.h"
 
@@ -203,6 +204,9 @@ std::string HeadProblem(const Json& e) {
       return std::string(field) + ": a NUL character";
     }
   }
+  if (const auto read = e.find("read"); read != e.end() && !read->is_boolean()) {
+    return "read: not true or false";
+  }
   return {};
 }
 
@@ -278,7 +282,7 @@ class JsonFormat final : public BackupFormat {
     std::function<void(const Json&, Importer&)> add;
   };
   template <typename Record>
-  JsonKind Entry(const Kind& kind, std::function<void(Record&, Importer&)> add);
+  JsonKind Entry(const Kind& kind, std::function<void(Record&, Importer&, const Json&)> add);
   template <typename Record>
   JsonKind Plain(const Kind& kind, int32_t (*count)(SmsDatabase*, uint32_t*),
                  int32_t (*ids)(SmsDatabase*, uint32_t*, uint32_t, uint32_t*),
@@ -320,7 +324,7 @@ class JsonFormat final : public BackupFormat {
 
 template <typename Record>
 JsonFormat::JsonKind JsonFormat::Entry(const Kind& kind,
-                                       std::function<void(Record&, Importer&)> add) {
+                                       std::function<void(Record&, Importer&, const Json&)> add) {
   return {&kind,
           [&kind](const Json& e, size_t i, std::string* error) {
             Record r;
@@ -329,7 +333,7 @@ JsonFormat::JsonKind JsonFormat::Entry(const Kind& kind,
           [&kind, add](const Json& e, Importer& import) {
             Record r;
             Parse(kind, e, r, nullptr, 0);
-            add(r, import);
+            add(r, import, e);
           }};
 }
 
@@ -340,7 +344,7 @@ JsonFormat::JsonKind JsonFormat::Plain(const Kind& kind, int32_t (*count)(SmsDat
                                        int32_t (*add)(SmsDatabase*, Record*, uint32_t*)) {
   known_.push_back(std::make_unique<KnownRecords>(ReaderOf<Record>(store_, kind, count, ids, get)));
   KnownRecords* have = known_.back().get();
-  return Entry<Record>(kind, [&kind, have, add](Record& r, Importer& import) {
+  return Entry<Record>(kind, [&kind, have, add](Record& r, Importer& import, const Json&) {
     import.AddRecord([&] {
       if (!have->Insert(IdentityOf(kind, r), import.batch())) return false;
     uint32_t id = 0;
@@ -356,15 +360,15 @@ JsonFormat::JsonFormat(Store& store, const InputFile& file) : store_(store), fil
   KnownRecords* filters = known_.back().get();
   kinds_ = {
       Entry<SmsHead>(kHeads,
-                     [this](SmsHead& h, Importer&) {
+                     [this](SmsHead& h, Importer&, const Json& e) {
     // A message of a folder that neither the file nor the user has (left
     // behind by a folder deleted under it) is kept in "Recovered".
     h.fid = numbers_.contains(h.fid) || here_.contains(h.fid) ? Mapped(h.fid) : Recovered();
     h.oldfid = Mapped(h.oldfid);
-    messages_->Add(h);
+    messages_->Add(h, !e.value("read", true));
                      }),
       Entry<SmsFilter>(kFilters,
-                       [this, filters](SmsFilter& f, Importer& import) {
+                       [this, filters](SmsFilter& f, Importer& import, const Json&) {
     f.folderid = Mapped(f.folderid);
                          import.AddRecord([&] {
                            if (!filters->Insert(IdentityOf(kFilters, f), import.batch())) {
@@ -385,7 +389,7 @@ JsonFormat::JsonFormat(Store& store, const InputFile& file) : store_(store), fil
                                 AddZuSmsReceiverHistory),
       Plain<SmsPhrase>(kPhrases, GetZuSmsPhraseCount, GetAllZuSmsPhraseID, GetZuSmsPhrase,
                        AddZuSmsPhrase),
-      Entry<SmsFolder>(kFolders, [](SmsFolder&, Importer&) {}),  // gone in first
+      Entry<SmsFolder>(kFolders, [](SmsFolder&, Importer&, const Json&) {}),  // gone in first
 };
 }
 
@@ -461,9 +465,12 @@ ExportReport ExportJson(Store& store, std::ostream& out) {
   out << "{\n  \"format\": \"zusms\",\n  \"version\": 1,\n  \"user\": " << store.user();
   ExportReport report;
   bool first = true;
-  auto element = [&](const Kind& kind, const void* record) {
-    out << (first ? "\n    " : ",\n    ") << ToJson(kind, record).dump();
+  auto put = [&](const Json& j) {
+    out << (first ? "\n    " : ",\n    ") << j.dump();
     first = false;
+  };
+  auto element = [&](const Kind& kind, const void* record) {
+    put(ToJson(kind, record));
     if (&kind == &kFolders) ++report.folders;
     if (&kind != &kFolders && &kind != &kHeads) ++report.records;
   };
@@ -479,9 +486,13 @@ ExportReport ExportJson(Store& store, std::ostream& out) {
       for (const auto& r : records) element(kind, &r);
     });
   };
+  const UnreadHeads unread(store);
   array(kHeads, [&] {
     store.ForEachHead([&](const SmsHead& h) {
-      element(kHeads, &h);
+      // A head's read state goes with it (missing: read).
+      Json j = ToJson(kHeads, &h);
+      j["read"] = !unread.Contains(h.id);
+      put(j);
       if (messages.Starts(h)) ++report.messages;
     });
   });

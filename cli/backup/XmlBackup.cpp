@@ -11,6 +11,7 @@
 #include "backup/StoredMessages.h"
 #include "backup/XmlReader.h"
 #include "model/Messages.h"
+#include "model/ReadState.h"
 #include "text/Print.h"
 
 namespace zusms::cli {
@@ -165,6 +166,7 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   uint8_t uuid[16];
   DerivedUuid(MessageKey(tel, time, body), uuid);
   out.message.parts = SplitMessage(h, body, uuid, 1);
+  out.message.unread = sms.Get("read").value_or("1") == "0";
   return out;
 }
 
@@ -290,6 +292,7 @@ ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown) {
     store.ForEachHead([&](const SmsHead& h) { counter.Add(h); });
     counter.Finish();
   }
+  const UnreadHeads unread(store);
   Progress progress("exporting", count, progress_shown);
   out << "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n"
       << "<smses count=\"" << count << "\">\n";
@@ -310,9 +313,9 @@ ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown) {
     line += fmt::format("\" date=\"{}\" type=\"{}\" subject=\"null\" body=\"", date, TypeOfHead(h));
     AppendEscaped(line, m.Text(), replaced);
     line += fmt::format(
-        "\" toa=\"null\" sc_toa=\"null\" service_center=\"null\" read=\"1\" status=\"-1\" "
+        "\" toa=\"null\" sc_toa=\"null\" service_center=\"null\" read=\"{}\" status=\"-1\" "
         "locked=\"{}\" date_sent=\"{}\" readable_date=\"{}\" contact_name=\"",
-        h.lockflag ? 1 : 0, sent, readable);
+        unread.Unread(m) ? 0 : 1, h.lockflag ? 1 : 0, sent, readable);
     if (name.empty()) {
       line += "(Unknown)";
     } else {

@@ -6,6 +6,7 @@
 
 #include "Command.h"
 #include "model/Folders.h"
+#include "model/ReadState.h"
 
 namespace zusms::cli {
 
@@ -29,6 +30,7 @@ void SetName(Store& s, SmsFolder& f, const std::string& name) {
 
 void ShowFolders(Store& store, const Options& o) {
   const auto folders = store.Folders();
+  const UnreadCounts unread = CountUnread(store);
   if (o.json) {
     Json out = Json::array();
     for (const SmsFolder& f : folders) {
@@ -36,6 +38,7 @@ void ShowFolders(Store& store, const Options& o) {
       j["id"] = f.id;
       j["role"] = RoleName(f);
       j["messages"] = CountMessagesInFolder(store, f.FdId);
+      j["unread"] = unread.In(f.FdId);
       out.push_back(std::move(j));
     }
     PrintJson(out);
@@ -45,9 +48,10 @@ void ShowFolders(Store& store, const Options& o) {
   for (const SmsFolder& f : folders) {
     rows.push_back({std::to_string(f.FdId), OneLine(Utf8(f.fname)), RoleName(f),
                     Word(f.system ? "default" : "user"),
-                    std::to_string(CountMessagesInFolder(store, f.FdId))});
+                    std::to_string(CountMessagesInFolder(store, f.FdId)),
+                    std::to_string(unread.In(f.FdId))});
   }
-  PrintTable({"NUMBER", "NAME", "ROLE", "KIND", "MESSAGES"}, rows);
+  PrintTable({"NUMBER", "NAME", "ROLE", "KIND", "MESSAGES", "UNREAD"}, rows);
 }
 
 struct FolderDeletion {

@@ -1,20 +1,23 @@
-// list, show, add, move, delete, lock, unlock: messages, each with all its parts.
+// list, show, add, move, delete, lock, unlock, read, unread: messages, each
+// with all its parts.
 #include <fmt/format.h>
 
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <set>
 
 #include "Command.h"
 #include "model/Folders.h"
 #include "model/Messages.h"
+#include "model/ReadState.h"
 #include "text/Print.h"
 
 namespace zusms::cli {
 
 namespace {
 
-Json MessageJson(const Message& m, bool utc) {
+Json MessageJson(const Message& m, bool utc, bool unread) {
   Json j = ToJson(kHeads, &m.head());
   j["id"] = m.id();
   const std::u16string text = m.Text();
@@ -22,15 +25,20 @@ Json MessageJson(const Message& m, bool utc) {
   j["time"] = IsoTime(Utf8(m.head().recvtime), utc);
   j["parts"] = m.parts.size();
   j["complete"] = m.complete;
+  j["read"] = !unread;
   return j;
 }
 
 }  // namespace
 
+// An unread message's text starts with this mark.
+constexpr const char* kUnreadMark = "\u25CF ";
+
 void ShowMessages(Store& store, const std::vector<Message>& messages, const Options& o) {
+  const UnreadHeads unread(store);
   if (o.json) {
     Json out = Json::array();
-    for (const Message& m : messages) out.push_back(MessageJson(m, o.utc));
+    for (const Message& m : messages) out.push_back(MessageJson(m, o.utc, unread.Unread(m)));
     PrintJson(out);
     return;
   }
@@ -42,6 +50,7 @@ void ShowMessages(Store& store, const std::vector<Message>& messages, const Opti
     const std::u16string text = m.Text();
     std::string shown = Clip(OneLine(Utf8(text.c_str(), text.size())), 48);
     if (!m.complete) shown = "[incomplete] " + shown;
+    if (unread.Unread(m)) shown = kUnreadMark + shown;
     rows.push_back({std::to_string(m.id()), f == folders.end() ? std::to_string(h.fid) : f->second,
                     ReadableTime(Utf8(h.recvtime), o.utc), Utf8(h.tel),
                     Clip(OneLine(Utf8(h.name)), 16), (h.lockflag ? "\U0001F512" : "") + shown});
@@ -123,7 +132,7 @@ void ShowCommand(Commands& c) {
   show->add_option("ID", *id)->required();
   c.On(show, [&o, id](Store& s) {
     const Message m = GetMessage(s, *id);
-    Json j = MessageJson(m, o.utc);
+    Json j = MessageJson(m, o.utc, UnreadHeads(s).Unread(m));
     if (o.json) return PrintJson(j);
     j["time"] = ReadableTime(Utf8(m.head().recvtime), o.utc);
     for (const auto& [key, value] : j.items()) {
@@ -212,6 +221,45 @@ void ChangeCommands(Commands& c) {
       ChangeMessage(
           s, *id, [&](SmsHead& p) { p.lockflag = lock ? 1 : 0; }, "changing the lock");
       std::cout << fmt::format("{}ed message {}\n", verb, *id);
+    });
+  }
+}
+
+// The messages a command acts on, as the user names them: by id.
+struct Targets {
+  std::vector<uint32_t> ids;
+
+  void Declare(CLI::App* cmd) { cmd->add_option("ID", ids, "the messages")->required(); }
+  // Each message named, with all its parts, once; a Failure for an id the
+  // user does not have.
+  std::vector<Message> Resolve(Store& s) const {
+    std::vector<Message> messages;
+    std::set<uint32_t> seen;
+    for (const uint32_t id : ids) {
+      Message m = GetMessage(s, id);
+      if (seen.insert(m.id()).second) messages.push_back(std::move(m));
+    }
+    return messages;
+  }
+};
+
+// read, unread: every part of each message, in one batch.
+void ReadCommands(Commands& c) {
+  for (const bool read : {true, false}) {
+    const std::string verb = read ? "read" : "unread";
+    auto targets = std::make_shared<Targets>();
+    auto* cmd = c.app().add_subcommand(verb, "mark messages " + verb);
+    targets->Declare(cmd);
+    c.On(cmd, [targets, read, verb](Store& s) {
+      Batch batch(s);
+      const std::vector<Message> messages = targets->Resolve(s);
+      size_t changed = 0;
+      for (const Message& m : messages) changed += SetRead(s, m, read) ? 1 : 0;
+      batch.Commit();
+      std::cout << fmt::format("marked {} messages {}", changed, verb);
+      if (changed < messages.size())
+        std::cout << fmt::format(" ({} already {})", messages.size() - changed, verb);
+      std::cout << "\n";
     });
   }
 }
@@ -315,6 +363,7 @@ void AddMessageCommands(Commands& c) {
   ShowCommand(c);
   AddCommand(c);
   ChangeCommands(c);
+  ReadCommands(c);
   DeleteCommand(c);
 }
 

@@ -8,6 +8,7 @@
 #include "Command.h"
 #include "model/Check.h"
 #include "model/Demo.h"
+#include "model/ReadState.h"
 
 namespace zusms::cli {
 
@@ -96,12 +97,18 @@ void Stats(Store& s, const Options& o) {
   const std::string db = StoreFile(o.db);
   std::error_code ec;
   const auto size = db.empty() ? 0 : std::filesystem::file_size(db, ec);
+  const UnreadCounts unread = CountUnread(s);
   if (o.json) {
-    Json folders = Json::object();  // records, as the kinds count them
-    for (const SmsFolder& f : s.Folders()) folders[Utf8(f.fname)] = s.CountInFolder(f.FdId);
+    Json folders = Json::object();    // records, as the kinds count them
+    Json unread_in = Json::object();  // messages
+    for (const SmsFolder& f : s.Folders()) {
+      folders[Utf8(f.fname)] = s.CountInFolder(f.FdId);
+      unread_in[Utf8(f.fname)] = unread.In(f.FdId);
+    }
     return PrintJson({{"user", o.user},
                       {"kinds", kinds},
                       {"folders", folders},
+                      {"unread", {{"messages", unread.total}, {"folders", unread_in}}},
                       {"databaseBytes", ec ? 0 : size}});
   }
   std::vector<std::vector<std::string>> rows;
@@ -111,10 +118,10 @@ void Stats(Store& s, const Options& o) {
   // A long message is one message and several records.
   for (const SmsFolder& f : s.Folders()) {
     rows.push_back({Utf8(f.fname), std::to_string(CountMessagesInFolder(s, f.FdId)),
-                    std::to_string(s.CountInFolder(f.FdId))});
+                    std::to_string(unread.In(f.FdId)), std::to_string(s.CountInFolder(f.FdId))});
   }
   std::cout << "\n";
-  PrintTable({"FOLDER", "MESSAGES", "RECORDS"}, rows);
+  PrintTable({"FOLDER", "MESSAGES", "UNREAD", "RECORDS"}, rows);
   if (!db.empty() && !ec)
     std::cout << fmt::format("\ndatabase: {} ({} bytes)\n", OneLine(db), size);
 }

@@ -267,16 +267,18 @@ uint32_t CountMessagesInFolder(Store& store, int32_t fid) {
   return store.CountInFolder(fid) - static_cast<uint32_t>(parts.size()) + long_messages;
 }
 
-void MessageAssembler::Add(const SmsHead& h) {
+void MessageAssembler::Add(const SmsHead& h, bool unread) {
   if (!IsPart(h)) {
     Message m;
     m.parts.push_back(h);
+    m.unread = unread;
     emit_(std::move(m));
     return;
   }
   auto key = std::make_tuple(h.batid, std::u16string(FieldText(h.tel, std::size(h.tel))));
   Message& m = pending_[key];
   m.parts.push_back(h);
+  m.unread = m.unread || unread;
   if (static_cast<int>(m.parts.size()) >= h.longsms) {
     Message done = std::move(m);
     pending_.erase(key);

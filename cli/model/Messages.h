@@ -25,6 +25,7 @@ constexpr size_t kPartLength = 670;  // characters of text one head holds
 struct Message {
   std::vector<SmsHead> parts;  // in index order; one for a short message
   bool complete = true;        // false when parts of a long message are missing
+  bool unread = false;         // as a backup file gives it; the store: model/ReadState.h
 
   const SmsHead& head() const { return parts.front(); }
   uint32_t id() const { return static_cast<uint32_t>(parts.front().id); }
@@ -63,7 +64,8 @@ std::u16string_view FieldText(const char16_t* text, size_t capacity);
 class MessageAssembler {
  public:
   explicit MessageAssembler(std::function<void(Message&&)> emit) : emit_(std::move(emit)) {}
-  void Add(const SmsHead& h);
+  // `unread`: the head is unread, and so is its message.
+  void Add(const SmsHead& h, bool unread = false);
   void Finish();
 
  private:

@@ -43,6 +43,7 @@ std::string Word(std::string_view english) {
       {"TIME", "\u65f6\u95f4"},
       {"TIME (UTC)", "\u65f6\u95f4\uff08UTC\uff09"},
       {"TYPE", "\u7c7b\u578b"},
+      {"UNREAD", "\u672a\u8bfb"},
       {"default", "\u9ed8\u8ba4"},
       {"received", "\u5df2\u63a5\u6536"},
       {"sent", "\u5df2\u53d1\u9001"},
