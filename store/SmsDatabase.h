@@ -161,6 +161,11 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t ListSmsFolderChanges(uint64_t since, stSmsChange* items, uint32_t capacity, uint32_t& n,
                                uint64_t& next);
 
+  // Settings of the store's user (store/Settings.cpp), as the C functions of
+  // ZuSmsDB.h.
+  int32_t SetSmsSetting(const char16_t* name, const char16_t* value);
+  int32_t GetSmsSetting(const char16_t* name, char16_t* buf, uint32_t capacity, uint32_t& length);
+
  private:
   friend class SmsDatabaseTestPeer;
 
@@ -204,6 +209,10 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // pruned. A read-only file is left as it is.
   int32_t OpenChangeLog();
   bool ChangeLogInPlace();
+
+  // The settings table at open: created on a writable file that has none.
+  int32_t OpenSettings();
+  bool SettingsInPlace();
 
   // True when the open finds everything it would make or repair in place
   // (schema, default folders, change log with nothing to prune, indexes);
