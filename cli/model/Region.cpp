@@ -113,6 +113,7 @@ void SettleRegionAfterImport(Store& store, const std::string& option, bool may_a
   if (may_ask && isatty(STDIN_FILENO)) region = AskRegion();
   if (!region.empty()) {
     KeepRegion(store, region);
+    std::cerr << "zusms: the store's region is now " << region << "\n";
     return;
   }
   std::cerr << "zusms: warning: the store has no region and none could be guessed: numbers "
