@@ -27,8 +27,8 @@ size_t BoundedLength(const char16_t* text, size_t most) {
   return n;
 }
 
-// The name's length; throws for a null, empty or too long one.
-size_t CheckedName(const char16_t* name) {
+// Throws for a null, empty or too long name.
+void CheckName(const char16_t* name) {
   if (!name) throw std::invalid_argument("null setting name");
   const size_t n = BoundedLength(name, ZU_SETTING_NAME_MAX);
   if (n == 0) throw std::invalid_argument("empty setting name");
@@ -36,7 +36,6 @@ size_t CheckedName(const char16_t* name) {
     throw std::invalid_argument("a setting name holds at most " +
                                 std::to_string(ZU_SETTING_NAME_MAX) + " characters");
   }
-  return n;
 }
 
 auto UserName(uint32_t user, const char16_t* name) {
@@ -60,7 +59,7 @@ bool SmsDatabase::SettingsInPlace() { return GetConn(MimerConnDefault).HasTable(
 
 int32_t SmsDatabase::SetSmsSetting(const char16_t* name, const char16_t* value) {
   return zusms::Guard([&] {
-    CheckedName(name);
+    CheckName(name);
     const size_t length = value ? BoundedLength(value, ZU_SETTING_VALUE_MAX) : 0;
     if (length > ZU_SETTING_VALUE_MAX) {
       throw std::invalid_argument("a setting value holds at most " +
@@ -88,7 +87,7 @@ int32_t SmsDatabase::SetSmsSetting(const char16_t* name, const char16_t* value) 
 int32_t SmsDatabase::GetSmsSetting(const char16_t* name, char16_t* buf, uint32_t capacity,
                                    uint32_t& length) {
   return zusms::Guard([&] {
-    CheckedName(name);
+    CheckName(name);
     if (!buf && capacity > 0) throw std::invalid_argument("null buffer");
     // Read through a field one character longer than any value the library
     // stores: a longer one, written by another program, comes cut there.
