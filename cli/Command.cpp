@@ -6,6 +6,7 @@
 
 #include <iostream>
 
+#include "model/Phone.h"
 #include "text/Print.h"
 
 namespace zusms::cli {
@@ -48,6 +49,16 @@ CLI::Validator NumberArgument() {
         return std::string();
       },
       "NUMBER");
+}
+
+CLI::Validator RegionArgument() {
+  return CLI::Validator(
+      [](std::string& region) {
+        return KnownRegion(region) ? std::string()
+                                   : "unknown region \"" + region +
+                                         "\" (a two-letter country code such as CN or DE)";
+      },
+      "REGION");
 }
 
 void ConfirmOrFail(const std::string& summary, bool yes) {

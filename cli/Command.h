@@ -85,6 +85,9 @@ CLI::Validator TimeArgument();
 // sequence, a line break), a line separator or a bidirectional override is
 // a usage error.
 CLI::Validator NumberArgument();
+// Checks a region option: a two-letter country code libphonenumber knows,
+// in either case.
+CLI::Validator RegionArgument();
 // Goes on with a deletion that `summary` describes when --yes was given
 // (`yes`) or the user agrees on a terminal; a Failure otherwise.
 void ConfirmOrFail(const std::string& summary, bool yes);
@@ -105,6 +108,7 @@ void AddBackupCommands(Commands& c);
 void AddStoreCommands(Commands& c);   // demo, stats, sync-list
 void AddChangeCommands(Commands& c);  // changes
 void AddConversationCommands(Commands& c);
+void AddConfigCommands(Commands& c);  // config: the settings kept with the store
 
 // A token that `changes` cannot serve: the partner must fall back to a full
 // listing once; the tool exits with status 3.

@@ -10,7 +10,6 @@
 #include "Command.h"
 #include "backup/Interchange.h"
 #include "model/Demo.h"
-#include "model/Phone.h"
 
 namespace zusms::cli {
 
@@ -39,14 +38,9 @@ int Main(int argc, char** argv) {
   app.add_flag("--json", o.json, "listings as JSON");
   app.add_flag("--utc", o.utc, "times in UTC (default: local time)");
   app.add_option("--region", o.region,
-                 "country of numbers written without one, as CN or DE (default: from the locale)")
-      ->check(CLI::Validator(
-          [](std::string& region) {
-            return KnownRegion(region) ? std::string()
-                                       : "unknown region \"" + region +
-                                             "\" (a two-letter country code such as CN or DE)";
-          },
-          "REGION"));
+                 "country of numbers written without one, as CN or DE (default: the store's, "
+                 "zusms config region)")
+      ->check(RegionArgument());
 
   Commands commands(app, o);
   AddStoreCommands(commands);
@@ -58,6 +52,7 @@ int Main(int argc, char** argv) {
   AddRecipientCommands(commands);
   AddBackupCommands(commands);
   AddChangeCommands(commands);
+  AddConfigCommands(commands);
 
   try {
     app.parse(argc, argv);

@@ -563,6 +563,33 @@ ZUSMS_API int32_t ZUSMS_CALL ListZuSmsFolderChanges(SmsDatabase *handle, uint64_
                                                     stSmsChange *items, uint32_t capacity,
                                                     uint32_t *n, uint64_t *next);
 
+/* ---- Settings --------------------------------------------------------------
+ * Short named texts that programs keep with the store user's messages; each
+ * user has settings of their own. A name holds 1 to ZU_SETTING_NAME_MAX
+ * characters and compares exactly (letter case counts); a value holds at
+ * most ZU_SETTING_VALUE_MAX. Names in use: "region", the country (ISO 3166
+ * code, "CN") of the numbers the user's messages write without one, which
+ * the zusms tool keeps and reads. */
+#define ZU_SETTING_NAME_MAX 63
+#define ZU_SETTING_VALUE_MAX 255
+
+/* Stores value under name for the store's user, replacing the value there;
+ * a null or empty value removes the setting (nothing set is no error).
+ * Returns 0; -1 for a null or empty name, a name or value too long, or a
+ * read-only file, with nothing changed. */
+ZUSMS_API int32_t ZUSMS_CALL SetZuSmsSetting(SmsDatabase *handle, const char16_t *name,
+                                             const char16_t *value);
+
+/* Copies the value of the store user's setting name into buf (zero-
+ * terminated, cut to capacity - 1 characters, never inside a surrogate pair)
+ * and its full length in characters into *length; buf may be null when
+ * capacity is 0, to learn the length. Returns 0; 100 when the setting is not
+ * set (then *length is 0 and buf, when capacity is above 0, holds an empty
+ * text), which is so for every name on a read-only file that an older
+ * version wrote; -1 for a null or empty name or a null length. */
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsSetting(SmsDatabase *handle, const char16_t *name,
+                                             char16_t *buf, uint32_t capacity, uint32_t *length);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -33,6 +33,7 @@ int32_t SmsDatabase::Open() {
     int32_t result = OpenSchema();
     if (result == 0) result = OpenChangeLog();
     if (result == 0) result = OpenReadState();
+    if (result == 0) result = OpenSettings();
     transaction.Commit();
     // Outside the open's transaction: building an index on a large file
     // holds the write lock for a while, and the store works without it. A
@@ -50,7 +51,8 @@ bool SmsDatabase::OpenFindsAllInPlace() {
     zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
     stAppVer ver{};
     in_place = GetAppVer(ver) == 0 && MissingRecordTable() == nullptr && HasDefaultFolders() &&
-               ChangeLogInPlace() && ReadStateInPlace() && zusms::QueryIndexesInPlace();
+               ChangeLogInPlace() && ReadStateInPlace() && SettingsInPlace() &&
+               zusms::QueryIndexesInPlace();
     transaction.Commit();
   } catch (const CMimerException&) {
     in_place = false;

@@ -167,6 +167,10 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t GetSmsHeadRead(uint32_t id, int32_t& read);
   int32_t GetSmsUnreadHeadCount(uint32_t& n);
   int32_t GetAllSmsUnreadHeadID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  // Settings of the store's user (store/Settings.cpp), as the C functions of
+  // ZuSmsDB.h.
+  int32_t SetSmsSetting(const char16_t* name, const char16_t* value);
+  int32_t GetSmsSetting(const char16_t* name, char16_t* buf, uint32_t capacity, uint32_t& length);
 
  private:
   friend class SmsDatabaseTestPeer;
@@ -215,6 +219,9 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // The table of unread heads, made at a writable open that finds none.
   int32_t OpenReadState();
   bool ReadStateInPlace();
+  // The settings table at open: created on a writable file that has none.
+  int32_t OpenSettings();
+  bool SettingsInPlace();
 
   // True when the open finds everything it would make or repair in place
   // (schema, default folders, change log with nothing to prune, indexes);

@@ -99,6 +99,44 @@ int main(void) {
     CHECK(CloseZuSmsDB(store) == 0 && OpenZuSmsDB(store) == 0);
     CHECK(GetZuSmsChangeToken(store, &next) == 0 && next == token);
   }
+  /* Settings: the user's own, replaced, kept across an open, removed; a
+   * value cut to the buffer with its full length told; bad names refused. */
+  {
+    SmsDatabase *other = NULL;
+    char16_t value[4], name[ZU_SETTING_NAME_MAX + 2], text[ZU_SETTING_VALUE_MAX + 2];
+    uint32_t length = 9;
+    CHECK(GetZuSmsSetting(store, u"region", value, 4, &length) == 100);
+    CHECK(length == 0 && value[0] == 0);
+    CHECK(SetZuSmsSetting(store, u"region", u"CN") == 0);
+    CHECK(SetZuSmsSetting(store, u"region", u"DE") == 0);
+    CHECK(CloseZuSmsDB(store) == 0 && OpenZuSmsDB(store) == 0);
+    CHECK(GetZuSmsSetting(store, u"region", value, 4, &length) == 0);
+    CHECK(length == 2 && value[0] == u'D' && value[1] == u'E' && value[2] == 0);
+    CHECK(GetZuSmsSetting(store, u"region", NULL, 0, &length) == 0 && length == 2);
+    CHECK(GetZuSmsSetting(store, u"region", value, 2, &length) == 0);
+    CHECK(length == 2 && value[0] == u'D' && value[1] == 0);
+    CHECK(GetZuSmsSetting(store, u"Region", value, 4, &length) == 100);
+    CHECK(InitZuSmsDB(&other, 43) == 0 && OpenZuSmsDB(other) == 0);
+    CHECK(GetZuSmsSetting(other, u"region", value, 4, &length) == 100);
+    CHECK(CloseZuSmsDB(other) == 0 && UninitZuSmsDB(other) == 0);
+    CHECK(SetZuSmsSetting(store, u"region", u"") == 0);
+    CHECK(GetZuSmsSetting(store, u"region", value, 4, &length) == 100);
+    CHECK(SetZuSmsSetting(store, u"region", NULL) == 0);
+
+    for (length = 0; length <= ZU_SETTING_VALUE_MAX; ++length) text[length] = u'v';
+    text[length] = 0;
+    for (length = 0; length <= ZU_SETTING_NAME_MAX; ++length) name[length] = u'n';
+    name[length] = 0;
+    CHECK(SetZuSmsSetting(store, name, u"x") == -1 && GetZuSmsLastError(error, 64) > 0);
+    CHECK(SetZuSmsSetting(store, u"region", text) == -1);
+    text[ZU_SETTING_VALUE_MAX] = 0;
+    name[ZU_SETTING_NAME_MAX] = 0;
+    CHECK(SetZuSmsSetting(store, name, text) == 0);
+    CHECK(GetZuSmsSetting(store, name, NULL, 0, &length) == 0 && length == ZU_SETTING_VALUE_MAX);
+    CHECK(SetZuSmsSetting(store, u"", u"x") == -1 && SetZuSmsSetting(store, NULL, u"x") == -1);
+    CHECK(GetZuSmsSetting(store, u"region", value, 4, NULL) == -1);
+    CHECK(GetZuSmsSetting(store, u"region", NULL, 4, &length) == -1);
+  }
   CHECK(CloseZuSmsDB(store) == 0);
   CHECK(UninitZuSmsDB(store) == 0);
 

@@ -284,6 +284,10 @@ int ReadOnlyStore(bool may_open) {
   uint32_t id = 0;
   CHILD_CHECK(AddZuSmsFolder(store, &f, &id) == -1);
   CHILD_CHECK(Count(store) == 3);
+  // The file keeps no settings (an older version made it): none is set.
+  uint32_t length = 1;
+  CHILD_CHECK(GetZuSmsSetting(store, u"region", nullptr, 0, &length) == 100 && length == 0);
+  CHILD_CHECK(SetZuSmsSetting(store, u"region", u"CN") == -1);
   // A user the file does not hold cannot be added to it.
   CHILD_CHECK(Open(7) == nullptr);
   Close(store);
@@ -305,6 +309,7 @@ TEST_F(EdgeTest, AStoreThatCannotBeWrittenIsReadAndNothingIsWritten) {
     file_ = folder + "/zuSms.dbf";
     setenv("ZUSMS_DB", file_.c_str(), 1);
     Seed(3);
+    Raw("DROP TABLE tbl_zu_sms_setting");
     if (c.log_left) std::ofstream(file_ + "-shm") << "";
     chmod(file_.c_str(), 0644);
     chmod(folder.c_str(), c.folder);
@@ -319,6 +324,7 @@ TEST_F(EdgeTest, AStoreThatCannotBeWrittenIsReadAndNothingIsWritten) {
     ASSERT_NE(store, nullptr) << LastError();
     EXPECT_EQ(AddHead(store, u"owner"), 0) << LastError();
     EXPECT_EQ(Count(store), 4u);
+    EXPECT_EQ(SetZuSmsSetting(store, u"region", u"CN"), 0) << LastError();
     Close(store);
   }
 }

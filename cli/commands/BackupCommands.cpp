@@ -18,6 +18,7 @@
 #include "Command.h"
 #include "backup/Interchange.h"
 #include "model/Folders.h"
+#include "model/Region.h"
 #include "text/Interrupt.h"
 
 namespace zusms::cli {
@@ -282,6 +283,7 @@ void AddBackupCommands(Commands& c) {
       const ImportOptions options{*skip_invalid, ShowProgress(o)};
       const ImportReport r = xml ? ImportXml(s, file, options) : ImportJson(s, file, options);
       PrintImport(o, r, xml);
+      SettleRegionAfterImport(s, o.region, *input != "-");
       if (r.invalid > 0 || !r.cut.empty()) throw ImportIncomplete{};
     } catch (const Interrupted& stop) {
       if (stop.checking) {

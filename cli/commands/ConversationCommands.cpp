@@ -2,7 +2,7 @@
 #include <map>
 
 #include "Command.h"
-#include "model/Phone.h"
+#include "model/Region.h"
 
 namespace zusms::cli {
 
@@ -27,7 +27,7 @@ std::string TextOf(const Message& m) {
 }
 
 void ShowConversations(Store& s, const Options& o) {
-  const PhoneNumbers numbers(o.region);
+  const PhoneNumbers numbers = NumbersOf(s, o.region);
   std::map<std::string, Correspondent> by_key;
   MessageAssembler messages([&](Message&& m) {
     Correspondent& c = by_key[numbers.Key(Utf8(m.head().tel))];
@@ -67,11 +67,10 @@ void ShowConversations(Store& s, const Options& o) {
 }
 
 void ShowConversation(Store& s, const Options& o, const std::string& number) {
-  const PhoneNumbers numbers(o.region);
-  const std::string key = numbers.Key(number);
+  const NumberMatch wanted(NumbersOf(s, o.region), number);
   std::vector<Message> exchange;
   MessageAssembler messages([&](Message&& m) {
-    if (numbers.Key(Utf8(m.head().tel)) == key) exchange.push_back(std::move(m));
+    if (wanted(Utf8(m.head().tel))) exchange.push_back(std::move(m));
   });
   s.ForEachHead([&](const SmsHead& h) { messages.Add(h); });
   messages.Finish();

@@ -11,6 +11,7 @@
 #include "model/Folders.h"
 #include "model/Messages.h"
 #include "model/ReadState.h"
+#include "model/Region.h"
 #include "text/Print.h"
 
 namespace zusms::cli {
@@ -106,10 +107,12 @@ void ListCommand(Commands& c) {
   const Options& o = c.options();
   auto list = std::make_shared<ListOptions>();
   auto since = std::make_shared<std::string>(), until = std::make_shared<std::string>();
-  auto folder = std::make_shared<std::string>();
+  auto folder = std::make_shared<std::string>(), number = std::make_shared<std::string>();
   auto* list_cmd = c.app().add_subcommand("list", "list messages, newest first");
   list_cmd->add_option("--folder", *folder, kFolderHelp);
-  list_cmd->add_option("--number", list->number, "telephone number");
+  list_cmd->add_option("--number", *number,
+                       "telephone number, in any way of writing it (the store's region reads "
+                       "one without a country code)");
   list_cmd->add_option("--contains", list->contains, "text the message contains");
   list_cmd->add_option("--since", *since, "from this time on (YYYY-MM-DD [HH:MM], or ISO 8601)")
       ->check(TimeArgument());
@@ -117,8 +120,11 @@ void ListCommand(Commands& c) {
       ->check(TimeArgument());
   list_cmd->add_flag("--oldest", list->oldest, "oldest first");
   list_cmd->add_option("--limit", list->limit, "at most this many (default 20)");
-  c.On(list_cmd, [&o, list, since, until, folder](Store& s) {
+  c.On(list_cmd, [&o, list, since, until, folder, number](Store& s) {
     if (!folder->empty()) list->folder = FindFolder(s, *folder).FdId;
+    if (!number->empty()) {
+      list->numbers = WrittenForms(s, NumberMatch(NumbersOf(s, o.region), *number));
+    }
     if (!since->empty()) list->since = TimeOption(*since, o.utc, false);
     if (!until->empty()) list->until = TimeOption(*until, o.utc, true);
     ShowMessages(s, ListMessages(s, *list), o);

@@ -392,6 +392,17 @@ std::vector<Message> Page(Store& store, const ListOptions& o, const Wanted& want
   return out;
 }
 
+// Sorts messages gathered out of order as a listing shows them, by the
+// time of their first part, and keeps the first `limit`.
+void InListOrder(std::vector<Message>& out, const ListOptions& o) {
+  std::sort(out.begin(), out.end(), [&](const Message& a, const Message& b) {
+    const int c = std::u16string_view(a.head().recvtime).compare(b.head().recvtime);
+    if (c != 0) return o.oldest ? c < 0 : c > 0;
+    return o.oldest ? a.id() < b.id() : a.id() > b.id();
+  });
+  if (out.size() > o.limit) out.resize(o.limit);
+}
+
 bool HoldsText(const Message& m, const std::string& text) {
   const std::u16string whole = m.Text();
   return ContainsIgnoringCase(Utf8(whole.c_str(), whole.size()), text);
@@ -419,20 +430,28 @@ std::vector<Message> Search(Store& store, const ListOptions& o, const Wanted& wa
   ForEachPart(store, [&](const SmsHead& h) { messages.Add(h); });
   messages.Finish();
   std::erase_if(out, [&](const Message& m) { return !HoldsText(m, o.contains); });
-  std::sort(out.begin(), out.end(), [&](const Message& a, const Message& b) {
-    const int c = std::u16string_view(a.head().recvtime).compare(b.head().recvtime);
-    if (c != 0) return o.oldest ? c < 0 : c > 0;
-    return o.oldest ? a.id() < b.id() : a.id() > b.id();
-  });
-  if (out.size() > o.limit) out.resize(o.limit);
+  InListOrder(out, o);
   return out;
 }
 
 }  // namespace
 
 std::vector<Message> ListMessages(Store& store, const ListOptions& o) {
-  const Wanted wanted(o);
-  return o.contains.empty() ? Page(store, o, wanted) : Search(store, o, wanted);
+  if (!o.numbers) {
+    const Wanted wanted(o);
+    return o.contains.empty() ? Page(store, o, wanted) : Search(store, o, wanted);
+  }
+  // The listing of each way of writing the number holds the first `limit`
+  // of its messages, so the first `limit` of them all are among them.
+  std::vector<Message> out;
+  for (const std::string& number : *o.numbers) {
+    ListOptions one = o;
+    one.numbers.reset();
+    one.number = number;
+    for (Message& m : ListMessages(store, one)) out.push_back(std::move(m));
+  }
+  if (o.numbers->size() > 1) InListOrder(out, o);
+  return out;
 }
 
 }  // namespace zusms::cli

@@ -104,7 +104,11 @@ void DeleteMessages(Store& store, const std::vector<Message>& messages);
 
 struct ListOptions {
   std::optional<int32_t> folder;
-  std::string number;
+  std::string number;  // written exactly so
+  // Written exactly as one of these (each way the user's messages write
+  // one correspondent's number, model/Region.h WrittenForms); takes the
+  // place of `number`.
+  std::optional<std::vector<std::string>> numbers;
   std::string contains;      // found in the whole text, across the parts
   std::string since, until;  // time texts: since <= time < until
   bool oldest = false;

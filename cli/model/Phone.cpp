@@ -41,6 +41,32 @@ std::string RegionOfLocale() {
 
 }  // namespace
 
+std::string RegionCode(const std::string& region) {
+  return KnownRegion(region) ? Upper(region) : "";
+}
+
+std::string LocaleRegion() { return RegionCode(RegionOfLocale()); }
+
+std::string CountryOf(const std::string& written) {
+  const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
+  PhoneNumber number;
+  // Under the unknown region "ZZ" only numbers written with their country
+  // are read.
+  if (util.Parse(written, "ZZ", &number) != PhoneNumberUtil::NO_PARSING_ERROR) return "";
+  std::string region;
+  util.GetRegionCodeForNumber(number, &region);
+  if (region.empty() || region == "ZZ" || region == "001") {
+    util.GetRegionCodeForCountryCode(number.country_code(), &region);
+  }
+  return region == "ZZ" || region == "001" ? "" : region;
+}
+
+bool NumberMatch::operator()(const std::string& written) const {
+  const auto [at, first] = seen_.try_emplace(written, false);
+  if (first) at->second = numbers_.Key(written) == key_;
+  return at->second;
+}
+
 bool KnownRegion(const std::string& region) {
   std::set<std::string> known;
   PhoneNumberUtil::GetInstance()->GetSupportedRegions(&known);
