@@ -159,6 +159,9 @@ std::vector<std::u16string> Shared(SmsDatabase* db, const FolderNames& names, Fo
       first = false;
     }
     if constexpr (std::is_same_v<Record, SmsHead>) {
+      int32_t read = 1;
+      EXPECT_EQ(GetZuSmsHeadRead(db, r.id, &read), 0);
+      key += read ? u"read|" : u"unread|";
       if (r.batid != 0) {
         key += r.longsms < 2 ? u"own batch|" : u"batch " + batches[{r.batid, r.tel}] + u"|";
       }
@@ -317,11 +320,16 @@ TEST_F(RoundTrip, EveryRecordTheLibraryAcceptsComesBackFromTheJsonExport) {
           h.batid = static_cast<int32_t>(r.Int(1, 1000));
           h.longsms = static_cast<int16_t>(parts);
         }
+        const bool unread = r.Int(0, 2) == 0;
         for (int64_t part = 1; part <= parts; ++part) {
           if (parts > 1) h.index = static_cast<int16_t>(part);
           if (parts > 1 && r.Int(0, 5) == 0) continue;
           uint32_t id = 0;
           ASSERT_EQ(AddZuSmsHead(db, &h, &id), 0) << LastError();
+          // Read state, of the whole message: some are unread.
+          if (unread) {
+            ASSERT_EQ(SetZuSmsHeadRead(db, id, 0), 0);
+          }
           r.Text(h.content);
         }
       }
