@@ -290,12 +290,20 @@ class JsonFormat final : public BackupFormat {
                  int32_t (*add)(SmsDatabase*, Record*, uint32_t*));
   const JsonKind* Find(const std::string& key) const;
   std::string Problem(const JsonKind& k, size_t i, const Json& e) const;
-  int32_t Recovered() {
+  // The user's folder that a folder number of the file stands for. The
+  // file's folders are mapped and a default folder is the user's own; a
+  // number the file holds no folder of (its folder deleted under its
+  // messages) stands for "Recovered", never for the user's folder that
+  // happens to have that number. `recovered` counts those.
+  int32_t Folder(int32_t number, size_t* recovered) {
+    if (numbers_.contains(number) || (number >= 1 && number <= 14 && here_.contains(number))) {
+      return Mapped(number);
+    }
     if (!recovered_) {
       recovered_ = RecoveredFolder(store_, [](const SmsFolder&) {}).FdId;
       report_->recovered_into = *recovered_;
     }
-    ++report_->recovered;
+    if (recovered) ++*recovered;
     return *recovered_;
   }
   int32_t Mapped(int32_t number) const {
@@ -307,7 +315,7 @@ class JsonFormat final : public BackupFormat {
   const InputFile& file_;
   std::vector<SmsFolder> folders_;      // the file's, kept by the first pass
   std::map<int32_t, int32_t> numbers_;  // the file's folder numbers to the user's
-  std::set<int32_t> here_;              // the user's folder numbers
+  std::set<int32_t> here_;              // the user's folder numbers (defaults: the file's)
   std::optional<int32_t> recovered_;    // the number of "Recovered", once needed
   ImportReport* report_ = nullptr;
   // Other records are known by all their fields; what the user has is
@@ -361,15 +369,15 @@ JsonFormat::JsonFormat(Store& store, const InputFile& file) : store_(store), fil
   kinds_ = {
       Entry<SmsHead>(kHeads,
                      [this](SmsHead& h, Importer&, const Json& e) {
-    // A message of a folder that neither the file nor the user has (left
-    // behind by a folder deleted under it) is kept in "Recovered".
-    h.fid = numbers_.contains(h.fid) || here_.contains(h.fid) ? Mapped(h.fid) : Recovered();
-    h.oldfid = Mapped(h.oldfid);
+    h.fid = Folder(h.fid, &report_->recovered);
+    // Where it was before: a number of a folder the file does not hold names
+    // nothing in this store (another folder may have it here).
+    h.oldfid = numbers_.contains(h.oldfid) || h.oldfid <= 14 ? Mapped(h.oldfid) : 0;
     messages_->Add(h, !e.value("read", true));
                      }),
       Entry<SmsFilter>(kFilters,
                        [this, filters](SmsFilter& f, Importer& import, const Json&) {
-    f.folderid = Mapped(f.folderid);
+    f.folderid = Folder(f.folderid, nullptr);
                          import.AddRecord([&] {
                            if (!filters->Insert(IdentityOf(kFilters, f), import.batch())) {
                              return false;
