@@ -109,7 +109,7 @@ class Backup(cli_test.Case):
                                         sms(date="soon", body="words")), "--skip-invalid",
                                  expect=4)
         self.assertEqual((report["added"], report["invalid"]), (2, 3))
-        self.assertIn("between 1990 and 9999", " ".join(report["problems"]))
+        self.assertIn("between February 1970 and 9999", " ".join(report["problems"]))
         self.assertEqual({m["createtime"] for m in self.messages()}, {""})
         exported = self.run_cli("export", "--format", "xml").stdout
         self.assertEqual({e.get("date_sent") for e in ElementTree.fromstring(exported).iter("sms")},

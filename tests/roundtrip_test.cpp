@@ -42,6 +42,7 @@ const std::u16string kTexts[] = {
     u"+86 138 0013 8000",
     u"0",
     u"20240102030405",
+    u"19850101000000",
 };
 
 class Random {

@@ -18,7 +18,9 @@ namespace zusms::cli {
 
 namespace {
 
-constexpr int64_t kFirstMillis = 631152000000;    // 1990-01-01
+// Early enough for every real phone message; a time in seconds read as
+// milliseconds (before about 2052) still falls before it.
+constexpr int64_t kFirstMillis = 2678400000;      // 1970-02-01
 constexpr int64_t kLastMillis = 253402300799999;  // 9999-12-31 23:59:59.999
 
 // XML message types and the default folders they live in.
@@ -118,10 +120,10 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   // 0 is what a message without a time is written as (our own export
   // writes it so for a time the store holds that is no time).
   if (*date != 0 && (*date < kFirstMillis || *date > kLastMillis)) {
-    throw Failure(
-        fmt::format("date: {} is not a time in milliseconds between 1990 and 9999 (seconds or "
-                    "microseconds?)",
-                    *date));
+    throw Failure(fmt::format(
+        "date: {} is not a time in milliseconds between February 1970 and 9999 (seconds or "
+        "microseconds?)",
+        *date));
   }
   int64_t sent = 0;  // 0, missing or out of range: unknown
   if (const auto sent_text = sms.Get("date_sent")) sent = Number(*sent_text).value_or(0);
