@@ -130,7 +130,9 @@ std::string FirstBytes(const std::string& path, size_t n) {
 }
 
 void Gunzip(const std::string& path, const std::string& from, Unpacking& out) {
-  gzFile in = gzopen(from.c_str(), "rb");
+  // Closed however the unpacking ends (a write that fails throws).
+  std::unique_ptr<gzFile_s, int (*)(gzFile)> file(gzopen(from.c_str(), "rb"), &gzclose);
+  gzFile in = file.get();
   if (in == nullptr) throw Failure(path + ": " + std::strerror(errno));
   std::vector<char> buffer(1 << 16);
   int n = 0;
@@ -139,7 +141,7 @@ void Gunzip(const std::string& path, const std::string& from, Unpacking& out) {
   }
   int status = Z_OK;
   const std::string why = gzerror(in, &status);
-  gzclose(in);
+  file.reset();
   // A file cut short keeps what it holds; the import then finds it cut.
   if (status == Z_BUF_ERROR) {
     std::cerr << "zusms: " << path << ": the compressed data ends early; read up to there\n";
@@ -176,7 +178,9 @@ void Unzip(const std::string& path, const std::string& from, Unpacking& out) {
     throw Failure(fmt::format("{}: a zip archive of {} files ({}): unpack the one to import", path,
                               files.size(), names));
   }
-  zip_file_t* file = zip_fopen_index(zip.get(), pick.front(), 0);
+  std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> opened(
+      zip_fopen_index(zip.get(), pick.front(), 0), &zip_fclose);
+  zip_file_t* file = opened.get();
   if (file == nullptr) throw Failure(path + ": " + zip_strerror(zip.get()));
   std::vector<char> buffer(1 << 16);
   zip_int64_t n = 0;
@@ -184,7 +188,7 @@ void Unzip(const std::string& path, const std::string& from, Unpacking& out) {
     out.Write(buffer.data(), static_cast<size_t>(n));
   }
   const std::string why = n < 0 ? zip_file_strerror(file) : "";
-  zip_fclose(file);
+  opened.reset();
   if (n < 0) throw Failure(path + ": damaged zip archive (" + why + ")");
 }
 
