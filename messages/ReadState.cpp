@@ -39,6 +39,16 @@ constexpr const char16_t* kUnreadIds =
 // The status of a head the user does not have.
 constexpr int32_t kNoHead = 100;
 
+// Whether user `user` has head `id`; the last error says so when not.
+bool HeadThere(CMimerCommand& cmd, uint32_t id, uint32_t user) {
+  uint32_t count = 0;
+  zusms::CountRows(cmd, kHeadExists, zusms::IdUser(id, user), count);
+  if (count == 0) {
+    zusms::engine::SetLastError(u"no message head " + zusms::engine::ToUtf16(std::to_string(id)));
+  }
+  return count > 0;
+}
+
 bool TableThere() { return CMimerDatabase::GetConn(MimerConnDefault).HasTable(kTable); }
 
 }  // namespace
@@ -55,12 +65,8 @@ bool SmsDatabase::ReadStateInPlace() { return TableThere(); }
 
 int32_t SmsDatabase::GetSmsHeadRead(uint32_t id, int32_t& read) {
   return zusms::Guarded([&](CMimerCommand& cmd) {
+    if (!HeadThere(cmd, id, m_UserID)) return kNoHead;
     uint32_t count = 0;
-    zusms::CountRows(cmd, kHeadExists, zusms::IdUser(id, m_UserID), count);
-    if (count == 0) {
-      zusms::engine::SetLastError(u"no message head " + zusms::engine::ToUtf16(std::to_string(id)));
-      return kNoHead;
-    }
     if (TableThere())
       zusms::CountRows(cmd, kIsUnread, zusms::IdUser(id, m_UserID), count);
     else
@@ -72,12 +78,8 @@ int32_t SmsDatabase::GetSmsHeadRead(uint32_t id, int32_t& read) {
 
 int32_t SmsDatabase::SetSmsHeadRead(uint32_t id, int32_t read) {
   return zusms::Guarded([&](CMimerCommand& cmd) {
+    if (!HeadThere(cmd, id, m_UserID)) return kNoHead;
     uint32_t count = 0;
-    zusms::CountRows(cmd, kHeadExists, zusms::IdUser(id, m_UserID), count);
-    if (count == 0) {
-      zusms::engine::SetLastError(u"no message head " + zusms::engine::ToUtf16(std::to_string(id)));
-      return kNoHead;
-    }
     zusms::CountRows(cmd, kIsUnread, zusms::IdUser(id, m_UserID), count);
     const bool unread_now = count > 0;
     if (unread_now == (read == 0)) return 0;  // as asked already: nothing changes
