@@ -61,14 +61,15 @@ CLI::Validator RegionArgument() {
       "REGION");
 }
 
-void ConfirmOrFail(const std::string& summary, bool yes) {
+void ConfirmOrFail(const std::string& summary, bool yes, const std::string& verb) {
   if (yes) return;
-  if (!isatty(STDIN_FILENO))
-    throw Failure("would delete " + summary + "; add --yes to delete them");
-  std::cerr << "delete " << summary << "? [y/N] " << std::flush;
+  if (!isatty(STDIN_FILENO)) {
+    throw Failure(fmt::format("would {} {}; add --yes to {} them", verb, summary, verb));
+  }
+  std::cerr << verb << " " << summary << "? [y/N] " << std::flush;
   std::string answer;
   std::getline(std::cin, answer);
-  if (answer != "y" && answer != "Y" && answer != "yes") throw Failure("nothing deleted");
+  if (answer != "y" && answer != "Y" && answer != "yes") throw Failure("nothing changed");
 }
 
 void PrintAdded(const Options& o, const std::string& noun, uint32_t id) {

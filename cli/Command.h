@@ -12,6 +12,7 @@
 
 #include "model/Messages.h"
 #include "model/Records.h"
+#include "model/Search.h"
 #include "model/Store.h"
 #include "text/Print.h"
 
@@ -88,15 +89,17 @@ CLI::Validator NumberArgument();
 // Checks a region option: a two-letter country code libphonenumber knows,
 // in either case.
 CLI::Validator RegionArgument();
-// Goes on with a deletion that `summary` describes when --yes was given
-// (`yes`) or the user agrees on a terminal; a Failure otherwise.
-void ConfirmOrFail(const std::string& summary, bool yes);
+// Goes on with a change (`verb`) that `summary` describes when --yes was
+// given (`yes`) or the user agrees on a terminal; a Failure otherwise.
+void ConfirmOrFail(const std::string& summary, bool yes, const std::string& verb = "delete");
 // Prints what an add command added: "added NOUN ID", or {"id": ID} as JSON.
 void PrintAdded(const Options& o, const std::string& noun, uint32_t id);
 
 // Views that more than one unit shows.
 void ShowFolders(Store& store, const Options& o);
-void ShowMessages(Store& store, const std::vector<Message>& messages, const Options& o);
+// `highlight`: the terms to set off on a terminal.
+void ShowMessages(Store& store, const std::vector<Message>& messages, const Options& o,
+                  const TextQuery* highlight = nullptr);
 
 // The units, one per noun.
 void AddMessageCommands(Commands& c);

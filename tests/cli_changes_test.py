@@ -57,7 +57,7 @@ class Changes(unittest.TestCase):
         self.assertEqual(copy, self.store_messages())
         ids = sorted(copy)
         self.run_cli("delete", str(ids[0]), "--include-locked")  # the demo locked it
-        self.run_cli("move", str(ids[1]), "8")
+        self.run_cli("move", str(ids[1]), "--to", "8")
         added = self.run_cli("add", "--number", "10086", "--text", "hi").stdout.split()[-1]
         self.run_cli("folder", "add", "Work")
         # Another program deletes a message behind the tool's back.

@@ -222,7 +222,7 @@ class Cli(Case):
         self.assertEqual({h["content"] for h in listed}, {"hello", "from stdin"})
         self.assertEqual(self.json_of("list", "--folder", "8")[0]["id"], new_id)
         self.assertEqual(self.json_of("list", "--contains", "HELLO")[0]["content"], "hello")
-        self.run_cli("move", str(new_id), "1")
+        self.run_cli("move", str(new_id), "--to", "1")
         self.assertEqual(self.json_of("show", str(new_id))["fid"], 1)
         sync = self.json_of("sync-list")
         self.assertEqual(len(sync), 2)

@@ -321,7 +321,7 @@ class MistakesOnTheCommandLine(World):
         self.run_cli("add", "--number", "1", "--text", "x")
         for bad in ("2023-02-30", "2023-13-01", "2023-04-31", "2023-02-29", "2023-01-01 24:61",
                     "2023-01-01 24:00", "2023-01-01 23:60", "2023-00-10", "2023-1-01",
-                    "2023- 1-01", "2023-01-01T10:00+25:00", "2023-01-01T10:00:6x", "yesterday",
+                    "2023- 1-01", "2023-01-01T10:00+25:00", "2023-01-01T10:00:6x", "tomorrow",
                     "1900-02-29"):
             for args in (("list", "--since", bad), ("list", "--until", bad),
                          ("delete", "--folder", "1", "--before", bad, "--yes")):
@@ -465,12 +465,12 @@ class FolderNames(World):
         self.run_cli("folder", "add", "work")
         self.assertNotIn(" ID", self.run_cli("folders").stdout.splitlines()[0])
         message = self.json_of("add", "--number", "1", "--folder", "SENT", "--text", "x")["id"]
-        for args, folder in ((("move", str(message), "Drafts"), 8),
-                             (("move", str(message), "\u6536\u4ef6\u7bb1"), 1),  # stored name
-                             (("move", str(message), "work"), 16),  # exactly, before any case
-                             (("move", str(message), "15"), 15),
+        for args, folder in ((("move", str(message), "--to", "Drafts"), 8),
+                             (("move", str(message), "--to", "\u6536\u4ef6\u7bb1"), 1),  # stored name
+                             (("move", str(message), "--to", "work"), 16),  # exactly, before any case
+                             (("move", str(message), "--to", "15"), 15),
                              (("folder", "rename", "office", "x"), None),
-                             (("move", str(message), "WORK"), None),  # two folders answer
+                             (("move", str(message), "--to", "WORK"), None),  # two folders answer
                              (("folder", "add", "Inbox"), None),  # a role's name
                              (("folder", "add", "2024"), None)):  # would read as a number
             self.run_cli(*args, expect=0 if folder else 1)
@@ -567,7 +567,7 @@ class DatesPeopleType(World):
         # A time of day stays an exclusive bound, and --before a date excludes that day.
         self.assertEqual(self.texts("--utc", "--since", "2024-12-31", "--until",
                                     "2024-12-31 12:00"), ["at 20241231000000"])
-        self.assertIn("1 messages", self.run_cli("delete", "--folder", "1", "--before",
+        self.assertIn("1 message ", self.run_cli("delete", "--folder", "1", "--before",
                                                  "2024-12-31", "--utc", "--dry-run").stdout)
 
     def test_local_times_the_clocks_skip_are_refused_and_those_shown_twice_are_the_first(self):

@@ -1,6 +1,7 @@
 // list, show, add, move, delete, lock, unlock, read, unread: messages, each
 // with all its parts.
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <ctime>
@@ -8,6 +9,7 @@
 #include <set>
 
 #include "Command.h"
+#include "Selecting.h"
 #include "model/Folders.h"
 #include "model/Messages.h"
 #include "model/ReadState.h"
@@ -35,7 +37,8 @@ Json MessageJson(const Message& m, bool utc, bool unread) {
 // An unread message's text starts with this mark.
 constexpr const char* kUnreadMark = "\u25CF ";
 
-void ShowMessages(Store& store, const std::vector<Message>& messages, const Options& o) {
+void ShowMessages(Store& store, const std::vector<Message>& messages, const Options& o,
+                  const TextQuery* highlight) {
   const UnreadHeads unread(store);
   if (o.json) {
     Json out = Json::array();
@@ -56,21 +59,17 @@ void ShowMessages(Store& store, const std::vector<Message>& messages, const Opti
                     ReadableTime(Utf8(h.recvtime), o.utc), Utf8(h.tel),
                     Clip(OneLine(Utf8(h.name)), 16), (h.lockflag ? "\U0001F512" : "") + shown});
   }
-  PrintTable({"ID", "FOLDER", o.utc ? "TIME (UTC)" : "TIME", "NUMBER", "NAME", "TEXT"}, rows);
+  Decorate marks;  // the terms found, on a terminal
+  if (highlight && !highlight->empty() && isatty(STDOUT_FILENO)) {
+    marks = [highlight](size_t column, const std::string& text) {
+      return column == 5 ? Highlighted(text, highlight->Find(text)) : text;
+    };
+  }
+  PrintTable({"ID", "FOLDER", o.utc ? "TIME (UTC)" : "TIME", "NUMBER", "NAME", "TEXT"}, rows,
+             marks);
 }
 
 namespace {
-
-// A time option as a record's time text. It is read here, not when the
-// command line is, because local time needs --utc, which may come later; a
-// local time the clocks skip is a usage error all the same.
-std::string TimeOption(const std::string& text, bool utc, bool end_of_day) {
-  try {
-    return TimeText(ParseUserTime(text, utc, end_of_day));
-  } catch (const Failure& e) {
-    throw CLI::ValidationError(e.what());
-  }
-}
 
 // The text of `add` from standard input: read no further than the longest
 // text a message can hold (three bytes of UTF-8 to a UTF-16 unit, and room
@@ -91,43 +90,26 @@ std::string ReadStdin() {
   return text;
 }
 
-// Changes every part of message `id` with `change`, in one batch.
-void ChangeMessage(Store& s, uint32_t id, const std::function<void(SmsHead&)>& change,
-                   const char* what) {
-  Message m = GetMessage(s, id);
-  Batch batch(s);
-  for (SmsHead& p : m.parts) {
-    change(p);
-    Check(UpdateZuSmsHead(*s, &p), what);
-  }
-  batch.Commit();
-}
-
 void ListCommand(Commands& c) {
   const Options& o = c.options();
-  auto list = std::make_shared<ListOptions>();
-  auto since = std::make_shared<std::string>(), until = std::make_shared<std::string>();
-  auto folder = std::make_shared<std::string>(), number = std::make_shared<std::string>();
-  auto* list_cmd = c.app().add_subcommand("list", "list messages, newest first");
-  list_cmd->add_option("--folder", *folder, kFolderHelp);
-  list_cmd->add_option("--number", *number,
-                       "telephone number, in any way of writing it (the store's region reads "
-                       "one without a country code)");
-  list_cmd->add_option("--contains", list->contains, "text the message contains");
-  list_cmd->add_option("--since", *since, "from this time on (YYYY-MM-DD [HH:MM], or ISO 8601)")
-      ->check(TimeArgument());
-  list_cmd->add_option("--until", *until, "before this time (a date alone: through that day)")
-      ->check(TimeArgument());
-  list_cmd->add_flag("--oldest", list->oldest, "oldest first");
-  list_cmd->add_option("--limit", list->limit, "at most this many (default 20)");
-  c.On(list_cmd, [&o, list, since, until, folder, number](Store& s) {
-    if (!folder->empty()) list->folder = FindFolder(s, *folder).FdId;
-    if (!number->empty()) {
-      list->numbers = WrittenForms(s, NumberMatch(NumbersOf(s, o.region), *number));
+  struct Listing {
+    SelectionOptions which;
+    bool oldest = false, all = false;
+    uint32_t limit = 20;
+  };
+  auto list = std::make_shared<Listing>();
+  auto* cmd = c.app().add_subcommand("list", "list messages, newest first");
+  list->which.Declare(cmd, false);
+  cmd->add_flag("--oldest", list->oldest, "oldest first");
+  cmd->add_option("--limit", list->limit, "at most this many (default 20; 0 means all)");
+  cmd->add_flag("--all", list->all, "every one (as --limit 0)");
+  c.On(cmd, [&o, list](Store& s) {
+    const Selection which = list->which.Resolve(s, o);
+    const SelectedPage page = SelectPage(s, which, list->oldest, list->all ? 0 : list->limit);
+    ShowMessages(s, page.messages, o, &which.text);
+    if (!o.json && page.total > page.messages.size()) {
+      std::cerr << fmt::format("{} of {}; --limit N or --all\n", page.messages.size(), page.total);
     }
-    if (!since->empty()) list->since = TimeOption(*since, o.utc, false);
-    if (!until->empty()) list->until = TimeOption(*until, o.utc, true);
-    ShowMessages(s, ListMessages(s, *list), o);
   });
 }
 
@@ -201,164 +183,142 @@ void AddCommand(Commands& c) {
   });
 }
 
-// move, lock, unlock: one message, all its parts.
-void ChangeCommands(Commands& c) {
-  auto id = std::make_shared<uint32_t>(0);
-  auto folder = std::make_shared<std::string>();
-  auto* move = c.app().add_subcommand("move", "move a message to another folder");
-  move->add_option("ID", *id)->required();
-  move->add_option("FOLDER", *folder, kFolderHelp)->required();
-  c.On(move, [id, folder](Store& s) {
-    const int32_t to = FindFolder(s, *folder).FdId;
-    ChangeMessage(
-        s, *id,
-        [&](SmsHead& p) {
-          p.oldfid = p.fid;
-          p.fid = to;
-        },
-        "moving the message");
-    std::cout << fmt::format("moved message {} to folder {}\n", *id, to);
+// A command that changes the messages it names or selects.
+struct Changing {
+  SelectionOptions which;
+  Acting acting;
+
+  CLI::App* Declare(Commands& c, const std::string& name, const std::string& help) {
+    auto* cmd = c.app().add_subcommand(name, help);
+    which.Declare(cmd, true);
+    acting.Declare(cmd);
+    return cmd;
+  }
+  // The selection, which must name some messages.
+  Selection Resolve(Store& s, const Options& o, const std::string& verb) const {
+    if (!which.Given()) {
+      throw CLI::ValidationError(verb + ": name the messages (IDs, or selection options)");
+    }
+    return which.Resolve(s, o);
+  }
+};
+
+// Changes every part of `m` with `change`.
+Outcome ChangeParts(Store& s, const Message& m, const std::function<bool(SmsHead&)>& change,
+                    const char* what) {
+  bool changed = false;
+  for (SmsHead p : m.parts) {
+    if (!change(p)) continue;
+    Check(UpdateZuSmsHead(*s, &p), what);
+    changed = true;
+  }
+  return changed ? Outcome::kChanged : Outcome::kAlready;
+}
+
+// Above this many messages, a change asks first (or wants --yes).
+constexpr size_t kAskAbove = 20;
+
+void MoveCommand(Commands& c) {
+  const Options& o = c.options();
+  auto move = std::make_shared<Changing>();
+  auto to = std::make_shared<std::string>();
+  auto* cmd = move->Declare(c, "move", "move messages to another folder (--to FOLDER)");
+  cmd->add_option("--to", *to, kFolderHelp)->required();
+  c.On(cmd, [&o, move, to](Store& s) {
+    const SmsFolder folder = FindFolder(s, *to);
+    const Tally t = ChangeSelected(s, o, move->Resolve(s, o, "move"), move->acting, "move",
+                                   kAskAbove, {}, [&](const Message& m) {
+                                     return ChangeParts(
+                                         s, m,
+                                         [&](SmsHead& p) {
+                                           if (p.fid == folder.FdId) return false;
+                                           p.oldfid = p.fid;
+                                           p.fid = folder.FdId;
+                                           return true;
+                                         },
+                                         "moving the message");
+                                   });
+    if (move->acting.dry_run) return;
+    PrintTally(
+        t, fmt::format("moved {{}} to folder {} ({})", folder.FdId, OneLine(Utf8(folder.fname))),
+        "in it");
   });
+}
+
+void LockCommands(Commands& c) {
+  const Options& o = c.options();
   for (const bool lock : {true, false}) {
     const std::string verb = lock ? "lock" : "unlock";
-    auto* cmd = c.app().add_subcommand(verb, verb + " a message");
-    cmd->add_option("ID", *id)->required();
-    c.On(cmd, [id, lock, verb](Store& s) {
-      ChangeMessage(
-          s, *id, [&](SmsHead& p) { p.lockflag = lock ? 1 : 0; }, "changing the lock");
-      std::cout << fmt::format("{}ed message {}\n", verb, *id);
+    auto change = std::make_shared<Changing>();
+    auto* cmd = change->Declare(c, verb, verb + " messages");
+    c.On(cmd, [&o, change, lock, verb](Store& s) {
+      const Tally t = ChangeSelected(s, o, change->Resolve(s, o, verb), change->acting, verb,
+                                     kAskAbove, {}, [&](const Message& m) {
+                                       return ChangeParts(
+                                           s, m,
+                                           [&](SmsHead& p) {
+                                             if ((p.lockflag != 0) == lock) return false;
+                                             p.lockflag = lock ? 1 : 0;
+                                             return true;
+                                           },
+                                           "changing the lock");
+                                     });
+      if (!change->acting.dry_run) PrintTally(t, verb + "ed {}", verb + "ed");
     });
   }
 }
 
-// The messages a command acts on, as the user names them: by id.
-struct Targets {
-  std::vector<uint32_t> ids;
-
-  void Declare(CLI::App* cmd) { cmd->add_option("ID", ids, "the messages")->required(); }
-  // Each message named, with all its parts, once; a Failure for an id the
-  // user does not have.
-  std::vector<Message> Resolve(Store& s) const {
-    std::vector<Message> messages;
-    std::set<uint32_t> seen;
-    for (const uint32_t id : ids) {
-      Message m = GetMessage(s, id);
-      if (seen.insert(m.id()).second) messages.push_back(std::move(m));
-    }
-    return messages;
-  }
-};
-
-// read, unread: every part of each message, in one batch.
 void ReadCommands(Commands& c) {
+  const Options& o = c.options();
   for (const bool read : {true, false}) {
     const std::string verb = read ? "read" : "unread";
-    auto targets = std::make_shared<Targets>();
-    auto* cmd = c.app().add_subcommand(verb, "mark messages " + verb);
-    targets->Declare(cmd);
-    c.On(cmd, [targets, read, verb](Store& s) {
-      Batch batch(s);
-      const std::vector<Message> messages = targets->Resolve(s);
-      size_t changed = 0;
-      for (const Message& m : messages) changed += SetRead(s, m, read) ? 1 : 0;
-      batch.Commit();
-      std::cout << fmt::format("marked {} messages {}", changed, verb);
-      if (changed < messages.size())
-        std::cout << fmt::format(" ({} already {})", messages.size() - changed, verb);
-      std::cout << "\n";
+    auto change = std::make_shared<Changing>();
+    auto* cmd = change->Declare(c, verb, "mark messages " + verb);
+    c.On(cmd, [&o, change, read, verb](Store& s) {
+      const Tally t =
+          ChangeSelected(s, o, change->Resolve(s, o, verb), change->acting, "mark " + verb,
+                         kAskAbove, {}, [&](const Message& m) {
+                           return SetRead(s, m, read) ? Outcome::kChanged : Outcome::kAlready;
+                         });
+      if (!change->acting.dry_run) PrintTally(t, "marked {} " + verb, verb);
     });
   }
-}
-
-struct DeleteOptions {
-  std::optional<uint32_t> id;
-  std::string folder;
-  std::string before;
-  bool yes = false, dry_run = false, include_locked = false;
-};
-
-// The messages of a folder received before a time, after asking (unless
-// --yes) or only counted (--dry-run); locked ones are skipped and counted.
-void DeleteOlder(Store& s, const Options& o, const DeleteOptions& del) {
-  ListOptions which;
-  which.folder = FindFolder(s, del.folder).FdId;
-  which.until = TimeOption(del.before, o.utc, false);
-  which.oldest = true;
-  which.limit = UINT32_MAX / 4;
-  std::vector<Message> messages = ListMessages(s, which);
-  const size_t locked = SkipLocked(messages, del.include_locked);
-  size_t rows = 0;
-  for (const Message& m : messages) rows += m.parts.size();
-  std::string summary = fmt::format("{} messages ({} records) in folder {} before {}",
-                                    messages.size(), rows, *which.folder, del.before);
-  if (locked > 0) {
-    summary +=
-        fmt::format("; {} locked messages skipped (--include-locked deletes them too)", locked);
-  }
-  if (del.dry_run || messages.empty()) {
-    std::cout << "would delete " << summary << "\n";
-    return;
-  }
-  ConfirmOrFail(summary, del.yes);
-  // Again under the write lock: a message locked while the question waited
-  // is kept.
-  Batch batch(s);
-  messages = ListMessages(s, which);
-  const size_t locked_now = SkipLocked(messages, del.include_locked);
-  if (locked_now != locked) {
-    rows = 0;
-    for (const Message& m : messages) rows += m.parts.size();
-    summary = fmt::format(
-        "{} messages ({} records) in folder {} before {}; {} locked messages "
-        "skipped (--include-locked deletes them too)",
-        messages.size(), rows, *which.folder, del.before, locked_now);
-  }
-  DeleteMessages(s, messages);
-  batch.Commit();
-  std::cout << "deleted " << summary << "\n";
 }
 
 void DeleteCommand(Commands& c) {
   const Options& o = c.options();
-  auto del = std::make_shared<DeleteOptions>();
-  auto* del_cmd = c.app().add_subcommand("delete",
-                                         "delete a message, or the messages of a folder "
-                                         "before a time (--folder N --before DATE); locked "
-                                         "messages are kept");
-  del_cmd->add_option("ID", del->id, "the message");
-  auto* by_folder = del_cmd->add_option("--folder", del->folder, kFolderHelp);
-  del_cmd->add_option("--before", del->before, "messages received before this time")
-      ->check(TimeArgument())
-      ->needs(by_folder);
-  del_cmd->add_flag("--yes", del->yes, "do not ask");
-  del_cmd->add_flag("--dry-run", del->dry_run, "only count");
-  del_cmd->add_flag("--include-locked", del->include_locked, "delete locked messages too");
-  c.On(del_cmd, [&o, del](Store& s) {
-    if (del->id && !del->folder.empty()) {
-      throw CLI::ValidationError("delete: an ID or --folder, not both");
+  auto del = std::make_shared<Changing>();
+  auto include_locked = std::make_shared<bool>(false);
+  auto before = std::make_shared<std::string>();
+  auto* cmd = del->Declare(c, "delete", "delete messages; locked ones are kept");
+  cmd->add_flag("--include-locked", *include_locked, "delete locked messages too");
+  cmd->add_option("--before", *before, "received before this time (a date: its midnight)")
+      ->check(TimeArgument());
+  c.On(cmd, [&o, del, include_locked, before](Store& s) {
+    Selection which = del->Resolve(s, o, "delete");
+    if (!before->empty()) {
+      const std::string end = TimeOption(*before, o.utc, false);
+      if (which.until.empty() || end < which.until) which.until = end;
     }
-    if (del->id) {
-      Batch batch(s);  // the lock is read where the deletion is made
-      const Message m = GetMessage(s, *del->id);
-      if (IsLocked(m) && !del->include_locked) {
-        throw Failure(fmt::format(
-            "message {} is locked: nothing deleted (zusms unlock {} first, or --include-locked)",
-            *del->id, *del->id));
-      }
-      if (del->dry_run) {
-        std::cout << fmt::format("would delete message {} ({} records)\n", *del->id,
-                                 m.parts.size());
-        return;
-      }
-      DeleteMessages(s, {m});
-      batch.Commit();
-      std::cout << fmt::format("deleted message {}\n", *del->id);
-      return;
+    Skipping locked;
+    if (!*include_locked) locked = {IsLocked, "locked; --include-locked deletes them too"};
+    // Deleting cannot be undone: anything beyond messages named by ID asks.
+    SelectionOptions besides_ids = del->which;
+    besides_ids.ids.clear();
+    const size_t ask_above = besides_ids.Given() || !before->empty() ? 0 : 1;
+    const Tally t = ChangeSelected(s, o, which, del->acting, "delete", ask_above, locked,
+                                   [&](const Message& m) {
+                                     DeleteMessages(s, {m});
+                                     return Outcome::kChanged;
+                                   });
+    if (del->acting.dry_run) return;
+    if (!which.ids.empty() && t.changed == 0 && t.skipped > 0) {
+      // Named by ID and all locked: nothing happened, and that is a failure.
+      throw Failure(fmt::format(
+          "{} locked: nothing deleted (zusms unlock first, or --include-locked)",
+          which.ids.size() == 1 ? "message " + std::to_string(which.ids[0]) + " is" : "they are"));
     }
-    if (del->folder.empty() || del->before.empty()) {
-      throw CLI::ValidationError("delete: give an ID, or --folder N --before DATE");
-    }
-    DeleteOlder(s, o, *del);
+    PrintTally(t, "deleted {}", "", locked);
   });
 }
 
@@ -368,7 +328,8 @@ void AddMessageCommands(Commands& c) {
   ListCommand(c);
   ShowCommand(c);
   AddCommand(c);
-  ChangeCommands(c);
+  MoveCommand(c);
+  LockCommands(c);
   ReadCommands(c);
   DeleteCommand(c);
 }

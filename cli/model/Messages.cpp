@@ -14,6 +14,13 @@ std::u16string_view FieldText(const char16_t* text, size_t capacity) {
   return {text, n};
 }
 
+_MimerQueryFilterItem Condition(int32_t field, int32_t op) {
+  _MimerQueryFilterItem item{};
+  item.field = field;
+  item.op = op;
+  return item;
+}
+
 namespace {
 
 uint64_t Fnv(std::string_view text, uint64_t hash) {
@@ -28,13 +35,6 @@ std::string Bytes(std::u16string_view text) {
   return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
 
-_MimerQueryFilterItem Condition(int32_t field, int32_t op) {
-  _MimerQueryFilterItem item{};
-  item.field = field;
-  item.op = op;
-  return item;
-}
-
 bool ContainsIgnoringCase(std::string haystack, std::string needle) {
   auto lower = [](std::string& s) {
     for (char& c : s) {
@@ -47,6 +47,16 @@ bool ContainsIgnoringCase(std::string haystack, std::string needle) {
 }
 
 }  // namespace
+
+void ForEachPart(Store& store, const std::function<void(const SmsHead&)>& visit,
+                 std::span<const _MimerQueryFilterItem> more) {
+  std::vector<_MimerQueryFilterItem> also(more.begin(), more.end());
+  also.push_back(Condition(ZU_HEAD_LONGSMS, ZU_OP_GT));
+  also.back().value.number = 1;
+  also.push_back(Condition(ZU_HEAD_BATID, ZU_OP_NE));
+  also.back().value.number = 0;
+  store.ForEachHead(visit, 0, also);
+}
 
 std::u16string Message::Text() const {
   std::u16string text;
@@ -79,17 +89,6 @@ Message Single(const SmsHead& h) {
   Message m;
   m.parts.push_back(h);
   return m;
-}
-
-// Visits every part of a long message the user has, in id order: one pass
-// over the store, a page at a time.
-void ForEachPart(Store& store, const std::function<void(const SmsHead&)>& visit) {
-  const _MimerQueryFilterItem parts[] = {Condition(ZU_HEAD_LONGSMS, ZU_OP_GT),
-                                         Condition(ZU_HEAD_BATID, ZU_OP_NE)};
-  std::vector<_MimerQueryFilterItem> also(std::begin(parts), std::end(parts));
-  also[0].value.number = 1;
-  also[1].value.number = 0;
-  store.ForEachHead(visit, 0, also);
 }
 
 // Adds to `m` the heads of `more` it does not hold yet.
@@ -178,7 +177,8 @@ void CompleteParts(Store& store, const std::vector<Message*>& open) {
   }
 }
 
-// Seals the long messages of `messages` and completes those that lack parts.
+}  // namespace
+
 void Complete(Store& store, std::vector<Message>& messages) {
   std::vector<Message*> open;
   for (Message& m : messages) {
@@ -188,6 +188,8 @@ void Complete(Store& store, std::vector<Message>& messages) {
   }
   if (!open.empty()) CompleteParts(store, open);
 }
+
+namespace {
 
 std::vector<std::u16string_view> Pieces(std::u16string_view text) {
   std::vector<std::u16string_view> pieces;

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -86,6 +87,15 @@ class MessageCounter {
 // How many messages the user has in folder `fid`, a long message counting
 // once (its parts are read, the others counted).
 uint32_t CountMessagesInFolder(Store& store, int32_t fid);
+
+// A condition of a query on heads, its value still to set.
+_MimerQueryFilterItem Condition(int32_t field, int32_t op);
+// Visits every part of a long message the user has that meets `also`, in
+// id order: one pass over the store, a page at a time.
+void ForEachPart(Store& store, const std::function<void(const SmsHead&)>& visit,
+                 std::span<const _MimerQueryFilterItem> also = {});
+// Seals the long messages of `messages` and reads the parts they lack.
+void Complete(Store& store, std::vector<Message>& messages);
 
 // Orders parts by index and marks the message incomplete when some are missing.
 void Seal(Message& m);

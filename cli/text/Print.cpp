@@ -57,7 +57,7 @@ std::string Word(std::string_view english) {
 }
 
 void PrintTable(const std::vector<std::string>& english_header,
-                const std::vector<std::vector<std::string>>& rows) {
+                const std::vector<std::vector<std::string>>& rows, const Decorate& decorate) {
   std::vector<std::string> header;
   for (const std::string& word : english_header) header.push_back(Word(word));
   // Every cell passes through OneLine here, whatever its source: a number
@@ -74,16 +74,16 @@ void PrintTable(const std::vector<std::string>& english_header,
   for (const auto& row : shown) {
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
   }
-  auto line = [&](const std::vector<std::string>& cells) {
+  auto line = [&](const std::vector<std::string>& cells, bool data) {
     std::string out;
     for (size_t c = 0; c < cells.size(); ++c) {
-      out += cells[c];
+      out += data && decorate ? decorate(c, cells[c]) : cells[c];
       if (c + 1 < cells.size()) out += std::string(widths[c] - DisplayWidth(cells[c]) + 2, ' ');
     }
     std::cout << out << "\n";
   };
-  line(header);
-  for (const auto& row : shown) line(row);
+  line(header, false);
+  for (const auto& row : shown) line(row, true);
 }
 
 void PrintJson(const Json& json) { std::cout << json.dump(2) << "\n"; }

@@ -2,6 +2,7 @@
 #ifndef ZUSMS_CLI_TEXT_PRINT_H_
 #define ZUSMS_CLI_TEXT_PRINT_H_
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -22,8 +23,11 @@ std::string Word(std::string_view english);
 // Rows under a header, every cell through OneLine, each column as wide as its widest cell in
 // terminal columns, so that Chinese text (two columns a character) aligns. The header's words are
 // shown through Word.
+// `decorate`, when given, sets off parts of a data cell (column, text
+// shown) for a terminal after the widths are taken.
+using Decorate = std::function<std::string(size_t, const std::string&)>;
 void PrintTable(const std::vector<std::string>& header,
-                const std::vector<std::vector<std::string>>& rows);
+                const std::vector<std::vector<std::string>>& rows, const Decorate& decorate = {});
 void PrintJson(const Json& json);
 // Whether the character would act on a terminal instead of showing, by
 // ICU's properties: control characters (C0, DEL, C1), the line and

@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -286,12 +287,72 @@ std::optional<TypedTime> ReadTypedTime(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// The forms people type for a time relative to now: "today" and
+// "yesterday" are days (as a date is), "7d", "2w", "3m" and "1y" the same
+// moment that many days, weeks, months or years ago. The date of such a
+// day in `date`, or the moment; nothing for any other text.
+std::optional<int64_t> RelativeTime(std::string_view text, bool utc, std::string& date) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  if (utc) {
+    gmtime_r(&now, &tm);
+  } else {
+    localtime_r(&now, &tm);
+  }
+  if (lower == "today" || lower == "yesterday") {
+    if (lower == "yesterday") {
+      tm.tm_mday -= 1;
+      tm.tm_hour = 12;  // a day's noon is never skipped
+      tm.tm_isdst = -1;
+      const std::time_t then = utc ? timegm(&tm) : mktime(&tm);
+      utc ? gmtime_r(&then, &tm) : localtime_r(&then, &tm);
+    }
+    char day[16];
+    std::strftime(day, sizeof day, "%Y-%m-%d", &tm);
+    date = day;
+    return std::nullopt;
+  }
+  if (lower.size() < 2 || lower.size() > 6) return std::nullopt;
+  const char unit = lower.back();
+  const std::string count = lower.substr(0, lower.size() - 1);
+  if (count.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const int n = std::stoi(count);
+  switch (unit) {
+    case 'd':
+      tm.tm_mday -= n;
+      break;
+    case 'w':
+      tm.tm_mday -= 7 * n;
+      break;
+    case 'm':
+      tm.tm_mon -= n;
+      break;
+    case 'y':
+      tm.tm_year -= n;
+      break;
+    default:
+      return std::nullopt;
+  }
+  tm.tm_isdst = -1;
+  return utc ? timegm(&tm) : mktime(&tm);
+}
+
+}  // namespace
+
 int64_t ParseUserTime(std::string_view text, bool utc, bool end_of_day) {
   using namespace std::chrono;
+  std::string day_typed;
+  if (const std::optional<int64_t> moment = RelativeTime(text, utc, day_typed)) return *moment;
+  if (!day_typed.empty()) return ParseUserTime(day_typed, utc, end_of_day);
   const std::optional<TypedTime> typed = ReadTypedTime(text);
   if (!typed) {
     throw Failure("not a time: \"" + std::string(text) +
-                  "\" (YYYY-MM-DD, YYYY-MM-DD HH:MM, or ISO 8601 with an offset)");
+                  "\" (YYYY-MM-DD, YYYY-MM-DD HH:MM, ISO 8601 with an offset, today, "
+                  "yesterday, or a time ago: 7d, 2w, 3m, 1y)");
   }
   // A date alone at the end of the day is the next day's midnight.
   const sys_days day = sys_days(typed->date) + days(typed->bare_date && end_of_day ? 1 : 0);

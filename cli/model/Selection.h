@@ -1,0 +1,64 @@
+// Which messages a command acts on: the conditions every listing and every
+// change of messages takes, all of which a message must meet. A message is
+// taken whole: its time, folder and number are its first part's; it is
+// unread or locked when any part is; its text is all its parts'.
+#ifndef ZUSMS_CLI_MODEL_SELECTION_H_
+#define ZUSMS_CLI_MODEL_SELECTION_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/Messages.h"
+#include "model/Phone.h"
+#include "model/Search.h"
+
+namespace zusms::cli {
+
+struct Selection {
+  std::vector<uint32_t> ids;  // only these messages (each whole); none: any
+  std::optional<int32_t> folder;
+  // Written exactly as one of these (the ways the user's messages write
+  // the wanted correspondents' numbers); none: any number.
+  std::optional<std::vector<std::string>> numbers;
+  std::string since, until;  // time texts: since <= time < until
+  TextQuery text;            // in the text, or with `anywhere` also number or name
+  bool anywhere = false;
+  bool unread = false, locked = false, long_only = false;
+
+  // Whether the store's own ordered listing serves it (no condition the
+  // tool has to check itself).
+  bool Plain() const { return ids.empty() && text.empty() && !unread && !locked && !long_only; }
+};
+
+// Visits each selected message once, whole, in no particular order. Memory
+// does not grow with the store: a short message is handed on as it is
+// read, a long one when its parts are together.
+void ForEachSelected(Store& store, const Selection& s, const std::function<void(Message&&)>& visit);
+
+// The first `limit` selected messages in time order (newest first unless
+// `oldest`; 0: all of them), and how many there are in all.
+struct SelectedPage {
+  std::vector<Message> messages;
+  uint64_t total = 0;
+};
+SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t limit);
+
+// A correspondent as the tool knows one: the number's Key, the ways the
+// user's messages write it, and the names its messages and the recipient
+// history give it.
+struct Person {
+  std::string key;
+  std::vector<std::string> numbers;
+  std::vector<std::string> names;
+};
+// The people a name stands for, ignoring case and accents: those called
+// exactly so when there are any, else those whose name contains it. One
+// pass over the store.
+std::vector<Person> PeopleNamed(Store& store, const PhoneNumbers& numbers, const std::string& name);
+
+}  // namespace zusms::cli
+
+#endif  // ZUSMS_CLI_MODEL_SELECTION_H_
