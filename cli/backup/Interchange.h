@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <ostream>
+#include <unordered_set>
 #include <vector>
 
 #include "backup/Importer.h"
@@ -19,9 +20,12 @@ struct ExportReport {
   size_t folders = 0;   // JSON
   size_t replaced = 0;  // XML: characters XML 1.0 cannot carry, written as U+FFFD
 };
-ExportReport ExportJson(Store& store, std::ostream& out);
+// The heads an export writes: all of them, or those whose ids `only` holds.
+using HeadIds = std::unordered_set<int32_t>;
+ExportReport ExportJson(Store& store, std::ostream& out, const HeadIds* only = nullptr);
 // The messages, one <sms> each (long messages joined).
-ExportReport ExportXml(Store& store, std::ostream& out, bool progress);
+ExportReport ExportXml(Store& store, std::ostream& out, bool progress,
+                       const HeadIds* only = nullptr);
 // Both import in two passes (backup/Importer.h). A message whose number,
 // time and text the user has already is not added again; from JSON, nor
 // one with one of its UUIDs, nor a record of another kind with all its

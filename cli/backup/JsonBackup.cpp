@@ -469,7 +469,7 @@ void JsonFormat::AddFile(Importer& import) {
 
 }  // namespace
 
-ExportReport ExportJson(Store& store, std::ostream& out) {
+ExportReport ExportJson(Store& store, std::ostream& out, const HeadIds* only) {
   out << "{\n  \"format\": \"zusms\",\n  \"version\": 1,\n  \"user\": " << store.user();
   ExportReport report;
   bool first = true;
@@ -497,6 +497,7 @@ ExportReport ExportJson(Store& store, std::ostream& out) {
   const UnreadHeads unread(store);
   array(kHeads, [&] {
     store.ForEachHead([&](const SmsHead& h) {
+      if (only && !only->contains(h.id)) return;
       // A head's read state goes with it (missing: read).
       Json j = ToJson(kHeads, &h);
       j["read"] = !unread.Contains(h.id);

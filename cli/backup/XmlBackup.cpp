@@ -287,12 +287,17 @@ ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions&
   return Import(store, file, o, format);
 }
 
-ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown) {
+ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown, const HeadIds* only) {
+  const auto each = [&](MessageAssembler& messages) {
+    store.ForEachHead([&](const SmsHead& h) {
+      if (!only || only->contains(h.id)) messages.Add(h);
+    });
+    messages.Finish();
+  };
   size_t count = 0;
   {
     MessageAssembler counter([&](Message&&) { ++count; });
-    store.ForEachHead([&](const SmsHead& h) { counter.Add(h); });
-    counter.Finish();
+    each(counter);
   }
   const UnreadHeads unread(store);
   Progress progress("exporting", count, progress_shown);
@@ -327,8 +332,7 @@ ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown) {
     out << line;
     progress.Step();
   });
-  store.ForEachHead([&](const SmsHead& h) { writer.Add(h); });
-  writer.Finish();
+  each(writer);
   out << "</smses>\n";
   ExportReport report;
   report.messages = count;

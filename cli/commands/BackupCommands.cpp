@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "Command.h"
+#include "Selecting.h"
 #include "backup/Interchange.h"
 #include "model/Folders.h"
 #include "model/Region.h"
@@ -234,6 +235,7 @@ void AddBackupCommands(Commands& c) {
   const Options& o = c.options();
   struct ExportOptions {
     std::string format = "json", path = "-";
+    SelectionOptions which;
   };
   auto ex = std::make_shared<ExportOptions>();
   auto* export_cmd =
@@ -241,13 +243,24 @@ void AddBackupCommands(Commands& c) {
   export_cmd->add_option("--format", ex->format, "json (everything) or xml (messages)")
       ->check(CLI::IsMember({"json", "xml"}));
   export_cmd->add_option("--output,-o", ex->path, "file (default: standard output)");
+  ex->which.Declare(export_cmd, false);
   c.On(export_cmd, [&o, ex](Store& s) {
+    // A selection writes its messages only (JSON: and the other records).
+    std::optional<HeadIds> only;
+    if (ex->which.Given()) {
+      only.emplace();
+      ForEachSelected(s, ex->which.Resolve(s, o), [&](Message&& m) {
+        for (const SmsHead& p : m.parts) only->insert(p.id);
+      });
+    }
+    const HeadIds* selected = only ? &*only : nullptr;
     std::unique_ptr<ExportFile> file;
     if (ex->path != "-") file = std::make_unique<ExportFile>(ex->path);
     CountingBuffer counted(file ? file->buffer() : std::cout.rdbuf());
     std::ostream out(&counted);
     const bool xml = ex->format == "xml";
-    const ExportReport r = xml ? ExportXml(s, out, ShowProgress(o)) : ExportJson(s, out);
+    const ExportReport r =
+        xml ? ExportXml(s, out, ShowProgress(o), selected) : ExportJson(s, out, selected);
     if (file) {
       out.flush();
       file->Commit();
@@ -256,11 +269,11 @@ void AddBackupCommands(Commands& c) {
     }
     const std::string where = file ? OneLine(ex->path) : "standard output";
     if (xml) {
-      std::cerr << fmt::format("exported {} messages (XML keeps messages only), {} bytes, to {}\n",
-                               r.messages, counted.bytes(), where);
+      std::cerr << fmt::format("exported {} (XML keeps messages only), {} bytes, to {}\n",
+                               Messages(r.messages), counted.bytes(), where);
     } else {
       std::cerr << fmt::format(
-          "exported {} messages, {} folders and {} other records, {} bytes, to {}\n", r.messages,
+          "exported {}, {} folders and {} other records, {} bytes, to {}\n", Messages(r.messages),
           r.folders, r.records, counted.bytes(), where);
     }
     if (r.replaced > 0) {
