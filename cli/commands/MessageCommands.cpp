@@ -216,7 +216,7 @@ Outcome ChangeParts(Store& s, const Message& m, const std::function<bool(SmsHead
 }
 
 // Above this many messages, a change asks first (or wants --yes).
-constexpr size_t kAskAbove = 20;
+constexpr size_t kAskAbove = 10;
 
 void MoveCommand(Commands& c) {
   const Options& o = c.options();

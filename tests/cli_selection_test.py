@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""Selections, search and conversations as people use them: one store of
+real texts (the corpus sample), Chinese and accented names, a number written
+two ways, long messages, and the tool's answers checked against a reading of
+every message in Python (casefold, NFC) as the reference.
+
+usage: cli_selection_test.py PATH/TO/zusms
+"""
+import json
+import os
+import random
+import re
+import subprocess
+import sys
+import time
+import unicodedata
+import unittest
+
+import cli_test
+
+CORPUS = os.path.join(os.path.dirname(__file__), "fixtures", "sms-corpus-sample.tsv")
+DAY = 86400
+
+# Texts beyond the corpus: letters whose case folding changes length or
+# leaves ASCII, accents composed and not, a phrase, a long Chinese text.
+ODD = ["Hallo MÜLLER, alles gut?", "Die STRASSE ist naß", "5\u212a outside, ﬁne",
+       "Cafe\u0301 au lait", "Café noir", "happy   new\nyear", "ΣΊΣΥΦΟΣ ὀδυσσεύς",
+       "İstanbul'a gidiyorum", "生日快乐！" * 134 + "再见朋友", "祝你生日快乐", "50% off_today \\o/"]
+PEOPLE = [("+8613800138000", "张伟"), ("13800138000", ""), ("+4915112345678", "Zoë Müller"),
+          ("+14155550123", "Zhang Wei"), ("10086", "Zhang Min")]
+
+
+def folded(text):
+    return re.sub(r"\s+", " ", unicodedata.normalize("NFC", text).casefold())
+
+
+def reference_match(text, terms):
+    return all(t in folded(text) for t in terms)
+
+
+class Selection(cli_test.Case):
+    @classmethod
+    def setUpClass(cls):
+        with open(CORPUS, encoding="utf-8") as f:
+            corpus = [line.split("\t", 1)[1].rstrip("\n") for line in f.readlines()[1:]]
+        now = int(time.time())
+        heads, cls.messages, cls.times = [], [], []
+        for i, text in enumerate(corpus[:90] + ODD):
+            number, name = PEOPLE[i % len(PEOPLE)]
+            when = now - (i * 37 % 400) * DAY // 10 - 60
+            fid = 7 if i % 7 == 0 else 1  # some sent
+            cls.messages.append(text)
+            cls.times.append(when)
+            stamp = time.strftime("%Y%m%d%H%M%S", time.gmtime(when))
+            pieces = [text[k:k + 670] for k in range(0, len(text), 670)]
+            for index, piece in enumerate(pieces, 1):
+                long_ = len(pieces) > 1
+                heads.append({"index": index if long_ else 0, "type": 2 if fid == 7 else 1,
+                              "fid": fid, "batid": 500 + i if long_ else 0, "createtime": stamp,
+                              "tel": number, "name": name, "recvtime": stamp, "content": piece,
+                              "privmode": 0, "ccid": 0, "lockflag": 1 if i % 11 == 0 else 0,
+                              "oldfid": 0, "impt": 0, "longsms": len(pieces) if long_ else 0,
+                              "operid": "", "read": i % 5 != 0,
+                              "uuid": f"{i:08x}-{index:04x}-4000-8000-000000000000"})
+        cls.template = json.dumps({"format": "zusms", "version": 1, "heads": heads})
+
+    def setUp(self):
+        super().setUp()
+        self.run_cli("--region", "CN", "import", self.write("store.json", self.template))
+
+    def texts(self, *args):
+        return sorted(m.get("content", m.get("text")) for m in self.json_of(*args))
+
+    def test_selections_find_what_a_reading_of_every_message_finds(self):
+        by = lambda pick: sorted(t for i, t in enumerate(self.messages) if pick(i, t))
+        ref = lambda term: by(lambda i, t: reference_match(t, [folded(term)]))
+        cases = [
+            (["--contains", "müller"], ref("müller")),
+            (["--contains", "strasse"], ref("strasse")),
+            (["--contains", "naß"], ref("naß")),
+            (["--contains", "5k"], ref("5k")),
+            (["--contains", "FINE"], ref("fine")),
+            (["--contains", "café"], by(lambda i, t: t.startswith("Caf"))),  # composed or not
+            (["--contains", "cafe"], ref("cafe")),
+            (["--contains", "cafe", "--fold-accents"], by(lambda i, t: t.startswith("Caf"))),
+            (["--contains", "σίσυφος"], by(lambda i, t: "ΣΊΣΥΦΟΣ" in t)),
+            (["--contains", '"new year"'], by(lambda i, t: "new\nyear" in t)),
+            (["--contains", "year happy"], by(lambda i, t: "new\nyear" in t)),
+            (["--contains", "50%", "--contains", "_"], by(lambda i, t: "50%" in t)),
+            (["--contains", "快乐！再见"], by(lambda i, t: "再见" in t)),  # across two parts
+            (["--contains", "乐", "--long"], by(lambda i, t: len(t) > 670)),
+            (["--contains", "zoë", "--anywhere"], by(lambda i, t: i % 5 == 2)),
+            (["--contact", "ZOE MULLER"], by(lambda i, t: i % 5 == 2)),
+            (["--contact", "张伟"], by(lambda i, t: i % 5 in (0, 1))),  # two ways of writing
+            (["--number", "138 0013 8000", "--folder", "sent"],
+             by(lambda i, t: i % 5 in (0, 1) and i % 7 == 0)),
+            (["--unread", "--locked"], by(lambda i, t: i % 5 == 0 and i % 11 == 0)),
+            (["--since", "7d"], by(lambda i, t: self.times[i] >= time.time() - 7 * DAY)),
+            (["--since", "today"], by(lambda i, t: self.times[i] >= time.mktime(
+                time.localtime()[:3] + (0, 0, 0, 0, 0, -1)))),
+        ]
+        for args, expected in cases:
+            with self.subTest(args=args):
+                self.assertEqual(self.texts("--region", "CN", "list", "--all", *args), expected)
+        # Random pieces of the texts in random case: the store's first look
+        # (SQL LIKE) never loses what the whole reading finds.
+        rng = random.Random(25)
+        for _ in range(60):
+            text = rng.choice(self.messages)
+            at = rng.randrange(len(text))
+            term = "".join(c.upper() if rng.random() < .5 else c
+                           for c in text[at:at + rng.randint(1, 6)]).replace('"', "")
+            term = term.strip() or "a"
+            terms = [folded(t) for t in term.split()]
+            with self.subTest(term=term):
+                self.assertEqual(self.texts("list", "--all", "--contains", term),
+                                 by(lambda i, t: reference_match(t, terms)))
+
+    def test_a_limited_listing_says_how_many_there_are_and_all_means_all(self):
+        proc = self.run_cli("list", "--contains", "u")
+        total = len(self.json_of("list", "--all", "--contains", "u"))
+        self.assertIn(f"20 of {total}; --limit N or --all", proc.stderr)
+        self.assertEqual(len(self.json_of("list", "--limit", "0")), len(self.messages))
+        self.assertIn(f"3 of {len(self.messages)}", self.run_cli("list", "--limit", "3").stderr)
+
+    def test_changes_act_on_whole_messages_at_once_after_asking(self):
+        sel = ["--contact", "zhang wei"]
+        many = len(self.json_of("list", "--all", *sel))
+        proc = self.run_cli("move", *sel, "--to", "4", expect=1)
+        self.assertIn(f"would move {many} messages", proc.stderr)  # no terminal to ask on
+        dry = self.run_cli("move", *sel, "--to", "4", "--dry-run").stdout
+        self.assertIn(f"would move {many} messages", dry)
+        self.assertEqual(self.json_of("list", "--all", "--folder", "4"), [])
+        self.assertIn(f"moved {many} messages to folder 4",
+                      self.run_cli("move", *sel, "--to", "4", "--yes").stdout)
+        heads = self.json_of("export")["heads"]
+        self.assertTrue(all(h["fid"] == 4 for h in heads if h["longsms"] > 1))  # every part
+        self.assertIn("marked", self.run_cli("read", "--folder", "4", "--yes").stdout)
+        self.assertEqual(self.json_of("list", "--all", "--folder", "4", "--unread"), [])
+        locked = len(self.json_of("list", "--all", "--folder", "4", "--locked"))
+        proc = self.run_cli("delete", "--folder", "4", "--yes")
+        self.assertIn(f"deleted {many - locked} messages; {locked} messages skipped", proc.stdout)
+        self.assertEqual(len(self.json_of("list", "--all", "--folder", "4")), locked)
+        self.run_cli("move", "--to", "1", expect=2)  # names no messages
+
+    def test_conversations_by_name_day_by_day(self):
+        self.run_cli("unread", "--contact", "zhang wei", "--yes")
+        people = {c["name"]: c for c in self.json_of("--region", "CN", "conversations")}
+        self.assertEqual(people["Zhang Wei"]["unread"], people["Zhang Wei"]["messages"])
+        self.assertEqual(people["张伟"]["correspondent"], "+8613800138000")
+        proc = self.run_cli("conversation", "zhang", expect=1)
+        self.assertIn("+14155550123  Zhang Wei", proc.stderr)  # two people: the candidates
+        shown = self.run_cli("--region", "CN", "conversation", "张伟", "--limit", "3").stdout
+        self.assertEqual(len(re.findall(r"\u2190 received|\u2192 sent", shown)), 3)
+        self.assertTrue(shown.startswith("\u2500\u2500 "))
+        newest = self.json_of("--region", "CN", "conversation", "张伟", "--limit", "3")
+        self.assertEqual([m["time"] for m in newest], sorted(m["time"] for m in newest))
+        whole = self.json_of("conversation", "zhang wei", "--contains", "再见")
+        self.assertEqual([(m["parts"], m["text"][-2:]) for m in whole], [(2, "朋友")])
+
+    def test_every_command_offers_the_same_selection_in_the_same_words(self):
+        helps = [self.run_cli(cmd, "--help").stdout for cmd in
+                 ("list", "move", "delete", "lock", "unlock", "read", "unread", "export",
+                  "conversations", "conversation")]
+        blocks = [h[h.index("Selection"):] for h in helps]
+        for option in ("--contact", "--contains", "--fold-accents", "--since", "--unread"):
+            self.assertTrue(all(len(re.findall(rf"^ *{option} ", b, re.M)) == 1 for b in blocks),
+                            option)
+        lines = [{ln.strip() for ln in b.splitlines() if ln.strip().startswith("--contains")}
+                 for b in blocks]
+        self.assertEqual(len(set(map(frozenset, lines))), 1)
+
+
+if __name__ == "__main__":
+    cli_test.ZUSMS = sys.argv.pop(1)
+    unittest.main()
