@@ -272,9 +272,8 @@ void AddBackupCommands(Commands& c) {
       std::cerr << fmt::format("exported {} (XML keeps messages only), {} bytes, to {}\n",
                                Messages(r.messages), counted.bytes(), where);
     } else {
-      std::cerr << fmt::format(
-          "exported {}, {} folders and {} other records, {} bytes, to {}\n", Messages(r.messages),
-          r.folders, r.records, counted.bytes(), where);
+      std::cerr << fmt::format("exported {}, {} folders and {} other records, {} bytes, to {}\n",
+                               Messages(r.messages), r.folders, r.records, counted.bytes(), where);
     }
     if (r.replaced > 0) {
       std::cerr << fmt::format("{} characters that XML 1.0 cannot carry were written as U+FFFD\n",
