@@ -16,22 +16,6 @@
 
 namespace zusms::cli {
 
-namespace {
-
-Json MessageJson(const Message& m, bool utc, bool unread) {
-  Json j = ToJson(kHeads, &m.head());
-  j["id"] = m.id();
-  const std::u16string text = m.Text();
-  j["content"] = Utf8(text.c_str(), text.size());
-  j["time"] = IsoTime(Utf8(m.head().recvtime), utc);
-  j["parts"] = m.parts.size();
-  j["complete"] = m.complete;
-  j["read"] = !unread;
-  return j;
-}
-
-}  // namespace
-
 // An unread message's text starts with this mark.
 constexpr const char* kUnreadMark = "\u25CF ";
 
@@ -134,18 +118,16 @@ void ListCommand(Commands& c) {
 void ShowCommand(Commands& c) {
   const Options& o = c.options();
   auto id = std::make_shared<uint32_t>(0);
+  auto raw = std::make_shared<bool>(false);
   auto* show = c.app().add_subcommand("show", "show one message whole");
   show->add_option("ID", *id)->required();
-  c.On(show, [&o, id](Store& s) {
+  show->add_flag("--raw", *raw, "the fields of its record, as stored");
+  c.On(show, [&o, id, raw](Store& s) {
     const Message m = GetMessage(s, *id);
-    Json j = MessageJson(m, o.utc, UnreadHeads(s).Unread(m));
-    if (o.json) return PrintJson(j);
-    j["time"] = ReadableTime(Utf8(m.head().recvtime), o.utc);
-    for (const auto& [key, value] : j.items()) {
-      // The text keeps its lines; no field ever reaches the terminal raw.
-      const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
-      std::cout << fmt::format("{:<11}{}\n", key, Printable(text, key == "content"));
-    }
+    const bool unread = UnreadHeads(s).Unread(m);
+    if (o.json) return PrintJson(MessageJson(m, o.utc, unread));
+    if (*raw) return PrintMessageFields(m, o, unread);
+    PrintMessage(s, m, o, unread);
   });
 }
 
