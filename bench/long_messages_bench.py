@@ -85,6 +85,7 @@ def main():
              ["delete", "--folder", "1", "--before", "2099-01-01", "--dry-run"]),
             ("export (XML)", ["export", "--format", "xml", "-o", os.path.join(d, "out.xml")]),
             ("export (JSON)", ["export", "-o", os.path.join(d, "out.json")]),
+            ("changes --json --since 0", ["--json", "changes", "--since", "0"]),
         ]:
             if start and name != start:
                 continue

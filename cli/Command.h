@@ -100,6 +100,16 @@ void ShowFolders(Store& store, const Options& o);
 // `highlight`: the terms to set off on a terminal.
 void ShowMessages(Store& store, const std::vector<Message>& messages, const Options& o,
                   const TextQuery* highlight = nullptr);
+// One message (commands/MessageView.cpp). As JSON: every field of its first
+// head, with the whole text as "content", the time in ISO 8601, how many
+// parts it has, whether they are all there and whether it was read.
+Json MessageJson(const Message& m, bool utc, bool unread);
+// For people: the number, the contact (the message's name, else the one the
+// recipient history gives the number), folder, local times, read and lock
+// state, the part count, then the whole text with its lines.
+void PrintMessage(Store& store, const Message& m, const Options& o, bool unread);
+// The fields of MessageJson one a line, the time as people read it.
+void PrintMessageFields(const Message& m, const Options& o, bool unread);
 
 // The units, one per noun.
 void AddMessageCommands(Commands& c);

@@ -47,14 +47,28 @@ class Changes(unittest.TestCase):
             if c["change"] == "deleted":
                 copy.pop(c["id"], None)
             else:
-                copy[c["id"]] = (c["uuid"], c["modifyTime"])
+                copy[c["id"]] = c
+
+    @staticmethod
+    def shown(entry):
+        """A message entry of `changes` as `show --json` gives the message."""
+        return {k: v for k, v in entry.items() if k not in ("change", "modifyTime")}
+
+    def assert_copy(self, copy):
+        """A copy kept from `changes` alone holds every message as `list` and
+        `show` give it, and the UUID and time of each one-part message's head."""
+        listed = json.loads(self.run_cli("--json", "list", "--limit", "100000").stdout)
+        self.assertEqual({i: self.shown(c) for i, c in copy.items()}, {m["id"]: m for m in listed})
+        heads = self.store_messages()
+        self.assertEqual({i: (c["uuid"], c["modifyTime"]) for i, c in copy.items()
+                          if c["parts"] == 1}, {i: heads[i] for i in copy if copy[i]["parts"] == 1})
 
     def test_a_script_replaying_the_changes_keeps_an_exact_copy(self):
         self.run_cli("demo")
         copy = {}
         first = self.changes()
         self.apply(copy, first)
-        self.assertEqual(copy, self.store_messages())
+        self.assert_copy(copy)
         ids = sorted(copy)
         self.run_cli("delete", str(ids[0]), "--include-locked")  # the demo locked it
         self.run_cli("move", str(ids[1]), "--to", "8")
@@ -69,7 +83,7 @@ class Changes(unittest.TestCase):
                                  ids[2]: "deleted"})
         self.assertEqual([c["change"] for c in second["folders"]], ["changed"])
         self.apply(copy, second)
-        self.assertEqual(copy, self.store_messages())
+        self.assert_copy(copy)
         # Nothing since: nothing listed, the same token.
         third = self.changes(second["next"])
         self.assertEqual((third["messages"], third["next"]), ([], second["next"]))
@@ -80,6 +94,42 @@ class Changes(unittest.TestCase):
         number = self.run_cli("--json", "folder", "add", "Home").stdout
         self.assertIn(f"folder {json.loads(number)['number']} changed\n",
                       self.run_cli("changes", "--since", str(third["next"])).stdout)
+
+    def test_each_changed_message_comes_once_whole_as_show_gives_it(self):
+        self.run_cli("add", "--number", "+8613800138000", "--name", "\u5f20\u4f1f",
+                     "--text", "\u957f" * 700 + " end")  # two parts
+        short = self.run_cli("add", "--number", "10086", "--text", "hi").stdout.split()[-1]
+        self.run_cli("unread", short)
+        self.run_cli("lock", short)
+        self.run_cli("folder", "add", "Work")
+        copy = {}
+        first = self.changes()
+        self.apply(copy, first)
+        self.assert_copy(copy)
+        self.assertEqual(sorted(c["parts"] for c in first["messages"]), [1, 2])
+        for c in first["messages"]:
+            self.assertEqual(self.shown(c), json.loads(self.run_cli("--json", "show",
+                                                                    str(c["id"])).stdout))
+        self.assertIn({"id": first["folders"][-1]["id"], "change": "changed", "number": 15,
+                       "name": "Work"}, first["folders"])
+        # Another program changes the second part alone; a message is changed
+        # then deleted; the folder is renamed.
+        whole = [c["id"] for c in first["messages"] if c["parts"] == 2][0]
+        subprocess.run(["sqlite3", self.db, f"UPDATE SmsHead SET content = 'new' "
+                                            f"WHERE id = {whole + 1}"], check=True, timeout=60)
+        gone = self.run_cli("add", "--number", "1", "--text", "soon gone").stdout.split()[-1]
+        self.run_cli("lock", gone)
+        self.run_cli("delete", gone, "--include-locked")
+        self.run_cli("folder", "rename", "Work", "\u5de5\u4f5c")
+        second = self.changes(first["next"])
+        self.assertEqual([(c["id"], c["change"]) for c in second["messages"]],
+                         [(whole, "changed"), (int(gone), "deleted")])
+        self.assertEqual(second["messages"][0]["content"], "\u957f" * 670 + "new")
+        self.assertEqual(second["messages"][0]["modifyTime"], self.store_messages()[whole + 1][1])
+        self.assertEqual([(f["number"], f["name"]) for f in second["folders"]],
+                         [(15, "\u5de5\u4f5c")])
+        self.apply(copy, second)
+        self.assert_copy(copy)
 
     def test_a_token_of_another_file_asks_for_a_full_listing_with_status_3(self):
         self.run_cli("demo")
@@ -151,7 +201,7 @@ class Changes(unittest.TestCase):
         self.apply(copy, listing)
         for c in listing["folders"]:
             (folders.add if c["change"] == "changed" else folders.discard)(c["id"])
-        self.assertEqual(copy, self.store_messages())
+        self.assert_copy(copy)
         db = sqlite3.connect(self.db, timeout=30)
         stored = {r[0] for r in db.execute("SELECT id FROM SmsFolder WHERE UserID = 1")}
         db.close()

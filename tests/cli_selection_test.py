@@ -160,7 +160,7 @@ class Selection(cli_test.Case):
 
     def test_every_command_offers_the_same_selection_in_the_same_words(self):
         helps = [self.run_cli(cmd, "--help").stdout for cmd in
-                 ("list", "move", "delete", "lock", "unlock", "read", "unread", "export",
+                 ("list", "show", "move", "delete", "lock", "unlock", "read", "unread", "export",
                   "conversations", "conversation")]
         blocks = [h[h.index("Selection"):] for h in helps]
         for option in ("--contact", "--contains", "--fold-accents", "--since", "--unread"):

@@ -239,6 +239,31 @@ class Cli(Case):
         proc = self.run_cli("add", "--number", "1" * 40, "--text", "x", expect=1)
         self.assertIn("longer than 32", proc.stderr)
 
+    def test_show_gives_people_the_message_and_raw_gives_its_fields(self):
+        self.run_cli("config", "region", "CN")
+        self.run_cli("recipient", "add", "--number", "+86 138 0013 8000", "--name", "\u674e\u5a1c")
+        self.run_cli("folder", "add", "Work")
+        text = "first line\n" + "\u957f" * 700  # two parts
+        ids = [self.run_cli("add", *args).stdout.split()[-1] for args in (
+            ("--number", "13800138000", "--folder", "Work", "--text", text),
+            ("--number", "10086", "--name", "\u5f20\u4f1f", "--text", "hi"))]
+        self.run_cli("folder", "rename", "Work", "\u5de5\u4f5c")
+        self.run_cli("unread", ids[0])
+        self.run_cli("lock", ids[0])
+        cases = [  # the contact from the recipient history when the message has no name
+            (ids[0], ["CONTACT  \u674e\u5a1c", "FOLDER   15 \u5de5\u4f5c",
+                      "STATE    unread, locked", "PARTS    2", "\n\n" + text + "\n"]),
+            (ids[1], ["CONTACT  \u5f20\u4f1f", "FOLDER   1 \u6536\u4ef6\u7bb1 (inbox)",
+                      "STATE    read", "PARTS    1", "\n\nhi\n"]),
+        ]
+        for message, lines in cases:
+            shown = self.run_cli("show", message).stdout
+            for line in lines:
+                self.assertIn(line, shown)
+        raw = self.run_cli("show", "--raw", ids[0]).stdout
+        self.assertIn("lockflag   1\n", raw)
+        self.assertIn("content    " + text + "\n", raw)
+
     def test_texts_beginning_or_ending_with_invisible_characters_are_kept(self):
         marks = ["\ufeff", "\u200b", "\u200c", "\u200d", "\u200e", "\u200f", "\u2060",
                  "\u00a0", "\u0301"]

@@ -18,22 +18,6 @@
 
 namespace zusms::cli {
 
-namespace {
-
-Json MessageJson(const Message& m, bool utc, bool unread) {
-  Json j = ToJson(kHeads, &m.head());
-  j["id"] = m.id();
-  const std::u16string text = m.Text();
-  j["content"] = Utf8(text.c_str(), text.size());
-  j["time"] = IsoTime(Utf8(m.head().recvtime), utc);
-  j["parts"] = m.parts.size();
-  j["complete"] = m.complete;
-  j["read"] = !unread;
-  return j;
-}
-
-}  // namespace
-
 // An unread message's text starts with this mark.
 constexpr const char* kUnreadMark = "\u25CF ";
 
@@ -115,18 +99,43 @@ void ListCommand(Commands& c) {
 
 void ShowCommand(Commands& c) {
   const Options& o = c.options();
-  auto id = std::make_shared<uint32_t>(0);
-  auto* show = c.app().add_subcommand("show", "show one message whole");
-  show->add_option("ID", *id)->required();
-  c.On(show, [&o, id](Store& s) {
-    const Message m = GetMessage(s, *id);
-    Json j = MessageJson(m, o.utc, UnreadHeads(s).Unread(m));
-    if (o.json) return PrintJson(j);
-    j["time"] = ReadableTime(Utf8(m.head().recvtime), o.utc);
-    for (const auto& [key, value] : j.items()) {
-      // The text keeps its lines; no field ever reaches the terminal raw.
-      const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
-      std::cout << fmt::format("{:<11}{}\n", key, Printable(text, key == "content"));
+  struct Showing {
+    SelectionOptions which;
+    bool raw = false, all = false;
+    uint32_t limit = 20;
+  };
+  auto show = std::make_shared<Showing>();
+  auto* cmd = c.app().add_subcommand("show", "show messages whole: by ID, or the newest selected");
+  show->which.Declare(cmd, true);
+  cmd->add_flag("--raw", show->raw, "the fields of its record, as stored");
+  cmd->add_option("--limit", show->limit, "at most this many (default 20; 0 means all)");
+  cmd->add_flag("--all", show->all, "every one (as --limit 0)");
+  c.On(cmd, [&o, show](Store& s) {
+    SelectionOptions besides_ids = show->which;
+    besides_ids.ids.clear();
+    if (!show->which.Given()) throw CLI::ValidationError("show: give an ID, or selection options");
+    const UnreadHeads unread(s);
+    if (show->which.ids.size() == 1 && !besides_ids.Given()) {  // one message, as it always was
+      const Message m = GetMessage(s, show->which.ids.front());
+      if (o.json) return PrintJson(MessageJson(m, o.utc, unread.Unread(m)));
+      if (show->raw) return PrintMessageFields(m, o, unread.Unread(m));
+      return PrintMessage(s, m, o, unread.Unread(m));
+    }
+    const SelectedPage page =
+        SelectPage(s, show->which.Resolve(s, o), false, show->all ? 0 : show->limit);
+    Json out = Json::array();
+    for (const Message& m : page.messages) {
+      if (o.json) {
+        out.push_back(MessageJson(m, o.utc, unread.Unread(m)));
+      } else {
+        if (&m != &page.messages.front()) std::cout << "\n";
+        show->raw ? PrintMessageFields(m, o, unread.Unread(m))
+                  : PrintMessage(s, m, o, unread.Unread(m));
+      }
+    }
+    if (o.json) return PrintJson(out);
+    if (page.total > page.messages.size()) {
+      std::cerr << fmt::format("{} of {}; --limit N or --all\n", page.messages.size(), page.total);
     }
   });
 }

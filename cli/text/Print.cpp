@@ -25,7 +25,10 @@ bool ChineseLocale() {
 std::string Word(std::string_view english) {
   static const std::map<std::string_view, std::string_view> kChinese = {
       {"ATTR", "\u5c5e\u6027"},
+      {"CONTACT", "\u8054\u7cfb\u4eba"},
       {"CORRESPONDENT", "\u8054\u7cfb\u4eba"},
+      {"CREATED", "\u521b\u5efa\u65f6\u95f4"},
+      {"CREATED (UTC)", "\u521b\u5efa\u65f6\u95f4\uff08UTC\uff09"},
       {"FOLDER", "\u6587\u4ef6\u5939"},
       {"KIND", "\u7c7b\u578b"},
       {"LAST", "\u6700\u8fd1\u4f7f\u7528"},
@@ -36,10 +39,12 @@ std::string Word(std::string_view english) {
       {"MODIFIED (UTC)", "\u4fee\u6539\u65f6\u95f4\uff08UTC\uff09"},
       {"NAME", "\u540d\u79f0"},
       {"NUMBER", "\u53f7\u7801"},
+      {"PARTS", "\u5206\u6bb5\u6570"},
       {"PHRASE", "\u77ed\u8bed"},
       {"RECORDS", "\u8bb0\u5f55\u6570"},
       {"ROLE", "\u7528\u9014"},
       {"SETTING", "\u8bbe\u7f6e"},
+      {"STATE", "\u72b6\u6001"},
       {"TEXT", "\u5185\u5bb9"},
       {"TIME", "\u65f6\u95f4"},
       {"TIME (UTC)", "\u65f6\u95f4\uff08UTC\uff09"},
@@ -47,8 +52,13 @@ std::string Word(std::string_view english) {
       {"UNREAD", "\u672a\u8bfb"},
       {"VALUE", "\u503c"},
       {"default", "\u9ed8\u8ba4"},
+      {"incomplete", "\u4e0d\u5b8c\u6574"},
+      {"locked", "\u5df2\u9501\u5b9a"},
+      {"no such folder", "\u65e0\u6b64\u6587\u4ef6\u5939"},
+      {"read", "\u5df2\u8bfb"},
       {"received", "\u5df2\u63a5\u6536"},
       {"sent", "\u5df2\u53d1\u9001"},
+      {"unread", "\u672a\u8bfb"},
       {"user", "\u7528\u6237"},
   };
   if (!ChineseLocale()) return std::string(english);

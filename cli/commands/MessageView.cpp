@@ -1,0 +1,97 @@
+// One message as `show` and `changes` give it: JSON for scripts, a page for
+// people, and the record's own fields.
+#include <fmt/format.h>
+
+#include <iostream>
+
+#include "Command.h"
+#include "model/Folders.h"
+#include "model/Region.h"
+
+namespace zusms::cli {
+
+Json MessageJson(const Message& m, bool utc, bool unread) {
+  Json j = ToJson(kHeads, &m.head());
+  j["id"] = m.id();
+  const std::u16string text = m.Text();
+  j["content"] = Utf8(text.c_str(), text.size());
+  j["time"] = IsoTime(Utf8(m.head().recvtime), utc);
+  j["parts"] = m.parts.size();
+  j["complete"] = m.complete;
+  j["read"] = !unread;
+  return j;
+}
+
+void PrintMessageFields(const Message& m, const Options& o, bool unread) {
+  Json j = MessageJson(m, o.utc, unread);
+  j["time"] = ReadableTime(Utf8(m.head().recvtime), o.utc);
+  for (const auto& [key, value] : j.items()) {
+    // The text keeps its lines; no field ever reaches the terminal raw.
+    const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+    std::cout << fmt::format("{:<11}{}\n", key, Printable(text, key == "content"));
+  }
+}
+
+namespace {
+
+// The name the recipient history gives the message's number (by the one
+// rule that matches numbers), the most recently used entry first; "" when
+// it gives none.
+std::string HistoryName(Store& s, const Options& o, const SmsHead& h) {
+  if (IsBlank(Utf8(h.tel))) return "";
+  const NumberMatch same(NumbersOf(s, o.region), Utf8(h.tel));
+  const auto history = ReadAll<SmsRecieverHistory>(
+      s, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory, kReceiverHistory.key);
+  const SmsRecieverHistory* found = nullptr;
+  for (const SmsRecieverHistory& r : history) {
+    if (IsBlank(Utf8(r.name)) || !same(Utf8(r.tel))) continue;
+    if (!found || std::u16string_view(r.lastdate) > std::u16string_view(found->lastdate)) {
+      found = &r;
+    }
+  }
+  return found ? Utf8(found->name) : "";
+}
+
+// The folder by its number, its stored name and, for a default folder, its
+// role when that reads otherwise.
+std::string FolderLine(Store& s, int32_t fid) {
+  for (const SmsFolder& f : s.Folders()) {
+    if (f.FdId != fid) continue;
+    const std::string name = Utf8(f.fname), role = RoleName(f);
+    return fmt::format("{} {}{}", fid, name, role.empty() || role == name ? "" : " (" + role + ")");
+  }
+  return fmt::format("{} ({})", fid, Word("no such folder"));
+}
+
+}  // namespace
+
+void PrintMessage(Store& s, const Message& m, const Options& o, bool unread) {
+  const SmsHead& h = m.head();
+  std::string contact = Utf8(h.name);
+  if (IsBlank(contact)) contact = HistoryName(s, o, h);
+  std::string parts = std::to_string(m.parts.size());
+  if (!m.complete) parts += fmt::format("/{} ({})", h.longsms, Word("incomplete"));
+  std::string state = Word(unread ? "unread" : "read");
+  if (IsLocked(m)) state += ", " + Word("locked");
+  const std::pair<const char*, std::string> lines[] = {
+      {"ID", std::to_string(m.id())},
+      {"NUMBER", Utf8(h.tel)},
+      {"CONTACT", contact},
+      {"FOLDER", FolderLine(s, h.fid)},
+      {o.utc ? "TIME (UTC)" : "TIME", ReadableTime(Utf8(h.recvtime), o.utc)},
+      {o.utc ? "CREATED (UTC)" : "CREATED", ReadableTime(Utf8(h.createtime), o.utc)},
+      {"STATE", state},
+      {"PARTS", parts},
+  };
+  int width = 0;
+  for (const auto& [label, value] : lines) width = std::max(width, DisplayWidth(Word(label)));
+  for (const auto& [label, value] : lines) {
+    if (value.empty()) continue;
+    const std::string word = Word(label);
+    std::cout << word << std::string(width - DisplayWidth(word) + 2, ' ') << OneLine(value) << "\n";
+  }
+  const std::u16string text = m.Text();
+  std::cout << "\n" << Printable(Utf8(text.c_str(), text.size()), true) << "\n";
+}
+
+}  // namespace zusms::cli
