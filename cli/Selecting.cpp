@@ -21,11 +21,11 @@ std::string TimeOption(const std::string& text, bool utc, bool end_of_day) {
   }
 }
 
-std::string Messages(uint64_t n) { return fmt::format("{} message{}", n, n == 1 ? "" : "s"); }
+std::string Messages(uint64_t n) { return Counted(n, "message"); }
 
 namespace {
 
-std::string Records(uint64_t n) { return fmt::format("{} record{}", n, n == 1 ? "" : "s"); }
+std::string Records(uint64_t n) { return Counted(n, "record"); }
 
 }  // namespace
 

@@ -59,6 +59,10 @@ bool IsBlank(std::string_view text) {
   return true;
 }
 
+std::string Counted(uint64_t n, std::string_view noun) {
+  return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");
+}
+
 bool SameButForCase(std::string_view a, std::string_view b) {
   if (!utf8::is_valid(a.begin(), a.end()) || !utf8::is_valid(b.begin(), b.end())) return a == b;
   const std::u16string x = Utf16(a), y = Utf16(b);

@@ -45,6 +45,10 @@ int DisplayWidth(std::string_view text);
 // The text cut to at most `columns` columns, with "…" when cut.
 std::string Clip(std::string_view text, int columns);
 
+// A count with its noun, singular for one: "1 message", "2 messages",
+// "0 records" (nouns that take -s).
+std::string Counted(uint64_t n, std::string_view noun);
+
 // UUIDs as canonical hex text, bytes in stored order.
 std::string UuidText(const uint8_t* bytes);
 bool ParseUuid(std::string_view text, uint8_t* bytes);
