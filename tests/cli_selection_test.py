@@ -122,6 +122,11 @@ class Selection(cli_test.Case):
         self.assertIn(f"20 of {total}; --limit N or --all", proc.stderr)
         self.assertEqual(len(self.json_of("list", "--limit", "0")), len(self.messages))
         self.assertIn(f"3 of {len(self.messages)}", self.run_cli("list", "--limit", "3").stderr)
+        # The terms found are set off on a terminal, never in a pipe.
+        self.assertNotIn("\x1b", proc.stdout)
+        tty = subprocess.run(["script", "-qc", f"{cli_test.ZUSMS} --db {self.db} list --contains "
+                              "müller", "/dev/null"], capture_output=True, text=True, timeout=60)
+        self.assertIn("\x1b[1;7mMÜLLER\x1b[0m", tty.stdout)
 
     def test_changes_act_on_whole_messages_at_once_after_asking(self):
         sel = ["--contact", "zhang wei"]
