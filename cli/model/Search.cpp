@@ -2,6 +2,7 @@
 
 #include <unicode/uchar.h>
 #include <unicode/unorm2.h>
+#include <unicode/uset.h>
 #include <unicode/ustring.h>
 #include <utf8cpp/utf8.h>
 
@@ -143,16 +144,25 @@ class LikeTerms {
  public:
   explicit LikeTerms(bool accents) {
     Folding& folding = FoldingFor(accents);
-    for (char32_t x = 0x80; x <= 0x10FFFF; ++x) {
-      if (x == 0xD800) x = 0xE000;
-      const auto c = static_cast<UChar32>(x);
-      if (u_charType(c) == U_UNASSIGNED) continue;
-      if (!u_hasBinaryProperty(c, UCHAR_CHANGES_WHEN_CASEFOLDED) && !HasDecomposition(x)) continue;
-      const std::u32string& folded = folding.Of(x);
-      for (const char32_t y : folded) {
-        if (y != x) sources_[y].push_back(folded);
+    // The characters folding or composition can change: a few thousand.
+    UErrorCode status = U_ZERO_ERROR;
+    const std::u16string which = u"[[:Changes_When_Casefolded:][:NFD_Quick_Check=No:]]";
+    USet* changed = uset_openPattern(reinterpret_cast<const UChar*>(which.c_str()),
+                                     static_cast<int32_t>(which.size()), &status);
+    if (U_FAILURE(status)) throw Failure("ICU lacks the character properties search needs");
+    for (int32_t r = 0; r < uset_getItemCount(changed); ++r) {
+      UChar32 first = 0, last = 0;
+      status = U_ZERO_ERROR;
+      uset_getItem(changed, r, &first, &last, nullptr, 0, &status);
+      for (UChar32 c = std::max<UChar32>(first, 0x80); c <= last; ++c) {
+        const auto x = static_cast<char32_t>(c);
+        const std::u32string& folded = folding.Of(x);
+        for (const char32_t y : folded) {
+          if (y != x) sources_[y].push_back(folded);
+        }
       }
     }
+    uset_close(changed);
   }
 
   std::u16string Pattern(const std::u32string& term) const {
