@@ -98,6 +98,19 @@ Selection SelectionOptions::Resolve(Store& store, const Options& o) const {
   return s;
 }
 
+void Limit::Declare(CLI::App* cmd, const std::string& what) {
+  cmd->add_option("--limit", limit,
+                  fmt::format("{} (default {}; 0 means all)", what, std::to_string(limit)));
+  cmd->add_flag("--all", all, "every one (as --limit 0)");
+}
+
+void SayWhenCut(const SelectedPage& page, const std::string& shown) {
+  if (page.total > page.messages.size()) {
+    std::cerr << fmt::format("{}{} of {}; --limit N or --all\n", shown, page.messages.size(),
+                             page.total);
+  }
+}
+
 void Acting::Declare(CLI::App* cmd) {
   cmd->add_flag("--yes", yes, "do not ask, however many messages it changes");
   cmd->add_flag("--dry-run", dry_run, "only list the messages it would change");

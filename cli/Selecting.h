@@ -29,6 +29,18 @@ struct SelectionOptions {
   Selection Resolve(Store& store, const Options& o) const;
 };
 
+// How many a listing shows: --limit N (0: all) and --all.
+struct Limit {
+  uint32_t limit;
+  bool all = false;
+  explicit Limit(uint32_t default_limit) : limit(default_limit) {}
+  void Declare(CLI::App* cmd, const std::string& what = "at most this many");
+  uint32_t Value() const { return all ? 0 : limit; }
+};
+// Says on standard error, when the limit cut a page, how many there are in
+// all ("20 of 578; --limit N or --all"); `shown` names what was shown.
+void SayWhenCut(const SelectedPage& page, const std::string& shown = "");
+
 // A command that changes messages: --yes and --dry-run.
 struct Acting {
   bool yes = false, dry_run = false;

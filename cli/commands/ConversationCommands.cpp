@@ -151,10 +151,7 @@ void ShowConversation(Store& s, const Options& o, const std::string& who, Select
                              Word(sent ? "sent" : "received"), unread.Unread(m) ? " \u25CF" : "",
                              text);
   }
-  if (page.total > exchange.size()) {
-    std::cerr << fmt::format("the newest {} of {}; --limit N or --all\n", exchange.size(),
-                             page.total);
-  }
+  SayWhenCut(page, "the newest ");
 }
 
 }  // namespace
@@ -171,8 +168,7 @@ void AddConversationCommands(Commands& c) {
   struct One {
     std::string who;
     SelectionOptions which;
-    uint32_t limit = 50;
-    bool all = false;
+    Limit limit{50};
   };
   auto one = std::make_shared<One>();
   auto* cmd = c.app().add_subcommand(
@@ -181,14 +177,13 @@ void AddConversationCommands(Commands& c) {
       "--limit of them");
   cmd->add_option("WHO", one->who, "a telephone number, or a name only one person has")->required();
   one->which.Declare(cmd, false);
-  cmd->add_option("--limit", one->limit, "the newest this many (default 50; 0 means all)");
-  cmd->add_flag("--all", one->all, "every one (as --limit 0)");
+  one->limit.Declare(cmd, "the newest this many");
   c.On(cmd, [&c, one](Store& s) {
     if (!one->which.number.empty() || !one->which.contact.empty()) {
       throw CLI::ValidationError("conversation: the person is WHO, not --number or --contact");
     }
     ShowConversation(s, c.options(), one->who, one->which.Resolve(s, c.options()),
-                     one->all ? 0 : one->limit);
+                     one->limit.Value());
   });
 }
 

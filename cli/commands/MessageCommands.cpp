@@ -78,22 +78,19 @@ void ListCommand(Commands& c) {
   const Options& o = c.options();
   struct Listing {
     SelectionOptions which;
-    bool oldest = false, all = false;
-    uint32_t limit = 20;
+    bool oldest = false;
+    Limit limit{20};
   };
   auto list = std::make_shared<Listing>();
   auto* cmd = c.app().add_subcommand("list", "list messages, newest first");
   list->which.Declare(cmd, false);
   cmd->add_flag("--oldest", list->oldest, "oldest first");
-  cmd->add_option("--limit", list->limit, "at most this many (default 20; 0 means all)");
-  cmd->add_flag("--all", list->all, "every one (as --limit 0)");
+  list->limit.Declare(cmd);
   c.On(cmd, [&o, list](Store& s) {
     const Selection which = list->which.Resolve(s, o);
-    const SelectedPage page = SelectPage(s, which, list->oldest, list->all ? 0 : list->limit);
+    const SelectedPage page = SelectPage(s, which, list->oldest, list->limit.Value());
     ShowMessages(s, page.messages, o, &which.text);
-    if (!o.json && page.total > page.messages.size()) {
-      std::cerr << fmt::format("{} of {}; --limit N or --all\n", page.messages.size(), page.total);
-    }
+    if (!o.json) SayWhenCut(page);
   });
 }
 
@@ -101,15 +98,14 @@ void ShowCommand(Commands& c) {
   const Options& o = c.options();
   struct Showing {
     SelectionOptions which;
-    bool raw = false, all = false;
-    uint32_t limit = 20;
+    bool raw = false;
+    Limit limit{20};
   };
   auto show = std::make_shared<Showing>();
   auto* cmd = c.app().add_subcommand("show", "show messages whole: by ID, or the newest selected");
   show->which.Declare(cmd, true);
   cmd->add_flag("--raw", show->raw, "the fields of its record, as stored");
-  cmd->add_option("--limit", show->limit, "at most this many (default 20; 0 means all)");
-  cmd->add_flag("--all", show->all, "every one (as --limit 0)");
+  show->limit.Declare(cmd, "at most this many, the newest");
   c.On(cmd, [&o, show](Store& s) {
     SelectionOptions besides_ids = show->which;
     besides_ids.ids.clear();
@@ -121,8 +117,7 @@ void ShowCommand(Commands& c) {
       if (show->raw) return PrintMessageFields(m, o, unread.Unread(m));
       return PrintMessage(s, m, o, unread.Unread(m));
     }
-    const SelectedPage page =
-        SelectPage(s, show->which.Resolve(s, o), false, show->all ? 0 : show->limit);
+    const SelectedPage page = SelectPage(s, show->which.Resolve(s, o), false, show->limit.Value());
     Json out = Json::array();
     for (const Message& m : page.messages) {
       if (o.json) {
@@ -134,9 +129,7 @@ void ShowCommand(Commands& c) {
       }
     }
     if (o.json) return PrintJson(out);
-    if (page.total > page.messages.size()) {
-      std::cerr << fmt::format("{} of {}; --limit N or --all\n", page.messages.size(), page.total);
-    }
+    SayWhenCut(page);
   });
 }
 
