@@ -13,6 +13,7 @@
 #include "model/Messages.h"
 #include "model/Records.h"
 #include "model/Search.h"
+#include "model/Selection.h"
 #include "model/Store.h"
 #include "text/Print.h"
 
@@ -110,6 +111,12 @@ Json MessageJson(const Message& m, bool utc, bool unread);
 void PrintMessage(Store& store, const Message& m, const Options& o, bool unread);
 // The fields of MessageJson one a line, the time as people read it.
 void PrintMessageFields(const Message& m, const Options& o, bool unread);
+
+// The selected messages as CSV (`format` "csv"; `excel`: with the byte
+// order mark, CRLF, and formulas shown as text) or as text for a letter
+// ("txt"), oldest first; returns how many (commands/ReadableExport.cpp).
+size_t ExportReadable(Store& store, const Options& o, const Selection& which,
+                      const std::string& format, bool excel, std::ostream& out);
 
 // The units, one per noun.
 void AddMessageCommands(Commands& c);

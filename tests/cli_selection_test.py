@@ -6,6 +6,8 @@ every message in Python (casefold, NFC) as the reference.
 
 usage: cli_selection_test.py PATH/TO/zusms
 """
+import csv
+import io
 import json
 import os
 import random
@@ -162,6 +164,25 @@ class Selection(cli_test.Case):
         self.assertEqual([m["time"] for m in newest], sorted(m["time"] for m in newest))
         whole = self.json_of("conversation", "zhang wei", "--contains", "再见")
         self.assertEqual([(m["parts"], m["text"][-2:]) for m in whole], [(2, "朋友")])
+
+    def test_csv_and_text_for_people_take_the_selection(self):
+        self.run_cli("add", "--number", "=1+2", "--name", "@x", "--text", '=HYPERLINK("y")\n"q", z')
+        plain = self.run_cli("export", "--format", "csv", "--contact", "zoe").stdout
+        rows = list(csv.DictReader(io.StringIO(plain, newline="")))
+        self.assertEqual(sorted(r["text"] for r in rows), sorted(
+            t for i, t in enumerate(self.messages) if i % 5 == 2))
+        self.assertEqual([r["time_utc"] for r in rows], sorted(r["time_utc"] for r in rows))
+        excel = subprocess.run([cli_test.ZUSMS, "--db", self.db, "export", "--format", "csv",
+                                "--excel", "--number", "=1+2"], capture_output=True).stdout
+        self.assertTrue(excel.startswith(b"\xef\xbb\xbfid,") and excel.count(b"\r\n") == 2)
+        row = next(csv.DictReader(io.StringIO(excel.decode("utf-8-sig"), newline="")))
+        self.assertEqual((row["number"], row["name"], row["text"]),
+                         ("'=1+2", "'@x", '\'=HYPERLINK("y")\n"q", z'))
+        text = self.run_cli("--region", "CN", "export", "--format", "txt", "--contact", "张伟").stdout
+        self.assertTrue(text.startswith("张伟 (+8613800138000)\n===================="))
+        self.assertEqual(len(re.findall(r"^  \d\d:\d\d  ", text, re.M)),
+                         len([i for i in range(len(self.messages)) if i % 5 < 2]))
+        self.run_cli("export", "--format", "txt", "--excel", expect=2)
 
     def test_every_command_offers_the_same_selection_in_the_same_words(self):
         helps = [self.run_cli(cmd, "--help").stdout for cmd in

@@ -235,19 +235,28 @@ void AddBackupCommands(Commands& c) {
   const Options& o = c.options();
   struct ExportOptions {
     std::string format = "json", path = "-";
+    bool excel = false;
     SelectionOptions which;
   };
   auto ex = std::make_shared<ExportOptions>();
-  auto* export_cmd =
-      c.app().add_subcommand("export", "write the user's store as JSON, or messages as XML");
-  export_cmd->add_option("--format", ex->format, "json (everything) or xml (messages)")
-      ->check(CLI::IsMember({"json", "xml"}));
+  auto* export_cmd = c.app().add_subcommand(
+      "export", "write the user's store as JSON, or messages as XML, CSV or text");
+  export_cmd
+      ->add_option("--format", ex->format,
+                   "json (everything), xml (messages, for phones), csv (a row per message, "
+                   "oldest first) or txt (one conversation after another, for a letter)")
+      ->check(CLI::IsMember({"json", "xml", "csv", "txt"}));
+  export_cmd->add_flag("--excel", ex->excel,
+                       "csv for spreadsheets: a byte order mark, CRLF, and a leading ' on a "
+                       "field that would start a formula (= + - @)");
   export_cmd->add_option("--output,-o", ex->path, "file (default: standard output)");
   ex->which.Declare(export_cmd, false);
   c.On(export_cmd, [&o, ex](Store& s) {
+    const bool readable = ex->format == "csv" || ex->format == "txt";
+    if (ex->excel && ex->format != "csv") throw CLI::ValidationError("--excel is for --format csv");
     // A selection writes its messages only (JSON: and the other records).
     std::optional<HeadIds> only;
-    if (ex->which.Given()) {
+    if (ex->which.Given() && !readable) {
       only.emplace();
       ForEachSelected(s, ex->which.Resolve(s, o), [&](Message&& m) {
         for (const SmsHead& p : m.parts) only->insert(p.id);
@@ -259,8 +268,12 @@ void AddBackupCommands(Commands& c) {
     CountingBuffer counted(file ? file->buffer() : std::cout.rdbuf());
     std::ostream out(&counted);
     const bool xml = ex->format == "xml";
-    const ExportReport r =
-        xml ? ExportXml(s, out, ShowProgress(o), selected) : ExportJson(s, out, selected);
+    ExportReport r;
+    if (readable) {
+      r.messages = ExportReadable(s, o, ex->which.Resolve(s, o), ex->format, ex->excel, out);
+    } else {
+      r = xml ? ExportXml(s, out, ShowProgress(o), selected) : ExportJson(s, out, selected);
+    }
     if (file) {
       out.flush();
       file->Commit();
@@ -268,7 +281,10 @@ void AddBackupCommands(Commands& c) {
       throw Failure(std::string("writing the export failed: ") + std::strerror(errno));
     }
     const std::string where = file ? OneLine(ex->path) : "standard output";
-    if (xml) {
+    if (readable) {
+      std::cerr << fmt::format("exported {} as {}, {} bytes, to {}\n", Messages(r.messages),
+                               ex->format, counted.bytes(), where);
+    } else if (xml) {
       std::cerr << fmt::format("exported {} (XML keeps messages only), {} bytes, to {}\n",
                                Messages(r.messages), counted.bytes(), where);
     } else {

@@ -26,8 +26,6 @@ bool Newer(const SmsHead& a, const SmsHead& b) {
   return c != 0 ? c > 0 : a.id > b.id;
 }
 
-bool Sent(const SmsHead& h) { return h.type >= 2 || h.fid == 6 || h.fid == 7 || h.fid == 8; }
-
 std::string TextOf(const Message& m) {
   const std::u16string text = m.Text();
   return Utf8(text.c_str(), text.size());
@@ -118,7 +116,7 @@ void ShowConversation(Store& s, const Options& o, const std::string& who, Select
     Json out = Json::array();
     for (const Message& m : exchange) {
       out.push_back({{"id", m.id()},
-                     {"direction", Sent(m.head()) ? "sent" : "received"},
+                     {"direction", IsSent(m.head()) ? "sent" : "received"},
                      {"number", Utf8(m.head().tel)},
                      {"time", IsoTime(Utf8(m.head().recvtime), o.utc)},
                      {"text", TextOf(m)},
@@ -142,7 +140,7 @@ void ShowConversation(Store& s, const Options& o, const std::string& who, Select
       std::cout << fmt::format("\u2500\u2500 {} \u2500\u2500\n", date);
       day = date;
     }
-    const bool sent = Sent(m.head());
+    const bool sent = IsSent(m.head());
     std::string text = OneLine(TextOf(m));
     if (!m.complete) text = "[incomplete] " + text;
     if (m.parts.size() > 1) text += fmt::format("  ({} parts)", m.parts.size());

@@ -64,6 +64,8 @@ std::u16string Message::Text() const {
   return text;
 }
 
+bool IsSent(const SmsHead& h) { return h.type >= 2 || h.fid == 6 || h.fid == 7 || h.fid == 8; }
+
 bool IsPart(const SmsHead& h) { return h.batid != 0 && h.longsms > 1; }
 
 void Seal(Message& m) {

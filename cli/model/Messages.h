@@ -33,6 +33,10 @@ struct Message {
   std::u16string Text() const;
 };
 
+// Whether the message was sent by the user (a sent type, or the outbox,
+// sent or drafts folder) rather than received.
+bool IsSent(const SmsHead& h);
+
 // Whether the head is a part of a long message.
 bool IsPart(const SmsHead& h);
 

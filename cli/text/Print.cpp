@@ -56,6 +56,7 @@ std::string Word(std::string_view english) {
       {"locked", "\u5df2\u9501\u5b9a"},
       {"no such folder", "\u65e0\u6b64\u6587\u4ef6\u5939"},
       {"read", "\u5df2\u8bfb"},
+      {"me", "\u6211"},
       {"received", "\u5df2\u63a5\u6536"},
       {"sent", "\u5df2\u53d1\u9001"},
       {"unread", "\u672a\u8bfb"},

@@ -1,0 +1,139 @@
+// export --format csv | txt: the selected messages for a spreadsheet, or
+// for a letter.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <map>
+#include <ostream>
+
+#include "Command.h"
+#include "model/Folders.h"
+#include "model/ReadState.h"
+#include "model/Region.h"
+
+namespace zusms::cli {
+
+namespace {
+
+struct Row {
+  std::string person;  // the number's Key
+  std::string time;    // the record's time text, for order
+  uint32_t id;
+  bool sent, read;
+  int32_t folder;
+  std::string number, name, text;
+};
+
+// A CSV field (RFC 4180): quoted when it holds a separator, a quote or a
+// line break, quotes doubled. For a spreadsheet, a field that starts like
+// a formula (= + - @, a tab or a carriage return) is shown as text by a
+// leading apostrophe, so that a message can run nothing in it.
+std::string Field(const std::string& value, bool excel) {
+  std::string text = value;
+  if (excel && !text.empty() && std::string("=+-@\t\r").find(text.front()) != std::string::npos) {
+    text.insert(0, "'");
+  }
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + "\"";
+}
+
+void WriteCsv(std::ostream& out, const std::vector<Row>& rows,
+              const std::map<int32_t, std::string>& folders, bool excel) {
+  const char* end = excel ? "\r\n" : "\n";
+  if (excel) out << "\xEF\xBB\xBF";
+  out << "id,time,time_utc,direction,number,name,folder_number,folder,read,text" << end;
+  for (const Row& r : rows) {
+    const auto folder = folders.find(r.folder);
+    const std::vector<std::string> fields = {std::to_string(r.id),
+                                             IsoTime(r.time, false),
+                                             IsoTime(r.time, true),
+                                             r.sent ? "sent" : "received",
+                                             r.number,
+                                             r.name,
+                                             std::to_string(r.folder),
+                                             folder == folders.end() ? "" : folder->second,
+                                             r.read ? "yes" : "no",
+                                             r.text};
+    for (size_t i = 0; i < fields.size(); ++i) {
+      out << (i ? "," : "") << Field(fields[i], excel);
+    }
+    out << end;
+  }
+}
+
+// One conversation after another, the most recent first, each day by day
+// and oldest first, as a person would paste them into a letter.
+void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
+  std::map<std::string, std::vector<const Row*>> people;
+  for (const Row& r : rows) people[r.person].push_back(&r);
+  std::vector<std::pair<std::string, std::vector<const Row*>>> order(people.begin(), people.end());
+  std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+    return a.second.back()->time > b.second.back()->time;
+  });
+  bool first = true;
+  for (const auto& [person, messages] : order) {
+    std::string name;
+    for (const Row* r : messages) {
+      if (!r->name.empty()) name = r->name;
+    }
+    if (!first) out << "\n\n";
+    first = false;
+    const std::string title = name.empty() ? OneLine(person) : OneLine(name) + " (" + person + ")";
+    out << title << "\n" << std::string(static_cast<size_t>(DisplayWidth(title)), '=') << "\n";
+    std::string day;
+    for (const Row* r : messages) {
+      const std::string when = ReadableTime(r->time, utc);
+      const size_t space = when.find(' ');
+      if (when.substr(0, space) != day) {
+        day = when.substr(0, space);
+        out << "\n" << day << "\n";
+      }
+      const std::string who = r->sent        ? Word("me")
+                              : name.empty() ? OneLine(r->number)
+                                             : OneLine(name);
+      // Continued lines of a message stand under its text.
+      std::string text = Printable(r->text, true), indented;
+      for (const char c : text) {
+        indented += c;
+        if (c == '\n') indented += "        ";
+      }
+      out << fmt::format("  {}  {}: {}\n",
+                         space == std::string::npos ? when : when.substr(space + 1), who, indented);
+    }
+  }
+  if (!first) out << "\n";
+}
+
+}  // namespace
+
+size_t ExportReadable(Store& store, const Options& o, const Selection& which,
+                      const std::string& format, bool excel, std::ostream& out) {
+  const PhoneNumbers numbers = NumbersOf(store, o.region);
+  const UnreadHeads unread(store);
+  std::map<std::u16string, std::string> keys;  // each way of writing a number read once
+  std::vector<Row> rows;
+  ForEachSelected(store, which, [&](Message&& m) {
+    const SmsHead& h = m.head();
+    auto [key, added] = keys.try_emplace(std::u16string(FieldText(h.tel, std::size(h.tel))));
+    if (added) key->second = numbers.Key(Utf8(h.tel));
+    const std::u16string text = m.Text();
+    rows.push_back({key->second, Utf8(h.recvtime), m.id(), IsSent(h), !unread.Unread(m), h.fid,
+                    Utf8(h.tel), Utf8(h.name), Utf8(text.c_str(), text.size())});
+  });
+  std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+    return a.time != b.time ? a.time < b.time : a.id < b.id;
+  });
+  if (format == "csv") {
+    WriteCsv(out, rows, FolderNames(store), excel);
+  } else {
+    WriteTxt(out, rows, o.utc);
+  }
+  return rows.size();
+}
+
+}  // namespace zusms::cli
