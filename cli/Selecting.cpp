@@ -29,16 +29,29 @@ std::string Records(uint64_t n) { return Counted(n, "record"); }
 
 }  // namespace
 
-void SelectionOptions::Declare(CLI::App* cmd, bool ids_too) {
+CLI::Validator NotEmpty() {
+  return CLI::Validator(
+      [](std::string& text) {
+        return IsBlank(text) ? std::string("an empty value selects nothing: leave the option out")
+                             : std::string();
+      },
+      "");
+}
+
+void SelectionOptions::Declare(CLI::App* cmd, bool ids_too, bool person_too) {
   if (ids_too) cmd->add_option("ID", ids, "the messages, by ID");
   auto* g = cmd->add_option_group("Selection", "which messages: all the options given must hold");
-  g->add_option("--number", number,
-                "with this telephone number, in any way of writing it (the store's region "
-                "reads one without a country code)");
-  g->add_option("--contact", contact,
-                "with the person of this name, as messages and the recipient history name "
-                "them (letter case and accents do not matter; part of a name will do)");
-  g->add_option("--folder", folder, kFolderHelp);
+  if (person_too) {
+    g->add_option("--number", number,
+                  "with this telephone number, in any way of writing it (the store's region "
+                  "reads one without a country code)")
+        ->check(NotEmpty());
+    g->add_option("--contact", contact,
+                  "with the person of this name, as messages and the recipient history name "
+                  "them (letter case and accents do not matter; part of a name will do)")
+        ->check(NotEmpty());
+  }
+  g->add_option("--folder", folder, kFolderHelp)->check(NotEmpty());
   g->add_option("--since", since,
                 "from this time on: YYYY-MM-DD [HH:MM], ISO 8601, today, yesterday, or a time "
                 "ago (7d, 2w, 3m, 1y)")
@@ -105,9 +118,13 @@ void Limit::Declare(CLI::App* cmd, const std::string& what) {
 }
 
 void SayWhenCut(const SelectedPage& page, const std::string& shown) {
-  if (page.total > page.messages.size()) {
+  if (!page.more) return;
+  if (page.total) {
     std::cerr << fmt::format("{}{} of {}; --limit N or --all\n", shown, page.messages.size(),
-                             page.total);
+                             *page.total);
+  } else {
+    std::cerr << fmt::format("{}{}, and there are more; --limit N or --all\n", shown,
+                             page.messages.size());
   }
 }
 
@@ -120,7 +137,6 @@ Tally ChangeSelected(Store& store, const Options& o, const Selection& s, const A
                      const std::string& verb, size_t ask_above, const Skipping& skip,
                      const std::function<Outcome(const Message&)>& change) {
   if (a.dry_run || !a.yes) {
-    std::vector<Message> listed;
     Tally would;
     ForEachSelected(store, s, [&](Message&& m) {
       if (skip.skips && skip.skips(m)) {
@@ -129,19 +145,21 @@ Tally ChangeSelected(Store& store, const Options& o, const Selection& s, const A
       }
       ++would.changed;
       would.records += m.parts.size();
-      if (a.dry_run) listed.push_back(std::move(m));
     });
     std::string summary = fmt::format("{} ({})", Messages(would.changed), Records(would.records));
     if (would.skipped > 0) {
       summary += fmt::format("; {} skipped ({})", Messages(would.skipped), skip.why);
     }
-    if (a.dry_run) {
-      std::sort(listed.begin(), listed.end(), [](const Message& x, const Message& y) {
-        const int c = std::u16string_view(x.head().recvtime).compare(y.head().recvtime);
-        return c != 0 ? c > 0 : x.id() > y.id();
-      });
+    if (a.dry_run) {  // the newest of them, and how many
+      constexpr uint32_t kShown = 20;
+      std::vector<Message> listed = SelectPage(store, s, false, kShown, true).messages;
+      if (skip.skips) std::erase_if(listed, skip.skips);
       ShowMessages(store, listed, o);
-      if (!o.json) std::cout << fmt::format("would {} {}\n", verb, summary);
+      if (!o.json) {
+        std::cout << fmt::format(
+            "would {} {}{}\n", verb, summary,
+            would.changed + would.skipped > kShown ? "; the newest above" : "");
+      }
       return {};
     }
     if (would.changed > ask_above) ConfirmOrFail(summary, a.yes, verb);

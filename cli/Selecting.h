@@ -20,8 +20,8 @@ struct SelectionOptions {
   bool fold_accents = false, anywhere = false, unread = false, locked = false, long_only = false;
 
   // Declares the options on `cmd` (with the message IDs as arguments when
-  // `ids_too`).
-  void Declare(CLI::App* cmd, bool ids_too);
+  // `ids_too`; without --number and --contact unless `person_too`).
+  void Declare(CLI::App* cmd, bool ids_too, bool person_too = true);
   // Whether any option or ID names messages.
   bool Given() const;
   // The selection the options describe; a name that stands for nobody, or

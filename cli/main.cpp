@@ -6,6 +6,7 @@
 #include <clocale>
 #include <csignal>
 #include <iostream>
+#include <sstream>
 
 #include "Command.h"
 #include "backup/Interchange.h"
@@ -57,7 +58,11 @@ int Main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
+    // An error names what was typed, which may hold escape sequences.
+    std::ostringstream out, err;
+    const int code = app.exit(e, out, err);
+    std::cout << out.str();
+    if (!err.str().empty()) std::cerr << PrintableLines(err.str());
     return code == 0 ? 0 : 2;
   }
   try {

@@ -51,6 +51,13 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
     }
     if (c.latest.parts.empty() || Newer(h, c.latest.head())) c.latest = std::move(m);
   });
+  // A person the messages give no name: the recipient history's, if any.
+  for (const SmsRecieverHistory& r : ReadAll<SmsRecieverHistory>(
+           s, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory, "recipient history")) {
+    const auto c = by_key.find(numbers.Key(Utf8(r.tel)));
+    if (c != by_key.end() && c->second.name.empty() && r.name[0] != 0)
+      c->second.name = Utf8(r.name);
+  }
   std::vector<std::pair<std::string, const Correspondent*>> list;
   for (const auto& [key, c] : by_key) list.emplace_back(key, &c);
   std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
@@ -81,13 +88,22 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
   PrintTable({"NAME", "CORRESPONDENT", "MESSAGES", "UNREAD", "LATEST", "TEXT"}, rows);
 }
 
-// The ways of writing the number of the person `who` names: a number, or
-// a name only one person has; a Failure naming the candidates otherwise.
-std::vector<std::string> NumbersOfPerson(Store& s, const Options& o, const std::string& who) {
+// The person `who` names, as a condition on the selection: a number (any
+// way of writing it) the store has messages with, or else a name only one
+// person has; a Failure naming the candidates otherwise.
+SelectedPage SelectPerson(Store& s, const Options& o, const std::string& who, Selection which,
+                          uint32_t limit) {
   const PhoneNumbers numbers = NumbersOf(s, o.region);
   if (who.find_first_of("0123456789") != std::string::npos) {
-    std::vector<std::string> forms = WrittenForms(s, NumberMatch(numbers, who));
-    if (!forms.empty()) return forms;
+    const NumberMatch match(numbers, who);
+    which.number_is = [&match](std::u16string_view tel) {
+      return match(Utf8(tel.data(), tel.size()));
+    };
+    SelectedPage page = SelectPage(s, which, false, limit, true);
+    which.number_is = nullptr;
+    if (*page.total > 0 || !which.text.empty() || !which.since.empty() || !which.until.empty()) {
+      return page;
+    }
   }
   const std::vector<Person> people = PeopleNamed(s, numbers, who);
   if (people.empty()) throw Failure("no messages with " + OneLine(who));
@@ -100,13 +116,13 @@ std::vector<std::string> NumbersOfPerson(Store& s, const Options& o, const std::
     throw Failure(fmt::format("\"{}\" names {} people; give one of their numbers:{}", OneLine(who),
                               people.size(), candidates));
   }
-  return people.front().numbers;
+  which.numbers = people.front().numbers;
+  return SelectPage(s, which, false, limit, true);
 }
 
 void ShowConversation(Store& s, const Options& o, const std::string& who, Selection which,
                       uint32_t limit) {
-  which.numbers = NumbersOfPerson(s, o, who);
-  SelectedPage page = SelectPage(s, which, false, limit);
+  SelectedPage page = SelectPerson(s, o, who, std::move(which), limit);
   std::vector<Message>& exchange = page.messages;
   // The newest, shown oldest first, a long message at its first part's time.
   std::sort(exchange.begin(), exchange.end(),
@@ -126,10 +142,7 @@ void ShowConversation(Store& s, const Options& o, const std::string& who, Select
     }
     return PrintJson(out);
   }
-  if (exchange.empty()) {
-    std::cout << "no messages with " << OneLine(who) << " that the options select\n";
-    return;
-  }
+  if (exchange.empty()) throw Failure("no messages with " + OneLine(who) + " (as selected)");
   // A line for each day, then each message at its time: what the person
   // wrote at the left, what was sent to them further right.
   std::string day;
@@ -174,12 +187,9 @@ void AddConversationCommands(Commands& c) {
       "the messages exchanged with one person (a number, or a name), day by day, the newest "
       "--limit of them");
   cmd->add_option("WHO", one->who, "a telephone number, or a name only one person has")->required();
-  one->which.Declare(cmd, false);
+  one->which.Declare(cmd, false, false);
   one->limit.Declare(cmd, "the newest this many");
   c.On(cmd, [&c, one](Store& s) {
-    if (!one->which.number.empty() || !one->which.contact.empty()) {
-      throw CLI::ValidationError("conversation: the person is WHO, not --number or --contact");
-    }
     ShowConversation(s, c.options(), one->who, one->which.Resolve(s, c.options()),
                      one->limit.Value());
   });

@@ -225,7 +225,13 @@ void MoveCommand(Commands& c) {
   auto move = std::make_shared<Changing>();
   auto to = std::make_shared<std::string>();
   auto* cmd = move->Declare(c, "move", "move messages to another folder (--to FOLDER)");
-  cmd->add_option("--to", *to, kFolderHelp)->required();
+  cmd->add_option("--to", *to, kFolderHelp)
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string& t) {
+            return IsBlank(t) ? std::string("a folder, please") : std::string();
+          },
+          ""));
   c.On(cmd, [&o, move, to](Store& s) {
     const SmsFolder folder = FindFolder(s, *to);
     const Tally t = ChangeSelected(s, o, move->Resolve(s, o, "move"), move->acting, "move",

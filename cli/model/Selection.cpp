@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_set>
 
 #include "model/ReadState.h"
 #include "model/Records.h"
@@ -14,11 +15,19 @@ namespace {
 // What the tool checks itself, on the whole message.
 class Meets {
  public:
-  Meets(Store& store, const Selection& s) : s_(s), since_(Utf16(s.since)), until_(Utf16(s.until)) {
+  // `tels`: the number must be written as one of these (none: the store
+  // checked it).
+  Meets(Store& store, const Selection& s, const std::vector<std::u16string>* tels)
+      : s_(s), since_(Utf16(s.since)), until_(Utf16(s.until)) {
     if (s.unread) unread_.emplace(store);
+    if (tels) tels_.emplace(tels->begin(), tels->end());
   }
   bool operator()(const Message& m) const {
     const SmsHead& h = m.head();
+    const std::u16string_view tel = FieldText(h.tel, std::size(h.tel));
+    if ((tels_ && !tels_->contains(std::u16string(tel))) || (s_.number_is && !s_.number_is(tel))) {
+      return false;
+    }
     const std::u16string_view time = FieldText(h.recvtime, std::size(h.recvtime));
     if ((s_.folder && h.fid != *s_.folder) || (!since_.empty() && time < since_) ||
         (!until_.empty() && time >= until_) || (s_.locked && !IsLocked(m)) ||
@@ -36,7 +45,17 @@ class Meets {
   const Selection& s_;
   const std::u16string since_, until_;
   std::optional<UnreadHeads> unread_;
+  std::optional<std::unordered_set<std::u16string>> tels_;
 };
+
+// Up to this many ways of writing the number, the store looks for each in
+// a pass of its own; beyond, one pass over all heads checks them (a name
+// that many people share).
+constexpr size_t kFewForms = 4;
+
+// Past this length a LIKE pattern is more than SQLite takes; the terms are
+// then checked by the tool alone.
+constexpr size_t kLongestPattern = 10000;
 
 // In the order a listing shows them: by the time of the first part, then id.
 bool Before(const Message& a, const Message& b, bool oldest) {
@@ -65,21 +84,6 @@ void AddTimes(std::vector<_MimerQueryFilterItem>& items, const std::u16string& s
   }
 }
 
-// How many messages the store's conditions `items` select: the heads that
-// meet them, less the parts of long messages but their first.
-uint64_t CountMessages(Store& store, std::vector<_MimerQueryFilterItem> items) {
-  MimerQueryFilter filter{static_cast<uint32_t>(items.size()), items.data(), 1, 0, nullptr};
-  const uint64_t heads = store.Count(&filter);
-  for (const auto& [field, op, value] :
-       {std::tuple{ZU_HEAD_LONGSMS, ZU_OP_GT, 1}, std::tuple{ZU_HEAD_BATID, ZU_OP_NE, 0},
-        std::tuple{ZU_HEAD_INDEX, ZU_OP_GT, 1}}) {
-    items.push_back(Condition(field, op));
-    items.back().value.number = value;
-  }
-  filter = {static_cast<uint32_t>(items.size()), items.data(), 1, 0, nullptr};
-  return heads - store.Count(&filter);
-}
-
 std::vector<std::u16string> Forms(const Selection& s) {
   std::vector<std::u16string> forms;
   if (s.numbers) {
@@ -90,17 +94,21 @@ std::vector<std::u16string> Forms(const Selection& s) {
 
 }  // namespace
 
+bool Selection::Plain() const {
+  return ids.empty() && text.empty() && !unread && !locked && !long_only && !number_is &&
+         (!numbers || numbers->size() <= kFewForms);
+}
+
 void ForEachSelected(Store& store, const Selection& s,
                      const std::function<void(Message&&)>& visit) {
-  const Meets meets(store, s);
   const std::vector<std::u16string> forms = Forms(s);
+  const bool one_pass = !s.ids.empty() || forms.size() > kFewForms;
+  const Meets meets(store, s, s.numbers && one_pass ? &forms : nullptr);
   if (!s.ids.empty()) {
     std::set<uint32_t> seen;
     for (const uint32_t id : s.ids) {
       Message m = GetMessage(store, id);
-      const std::u16string_view tel = FieldText(m.head().tel, std::size(m.head().tel));
-      const bool number = !s.numbers || std::find(forms.begin(), forms.end(), tel) != forms.end();
-      if (seen.insert(m.id()).second && number && meets(m)) visit(std::move(m));
+      if (seen.insert(m.id()).second && meets(m)) visit(std::move(m));
     }
     return;
   }
@@ -110,13 +118,16 @@ void ForEachSelected(Store& store, const Selection& s,
   const std::vector<std::u16string> patterns =
       s.anywhere || s.text.empty() ? std::vector<std::u16string>{} : s.text.LikePatterns();
   std::vector<const char16_t*> numbers;
-  for (const std::u16string& form : forms) numbers.push_back(form.c_str());
-  if (!s.numbers) numbers.push_back(nullptr);
+  if (!one_pass) {
+    for (const std::u16string& form : forms) numbers.push_back(form.c_str());
+  }
+  if (!s.numbers || one_pass) numbers.push_back(nullptr);
   for (const char16_t* tel : numbers) {
     // Short messages: the store checks what it can on each head.
     std::vector<_MimerQueryFilterItem> shorts = Number(tel);
     AddTimes(shorts, since, until);
     for (const std::u16string& pattern : patterns) {
+      if (pattern.size() > kLongestPattern) continue;
       shorts.push_back(Condition(ZU_HEAD_CONTENT, ZU_OP_LIKE));
       shorts.back().value.text = pattern.c_str();
     }
@@ -124,61 +135,53 @@ void ForEachSelected(Store& store, const Selection& s,
       shorts.push_back(Condition(ZU_HEAD_LOCKFLAG, ZU_OP_NE));
       shorts.back().value.number = 0;
     }
+    // Long messages: all their parts, whatever each holds; from the same
+    // pass when the store checks nothing on a head but its number.
+    MessageAssembler parts([&](Message&& m) {
+      if (meets(m)) visit(std::move(m));
+    });
+    const bool together = shorts.size() == Number(tel).size();
     store.ForEachHead(
         [&](const SmsHead& h) {
-          if (IsPart(h)) return;
+          if (IsPart(h)) {
+            if (together) parts.Add(h);
+            return;
+          }
           Message m;
           m.parts.push_back(h);
           if (meets(m)) visit(std::move(m));
         },
         0, shorts);
-    // Long messages: all their parts, whatever each holds.
-    MessageAssembler parts([&](Message&& m) {
-      if (meets(m)) visit(std::move(m));
-    });
-    ForEachPart(
-        store, [&](const SmsHead& h) { parts.Add(h); }, Number(tel));
+    if (!together)
+      ForEachPart(
+          store, [&](const SmsHead& h) { parts.Add(h); }, Number(tel));
     parts.Finish();
   }
 }
 
-SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t limit) {
+SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t limit, bool count) {
   SelectedPage page;
-  if (s.Plain()) {
+  if (s.Plain() && !count) {
     ListOptions o;
     o.folder = s.folder;
     o.numbers = s.numbers;
     o.since = s.since;
     o.until = s.until;
     o.oldest = oldest;
-    o.limit = limit == 0 ? UINT32_MAX / 4 : limit;
+    // One more than asked: whether there are more.
+    o.limit = limit == 0 ? UINT32_MAX / 4 : limit + 1;
     page.messages = ListMessages(store, o);
-    page.total = page.messages.size();
-    if (page.messages.size() < o.limit) return page;
-    // The page is full: count the rest.
-    const std::u16string since = Utf16(s.since), until = Utf16(s.until);
-    const std::vector<std::u16string> forms = Forms(s);
-    std::vector<const char16_t*> numbers;
-    for (const std::u16string& form : forms) numbers.push_back(form.c_str());
-    if (!s.numbers) numbers.push_back(nullptr);
-    page.total = 0;
-    for (const char16_t* tel : numbers) {
-      std::vector<_MimerQueryFilterItem> items = Number(tel);
-      AddTimes(items, since, until);
-      if (s.folder) {
-        items.push_back(Condition(ZU_HEAD_FID, ZU_OP_EQ));
-        items.back().value.number = *s.folder;
-      }
-      page.total += CountMessages(store, items);
-    }
-    page.total = std::max<uint64_t>(page.total, page.messages.size());
+    page.more = limit != 0 && page.messages.size() > limit;
+    if (page.more) page.messages.resize(limit);
+    if (!page.more) page.total = page.messages.size();
     return page;
   }
   // The first `limit` in a heap whose top is the last of them.
   auto later = [oldest](const Message& a, const Message& b) { return Before(a, b, oldest); };
   std::vector<Message>& kept = page.messages;
+  uint64_t total = 0;
   ForEachSelected(store, s, [&](Message&& m) {
-    ++page.total;
+    ++total;
     if (limit == 0 || kept.size() < limit) {
       kept.push_back(std::move(m));
       if (limit != 0) std::push_heap(kept.begin(), kept.end(), later);
@@ -189,6 +192,8 @@ SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t 
     }
   });
   std::sort(kept.begin(), kept.end(), later);
+  page.total = total;
+  page.more = total > kept.size();
   return page;
 }
 

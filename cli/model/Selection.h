@@ -23,14 +23,16 @@ struct Selection {
   // Written exactly as one of these (the ways the user's messages write
   // the wanted correspondents' numbers); none: any number.
   std::optional<std::vector<std::string>> numbers;
+  // Or any number this says is the wanted one (one pass over all heads).
+  std::function<bool(std::u16string_view)> number_is;
   std::string since, until;  // time texts: since <= time < until
   TextQuery text;            // in the text, or with `anywhere` also number or name
   bool anywhere = false;
   bool unread = false, locked = false, long_only = false;
 
   // Whether the store's own ordered listing serves it (no condition the
-  // tool has to check itself).
-  bool Plain() const { return ids.empty() && text.empty() && !unread && !locked && !long_only; }
+  // tool has to check itself, and few ways of writing the number).
+  bool Plain() const;
 };
 
 // Visits each selected message once, whole, in no particular order. Memory
@@ -39,12 +41,17 @@ struct Selection {
 void ForEachSelected(Store& store, const Selection& s, const std::function<void(Message&&)>& visit);
 
 // The first `limit` selected messages in time order (newest first unless
-// `oldest`; 0: all of them), and how many there are in all.
+// `oldest`; 0: all of them), and how many there are in all when that was
+// counted: always with `count`, and whenever the tool read every message
+// anyway (a search). Otherwise `more` says whether the limit cut the page:
+// the store's ordered page costs a moment, counting all its rows much more.
 struct SelectedPage {
   std::vector<Message> messages;
-  uint64_t total = 0;
+  std::optional<uint64_t> total;
+  bool more = false;
 };
-SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t limit);
+SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t limit,
+                        bool count = false);
 
 // A correspondent as the tool knows one: the number's Key, the ways the
 // user's messages write it, and the names its messages and the recipient
