@@ -126,6 +126,7 @@ class Selection(cli_test.Case):
         self.assertIn("3, and there are more", self.run_cli("list", "--limit", "3").stderr)
         for option in ("--contact", "--number", "--folder"):  # never "any"
             self.assertIn("empty", self.run_cli("delete", option, " ", "--yes", expect=2).stderr)
+        self.assertNotIn("\x1b", self.run_cli("list", "--since", "\x1b[2J", expect=2).stderr)
         # The terms found are set off on a terminal, never in a pipe.
         self.assertNotIn("\x1b", proc.stdout)
         tty = subprocess.run(["script", "-qc", f"{cli_test.ZUSMS} --db {self.db} list --contains "
