@@ -175,8 +175,8 @@ void Unzip(const std::string& path, const std::string& from, Unpacking& out) {
   }
   const std::vector<zip_uint64_t>& pick = backups.empty() ? files : backups;
   if (pick.size() != 1) {
-    throw Failure(fmt::format("{}: a zip archive of {} files ({}): unpack the one to import", path,
-                              files.size(), names));
+    throw Failure(fmt::format("{}: a zip archive of {} ({}): unpack the one to import", path,
+                              Counted(files.size(), "file"), names));
   }
   std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> opened(
       zip_fopen_index(zip.get(), pick.front(), 0), &zip_fclose);

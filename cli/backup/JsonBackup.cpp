@@ -80,10 +80,8 @@ std::string ReadJsonElements(
     if (depth >= 1 && event == Json::parse_event_t::key) {
       keys.resize(std::max(keys.size(), static_cast<size_t>(depth) + 1));
       if (++keys[static_cast<size_t>(depth)] > kMostKeys) {
-        throw Failure(
-            fmt::format("an object in \"{}\" has more than {} keys: not a record of a "
-                        "backup",
-                        OneLine(key), kMostKeys));
+        throw Failure(fmt::format("an object in \"{}\" has more than {}: not a record of a backup",
+                                  OneLine(key), Counted(kMostKeys, "key")));
       }
     }
     if (event == Json::parse_event_t::object_start) {

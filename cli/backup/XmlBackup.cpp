@@ -143,7 +143,7 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   SmsHead h;
   std::memset(&h, 0, sizeof h);
   if (tel.size() + 1 > std::size(h.tel)) {
-    throw Failure(fmt::format("address: longer than {} characters", std::size(h.tel) - 1));
+    throw Failure("address: longer than " + Counted(std::size(h.tel) - 1, "character"));
   }
   Converted out;
   if (name.size() + 1 > std::size(h.name)) {
