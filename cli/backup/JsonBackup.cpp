@@ -426,6 +426,7 @@ std::string JsonFormat::Problem(const JsonKind& k, size_t i, const Json& e) cons
 
 FirstPass JsonFormat::CheckFile(Importer& import) {
   size_t records = 0;
+  MessageAssembler seen([&import](Message&& m) { import.Seen(m); });
   const std::string cut = ReadJsonElements(
       file_, [&](size_t bytes) { import.Bytes(bytes); },
       [&](const std::string& key, size_t i, const Json& e) {
@@ -436,12 +437,17 @@ FirstPass JsonFormat::CheckFile(Importer& import) {
         const std::string error = Problem(*k, i, e);
         import.Checked(error);
         if (!error.empty()) return;
-        if (k->kind == &kFolders) {
+        if (k->kind == &kHeads) {
+          SmsHead h;
+          Parse(kHeads, e, h, nullptr, 0);
+          seen.Add(h);
+        } else if (k->kind == &kFolders) {
           SmsFolder f;
           Parse(kFolders, e, f, nullptr, 0);
           folders_.push_back(f);
         }
       });
+  seen.Finish();
   if (records > 0) return {cut, ""};
   return {cut, cut.empty() ? "the file holds no records of a zusms export" : cut};
 }

@@ -302,15 +302,16 @@ void AddBackupCommands(Commands& c) {
       SettleRegionAfterImport(s, o.region, *input != "-");
       if (r.invalid > 0 || !r.cut.empty()) throw ImportIncomplete{};
     } catch (const Interrupted& stop) {
+      const std::string stored =
+          fmt::format("{} of the file {} stored, of the first {} read",
+                      Counted(stop.stored, "message"), stop.stored == 1 ? "is" : "are", stop.read);
       if (stop.checking) {
-        throw Failure(
-            "interrupted while checking the file, before anything was added: the store is as it "
-            "was; running the same import again imports it");
+        throw Failure("interrupted while checking the file, before anything was added: " + stored +
+                      "; the store is as it was; running the same import again imports it");
       }
-      throw Failure(fmt::format(
-          "interrupted: {} of the file {} stored, of the first {} read; the batch in progress was "
-          "rolled back; running the same import again completes it",
-          Counted(stop.stored, "message"), stop.stored == 1 ? "is" : "are", stop.read));
+      throw Failure("interrupted: " + stored +
+                    "; the batch in progress was rolled back; running the same import again "
+                    "completes it");
     }
   });
 }
