@@ -135,8 +135,10 @@ class Backup(cli_test.Case):
         self.assertEqual(report["namesCut"], 1)
         self.assertIn("cut", report)
         self.assertIn("N" * 39, {m["name"] for m in self.messages()})
-        plain = self.run_cli("import", "--skip-invalid", self.write("cut.xml", cut), expect=4).stdout
+        plain = self.run_cli("import", "--skip-invalid", self.write("cut.xml", cut), user=2,
+                             expect=4).stdout
         self.assertIn("2 MMS not imported: the store keeps SMS only", plain)
+        self.assertIn("\n1 contact name cut at a character boundary", plain)
         self.assertIn("sms at line 4: address: missing", plain)
 
     def test_long_messages_are_one_message(self):
@@ -295,29 +297,50 @@ class Backup(cli_test.Case):
         self.assertEqual(roles[6], "\u5df2\u53d1\u9001")
 
     def test_ctrl_c_keeps_the_batches_stored_and_a_second_run_completes(self):
+        # Every message twice: the second is skipped for the first, and is
+        # not stored when the batch that added the first is rolled back.
         count = 60000
-        path = self.write("big.xml", backup(*(sms(body=f"message {i}", date=str(1600000000000 + 1000 * i))
+        path = self.write("big.xml", backup(*(sms(body=f"message {i // 2}",
+                                                  date=str(1600000000000 + 1000 * (i // 2)))
                                               for i in range(count))))
         stored, err = interrupted_import(self, path)
         self.assertIn("running the same import again completes it", err)
-        self.assertEqual(self.stats()["heads"], stored)
+        heads = self.stats()["heads"]
+        self.assertIn(stored, (2 * heads - 1, 2 * heads))
         self.assertLess(stored, count)
         report = self.json_of("import", path)
-        self.assertEqual((report["added"], report["skipped"]), (count - stored, stored))
-        self.assertEqual(self.stats()["heads"], count)
-        # Interrupted again, with all of the file stored, in either pass.
-        for delay in (0.2, 1.5):
-            proc = cli_test.subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", path],
+        self.assertEqual((report["added"], report["skipped"]),
+                         (count // 2 - heads, count // 2 + heads))
+        self.assertEqual(self.stats()["heads"], count // 2)
+        # Interrupted again with all of the file stored (in XML, and in our
+        # own JSON), in every phase: what it read is stored. While another
+        # writer holds the store, the import gets no further than checking.
+        exported = self.write("big.json", self.run_cli("export").stdout)
+        checking = "interrupted while checking the file, before anything was added"
+        other = sqlite3.connect(self.db, isolation_level=None)
+        read_once = lambda passes, reading: passes == 1 and not reading
+        for file, hold, at, said, read_all in (
+                (path, True, lambda passes, reading: passes == 1, checking, None),
+                (path, True, read_once, checking, count),
+                (exported, True, read_once, checking, count // 2),  # once each
+                (path, False, lambda passes, reading: passes == 2, "interrupted", None)):
+            if hold:
+                other.execute("begin immediate")
+            proc = cli_test.subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", file],
                                              stderr=cli_test.subprocess.PIPE, text=True)
-            time.sleep(delay)
+            wait_reading(self, proc, file, at)
             proc.send_signal(signal.SIGINT)
             err = proc.communicate(timeout=120)[1]
-            stored = re.search(r"interrupted: (\d+) messages of the file are stored, of the "
-                               r"first (\d+) read", err)
-            if stored:
-                self.assertEqual(stored.group(1), stored.group(2))
-            elif proc.returncode == 1:
-                self.assertIn("interrupted while checking the file, before anything was added", err)
+            if hold:
+                other.execute("rollback")
+            found = re.search(re.escape(said) + r": (\d+) messages? of the file (?:is|are) "
+                              r"stored, of the first (\d+) read", err)
+            self.assertTrue(found, err)
+            self.assertEqual(found.group(1), found.group(2))
+            self.assertGreater(int(found.group(2)), 0)
+            if read_all:  # the file read whole
+                self.assertEqual(int(found.group(2)), read_all)
+        other.close()
 
     def test_conversations_join_numbers_written_differently(self):
         for number, folder, text in (("+86 138 0013 8000", "1", "hi"),
@@ -400,31 +423,40 @@ class Faults(cli_test.Case):
 
 def interrupted_import(case, path):
     """Runs `zusms import PATH` on the case's store and sends it Ctrl-C once
-    its second pass has stored something; the messages it says are stored,
-    and its standard error."""
+    its second pass is past the middle of the file; the messages it says are
+    stored, and its standard error."""
     proc = cli_test.subprocess.Popen([cli_test.ZUSMS, "--db", case.db, "import", path],
                                      stdout=cli_test.subprocess.PIPE,
                                      stderr=cli_test.subprocess.PIPE, text=True)
+    wait_reading(case, proc, path, lambda passes, reading: passes == 2)
+    proc.send_signal(signal.SIGINT)
+    _, err = proc.communicate(timeout=120)
+    case.assertEqual(proc.returncode, 1, err)
+    return int(re.search(r"interrupted: (\d+) messages?", err).group(1)), err
+
+
+def wait_reading(case, proc, path, at):
+    """Waits until at(passes, reading) holds for `proc`: `passes` the times
+    it has got past the middle of the file at `path`, `reading` whether it
+    has the file open (Linux's /proc shows where it is in it)."""
+    path, middle = os.path.realpath(path), os.path.getsize(path) // 2
+    passes, past = 0, False
     deadline = time.monotonic() + 120
     while proc.poll() is None and time.monotonic() < deadline:
-        if os.path.exists(case.db) and heads_in(case.db) > 0:  # the second pass runs
-            proc.send_signal(signal.SIGINT)
-            break
-        time.sleep(0.01)
-    _, err = proc.communicate(timeout=120)
-    if proc.returncode == 0:
-        case.skipTest("the import ended before it could be interrupted")
-    case.assertEqual(proc.returncode, 1, err)
-    return int(re.search(r"interrupted: (\d+) messages", err).group(1)), err
-
-
-def heads_in(db):
-    """Rows in the file's message table, looked at from outside (any user)."""
-    try:
-        with sqlite3.connect(f"file:{db}?mode=ro", uri=True, timeout=5) as c:
-            return c.execute("select count(*) from SmsHead").fetchone()[0]
-    except sqlite3.Error:
-        return 0
+        offsets = []
+        try:
+            for fd in os.listdir(f"/proc/{proc.pid}/fd"):
+                if os.readlink(f"/proc/{proc.pid}/fd/{fd}") == path:
+                    with open(f"/proc/{proc.pid}/fdinfo/{fd}", encoding="ascii") as info:
+                        offsets.append(int(info.readline().split()[1]))
+        except OSError:
+            continue  # a descriptor closed while it was looked at
+        passes += not past and any(o >= middle for o in offsets)
+        past = any(o >= middle for o in offsets)
+        if at(passes, bool(offsets)):
+            return
+        time.sleep(0.002)
+    case.fail(f"the import never got there: {proc.communicate(timeout=120)[1]}")
 
 
 def escape(text):

@@ -493,13 +493,13 @@ class FolderNames(World):
         self.run_cli("lock", str(locked))
         self.run_cli("filter", "add", "--number", "95588", "--folder", "Work")
         proc = self.run_cli("folder", "delete", "Work", expect=1)
-        self.assertIn("holds 2 messages and 1 filter rules", proc.stderr)
+        self.assertIn("holds 2 messages and 1 filter rule:", proc.stderr)
         self.run_cli("folder", "delete", "Work", "--move-to", "other")
         self.assertEqual(len(self.json_of("list", "--folder", "16")), 2)
         self.assertEqual(self.json_of("filters")[0]["folderid"], 16)
         self.run_cli("folder", "delete", "16", "--with-messages", expect=1)  # no --yes
         proc = self.run_cli("folder", "delete", "16", "--with-messages", "--yes", expect=1)
-        self.assertIn("1 locked messages", proc.stderr)
+        self.assertIn("holds 1 locked message:", proc.stderr)
         self.assertIn("would delete", self.run_cli("delete", str(locked), "--dry-run",
                                                    "--include-locked").stdout)
         self.run_cli("folder", "delete", "16", "--with-messages", "--yes", "--include-locked")

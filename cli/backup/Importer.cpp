@@ -175,8 +175,8 @@ void Unzip(const std::string& path, const std::string& from, Unpacking& out) {
   }
   const std::vector<zip_uint64_t>& pick = backups.empty() ? files : backups;
   if (pick.size() != 1) {
-    throw Failure(fmt::format("{}: a zip archive of {} files ({}): unpack the one to import", path,
-                              files.size(), names));
+    throw Failure(fmt::format("{}: a zip archive of {} ({}): unpack the one to import", path,
+                              Counted(files.size(), "file"), names));
   }
   std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> opened(
       zip_fopen_index(zip.get(), pick.front(), 0), &zip_fclose);
@@ -293,10 +293,15 @@ ImportReport Import(Store& store, const InputFile& file, const ImportOptions& o,
                     BackupFormat& format) {
   InterruptGuard guard;
   Importer import(store, file, o, format.MessagesHaveUuids());
-  import.Verdict(format.CheckFile(import));
-  import.StartAdding();
-  format.AddFile(import);
-  import.Finish();
+  try {
+    import.Verdict(format.CheckFile(import));
+    import.StartAdding();
+    format.AddFile(import);
+    import.Finish();
+  } catch (Interrupted& stop) {
+    import.Stopped(stop);
+    throw;
+  }
   return import.report();
 }
 
@@ -305,13 +310,19 @@ Importer::Importer(Store& store, const InputFile& file, const ImportOptions& o, 
       file_(file),
       options_(o),
       progress_("importing", 2 * file.size(), o.progress),
-      stored_(by_uuid) {}
+      stored_(by_uuid),
+      read_(by_uuid) {}
 
 void Importer::Next() const {
-  // Messages the store had already are stored as much as those committed.
-  if (InterruptRequested()) {
-    throw Interrupted{committed_ + report_.skipped, report_.added + report_.skipped, !adding_};
-  }
+  if (InterruptRequested()) throw Interrupted{0, read_.size(), !adding_};
+}
+
+void Importer::Stopped(Interrupted& stop) {
+  batches_.reset();
+  // What the store holds now, not what this import did: a message skipped
+  // for one added earlier in the rolled back batch is not stored, and one
+  // another import stored meanwhile is.
+  stop.stored = read_.StoredIn(store_);
 }
 
 void Importer::Checked(const std::string& problem) {
@@ -341,18 +352,31 @@ void Importer::Verdict(const FirstPass& first) {
 }
 
 void Importer::StartAdding() {
+  // Ctrl-C while another writer keeps the first batch waiting ends the
+  // wait: the store is as it was, as in the first pass.
+  try {
+    batches_.emplace(store_);
+  } catch (const Failure&) {
+    Next();
+    throw;
+  }
   adding_ = true;
-  batches_.emplace(store_);
+  read_.Clear();
   batch_ = 1;
 }
 
 void Importer::Rows(size_t n) {
-  if (!batches_->Rows(n)) return;
-  committed_ = report_.added;
+  try {
+    if (!batches_->Rows(n)) return;
+  } catch (const Failure&) {
+    Next();  // Ctrl-C ended the wait for the next batch
+    throw;
+  }
   ++batch_;
 }
 
 bool Importer::AddMessage(const Message& m, std::string_view what) {
+  read_.Add(m);
   if (refreshed_ != batch_) {
     stored_.Refresh(store_);
     refreshed_ = batch_;

@@ -51,9 +51,9 @@ constexpr int kImportIncompleteStatus = 4;
 
 // Raised when the user interrupts an import (Ctrl-C, text/Interrupt.h):
 // the batch in progress is rolled back; of the first `read` messages of
-// the file, `stored` are in the store. While `checking` (the first pass)
-// nothing was added, and which of the file's messages the store holds is
-// not known yet.
+// the file, `stored` are in the store once it is (whoever stored them,
+// and when). While `checking` (the first pass, or waiting to begin adding)
+// nothing was added; `read` counts the messages the first pass got to.
 struct Interrupted {
   size_t stored, read;
   bool checking;
@@ -131,6 +131,8 @@ class Importer {
 
   // At every record, in either pass: an Interrupted when Ctrl-C was pressed.
   void Next() const;
+  // First pass: a valid message of the file, whole.
+  void Seen(const Message& m) { read_.Add(m); }
   // The bytes of the file read so far in this pass.
   void Bytes(size_t bytes) { progress_.Set((adding_ ? file_.size() : 0) + bytes); }
 
@@ -157,6 +159,9 @@ class Importer {
   void StartAdding();
   void Rows(size_t n);
   void Finish() { batches_->Finish(); }
+  // Rolls the batch in progress back and says how many of the messages
+  // read the store holds.
+  void Stopped(Interrupted& stop);
 
   Store& store_;
   const InputFile& file_;
@@ -164,11 +169,11 @@ class Importer {
   ImportReport report_;
   Progress progress_;
   StoredMessages stored_;
+  ReadMessages read_;   // of the pass in progress
   size_t records_ = 0;  // checked in the first pass
   bool adding_ = false;
   std::optional<Batches> batches_;
   size_t batch_ = 0, refreshed_ = 0;
-  size_t committed_ = 0;  // messages added in batches committed
 };
 
 }  // namespace zusms::cli

@@ -80,10 +80,8 @@ std::string ReadJsonElements(
     if (depth >= 1 && event == Json::parse_event_t::key) {
       keys.resize(std::max(keys.size(), static_cast<size_t>(depth) + 1));
       if (++keys[static_cast<size_t>(depth)] > kMostKeys) {
-        throw Failure(
-            fmt::format("an object in \"{}\" has more than {} keys: not a record of a "
-                        "backup",
-                        OneLine(key), kMostKeys));
+        throw Failure(fmt::format("an object in \"{}\" has more than {}: not a record of a backup",
+                                  OneLine(key), Counted(kMostKeys, "key")));
       }
     }
     if (event == Json::parse_event_t::object_start) {
@@ -428,6 +426,7 @@ std::string JsonFormat::Problem(const JsonKind& k, size_t i, const Json& e) cons
 
 FirstPass JsonFormat::CheckFile(Importer& import) {
   size_t records = 0;
+  MessageAssembler seen([&import](Message&& m) { import.Seen(m); });
   const std::string cut = ReadJsonElements(
       file_, [&](size_t bytes) { import.Bytes(bytes); },
       [&](const std::string& key, size_t i, const Json& e) {
@@ -438,12 +437,17 @@ FirstPass JsonFormat::CheckFile(Importer& import) {
         const std::string error = Problem(*k, i, e);
         import.Checked(error);
         if (!error.empty()) return;
-        if (k->kind == &kFolders) {
+        if (k->kind == &kHeads) {
+          SmsHead h;
+          Parse(kHeads, e, h, nullptr, 0);
+          seen.Add(h);
+        } else if (k->kind == &kFolders) {
           SmsFolder f;
           Parse(kFolders, e, f, nullptr, 0);
           folders_.push_back(f);
         }
       });
+  seen.Finish();
   if (records > 0) return {cut, ""};
   return {cut, cut.empty() ? "the file holds no records of a zusms export" : cut};
 }

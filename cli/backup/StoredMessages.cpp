@@ -160,4 +160,46 @@ std::vector<SmsHead> StoredMessages::Missing(const Message& m) {
   return parts;
 }
 
+void ReadMessages::Add(const Message& m) {
+  const SmsHead& h = m.head();
+  uint8_t identities = 0;
+  if (m.complete) {
+    const std::u16string text = m.Text();
+    keys_ += Identity(TelOf(h), TimeOf(h), text);
+    ++identities;
+    if (auto written = WrittenIdentity(TelOf(h), TimeOf(h), text)) {
+      keys_ += *written;
+      ++identities;
+    }
+  }
+  if (by_uuid_) {
+    for (const SmsHead& p : m.parts) keys_ += UuidOf(p);
+  }
+  ends_.push_back({static_cast<uint32_t>(keys_.size() / 16), identities});
+}
+
+void ReadMessages::Clear() {
+  keys_.clear();
+  ends_.clear();
+}
+
+size_t ReadMessages::StoredIn(Store& store) const {
+  StoredMessages stored(by_uuid_);
+  stored.Refresh(store);
+  const auto key = [&](size_t i) { return keys_.substr(16 * i, 16); };
+  size_t n = 0, from = 0;
+  for (const End& end : ends_) {
+    const size_t uuids = from + end.identities;
+    bool there = false;
+    for (size_t i = from; i < uuids && !there; ++i) there = stored.Knows(key(i));
+    if (!there && uuids < end.keys) {
+      there = true;
+      for (size_t i = uuids; i < end.keys && there; ++i) there = stored.KnowsUuid(key(i));
+    }
+    n += there ? 1 : 0;
+    from = end.keys;
+  }
+  return n;
+}
+
 }  // namespace zusms::cli

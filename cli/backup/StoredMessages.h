@@ -52,6 +52,10 @@ class StoredMessages {
   // on: call Added with the id of each head stored.
   std::vector<SmsHead> Missing(const Message& m);
   void Added(uint32_t id) { ours_.insert(static_cast<int32_t>(id)); }
+  // Whether a stored message (as stored, or as XML writes it) has this
+  // identity; whether a stored head has this UUID (`by_uuid`).
+  bool Knows(const std::string& identity) const { return theirs_.contains(identity); }
+  bool KnowsUuid(const std::string& uuid) const { return uuids_.contains(uuid); }
 
  private:
   using Key = std::tuple<int32_t, std::u16string>;  // batid, number
@@ -68,6 +72,31 @@ class StoredMessages {
   std::unordered_set<int32_t> ours_;  // heads added since the last refresh
   int32_t last_id_ = 0;
   int32_t batid_ = 0;
+};
+
+// The messages of a file that an import has read, kept small (16 bytes a
+// key), to tell how many of them the user has: the identity of each whole
+// message, also as XML writes it when that differs, and, with `by_uuid`, the
+// UUIDs of its parts. The user has a message that a stored message has an
+// identity of, or whose every part's UUID a stored head has (a long
+// message of which only some parts are stored is not there yet).
+class ReadMessages {
+ public:
+  explicit ReadMessages(bool by_uuid) : by_uuid_(by_uuid) {}
+  void Add(const Message& m);
+  size_t size() const { return ends_.size(); }
+  void Clear();
+  // How many of them the user has: one look at the store, as it is now.
+  size_t StoredIn(Store& store) const;
+
+ private:
+  struct End {
+    uint32_t keys;       // the message's keys end here (a count of keys)
+    uint8_t identities;  // the first of them identities, the others UUIDs
+  };
+  bool by_uuid_;
+  std::string keys_;
+  std::vector<End> ends_;
 };
 
 }  // namespace zusms::cli

@@ -105,8 +105,8 @@ struct Converted {
 };
 
 // One <sms> as the heads that store it (a long message's parts with a
-// batid still to be given); a Failure names what is wrong. Only checked,
-// without the heads, when not `whole`.
+// batid still to be given); a Failure names what is wrong. Without their
+// UUIDs unless `whole`: the first pass needs the text only.
 Converted Convert(const XmlSms& sms, bool whole = true) {
   if (sms.Get(kBadName)) {
     throw Failure("an attribute name: bytes that are not UTF-8 (text in Latin-1?)");
@@ -143,7 +143,7 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   SmsHead h;
   std::memset(&h, 0, sizeof h);
   if (tel.size() + 1 > std::size(h.tel)) {
-    throw Failure(fmt::format("address: longer than {} characters", std::size(h.tel) - 1));
+    throw Failure("address: longer than " + Counted(std::size(h.tel) - 1, "character"));
   }
   Converted out;
   if (name.size() + 1 > std::size(h.name)) {
@@ -159,15 +159,11 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   h.type = static_cast<int16_t>(type);
   h.fid = FolderOfType(type);
   h.lockflag = sms.Get("locked").value_or("0") == "1" ? 1 : 0;
-  if (!whole) {
-    PartCount(body);
-    return out;
-  }
   const std::u16string_view time(h.recvtime);
   // The UUID comes from what the store keeps, not from what XML writes.
   uint8_t uuid[16];
-  DerivedUuid(MessageKey(tel, time, body), uuid);
-  out.message.parts = SplitMessage(h, body, uuid, 1);
+  if (whole) DerivedUuid(MessageKey(tel, time, body), uuid);
+  out.message.parts = SplitMessage(h, body, whole ? uuid : nullptr, 1);
   out.message.unread = sms.Get("read").value_or("1") == "0";
   return out;
 }
@@ -239,7 +235,7 @@ class XmlFormat final : public BackupFormat {
         [&](const XmlSms& sms) {
           import.Next();
           try {
-            Convert(sms, false);
+            import.Seen(Convert(sms, false).message);
             import.Checked({});
           } catch (const Failure& e) {
             import.Checked(fmt::format("sms at line {}: {}", sms.line, e.what()));
@@ -261,7 +257,7 @@ class XmlFormat final : public BackupFormat {
           import.Next();
           Converted m;
           try {
-            m = Convert(sms, true);
+            m = Convert(sms);
           } catch (const Failure&) {
             return;  // reported by the first pass
           }

@@ -172,6 +172,9 @@ class CountingBuffer : public std::streambuf {
   uint64_t bytes_ = 0;
 };
 
+// The verb after a count of things: "1 record was", "2 records were".
+const char* Were(size_t n) { return n == 1 ? "was" : "were"; }
+
 // Progress bars only on a terminal and not with --json.
 bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
 
@@ -194,38 +197,38 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     PrintJson(j);
     return;
   }
-  std::cout << fmt::format("imported: {} messages added, {} already there", r.added, r.skipped);
+  std::cout << fmt::format("imported: {} added, {} already there", Counted(r.added, "message"),
+                           r.skipped);
   if (!xml) {
-    std::cout << fmt::format("; {} other records added, {} updated, {} already there",
-                             r.records_added, r.updated, r.records_skipped);
+    std::cout << fmt::format("; {} added, {} updated, {} already there",
+                             Counted(r.records_added, "other record"), r.updated,
+                             r.records_skipped);
   }
   std::cout << "\n";
   if (r.recovered > 0) {
     std::cout << fmt::format(
-        "{} message records of folder numbers that neither the file nor the store has were put "
-        "in folder {} ({})\n",
-        r.recovered, r.recovered_into, kRecovered);
+        "{} of folder numbers that neither the file nor the store has {} put in folder {} ({})\n",
+        Counted(r.recovered, "message record"), Were(r.recovered), r.recovered_into, kRecovered);
   }
   for (const std::string& p : r.problems) std::cout << "skipped " << OneLine(p) << "\n";
   if (r.invalid > r.problems.size()) {
     std::cout << fmt::format("... and {} more\n", r.invalid - r.problems.size());
   }
-  if (r.invalid > 0) std::cout << fmt::format("{} invalid records skipped\n", r.invalid);
+  if (r.invalid > 0) std::cout << Counted(r.invalid, "invalid record") << " skipped\n";
   if (!r.cut.empty()) {
     std::cout << "the file is cut or malformed there, the rest of it was not read: "
               << OneLine(r.cut) << "\n";
   }
   if (r.mms > 0) std::cout << fmt::format("{} MMS not imported: the store keeps SMS only\n", r.mms);
   for (const auto& [name, n] : r.others) {
-    std::cout << fmt::format("{} <{}> elements not imported\n", n, OneLine(name));
+    std::cout << Counted(n, "<" + OneLine(name) + "> element") << " not imported\n";
   }
   if (r.names_cut > 0) {
     // The field holds 39 UTF-16 units: a name with an emoji at its end is
     // cut to 38 when the emoji would not fit whole.
-    std::cout << fmt::format(
-        "{} contact names cut at a character boundary to fit the name field (39 UTF-16 units; an "
-        "emoji takes two)\n",
-        r.names_cut);
+    std::cout << Counted(r.names_cut, "contact name")
+              << " cut at a character boundary to fit the name field (39 UTF-16 units; an emoji "
+                 "takes two)\n";
   }
 }
 
@@ -282,18 +285,19 @@ void AddBackupCommands(Commands& c) {
     }
     const std::string where = file ? OneLine(ex->path) : "standard output";
     if (readable) {
-      std::cerr << fmt::format("exported {} as {}, {} bytes, to {}\n", Messages(r.messages),
-                               ex->format, counted.bytes(), where);
+      std::cerr << fmt::format("exported {} as {}, {}, to {}\n", Messages(r.messages), ex->format,
+                               Counted(counted.bytes(), "byte"), where);
     } else if (xml) {
-      std::cerr << fmt::format("exported {} (XML keeps messages only), {} bytes, to {}\n",
-                               Messages(r.messages), counted.bytes(), where);
+      std::cerr << fmt::format("exported {} (XML keeps messages only), {}, to {}\n",
+                               Messages(r.messages), Counted(counted.bytes(), "byte"), where);
     } else {
-      std::cerr << fmt::format("exported {}, {} folders and {} other records, {} bytes, to {}\n",
-                               Messages(r.messages), r.folders, r.records, counted.bytes(), where);
+      std::cerr << fmt::format("exported {}, {} and {}, {}, to {}\n", Messages(r.messages),
+                               Counted(r.folders, "folder"), Counted(r.records, "other record"),
+                               Counted(counted.bytes(), "byte"), where);
     }
     if (r.replaced > 0) {
-      std::cerr << fmt::format("{} characters that XML 1.0 cannot carry were written as U+FFFD\n",
-                               r.replaced);
+      std::cerr << fmt::format("{} that XML 1.0 cannot carry {} written as U+FFFD\n",
+                               Counted(r.replaced, "character"), Were(r.replaced));
     }
   });
 
@@ -314,15 +318,16 @@ void AddBackupCommands(Commands& c) {
       SettleRegionAfterImport(s, o.region, *input != "-");
       if (r.invalid > 0 || !r.cut.empty()) throw ImportIncomplete{};
     } catch (const Interrupted& stop) {
+      const std::string stored =
+          fmt::format("{} of the file {} stored, of the first {} read",
+                      Counted(stop.stored, "message"), stop.stored == 1 ? "is" : "are", stop.read);
       if (stop.checking) {
-        throw Failure(
-            "interrupted while checking the file, before anything was added: the store is as it "
-            "was; running the same import again imports it");
+        throw Failure("interrupted while checking the file, before anything was added: " + stored +
+                      "; the store is as it was; running the same import again imports it");
       }
-      throw Failure(fmt::format(
-          "interrupted: {} messages of the file are stored, of the first {} read; the batch in "
-          "progress was rolled back; running the same import again completes it",
-          stop.stored, stop.read));
+      throw Failure("interrupted: " + stored +
+                    "; the batch in progress was rolled back; running the same import again "
+                    "completes it");
     }
   });
 }

@@ -156,7 +156,7 @@ void ShowConversation(Store& s, const Options& o, const std::string& who, Select
     const bool sent = IsSent(m.head());
     std::string text = OneLine(TextOf(m));
     if (!m.complete) text = "[incomplete] " + text;
-    if (m.parts.size() > 1) text += fmt::format("  ({} parts)", m.parts.size());
+    if (m.parts.size() > 1) text += "  (" + Counted(m.parts.size(), "part") + ")";
     std::cout << fmt::format("{}{}  {} {}{}  {}\n", sent ? "        " : "  ",
                              when.substr(when.find(' ') + 1), sent ? "\u2192" : "\u2190",
                              Word(sent ? "sent" : "received"), unread.Unread(m) ? " \u25CF" : "",

@@ -74,7 +74,7 @@ struct Held {
   }
   bool empty() const { return messages.empty() && rules.empty(); }
   std::string Text() const {
-    return fmt::format("{} messages and {} filter rules", messages.size(), rules.size());
+    return Counted(messages.size(), "message") + " and " + Counted(rules.size(), "filter rule");
   }
 };
 
@@ -105,9 +105,9 @@ void DeleteFolder(Store& s, const FolderDeletion& d) {
     std::vector<Message> messages = held.messages;
     const size_t locked = SkipLocked(messages, d.include_locked);
     if (locked > 0) {
-      throw Failure(fmt::format(
-          "{} holds {} locked messages: nothing deleted (unlock them first, or --include-locked)",
-          name, locked));
+      throw Failure(
+          fmt::format("{} holds {}: nothing deleted (unlock them first, or --include-locked)", name,
+                      Counted(locked, "locked message")));
     }
     if (ask) ConfirmOrFail(name + " with its " + held.Text(), d.yes);
   };

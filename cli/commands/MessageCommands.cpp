@@ -67,9 +67,9 @@ std::string ReadStdin() {
   }
   if (text.size() > kMostBytes) {
     throw Failure(fmt::format(
-        "the text on standard input goes on past {} bytes, more than a message can hold ({} parts "
-        "of {} characters)",
-        kMostBytes, kMostParts, kPartLength));
+        "the text on standard input goes on past {}, more than a message can hold ({} of {})",
+        Counted(kMostBytes, "byte"), Counted(kMostParts, "part"),
+        Counted(kPartLength, "character")));
   }
   return text;
 }

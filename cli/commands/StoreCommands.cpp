@@ -123,7 +123,7 @@ void Stats(Store& s, const Options& o) {
   std::cout << "\n";
   PrintTable({"FOLDER", "MESSAGES", "UNREAD", "RECORDS"}, rows);
   if (!db.empty() && !ec)
-    std::cout << fmt::format("\ndatabase: {} ({} bytes)\n", OneLine(db), size);
+    std::cout << fmt::format("\ndatabase: {} ({})\n", OneLine(db), Counted(size, "byte"));
 }
 
 void CheckCommand(Commands& c) {
@@ -143,7 +143,7 @@ void CheckCommand(Commands& c) {
       if (r.findings.empty()) std::cout << "no problems found\n";
     }
     if (left > 0) {
-      throw Failure(fmt::format("check found {} problems{}", left,
+      throw Failure(fmt::format("check found {}{}", Counted(left, "problem"),
                                 *repair ? " that --repair does not mend" : ""));
     }
   });

@@ -69,8 +69,8 @@ void Inspect(Store& store, CheckReport& r, bool repair) {
     if (held.size() < 2) continue;
     std::string which;
     for (const std::string& n : held) which += (which.empty() ? "\"" : ", \"") + n + "\"";
-    r.findings.push_back(
-        fmt::format("folder number {} is taken by {} folders ({})", number, held.size(), which));
+    r.findings.push_back(fmt::format("folder number {} is taken by {} ({})", number,
+                                     Counted(held.size(), "folder"), which));
   }
   for (int32_t number = 1; number <= 14; ++number) {
     if (!names.contains(number)) {

@@ -94,8 +94,8 @@ void Demo::Run() {
   if (Seeded()) {
     uint32_t n = 0;
     Check(GetZuSmsHeadCount(*store_, &n), "counting messages");
-    out_ << fmt::format("The demo data is already in this store ({} messages); nothing added.\n\n",
-                        n);
+    out_ << fmt::format("The demo data is already in this store ({}); nothing added.\n\n",
+                        Counted(n, "message"));
   } else {
     Seed();
   }
@@ -163,9 +163,9 @@ void Demo::Seed() {
   }
   batch.Commit();
   out_ << fmt::format(
-      "Added demo data: {} messages, 3 folders, {} history entries, 4 phrases, 3 filters, 3 cell "
+      "Added demo data: {}, 3 folders, {} history entries, 4 phrases, 3 filters, 3 cell "
       "broadcast pages.\n\n",
-      added, std::size(kContacts));
+      Counted(added, "message"), std::size(kContacts));
 }
 
 }  // namespace zusms::cli

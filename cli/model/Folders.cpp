@@ -92,8 +92,8 @@ SmsFolder FindFolder(Store& store, const std::string& text) {
         fmt::format("no folder {} (zusms folders lists them)", digits ? text : "\"" + text + "\""));
   }
   if (digits) {
-    throw Failure(fmt::format("folder number {} is taken by {} folders (zusms check reports it)",
-                              text, found.size()));
+    throw Failure(fmt::format("folder number {} is taken by {} (zusms check reports it)", text,
+                              Counted(found.size(), "folder")));
   }
   std::string numbers;
   for (const SmsFolder& f : found) {

@@ -203,8 +203,8 @@ std::vector<std::u16string_view> Pieces(std::u16string_view text) {
     at += len;
   }
   if (pieces.size() > kMostParts) {
-    throw Failure(fmt::format("the text needs {} parts, more than the {} a message can have",
-                              pieces.size(), kMostParts));
+    throw Failure(fmt::format("the text needs {}, more than the {} a message can have",
+                              Counted(pieces.size(), "part"), kMostParts));
   }
   return pieces;
 }

@@ -112,8 +112,8 @@ void FromJson(const Kind& kind, const Json& json, void* record) {
         if (!v.is_string()) throw Failure(std::string(f.name) + ": not a text");
         const auto capacity = f.size / sizeof(char16_t);
         if (!SetText(&At<char16_t>(record, f), capacity, v.get<std::string>())) {
-          throw Failure(std::string(f.name) + ": longer than " + std::to_string(capacity - 1) +
-                        " characters");
+          throw Failure(std::string(f.name) + ": longer than " +
+                        Counted(capacity - 1, "character"));
         }
         break;
       }

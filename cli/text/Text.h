@@ -77,8 +77,7 @@ int64_t ParseUserTime(std::string_view text, bool utc, bool end_of_day = false);
 template <size_t N>
 void SetTextOrFail(char16_t (&field)[N], std::string_view text, const char* what) {
   if (!SetText(field, N, text)) {
-    throw Failure(std::string("the ") + what + " is longer than " + std::to_string(N - 1) +
-                  " characters");
+    throw Failure(std::string("the ") + what + " is longer than " + Counted(N - 1, "character"));
   }
 }
 
