@@ -20,9 +20,7 @@ int FirstStepOfARead(sqlite3_stmt* stmt) {
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW || rc == SQLITE_DONE) return rc;
     const int code = sqlite3_extended_errcode(sqlite3_db_handle(stmt));
-    if ((code != SQLITE_READONLY_RECOVERY && code != SQLITE_READONLY_CANTINIT) || !retry.Again()) {
-      return rc;
-    }
+    if (!zusms::engine::LogIndexBeingMade(code) || !retry.Again()) return rc;
     sqlite3_reset(stmt);
   }
 }

@@ -218,8 +218,10 @@ int Connection::Setup(sqlite3* db, bool read_only, std::string* what) {
   // Read before writing anything: a file that is not a database fails here
   // and stays byte for byte as it was. Then WAL and the engine's catalog.
   // Opening a file that another process is creating or switching to WAL at
-  // the same moment can report "locked" at once, past the busy handler:
-  // those steps are tried again until the busy timeout runs out.
+  // the same moment can report "locked" at once, past the busy handler, and
+  // a reader of its owner's log is refused while the owner's connection
+  // makes the log's index: those steps are tried again until the busy
+  // timeout runs out.
   const char* sync = std::getenv("ZUSMS_SYNC");
   const bool normal = sync && EqualsNoCase(sync, "normal");
   // Deleted text is overwritten in the file, and triggers run recursively,
@@ -246,7 +248,10 @@ int Connection::Setup(sqlite3* db, bool read_only, std::string* what) {
     }
     if (rc == SQLITE_OK) return SQLITE_OK;
     const int primary = rc & 0xFF;
-    if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || !retry.Again()) return rc;
+    if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED && !LogIndexBeingMade(rc)) ||
+        !retry.Again()) {
+      return rc;
+    }
   }
 }
 

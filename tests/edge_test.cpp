@@ -385,12 +385,24 @@ int BatchOnAFullDisk() {
   return 0;
 }
 
+// What a worker that tells refusals answers each time SQLite refuses it a
+// read because another connection is making the log's index.
+constexpr uint32_t kRefused = UINT32_MAX - 2;
+int g_refusals_to = -1;
+void TellRefusal(void*, int code, const char*) {
+  if (code == SQLITE_READONLY_RECOVERY || code == SQLITE_READONLY_CANTINIT) {
+    if (write(g_refusals_to, &kRefused, sizeof kRefused) != sizeof kRefused) _exit(98);
+  }
+}
+
 // A child as `user` that opens user 1's store and answers each request with
 // `step`'s number (UINT32_MAX - 1 when the open failed), until the requests
-// end or it is killed.
+// end or it is killed. With `tell_refusals`, it also answers kRefused
+// whenever SQLite refuses it a read for the log's index being made (SQLite
+// logs each refusal; its log is set up anew in the child).
 class Worker {
  public:
-  Worker(uid_t user, uint32_t (*step)(SmsDatabase*)) {
+  Worker(uid_t user, uint32_t (*step)(SmsDatabase*), bool tell_refusals = false) {
     int ask[2], answer[2];
     if (pipe(ask) != 0 || pipe(answer) != 0) ADD_FAILURE() << "no pipe";
     pid_ = ForkAs(user);
@@ -399,6 +411,11 @@ class Worker {
       // keep that worker from ever seeing its requests end.
       for (int fd = 3; fd < 1024; ++fd) {
         if (fd != ask[0] && fd != answer[1]) close(fd);
+      }
+      if (tell_refusals) {
+        g_refusals_to = answer[1];
+        sqlite3_shutdown();  // the parent's connections are all closed
+        if (sqlite3_config(SQLITE_CONFIG_LOG, &TellRefusal, nullptr) != SQLITE_OK) _exit(97);
       }
       SmsDatabase* store = Open();
       if (!store) std::fprintf(stderr, "open: %s\n", engine::ToUtf8(engine::LastError()).c_str());
@@ -418,6 +435,9 @@ class Worker {
   void Send() const { EXPECT_EQ(write(ask_, "?", 1), 1); }
   uint32_t Ask() const {
     Send();
+    return Answer();
+  }
+  uint32_t Answer() const {
     uint32_t n = UINT32_MAX;
     return read(answer_, &n, sizeof n) == sizeof n ? n : UINT32_MAX;
   }
@@ -506,6 +526,46 @@ TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
     EXPECT_NE(access((file_ + "-wal").c_str(), F_OK), 0);
     EXPECT_NE(access((file_ + "-shm").c_str(), F_OK), 0);
   }
+}
+
+// A reader of its owner's log meets the log's index while the owner's
+// connection makes it (the owner opening the store, or recovering the log
+// of a process that was killed): SQLite refuses the read until the index is
+// made. The reader waits, at its open as at a read after it, and then reads.
+// The index is unmade here by hand while the owner's connection holds the
+// shared memory, and made by the owner's next read once the reader said it
+// was refused.
+TEST_F(EdgeTest, AReaderWaitsWhileItsOwnerMakesTheLogsIndex) {
+  if (InChild(true, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(nobody) failed";
+  Seed(3);
+  ASSERT_EQ(chmod(file_.c_str(), 0644), 0);  // its -wal and -shm files take its mode
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0711), 0);
+  Worker owner(geteuid(), &Count);
+  ASSERT_EQ(owner.Ask(), 3u);                // they are made
+  ASSERT_EQ(chmod(file_.c_str(), 0444), 0);  // the reader cannot write the store
+  const auto unmake = [&] {
+    const int fd = open((file_ + "-shm").c_str(), O_WRONLY | O_CLOEXEC);
+    const char zeros[136] = {};  // both copies of the index's header, and its read marks
+    EXPECT_EQ(pwrite(fd, zeros, sizeof zeros, 0), static_cast<ssize_t>(sizeof zeros));
+    close(fd);
+  };
+  // The reader's answer to a request, the index made at its first refusal.
+  const auto answer_once_made = [&](const Worker& reader) {
+    reader.Send();
+    uint32_t n = reader.Answer(), refusals = 0;
+    for (; n == kRefused; n = reader.Answer()) {
+      if (refusals++ == 0) {
+        EXPECT_EQ(owner.Ask(), 3u);
+      }
+    }
+    EXPECT_GT(refusals, 0u) << "the read was never refused";
+    return n;
+  };
+  unmake();
+  Worker reader(geteuid() == 0 ? kNobody : geteuid(), &Count, true);
+  EXPECT_EQ(answer_once_made(reader), 3u);  // refused at its open
+  unmake();
+  EXPECT_EQ(answer_once_made(reader), 3u);  // refused at a read
 }
 
 TEST_F(EdgeTest, ABatchThatAFullDiskEndedIsWhollyAbsent) {

@@ -70,6 +70,13 @@ class Lease {
 // of the owner's that are half made.
 constexpr int kBusyTimeoutMs = 5000;
 
+// Whether SQLite refused a read (extended code) because another connection
+// is making or recovering the log's index, which a reader that cannot write
+// the shared memory waits for: the same read succeeds a moment later.
+inline bool LogIndexBeingMade(int code) {
+  return code == SQLITE_READONLY_RECOVERY || code == SQLITE_READONLY_CANTINIT;
+}
+
 // Trying a step again, as a lock is waited for, until the busy timeout runs
 // out: `Again` pauses a few milliseconds (1 to 10 times `unit`, round after
 // round, so that several waiters do not try in step) and says whether
