@@ -122,7 +122,13 @@ class Selection(cli_test.Case):
         proc = self.run_cli("list", "--contains", "u")
         total = len(self.json_of("list", "--all", "--contains", "u"))
         self.assertIn(f"20 of {total}; --limit N or --all", proc.stderr)
-        self.assertEqual(len(self.json_of("list", "--limit", "0")), len(self.messages))
+        for limit in ("0", "4294967295"):
+            self.assertEqual(len(self.json_of("list", "--limit", limit)), len(self.messages))
+        # A name more people's numbers carry than the store looks up one by one.
+        for n in range(5):
+            self.run_cli("recipient", "add", "--number", f"+4915100000{n}", "--name", "Zoë Müller")
+        self.assertEqual(self.texts("list", "--all", "--contact", "zoe muller"),
+                         sorted(t for i, t in enumerate(self.messages) if i % 5 == 2))
         self.assertIn("3, and there are more", self.run_cli("list", "--limit", "3").stderr)
         for option in ("--contact", "--number", "--folder"):  # never "any"
             self.assertIn("empty", self.run_cli("delete", option, " ", "--yes", expect=2).stderr)

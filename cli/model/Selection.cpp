@@ -37,8 +37,7 @@ class Meets {
     if (s_.text.empty()) return true;
     const std::u16string text = m.Text();
     if (!s_.anywhere) return s_.text.Matches(text);
-    return s_.text.MatchesAny(
-        {text, FieldText(h.tel, std::size(h.tel)), FieldText(h.name, std::size(h.name))});
+    return s_.text.MatchesAny({text, tel, FieldText(h.name, std::size(h.name))});
   }
 
  private:
@@ -168,8 +167,11 @@ SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t 
     o.since = s.since;
     o.until = s.until;
     o.oldest = oldest;
-    // One more than asked: whether there are more.
-    o.limit = limit == 0 ? UINT32_MAX / 4 : limit + 1;
+    // One more than asked: whether there are more. A limit past what a
+    // store holds is no limit.
+    constexpr uint32_t kAll = UINT32_MAX / 4;
+    if (limit >= kAll) limit = 0;
+    o.limit = limit == 0 ? kAll : limit + 1;
     page.messages = ListMessages(store, o);
     page.more = limit != 0 && page.messages.size() > limit;
     if (page.more) page.messages.resize(limit);
