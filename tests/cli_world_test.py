@@ -49,6 +49,17 @@ def locale_env(lang):
     return env
 
 
+def holds_a_file_in(pid, folder):
+    """Whether process `pid` has a file of `folder` open (one without a name too)."""
+    found = False
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            found = found or os.readlink(f"/proc/{pid}/fd/{fd}").startswith(folder + "/")
+        except OSError:  # closed meanwhile
+            pass
+    return found
+
+
 class World(cli_test.Case):
     def run_env(self, env, *args, expect=0):
         proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, *args], env=env,
@@ -294,20 +305,26 @@ class StandardInputKept(World):
                                  + os.strerror(errno.EFBIG) + "; nothing was imported")
                 self.assertEqual(os.listdir(tmp), [])
                 self.assertEqual(self.stats()["heads"], 0)
-            # Ctrl-C during the copy removes it.
-            proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", "-"],
-                                    stdin=subprocess.PIPE, stderr=subprocess.PIPE,
-                                    env=dict(os.environ, TMPDIR=tmp))
-            proc.stdin.write(b"<smses>" + b" " * 100000)
-            proc.stdin.flush()
-            deadline = time.monotonic() + 60
-            while time.monotonic() < deadline and not any(
-                    os.path.getsize(os.path.join(tmp, n)) for n in os.listdir(tmp)):
-                time.sleep(0.01)
-            proc.send_signal(signal.SIGINT)
-            proc.communicate(timeout=60)
-            self.assertEqual(proc.returncode, -signal.SIGINT)
-            self.assertEqual(os.listdir(tmp), [])
+            # However the copy ends (Ctrl-C, the terminal closed, Ctrl-\, a
+            # kill), it leaves no file; the first three say so, standard input
+            # still open and silent.
+            for sig in (signal.SIGINT, signal.SIGHUP, signal.SIGQUIT, signal.SIGKILL):
+                proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", "-"],
+                                        stdin=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        text=True, env=dict(os.environ, TMPDIR=tmp))
+                proc.stdin.write("<smses>" + " " * 100000)
+                proc.stdin.flush()
+                deadline = time.monotonic() + 60
+                while time.monotonic() < deadline and not holds_a_file_in(proc.pid, tmp):
+                    time.sleep(0.01)
+                proc.send_signal(sig)
+                err = proc.communicate(timeout=60)[1]
+                self.assertEqual(os.listdir(tmp), [])
+                if sig == signal.SIGKILL:
+                    continue
+                self.assertEqual(proc.returncode, 1, err)
+                self.assertIn("interrupted while keeping standard input in a temporary file: "
+                              "nothing was imported; the store is as it was", err)
             # A message's text from endless input stops at the longest a message holds.
             proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, "add", "--number", "5"],
                                   stdin=zero, capture_output=True, text=True, timeout=120)

@@ -211,19 +211,31 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   // Standard input, a pipe or a device can be read once only: it is kept
   // in a private temporary file, read twice. Every write is checked: a copy
   // that is not whole stores nothing.
+  // The copy has no name (it is read through its descriptor), so no end of
+  // the process leaves it behind; Ctrl-C stops the copy even while standard
+  // input is silent.
   const std::string folder = TemporaryFolder();
-  spooled_ = std::make_unique<TemporaryFile>(folder + "/zusms-import-XXXXXX");
+  const std::string what = path == "-" ? std::string("standard input") : path;
+  spooled_ =
+      std::make_unique<TemporaryFile>(folder + "/zusms-import-XXXXXX", TemporaryFile::kNameless);
   const auto fail = [&](const std::string& why) {
     if (source != STDIN_FILENO) ::close(source);
     spooled_.reset();
-    throw NotKept(path == "-" ? std::string("standard input") : path, folder, why);
+    throw NotKept(what, folder, why);
   };
   if (spooled_->error() != 0) fail(std::strerror(spooled_->error()));
   const uint64_t limit = SpoolLimit(folder);
   std::vector<char> chunk(1 << 16);
   uint64_t kept = 0;
+  const InterruptGuard guard(true);
   for (;;) {
     const ssize_t n = ::read(source, chunk.data(), chunk.size());
+    if (InterruptRequested()) {
+      if (source != STDIN_FILENO) ::close(source);
+      spooled_.reset();
+      throw Failure("interrupted while keeping " + what +
+                    " in a temporary file: nothing was imported; the store is as it was");
+    }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) fail(std::string("reading it: ") + std::strerror(errno));
     if (n == 0) break;
@@ -235,7 +247,6 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   }
   if (source != STDIN_FILENO) ::close(source);
   source = STDIN_FILENO;
-  if (const int error = spooled_->Close()) fail(std::strerror(error));
   Recognise();
 }
 
@@ -248,11 +259,11 @@ void InputFile::Recognise() {
     // a private temporary file.
     const std::string folder = TemporaryFolder();
     const std::string what = path_ + ", unpacked,";
-    auto unpacked = std::make_unique<TemporaryFile>(folder + "/zusms-import-XXXXXX");
+    auto unpacked =
+        std::make_unique<TemporaryFile>(folder + "/zusms-import-XXXXXX", TemporaryFile::kNameless);
     if (unpacked->error() != 0) throw NotKept(what, folder, std::strerror(unpacked->error()));
     Unpacking sink{what, *unpacked, folder, SpoolLimit(folder)};
     gzip ? Gunzip(path_, from, sink) : Unzip(path_, from, sink);
-    if (const int error = unpacked->Close()) throw NotKept(what, folder, std::strerror(error));
     spooled_ = std::move(unpacked);
   } else {
     std::string_view text(head);

@@ -68,12 +68,12 @@ struct ImportOptions {
 };
 
 // The file to import: a path, or standard input (a pipe, a device) kept in
-// a temporary file, so that it can be read twice. A Failure that says why
-// when the copy cannot be made whole (a full folder, or more than any
-// backup holds). A file packed with gzip or zip is read unpacked (kept so in
-// a temporary file); a file of another kind that people take for a backup
-// (a vCard, an image, an SQLite database, other packers) is a Failure that
-// says what it is.
+// a temporary file that has no name, so that it can be read twice. A
+// Failure that says why when the copy cannot be made whole (a full folder,
+// more than any backup holds, Ctrl-C during the copy). A file packed with
+// gzip or zip is read unpacked (kept so in a nameless temporary file); a
+// file of another kind that people take for a backup (a vCard, an image, an
+// SQLite database, other packers) is a Failure that says what it is.
 class InputFile {
  public:
   explicit InputFile(const std::string& path);

@@ -9,6 +9,8 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <iterator>
+#include <string>
 
 namespace zusms::cli {
 
@@ -16,6 +18,11 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 void OnInterrupt(int) { interrupted = 1; }
+
+// What asks long work to stop: Ctrl-C, the terminal closed, Ctrl-\.
+constexpr int kStops[] = {SIGINT, SIGHUP, SIGQUIT};
+// What ends the process: those, and SIGTERM.
+constexpr int kEnds[] = {SIGINT, SIGHUP, SIGQUIT, SIGTERM};
 
 // Where a signal finds the temporary file in use.
 char g_temporary[PATH_MAX + 1];
@@ -26,14 +33,14 @@ void RemoveTemporaryAndStop(int signal_number) {
   ::raise(signal_number);
 }
 
-// SIGINT and SIGTERM held back for the scope, delivered when it ends.
+// The signals that end the process held back for the scope, delivered when
+// it ends.
 class SignalsHeld {
  public:
   SignalsHeld() {
     sigset_t stop;
     sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
+    for (const int s : kEnds) sigaddset(&stop, s);
     ::sigprocmask(SIG_BLOCK, &stop, &before_);
   }
   ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
@@ -46,14 +53,21 @@ class SignalsHeld {
 
 }  // namespace
 
-InterruptGuard::InterruptGuard() {
+InterruptGuard::InterruptGuard(bool wake_reads) {
   interrupted = 0;
-  previous_ = std::signal(SIGINT, OnInterrupt);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = wake_reads ? 0 : SA_RESTART;
+  static_assert(std::size(kStops) == std::size(decltype(previous_){}));
+  for (size_t i = 0; i < std::size(kStops); ++i) ::sigaction(kStops[i], &action, &previous_[i]);
 }
-InterruptGuard::~InterruptGuard() { std::signal(SIGINT, previous_); }
+InterruptGuard::~InterruptGuard() {
+  for (size_t i = 0; i < std::size(kStops); ++i) ::sigaction(kStops[i], &previous_[i], nullptr);
+}
 bool InterruptRequested() { return interrupted != 0; }
 
-TemporaryFile::TemporaryFile(std::string pattern) {
+TemporaryFile::TemporaryFile(std::string pattern, Kind kind) {
   if (pattern.size() > PATH_MAX) {
     error_ = ENAMETOOLONG;
     return;
@@ -73,13 +87,26 @@ TemporaryFile::TemporaryFile(std::string pattern) {
     ::unlink(pattern.c_str());
     return;
   }
+  if (kind == kNameless) {
+    // Read through the descriptor from here on: nothing can leave it behind.
+    ::unlink(pattern.c_str());
+    path_ = "/proc/self/fd/" + std::to_string(fd_);
+    return;
+  }
+  named_ = true;
   path_ = pattern;
   std::strcpy(g_temporary, path_.c_str());
-  previous_int_ = ::signal(SIGINT, RemoveTemporaryAndStop);
-  previous_term_ = ::signal(SIGTERM, RemoveTemporaryAndStop);
+  static_assert(std::size(kEnds) == std::size(decltype(previous_){}));
+  for (size_t i = 0; i < std::size(kEnds); ++i) {
+    previous_[i] = ::signal(kEnds[i], RemoveTemporaryAndStop);
+  }
 }
 
 TemporaryFile::~TemporaryFile() {
+  if (!named_) {
+    if (fd_ >= 0) ::close(fd_);
+    return;
+  }
   Close();
   if (!path_.empty()) {
     ::unlink(path_.c_str());
@@ -88,16 +115,15 @@ TemporaryFile::~TemporaryFile() {
 }
 
 int TemporaryFile::Close() {
-  if (fd_ < 0) return 0;
+  if (fd_ < 0 || !named_) return 0;
   const int fd = fd_;
   fd_ = -1;
   return ::close(fd) == 0 ? 0 : errno;
 }
 
 void TemporaryFile::Keep() {
-  if (path_.empty()) return;
-  ::signal(SIGINT, previous_int_);
-  ::signal(SIGTERM, previous_term_);
+  if (path_.empty() || !named_) return;
+  for (size_t i = 0; i < std::size(kEnds); ++i) ::signal(kEnds[i], previous_[i]);
   path_.clear();
 }
 

@@ -1,8 +1,12 @@
-// Ctrl-C during long work: while an InterruptGuard lives, SIGINT only asks
-// the work to stop, which it does at its next safe point. A TemporaryFile
-// is removed however the process ends but for SIGKILL.
+// Ctrl-C during long work: while an InterruptGuard lives, SIGINT (and
+// SIGHUP, the terminal closed, and SIGQUIT, Ctrl-\) only asks the work to
+// stop, which it does at its next safe point. A named TemporaryFile is
+// removed however the process ends but for SIGKILL; a nameless one has no
+// name to leave behind.
 #ifndef ZUSMS_CLI_TEXT_INTERRUPT_H_
 #define ZUSMS_CLI_TEXT_INTERRUPT_H_
+
+#include <signal.h>
 
 #include <cstddef>
 #include <string>
@@ -11,26 +15,33 @@ namespace zusms::cli {
 
 class InterruptGuard {
  public:
-  InterruptGuard();
+  // With `wake_reads`, a read that waits (for standard input) returns EINTR
+  // at such a signal instead of waiting on.
+  explicit InterruptGuard(bool wake_reads = false);
   ~InterruptGuard();
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
  private:
-  void (*previous_)(int);
+  struct sigaction previous_[3];
 };
 
-// Whether Ctrl-C was pressed since the innermost InterruptGuard began.
+// Whether Ctrl-C (or SIGHUP, SIGQUIT) came since the innermost
+// InterruptGuard began.
 bool InterruptRequested();
 
 // A private file (0600 whatever the umask) made from `pattern`, which ends
-// in XXXXXX: it holds text of the user's messages. While it lives, SIGINT
-// and SIGTERM (outside an InterruptGuard) remove it before they end the
-// process; it is removed when it goes, unless Keep() says it now has
-// another name. One at a time.
+// in XXXXXX: it holds text of the user's messages. A nameless one loses its
+// name as soon as it is made and is read through its descriptor (path()
+// names that), so no end of the process, SIGKILL included, leaves it
+// behind; it goes with its descriptor, when it goes. A named one: while it
+// lives, SIGINT, SIGTERM, SIGHUP and SIGQUIT (outside an InterruptGuard)
+// remove it before they end the process; it is removed when it goes, unless
+// Keep() says it now has another name. One named one at a time.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(std::string pattern);
+  enum Kind { kNamed, kNameless };
+  explicit TemporaryFile(std::string pattern, Kind kind = kNamed);
   ~TemporaryFile();
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -38,7 +49,8 @@ class TemporaryFile {
   int error() const { return error_; }  // errno of a failed creation, else 0
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
-  // Closes the descriptor: 0, or the errno of the close.
+  // Closes the descriptor (of a named file only: a nameless one would go
+  // with it): 0, or the errno of the close.
   int Close();
   // The file was renamed: it is no longer removed.
   void Keep();
@@ -47,8 +59,8 @@ class TemporaryFile {
   std::string path_;
   int fd_ = -1;
   int error_ = 0;
-  void (*previous_int_)(int) = nullptr;
-  void (*previous_term_)(int) = nullptr;
+  bool named_ = false;
+  void (*previous_[4])(int) = {};
 };
 
 // Writes all `size` bytes to `fd`: 0, or the errno of the write that
