@@ -137,6 +137,11 @@ int Connection::OpenFile(const std::string& path, bool create, DatabaseFile* fil
       const int setup = rc != SQLITE_OK ? rc : Setup(*db, file->read_only, &what);
       if (setup == SQLITE_OK) return SQLITE_OK;
       if (rc != SQLITE_OK) what = *db ? sqlite3_errmsg(*db) : sqlite3_errstr(rc);
+      if (setup == SQLITE_READONLY_ROLLBACK) {
+        what +=
+            " (a journal beside it holds a transaction that its writer left unfinished;"
+            " the owner's next open of the store rolls it back)";
+      }
       *error = "cannot open " + path + ": " + what;
       sqlite3_close_v2(*db);
       *db = nullptr;

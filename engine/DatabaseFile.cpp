@@ -434,9 +434,21 @@ int PrepareDatabaseFile(const std::string& path, bool create, DatabaseFile* file
              " opening it once as its owner makes both)";
     return SQLITE_BUSY;
   }
-  // No log: the file holds every commit. Read as unchanging (no locks, no
-  // -shm file); the connection compares the stamp before each read
-  // transaction and opens the file again once its owner changed it.
+  // A file in rollback mode (written by another program; its header's
+  // versions are 1, WAL's are 2), or one with a journal beside it: its
+  // owner writes the file itself. Read as any SQLite reader reads it, under
+  // SQLite's shared lock on the file for each read transaction, which the
+  // owner's commit waits for and which waits for the owner's commit; a
+  // journal left by a writer that died is refused, not read past. Should
+  // the owner switch the file to WAL, its -shm is read, never made.
+  if (facts.journaled || (facts.got >= 20 && (facts.header[18] == 1 || facts.header[19] == 1))) {
+    file->path = Uri(facts.real, "mode=ro&readonly_shm=1");
+    return SQLITE_OK;
+  }
+  // No log: the file holds every commit, and its owner writes it only
+  // through a -wal. Read as unchanging (no locks, no -shm file); the
+  // connection compares the stamp before each read transaction and opens
+  // the file again once its owner changed it.
   file->path = Uri(facts.real, "immutable=1");
   file->watched = true;
 #endif

@@ -528,6 +528,41 @@ TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
   }
 }
 
+// What a reader answers when its read was refused for a busy file.
+constexpr uint32_t kBusy = UINT32_MAX - 3;
+uint32_t CountOrBusy(SmsDatabase* store) {
+  const uint32_t n = Count(store);
+  return n == UINT32_MAX && IsZuSmsLastErrorBusy() ? kBusy : n;
+}
+
+// A store that another program of its owner writes in rollback mode (the
+// sqlite3 shell): a reader that cannot write it reads committed states
+// only. While the owner's transaction has written part of itself into the
+// file (more than its cache holds, its journal beside it), the reader waits
+// and is refused as busy, as any SQLite reader; then it reads the commit.
+TEST_F(EdgeTest, AReaderOfARollbackModeStoreNeverReadsAHalfWrittenCommit) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  if (InChild(true, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(nobody) failed";
+  Seed(3);
+  ASSERT_EQ(chmod(file_.c_str(), 0644), 0);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0711), 0);
+  sqlite3* owner = nullptr;
+  ASSERT_EQ(sqlite3_open(file_.c_str(), &owner), SQLITE_OK);
+  const auto exec = [&](const char* sql) {
+    EXPECT_EQ(sqlite3_exec(owner, sql, nullptr, nullptr, nullptr), SQLITE_OK)
+        << sql << ": " << sqlite3_errmsg(owner);
+  };
+  exec("PRAGMA journal_mode=DELETE; PRAGMA cache_size=10");
+  Worker reader(kNobody, &CountOrBusy);
+  EXPECT_EQ(reader.Ask(), 3u);
+  exec("BEGIN; DELETE FROM SmsHead; CREATE TABLE pad (x); INSERT INTO pad VALUES (zeroblob(1e6))");
+  EXPECT_EQ(reader.Ask(), kBusy);
+  exec("COMMIT");
+  EXPECT_EQ(reader.Ask(), 0u);
+  sqlite3_close(owner);
+  EXPECT_EQ(FilesOf(dir_.path(), kNobody), 0);
+}
+
 // A reader of its owner's log meets the log's index while the owner's
 // connection makes it (the owner opening the store, or recovering the log
 // of a process that was killed): SQLite refuses the read until the index is
