@@ -560,6 +560,24 @@ class FolderNames(World):
         self.assertIn("file: ", out)  # integrity_check's findings
 
 
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to act as another user")
+    def test_check_by_a_reader_of_another_users_store_makes_no_file(self):
+        # In a folder all may write (sticky, as /tmp), a -wal or -shm file of
+        # the reader's beside the store would lock its owner out.
+        folder = os.path.join(self.dir.name, "shared")
+        os.mkdir(folder)
+        os.chmod(folder, 0o1777)
+        os.chmod(self.dir.name, 0o711)
+        self.db = os.path.join(folder, "s.dbf")
+        self.run_cli("add", "--number", "1", "--text", "x")
+        os.chmod(self.db, 0o644)
+        for args in (("check",), ("check", "--repair")):
+            proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, *args], user=65534,
+                                  group=65534, extra_groups=[], capture_output=True, text=True,
+                                  timeout=120)
+            self.assertEqual(proc.stdout, "no problems found\n", proc.stderr)
+            self.assertEqual(os.listdir(folder), ["s.dbf"])
+
 class DatesPeopleType(World):
     def add_at(self, when):
         """A message received at the JSON time `when` (UTC, YYYYMMDDhhmmss)."""

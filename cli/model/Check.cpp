@@ -7,6 +7,7 @@
 #include <set>
 #include <tuple>
 
+#include "DatabaseFile.h"
 #include "model/Folders.h"
 #include "model/Messages.h"
 
@@ -14,16 +15,9 @@ namespace zusms::cli {
 
 namespace {
 
-// SQLite's integrity_check of the file, read-only: each problem it names.
-std::vector<std::string> IntegrityProblems(const std::string& file) {
-  sqlite3* db = nullptr;
+// What SQLite's integrity_check says of the file open as `db`.
+std::vector<std::string> CheckOpenFile(sqlite3* db) {
   std::vector<std::string> out;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    out.push_back(fmt::format("the file cannot be opened for its integrity check: {}",
-                              db ? sqlite3_errmsg(db) : "out of memory"));
-    sqlite3_close(db);
-    return out;
-  }
   sqlite3_busy_timeout(db, 5000);
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db, "PRAGMA integrity_check(20)", -1, &stmt, nullptr) == SQLITE_OK) {
@@ -37,6 +31,33 @@ std::vector<std::string> IntegrityProblems(const std::string& file) {
     out.push_back(std::string("integrity check: ") + sqlite3_errmsg(db));
   }
   sqlite3_finalize(stmt);
+  return out;
+}
+
+// SQLite's integrity_check of the file, read-only: each problem it names.
+// The file is opened as the library opens it: one this user cannot write
+// (another user's store) without making, writing or removing any file
+// beside it, since a -wal or -shm file of this user would lock its owner
+// out; one read as unchanging under the read lock the library's reader
+// holds for each read.
+std::vector<std::string> IntegrityProblems(const std::string& file) {
+  engine::DatabaseFile how;
+  std::string why;
+  if (engine::PrepareDatabaseFile(file, false, &how, &why) != SQLITE_OK) {
+    return {"the file cannot be opened for its integrity check: " + why};
+  }
+  if (!how.read_only) how.open_flags = SQLITE_OPEN_READONLY;  // its owner's: as any reader
+  sqlite3* db = nullptr;
+  std::vector<std::string> out;
+  if (sqlite3_open_v2(how.path.c_str(), &db, how.open_flags, how.vfs) != SQLITE_OK) {
+    out.push_back(fmt::format("the file cannot be opened for its integrity check: {}",
+                              db ? sqlite3_errmsg(db) : "out of memory"));
+  } else {
+    const int watch = how.watched ? engine::OpenWatch(how.real) : -1;
+    engine::HoldWatch(watch, true);
+    out = CheckOpenFile(db);
+    engine::CloseWatch(watch);
+  }
   sqlite3_close(db);
   return out;
 }
