@@ -45,7 +45,9 @@ struct DatabaseFile {
 // beside it. A file this process cannot write is read without creating or removing any
 // file (on Linux; see "Stores that cannot be written" in docs/RELIABILITY.md):
 // beside its owner's -wal and -shm files it is read through them, without
-// writing them; beside neither, as unchanging and watched. Returns SQLITE_OK
+// writing them; in rollback mode (or beside a journal) as SQLite reads it
+// read-only, under its shared locks; beside neither, as unchanging and
+// watched. Returns SQLITE_OK
 // with *file filled in, or a SQLite result code with *error set to the reason
 // (naming the path); SQLITE_BUSY for a read-only file beside only one of the
 // two (its owner opening or closing it), which may be tried again. Nothing
