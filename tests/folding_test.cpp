@@ -5,10 +5,9 @@
 #include "Folding.h"
 
 #include <gtest/gtest.h>
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
-#include <unicode/unorm2.h>
-#include <unicode/ustring.h>
 
 #include <cstring>
 #include <fstream>
@@ -40,24 +39,18 @@ std::u32string Utf32(const std::u16string& text) {
 // ICU's forms, the reference.
 std::u16string Icu(bool composed, const std::u16string& text) {
   UErrorCode status = U_ZERO_ERROR;
-  const UNormalizer2* form =
-      composed ? unorm2_getNFCInstance(&status) : unorm2_getNFDInstance(&status);
-  std::u16string out(text.size() * 4 + 8, u'\0');
-  out.resize(static_cast<size_t>(unorm2_normalize(
-      form, reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size()),
-      reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &status)));
+  const icu::Normalizer2* form = composed ? icu::Normalizer2::getNFCInstance(status)
+                                          : icu::Normalizer2::getNFDInstance(status);
+  const icu::UnicodeString out =
+      form->normalize(icu::UnicodeString(text.data(), static_cast<int32_t>(text.size())), status);
   EXPECT_TRUE(U_SUCCESS(status));
-  return out;
+  return std::u16string(out.getBuffer(), static_cast<size_t>(out.length()));
 }
 std::u16string IcuFolded(const std::u16string& text) {
   const std::u16string composed = Icu(true, text);
-  std::u16string out(composed.size() * 3 + 8, u'\0');
-  UErrorCode status = U_ZERO_ERROR;
-  out.resize(static_cast<size_t>(
-      u_strFoldCase(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
-                    reinterpret_cast<const UChar*>(composed.data()),
-                    static_cast<int32_t>(composed.size()), U_FOLD_CASE_DEFAULT, &status)));
-  return out;
+  icu::UnicodeString out(composed.data(), static_cast<int32_t>(composed.size()));
+  out.foldCase();
+  return std::u16string(out.getBuffer(), static_cast<size_t>(out.length()));
 }
 
 // Each rule appends what one character becomes, ours and ICU's.
