@@ -23,8 +23,8 @@ namespace {
 
 // What the index keeps changes with this number and with the folding's
 // Unicode version: an index of another is made anew.
-constexpr int64_t kFormat = 1;
-int64_t Version() { return kFormat << 32 | search::kUnicodeVersion; }
+constexpr const char* kFormat = "1";
+std::string Version() { return std::string(kFormat) + " " + std::string(search::UnicodeVersion()); }
 
 // The tables, by name, as this version writes them. An entry's texts are
 // kept folded (`Text`, `Tel`, `Name`) and, where folding accents changes
@@ -87,9 +87,9 @@ std::string Utf8Of(std::u32string_view text) {
 }
 
 std::u32string Trimmed(std::u32string folded) {
-  while (!folded.empty() && folded.back() == U' ') folded.pop_back();
-  if (!folded.empty() && folded.front() == U' ') folded.erase(0, 1);
-  return folded;
+  const size_t first = folded.find_first_not_of(U' ');
+  if (first == std::u32string::npos) return U"";
+  return folded.substr(first, folded.find_last_not_of(U' ') - first + 1);
 }
 
 // The folded terms of a query: split at white space outside quotes, folded
@@ -248,8 +248,8 @@ void Scan(sqlite3* db, const CMimerTextSource& src, uint32_t user, const CMimerT
 // definition: an index of another version does not match and is made anew.
 std::string StateTable() {
   return "CREATE TABLE zu_search_state (UserID INTEGER PRIMARY KEY, token INTEGER NOT NULL, "
-         "scanned INTEGER, format INTEGER NOT NULL DEFAULT " +
-         std::to_string(Version()) + ")";
+         "scanned INTEGER, format TEXT NOT NULL DEFAULT '" +
+         Version() + "')";
 }
 
 std::map<std::string, std::string> Wanted() {
@@ -286,7 +286,8 @@ void Make(sqlite3* db) {
 class Writer {
  public:
   Writer(sqlite3* db, const CMimerTextSource& src, uint32_t user)
-      : user_(static_cast<int32_t>(user)),
+      : db_(db),
+        user_(static_cast<int32_t>(user)),
         row_(db, SelectRows(src) + " WHERE id = ? AND UserID = ?"),
         next_rows_(db, SelectRows(src) + " WHERE UserID = ? AND id > ? ORDER BY id LIMIT ?"),
         part_(db, "SELECT entry, grp, tel FROM zu_search_parts WHERE head = ? AND UserID = ?"),
@@ -294,20 +295,22 @@ class Writer {
         members_(db, "SELECT head FROM zu_search_parts WHERE entry = ?"),
         group_(db,
                "SELECT head, entry FROM zu_search_parts WHERE UserID = ? AND grp = ? AND tel = ?"),
-        unindex_(db,
-                 std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
-                             "'delete', id, ") +
-                     kGramsOf + " FROM zu_search WHERE id = ?"),
-        remove_(db, "DELETE FROM zu_search WHERE id = ?"),
-        remove_parts_(db, "DELETE FROM zu_search_parts WHERE entry = ?"),
+        gone_(db, "INSERT OR IGNORE INTO temp.zu_search_gone (id) VALUES (?)"),
         put_(db,
              "INSERT INTO zu_search (id, UserID, Time, Text, Tel, Name, BareText, BareTel, "
              "BareName) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-        index_(db, std::string("INSERT INTO zu_search_grams (rowid, t) SELECT id, ") + kGramsOf +
-                       " FROM zu_search WHERE id = ?"),
+        new_(db, "INSERT INTO temp.zu_search_new (id) VALUES (?)"),
         put_part_(db,
                   "INSERT OR REPLACE INTO zu_search_parts (head, UserID, entry, grp, tel) VALUES "
                   "(?, ?, ?, ?, ?)") {}
+
+  // The trigram index takes the entries put since the last time in one
+  // statement: each statement on it writes what it holds to the file.
+  void Flush() {
+    Exec(db_, std::string("INSERT INTO zu_search_grams (rowid, t) SELECT id, ") + kGramsOf +
+                  " FROM zu_search WHERE id IN (SELECT id FROM temp.zu_search_new); DELETE FROM "
+                  "temp.zu_search_new");
+  }
 
   // Indexes again the rows `heads` name, with every entry they were or are
   // a part of.
@@ -350,7 +353,7 @@ class Writer {
         if (rows.back().IsPart()) gather(rows.back().group, rows.back().tel);
       }
     }
-    for (const int64_t e : old_entries) Remove(e);
+    Remove(old_entries);
     Gatherer gatherer([&](const Entry& e, const std::vector<const Row*>& parts) { Put(e, parts); });
     for (Row& r : rows) gatherer.Add(std::move(r));
     gatherer.Finish();
@@ -376,14 +379,22 @@ class Writer {
       }
     }
     if (!again.empty()) Reindex(again);
+    Flush();
     return last;
   }
 
  private:
-  void Remove(int64_t entry) {
-    unindex_.Reset().Bind(1, entry).Step();
-    remove_.Reset().Bind(1, entry).Step();
-    remove_parts_.Reset().Bind(1, entry).Step();
+  void Remove(const std::set<int64_t>& entries) {
+    if (entries.empty()) return;
+    Flush();  // no entry goes from the trigram index before it is there
+    for (const int64_t e : entries) gone_.Reset().Bind(1, e).Step();
+    Exec(db_, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
+                          "'delete', id, ") +
+                  kGramsOf +
+                  " FROM zu_search WHERE id IN (SELECT id FROM temp.zu_search_gone); DELETE FROM "
+                  "zu_search WHERE id IN (SELECT id FROM temp.zu_search_gone); DELETE FROM "
+                  "zu_search_parts WHERE entry IN (SELECT id FROM temp.zu_search_gone); DELETE "
+                  "FROM temp.zu_search_gone");
   }
 
   void Put(const Entry& e, const std::vector<const Row*>& parts) {
@@ -401,16 +412,16 @@ class Writer {
       }
     }
     put_.Step();
-    index_.Reset().Bind(1, e.id).Step();
+    new_.Reset().Bind(1, e.id).Step();
     for (const Row* r : parts) {
       put_part_.Reset().Bind(1, r->id).Bind(2, user_).Bind(3, e.id).Bind(4, r->group);
       put_part_.Bind16(5, r->tel).Step();
     }
   }
 
+  sqlite3* db_;
   int64_t user_;
-  Query row_, next_rows_, part_, entry_, members_, group_, unindex_, remove_, remove_parts_, put_,
-      index_, put_part_;
+  Query row_, next_rows_, part_, entry_, members_, group_, gone_, put_, new_, put_part_;
 };
 
 // Where the user's index stands.
@@ -471,6 +482,9 @@ bool Step(sqlite3* db, const CMimerTextSource& src, uint32_t user, uint64_t& ind
     StartOver(db, user);
     return false;
   }
+  Exec(db,
+       "CREATE TEMP TABLE IF NOT EXISTS zu_search_new (id INTEGER PRIMARY KEY); CREATE TEMP TABLE "
+       "IF NOT EXISTS zu_search_gone (id INTEGER PRIMARY KEY)");
   Writer writer(db, src, user);
   if (p.scanned) {
     const int64_t last = writer.IndexNext(*p.scanned, indexed);
@@ -487,7 +501,10 @@ bool Step(sqlite3* db, const CMimerTextSource& src, uint32_t user, uint64_t& ind
   }
   std::set<int64_t> heads;
   for (const CMimerChange& c : changes) heads.insert(c.id);
-  if (!heads.empty()) writer.Reindex(heads);
+  if (!heads.empty()) {
+    writer.Reindex(heads);
+    writer.Flush();
+  }
   if (next != p.token) MoveTo(db, user, next, std::nullopt);
   return changes.size() < CMimerTextIndex::kStep;
 }
