@@ -12,9 +12,14 @@ namespace {
 // batid and number, are joined in index order, and the message is found
 // by its first part's id. Followed in the change log as family 1, as the
 // synchronisation listings file them.
-constexpr CMimerTextSource kHeads = {
-    {1, "SmsHead", "uuid", "ModifyTime"}, "content", "tel", "name", "recvtime",
-    "batid",                              "longsms", "index"};
+constexpr CMimerTextSource kHeads = {{1, "SmsHead", "uuid", "ModifyTime"},
+                                     "content",
+                                     "tel",
+                                     "name",
+                                     "recvtime",
+                                     "batid",
+                                     "longsms",
+                                     "index"};
 
 constexpr uint32_t kFlags = ZU_SEARCH_ACCENTS | ZU_SEARCH_ANYWHERE | ZU_SEARCH_OLDEST;
 
@@ -52,9 +57,9 @@ int32_t SmsDatabase::RefreshSmsIndexes() {
 
 extern "C" {
 
-ZUSMS_API int32_t ZUSMS_CALL SearchZuSmsHead(SmsDatabase* h, const char16_t* terms,
-                                             uint32_t flags, uint32_t* ids, uint32_t capacity,
-                                             uint32_t* n, uint64_t* total) {
+ZUSMS_API int32_t ZUSMS_CALL SearchZuSmsHead(SmsDatabase* h, const char16_t* terms, uint32_t flags,
+                                             uint32_t* ids, uint32_t capacity, uint32_t* n,
+                                             uint64_t* total) {
   return zusms::Call(h, [&](SmsDatabase& db) {
     return db.SearchSmsHead(terms, flags, ids, capacity, zusms::Ref(n, "n"), total);
   });

@@ -143,9 +143,9 @@ Row ReadRow(const Query& q) {
 }
 
 std::string SelectRows(const CMimerTextSource& src) {
-  return "SELECT id, coalesce(" + Q(src.time) + ", ''), " + Q(src.text) + ", " + Q(src.tel) +
-         ", " + Q(src.name) + ", " + Q(src.group) + ", " + Q(src.parts) + ", " + Q(src.order) +
-         " FROM " + Q(src.tracked.table);
+  return "SELECT id, coalesce(" + Q(src.time) + ", ''), " + Q(src.text) + ", " + Q(src.tel) + ", " +
+         Q(src.name) + ", " + Q(src.group) + ", " + Q(src.parts) + ", " + Q(src.order) + " FROM " +
+         Q(src.tracked.table);
 }
 
 // An entry: one row, or the parts of a long message joined.
@@ -568,10 +568,12 @@ void FromIndex(sqlite3* db, uint32_t user, const CMimerTextQuery& q, uint32_t ca
   // With trigrams, the few entries that hold them are read and sorted;
   // without, the entries are read newest first until the page is full.
   const std::string from =
-      match.empty() ? " FROM zu_search s INDEXED BY zu_search_time"
-                    : " FROM zu_search_grams CROSS JOIN zu_search s ON s.id = zu_search_grams.rowid";
+      match.empty()
+          ? " FROM zu_search s INDEXED BY zu_search_time"
+          : " FROM zu_search_grams CROSS JOIN zu_search s ON s.id = zu_search_grams.rowid";
   if (!match.empty()) where += " AND zu_search_grams MATCH ?1";
-  const std::string order = q.oldest ? " ORDER BY s.Time, s.id" : " ORDER BY s.Time DESC, s.id DESC";
+  const std::string order =
+      q.oldest ? " ORDER BY s.Time, s.id" : " ORDER BY s.Time DESC, s.id DESC";
   auto bind = [&](Query& query) {
     if (!match.empty()) query.Bind(1, match);
     query.Bind(2, int64_t{static_cast<int32_t>(user)});
@@ -580,6 +582,19 @@ void FromIndex(sqlite3* db, uint32_t user, const CMimerTextQuery& q, uint32_t ca
     }
   };
   ids.clear();
+  if (!match.empty() && total) {
+    // The entries the trigrams find are few: read once, sorted here.
+    std::vector<std::pair<std::string, int64_t>> found;
+    Query all(db, "SELECT s.Time, s.id" + from + where);
+    bind(all);
+    while (all.Step()) found.emplace_back(all.Text(0), all.Int(1));
+    const size_t n = std::min<size_t>(capacity, found.size());
+    auto first = [&](const auto& a, const auto& b) { return q.oldest ? a < b : b < a; };
+    std::partial_sort(found.begin(), found.begin() + static_cast<ptrdiff_t>(n), found.end(), first);
+    for (size_t i = 0; i < n; ++i) ids.push_back(static_cast<uint32_t>(found[i].second));
+    *total = found.size();
+    return;
+  }
   if (capacity > 0) {
     Query page(db, "SELECT s.id" + from + where + order + " LIMIT " + std::to_string(capacity));
     bind(page);
@@ -600,10 +615,11 @@ sqlite3* OpenDb(Connection& c) {
 // Whether this SQLite has FTS5; asked once.
 bool HasFts5(sqlite3* db) {
   static const bool has = [db] {
-    return sqlite3_exec(db,
-                        "CREATE VIRTUAL TABLE temp.zu_search_probe USING fts5(t, tokenize='trigram'); "
-                        "DROP TABLE temp.zu_search_probe",
-                        nullptr, nullptr, nullptr) == SQLITE_OK;
+    return sqlite3_exec(
+               db,
+               "CREATE VIRTUAL TABLE temp.zu_search_probe USING fts5(t, tokenize='trigram'); "
+               "DROP TABLE temp.zu_search_probe",
+               nullptr, nullptr, nullptr) == SQLITE_OK;
   }();
   return has;
 }
@@ -637,8 +653,7 @@ bool CMimerTextIndex::Refresh(const CMimerTextSource& source, uint32_t user,
 
 CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t user,
                                       const CMimerTextQuery& query, uint32_t capacity,
-                                      std::vector<uint32_t>& ids, uint64_t* total,
-                                      bool scan_only) {
+                                      std::vector<uint32_t>& ids, uint64_t* total, bool scan_only) {
   Terms(query);  // a query of no terms fails before anything is read
   Connection& c = Connection::Default();
   std::lock_guard lock(c.Mutex());

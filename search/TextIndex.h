@@ -68,8 +68,7 @@ class CMimerTextIndex {
   // nothing to look for.
   static CMimerTextWay Search(const CMimerTextSource& source, uint32_t user,
                               const CMimerTextQuery& query, uint32_t capacity,
-                              std::vector<uint32_t>& ids, uint64_t* total,
-                              bool scan_only = false);
+                              std::vector<uint32_t>& ids, uint64_t* total, bool scan_only = false);
 
   // Brings the user's index up to date; false when it cannot be kept here
   // (read-only file, inside a batch, no FTS5). `progress` hears how many

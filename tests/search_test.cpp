@@ -21,12 +21,17 @@ namespace {
 // or leaves ASCII, accents composed and not, Chinese, emoji, Persian, odd
 // white space.
 std::vector<std::u16string> Texts() {
-  std::vector<std::u16string> texts = {
-      u"Straße STRASSE strasse", u"Caf\u00e9 cafe\u0301 CAF\u00c9", u"\u212a kelvin \u212b",
-      u"\u6211\u4eec\u660e\u5929\u89c1\u9762\u5427", u"\u751f\u65e5\u5feb\u4e50 \U0001F382\U0001F382",
-      u"\u0633\u0644\u0627\u0645 \u062f\u0648\u0633\u062a", u"\ufb03 ffi office \u0130stanbul",
-      u"tab\there\u00a0nbsp\u3000ideo  spaces", u"call 138 0013 8000 or +8613800138000",
-      u"\u1f08\u0345 \u1f88 \u03b1\u0313\u0345 greek", u"\"quoted\" 100% _under_"};
+  std::vector<std::u16string> texts = {u"Straße STRASSE strasse",
+                                       u"Caf\u00e9 cafe\u0301 CAF\u00c9",
+                                       u"\u212a kelvin \u212b",
+                                       u"\u6211\u4eec\u660e\u5929\u89c1\u9762\u5427",
+                                       u"\u751f\u65e5\u5feb\u4e50 \U0001F382\U0001F382",
+                                       u"\u0633\u0644\u0627\u0645 \u062f\u0648\u0633\u062a",
+                                       u"\ufb03 ffi office \u0130stanbul",
+                                       u"tab\there\u00a0nbsp\u3000ideo  spaces",
+                                       u"call 138 0013 8000 or +8613800138000",
+                                       u"\u1f08\u0345 \u1f88 \u03b1\u0313\u0345 greek",
+                                       u"\"quoted\" 100% _under_"};
   std::ifstream corpus(ZUSMS_FIXTURES "/sms-corpus-sample.tsv");
   std::string line;
   std::getline(corpus, line);
@@ -81,7 +86,8 @@ class SearchTest : public OpenStoreTest<SmsDatabase> {
       std::vector<uint32_t> ids(20);
       uint32_t n = 0;
       uint64_t total = 0;
-      const int32_t status = SearchZuSmsHead(&store_, terms.c_str(), flags, ids.data(), 20, &n, &total);
+      const int32_t status =
+          SearchZuSmsHead(&store_, terms.c_str(), flags, ids.data(), 20, &n, &total);
       CMimerTextQuery query{terms, (flags & 1) != 0, (flags & 2) != 0, (flags & 4) != 0};
       std::vector<uint32_t> scanned;
       uint64_t scanned_total = 0;
@@ -134,8 +140,9 @@ TEST_F(SearchTest, IndexAnswersWhatReadingEveryMessageAnswers) {
         case 3:  // changed and deleted by another program
           if (!ids.empty()) {
             const std::string id = std::to_string(ids[random_() % ids.size()]);
-            Raw(random_() % 2 ? "DELETE FROM SmsHead WHERE id = " + id
-                              : "UPDATE SmsHead SET batid = 3, longsms = 2, \"index\" = 2 WHERE id = " + id);
+            Raw(random_() % 2
+                    ? "DELETE FROM SmsHead WHERE id = " + id
+                    : "UPDATE SmsHead SET batid = 3, longsms = 2, \"index\" = 2 WHERE id = " + id);
           }
           break;
         default:

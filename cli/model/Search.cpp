@@ -1,8 +1,5 @@
 #include "model/Search.h"
 
-#include <unicode/uchar.h>
-#include <unicode/unorm2.h>
-#include <unicode/uset.h>
 #include <utf8cpp/utf8.h>
 
 #include <algorithm>
@@ -14,13 +11,6 @@
 namespace zusms::cli {
 
 namespace {
-
-bool HasDecomposition(char32_t c) {
-  UChar buffer[8];
-  UErrorCode status = U_ZERO_ERROR;
-  const UNormalizer2* nfd = unorm2_getNFDInstance(&status);
-  return unorm2_getRawDecomposition(nfd, static_cast<UChar32>(c), buffer, 8, &status) >= 0;
-}
 
 // The folding is the library's own (search/Folding.h, compiled into the
 // tool), one rule for every search of the store. Accents are folded after
@@ -56,96 +46,6 @@ std::u32string Trimmed(std::u32string folded) {
   return folded;
 }
 
-// How a folded term's characters stand in a LIKE pattern that every text
-// holding the term matches: SQLite's LIKE ignores case in ASCII only, so a
-// character that others fold to (the k of the Kelvin sign, the ss of ß)
-// stands as _ when only single characters fold to it, as % when longer
-// foldings may have made it, and as itself when nothing else could have.
-class LikeTerms {
- public:
-  explicit LikeTerms(bool accents) {
-    // The characters folding or composition can change: a few thousand.
-    UErrorCode status = U_ZERO_ERROR;
-    const std::u16string which = u"[[:Changes_When_Casefolded:][:NFD_Quick_Check=No:]]";
-    USet* changed = uset_openPattern(reinterpret_cast<const UChar*>(which.c_str()),
-                                     static_cast<int32_t>(which.size()), &status);
-    if (U_FAILURE(status)) throw Failure("ICU lacks the character properties search needs");
-    for (int32_t r = 0; r < uset_getItemCount(changed); ++r) {
-      UChar32 first = 0, last = 0;
-      status = U_ZERO_ERROR;
-      uset_getItem(changed, r, &first, &last, nullptr, 0, &status);
-      for (UChar32 c = std::max<UChar32>(first, 0x80); c <= last; ++c) {
-        const auto x = static_cast<char32_t>(c);
-        std::u32string folded;
-        AppendFolded(x, accents, folded);
-        for (const char32_t y : folded) {
-          if (y != x) sources_[y].push_back(folded);
-        }
-      }
-    }
-    uset_close(changed);
-  }
-
-  std::u16string Pattern(const std::u32string& term) const {
-    std::u16string pattern = u"%";
-    bool literal = false;
-    for (size_t i = 0; i < term.size(); ++i) {
-      const char32_t c = term[i];
-      const char16_t stand = Stand(term, i);
-      if (stand == 0) {
-        AppendUtf16(c, pattern);
-        literal = true;
-      } else if (stand == u'_' || pattern.back() != u'%') {
-        pattern += stand;
-      }
-    }
-    if (pattern.back() != u'%') pattern += u'%';
-    return literal ? pattern : u"";
-  }
-
- private:
-  static void AppendUtf16(char32_t c, std::u16string& out) {
-    if (c > 0xFFFF) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  // 0: the character itself; else '_' or '%'.
-  char16_t Stand(const std::u32string& term, size_t i) const {
-    const char32_t c = term[i];
-    if (c == '%' || c == '_' || c == ' ') return u'%';
-    if (c >= 0x80 && (HasDecomposition(c) || u_getCombiningClass(static_cast<UChar32>(c)) != 0)) {
-      return u'%';  // composition in the text may have made it
-    }
-    const auto from = sources_.find(c);
-    if (from == sources_.end()) return 0;
-    char16_t stand = 0;
-    for (const std::u32string& folded : from->second) {
-      if (folded.size() == 1) {
-        stand = u'_';
-        continue;
-      }
-      // A longer folding made term[i] only when the term around it is
-      // consistent with that folding.
-      for (size_t j = 0; j < folded.size(); ++j) {
-        if (folded[j] != c) continue;
-        bool fits = true;
-        for (size_t k = 0; k < folded.size() && fits; ++k) {
-          const auto at =
-              static_cast<int64_t>(i) - static_cast<int64_t>(j) + static_cast<int64_t>(k);
-          if (at >= 0 && at < static_cast<int64_t>(term.size())) fits = term[at] == folded[k];
-        }
-        if (fits) return u'%';
-      }
-    }
-    return stand;
-  }
-
-  std::unordered_map<char32_t, std::vector<std::u32string>> sources_;
-};
-
 }  // namespace
 
 TextQuery::TextQuery(const std::vector<std::string>& texts, bool fold_accents)
@@ -156,7 +56,10 @@ TextQuery::TextQuery(const std::vector<std::string>& texts, bool fold_accents)
     bool quoted = false;
     auto take = [&] {
       std::u32string folded = Trimmed(Fold(fold_accents, term));
-      if (!folded.empty()) terms_.push_back(std::move(folded));
+      if (!folded.empty()) {
+        terms_.push_back(std::move(folded));
+        typed_.push_back(term);
+      }
       term.clear();
     };
     for (const char16_t c : whole) {
@@ -200,15 +103,14 @@ bool TextQuery::MatchesAny(const std::vector<std::u16string_view>& texts) const 
   });
 }
 
-std::vector<std::u16string> TextQuery::LikePatterns() const {
-  static const LikeTerms plain(false), without_accents(true);
-  const LikeTerms& like = fold_accents_ ? without_accents : plain;
-  std::vector<std::u16string> patterns;
-  for (const std::u32string& term : terms_) {
-    std::u16string pattern = like.Pattern(term);
-    if (!pattern.empty()) patterns.push_back(std::move(pattern));
+std::u16string TextQuery::Quoted() const {
+  std::u16string quoted;
+  for (const std::u16string& term : typed_) {
+    if (!quoted.empty()) quoted += u' ';
+    (quoted += u'"') += term;
+    quoted += u'"';
   }
-  return patterns;
+  return quoted;
 }
 
 std::vector<std::pair<size_t, size_t>> TextQuery::Find(std::string_view text) const {
