@@ -443,16 +443,22 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsUnreadHeadID(SmsDatabase *handle, uint32
  * (zu_search...), brought up to date from the change log before each
  * search, whoever changed the messages; where it cannot be kept (a
  * read-only store whose index lags, inside a batch, a SQLite without FTS5)
- * it reads every message, with the same result. RefreshZuSmsIndexes brings
- * the index up to date now (after a large import, say): 0, also when the
- * store cannot keep one; -1 on failure. */
+ * it reads every message, with the same result.
+ *
+ * RefreshZuSmsIndexes brings the index up to date now (after a large
+ * import, say), in steps of at most 10,000 changes or messages, each its
+ * own transaction; while the index is made from nothing, progress (when not
+ * NULL) hears after each step how many messages are in it so far, with
+ * context. Returns 0, also when the store cannot keep an index; -1 on
+ * failure. */
 #define ZU_SEARCH_ACCENTS 1u
 #define ZU_SEARCH_ANYWHERE 2u
 #define ZU_SEARCH_OLDEST 4u
 ZUSMS_API int32_t ZUSMS_CALL SearchZuSmsHead(SmsDatabase *handle, const char16_t *terms,
                                              uint32_t flags, uint32_t *ids, uint32_t capacity,
                                              uint32_t *n, uint64_t *total);
-ZUSMS_API int32_t ZUSMS_CALL RefreshZuSmsIndexes(SmsDatabase *handle);
+ZUSMS_API int32_t ZUSMS_CALL RefreshZuSmsIndexes(
+    SmsDatabase *handle, void(ZUSMS_CALL *progress)(uint64_t done, void *context), void *context);
 
 /* Message contents: the plain pattern. */
 ZUSMS_API int32_t ZUSMS_CALL AddZuSmsContent(SmsDatabase *handle, SmsContent *rec, uint32_t *newId);

@@ -1,5 +1,6 @@
 // Finding messages by their text: the search index on message heads
 // (search/TextIndex.h) and the exported search.
+#include <functional>
 #include <vector>
 
 #include "Exports.h"
@@ -48,9 +49,9 @@ int32_t SmsDatabase::SearchSmsHead(const char16_t* terms, uint32_t flags, uint32
   });
 }
 
-int32_t SmsDatabase::RefreshSmsIndexes() {
+int32_t SmsDatabase::RefreshSmsIndexes(const std::function<void(uint64_t)>& progress) {
   return zusms::Guard([&] {
-    CMimerTextIndex::Refresh(kHeads, m_UserID);
+    CMimerTextIndex::Refresh(kHeads, m_UserID, progress);
     return 0;
   });
 }
@@ -65,8 +66,14 @@ ZUSMS_API int32_t ZUSMS_CALL SearchZuSmsHead(SmsDatabase* h, const char16_t* ter
   });
 }
 
-ZUSMS_API int32_t ZUSMS_CALL RefreshZuSmsIndexes(SmsDatabase* h) {
-  return zusms::Call(h, [](SmsDatabase& db) { return db.RefreshSmsIndexes(); });
+ZUSMS_API int32_t ZUSMS_CALL RefreshZuSmsIndexes(SmsDatabase* h,
+                                                 void(ZUSMS_CALL* progress)(uint64_t, void*),
+                                                 void* context) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.RefreshSmsIndexes([&](uint64_t done) {
+      if (progress) progress(done, context);
+    });
+  });
 }
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 #include "model/Selection.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -7,6 +9,7 @@
 
 #include "model/ReadState.h"
 #include "model/Records.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 
@@ -79,6 +82,18 @@ void AddTimes(std::vector<_MimerQueryFilterItem>& items, const std::u16string& s
   }
 }
 
+}  // namespace
+
+void RefreshSearch(Store& store, bool shown) {
+  uint32_t heads = 0;
+  if (shown) Check(GetZuSmsHeadCount(*store, &heads), "counting the messages");
+  Progress bar("making the search index", heads, shown);
+  auto step = [](uint64_t done, void* to) { static_cast<Progress*>(to)->Set(done); };
+  Check(RefreshZuSmsIndexes(*store, step, &bar), "making the search index");
+}
+
+namespace {
+
 // The first `limit` messages (0: all) whose text holds the terms, by the
 // store's search, newest first unless `oldest`; how many there are in all.
 std::vector<uint32_t> Found(Store& store, const Selection& s, bool oldest, uint32_t limit,
@@ -86,6 +101,7 @@ std::vector<uint32_t> Found(Store& store, const Selection& s, bool oldest, uint3
   const std::u16string terms = s.text.Quoted();
   const uint32_t flags = (s.text.fold_accents() ? ZU_SEARCH_ACCENTS : 0) |
                          (s.anywhere ? ZU_SEARCH_ANYWHERE : 0) | (oldest ? ZU_SEARCH_OLDEST : 0);
+  RefreshSearch(store, isatty(STDERR_FILENO));
   std::vector<uint32_t> ids;
   uint32_t n = 0;
   // A first page, then all that were asked for when there are more.
