@@ -223,14 +223,17 @@ bool ReadState(sqlite3* db, State& state) {
 // whose numbers the counter then hands out again.
 class ReadTransaction {
  public:
-  explicit ReadTransaction(sqlite3* db) : db_(db) {
+  ReadTransaction(sqlite3* db, bool own) : db_(own ? db : nullptr) {
+    if (!own) return;
     if (sqlite3_get_autocommit(db) == 0) {
       throw CMimerException(u"changes and tokens are not served inside a batch: commit it first",
                             -1);
     }
     Exec(db_, "BEGIN");
   }
-  ~ReadTransaction() { sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
+  ~ReadTransaction() {
+    if (db_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  }
   ReadTransaction(const ReadTransaction&) = delete;
   ReadTransaction& operator=(const ReadTransaction&) = delete;
 
@@ -346,11 +349,11 @@ bool CMimerChangeLog::InPlace(std::span<const CMimerTrackedTable> tables, int64_
   return !due.Bind(1, Age(days)).Step();
 }
 
-bool CMimerChangeLog::Token(uint64_t& token) {
+bool CMimerChangeLog::Token(uint64_t& token, bool own_transaction) {
   Connection& c = Connection::Default();
   std::lock_guard lock(c.Mutex());
   sqlite3* db = OpenDb(c);
-  ReadTransaction transaction(db);
+  ReadTransaction transaction(db, own_transaction);
   State state;
   if (!ReadState(db, state)) return false;
   token = state.Token();
@@ -359,13 +362,13 @@ bool CMimerChangeLog::Token(uint64_t& token) {
 
 bool CMimerChangeLog::List(const CMimerTrackedTable& table, uint32_t user, uint64_t since,
                            uint32_t capacity, std::vector<CMimerChange>& changes, uint64_t& next,
-                           const char*& why) {
+                           const char*& why, bool own_transaction) {
   Connection& c = Connection::Default();
   std::lock_guard lock(c.Mutex());
   sqlite3* db = OpenDb(c);
   // The state, the rows and the next token come from one snapshot: a change
   // committed meanwhile is either listed now or lies above `next`.
-  ReadTransaction transaction(db);
+  ReadTransaction transaction(db, own_transaction);
   State state;
   if (!ReadState(db, state)) {
     why = "the file keeps no change log";

@@ -67,8 +67,11 @@ class CMimerChangeLog {
   // True when Ensure and Prune(days) would find nothing to do; only reads.
   static bool InPlace(std::span<const CMimerTrackedTable> tables, int64_t days);
 
-  // The current token; false when the file has no log.
-  static bool Token(uint64_t& token);
+  // The current token; false when the file has no log. Token and List read
+  // in a read transaction of their own; with `own_transaction` false, in
+  // the caller's, which must not have written to the tracked tables (the
+  // search index's own steps).
+  static bool Token(uint64_t& token, bool own_transaction = true);
 
   // The changes of `user` in `table` after `since`, oldest first, at most
   // `capacity`, with the token to pass next time (the last change listed when
@@ -79,7 +82,7 @@ class CMimerChangeLog {
   // the highest tombstone pruned; `why` then says which.
   static bool List(const CMimerTrackedTable& table, uint32_t user, uint64_t since,
                    uint32_t capacity, std::vector<CMimerChange>& changes, uint64_t& next,
-                   const char*& why);
+                   const char*& why, bool own_transaction = true);
 };
 
 #endif  // ZUSMS_CHANGELOG_CHANGELOG_H_

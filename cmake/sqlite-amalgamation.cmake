@@ -19,8 +19,9 @@ endforeach()
 
 add_library(zusms_sqlite STATIC ${ZUSMS_SQLITE_DIR}/sqlite3.c)
 target_include_directories(zusms_sqlite SYSTEM PUBLIC ${ZUSMS_SQLITE_DIR})
-# What the store relies on: no double-quoted string literals, and a library
-# that several threads may use (each connection serialised by the store).
+# What the store relies on: no double-quoted string literals, a library that
+# several threads may use (each connection serialised by the store), and
+# FTS5 with its trigram tokenizer for the search index.
 target_compile_definitions(zusms_sqlite PRIVATE SQLITE_DQS=0 SQLITE_THREADSAFE=1
-                                                SQLITE_OMIT_LOAD_EXTENSION)
+                                                SQLITE_OMIT_LOAD_EXTENSION SQLITE_ENABLE_FTS5)
 add_library(SQLite::SQLite3 ALIAS zusms_sqlite)

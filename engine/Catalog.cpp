@@ -153,6 +153,20 @@ Query& Query::Bind(int index, int64_t value) {
   sqlite3_bind_int64(stmt_, index, value);
   return *this;
 }
+Query& Query::Bind16(int index, const std::u16string& text) {
+  sqlite3_bind_text16(stmt_, index, text.data(), static_cast<int>(text.size() * 2),
+                      SQLITE_TRANSIENT);
+  return *this;
+}
+Query& Query::BindNull(int index) {
+  sqlite3_bind_null(stmt_, index);
+  return *this;
+}
+Query& Query::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  return *this;
+}
 bool Query::Step() {
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
@@ -166,6 +180,12 @@ std::string Query::Text(int column) const {
                          static_cast<size_t>(sqlite3_column_bytes(stmt_, column)))
            : std::string();
 }
+std::u16string Query::Text16(int column) const {
+  const auto* p = static_cast<const char16_t*>(sqlite3_column_text16(stmt_, column));
+  return p ? std::u16string(p, static_cast<size_t>(sqlite3_column_bytes16(stmt_, column)) / 2)
+           : std::u16string();
+}
+bool Query::IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
 std::span<const uint8_t> Query::Blob(int column) const {
   const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, column));
   if (!p) return {};

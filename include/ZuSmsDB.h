@@ -420,6 +420,46 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsUnreadHeadCount(SmsDatabase *handle, uint32
 ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsUnreadHeadID(SmsDatabase *handle, uint32_t *ids,
                                                      uint32_t capacity, uint32_t *n);
 
+/* Finding messages by their text.
+ *
+ * SearchZuSmsHead finds the user's messages whose text holds every term of
+ * terms (zero-terminated): the terms are split at white space, except
+ * inside double quotes ("happy new year" is one term, quotes not part of
+ * it). Letter case does not matter in any script (Unicode's full case
+ * folding of the composed text), any run of white space matches any other,
+ * and with ZU_SEARCH_ACCENTS accents do not matter either ("cafe" finds
+ * "Café"). With ZU_SEARCH_ANYWHERE a term may occur in the message's number
+ * or name instead of its text. A long message (heads with the same batid
+ * and number and longsms above 1) is one message: its parts' texts joined
+ * in index order, found by its first part's id, time, number and name.
+ * Writes the ids of the first capacity messages found, newest first by
+ * recvtime and then id (ZU_SEARCH_OLDEST: oldest first), and how many it
+ * wrote to *n; when total is not NULL, how many there are in all to
+ * *total. Returns 0; -1 on failure (null terms, terms of nothing but white
+ * space and quotes, unknown flags, ids NULL with capacity above 0), *n and
+ * *total left as they were.
+ *
+ * The store answers from a search index kept in tables of its own
+ * (zu_search...), brought up to date from the change log before each
+ * search, whoever changed the messages; where it cannot be kept (a
+ * read-only store whose index lags, inside a batch, a SQLite without FTS5)
+ * it reads every message, with the same result.
+ *
+ * RefreshZuSmsIndexes brings the index up to date now (after a large
+ * import, say), in steps of at most 10,000 changes or messages, each its
+ * own transaction; while the index is made from nothing, progress (when not
+ * NULL) hears after each step how many messages are in it so far, with
+ * context. Returns 0, also when the store cannot keep an index; -1 on
+ * failure. */
+#define ZU_SEARCH_ACCENTS 1u
+#define ZU_SEARCH_ANYWHERE 2u
+#define ZU_SEARCH_OLDEST 4u
+ZUSMS_API int32_t ZUSMS_CALL SearchZuSmsHead(SmsDatabase *handle, const char16_t *terms,
+                                             uint32_t flags, uint32_t *ids, uint32_t capacity,
+                                             uint32_t *n, uint64_t *total);
+ZUSMS_API int32_t ZUSMS_CALL RefreshZuSmsIndexes(
+    SmsDatabase *handle, void(ZUSMS_CALL *progress)(uint64_t done, void *context), void *context);
+
 /* Message contents: the plain pattern. */
 ZUSMS_API int32_t ZUSMS_CALL AddZuSmsContent(SmsDatabase *handle, SmsContent *rec, uint32_t *newId);
 ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsContent(SmsDatabase *handle, SmsContent *rec);

@@ -31,12 +31,12 @@ echo "== fuzzing (bounded) (at ${SECONDS}s)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUSMS_FUZZ=ON \
   -DZUSMS_BUILD_TESTS=OFF -DZUSMS_BUILD_BENCH=OFF >/dev/null
 fuzz_seconds=${ZUSMS_FUZZ_SECONDS:-45}
-for target in query_fuzz ops_fuzz xml_import_fuzz; do
+for target in query_fuzz ops_fuzz search_fuzz xml_import_fuzz; do
   cmake --build build-fuzz -j"$jobs" --target "$target"
   corpus=$(mktemp -d)
   log=build-fuzz/"$target".log
   seconds=$fuzz_seconds
-  [ "$target" = xml_import_fuzz ] && seconds=$((fuzz_seconds < 30 ? fuzz_seconds : 30))
+  [ "$target" = xml_import_fuzz ] || [ "$target" = search_fuzz ] && seconds=$((fuzz_seconds < 30 ? fuzz_seconds : 30))
   # Seed inputs and a dictionary, where a target has them, start it off.
   # New inputs go to the first folder; the seeds are only read.
   options=() seeds=()

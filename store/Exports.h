@@ -10,6 +10,7 @@
 #include "Boundary.h"
 #include "Guard.h"
 #include "SmsDatabase.h"
+#include "TextIndex.h"
 
 namespace zusms {
 
@@ -31,6 +32,9 @@ T& Ref(T* pointer, const char* what) {
   if (!pointer) throw std::invalid_argument(std::string("null ") + what);
   return *pointer;
 }
+
+// The message heads as the search reads them (messages/SmsHeadSearch.cpp).
+const CMimerTextSource& HeadSearchSource();
 
 }  // namespace zusms
 

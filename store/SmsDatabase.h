@@ -8,6 +8,7 @@
 #define ZUSMS_STORE_SMSDATABASE_H_
 
 #include <cstdint>
+#include <functional>
 
 #include "MimerDatabase.h"
 #include "ZuSmsDB.h"
@@ -167,6 +168,11 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t GetSmsHeadRead(uint32_t id, int32_t& read);
   int32_t GetSmsUnreadHeadCount(uint32_t& n);
   int32_t GetAllSmsUnreadHeadID(uint32_t* ids, uint32_t capacity, uint32_t& n);
+  // Finding messages by their text (messages/SmsHeadSearch.cpp), as the C
+  // functions of ZuSmsDB.h.
+  int32_t SearchSmsHead(const char16_t* terms, uint32_t flags, uint32_t* ids, uint32_t capacity,
+                        uint32_t& n, uint64_t* total);
+  int32_t RefreshSmsIndexes(const std::function<void(uint64_t)>& progress = {});
   // Settings of the store's user (store/Settings.cpp), as the C functions of
   // ZuSmsDB.h.
   int32_t SetSmsSetting(const char16_t* name, const char16_t* value);

@@ -29,6 +29,8 @@ static void RemoveDatabase(const char *path) {
   remove(other);
 }
 
+static void ZUSMS_CALL Progress(uint64_t done, void *context) { *(uint64_t *)context = done; }
+
 int main(void) {
   const char *path = getenv("ZUSMS_DB");
   SmsDatabase *store = NULL;
@@ -78,6 +80,18 @@ int main(void) {
       CHECK(GetAllZuSmsUnreadHeadID(store, unread, 2, &n) == 0 && n == 1 && unread[0] == id);
       CHECK(SetZuSmsHeadRead(store, id + 1000, 1) == 100 && GetZuSmsLastError(error, 64) > 0);
       CHECK(GetZuSmsHeadRead(store, id, NULL) == -1);
+    }
+    /* Search: "HI" finds "hi"; totals optional; bad terms and flags fail. */
+    {
+      uint32_t found[2] = {0, 0};
+      uint64_t total = 0, progress = 0;
+      CHECK(RefreshZuSmsIndexes(store, Progress, &progress) == 0 && progress == 1);
+      CHECK(SearchZuSmsHead(store, u"\"HI\"", 0, found, 2, &n, &total) == 0 && n == 1 &&
+            found[0] == id && total == 1);
+      CHECK(SearchZuSmsHead(store, u"h x", ZU_SEARCH_ANYWHERE, found, 2, &n, NULL) == 0 && n == 0);
+      CHECK(SearchZuSmsHead(store, u" \"\" ", 0, found, 2, &n, &total) == -1 && total == 1);
+      CHECK(SearchZuSmsHead(store, u"hi", 8, found, 2, &n, NULL) == -1);
+      CHECK(SearchZuSmsHead(store, NULL, 0, found, 2, &n, NULL) == -1);
     }
     CHECK(DeleteZuSmsHead(store, id) == 0);
     CHECK(GetZuSmsUnreadHeadCount(store, &n) == 0 && n == 0);

@@ -20,6 +20,7 @@
 #include "backup/Interchange.h"
 #include "model/Folders.h"
 #include "model/Region.h"
+#include "model/Selection.h"
 #include "text/Interrupt.h"
 
 namespace zusms::cli {
@@ -315,6 +316,7 @@ void AddBackupCommands(Commands& c) {
       const ImportOptions options{*skip_invalid, ShowProgress(o)};
       const ImportReport r = xml ? ImportXml(s, file, options) : ImportJson(s, file, options);
       PrintImport(o, r, xml);
+      RefreshSearch(s, ShowProgress(o));
       SettleRegionAfterImport(s, o.region, *input != "-");
       if (r.invalid > 0 || !r.cut.empty()) throw ImportIncomplete{};
     } catch (const Interrupted& stop) {

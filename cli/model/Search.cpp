@@ -1,249 +1,72 @@
 #include "model/Search.h"
 
-#include <unicode/uchar.h>
-#include <unicode/unorm2.h>
-#include <unicode/uset.h>
-#include <unicode/ustring.h>
 #include <utf8cpp/utf8.h>
 
 #include <algorithm>
 #include <unordered_map>
 
+#include "Folding.h"
 #include "text/Text.h"
 
 namespace zusms::cli {
 
 namespace {
 
-const UNormalizer2* Nfc() {
-  UErrorCode status = U_ZERO_ERROR;
-  return unorm2_getNFCInstance(&status);
-}
-const UNormalizer2* Nfd() {
-  UErrorCode status = U_ZERO_ERROR;
-  return unorm2_getNFDInstance(&status);
-}
+// The folding is the library's own (search/Folding.h, compiled into the
+// tool), one rule for every search of the store. Accents are folded after
+// the plain folding, one character of it at a time (not by decomposing the
+// text before its case is folded, as the tool once did): so an index can
+// keep the plain folding and derive the accent-folded text from it
+// character by character, and whatever matches plainly matches with accents
+// folded too. The two ways agree on every single character; they differ
+// only where a text holds combining characters that stay (no nonspacing
+// mark) out of their canonical order, which the composition now puts right.
 
-bool HasDecomposition(char32_t c) {
-  UChar buffer[8];
-  UErrorCode status = U_ZERO_ERROR;
-  return unorm2_getRawDecomposition(Nfd(), static_cast<UChar32>(c), buffer, 8, &status) >= 0;
-}
-
-std::u16string Normalized(const UNormalizer2* form, std::u16string_view text) {
-  UErrorCode status = U_ZERO_ERROR;
-  const auto* src = reinterpret_cast<const UChar*>(text.data());
-  const auto length = static_cast<int32_t>(text.size());
-  if (unorm2_isNormalized(form, src, length, &status) && U_SUCCESS(status)) {
-    return std::u16string(text);
+// Appends the folded form of the one character `c`, white space aside.
+void AppendFolded(char32_t c, bool accents, std::u32string& out) {
+  if (!accents || c < 0x80) {
+    search::AppendFolded(c, out);
+    return;
   }
-  std::u16string out(text.size() * 4 + 8, u'\0');
-  status = U_ZERO_ERROR;
-  const int32_t n = unorm2_normalize(form, src, length, reinterpret_cast<UChar*>(out.data()),
-                                     static_cast<int32_t>(out.size()), &status);
-  if (U_FAILURE(status)) return std::u16string(text);
-  out.resize(static_cast<size_t>(n));
-  return out;
+  std::u32string plain;
+  search::AppendFolded(c, plain);
+  for (const char32_t x : plain) search::AppendWithoutAccents(x, out);
 }
 
-// The folded form of single characters: the text is folded one character
-// at a time (full case folding is the same either way), so that a place in
-// the folded text leads back to a place in the text.
-class Folding {
- public:
-  explicit Folding(bool accents) : accents_(accents) {}
-
-  // Appends the folded form of `c`; white space becomes one space, and a
-  // run of it one space in all (`last_space` carries the run on).
-  void Append(char32_t c, std::u32string& out, bool& last_space) {
-    if (c < 0x80 ? (c == ' ' || (c >= '\t' && c <= '\r'))
-                 : u_isUWhiteSpace(static_cast<UChar32>(c))) {
-      if (!last_space) out += U' ';
-      last_space = true;
-      return;
-    }
-    last_space = false;
-    if (c < 0x80) {
-      out += (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
-      return;
-    }
-    out += Of(c);
-  }
-
-  const std::u32string& Of(char32_t c) {
-    auto [at, added] = cache_.try_emplace(c);
-    if (!added) return at->second;
-    std::u16string one;
-    if (c > 0xFFFF) {
-      one += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      one += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      one += static_cast<char16_t>(c);
-    }
-    one = Normalized(accents_ ? Nfd() : Nfc(), one);
-    char16_t folded[32];
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t n = u_strFoldCase(reinterpret_cast<UChar*>(folded), 32,
-                                    reinterpret_cast<const UChar*>(one.data()),
-                                    static_cast<int32_t>(one.size()), U_FOLD_CASE_DEFAULT, &status);
-    std::u16string f = U_SUCCESS(status) ? std::u16string(folded, static_cast<size_t>(n)) : one;
-    if (accents_) f = Normalized(Nfd(), f);
-    std::u32string& out = at->second;
-    for (size_t i = 0; i < f.size(); ++i) {
-      char32_t x = f[i];
-      if (x >= 0xD800 && x < 0xDC00 && i + 1 < f.size()) {
-        x = 0x10000 + ((x - 0xD800) << 10) + (f[++i] - 0xDC00);
-      }
-      if (accents_ && u_charType(static_cast<UChar32>(x)) == U_NON_SPACING_MARK) continue;
-      out += x;
-    }
-    return out;
-  }
-
- private:
-  bool accents_;
-  std::unordered_map<char32_t, std::u32string> cache_;
-};
-
-// The folded text of `text`: composed first (a decomposed "é" is "é"),
-// except when accents are folded away anyway.
-std::u32string Fold(Folding& folding, bool accents, std::u16string_view text) {
-  const std::u16string composed = accents ? std::u16string(text) : Normalized(Nfc(), text);
-  std::u32string out;
-  out.reserve(composed.size());
-  bool space = false;
-  for (size_t i = 0; i < composed.size(); ++i) {
-    char32_t c = composed[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < composed.size() && composed[i + 1] >= 0xDC00 &&
-        composed[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (composed[++i] - 0xDC00);
-    }
-    folding.Append(c, out, space);
-  }
-  return out;
+// The folded text of `text`, composed first (a decomposed "é" is "é").
+std::u32string Fold(bool accents, std::u16string_view text) {
+  std::u32string folded = search::Folded(text);
+  return accents ? search::WithoutAccents(folded) : folded;
 }
 
 // A term is what it holds besides the white space around it.
 std::u32string Trimmed(std::u32string folded) {
   while (!folded.empty() && folded.back() == U' ') folded.pop_back();
-  if (!folded.empty() && folded.front() == U' ') folded.erase(0, 1);
+  folded.erase(0, std::min(folded.find_first_not_of(U' '), folded.size()));
   return folded;
 }
-
-Folding& FoldingFor(bool accents) {
-  static Folding plain(false), without_accents(true);
-  return accents ? without_accents : plain;
-}
-
-// How a folded term's characters stand in a LIKE pattern that every text
-// holding the term matches: SQLite's LIKE ignores case in ASCII only, so a
-// character that others fold to (the k of the Kelvin sign, the ss of ß)
-// stands as _ when only single characters fold to it, as % when longer
-// foldings may have made it, and as itself when nothing else could have.
-class LikeTerms {
- public:
-  explicit LikeTerms(bool accents) {
-    Folding& folding = FoldingFor(accents);
-    // The characters folding or composition can change: a few thousand.
-    UErrorCode status = U_ZERO_ERROR;
-    const std::u16string which = u"[[:Changes_When_Casefolded:][:NFD_Quick_Check=No:]]";
-    USet* changed = uset_openPattern(reinterpret_cast<const UChar*>(which.c_str()),
-                                     static_cast<int32_t>(which.size()), &status);
-    if (U_FAILURE(status)) throw Failure("ICU lacks the character properties search needs");
-    for (int32_t r = 0; r < uset_getItemCount(changed); ++r) {
-      UChar32 first = 0, last = 0;
-      status = U_ZERO_ERROR;
-      uset_getItem(changed, r, &first, &last, nullptr, 0, &status);
-      for (UChar32 c = std::max<UChar32>(first, 0x80); c <= last; ++c) {
-        const auto x = static_cast<char32_t>(c);
-        const std::u32string& folded = folding.Of(x);
-        for (const char32_t y : folded) {
-          if (y != x) sources_[y].push_back(folded);
-        }
-      }
-    }
-    uset_close(changed);
-  }
-
-  std::u16string Pattern(const std::u32string& term) const {
-    std::u16string pattern = u"%";
-    bool literal = false;
-    for (size_t i = 0; i < term.size(); ++i) {
-      const char32_t c = term[i];
-      const char16_t stand = Stand(term, i);
-      if (stand == 0) {
-        AppendUtf16(c, pattern);
-        literal = true;
-      } else if (stand == u'_' || pattern.back() != u'%') {
-        pattern += stand;
-      }
-    }
-    if (pattern.back() != u'%') pattern += u'%';
-    return literal ? pattern : u"";
-  }
-
- private:
-  static void AppendUtf16(char32_t c, std::u16string& out) {
-    if (c > 0xFFFF) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  // 0: the character itself; else '_' or '%'.
-  char16_t Stand(const std::u32string& term, size_t i) const {
-    const char32_t c = term[i];
-    if (c == '%' || c == '_' || c == ' ') return u'%';
-    if (c >= 0x80 && (HasDecomposition(c) || u_getCombiningClass(static_cast<UChar32>(c)) != 0)) {
-      return u'%';  // composition in the text may have made it
-    }
-    const auto from = sources_.find(c);
-    if (from == sources_.end()) return 0;
-    char16_t stand = 0;
-    for (const std::u32string& folded : from->second) {
-      if (folded.size() == 1) {
-        stand = u'_';
-        continue;
-      }
-      // A longer folding made term[i] only when the term around it is
-      // consistent with that folding.
-      for (size_t j = 0; j < folded.size(); ++j) {
-        if (folded[j] != c) continue;
-        bool fits = true;
-        for (size_t k = 0; k < folded.size() && fits; ++k) {
-          const auto at =
-              static_cast<int64_t>(i) - static_cast<int64_t>(j) + static_cast<int64_t>(k);
-          if (at >= 0 && at < static_cast<int64_t>(term.size())) fits = term[at] == folded[k];
-        }
-        if (fits) return u'%';
-      }
-    }
-    return stand;
-  }
-
-  std::unordered_map<char32_t, std::vector<std::u32string>> sources_;
-};
 
 }  // namespace
 
 TextQuery::TextQuery(const std::vector<std::string>& texts, bool fold_accents)
     : fold_accents_(fold_accents) {
-  Folding& folding = FoldingFor(fold_accents);
   for (const std::string& text : texts) {
     const std::u16string whole = Utf16(text);
     std::u16string term;
     bool quoted = false;
     auto take = [&] {
-      std::u32string folded = Trimmed(Fold(folding, fold_accents, term));
-      if (!folded.empty()) terms_.push_back(std::move(folded));
+      std::u32string folded = Trimmed(Fold(fold_accents, term));
+      if (!folded.empty()) {
+        terms_.push_back(std::move(folded));
+        typed_.push_back(term);
+      }
       term.clear();
     };
     for (const char16_t c : whole) {
       if (c == u'"') {
         take();
         quoted = !quoted;
-      } else if (!quoted && u_isUWhiteSpace(c)) {
+      } else if (!quoted && search::IsWhiteSpace(c)) {
         take();
       } else {
         term += c;
@@ -257,23 +80,22 @@ TextQuery::TextQuery(const std::vector<std::string>& texts, bool fold_accents)
 TextQuery TextQuery::Phrase(std::string_view text, bool fold_accents) {
   TextQuery query;
   query.fold_accents_ = fold_accents;
-  std::u32string folded = Trimmed(Fold(FoldingFor(fold_accents), fold_accents, Utf16(text)));
+  std::u32string folded = Trimmed(Fold(fold_accents, Utf16(text)));
   if (folded.empty()) throw Failure("a name needs some text");
   query.terms_.push_back(std::move(folded));
   return query;
 }
 
 bool TextQuery::Is(std::u16string_view text) const {
-  const std::u32string folded = Trimmed(Fold(FoldingFor(fold_accents_), fold_accents_, text));
+  const std::u32string folded = Trimmed(Fold(fold_accents_, text));
   return terms_.size() == 1 && folded == terms_.front();
 }
 
 bool TextQuery::Matches(std::u16string_view text) const { return MatchesAny({text}); }
 
 bool TextQuery::MatchesAny(const std::vector<std::u16string_view>& texts) const {
-  Folding& folding = FoldingFor(fold_accents_);
   std::vector<std::u32string> folded;
-  for (const std::u16string_view text : texts) folded.push_back(Fold(folding, fold_accents_, text));
+  for (const std::u16string_view text : texts) folded.push_back(Fold(fold_accents_, text));
   return std::all_of(terms_.begin(), terms_.end(), [&](const std::u32string& term) {
     return std::any_of(folded.begin(), folded.end(), [&](const std::u32string& text) {
       return text.find(term) != std::u32string::npos;
@@ -281,21 +103,21 @@ bool TextQuery::MatchesAny(const std::vector<std::u16string_view>& texts) const 
   });
 }
 
-std::vector<std::u16string> TextQuery::LikePatterns() const {
-  static const LikeTerms plain(false), without_accents(true);
-  const LikeTerms& like = fold_accents_ ? without_accents : plain;
-  std::vector<std::u16string> patterns;
-  for (const std::u32string& term : terms_) {
-    std::u16string pattern = like.Pattern(term);
-    if (!pattern.empty()) patterns.push_back(std::move(pattern));
+std::u16string TextQuery::Quoted() const {
+  std::u16string quoted;
+  for (const std::u16string& term : typed_) {
+    if (!quoted.empty()) quoted += u' ';
+    (quoted += u'"') += term;
+    quoted += u'"';
   }
-  return patterns;
+  return quoted;
 }
 
 std::vector<std::pair<size_t, size_t>> TextQuery::Find(std::string_view text) const {
   std::vector<std::pair<size_t, size_t>> found;
   if (!utf8::is_valid(text.begin(), text.end())) return found;
-  Folding& folding = FoldingFor(fold_accents_);
+  // Folded one character at a time, so that a place in the folded text
+  // leads back to a place in the text.
   std::u32string folded;
   std::vector<size_t> from, to;  // the bytes each folded character comes from
   bool space = false;
@@ -303,7 +125,13 @@ std::vector<std::pair<size_t, size_t>> TextQuery::Find(std::string_view text) co
     const size_t begin = static_cast<size_t>(at - text.begin());
     const char32_t c = utf8::unchecked::next(at);
     const size_t before = folded.size();
-    folding.Append(c, folded, space);
+    const bool white = search::IsWhiteSpace(c);
+    if (!white) {
+      AppendFolded(c, fold_accents_, folded);
+    } else if (!space) {
+      folded += U' ';
+    }
+    space = white;
     from.resize(folded.size(), begin);
     to.resize(folded.size(), static_cast<size_t>(at - text.begin()));
     if (folded.size() == before && !to.empty()) to.back() = static_cast<size_t>(at - text.begin());

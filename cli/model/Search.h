@@ -33,11 +33,10 @@ class TextQuery {
   bool Matches(std::u16string_view text) const;
   bool MatchesAny(const std::vector<std::u16string_view>& texts) const;
 
-  // LIKE patterns the store can check first, one per term that has one:
-  // every text the term occurs in matches its pattern (SQLite's LIKE
-  // ignores case in ASCII only, so a letter another one folds to, such as
-  // the k of the Kelvin sign, stands as %). Not every match is one.
-  std::vector<std::u16string> LikePatterns() const;
+  // The terms as typed, each in double quotes: what the store's search
+  // (SearchZuSmsHead) takes to find the same.
+  std::u16string Quoted() const;
+  bool fold_accents() const { return fold_accents_; }
 
   // Where the terms occur in `text` (UTF-8), as byte ranges [begin, end),
   // in order and not overlapping: what a terminal shows highlighted.
@@ -45,6 +44,7 @@ class TextQuery {
 
  private:
   std::vector<std::u32string> terms_;  // folded
+  std::vector<std::u16string> typed_;  // as typed, one for each
   bool fold_accents_ = false;
 };
 

@@ -1,5 +1,7 @@
 #include "model/Selection.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -7,6 +9,7 @@
 
 #include "model/ReadState.h"
 #include "model/Records.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 
@@ -52,10 +55,6 @@ class Meets {
 // that many people share).
 constexpr size_t kFewForms = 4;
 
-// Past this length a LIKE pattern is more than SQLite takes; the terms are
-// then checked by the tool alone.
-constexpr size_t kLongestPattern = 10000;
-
 // In the order a listing shows them: by the time of the first part, then id.
 bool Before(const Message& a, const Message& b, bool oldest) {
   const int c = std::u16string_view(a.head().recvtime).compare(b.head().recvtime);
@@ -83,6 +82,47 @@ void AddTimes(std::vector<_MimerQueryFilterItem>& items, const std::u16string& s
   }
 }
 
+}  // namespace
+
+void RefreshSearch(Store& store, bool shown) {
+  uint32_t heads = 0;
+  if (shown) Check(GetZuSmsHeadCount(*store, &heads), "counting the messages");
+  Progress bar("making the search index", heads, shown);
+  auto step = [](uint64_t done, void* to) { static_cast<Progress*>(to)->Set(done); };
+  Check(RefreshZuSmsIndexes(*store, step, &bar), "making the search index");
+}
+
+namespace {
+
+// The first `limit` messages (0: all) whose text holds the terms, by the
+// store's search, newest first unless `oldest`; how many there are in all.
+std::vector<uint32_t> Found(Store& store, const Selection& s, bool oldest, uint32_t limit,
+                            uint64_t& total) {
+  const std::u16string terms = s.text.Quoted();
+  const uint32_t flags = (s.text.fold_accents() ? ZU_SEARCH_ACCENTS : 0) |
+                         (s.anywhere ? ZU_SEARCH_ANYWHERE : 0) | (oldest ? ZU_SEARCH_OLDEST : 0);
+  RefreshSearch(store, isatty(STDERR_FILENO));
+  std::vector<uint32_t> ids;
+  uint32_t n = 0;
+  // A first page, then all that were asked for when there are more.
+  for (uint32_t capacity = limit == 0 ? 4096 : std::min<uint32_t>(limit, 4096);;) {
+    ids.resize(capacity);
+    Check(SearchZuSmsHead(*store, terms.c_str(), flags, ids.data(), capacity, &n, &total),
+          "searching the messages");
+    const uint64_t wanted = limit == 0 ? total : std::min<uint64_t>(limit, total);
+    if (n >= wanted || capacity >= wanted) break;
+    capacity = static_cast<uint32_t>(wanted);
+  }
+  ids.resize(n);
+  return ids;
+}
+
+// Whether the store's search alone selects: terms and nothing else.
+bool TextOnly(const Selection& s) {
+  return s.ids.empty() && !s.text.empty() && !s.folder && !s.numbers && !s.number_is &&
+         s.since.empty() && s.until.empty() && !s.unread && !s.locked && !s.long_only;
+}
+
 std::vector<std::u16string> Forms(const Selection& s) {
   std::vector<std::u16string> forms;
   if (s.numbers) {
@@ -100,6 +140,15 @@ bool Selection::Plain() const {
 
 void ForEachSelected(Store& store, const Selection& s,
                      const std::function<void(Message&&)>& visit) {
+  // Terms: the store's search finds the messages that hold them, the tool
+  // checks the rest on each.
+  if (s.ids.empty() && !s.text.empty()) {
+    Selection found = s;
+    uint64_t total = 0;
+    found.ids = Found(store, s, false, 0, total);
+    if (!found.ids.empty()) ForEachSelected(store, found, visit);
+    return;
+  }
   const std::vector<std::u16string> forms = Forms(s);
   const bool one_pass = !s.ids.empty() || forms.size() > kFewForms;
   const Meets meets(store, s, s.numbers && one_pass ? &forms : nullptr);
@@ -112,10 +161,6 @@ void ForEachSelected(Store& store, const Selection& s,
     return;
   }
   const std::u16string since = Utf16(s.since), until = Utf16(s.until);
-  // Terms the store can look for first; with --anywhere a term may be in
-  // the number or the name instead.
-  const std::vector<std::u16string> patterns =
-      s.anywhere || s.text.empty() ? std::vector<std::u16string>{} : s.text.LikePatterns();
   std::vector<const char16_t*> numbers;
   if (!one_pass) {
     for (const std::u16string& form : forms) numbers.push_back(form.c_str());
@@ -125,11 +170,6 @@ void ForEachSelected(Store& store, const Selection& s,
     // Short messages: the store checks what it can on each head.
     std::vector<_MimerQueryFilterItem> shorts = Number(tel);
     AddTimes(shorts, since, until);
-    for (const std::u16string& pattern : patterns) {
-      if (pattern.size() > kLongestPattern) continue;
-      shorts.push_back(Condition(ZU_HEAD_CONTENT, ZU_OP_LIKE));
-      shorts.back().value.text = pattern.c_str();
-    }
     if (s.locked) {
       shorts.push_back(Condition(ZU_HEAD_LOCKFLAG, ZU_OP_NE));
       shorts.back().value.number = 0;
@@ -176,6 +216,15 @@ SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t 
     page.more = limit != 0 && page.messages.size() > limit;
     if (page.more) page.messages.resize(limit);
     if (!page.more) page.total = page.messages.size();
+    return page;
+  }
+  if (TextOnly(s)) {
+    uint64_t total = 0;
+    for (const uint32_t id : Found(store, s, oldest, limit, total)) {
+      page.messages.push_back(GetMessage(store, id));
+    }
+    page.total = total;
+    page.more = total > page.messages.size();
     return page;
   }
   // The first `limit` in a heap whose top is the last of them.

@@ -53,6 +53,11 @@ struct SelectedPage {
 SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t limit,
                         bool count = false);
 
+// Brings the store's search index up to date, with a progress bar when
+// `shown` while it is made from nothing (after an import, on the first
+// search of a store made by an earlier version).
+void RefreshSearch(Store& store, bool shown);
+
 // A correspondent as the tool knows one: the number's Key, the ways the
 // user's messages write it, and the names its messages and the recipient
 // history give it.

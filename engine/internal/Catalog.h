@@ -37,10 +37,16 @@ class Query {
   Query& operator=(const Query&) = delete;
   Query& Bind(int index, const std::string& text);
   Query& Bind(int index, int64_t value);
+  Query& Bind16(int index, const std::u16string& text);
+  Query& BindNull(int index);
+  // Ready to run again, its values cleared.
+  Query& Reset();
   // Steps once: true when a row stands ready.
   bool Step();
   int64_t Int(int column) const;
   std::string Text(int column) const;               // empty for NULL
+  std::u16string Text16(int column) const;          // empty for NULL
+  bool IsNull(int column) const;
   std::span<const uint8_t> Blob(int column) const;  // empty for NULL; valid until the next step
 
  private:

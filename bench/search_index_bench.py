@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""The search index at scale: the library's search (SearchZuSmsHead, through
+ctypes) next to raw SQLite running the same lookup on the same index tables,
+in the same run, on scale-table stores; and the index's making, its catch-up
+after 1,000 changes another program made, and the file's growth.
+
+usage: bench/search_index_bench.py build/lib/libzusmsdb.so build/bin/zusms_scale_gen N...
+"""
+import ctypes
+import os
+import shutil
+import sqlite3
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+# (what, terms, with the total, raw SQL on the index's tables)
+CASES = [
+    ("a word (a name in two corpus messages), first 50 and the total", "maneesha", True,
+     "SELECT s.Time, s.id FROM zu_search_grams CROSS JOIN zu_search s ON s.id = "
+     "zu_search_grams.rowid WHERE s.UserID = 1 AND (instr((s.Text), 'maneesha') > 0) AND "
+     "zu_search_grams MATCH '" + " AND ".join(f'"{g}"' for g in sorted(
+         {"maneesha"[i:i + 3] for i in range(6)})) + "'"),
+    ("one Chinese character, first 50", "开", False,
+     "SELECT s.id FROM zu_search s INDEXED BY zu_search_time WHERE s.UserID = 1 AND "
+     "(instr((s.Text), '开') > 0) ORDER BY s.Time DESC, s.id DESC LIMIT 50"),
+]
+
+
+def median_ms(fn, runs=7):
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times) * 1000
+
+
+class Store:
+    def __init__(self, lib, path):
+        os.environ["ZUSMS_DB"] = path
+        self.lib, self.h = lib, ctypes.c_void_p()
+        assert lib.InitZuSmsDB(ctypes.byref(self.h), 1) == 0
+        assert lib.OpenZuSmsDB(self.h) == 0
+
+    def refresh(self):
+        assert self.lib.RefreshZuSmsIndexes(self.h, None, None) == 0
+
+    def search(self, terms, total):
+        ids, n, all_ = (ctypes.c_uint32 * 50)(), ctypes.c_uint32(), ctypes.c_uint64()
+        text = terms.encode("utf-16-le") + b"\0\0"
+        assert self.lib.SearchZuSmsHead(self.h, text, 0, ids, 50, ctypes.byref(n),
+                                        ctypes.byref(all_) if total else None) == 0
+        return n.value, all_.value
+
+    def close(self):
+        self.lib.CloseZuSmsDB(self.h)
+        self.lib.UninitZuSmsDB(self.h)
+
+
+def raw_build(path):
+    """What making the index is at its plainest: the same tables, filled by
+    two INSERT ... SELECT (lower() standing in for the folding)."""
+    db = sqlite3.connect(path, isolation_level=None)
+    db.execute("DROP TABLE IF EXISTS zu_search_grams")
+    db.execute("DROP TABLE IF EXISTS zu_search")
+    db.execute("CREATE TABLE zu_search (id INTEGER PRIMARY KEY, UserID INTEGER NOT NULL, Time "
+               "TEXT NOT NULL, Text TEXT NOT NULL, Tel TEXT NOT NULL, Name TEXT NOT NULL)")
+    db.execute("CREATE INDEX zu_search_time ON zu_search (UserID, Time, id)")
+    db.execute("CREATE VIRTUAL TABLE zu_search_grams USING fts5(t, content='', detail=none, "
+               "tokenize='trigram case_sensitive 1')")
+    start = time.perf_counter()
+    db.execute("BEGIN")
+    db.execute("INSERT INTO zu_search SELECT id, UserID, coalesce(recvtime, ''), "
+               "lower(content), lower(tel), lower(name) FROM SmsHead WHERE UserID = 1")
+    db.execute("INSERT INTO zu_search_grams (rowid, t) SELECT id, Text || char(10) || Tel || "
+               "char(10) || Name FROM zu_search")
+    db.execute("COMMIT")
+    took = time.perf_counter() - start
+    db.close()
+    return took
+
+
+def change(path, ids):
+    db = sqlite3.connect(path, isolation_level=None)
+    db.execute("UPDATE SmsHead SET content = substr(content || ' changed', 1, 600) WHERE id IN "
+               f"({','.join(map(str, ids))})")
+    db.close()
+
+
+def raw_catch_up(path, ids):
+    """The same 1,000 entries taken out of the index and put in again."""
+    db = sqlite3.connect(path, isolation_level=None)
+    inlist = ",".join(map(str, ids))
+    start = time.perf_counter()
+    db.execute("BEGIN")
+    db.execute("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT 'delete', id, "
+               f"Text || char(10) || Tel || char(10) || Name FROM zu_search WHERE id IN ({inlist})")
+    db.execute(f"DELETE FROM zu_search WHERE id IN ({inlist})")
+    db.execute("INSERT INTO zu_search SELECT id, UserID, coalesce(recvtime, ''), lower(content), "
+               f"lower(tel), lower(name) FROM SmsHead WHERE id IN ({inlist})")
+    db.execute("INSERT INTO zu_search_grams (rowid, t) SELECT id, Text || char(10) || Tel || "
+               f"char(10) || Name FROM zu_search WHERE id IN ({inlist})")
+    db.execute("COMMIT")
+    took = time.perf_counter() - start
+    db.close()
+    return took
+
+
+def main():
+    if len(sys.argv) < 4:
+        sys.exit(__doc__)
+    lib = ctypes.CDLL(os.path.abspath(sys.argv[1]))
+    gen = os.path.abspath(sys.argv[2])
+    print(f"SQLite {sqlite3.sqlite_version}")
+    print("| messages | work | library (ms) | raw SQLite (ms) | ratio |")
+    print("|---|---|---|---|---|")
+    for n in map(int, sys.argv[3:]):
+        with tempfile.TemporaryDirectory(prefix="zusms-index-") as d:
+            path, raw = os.path.join(d, "store.dbf"), os.path.join(d, "raw.dbf")
+            subprocess.run([gen, path, str(n)], check=True, capture_output=True)
+            shutil.copy(path, raw)
+            before = os.path.getsize(path)
+            store = Store(lib, path)
+            start = time.perf_counter()
+            store.refresh()
+            made = time.perf_counter() - start
+            raw_made = raw_build(raw)
+            sqlite3.connect(path).execute("PRAGMA wal_checkpoint(TRUNCATE)").close()
+            grown = os.path.getsize(path) - before
+            row = lambda what, ours, theirs: print(
+                f"| {n:,} | {what} | {ours:.2f} | {theirs:.2f} | {theirs / ours:.2f} |")
+            row(f"make the index from nothing (file {before / 1e6:.0f} MB, +{grown / 1e6:.0f} MB)",
+                made * 1000, raw_made * 1000)
+            db = sqlite3.connect(raw)
+            for what, terms, total, sql in CASES:
+                found = store.search(terms, total)
+                ours = median_ms(lambda: store.search(terms, total))
+                theirs = median_ms(lambda: db.execute(sql).fetchall())
+                row(f"{what} ({found[1] if total else found[0]} found)", ours, theirs)
+            db.close()
+            ids = [r[0] for r in sqlite3.connect(path).execute(
+                "SELECT id FROM SmsHead WHERE UserID = 1 ORDER BY random() LIMIT 1000")]
+            change(path, ids)
+            start = time.perf_counter()
+            store.refresh()
+            ours = time.perf_counter() - start
+            change(raw, ids)
+            row("bring it up to date after 1,000 changes by another program", ours * 1000,
+                raw_catch_up(raw, ids) * 1000)
+            store.close()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,79 @@
+// Finding messages by their text: the search index on message heads
+// (search/TextIndex.h) and the exported search.
+#include <functional>
+#include <vector>
+
+#include "Exports.h"
+#include "SmsDatabase.h"
+#include "TextIndex.h"
+
+namespace {
+
+// Heads as the search reads them: a long message's parts share their
+// batid and number, are joined in index order, and the message is found
+// by its first part's id. Followed in the change log as family 1, as the
+// synchronisation listings file them.
+constexpr CMimerTextSource kHeads = {{1, "SmsHead", "uuid", "ModifyTime"},
+                                     "content",
+                                     "tel",
+                                     "name",
+                                     "recvtime",
+                                     "batid",
+                                     "longsms",
+                                     "index"};
+
+constexpr uint32_t kFlags = ZU_SEARCH_ACCENTS | ZU_SEARCH_ANYWHERE | ZU_SEARCH_OLDEST;
+
+}  // namespace
+
+const CMimerTextSource& zusms::HeadSearchSource() { return kHeads; }
+
+int32_t SmsDatabase::SearchSmsHead(const char16_t* terms, uint32_t flags, uint32_t* ids,
+                                   uint32_t capacity, uint32_t& n, uint64_t* total) {
+  return zusms::Guard([&] {
+    if (!terms) throw CMimerException(u"null search terms", -1);
+    if (!ids && capacity > 0) throw CMimerException(u"a null id array", -1);
+    if ((flags & ~kFlags) != 0) throw CMimerException(u"unknown search flags", -1);
+    CMimerTextQuery query;
+    query.terms = terms;
+    query.accents = (flags & ZU_SEARCH_ACCENTS) != 0;
+    query.anywhere = (flags & ZU_SEARCH_ANYWHERE) != 0;
+    query.oldest = (flags & ZU_SEARCH_OLDEST) != 0;
+    std::vector<uint32_t> found;
+    uint64_t all = 0;
+    CMimerTextIndex::Search(kHeads, m_UserID, query, capacity, found, total ? &all : nullptr);
+    std::copy(found.begin(), found.end(), ids);
+    n = static_cast<uint32_t>(found.size());
+    if (total) *total = all;
+    return 0;
+  });
+}
+
+int32_t SmsDatabase::RefreshSmsIndexes(const std::function<void(uint64_t)>& progress) {
+  return zusms::Guard([&] {
+    CMimerTextIndex::Refresh(kHeads, m_UserID, progress);
+    return 0;
+  });
+}
+
+extern "C" {
+
+ZUSMS_API int32_t ZUSMS_CALL SearchZuSmsHead(SmsDatabase* h, const char16_t* terms, uint32_t flags,
+                                             uint32_t* ids, uint32_t capacity, uint32_t* n,
+                                             uint64_t* total) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.SearchSmsHead(terms, flags, ids, capacity, zusms::Ref(n, "n"), total);
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL RefreshZuSmsIndexes(SmsDatabase* h,
+                                                 void(ZUSMS_CALL* progress)(uint64_t, void*),
+                                                 void* context) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.RefreshSmsIndexes([&](uint64_t done) {
+      if (progress) progress(done, context);
+    });
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,693 @@
+#include "TextIndex.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "Boundary.h"
+#include "Catalog.h"
+#include "Connection.h"
+#include "Folding.h"
+#include "MimerDatabase.h"
+
+namespace zusms::engine {
+namespace {
+
+// What the index keeps changes with this number and with the folding's
+// Unicode version: an index of another is made anew.
+constexpr const char* kFormat = "1";
+std::string Version() { return std::string(kFormat) + " " + std::string(search::UnicodeVersion()); }
+
+// The tables, by name, as this version writes them. An entry's texts are
+// kept folded (`Text`, `Tel`, `Name`) and, where folding accents changes
+// them, without accents too (`Bare...`, else NULL); the trigram index holds
+// the texts without accents, one after the other, and its rowid is the
+// entry's id. The parts of long messages are listed with their entry and
+// their message's key, so that a changed part finds the rest.
+constexpr std::pair<const char*, const char*> kObjects[] = {
+    {"zu_search",
+     "CREATE TABLE zu_search (id INTEGER PRIMARY KEY, UserID INTEGER NOT NULL, Time TEXT NOT "
+     "NULL, Text TEXT NOT NULL, Tel TEXT NOT NULL, Name TEXT NOT NULL, BareText TEXT, BareTel "
+     "TEXT, BareName TEXT)"},
+    {"zu_search_time", "CREATE INDEX zu_search_time ON zu_search (UserID, Time, id)"},
+    {"zu_search_parts",
+     "CREATE TABLE zu_search_parts (head INTEGER PRIMARY KEY, UserID INTEGER NOT NULL, entry "
+     "INTEGER NOT NULL, grp INTEGER NOT NULL, tel TEXT NOT NULL)"},
+    {"zu_search_parts_entry", "CREATE INDEX zu_search_parts_entry ON zu_search_parts (entry)"},
+    {"zu_search_parts_group",
+     "CREATE INDEX zu_search_parts_group ON zu_search_parts (UserID, grp, tel)"},
+    {"zu_search_state",
+     "CREATE TABLE zu_search_state (UserID INTEGER PRIMARY KEY, token INTEGER NOT NULL, scanned "
+     "INTEGER, version INTEGER NOT NULL)"},
+    {"zu_search_grams",
+     "CREATE VIRTUAL TABLE zu_search_grams USING fts5(t, content='', detail=none, "
+     "tokenize='trigram case_sensitive 1')"},
+};
+
+// The trigram index's text of an entry, from its kept columns.
+constexpr const char* kGramsOf =
+    "coalesce(BareText, Text) || char(10) || coalesce(BareTel, Tel) || char(10) || "
+    "coalesce(BareName, Name)";
+
+std::string Q(const char* name) { return QuoteIdent(name); }
+
+void AppendUtf8(char32_t c, std::string& out) {
+  // Unpaired surrogates, which the records may hold, pass as their three
+  // bytes, so that folded texts compare as the characters they came from.
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::string Utf8Of(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char32_t c : text) AppendUtf8(c, out);
+  return out;
+}
+
+std::u32string Trimmed(std::u32string folded) {
+  const size_t first = folded.find_first_not_of(U' ');
+  if (first == std::u32string::npos) return U"";
+  return folded.substr(first, folded.find_last_not_of(U' ') - first + 1);
+}
+
+// The folded terms of a query: split at white space outside quotes, folded
+// (and without accents when asked), each without the space around it.
+std::vector<std::u32string> Terms(const CMimerTextQuery& q) {
+  std::vector<std::u32string> terms;
+  std::u16string term;
+  auto take = [&] {
+    std::u32string folded = search::Folded(term);
+    if (q.accents) folded = search::WithoutAccents(folded);
+    folded = Trimmed(std::move(folded));
+    if (!folded.empty()) terms.push_back(std::move(folded));
+    term.clear();
+  };
+  bool quoted = false;
+  for (const char16_t c : q.terms) {
+    if (c == u'"') {
+      take();
+      quoted = !quoted;
+    } else if (!quoted && search::IsWhiteSpace(c)) {
+      take();
+    } else {
+      term += c;
+    }
+  }
+  take();
+  if (terms.empty()) throw CMimerException(u"a search needs some text to look for", -1);
+  return terms;
+}
+
+// A row of the source table as the index reads it.
+struct Row {
+  int64_t id = 0;
+  std::string time;
+  std::u16string text, tel, name;
+  int64_t group = 0, parts = 0, order = 0;
+  bool IsPart() const { return group != 0 && parts > 1; }
+};
+
+Row ReadRow(const Query& q) {
+  Row r;
+  r.id = q.Int(0);
+  r.time = q.Text(1);
+  r.text = q.Text16(2);
+  r.tel = q.Text16(3);
+  r.name = q.Text16(4);
+  r.group = q.Int(5);
+  r.parts = q.Int(6);
+  r.order = q.Int(7);
+  return r;
+}
+
+std::string SelectRows(const CMimerTextSource& src) {
+  return "SELECT id, coalesce(" + Q(src.time) + ", ''), " + Q(src.text) + ", " + Q(src.tel) + ", " +
+         Q(src.name) + ", " + Q(src.group) + ", " + Q(src.parts) + ", " + Q(src.order) + " FROM " +
+         Q(src.tracked.table);
+}
+
+// An entry: one row, or the parts of a long message joined.
+struct Entry {
+  int64_t id = 0;
+  std::string time;
+  std::u32string text, tel, name;  // folded
+};
+
+using GroupKey = std::pair<int64_t, std::u16string>;
+
+// Gathers rows into entries: `visit(entry, parts)` hears of each short row
+// at once (with no parts) and of each long message at Finish.
+class Gatherer {
+ public:
+  using Visit = std::function<void(const Entry&, const std::vector<const Row*>&)>;
+  explicit Gatherer(Visit visit) : visit_(std::move(visit)) {}
+
+  void Add(Row row) {
+    if (row.IsPart()) {
+      groups_[GroupKey{row.group, row.tel}].push_back(std::move(row));
+    } else {
+      visit_(Of({&row}), {});
+    }
+  }
+  void Finish() {
+    for (auto& [key, rows] : groups_) {
+      std::vector<const Row*> parts;
+      for (const Row& r : rows) parts.push_back(&r);
+      std::stable_sort(parts.begin(), parts.end(), [](const Row* a, const Row* b) {
+        return std::tie(a->order, a->id) < std::tie(b->order, b->id);
+      });
+      visit_(Of(parts), parts);
+    }
+    groups_.clear();
+  }
+
+ private:
+  // The entry of rows in order: the first one's id, time, number and name,
+  // all their texts.
+  static Entry Of(const std::vector<const Row*>& rows) {
+    Entry e;
+    e.id = rows.front()->id;
+    e.time = rows.front()->time;
+    std::u16string text;
+    for (const Row* r : rows) text += r->text;
+    e.text = search::Folded(text);
+    e.tel = search::Folded(rows.front()->tel);
+    e.name = search::Folded(rows.front()->name);
+    return e;
+  }
+
+  Visit visit_;
+  std::map<GroupKey, std::vector<Row>> groups_;
+};
+
+std::u32string Bare(const std::u32string& text, bool accents) {
+  return accents ? search::WithoutAccents(text) : text;
+}
+
+// Whether the entry holds every term: the same check the index's query
+// makes on the texts it keeps.
+bool Matches(const Entry& e, const std::vector<std::u32string>& terms, const CMimerTextQuery& q) {
+  const std::u32string text = Bare(e.text, q.accents);
+  const std::u32string tel = q.anywhere ? Bare(e.tel, q.accents) : U"";
+  const std::u32string name = q.anywhere ? Bare(e.name, q.accents) : U"";
+  auto in = [](const std::u32string& where, const std::u32string& t) {
+    return where.find(t) != std::u32string::npos;
+  };
+  return std::all_of(terms.begin(), terms.end(), [&](const std::u32string& t) {
+    return in(text, t) || (q.anywhere && (in(tel, t) || in(name, t)));
+  });
+}
+
+// Reads every row of the user: the answer without the index.
+void Scan(sqlite3* db, const CMimerTextSource& src, uint32_t user, const CMimerTextQuery& q,
+          uint32_t capacity, std::vector<uint32_t>& ids, uint64_t* total) {
+  const std::vector<std::u32string> terms = Terms(q);
+  std::vector<std::pair<std::string, int64_t>> found;
+  Gatherer gatherer([&](const Entry& e, const std::vector<const Row*>&) {
+    if (Matches(e, terms, q)) found.emplace_back(e.time, e.id);
+  });
+  Query rows(db, SelectRows(src) + " WHERE UserID = ?");
+  rows.Bind(1, int64_t{static_cast<int32_t>(user)});
+  while (rows.Step()) gatherer.Add(ReadRow(rows));
+  gatherer.Finish();
+  if (q.oldest) {
+    std::sort(found.begin(), found.end());
+  } else {
+    std::sort(found.begin(), found.end(), std::greater<>());
+  }
+  ids.clear();
+  for (size_t i = 0; i < found.size() && i < capacity; ++i) {
+    ids.push_back(static_cast<uint32_t>(found[i].second));
+  }
+  if (total) *total = found.size();
+}
+
+// The state table, with the version of what the index keeps in its
+// definition: an index of another version does not match and is made anew.
+std::string StateTable() {
+  return "CREATE TABLE zu_search_state (UserID INTEGER PRIMARY KEY, token INTEGER NOT NULL, "
+         "scanned INTEGER, format TEXT NOT NULL DEFAULT '" +
+         Version() + "')";
+}
+
+std::map<std::string, std::string> Wanted() {
+  std::map<std::string, std::string> wanted(std::begin(kObjects), std::end(kObjects));
+  wanted["zu_search_state"] = StateTable();
+  return wanted;
+}
+
+bool InPlace(sqlite3* db) {
+  const auto wanted = Wanted();
+  Query q(db,
+          "SELECT name, sql FROM sqlite_schema WHERE name = 'zu_search' OR name LIKE "
+          "'zu\\_search\\_%' ESCAPE '\\'");
+  size_t found = 0;
+  while (q.Step()) {
+    const auto w = wanted.find(q.Text(0));
+    if (w == wanted.end()) continue;  // the trigram index's own tables
+    if (w->second != q.Text(1)) return false;
+    ++found;
+  }
+  return found == wanted.size();
+}
+
+// Makes the index anew, empty.
+void Make(sqlite3* db) {
+  Exec(db, "DROP TABLE IF EXISTS zu_search_grams");
+  for (const char* table : {"zu_search", "zu_search_parts", "zu_search_state"}) {
+    Exec(db, std::string("DROP TABLE IF EXISTS ") + table);
+  }
+  for (const auto& [name, sql] : Wanted()) Exec(db, sql);
+  // Segments of the trigram index are merged when 16 of a size are there
+  // (4 by default): a step of changes writes less, a search reads a few
+  // more segments.
+  Exec(db, "INSERT INTO zu_search_grams (zu_search_grams, rank) VALUES ('automerge', 16)");
+}
+
+// The index's own statements, prepared once for a refresh.
+class Writer {
+ public:
+  Writer(sqlite3* db, const CMimerTextSource& src, uint32_t user)
+      : db_(db),
+        user_(static_cast<int32_t>(user)),
+        row_(db, SelectRows(src) + " WHERE id = ? AND UserID = ?"),
+        next_rows_(db, SelectRows(src) + " WHERE UserID = ? AND id > ? ORDER BY id LIMIT ?"),
+        part_(db, "SELECT entry, grp, tel FROM zu_search_parts WHERE head = ? AND UserID = ?"),
+        entry_(db, "SELECT 1 FROM zu_search WHERE id = ? AND UserID = ?"),
+        members_(db, "SELECT head FROM zu_search_parts WHERE entry = ?"),
+        group_(db,
+               "SELECT head, entry FROM zu_search_parts WHERE UserID = ? AND grp = ? AND tel = ?"),
+        gone_(db, "INSERT OR IGNORE INTO temp.zu_search_gone (id) VALUES (?)"),
+        put_(db,
+             "INSERT INTO zu_search (id, UserID, Time, Text, Tel, Name, BareText, BareTel, "
+             "BareName) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        new_(db, "INSERT INTO temp.zu_search_new (id) VALUES (?)"),
+        put_part_(db,
+                  "INSERT OR REPLACE INTO zu_search_parts (head, UserID, entry, grp, tel) VALUES "
+                  "(?, ?, ?, ?, ?)") {}
+
+  // The trigram index takes the entries put since the last time in one
+  // statement: each statement on it writes what it holds to the file.
+  void Flush() {
+    Exec(db_, std::string("INSERT INTO zu_search_grams (rowid, t) SELECT id, ") + kGramsOf +
+                  " FROM zu_search WHERE id IN (SELECT id FROM temp.zu_search_new); DELETE FROM "
+                  "temp.zu_search_new");
+  }
+
+  // Indexes again the rows `heads` name, with every entry they were or are
+  // a part of.
+  void Reindex(const std::set<int64_t>& heads) {
+    std::set<int64_t> seen(heads.begin(), heads.end()), old_entries;
+    std::set<GroupKey> keys;
+    std::vector<int64_t> todo(heads.begin(), heads.end());
+    std::vector<Row> rows;
+    auto see = [&](int64_t head) {
+      if (seen.insert(head).second) todo.push_back(head);
+    };
+    // An entry that goes, and with it what its parts make now.
+    auto drop = [&](int64_t entry) {
+      if (!old_entries.insert(entry).second) return;
+      members_.Reset().Bind(1, entry);
+      while (members_.Step()) see(members_.Int(0));
+    };
+    // A long message's key: the parts the index lists under it.
+    auto gather = [&](int64_t group, const std::u16string& tel) {
+      if (!keys.emplace(group, tel).second) return;
+      group_.Reset().Bind(1, user_).Bind(2, group).Bind16(3, tel);
+      while (group_.Step()) {
+        see(group_.Int(0));
+        drop(group_.Int(1));
+      }
+    };
+    while (!todo.empty()) {
+      const int64_t h = todo.back();
+      todo.pop_back();
+      if (part_.Reset().Bind(1, h).Bind(2, user_).Step()) {
+        const int64_t entry = part_.Int(0), group = part_.Int(1);
+        const std::u16string tel = part_.Text16(2);
+        drop(entry);
+        gather(group, tel);
+      } else if (entry_.Reset().Bind(1, h).Bind(2, user_).Step()) {
+        old_entries.insert(h);
+      }
+      if (row_.Reset().Bind(1, h).Bind(2, user_).Step()) {
+        rows.push_back(ReadRow(row_));
+        if (rows.back().IsPart()) gather(rows.back().group, rows.back().tel);
+      }
+    }
+    Remove(old_entries);
+    Gatherer gatherer([&](const Entry& e, const std::vector<const Row*>& parts) { Put(e, parts); });
+    for (Row& r : rows) gatherer.Add(std::move(r));
+    gatherer.Finish();
+  }
+
+  // Indexes the rows after `after` in id order, at most a step of them;
+  // the last id read, or -1 when none was left.
+  int64_t IndexNext(int64_t after, uint64_t& count) {
+    next_rows_.Reset().Bind(1, user_).Bind(2, after).Bind(3, int64_t{CMimerTextIndex::kStep});
+    std::set<int64_t> again;
+    int64_t last = -1;
+    while (next_rows_.Step()) {
+      Row r = ReadRow(next_rows_);
+      last = r.id;
+      ++count;
+      // A part goes with the rest of its message; a row some entry holds
+      // already (indexed from the log meanwhile) is indexed again.
+      if (r.IsPart() || entry_.Reset().Bind(1, r.id).Bind(2, user_).Step()) {
+        again.insert(r.id);
+      } else {
+        Gatherer gatherer([&](const Entry& e, const std::vector<const Row*>&) { Put(e, {}); });
+        gatherer.Add(std::move(r));
+      }
+    }
+    if (!again.empty()) Reindex(again);
+    Flush();
+    return last;
+  }
+
+ private:
+  void Remove(const std::set<int64_t>& entries) {
+    if (entries.empty()) return;
+    Flush();  // no entry goes from the trigram index before it is there
+    for (const int64_t e : entries) gone_.Reset().Bind(1, e).Step();
+    Exec(db_, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
+                          "'delete', id, ") +
+                  kGramsOf +
+                  " FROM zu_search WHERE id IN (SELECT id FROM temp.zu_search_gone); DELETE FROM "
+                  "zu_search WHERE id IN (SELECT id FROM temp.zu_search_gone); DELETE FROM "
+                  "zu_search_parts WHERE entry IN (SELECT id FROM temp.zu_search_gone); DELETE "
+                  "FROM temp.zu_search_gone");
+  }
+
+  void Put(const Entry& e, const std::vector<const Row*>& parts) {
+    put_.Reset().Bind(1, e.id).Bind(2, user_).Bind(3, e.time);
+    int column = 4;
+    for (const std::u32string* text : {&e.text, &e.tel, &e.name}) {
+      put_.Bind(column++, Utf8Of(*text));
+    }
+    for (const std::u32string* text : {&e.text, &e.tel, &e.name}) {
+      const std::u32string bare = search::WithoutAccents(*text);
+      if (bare == *text) {
+        put_.BindNull(column++);
+      } else {
+        put_.Bind(column++, Utf8Of(bare));
+      }
+    }
+    put_.Step();
+    new_.Reset().Bind(1, e.id).Step();
+    for (const Row* r : parts) {
+      put_part_.Reset().Bind(1, r->id).Bind(2, user_).Bind(3, e.id).Bind(4, r->group);
+      put_part_.Bind16(5, r->tel).Step();
+    }
+  }
+
+  sqlite3* db_;
+  int64_t user_;
+  Query row_, next_rows_, part_, entry_, members_, group_, gone_, put_, new_, put_part_;
+};
+
+// Where the user's index stands.
+struct Position {
+  bool found = false;
+  uint64_t token = 0;
+  std::optional<int64_t> scanned;  // being made: the rows up to this id are in
+};
+
+Position ReadPosition(sqlite3* db, uint32_t user) {
+  Position p;
+  Query q(db, "SELECT token, scanned FROM zu_search_state WHERE UserID = ?");
+  if (!q.Bind(1, int64_t{static_cast<int32_t>(user)}).Step()) return p;
+  p.found = true;
+  p.token = static_cast<uint64_t>(q.Int(0));
+  if (!q.IsNull(1)) p.scanned = q.Int(1);
+  return p;
+}
+
+// The user's entries go, and the index is made again from the rows, from
+// the log's current token on.
+void StartOver(sqlite3* db, uint32_t user) {
+  const int64_t u = static_cast<int32_t>(user);
+  Query(db, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
+                        "'delete', id, ") +
+                kGramsOf + " FROM zu_search WHERE UserID = ?")
+      .Bind(1, u)
+      .Step();
+  Query(db, "DELETE FROM zu_search WHERE UserID = ?").Bind(1, u).Step();
+  Query(db, "DELETE FROM zu_search_parts WHERE UserID = ?").Bind(1, u).Step();
+  uint64_t token = 0;
+  if (!CMimerChangeLog::Token(token, false)) {
+    throw CMimerException(u"the file keeps no change log for the search index to follow", -1);
+  }
+  Query(db, "INSERT OR REPLACE INTO zu_search_state (UserID, token, scanned) VALUES (?, ?, 0)")
+      .Bind(1, u)
+      .Bind(2, static_cast<int64_t>(token))
+      .Step();
+}
+
+void MoveTo(sqlite3* db, uint32_t user, uint64_t token, std::optional<int64_t> scanned) {
+  Query q(db, "UPDATE zu_search_state SET token = ?, scanned = ? WHERE UserID = ?");
+  q.Bind(1, static_cast<int64_t>(token));
+  if (scanned) {
+    q.Bind(2, *scanned);
+  } else {
+    q.BindNull(2);
+  }
+  q.Bind(3, int64_t{static_cast<int32_t>(user)}).Step();
+}
+
+// One step of bringing the user's index up to date, inside the caller's
+// write transaction: true when it is up to date.
+bool Step(sqlite3* db, const CMimerTextSource& src, uint32_t user, uint64_t& indexed) {
+  if (!InPlace(db)) Make(db);
+  const Position p = ReadPosition(db, user);
+  if (!p.found) {
+    StartOver(db, user);
+    return false;
+  }
+  Exec(db,
+       "CREATE TEMP TABLE IF NOT EXISTS zu_search_new (id INTEGER PRIMARY KEY); CREATE TEMP TABLE "
+       "IF NOT EXISTS zu_search_gone (id INTEGER PRIMARY KEY)");
+  Writer writer(db, src, user);
+  if (p.scanned) {
+    const int64_t last = writer.IndexNext(*p.scanned, indexed);
+    MoveTo(db, user, p.token, last < 0 ? std::nullopt : std::optional<int64_t>(last));
+    return false;
+  }
+  std::vector<CMimerChange> changes;
+  uint64_t next = 0;
+  const char* why = nullptr;
+  if (!CMimerChangeLog::List(src.tracked, user, p.token, CMimerTextIndex::kStep, changes, next, why,
+                             false)) {
+    StartOver(db, user);
+    return false;
+  }
+  std::set<int64_t> heads;
+  for (const CMimerChange& c : changes) heads.insert(c.id);
+  if (!heads.empty()) {
+    writer.Reindex(heads);
+    writer.Flush();
+  }
+  if (next != p.token) MoveTo(db, user, next, std::nullopt);
+  return changes.size() < CMimerTextIndex::kStep;
+}
+
+// Whether the user's index reflects the file as the current transaction
+// sees it.
+bool Current(sqlite3* db, const CMimerTextSource& src, uint32_t user) {
+  if (!InPlace(db)) return false;
+  const Position p = ReadPosition(db, user);
+  if (!p.found || p.scanned) return false;
+  std::vector<CMimerChange> changes;
+  uint64_t next = 0;
+  const char* why = nullptr;
+  return CMimerChangeLog::List(src.tracked, user, p.token, 1, changes, next, why, false) &&
+         changes.empty();
+}
+
+// The FTS5 query of the trigrams of every term of three characters or more
+// (as the index keeps them, without accents); empty when there is none.
+std::string Trigrams(const std::vector<std::u32string>& terms, bool accents) {
+  std::set<std::u32string> grams;
+  for (const std::u32string& term : terms) {
+    const std::u32string bare = accents ? term : search::WithoutAccents(term);
+    for (size_t i = 0; i + 3 <= bare.size(); ++i) grams.insert(bare.substr(i, 3));
+  }
+  std::string match;
+  for (const std::u32string& g : grams) {
+    if (!match.empty()) match += " AND ";
+    match += '"';
+    for (const char c : Utf8Of(g)) {
+      match += c;
+      if (c == '"') match += '"';
+    }
+    match += '"';
+  }
+  return match;
+}
+
+// The answer from the index, inside the caller's read transaction.
+void FromIndex(sqlite3* db, uint32_t user, const CMimerTextQuery& q, uint32_t capacity,
+               std::vector<uint32_t>& ids, uint64_t* total) {
+  const std::vector<std::u32string> terms = Terms(q);
+  const std::string match = Trigrams(terms, q.accents);
+  auto column = [&](const std::string& name) {
+    std::string c = q.accents ? "coalesce(s.Bare" : "(s.";
+    c += name;
+    if (q.accents) (c += ", s.") += name;
+    return c += ")";
+  };
+  std::string where = " WHERE s.UserID = ?2";
+  for (size_t i = 0; i < terms.size(); ++i) {
+    std::string term = "?";
+    term += std::to_string(i + 3);
+    where += " AND (instr(" + column("Text") + ", " + term + ") > 0";
+    if (q.anywhere) {
+      where += " OR instr(" + column("Tel") + ", " + term + ") > 0 OR instr(" + column("Name") +
+               ", " + term + ") > 0";
+    }
+    where += ")";
+  }
+  // With trigrams, the few entries that hold them are read and sorted;
+  // without, the entries are read newest first until the page is full.
+  const std::string from =
+      match.empty()
+          ? " FROM zu_search s INDEXED BY zu_search_time"
+          : " FROM zu_search_grams CROSS JOIN zu_search s ON s.id = zu_search_grams.rowid";
+  if (!match.empty()) where += " AND zu_search_grams MATCH ?1";
+  const std::string order =
+      q.oldest ? " ORDER BY s.Time, s.id" : " ORDER BY s.Time DESC, s.id DESC";
+  auto bind = [&](Query& query) {
+    if (!match.empty()) query.Bind(1, match);
+    query.Bind(2, int64_t{static_cast<int32_t>(user)});
+    for (size_t i = 0; i < terms.size(); ++i) {
+      query.Bind(static_cast<int>(i + 3), Utf8Of(terms[i]));
+    }
+  };
+  ids.clear();
+  if (!match.empty() && total) {
+    // The entries the trigrams find are few: read once, sorted here.
+    std::vector<std::pair<std::string, int64_t>> found;
+    Query all(db, "SELECT s.Time, s.id" + from + where);
+    bind(all);
+    while (all.Step()) found.emplace_back(all.Text(0), all.Int(1));
+    const size_t n = std::min<size_t>(capacity, found.size());
+    auto first = [&](const auto& a, const auto& b) { return q.oldest ? a < b : b < a; };
+    std::partial_sort(found.begin(), found.begin() + static_cast<ptrdiff_t>(n), found.end(), first);
+    for (size_t i = 0; i < n; ++i) ids.push_back(static_cast<uint32_t>(found[i].second));
+    *total = found.size();
+    return;
+  }
+  if (capacity > 0) {
+    Query page(db, "SELECT s.id" + from + where + order + " LIMIT " + std::to_string(capacity));
+    bind(page);
+    while (page.Step()) ids.push_back(static_cast<uint32_t>(page.Int(0)));
+  }
+  if (total) {
+    Query count(db, "SELECT count(*)" + from + where);
+    bind(count);
+    *total = count.Step() ? static_cast<uint64_t>(count.Int(0)) : 0;
+  }
+}
+
+sqlite3* OpenDb(Connection& c) {
+  if (!c.IsOpen()) throw CMimerException(u"the database is not open", -1);
+  return c.Db();
+}
+
+// Whether this SQLite has FTS5; asked once.
+bool HasFts5(sqlite3* db) {
+  static const bool has = [db] {
+    return sqlite3_exec(
+               db,
+               "CREATE VIRTUAL TABLE temp.zu_search_probe USING fts5(t, tokenize='trigram'); "
+               "DROP TABLE temp.zu_search_probe",
+               nullptr, nullptr, nullptr) == SQLITE_OK;
+  }();
+  return has;
+}
+
+}  // namespace
+}  // namespace zusms::engine
+
+using namespace zusms::engine;  // NOLINT: this file is the engine's
+
+bool CMimerTextIndex::Refresh(const CMimerTextSource& source, uint32_t user,
+                              const std::function<void(uint64_t)>& progress) {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  if (c.TransactionDepth() > 0 || c.ReadOnly() || !HasFts5(db)) return false;
+  uint64_t indexed = 0;
+  for (;;) {
+    c.Begin(true);
+    bool done = false;
+    try {
+      done = Step(db, source, user, indexed);
+    } catch (...) {
+      c.Rollback();
+      throw;
+    }
+    c.Commit();
+    if (progress && indexed > 0) progress(indexed);
+    if (done) return true;
+  }
+}
+
+CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t user,
+                                      const CMimerTextQuery& query, uint32_t capacity,
+                                      std::vector<uint32_t>& ids, uint64_t* total, bool scan_only) {
+  Terms(query);  // a query of no terms fails before anything is read
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  // Another program may write between the refresh and the reading: the
+  // index answers only when it is current in the reading's own snapshot.
+  const bool indexed = !scan_only && c.TransactionDepth() == 0 && HasFts5(db);
+  for (int tries = 0; indexed && tries < 3; ++tries) {
+    {
+      const KeptLastError earlier;
+      try {
+        Refresh(source, user);
+      } catch (const CMimerException&) {
+        break;  // busy past the wait, a full disk: the rows answer
+      }
+    }
+    c.Begin(false);
+    try {
+      if (Current(db, source, user)) {
+        FromIndex(db, user, query, capacity, ids, total);
+        c.Commit();
+        return CMimerTextWay::kIndex;
+      }
+    } catch (...) {
+      c.Rollback();
+      throw;
+    }
+    c.Commit();
+    if (c.ReadOnly()) break;
+  }
+  Scan(db, source, user, query, capacity, ids, total);
+  return CMimerTextWay::kScan;
+}

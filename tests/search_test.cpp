@@ -1,0 +1,169 @@
+// Searches answer from the index exactly what reading every message
+// answers, whoever changed the messages and however the index came to be
+// behind, missing or made by another version.
+#include <fstream>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Exports.h"
+#include "RecordTraits.h"
+#include "TestDb.h"
+#include "TextIndex.h"
+#include "ZuSmsDB.h"
+
+namespace zusms::testing {
+namespace {
+
+// Texts as strange as real ones: the corpus sample (real messages, CC BY
+// 4.0, see fixtures/README.md), then letters whose folding changes length
+// or leaves ASCII, accents composed and not, Chinese, emoji, Persian, odd
+// white space.
+std::vector<std::u16string> Texts() {
+  std::vector<std::u16string> texts = {u"Straße STRASSE strasse",
+                                       u"Caf\u00e9 cafe\u0301 CAF\u00c9",
+                                       u"\u212a kelvin \u212b",
+                                       u"\u6211\u4eec\u660e\u5929\u89c1\u9762\u5427",
+                                       u"\u751f\u65e5\u5feb\u4e50 \U0001F382\U0001F382",
+                                       u"\u0633\u0644\u0627\u0645 \u062f\u0648\u0633\u062a",
+                                       u"\ufb03 ffi office \u0130stanbul",
+                                       u"tab\there\u00a0nbsp\u3000ideo  spaces",
+                                       u"call 138 0013 8000 or +8613800138000",
+                                       u"\u1f08\u0345 \u1f88 \u03b1\u0313\u0345 greek",
+                                       u"\"quoted\" 100% _under_"};
+  std::ifstream corpus(ZUSMS_FIXTURES "/sms-corpus-sample.tsv");
+  std::string line;
+  std::getline(corpus, line);
+  while (std::getline(corpus, line)) {
+    texts.push_back(engine::ToUtf16(line.substr(line.find('\t') + 1)));
+  }
+  return texts;
+}
+
+class SearchTest : public OpenStoreTest<SmsDatabase> {
+ protected:
+  uint32_t Add(const std::u16string& text, int batid = 0, int parts = 0, int index = 0,
+               uint32_t user = 1) {
+    SmsHead h{};
+    h.fid = 1;
+    h.batid = batid;
+    h.longsms = static_cast<int16_t>(parts);
+    h.index = static_cast<int16_t>(index);
+    SetText(h.content, text.substr(0, 670));
+    SetText(h.tel, kTels[random_() % std::size(kTels)]);
+    SetText(h.name, kNames[random_() % std::size(kNames)]);
+    SetText(h.recvtime, u"2024010" + std::u16string(1, u'1' + random_() % 9) + u"1200");
+    uint32_t id = 0;
+    SmsDatabase other(user);
+    SmsDatabase& store = user == 1 ? store_ : other;
+    if (user != 1) {
+      EXPECT_EQ(other.Open(), 0);
+    }
+    EXPECT_EQ(store.AddSmsHead(h, id), 0) << LastError();
+    if (user != 1) other.Close();
+    return id;
+  }
+
+  // A term a person might type: part of a stored text, its case changed.
+  std::u16string Term() {
+    const std::u16string& t = texts_[random_() % texts_.size()];
+    const size_t length = 1 + random_() % 6, at = random_() % t.size();
+    std::u16string term = t.substr(at, length);
+    for (char16_t& c : term) {
+      if (random_() % 3 == 0 && c < 0x80) c = static_cast<char16_t>(std::toupper(c));
+    }
+    return term;
+  }
+
+  // Index and reading every message agree on random queries.
+  void Agree(int queries) {
+    // The index answers (a SQLite without FTS5 would read every row).
+    std::vector<uint32_t> page;
+    ASSERT_EQ(CMimerTextIndex::Search(HeadSearchSource(), 1, {u"a"}, 1, page, nullptr),
+              CMimerTextWay::kIndex);
+    for (int q = 0; q < queries; ++q) {
+      std::u16string terms = Term();
+      if (random_() % 2) terms += u" " + Term();
+      if (random_() % 4 == 0) terms = u"\"" + terms + u"\"";
+      const uint32_t flags = random_() % 8;
+      std::vector<uint32_t> ids(20);
+      uint32_t n = 0;
+      uint64_t total = 0;
+      const int32_t status =
+          SearchZuSmsHead(&store_, terms.c_str(), flags, ids.data(), 20, &n, &total);
+      CMimerTextQuery query{terms, (flags & 1) != 0, (flags & 2) != 0, (flags & 4) != 0};
+      std::vector<uint32_t> scanned;
+      uint64_t scanned_total = 0;
+      try {
+        CMimerTextIndex::Search(HeadSearchSource(), 1, query, 20, scanned, &scanned_total, true);
+      } catch (const CMimerException&) {
+        EXPECT_EQ(status, -1);  // nothing to look for
+        continue;
+      }
+      ASSERT_EQ(status, 0) << LastError();
+      ids.resize(n);
+      ASSERT_EQ(ids, scanned) << engine::ToUtf8(terms) << " flags " << flags;
+      ASSERT_EQ(total, scanned_total) << engine::ToUtf8(terms) << " flags " << flags;
+    }
+  }
+
+  static constexpr const char16_t* kTels[] = {u"+8613800138000", u"10086", u"Amaz\u00f3n"};
+  static constexpr const char16_t* kNames[] = {u"Jos\u00e9", u"\u5f20\u4e09", u""};
+  std::mt19937 random_{7};
+  std::vector<std::u16string> texts_ = Texts();
+};
+
+TEST_F(SearchTest, IndexAnswersWhatReadingEveryMessageAnswers) {
+  std::vector<uint32_t> ids;
+  for (int round = 0; round < 12; ++round) {
+    for (int i = 0; i < 40; ++i) {
+      const std::u16string& text = texts_[random_() % texts_.size()];
+      switch (random_() % 6) {
+        case 0: {  // a long message, its text cut anywhere
+          const int batid = 1 + static_cast<int>(random_() % 5);
+          const std::u16string whole = text + texts_[random_() % texts_.size()];
+          const size_t cut = random_() % whole.size();
+          ids.push_back(Add(whole.substr(0, cut), batid, 2, 1));
+          ids.push_back(Add(whole.substr(cut), batid, 2, 2));
+          break;
+        }
+        case 1:  // another user's message
+          Add(text, 0, 0, 0, 2);
+          break;
+        case 2:  // changed by the library
+          if (!ids.empty()) {
+            SmsHead h{};
+            const uint32_t id = ids[random_() % ids.size()];
+            if (store_.GetSmsHead(id, h) == 0) {
+              SetText(h.content, text.substr(0, 670));
+              EXPECT_EQ(store_.UpdateSmsHead(h), 0);
+            }
+          }
+          break;
+        case 3:  // changed and deleted by another program
+          if (!ids.empty()) {
+            const std::string id = std::to_string(ids[random_() % ids.size()]);
+            Raw(random_() % 2
+                    ? "DELETE FROM SmsHead WHERE id = " + id
+                    : "UPDATE SmsHead SET batid = 3, longsms = 2, \"index\" = 2 WHERE id = " + id);
+          }
+          break;
+        default:
+          ids.push_back(Add(text));
+      }
+    }
+    // The index behind, gone, or of another version: made anew.
+    if (round == 4) Raw("DROP TABLE zu_search");
+    if (round == 6) Raw("UPDATE zu_search_state SET token = token + 1000000");
+    if (round == 8) Raw("DROP TABLE zu_change_state");
+    if (round == 8) {
+      store_.Close();
+      ASSERT_EQ(store_.Open(), 0) << LastError();
+    }
+    Agree(40);
+  }
+}
+
+}  // namespace
+}  // namespace zusms::testing
