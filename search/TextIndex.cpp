@@ -665,15 +665,8 @@ CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t u
   // Another program may write between the refresh and the reading: the
   // index answers only when it is current in the reading's own snapshot.
   const bool indexed = !scan_only && c.TransactionDepth() == 0 && HasFts5(db);
-  for (int tries = 0; indexed && tries < 3; ++tries) {
-    {
-      const KeptLastError earlier;
-      try {
-        Refresh(source, user);
-      } catch (const CMimerException&) {
-        break;  // busy past the wait, a full disk: the rows answer
-      }
-    }
+  for (int tries = 0; indexed && tries < 4; ++tries) {
+    // Mostly the index is current: one read transaction answers.
     c.Begin(false);
     try {
       if (Current(db, source, user)) {
@@ -686,7 +679,13 @@ CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t u
       throw;
     }
     c.Commit();
-    if (c.ReadOnly()) break;
+    if (c.ReadOnly() || tries == 3) break;
+    const KeptLastError earlier;
+    try {
+      Refresh(source, user);
+    } catch (const CMimerException&) {
+      break;  // busy past the wait, a full disk: the rows answer
+    }
   }
   Scan(db, source, user, query, capacity, ids, total);
   return CMimerTextWay::kScan;

@@ -157,6 +157,14 @@ TEST_F(SearchTest, IndexAnswersWhatReadingEveryMessageAnswers) {
     if (round == 4) Raw("DROP TABLE zu_search");
     if (round == 6) Raw("UPDATE zu_search_state SET token = token + 1000000");
     if (round == 8) Raw("DROP TABLE zu_change_state");
+    if (round == 2) {  // inside a batch, its own message found, by reading
+      ASSERT_EQ(BeginZuSmsBatch(&store_), 0);
+      Add(u"zq batch only");
+      uint32_t found = 0, n = 0;
+      EXPECT_EQ(SearchZuSmsHead(&store_, u"ZQ BATCH", 0, &found, 1, &n, nullptr), 0);
+      EXPECT_EQ(n, 1u);
+      ASSERT_EQ(RollbackZuSmsBatch(&store_), 0);
+    }
     if (round == 8) {
       store_.Close();
       ASSERT_EQ(store_.Open(), 0) << LastError();
