@@ -457,6 +457,14 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsUnreadHeadID(SmsDatabase *handle, uint32
 ZUSMS_API int32_t ZUSMS_CALL SearchZuSmsHead(SmsDatabase *handle, const char16_t *terms,
                                              uint32_t flags, uint32_t *ids, uint32_t capacity,
                                              uint32_t *n, uint64_t *total);
+/* CheckZuSmsIndexes compares the user's search index with what the messages
+ * make (reading every message, and finding each in the trigram index by its
+ * own text): 0 when they agree (or there is no current index to compare),
+ * 1 when they differ, the last error then saying how; with repair nonzero
+ * the index is then dropped, and made anew by the next search or refresh.
+ * -1 on failure. A search that meets damage in the index's own tables drops
+ * it the same way and reads every message instead. */
+ZUSMS_API int32_t ZUSMS_CALL CheckZuSmsIndexes(SmsDatabase *handle, int32_t repair);
 ZUSMS_API int32_t ZUSMS_CALL RefreshZuSmsIndexes(
     SmsDatabase *handle, void(ZUSMS_CALL *progress)(uint64_t done, void *context), void *context);
 

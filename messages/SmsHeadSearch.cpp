@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "Boundary.h"
 #include "Exports.h"
 #include "SmsDatabase.h"
 #include "TextIndex.h"
@@ -56,6 +57,16 @@ int32_t SmsDatabase::RefreshSmsIndexes(const std::function<void(uint64_t)>& prog
   });
 }
 
+int32_t SmsDatabase::CheckSmsIndexes(int32_t repair) {
+  return zusms::Guard([&] {
+    const std::string problem = CMimerTextIndex::Verify(kHeads, m_UserID);
+    if (problem.empty()) return 0;
+    if (repair) CMimerTextIndex::Discard();
+    zusms::engine::SetLastErrorUtf8(problem);
+    return 1;
+  });
+}
+
 extern "C" {
 
 ZUSMS_API int32_t ZUSMS_CALL SearchZuSmsHead(SmsDatabase* h, const char16_t* terms, uint32_t flags,
@@ -74,6 +85,10 @@ ZUSMS_API int32_t ZUSMS_CALL RefreshZuSmsIndexes(SmsDatabase* h,
       if (progress) progress(done, context);
     });
   });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL CheckZuSmsIndexes(SmsDatabase* h, int32_t repair) {
+  return zusms::Call(h, [&](SmsDatabase& db) { return db.CheckSmsIndexes(repair); });
 }
 
 }  // extern "C"

@@ -129,13 +129,21 @@ struct Row {
   bool IsPart() const { return group != 0 && parts > 1; }
 };
 
+// A text as the records give it: up to its first zero, where another
+// program stored one inside it.
+std::u16string RecordText(const Query& q, int column) {
+  std::u16string text = q.Text16(column);
+  text.resize(std::min(text.size(), text.find(u'\0')));
+  return text;
+}
+
 Row ReadRow(const Query& q) {
   Row r;
   r.id = q.Int(0);
   r.time = q.Text(1);
-  r.text = q.Text16(2);
-  r.tel = q.Text16(3);
-  r.name = q.Text16(4);
+  r.text = RecordText(q, 2);
+  r.tel = RecordText(q, 3);
+  r.name = RecordText(q, 4);
   r.group = q.Int(5);
   r.parts = q.Int(6);
   r.order = q.Int(7);
@@ -611,6 +619,59 @@ void FromIndex(sqlite3* db, uint32_t user, const CMimerTextQuery& q, uint32_t ca
   }
 }
 
+// How the user's index differs from what its rows make, in the caller's
+// read transaction: "" when it holds every entry as the rows make it and
+// its trigram index finds each by the first and the last trigram of its
+// text.
+std::string Differences(sqlite3* db, const CMimerTextSource& src, uint32_t user) {
+  std::map<int64_t, Entry> made;
+  Gatherer gatherer([&](const Entry& e, const std::vector<const Row*>&) { made[e.id] = e; });
+  Query rows(db, SelectRows(src) + " WHERE UserID = ?");
+  rows.Bind(1, int64_t{static_cast<int32_t>(user)});
+  while (rows.Step()) gatherer.Add(ReadRow(rows));
+  gatherer.Finish();
+  Query kept(db, "SELECT id, Time, Text, Tel, Name, " + std::string(kGramsOf) +
+                     " FROM zu_search WHERE UserID = ?");
+  kept.Bind(1, int64_t{static_cast<int32_t>(user)});
+  Query found(db, "SELECT 1 FROM zu_search_grams WHERE zu_search_grams MATCH ? AND rowid = ?");
+  size_t seen = 0;
+  while (kept.Step()) {
+    const auto e = made.find(kept.Int(0));
+    if (e == made.end() || e->second.time != kept.Text(1) ||
+        Utf8Of(e->second.text) != kept.Text(2) || Utf8Of(e->second.tel) != kept.Text(3) ||
+        Utf8Of(e->second.name) != kept.Text(4)) {
+      return "the search index holds message " + std::to_string(kept.Int(0)) +
+             " otherwise than the store does";
+    }
+    ++seen;
+    const std::u16string grams = kept.Text16(5);
+    std::u32string text;
+    for (size_t i = 0; i < grams.size(); ++i) {
+      char32_t ch = grams[i];
+      if (ch >= 0xD800 && ch < 0xDC00 && i + 1 < grams.size() && grams[i + 1] >= 0xDC00 &&
+          grams[i + 1] < 0xE000) {
+        ch = 0x10000 + ((ch - 0xD800) << 10) + (grams[++i] - 0xDC00);
+      }
+      text += ch;
+    }
+    for (const size_t at : {size_t{0}, text.size() < 3 ? 0 : text.size() - 3}) {
+      if (text.size() < 3) break;
+      std::string match = "\"";
+      for (const char ch : Utf8Of(text.substr(at, 3))) {
+        match += ch;
+        if (ch == '"') match += '"';
+      }
+      match += '"';
+      if (!found.Reset().Bind(1, match).Bind(2, kept.Int(0)).Step()) {
+        return "the search index does not find message " + std::to_string(kept.Int(0)) +
+               " by its own text";
+      }
+    }
+  }
+  if (seen != made.size()) return "the search index lacks some of the store's messages";
+  return "";
+}
+
 sqlite3* OpenDb(Connection& c) {
   if (!c.IsOpen()) throw CMimerException(u"the database is not open", -1);
   return c.Db();
@@ -632,6 +693,43 @@ bool HasFts5(sqlite3* db) {
 }  // namespace zusms::engine
 
 using namespace zusms::engine;  // NOLINT: this file is the engine's
+
+void CMimerTextIndex::Discard() {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  if (c.TransactionDepth() > 0 || c.ReadOnly() || !HasFts5(db)) return;
+  c.Begin(true);
+  try {
+    Make(db);
+  } catch (...) {
+    c.Rollback();
+    throw;
+  }
+  c.Commit();
+}
+
+std::string CMimerTextIndex::Verify(const CMimerTextSource& source, uint32_t user) {
+  Connection& c = Connection::Default();
+  std::lock_guard lock(c.Mutex());
+  sqlite3* db = OpenDb(c);
+  if (!HasFts5(db)) return "";
+  try {
+    Refresh(source, user);
+  } catch (const CMimerException& e) {
+    if ((e.Code() & 0xFF) != SQLITE_CORRUPT) throw;
+    return ToUtf8(e.Message());
+  }
+  c.Begin(false);
+  std::string problem;
+  try {
+    if (Current(db, source, user)) problem = Differences(db, source, user);
+  } catch (const CMimerException& e) {
+    problem = ToUtf8(e.Message());
+  }
+  c.Commit();
+  return problem;
+}
 
 bool CMimerTextIndex::Refresh(const CMimerTextSource& source, uint32_t user,
                               const std::function<void(uint64_t)>& progress) {
@@ -665,6 +763,17 @@ CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t u
   // Another program may write between the refresh and the reading: the
   // index answers only when it is current in the reading's own snapshot.
   const bool indexed = !scan_only && c.TransactionDepth() == 0 && HasFts5(db);
+  // Damage met in the index's own tables drops them, to be made anew.
+  auto damaged = [](const CMimerException& e) {
+    if ((e.Code() & 0xFF) != SQLITE_CORRUPT) return false;
+    const KeptLastError earlier;
+    try {
+      Discard();
+    } catch (const CMimerException&) {
+      return false;
+    }
+    return true;
+  };
   for (int tries = 0; indexed && tries < 4; ++tries) {
     // Mostly the index is current: one read transaction answers.
     c.Begin(false);
@@ -674,6 +783,11 @@ CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t u
         c.Commit();
         return CMimerTextWay::kIndex;
       }
+    } catch (const CMimerException& e) {
+      c.Rollback();
+      if ((e.Code() & 0xFF) != SQLITE_CORRUPT) throw;
+      if (!damaged(e)) break;
+      continue;
     } catch (...) {
       c.Rollback();
       throw;
@@ -683,8 +797,8 @@ CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t u
     const KeptLastError earlier;
     try {
       Refresh(source, user);
-    } catch (const CMimerException&) {
-      break;  // busy past the wait, a full disk: the rows answer
+    } catch (const CMimerException& e) {
+      if (!damaged(e)) break;  // busy past the wait, a full disk: the rows answer
     }
   }
   Scan(db, source, user, query, capacity, ids, total);

@@ -75,6 +75,16 @@ class CMimerTextIndex {
   // rows were indexed so far while the index is made anew.
   static bool Refresh(const CMimerTextSource& source, uint32_t user,
                       const std::function<void(uint64_t)>& progress = {});
+
+  // How the user's index differs from what the rows make ("" when it does
+  // not, or when it cannot be brought up to date to look at): brought up to
+  // date first (damage met on the way is the answer), then every entry
+  // compared, and each found by its own trigrams. Reads every row.
+  static std::string Verify(const CMimerTextSource& source, uint32_t user);
+
+  // Drops the index of every user, to be made anew by the next refresh;
+  // nothing where it cannot be kept.
+  static void Discard();
 };
 
 #endif  // ZUSMS_SEARCH_TEXTINDEX_H_

@@ -144,9 +144,12 @@ TEST_F(SearchTest, IndexAnswersWhatReadingEveryMessageAnswers) {
         case 3:  // changed and deleted by another program
           if (!ids.empty()) {
             const std::string id = std::to_string(ids[random_() % ids.size()]);
-            Raw(random_() % 2
-                    ? "DELETE FROM SmsHead WHERE id = " + id
-                    : "UPDATE SmsHead SET batid = 3, longsms = 2, \"index\" = 2 WHERE id = " + id);
+            static const std::string kChanges[] = {
+                "DELETE FROM SmsHead WHERE id = ",
+                "UPDATE SmsHead SET batid = 3, longsms = 2, \"index\" = 2 WHERE id = ",
+                // A zero inside a text: the record's text ends there.
+                "UPDATE SmsHead SET content = 'zebra' || char(0) || 'after' WHERE id = "};
+            Raw(kChanges[random_() % 3] + id);
           }
           break;
         default:
@@ -169,7 +172,16 @@ TEST_F(SearchTest, IndexAnswersWhatReadingEveryMessageAnswers) {
       store_.Close();
       ASSERT_EQ(store_.Open(), 0) << LastError();
     }
+    // Damage to the index: found by the check, made anew; damage a search
+    // meets: the rows answer and the index is made anew.
+    if (round == 10) {
+      Raw("INSERT INTO zu_search_grams (zu_search_grams) VALUES ('delete-all')");
+      EXPECT_EQ(CheckZuSmsIndexes(&store_, 0), 1);
+      EXPECT_EQ(CheckZuSmsIndexes(&store_, 1), 1) << LastError();
+    }
+    if (round == 9) Raw("UPDATE zu_search_grams_data SET block = X'00' WHERE id > 10");
     Agree(40);
+    EXPECT_EQ(CheckZuSmsIndexes(&store_, 0), 0) << LastError();
   }
 }
 

@@ -10,6 +10,7 @@
 #include "DatabaseFile.h"
 #include "model/Folders.h"
 #include "model/Messages.h"
+#include "model/Selection.h"
 
 namespace zusms::cli {
 
@@ -76,6 +77,18 @@ CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
     Inspect(store, r, repair);
   } catch (const Failure& e) {
     r.findings.push_back(fmt::format("the store cannot be read whole: {}", e.what()));
+  }
+  // The search index against the messages; repaired by making it anew.
+  const int32_t index = CheckZuSmsIndexes(*store, repair ? 1 : 0);
+  try {
+    Check(index, "the search index");
+  } catch (const Failure& e) {
+    r.findings.push_back(e.what());
+    if (index == 1 && repair) {
+      RefreshSearch(store, false);
+      r.repairs.push_back("made the search index anew");
+      ++r.repaired;
+    }
   }
   return r;
 }
