@@ -577,6 +577,16 @@ class FolderNames(World):
                                   timeout=120)
             self.assertEqual(proc.stdout, "no problems found\n", proc.stderr)
             self.assertEqual(os.listdir(folder), ["s.dbf"])
+        # A damaged search index: found, and not said to be mended where the
+        # reader cannot mend it.
+        self.run_cli("list", "--contains", "x")
+        sqlite3.connect(self.db).execute("DELETE FROM zu_search").connection.commit()
+        proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, "check", "--repair"], user=65534,
+                              group=65534, extra_groups=[], capture_output=True, text=True,
+                              timeout=120)
+        self.assertIn("the search index", proc.stdout)
+        self.assertNotIn("made the search index anew", proc.stdout)
+        self.assertEqual(proc.returncode, 1)
 
 class DatesPeopleType(World):
     def add_at(self, when):

@@ -84,10 +84,13 @@ CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
     Check(index, "the search index");
   } catch (const Failure& e) {
     r.findings.push_back(e.what());
+    // Made anew where the store could drop it (not in a read-only one).
     if (index == 1 && repair) {
       RefreshSearch(store, false);
-      r.repairs.push_back("made the search index anew");
-      ++r.repaired;
+      if (CheckZuSmsIndexes(*store, 0) == 0) {
+        r.repairs.push_back("made the search index anew");
+        ++r.repaired;
+      }
     }
   }
   return r;

@@ -75,6 +75,17 @@ TemporaryFile::TemporaryFile(std::string pattern, Kind kind) {
   // A signal waits until the file has its name where the handler finds it,
   // so it is never left behind.
   const SignalsHeld held;
+  if (kind == kNameless) {
+    // A file of the folder that never has a name, where the file system
+    // makes one (Linux's O_TMPFILE): not even a kill between creating and
+    // unlinking it can leave it behind.
+    const std::string folder = pattern.substr(0, pattern.rfind('/') + 1);
+    fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+      path_ = "/proc/self/fd/" + std::to_string(fd_);
+      return;
+    }
+  }
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) {
     error_ = errno;
