@@ -44,8 +44,8 @@ class Query {
   // Steps once: true when a row stands ready.
   bool Step();
   int64_t Int(int column) const;
-  std::string Text(int column) const;               // empty for NULL
-  std::u16string Text16(int column) const;          // empty for NULL
+  std::string Text(int column) const;       // empty for NULL
+  std::u16string Text16(int column) const;  // empty for NULL
   bool IsNull(int column) const;
   std::span<const uint8_t> Blob(int column) const;  // empty for NULL; valid until the next step
 
