@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <vector>
 
 namespace zusms::search {
 
@@ -234,6 +235,29 @@ std::u32string WithoutAccents(std::u32string_view folded) {
   out.reserve(folded.size());
   for (const char32_t c : folded) AppendWithoutAccents(c, out);
   return out;
+}
+
+std::vector<std::u16string> TypedTerms(std::u16string_view text) {
+  std::vector<std::u16string> terms(1);
+  bool quoted = false;
+  for (const char16_t c : text) {
+    if (c == u'"' || (!quoted && IsWhiteSpace(c))) {
+      if (c == u'"') quoted = !quoted;
+      if (!terms.back().empty()) terms.emplace_back();
+    } else {
+      terms.back() += c;
+    }
+  }
+  if (terms.back().empty()) terms.pop_back();
+  return terms;
+}
+
+std::u32string FoldedTerm(std::u16string_view term, bool accents) {
+  std::u32string folded = Folded(term);
+  if (accents) folded = WithoutAccents(folded);
+  const size_t first = folded.find_first_not_of(U' ');
+  if (first == std::u32string::npos) return U"";
+  return folded.substr(first, folded.find_last_not_of(U' ') - first + 1);
 }
 
 }  // namespace zusms::search

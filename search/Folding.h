@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zusms::search {
 
@@ -38,6 +39,16 @@ bool IsWhiteSpace(char32_t c);
 // occurs in a folded text occurs in it with accents folded too.
 void AppendWithoutAccents(char32_t c, std::u32string& out);
 std::u32string WithoutAccents(std::u32string_view folded);
+
+// The terms typed in `text`: split at white space, except inside double
+// quotes ("happy new year" is one term); the quotes are no part of a term,
+// and empty pieces are left out.
+std::vector<std::u16string> TypedTerms(std::u16string_view text);
+
+// A typed term as searches compare it: folded (and without accents when
+// `accents`), without the white space around it; empty when it holds
+// nothing else.
+std::u32string FoldedTerm(std::u16string_view term, bool accents);
 
 }  // namespace zusms::search
 

@@ -86,36 +86,14 @@ std::string Utf8Of(std::u32string_view text) {
   return out;
 }
 
-std::u32string Trimmed(std::u32string folded) {
-  const size_t first = folded.find_first_not_of(U' ');
-  if (first == std::u32string::npos) return U"";
-  return folded.substr(first, folded.find_last_not_of(U' ') - first + 1);
-}
-
-// The folded terms of a query: split at white space outside quotes, folded
-// (and without accents when asked), each without the space around it.
+// The folded terms of a query (search/Folding.h: the tool splits and folds
+// them alike).
 std::vector<std::u32string> Terms(const CMimerTextQuery& q) {
   std::vector<std::u32string> terms;
-  std::u16string term;
-  auto take = [&] {
-    std::u32string folded = search::Folded(term);
-    if (q.accents) folded = search::WithoutAccents(folded);
-    folded = Trimmed(std::move(folded));
+  for (const std::u16string& typed : search::TypedTerms(q.terms)) {
+    std::u32string folded = search::FoldedTerm(typed, q.accents);
     if (!folded.empty()) terms.push_back(std::move(folded));
-    term.clear();
-  };
-  bool quoted = false;
-  for (const char16_t c : q.terms) {
-    if (c == u'"') {
-      take();
-      quoted = !quoted;
-    } else if (!quoted && search::IsWhiteSpace(c)) {
-      take();
-    } else {
-      term += c;
-    }
   }
-  take();
   if (terms.empty()) throw CMimerException(u"a search needs some text to look for", -1);
   return terms;
 }

@@ -39,40 +39,17 @@ std::u32string Fold(bool accents, std::u16string_view text) {
   return accents ? search::WithoutAccents(folded) : folded;
 }
 
-// A term is what it holds besides the white space around it.
-std::u32string Trimmed(std::u32string folded) {
-  while (!folded.empty() && folded.back() == U' ') folded.pop_back();
-  folded.erase(0, std::min(folded.find_first_not_of(U' '), folded.size()));
-  return folded;
-}
-
 }  // namespace
 
 TextQuery::TextQuery(const std::vector<std::string>& texts, bool fold_accents)
     : fold_accents_(fold_accents) {
   for (const std::string& text : texts) {
-    const std::u16string whole = Utf16(text);
-    std::u16string term;
-    bool quoted = false;
-    auto take = [&] {
-      std::u32string folded = Trimmed(Fold(fold_accents, term));
-      if (!folded.empty()) {
-        terms_.push_back(std::move(folded));
-        typed_.push_back(term);
-      }
-      term.clear();
-    };
-    for (const char16_t c : whole) {
-      if (c == u'"') {
-        take();
-        quoted = !quoted;
-      } else if (!quoted && search::IsWhiteSpace(c)) {
-        take();
-      } else {
-        term += c;
-      }
+    for (std::u16string& typed : search::TypedTerms(Utf16(text))) {
+      std::u32string folded = search::FoldedTerm(typed, fold_accents);
+      if (folded.empty()) continue;
+      terms_.push_back(std::move(folded));
+      typed_.push_back(std::move(typed));
     }
-    take();
   }
   if (terms_.empty()) throw Failure("--contains needs some text to look for");
 }
@@ -80,14 +57,14 @@ TextQuery::TextQuery(const std::vector<std::string>& texts, bool fold_accents)
 TextQuery TextQuery::Phrase(std::string_view text, bool fold_accents) {
   TextQuery query;
   query.fold_accents_ = fold_accents;
-  std::u32string folded = Trimmed(Fold(fold_accents, Utf16(text)));
+  std::u32string folded = search::FoldedTerm(Utf16(text), fold_accents);
   if (folded.empty()) throw Failure("a name needs some text");
   query.terms_.push_back(std::move(folded));
   return query;
 }
 
 bool TextQuery::Is(std::u16string_view text) const {
-  const std::u32string folded = Trimmed(Fold(fold_accents_, text));
+  const std::u32string folded = search::FoldedTerm(text, fold_accents_);
   return terms_.size() == 1 && folded == terms_.front();
 }
 
