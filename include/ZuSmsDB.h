@@ -468,6 +468,54 @@ ZUSMS_API int32_t ZUSMS_CALL CheckZuSmsIndexes(SmsDatabase *handle, int32_t repa
 ZUSMS_API int32_t ZUSMS_CALL RefreshZuSmsIndexes(
     SmsDatabase *handle, void(ZUSMS_CALL *progress)(uint64_t done, void *context), void *context);
 
+/* Conversations: the user's messages by the person they are exchanged with.
+ *
+ * A message's person is its number (a long message's: its first part's) as
+ * the store's region reads it (the setting "region", below): a number
+ * written with "+" or with the region's international prefix is "+" and its
+ * digits; one written without its country is "+", the region's calling
+ * code and its digits without the region's trunk prefix, unless fewer than
+ * 7 digits are left (a short code); anything else, and every number when
+ * the store keeps no region numbers can be read by, is the text without
+ * spaces, dashes, dots, slashes and parentheses. In a store of region "CN",
+ * "+86 138 0013 8000", "13800138000" and "0086 13800138000" are one person
+ * ("+8613800138000"), "10086" another and "BANK" a third.
+ *
+ * ListZuSmsPersons writes the user's persons, the one with the newest
+ * message first (by recvtime, then id), from the offset'th on (0: the
+ * first), at most capacity of them, and how many it wrote to *n; when total
+ * is not NULL, how many persons there are in all to *total. For each: the
+ * person's key (zero-terminated, cut to ZU_PERSON_MAX characters, never
+ * inside a surrogate pair), how many messages there are (a long message
+ * once), how many of them are unread and how many locked (a long message
+ * when any part is), and the id of the newest one's first part.
+ *
+ * ListZuSmsConversation writes the ids of the messages of the person number
+ * stands for (any way of writing the number, or the person's key), newest
+ * first (by recvtime, then id; a long message by its first part's id), from
+ * the offset'th on, at most capacity of them, and how many it wrote to *n;
+ * when total is not NULL, how many there are in all to *total.
+ *
+ * Both return 0; -1 on failure (a null n, a null number, a null array with
+ * capacity above 0), *n and *total left as they were. They answer from the
+ * index SearchZuSmsHead keeps, brought up to date the same way (or, where
+ * it cannot be kept, by reading every message, with the same result), and
+ * CheckZuSmsIndexes compares their counts too. */
+#define ZU_PERSON_MAX 39
+typedef struct stSmsPerson {
+  char16_t person[ZU_PERSON_MAX + 1];
+  uint32_t messages;
+  uint32_t unread;
+  uint32_t locked;
+  uint32_t newest;
+} stSmsPerson;
+ZUSMS_API int32_t ZUSMS_CALL ListZuSmsPersons(SmsDatabase *handle, uint32_t offset,
+                                              stSmsPerson *items, uint32_t capacity, uint32_t *n,
+                                              uint64_t *total);
+ZUSMS_API int32_t ZUSMS_CALL ListZuSmsConversation(SmsDatabase *handle, const char16_t *number,
+                                                   uint32_t offset, uint32_t *ids,
+                                                   uint32_t capacity, uint32_t *n, uint64_t *total);
+
 /* Message contents: the plain pattern. */
 ZUSMS_API int32_t ZUSMS_CALL AddZuSmsContent(SmsDatabase *handle, SmsContent *rec, uint32_t *newId);
 ZUSMS_API int32_t ZUSMS_CALL UpdateZuSmsContent(SmsDatabase *handle, SmsContent *rec);

@@ -17,13 +17,14 @@
 #include "Connection.h"
 #include "Folding.h"
 #include "MimerDatabase.h"
+#include "Numbers.h"
 
 namespace zusms::engine {
 namespace {
 
 // What the index keeps changes with this number and with the folding's
 // Unicode version: an index of another is made anew.
-constexpr const char* kFormat = "1";
+constexpr const char* kFormat = "2";
 std::string Version() { return std::string(kFormat) + " " + std::string(search::UnicodeVersion()); }
 
 // The tables, by name, as this version writes them. An entry's texts are
@@ -31,13 +32,21 @@ std::string Version() { return std::string(kFormat) + " " + std::string(search::
 // them, without accents too (`Bare...`, else NULL); the trigram index holds
 // the texts without accents, one after the other, and its rowid is the
 // entry's id. The parts of long messages are listed with their entry and
-// their message's key, so that a changed part finds the rest.
+// their message's key, so that a changed part finds the rest. Each entry
+// names its person; each person of a user has a row of counts and its
+// newest entry, which follow the entries as they come and go.
 constexpr std::pair<const char*, const char*> kObjects[] = {
     {"zu_search",
      "CREATE TABLE zu_search (id INTEGER PRIMARY KEY, UserID INTEGER NOT NULL, Time TEXT NOT "
      "NULL, Text TEXT NOT NULL, Tel TEXT NOT NULL, Name TEXT NOT NULL, BareText TEXT, BareTel "
-     "TEXT, BareName TEXT)"},
+     "TEXT, BareName TEXT, Person TEXT NOT NULL, Unread INTEGER NOT NULL, Locked INTEGER NOT "
+     "NULL)"},
     {"zu_search_time", "CREATE INDEX zu_search_time ON zu_search (UserID, Time, id)"},
+    {"zu_search_person", "CREATE INDEX zu_search_person ON zu_search (UserID, Person, Time, id)"},
+    {"zu_search_persons",
+     "CREATE TABLE zu_search_persons (UserID INTEGER NOT NULL, Person TEXT NOT NULL, Entries "
+     "INTEGER NOT NULL, Unread INTEGER NOT NULL, Locked INTEGER NOT NULL, Time TEXT, Newest "
+     "INTEGER, PRIMARY KEY (UserID, Person)) WITHOUT ROWID"},
     {"zu_search_parts",
      "CREATE TABLE zu_search_parts (head INTEGER PRIMARY KEY, UserID INTEGER NOT NULL, entry "
      "INTEGER NOT NULL, grp INTEGER NOT NULL, tel TEXT NOT NULL)"},
@@ -104,6 +113,7 @@ struct Row {
   std::string time;
   std::u16string text, tel, name;
   int64_t group = 0, parts = 0, order = 0;
+  bool locked = false, unread = false;
   bool IsPart() const { return group != 0 && parts > 1; }
 };
 
@@ -125,13 +135,39 @@ Row ReadRow(const Query& q) {
   r.group = q.Int(5);
   r.parts = q.Int(6);
   r.order = q.Int(7);
+  r.locked = q.Int(8) != 0;
+  r.unread = q.Int(9) != 0;
   return r;
 }
 
-std::string SelectRows(const CMimerTextSource& src) {
+// The rows, in the file `db` holds (where it has no table of unread rows,
+// all are read); conditions follow.
+std::string SelectRows(sqlite3* db, const CMimerTextSource& src) {
+  const std::string unread = TableExists(db, src.unread)
+                                 ? "EXISTS (SELECT 1 FROM " + Q(src.unread) +
+                                       " u WHERE u.id = r.id AND u.UserID = r.UserID)"
+                                 : std::string("0");
   return "SELECT id, coalesce(" + Q(src.time) + ", ''), " + Q(src.text) + ", " + Q(src.tel) + ", " +
-         Q(src.name) + ", " + Q(src.group) + ", " + Q(src.parts) + ", " + Q(src.order) + " FROM " +
-         Q(src.tracked.table);
+         Q(src.name) + ", " + Q(src.group) + ", " + Q(src.parts) + ", " + Q(src.order) + ", " +
+         Q(src.locked) + ", " + unread + " FROM " + Q(src.tracked.table) + " r";
+}
+
+// The user's region as the source keeps it, in capitals; "" when it keeps
+// none that numbers can be read by.
+std::string RegionOf(sqlite3* db, const CMimerTextSource& src, uint32_t user) {
+  std::string region;
+  if (src.region) {
+    const KeptLastError earlier;
+    try {
+      Query q(db, src.region);
+      if (q.Bind(1, int64_t{static_cast<int32_t>(user)}).Step()) region = q.Text(0);
+    } catch (const CMimerException&) {
+      return "";  // an older file without the table
+    }
+  }
+  if (!search::KnownRegion(region)) return "";
+  for (char& c : region) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  return region;
 }
 
 // An entry: one row, or the parts of a long message joined.
@@ -139,6 +175,8 @@ struct Entry {
   int64_t id = 0;
   std::string time;
   std::u32string text, tel, name;  // folded
+  std::u16string person;           // the first row's number's
+  bool unread = false, locked = false;
 };
 
 using GroupKey = std::pair<int64_t, std::u16string>;
@@ -148,7 +186,8 @@ using GroupKey = std::pair<int64_t, std::u16string>;
 class Gatherer {
  public:
   using Visit = std::function<void(const Entry&, const std::vector<const Row*>&)>;
-  explicit Gatherer(Visit visit) : visit_(std::move(visit)) {}
+  Gatherer(std::string region, Visit visit)
+      : region_(std::move(region)), visit_(std::move(visit)) {}
 
   void Add(Row row) {
     if (row.IsPart()) {
@@ -171,8 +210,8 @@ class Gatherer {
 
  private:
   // The entry of rows in order: the first one's id, time, number and name,
-  // all their texts.
-  static Entry Of(const std::vector<const Row*>& rows) {
+  // all their texts; unread or locked when any row is.
+  Entry Of(const std::vector<const Row*>& rows) const {
     Entry e;
     e.id = rows.front()->id;
     e.time = rows.front()->time;
@@ -181,9 +220,15 @@ class Gatherer {
     e.text = search::Folded(text);
     e.tel = search::Folded(rows.front()->tel);
     e.name = search::Folded(rows.front()->name);
+    e.person = search::PersonKey(rows.front()->tel, region_);
+    for (const Row* r : rows) {
+      e.unread = e.unread || r->unread;
+      e.locked = e.locked || r->locked;
+    }
     return e;
   }
 
+  std::string region_;
   Visit visit_;
   std::map<GroupKey, std::vector<Row>> groups_;
 };
@@ -206,35 +251,84 @@ bool Matches(const Entry& e, const std::vector<std::u32string>& terms, const CMi
   });
 }
 
-// Reads every row of the user: the answer without the index.
-void Scan(sqlite3* db, const CMimerTextSource& src, uint32_t user, const CMimerTextQuery& q,
-          uint32_t capacity, std::vector<uint32_t>& ids, uint64_t* total) {
-  const std::vector<std::u32string> terms = Terms(q);
-  std::vector<std::pair<std::string, int64_t>> found;
-  Gatherer gatherer([&](const Entry& e, const std::vector<const Row*>&) {
-    if (Matches(e, terms, q)) found.emplace_back(e.time, e.id);
-  });
-  Query rows(db, SelectRows(src) + " WHERE UserID = ?");
+// Reads every row of the user and hands on each entry they make.
+void ReadEntries(sqlite3* db, const CMimerTextSource& src, uint32_t user,
+                 const std::function<void(const Entry&)>& visit) {
+  Gatherer gatherer(RegionOf(db, src, user),
+                    [&](const Entry& e, const std::vector<const Row*>&) { visit(e); });
+  Query rows(db, SelectRows(db, src) + " WHERE UserID = ?");
   rows.Bind(1, int64_t{static_cast<int32_t>(user)});
   while (rows.Step()) gatherer.Add(ReadRow(rows));
   gatherer.Finish();
-  if (q.oldest) {
+}
+
+// Entries by time and id.
+using Stamp = std::pair<std::string, int64_t>;
+
+// The ids of `found` from `offset` on, at most `capacity`, newest first
+// unless `oldest`.
+void Page(std::vector<Stamp>& found, bool oldest, uint64_t offset, uint32_t capacity,
+          std::vector<uint32_t>& ids, uint64_t* total) {
+  if (oldest) {
     std::sort(found.begin(), found.end());
   } else {
     std::sort(found.begin(), found.end(), std::greater<>());
   }
   ids.clear();
-  for (size_t i = 0; i < found.size() && i < capacity; ++i) {
+  for (uint64_t i = offset; i < found.size() && ids.size() < capacity; ++i) {
     ids.push_back(static_cast<uint32_t>(found[i].second));
   }
   if (total) *total = found.size();
+}
+
+// Reads every row of the user: the answers without the index.
+void Scan(sqlite3* db, const CMimerTextSource& src, uint32_t user, const CMimerTextQuery& q,
+          uint32_t capacity, std::vector<uint32_t>& ids, uint64_t* total) {
+  const std::vector<std::u32string> terms = Terms(q);
+  std::vector<Stamp> found;
+  ReadEntries(db, src, user, [&](const Entry& e) {
+    if (Matches(e, terms, q)) found.emplace_back(e.time, e.id);
+  });
+  Page(found, q.oldest, 0, capacity, ids, total);
+}
+
+// Every person of the user, newest first, as the entries make them.
+std::vector<CMimerPerson> ScanPersons(sqlite3* db, const CMimerTextSource& src, uint32_t user) {
+  std::map<std::u16string, std::pair<CMimerPerson, Stamp>> by_key;
+  ReadEntries(db, src, user, [&](const Entry& e) {
+    auto& [p, newest] = by_key[e.person];
+    p.key = e.person;
+    ++p.entries;
+    p.unread += e.unread;
+    p.locked += e.locked;
+    if (p.entries == 1 || Stamp(e.time, e.id) > newest) newest = Stamp(e.time, e.id);
+    p.newest = newest.second;
+  });
+  std::vector<std::pair<Stamp, CMimerPerson>> order;
+  for (auto& [key, p] : by_key) order.emplace_back(p.second, std::move(p.first));
+  std::sort(order.begin(), order.end(),
+            [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<CMimerPerson> persons;
+  for (auto& o : order) persons.push_back(std::move(o.second));
+  return persons;
+}
+
+void ScanConversation(sqlite3* db, const CMimerTextSource& src, uint32_t user,
+                      const std::u16string& number, uint64_t offset, uint32_t capacity,
+                      std::vector<uint32_t>& ids, uint64_t* total) {
+  const std::u16string key = search::PersonKey(number, RegionOf(db, src, user));
+  std::vector<Stamp> found;
+  ReadEntries(db, src, user, [&](const Entry& e) {
+    if (e.person == key) found.emplace_back(e.time, e.id);
+  });
+  Page(found, false, offset, capacity, ids, total);
 }
 
 // The state table, with the version of what the index keeps in its
 // definition: an index of another version does not match and is made anew.
 std::string StateTable() {
   return "CREATE TABLE zu_search_state (UserID INTEGER PRIMARY KEY, token INTEGER NOT NULL, "
-         "scanned INTEGER, format TEXT NOT NULL DEFAULT '" +
+         "scanned INTEGER, region TEXT NOT NULL, format TEXT NOT NULL DEFAULT '" +
          Version() + "')";
 }
 
@@ -262,7 +356,8 @@ bool InPlace(sqlite3* db) {
 // Makes the index anew, empty.
 void Make(sqlite3* db) {
   Exec(db, "DROP TABLE IF EXISTS zu_search_grams");
-  for (const char* table : {"zu_search", "zu_search_parts", "zu_search_state"}) {
+  for (const char* table :
+       {"zu_search", "zu_search_parts", "zu_search_persons", "zu_search_state"}) {
     Exec(db, std::string("DROP TABLE IF EXISTS ") + table);
   }
   for (const auto& [name, sql] : Wanted()) Exec(db, sql);
@@ -275,11 +370,12 @@ void Make(sqlite3* db) {
 // The index's own statements, prepared once for a refresh.
 class Writer {
  public:
-  Writer(sqlite3* db, const CMimerTextSource& src, uint32_t user)
+  Writer(sqlite3* db, const CMimerTextSource& src, uint32_t user, std::string region)
       : db_(db),
         user_(static_cast<int32_t>(user)),
-        row_(db, SelectRows(src) + " WHERE id = ? AND UserID = ?"),
-        next_rows_(db, SelectRows(src) + " WHERE UserID = ? AND id > ? ORDER BY id LIMIT ?"),
+        region_(std::move(region)),
+        row_(db, SelectRows(db, src) + " WHERE id = ? AND UserID = ?"),
+        next_rows_(db, SelectRows(db, src) + " WHERE UserID = ? AND id > ? ORDER BY id LIMIT ?"),
         part_(db, "SELECT entry, grp, tel FROM zu_search_parts WHERE head = ? AND UserID = ?"),
         entry_(db, "SELECT 1 FROM zu_search WHERE id = ? AND UserID = ?"),
         members_(db, "SELECT head FROM zu_search_parts WHERE entry = ?"),
@@ -288,7 +384,16 @@ class Writer {
         gone_(db, "INSERT OR IGNORE INTO temp.zu_search_gone (id) VALUES (?)"),
         put_(db,
              "INSERT INTO zu_search (id, UserID, Time, Text, Tel, Name, BareText, BareTel, "
-             "BareName) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+             "BareName, Person, Unread, Locked) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        // A person's newest entry is the one latest by time, then by id.
+        put_person_(db,
+                    "INSERT INTO zu_search_persons (UserID, Person, Entries, Unread, Locked, "
+                    "Time, Newest) VALUES (?1, ?2, 1, ?3, ?4, ?5, ?6) ON CONFLICT (UserID, "
+                    "Person) DO UPDATE SET Entries = Entries + 1, Unread = Unread + "
+                    "excluded.Unread, Locked = Locked + excluded.Locked, Time = CASE WHEN "
+                    "(excluded.Time, excluded.Newest) > (Time, Newest) THEN excluded.Time ELSE "
+                    "Time END, Newest = CASE WHEN (excluded.Time, excluded.Newest) > (Time, "
+                    "Newest) THEN excluded.Newest ELSE Newest END"),
         new_(db, "INSERT INTO temp.zu_search_new (id) VALUES (?)"),
         put_part_(db,
                   "INSERT OR REPLACE INTO zu_search_parts (head, UserID, entry, grp, tel) VALUES "
@@ -344,7 +449,8 @@ class Writer {
       }
     }
     Remove(old_entries);
-    Gatherer gatherer([&](const Entry& e, const std::vector<const Row*>& parts) { Put(e, parts); });
+    Gatherer gatherer(region_,
+                      [&](const Entry& e, const std::vector<const Row*>& parts) { Put(e, parts); });
     for (Row& r : rows) gatherer.Add(std::move(r));
     gatherer.Finish();
   }
@@ -364,7 +470,8 @@ class Writer {
       if (r.IsPart() || entry_.Reset().Bind(1, r.id).Bind(2, user_).Step()) {
         again.insert(r.id);
       } else {
-        Gatherer gatherer([&](const Entry& e, const std::vector<const Row*>&) { Put(e, {}); });
+        Gatherer gatherer(region_,
+                          [&](const Entry& e, const std::vector<const Row*>&) { Put(e, {}); });
         gatherer.Add(std::move(r));
       }
     }
@@ -378,6 +485,14 @@ class Writer {
     if (entries.empty()) return;
     Flush();  // no entry goes from the trigram index before it is there
     for (const int64_t e : entries) gone_.Reset().Bind(1, e).Step();
+    // The persons of the entries that go lose them; a person whose newest
+    // went finds the newest left.
+    Exec(db_,
+         "UPDATE zu_search_persons AS p SET Entries = p.Entries - g.n, Unread = p.Unread - g.u, "
+         "Locked = p.Locked - g.l, Newest = NULL FROM (SELECT UserID, Person, count(*) AS n, "
+         "sum(Unread) AS u, sum(Locked) AS l FROM zu_search WHERE id IN (SELECT id FROM "
+         "temp.zu_search_gone) GROUP BY UserID, Person) AS g WHERE p.UserID = g.UserID AND "
+         "p.Person = g.Person");
     Exec(db_, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
                           "'delete', id, ") +
                   kGramsOf +
@@ -385,6 +500,11 @@ class Writer {
                   "zu_search WHERE id IN (SELECT id FROM temp.zu_search_gone); DELETE FROM "
                   "zu_search_parts WHERE entry IN (SELECT id FROM temp.zu_search_gone); DELETE "
                   "FROM temp.zu_search_gone");
+    Exec(db_,
+         "DELETE FROM zu_search_persons WHERE Newest IS NULL AND Entries <= 0; UPDATE "
+         "zu_search_persons AS p SET (Time, Newest) = (SELECT s.Time, s.id FROM zu_search s "
+         "WHERE s.UserID = p.UserID AND s.Person = p.Person ORDER BY s.Time DESC, s.id DESC "
+         "LIMIT 1) WHERE Newest IS NULL");
   }
 
   void Put(const Entry& e, const std::vector<const Row*>& parts) {
@@ -401,7 +521,9 @@ class Writer {
         put_.Bind(column++, Utf8Of(bare));
       }
     }
-    put_.Step();
+    put_.Bind16(10, e.person).Bind(11, int64_t{e.unread}).Bind(12, int64_t{e.locked}).Step();
+    put_person_.Reset().Bind(1, user_).Bind16(2, e.person).Bind(3, int64_t{e.unread});
+    put_person_.Bind(4, int64_t{e.locked}).Bind(5, e.time).Bind(6, e.id).Step();
     new_.Reset().Bind(1, e.id).Step();
     for (const Row* r : parts) {
       put_part_.Reset().Bind(1, r->id).Bind(2, user_).Bind(3, e.id).Bind(4, r->group);
@@ -411,7 +533,9 @@ class Writer {
 
   sqlite3* db_;
   int64_t user_;
-  Query row_, next_rows_, part_, entry_, members_, group_, gone_, put_, new_, put_part_;
+  std::string region_;
+  Query row_, next_rows_, part_, entry_, members_, group_, gone_, put_, put_person_, new_,
+      put_part_;
 };
 
 // Where the user's index stands.
@@ -419,21 +543,23 @@ struct Position {
   bool found = false;
   uint64_t token = 0;
   std::optional<int64_t> scanned;  // being made: the rows up to this id are in
+  std::string region;              // the numbers' persons are read by
 };
 
 Position ReadPosition(sqlite3* db, uint32_t user) {
   Position p;
-  Query q(db, "SELECT token, scanned FROM zu_search_state WHERE UserID = ?");
+  Query q(db, "SELECT token, scanned, region FROM zu_search_state WHERE UserID = ?");
   if (!q.Bind(1, int64_t{static_cast<int32_t>(user)}).Step()) return p;
   p.found = true;
   p.token = static_cast<uint64_t>(q.Int(0));
   if (!q.IsNull(1)) p.scanned = q.Int(1);
+  p.region = q.Text(2);
   return p;
 }
 
 // The user's entries go, and the index is made again from the rows, from
-// the log's current token on.
-void StartOver(sqlite3* db, uint32_t user) {
+// the log's current token on, with the user's persons read by `region`.
+void StartOver(sqlite3* db, uint32_t user, const std::string& region) {
   const int64_t u = static_cast<int32_t>(user);
   Query(db, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
                         "'delete', id, ") +
@@ -442,13 +568,17 @@ void StartOver(sqlite3* db, uint32_t user) {
       .Step();
   Query(db, "DELETE FROM zu_search WHERE UserID = ?").Bind(1, u).Step();
   Query(db, "DELETE FROM zu_search_parts WHERE UserID = ?").Bind(1, u).Step();
+  Query(db, "DELETE FROM zu_search_persons WHERE UserID = ?").Bind(1, u).Step();
   uint64_t token = 0;
   if (!CMimerChangeLog::Token(token, false)) {
     throw CMimerException(u"the file keeps no change log for the search index to follow", -1);
   }
-  Query(db, "INSERT OR REPLACE INTO zu_search_state (UserID, token, scanned) VALUES (?, ?, 0)")
+  Query(db,
+        "INSERT OR REPLACE INTO zu_search_state (UserID, token, scanned, region) VALUES (?, ?, 0, "
+        "?)")
       .Bind(1, u)
       .Bind(2, static_cast<int64_t>(token))
+      .Bind(3, region)
       .Step();
 }
 
@@ -468,14 +598,16 @@ void MoveTo(sqlite3* db, uint32_t user, uint64_t token, std::optional<int64_t> s
 bool Step(sqlite3* db, const CMimerTextSource& src, uint32_t user, uint64_t& indexed) {
   if (!InPlace(db)) Make(db);
   const Position p = ReadPosition(db, user);
-  if (!p.found) {
-    StartOver(db, user);
+  const std::string region = RegionOf(db, src, user);
+  // Another region reads the numbers as other persons.
+  if (!p.found || p.region != region) {
+    StartOver(db, user, region);
     return false;
   }
   Exec(db,
        "CREATE TEMP TABLE IF NOT EXISTS zu_search_new (id INTEGER PRIMARY KEY); CREATE TEMP TABLE "
        "IF NOT EXISTS zu_search_gone (id INTEGER PRIMARY KEY)");
-  Writer writer(db, src, user);
+  Writer writer(db, src, user, region);
   if (p.scanned) {
     const int64_t last = writer.IndexNext(*p.scanned, indexed);
     MoveTo(db, user, p.token, last < 0 ? std::nullopt : std::optional<int64_t>(last));
@@ -486,7 +618,7 @@ bool Step(sqlite3* db, const CMimerTextSource& src, uint32_t user, uint64_t& ind
   const char* why = nullptr;
   if (!CMimerChangeLog::List(src.tracked, user, p.token, CMimerTextIndex::kStep, changes, next, why,
                              false)) {
-    StartOver(db, user);
+    StartOver(db, user, region);
     return false;
   }
   std::set<int64_t> heads;
@@ -504,7 +636,7 @@ bool Step(sqlite3* db, const CMimerTextSource& src, uint32_t user, uint64_t& ind
 bool Current(sqlite3* db, const CMimerTextSource& src, uint32_t user) {
   if (!InPlace(db)) return false;
   const Position p = ReadPosition(db, user);
-  if (!p.found || p.scanned) return false;
+  if (!p.found || p.scanned || p.region != RegionOf(db, src, user)) return false;
   std::vector<CMimerChange> changes;
   uint64_t next = 0;
   const char* why = nullptr;
@@ -597,19 +729,57 @@ void FromIndex(sqlite3* db, uint32_t user, const CMimerTextQuery& q, uint32_t ca
   }
 }
 
+// The user's persons from the index, inside the caller's read transaction.
+void PersonsFromIndex(sqlite3* db, uint32_t user, uint64_t offset, uint32_t capacity,
+                      std::vector<CMimerPerson>& persons, uint64_t* total) {
+  const int64_t u = static_cast<int32_t>(user);
+  persons.clear();
+  if (capacity > 0) {
+    Query page(db,
+               "SELECT Person, Entries, Unread, Locked, Newest FROM zu_search_persons WHERE "
+               "UserID = ? ORDER BY Time DESC, Newest DESC LIMIT ? OFFSET ?");
+    page.Bind(1, u).Bind(2, int64_t{capacity}).Bind(3, static_cast<int64_t>(offset));
+    while (page.Step()) {
+      persons.push_back({page.Text16(0), static_cast<uint64_t>(page.Int(1)),
+                         static_cast<uint64_t>(page.Int(2)), static_cast<uint64_t>(page.Int(3)),
+                         page.Int(4)});
+    }
+  }
+  if (total) {
+    Query count(db, "SELECT count(*) FROM zu_search_persons WHERE UserID = ?");
+    *total = count.Bind(1, u).Step() ? static_cast<uint64_t>(count.Int(0)) : 0;
+  }
+}
+
+// One person's entries from the index, inside the caller's read transaction.
+void ConversationFromIndex(sqlite3* db, const CMimerTextSource& src, uint32_t user,
+                           const std::u16string& number, uint64_t offset, uint32_t capacity,
+                           std::vector<uint32_t>& ids, uint64_t* total) {
+  const int64_t u = static_cast<int32_t>(user);
+  const std::u16string key = search::PersonKey(number, RegionOf(db, src, user));
+  ids.clear();
+  if (capacity > 0) {
+    Query page(db,
+               "SELECT id FROM zu_search INDEXED BY zu_search_person WHERE UserID = ? AND Person "
+               "= ? ORDER BY Time DESC, id DESC LIMIT ? OFFSET ?");
+    page.Bind(1, u).Bind16(2, key).Bind(3, int64_t{capacity}).Bind(4, static_cast<int64_t>(offset));
+    while (page.Step()) ids.push_back(static_cast<uint32_t>(page.Int(0)));
+  }
+  if (total) {
+    Query count(db, "SELECT Entries FROM zu_search_persons WHERE UserID = ? AND Person = ?");
+    *total = count.Bind(1, u).Bind16(2, key).Step() ? static_cast<uint64_t>(count.Int(0)) : 0;
+  }
+}
+
 // How the user's index differs from what its rows make, in the caller's
 // read transaction: "" when it holds every entry as the rows make it and
 // its trigram index finds each by the first and the last trigram of its
 // text.
 std::string Differences(sqlite3* db, const CMimerTextSource& src, uint32_t user) {
   std::map<int64_t, Entry> made;
-  Gatherer gatherer([&](const Entry& e, const std::vector<const Row*>&) { made[e.id] = e; });
-  Query rows(db, SelectRows(src) + " WHERE UserID = ?");
-  rows.Bind(1, int64_t{static_cast<int32_t>(user)});
-  while (rows.Step()) gatherer.Add(ReadRow(rows));
-  gatherer.Finish();
+  ReadEntries(db, src, user, [&](const Entry& e) { made[e.id] = e; });
   Query kept(db, "SELECT id, Time, Text, Tel, Name, " + std::string(kGramsOf) +
-                     " FROM zu_search WHERE UserID = ?");
+                     ", Person, Unread, Locked FROM zu_search WHERE UserID = ?");
   kept.Bind(1, int64_t{static_cast<int32_t>(user)});
   Query found(db, "SELECT 1 FROM zu_search_grams WHERE zu_search_grams MATCH ? AND rowid = ?");
   size_t seen = 0;
@@ -617,7 +787,8 @@ std::string Differences(sqlite3* db, const CMimerTextSource& src, uint32_t user)
     const auto e = made.find(kept.Int(0));
     if (e == made.end() || e->second.time != kept.Text(1) ||
         Utf8Of(e->second.text) != kept.Text(2) || Utf8Of(e->second.tel) != kept.Text(3) ||
-        Utf8Of(e->second.name) != kept.Text(4)) {
+        Utf8Of(e->second.name) != kept.Text(4) || e->second.person != kept.Text16(6) ||
+        e->second.unread != (kept.Int(7) != 0) || e->second.locked != (kept.Int(8) != 0)) {
       return "the search index holds message " + std::to_string(kept.Int(0)) +
              " otherwise than the store does";
     }
@@ -647,6 +818,16 @@ std::string Differences(sqlite3* db, const CMimerTextSource& src, uint32_t user)
     }
   }
   if (seen != made.size()) return "the search index lacks some of the store's messages";
+  std::vector<CMimerPerson> persons;
+  PersonsFromIndex(db, user, 0, UINT32_MAX, persons, nullptr);
+  const std::vector<CMimerPerson> expected = ScanPersons(db, src, user);
+  const auto same = [](const CMimerPerson& a, const CMimerPerson& b) {
+    return a.key == b.key && a.entries == b.entries && a.unread == b.unread &&
+           a.locked == b.locked && a.newest == b.newest;
+  };
+  if (!std::equal(persons.begin(), persons.end(), expected.begin(), expected.end(), same)) {
+    return "the conversation index counts the store's messages otherwise than they are";
+  }
   return "";
 }
 
@@ -731,10 +912,13 @@ bool CMimerTextIndex::Refresh(const CMimerTextSource& source, uint32_t user,
   }
 }
 
-CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t user,
-                                      const CMimerTextQuery& query, uint32_t capacity,
-                                      std::vector<uint32_t>& ids, uint64_t* total, bool scan_only) {
-  Terms(query);  // a query of no terms fails before anything is read
+namespace {
+
+// The answer from the index when it is current (`from_index`, inside one
+// read transaction), else from reading every row (`scan`).
+CMimerTextWay Answer(const CMimerTextSource& source, uint32_t user, bool scan_only,
+                     const std::function<void(sqlite3*)>& from_index,
+                     const std::function<void(sqlite3*)>& scan) {
   Connection& c = Connection::Default();
   std::lock_guard lock(c.Mutex());
   sqlite3* db = OpenDb(c);
@@ -746,7 +930,7 @@ CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t u
     if ((e.Code() & 0xFF) != SQLITE_CORRUPT) return false;
     const KeptLastError earlier;
     try {
-      Discard();
+      CMimerTextIndex::Discard();
     } catch (const CMimerException&) {
       return false;
     }
@@ -757,7 +941,7 @@ CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t u
     c.Begin(false);
     try {
       if (Current(db, source, user)) {
-        FromIndex(db, user, query, capacity, ids, total);
+        from_index(db);
         c.Commit();
         return CMimerTextWay::kIndex;
       }
@@ -774,11 +958,54 @@ CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t u
     if (c.ReadOnly() || tries == 3) break;
     const KeptLastError earlier;
     try {
-      Refresh(source, user);
+      CMimerTextIndex::Refresh(source, user);
     } catch (const CMimerException& e) {
       if (!damaged(e)) break;  // busy past the wait, a full disk: the rows answer
     }
   }
-  Scan(db, source, user, query, capacity, ids, total);
+  scan(db);
   return CMimerTextWay::kScan;
+}
+
+}  // namespace
+
+CMimerTextWay CMimerTextIndex::Search(const CMimerTextSource& source, uint32_t user,
+                                      const CMimerTextQuery& query, uint32_t capacity,
+                                      std::vector<uint32_t>& ids, uint64_t* total, bool scan_only) {
+  Terms(query);  // a query of no terms fails before anything is read
+  return Answer(
+      source, user, scan_only,
+      [&](sqlite3* db) { FromIndex(db, user, query, capacity, ids, total); },
+      [&](sqlite3* db) { Scan(db, source, user, query, capacity, ids, total); });
+}
+
+CMimerTextWay CMimerTextIndex::Persons(const CMimerTextSource& source, uint32_t user,
+                                       uint64_t offset, uint32_t capacity,
+                                       std::vector<CMimerPerson>& persons, uint64_t* total,
+                                       bool scan_only) {
+  return Answer(
+      source, user, scan_only,
+      [&](sqlite3* db) { PersonsFromIndex(db, user, offset, capacity, persons, total); },
+      [&](sqlite3* db) {
+        std::vector<CMimerPerson> all = ScanPersons(db, source, user);
+        if (total) *total = all.size();
+        persons.clear();
+        for (uint64_t i = offset; i < all.size() && persons.size() < capacity; ++i) {
+          persons.push_back(std::move(all[i]));
+        }
+      });
+}
+
+CMimerTextWay CMimerTextIndex::Conversation(const CMimerTextSource& source, uint32_t user,
+                                            const std::u16string& number, uint64_t offset,
+                                            uint32_t capacity, std::vector<uint32_t>& ids,
+                                            uint64_t* total, bool scan_only) {
+  return Answer(
+      source, user, scan_only,
+      [&](sqlite3* db) {
+        ConversationFromIndex(db, source, user, number, offset, capacity, ids, total);
+      },
+      [&](sqlite3* db) {
+        ScanConversation(db, source, user, number, offset, capacity, ids, total);
+      });
 }

@@ -19,6 +19,12 @@
 // in the trigram index, and every term is then checked on the folded texts.
 // The trigram index only narrows: an entry is found when its folded texts
 // hold every term, exactly as reading every row finds it.
+//
+// The same entries make conversations: each entry belongs to the person
+// its number stands for (search/Numbers.h, read by the user's region), and
+// the index keeps per person how many entries there are, how many unread
+// and locked, and the newest; the entries of one person are read newest
+// first from an index of their own.
 #ifndef ZUSMS_SEARCH_TEXTINDEX_H_
 #define ZUSMS_SEARCH_TEXTINDEX_H_
 
@@ -44,6 +50,20 @@ struct CMimerTextSource {
   const char* group;
   const char* parts;
   const char* order;
+  // An entry is locked when any of its rows' `locked` is not 0, and unread
+  // when any of its rows is listed (by id and UserID) in the table `unread`
+  // (none on the file: all are read).
+  const char* locked;
+  const char* unread;
+  // The user's region (?1: the user; no row, or a table not there: none).
+  const char* region;
+};
+
+// A person's conversation as the index keeps it.
+struct CMimerPerson {
+  std::u16string key;  // search::PersonKey of the entries' numbers
+  uint64_t entries = 0, unread = 0, locked = 0;
+  int64_t newest = 0;  // the newest entry's id
 };
 
 struct CMimerTextQuery {
@@ -69,6 +89,21 @@ class CMimerTextIndex {
   static CMimerTextWay Search(const CMimerTextSource& source, uint32_t user,
                               const CMimerTextQuery& query, uint32_t capacity,
                               std::vector<uint32_t>& ids, uint64_t* total, bool scan_only = false);
+
+  // The user's persons, the one with the newest entry first (then by that
+  // entry's id), from the `offset`th on, at most `capacity`, and how many
+  // there are in all when `total` is given.
+  static CMimerTextWay Persons(const CMimerTextSource& source, uint32_t user, uint64_t offset,
+                               uint32_t capacity, std::vector<CMimerPerson>& persons,
+                               uint64_t* total, bool scan_only = false);
+
+  // The ids of the entries of the person `number` stands for (any way of
+  // writing it, or the person's key), newest first, from the `offset`th on,
+  // at most `capacity`, and how many there are in all when `total` is given.
+  static CMimerTextWay Conversation(const CMimerTextSource& source, uint32_t user,
+                                    const std::u16string& number, uint64_t offset,
+                                    uint32_t capacity, std::vector<uint32_t>& ids, uint64_t* total,
+                                    bool scan_only = false);
 
   // Brings the user's index up to date; false when it cannot be kept here
   // (read-only file, inside a batch, no FTS5). `progress` hears how many

@@ -95,6 +95,9 @@ ZU_AT(stIDModifyTime, modifyTime, 4);
 ZU_SIZE(stIDUUID, 20);
 ZU_AT(stIDUUID, id, 0);
 ZU_AT(stIDUUID, uuid, 4);
+ZU_SIZE(stSmsPerson, 96);
+ZU_AT(stSmsPerson, messages, 80);
+ZU_AT(stSmsPerson, newest, 92);
 
 ZU_SIZE(_MimerQueryFilterItem, 16);
 ZU_AT(_MimerQueryFilterItem, field, 0);

@@ -172,6 +172,10 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // functions of ZuSmsDB.h.
   int32_t SearchSmsHead(const char16_t* terms, uint32_t flags, uint32_t* ids, uint32_t capacity,
                         uint32_t& n, uint64_t* total);
+  int32_t ListSmsPersons(uint32_t offset, stSmsPerson* items, uint32_t capacity, uint32_t& n,
+                         uint64_t* total);
+  int32_t ListSmsConversation(const char16_t* number, uint32_t offset, uint32_t* ids,
+                              uint32_t capacity, uint32_t& n, uint64_t* total);
   int32_t CheckSmsIndexes(int32_t repair);
   int32_t RefreshSmsIndexes(const std::function<void(uint64_t)>& progress = {});
   // Settings of the store's user (store/Settings.cpp), as the C functions of

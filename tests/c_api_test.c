@@ -62,6 +62,7 @@ int main(void) {
     memset(&back, 0, sizeof back);
     head.content[0] = u'h';
     head.content[1] = u'i';
+    memcpy(head.tel, u"138-0013-8000", sizeof u"138-0013-8000");
     head.fid = 1;
     CHECK(AddZuSmsHead(store, &head, &id) == 0);
     CHECK(id != 0 && (uint32_t)head.id == id);
@@ -92,6 +93,21 @@ int main(void) {
       CHECK(SearchZuSmsHead(store, u" \"\" ", 0, found, 2, &n, &total) == -1 && total == 1);
       CHECK(SearchZuSmsHead(store, u"hi", 8, found, 2, &n, NULL) == -1);
       CHECK(SearchZuSmsHead(store, NULL, 0, found, 2, &n, NULL) == -1);
+    }
+    /* Conversations: the unread head is its person's only message, found
+     * by any way of writing the number (the store keeps no region yet). */
+    {
+      stSmsPerson persons[2];
+      uint32_t ids[2] = {0, 0};
+      uint64_t total = 0;
+      CHECK(ListZuSmsPersons(store, 0, persons, 2, &n, &total) == 0 && n == 1 && total == 1);
+      CHECK(persons[0].messages == 1 && persons[0].unread == 1 && persons[0].newest == id);
+      CHECK(memcmp(persons[0].person, u"13800138000", sizeof u"13800138000") == 0);
+      CHECK(ListZuSmsConversation(store, u"138 0013 8000", 0, ids, 2, &n, &total) == 0 && n == 1 &&
+            ids[0] == id && total == 1);
+      CHECK(ListZuSmsConversation(store, u"13800138000", 1, ids, 2, &n, NULL) == 0 && n == 0);
+      CHECK(ListZuSmsPersons(store, 0, NULL, 2, &n, NULL) == -1);
+      CHECK(ListZuSmsConversation(store, NULL, 0, ids, 2, &n, NULL) == -1);
     }
     CHECK(DeleteZuSmsHead(store, id) == 0);
     CHECK(GetZuSmsUnreadHeadCount(store, &n) == 0 && n == 0);

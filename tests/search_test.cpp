@@ -1,10 +1,12 @@
-// Searches answer from the index exactly what reading every message
-// answers, whoever changed the messages and however the index came to be
-// behind, missing or made by another version.
+// Searches and conversations answer from the index exactly what reading
+// every message answers, whoever changed the messages and however the index
+// came to be behind, missing or made by another version.
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Exports.h"
@@ -106,9 +108,42 @@ class SearchTest : public OpenStoreTest<SmsDatabase> {
       ASSERT_EQ(ids, scanned) << engine::ToUtf8(terms) << " flags " << flags;
       ASSERT_EQ(total, scanned_total) << engine::ToUtf8(terms) << " flags " << flags;
     }
+    AgreeOnConversations();
   }
 
-  static constexpr const char16_t* kTels[] = {u"+8613800138000", u"10086", u"Amaz\u00f3n"};
+  // The persons and a page of each one's messages, from the index and by
+  // reading every message.
+  void AgreeOnConversations() {
+    std::vector<CMimerPerson> persons[2];
+    uint64_t totals[2] = {0, 0};
+    ASSERT_EQ(CMimerTextIndex::Persons(HeadSearchSource(), 1, 0, 100, persons[0], &totals[0]),
+              CMimerTextWay::kIndex);
+    CMimerTextIndex::Persons(HeadSearchSource(), 1, 0, 100, persons[1], &totals[1], true);
+    ASSERT_EQ(totals[0], totals[1]);
+    ASSERT_EQ(persons[0].size(), persons[1].size());
+    for (size_t i = 0; i < persons[0].size(); ++i) {
+      const CMimerPerson &a = persons[0][i], &b = persons[1][i];
+      ASSERT_EQ(std::tie(a.key, a.entries, a.unread, a.locked, a.newest),
+                std::tie(b.key, b.entries, b.unread, b.locked, b.newest))
+          << engine::ToUtf8(a.key) << " / " << engine::ToUtf8(b.key);
+    }
+    for (const char16_t* number : kTels) {
+      const uint64_t offset = random_() % 4;
+      std::vector<uint32_t> ids[2];
+      uint64_t total[2] = {0, 0};
+      CMimerTextIndex::Conversation(HeadSearchSource(), 1, number, offset, 7, ids[0], &total[0]);
+      CMimerTextIndex::Conversation(HeadSearchSource(), 1, number, offset, 7, ids[1], &total[1],
+                                    true);
+      ASSERT_EQ(ids[0], ids[1]) << engine::ToUtf8(number);
+      ASSERT_EQ(total[0], total[1]) << engine::ToUtf8(number);
+    }
+  }
+
+  // One person written four ways (in a store of region CN), a short code,
+  // a sender's name.
+  static constexpr const char16_t* kTels[] = {
+      u"+8613800138000", u"138 0013 8000", u"0086-138-0013-8000",
+      u"13800138000",    u"10086",         u"Amaz\u00f3n"};
   static constexpr const char16_t* kNames[] = {u"Jos\u00e9", u"\u5f20\u4e09", u""};
   std::mt19937 random_{7};
   std::vector<std::u16string> texts_ = Texts();
@@ -119,7 +154,16 @@ TEST_F(SearchTest, IndexAnswersWhatReadingEveryMessageAnswers) {
   for (int round = 0; round < 12; ++round) {
     for (int i = 0; i < 40; ++i) {
       const std::u16string& text = texts_[random_() % texts_.size()];
-      switch (random_() % 6) {
+      switch (random_() % 8) {
+        case 6:  // read or unread, by the library
+          if (!ids.empty()) store_.SetSmsHeadRead(ids[random_() % ids.size()], random_() % 2);
+          break;
+        case 7:  // locked by another program
+          if (!ids.empty()) {
+            Raw("UPDATE SmsHead SET lockflag = 1 - lockflag WHERE id = " +
+                std::to_string(ids[random_() % ids.size()]));
+          }
+          break;
         case 0: {  // a long message, its text cut anywhere
           const int batid = 1 + static_cast<int>(random_() % 5);
           const std::u16string whole = text + texts_[random_() % texts_.size()];
@@ -159,6 +203,11 @@ TEST_F(SearchTest, IndexAnswersWhatReadingEveryMessageAnswers) {
     // The index behind, gone, or of another version: made anew.
     if (round == 4) Raw("DROP TABLE zu_search");
     if (round == 6) Raw("UPDATE zu_search_state SET token = token + 1000000");
+    // Another region: the numbers are other persons.
+    static const std::map<int, const char16_t*> kRegions = {{3, u"cn"}, {7, u"US"}, {11, u"CN"}};
+    if (kRegions.contains(round)) {
+      EXPECT_EQ(SetZuSmsSetting(&store_, u"region", kRegions.at(round)), 0);
+    }
     if (round == 8) Raw("DROP TABLE zu_change_state");
     if (round == 2) {  // inside a batch, its own message found, by reading
       ASSERT_EQ(BeginZuSmsBatch(&store_), 0);

@@ -31,8 +31,25 @@ std::string TextOf(const Message& m) {
   return Utf8(text.c_str(), text.size());
 }
 
-void ShowConversations(Store& s, const Options& o, const Selection& which) {
-  const PhoneNumbers numbers = NumbersOf(s, o.region);
+// Takes `m` into the correspondent: `messages` more of them, `unread`
+// and `locked` of those; `m` is its newest when it is newer than the one
+// held, and names it when it is the newest with a name.
+void Take(Correspondent& c, Message&& m, size_t messages, size_t unread, bool locked) {
+  const SmsHead& h = m.head();
+  c.messages += messages;
+  c.unread += unread;
+  c.locked = c.locked || locked;
+  const std::string time = Utf8(h.recvtime);
+  if (h.name[0] != 0 && (c.name.empty() || time > c.name_time)) {
+    c.name = Utf8(h.name);
+    c.name_time = time;
+  }
+  if (c.latest.parts.empty() || Newer(h, c.latest.head())) c.latest = std::move(m);
+}
+
+// Every selected message, read and counted by its number's Key.
+std::map<std::string, Correspondent> ReadCorrespondents(Store& s, const PhoneNumbers& numbers,
+                                                        const Selection& which) {
   const UnreadHeads unread(s);
   std::map<std::u16string, std::string> keys;  // each way of writing a number read once
   std::map<std::string, Correspondent> by_key;
@@ -40,17 +57,28 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
     const SmsHead& h = m.head();
     auto [key, added] = keys.try_emplace(std::u16string(FieldText(h.tel, std::size(h.tel))));
     if (added) key->second = numbers.Key(Utf8(h.tel));
-    Correspondent& c = by_key[key->second];
-    ++c.messages;
-    if (unread.Unread(m)) ++c.unread;
-    c.locked = c.locked || IsLocked(m);
-    const std::string time = Utf8(h.recvtime);
-    if (h.name[0] != 0 && (c.name.empty() || time > c.name_time)) {
-      c.name = Utf8(h.name);
-      c.name_time = time;
-    }
-    if (c.latest.parts.empty() || Newer(h, c.latest.head())) c.latest = std::move(m);
+    const bool is_unread = unread.Unread(m), locked = IsLocked(m);
+    Take(by_key[key->second], std::move(m), 1, is_unread, locked);
   });
+  return by_key;
+}
+
+// Every message, from the store's conversations: its persons, those whose
+// numbers have one Key taken together, each named by its newest message.
+std::map<std::string, Correspondent> IndexedCorrespondents(Store& s, const PhoneNumbers& numbers) {
+  std::map<std::string, Correspondent> by_key;
+  for (const stSmsPerson& p : StorePersons(s)) {
+    Message newest = GetMessage(s, p.newest);
+    const std::string key = numbers.Key(Utf8(newest.head().tel));
+    Take(by_key[key], std::move(newest), p.messages, p.unread, p.locked > 0);
+  }
+  return by_key;
+}
+
+void ShowConversations(Store& s, const Options& o, const Selection& which) {
+  const PhoneNumbers numbers = NumbersOf(s, o.region);
+  std::map<std::string, Correspondent> by_key =
+      which.All() ? IndexedCorrespondents(s, numbers) : ReadCorrespondents(s, numbers, which);
   // A person the messages give no name: the recipient history's, if any.
   for (const SmsRecieverHistory& r : ReadAll<SmsRecieverHistory>(
            s, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory, "recipient history")) {
@@ -94,6 +122,28 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
 SelectedPage SelectPerson(Store& s, const Options& o, const std::string& who, Selection which,
                           uint32_t limit) {
   const PhoneNumbers numbers = NumbersOf(s, o.region);
+  if (who.find_first_of("0123456789") != std::string::npos && which.All()) {
+    // The store's persons whose number is the one wanted: the newest of
+    // their messages, together.
+    const NumberMatch match(numbers, who);
+    SelectedPage page;
+    page.total = 0;
+    for (const stSmsPerson& p : StorePersons(s)) {
+      if (!match(Utf8(p.person))) continue;
+      uint64_t total = 0;
+      for (const uint32_t id : PersonMessages(s, p.person, limit, total)) {
+        page.messages.push_back(GetMessage(s, id));
+      }
+      *page.total += total;
+    }
+    if (*page.total > 0) {
+      std::sort(page.messages.begin(), page.messages.end(),
+                [](const Message& a, const Message& b) { return Newer(a.head(), b.head()); });
+      if (limit != 0 && page.messages.size() > limit) page.messages.resize(limit);
+      page.more = *page.total > page.messages.size();
+      return page;
+    }
+  }
   if (who.find_first_of("0123456789") != std::string::npos) {
     const NumberMatch match(numbers, who);
     which.number_is = [&match](std::u16string_view tel) {

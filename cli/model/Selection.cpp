@@ -133,6 +133,43 @@ std::vector<std::u16string> Forms(const Selection& s) {
 
 }  // namespace
 
+bool Selection::All() const {
+  return ids.empty() && !folder && !numbers && !number_is && since.empty() && until.empty() &&
+         text.empty() && !unread && !locked && !long_only;
+}
+
+std::vector<stSmsPerson> StorePersons(Store& store) {
+  RefreshSearch(store, isatty(STDERR_FILENO));
+  std::vector<stSmsPerson> persons;
+  uint32_t n = 0;
+  uint64_t total = 0;
+  // One call reads them all at one moment; persons added since the count
+  // make it call again.
+  do {
+    persons.resize(total + 64);
+    Check(ListZuSmsPersons(*store, 0, persons.data(), static_cast<uint32_t>(persons.size()), &n,
+                           &total),
+          "listing the conversations");
+  } while (total > n);
+  persons.resize(n);
+  return persons;
+}
+
+std::vector<uint32_t> PersonMessages(Store& store, const char16_t* key, uint32_t limit,
+                                     uint64_t& total) {
+  std::vector<uint32_t> ids;
+  uint32_t n = 0;
+  for (uint32_t capacity = limit == 0 ? 4096 : limit;;) {
+    ids.resize(capacity);
+    Check(ListZuSmsConversation(*store, key, 0, ids.data(), capacity, &n, &total),
+          "listing a conversation");
+    if (limit != 0 || n >= total) break;
+    capacity = static_cast<uint32_t>(total);
+  }
+  ids.resize(n);
+  return ids;
+}
+
 bool Selection::Plain() const {
   return ids.empty() && text.empty() && !unread && !locked && !long_only && !number_is &&
          (!numbers || numbers->size() <= kFewForms);

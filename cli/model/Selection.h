@@ -33,6 +33,8 @@ struct Selection {
   // Whether the store's own ordered listing serves it (no condition the
   // tool has to check itself, and few ways of writing the number).
   bool Plain() const;
+  // Whether it selects every message (no condition at all).
+  bool All() const;
 };
 
 // Visits each selected message once, whole, in no particular order. Memory
@@ -57,6 +59,14 @@ SelectedPage SelectPage(Store& store, const Selection& s, bool oldest, uint32_t 
 // `shown` while it is made from nothing (after an import, on the first
 // search of a store made by an earlier version).
 void RefreshSearch(Store& store, bool shown);
+
+// The store's persons (ListZuSmsPersons), all of them, read at one moment,
+// the one with the newest message first; the index brought up to date first.
+std::vector<stSmsPerson> StorePersons(Store& store);
+// The ids of the newest `limit` messages (0: all) of the store's person
+// `key`, newest first, and how many it has in all.
+std::vector<uint32_t> PersonMessages(Store& store, const char16_t* key, uint32_t limit,
+                                     uint64_t& total);
 
 // A correspondent as the tool knows one: the number's Key, the ways the
 // user's messages write it, and the names its messages and the recipient
