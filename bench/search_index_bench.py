@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The search index at scale: the library's search (SearchZuSmsHead, through
 ctypes) next to raw SQLite running the same lookup on the same index tables,
-in the same run, on scale-table stores; and the index's making, its catch-up
+in the same run, on scale-table stores; the conversation listings
+(ListZuSmsPersons, ListZuSmsConversation) next to raw SQLite reading the
+same rows of the library's own index; and the index's making, its catch-up
 after 1,000 changes another program made, and the file's growth.
 
 usage: bench/search_index_bench.py build/lib/libzusmsdb.so build/bin/zusms_scale_gen N...
@@ -54,6 +56,20 @@ class Store:
         assert self.lib.SearchZuSmsHead(self.h, text, 0, ids, 50, ctypes.byref(n),
                                         ctypes.byref(all_) if total else None) == 0
         return n.value, all_.value
+
+    def persons(self):
+        items = (ctypes.c_ubyte * (96 * 20000))()
+        n, total = ctypes.c_uint32(), ctypes.c_uint64()
+        assert self.lib.ListZuSmsPersons(self.h, 0, items, 20000, ctypes.byref(n),
+                                         ctypes.byref(total)) == 0
+        return n.value
+
+    def conversation(self, key):
+        ids, n, total = (ctypes.c_uint32 * 50)(), ctypes.c_uint32(), ctypes.c_uint64()
+        text = key.encode("utf-16-le") + b"\0\0"
+        assert self.lib.ListZuSmsConversation(self.h, text, 0, ids, 50, ctypes.byref(n),
+                                              ctypes.byref(total)) == 0
+        return n.value, total.value
 
     def close(self):
         self.lib.CloseZuSmsDB(self.h)
@@ -140,6 +156,22 @@ def main():
                 ours = median_ms(lambda: store.search(terms, total))
                 theirs = median_ms(lambda: db.execute(sql).fetchall())
                 row(f"{what} ({found[1] if total else found[0]} found)", ours, theirs)
+            db.close()
+            # Conversations: raw SQLite reads the library's own tables.
+            db = sqlite3.connect(path)
+            persons_sql = ("SELECT Person, Entries, Unread, Locked, Newest FROM zu_search_persons "
+                           "WHERE UserID = 1 ORDER BY Time DESC, Newest DESC")
+            count = store.persons()
+            row(f"the list of all persons ({count:,})", median_ms(store.persons),
+                median_ms(lambda: db.execute(persons_sql).fetchall()))
+            key = db.execute("SELECT Person FROM zu_search_persons WHERE UserID = 1 ORDER BY "
+                             "Entries DESC LIMIT 1").fetchone()[0]
+            one_sql = ("SELECT id FROM zu_search WHERE UserID = 1 AND Person = ? ORDER BY Time "
+                       "DESC, id DESC LIMIT 50")
+            got = store.conversation(key)
+            row(f"one person's newest 50 messages (of {got[1]:,})",
+                median_ms(lambda: store.conversation(key)),
+                median_ms(lambda: db.execute(one_sql, (key,)).fetchall()))
             db.close()
             ids = [r[0] for r in sqlite3.connect(path).execute(
                 "SELECT id FROM SmsHead WHERE UserID = 1 ORDER BY random() LIMIT 1000")]
