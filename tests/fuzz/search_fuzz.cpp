@@ -1,7 +1,9 @@
 // Random search terms (any UTF-16, unpaired surrogates, quotes, FTS5's own
 // syntax) and random messages added between searches: the index must
 // answer exactly what reading every message answers, for the store's user
-// only, and a search of no terms fails cleanly.
+// only, and a search of no terms fails cleanly. Random numbers, as messages
+// write them and as a caller asks for them, under random regions: the
+// conversations agree too, and a person's key is its own key.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdlib.h>
 
@@ -13,6 +15,7 @@
 
 #include "Exports.h"
 #include "MimerException.h"
+#include "Numbers.h"
 #include "TextIndex.h"
 #include "ZuSmsDB.h"
 
@@ -28,7 +31,8 @@ void Check(bool ok, const char* what) {
   }
 }
 
-void Add(SmsDatabase* store, const std::u16string& text, int batid, int parts, int index) {
+void Add(SmsDatabase* store, const std::u16string& text, int batid, int parts, int index,
+         const std::u16string& tel = u"1") {
   SmsHead h;
   std::memset(&h, 0, sizeof h);
   h.fid = 1;
@@ -36,7 +40,7 @@ void Add(SmsDatabase* store, const std::u16string& text, int batid, int parts, i
   h.longsms = static_cast<int16_t>(parts);
   h.index = static_cast<int16_t>(index);
   std::memcpy(h.content, text.data(), std::min<size_t>(text.size(), 670) * 2);
-  h.tel[0] = u'1';
+  std::memcpy(h.tel, tel.data(), std::min<size_t>(tel.size(), 32) * 2);
   h.name[0] = static_cast<char16_t>(u'A' + index);
   uint32_t id = 0;
   AddZuSmsHead(store, &h, &id);
@@ -49,7 +53,7 @@ std::u16string Text(FuzzedDataProvider& in, size_t most) {
     // Mostly characters that matter to folding or to FTS5's syntax.
     static const char16_t kSome[] =
         u" \"*:^-(){}+NEARORAND\u00df\u0130\u212a\u0301e\u00e9\u4e2d"
-        u"\u6587\xd83d\xde00\xd800\u3000\t";
+        u"\u6587\xd83d\xde00\xd800\u3000\t0123456789";
     text += in.ConsumeBool() ? kSome[in.ConsumeIntegralInRange<size_t>(0, std::size(kSome) - 2)]
                              : in.ConsumeIntegral<char16_t>();
   }
@@ -82,6 +86,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
     Add(g_mine, Text(in, 80), in.ConsumeIntegralInRange<int>(0, 2), 2,
         in.ConsumeIntegralInRange<int>(1, 2));
+  }
+  if (in.ConsumeIntegralInRange<int>(0, 3) == 0) {
+    static const char16_t* kRegions[] = {u"", u"CN", u"us", u"RU", u"ZZ", u"\xd800"};
+    SetZuSmsSetting(g_mine, u"region", kRegions[in.ConsumeIntegralInRange<size_t>(0, 5)]);
+  }
+  const std::u16string tel = Text(in, 20), number = in.ConsumeBool() ? tel : Text(in, 20);
+  if (in.ConsumeBool()) Add(g_mine, u"x", 0, 0, 0, tel);
+  for (const char* region : {"", "CN", "US", "RU"}) {
+    const std::u16string key = zusms::search::PersonKey(tel, region);
+    Check(zusms::search::PersonKey(key, region) == key, "a key is not its own key");
+  }
+  {
+    std::vector<uint32_t> found[2];
+    uint64_t totals[2] = {0, 0};
+    for (const bool scan : {false, true}) {
+      CMimerTextIndex::Conversation(zusms::HeadSearchSource(), 1, number.c_str(), 0, 4, found[scan],
+                                    &totals[scan], scan);
+    }
+    Check(found[0] == found[1] && totals[0] == totals[1], "the conversations differ");
   }
   const uint32_t flags = in.ConsumeIntegralInRange<uint32_t>(0, 7);
   const std::u16string terms = Text(in, 40);
