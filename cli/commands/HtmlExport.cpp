@@ -322,7 +322,7 @@ struct Written {
 // The pages of the conversation numbered `n`, a page of messages at a time.
 Written WriteConversation(ExportFolder& folder, Store& store, const Conversation& c, size_t n,
                           const UnreadHeads& unread, bool utc) {
-  const std::string who = c.name.empty() ? c.number : c.name + " (" + c.number + ")";
+  const std::string who = c.name.empty() ? c.key : c.name + " (" + c.key + ")";
   Written done;
   size_t at = 0;
   do {
@@ -356,8 +356,8 @@ Written WriteConversation(ExportFolder& folder, Store& store, const Conversation
     std::string html =
         Head(page > 1 ? fmt::format("{} \u2013 page {}", who, page) : who, kPagePolicy);
     html += "<body class=\"conversation\">\n<header>\n" + Nav(prev, later);
-    html += "<h1><bdi>" + Escaped(c.name.empty() ? c.number : c.name) + "</bdi>";
-    if (!c.name.empty()) html += " <bdi class=\"number\">" + Escaped(c.number) + "</bdi>";
+    html += "<h1><bdi>" + Escaped(c.name.empty() ? c.key : c.name) + "</bdi>";
+    if (!c.name.empty()) html += " <bdi class=\"number\">" + Escaped(c.key) + "</bdi>";
     html += fmt::format("</h1>\n<p class=\"about\">messages {}\u2013{} of {}", first, done.messages,
                         c.entries.size());
     if (page > 1 || !later.empty()) html += fmt::format(", page {}", page);
@@ -388,7 +388,7 @@ void WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, size
     rows += fmt::format(
         "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi>{}</bdi></td>"
         "<td>{}<span class=\"unit\"> messages</span></td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
-        PageName(i + 1, 1), Escaped(c.name.empty() ? "\u2014" : c.name), Escaped(c.number),
+        PageName(i + 1, 1), Escaped(c.name.empty() ? "\u2014" : c.name), Escaped(c.key),
         c.entries.size(),
         c.unread ? std::to_string(c.unread) + "<span class=\"unit\"> unread</span>" : "",
         date(first), date(last));

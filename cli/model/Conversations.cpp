@@ -21,10 +21,7 @@ std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
     Conversation& c = by_key[key->second];
     const std::string time = Utf8(h.recvtime);
     if (c.entries.empty() || time < c.first) c.first = time;
-    if (c.entries.empty() || time >= c.last) {
-      c.last = time;
-      c.number = Utf8(h.tel);
-    }
+    if (c.entries.empty() || time > c.last) c.last = time;
     if (h.name[0] != 0 && (c.name.empty() || time > name_time[key->second])) {
       c.name = Utf8(h.name);
       name_time[key->second] = time;

@@ -21,8 +21,7 @@ struct Conversation {
     int64_t time;
     uint32_t id;
   };
-  std::string key;             // the number's Key
-  std::string number;          // as the newest message writes it
+  std::string key;             // the number's Key ("+8613800138000"; a short code as written)
   std::string name;            // the newest message's that has one, else the recipient history's
   std::string first, last;     // time texts of the oldest and the newest message
   size_t unread = 0;           // messages
