@@ -387,9 +387,9 @@ void WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, size
     };
     rows += fmt::format(
         "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi>{}</bdi></td>"
-        "<td>{}<span class=\"unit\"> messages</span></td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
+        "<td>{}<span class=\"unit\"> message{}</span></td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
         PageName(i + 1, 1), Escaped(c.name.empty() ? "\u2014" : c.name), Escaped(c.key),
-        c.entries.size(),
+        c.entries.size(), c.entries.size() == 1 ? "" : "s",
         c.unread ? std::to_string(c.unread) + "<span class=\"unit\"> unread</span>" : "",
         date(first), date(last));
   }
