@@ -117,6 +117,15 @@ void PrintMessageFields(const Message& m, const Options& o, bool unread);
 // ("txt"), oldest first; returns how many (commands/ReadableExport.cpp).
 size_t ExportReadable(Store& store, const Options& o, const Selection& which,
                       const std::string& format, bool excel, std::ostream& out);
+// The selected messages as web pages in the folder `dir`, which must not
+// exist or be empty: index.html, a page chain per conversation, the
+// stylesheet and the index's script (commands/HtmlExport.cpp).
+struct HtmlReport {
+  size_t messages = 0, conversations = 0, pages = 0;
+  uint64_t bytes = 0, largest = 0;  // of all files; of the largest one
+};
+HtmlReport ExportHtml(Store& store, const Options& o, const Selection& which,
+                      const std::string& dir);
 
 // The units, one per noun.
 void AddMessageCommands(Commands& c);

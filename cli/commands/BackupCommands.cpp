@@ -238,18 +238,21 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
 void AddBackupCommands(Commands& c) {
   const Options& o = c.options();
   struct ExportOptions {
-    std::string format = "json", path = "-";
+    std::string format = "json", path = "-", to;
     bool excel = false;
     SelectionOptions which;
   };
   auto ex = std::make_shared<ExportOptions>();
   auto* export_cmd = c.app().add_subcommand(
-      "export", "write the user's store as JSON, or messages as XML, CSV or text");
+      "export", "write the user's store as JSON, or messages as XML, CSV, text or web pages");
   export_cmd
       ->add_option("--format", ex->format,
                    "json (everything), xml (messages, for phones), csv (a row per message, "
-                   "oldest first) or txt (one conversation after another, for a letter)")
-      ->check(CLI::IsMember({"json", "xml", "csv", "txt"}));
+                   "oldest first), txt (one conversation after another, for a letter) or html "
+                   "(web pages, a page chain per conversation, into the folder --to names)")
+      ->check(CLI::IsMember({"json", "xml", "csv", "txt", "html"}));
+  export_cmd->add_option("--to", ex->to,
+                         "html: the folder to write (made; an existing one must be empty)");
   export_cmd->add_flag("--excel", ex->excel,
                        "csv for spreadsheets: a byte order mark, CRLF, and a leading ' on a "
                        "field that would start a formula (= + - @)");
@@ -258,6 +261,18 @@ void AddBackupCommands(Commands& c) {
   c.On(export_cmd, [&o, ex](Store& s) {
     const bool readable = ex->format == "csv" || ex->format == "txt";
     if (ex->excel && ex->format != "csv") throw CLI::ValidationError("--excel is for --format csv");
+    if ((ex->format == "html") != !ex->to.empty() || (!ex->to.empty() && ex->path != "-")) {
+      throw CLI::ValidationError("--format html writes a folder: give --to DIR (and no --output)");
+    }
+    if (ex->format == "html") {
+      const HtmlReport r = ExportHtml(s, o, ex->which.Resolve(s, o), ex->to);
+      std::cerr << fmt::format(
+          "exported {} in {} as html, {} ({}; the largest {}), to {}/index.html\n",
+          Messages(r.messages), Counted(r.conversations, "conversation"),
+          Counted(r.pages + 3, "file"), Counted(r.bytes, "byte"), Counted(r.largest, "byte"),
+          OneLine(ex->to));
+      return;
+    }
     // A selection writes its messages only (JSON: and the other records).
     std::optional<HeadIds> only;
     if (ex->which.Given() && !readable) {

@@ -1,0 +1,40 @@
+// The selected messages by person, as a readable export walks them: one
+// conversation per correspondent (the Key of the number, so that the ways
+// of writing one number are one person), newest conversation first.
+#ifndef ZUSMS_CLI_MODEL_CONVERSATIONS_H_
+#define ZUSMS_CLI_MODEL_CONVERSATIONS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/Phone.h"
+#include "model/Selection.h"
+#include "model/Store.h"
+
+namespace zusms::cli {
+
+struct Conversation {
+  // A message of the conversation: its first part's id and its time
+  // (seconds since 1970; -1 for a time text that is no time).
+  struct Entry {
+    int64_t time;
+    uint32_t id;
+  };
+  std::string key;             // the number's Key ("+8613800138000"; a short code as written)
+  std::string name;            // the newest message's that has one, else the recipient history's
+  std::string first, last;     // time texts of the oldest and the newest message
+  size_t unread = 0;           // messages
+  std::vector<Entry> entries;  // oldest first (time, then id)
+};
+
+// The selected messages grouped by person, the conversation with the newest
+// message first. One pass over the selection that keeps 16 bytes a message
+// (its id and time) and a few texts a person, not the messages: the caller
+// reads them again by id, a page at a time.
+std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
+                                        const PhoneNumbers& numbers);
+
+}  // namespace zusms::cli
+
+#endif  // ZUSMS_CLI_MODEL_CONVERSATIONS_H_
