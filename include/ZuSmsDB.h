@@ -623,9 +623,10 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * parts may be null when their count is 0), no address, an address type
  * other than the four roles, a part's data over ZU_MMS_PART_MAX bytes or
  * its text over ZU_MMS_TEXT_MAX characters, a text field without its
- * terminating zero, or a failure of the file. Inside the caller's batch a
- * failure of the file ends the batch, as any failed unit of work does; bad
- * input is found before anything is written.
+ * terminating zero, a text that is not valid UTF-16 (an unpaired
+ * surrogate), or a failure of the file. All but the last two are found
+ * before anything is written; those two, inside the caller's batch, end the
+ * batch, as a failed unit of work does.
  *
  * The message goes with its head: DeleteZuSmsHead and DeleteAllZuSmsHead
  * remove it, and so does deleting the head by any program that enforces
