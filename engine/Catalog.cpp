@@ -33,6 +33,10 @@ std::string ColumnSql(const ColumnDef& c) {
     case ColumnType::kChar:
       out += " BLOB CHECK (length(" + q + ") <= " + std::to_string(c.width) + ")";
       break;
+    case ColumnType::kBlob:
+      out += " BLOB";
+      if (c.width > 0) out += " CHECK (length(" + q + ") <= " + std::to_string(c.width) + ")";
+      break;
     case ColumnType::kTimestamp:
       // 'YYYY-MM-DD HH:MM:SS[.fffffffff]': sorts, and reads well in any tool.
       out += " TEXT";

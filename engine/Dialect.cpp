@@ -186,6 +186,27 @@ ColumnType ReadType(Parser& p, int64_t* width) {
     read_width();
     return ColumnType::kNvarchar;
   }
+  // BLOB and BINARY LARGE OBJECT, with an optional length in bytes that may
+  // end in K, M or G (1024, 1024^2, 1024^3); without one, SQLite's own limit.
+  if (type == "blob" || (type == "binary" && p.TakeWord("large"))) {
+    if (type == "binary") p.ExpectWord("object");
+    if (p.TakePunct("(")) {
+      *width = p.Number();
+      int64_t unit = 1;
+      if (p.TakeWord("k")) {
+        unit = int64_t{1} << 10;
+      } else if (p.TakeWord("m")) {
+        unit = int64_t{1} << 20;
+      } else if (p.TakeWord("g")) {
+        unit = int64_t{1} << 30;
+      }
+      p.ExpectPunct(")");
+      if (*width <= 0 || *width > (int64_t{1} << 40) / unit)
+        throw CMimerException::Unsupported("a large object's length must be positive");
+      *width *= unit;
+    }
+    return ColumnType::kBlob;
+  }
   if (type == "char" || type == "binary") {
     read_width();
     return ColumnType::kChar;

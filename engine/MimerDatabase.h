@@ -21,6 +21,8 @@
 #include "MimerException.h"
 #include "ZuSmsDB.h"
 
+struct sqlite3_blob;
+
 namespace zusms::engine {
 class Connection;
 class Lease;
@@ -143,6 +145,10 @@ class ZUSMS_API CMimerRecordSet {
   int GetValue(const char* column, int16_t* dest, size_t size);
   int GetValue(const char* column, char16_t* dest, size_t size);
   int GetValue(const char* column, uint8_t* dest, size_t size);
+  // Bytes with their length: copies at most `size` bytes of the value
+  // (nothing else of `dest` is written) and the value's whole length in
+  // bytes into *length (0 for NULL), so a caller learns whether it was cut.
+  int GetValue(const char* column, uint8_t* dest, size_t size, size_t* length);
   int GetValue(const char* column, tagTIMESTAMP_STRUCT* dest, size_t size);
 
   // Moves to the next row; returns 0, or 100 when no row is left (the set
@@ -198,6 +204,36 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
   int bound_ = 0;
   uint32_t max_rows_ = 0;   // asked for the next InitCommand
   uint32_t row_limit_ = 0;  // bound to the current limited select
+  bool locked_ = false;
+};
+
+// One BLOB value read in pieces, never more of it at once than a piece:
+// for values too large to read whole through a record set. Holds the
+// connection from Open to Close, as a command does, and must be opened
+// inside the calling thread's transaction (BeginReadTransaction), so that
+// the row a query found and the bytes read are one state of the file.
+class ZUSMS_API CMimerBlob {
+ public:
+  explicit CMimerBlob(CMimerConnection* connection);
+  ~CMimerBlob();
+  CMimerBlob(const CMimerBlob&) = delete;
+  CMimerBlob& operator=(const CMimerBlob&) = delete;
+
+  // Opens column `column` of the row of `table` whose integer primary key is
+  // `id`. Raises when there is no transaction, no such row, or the value
+  // is not bytes (NULL included).
+  int Open(const char* table, const char* column, int64_t id);
+  // The value's length in bytes.
+  uint64_t Length() const;
+  // Copies the bytes from `offset` on into `dest`, at most `size` of them;
+  // returns how many (0 at or past the end).
+  size_t Read(uint64_t offset, uint8_t* dest, size_t size);
+  // Lets the value and the connection go; harmless when nothing is held.
+  int Close();
+
+ private:
+  CMimerConnection* connection_;
+  sqlite3_blob* blob_ = nullptr;
   bool locked_ = false;
 };
 

@@ -213,6 +213,24 @@ int CMimerRecordSet::GetValue(const char* column, uint8_t* dest, size_t size) {
   return 0;
 }
 
+int CMimerRecordSet::GetValue(const char* column, uint8_t* dest, size_t size, size_t* length) {
+  const Source s = Current(column);
+  if (!length || (!dest && size > 0)) throw CMimerException::Engine("null destination");
+  const int type = s.Type();
+  if (type == SQLITE_NULL) {
+    *length = 0;
+    return 0;
+  }
+  if (type != SQLITE_BLOB)
+    throw CMimerException::Engine(std::string("column ") + column + " does not hold bytes");
+  const void* bytes = s.Blob();
+  const auto whole = static_cast<size_t>(s.Bytes());
+  if (whole > 0 && !bytes) throw std::bad_alloc();
+  if (size > 0 && whole > 0) std::memcpy(dest, bytes, whole < size ? whole : size);
+  *length = whole;
+  return 0;
+}
+
 int CMimerRecordSet::GetValue(const char* column, tagTIMESTAMP_STRUCT* dest, size_t size) {
   const Source s = Current(column);
   CheckSize(size, sizeof(tagTIMESTAMP_STRUCT), column);

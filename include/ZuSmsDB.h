@@ -147,6 +147,64 @@ typedef struct SmsPhrase {
   int16_t impBool;
 } SmsPhrase;
 
+/* ---- Multimedia messages --------------------------------------------------
+ * A multimedia message is a message head (SmsHead: its folder, times,
+ * number, text, uuid, modification time, as for any message) with records
+ * of its own beside it, which carry no id and no user: the message's own
+ * attributes, further attributes as name/value pairs, its parts and its
+ * addresses. Their functions are below the record operations. */
+
+/* The largest part's data, in bytes. */
+#define ZU_MMS_PART_MAX (100u * 1024u * 1024u)
+/* The longest part's text, in characters (terminator not counted). */
+#define ZU_MMS_TEXT_MAX 65535u
+
+/* Address roles (the codes multimedia messages carry them with). */
+#define ZU_MMS_FROM 137
+#define ZU_MMS_TO 151
+#define ZU_MMS_CC 130
+#define ZU_MMS_BCC 129
+
+/* The message's own attributes. */
+typedef struct SmsMms {
+  char16_t subject[256];
+  char16_t ctype[128]; /* content type of the whole message */
+  int32_t mtype;       /* message type (128 sent, 132 received, ...), kept as given */
+} SmsMms;
+
+/* Any other attribute of the message, kept in order, to be written back. */
+typedef struct SmsMmsAttribute {
+  char16_t name[64];
+  char16_t value[1024];
+} SmsMmsAttribute;
+
+/* One address of the message, in the message's order. */
+typedef struct SmsMmsAddress {
+  char16_t address[128];
+  int16_t type; /* ZU_MMS_FROM, ZU_MMS_TO, ZU_MMS_CC or ZU_MMS_BCC */
+  char16_t charset[32];
+} SmsMmsAddress;
+
+/* What describes one part; the part's text and data are read apart. */
+typedef struct SmsMmsPart {
+  int32_t seq; /* the part's sequence number, kept as given */
+  char16_t ctype[128];
+  char16_t name[256];
+  char16_t fname[256]; /* file name */
+  char16_t charset[32];
+  char16_t cid[128]; /* content id */
+  char16_t cl[256];  /* content location */
+  uint32_t textlen;  /* characters of its text */
+  uint32_t datalen;  /* bytes of its data */
+} SmsMmsPart;
+
+/* One part as it is added: its description with its text and data. */
+typedef struct SmsMmsPartData {
+  SmsMmsPart part;      /* part.textlen is not read; part.datalen bytes at data */
+  const char16_t *text; /* zero-terminated; NULL: no text */
+  const uint8_t *data;  /* NULL only when part.datalen is 0 */
+} SmsMmsPartData;
+
 /* ---- Synchronisation listings ------------------------------------------- */
 
 /* A date and time of day in UTC. */
@@ -600,6 +658,68 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhraseID(SmsDatabase *handle, uint32_t *
                                                  uint32_t capacity, uint32_t *n);
 ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *recs,
                                                uint32_t capacity, uint32_t *n);
+
+/* Multimedia messages (records above). A message is identified by its
+ * head's id; its parts and addresses by their position in it, from 0.
+ *
+ * AddZuSmsMms stores a message whole or not at all, in one transaction: the
+ * head as AddZuSmsHead stores it (uuid made valid, modification time), then
+ * its attributes, attrCount further attributes, partCount parts and
+ * addrCount addresses, each kept in the order given. The new id goes to
+ * *newId and head->id, and head->uuid holds the uuid stored. Returns 0; -1
+ * with nothing stored and *head unchanged for: a null pointer (attrs and
+ * parts may be null when their count is 0), no address, an address type
+ * other than the four roles, a part's data over ZU_MMS_PART_MAX bytes or
+ * its text over ZU_MMS_TEXT_MAX characters, a text field without its
+ * terminating zero, a text that is not valid UTF-16 (an unpaired
+ * surrogate), or a failure of the file. All but the last two are found
+ * before anything is written; those two, inside the caller's batch, end the
+ * batch, as a failed unit of work does.
+ *
+ * The message goes with its head: DeleteZuSmsHead and DeleteAllZuSmsHead
+ * remove it, and so does deleting the head by any program that enforces
+ * foreign keys.
+ *
+ * GetZuSmsMms reads the message's attributes into *mms and how many
+ * further attributes, parts and addresses it has. Returns 100 when the
+ * user has no multimedia message with that id (outputs as they were).
+ *
+ * GetAllZuSmsMmsAttribute, GetAllZuSmsMmsPart (descriptions, with the
+ * length of each part's text and data, without them) and
+ * GetAllZuSmsMmsAddress write at most capacity elements, in the message's
+ * order, and how many they wrote to *n (0 for a message the user does not
+ * have).
+ *
+ * GetZuSmsMmsPartText copies part `part`'s text into buf (zero-terminated,
+ * cut to capacity - 1 characters, never inside a surrogate pair) and its
+ * full length in characters to *length; buf may be null when capacity is 0.
+ * GetZuSmsMmsPartData copies at most size bytes of the part's data from
+ * byte offset on into buf, and how many it copied to *read (0 at or past
+ * the end): a caller reads a picture in pieces of its own size and never
+ * needs it whole. Both return 100 when the user's message has no such part
+ * (outputs as they were); -1 for null outputs. */
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMms(SmsDatabase *handle, SmsHead *head, const SmsMms *mms,
+                                         const SmsMmsAttribute *attrs, uint32_t attrCount,
+                                         const SmsMmsPartData *parts, uint32_t partCount,
+                                         const SmsMmsAddress *addrs, uint32_t addrCount,
+                                         uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMms(SmsDatabase *handle, uint32_t id, SmsMms *mms,
+                                         uint32_t *attrCount, uint32_t *partCount,
+                                         uint32_t *addrCount);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsAttribute(SmsDatabase *handle, uint32_t id,
+                                                     SmsMmsAttribute *recs, uint32_t capacity,
+                                                     uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsPart(SmsDatabase *handle, uint32_t id, SmsMmsPart *recs,
+                                                uint32_t capacity, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsAddress(SmsDatabase *handle, uint32_t id,
+                                                   SmsMmsAddress *recs, uint32_t capacity,
+                                                   uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMmsPartText(SmsDatabase *handle, uint32_t id, uint32_t part,
+                                                 char16_t *buf, uint32_t capacity,
+                                                 uint32_t *length);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMmsPartData(SmsDatabase *handle, uint32_t id, uint32_t part,
+                                                 uint64_t offset, uint8_t *buf, uint32_t size,
+                                                 uint32_t *read);
 
 /* ---- Queries ---------------------------------------------------------------
  * Count, ids or records of the user's message heads that match one filter, or

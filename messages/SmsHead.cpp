@@ -1,11 +1,14 @@
 // Message heads: the record pattern, with two departures of their own. Add
 // makes the record's UUID valid through the UUID library (loaded for each
 // add) and stamps ModifyTime after the UserID; Update stamps ModifyTime and
-// assigns the id its own value. The count does not clear `n` first.
+// assigns the id its own value. The count does not clear `n` first. Delete
+// and DeleteAll take what multimedia messages own with their heads, within
+// the user, in one transaction.
 #include "Boundary.h"
 #include "FamilyMethods.h"
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
+#include "Transaction.h"
 #include "UuidLibrary.h"
 
 namespace {
@@ -82,7 +85,39 @@ int32_t SmsDatabase::UpdateSmsHead(SmsHead& rec) {
       0);
 }
 
-ZU_DELETE_METHODS(SmsHead, kHead)
+namespace {
+
+// Runs `remove(cmd)` after what multimedia messages own is gone, all in one
+// transaction.
+template <typename Remove>
+int32_t DeleteWithOwned(Remove&& remove) {
+  return zusms::Guard([&]() -> int32_t {
+    zusms::Transaction transaction;
+    const int32_t status = zusms::Guarded([&](CMimerCommand& cmd) {
+      remove(cmd);
+      return 0;
+    });
+    if (status == 0) transaction.Commit();
+    return status;
+  });
+}
+
+}  // namespace
+
+int32_t SmsDatabase::DeleteSmsHead(uint32_t id) {
+  return DeleteWithOwned([&](CMimerCommand& cmd) {
+    DeleteSmsMmsOf(cmd, &id);
+    zusms::Execute(cmd, kHead.remove, zusms::IdUser(id, m_UserID));
+  });
+}
+
+int32_t SmsDatabase::DeleteAllSmsHead() {
+  return DeleteWithOwned([&](CMimerCommand& cmd) {
+    DeleteSmsMmsOf(cmd, nullptr);
+    zusms::Execute(cmd, kHead.remove_all, zusms::User(m_UserID));
+  });
+}
+
 ZU_GET_METHOD(SmsHead, SmsHead, kHead, GetSmsHeadAllFieldData)
 ZU_LIST_METHODS(SmsHead, SmsHead, kHead, GetSmsHeadAllFieldData)
 ZU_ROW_MAPPER(SmsHead, GetSmsHeadAllFieldData, kHead)

@@ -115,3 +115,35 @@ ZU_AT(MimerQueryFilter, items, kPointer);
 ZU_AT(MimerQueryFilter, joinType, 2 * kPointer);
 ZU_AT(MimerQueryFilter, orderCount, 2 * kPointer + 4);
 ZU_AT(MimerQueryFilter, orders, 2 * kPointer + 8);
+
+ZU_SIZE(SmsMms, 772);
+ZU_AT(SmsMms, subject, 0);
+ZU_AT(SmsMms, ctype, 512);
+ZU_AT(SmsMms, mtype, 768);
+
+ZU_SIZE(SmsMmsAttribute, 2176);
+ZU_AT(SmsMmsAttribute, name, 0);
+ZU_AT(SmsMmsAttribute, value, 128);
+
+ZU_SIZE(SmsMmsAddress, 322);
+ZU_AT(SmsMmsAddress, address, 0);
+ZU_AT(SmsMmsAddress, type, 256);
+ZU_AT(SmsMmsAddress, charset, 258);
+
+ZU_SIZE(SmsMmsPart, 2124);
+ZU_AT(SmsMmsPart, seq, 0);
+ZU_AT(SmsMmsPart, ctype, 4);
+ZU_AT(SmsMmsPart, name, 260);
+ZU_AT(SmsMmsPart, fname, 772);
+ZU_AT(SmsMmsPart, charset, 1284);
+ZU_AT(SmsMmsPart, cid, 1348);
+ZU_AT(SmsMmsPart, cl, 1604);
+ZU_AT(SmsMmsPart, textlen, 2116);
+ZU_AT(SmsMmsPart, datalen, 2120);
+
+// The part is followed by two pointers, aligned to their size.
+constexpr size_t kAfterPart = (2124 + kPointer - 1) / kPointer * kPointer;
+ZU_SIZE(SmsMmsPartData, kAfterPart + 2 * kPointer);
+ZU_AT(SmsMmsPartData, part, 0);
+ZU_AT(SmsMmsPartData, text, kAfterPart);
+ZU_AT(SmsMmsPartData, data, kAfterPart + kPointer);

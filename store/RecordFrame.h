@@ -115,6 +115,28 @@ const Family<SmsPhrase>& FamilyOf<SmsPhrase>();
   .ids = u"select ID from " #Table " where UserID=?",                          \
   .all = u"select * from " #Table " where UserID=?"
 
+// Rows that a message head owns in a table of their own (a multimedia
+// message's attributes, parts, addresses): keyed by the head's id and the
+// user, and, when `numbered`, by the row's position among the head's rows,
+// which the insert binds after them and the select orders by. The fields
+// follow in table order; a row goes with its head.
+template <typename Record>
+struct OwnedRows {
+  const char16_t* insert;      // HeadId, UserID[, position], the fields[, more]
+  const char16_t* select;      // the fields[, more] ... where HeadId=? and UserID=?
+  const char16_t* count;       // count(*) as cnt ... where HeadId=? and UserID=?
+  const char16_t* remove;      // where HeadId=? and UserID=?
+  const char16_t* remove_all;  // where UserID=?
+  bool numbered;
+  std::span<const Field> fields;
+};
+
+// The three statements of a table of owned rows that follow the pattern.
+#define ZU_OWNED_STATEMENTS(Table)                                                \
+  .count = u"select count(*) as cnt from " #Table " where HeadId=? and UserID=?", \
+  .remove = u"delete from " #Table " where HeadId=? and UserID=?",                \
+  .remove_all = u"delete from " #Table " where UserID=?"
+
 // ---- Building blocks: each runs one statement on `cmd` and raises on error.
 
 CMimerConnection& Conn();
@@ -195,6 +217,34 @@ inline auto IdUser(uint32_t id, uint32_t user) {
     cmd.AppendParameter(id);
     cmd.AppendParameter(user);
   };
+}
+
+// Inserts `count` rows owned by head `head`, each at its position; the
+// fields are read from the start of each element, `more(cmd, element)`
+// appends the values they do not hold.
+template <typename Record, typename Element, typename More>
+void InsertOwned(CMimerCommand& cmd, const OwnedRows<Record>& f, uint32_t head, uint32_t user,
+                 const Element* elements, uint32_t count, More&& more) {
+  for (uint32_t i = 0; i < count; ++i) {
+    Execute(cmd, f.insert, [&](CMimerCommand& c) {
+      c.AppendParameter(head);
+      c.AppendParameter(user);
+      if (f.numbered) c.AppendParameter(i);
+      BindFields(c, &elements[i], f.fields);
+      more(c, elements[i]);
+    });
+  }
+}
+
+// At most `n` of head `head`'s rows, in order, into `recs` through the
+// fields and `more(rows, rec)`; `n` becomes the number read.
+template <typename Record, typename More>
+void ReadOwned(CMimerCommand& cmd, const OwnedRows<Record>& f, uint32_t head, uint32_t user,
+               Record* recs, uint32_t& n, More&& more) {
+  ReadRows(cmd, f.select, IdUser(head, user), n, [&](CMimerRecordSet& rows, uint32_t i) {
+    ReadFields(rows, &recs[i], f.fields);
+    more(rows, recs[i]);
+  });
 }
 
 // A timestamp as the listings hand it out: to the second.

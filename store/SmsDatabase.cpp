@@ -33,6 +33,7 @@ int32_t SmsDatabase::Open() {
     int32_t result = OpenSchema();
     if (result == 0) result = OpenChangeLog();
     if (result == 0) result = OpenReadState();
+    if (result == 0) result = OpenMms();
     if (result == 0) result = OpenSettings();
     transaction.Commit();
     // Outside the open's transaction: building an index on a large file
@@ -51,7 +52,7 @@ bool SmsDatabase::OpenFindsAllInPlace() {
     zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
     stAppVer ver{};
     in_place = GetAppVer(ver) == 0 && MissingRecordTable() == nullptr && HasDefaultFolders() &&
-               ChangeLogInPlace() && ReadStateInPlace() && SettingsInPlace() &&
+               ChangeLogInPlace() && ReadStateInPlace() && MmsInPlace() && SettingsInPlace() &&
                zusms::QueryIndexesInPlace();
     transaction.Commit();
   } catch (const CMimerException&) {

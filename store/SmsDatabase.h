@@ -178,6 +178,20 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
                               uint32_t capacity, uint32_t& n, uint64_t* total);
   int32_t CheckSmsIndexes(int32_t repair);
   int32_t RefreshSmsIndexes(const std::function<void(uint64_t)>& progress = {});
+  // Multimedia messages (messages/SmsMms.cpp), as the C functions of
+  // ZuSmsDB.h.
+  int32_t AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                    uint32_t attrCount, const SmsMmsPartData* parts, uint32_t partCount,
+                    const SmsMmsAddress* addrs, uint32_t addrCount, uint32_t& newId);
+  int32_t GetSmsMms(uint32_t id, SmsMms& mms, uint32_t& attrCount, uint32_t& partCount,
+                    uint32_t& addrCount);
+  int32_t GetAllSmsMmsAttribute(uint32_t id, SmsMmsAttribute* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsMmsPart(uint32_t id, SmsMmsPart* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetAllSmsMmsAddress(uint32_t id, SmsMmsAddress* recs, uint32_t capacity, uint32_t& n);
+  int32_t GetSmsMmsPartText(uint32_t id, uint32_t part, char16_t* buf, uint32_t capacity,
+                            uint32_t& length);
+  int32_t GetSmsMmsPartData(uint32_t id, uint32_t part, uint64_t offset, uint8_t* buf,
+                            uint32_t size, uint32_t& read);
   // Settings of the store's user (store/Settings.cpp), as the C functions of
   // ZuSmsDB.h.
   int32_t SetSmsSetting(const char16_t* name, const char16_t* value);
@@ -230,6 +244,13 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // The table of unread heads, made at a writable open that finds none.
   int32_t OpenReadState();
   bool ReadStateInPlace();
+  // The tables of multimedia messages, made at a writable open that finds
+  // them missing.
+  int32_t OpenMms();
+  bool MmsInPlace();
+  // Removes what multimedia messages head `id` (null: every head) of the
+  // user owns; on `cmd`, raising on error. Head deletions run it first.
+  void DeleteSmsMmsOf(CMimerCommand& cmd, const uint32_t* id);
   // The settings table at open: created on a writable file that has none.
   int32_t OpenSettings();
   bool SettingsInPlace();

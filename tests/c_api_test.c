@@ -167,6 +167,45 @@ int main(void) {
     CHECK(GetZuSmsSetting(store, u"region", value, 4, NULL) == -1);
     CHECK(GetZuSmsSetting(store, u"region", NULL, 4, &length) == -1);
   }
+  /* A multimedia message from C: added whole, its part's data read back in
+   * pieces, gone with its head; no address adds nothing. */
+  {
+    SmsHead head;
+    SmsMms mms, back;
+    SmsMmsPartData part;
+    SmsMmsPart desc[2];
+    SmsMmsAddress addr;
+    uint8_t data[1000], piece[300];
+    uint32_t id = 0, n = 0, read = 0, attrs = 9, parts = 9, addrs = 9, i;
+    uint64_t offset = 0;
+    int same = 1;
+    memset(&head, 0, sizeof head);
+    memset(&mms, 0, sizeof mms);
+    memset(&part, 0, sizeof part);
+    memset(&addr, 0, sizeof addr);
+    for (i = 0; i < sizeof data; ++i) data[i] = (uint8_t)(i * 7);
+    mms.mtype = 132;
+    part.part.ctype[0] = u'x';
+    part.data = data;
+    part.part.datalen = sizeof data;
+    addr.address[0] = u'1';
+    addr.type = ZU_MMS_FROM;
+    CHECK(AddZuSmsMms(store, &head, &mms, NULL, 0, &part, 1, &addr, 0, &id) == -1);
+    CHECK(GetZuSmsLastError(error, 64) > 0);
+    CHECK(AddZuSmsMms(store, &head, &mms, NULL, 0, &part, 1, &addr, 1, &id) == 0);
+    CHECK(id != 0 && (uint32_t)head.id == id);
+    CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 0);
+    CHECK(back.mtype == 132 && attrs == 0 && parts == 1 && addrs == 1);
+    CHECK(GetAllZuSmsMmsPart(store, id, desc, 2, &n) == 0 && n == 1);
+    CHECK(desc[0].datalen == sizeof data && desc[0].ctype[0] == u'x' && desc[0].textlen == 0);
+    while (GetZuSmsMmsPartData(store, id, 0, offset, piece, sizeof piece, &read) == 0 && read > 0) {
+      for (i = 0; i < read; ++i) same = same && piece[i] == data[offset + i];
+      offset += read;
+    }
+    CHECK(same && offset == sizeof data);
+    CHECK(DeleteZuSmsHead(store, id) == 0);
+    CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 100);
+  }
   CHECK(CloseZuSmsDB(store) == 0);
   CHECK(UninitZuSmsDB(store) == 0);
 

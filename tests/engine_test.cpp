@@ -246,6 +246,81 @@ TEST_F(EngineTest, GetValueNeverWritesPastTheSizeItIsGiven) {
   EXPECT_THROW(rows.GetValue("t", &small, sizeof small), CMimerException);  // text into number
 }
 
+TEST_F(EngineTest, LargeObjectsKeepTheirLengthAndReadInPieces) {
+  CreateBasics();
+  struct Case {
+    const char16_t* type;
+    size_t limit;  // 0: none of its own
+  };
+  const Case kCases[] = {{u"blob", 0},
+                         {u"BINARY LARGE OBJECT", 0},
+                         {u"Blob(3K)", 3072},
+                         {u"binary large object(100)", 100},
+                         {u"blob(2 M)", 2u << 20}};
+  std::string data(5000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 256);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(engine::ToUtf8(c.type));
+    const std::string table = "L" + std::to_string(&c - kCases);
+    const std::u16string name = engine::ToUtf16(table);
+    Run((u"create table " + name + u"( id integer, d " + c.type + u", constraint pk_" + name +
+         u" primary key(id) )in db;")
+            .c_str());
+    auto insert = [&](size_t length) {
+      CMimerCommand cmd(&Conn());
+      cmd.InitCommand((u"insert into " + name + u"( id, d) VALUES (?, ?)").c_str());
+      cmd.AppendParameter(static_cast<int32_t>(length));
+      cmd.AppendParameter(bytes, length);
+      cmd.ExecuteNoQuery();
+    };
+    const size_t fits = c.limit && c.limit < data.size() ? c.limit : data.size();
+    insert(0);
+    insert(fits);
+    if (fits == c.limit) {
+      EXPECT_THROW(insert(fits + 1), CMimerException);
+    }
+    // Read whole with its length, cut to a smaller destination, and in pieces.
+    CMimerCommand cmd(&Conn());
+    CMimerRecordSet rows;
+    cmd.InitCommand((u"select d, length(d) as n from " + name + u" where id=?").c_str());
+    cmd.AppendParameter(static_cast<int32_t>(fits));
+    cmd.ExecuteQuery(rows);
+    std::string back(fits + 1, '#');
+    size_t length = 0;
+    int32_t n = 0;
+    rows.GetValue("d", reinterpret_cast<uint8_t*>(back.data()), fits, &length);
+    rows.GetValue("n", &n, sizeof n);
+    EXPECT_EQ(length, fits);
+    EXPECT_EQ(static_cast<size_t>(n), fits);
+    EXPECT_EQ(back, data.substr(0, fits) + "#");
+    rows.GetValue("d", reinterpret_cast<uint8_t*>(back.data()), 10, &length);
+    EXPECT_EQ(length, fits);
+    cmd.UninitCommand();
+
+    CMimerDatabase::BeginReadTransaction();
+    CMimerBlob blob(&Conn());
+    blob.Open(table.c_str(), "d", static_cast<int64_t>(fits));
+    EXPECT_EQ(blob.Length(), fits);
+    std::string pieces;
+    uint8_t piece[333];
+    for (size_t got = 0; (got = blob.Read(pieces.size(), piece, sizeof piece)) > 0;)
+      pieces.append(reinterpret_cast<char*>(piece), got);
+    EXPECT_EQ(pieces, data.substr(0, fits));
+    EXPECT_EQ(blob.Read(fits + 10, piece, sizeof piece), 0u);
+    EXPECT_THROW(blob.Open(table.c_str(), "d", 999999), CMimerException);  // no such row
+    blob.Open(table.c_str(), "d", 0);                                      // empty, not NULL
+    EXPECT_EQ(blob.Length(), 0u);
+    blob.Close();
+    CMimerDatabase::CommitTransaction();
+    EXPECT_THROW(blob.Open(table.c_str(), "d", 0), CMimerException);  // outside a transaction
+    Run((u"insert into " + name + u"( id) VALUES (7777)").c_str());
+    CMimerDatabase::BeginReadTransaction();
+    EXPECT_THROW(blob.Open(table.c_str(), "d", 7777), CMimerException);  // NULL
+    CMimerDatabase::CommitTransaction();
+  }
+}
+
 TEST_F(EngineTest, TimestampsRoundTripAndReadWell) {
   CreateBasics();
   tagTIMESTAMP_STRUCT t{2024, 2, 29, 23, 59, 58, 0};

@@ -304,5 +304,151 @@ TEST_F(HeadTest, ListsStopAtTheLastRowWhenRowsVanishedAfterTheCount) {
   EXPECT_EQ(std::memcmp(&recs[3], untouched.data(), sizeof(SmsHead)), 0);
 }
 
+// A multimedia message is a head with the rows it owns: stored whole or not
+// at all, read back in order and in pieces, the user's own, gone with its
+// head whoever deletes it.
+TEST_F(HeadTest, AMultimediaMessageIsStoredWholeReadInPiecesAndGoesWithItsHead) {
+  struct Input {
+    SmsHead head = Traits<SmsHead>::Make(1);
+    SmsMms mms{};
+    SmsMmsAttribute attrs[2]{};
+    SmsMmsPartData parts[2]{};
+    SmsMmsAddress addrs[3]{};
+    uint32_t addr_count = 3;
+    int32_t Add(SmsDatabase& db, uint32_t& id) {
+      return AddZuSmsMms(&db, &head, &mms, attrs, 2, parts, 2, addrs, addr_count, &id);
+    }
+  };
+  std::vector<uint8_t> photo(300001);
+  for (size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<uint8_t>(i * 31 + i / 997);
+  Input in;
+  SetText(in.mms.subject, u"Photos");
+  SetText(in.mms.ctype, u"application/vnd.wap.multipart.related");
+  in.mms.mtype = 132;
+  SetText(in.attrs[0].name, u"m_id");
+  SetText(in.attrs[0].value, u"x1");
+  SetText(in.attrs[1].name, u"read");
+  SetText(in.attrs[1].value, u"1");
+  in.parts[0].part.seq = -1;
+  SetText(in.parts[0].part.ctype, u"application/smil");
+  in.parts[0].text = u"<smil>\U0001F600</smil>";
+  SetText(in.parts[1].part.ctype, u"image/jpeg");
+  SetText(in.parts[1].part.fname, u"photo.jpg");
+  in.parts[1].data = photo.data();
+  in.parts[1].part.datalen = static_cast<uint32_t>(photo.size());
+  const int16_t roles[3] = {ZU_MMS_FROM, ZU_MMS_TO, ZU_MMS_CC};
+  for (int i = 0; i < 3; ++i) {
+    SetText(in.addrs[i].address, u"+4670000000" + std::u16string(1, u'0' + i));
+    in.addrs[i].type = roles[i];
+    SetText(in.addrs[i].charset, u"106");
+  }
+  auto rows = [&] {
+    return Raw(
+        "select (select count(*) from SmsHead), (select count(*) from zu_mms), (select "
+        "count(*) from zu_mms_attr), (select count(*) from zu_mms_part), (select count(*) "
+        "from zu_mms_addr)");
+  };
+
+  // Bad input: -1 with a reason, nothing stored, the caller's head as it was.
+  struct Bad {
+    const char* name;
+    void (*spoil)(Input&);
+  };
+  const Bad kBad[] = {
+      {"no address", [](Input& i) { i.addr_count = 0; }},
+      {"an unknown role", [](Input& i) { i.addrs[2].type = 1; }},
+      {"a part over the limit", [](Input& i) { i.parts[1].part.datalen = ZU_MMS_PART_MAX + 1; }},
+      {"null data", [](Input& i) { i.parts[1].data = nullptr; }},
+      {"an unterminated subject",
+       [](Input& i) { std::fill(std::begin(i.mms.subject), std::end(i.mms.subject), u'x'); }},
+      {"a text too long",
+       [](Input& i) {
+         static const std::u16string kLong(ZU_MMS_TEXT_MAX + 1, u'x');
+         i.parts[0].text = kLong.c_str();
+       }},
+  };
+  for (const Bad& b : kBad) {
+    SCOPED_TRACE(b.name);
+    Input bad = in;
+    b.spoil(bad);
+    uint32_t id = 77;
+    EXPECT_EQ(bad.Add(store_, id), -1);
+    EXPECT_FALSE(LastError().empty());
+    EXPECT_EQ(id, 77u);
+    EXPECT_EQ(bad.head.id, in.head.id);
+  }
+  EXPECT_EQ(AddZuSmsMms(&store_, &in.head, nullptr, nullptr, 0, nullptr, 0, in.addrs, 1, nullptr),
+            -1);
+  EXPECT_EQ(rows(), "0|0|0|0|0\n");
+
+  uint32_t id = 0;
+  ASSERT_EQ(in.Add(store_, id), 0) << LastError();
+  EXPECT_EQ(in.head.id, static_cast<int32_t>(id));
+  EXPECT_EQ(rows(), "1|1|2|2|3\n");
+
+  SmsMms mms{};
+  uint32_t counts[3] = {};
+  ASSERT_EQ(GetZuSmsMms(&store_, id, &mms, &counts[0], &counts[1], &counts[2]), 0);
+  EXPECT_EQ(std::u16string(mms.subject), u"Photos");
+  EXPECT_EQ(mms.mtype, 132);
+  EXPECT_EQ(std::vector<uint32_t>(counts, counts + 3), (std::vector<uint32_t>{2, 2, 3}));
+  SmsMmsAttribute attrs[3];
+  SmsMmsPart parts[3];
+  SmsMmsAddress addrs[4];
+  uint32_t n = 0;
+  ASSERT_EQ(GetAllZuSmsMmsAttribute(&store_, id, attrs, 3, &n), 0);
+  ASSERT_EQ(n, 2u);
+  EXPECT_EQ(std::u16string(attrs[1].name) + attrs[1].value, u"read1");
+  ASSERT_EQ(GetAllZuSmsMmsPart(&store_, id, parts, 3, &n), 0);
+  ASSERT_EQ(n, 2u);
+  EXPECT_EQ(parts[0].seq, -1);
+  EXPECT_EQ(parts[0].textlen, 15u);  // UTF-16 units
+  EXPECT_EQ(parts[0].datalen, 0u);
+  EXPECT_EQ(std::u16string(parts[1].fname), u"photo.jpg");
+  EXPECT_EQ(parts[1].datalen, photo.size());
+  ASSERT_EQ(GetAllZuSmsMmsAddress(&store_, id, addrs, 2, &n), 0);  // capacity holds
+  ASSERT_EQ(n, 2u);
+  EXPECT_EQ(addrs[0].type, ZU_MMS_FROM);
+  EXPECT_EQ(std::u16string(addrs[1].address), u"+46700000001");
+
+  char16_t text[10];
+  uint32_t length = 0;
+  ASSERT_EQ(GetZuSmsMmsPartText(&store_, id, 0, text, 8, &length), 0);
+  EXPECT_EQ(length, 15u);
+  EXPECT_EQ(std::u16string(text), u"<smil>");  // never half a surrogate pair
+  std::vector<uint8_t> back;
+  uint8_t piece[65536];
+  uint32_t read = 0;
+  while (GetZuSmsMmsPartData(&store_, id, 1, back.size(), piece, sizeof piece, &read) == 0 &&
+         read > 0)
+    back.insert(back.end(), piece, piece + read);
+  EXPECT_EQ(back, photo);
+  EXPECT_EQ(GetZuSmsMmsPartData(&store_, id, 2, 0, piece, sizeof piece, &read), 100);
+  EXPECT_EQ(GetZuSmsMms(&store_, id + 1000, &mms, &n, &n, &n), 100);
+  EXPECT_EQ(GetZuSmsMmsPartData(&store_, id, 1, 0, nullptr, 1, &read), -1);
+
+  // Another user sees nothing of it and deletes nothing of it.
+  SmsDatabase other(2);
+  ASSERT_EQ(other.Open(), 0);
+  EXPECT_EQ(GetZuSmsMms(&other, id, &mms, &n, &n, &n), 100);
+  EXPECT_EQ(GetZuSmsMmsPartData(&other, id, 1, 0, piece, sizeof piece, &read), 100);
+  EXPECT_EQ(GetAllZuSmsMmsPart(&other, id, parts, 3, &n), 0);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(DeleteZuSmsHead(&other, id), 0);
+  EXPECT_EQ(DeleteAllZuSmsHead(&other), 0);
+  other.Close();
+  EXPECT_EQ(rows(), "1|1|2|2|3\n");
+
+  // Gone with its head: the library's delete, and another program's.
+  EXPECT_EQ(DeleteZuSmsHead(&store_, id), 0);
+  EXPECT_EQ(rows(), "0|0|0|0|0\n");
+  ASSERT_EQ(in.Add(store_, id), 0);
+  EXPECT_EQ(DeleteAllZuSmsHead(&store_), 0);
+  EXPECT_EQ(rows(), "0|0|0|0|0\n");
+  ASSERT_EQ(in.Add(store_, id), 0);
+  Raw("delete from SmsHead");
+  EXPECT_EQ(rows(), "0|0|0|0|0\n");
+}
+
 }  // namespace
 }  // namespace zusms::testing

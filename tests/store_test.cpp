@@ -52,17 +52,18 @@ TEST_F(StoreTest, InitAndUninitWithoutOpenTouchNoFile) {
 TEST_F(StoreTest, FirstOpenCreatesTheWholeSchemaAndTheNextCreatesNothing) {
   SmsDatabase store(7);
   ASSERT_EQ(store.Open(), 0) << LastError();
-  EXPECT_EQ(
-      Tables(),
-      "SmsAreaBroadcast\nSmsContent\nSmsFilter\nSmsFolder\nSmsHead\nSmsPhrase\n"
-      "SmsReceiverHistory\ntbl_zu_sms_setting\ntbl_zu_sms_ver\ntbl_zu_user\nzu_head_unread\n");
+  EXPECT_EQ(Tables(),
+            "SmsAreaBroadcast\nSmsContent\nSmsFilter\nSmsFolder\nSmsHead\nSmsPhrase\n"
+            "SmsReceiverHistory\ntbl_zu_sms_setting\ntbl_zu_sms_ver\ntbl_zu_user\nzu_head_unread\n"
+            "zu_mms\nzu_mms_addr\nzu_mms_attr\nzu_mms_part\n");
   EXPECT_EQ(Raw("select ver from tbl_zu_sms_ver"), "20080910\n");
   EXPECT_EQ(Raw("select id from tbl_zu_user"), "7\n");
   EXPECT_EQ(Raw("select name, databank from mimer_tables order by name"),
             "SmsAreaBroadcast|zu_sms_db\nSmsContent|zu_sms_db\nSmsFilter|zu_sms_db\n"
             "SmsFolder|zu_sms_db\nSmsHead|zu_sms_db\nSmsPhrase|zu_sms_db\n"
             "SmsReceiverHistory|zu_sms_db\ntbl_zu_sms_setting|zu_sms_db\ntbl_zu_sms_ver|zu_sms_db\n"
-            "zu_head_unread|zu_sms_db\n");
+            "zu_head_unread|zu_sms_db\nzu_mms|zu_sms_db\nzu_mms_addr|zu_sms_db\n"
+            "zu_mms_attr|zu_sms_db\nzu_mms_part|zu_sms_db\n");
   EXPECT_EQ(Raw("select name from sqlite_schema where type='index' and name='SmsHead_id_user'"),
             "SmsHead_id_user\n");
   const std::string schema = Raw("select sql from sqlite_schema where name='SmsHead'");

@@ -39,12 +39,12 @@ enum class StatementKind {
   kExecuteStatement,
 };
 
-enum class ColumnType { kInteger, kSmallint, kBigint, kNvarchar, kChar, kTimestamp };
+enum class ColumnType { kInteger, kSmallint, kBigint, kNvarchar, kChar, kTimestamp, kBlob };
 
 struct ColumnDef {
   std::string name;
   ColumnType type = ColumnType::kInteger;
-  int64_t width = 0;     // nvarchar and char: characters (char: bytes)
+  int64_t width = 0;     // nvarchar and char: characters (char: bytes); blob: bytes, 0 none
   std::string sequence;  // DEFAULT next_value OF sequence
   bool not_null = false;
 };

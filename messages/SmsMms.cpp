@@ -1,0 +1,411 @@
+// Multimedia messages: a message head like any other (folder, UUID,
+// modification time, listings, change log, all as for a text message) and
+// what it owns beside it, in four tables keyed by the head's id and the
+// user: the message's own attributes (zu_mms), its further attributes as
+// name/value pairs (zu_mms_attr), its parts (zu_mms_part, the data a BLOB)
+// and its addresses (zu_mms_addr), each kept in the order given. A row goes
+// with its head: a foreign key deletes it on every connection that enforces
+// them, and the head deletions of the library delete it themselves, within
+// the user. The tables are made at a writable open that finds them missing;
+// a read-only file without them has no multimedia message.
+//
+// The departures of the family are all here: one add stores the head and
+// every owned row in one transaction, after checking all of the input; a
+// part's data is read in pieces at an offset, never whole; a part's text is
+// read apart and measured as it is read.
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Boundary.h"
+#include "Exports.h"
+#include "RecordFrame.h"
+#include "SmsDatabase.h"
+#include "Transaction.h"
+
+namespace {
+
+using zusms::Field;
+
+constexpr const char* kTables[] = {"zu_mms", "zu_mms_attr", "zu_mms_part", "zu_mms_addr"};
+
+constexpr const char16_t* kCreate[] = {
+    u"create table zu_mms( HeadId integer not null, UserID integer not null, subject "
+    u"nvarchar(256), ctype nvarchar(128), mtype integer, constraint pk_zu_mms primary "
+    u"key(HeadId, UserID), foreign key(HeadId) references SmsHead(id) on delete cascade )in "
+    u"zu_sms_db;",
+    u"create table zu_mms_attr( HeadId integer not null, UserID integer not null, AttrNo "
+    u"integer not null, name nvarchar(64), value nvarchar(1024), constraint pk_zu_mms_attr "
+    u"primary key(HeadId, UserID, AttrNo), foreign key(HeadId) references SmsHead(id) on "
+    u"delete cascade )in zu_sms_db;",
+    // PartId is the row's own key, by which a part's data is read in pieces.
+    u"create table zu_mms_part( PartId integer, HeadId integer not null, UserID integer not "
+    u"null, PartNo integer not null, seq integer, ctype nvarchar(128), name nvarchar(256), "
+    u"fname nvarchar(256), charset nvarchar(32), cid nvarchar(128), cl nvarchar(256), text "
+    u"nvarchar(65535), data blob(100M), constraint pk_zu_mms_part primary key(PartId), "
+    u"foreign key(HeadId) references SmsHead(id) on delete cascade )in zu_sms_db;",
+    u"create unique index zu_mms_part_no on zu_mms_part (HeadId, UserID, PartNo);",
+    u"create table zu_mms_addr( HeadId integer not null, UserID integer not null, AddrNo "
+    u"integer not null, address nvarchar(128), type smallint, charset nvarchar(32), constraint "
+    u"pk_zu_mms_addr primary key(HeadId, UserID, AddrNo), foreign key(HeadId) references "
+    u"SmsHead(id) on delete cascade )in zu_sms_db;",
+};
+
+constexpr Field kMessageFields[] = {ZU_FIELD(SmsMms, subject), ZU_FIELD(SmsMms, ctype),
+                                    ZU_FIELD(SmsMms, mtype)};
+constexpr Field kAttributeFields[] = {ZU_FIELD(SmsMmsAttribute, name),
+                                      ZU_FIELD(SmsMmsAttribute, value)};
+constexpr Field kPartFields[] = {ZU_FIELD(SmsMmsPart, seq),     ZU_FIELD(SmsMmsPart, ctype),
+                                 ZU_FIELD(SmsMmsPart, name),    ZU_FIELD(SmsMmsPart, fname),
+                                 ZU_FIELD(SmsMmsPart, charset), ZU_FIELD(SmsMmsPart, cid),
+                                 ZU_FIELD(SmsMmsPart, cl)};
+constexpr Field kAddressFields[] = {ZU_FIELD(SmsMmsAddress, address), ZU_FIELD(SmsMmsAddress, type),
+                                    ZU_FIELD(SmsMmsAddress, charset)};
+// A part is added with its description at the start of what is bound.
+static_assert(offsetof(SmsMmsPartData, part) == 0);
+
+constexpr zusms::OwnedRows<SmsMms> kMessage = {
+    .insert = u"insert into zu_mms( HeadId, UserID, subject, ctype, mtype) VALUES (?, ?, ?, ?, ?)",
+    .select = u"select subject, ctype, mtype from zu_mms where HeadId=? and UserID=?",
+    ZU_OWNED_STATEMENTS(zu_mms),
+    .numbered = false,
+    .fields = kMessageFields,
+};
+constexpr zusms::OwnedRows<SmsMmsAttribute> kAttributes = {
+    .insert =
+        u"insert into zu_mms_attr( HeadId, UserID, AttrNo, name, value) VALUES (?, ?, ?, ?, ?)",
+    .select = u"select name, value from zu_mms_attr where HeadId=? and UserID=? order by AttrNo",
+    ZU_OWNED_STATEMENTS(zu_mms_attr),
+    .numbered = true,
+    .fields = kAttributeFields,
+};
+// The listing of parts reads their text (to measure it) and the length of
+// their data, never the data.
+constexpr zusms::OwnedRows<SmsMmsPart> kParts = {
+    .insert =
+        u"insert into zu_mms_part( HeadId, UserID, PartNo, seq, ctype, name, fname, charset, "
+        u"cid, cl, text, data) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+    .select =
+        u"select seq, ctype, name, fname, charset, cid, cl, text, length(data) as datalen from "
+        u"zu_mms_part where HeadId=? and UserID=? order by PartNo",
+    ZU_OWNED_STATEMENTS(zu_mms_part),
+    .numbered = true,
+    .fields = kPartFields,
+};
+constexpr zusms::OwnedRows<SmsMmsAddress> kAddresses = {
+    .insert =
+        u"insert into zu_mms_addr( HeadId, UserID, AddrNo, address, type, charset) VALUES (?, "
+        u"?, ?, ?, ?, ?)",
+    .select =
+        u"select address, type, charset from zu_mms_addr where HeadId=? and UserID=? "
+        u"order by AddrNo",
+    ZU_OWNED_STATEMENTS(zu_mms_addr),
+    .numbered = true,
+    .fields = kAddressFields,
+};
+
+constexpr const char16_t* kPartText =
+    u"select text from zu_mms_part where HeadId=? and UserID=? and PartNo=?";
+constexpr const char16_t* kPartKey =
+    u"select PartId from zu_mms_part where HeadId=? and UserID=? and PartNo=?";
+
+// The status of a message or part the user does not have.
+constexpr int32_t kMissing = 100;
+
+// A part's text is read through a field one character longer than any text
+// the library stores: a longer one, written by another program, comes cut.
+constexpr size_t kTextField = ZU_MMS_TEXT_MAX + 2;
+
+auto IdUserPart(uint32_t id, uint32_t user, uint32_t part) {
+  return [=](CMimerCommand& cmd) {
+    zusms::IdUser(id, user)(cmd);
+    cmd.AppendParameter(part);
+  };
+}
+
+size_t TextLength(const char16_t* text, size_t limit) {
+  size_t n = 0;
+  while (n < limit && text[n] != 0) ++n;
+  return n;
+}
+
+void Refuse(const std::string& why) { throw std::invalid_argument(why); }
+
+// Raises when a text field of `record` has no terminating zero: found
+// before anything is written.
+void CheckFields(const void* record, std::span<const Field> fields, const char* what) {
+  try {
+    CMimerParameterSet unused;
+    zusms::BindFields(unused, record, fields);
+  } catch (const CMimerException&) {
+    Refuse(std::string("a text field of ") + what + " has no terminating zero");
+  }
+}
+
+void CheckInput(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                uint32_t attrCount, const SmsMmsPartData* parts, uint32_t partCount,
+                const SmsMmsAddress* addrs, uint32_t addrCount) {
+  if ((!attrs && attrCount > 0) || (!parts && partCount > 0) || !addrs)
+    Refuse("null attributes, parts or addresses");
+  if (addrCount == 0) Refuse("a multimedia message without an address");
+  CheckFields(&head, zusms::FamilyOf<SmsHead>().update_fields, "the head");
+  CheckFields(&mms, kMessageFields, "the message");
+  for (uint32_t i = 0; i < attrCount; ++i) CheckFields(&attrs[i], kAttributeFields, "an attribute");
+  for (uint32_t i = 0; i < addrCount; ++i) {
+    CheckFields(&addrs[i], kAddressFields, "an address");
+    const int16_t type = addrs[i].type;
+    if (type != ZU_MMS_FROM && type != ZU_MMS_TO && type != ZU_MMS_CC && type != ZU_MMS_BCC)
+      Refuse("address " + std::to_string(i) + " has the unknown type " + std::to_string(type));
+  }
+  for (uint32_t i = 0; i < partCount; ++i) {
+    const SmsMmsPartData& p = parts[i];
+    CheckFields(&p.part, kPartFields, "a part");
+    if (p.part.datalen > ZU_MMS_PART_MAX)
+      Refuse("part " + std::to_string(i) + " holds " + std::to_string(p.part.datalen) +
+             " bytes, more than " + std::to_string(ZU_MMS_PART_MAX));
+    if (!p.data && p.part.datalen > 0) Refuse("part " + std::to_string(i) + " has null data");
+    if (p.text && TextLength(p.text, ZU_MMS_TEXT_MAX + 1) > ZU_MMS_TEXT_MAX)
+      Refuse("part " + std::to_string(i) + " has a text longer than " +
+             std::to_string(ZU_MMS_TEXT_MAX) + " characters");
+  }
+}
+
+// What a table binds or reads beyond its fields: nothing.
+constexpr auto Nothing = [](auto&, const auto&) {};
+
+bool TablesThere() {
+  CMimerConnection& conn = CMimerDatabase::GetConn(MimerConnDefault);
+  return std::all_of(std::begin(kTables), std::end(kTables),
+                     [&](const char* table) { return conn.HasTable(table); });
+}
+
+}  // namespace
+
+int32_t SmsDatabase::OpenMms() {
+  if (IsReadOnly() || MmsInPlace()) return 0;
+  return zusms::Guarded([](CMimerCommand& cmd) {
+    for (const char16_t* statement : kCreate) zusms::Execute(cmd, statement, [](CMimerCommand&) {});
+    return 0;
+  });
+}
+
+bool SmsDatabase::MmsInPlace() { return TablesThere(); }
+
+void SmsDatabase::DeleteSmsMmsOf(CMimerCommand& cmd, const uint32_t* id) {
+  auto remove = [&](const auto& f) {
+    if (id) {
+      zusms::Execute(cmd, f.remove, zusms::IdUser(*id, m_UserID));
+    } else {
+      zusms::Execute(cmd, f.remove_all, zusms::User(m_UserID));
+    }
+  };
+  remove(kAddresses);
+  remove(kParts);
+  remove(kAttributes);
+  remove(kMessage);
+}
+
+int32_t SmsDatabase::AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                               uint32_t attrCount, const SmsMmsPartData* parts, uint32_t partCount,
+                               const SmsMmsAddress* addrs, uint32_t addrCount, uint32_t& newId) {
+  return zusms::Guard([&]() -> int32_t {
+    CheckInput(head, mms, attrs, attrCount, parts, partCount, addrs, addrCount);
+    // The caller's head changes only when everything is stored.
+    SmsHead stored = head;
+    uint32_t id = 0;
+    zusms::Transaction transaction;
+    if (AddSmsHead(stored, id) != 0) return -1;
+    const int32_t status = zusms::Guarded([&](CMimerCommand& cmd) {
+      zusms::InsertOwned(cmd, kMessage, id, m_UserID, &mms, 1, Nothing);
+      zusms::InsertOwned(cmd, kAttributes, id, m_UserID, attrs, attrCount, Nothing);
+      zusms::InsertOwned(cmd, kParts, id, m_UserID, parts, partCount,
+                         [](CMimerCommand& c, const SmsMmsPartData& p) {
+                           c.AppendParameter(p.text ? p.text : u"");
+                           c.AppendParameter(p.data, p.part.datalen);
+                         });
+      zusms::InsertOwned(cmd, kAddresses, id, m_UserID, addrs, addrCount, Nothing);
+      return 0;
+    });
+    if (status != 0) return status;
+    transaction.Commit();
+    head = stored;
+    newId = id;
+    return 0;
+  });
+}
+
+int32_t SmsDatabase::GetSmsMms(uint32_t id, SmsMms& mms, uint32_t& attrCount, uint32_t& partCount,
+                               uint32_t& addrCount) {
+  return zusms::Guarded([&](CMimerCommand& cmd) {
+    if (!TablesThere()) return kMissing;
+    zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
+    SmsMms found{};
+    bool there = false;
+    zusms::ReadRow(cmd, kMessage.select, zusms::IdUser(id, m_UserID), [&](CMimerRecordSet& rows) {
+      there = rows.HasRow();
+      if (there) zusms::ReadFields(rows, &found, kMessage.fields);
+    });
+    if (!there) return kMissing;
+    uint32_t counts[3] = {};
+    zusms::CountRows(cmd, kAttributes.count, zusms::IdUser(id, m_UserID), counts[0]);
+    zusms::CountRows(cmd, kParts.count, zusms::IdUser(id, m_UserID), counts[1]);
+    zusms::CountRows(cmd, kAddresses.count, zusms::IdUser(id, m_UserID), counts[2]);
+    transaction.Commit();
+    mms = found;
+    attrCount = counts[0];
+    partCount = counts[1];
+    addrCount = counts[2];
+    return 0;
+  });
+}
+
+namespace {
+
+// At most `capacity` of the rows head `id` of `user` owns into `recs`.
+template <typename Record, typename More>
+int32_t GetAllOwned(const zusms::OwnedRows<Record>& f, uint32_t id, uint32_t user, Record* recs,
+                    uint32_t capacity, uint32_t& n, More&& more) {
+  return zusms::Guarded([&](CMimerCommand& cmd) {
+    if (!recs && capacity > 0) throw CMimerException(u"a null record array", -1);
+    uint32_t read = TablesThere() ? capacity : 0;
+    if (read > 0) zusms::ReadOwned(cmd, f, id, user, recs, read, more);
+    n = read;
+    return 0;
+  });
+}
+
+}  // namespace
+
+int32_t SmsDatabase::GetAllSmsMmsAttribute(uint32_t id, SmsMmsAttribute* recs, uint32_t capacity,
+                                           uint32_t& n) {
+  return GetAllOwned(kAttributes, id, m_UserID, recs, capacity, n, Nothing);
+}
+
+int32_t SmsDatabase::GetAllSmsMmsAddress(uint32_t id, SmsMmsAddress* recs, uint32_t capacity,
+                                         uint32_t& n) {
+  return GetAllOwned(kAddresses, id, m_UserID, recs, capacity, n, Nothing);
+}
+
+int32_t SmsDatabase::GetAllSmsMmsPart(uint32_t id, SmsMmsPart* recs, uint32_t capacity,
+                                      uint32_t& n) {
+  std::vector<char16_t> text;
+  return GetAllOwned(kParts, id, m_UserID, recs, capacity, n,
+                     [&](CMimerRecordSet& rows, SmsMmsPart& part) {
+                       text.resize(kTextField);
+                       rows.GetValue("text", text.data(), kTextField * sizeof(char16_t));
+                       part.textlen = static_cast<uint32_t>(TextLength(text.data(), kTextField));
+                       rows.GetValue("datalen", &part.datalen, sizeof part.datalen);
+                     });
+}
+
+int32_t SmsDatabase::GetSmsMmsPartText(uint32_t id, uint32_t part, char16_t* buf, uint32_t capacity,
+                                       uint32_t& length) {
+  return zusms::Guarded([&](CMimerCommand& cmd) {
+    if (!buf && capacity > 0) throw CMimerException(u"a null buffer", -1);
+    if (!TablesThere()) return kMissing;
+    std::vector<char16_t> text(kTextField);
+    bool there = false;
+    zusms::ReadRow(cmd, kPartText, IdUserPart(id, m_UserID, part), [&](CMimerRecordSet& rows) {
+      there = rows.HasRow();
+      if (there) rows.GetValue("text", text.data(), kTextField * sizeof(char16_t));
+    });
+    if (!there) return kMissing;
+    const size_t full = TextLength(text.data(), kTextField);
+    length = static_cast<uint32_t>(full);
+    if (capacity > 0) {
+      size_t n = std::min<size_t>(full, capacity - 1);
+      // Never half of a surrogate pair.
+      if (n > 0 && n < full && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+      std::copy_n(text.data(), n, buf);
+      buf[n] = 0;
+    }
+    return 0;
+  });
+}
+
+int32_t SmsDatabase::GetSmsMmsPartData(uint32_t id, uint32_t part, uint64_t offset, uint8_t* buf,
+                                       uint32_t size, uint32_t& read) {
+  return zusms::Guarded([&](CMimerCommand& cmd) {
+    if (!buf && size > 0) throw CMimerException(u"a null buffer", -1);
+    if (!TablesThere()) return kMissing;
+    // The part's key and its bytes from one state of the file.
+    zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
+    uint32_t key = 0;
+    bool there = false;
+    zusms::ReadRow(cmd, kPartKey, IdUserPart(id, m_UserID, part), [&](CMimerRecordSet& rows) {
+      there = rows.HasRow();
+      if (there) rows.GetValue("PartId", &key, sizeof key);
+    });
+    if (!there) return kMissing;
+    CMimerBlob blob(&GetConn(MimerConnDefault));
+    blob.Open("zu_mms_part", "data", key);
+    const size_t n = blob.Read(offset, buf, size);
+    blob.Close();
+    transaction.Commit();
+    read = static_cast<uint32_t>(n);
+    return 0;
+  });
+}
+
+extern "C" {
+
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMms(SmsDatabase* h, SmsHead* head, const SmsMms* mms,
+                                         const SmsMmsAttribute* attrs, uint32_t attrCount,
+                                         const SmsMmsPartData* parts, uint32_t partCount,
+                                         const SmsMmsAddress* addrs, uint32_t addrCount,
+                                         uint32_t* newId) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.AddSmsMms(zusms::Ref(head, "head"), zusms::Ref(mms, "mms"), attrs, attrCount, parts,
+                        partCount, addrs, addrCount, zusms::Ref(newId, "newId"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMms(SmsDatabase* h, uint32_t id, SmsMms* mms,
+                                         uint32_t* attrCount, uint32_t* partCount,
+                                         uint32_t* addrCount) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.GetSmsMms(id, zusms::Ref(mms, "mms"), zusms::Ref(attrCount, "attrCount"),
+                        zusms::Ref(partCount, "partCount"), zusms::Ref(addrCount, "addrCount"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsAttribute(SmsDatabase* h, uint32_t id,
+                                                     SmsMmsAttribute* recs, uint32_t capacity,
+                                                     uint32_t* n) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.GetAllSmsMmsAttribute(id, recs, capacity, zusms::Ref(n, "n"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsPart(SmsDatabase* h, uint32_t id, SmsMmsPart* recs,
+                                                uint32_t capacity, uint32_t* n) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.GetAllSmsMmsPart(id, recs, capacity, zusms::Ref(n, "n"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsAddress(SmsDatabase* h, uint32_t id, SmsMmsAddress* recs,
+                                                   uint32_t capacity, uint32_t* n) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.GetAllSmsMmsAddress(id, recs, capacity, zusms::Ref(n, "n"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMmsPartText(SmsDatabase* h, uint32_t id, uint32_t part,
+                                                 char16_t* buf, uint32_t capacity,
+                                                 uint32_t* length) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.GetSmsMmsPartText(id, part, buf, capacity, zusms::Ref(length, "length"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMmsPartData(SmsDatabase* h, uint32_t id, uint32_t part,
+                                                 uint64_t offset, uint8_t* buf, uint32_t size,
+                                                 uint32_t* read) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.GetSmsMmsPartData(id, part, offset, buf, size, zusms::Ref(read, "read"));
+  });
+}
+
+}  // extern "C"
