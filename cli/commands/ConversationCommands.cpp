@@ -63,22 +63,49 @@ std::map<std::string, Correspondent> ReadCorrespondents(Store& s, const PhoneNum
   return by_key;
 }
 
+// How many of a person's newest messages are looked through for a name
+// when the newest has none.
+constexpr uint32_t kNameLookBack = 20;
+
 // Every message, from the store's conversations: its persons, those whose
-// numbers have one Key taken together, each named by its newest message.
+// numbers have one Key taken together, each named by the newest of its
+// messages that has a name (of the newest few).
 std::map<std::string, Correspondent> IndexedCorrespondents(Store& s, const PhoneNumbers& numbers) {
   std::map<std::string, Correspondent> by_key;
+  std::multimap<std::string, std::u16string> persons;  // the store's persons of each Key
   for (const stSmsPerson& p : StorePersons(s)) {
     Message newest = GetMessage(s, p.newest);
     const std::string key = numbers.Key(Utf8(newest.head().tel));
+    persons.emplace(key, p.person);
     Take(by_key[key], std::move(newest), p.messages, p.unread, p.locked > 0);
+  }
+  for (auto& [key, c] : by_key) {
+    if (!c.name.empty()) continue;
+    const auto [from, to] = persons.equal_range(key);
+    for (auto p = from; p != to; ++p) {
+      uint64_t total = 0;
+      for (const uint32_t id : PersonMessages(s, p->second.c_str(), kNameLookBack, total)) {
+        Message m = GetMessage(s, id);
+        if (m.head().name[0] == 0) continue;
+        Take(c, std::move(m), 0, 0, false);
+        break;
+      }
+    }
   }
   return by_key;
 }
 
+// Whether the store's persons are the tool's: nothing else selects, and
+// numbers are read by the store's own region (the store groups them by it).
+bool StoreGroups(Store& s, const Options& o, const Selection& which) {
+  return which.All() && (o.region.empty() || RegionCode(o.region) == RegionCode(StoreRegion(s)));
+}
+
 void ShowConversations(Store& s, const Options& o, const Selection& which) {
   const PhoneNumbers numbers = NumbersOf(s, o.region);
-  std::map<std::string, Correspondent> by_key =
-      which.All() ? IndexedCorrespondents(s, numbers) : ReadCorrespondents(s, numbers, which);
+  std::map<std::string, Correspondent> by_key = StoreGroups(s, o, which)
+                                                    ? IndexedCorrespondents(s, numbers)
+                                                    : ReadCorrespondents(s, numbers, which);
   // A person the messages give no name: the recipient history's, if any.
   for (const SmsRecieverHistory& r : ReadAll<SmsRecieverHistory>(
            s, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory, "recipient history")) {
@@ -122,7 +149,7 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
 SelectedPage SelectPerson(Store& s, const Options& o, const std::string& who, Selection which,
                           uint32_t limit) {
   const PhoneNumbers numbers = NumbersOf(s, o.region);
-  if (who.find_first_of("0123456789") != std::string::npos && which.All()) {
+  if (who.find_first_of("0123456789") != std::string::npos && StoreGroups(s, o, which)) {
     // The store's persons whose number is the one wanted: the newest of
     // their messages, together.
     const NumberMatch match(numbers, who);

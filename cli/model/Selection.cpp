@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iostream>
 #include <map>
 #include <set>
 #include <unordered_set>
@@ -89,7 +90,13 @@ void RefreshSearch(Store& store, bool shown) {
   if (shown) Check(GetZuSmsHeadCount(*store, &heads), "counting the messages");
   Progress bar("making the search index", heads, shown);
   auto step = [](uint64_t done, void* to) { static_cast<Progress*>(to)->Set(done); };
-  Check(RefreshZuSmsIndexes(*store, step, &bar), "making the search index");
+  // Where it cannot be brought up to date now (another program holds the
+  // file, say), the store reads the messages instead.
+  try {
+    Check(RefreshZuSmsIndexes(*store, step, &bar), "making the search index");
+  } catch (const Failure& e) {
+    if (shown) std::cerr << "zusms: " << e.what() << "; reading every message instead\n";
+  }
 }
 
 namespace {
