@@ -82,17 +82,25 @@ def raw_build(path):
     db = sqlite3.connect(path, isolation_level=None)
     db.execute("DROP TABLE IF EXISTS zu_search_grams")
     db.execute("DROP TABLE IF EXISTS zu_search")
+    db.execute("DROP TABLE IF EXISTS zu_search_persons")
     db.execute("CREATE TABLE zu_search (id INTEGER PRIMARY KEY, UserID INTEGER NOT NULL, Time "
-               "TEXT NOT NULL, Text TEXT NOT NULL, Tel TEXT NOT NULL, Name TEXT NOT NULL)")
+               "TEXT NOT NULL, Text TEXT NOT NULL, Tel TEXT NOT NULL, Name TEXT NOT NULL, Person "
+               "TEXT NOT NULL, Locked INTEGER NOT NULL)")
     db.execute("CREATE INDEX zu_search_time ON zu_search (UserID, Time, id)")
+    db.execute("CREATE INDEX zu_search_person ON zu_search (UserID, Person, Time, id)")
+    db.execute("CREATE TABLE zu_search_persons (UserID INTEGER NOT NULL, Person TEXT NOT NULL, "
+               "Entries INTEGER NOT NULL, Locked INTEGER NOT NULL, Time TEXT, PRIMARY KEY "
+               "(UserID, Person)) WITHOUT ROWID")
     db.execute("CREATE VIRTUAL TABLE zu_search_grams USING fts5(t, content='', detail=none, "
                "tokenize='trigram case_sensitive 1')")
     start = time.perf_counter()
     db.execute("BEGIN")
     db.execute("INSERT INTO zu_search SELECT id, UserID, coalesce(recvtime, ''), "
-               "lower(content), lower(tel), lower(name) FROM SmsHead WHERE UserID = 1")
+               "lower(content), lower(tel), lower(name), tel, lockflag FROM SmsHead WHERE UserID = 1")
     db.execute("INSERT INTO zu_search_grams (rowid, t) SELECT id, Text || char(10) || Tel || "
                "char(10) || Name FROM zu_search")
+    db.execute("INSERT INTO zu_search_persons SELECT UserID, Person, count(*), sum(Locked), "
+               "max(Time) FROM zu_search GROUP BY UserID, Person")
     db.execute("COMMIT")
     took = time.perf_counter() - start
     db.close()
@@ -116,9 +124,32 @@ def raw_catch_up(path, ids):
                f"Text || char(10) || Tel || char(10) || Name FROM zu_search WHERE id IN ({inlist})")
     db.execute(f"DELETE FROM zu_search WHERE id IN ({inlist})")
     db.execute("INSERT INTO zu_search SELECT id, UserID, coalesce(recvtime, ''), lower(content), "
-               f"lower(tel), lower(name) FROM SmsHead WHERE id IN ({inlist})")
+               f"lower(tel), lower(name), tel, lockflag FROM SmsHead WHERE id IN ({inlist})")
     db.execute("INSERT INTO zu_search_grams (rowid, t) SELECT id, Text || char(10) || Tel || "
                f"char(10) || Name FROM zu_search WHERE id IN ({inlist})")
+    db.execute("COMMIT")
+    took = time.perf_counter() - start
+    db.close()
+    return took
+
+
+def lock(path, ids):
+    db = sqlite3.connect(path, isolation_level=None)
+    db.execute(f"UPDATE SmsHead SET lockflag = 1 - lockflag WHERE id IN ({','.join(map(str, ids))})")
+    db.close()
+
+
+def raw_catch_up_locks(path, ids):
+    """The same 1,000 entries' lock state written, and their persons' counts."""
+    db = sqlite3.connect(path, isolation_level=None)
+    inlist = ",".join(map(str, ids))
+    start = time.perf_counter()
+    db.execute("BEGIN")
+    db.execute("UPDATE zu_search AS s SET Locked = h.lockflag FROM SmsHead h WHERE h.id = s.id "
+               f"AND s.id IN ({inlist})")
+    db.execute("UPDATE zu_search_persons AS p SET Locked = (SELECT count(*) FROM zu_search s "
+               "WHERE s.UserID = p.UserID AND s.Person = p.Person AND s.Locked) WHERE Person IN "
+               f"(SELECT Person FROM zu_search WHERE id IN ({inlist}))")
     db.execute("COMMIT")
     took = time.perf_counter() - start
     db.close()
@@ -180,8 +211,15 @@ def main():
             store.refresh()
             ours = time.perf_counter() - start
             change(raw, ids)
-            row("bring it up to date after 1,000 changes by another program", ours * 1000,
+            row("bring it up to date after 1,000 texts changed by another program", ours * 1000,
                 raw_catch_up(raw, ids) * 1000)
+            lock(path, ids)
+            start = time.perf_counter()
+            store.refresh()
+            ours = time.perf_counter() - start
+            lock(raw, ids)
+            row("bring it up to date after 1,000 messages locked by another program", ours * 1000,
+                raw_catch_up_locks(raw, ids) * 1000)
             store.close()
 
 

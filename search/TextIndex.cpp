@@ -367,6 +367,50 @@ void Make(sqlite3* db) {
   Exec(db, "INSERT INTO zu_search_grams (zu_search_grams, rank) VALUES ('automerge', 16)");
 }
 
+// An entry's texts as zu_search keeps them: folded, and without accents
+// only where that differs (else NULL).
+struct Columns {
+  std::string text[3];
+  std::optional<std::string> bare[3];
+
+  explicit Columns(const Entry& e) {
+    const std::u32string* texts[3] = {&e.text, &e.tel, &e.name};
+    for (int i = 0; i < 3; ++i) {
+      text[i] = Utf8Of(*texts[i]);
+      const std::u32string b = search::WithoutAccents(*texts[i]);
+      if (b != *texts[i]) bare[i] = Utf8Of(b);
+    }
+  }
+  // What the trigram index holds for the entry: kGramsOf, made here.
+  std::string Grams() const {
+    std::string grams;
+    for (int i = 0; i < 3; ++i) {
+      if (i) grams += '\n';
+      grams += bare[i] ? *bare[i] : text[i];
+    }
+    return grams;
+  }
+  // Binds the six texts from `first` on.
+  void Bind(Query& q, int first) const {
+    for (int i = 0; i < 3; ++i) q.Bind(first + i, text[i]);
+    for (int i = 0; i < 3; ++i) {
+      if (bare[i]) {
+        q.Bind(first + 3 + i, *bare[i]);
+      } else {
+        q.BindNull(first + 3 + i);
+      }
+    }
+  }
+  // Whether the row `q` read from `first` on holds the same texts.
+  bool Same(const Query& q, int first) const {
+    for (int i = 0; i < 3; ++i) {
+      if (q.Text(first + i) != text[i] || q.IsNull(first + 3 + i) != !bare[i]) return false;
+      if (bare[i] && q.Text(first + 3 + i) != *bare[i]) return false;
+    }
+    return true;
+  }
+};
+
 // The index's own statements, prepared once for a refresh.
 class Writer {
  public:
@@ -394,17 +438,43 @@ class Writer {
                     "(excluded.Time, excluded.Newest) > (Time, Newest) THEN excluded.Time ELSE "
                     "Time END, Newest = CASE WHEN (excluded.Time, excluded.Newest) > (Time, "
                     "Newest) THEN excluded.Newest ELSE Newest END"),
-        new_(db, "INSERT INTO temp.zu_search_new (id) VALUES (?)"),
         put_part_(db,
                   "INSERT OR REPLACE INTO zu_search_parts (head, UserID, entry, grp, tel) VALUES "
-                  "(?, ?, ?, ?, ?)") {}
+                  "(?, ?, ?, ?, ?)"),
+        old_(db, std::string("SELECT Time, Person, Unread, Locked, Text, Tel, Name, BareText, "
+                             "BareTel, BareName, ") +
+                     kGramsOf + " FROM zu_search WHERE id = ?"),
+        set_texts_(db,
+                   "UPDATE zu_search SET Text = ?2, Tel = ?3, Name = ?4, BareText = ?5, BareTel "
+                   "= ?6, BareName = ?7, Unread = ?8, Locked = ?9 WHERE id = ?1"),
+        set_all_(db,
+                 "UPDATE zu_search SET Text = ?2, Tel = ?3, Name = ?4, BareText = ?5, BareTel = "
+                 "?6, BareName = ?7, Unread = ?8, Locked = ?9, Time = ?10, Person = ?11 WHERE id "
+                 "= ?1"),
+        // The person loses the entry; its newest is found again at Settle.
+        unperson_(db,
+                  "UPDATE zu_search_persons SET Entries = Entries - 1, Unread = Unread - ?3, "
+                  "Locked = Locked - ?4, Newest = NULL WHERE UserID = ?1 AND Person = ?2"),
+        restate_(db,
+                 "UPDATE zu_search_persons SET Unread = Unread + ?3, Locked = Locked + ?4 WHERE "
+                 "UserID = ?1 AND Person = ?2"),
+        unpart_(db, "DELETE FROM zu_search_parts WHERE entry = ?"),
+        gone_grams_(db, std::string("SELECT id, ") + kGramsOf +
+                            " FROM zu_search WHERE id IN (SELECT id FROM temp.zu_search_gone)"),
+        say_(db, "INSERT INTO zu_search_grams (rowid, t) VALUES (?, ?)"),
+        unsay_(db,
+               "INSERT INTO zu_search_grams (zu_search_grams, rowid, t) VALUES ('delete', ?, ?)") {}
 
-  // The trigram index takes the entries put since the last time in one
-  // statement: each statement on it writes what it holds to the file.
+  // Writes what the trigram index loses and gains, entry by entry in
+  // ascending order: FTS5 writes what it holds to the file whenever an
+  // entry comes out of order (and at the end of a statement that writes
+  // many), so one ordered pass keeps a step to one new segment.
   void Flush() {
-    Exec(db_, std::string("INSERT INTO zu_search_grams (rowid, t) SELECT id, ") + kGramsOf +
-                  " FROM zu_search WHERE id IN (SELECT id FROM temp.zu_search_new); DELETE FROM "
-                  "temp.zu_search_new");
+    for (const auto& [id, g] : grams_) {
+      if (g.old) unsay_.Reset().Bind(1, id).Bind(2, *g.old).Step();
+      if (g.now) say_.Reset().Bind(1, id).Bind(2, *g.now).Step();
+    }
+    grams_.clear();
   }
 
   // Indexes again the rows `heads` name, with every entry they were or are
@@ -448,11 +518,19 @@ class Writer {
         if (rows.back().IsPart()) gather(rows.back().group, rows.back().tel);
       }
     }
-    Remove(old_entries);
-    Gatherer gatherer(region_,
-                      [&](const Entry& e, const std::vector<const Row*>& parts) { Put(e, parts); });
+    // An entry made again under its old id is changed where it differs;
+    // the old entries no row makes any more go.
+    Gatherer gatherer(region_, [&](const Entry& e, const std::vector<const Row*>& parts) {
+      if (old_entries.erase(e.id)) {
+        Update(e, parts);
+      } else {
+        Put(e, parts);
+      }
+    });
     for (Row& r : rows) gatherer.Add(std::move(r));
     gatherer.Finish();
+    Remove(old_entries);
+    Settle();
   }
 
   // Indexes the rows after `after` in id order, at most a step of them;
@@ -481,61 +559,116 @@ class Writer {
   }
 
  private:
+  // The trigram index's text of an entry before and after this step.
+  struct Grams {
+    std::optional<std::string> old, now;
+  };
+
+  // The entry leaves the trigram index with the text it was given there;
+  // one given only in this step (not yet written) is simply not written.
+  void Unsay(int64_t id, std::string grams) {
+    Grams& g = grams_[id];
+    if (g.now) {
+      g.now.reset();
+    } else if (!g.old) {
+      g.old = std::move(grams);
+    }
+  }
+
   void Remove(const std::set<int64_t>& entries) {
     if (entries.empty()) return;
-    Flush();  // no entry goes from the trigram index before it is there
     for (const int64_t e : entries) gone_.Reset().Bind(1, e).Step();
-    // The persons of the entries that go lose them; a person whose newest
-    // went finds the newest left.
+    gone_grams_.Reset();
+    while (gone_grams_.Step()) Unsay(gone_grams_.Int(0), gone_grams_.Text(1));
+    // The persons of the entries that go lose them.
     Exec(db_,
          "UPDATE zu_search_persons AS p SET Entries = p.Entries - g.n, Unread = p.Unread - g.u, "
          "Locked = p.Locked - g.l, Newest = NULL FROM (SELECT UserID, Person, count(*) AS n, "
          "sum(Unread) AS u, sum(Locked) AS l FROM zu_search WHERE id IN (SELECT id FROM "
          "temp.zu_search_gone) GROUP BY UserID, Person) AS g WHERE p.UserID = g.UserID AND "
-         "p.Person = g.Person");
-    Exec(db_, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
-                          "'delete', id, ") +
-                  kGramsOf +
-                  " FROM zu_search WHERE id IN (SELECT id FROM temp.zu_search_gone); DELETE FROM "
-                  "zu_search WHERE id IN (SELECT id FROM temp.zu_search_gone); DELETE FROM "
-                  "zu_search_parts WHERE entry IN (SELECT id FROM temp.zu_search_gone); DELETE "
-                  "FROM temp.zu_search_gone");
+         "p.Person = g.Person; DELETE FROM zu_search WHERE id IN (SELECT id FROM "
+         "temp.zu_search_gone); DELETE FROM zu_search_parts WHERE entry IN (SELECT id FROM "
+         "temp.zu_search_gone); DELETE FROM temp.zu_search_gone");
+    settle_ = true;
+  }
+
+  // A person left without entries goes; one whose newest went finds the
+  // newest left.
+  void Settle() {
+    if (!settle_) return;
     Exec(db_,
          "DELETE FROM zu_search_persons WHERE Newest IS NULL AND Entries <= 0; UPDATE "
          "zu_search_persons AS p SET (Time, Newest) = (SELECT s.Time, s.id FROM zu_search s "
          "WHERE s.UserID = p.UserID AND s.Person = p.Person ORDER BY s.Time DESC, s.id DESC "
          "LIMIT 1) WHERE Newest IS NULL");
+    settle_ = false;
   }
 
-  void Put(const Entry& e, const std::vector<const Row*>& parts) {
-    put_.Reset().Bind(1, e.id).Bind(2, user_).Bind(3, e.time);
-    int column = 4;
-    for (const std::u32string* text : {&e.text, &e.tel, &e.name}) {
-      put_.Bind(column++, Utf8Of(*text));
-    }
-    for (const std::u32string* text : {&e.text, &e.tel, &e.name}) {
-      const std::u32string bare = search::WithoutAccents(*text);
-      if (bare == *text) {
-        put_.BindNull(column++);
-      } else {
-        put_.Bind(column++, Utf8Of(bare));
-      }
-    }
-    put_.Bind16(10, e.person).Bind(11, int64_t{e.unread}).Bind(12, int64_t{e.locked}).Step();
+  void PutPerson(const Entry& e) {
     put_person_.Reset().Bind(1, user_).Bind16(2, e.person).Bind(3, int64_t{e.unread});
     put_person_.Bind(4, int64_t{e.locked}).Bind(5, e.time).Bind(6, e.id).Step();
-    new_.Reset().Bind(1, e.id).Step();
+  }
+
+  void PutParts(const Entry& e, const std::vector<const Row*>& parts) {
     for (const Row* r : parts) {
       put_part_.Reset().Bind(1, r->id).Bind(2, user_).Bind(3, e.id).Bind(4, r->group);
       put_part_.Bind16(5, r->tel).Step();
     }
   }
 
+  void Put(const Entry& e, const std::vector<const Row*>& parts) {
+    const Columns c(e);
+    put_.Reset().Bind(1, e.id).Bind(2, user_).Bind(3, e.time);
+    c.Bind(put_, 4);
+    put_.Bind16(10, e.person).Bind(11, int64_t{e.unread}).Bind(12, int64_t{e.locked}).Step();
+    PutPerson(e);
+    grams_[e.id].now = c.Grams();
+    PutParts(e, parts);
+  }
+
+  // Changes the kept entry of the same id where it differs: a message read,
+  // moved or locked keeps its texts, and the trigram index is not touched;
+  // its time and person stay, and the entry's place in their indexes too.
+  void Update(const Entry& e, const std::vector<const Row*>& parts) {
+    if (!old_.Reset().Bind(1, e.id).Step()) return Put(e, parts);
+    const Columns c(e);
+    const std::u16string person = old_.Text16(1);
+    const int64_t unread = old_.Int(2), locked = old_.Int(3);
+    const bool same_place = old_.Text(0) == e.time && person == e.person;
+    const bool same_state = (unread != 0) == e.unread && (locked != 0) == e.locked;
+    const bool same_texts = c.Same(old_, 4);
+    const std::string grams = same_texts ? std::string() : old_.Text(10);
+    old_.Reset();
+    unpart_.Reset().Bind(1, e.id).Step();
+    PutParts(e, parts);
+    if (same_place && same_state && same_texts) return;
+    if (!same_place) {
+      unperson_.Reset().Bind(1, user_).Bind16(2, person).Bind(3, unread).Bind(4, locked).Step();
+      settle_ = true;
+    } else if (!same_state) {
+      restate_.Reset().Bind(1, user_).Bind16(2, person).Bind(3, int64_t{e.unread} - unread);
+      restate_.Bind(4, int64_t{e.locked} - locked).Step();
+    }
+    if (!same_texts) {
+      Unsay(e.id, grams);
+      grams_[e.id].now = c.Grams();
+    }
+    Query& set = same_place ? set_texts_ : set_all_;
+    set.Reset().Bind(1, e.id);
+    c.Bind(set, 2);
+    set.Bind(8, int64_t{e.unread}).Bind(9, int64_t{e.locked});
+    if (!same_place) set.Bind(10, e.time).Bind16(11, e.person);
+    set.Step();
+    if (!same_place) PutPerson(e);
+  }
+
   sqlite3* db_;
   int64_t user_;
   std::string region_;
-  Query row_, next_rows_, part_, entry_, members_, group_, gone_, put_, put_person_, new_,
-      put_part_;
+  Query row_, next_rows_, part_, entry_, members_, group_, gone_, put_, put_person_, put_part_,
+      old_, set_texts_, set_all_, unperson_, restate_, unpart_, gone_grams_, say_, unsay_;
+  std::map<int64_t, Grams> grams_;
+  bool settle_ = false;
 };
 
 // Where the user's index stands.
@@ -604,9 +737,7 @@ bool Step(sqlite3* db, const CMimerTextSource& src, uint32_t user, uint64_t& ind
     StartOver(db, user, region);
     return false;
   }
-  Exec(db,
-       "CREATE TEMP TABLE IF NOT EXISTS zu_search_new (id INTEGER PRIMARY KEY); CREATE TEMP TABLE "
-       "IF NOT EXISTS zu_search_gone (id INTEGER PRIMARY KEY)");
+  Exec(db, "CREATE TEMP TABLE IF NOT EXISTS zu_search_gone (id INTEGER PRIMARY KEY)");
   Writer writer(db, src, user, region);
   if (p.scanned) {
     const int64_t last = writer.IndexNext(*p.scanned, indexed);
