@@ -501,7 +501,11 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsUnreadHeadID(SmsDatabase *handle, uint32
  * (zu_search...), brought up to date from the change log before each
  * search, whoever changed the messages; where it cannot be kept (a
  * read-only store whose index lags, inside a batch, a SQLite without FTS5)
- * it reads every message, with the same result.
+ * it reads every message, with the same result. The log sees the message
+ * tables only: a program that marks heads read or unread by writing
+ * zu_head_unread itself stamps their ModifyTime as SetZuSmsHeadRead does,
+ * or the unread counts of conversations follow only when the heads next
+ * change (CheckZuSmsIndexes finds the difference).
  *
  * RefreshZuSmsIndexes brings the index up to date now (after a large
  * import, say), in steps of at most 10,000 changes or messages, each its
