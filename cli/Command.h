@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/Messages.h"
+#include "model/Multimedia.h"
 #include "model/Records.h"
 #include "model/Search.h"
 #include "model/Selection.h"
@@ -109,6 +110,21 @@ Json MessageJson(const Message& m, bool utc, bool unread);
 // recipient history gives the number), folder, local times, read and lock
 // state, the part count, then the whole text with its lines.
 void PrintMessage(Store& store, const Message& m, const Options& o, bool unread);
+// What a message shows as its text: a multimedia message's subject (when it
+// has no text) or text parts, with one line per attachment; a text
+// message's own text and no attachment.
+struct ShownText {
+  std::string text;
+  std::vector<std::string> attachments;  // AttachmentLine
+  std::optional<Multimedia> multimedia;
+};
+ShownText TextShown(Store& store, const Message& m);
+// Adds what a multimedia message has beyond its head to its JSON:
+// "multimedia", with its subject, attachments and addresses.
+void AddMultimediaJson(const ShownText& shown, Json& j);
+// MessageJson with what a multimedia message has beyond its head, its text
+// as "content".
+Json ShownMessageJson(Store& store, const Message& m, bool utc, bool unread);
 // The fields of MessageJson one a line, the time as people read it.
 void PrintMessageFields(const Message& m, const Options& o, bool unread);
 
@@ -137,7 +153,8 @@ void AddBackupCommands(Commands& c);
 void AddStoreCommands(Commands& c);   // demo, stats, sync-list
 void AddChangeCommands(Commands& c);  // changes
 void AddConversationCommands(Commands& c);
-void AddConfigCommands(Commands& c);  // config: the settings kept with the store
+void AddConfigCommands(Commands& c);      // config: the settings kept with the store
+void AddAttachmentCommands(Commands& c);  // attachments save
 
 // A token that `changes` cannot serve: the partner must fall back to a full
 // listing once; the tool exits with status 3.

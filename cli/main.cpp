@@ -47,6 +47,7 @@ int Main(int argc, char** argv) {
   AddStoreCommands(commands);
   AddMessageCommands(commands);
   AddConversationCommands(commands);
+  AddAttachmentCommands(commands);
   AddFolderCommands(commands);
   AddFilterCommands(commands);
   AddPhraseCommands(commands);

@@ -688,6 +688,10 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * further attributes, parts and addresses it has. Returns 100 when the
  * user has no multimedia message with that id (outputs as they were).
  *
+ * GetZuSmsMmsCount counts the user's multimedia messages into *n, and
+ * GetAllZuSmsMmsID writes their ids, in id order, as the record families'
+ * count and id list do (at most capacity; how many to *n).
+ *
  * GetAllZuSmsMmsAttribute, GetAllZuSmsMmsPart (descriptions, with the
  * length of each part's text and data, without them) and
  * GetAllZuSmsMmsAddress write at most capacity elements, in the message's
@@ -710,6 +714,9 @@ ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMms(SmsDatabase *handle, SmsHead *head, con
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMms(SmsDatabase *handle, uint32_t id, SmsMms *mms,
                                          uint32_t *attrCount, uint32_t *partCount,
                                          uint32_t *addrCount);
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMmsCount(SmsDatabase *handle, uint32_t *n);
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsID(SmsDatabase *handle, uint32_t *ids, uint32_t capacity,
+                                              uint32_t *n);
 ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsAttribute(SmsDatabase *handle, uint32_t id,
                                                      SmsMmsAttribute *recs, uint32_t capacity,
                                                      uint32_t *n);

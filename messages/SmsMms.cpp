@@ -105,6 +105,10 @@ constexpr zusms::OwnedRows<SmsMmsAddress> kAddresses = {
     .fields = kAddressFields,
 };
 
+// The user's multimedia messages: how many, and their ids in id order.
+constexpr const char16_t* kCount = u"select count(*) as cnt from zu_mms where UserID=?";
+constexpr const char16_t* kIds = u"select HeadId as id from zu_mms where UserID=? order by HeadId";
+
 constexpr const char16_t* kPartText =
     u"select text from zu_mms_part where HeadId=? and UserID=? and PartNo=?";
 constexpr const char16_t* kPartKey =
@@ -260,6 +264,17 @@ int32_t SmsDatabase::GetSmsMms(uint32_t id, SmsMms& mms, uint32_t& attrCount, ui
   });
 }
 
+int32_t SmsDatabase::GetSmsMmsCount(uint32_t& n) {
+  n = 0;
+  if (!TablesThere()) return 0;
+  return zusms::CountRecords(kCount, m_UserID, n);
+}
+
+int32_t SmsDatabase::GetAllSmsMmsID(uint32_t* ids, uint32_t capacity, uint32_t& n) {
+  return zusms::GetAllIds(
+      kIds, m_UserID, [this](uint32_t& total) { return GetSmsMmsCount(total); }, ids, capacity, n);
+}
+
 namespace {
 
 // At most `capacity` of the rows head `id` of `user` owns into `recs`.
@@ -368,6 +383,16 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMms(SmsDatabase* h, uint32_t id, SmsMms* mm
     return db.GetSmsMms(id, zusms::Ref(mms, "mms"), zusms::Ref(attrCount, "attrCount"),
                         zusms::Ref(partCount, "partCount"), zusms::Ref(addrCount, "addrCount"));
   });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMmsCount(SmsDatabase* h, uint32_t* n) {
+  return zusms::Call(h, [&](SmsDatabase& db) { return db.GetSmsMmsCount(zusms::Ref(n, "n")); });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsID(SmsDatabase* h, uint32_t* ids, uint32_t capacity,
+                                              uint32_t* n) {
+  return zusms::Call(
+      h, [&](SmsDatabase& db) { return db.GetAllSmsMmsID(ids, capacity, zusms::Ref(n, "n")); });
 }
 
 ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsMmsAttribute(SmsDatabase* h, uint32_t id,

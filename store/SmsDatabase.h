@@ -185,6 +185,8 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
                     const SmsMmsAddress* addrs, uint32_t addrCount, uint32_t& newId);
   int32_t GetSmsMms(uint32_t id, SmsMms& mms, uint32_t& attrCount, uint32_t& partCount,
                     uint32_t& addrCount);
+  int32_t GetSmsMmsCount(uint32_t& n);
+  int32_t GetAllSmsMmsID(uint32_t* ids, uint32_t capacity, uint32_t& n);
   int32_t GetAllSmsMmsAttribute(uint32_t id, SmsMmsAttribute* recs, uint32_t capacity, uint32_t& n);
   int32_t GetAllSmsMmsPart(uint32_t id, SmsMmsPart* recs, uint32_t capacity, uint32_t& n);
   int32_t GetAllSmsMmsAddress(uint32_t id, SmsMmsAddress* recs, uint32_t capacity, uint32_t& n);

@@ -194,6 +194,8 @@ int main(void) {
     CHECK(GetZuSmsLastError(error, 64) > 0);
     CHECK(AddZuSmsMms(store, &head, &mms, NULL, 0, &part, 1, &addr, 1, &id) == 0);
     CHECK(id != 0 && (uint32_t)head.id == id);
+    CHECK(GetZuSmsMmsCount(store, &n) == 0 && n == 1);
+    CHECK(GetAllZuSmsMmsID(store, &read, 1, &n) == 0 && n == 1 && read == id);
     CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 0);
     CHECK(back.mtype == 132 && attrs == 0 && parts == 1 && addrs == 1);
     CHECK(GetAllZuSmsMmsPart(store, id, desc, 2, &n) == 0 && n == 1);
@@ -205,6 +207,7 @@ int main(void) {
     CHECK(same && offset == sizeof data);
     CHECK(DeleteZuSmsHead(store, id) == 0);
     CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 100);
+    CHECK(GetZuSmsMmsCount(store, &n) == 0 && n == 0);
   }
   CHECK(CloseZuSmsDB(store) == 0);
   CHECK(UninitZuSmsDB(store) == 0);

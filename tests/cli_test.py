@@ -43,6 +43,38 @@ class Case(unittest.TestCase):
     def stats(self, user=1):
         return self.json_of("stats", user=user)["kinds"]
 
+    def add_multimedia(self, *messages, user=1):
+        """Adds multimedia messages through the library (tests/mms_fixture.cpp
+        says how they are written); returns their ids."""
+        fixture = os.path.join(os.path.dirname(ZUSMS), "mms_fixture")
+        proc = subprocess.run([fixture, str(user)], input=json.dumps(messages),
+                              capture_output=True, text=True, timeout=300,
+                              env={**os.environ, "ZUSMS_DB": self.db})
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        return json.loads(proc.stdout)
+
+
+def part_data(size, seed=0):
+    """The data mms_fixture gives a part of `size` bytes."""
+    return bytes((i * 31 + seed) % 251 for i in range(size))
+
+
+def picture(name, size=1000, seed=0, ctype="image/jpeg"):
+    return {"ctype": ctype, "fname": name, "size": size, "seed": seed}
+
+
+def multimedia(time, addrs, *parts, text=None, sent=False, subject=""):
+    """A message for add_multimedia: `addrs` as (address, role) pairs, the
+    head's number the first address that is not the user's."""
+    smil = {"ctype": "application/smil", "text": "<smil><body/></smil>"}
+    texts = [{"ctype": "text/plain", "text": text}] if text is not None else []
+    return {"tel": addrs[1 if sent else 0][0], "time": time, "type": 2 if sent else 1,
+            "folder": 6 if sent else 1, "subject": subject,
+            "addrs": [list(a) for a in addrs], "parts": [smil, *texts, *parts]}
+
+
+FROM, TO = 137, 151
+
 
 class Cli(Case):
     def test_an_export_file_is_the_owners_alone_whatever_the_umask(self):
@@ -297,6 +329,88 @@ class Cli(Case):
             f.write(b"not a database at all" * 100)
         proc = self.run_cli("folders", expect=1)
         self.assertIn("not a database", proc.stderr)
+
+
+class Multimedia(Case):
+    def test_every_view_shows_the_text_and_one_line_per_attachment(self):
+        self.run_cli("add", "--number", "+15550001", "--text", "plain text message")
+        [mid] = self.add_multimedia(multimedia(
+            "20240301120000", [("+15550001", FROM), ("+15559999", TO)],
+            picture("photo.jpg", 1_200_000), picture("", 2500, ctype="audio/amr"),
+            {"ctype": "text/x-vCard", "name": "ann.vcf", "text": "BEGIN:VCARD\nEND:VCARD"},
+            text="Look at this", subject="Holiday"))
+        line = "[image/jpeg photo.jpg 1.2 MB]"
+        listed = self.run_cli("list").stdout
+        self.assertIn(f"Look at this {line} [audio/amr 2.5 kB] [text/x-vCard ann.vcf 21 B]", listed)
+        self.assertIn("plain text message", listed)
+        shown = self.run_cli("show", str(mid)).stdout
+        self.assertIn("Holiday", shown)
+        self.assertIn(f"\nLook at this\n{line}\n[audio/amr 2.5 kB]\n", shown)
+        talk = self.run_cli("conversation", "+15550001").stdout
+        self.assertRegex(talk, r"received  Look at this\n +\[image/jpeg photo\.jpg 1\.2 MB\]\n")
+        j = self.json_of("show", str(mid))
+        self.assertEqual(j["content"], "Look at this")
+        self.assertEqual([(a["part"], a["name"], a["bytes"]) for a in j["multimedia"]["attachments"]],
+                         [(2, "photo.jpg", 1_200_000), (3, "", 2500), (4, "ann.vcf", 21)])
+        self.assertEqual(self.json_of("stats")["multimedia"], {"messages": 1, "bytes": 1_202_500})
+        self.assertIn("multimedia: 1 message, 1.2 MB", self.run_cli("stats").stdout)
+
+    def test_attachments_are_saved_inside_the_folder_as_new_files_whatever_their_names(self):
+        # (name the backup gives, file written)
+        cases = [("../../escaped.jpg", "escaped.jpg"), ("/etc/passwd", "passwd"),
+                 ("C:\\Windows\\win.ini", "win.ini"), ("..", None), ("", "part-{part}.png"),
+                 ("CON", "_CON"), ("nul.txt", "_nul.txt"), ("Com1.jpg", "_Com1.jpg"),
+                 ("Photo.JPG", "Photo.JPG"), ("photo.jpg", "photo (2).jpg"),
+                 ("kept.jpg", "kept (2).jpg"), ("a\x01b\x1b[31m.jpg", "a_b_[31m.jpg"),
+                 ("evil\u202egpj.exe", "evil_gpj.exe"), (" .hidden. ", "hidden"),
+                 ("x" * 250 + ".jpg", "x" * 116 + ".jpg"), ("é" * 100, "é" * 60)]
+        parts = [picture(name, 100 + i, seed=i, ctype="image/png") for i, (name, _) in enumerate(cases)]
+        [mid] = self.add_multimedia(multimedia("20240301120000", [("+15550001", FROM)], *parts))
+        self.add_multimedia(multimedia("20240302120000", [("+15550002", FROM)], picture("other.jpg")))
+        out = os.path.join(self.dir.name, "out")
+        os.mkdir(out)
+        with open(os.path.join(out, "kept.jpg"), "wb") as f:
+            f.write(b"mine")
+        saved = self.json_of("attachments", "save", str(mid), "--to", out)
+        for i, (name, want) in enumerate(cases):
+            with self.subTest(name=name):
+                got = saved[i]
+                self.assertEqual(got["part"], i + 1)
+                self.assertEqual(got["file"], (want or f"message-{mid}-part-{i + 1}").format(part=i + 1))
+                with open(os.path.join(out, got["file"]), "rb") as f:
+                    self.assertEqual(f.read(), part_data(100 + i, i))
+        self.assertEqual(sorted(os.listdir(out)), sorted(["kept.jpg"] + [f["file"] for f in saved]))
+        with open(os.path.join(out, "kept.jpg"), "rb") as f:
+            self.assertEqual(f.read(), b"mine")
+        self.assertFalse(os.path.exists(os.path.join(self.dir.name, "escaped.jpg")))
+        # No selection: every message's; again: new names, nothing overwritten.
+        again = self.json_of("attachments", "save", "--to", out)
+        self.assertEqual(len(again), len(cases) + 1)
+        self.assertEqual(again[0]["file"], "escaped (2).jpg")
+        self.assertEqual(len(os.listdir(out)), 2 * len(cases) + 2)
+
+    def test_group_messages_are_one_conversation_per_set_of_members(self):
+        me, ann, bob, cat = "+15559999", "+15550001", "+15550002", "+15550003"
+        self.run_cli("add", "--number", ann, "--text", "just us")
+        self.add_multimedia(
+            multimedia("20240301100000", [(me, FROM), (ann, TO), (bob, TO)], text="hi both", sent=True),
+            multimedia("20240301110000", [(ann, FROM), (me, TO), (bob, TO)], text="hi from ann"),
+            multimedia("20240301120000", [(bob, FROM), (ann, TO), (me, TO)], text="hi from bob"),
+            multimedia("20240301130000", [(ann, FROM), (cat, TO), (me, TO)], text="other group"),
+            multimedia("20240301140000", [(ann, FROM), (me, TO)], picture("one.jpg")))
+        rows = {c["correspondent"]: c for c in self.json_of("conversations")}
+        self.assertEqual({k: (c["messages"], c.get("members")) for k, c in rows.items()},
+                         {f"{ann}, {bob}": (3, [ann, bob]), f"{ann}, {cat}": (1, [ann, cat]),
+                          ann: (2, None)})
+        for who in (f"{bob},{ann}", f"{ann}; {bob}"):
+            self.assertEqual([m["text"] for m in self.json_of("conversation", who)],
+                             ["hi both", "hi from ann", "hi from bob"])
+        shown = self.run_cli("conversation", f"{ann},{bob}").stdout
+        self.assertTrue(shown.startswith(f"members: {ann}, {bob}\n"), shown)
+        self.assertIn(f"received {bob}  hi from bob", shown)
+        alone = self.json_of("conversation", ann)
+        self.assertEqual([m["text"] for m in alone], ["", "just us"])
+        self.run_cli("conversation", f"{ann},{me}", expect=1)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 
 #include <iostream>
 #include <map>
+#include <set>
 
 #include "Command.h"
 #include "Selecting.h"
@@ -15,7 +16,8 @@ namespace {
 
 struct Correspondent {
   Message latest;
-  std::string name;  // the newest message's that has one
+  std::vector<std::string> members;  // of a group: every number's key
+  std::string name;                  // the newest message's that has one
   std::string name_time;
   size_t messages = 0, unread = 0;
   bool locked = false;
@@ -26,10 +28,44 @@ bool Newer(const SmsHead& a, const SmsHead& b) {
   return c != 0 ? c > 0 : a.id > b.id;
 }
 
-std::string TextOf(const Message& m) {
-  const std::u16string text = m.Text();
-  return Utf8(text.c_str(), text.size());
+// The group messages of the user by id: those exchanged with more than one
+// number, which make conversations of their own, one per set of members.
+class Groups {
+ public:
+  Groups(Store& s, const PhoneNumbers& numbers) {
+    for (GroupMessage& g : GroupMessages(s, numbers)) {
+      const uint32_t id = g.id;
+      by_id_.emplace(id, std::move(g));
+    }
+  }
+  bool empty() const { return by_id_.empty(); }
+  size_t size() const { return by_id_.size(); }
+  const GroupMessage* Find(uint32_t id) const {
+    const auto g = by_id_.find(id);
+    return g == by_id_.end() ? nullptr : &g->second;
+  }
+  const std::map<uint32_t, GroupMessage>& all() const { return by_id_; }
+
+ private:
+  std::map<uint32_t, GroupMessage> by_id_;
+};
+
+// The members a conversation name stands for: numbers separated by commas
+// (or semicolons, or "~", as backups write several), each by its key;
+// sorted, each once.
+std::vector<std::string> MembersNamed(const PhoneNumbers& numbers, const std::string& who) {
+  std::set<std::string> keys;
+  size_t from = 0;
+  while (from <= who.size()) {
+    const size_t to = std::min(who.find_first_of(",;~", from), who.size());
+    const std::string number = who.substr(from, to - from);
+    if (!IsBlank(number)) keys.insert(numbers.Key(number));
+    from = to + 1;
+  }
+  return {keys.begin(), keys.end()};
 }
+
+std::string TextOf(Store& s, const Message& m) { return TextShown(s, m).text; }
 
 // Takes `m` into the correspondent: `messages` more of them, `unread`
 // and `locked` of those; `m` is its newest when it is newer than the one
@@ -49,15 +85,21 @@ void Take(Correspondent& c, Message&& m, size_t messages, size_t unread, bool lo
 
 // Every selected message, read and counted by its number's Key.
 std::map<std::string, Correspondent> ReadCorrespondents(Store& s, const PhoneNumbers& numbers,
-                                                        const Selection& which) {
+                                                        const Selection& which,
+                                                        const Groups& groups) {
   const UnreadHeads unread(s);
   std::map<std::u16string, std::string> keys;  // each way of writing a number read once
   std::map<std::string, Correspondent> by_key;
   ForEachSelected(s, which, [&](Message&& m) {
     const SmsHead& h = m.head();
+    const bool is_unread = unread.Unread(m), locked = IsLocked(m);
+    if (const GroupMessage* g = groups.Find(m.id())) {
+      Correspondent& c = by_key[GroupKey(g->members)];
+      c.members = g->members;
+      return Take(c, std::move(m), 1, is_unread, locked);
+    }
     auto [key, added] = keys.try_emplace(std::u16string(FieldText(h.tel, std::size(h.tel))));
     if (added) key->second = numbers.Key(Utf8(h.tel));
-    const bool is_unread = unread.Unread(m), locked = IsLocked(m);
     Take(by_key[key->second], std::move(m), 1, is_unread, locked);
   });
   return by_key;
@@ -95,17 +137,20 @@ std::map<std::string, Correspondent> IndexedCorrespondents(Store& s, const Phone
   return by_key;
 }
 
-// Whether the store's persons are the tool's: nothing else selects, and
-// numbers are read by the store's own region (the store groups them by it).
-bool StoreGroups(Store& s, const Options& o, const Selection& which) {
-  return which.All() && (o.region.empty() || RegionCode(o.region) == RegionCode(StoreRegion(s)));
+// Whether the store's persons are the tool's: nothing else selects,
+// numbers are read by the store's own region (the store groups them by it)
+// and there is no group message (the store counts one with its number).
+bool StoreGroups(Store& s, const Options& o, const Selection& which, const Groups& groups) {
+  return which.All() && groups.empty() &&
+         (o.region.empty() || RegionCode(o.region) == RegionCode(StoreRegion(s)));
 }
 
 void ShowConversations(Store& s, const Options& o, const Selection& which) {
   const PhoneNumbers numbers = NumbersOf(s, o.region);
-  std::map<std::string, Correspondent> by_key = StoreGroups(s, o, which)
+  const Groups groups(s, numbers);
+  std::map<std::string, Correspondent> by_key = StoreGroups(s, o, which, groups)
                                                     ? IndexedCorrespondents(s, numbers)
-                                                    : ReadCorrespondents(s, numbers, which);
+                                                    : ReadCorrespondents(s, numbers, which, groups);
   // A person the messages give no name: the recipient history's, if any.
   for (const SmsRecieverHistory& r : ReadAll<SmsRecieverHistory>(
            s, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory, "recipient history")) {
@@ -122,14 +167,16 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
     Json out = Json::array();
     for (const auto& [key, c] : list) {
       const SmsHead& h = c->latest.head();
-      out.push_back({{"correspondent", key},
-                     {"number", Utf8(h.tel)},
-                     {"name", c->name},
-                     {"messages", c->messages},
-                     {"unread", c->unread},
-                     {"locked", c->locked},
-                     {"time", IsoTime(Utf8(h.recvtime), o.utc)},
-                     {"latest", TextOf(c->latest)}});
+      Json row{{"correspondent", key},
+               {"number", Utf8(h.tel)},
+               {"name", c->name},
+               {"messages", c->messages},
+               {"unread", c->unread},
+               {"locked", c->locked},
+               {"time", IsoTime(Utf8(h.recvtime), o.utc)},
+               {"latest", TextOf(s, c->latest)}};
+      if (!c->members.empty()) row["members"] = c->members;
+      out.push_back(std::move(row));
     }
     return PrintJson(out);
   }
@@ -138,7 +185,8 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
     const SmsHead& h = c->latest.head();
     rows.push_back({Clip(OneLine(c->name), 16), key, std::to_string(c->messages),
                     c->unread ? std::to_string(c->unread) : "",
-                    ReadableTime(Utf8(h.recvtime), o.utc), Clip(OneLine(TextOf(c->latest)), 40)});
+                    ReadableTime(Utf8(h.recvtime), o.utc),
+                    Clip(OneLine(TextOf(s, c->latest)), 40)});
   }
   PrintTable({"NAME", "CORRESPONDENT", "MESSAGES", "UNREAD", "LATEST", "TEXT"}, rows);
 }
@@ -147,9 +195,9 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
 // way of writing it) the store has messages with, or else a name only one
 // person has; a Failure naming the candidates otherwise.
 SelectedPage SelectPerson(Store& s, const Options& o, const std::string& who, Selection which,
-                          uint32_t limit) {
+                          uint32_t limit, const Groups& groups) {
   const PhoneNumbers numbers = NumbersOf(s, o.region);
-  if (who.find_first_of("0123456789") != std::string::npos && StoreGroups(s, o, which)) {
+  if (who.find_first_of("0123456789") != std::string::npos && StoreGroups(s, o, which, groups)) {
     // The store's persons whose number is the one wanted: the newest of
     // their messages, together.
     const NumberMatch match(numbers, who);
@@ -197,9 +245,53 @@ SelectedPage SelectPerson(Store& s, const Options& o, const std::string& who, Se
   return SelectPage(s, which, false, limit, true);
 }
 
+// The messages of the group `who` names (its members, separated by commas),
+// or of the one person it names, without the group messages they are in.
+SelectedPage SelectConversation(Store& s, const Options& o, const std::string& who, Selection which,
+                                uint32_t limit, std::vector<std::string>& members) {
+  const PhoneNumbers numbers = NumbersOf(s, o.region);
+  const Groups groups(s, numbers);
+  if (who.find_first_of(",;~") != std::string::npos) {
+    // A group, when there is one of these members; else a number written so.
+    const std::vector<std::string> named = MembersNamed(numbers, who);
+    Selection group = which;
+    for (const auto& [id, g] : groups.all()) {
+      if (named.size() > 1 && g.members == named) group.ids.push_back(id);
+    }
+    if (!group.ids.empty()) {
+      members = named;
+      return SelectPage(s, group, false, limit, true);
+    }
+  }
+  // Room for the group messages the person's page may hold, taken out.
+  const uint32_t wanted = limit == 0 ? 0 : limit + static_cast<uint32_t>(groups.size());
+  SelectedPage page = SelectPerson(s, o, who, std::move(which), wanted, groups);
+  if (groups.empty()) return page;
+  const size_t before = page.messages.size();
+  std::erase_if(page.messages, [&](const Message& m) { return groups.Find(m.id()) != nullptr; });
+  const size_t removed = before - page.messages.size();
+  if (page.total) {
+    // The person's group messages beyond the page are found by their number.
+    size_t counted = removed;
+    if (page.more && who.find_first_of("0123456789") != std::string::npos) {
+      const NumberMatch match(numbers, who);
+      counted = 0;
+      for (const auto& [id, g] : groups.all()) counted += match(g.tel);
+    }
+    *page.total -= std::min<uint64_t>(*page.total, counted);
+  }
+  if (limit != 0 && page.messages.size() > limit) {
+    page.messages.resize(limit);
+    page.more = true;
+  }
+  if (page.total) page.more = *page.total > page.messages.size();
+  return page;
+}
+
 void ShowConversation(Store& s, const Options& o, const std::string& who, Selection which,
                       uint32_t limit) {
-  SelectedPage page = SelectPerson(s, o, who, std::move(which), limit);
+  std::vector<std::string> members;
+  SelectedPage page = SelectConversation(s, o, who, std::move(which), limit, members);
   std::vector<Message>& exchange = page.messages;
   // The newest, shown oldest first, a long message at its first part's time.
   std::sort(exchange.begin(), exchange.end(),
@@ -208,18 +300,22 @@ void ShowConversation(Store& s, const Options& o, const std::string& who, Select
   if (o.json) {
     Json out = Json::array();
     for (const Message& m : exchange) {
-      out.push_back({{"id", m.id()},
-                     {"direction", IsSent(m.head()) ? "sent" : "received"},
-                     {"number", Utf8(m.head().tel)},
-                     {"time", IsoTime(Utf8(m.head().recvtime), o.utc)},
-                     {"text", TextOf(m)},
-                     {"parts", m.parts.size()},
-                     {"read", !unread.Unread(m)},
-                     {"complete", m.complete}});
+      const ShownText shown = TextShown(s, m);
+      Json j{{"id", m.id()},
+             {"direction", IsSent(m.head()) ? "sent" : "received"},
+             {"number", Utf8(m.head().tel)},
+             {"time", IsoTime(Utf8(m.head().recvtime), o.utc)},
+             {"text", shown.text},
+             {"parts", m.parts.size()},
+             {"read", !unread.Unread(m)},
+             {"complete", m.complete}};
+      AddMultimediaJson(shown, j);
+      out.push_back(std::move(j));
     }
     return PrintJson(out);
   }
   if (exchange.empty()) throw Failure("no messages with " + OneLine(who) + " (as selected)");
+  if (!members.empty()) std::cout << Word("members") << ": " << OneLine(GroupKey(members)) << "\n";
   // A line for each day, then each message at its time: what the person
   // wrote at the left, what was sent to them further right.
   std::string day;
@@ -231,13 +327,24 @@ void ShowConversation(Store& s, const Options& o, const std::string& who, Select
       day = date;
     }
     const bool sent = IsSent(m.head());
-    std::string text = OneLine(TextOf(m));
+    const ShownText shown = TextShown(s, m);
+    std::string text = OneLine(shown.text);
     if (!m.complete) text = "[incomplete] " + text;
     if (m.parts.size() > 1) text += "  (" + Counted(m.parts.size(), "part") + ")";
-    std::cout << fmt::format("{}{}  {} {}{}  {}\n", sent ? "        " : "  ",
-                             when.substr(when.find(' ') + 1), sent ? "\u2192" : "\u2190",
-                             Word(sent ? "sent" : "received"), unread.Unread(m) ? " \u25CF" : "",
-                             text);
+    // In a group, who wrote what was received.
+    std::string from;
+    if (!members.empty() && !sent && shown.multimedia) {
+      for (const SmsMmsAddress& a : shown.multimedia->addresses) {
+        if (a.type == ZU_MMS_FROM) from = " " + OneLine(Utf8(a.address));
+      }
+    }
+    const char* indent = sent ? "        " : "  ";
+    std::cout << fmt::format("{}{}  {} {}{}{}  {}\n", indent, when.substr(when.find(' ') + 1),
+                             sent ? "\u2192" : "\u2190", Word(sent ? "sent" : "received"), from,
+                             unread.Unread(m) ? " \u25CF" : "", text);
+    for (const std::string& a : shown.attachments) {
+      std::cout << indent << "       " << OneLine(a) << "\n";
+    }
   }
   SayWhenCut(page, "the newest ");
 }
@@ -261,9 +368,12 @@ void AddConversationCommands(Commands& c) {
   auto one = std::make_shared<One>();
   auto* cmd = c.app().add_subcommand(
       "conversation",
-      "the messages exchanged with one person (a number, or a name), day by day, the newest "
-      "--limit of them");
-  cmd->add_option("WHO", one->who, "a telephone number, or a name only one person has")->required();
+      "the messages exchanged with one person (a number, or a name) or one group (its members' "
+      "numbers, separated by commas), day by day, the newest --limit of them");
+  cmd->add_option("WHO", one->who,
+                  "a telephone number, a name only one person has, or a group's numbers "
+                  "(\"+15550001,+15550002\")")
+      ->required();
   one->which.Declare(cmd, false, false);
   one->limit.Declare(cmd, "the newest this many");
   c.On(cmd, [&c, one](Store& s) {

@@ -26,7 +26,9 @@ void ShowMessages(Store& store, const std::vector<Message>& messages, const Opti
   const UnreadHeads unread(store);
   if (o.json) {
     Json out = Json::array();
-    for (const Message& m : messages) out.push_back(MessageJson(m, o.utc, unread.Unread(m)));
+    for (const Message& m : messages) {
+      out.push_back(ShownMessageJson(store, m, o.utc, unread.Unread(m)));
+    }
     PrintJson(out);
     return;
   }
@@ -35,8 +37,9 @@ void ShowMessages(Store& store, const std::vector<Message>& messages, const Opti
   for (const Message& m : messages) {
     const SmsHead& h = m.head();
     const auto f = folders.find(h.fid);
-    const std::u16string text = m.Text();
-    std::string shown = Clip(OneLine(Utf8(text.c_str(), text.size())), 48);
+    const ShownText text = TextShown(store, m);
+    std::string shown = Clip(OneLine(text.text), 48);
+    for (const std::string& a : text.attachments) shown += " " + OneLine(a);
     if (!m.complete) shown = "[incomplete] " + shown;
     if (unread.Unread(m)) shown = kUnreadMark + shown;
     rows.push_back({std::to_string(m.id()), f == folders.end() ? std::to_string(h.fid) : f->second,
@@ -113,7 +116,7 @@ void ShowCommand(Commands& c) {
     const UnreadHeads unread(s);
     if (show->which.ids.size() == 1 && !besides_ids.Given()) {  // one message, as it always was
       const Message m = GetMessage(s, show->which.ids.front());
-      if (o.json) return PrintJson(MessageJson(m, o.utc, unread.Unread(m)));
+      if (o.json) return PrintJson(ShownMessageJson(s, m, o.utc, unread.Unread(m)));
       if (show->raw) return PrintMessageFields(m, o, unread.Unread(m));
       return PrintMessage(s, m, o, unread.Unread(m));
     }
@@ -121,7 +124,7 @@ void ShowCommand(Commands& c) {
     Json out = Json::array();
     for (const Message& m : page.messages) {
       if (o.json) {
-        out.push_back(MessageJson(m, o.utc, unread.Unread(m)));
+        out.push_back(ShownMessageJson(s, m, o.utc, unread.Unread(m)));
       } else {
         if (&m != &page.messages.front()) std::cout << "\n";
         show->raw ? PrintMessageFields(m, o, unread.Unread(m))

@@ -22,6 +22,49 @@ Json MessageJson(const Message& m, bool utc, bool unread) {
   return j;
 }
 
+ShownText TextShown(Store& store, const Message& m) {
+  ShownText shown;
+  shown.multimedia = ReadMultimedia(store, m.id());
+  if (shown.multimedia) {
+    const Multimedia& mm = *shown.multimedia;
+    shown.text = !mm.text.empty() ? mm.text : mm.subject;
+    for (const Attachment& a : mm.attachments) shown.attachments.push_back(AttachmentLine(a));
+  }
+  if (shown.text.empty()) {
+    const std::u16string text = m.Text();
+    shown.text = Utf8(text.c_str(), text.size());
+  }
+  return shown;
+}
+
+void AddMultimediaJson(const ShownText& shown, Json& j) {
+  if (!shown.multimedia) return;
+  const Multimedia& mm = *shown.multimedia;
+  Json attachments = Json::array(), addresses = Json::array();
+  for (const Attachment& a : mm.attachments) {
+    attachments.push_back(
+        {{"part", a.part}, {"type", a.type}, {"name", a.name}, {"bytes", a.bytes}});
+  }
+  for (const SmsMmsAddress& a : mm.addresses) {
+    const char* role = a.type == ZU_MMS_FROM ? "from"
+                       : a.type == ZU_MMS_TO ? "to"
+                       : a.type == ZU_MMS_CC ? "cc"
+                                             : "bcc";
+    addresses.push_back({{"address", Utf8(a.address)}, {"role", role}});
+  }
+  j["multimedia"] = {{"subject", mm.subject},
+                     {"attachments", std::move(attachments)},
+                     {"addresses", std::move(addresses)}};
+}
+
+Json ShownMessageJson(Store& store, const Message& m, bool utc, bool unread) {
+  Json j = MessageJson(m, utc, unread);
+  const ShownText shown = TextShown(store, m);
+  if (shown.multimedia) j["content"] = shown.text;
+  AddMultimediaJson(shown, j);
+  return j;
+}
+
 void PrintMessageFields(const Message& m, const Options& o, bool unread) {
   Json j = MessageJson(m, o.utc, unread);
   j["time"] = ReadableTime(Utf8(m.head().recvtime), o.utc);
@@ -67,6 +110,7 @@ std::string FolderLine(Store& s, int32_t fid) {
 
 void PrintMessage(Store& s, const Message& m, const Options& o, bool unread) {
   const SmsHead& h = m.head();
+  const ShownText shown = TextShown(s, m);
   std::string contact = Utf8(h.name);
   if (IsBlank(contact)) contact = HistoryName(s, o, h);
   std::string parts = std::to_string(m.parts.size());
@@ -82,6 +126,7 @@ void PrintMessage(Store& s, const Message& m, const Options& o, bool unread) {
       {o.utc ? "CREATED (UTC)" : "CREATED", ReadableTime(Utf8(h.createtime), o.utc)},
       {"STATE", state},
       {"PARTS", parts},
+      {"SUBJECT", shown.multimedia ? shown.multimedia->subject : ""},
   };
   int width = 0;
   for (const auto& [label, value] : lines) width = std::max(width, DisplayWidth(Word(label)));
@@ -90,8 +135,8 @@ void PrintMessage(Store& s, const Message& m, const Options& o, bool unread) {
     const std::string word = Word(label);
     std::cout << word << std::string(width - DisplayWidth(word) + 2, ' ') << OneLine(value) << "\n";
   }
-  const std::u16string text = m.Text();
-  std::cout << "\n" << Printable(Utf8(text.c_str(), text.size()), true) << "\n";
+  std::cout << "\n" << Printable(shown.text, true) << "\n";
+  for (const std::string& a : shown.attachments) std::cout << Printable(a, false) << "\n";
 }
 
 }  // namespace zusms::cli

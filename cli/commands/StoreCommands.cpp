@@ -98,6 +98,10 @@ void Stats(Store& s, const Options& o) {
   std::error_code ec;
   const auto size = db.empty() ? 0 : std::filesystem::file_size(db, ec);
   const UnreadCounts unread = CountUnread(s);
+  // Multimedia messages and the bytes of their parts' data.
+  const std::vector<uint32_t> multimedia = MultimediaIds(s);
+  uint64_t multimedia_bytes = 0;
+  for (const uint32_t id : multimedia) multimedia_bytes += MultimediaBytes(s, id);
   if (o.json) {
     Json folders = Json::object();    // records, as the kinds count them
     Json unread_in = Json::object();  // messages
@@ -105,11 +109,13 @@ void Stats(Store& s, const Options& o) {
       folders[Utf8(f.fname)] = s.CountInFolder(f.FdId);
       unread_in[Utf8(f.fname)] = unread.In(f.FdId);
     }
-    return PrintJson({{"user", o.user},
-                      {"kinds", kinds},
-                      {"folders", folders},
-                      {"unread", {{"messages", unread.total}, {"folders", unread_in}}},
-                      {"databaseBytes", ec ? 0 : size}});
+    return PrintJson(
+        {{"user", o.user},
+         {"kinds", kinds},
+         {"folders", folders},
+         {"unread", {{"messages", unread.total}, {"folders", unread_in}}},
+         {"multimedia", {{"messages", multimedia.size()}, {"bytes", multimedia_bytes}}},
+         {"databaseBytes", ec ? 0 : size}});
   }
   std::vector<std::vector<std::string>> rows;
   for (const auto& [k, v] : kinds.items()) rows.push_back({k, v.dump()});
@@ -122,6 +128,10 @@ void Stats(Store& s, const Options& o) {
   }
   std::cout << "\n";
   PrintTable({"FOLDER", "MESSAGES", "UNREAD", "RECORDS"}, rows);
+  if (!multimedia.empty()) {
+    std::cout << fmt::format("\nmultimedia: {}, {} of attachments and other parts\n",
+                             Counted(multimedia.size(), "message"), ByteSize(multimedia_bytes));
+  }
   if (!db.empty() && !ec)
     std::cout << fmt::format("\ndatabase: {} ({})\n", OneLine(db), Counted(size, "byte"));
 }

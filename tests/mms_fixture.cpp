@@ -1,0 +1,116 @@
+// Adds multimedia messages to the store ZUSMS_DB names, for the tool's
+// tests, through the library's own add: a JSON array on standard input, one
+// object a message; prints the new ids as a JSON array.
+//
+//   {"tel": "+15550001", "time": "20240301120000", "type": 1, "folder": 1,
+//    "content": "...", "subject": "...",
+//    "addrs": [["+15550001", 137], ["+15550002", 151]],
+//    "parts": [{"ctype": "image/jpeg", "name": "...", "fname": "...", "cl": "...",
+//               "text": "...", "size": 1000, "seed": 7}]}
+//
+// A part's data is `size` bytes, byte i being (i * 31 + seed) % 251.
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "ZuSmsDB.h"
+
+namespace {
+
+std::u16string Utf16(const std::string& s) {
+  std::u16string out;
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    uint32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
+    for (int k = 1; k < n && i + k < s.size(); ++k) cp = cp << 6 | (s[i + k] & 0x3F);
+    i += n;
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return out;
+}
+
+template <size_t N>
+void Set(char16_t (&field)[N], const nlohmann::json& j, const char* key) {
+  const std::u16string text = Utf16(j.value(key, std::string()));
+  const size_t n = std::min(text.size(), N - 1);
+  std::copy_n(text.data(), n, field);
+  field[n] = 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const uint32_t user = argc > 1 ? static_cast<uint32_t>(std::stoul(argv[1])) : 1;
+  const nlohmann::json in = nlohmann::json::parse(std::cin);
+  SmsDatabase* db = nullptr;
+  if (InitZuSmsDB(&db, user) != 0 || OpenZuSmsDB(db) != 0) {
+    std::fprintf(stderr, "cannot open the store\n");
+    return 1;
+  }
+  nlohmann::json ids = nlohmann::json::array();
+  for (const auto& m : in) {
+    SmsHead head{};
+    head.type = static_cast<int16_t>(m.value("type", 1));
+    head.fid = m.value("folder", 1);
+    Set(head.tel, m, "tel");
+    Set(head.recvtime, m, "time");
+    Set(head.createtime, m, "time");
+    Set(head.content, m, "content");
+    SmsMms mms{};
+    Set(mms.subject, m, "subject");
+    mms.mtype = head.type >= 2 ? 128 : 132;
+    std::vector<SmsMmsAddress> addrs;
+    for (const auto& a : m.at("addrs")) {
+      SmsMmsAddress addr{};
+      Set(addr.address, nlohmann::json{{"a", a[0]}}, "a");
+      addr.type = a[1].get<int16_t>();
+      addrs.push_back(addr);
+    }
+    std::vector<SmsMmsPartData> parts;
+    std::vector<std::vector<uint8_t>> data;
+    std::vector<std::u16string> texts;
+    data.reserve(m.value("parts", nlohmann::json::array()).size());
+    texts.reserve(data.capacity());
+    for (const auto& p : m.value("parts", nlohmann::json::array())) {
+      SmsMmsPartData part{};
+      Set(part.part.ctype, p, "ctype");
+      Set(part.part.name, p, "name");
+      Set(part.part.fname, p, "fname");
+      Set(part.part.cl, p, "cl");
+      data.emplace_back(p.value("size", 0u));
+      const unsigned seed = p.value("seed", 0u);
+      for (size_t i = 0; i < data.back().size(); ++i) data.back()[i] = (i * 31 + seed) % 251;
+      part.data = data.back().data();
+      part.part.datalen = static_cast<uint32_t>(data.back().size());
+      if (p.contains("text")) {
+        texts.push_back(Utf16(p["text"].get<std::string>()));
+        part.text = texts.back().c_str();
+      }
+      parts.push_back(part);
+    }
+    uint32_t id = 0;
+    if (AddZuSmsMms(db, &head, &mms, nullptr, 0, parts.data(), static_cast<uint32_t>(parts.size()),
+                    addrs.data(), static_cast<uint32_t>(addrs.size()), &id) != 0) {
+      char16_t error[256] = {};
+      GetZuSmsLastError(error, 256);
+      std::string text;
+      for (const char16_t* c = error; *c; ++c) text += *c < 0x80 ? static_cast<char>(*c) : '?';
+      std::fprintf(stderr, "adding a message: %s\n", text.c_str());
+      return 1;
+    }
+    ids.push_back(id);
+  }
+  std::cout << ids.dump() << "\n";
+  CloseZuSmsDB(db);
+  UninitZuSmsDB(db);
+  return 0;
+}
