@@ -220,7 +220,6 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     std::cout << "the file is cut or malformed there, the rest of it was not read: "
               << OneLine(r.cut) << "\n";
   }
-  if (r.mms > 0) std::cout << fmt::format("{} MMS not imported: the store keeps SMS only\n", r.mms);
   for (const auto& [name, n] : r.others) {
     std::cout << Counted(n, "<" + OneLine(name) + "> element") << " not imported\n";
   }
