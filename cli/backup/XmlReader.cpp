@@ -282,9 +282,8 @@ class Filter {
   size_t Data(std::string_view rest, std::string& out) {
     const size_t end = rest.find(quote_);
     const std::string_view value = rest.substr(0, end);
-    for (const char c : value) {
-      if (c == '\n') out += c;  // lines keep their numbers
-    }
+    out.append(static_cast<size_t>(std::count(value.begin(), value.end(), '\n')),
+               '\n');  // lines keep their numbers
     decoder_.Feed(value);
     if (end == std::string_view::npos) return rest.size();
     XmlPart& part = data_[next_data_];

@@ -2,22 +2,56 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <array>
+
 namespace zusms::cli {
 
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int Sextet(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// The value of each byte as a base64 character, -1 for the others.
+constexpr auto kSextets = [] {
+  std::array<int8_t, 256> t{};
+  t.fill(-1);
+  for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
+  return t;
+}();
+
+int Sextet(char c) { return kSextets[static_cast<unsigned char>(c)]; }
 
 }  // namespace
+
+void Base64Decoder::Feed(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p < end) {
+    // Whole groups of four characters at once, between groups.
+    if (sextets_ == 0 && padding_ == 0 && bad_.empty()) {
+      const size_t groups = static_cast<size_t>(end - p) / 4;
+      const size_t room = size_ < limit_ ? (limit_ - size_) / 3 : 0;
+      const size_t n = std::min(groups, room);
+      const size_t at = bytes_.size();
+      bytes_.resize(at + 3 * n);
+      uint8_t* out = bytes_.data() + at;
+      size_t g = 0;
+      for (; g < n; ++g, p += 4, out += 3) {
+        const int a = kSextets[p[0]], b = kSextets[p[1]], c = kSextets[p[2]], d = kSextets[p[3]];
+        if ((a | b | c | d) < 0) break;
+        const uint32_t v = (static_cast<uint32_t>(a) << 18) | (static_cast<uint32_t>(b) << 12) |
+                           (static_cast<uint32_t>(c) << 6) | static_cast<uint32_t>(d);
+        out[0] = static_cast<uint8_t>(v >> 16);
+        out[1] = static_cast<uint8_t>(v >> 8);
+        out[2] = static_cast<uint8_t>(v);
+      }
+      bytes_.resize(at + 3 * g);
+      size_ += 3 * g;
+      if (p >= end) break;
+    }
+    Feed(static_cast<char>(*p++));
+  }
+}
 
 void Base64Decoder::Feed(char c) {
   if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || !bad_.empty()) return;

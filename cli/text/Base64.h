@@ -18,9 +18,7 @@ namespace zusms::cli {
 class Base64Decoder {
  public:
   explicit Base64Decoder(size_t limit = SIZE_MAX) : limit_(limit) {}
-  void Feed(std::string_view text) {
-    for (const char c : text) Feed(c);
-  }
+  void Feed(std::string_view text);
   void Feed(char c);
   // Ends the value: why it is not base64, empty when it is.
   std::string Finish();
