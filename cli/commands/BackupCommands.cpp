@@ -198,8 +198,8 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     PrintJson(j);
     return;
   }
-  std::cout << fmt::format("imported: {} added, {} already there", Counted(r.added, "message"),
-                           r.skipped);
+  std::cout << fmt::format("imported: {} added{}, {} already there", Counted(r.added, "message"),
+                           r.mms > 0 ? fmt::format(" ({} multimedia)", r.mms) : "", r.skipped);
   if (!xml) {
     std::cout << fmt::format("; {} added, {} updated, {} already there",
                              Counted(r.records_added, "other record"), r.updated,
