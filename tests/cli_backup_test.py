@@ -4,6 +4,7 @@ commands that treat a long message as one message.
 
 usage: cli_backup_test.py PATH/TO/zusms
 """
+import base64
 import contextlib
 import gzip
 import io
@@ -22,6 +23,7 @@ import xml.etree.ElementTree as ElementTree
 import cli_test
 
 CORPUS = os.path.join(os.path.dirname(__file__), "fixtures", "sms-corpus-sample.tsv")
+MMS_BACKUP = os.path.join(os.path.dirname(__file__), "fixtures", "mms-backup.xml")
 
 
 def sms(**attrs):
@@ -33,6 +35,28 @@ def sms(**attrs):
     base.update(attrs)
     # Values are written as given: the tests put references in them.
     return "<sms " + " ".join(f'{k}="{v}"' for k, v in base.items() if v is not None) + " />"
+
+
+def mms(data="aGVsbG8=", addrs='<addr address="+1555" type="137" />', **attrs):
+    """An <mms> with a text part and a part holding `data` (base64 as written)."""
+    base = {"date": "1700000000000", "msg_box": "1", "address": "+1555", "m_type": "132"}
+    base.update(attrs)
+    return ("<mms " + " ".join(f'{k}="{v}"' for k, v in base.items()) + "><parts>"
+            '<part seq="0" ct="text/plain" text="photo" />'
+            f'<part seq="1" ct="image/jpeg" name="a.jpg" data="{data}" /></parts>'
+            f"<addrs>{addrs}</addrs></mms>")
+
+
+def mms_of(text):
+    """Each <mms> of a backup as its attributes, its parts' attributes with
+    their decoded data, and its addresses, in order."""
+    def part(p):
+        attrs = dict(p.attrib)
+        data = attrs.pop("data", None)
+        return attrs, None if data is None else base64.b64decode(data, validate=True)
+    return sorted((sorted(m.attrib.items()), [part(p) for p in m.iter("part")],
+                   [sorted(a.attrib.items()) for a in m.iter("addr")])
+                  for m in ElementTree.fromstring(text).iter("mms"))
 
 
 def backup(*elements, count=None):
@@ -117,10 +141,7 @@ class Backup(cli_test.Case):
                          {"0"})
 
     def test_skip_invalid_on_a_cut_file_with_mms_and_odd_elements(self):
-        mms = ('<mms date="1700000000000" msg_box="1" address="+1555"><parts>'
-               '<part seq="0" ct="text/plain" text="photo" /></parts>'
-               '<addrs><addr address="+1555" type="137" /></addrs></mms>')
-        text = backup(sms(body="one"), "<sms/>", mms, mms,
+        text = backup(sms(body="one"), "<sms/>", mms(), mms(),
                       sms(body="long name", contact_name="N" * 45, date="1700000005000"),
                       sms(address="9" * 40, date="1700000006000"),
                       sms(body="two", date="1700000007000"))
@@ -130,17 +151,63 @@ class Backup(cli_test.Case):
         self.assertIn("nothing imported", proc.stderr)
         self.assertIn("not valid XML", proc.stderr)
         report = self.import_xml(cut, "--skip-invalid", expect=4)
-        self.assertEqual(report["added"], 2)  # "one" and the long name
+        self.assertEqual(report["added"], 3)  # "one", the long name and the mms once
         self.assertEqual(report["invalid"], 2)  # <sms/> and the long address
-        self.assertEqual(report["mms"], 2)
+        self.assertEqual((report["mms"], report["skipped"]), (1, 1))
         self.assertEqual(report["namesCut"], 1)
         self.assertIn("cut", report)
         self.assertIn("N" * 39, {m["name"] for m in self.messages()})
         plain = self.run_cli("import", "--skip-invalid", self.write("cut.xml", cut), user=2,
                              expect=4).stdout
-        self.assertIn("2 MMS not imported: the store keeps SMS only", plain)
+        self.assertNotIn("MMS", plain)
         self.assertIn("\n1 contact name cut at a character boundary", plain)
         self.assertIn("sms at line 4: address: missing", plain)
+
+    def test_multimedia_messages_come_back_byte_for_byte(self):
+        with open(MMS_BACKUP, encoding="utf-8") as f:
+            original = f.read()
+        self.assertEqual(self.import_xml(original)["added"], 5)
+        again = self.import_xml(original)
+        self.assertEqual((again["added"], again["skipped"]), (0, 5))
+        exported = self.run_cli("export", "--format", "xml").stdout
+        self.assertEqual(mms_of(exported), mms_of(original))
+        # Through our own XML and through JSON into other users: the same.
+        self.assertEqual(self.import_xml(exported, user=2)["added"], 5)
+        self.assertEqual(self.import_xml(exported, user=2)["added"], 0)
+        json_file = self.write("all.json", self.run_cli("export").stdout)
+        self.assertEqual(self.json_of("import", json_file, user=3)["added"], 5)
+        self.assertEqual(self.json_of("import", json_file, user=3)["added"], 0)
+        for user in (2, 3):
+            self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=user).stdout),
+                             mms_of(original))
+        # What the store changes is what is written: read, locked.
+        group = [m for m in self.messages() if m["content"].startswith("Cabin")][0]
+        self.run_cli("unread", str(group["id"]))
+        self.run_cli("lock", str(group["id"]))
+        written = [m for m in ElementTree.fromstring(
+            self.run_cli("export", "--format", "xml").stdout).iter("mms")
+                   if m.get("sub") == "Weekend plans"][0]
+        self.assertEqual((written.get("msg_box"), written.get("read"), written.get("locked")),
+                         ("2", "0", "1"))
+        self.assertEqual(written.get("address"),
+                         "+14155550182~+14155550199~+16505550147~+12125550111")
+
+    def test_bad_multimedia_messages_are_invalid_with_their_reason(self):
+        limit = 100 * 1024 * 1024
+        bad = {"not base64: the character '*'": mms(data="aGVs*bG8="),
+               "not base64: a cut last group": mms(data="aGVsb"),
+               "no address": mms(addrs=""),
+               "is not 137 (from)": mms(addrs='<addr address="+1" type="7" />'),
+               f"more than the {limit} a part may hold":
+                   mms(data="A" * (4 * (limit // 3 + 1))),
+               "msg_box": mms(msg_box="9")}
+        file = backup(*(m.replace("1700000000000", str(1700000000000 + 1000 * i))
+                        for i, m in enumerate([mms(), *bad.values()])))
+        proc = self.import_xml(file, expect=1)
+        for reason in bad:
+            self.assertIn(reason, proc.stderr)
+        report = self.import_xml(file, "--skip-invalid", expect=4)
+        self.assertEqual((report["added"], report["invalid"]), (1, len(bad)))
 
     def test_long_messages_are_one_message(self):
         at_limit = "a" * 670

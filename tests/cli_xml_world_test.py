@@ -14,7 +14,7 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 import cli_test
-from cli_backup_test import backup, sms
+from cli_backup_test import backup, mms, sms
 
 INCOMPLETE = 4  # the exit status of an import that left records of the file out
 
@@ -291,9 +291,9 @@ class XmlWorld(cli_test.Case):
         self.assertIn("nothing imported", proc.stderr)
 
     def test_import_time_grows_with_the_file_whatever_its_shape(self):
-        """Many attributes on one element, and one very long attribute value
-        (a multimedia part in base64): twice the size takes about twice the
-        CPU time, not four times."""
+        """Many attributes on one element, one very long attribute value, and
+        a multimedia part's data in base64: twice the size takes about twice
+        the CPU time, not four times."""
         def cpu_seconds(data):
             path = self.write_bytes("shape.xml", data.encode("ascii"))
             best = None
@@ -310,8 +310,9 @@ class XmlWorld(cli_test.Case):
 
         base = cpu_seconds(backup(sms()))
         shapes = {"attributes": lambda n: sms(**{f"a{i}": "x" for i in range(n)}),
-                  "value": lambda n: sms(data="QUJD" * n)}
-        for shape, size in (("attributes", 200000), ("value", 8 << 20)):
+                  "value": lambda n: sms(data="QUJD" * n),
+                  "part": lambda n: mms(data="QUJD" * n)}
+        for shape, size in (("attributes", 200000), ("value", 8 << 20), ("part", 8 << 20)):
             once = cpu_seconds(backup(shapes[shape](size))) - base
             twice = cpu_seconds(backup(shapes[shape](2 * size))) - base
             self.assertLess(twice, 3 * max(once, 0.05), f"{shape}: {once:.2f} s, {twice:.2f} s")

@@ -372,6 +372,7 @@ void Importer::StartAdding() {
     throw;
   }
   adding_ = true;
+  if (mms_) stored_.WithMms();
   read_.Clear();
   batch_ = 1;
 }
@@ -406,6 +407,35 @@ bool Importer::AddMessage(const Message& m, std::string_view what) {
   }
   ++report_.added;
   Rows(parts.size());
+  return true;
+}
+
+void Importer::SeenMms(const MmsRecord& m, const std::string& identity) {
+  mms_ = true;
+  read_.AddMms(identity, FieldText(m.head.recvtime, std::size(m.head.recvtime)));
+}
+
+bool Importer::AddMms(MmsRecord& m, const std::string& identity, std::string_view what) {
+  const std::u16string_view time = FieldText(m.head.recvtime, std::size(m.head.recvtime));
+  read_.AddMms(identity, time);
+  if (refreshed_ != batch_) {
+    stored_.Refresh(store_);
+    refreshed_ = batch_;
+  }
+  if (stored_.HasMms(store_, identity, time, m.head.uuid)) {
+    ++report_.skipped;
+    return false;
+  }
+  const uint32_t id = StoreMms(store_, m, std::string(what));
+  stored_.Added(id);
+  if (m.unread) Check(SetZuSmsHeadRead(*store_, id, 0), std::string(what));
+  ++report_.added;
+  ++report_.mms;
+  // A batch holds about a thousand rows, a part's every 64 KiB of data
+  // counting as one: a batch of photos stays some 64 MB.
+  size_t rows = 1 + m.attrs.size() + m.addrs.size();
+  for (const MmsPart& p : m.parts) rows += 1 + p.data.size() / (64 << 10);
+  Rows(rows);
   return true;
 }
 

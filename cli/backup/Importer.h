@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "backup/MmsRecord.h"
 #include "backup/StoredMessages.h"
 #include "model/Messages.h"
 #include "model/Store.h"
@@ -35,7 +36,7 @@ struct ImportReport {
   size_t updated = 0;                    // JSON: default folders renamed
   size_t invalid = 0;                    // records skipped as invalid (--skip-invalid)
   std::vector<std::string> problems;     // "line N: reason" of the first invalid records
-  size_t mms = 0;                        // <mms> elements, not imported
+  size_t mms = 0;                        // multimedia messages added
   std::map<std::string, size_t> others;  // other elements, not imported
   size_t names_cut = 0;                  // contact names cut to the field's length
   size_t recovered = 0;                  // JSON: records of messages whose folder no one has ...
@@ -133,6 +134,8 @@ class Importer {
   void Next() const;
   // First pass: a valid message of the file, whole.
   void Seen(const Message& m) { read_.Add(m); }
+  // First pass: a valid multimedia message of the file, with its identity.
+  void SeenMms(const MmsRecord& m, const std::string& identity);
   // The bytes of the file read so far in this pass.
   void Bytes(size_t bytes) { progress_.Set((adding_ ? file_.size() : 0) + bytes); }
 
@@ -145,6 +148,9 @@ class Importer {
   // Second pass: a message of the file (sealed), added unless the user has
   // it; `what` names it in the error of an add that fails. True when added.
   bool AddMessage(const Message& m, std::string_view what);
+  // Second pass: a multimedia message of the file, added unless the user
+  // has one with its identity. True when added.
+  bool AddMms(MmsRecord& m, const std::string& identity, std::string_view what);
   // Second pass: a record of another kind; `add` stores it unless the user
   // has it, and says whether it did.
   void AddRecord(const std::function<bool()>& add);
@@ -172,6 +178,7 @@ class Importer {
   ReadMessages read_;   // of the pass in progress
   size_t records_ = 0;  // checked in the first pass
   bool adding_ = false;
+  bool mms_ = false;  // the file holds multimedia messages
   std::optional<Batches> batches_;
   size_t batch_ = 0, refreshed_ = 0;
 };

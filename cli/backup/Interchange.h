@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backup/Importer.h"
+#include "backup/MmsRecord.h"
 #include "model/Store.h"
 
 namespace zusms::cli {
@@ -23,7 +24,8 @@ struct ExportReport {
 // The heads an export writes: all of them, or those whose ids `only` holds.
 using HeadIds = std::unordered_set<int32_t>;
 ExportReport ExportJson(Store& store, std::ostream& out, const HeadIds* only = nullptr);
-// The messages, one <sms> each (long messages joined).
+// The messages, one <sms> each (long messages joined), a multimedia
+// message as an <mms> with its parts and addresses.
 ExportReport ExportXml(Store& store, std::ostream& out, bool progress,
                        const HeadIds* only = nullptr);
 // Both import in two passes (backup/Importer.h). A message whose number,
@@ -34,8 +36,11 @@ ImportReport ImportJson(Store& store, const InputFile& file, const ImportOptions
 ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions& o);
 
 struct XmlSms;
+struct XmlMms;
 // The heads that store one <sms>; a Failure names what is wrong with it.
 std::vector<SmsHead> SmsHeads(const XmlSms& sms);
+// The records that store one <mms>; likewise.
+MmsRecord MmsRecordOf(XmlMms& mms);
 
 }  // namespace zusms::cli
 

@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "backup/Interchange.h"
+#include "backup/MmsRecord.h"
 #include "model/Folders.h"
 #include "model/Messages.h"
 #include "model/ReadState.h"
 #include "model/Records.h"
+#include "text/Base64.h"
 #include "text/Print.h"
 
 namespace zusms::cli {
@@ -208,6 +210,119 @@ std::string HeadProblem(const Json& e) {
   return {};
 }
 
+// A multimedia message as the "mms" of its head's element: its attributes,
+// its further attributes as [name, value], its parts (data in base64, text
+// null when it has none) and addresses.
+Json MmsJson(Store& store, const MmsRecord& m) {
+  const auto text = [](const auto& field) { return Utf8(field); };
+  Json attrs = Json::array(), parts = Json::array(), addrs = Json::array();
+  for (const SmsMmsAttribute& a : m.attrs) attrs.push_back({text(a.name), text(a.value)});
+  for (size_t i = 0; i < m.parts.size(); ++i) {
+    const MmsPart& p = m.parts[i];
+    std::string data;
+    ReadPartData(store, static_cast<uint32_t>(m.head.id), static_cast<uint32_t>(i), p.desc.datalen,
+                 [&](const uint8_t* bytes, size_t n) { AppendBase64(data, bytes, n); });
+    parts.push_back({{"seq", p.desc.seq},
+                     {"ctype", text(p.desc.ctype)},
+                     {"name", text(p.desc.name)},
+                     {"fname", text(p.desc.fname)},
+                     {"charset", text(p.desc.charset)},
+                     {"cid", text(p.desc.cid)},
+                     {"cl", text(p.desc.cl)},
+                     {"text", p.has_text ? Json(Utf8(p.text.c_str(), p.text.size())) : Json()},
+                     {"data", std::move(data)}});
+  }
+  for (const SmsMmsAddress& a : m.addrs) {
+    addrs.push_back({{"address", text(a.address)}, {"type", a.type}, {"charset", text(a.charset)}});
+  }
+  return {{"subject", text(m.mms.subject)}, {"ctype", text(m.mms.ctype)},
+          {"mtype", m.mms.mtype},           {"attrs", std::move(attrs)},
+          {"parts", std::move(parts)},      {"addrs", std::move(addrs)}};
+}
+
+// The records of a head's "mms"; a Failure names what is wrong with it.
+MmsRecord MmsFromJson(const SmsHead& h, const Json& j) {
+  MmsRecord m;
+  m.head = h;
+  const auto get = [](const Json& o, const char* key) -> const Json& {
+    const auto it = o.find(key);
+    if (it == o.end()) throw Failure(std::string(key) + ": missing");
+    return *it;
+  };
+  const auto text = [&](const Json& o, const char* key, auto& field) {
+    const Json& v = get(o, key);
+    if (!v.is_string()) throw Failure(std::string(key) + ": not a text");
+    const std::string& t = v.get_ref<const std::string&>();
+    if (t.find('\0') != std::string::npos) throw Failure(std::string(key) + ": a NUL character");
+    if (!SetText(field, t)) {
+      throw Failure(std::string(key) + ": longer than " +
+                    Counted(std::size(field) - 1, "character"));
+    }
+  };
+  const auto number = [&](const Json& o, const char* key, int64_t lo, int64_t hi) {
+    const Json& v = get(o, key);
+    if (!v.is_number_integer() || v.get<int64_t>() < lo || v.get<int64_t>() > hi) {
+      throw Failure(std::string(key) + ": not a whole number in range");
+    }
+    return v.get<int64_t>();
+  };
+  const auto array = [&](const char* key) -> const Json& {
+    const Json& v = get(j, key);
+    if (!v.is_array()) throw Failure(std::string(key) + ": not an array");
+    return v;
+  };
+  if (!j.is_object()) throw Failure("not an object");
+  text(j, "subject", m.mms.subject);
+  text(j, "ctype", m.mms.ctype);
+  m.mms.mtype = static_cast<int32_t>(number(j, "mtype", INT32_MIN, INT32_MAX));
+  for (const Json& a : array("attrs")) {
+    if (!a.is_array() || a.size() != 2 || !a[0].is_string() || !a[1].is_string()) {
+      throw Failure("attrs: an element that is not [name, value]");
+    }
+    m.attrs.push_back(Attribute(Utf16(a[0].get<std::string>()), Utf16(a[1].get<std::string>())));
+  }
+  for (const Json& a : array("addrs")) {
+    SmsMmsAddress addr{};
+    text(a, "address", addr.address);
+    text(a, "charset", addr.charset);
+    addr.type = static_cast<int16_t>(number(a, "type", INT16_MIN, INT16_MAX));
+    if (addr.type != ZU_MMS_FROM && addr.type != ZU_MMS_TO && addr.type != ZU_MMS_CC &&
+        addr.type != ZU_MMS_BCC) {
+      throw Failure("type: not 137, 151, 130 or 129");
+    }
+    m.addrs.push_back(addr);
+  }
+  if (m.addrs.empty()) throw Failure("addrs: no address");
+  for (const Json& p : array("parts")) {
+    MmsPart part;
+    part.desc.seq = static_cast<int32_t>(number(p, "seq", INT32_MIN, INT32_MAX));
+    text(p, "ctype", part.desc.ctype);
+    text(p, "name", part.desc.name);
+    text(p, "fname", part.desc.fname);
+    text(p, "charset", part.desc.charset);
+    text(p, "cid", part.desc.cid);
+    text(p, "cl", part.desc.cl);
+    const Json& t = get(p, "text");
+    if (t.is_string()) {
+      part.text = Utf16(t.get<std::string>());
+      part.has_text = true;
+      if (part.text.size() > ZU_MMS_TEXT_MAX) throw Failure("text: too long");
+    } else if (!t.is_null()) {
+      throw Failure("text: not a text or null");
+    }
+    const Json& d = get(p, "data");
+    if (!d.is_string()) throw Failure("data: not a text");
+    Base64Decoder decoder(ZU_MMS_PART_MAX);
+    decoder.Feed(d.get_ref<const std::string&>());
+    if (const std::string bad = decoder.Finish(); !bad.empty()) throw Failure("data: " + bad);
+    if (decoder.size() > ZU_MMS_PART_MAX) throw Failure("data: more than a part may hold");
+    part.data = std::move(decoder.bytes());
+    part.desc.datalen = static_cast<uint32_t>(part.data.size());
+    m.parts.push_back(std::move(part));
+  }
+  return m;
+}
+
 // Default folders (1 to 14) of the file update the user's own; other
 // folders get new numbers. Returns the file's folder numbers mapped to the
 // user's.
@@ -366,11 +481,17 @@ JsonFormat::JsonFormat(Store& store, const InputFile& file) : store_(store), fil
   KnownRecords* filters = known_.back().get();
   kinds_ = {
       Entry<SmsHead>(kHeads,
-                     [this](SmsHead& h, Importer&, const Json& e) {
+                     [this](SmsHead& h, Importer& import, const Json& e) {
     h.fid = Folder(h.fid, &report_->recovered);
     // Where it was before: a number of a folder the file does not hold names
     // nothing in this store (another folder may have it here).
     h.oldfid = numbers_.contains(h.oldfid) || h.oldfid <= 14 ? Mapped(h.oldfid) : 0;
+    if (const auto mms = e.find("mms"); mms != e.end()) {
+      MmsRecord m = MmsFromJson(h, *mms);
+      m.unread = !e.value("read", true);
+      import.AddMms(m, MmsIdentity(m), "adding a multimedia message");
+      return;
+    }
     messages_->Add(h, !e.value("read", true));
                      }),
       Entry<SmsFilter>(kFilters,
@@ -416,6 +537,13 @@ std::string JsonFormat::Problem(const JsonKind& k, size_t i, const Json& e) cons
   if (SmsHead h; k.kind == &kHeads && Parse(kHeads, e, h, nullptr, 0)) {
     error = HeadProblem(e);
     if (!error.empty()) return fmt::format("heads[{}]: {}", i, error);
+    if (const auto mms = e.find("mms"); mms != e.end()) {
+      try {
+        MmsFromJson(h, *mms);
+      } catch (const Failure& f) {
+        return fmt::format("heads[{}]: mms: {}", i, f.what());
+      }
+    }
   }
   if (SmsAreaBroadcast p; k.kind == &kAreaBroadcasts && Parse(kAreaBroadcasts, e, p, nullptr, 0) &&
                           std::u16string_view(p.recvtime).size() > 15) {
@@ -440,7 +568,12 @@ FirstPass JsonFormat::CheckFile(Importer& import) {
         if (k->kind == &kHeads) {
           SmsHead h;
           Parse(kHeads, e, h, nullptr, 0);
-          seen.Add(h);
+          if (const auto mms = e.find("mms"); mms != e.end()) {
+            const MmsRecord m = MmsFromJson(h, *mms);
+            import.SeenMms(m, MmsIdentity(m));
+          } else {
+            seen.Add(h);
+          }
         } else if (k->kind == &kFolders) {
           SmsFolder f;
           Parse(kFolders, e, f, nullptr, 0);
@@ -505,6 +638,7 @@ ExportReport ExportJson(Store& store, std::ostream& out, const HeadIds* only) {
       // A head's read state goes with it (missing: read).
       Json j = ToJson(kHeads, &h);
       j["read"] = !unread.Contains(h.id);
+      if (const auto mms = ReadMms(store, h)) j["mms"] = MmsJson(store, *mms);
       put(j);
       if (messages.Starts(h)) ++report.messages;
     });

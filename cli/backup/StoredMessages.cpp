@@ -6,6 +6,8 @@
 #include <optional>
 #include <set>
 
+#include "backup/MmsRecord.h"
+
 namespace zusms::cli {
 
 std::string Identity(std::u16string_view tel, std::u16string_view time, std::u16string_view text) {
@@ -57,6 +59,9 @@ std::u16string_view TextOf(const SmsHead& h) { return FieldText(h.content, std::
 std::string UuidOf(const SmsHead& h) {
   return std::string(reinterpret_cast<const char*>(h.uuid), sizeof h.uuid);
 }
+uint64_t TimeKey(std::u16string_view time) {
+  return XXH3_64bits(time.data(), time.size() * sizeof(char16_t));
+}
 
 }  // namespace
 
@@ -65,6 +70,7 @@ void StoredMessages::Refresh(Store& store) {
       [&](const SmsHead& h) {
         batid_ = std::max(batid_, h.batid);
         if (ours_.contains(h.id)) return;
+        if (mms_) by_time_.emplace(TimeKey(TimeOf(h)), h.id);
         if (by_uuid_) uuids_.insert(UuidOf(h));
         if (!IsPart(h)) {
           Know(h, TextOf(h));
@@ -83,6 +89,22 @@ void StoredMessages::Refresh(Store& store) {
       },
       last_id_);
   ours_.clear();
+}
+
+bool StoredMessages::HasMms(Store& store, const std::string& identity, std::u16string_view time,
+                            const uint8_t* uuid) {
+  if (by_uuid_ && uuid &&
+      !uuids_.insert(std::string(reinterpret_cast<const char*>(uuid), 16)).second) {
+    return true;
+  }
+  const auto [from, to] = by_time_.equal_range(TimeKey(time));
+  for (auto it = from; it != to; ++it) {
+    SmsHead h{};
+    if (GetZuSmsHead(*store, static_cast<uint32_t>(it->second), &h) != 0) continue;  // deleted
+    if (const auto m = ReadMms(store, h)) mms_known_.insert(StoredMmsIdentity(store, *m));
+  }
+  by_time_.erase(from, to);
+  return !mms_known_.insert(identity).second;
 }
 
 void StoredMessages::Know(const SmsHead& h, std::u16string_view text) {
@@ -181,10 +203,12 @@ void ReadMessages::Add(const Message& m) {
 void ReadMessages::Clear() {
   keys_.clear();
   ends_.clear();
+  mms_.clear();
 }
 
 size_t ReadMessages::StoredIn(Store& store) const {
   StoredMessages stored(by_uuid_);
+  if (!mms_.empty()) stored.WithMms();
   stored.Refresh(store);
   const auto key = [&](size_t i) { return keys_.substr(16 * i, 16); };
   size_t n = 0, from = 0;
@@ -198,6 +222,9 @@ size_t ReadMessages::StoredIn(Store& store) const {
     }
     n += there ? 1 : 0;
     from = end.keys;
+  }
+  for (const auto& [identity, time] : mms_) {
+    if (stored.HasMms(store, identity, time, nullptr)) ++n;
   }
   return n;
 }

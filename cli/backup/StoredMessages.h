@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "model/Messages.h"
@@ -52,6 +54,16 @@ class StoredMessages {
   // on: call Added with the id of each head stored.
   std::vector<SmsHead> Missing(const Message& m);
   void Added(uint32_t id) { ours_.insert(static_cast<int32_t>(id)); }
+  // Multimedia messages, known by their identity (MmsIdentity): a stored
+  // one's is worked out only when a file's message has its time, so the
+  // store's data is read for those alone. Call before the first Refresh.
+  void WithMms() { mms_ = true; }
+  // Whether the user has a multimedia message with this identity and time
+  // (or, `by_uuid` and `uuid` not null, a head with this UUID); from now
+  // on the user has it.
+  bool HasMms(Store& store, const std::string& identity, std::u16string_view time,
+              const uint8_t* uuid);
+  void AddedMms(const std::string& identity) { mms_known_.insert(identity); }
   // Whether a stored message (as stored, or as XML writes it) has this
   // identity; whether a stored head has this UUID (`by_uuid`).
   bool Knows(const std::string& identity) const { return theirs_.contains(identity); }
@@ -72,6 +84,9 @@ class StoredMessages {
   std::unordered_set<int32_t> ours_;  // heads added since the last refresh
   int32_t last_id_ = 0;
   int32_t batid_ = 0;
+  bool mms_ = false;
+  std::unordered_multimap<uint64_t, int32_t> by_time_;  // heads whose identity is not read yet
+  std::unordered_set<std::string> mms_known_;
 };
 
 // The messages of a file that an import has read, kept small (16 bytes a
@@ -84,7 +99,11 @@ class ReadMessages {
  public:
   explicit ReadMessages(bool by_uuid) : by_uuid_(by_uuid) {}
   void Add(const Message& m);
-  size_t size() const { return ends_.size(); }
+  // A multimedia message: its identity and time.
+  void AddMms(const std::string& identity, std::u16string_view time) {
+    mms_.emplace_back(identity, time);
+  }
+  size_t size() const { return ends_.size() + mms_.size(); }
   void Clear();
   // How many of them the user has: one look at the store, as it is now.
   size_t StoredIn(Store& store) const;
@@ -97,6 +116,7 @@ class ReadMessages {
   bool by_uuid_;
   std::string keys_;
   std::vector<End> ends_;
+  std::vector<std::pair<std::string, std::u16string>> mms_;
 };
 
 }  // namespace zusms::cli

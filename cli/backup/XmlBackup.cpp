@@ -6,12 +6,18 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <map>
+#include <optional>
+#include <utility>
 
 #include "backup/Interchange.h"
+#include "backup/MmsRecord.h"
 #include "backup/StoredMessages.h"
 #include "backup/XmlReader.h"
 #include "model/Messages.h"
 #include "model/ReadState.h"
+#include "text/Base64.h"
 #include "text/Print.h"
 
 namespace zusms::cli {
@@ -99,6 +105,23 @@ std::optional<int64_t> Number(std::string_view text) {
   return v;
 }
 
+// A message's time in milliseconds, 0 for none; a Failure when it is
+// missing or no time.
+int64_t Date(std::optional<std::string_view> text) {
+  if (!text) throw Failure("date: missing");
+  const auto date = Number(*text);
+  if (!date) throw Failure(fmt::format("date: \"{}\" is not a number", OneLine(*text)));
+  // 0 is what a message without a time is written as (our own export
+  // writes it so for a time the store holds that is no time).
+  if (*date != 0 && (*date < kFirstMillis || *date > kLastMillis)) {
+    throw Failure(fmt::format(
+        "date: {} is not a time in milliseconds between February 1970 and 9999 (seconds or "
+        "microseconds?)",
+        *date));
+  }
+  return *date;
+}
+
 struct Converted {
   Message message;
   bool name_cut = false;
@@ -113,18 +136,7 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   }
   const auto address = sms.Get("address");
   if (!address) throw Failure("address: missing");
-  const auto date_text = sms.Get("date");
-  if (!date_text) throw Failure("date: missing");
-  const auto date = Number(*date_text);
-  if (!date) throw Failure(fmt::format("date: \"{}\" is not a number", OneLine(*date_text)));
-  // 0 is what a message without a time is written as (our own export
-  // writes it so for a time the store holds that is no time).
-  if (*date != 0 && (*date < kFirstMillis || *date > kLastMillis)) {
-    throw Failure(fmt::format(
-        "date: {} is not a time in milliseconds between February 1970 and 9999 (seconds or "
-        "microseconds?)",
-        *date));
-  }
+  const auto date = Date(sms.Get("date"));
   int64_t sent = 0;  // 0, missing or out of range: unknown
   if (const auto sent_text = sms.Get("date_sent")) sent = Number(*sent_text).value_or(0);
   if (sent < kFirstMillis || sent > kLastMillis) sent = 0;
@@ -154,7 +166,7 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   }
   std::copy(tel.begin(), tel.end(), h.tel);
   std::copy(name.begin(), name.end(), h.name);
-  if (*date != 0) SetText(h.recvtime, TimeText(*date / 1000));
+  if (date != 0) SetText(h.recvtime, TimeText(date / 1000));
   if (sent != 0) SetText(h.createtime, TimeText(sent / 1000));
   h.type = static_cast<int16_t>(type);
   h.fid = FolderOfType(type);
@@ -166,6 +178,189 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   out.message.parts = SplitMessage(h, body, whole ? uuid : nullptr, 1);
   out.message.unread = sms.Get("read").value_or("1") == "0";
   return out;
+}
+
+// `text` cut to `most` UTF-16 units, never inside a surrogate pair.
+std::u16string_view Cut(std::u16string_view text, size_t most) {
+  if (text.size() <= most) return text;
+  if (most > 0 && text[most - 1] >= 0xD800 && text[most - 1] <= 0xDBFF) --most;
+  return text.substr(0, most);
+}
+
+// Copies `text` into a field; a Failure names `what` when it does not fit.
+template <size_t N>
+void Put(char16_t (&field)[N], std::u16string_view text, const std::string& what) {
+  if (text.size() + 1 > N) throw Failure(what + ": longer than " + Counted(N - 1, "character"));
+  std::copy(text.begin(), text.end(), field);
+}
+
+std::optional<int64_t> SignedNumber(std::string_view text) {
+  if (text.starts_with('-')) {
+    const auto v = Number(text.substr(1));
+    return v ? std::optional<int64_t>(-*v) : std::nullopt;
+  }
+  return Number(text);
+}
+
+// The field of a part's attribute that has a column of its own, with its
+// capacity; nothing for the others.
+template <typename Part>
+auto ColumnOf(Part& p, std::string_view name)
+    -> std::optional<std::pair<decltype(&p.ctype[0]), size_t>> {
+  const auto f = [](auto& field) { return std::make_pair(&field[0], std::size(field)); };
+  if (name == "ct") return f(p.ctype);
+  if (name == "name") return f(p.name);
+  if (name == "fn") return f(p.fname);
+  if (name == "chset") return f(p.charset);
+  if (name == "cid") return f(p.cid);
+  if (name == "cl") return f(p.cl);
+  return std::nullopt;
+}
+
+// The names of an element's attributes, in order, as one text.
+std::u16string Layout(const XmlElement& e) {
+  std::u16string names;
+  for (const auto& [name, value] : e.attributes) {
+    if (!names.empty()) names += u' ';
+    names += Utf16(name);
+  }
+  return names;
+}
+
+// Keeps an attribute that has no column under `prefix` + its name.
+void Extra(MmsRecord& m, const std::u16string& prefix, const std::string& name,
+           std::string_view value) {
+  m.attrs.push_back(Attribute(prefix + Utf16(name), Decode(value, name.c_str())));
+}
+
+// One <mms> as the records that store it, with its identity; a Failure
+// names what is wrong with it.
+std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
+  const XmlElement& e = x.element;
+  const auto bad = [](const XmlElement& el) { return el.Get(kBadName).has_value(); };
+  if (bad(e) || std::any_of(x.parts.begin(), x.parts.end(), bad) ||
+      std::any_of(x.addrs.begin(), x.addrs.end(), bad)) {
+    throw Failure("an attribute name: bytes that are not UTF-8 (text in Latin-1?)");
+  }
+  MmsRecord m;
+  const int64_t date = Date(e.Get("date"));
+  int box = 1;
+  if (const auto box_text = e.Get("msg_box")) {
+    const auto b = Number(*box_text);
+    if (!b || *b < 1 || *b > 6) {
+      throw Failure(fmt::format("msg_box: \"{}\" is not 1 to 6", OneLine(*box_text)));
+    }
+    box = static_cast<int>(*b);
+  }
+  for (const auto& [name, value] : e.attributes) {
+    const std::u16string name16 = Utf16(name);
+    if (IsLayoutName(name16)) throw Failure("an attribute named " + name);
+    m.attrs.push_back(Attribute(name16, Decode(value, name.c_str())));
+  }
+  std::u16string subject = Decode(e.Get("sub").value_or(""), "sub");
+  if (subject == u"null") subject.clear();
+  Put(m.mms.subject, Cut(subject, std::size(m.mms.subject) - 1), "sub");
+  Put(m.mms.ctype, Decode(e.Get("ct_t").value_or(""), "ct_t"), "ct_t");
+  m.mms.mtype = static_cast<int32_t>(SignedNumber(e.Get("m_type").value_or("")).value_or(0));
+
+  if (x.addrs.empty()) throw Failure("no address: the message has no <addr> element");
+  for (size_t i = 0; i < x.addrs.size(); ++i) {
+    const XmlElement& a = x.addrs[i];
+    const std::string what = fmt::format("addr {}: ", i + 1);
+    SmsMmsAddress addr{};
+    const std::u16string prefix = Utf16(fmt::format("addr:{}", i));
+    m.attrs.push_back(Attribute(prefix, Layout(a)));
+    for (const auto& [name, value] : a.attributes) {
+      if (name == "address") {
+        Put(addr.address, Decode(value, "address"), what + "address");
+      } else if (name == "type") {
+        const auto t = Number(value);
+        if (!t || (*t != ZU_MMS_FROM && *t != ZU_MMS_TO && *t != ZU_MMS_CC && *t != ZU_MMS_BCC)) {
+          throw Failure(
+              fmt::format("{}type \"{}\" is not 137 (from), 151 (to), 130 (cc) or 129 (bcc)", what,
+                          OneLine(value)));
+        }
+        addr.type = static_cast<int16_t>(*t);
+      } else if (name == "charset") {
+        Put(addr.charset, Decode(value, "charset"), what + "charset");
+      } else {
+        Extra(m, prefix + u":", name, value);
+      }
+    }
+    if (!a.Get("type")) throw Failure(what + "type: missing");
+    m.addrs.push_back(addr);
+  }
+
+  std::u16string text;  // of the text parts, for the head
+  for (size_t i = 0; i < x.parts.size(); ++i) {
+    XmlPart& p = x.parts[i];
+    const std::string what = fmt::format("part {}: ", i + 1);
+    MmsPart part;
+    const std::u16string prefix = Utf16(fmt::format("part:{}", i));
+    m.attrs.push_back(Attribute(prefix, Layout(p)));
+    for (const auto& [name, value] : p.attributes) {
+      if (name == "data") continue;
+      if (name == "seq") {
+        const auto seq = SignedNumber(value);
+        if (!seq || *seq < INT32_MIN || *seq > INT32_MAX) {
+          throw Failure(fmt::format("{}seq: \"{}\" is not a number", what, OneLine(value)));
+        }
+        part.desc.seq = static_cast<int32_t>(*seq);
+      } else if (name == "text") {
+        part.text = Decode(value, "text");
+        part.has_text = true;
+        if (part.text.size() > ZU_MMS_TEXT_MAX) {
+          throw Failure(what + "text: longer than " + Counted(ZU_MMS_TEXT_MAX, "character"));
+        }
+      } else if (const auto column = ColumnOf(part.desc, name)) {
+        const std::u16string v = Decode(value, name.c_str());
+        if (v.size() + 1 > column->second) {
+          throw Failure(what + name + ": longer than " + Counted(column->second - 1, "character"));
+        }
+        std::copy(v.begin(), v.end(), column->first);
+      } else {
+        Extra(m, prefix + u":", name, value);
+      }
+    }
+    if (p.has_data) {
+      if (!p.data_problem.empty()) throw Failure(what + "data: " + p.data_problem);
+      if (p.data_size > ZU_MMS_PART_MAX) {
+        throw Failure(fmt::format("{}data: {} bytes, more than the {} a part may hold", what,
+                                  p.data_size, ZU_MMS_PART_MAX));
+      }
+      part.data = std::move(p.data);
+    }
+    part.desc.datalen = static_cast<uint32_t>(part.data.size());
+    if (std::u16string_view(part.desc.ctype).starts_with(u"text/plain") && part.has_text) {
+      if (!text.empty()) text += u'\n';
+      text += part.text;
+    }
+    m.parts.push_back(std::move(part));
+  }
+
+  SmsHead& h = m.head;
+  std::u16string tel = Decode(e.Get("address").value_or(""), "address");
+  if (tel.size() + 1 > std::size(h.tel)) tel = tel.substr(0, tel.find(u'~'));
+  tel = Cut(tel, std::size(h.tel) - 1);
+  std::copy(tel.begin(), tel.end(), h.tel);
+  std::u16string name = Decode(e.Get("contact_name").value_or(""), "contact_name");
+  if (name == u"null" || name == u"(Unknown)") name.clear();
+  name = Cut(name, std::size(h.name) - 1);
+  std::copy(name.begin(), name.end(), h.name);
+  const std::u16string_view content = Cut(text, std::size(h.content) - 1);
+  std::copy(content.begin(), content.end(), h.content);
+  if (date != 0) SetText(h.recvtime, TimeText(date / 1000));
+  // Phones write the time sent in seconds.
+  int64_t sent = Number(e.Get("date_sent").value_or("")).value_or(0);
+  if (sent * 1000 >= kFirstMillis && sent * 1000 <= kLastMillis) sent *= 1000;
+  if (sent >= kFirstMillis && sent <= kLastMillis) SetText(h.createtime, TimeText(sent / 1000));
+  h.type = static_cast<int16_t>(box);
+  h.fid = FolderOfType(box);
+  h.lockflag = e.Get("locked").value_or("0") == "1" ? 1 : 0;
+  m.unread = e.Get("read").value_or("1") == "0";
+  std::string identity = MmsIdentity(m);
+  DerivedUuid("mms" + identity, h.uuid);
+  return {std::move(m), std::move(identity)};
 }
 
 // Escapes a text for an attribute value; what XML 1.0 cannot carry becomes
@@ -223,6 +418,138 @@ int64_t MillisOf(const char16_t* time_text, size_t capacity) {
   return seconds < 0 ? 0 : seconds * 1000;
 }
 
+std::u16string NumberText(int64_t v) { return Utf16(std::to_string(v)); }
+
+// Writes a stored multimedia message as an <mms> element, its parts' data
+// read and encoded a piece at a time. The element's attributes are written
+// back as the file gave them, but for what the store may have changed
+// since: the time (to the second), the box (from the folder), read and locked.
+void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, size_t& replaced) {
+  const SmsHead& h = m.head;
+  std::string line = "  <mms";
+  const auto put = [&](std::u16string_view name, std::u16string_view value) {
+    line += ' ';
+    AppendEscaped(line, name, replaced);
+    line += "=\"";
+    AppendEscaped(line, value, replaced);
+    line += '"';
+  };
+  const int64_t date = MillisOf(h.recvtime, std::size(h.recvtime));
+  const auto flag = [](std::u16string_view v, bool on, std::u16string_view yes) {
+    return (v == yes) == on ? std::u16string(v)
+                            : std::u16string(on            ? yes
+                                             : yes == u"1" ? u"0"
+                                                           : u"1");
+  };
+  std::map<std::u16string, std::u16string_view> layout;
+  bool element = false;
+  for (const SmsMmsAttribute& a : m.attrs) {
+    const std::u16string_view name = FieldText(a.name, std::size(a.name));
+    std::u16string value(FieldText(a.value, std::size(a.value)));
+    if (IsLayoutName(name)) {
+      layout.emplace(name, FieldText(a.value, std::size(a.value)));
+      continue;
+    }
+    element = true;
+    if (name == u"date") {
+      const auto given = Number(Utf8(value.c_str(), value.size()));
+      if (!given || *given / 1000 != date / 1000) value = NumberText(date);
+    } else if (name == u"msg_box") {
+      const auto given = Number(Utf8(value.c_str(), value.size()));
+      if (!given || FolderOfType(static_cast<int>(*given)) != h.fid)
+        value = NumberText(TypeOfHead(h));
+    } else if (name == u"read") {
+      value = flag(value, !unread, u"1");
+    } else if (name == u"locked") {
+      value = flag(value, h.lockflag != 0, u"1");
+    }
+    put(name, value);
+  }
+  if (!element) {  // stored by another program
+    put(u"date", NumberText(date));
+    put(u"msg_box", NumberText(TypeOfHead(h)));
+    put(u"address", FieldText(h.tel, std::size(h.tel)));
+    put(u"m_type", NumberText(m.mms.mtype));
+    const std::u16string_view subject = FieldText(m.mms.subject, std::size(m.mms.subject));
+    put(u"sub", subject.empty() ? u"null" : subject);
+    const std::u16string_view ctype = FieldText(m.mms.ctype, std::size(m.mms.ctype));
+    put(u"ct_t", ctype.empty() ? u"null" : ctype);
+    put(u"read", unread ? u"0" : u"1");
+    put(u"locked", h.lockflag ? u"1" : u"0");
+    const std::u16string_view name = FieldText(h.name, std::size(h.name));
+    put(u"contact_name", name.empty() ? u"(Unknown)" : name);
+  }
+  line += ">\n    <parts>\n";
+  // The attributes of part or address `i`, by the names kept (else `names`).
+  const auto each = [&](const std::string& prefix, size_t i, std::u16string_view names,
+                        const std::function<void(std::u16string_view)>& one) {
+    const auto kept = layout.find(Utf16(fmt::format("{}:{}", prefix, i)));
+    if (kept != layout.end()) names = kept->second;
+    for (size_t from = 0; from < names.size();) {
+      const size_t end = std::min(names.find(u' ', from), names.size());
+      if (end > from) one(names.substr(from, end - from));
+      from = end + 1;
+    }
+  };
+  const auto extra = [&](const std::string& prefix, size_t i, std::u16string_view name) {
+    const auto kept = layout.find(Utf16(fmt::format("{}:{}:", prefix, i)) + std::u16string(name));
+    return kept == layout.end() ? std::u16string_view(u"null") : kept->second;
+  };
+  for (size_t i = 0; i < m.parts.size(); ++i) {
+    const MmsPart& p = m.parts[i];
+    line += "      <part";
+    const bool data = p.desc.datalen > 0;
+    each("part", i,
+         data ? u"seq ct name chset cd fn cid cl ctt_s ctt_t text data"
+              : u"seq ct name chset cd fn cid cl ctt_s ctt_t text",
+         [&](std::u16string_view name) {
+           const std::string n = Utf8(name.data(), name.size());
+           if (n == "seq") {
+             put(name, NumberText(p.desc.seq));
+           } else if (n == "text") {
+             put(name, p.has_text || layout.contains(Utf16(fmt::format("part:{}", i)))
+                           ? std::u16string_view(p.text)
+                           : u"null");
+           } else if (const auto column = ColumnOf(p.desc, n)) {
+             put(name, FieldText(column->first, column->second));
+           } else if (n == "data") {
+             line += " data=\"";
+             out << line;
+             line.clear();
+             ReadPartData(store, static_cast<uint32_t>(h.id), static_cast<uint32_t>(i),
+                          p.desc.datalen, [&](const uint8_t* bytes, size_t size) {
+                            line.clear();
+                            AppendBase64(line, bytes, size);
+                            out << line;
+                          });
+             line = "\"";
+           } else {
+             put(name, extra("part", i, name));
+           }
+         });
+    line += " />\n";
+  }
+  line += "    </parts>\n    <addrs>\n";
+  for (size_t i = 0; i < m.addrs.size(); ++i) {
+    const SmsMmsAddress& a = m.addrs[i];
+    line += "      <addr";
+    each("addr", i, u"address type charset", [&](std::u16string_view name) {
+      if (name == u"address") {
+        put(name, FieldText(a.address, std::size(a.address)));
+      } else if (name == u"type") {
+        put(name, NumberText(a.type));
+      } else if (name == u"charset") {
+        put(name, FieldText(a.charset, std::size(a.charset)));
+      } else {
+        put(name, extra("addr", i, name));
+      }
+    });
+    line += " />\n";
+  }
+  line += "    </addrs>\n  </mms>\n";
+  out << line;
+}
+
 // The messages of a backup file, one <sms> at a time.
 class XmlFormat final : public BackupFormat {
  public:
@@ -241,13 +568,22 @@ class XmlFormat final : public BackupFormat {
             import.Checked(fmt::format("sms at line {}: {}", sms.line, e.what()));
           }
         },
+        [&](XmlMms& mms) {
+          import.Next();
+          try {
+            const auto [m, identity] = ConvertMms(mms);
+            import.SeenMms(m, identity);
+            import.Checked({});
+          } catch (const Failure& e) {
+            import.Checked(fmt::format("mms at line {}: {}", mms.line, e.what()));
+          }
+        },
         [&](size_t bytes) { import.Bytes(bytes); });
-    import.report().mms = read.mms;
     import.report().others = read.others;
     // A file without its root element, or cut before its first record,
     // holds nothing to import, whatever is skipped.
     if (!read.root) return {read.error, read.error.empty() ? kNoRoot : read.error};
-    return {read.error, read.sms == 0 ? read.error : ""};
+    return {read.error, read.sms + read.mms == 0 ? read.error : ""};
   }
 
   void AddFile(Importer& import) override {
@@ -266,6 +602,16 @@ class XmlFormat final : public BackupFormat {
             ++import.report().names_cut;
           }
         },
+        [&](XmlMms& mms) {
+          import.Next();
+          std::pair<MmsRecord, std::string> m;
+          try {
+            m = ConvertMms(mms);
+          } catch (const Failure&) {
+            return;  // reported by the first pass
+          }
+          import.AddMms(m.first, m.second, fmt::format("adding the mms at line {}", mms.line));
+        },
         [&](size_t bytes) { import.Bytes(bytes); });
   }
 
@@ -277,6 +623,8 @@ class XmlFormat final : public BackupFormat {
 }  // namespace
 
 std::vector<SmsHead> SmsHeads(const XmlSms& sms) { return Convert(sms).message.parts; }
+
+MmsRecord MmsRecordOf(XmlMms& mms) { return ConvertMms(mms).first; }
 
 ImportReport ImportXml(Store& store, const InputFile& file, const ImportOptions& o) {
   XmlFormat format(file);
@@ -303,6 +651,13 @@ ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown, con
   std::string line;
   MessageAssembler writer([&](Message&& m) {
     const SmsHead& h = m.head();
+    if (m.parts.size() == 1) {
+      if (const auto mms = ReadMms(store, h)) {
+        WriteMms(store, out, *mms, unread.Unread(m), replaced);
+        progress.Step();
+        return;
+      }
+    }
     const int64_t date = MillisOf(h.recvtime, std::size(h.recvtime));
     const int64_t sent = MillisOf(h.createtime, std::size(h.createtime));
     const std::time_t seconds = static_cast<std::time_t>(date / 1000);

@@ -5,11 +5,16 @@
 #include <utf8cpp/utf8.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <unordered_set>
 #include <vector>
+
+#include "text/Base64.h"
 
 namespace zusms::cli {
 
@@ -75,8 +80,21 @@ class Filter {
     carry_.erase(0, i);
   }
 
+  // The data of a <part> whose value the filter replaced with `number`; the
+  // data of earlier parts that the parser never handed on (outside an
+  // <mms>) goes with it.
+  XmlPart TakeData(size_t number) {
+    XmlPart part;
+    const auto it = data_.find(number);
+    if (it != data_.end()) part = std::move(it->second);
+    data_.erase(data_.begin(), data_.upper_bound(number));
+    return part;
+  }
+  // How many data values have ended so far.
+  size_t DataEnded() const { return next_data_; }
+
  private:
-  enum State { kText, kTag, kQuoted, kComment, kCData, kOther, kDoctype };
+  enum State { kText, kTag, kQuoted, kComment, kCData, kOther, kDoctype, kData };
 
   // Handles what starts at s[i]; returns the bytes consumed, 0 when the
   // input ends too early to decide.
@@ -84,6 +102,7 @@ class Filter {
     const char c = s[i];
     const std::string_view rest = s.substr(i);
     if (state_ == kDoctype) return Doctype(rest, last, out);
+    if (state_ == kData) return Data(rest, out);
     if (state_ == kQuoted && dropping_) {  // the value of an attribute given twice
       if (c == '\n') out += c;             // lines keep their numbers
       if (c == quote_) {
@@ -129,6 +148,7 @@ class Filter {
       case kText:
       case kQuoted:
       case kDoctype:
+      case kData:
         break;
     }
     if (state_ == kQuoted && c == quote_) {
@@ -170,6 +190,7 @@ class Filter {
       state_ = kTag;
       named_ = false;
       names_.clear();
+      attribute_.clear();
     }
     out += '<';
     return 1;
@@ -216,11 +237,13 @@ class Filter {
       bad_name_ = false;
       if (!named_) {
         named_ = true;
+        element_ = name_;
         out += name_;
       } else if (!names_.insert(name_).second) {
         dropping_ = true;
         dropped_ = name_;
       } else {
+        attribute_ = name_;
         out += name_;
       }
       name_.clear();
@@ -245,12 +268,34 @@ class Filter {
     }
     if (c == '"' || c == '\'') {
       quote_ = c;
-      state_ = kQuoted;
+      state_ = element_ == "part" && attribute_ == "data" ? kData : kQuoted;
+      if (state_ == kData) decoder_ = Base64Decoder(kMostPartData);
     } else if (c == '>') {
       state_ = kText;
     }
     out += c;
     return 1;
+  }
+
+  // Inside the base64 value of a part's data: decoded as it comes, and
+  // replaced by the number under which the parser's handler takes it.
+  size_t Data(std::string_view rest, std::string& out) {
+    const size_t end = rest.find(quote_);
+    const std::string_view value = rest.substr(0, end);
+    out.append(static_cast<size_t>(std::count(value.begin(), value.end(), '\n')),
+               '\n');  // lines keep their numbers
+    decoder_.Feed(value);
+    if (end == std::string_view::npos) return rest.size();
+    XmlPart& part = data_[next_data_];
+    part.has_data = true;
+    part.data_problem = decoder_.Finish();
+    part.data_size = decoder_.size();
+    part.data = std::move(decoder_.bytes());
+    decoder_ = Base64Decoder();
+    out += std::to_string(next_data_++);
+    out += quote_;
+    state_ = kTag;
+    return end + 1;
   }
 
   // Inside a document type declaration, which is dropped unread but for
@@ -384,6 +429,11 @@ class Filter {
   std::string name_;
   bool dropping_ = false;
   std::string dropped_;
+  std::string element_, attribute_;  // the tag's name, its last attribute's
+  // Data values decoded, by number, until the parser hands their parts on.
+  Base64Decoder decoder_;
+  std::map<size_t, XmlPart> data_;
+  size_t next_data_ = 0;
   // In a document type declaration.
   bool subset_ = false;
   std::string_view doctype_skip_to_;  // the end of a comment or instruction in it
@@ -395,6 +445,9 @@ struct ParseState {
   int depth = 0;
   size_t events = 0;  // elements started and ended
   const std::function<void(const XmlSms&)>* on_sms = nullptr;
+  const std::function<void(XmlMms&)>* on_mms = nullptr;
+  Filter* filter = nullptr;
+  std::optional<XmlMms> mms;  // the <mms> being read
   XmlReadResult result;
   std::string refused;         // why the parser was stopped
   std::exception_ptr failure;  // what the caller's handler threw
@@ -403,6 +456,25 @@ struct ParseState {
 void Refuse(ParseState& st, const std::string& why) {
   if (st.refused.empty()) st.refused = why;
   XML_StopParser(st.parser, XML_FALSE);
+}
+
+XmlElement Copied(const XML_Char** attributes) {
+  XmlElement e;
+  for (size_t i = 0; attributes[i]; i += 2)
+    e.attributes.emplace_back(attributes[i], attributes[i + 1]);
+  return e;
+}
+
+// Runs a handler of the caller's; what it throws is carried across the
+// parser's C frames.
+template <typename Handler>
+void Hand(ParseState& st, const Handler& handler) {
+  try {
+    handler();
+  } catch (...) {
+    st.failure = std::current_exception();
+    XML_StopParser(st.parser, XML_FALSE);
+  }
 }
 
 void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes) {
@@ -417,20 +489,39 @@ void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes
     }
     return;
   }
+  if (std::strcmp(name, "part") == 0) {
+    // Its data was decoded by the filter, which wrote its number instead.
+    XmlPart part;
+    for (size_t i = 0; attributes[i]; i += 2) {
+      if (std::strcmp(attributes[i], "data") != 0) {
+        part.attributes.emplace_back(attributes[i], attributes[i + 1]);
+        continue;
+      }
+      part.attributes.emplace_back("data", "");  // where it was, for writing back
+      XmlPart taken = st.filter->TakeData(std::strtoull(attributes[i + 1], nullptr, 10));
+      part.has_data = taken.has_data;
+      part.data = std::move(taken.data);
+      part.data_size = taken.data_size;
+      part.data_problem = std::move(taken.data_problem);
+    }
+    if (st.mms && st.depth > 2) st.mms->parts.push_back(std::move(part));
+    if (st.depth > 2) return;
+  }
+  if (st.mms && st.depth > 2) {
+    if (std::strcmp(name, "addr") == 0) st.mms->addrs.push_back(Copied(attributes));
+    return;
+  }
   if (st.depth != 2) return;
   if (std::strcmp(name, "sms") == 0) {
     XmlSms sms;
     sms.line = XML_GetCurrentLineNumber(st.parser);
     sms.attributes = attributes;
     ++st.result.sms;
-    try {
-      (*st.on_sms)(sms);
-    } catch (...) {  // carried across the parser's C frames
-      st.failure = std::current_exception();
-      XML_StopParser(st.parser, XML_FALSE);
-    }
+    Hand(st, [&] { (*st.on_sms)(sms); });
   } else if (std::strcmp(name, "mms") == 0) {
-    ++st.result.mms;
+    st.mms.emplace();
+    st.mms->line = XML_GetCurrentLineNumber(st.parser);
+    st.mms->element = Copied(attributes);
   } else {
     ++st.result.others[name];
   }
@@ -440,6 +531,11 @@ void XMLCALL End(void* data, const XML_Char*) {
   auto& st = *static_cast<ParseState*>(data);
   --st.depth;
   ++st.events;
+  if (st.depth == 1 && st.mms) {
+    ++st.result.mms;
+    Hand(st, [&] { (*st.on_mms)(*st.mms); });
+    st.mms.reset();
+  }
 }
 
 void XMLCALL Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
@@ -447,6 +543,13 @@ void XMLCALL Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Cha
 }
 
 }  // namespace
+
+std::optional<std::string_view> XmlElement::Get(std::string_view name) const {
+  for (const auto& [n, v] : attributes) {
+    if (n == name) return std::string_view(v);
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string_view> XmlSms::Get(std::string_view name) const {
   for (size_t i = 0; attributes && attributes[i]; i += 2) {
@@ -456,9 +559,11 @@ std::optional<std::string_view> XmlSms::Get(std::string_view name) const {
 }
 
 XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const XmlSms&)>& on_sms,
+                            const std::function<void(XmlMms&)>& on_mms,
                             const std::function<void(size_t)>& on_bytes) {
   ParseState st;
   st.on_sms = &on_sms;
+  st.on_mms = &on_mms;
   st.parser = XML_ParserCreate("UTF-8");
   if (!st.parser) throw std::bad_alloc();
   XML_SetUserData(st.parser, &st);
@@ -466,6 +571,7 @@ XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const Xml
   XML_SetStartDoctypeDeclHandler(st.parser, Doctype);
   XML_SetParamEntityParsing(st.parser, XML_PARAM_ENTITY_PARSING_NEVER);
   Filter filter;
+  st.filter = &filter;
   std::vector<char> chunk(1 << 16);
   std::string filtered;
   size_t bytes = 0;
@@ -475,15 +581,18 @@ XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const Xml
   // fed 64 KiB at a time would cost its length squared. While feeds end
   // no element, the next one is twice as long, so a token is scanned about
   // twice in all.
+  // A part's data is parsed as soon as its value ends (the filter holds it
+  // decoded until then), so that the data of many parts is never held.
   size_t feed = chunk.size();
-  size_t events = 0;
+  size_t events = 0, data_ended = 0;
   for (bool last = false; !last && ok;) {
     in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     const size_t got = static_cast<size_t>(in.gcount());
     last = got < chunk.size();
     bytes += got;
     filter.Feed(std::string_view(chunk.data(), got), last, filtered);
-    if (filtered.size() < feed && !last) continue;
+    if (filtered.size() < feed && !last && filter.DataEnded() == data_ended) continue;
+    data_ended = filter.DataEnded();
     ok = XML_Parse(st.parser, filtered.data(), static_cast<int>(filtered.size()),
                    last ? XML_TRUE : XML_FALSE) == XML_STATUS_OK;
     filtered.clear();

@@ -1,9 +1,8 @@
-// Reads the XML of SMS backup apps as a stream, one <sms> at a time, with
-// bounded memory. Real files hold what strict XML parsers refuse: surrogate
-// pairs and control characters written as numeric references, raw control
-// characters, bytes that are not UTF-8, "&" and "<" in attribute values, an
-// attribute twice in one element, a document type declaration. A byte
-// filter in front of the parser rewrites them, so the parser sees
+// Reads the XML of SMS backup apps as a stream, one <sms> or <mms> at a
+// time, with memory bounded by the largest message. Real files hold what strict XML parsers refuse:
+// surrogate pairs and control characters written as numeric references, raw control characters,
+// bytes that are not UTF-8, "&" and "<" in attribute values, an attribute twice in one element, a
+// document type declaration. A byte filter in front of the parser rewrites them, so the parser sees
 // well-formed XML and the reader hands on what the file meant, a bad
 // record marked as such rather than ending the file. The document type
 // declaration is dropped unread: no DTD, no external entity, no entity
@@ -13,12 +12,15 @@
 #define ZUSMS_CLI_BACKUP_XMLREADER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <istream>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zusms::cli {
 
@@ -32,6 +34,30 @@ struct XmlSms {
   // The value of `name`, or nothing when the element does not carry it.
   std::optional<std::string_view> Get(std::string_view name) const;
 };
+
+// An element inside an <mms>, its attributes copied (first value of each).
+struct XmlElement {
+  std::vector<std::pair<std::string, std::string>> attributes;  // in the file's order
+  std::optional<std::string_view> Get(std::string_view name) const;
+};
+// One <part>: its `data` attribute is decoded by the filter as it streams
+// and never reaches the parser (nor memory) as base64; its place among the
+// attributes holds an empty value.
+struct XmlPart : XmlElement {
+  bool has_data = false;
+  std::vector<uint8_t> data;  // the first kMostPartData bytes
+  uint64_t data_size = 0;     // all of them
+  std::string data_problem;   // why the value is not base64, empty when it is
+};
+// One <mms> element inside <smses>, whole, with its parts and addresses.
+struct XmlMms {
+  size_t line = 0;
+  XmlElement element;
+  std::vector<XmlPart> parts;     // <part> elements, wherever inside the <mms>
+  std::vector<XmlElement> addrs;  // <addr> elements, likewise
+};
+// A part's data beyond this is counted, not kept: the record is invalid.
+constexpr size_t kMostPartData = 100u * 1024u * 1024u;
 
 // Characters that the filter marks in attribute values, all in the last 256
 // code points of plane 16 (private use, kept for this): a lone surrogate or
@@ -56,10 +82,11 @@ struct XmlReadResult {
   std::string error;  // "line N: ..." when the file is not well-formed or cut off
 };
 
-// Calls `on_sms` for each <sms> inside <smses>, in file order, and
-// `on_bytes` with the bytes read so far. Stops at the first place where the
-// file is not well-formed (everything before it has been handed on).
+// Calls `on_sms` for each <sms> and `on_mms` for each <mms> inside
+// <smses>, in file order, and `on_bytes` with the bytes read so far. Stops at the first place where
+// the file is not well-formed (everything before it has been handed on).
 XmlReadResult ReadXmlBackup(std::istream& in, const std::function<void(const XmlSms&)>& on_sms,
+                            const std::function<void(XmlMms&)>& on_mms,
                             const std::function<void(size_t)>& on_bytes);
 
 // The byte filter alone, for tests: the input fed in two chunks, split at

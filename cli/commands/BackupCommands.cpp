@@ -198,8 +198,8 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     PrintJson(j);
     return;
   }
-  std::cout << fmt::format("imported: {} added, {} already there", Counted(r.added, "message"),
-                           r.skipped);
+  std::cout << fmt::format("imported: {} added{}, {} already there", Counted(r.added, "message"),
+                           r.mms > 0 ? fmt::format(" ({} multimedia)", r.mms) : "", r.skipped);
   if (!xml) {
     std::cout << fmt::format("; {} added, {} updated, {} already there",
                              Counted(r.records_added, "other record"), r.updated,
@@ -220,7 +220,6 @@ void PrintImport(const Options& o, const ImportReport& r, bool xml) {
     std::cout << "the file is cut or malformed there, the rest of it was not read: "
               << OneLine(r.cut) << "\n";
   }
-  if (r.mms > 0) std::cout << fmt::format("{} MMS not imported: the store keeps SMS only\n", r.mms);
   for (const auto& [name, n] : r.others) {
     std::cout << Counted(n, "<" + OneLine(name) + "> element") << " not imported\n";
   }

@@ -1,5 +1,6 @@
 // Backup XML as it reaches the import: the byte filter, the streaming
-// parser and the conversion of each <sms> to heads. Nothing may crash, the
+// parser and the conversion of each <sms> to heads and each <mms> to its
+// records (its parts' base64 decoded by the filter). Nothing may crash, the
 // filter's output may not depend on how the input is cut into chunks and is
 // UTF-8 whatever the input holds, and every head made must fit its fields.
 #include <utf8cpp/utf8.h>
@@ -32,6 +33,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 h.name[std::size(h.name) - 1] != 0) {
               std::abort();
             }
+          }
+        } catch (const Failure&) {
+        }
+      },
+      [](XmlMms& mms) {
+        try {
+          const MmsRecord m = MmsRecordOf(mms);
+          if (m.head.tel[std::size(m.head.tel) - 1] != 0 ||
+              m.head.content[std::size(m.head.content) - 1] != 0 || m.addrs.empty()) {
+            std::abort();
+          }
+          for (const MmsPart& p : m.parts) {
+            if (p.data.size() > ZU_MMS_PART_MAX || p.desc.datalen != p.data.size()) std::abort();
           }
         } catch (const Failure&) {
         }

@@ -1,0 +1,167 @@
+#include "backup/MmsRecord.h"
+
+#include <fmt/format.h>
+#include <xxhash.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "model/Messages.h"
+#include "text/Text.h"
+
+namespace zusms::cli {
+
+namespace {
+
+template <size_t N>
+std::u16string_view Field(const char16_t (&f)[N]) {
+  return FieldText(f, N);
+}
+
+// Hashes fields with their lengths, so that no two lists of them run together.
+class Hasher {
+ public:
+  Hasher() : state_(XXH3_createState(), XXH3_freeState) {
+    if (!state_) throw std::bad_alloc();
+    XXH3_128bits_reset(state_.get());
+  }
+  void Bytes(const void* p, size_t n) { XXH3_128bits_update(state_.get(), p, n); }
+  void Number(uint64_t v) { Bytes(&v, sizeof v); }
+  void Text(std::u16string_view t) {
+    Number(t.size());
+    Bytes(t.data(), t.size() * sizeof(char16_t));
+  }
+  std::string Digest() {
+    XXH128_canonical_t digest;
+    XXH128_canonicalFromHash(&digest, XXH3_128bits_digest(state_.get()));
+    return std::string(reinterpret_cast<const char*>(digest.digest), sizeof digest.digest);
+  }
+
+ private:
+  std::unique_ptr<XXH3_state_t, XXH_errorcode (*)(XXH3_state_t*)> state_;
+};
+
+}  // namespace
+
+bool IsLayoutName(std::u16string_view name) {
+  return name.starts_with(u"part:") || name.starts_with(u"addr:");
+}
+
+SmsMmsAttribute Attribute(std::u16string_view name, std::u16string_view value) {
+  SmsMmsAttribute a{};
+  if (name.size() + 1 > std::size(a.name)) {
+    throw Failure(fmt::format("the attribute name \"{}\" is longer than {}",
+                              Utf8(name.data(), name.size()),
+                              Counted(std::size(a.name) - 1, "character")));
+  }
+  if (value.size() + 1 > std::size(a.value)) {
+    throw Failure(fmt::format("{}: longer than {}", Utf8(name.data(), name.size()),
+                              Counted(std::size(a.value) - 1, "character")));
+  }
+  std::copy(name.begin(), name.end(), a.name);
+  std::copy(value.begin(), value.end(), a.value);
+  return a;
+}
+
+std::string MmsIdentity(const MmsRecord& m, const DataReader& data) {
+  Hasher h;
+  h.Text(Field(m.head.recvtime));
+  h.Number(m.addrs.size());
+  for (const SmsMmsAddress& a : m.addrs) {
+    h.Text(Field(a.address));
+    h.Number(static_cast<uint64_t>(a.type));
+  }
+  h.Number(m.parts.size());
+  for (size_t i = 0; i < m.parts.size(); ++i) {
+    const SmsMmsPart& d = m.parts[i].desc;
+    h.Number(static_cast<uint64_t>(static_cast<int64_t>(d.seq)));
+    for (const auto text : {Field(d.ctype), Field(d.name), Field(d.fname), Field(d.charset),
+                            Field(d.cid), Field(d.cl)}) {
+      h.Text(text);
+    }
+    h.Text(m.parts[i].text);
+    h.Number(d.datalen);
+    data(i, [&](const uint8_t* p, size_t n) { h.Bytes(p, n); });
+  }
+  return h.Digest();
+}
+
+std::string MmsIdentity(const MmsRecord& m) {
+  return MmsIdentity(m, [&](size_t i, const auto& piece) {
+    piece(m.parts[i].data.data(), m.parts[i].data.size());
+  });
+}
+
+uint32_t StoreMms(Store& store, MmsRecord& m, const std::string& what) {
+  std::vector<SmsMmsPartData> parts(m.parts.size());
+  for (size_t i = 0; i < parts.size(); ++i) {
+    parts[i].part = m.parts[i].desc;
+    parts[i].part.datalen = static_cast<uint32_t>(m.parts[i].data.size());
+    parts[i].text = m.parts[i].has_text ? m.parts[i].text.c_str() : nullptr;
+    parts[i].data = m.parts[i].data.empty() ? nullptr : m.parts[i].data.data();
+  }
+  uint32_t id = 0;
+  Check(AddZuSmsMms(*store, &m.head, &m.mms, m.attrs.data(), static_cast<uint32_t>(m.attrs.size()),
+                    parts.data(), static_cast<uint32_t>(parts.size()), m.addrs.data(),
+                    static_cast<uint32_t>(m.addrs.size()), &id),
+        what);
+  return id;
+}
+
+std::optional<MmsRecord> ReadMms(Store& store, const SmsHead& h) {
+  MmsRecord m;
+  uint32_t attrs = 0, parts = 0, addrs = 0;
+  const auto id = static_cast<uint32_t>(h.id);
+  const int32_t status = GetZuSmsMms(*store, id, &m.mms, &attrs, &parts, &addrs);
+  if (status == 100) return std::nullopt;
+  Check(status, "reading a multimedia message");
+  m.head = h;
+  uint32_t n = 0;
+  m.attrs.resize(attrs);
+  Check(GetAllZuSmsMmsAttribute(*store, id, m.attrs.data(), attrs, &n), "reading its attributes");
+  m.attrs.resize(n);
+  m.addrs.resize(addrs);
+  Check(GetAllZuSmsMmsAddress(*store, id, m.addrs.data(), addrs, &n), "reading its addresses");
+  m.addrs.resize(n);
+  std::vector<SmsMmsPart> descs(parts);
+  Check(GetAllZuSmsMmsPart(*store, id, descs.data(), parts, &n), "reading its parts");
+  descs.resize(n);
+  for (uint32_t i = 0; i < descs.size(); ++i) {
+    MmsPart p;
+    p.desc = descs[i];
+    if (p.desc.textlen > 0) {
+      p.text.resize(p.desc.textlen + 1);
+      uint32_t length = 0;
+      Check(GetZuSmsMmsPartText(*store, id, i, p.text.data(), p.desc.textlen + 1, &length),
+            "reading a part's text");
+      p.text.resize(std::min(length, p.desc.textlen));
+      p.has_text = true;
+    }
+    m.parts.push_back(std::move(p));
+  }
+  return m;
+}
+
+void ReadPartData(Store& store, uint32_t id, uint32_t part, uint64_t size,
+                  const std::function<void(const uint8_t*, size_t)>& on, uint32_t piece) {
+  std::vector<uint8_t> buffer(std::min<uint64_t>(piece, size));
+  for (uint64_t offset = 0; offset < size;) {
+    uint32_t read = 0;
+    Check(GetZuSmsMmsPartData(*store, id, part, offset, buffer.data(),
+                              static_cast<uint32_t>(buffer.size()), &read),
+          "reading a part's data");
+    if (read == 0) break;
+    on(buffer.data(), read);
+    offset += read;
+  }
+}
+
+std::string StoredMmsIdentity(Store& store, const MmsRecord& m) {
+  return MmsIdentity(m, [&](size_t i, const auto& piece) {
+    ReadPartData(store, static_cast<uint32_t>(m.head.id), static_cast<uint32_t>(i),
+                 m.parts[i].desc.datalen, piece);
+  });
+}
+
+}  // namespace zusms::cli
