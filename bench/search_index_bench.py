@@ -145,11 +145,12 @@ def raw_catch_up_locks(path, ids):
     inlist = ",".join(map(str, ids))
     start = time.perf_counter()
     db.execute("BEGIN")
+    db.execute("UPDATE zu_search_persons AS p SET Locked = p.Locked + d.n FROM (SELECT "
+               "s.UserID, s.Person, sum(h.lockflag - s.Locked) AS n FROM zu_search s JOIN SmsHead "
+               f"h ON h.id = s.id WHERE s.id IN ({inlist}) GROUP BY s.UserID, s.Person) AS d "
+               "WHERE p.UserID = d.UserID AND p.Person = d.Person")
     db.execute("UPDATE zu_search AS s SET Locked = h.lockflag FROM SmsHead h WHERE h.id = s.id "
                f"AND s.id IN ({inlist})")
-    db.execute("UPDATE zu_search_persons AS p SET Locked = (SELECT count(*) FROM zu_search s "
-               "WHERE s.UserID = p.UserID AND s.Person = p.Person AND s.Locked) WHERE Person IN "
-               f"(SELECT Person FROM zu_search WHERE id IN ({inlist}))")
     db.execute("COMMIT")
     took = time.perf_counter() - start
     db.close()
