@@ -137,8 +137,8 @@ size_t ExportReadable(Store& store, const Options& o, const Selection& which,
 // exist or be empty: index.html, a page chain per conversation, the
 // stylesheet and the index's script (commands/HtmlExport.cpp).
 struct HtmlReport {
-  size_t messages = 0, conversations = 0, pages = 0;
-  uint64_t bytes = 0, largest = 0;  // of all files; of the largest one
+  size_t messages = 0, conversations = 0, pages = 0;  // pages: every file
+  uint64_t bytes = 0, largest = 0;                    // of all files; of the largest one
 };
 HtmlReport ExportHtml(Store& store, const Options& o, const Selection& which,
                       const std::string& dir);

@@ -9,11 +9,14 @@ desktop and a phone width go to BUILD/test-artifacts/html/ (not kept in git).
 
 usage: cli_html_test.py PATH/TO/zusms   (exits 77, skipped, without Chromium)
 """
+import calendar
 import html.parser
+import itertools
 import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -33,28 +36,53 @@ ODD = ["明天下午三点在老地方见，别忘了带伞。", "سلام، ف�
        "a" * 300 + "?q=1", "Long: " + " ".join(f"word{k}" for k in range(400)), HOSTILE]
 PEOPLE = [("+8613800138000", "张伟"), ("13800138000", ""), ("+989121234567", "مریم"),
           ("+4915112345678", "Zoë Müller")]
+BIDI = "[\u202a-\u202e\u2066-\u2069]"
+LONG = "<b>&" * 175000  # 2.4 MB as a page writes it: pieces on three pages
+# Texts the pages must keep whole and in their place: line breaks of every
+# kind, direction overrides (in a name too), invalid times (unknown, and
+# ordered as the oldest), the hour the clocks show twice, no number at all.
+BERLIN_FOLD = calendar.timegm((2024, 10, 27, 0, 30, 0))  # 02:30 in summer time
+EDGES = [(PEOPLE[3], "crlf\r\nthen cr\rthen ls\u2028then ps\u2029end", None),
+         (("+442079460958", "\u202eevil"), "x\u202ey\u2067z", None),
+         (PEOPLE[3], "no time at all", "00000000000000"),
+         (PEOPLE[3], "the 30th of February", "20240230120000"),
+         (PEOPLE[3], "far in the future?", "99999999999999"),
+         (PEOPLE[2], "summer time", BERLIN_FOLD), (PEOPLE[2], "winter time", BERLIN_FOLD + 3600),
+         (("", ""), "from nowhere", None),
+         (("1234567890123456789012345678901", "A number too long to fit"), "wide", None)]
 BIG = 4100  # messages with one more person: three pages
 
 
 def shown_as(text):
     """A text as the pages show it: control characters (the corpus has C1
     ones) as U+FFFD, as the tool's other outputs for people show them."""
+    text = re.sub("\r\n|[\r\u2028\u2029]", "\n", text)
     return re.sub("[\x00-\x08\x0b-\x1f\x7f-\x9f]", "\ufffd", text)
 
 
 class Dom(html.parser.HTMLParser):
-    """What a dumped page shows: title, bubbles (side, text, time, day), the
-    addresses it refers to, scripts, and the index rows with their state."""
+    """What a dumped page shows: title, bubbles (side, text, time, day; the
+    pieces of a long message as one), the addresses it refers to, scripts,
+    the index rows with their state and the filter's finds, and text with
+    direction controls outside an element that isolates it."""
+
+    VOID = {"meta", "link", "input", "img", "br", "hr", "source", "wbr"}
 
     def __init__(self, text):
         super().__init__()
         self.title, self.bubbles, self.refs, self.scripts, self.rows, self.links = \
             "", [], [], 0, [], {}
-        self._in, self._day, self._side = None, "", None
+        self.found, self.leaks, self.meta = [], [], ""
+        self._in, self._day, self._side, self._open = None, "", None, []
+        self._found = False
         self.feed(text)
 
     def handle_starttag(self, tag, attrs):
         a = dict(attrs)
+        if tag not in self.VOID:
+            self._open.append((tag, tag == "bdi" or "dir" in a))
+        if tag == "a" and self._in == "found":
+            self.found.append(a["href"])
         for name in ("src", "href", "action", "srcset", "poster", "data"):
             if a.get(name):
                 self.refs.append(a[name])
@@ -65,33 +93,56 @@ class Dom(html.parser.HTMLParser):
             self._in, self._text = tag, ""
         elif tag == "div" and "msg" in cls.split():
             self._side = "out" if "out" in cls.split() else "in"
-            self.bubbles.append([self._side, "", "", self._day])
+            self.bubbles.append([self._side, "", "", self._day, "cont" in cls.split()])
         elif tag == "p" and cls == "text":
             self._in = "text"
         elif tag == "time" and self._side:
             self.bubbles[-1][2] = a["datetime"]
+        elif tag == "p" and cls == "meta":
+            self._in = "meta"
         elif tag == "tbody":
-            self._in = "tbody"
+            self._in = "found" if self._open[-2][0] == "table" and self._found else "tbody"
+        elif tag == "table":
+            self._found = a.get("id") == "found"
         elif tag == "tr" and self._in == "tbody":
             self.rows.append("hidden" in a)
         elif tag == "a" and a.get("rel") in ("prev", "next"):
             self.links[a["rel"]] = a["href"]
 
     def handle_endtag(self, tag):
+        while self._open and self._open.pop()[0] != tag:
+            pass
+        if tag == "tbody":
+            self._in = None
         if tag == "title" and self._in == "title":
             self.title, self._in = self._text, None
         elif tag == "h2" and self._in == "h2":
             self._day, self._in = self._text, None
-        elif tag == "p" and self._in == "text":
+        elif tag == "p" and self._in in ("text", "meta"):
             self._in = None
         elif tag == "div" and self._side:
             self._side = None
 
     def handle_data(self, data):
+        if re.search(BIDI, data) and not any(iso for tag, iso in self._open):
+            self.leaks.append(data)
+        if self._in == "meta":
+            self.meta += data + "\n"
         if self._in in ("title", "h2"):
             self._text += data
         elif self._in == "text":
             self.bubbles[-1][1] += data
+
+
+def joined(bubbles, shown=None):
+    """(side, text) of each message, the pieces of a long one as one."""
+    shown = [] if shown is None else shown
+    for side, text, stamp, day, cont in bubbles:
+        if cont:
+            shown[-1] = (side, shown[-1][1] + text)
+        else:
+            shown.append((side, text))
+    return shown
 
 
 @unittest.skipIf(CHROMIUM is None, "no chromium")
@@ -103,11 +154,16 @@ class Html(cli_test.Case):
         base = int(time.mktime((2024, 3, 20, 9, 0, 0, 0, 0, -1)))  # across a change of clocks
         heads, cls.expected = [], {}
         texts = [(PEOPLE[i % 4], t, base + i * 23757) for i, t in enumerate(ODD + corpus[:80])]
-        texts += [(("+14155550123", "Mike"), f"{corpus[k % 80]} #{k}", base + k * 5 * 3600)
+        texts += [(who, t, base - 86400 * (k + 1) if when is None else when)
+                  for k, (who, t, when) in enumerate(EDGES)]
+        texts.append((PEOPLE[0], LONG, base + 30 * 86400))
+        texts += [(("+14155550123", "Mike 2"), f"{corpus[k % 80]} #{k}", base + k * 5 * 3600)
                   for k in range(BIG)]
         for i, ((number, name), text, when) in enumerate(texts):
-            sent = i % 3 == 0
-            stamp = time.strftime("%Y%m%d%H%M%S", time.gmtime(when))
+            sent = i % 3 == 0 and text != LONG
+            stamp = when if isinstance(when, str) else time.strftime("%Y%m%d%H%M%S",
+                                                                      time.gmtime(when))
+            when = -1 if isinstance(when, str) else when
             pieces = [text[k:k + 670] for k in range(0, len(text), 670)]
             for index, piece in enumerate(pieces, 1):
                 many = len(pieces) > 1
@@ -143,6 +199,7 @@ class Html(cli_test.Case):
              f"--log-net-log={net}", "--hide-scrollbars", *flags, url],
             capture_output=True, text=True, timeout=90)
         self.assertEqual(proc.returncode, 0, proc.stderr[-2000:])
+        self.log = proc.stderr
         with open(net, encoding="utf-8") as f:
             events = json.load(f)["events"]
         # file: loads do not pass the network stack; whatever a page asks of
@@ -155,39 +212,68 @@ class Html(cli_test.Case):
         out = os.path.join(self.dir.name, "site")
         self.run_cli("--region", "CN", "export", "--format", "html", "--to", out)
         files = sorted(os.listdir(out))
-        # The index, newest conversation first (the big one), and its filter.
-        dom, sent = self.browse(f"file://{out}/index.html#q=zoe%20151%201234", "--dump-dom")
-        index = Dom(dom)
-        self.assertEqual((index.title, index.scripts, sent), ("Messages", 1, []))
-        order = sorted(self.expected, key=lambda k: -self.expected[k][-1][2])
-        self.assertEqual(index.rows, [k != "+4915112345678" for k in order])
-        self.assertIn("1 of 4", dom)
+        # The index, newest conversation first (the big one; a time that is
+        # no time the oldest), and its filter: words, a number written
+        # nationally, and no match across a name's and a number's digits.
+        order = sorted(self.expected, key=lambda k: -max(m[2] for m in self.expected[k]))
+        for query, hidden in (("zoe%20151%201234", "+4915112345678"),
+                              ("015112345678", "+4915112345678"), ("214155", None)):
+            dom, sent = self.browse(f"file://{out}/index.html#q={query}", "--dump-dom")
+            index = Dom(dom)
+            self.assertEqual((index.title, index.scripts, sent, index.leaks),
+                             ("Messages", 1, [], []))
+            self.assertEqual(index.rows, [k != hidden for k in order], query)
+            self.assertIn(f"{int(hidden is not None)} of {len(order)}", dom)
+        self.assertIn("unknown time", dom)
+        metas, titles = "", []
         for n, key in enumerate(order, 1):
             shown, page = [], f"c{n}.html"
             while page:
                 self.assertIn(page, files)
                 dom, sent = self.browse(f"file://{out}/{page}", "--dump-dom")
                 d = Dom(dom)
-                self.assertEqual((sent, d.scripts), ([], 0), page)
+                self.assertEqual((sent, d.scripts, d.leaks), ([], 0, []), page)
+                self.assertLessEqual(os.path.getsize(os.path.join(out, page)), 2 << 20)
+                metas += d.meta
+                titles.append(d.title)
                 self.assertFalse("PWNED" in d.title or "PWNED" in dom.split("<main>")[0], page)
-                self.assertTrue(all(re.fullmatch(r"(index|c\d+(-\d+)?)\.html|style\.css", r) and
-                                    r in files for r in d.refs), d.refs)
-                for side, text, stamp, day in d.bubbles:  # under the day of its local time
+                self.assertTrue(all(re.fullmatch(r"index\.html|c\d+(-\d+)?\.html(#m\d+-\d+)?", r)
+                                    and r.split("#")[0] in files for r in d.refs), d.refs)
+                for side, text, stamp, day, cont in d.bubbles:  # under its local day
                     self.assertIn(stamp[:10], day)
-                shown += [(side, text) for side, text, stamp, day in d.bubbles]
+                shown = joined(d.bubbles, shown)
                 page = d.links.get("next")
             want = sorted(self.expected[key], key=lambda m: m[2])
             self.assertEqual(shown, [(side, shown_as(text)) for side, text, when in want], key)
         self.assertEqual(len([f for f in files if f.startswith("c1")]), 3)
+        # The hour shown twice told apart; times that are none said so; a
+        # conversation without a number named so.
+        self.assertIn("02:30 UTC+02:00", metas)
+        self.assertIn("02:30 UTC+01:00", metas)
+        self.assertEqual(metas.count("unknown time"), 3)
+        self.assertIn("(no number)", titles)
         zhang = order.index("+8613800138000") + 1
         with open(os.path.join(out, f"c{zhang}.html"), encoding="utf-8") as f:
             self.assertIn("local times in Europe/Berlin (CEST, UTC+02:00; CET, UTC+01:00)",
                           f.read())
-        for width, height in ((1280, 900), (390, 844)):
-            shot = os.path.join(self.artifacts, f"conversation-{width}.png")
-            self.browse(f"file://{out}/c{zhang}.html", f"--window-size={width},{height}",
+        for (name, page), (width, height) in itertools.product(
+                (("conversation", f"c{zhang}.html"), ("index", "index.html")),
+                ((1280, 900), (390, 844))):
+            shot = os.path.join(self.artifacts, f"{name}-{width}.png")
+            self.browse(f"file://{out}/{page}", f"--window-size={width},{height}",
                         f"--screenshot={shot}")
             self.assertGreater(os.path.getsize(shot), 10000)
+        # A file beside the folder is no style of the pages: a stylesheet
+        # slipped into a page from the folder above is refused.
+        self.write("evil.css", "body { display: none }")
+        with open(os.path.join(out, f"c{zhang}.html"), encoding="utf-8") as f:
+            page = f.read().replace("</title>", "</title><link rel=stylesheet href=../evil.css>")
+        with open(os.path.join(out, "injected.html"), "w", encoding="utf-8") as f:
+            f.write(page)
+        self.browse(f"file://{out}/injected.html", "--dump-dom", "--enable-logging=stderr",
+                    "--v=0")
+        self.assertRegex(self.log, r"(Refused to load|Loading) the stylesheet 'file://[^']*/evil"
+                                   r"\.css'.*Content Security Policy")
         # The detectors see what they look for: a page of the same hostile
         # markup, written raw and with no policy, runs it and reaches out.
         control = self.write("control.html", f"<title>T</title><p>{HOSTILE}</p>")
@@ -201,17 +287,79 @@ class Html(cli_test.Case):
         proc = self.run_cli("--region", "CN", "export", "--format", "html", "--to", out,
                             "--number", "138 0013 8000")
         self.assertIn("in 1 conversation", proc.stderr)
-        with open(os.path.join(out, "c1.html"), encoding="utf-8") as f:
-            d = Dom(f.read())
-        self.assertEqual([t for s, t, *_ in d.bubbles],
+        shown, page = [], "c1.html"
+        while page:
+            with open(os.path.join(out, page), encoding="utf-8") as f:
+                d = Dom(f.read())
+            shown, page = joined(d.bubbles, shown), d.links.get("next")
+        self.assertEqual([t for s, t in shown],
                          [shown_as(t) for s, t, w in sorted(self.expected["+8613800138000"],
                                                   key=lambda m: m[2])])
-        self.assertEqual(sorted(os.listdir(out)),
-                         ["c1.html", "filter.js", "index.html", "style.css"])
+        self.assertEqual(sorted(os.listdir(out)), ["c1-2.html", "c1-3.html", "c1-4.html",
+                                                   "c1.html", "index.html"])
         self.assertIn("not empty", self.run_cli("export", "--format", "html", "--to", out,
                                                 expect=1).stderr)
         self.run_cli("export", "--format", "html", expect=2)
-        self.assertEqual(sorted(os.listdir(self.dir.name)), ["one", "store.dbf", "store.json"])
+        # An empty folder given by a link is written through it; the folder
+        # one works in is refused as such.
+        os.mkdir(os.path.join(self.dir.name, "real"))
+        os.symlink("real", os.path.join(self.dir.name, "link"))
+        self.run_cli("export", "--format", "html", "--to", os.path.join(self.dir.name, "link"))
+        self.assertIn("index.html", os.listdir(os.path.join(self.dir.name, "real")))
+        here = subprocess.run([cli_test.ZUSMS, "--db", self.db, "export", "--format", "html",
+                               "--to", "."], cwd=os.path.join(self.dir.name, "link"),
+                              capture_output=True, text=True, timeout=60)
+        self.assertIn("not empty", here.stderr)
+        shutil.rmtree(os.path.join(self.dir.name, "real"))
+        os.mkdir(os.path.join(self.dir.name, "real"))
+        here = subprocess.run([cli_test.ZUSMS, "--db", self.db, "export", "--format", "html",
+                               "--to", "."], cwd=os.path.join(self.dir.name, "real"),
+                              capture_output=True, text=True, timeout=60)
+        self.assertIn("is the folder you are in", here.stderr)
+        os.unlink(os.path.join(self.dir.name, "link"))
+        os.rmdir(os.path.join(self.dir.name, "real"))
+        # Stopped half-way however it is asked (a kill, the output's reader
+        # gone), it leaves no folder, not even the hidden one it writes in.
+        for sig in (signal.SIGTERM, signal.SIGPIPE):
+            proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "export", "--format",
+                                     "html", "--to", os.path.join(self.dir.name, "stop")],
+                                    stderr=subprocess.PIPE, text=True)
+            while proc.poll() is None and not any(n.startswith(".stop.")
+                                                  for n in os.listdir(self.dir.name)):
+                time.sleep(0.0005)
+            proc.send_signal(sig)
+            err = proc.communicate(timeout=60)[1]
+            if proc.returncode == 0:
+                self.skipTest("the export ended before it could be stopped")
+            self.assertIn("interrupted: the export was not written", err)
+            self.assertEqual(sorted(os.listdir(self.dir.name)),
+                             ["one", "store.dbf", "store.json"])
+
+    def test_an_index_of_many_people_is_cut_into_pages_and_filters_them_all(self):
+        one = json.loads(self.template)["heads"][1]
+        heads = [dict(one, tel=f"+4930{k:07d}", name="&" * 39, index=0, longsms=0, batid=0,
+                      uuid=f"{k:08x}-0000-4000-8000-000000000001") for k in range(1600)]
+        self.run_cli("import", self.write("many.json", json.dumps(
+            {"format": "zusms", "version": 1, "heads": heads})), user=2)
+        out = os.path.join(self.dir.name, "many")
+        self.run_cli("export", "--format", "html", "--to", out, user=2)
+        pages = sorted((f for f in os.listdir(out) if f.startswith("index")),
+                       key=lambda f: int(re.sub(r"\D", "", f) or 1))
+        self.assertGreater(len(pages), 1)
+        numbers = []
+        for page in pages:
+            with open(os.path.join(out, page), encoding="utf-8") as f:
+                numbers += re.findall(r"\+4930\d{7}", f.read().split("<tbody>")[1])
+            self.assertLessEqual(os.path.getsize(os.path.join(out, page)), 2 << 20)
+        self.assertEqual(sorted(numbers), sorted(h["tel"] for h in heads))
+        # The last page finds a person of the first, by the number written
+        # nationally.
+        first = numbers[0]
+        dom, sent = self.browse(f"file://{out}/{pages[-1]}#q=0{first[3:]}", "--dump-dom")
+        d = Dom(dom)
+        self.assertEqual((len(d.found), sent), (1, []))
+        with open(os.path.join(out, d.found[0]), encoding="utf-8") as f:
+            self.assertIn(first, f.read())
 
 
 if __name__ == "__main__":

@@ -267,9 +267,8 @@ void AddBackupCommands(Commands& c) {
       const HtmlReport r = ExportHtml(s, o, ex->which.Resolve(s, o), ex->to);
       std::cerr << fmt::format(
           "exported {} in {} as html, {} ({}; the largest {}), to {}/index.html\n",
-          Messages(r.messages), Counted(r.conversations, "conversation"),
-          Counted(r.pages + 3, "file"), Counted(r.bytes, "byte"), Counted(r.largest, "byte"),
-          OneLine(ex->to));
+          Messages(r.messages), Counted(r.conversations, "conversation"), Counted(r.pages, "file"),
+          Counted(r.bytes, "byte"), Counted(r.largest, "byte"), OneLine(ex->to));
       return;
     }
     // A selection writes its messages only (JSON: and the other records).

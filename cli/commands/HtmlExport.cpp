@@ -28,6 +28,7 @@
 #include "model/Conversations.h"
 #include "model/ReadState.h"
 #include "model/Region.h"
+#include "text/Digest.h"
 #include "text/Interrupt.h"
 
 namespace zusms::cli {
@@ -35,25 +36,39 @@ namespace zusms::cli {
 namespace {
 
 // A conversation page holds at most this many messages, and is closed once
-// its text passes kPageBytes (a message is never cut), so that a
-// conversation of 50,000 messages opens fast and no page grows past a few
-// megabytes but by one very long message.
+// its text passes kPageBytes, so that a conversation of 50,000 messages
+// opens fast. A message's text longer than kPieceBytes (as written in the
+// page) goes on in pieces, a page each: no page grows past 2 MB.
 constexpr size_t kPageMessages = 2000;
 constexpr size_t kPageBytes = 1 << 20;
+constexpr size_t kPieceBytes = 768 << 10;
+// The index is cut into pages as its rows pass kPageBytes; each page holds
+// the names, numbers and pages of all people for the filter while they take
+// no more than kFilterBytes (beyond, the filter reads the page's own rows).
+constexpr size_t kFilterBytes = 768 << 10;
 
-// The policies: nothing but the folder's own files, no inline script or
-// style, no base, no form, no frame.
-constexpr const char* kPagePolicy =
-    "default-src 'none'; style-src 'self'; img-src 'self'; base-uri 'none'; form-action 'none'";
-constexpr const char* kIndexPolicy =
-    "default-src 'none'; style-src 'self'; script-src 'self'; base-uri 'none'; "
-    "form-action 'none'";
+// How a text from the store goes into a page.
+enum class Kind {
+  kText,   // a message: its line breaks kept (CR LF, CR, U+2028, U+2029 as one)
+  kLine,   // a name: on one line, line breaks as blanks
+  kTitle,  // the window's title, which no element isolates: without
+           // direction controls
+  kCode,   // a number or file name: on one line, direction controls shown
+           // as what they are ("[U+202E]"), never acted on
+};
+
+// The direction controls that embed, override or isolate (U+202A to
+// U+202E, U+2066 to U+2069), in UTF-8: E2 80 AA..AE, E2 81 A6..A9.
+bool DirectionControl(unsigned char b1, unsigned char b2) {
+  return (b1 == 0x80 && b2 >= 0xAA && b2 <= 0xAE) || (b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9);
+}
 
 // Appends `text` as HTML text or attribute value: the markup characters as
-// references, control characters that HTML does not allow (all C0 but tab
-// and line feed, DEL, C1) as U+FFFD. The text is valid UTF-8 (Utf8 makes it
-// so).
-void Escape(std::string& out, std::string_view text) {
+// references, line breaks as `kind` says, control characters that HTML does
+// not allow (all C0 but tab and line feed, DEL, C1) as U+FFFD. The text is
+// valid UTF-8 (Utf8 makes it so).
+void Escape(std::string& out, std::string_view text, Kind kind = Kind::kLine) {
+  const char* line_break = kind == Kind::kText ? "\n" : " ";
   for (size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     switch (c) {
@@ -73,8 +88,14 @@ void Escape(std::string& out, std::string_view text) {
         out += "&#39;";
         break;
       case '\t':
-      case '\n':
         out += static_cast<char>(c);
+        break;
+      case '\r':
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        out += line_break;
+        break;
+      case '\n':
+        out += line_break;
         break;
       default:
         if (c < 0x20 || c == 0x7F) {
@@ -83,6 +104,19 @@ void Escape(std::string& out, std::string_view text) {
                    static_cast<unsigned char>(text[i + 1]) < 0xA0) {
           out += "\uFFFD";  // U+0080 to U+009F
           ++i;
+        } else if (c == 0xE2 && i + 2 < text.size()) {
+          const auto b1 = static_cast<unsigned char>(text[i + 1]);
+          const auto b2 = static_cast<unsigned char>(text[i + 2]);
+          if (b1 == 0x80 && (b2 == 0xA8 || b2 == 0xA9)) {  // U+2028, U+2029
+            out += line_break;
+          } else if (!DirectionControl(b1, b2)) {
+            out.append(text.substr(i, 3));
+          } else if (kind == Kind::kCode) {
+            out += fmt::format("[U+{:04X}]", ((c & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
+          } else if (kind != Kind::kTitle) {
+            out.append(text.substr(i, 3));  // within the element that isolates the text
+          }
+          i += 2;
         } else {
           out += static_cast<char>(c);
         }
@@ -90,9 +124,9 @@ void Escape(std::string& out, std::string_view text) {
   }
 }
 
-std::string Escaped(std::string_view text) {
+std::string Escaped(std::string_view text, Kind kind = Kind::kLine) {
   std::string out;
-  Escape(out, text);
+  Escape(out, text, kind);
   return out;
 }
 
@@ -117,11 +151,22 @@ struct When {
   std::string clock, iso, zone;
 };
 
+long Offset(time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm.tm_gmtoff;
+}
+
+std::string OffsetText(long off) {
+  return fmt::format("UTC{}{:02}:{:02}", off < 0 ? '-' : '+', std::abs(off) / 3600,
+                     std::abs(off) % 3600 / 60);
+}
+
 When At(std::string_view time_text, bool utc) {
   When w;
   const int64_t seconds = ParseTimeText(time_text);
   if (seconds < 0) {
-    w.clock = std::string(time_text);
+    w.clock = "unknown time";
     return w;
   }
   const auto t = static_cast<time_t>(seconds);
@@ -144,11 +189,16 @@ When At(std::string_view time_text, bool utc) {
     // none ("+03") or says no more ("UTC").
     const long off = tm.tm_gmtoff;
     const std::string abbreviation = tm.tm_zone ? tm.tm_zone : "";
-    w.zone = fmt::format("UTC{}{:02}:{:02}", off < 0 ? '-' : '+', std::abs(off) / 3600,
-                         std::abs(off) % 3600 / 60);
+    w.zone = OffsetText(off);
     if (!abbreviation.empty() && std::isalpha(static_cast<unsigned char>(abbreviation[0])) &&
         abbreviation != "UTC" && abbreviation != "GMT") {
       w.zone = abbreviation + ", " + w.zone;
+    }
+    // On a day the clocks change, a time says its offset: the hour the
+    // clocks show twice is told apart.
+    const long since_midnight = tm.tm_hour * 3600L + tm.tm_min * 60L + tm.tm_sec;
+    if (Offset(t - since_midnight) != off || Offset(t + 86399 - since_midnight) != off) {
+      w.clock += " " + OffsetText(off);
     }
   }
   return w;
@@ -165,14 +215,187 @@ std::string ZoneLine(const std::set<std::string>& zones, bool utc) {
   return "local times" + (name.empty() ? "" : " in " + name) + " (" + list + ")";
 }
 
-std::string Head(const std::string& title, const char* policy) {
+// The index's filter. It shows the people who hold every word typed (case
+// and accents ignored; a word of digits, blanks, dashes and brackets is
+// looked for in one number's digits, or its digits without the country's
+// code and leading zeros), and takes a first query from the address
+// (index.html#q=WORDS). Where the page holds everyone's names and numbers
+// (a data block), it lists those found on any page; else it hides the
+// page's rows that do not match. It reads text and writes text only.
+constexpr const char* kFilterScript = R"js("use strict";
+(function () {
+  var box = document.getElementById("filter");
+  var shown = document.getElementById("shown");
+  var table = document.getElementById("people");
+  var found = document.getElementById("found");
+  var block = document.getElementById("everyone");
+  var rows = Array.prototype.slice.call(table.tBodies[0].rows);
+  function fold(s) {
+    return s.normalize("NFD").replace(/\p{M}/gu, "").toLowerCase();
+  }
+  function visible(s) {
+    return s.replace(/[\u202A-\u202E\u2066-\u2069]/g, function (c) {
+      return "[U+" + c.charCodeAt(0).toString(16).toUpperCase() + "]";
+    });
+  }
+  var people = block ? JSON.parse(block.textContent).map(function (p) {
+    return { name: p[0], number: p[1], national: p[2], page: "c" + p[3] + ".html" };
+  }) : rows.map(function (r) {
+    var n = r.cells[1].firstElementChild;
+    return { name: r.cells[0].textContent, number: n.textContent,
+             national: n.getAttribute("data-national") || "", row: r };
+  });
+  people.forEach(function (p) {
+    p.words = fold(p.name + " " + p.number);
+    p.digits = p.number.replace(/\D/g, "");
+  });
+  function matches(p, w) {
+    if (p.words.indexOf(w) >= 0) return true;
+    if (!/^[\d+()\-.]+$/.test(w)) return false;
+    var d = w.replace(/\D/g, "");
+    if (d === "") return false;
+    if (p.digits.indexOf(d) >= 0) return true;
+    var national = d.replace(/^0+/, "");
+    return p.national !== "" && national !== "" && p.national.indexOf(national) >= 0;
+  }
+  function cell(tr, text, page) {
+    var td = tr.insertCell();
+    var bdi = document.createElement("bdi");
+    bdi.textContent = text;
+    if (page) {
+      var a = document.createElement("a");
+      a.href = page;
+      a.appendChild(bdi);
+      td.appendChild(a);
+    } else {
+      td.appendChild(bdi);
+    }
+  }
+  function apply() {
+    var words = fold(box.value).split(/\s+/).filter(Boolean);
+    var hits = people.filter(function (p) {
+      p.hit = words.every(function (w) { return matches(p, w); });
+      return p.hit;
+    });
+    if (found) {
+      var body = found.tBodies[0];
+      while (body.rows.length) body.deleteRow(0);
+      if (words.length) {
+        hits.forEach(function (p) {
+          var tr = body.insertRow();
+          cell(tr, p.name || "\u2014", p.page);
+          cell(tr, visible(p.number) || "(no number)");
+        });
+      }
+      found.hidden = !words.length;
+      table.hidden = !!words.length;
+    } else {
+      people.forEach(function (p) { p.row.hidden = !p.hit; });
+    }
+    shown.textContent = words.length ? hits.length + " of " + people.length : "";
+  }
+  var q = /^#q=(.*)$/.exec(location.hash);
+  if (q) {
+    try {
+      box.value = decodeURIComponent(q[1]);
+    } catch (e) {
+      box.value = q[1];
+    }
+  }
+  box.hidden = false;
+  box.addEventListener("input", apply);
+  apply();
+})();
+)js";
+
+// The pages' style: bubbles, day headings, long words wrapped, and for
+// print a clean document broken between days where it can be.
+constexpr const char* kStyle = R"css(:root { color-scheme: light; }
+body { margin: 0 auto; max-width: 46rem; padding: 0 1rem 2rem; background: #eef0f3;
+  color: #16181c; font: 16px/1.4 system-ui, -apple-system, "Segoe UI", "Noto Sans", sans-serif;
+  overflow-wrap: anywhere; }
+header { padding: .75rem 0; }
+h1 { font-size: 1.4rem; margin: .4rem 0; }
+h1.named .number { font-weight: normal; color: #555; font-size: 1rem; }
+.about { color: #555; font-size: .9rem; margin: .2rem 0; }
+nav { display: flex; flex-wrap: wrap; gap: 1rem; font-size: .9rem; }
+nav a[rel=next] { margin-left: auto; }
+a { color: #0b57d0; }
+section.day { display: flex; flex-direction: column; }
+h2 { align-self: center; font-size: .8rem; font-weight: 600; color: #444; background: #dde1e7;
+  border-radius: 1rem; padding: .15rem .8rem; margin: 1rem 0 .5rem; }
+.msg { max-width: 78%; margin: .2rem 0; padding: .45rem .75rem .3rem; border-radius: 1.1rem;
+  background: #fff; box-shadow: 0 1px 1px rgba(0,0,0,.08); }
+.msg.in { align-self: flex-start; border-bottom-left-radius: .3rem; }
+.msg.out { align-self: flex-end; background: #cfe6ff; border-bottom-right-radius: .3rem; }
+.msg .text { margin: 0; white-space: pre-wrap; overflow-wrap: anywhere; word-break: normal; }
+.msg .meta { margin: .15rem 0 0; font-size: .72rem; color: #667; text-align: end; }
+.msg img { max-width: 100%; height: auto; display: block; }
+.flag { font-weight: 600; color: #a33; }
+footer { margin-top: 1.5rem; }
+.filter input { font: inherit; width: 100%; max-width: 24rem; padding: .4rem .6rem;
+  border: 1px solid #aab; border-radius: .5rem; box-sizing: border-box; }
+.filter output { color: #555; font-size: .9rem; margin-left: .5rem; }
+table { border-collapse: collapse; width: 100%; background: #fff; font-size: .9rem; }
+th, td { text-align: start; padding: .35rem .5rem; border-bottom: 1px solid #e2e4e8;
+  vertical-align: top; }
+th { background: #f6f7f9; font-weight: 600; }
+[hidden] { display: none !important; }
+.more { margin: .2rem 0; font-size: .8rem; }
+.unit { display: none; }
+td:nth-child(3), td:nth-child(4) { text-align: end; }
+th, td:nth-child(n+3) { white-space: nowrap; overflow-wrap: normal; }
+td:nth-child(1) { min-width: 8rem; overflow-wrap: break-word; }
+td:nth-child(2) { min-width: 16ch; overflow-wrap: anywhere; }
+@media (max-width: 40rem) {
+  body { padding: 0 .5rem 1rem; }
+  .msg { max-width: 88%; }
+  table { font-size: .8rem; }
+  th, td { padding: .35rem .25rem; }
+  table, tbody { display: block; }
+  thead, td:nth-child(5), td .clock { display: none; }
+  tr { display: grid; grid-template-columns: minmax(0, 1fr) auto auto; column-gap: .6rem;
+    padding: .45rem .5rem; border-bottom: 1px solid #e2e4e8; }
+  td { border: 0; padding: 0; }
+  td:nth-child(1) { grid-area: 1 / 1 / 2 / 3; font-size: .95rem; }
+  td:nth-child(6) { grid-area: 1 / 3; text-align: end; color: #555; }
+  td:nth-child(2) { grid-area: 2 / 1; color: #555; min-width: 0; }
+  td:nth-child(3) { grid-area: 2 / 2; }
+  td:nth-child(4) { grid-area: 2 / 3; }
+  .unit { display: inline; }
+}
+@media print {
+  body { background: #fff; max-width: none; padding: 0; font-size: 11pt; }
+  nav, .filter, footer { display: none; }
+  section.day { break-inside: avoid-page; }
+  h2 { break-after: avoid-page; background: none; border-bottom: 1px solid #999;
+    border-radius: 0; }
+  .msg { break-inside: avoid; box-shadow: none; border: 1px solid #bbb; background: #fff; }
+  .msg.out { background: #f0f0f0; }
+  a { color: inherit; text-decoration: none; }
+}
+)css";
+
+// The pages' style and the index's script, in each page. The policies
+// admit these two by their digests and nothing else: no other style or
+// script, inline or from a file (not even of the folder, as a page's own
+// folder on file:// may be any folder), no image, no base, no form, no
+// frame.
+std::string Policy(bool script) {
+  static const std::string style = Sha256Base64(kStyle), filter = Sha256Base64(kFilterScript);
+  return "default-src 'none'; style-src 'sha256-" + style + "'" +
+         (script ? "; script-src 'sha256-" + filter + "'" : std::string()) +
+         "; base-uri 'none'; form-action 'none'";
+}
+
+std::string Head(const std::string& title, bool script) {
   return fmt::format(
       "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta http-equiv=\"Content-Security-Policy\" content=\"{}\">\n"
       "<meta name=\"referrer\" content=\"no-referrer\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      "<title>{}</title>\n<link rel=\"stylesheet\" href=\"style.css\">\n</head>\n",
-      policy, Escaped(title));
+      "<title>{}</title>\n<style>{}</style>\n</head>\n",
+      Policy(script), Escaped(title, Kind::kTitle), kStyle);
 }
 
 // The folder the export writes: a private temporary folder beside the
@@ -190,6 +413,18 @@ class ExportFolder {
         throw Failure(OneLine(target_) +
                       ": the folder is not empty; give a new folder (or an empty one)");
       }
+      // The export takes the empty folder's place: a link is followed to
+      // the folder it names, and the folder one works in cannot be replaced.
+      char real[PATH_MAX];
+      if (::realpath(target_.c_str(), real) == nullptr) Fail(errno);
+      char here[PATH_MAX];
+      if (::getcwd(here, sizeof here) != nullptr && std::string_view(here) == real) {
+        throw Failure(OneLine(target_) +
+                      ": is the folder you are in, which the export cannot replace; give a "
+                      "new folder's name (or an empty folder elsewhere)");
+      }
+      if (std::string_view(real) == "/") throw Failure("/: the export cannot replace the root");
+      target_ = real;
     }
     const size_t slash = target_.rfind('/');
     const std::string parent = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
@@ -286,93 +521,197 @@ std::vector<std::pair<size_t, Message>> ReadPage(Store& store, const Conversatio
   return page;
 }
 
-// One message as a bubble: received at the left, sent at the right; its
-// text whole, in the direction its own letters give it.
-void Bubble(std::string& out, const Message& m, bool unread, const When& w) {
-  const std::u16string text = m.Text();
-  out += IsSent(m.head()) ? "<div class=\"msg out\" dir=\"auto\">"
-                          : "<div class=\"msg in\" dir=\"auto\">";
-  out += "<p class=\"text\">";
-  if (!m.complete) out += "<span class=\"flag\">[incomplete]</span> ";
-  Escape(out, Utf8(text.c_str(), text.size()));
-  out += "</p>";
-  // The parts of a multimedia message (pictures inline from media/, other
-  // files as links with their size) will go here, once the store keeps them.
-  out += "<p class=\"meta\">";
-  if (!w.iso.empty()) {
-    out += "<time datetime=\"" + w.iso + "\">" + w.clock + "</time>";
-  } else {
-    Escape(out, w.clock);
-  }
-  if (unread) out += " <span class=\"flag\">unread</span>";
-  out += "</p></div>\n";
-}
-
-std::string Nav(const std::string& prev, const std::string& next) {
-  std::string nav = "<nav><a href=\"index.html\">All conversations</a>";
+std::string Nav(const std::string& up, const std::string& prev, const std::string& next) {
+  std::string nav = "<nav>" + up;
   if (!prev.empty()) nav += " <a rel=\"prev\" href=\"" + prev + "\">\u2190 earlier</a>";
   if (!next.empty()) nav += " <a rel=\"next\" href=\"" + next + "\">later \u2192</a>";
   return nav + "</nav>\n";
 }
 
+// Where `text` (escaped) may be cut at about `at`: not within a character
+// or a character reference.
+size_t CutAt(const std::string& text, size_t at) {
+  if (at >= text.size()) return text.size();
+  while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+  const size_t amp = text.rfind('&', at);
+  if (amp != std::string::npos && at - amp < 8 && text.find(';', amp) >= at) at = amp;
+  return at;
+}
+
+// The pages of one conversation, written as they fill, each linked to the
+// one before and after.
+class ConversationPages {
+ public:
+  ConversationPages(ExportFolder& folder, const Conversation& c, size_t n, bool utc)
+      : folder_(folder), c_(c), n_(n), utc_(utc) {}
+
+  // One message as a bubble: received at the left, sent at the right; its
+  // text whole, in the direction its own letters give it, in pieces a page
+  // each where it is long.
+  void Add(const Message& m, bool unread, const When& w) {
+    if (full_ || in_page_ >= kPageMessages) Flush(false, false);
+    if (!w.zone.empty()) zones_.insert(w.zone);
+    ++count_;
+    ++in_page_;
+    const std::u16string text = m.Text();
+    const std::string escaped = Escaped(Utf8(text.c_str(), text.size()), Kind::kText);
+    std::vector<std::string_view> pieces;
+    for (size_t at = 0; at < escaped.size() || pieces.empty();) {
+      const size_t end =
+          escaped.size() - at <= kPieceBytes ? escaped.size() : CutAt(escaped, at + kPieceBytes);
+      pieces.push_back(std::string_view(escaped).substr(at, end - at));
+      at = end;
+    }
+    const std::string side = IsSent(m.head()) ? "out" : "in";
+    for (size_t k = 0; k < pieces.size(); ++k) {
+      if (k > 0) Flush(false, true);
+      Day(w.date);
+      const std::string anchor = fmt::format("m{}-{}", m.id(), k + 1);
+      body_ += "<div class=\"msg " + side + (k > 0 ? " cont" : "") + "\" dir=\"auto\"" +
+               (pieces.size() > 1 ? " id=\"" + anchor + "\"" : "") + ">";
+      if (k > 0) {
+        body_ += fmt::format(
+            "<p class=\"more\"><a href=\"{}#m{}-{}\">\u2190 continued from the previous "
+            "page</a></p>",
+            PageName(n_, page_ - 1), m.id(), k);
+      }
+      body_ += "<p class=\"text\">";
+      if (!m.complete && k == 0) body_ += "<span class=\"flag\">[incomplete]</span> ";
+      body_.append(pieces[k]);
+      body_ += "</p>";
+      if (k + 1 < pieces.size()) {
+        body_ += fmt::format(
+            "<p class=\"more\"><a href=\"{}#m{}-{}\">continued on the next page "
+            "\u2192</a></p>",
+            PageName(n_, page_ + 1), m.id(), k + 2);
+      }
+      // The parts of a multimedia message (pictures inline from media/,
+      // other files as links with their size) will go here, once the store
+      // keeps them.
+      body_ += "<p class=\"meta\">";
+      if (IsDraft(m.head())) body_ += "<span class=\"flag\">draft</span> ";
+      if (!w.iso.empty()) {
+        body_ += "<time datetime=\"" + w.iso + "\">" + w.clock + "</time>";
+      } else {
+        body_ += "<span class=\"flag\">" + w.clock + "</span>";
+      }
+      if (unread) body_ += " <span class=\"flag\">unread</span>";
+      body_ += "</p></div>\n";
+    }
+    if (body_.size() > kPageBytes) full_ = true;
+  }
+
+  // The last page.
+  void Finish() { Flush(true, false); }
+
+  size_t messages() const { return count_; }
+  size_t pages() const { return page_ - 1; }
+
+ private:
+  void Day(const std::string& date) {
+    if (date == day_) return;
+    if (day_ != "\x01") body_ += "</section>\n";
+    day_ = date;
+    body_ += "<section class=\"day\"><h2>" + (day_.empty() ? std::string("unknown time") : day_) +
+             "</h2>\n";
+  }
+
+  // Writes the page; `within` when a message goes on on the next one.
+  void Flush(bool last, bool within) {
+    if (day_ != "\x01") body_ += "</section>\n";
+    const std::string number = c_.key.empty() ? "(no number)" : c_.key;
+    const std::string who = c_.name.empty() ? number : c_.name + " (" + number + ")";
+    const std::string prev = page_ > 1 ? PageName(n_, page_ - 1) : "";
+    const std::string next = last ? "" : PageName(n_, page_ + 1);
+    const std::string up = "<a href=\"index.html\">All conversations</a>";
+    std::string html = Head(page_ > 1 ? fmt::format("{} \u2013 page {}", who, page_) : who, false);
+    html += "<body class=\"conversation\">\n<header>\n" + Nav(up, prev, next);
+    html += c_.name.empty() ? "<h1>" : "<h1 class=\"named\">";
+    if (!c_.name.empty()) html += "<bdi>" + Escaped(c_.name) + "</bdi> ";
+    // Each member of a group on its own.
+    for (size_t at = 0, end = 0; at <= number.size(); at = end + 1) {
+      end = std::min(number.find_first_of(";,", at), number.size());
+      if (end == at) continue;
+      html += std::string(at ? ", " : "") + "<bdi class=\"number\">" +
+              Escaped(number.substr(at, end - at), Kind::kCode) + "</bdi>";
+    }
+    html += fmt::format("</h1>\n<p class=\"about\">messages {}\u2013{} of {}", first_, count_,
+                        c_.entries.size());
+    if (page_ > 1 || !last) html += fmt::format(", page {}", page_);
+    const std::string zone_line = ZoneLine(zones_, utc_);
+    if (!zone_line.empty()) html += "; " + Escaped(zone_line);
+    html += "</p>\n</header>\n<main>\n" + body_ + "</main>\n<footer>\n" + Nav(up, prev, next) +
+            "</footer>\n</body>\n</html>\n";
+    folder_.Write(PageName(n_, page_), html);
+    ++page_;
+    first_ = within ? count_ : count_ + 1;
+    in_page_ = within ? 1 : 0;
+    body_.clear();
+    zones_.clear();
+    day_ = "\x01";
+    full_ = false;
+  }
+
+  ExportFolder& folder_;
+  const Conversation& c_;
+  const size_t n_;
+  const bool utc_;
+  std::string body_, day_ = "\x01";  // "\x01": no day yet
+  std::set<std::string> zones_;
+  size_t page_ = 1, first_ = 1, count_ = 0, in_page_ = 0;
+  bool full_ = false;
+};
+
 struct Written {
   size_t messages = 0, pages = 0;
 };
 
-// The pages of the conversation numbered `n`, a page of messages at a time.
+// The pages of the conversation numbered `n`, read a page of messages at a
+// time.
 Written WriteConversation(ExportFolder& folder, Store& store, const Conversation& c, size_t n,
                           const UnreadHeads& unread, bool utc) {
-  const std::string who = c.name.empty() ? c.key : c.name + " (" + c.key + ")";
-  Written done;
-  size_t at = 0;
-  do {
+  ConversationPages pages(folder, c, n, utc);
+  for (size_t at = 0; at < c.entries.size(); at += kPageMessages) {
     if (InterruptRequested()) throw Failure("interrupted: the export was not written");
-    const size_t page = done.pages + 1, first = done.messages + 1;
-    std::string body;
-    std::set<std::string> zones;
-    std::string day = "\x01";  // no day yet
-    size_t next = std::min(at + kPageMessages, c.entries.size());
     for (auto& [index, m] : ReadPage(store, c, at, kPageMessages)) {
-      const When w = At(Utf8(m.head().recvtime), utc);
-      if (!w.zone.empty()) zones.insert(w.zone);
-      if (w.date != day) {
-        body += day == "\x01" ? "" : "</section>\n";
-        day = w.date;
-        body += "<section class=\"day\"><h2>" + (day.empty() ? std::string("no date") : day) +
-                "</h2>\n";
-      }
-      Bubble(body, m, unread.Unread(m), w);
-      ++done.messages;
-      if (body.size() > kPageBytes) {
-        next = index + 1;
-        break;
-      }
+      pages.Add(m, unread.Unread(m), At(Utf8(m.head().recvtime), utc));
     }
-    if (day != "\x01") body += "</section>\n";
-    at = next;
-    ++done.pages;
-    const std::string prev = page > 1 ? PageName(n, page - 1) : "";
-    const std::string later = at < c.entries.size() ? PageName(n, page + 1) : "";
-    std::string html =
-        Head(page > 1 ? fmt::format("{} \u2013 page {}", who, page) : who, kPagePolicy);
-    html += "<body class=\"conversation\">\n<header>\n" + Nav(prev, later);
-    html += "<h1><bdi>" + Escaped(c.name.empty() ? c.key : c.name) + "</bdi>";
-    if (!c.name.empty()) html += " <bdi class=\"number\">" + Escaped(c.key) + "</bdi>";
-    html += fmt::format("</h1>\n<p class=\"about\">messages {}\u2013{} of {}", first, done.messages,
-                        c.entries.size());
-    if (page > 1 || !later.empty()) html += fmt::format(", page {}", page);
-    const std::string zone_line = ZoneLine(zones, utc);
-    if (!zone_line.empty()) html += "; " + Escaped(zone_line);
-    html += "</p>\n</header>\n<main>\n" + body + "</main>\n<footer>\n" + Nav(prev, later) +
-            "</footer>\n</body>\n</html>\n";
-    folder.Write(PageName(n, page), html);
-  } while (at < c.entries.size());
-  return done;
+  }
+  pages.Finish();
+  return {pages.messages(), pages.pages()};
 }
 
-void WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, size_t messages,
-                bool utc) {
-  std::string rows;
+std::string IndexName(size_t page) {
+  return page == 1 ? "index.html" : fmt::format("index-{}.html", page);
+}
+
+// A JSON string that a data block holds safely: no "</" or "<!" to end it.
+void JsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      out += fmt::format("\\u{:04x}", c);
+    } else if (c == '<' && i + 1 < text.size() && (text[i + 1] == '/' || text[i + 1] == '!')) {
+      out += "\\u003c";
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+}
+
+// The index: one row a person, newest first, in pages of bounded size
+// linked in order. Each page holds, while they are not too many, the names
+// and numbers of all people (a data block, never run), so that its filter
+// finds a person on any page.
+size_t WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, size_t messages,
+                  bool utc) {
+  std::string data = "[";
+  std::vector<std::string> pages(1);
   std::set<std::string> zones;
   for (size_t i = 0; i < all.size(); ++i) {
     const Conversation& c = all[i];
@@ -381,148 +720,69 @@ void WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, size
       if (!w->zone.empty()) zones.insert(w->zone);
     }
     auto date = [](const When& w) {
-      return w.date.empty() ? Escaped(w.clock)
+      return w.date.empty() ? "<span class=\"flag\">" + w.clock + "</span>"
                             : w.date.substr(w.date.find(' ') + 1) + " <span class=\"clock\">" +
                                   w.clock + "</span>";
     };
-    rows += fmt::format(
-        "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi>{}</bdi></td>"
+    const std::string national = NationalDigits(c.key);
+    if (pages.back().size() > kPageBytes * 5 / 8) pages.emplace_back();
+    pages.back() += fmt::format(
+        "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi data-national=\"{}\">{}</bdi></td>"
         "<td>{}<span class=\"unit\"> message{}</span></td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
-        PageName(i + 1, 1), Escaped(c.name.empty() ? "\u2014" : c.name), Escaped(c.key),
-        c.entries.size(), c.entries.size() == 1 ? "" : "s",
+        PageName(i + 1, 1), Escaped(c.name.empty() ? "\u2014" : c.name), national,
+        c.key.empty() ? "(no number)" : Escaped(c.key, Kind::kCode), c.entries.size(),
+        c.entries.size() == 1 ? "" : "s",
         c.unread ? std::to_string(c.unread) + "<span class=\"unit\"> unread</span>" : "",
         date(first), date(last));
+    data += i ? ",[" : "[";
+    JsonString(data, c.name);
+    data += ',';
+    JsonString(data, c.key);
+    data += ",\"" + national + "\"," + std::to_string(i + 1) + "]";
   }
-  std::string html = Head("Messages", kIndexPolicy);
-  html += "<body class=\"index\">\n<header>\n<h1>Messages</h1>\n";
-  html += fmt::format("<p class=\"about\">{} in {}", Messages(messages),
-                      Counted(all.size(), "conversation"));
-  const std::string zone_line = ZoneLine(zones, utc);
-  if (!zone_line.empty()) html += "; " + Escaped(zone_line);
-  html +=
-      "</p>\n<p class=\"filter\"><input id=\"filter\" type=\"search\" hidden "
-      "placeholder=\"Filter by name or number\" aria-label=\"Filter by name or number\"> "
-      "<output id=\"shown\"></output></p>\n</header>\n<main>\n"
-      "<table id=\"people\">\n<thead><tr><th>Name</th><th>Number</th><th>Messages</th>"
-      "<th>Unread</th><th>First</th><th>Last</th></tr></thead>\n<tbody>\n" +
-      rows + "</tbody>\n</table>\n</main>\n<script src=\"filter.js\"></script>\n</body>\n</html>\n";
-  folder.Write("index.html", html);
-}
-
-// The folder's one script: the index's filter. It reads the rows' text
-// (never markup), hides the rows that do not hold every word typed (case
-// and accents ignored; digits also as a number written with blanks or
-// dashes), and takes a first query from the address (index.html#q=WORDS).
-constexpr const char* kFilterScript = R"js("use strict";
-(function () {
-  var box = document.getElementById("filter");
-  var shown = document.getElementById("shown");
-  var rows = Array.prototype.slice.call(document.querySelectorAll("#people tbody tr"));
-  function fold(s) {
-    return s.normalize("NFD").replace(/\p{M}/gu, "").toLowerCase();
-  }
-  var texts = rows.map(function (r) {
-    var t = r.cells[0].textContent + " " + r.cells[1].textContent;
-    return { words: fold(t), digits: t.replace(/\D/g, "") };
-  });
-  function apply() {
-    var words = fold(box.value).split(/\s+/).filter(Boolean);
-    var n = 0;
-    rows.forEach(function (r, i) {
-      var ok = words.every(function (w) {
-        var d = /^[\d+()\-.]+$/.test(w) ? w.replace(/\D/g, "") : "";
-        return texts[i].words.indexOf(w) >= 0 || (d !== "" && texts[i].digits.indexOf(d) >= 0);
-      });
-      r.hidden = !ok;
-      if (ok) n++;
-    });
-    shown.textContent = words.length ? n + " of " + rows.length : "";
-  }
-  var q = /^#q=(.*)$/.exec(location.hash);
-  if (q) {
-    try {
-      box.value = decodeURIComponent(q[1]);
-    } catch (e) {
-      box.value = q[1];
+  data += "]";
+  const bool everyone = data.size() <= kFilterBytes * 5 / 3;
+  for (size_t p = 1; p <= pages.size(); ++p) {
+    const std::string prev = p > 1 ? IndexName(p - 1) : "";
+    const std::string next = p < pages.size() ? IndexName(p + 1) : "";
+    std::string html = Head(p > 1 ? fmt::format("Messages \u2013 page {}", p) : "Messages", true);
+    html += "<body class=\"index\">\n<header>\n";
+    if (pages.size() > 1) html += Nav("", prev, next);
+    html += "<h1>Messages</h1>\n";
+    html += fmt::format("<p class=\"about\">{} in {}", Messages(messages),
+                        Counted(all.size(), "conversation"));
+    if (pages.size() > 1) html += fmt::format(", page {} of {}", p, pages.size());
+    const std::string zone_line = ZoneLine(zones, utc);
+    if (!zone_line.empty()) html += "; " + Escaped(zone_line);
+    html += fmt::format(
+        "</p>\n<p class=\"filter\"><input id=\"filter\" type=\"search\" hidden "
+        "placeholder=\"Filter {0}by name or number\" aria-label=\"Filter {0}by name or number\"> "
+        "<output id=\"shown\"></output></p>\n</header>\n<main>\n",
+        everyone || pages.size() == 1 ? "" : "this page ");
+    html +=
+        "<table id=\"people\">\n<thead><tr><th>Name</th><th>Number</th><th>Messages</th>"
+        "<th>Unread</th><th>First</th><th>Last</th></tr></thead>\n<tbody>\n" +
+        pages[p - 1] + "</tbody>\n</table>\n";
+    if (everyone && pages.size() > 1) {
+      html +=
+          "<table id=\"found\" hidden>\n<thead><tr><th>Name</th><th>Number</th></tr></thead>\n"
+          "<tbody></tbody>\n</table>\n<script type=\"application/json\" id=\"everyone\">" +
+          data + "</script>\n";
     }
+    html += "</main>\n";
+    if (pages.size() > 1) html += "<footer>\n" + Nav("", prev, next) + "</footer>\n";
+    html += std::string("<script>") + kFilterScript + "</script>\n</body>\n</html>\n";
+    folder.Write(IndexName(p), html);
   }
-  box.hidden = false;
-  box.addEventListener("input", apply);
-  apply();
-})();
-)js";
-
-// The folder's stylesheet: bubbles, day headings, long words wrapped, and
-// for print a clean document broken between days where it can be.
-constexpr const char* kStyle = R"css(:root { color-scheme: light; }
-body { margin: 0 auto; max-width: 46rem; padding: 0 1rem 2rem; background: #eef0f3;
-  color: #16181c; font: 16px/1.4 system-ui, -apple-system, "Segoe UI", "Noto Sans", sans-serif;
-  overflow-wrap: anywhere; }
-header { padding: .75rem 0; }
-h1 { font-size: 1.4rem; margin: .4rem 0; }
-h1 .number { font-weight: normal; color: #555; font-size: 1rem; margin-left: .5rem; }
-.about { color: #555; font-size: .9rem; margin: .2rem 0; }
-nav { display: flex; flex-wrap: wrap; gap: 1rem; font-size: .9rem; }
-nav a[rel=next] { margin-left: auto; }
-a { color: #0b57d0; }
-section.day { display: flex; flex-direction: column; }
-h2 { align-self: center; font-size: .8rem; font-weight: 600; color: #444; background: #dde1e7;
-  border-radius: 1rem; padding: .15rem .8rem; margin: 1rem 0 .5rem; }
-.msg { max-width: 78%; margin: .2rem 0; padding: .45rem .75rem .3rem; border-radius: 1.1rem;
-  background: #fff; box-shadow: 0 1px 1px rgba(0,0,0,.08); }
-.msg.in { align-self: flex-start; border-bottom-left-radius: .3rem; }
-.msg.out { align-self: flex-end; background: #cfe6ff; border-bottom-right-radius: .3rem; }
-.msg .text { margin: 0; white-space: pre-wrap; overflow-wrap: anywhere; word-break: normal; }
-.msg .meta { margin: .15rem 0 0; font-size: .72rem; color: #667; text-align: end; }
-.msg img { max-width: 100%; height: auto; display: block; }
-.flag { font-weight: 600; color: #a33; }
-footer { margin-top: 1.5rem; }
-.filter input { font: inherit; width: 100%; max-width: 24rem; padding: .4rem .6rem;
-  border: 1px solid #aab; border-radius: .5rem; box-sizing: border-box; }
-.filter output { color: #555; font-size: .9rem; margin-left: .5rem; }
-table { border-collapse: collapse; width: 100%; background: #fff; font-size: .9rem; }
-th, td { text-align: start; padding: .35rem .5rem; border-bottom: 1px solid #e2e4e8;
-  vertical-align: top; }
-th { background: #f6f7f9; font-weight: 600; }
-[hidden] { display: none !important; }
-.unit { display: none; }
-td:nth-child(3), td:nth-child(4) { text-align: end; }
-th, td:nth-child(n+2) { white-space: nowrap; overflow-wrap: normal; }
-@media (max-width: 40rem) {
-  body { padding: 0 .5rem 1rem; }
-  .msg { max-width: 88%; }
-  table { font-size: .8rem; }
-  th, td { padding: .35rem .25rem; }
-  table, tbody { display: block; }
-  thead, td:nth-child(5), td .clock { display: none; }
-  tr { display: grid; grid-template-columns: 1fr auto auto; column-gap: .6rem;
-    padding: .45rem .5rem; border-bottom: 1px solid #e2e4e8; }
-  td { border: 0; padding: 0; }
-  td:nth-child(1) { grid-area: 1 / 1 / 2 / 3; font-size: .95rem; }
-  td:nth-child(6) { grid-area: 1 / 3; text-align: end; color: #555; }
-  td:nth-child(2) { grid-area: 2 / 1; color: #555; }
-  td:nth-child(3) { grid-area: 2 / 2; }
-  td:nth-child(4) { grid-area: 2 / 3; }
-  .unit { display: inline; }
+  return pages.size();
 }
-@media print {
-  body { background: #fff; max-width: none; padding: 0; font-size: 11pt; }
-  nav, .filter, footer { display: none; }
-  section.day { break-inside: avoid-page; }
-  h2 { break-after: avoid-page; background: none; border-bottom: 1px solid #999;
-    border-radius: 0; }
-  .msg { break-inside: avoid; box-shadow: none; border: 1px solid #bbb; background: #fff; }
-  .msg.out { background: #f0f0f0; }
-  a { color: inherit; text-decoration: none; }
-}
-)css";
 
 }  // namespace
 
 HtmlReport ExportHtml(Store& store, const Options& o, const Selection& which,
                       const std::string& dir) {
-  ExportFolder folder(dir);
   const InterruptGuard guard;
+  ExportFolder folder(dir);
   const std::vector<Conversation> all = GroupByPerson(store, which, NumbersOf(store, o.region));
   const UnreadHeads unread(store);
   HtmlReport r;
@@ -531,9 +791,7 @@ HtmlReport ExportHtml(Store& store, const Options& o, const Selection& which,
     r.messages += w.messages;
     r.pages += w.pages;
   }
-  WriteIndex(folder, all, r.messages, o.utc);
-  folder.Write("style.css", kStyle);
-  folder.Write("filter.js", kFilterScript);
+  r.pages += WriteIndex(folder, all, r.messages, o.utc);
   if (InterruptRequested()) throw Failure("interrupted: the export was not written");
   folder.Commit();
   r.conversations = all.size();

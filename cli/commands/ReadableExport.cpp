@@ -17,9 +17,10 @@ namespace {
 
 struct Row {
   std::string person;  // the number's Key
-  std::string time;    // the record's time text, for order
+  std::string time;    // the record's time text
+  int64_t at;          // the moment it names, for order (-1: none, the oldest)
   uint32_t id;
-  bool sent, read;
+  bool sent, draft, read;
   int32_t folder;
   std::string number, name, text;
 };
@@ -52,7 +53,9 @@ void WriteCsv(std::ostream& out, const std::vector<Row>& rows,
     const std::vector<std::string> fields = {std::to_string(r.id),
                                              IsoTime(r.time, false),
                                              IsoTime(r.time, true),
-                                             r.sent ? "sent" : "received",
+                                             r.draft  ? "draft"
+                                             : r.sent ? "sent"
+                                                      : "received",
                                              r.number,
                                              r.name,
                                              std::to_string(r.folder),
@@ -72,9 +75,8 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
   std::map<std::string, std::vector<const Row*>> people;
   for (const Row& r : rows) people[r.person].push_back(&r);
   std::vector<std::pair<std::string, std::vector<const Row*>>> order(people.begin(), people.end());
-  std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
-    return a.second.back()->time > b.second.back()->time;
-  });
+  std::sort(order.begin(), order.end(),
+            [](const auto& a, const auto& b) { return a.second.back()->at > b.second.back()->at; });
   bool first = true;
   for (const auto& [person, messages] : order) {
     std::string name;
@@ -89,11 +91,13 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
     for (const Row* r : messages) {
       const std::string when = ReadableTime(r->time, utc);
       const size_t space = when.find(' ');
-      if (when.substr(0, space) != day) {
-        day = when.substr(0, space);
+      const std::string today = r->at < 0 ? "unknown time" : when.substr(0, space);
+      if (today != day) {
+        day = today;
         out << "\n" << day << "\n";
       }
-      const std::string who = r->sent        ? Word("me")
+      const std::string who = r->draft       ? Word("me") + " (" + Word("draft") + ")"
+                              : r->sent      ? Word("me")
                               : name.empty() ? OneLine(r->number)
                                              : OneLine(name);
       // Continued lines of a message stand under its text.
@@ -102,8 +106,8 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
         indented += c;
         if (c == '\n') indented += "        ";
       }
-      out << fmt::format("  {}  {}: {}\n",
-                         space == std::string::npos ? when : when.substr(space + 1), who, indented);
+      out << fmt::format("  {}  {}: {}\n", r->at < 0 ? "--:--" : when.substr(space + 1), who,
+                         indented);
     }
   }
   if (!first) out << "\n";
@@ -122,12 +126,13 @@ size_t ExportReadable(Store& store, const Options& o, const Selection& which,
     auto [key, added] = keys.try_emplace(std::u16string(FieldText(h.tel, std::size(h.tel))));
     if (added) key->second = numbers.Key(Utf8(h.tel));
     const std::u16string text = m.Text();
-    rows.push_back({key->second, Utf8(h.recvtime), m.id(), IsSent(h), !unread.Unread(m), h.fid,
-                    Utf8(h.tel), Utf8(h.name), Utf8(text.c_str(), text.size())});
+    const std::string time = Utf8(h.recvtime);
+    rows.push_back({key->second, time, ParseTimeText(time), m.id(), IsSent(h), IsDraft(h),
+                    !unread.Unread(m), h.fid, Utf8(h.tel), Utf8(h.name),
+                    Utf8(text.c_str(), text.size())});
   });
-  std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-    return a.time != b.time ? a.time < b.time : a.id < b.id;
-  });
+  std::sort(rows.begin(), rows.end(),
+            [](const Row& a, const Row& b) { return a.at != b.at ? a.at < b.at : a.id < b.id; });
   if (format == "csv") {
     WriteCsv(out, rows, FolderNames(store), excel);
   } else {

@@ -13,21 +13,25 @@ std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
   const UnreadHeads unread(store);
   std::map<std::u16string, std::string> keys;  // each way of writing a number read once
   std::map<std::string, Conversation> by_key;
-  std::map<std::string, std::string> name_time;  // of the name kept
+  std::map<std::string, int64_t> name_time;                 // of the name kept
+  std::map<std::string, std::pair<int64_t, int64_t>> span;  // of first and last
   ForEachSelected(store, which, [&](Message&& m) {
     const SmsHead& h = m.head();
     auto [key, added] = keys.try_emplace(std::u16string(FieldText(h.tel, std::size(h.tel))));
     if (added) key->second = numbers.Key(Utf8(h.tel));
     Conversation& c = by_key[key->second];
+    // By the moment a time names; one that names none (-1) is the oldest.
     const std::string time = Utf8(h.recvtime);
-    if (c.entries.empty() || time < c.first) c.first = time;
-    if (c.entries.empty() || time > c.last) c.last = time;
-    if (h.name[0] != 0 && (c.name.empty() || time > name_time[key->second])) {
+    const int64_t at = ParseTimeText(time);
+    auto& [first, last] = span[key->second];
+    if (c.entries.empty() || at < first) c.first = time, first = at;
+    if (c.entries.empty() || at > last) c.last = time, last = at;
+    if (h.name[0] != 0 && (c.name.empty() || at > name_time[key->second])) {
       c.name = Utf8(h.name);
-      name_time[key->second] = time;
+      name_time[key->second] = at;
     }
     if (unread.Unread(m)) ++c.unread;
-    c.entries.push_back({ParseTimeText(time), m.id()});
+    c.entries.push_back({at, m.id()});
   });
   // A person the messages give no name: the recipient history's, if any.
   for (const SmsRecieverHistory& r : ReadAll<SmsRecieverHistory>(
@@ -47,8 +51,9 @@ std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
     c.entries.shrink_to_fit();
     all.push_back(std::move(c));
   }
-  std::stable_sort(all.begin(), all.end(),
-                   [](const Conversation& a, const Conversation& b) { return a.last > b.last; });
+  std::stable_sort(all.begin(), all.end(), [](const Conversation& a, const Conversation& b) {
+    return a.entries.back().time > b.entries.back().time;
+  });
   return all;
 }
 

@@ -64,7 +64,24 @@ std::u16string Message::Text() const {
   return text;
 }
 
-bool IsSent(const SmsHead& h) { return h.type >= 2 || h.fid == 6 || h.fid == 7 || h.fid == 8; }
+namespace {
+
+// The default folder that tells where a message came from: its own, but
+// for the trash (9) and the user's folders (past 14), which hold messages
+// of any kind: there the folder it was moved from, where the store says.
+int32_t HomeFolder(const SmsHead& h) {
+  const bool any_kind = h.fid == 9 || h.fid > 14 || h.fid < 1;
+  return any_kind && h.oldfid >= 1 && h.oldfid <= 14 ? h.oldfid : h.fid;
+}
+
+}  // namespace
+
+bool IsSent(const SmsHead& h) {
+  const int32_t home = HomeFolder(h);
+  return h.type >= 2 || home == 6 || home == 7 || home == 8;
+}
+
+bool IsDraft(const SmsHead& h) { return h.type == 3 || (h.type < 2 && HomeFolder(h) == 8); }
 
 bool IsPart(const SmsHead& h) { return h.batid != 0 && h.longsms > 1; }
 

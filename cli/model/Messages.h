@@ -34,8 +34,12 @@ struct Message {
 };
 
 // Whether the message was sent by the user (a sent type, or the outbox,
-// sent or drafts folder) rather than received.
+// sent or drafts folder) rather than received. A message in the trash or
+// in a folder of the user's is judged by the folder it came from (oldfid).
 bool IsSent(const SmsHead& h);
+
+// Whether the message is a draft, never sent (one of IsSent's).
+bool IsDraft(const SmsHead& h);
 
 // Whether the head is a part of a long message.
 bool IsPart(const SmsHead& h);

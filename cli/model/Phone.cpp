@@ -61,6 +61,15 @@ std::string CountryOf(const std::string& written) {
   return region == "ZZ" || region == "001" ? "" : region;
 }
 
+std::string NationalDigits(const std::string& written) {
+  const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
+  PhoneNumber number;
+  if (util.Parse(written, "ZZ", &number) != PhoneNumberUtil::NO_PARSING_ERROR) return "";
+  std::string national;
+  util.GetNationalSignificantNumber(number, &national);
+  return national;
+}
+
 bool NumberMatch::operator()(const std::string& written) const {
   const auto [at, first] = seen_.try_emplace(written, false);
   if (first) at->second = numbers_.Key(written) == key_;

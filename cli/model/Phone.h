@@ -21,6 +21,9 @@ std::string LocaleRegion();
 // belongs to, else the code's main country); "" for a number written
 // without one, or not a number.
 std::string CountryOf(const std::string& written);
+// The digits of such a number without its country code and trunk prefix
+// ("+49 151 1234 5678": "15112345678"); "" for a number written without one.
+std::string NationalDigits(const std::string& written);
 
 class PhoneNumbers {
  public:

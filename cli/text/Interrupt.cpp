@@ -19,10 +19,12 @@ namespace {
 volatile std::sig_atomic_t interrupted = 0;
 void OnInterrupt(int) { interrupted = 1; }
 
-// What asks long work to stop: Ctrl-C, the terminal closed, Ctrl-\.
-constexpr int kStops[] = {SIGINT, SIGHUP, SIGQUIT};
-// What ends the process: those, and SIGTERM.
-constexpr int kEnds[] = {SIGINT, SIGHUP, SIGQUIT, SIGTERM};
+// What asks long work to stop: Ctrl-C, the terminal closed, Ctrl-\, a
+// polite kill, and a reader of the output gone (a write then fails with
+// EPIPE instead of ending the process where it stands).
+constexpr int kStops[] = {SIGINT, SIGHUP, SIGQUIT, SIGTERM, SIGPIPE};
+// What ends the process: the same.
+constexpr int kEnds[] = {SIGINT, SIGHUP, SIGQUIT, SIGTERM, SIGPIPE};
 
 // Where a signal finds the temporary file in use.
 char g_temporary[PATH_MAX + 1];

@@ -1,6 +1,7 @@
 // Ctrl-C during long work: while an InterruptGuard lives, SIGINT (and
-// SIGHUP, the terminal closed, and SIGQUIT, Ctrl-\) only asks the work to
-// stop, which it does at its next safe point. A named TemporaryFile is
+// SIGHUP, the terminal closed, SIGQUIT, Ctrl-\, SIGTERM, a polite kill, and
+// SIGPIPE, the output's reader gone) only asks the work to stop, which it
+// does at its next safe point. A named TemporaryFile is
 // removed however the process ends but for SIGKILL; a nameless one has no
 // name to leave behind.
 #ifndef ZUSMS_CLI_TEXT_INTERRUPT_H_
@@ -23,10 +24,10 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
  private:
-  struct sigaction previous_[3];
+  struct sigaction previous_[5];
 };
 
-// Whether Ctrl-C (or SIGHUP, SIGQUIT) came since the innermost
+// Whether Ctrl-C (or SIGHUP, SIGQUIT, SIGTERM, SIGPIPE) came since the innermost
 // InterruptGuard began.
 bool InterruptRequested();
 
@@ -35,7 +36,7 @@ bool InterruptRequested();
 // name as soon as it is made and is read through its descriptor (path()
 // names that), so no end of the process, SIGKILL included, leaves it
 // behind; it goes with its descriptor, when it goes. A named one: while it
-// lives, SIGINT, SIGTERM, SIGHUP and SIGQUIT (outside an InterruptGuard)
+// lives, SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE (outside an InterruptGuard)
 // remove it before they end the process; it is removed when it goes, unless
 // Keep() says it now has another name. One named one at a time.
 class TemporaryFile {
@@ -60,7 +61,7 @@ class TemporaryFile {
   int fd_ = -1;
   int error_ = 0;
   bool named_ = false;
-  void (*previous_[4])(int) = {};
+  void (*previous_[5])(int) = {};
 };
 
 // Writes all `size` bytes to `fd`: 0, or the errno of the write that

@@ -148,10 +148,19 @@ int64_t ParseTimeText(std::string_view text) {
     if (c < '0' || c > '9') return -1;
   }
   auto num = [&](size_t at, size_t len) { return std::stoi(std::string(text.substr(at, len))); };
+  // A time that names no moment (the 30th of February, hour 24, all zeros)
+  // is none, not the moment the calendar would roll it over to.
+  const int year = num(0, 4), month = num(4, 2), day = num(6, 2);
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (year < 1970 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
+      (month == 2 && day == 29 && !leap) || num(8, 2) > 23 || num(10, 2) > 59 || num(12, 2) > 59) {
+    return -1;
+  }
   std::tm utc{};
-  utc.tm_year = num(0, 4) - 1900;
-  utc.tm_mon = num(4, 2) - 1;
-  utc.tm_mday = num(6, 2);
+  utc.tm_year = year - 1900;
+  utc.tm_mon = month - 1;
+  utc.tm_mday = day;
   utc.tm_hour = num(8, 2);
   utc.tm_min = num(10, 2);
   utc.tm_sec = num(12, 2);
