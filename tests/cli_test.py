@@ -336,7 +336,9 @@ class Multimedia(Case):
         self.run_cli("add", "--number", "+15550001", "--text", "plain text message")
         [mid] = self.add_multimedia(multimedia(
             "20240301120000", [("+15550001", FROM), ("+15559999", TO)],
-            picture("photo.jpg", 1_200_000), picture("", 2500, ctype="audio/amr"),
+            # a phone backup's "null" for the file name it does not have
+            dict(picture("null", 1_200_000), name="photo.jpg"),
+            picture("", 2500, ctype="audio/amr"),
             {"ctype": "text/x-vCard", "name": "ann.vcf", "text": "BEGIN:VCARD\nEND:VCARD"},
             text="Look at this", subject="Holiday"))
         line = "[image/jpeg photo.jpg 1.2 MB]"

@@ -67,8 +67,10 @@ std::optional<Multimedia> ReadMultimedia(Store& store, uint32_t id) {
     a.part = i;
     a.type = type;
     a.bytes = p.datalen;
+    // Phone backups write "null" for a name they do not have (typically the
+    // file name, with the picture's name in name and content location).
     for (const std::string& name : {Utf8(p.fname), Utf8(p.name), Utf8(p.cl)}) {
-      if (!IsBlank(name)) {
+      if (!IsBlank(name) && name != "null") {
         a.name = name;
         break;
       }
