@@ -217,9 +217,12 @@ class Selection(cli_test.Case):
         self.assertEqual(len(re.findall(r"^  \d\d:\d\d  ", text, re.M)),
                          len([i for i in range(len(self.messages)) if i % 5 < 2]))
         self.run_cli("export", "--format", "txt", "--excel", expect=2)
-        # A sent message in the trash is still sent; a draft is a draft.
+        # A sent message moved twice (to the trash, then out of it into a
+        # folder of the user's) is still sent; a draft is a draft.
         self.run_cli("add", "--number", "5550177", "--folder", "7", "--text", "thrown away")
         self.run_cli("move", "--number", "5550177", "--to", "9")
+        self.run_cli("folder", "add", "Kept")
+        self.run_cli("move", "--number", "5550177", "--to", "Kept")
         self.run_cli("add", "--number", "5550177", "--folder", "8", "--text", "never sent")
         plain = self.run_cli("export", "--format", "csv", "--number", "5550177").stdout
         self.assertEqual({(r["text"], r["direction"]) for r in csv.DictReader(io.StringIO(plain))},

@@ -357,6 +357,19 @@ class Multimedia(Case):
         self.assertEqual(self.json_of("stats")["multimedia"], {"messages": 1, "bytes": 1_202_500})
         self.assertIn("multimedia: 1 message, 1.2 MB", self.run_cli("stats").stdout)
 
+    def test_a_message_another_program_gave_odd_attributes_exports_as_xml_that_reads_back(self):
+        m = multimedia("20240301120000", [("+15550001", FROM)], picture("a.jpg"))
+        m["attrs"] = [["color", "red"], ["a b", "x"], ["<evil>", "y"], ["", "z"], ["color", "2"]]
+        self.add_multimedia(m)
+        out = os.path.join(self.dir.name, "out.xml")
+        self.run_cli("export", "--format", "xml", "-o", out)
+        import xml.etree.ElementTree as ElementTree  # well-formed, the names XML allows, once
+        [mms] = ElementTree.parse(out).getroot().iter("mms")
+        self.assertEqual(mms.get("color"), "red")
+        self.assertTrue({"date", "msg_box"} <= set(mms.keys()) <= {"color", "date", "msg_box"})
+        self.run_cli("import", out, user=2)
+        self.assertEqual(self.json_of("stats", user=2)["multimedia"]["messages"], 1)
+
     def test_attachments_are_saved_inside_the_folder_as_new_files_whatever_their_names(self):
         # (name the backup gives, file written)
         cases = [("../../escaped.jpg", "escaped.jpg"), ("/etc/passwd", "passwd"),

@@ -3,7 +3,7 @@
 // object a message; prints the new ids as a JSON array.
 //
 //   {"tel": "+15550001", "time": "20240301120000", "type": 1, "folder": 1,
-//    "content": "...", "subject": "...",
+//    "content": "...", "subject": "...", "attrs": [["name", "value"]],
 //    "addrs": [["+15550001", 137], ["+15550002", 151]],
 //    "parts": [{"ctype": "image/jpeg", "name": "...", "fname": "...", "cl": "...",
 //               "text": "...", "size": 1000, "seed": 7}]}
@@ -97,9 +97,17 @@ int main(int argc, char** argv) {
       }
       parts.push_back(part);
     }
+    std::vector<SmsMmsAttribute> attrs;
+    for (const auto& a : m.value("attrs", nlohmann::json::array())) {
+      SmsMmsAttribute attr{};
+      Set(attr.name, nlohmann::json{{"a", a[0]}}, "a");
+      Set(attr.value, nlohmann::json{{"a", a[1]}}, "a");
+      attrs.push_back(attr);
+    }
     uint32_t id = 0;
-    if (AddZuSmsMms(db, &head, &mms, nullptr, 0, parts.data(), static_cast<uint32_t>(parts.size()),
-                    addrs.data(), static_cast<uint32_t>(addrs.size()), &id) != 0) {
+    if (AddZuSmsMms(db, &head, &mms, attrs.data(), static_cast<uint32_t>(attrs.size()),
+                    parts.data(), static_cast<uint32_t>(parts.size()), addrs.data(),
+                    static_cast<uint32_t>(addrs.size()), &id) != 0) {
       char16_t error[256] = {};
       GetZuSmsLastError(error, 256);
       std::string text;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "backup/Interchange.h"
@@ -420,6 +421,42 @@ int64_t MillisOf(const char16_t* time_text, size_t capacity) {
 
 std::u16string NumberText(int64_t v) { return Utf16(std::to_string(v)); }
 
+// Whether `name` may stand as an attribute's name: XML's name characters
+// (`:` left out: a prefix would need its namespace declared).
+bool IsXmlName(std::u16string_view name) {
+  const auto in = [](char32_t c, std::initializer_list<std::pair<char32_t, char32_t>> ranges) {
+    return std::any_of(ranges.begin(), ranges.end(),
+                       [c](const auto& r) { return c >= r.first && c <= r.second; });
+  };
+  if (name.empty()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char32_t c = name[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+        name[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (name[++i] - 0xDC00);
+    }
+    const bool start = in(c, {{'A', 'Z'},
+                              {'_', '_'},
+                              {'a', 'z'},
+                              {0xC0, 0xD6},
+                              {0xD8, 0xF6},
+                              {0xF8, 0x2FF},
+                              {0x370, 0x37D},
+                              {0x37F, 0x1FFF},
+                              {0x200C, 0x200D},
+                              {0x2070, 0x218F},
+                              {0x2C00, 0x2FEF},
+                              {0x3001, 0xD7FF},
+                              {0xF900, 0xFDCF},
+                              {0xFDF0, 0xFFFD},
+                              {0x10000, 0xEFFFF}});
+    const bool more =
+        in(c, {{'-', '.'}, {'0', '9'}, {0xB7, 0xB7}, {0x300, 0x36F}, {0x203F, 0x2040}});
+    if (!start && (i == 0 || !more)) return false;
+  }
+  return true;
+}
+
 // Writes a stored multimedia message as an <mms> element, its parts' data
 // read and encoded a piece at a time. The element's attributes are written
 // back as the file gave them, but for what the store may have changed
@@ -427,7 +464,11 @@ std::u16string NumberText(int64_t v) { return Utf16(std::to_string(v)); }
 void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, size_t& replaced) {
   const SmsHead& h = m.head;
   std::string line = "  <mms";
+  // Each name once, and only names XML allows: another program may have
+  // stored any text as an attribute's name.
+  std::set<std::u16string, std::less<>> written;
   const auto put = [&](std::u16string_view name, std::u16string_view value) {
+    if (!IsXmlName(name) || !written.emplace(name).second) return;
     line += ' ';
     AppendEscaped(line, name, replaced);
     line += "=\"";
@@ -442,7 +483,6 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
                                                            : u"1");
   };
   std::map<std::u16string, std::u16string_view> layout;
-  bool element = false;
   for (const SmsMmsAttribute& a : m.attrs) {
     const std::u16string_view name = FieldText(a.name, std::size(a.name));
     std::u16string value(FieldText(a.value, std::size(a.value)));
@@ -450,7 +490,6 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
       layout.emplace(name, FieldText(a.value, std::size(a.value)));
       continue;
     }
-    element = true;
     if (name == u"date") {
       const auto given = Number(Utf8(value.c_str(), value.size()));
       if (!given || *given / 1000 != date / 1000) value = NumberText(date);
@@ -465,9 +504,13 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
     }
     put(name, value);
   }
-  if (!element) {  // stored by another program
-    put(u"date", NumberText(date));
-    put(u"msg_box", NumberText(TypeOfHead(h)));
+  // A message stored with some attributes only still has its time and box,
+  // which reading it back needs; one stored without any (by another
+  // program) gets what the store knows.
+  const bool bare = written.empty();
+  put(u"date", NumberText(date));
+  put(u"msg_box", NumberText(TypeOfHead(h)));
+  if (bare) {
     put(u"address", FieldText(h.tel, std::size(h.tel)));
     put(u"m_type", NumberText(m.mms.mtype));
     const std::u16string_view subject = FieldText(m.mms.subject, std::size(m.mms.subject));
@@ -497,6 +540,7 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
   };
   for (size_t i = 0; i < m.parts.size(); ++i) {
     const MmsPart& p = m.parts[i];
+    written.clear();  // names are each element's own
     line += "      <part";
     const bool data = p.desc.datalen > 0;
     each("part", i,
@@ -532,6 +576,7 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
   line += "    </parts>\n    <addrs>\n";
   for (size_t i = 0; i < m.addrs.size(); ++i) {
     const SmsMmsAddress& a = m.addrs[i];
+    written.clear();
     line += "      <addr";
     each("addr", i, u"address type charset", [&](std::u16string_view name) {
       if (name == u"address") {

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <iostream>
 #include <set>
+#include <utility>
 
 #include "Command.h"
 #include "Selecting.h"
@@ -155,6 +156,14 @@ SmsHead NewHead(const AddOptions& add, int32_t folder) {
   SetText(h.recvtime, now);
   SetText(h.createtime, now);
   h.fid = folder;
+  // The message's direction goes with it, as a phone's backup gives it:
+  // one added to the outbox (6), sent items (7) or drafts (8) stays the
+  // user's own wherever it is moved later; one added to the inbox is
+  // received.
+  static constexpr std::pair<int32_t, int16_t> kTypeOfFolder[] = {{1, 1}, {6, 4}, {7, 2}, {8, 3}};
+  for (const auto& [fid, type] : kTypeOfFolder) {
+    if (fid == folder) h.type = type;
+  }
   return h;
 }
 
