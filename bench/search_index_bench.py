@@ -114,47 +114,48 @@ def change(path, ids):
     db.close()
 
 
-def raw_catch_up(path, ids):
-    """The same 1,000 entries taken out of the index and put in again."""
+def timed_transaction(path, statements):
+    """Seconds that `statements` take in one transaction."""
     db = sqlite3.connect(path, isolation_level=None)
-    inlist = ",".join(map(str, ids))
     start = time.perf_counter()
     db.execute("BEGIN")
-    db.execute("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT 'delete', id, "
-               f"Text || char(10) || Tel || char(10) || Name FROM zu_search WHERE id IN ({inlist})")
-    db.execute(f"DELETE FROM zu_search WHERE id IN ({inlist})")
-    db.execute("INSERT INTO zu_search SELECT id, UserID, coalesce(recvtime, ''), lower(content), "
-               f"lower(tel), lower(name), tel, lockflag FROM SmsHead WHERE id IN ({inlist})")
-    db.execute("INSERT INTO zu_search_grams (rowid, t) SELECT id, Text || char(10) || Tel || "
-               f"char(10) || Name FROM zu_search WHERE id IN ({inlist})")
+    for sql in statements:
+        db.execute(sql)
     db.execute("COMMIT")
     took = time.perf_counter() - start
     db.close()
     return took
+
+
+def raw_catch_up(path, ids):
+    """The same 1,000 entries taken out of the index and put in again."""
+    inlist = ",".join(map(str, ids))
+    return timed_transaction(path, [
+        "INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT 'delete', id, "
+        f"Text || char(10) || Tel || char(10) || Name FROM zu_search WHERE id IN ({inlist})",
+        f"DELETE FROM zu_search WHERE id IN ({inlist})",
+        "INSERT INTO zu_search SELECT id, UserID, coalesce(recvtime, ''), lower(content), "
+        f"lower(tel), lower(name), tel, lockflag FROM SmsHead WHERE id IN ({inlist})",
+        "INSERT INTO zu_search_grams (rowid, t) SELECT id, Text || char(10) || Tel || "
+        f"char(10) || Name FROM zu_search WHERE id IN ({inlist})"])
+
+
+def raw_catch_up_locks(path, ids):
+    """The same 1,000 entries' lock state written, and their persons' counts."""
+    inlist = ",".join(map(str, ids))
+    return timed_transaction(path, [
+        "UPDATE zu_search_persons AS p SET Locked = p.Locked + d.n FROM (SELECT "
+        "s.UserID, s.Person, sum(h.lockflag - s.Locked) AS n FROM zu_search s JOIN SmsHead "
+        f"h ON h.id = s.id WHERE s.id IN ({inlist}) GROUP BY s.UserID, s.Person) AS d "
+        "WHERE p.UserID = d.UserID AND p.Person = d.Person",
+        "UPDATE zu_search AS s SET Locked = h.lockflag FROM SmsHead h WHERE h.id = s.id "
+        f"AND s.id IN ({inlist})"])
 
 
 def lock(path, ids):
     db = sqlite3.connect(path, isolation_level=None)
     db.execute(f"UPDATE SmsHead SET lockflag = 1 - lockflag WHERE id IN ({','.join(map(str, ids))})")
     db.close()
-
-
-def raw_catch_up_locks(path, ids):
-    """The same 1,000 entries' lock state written, and their persons' counts."""
-    db = sqlite3.connect(path, isolation_level=None)
-    inlist = ",".join(map(str, ids))
-    start = time.perf_counter()
-    db.execute("BEGIN")
-    db.execute("UPDATE zu_search_persons AS p SET Locked = p.Locked + d.n FROM (SELECT "
-               "s.UserID, s.Person, sum(h.lockflag - s.Locked) AS n FROM zu_search s JOIN SmsHead "
-               f"h ON h.id = s.id WHERE s.id IN ({inlist}) GROUP BY s.UserID, s.Person) AS d "
-               "WHERE p.UserID = d.UserID AND p.Person = d.Person")
-    db.execute("UPDATE zu_search AS s SET Locked = h.lockflag FROM SmsHead h WHERE h.id = s.id "
-               f"AND s.id IN ({inlist})")
-    db.execute("COMMIT")
-    took = time.perf_counter() - start
-    db.close()
-    return took
 
 
 def main():

@@ -306,16 +306,14 @@ class Html(cli_test.Case):
         os.symlink("real", os.path.join(self.dir.name, "link"))
         self.run_cli("export", "--format", "html", "--to", os.path.join(self.dir.name, "link"))
         self.assertIn("index.html", os.listdir(os.path.join(self.dir.name, "real")))
-        here = subprocess.run([cli_test.ZUSMS, "--db", self.db, "export", "--format", "html",
-                               "--to", "."], cwd=os.path.join(self.dir.name, "link"),
-                              capture_output=True, text=True, timeout=60)
-        self.assertIn("not empty", here.stderr)
+        here = lambda folder: subprocess.run(
+            [cli_test.ZUSMS, "--db", self.db, "export", "--format", "html", "--to", "."],
+            cwd=os.path.join(self.dir.name, folder), capture_output=True, text=True,
+            timeout=60).stderr
+        self.assertIn("not empty", here("link"))
         shutil.rmtree(os.path.join(self.dir.name, "real"))
         os.mkdir(os.path.join(self.dir.name, "real"))
-        here = subprocess.run([cli_test.ZUSMS, "--db", self.db, "export", "--format", "html",
-                               "--to", "."], cwd=os.path.join(self.dir.name, "real"),
-                              capture_output=True, text=True, timeout=60)
-        self.assertIn("is the folder you are in", here.stderr)
+        self.assertIn("is the folder you are in", here("real"))
         os.unlink(os.path.join(self.dir.name, "link"))
         os.rmdir(os.path.join(self.dir.name, "real"))
         # Stopped half-way however it is asked (a kill, the output's reader

@@ -47,12 +47,21 @@ std::string RegionCode(const std::string& region) {
 
 std::string LocaleRegion() { return RegionCode(RegionOfLocale()); }
 
+namespace {
+
+// Reads a number written with its country: under the unknown region "ZZ"
+// no other is read.
+bool ParsedWithCountry(const std::string& written, PhoneNumber& number) {
+  return PhoneNumberUtil::GetInstance()->Parse(written, "ZZ", &number) ==
+         PhoneNumberUtil::NO_PARSING_ERROR;
+}
+
+}  // namespace
+
 std::string CountryOf(const std::string& written) {
   const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
   PhoneNumber number;
-  // Under the unknown region "ZZ" only numbers written with their country
-  // are read.
-  if (util.Parse(written, "ZZ", &number) != PhoneNumberUtil::NO_PARSING_ERROR) return "";
+  if (!ParsedWithCountry(written, number)) return "";
   std::string region;
   util.GetRegionCodeForNumber(number, &region);
   if (region.empty() || region == "ZZ" || region == "001") {
@@ -62,11 +71,10 @@ std::string CountryOf(const std::string& written) {
 }
 
 std::string NationalDigits(const std::string& written) {
-  const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
   PhoneNumber number;
-  if (util.Parse(written, "ZZ", &number) != PhoneNumberUtil::NO_PARSING_ERROR) return "";
+  if (!ParsedWithCountry(written, number)) return "";
   std::string national;
-  util.GetNationalSignificantNumber(number, &national);
+  PhoneNumberUtil::GetInstance()->GetNationalSignificantNumber(number, &national);
   return national;
 }
 
