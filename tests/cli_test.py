@@ -348,6 +348,7 @@ class Multimedia(Case):
         shown = self.run_cli("show", str(mid)).stdout
         self.assertIn("Holiday", shown)
         self.assertIn(f"\nLook at this\n{line}\n[audio/amr 2.5 kB]\n", shown)
+        self.assertNotIn("PARTS", shown)  # a long message's count, not the attachments
         talk = self.run_cli("conversation", "+15550001").stdout
         self.assertRegex(talk, r"received  Look at this\n +\[image/jpeg photo\.jpg 1\.2 MB\]\n")
         j = self.json_of("show", str(mid))
@@ -373,7 +374,8 @@ class Multimedia(Case):
     def test_attachments_are_saved_inside_the_folder_as_new_files_whatever_their_names(self):
         # (name the backup gives, file written)
         cases = [("../../escaped.jpg", "escaped.jpg"), ("/etc/passwd", "passwd"),
-                 ("C:\\Windows\\win.ini", "win.ini"), ("..", None), ("", "part-{part}.png"),
+                 ("C:\\Windows\\win.ini", "win.ini"), ("..", "part-{part}.png"), ("", "part-{part}.png"),
+                 (".jpg", "part-{part}.jpg"),
                  ("CON", "_CON"), ("nul.txt", "_nul.txt"), ("Com1.jpg", "_Com1.jpg"),
                  ("Photo.JPG", "Photo.JPG"), ("photo.jpg", "photo (2).jpg"),
                  ("kept.jpg", "kept (2).jpg"), ("a\x01b\x1b[31m.jpg", "a_b_[31m.jpg"),
@@ -391,7 +393,7 @@ class Multimedia(Case):
             with self.subTest(name=name):
                 got = saved[i]
                 self.assertEqual(got["part"], i + 1)
-                self.assertEqual(got["file"], (want or f"message-{mid}-part-{i + 1}").format(part=i + 1))
+                self.assertEqual(got["file"], want.format(part=i + 1))
                 with open(os.path.join(out, got["file"]), "rb") as f:
                     self.assertEqual(f.read(), part_data(100 + i, i))
         self.assertEqual(sorted(os.listdir(out)), sorted(["kept.jpg"] + [f["file"] for f in saved]))

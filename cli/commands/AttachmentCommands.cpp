@@ -43,8 +43,9 @@ std::vector<uint32_t> SelectedMultimedia(Store& s, const Selection& which) {
 // does not hold yet; a file cut short by a failure goes again.
 Saved SaveOne(Store& s, uint32_t id, const Attachment& a, const std::string& dir,
               FolderNames& names) {
-  const std::string fallback = fmt::format("message-{}-part-{}", id, a.part);
-  const std::string safe = SafeFileName(AttachmentFileName(a), fallback);
+  Attachment unnamed = a;
+  unnamed.name.clear();
+  const std::string safe = SafeFileName(AttachmentFileName(a), AttachmentFileName(unnamed));
   for (;;) {
     const std::string name = names.Take(safe);
     const std::string path = (std::filesystem::path(dir) / name).string();

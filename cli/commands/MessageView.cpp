@@ -125,7 +125,7 @@ void PrintMessage(Store& s, const Message& m, const Options& o, bool unread) {
       {o.utc ? "TIME (UTC)" : "TIME", ReadableTime(Utf8(h.recvtime), o.utc)},
       {o.utc ? "CREATED (UTC)" : "CREATED", ReadableTime(Utf8(h.createtime), o.utc)},
       {"STATE", state},
-      {"PARTS", parts},
+      {"PARTS", shown.multimedia ? "" : parts},  // a long message's, not a multimedia one's
       {"SUBJECT", shown.multimedia ? shown.multimedia->subject : ""},
   };
   int width = 0;

@@ -58,9 +58,10 @@ std::optional<Multimedia> ReadMultimedia(Store& store, uint32_t id) {
     const std::string type = Utf8(p.ctype);
     if (TypeIs(type, "application/smil")) continue;  // the layout, not content
     if (TypeIs(type, "text/plain") && p.datalen == 0) {
-      if (p.textlen == 0) continue;
+      const std::string text = p.textlen == 0 ? "" : PartText(store, id, i, p.textlen);
+      if (text.empty() || text == "null") continue;  // what phone backups write for none
       if (!m.text.empty()) m.text += "\n";
-      m.text += PartText(store, id, i, p.textlen);
+      m.text += text;
       continue;
     }
     Attachment a;

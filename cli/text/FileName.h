@@ -17,7 +17,8 @@ namespace zusms::cli {
 // never "." or ".."); a device name of Windows (CON, NUL, COM1, LPT1, ...,
 // with any extension, in any case) with "_" before it; at most 120 bytes
 // of UTF-8, the extension kept, never cut inside a character. `fallback`
-// (made safe the same way) when nothing is left.
+// (made safe the same way) when nothing is left; a name that is an
+// extension alone (".jpg") gives the fallback's stem that extension.
 std::string SafeFileName(std::string_view name, std::string_view fallback);
 
 // The names taken in one folder, compared as a file system that ignores
