@@ -37,14 +37,20 @@ def sms(**attrs):
     return "<sms " + " ".join(f'{k}="{v}"' for k, v in base.items() if v is not None) + " />"
 
 
-def mms(data="aGVsbG8=", addrs='<addr address="+1555" type="137" />', **attrs):
-    """An <mms> with a text part and a part holding `data` (base64 as written)."""
+def mms(data="aGVsbG8=", addrs='<addr address="+1555" type="137" />', parts=None, **attrs):
+    """An <mms> with a text part and a part holding `data` (base64 as written),
+    or with `parts`; an attribute given as None is left out."""
     base = {"date": "1700000000000", "msg_box": "1", "address": "+1555", "m_type": "132"}
     base.update(attrs)
-    return ("<mms " + " ".join(f'{k}="{v}"' for k, v in base.items()) + "><parts>"
-            '<part seq="0" ct="text/plain" text="photo" />'
-            f'<part seq="1" ct="image/jpeg" name="a.jpg" data="{data}" /></parts>'
-            f"<addrs>{addrs}</addrs></mms>")
+    parts = parts or ('<part seq="0" ct="text/plain" text="photo" />'
+                      f'<part seq="1" ct="image/jpeg" name="a.jpg" data="{data}" />')
+    return ("<mms " + " ".join(f'{k}="{v}"' for k, v in base.items() if v is not None)
+            + f"><parts>{parts}</parts><addrs>{addrs}</addrs></mms>")
+
+
+def dated(*elements):
+    """The elements with a second of their own each, so that none is another's twin."""
+    return [e.replace("1700000000000", str(1700000000000 + 1000 * i)) for i, e in enumerate(elements)]
 
 
 def mms_of(text):
@@ -53,7 +59,8 @@ def mms_of(text):
     def part(p):
         attrs = dict(p.attrib)
         data = attrs.pop("data", None)
-        return attrs, None if data is None else base64.b64decode(data, validate=True)
+        return attrs, None if data is None else base64.b64decode("".join(data.split()),
+                                                                  validate=True)
     return sorted((sorted(m.attrib.items()), [part(p) for p in m.iter("part")],
                    [sorted(a.attrib.items()) for a in m.iter("addr")])
                   for m in ElementTree.fromstring(text).iter("mms"))
@@ -200,14 +207,60 @@ class Backup(cli_test.Case):
                "is not 137 (from)": mms(addrs='<addr address="+1" type="7" />'),
                f"more than the {limit} a part may hold":
                    mms(data="A" * (4 * (limit // 3 + 1))),
-               "msg_box": mms(msg_box="9")}
-        file = backup(*(m.replace("1700000000000", str(1700000000000 + 1000 * i))
-                        for i, m in enumerate([mms(), *bad.values()])))
+               "msg_box": mms(msg_box="9"),
+               "not base64: the reference &#x4E2D;": mms(data="aGVs&#x4E2D;bG8="),
+               # A number cut would send replies elsewhere, as for a text message.
+               "address: longer than 32 characters": mms(address="a" * 40 + "@example.com"),
+               "addr 2: address: longer than 32 characters": mms(
+                   address=None, addrs='<addr address="+1" type="151" />'
+                                       f'<addr address="{"b" * 40}@example.com" type="137" />')}
+        file = backup(*dated(mms(), *bad.values()))
         proc = self.import_xml(file, expect=1)
         for reason in bad:
             self.assertIn(reason, proc.stderr)
         report = self.import_xml(file, "--skip-invalid", expect=4)
         self.assertEqual((report["added"], report["invalid"]), (1, len(bad)))
+
+    def test_odd_multimedia_messages_import_whole_and_come_back(self):
+        group = [f"+1555000{i:04d}" for i in range(100)]
+        many = " ".join(f'attribute{i}="{i}"' for i in range(120))
+        # (message, its number)
+        odd = [(mms(address="~".join(group), addrs="".join(
+                    f'<addr address="{a}" type="151" />' for a in group)), group[0]),
+               (mms(addrs=f'<addr address="{"9" * 130}" type="151" charset="{"c" * 40}" />'
+                          '<addr address="+1555" type="137" />'), "+1555"),
+               (mms(parts=f'<part seq="0" ct="image/png" fn="{"f" * 300}.png" {many} '
+                          'data="aGVsbG8=" />'), "+1555"),
+               (mms(data="&#x61;GVs&#10;bG8&#13;&#61;"), "+1555"),
+               # Without an address: the recipients of one sent, the sender of one received.
+               (mms(address=None, msg_box="2", addrs='<addr address="+1" type="137" />'
+                    '<addr address="+2" type="151" /><addr address="+3" type="130" />'), "+2~+3"),
+               (mms(address=None, addrs='<addr address="+4" type="137" />'
+                    '<addr address="+1" type="151" />'), "+4"),
+               (mms(parts='<part seq="0" ct="text/plain" text="null" data="aGVsbG8=" />'),
+                "+1555"),
+               # What XML cannot carry is exported as U+FFFD: still the same message.
+               (mms(sub="s&#1;", parts='<part seq="0" ct="text/plain" text="a&#2;b" />'
+                    '<part seq="1" ct="image/jpeg" fn="x&#3;.jpg" data="aGVsbG8=" />'), "+1555")]
+        original = backup(*dated(*(m for m, _ in odd)))
+        self.assertEqual(self.import_xml(original)["added"], len(odd))
+        self.assertEqual(sorted(m["tel"] for m in self.messages()), sorted(n for _, n in odd))
+        self.assertNotIn("null", {m["content"] for m in self.messages()})
+        exported = self.run_cli("export", "--format", "xml").stdout
+        self.assertEqual(mms_of(exported), mms_of(re.sub("&#[123];", "\ufffd", original)))
+        self.assertEqual(self.import_xml(exported)["added"], 0)
+        json_file = self.write("all.json", self.run_cli("export").stdout)
+        self.assertEqual(self.json_of("import", json_file, user=2)["added"], len(odd))
+        self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=2).stdout),
+                         mms_of(exported))
+        # A NUL in JSON is refused, as in a head's fields.
+        heads = json.loads(self.run_cli("export").stdout)["heads"]
+        heads[0]["mms"]["parts"][0]["text"] = "a\u0000b"
+        heads[1]["mms"]["attrs"][0][1] = "a\u0000b"
+        proc = self.run_cli("import", self.write("nul.json", json.dumps({"heads": heads[:2]})),
+                            user=3, expect=1)
+        self.assertIn("text: a NUL character", proc.stderr)
+        self.assertIn(f"{heads[1]['mms']['attrs'][0][0]}: a NUL character", proc.stderr)
 
     def test_long_messages_are_one_message(self):
         at_limit = "a" * 670

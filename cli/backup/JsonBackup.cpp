@@ -279,7 +279,7 @@ MmsRecord MmsFromJson(const SmsHead& h, const Json& j) {
     if (!a.is_array() || a.size() != 2 || !a[0].is_string() || !a[1].is_string()) {
       throw Failure("attrs: an element that is not [name, value]");
     }
-    m.attrs.push_back(Attribute(Utf16(a[0].get<std::string>()), Utf16(a[1].get<std::string>())));
+    AddAttribute(m.attrs, Utf16(a[0].get<std::string>()), Utf16(a[1].get<std::string>()));
   }
   for (const Json& a : array("addrs")) {
     SmsMmsAddress addr{};
@@ -304,6 +304,9 @@ MmsRecord MmsFromJson(const SmsHead& h, const Json& j) {
     text(p, "cl", part.desc.cl);
     const Json& t = get(p, "text");
     if (t.is_string()) {
+      if (t.get_ref<const std::string&>().find('\0') != std::string::npos) {
+        throw Failure("text: a NUL character");
+      }
       part.text = Utf16(t.get<std::string>());
       part.has_text = true;
       if (part.text.size() > ZU_MMS_TEXT_MAX) throw Failure("text: too long");

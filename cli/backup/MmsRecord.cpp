@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "backup/StoredMessages.h"
 #include "model/Messages.h"
 #include "text/Text.h"
 
@@ -28,9 +29,21 @@ class Hasher {
   }
   void Bytes(const void* p, size_t n) { XXH3_128bits_update(state_.get(), p, n); }
   void Number(uint64_t v) { Bytes(&v, sizeof v); }
+  // A text as the XML export writes it (what XML cannot carry as U+FFFD),
+  // so that a message read back from our own export is the same message.
   void Text(std::u16string_view t) {
     Number(t.size());
-    Bytes(t.data(), t.size() * sizeof(char16_t));
+    size_t i = 0;
+    while (i < t.size() && XmlCarries(t, i)) ++i;
+    if (i == t.size()) {
+      Bytes(t.data(), t.size() * sizeof(char16_t));
+      return;
+    }
+    std::u16string written(t);
+    for (; i < t.size(); ++i) {
+      if (!XmlCarries(t, i)) written[i] = u'\uFFFD';
+    }
+    Bytes(written.data(), written.size() * sizeof(char16_t));
   }
   std::string Digest() {
     XXH128_canonical_t digest;
@@ -48,20 +61,56 @@ bool IsLayoutName(std::u16string_view name) {
   return name.starts_with(u"part:") || name.starts_with(u"addr:");
 }
 
+std::u16string_view Cut(std::u16string_view text, size_t most) {
+  if (text.size() <= most) return text;
+  if (most > 0 && text[most - 1] >= 0xD800 && text[most - 1] <= 0xDBFF) --most;
+  return text.substr(0, most);
+}
+
 SmsMmsAttribute Attribute(std::u16string_view name, std::u16string_view value) {
   SmsMmsAttribute a{};
+  // Named as the file names it: a part's or an address's attribute without its place.
+  const std::u16string_view own = name.substr(IsLayoutName(name) ? name.rfind(u':') + 1 : 0);
+  const std::string shown = Utf8(own.data(), own.size());
   if (name.size() + 1 > std::size(a.name)) {
-    throw Failure(fmt::format("the attribute name \"{}\" is longer than {}",
-                              Utf8(name.data(), name.size()),
-                              Counted(std::size(a.name) - 1, "character")));
+    throw Failure(
+        fmt::format("the attribute name \"{}\" is longer than {}", shown,
+                    Counted(std::size(a.name) - 1 - (name.size() - own.size()), "character")));
   }
   if (value.size() + 1 > std::size(a.value)) {
-    throw Failure(fmt::format("{}: longer than {}", Utf8(name.data(), name.size()),
-                              Counted(std::size(a.value) - 1, "character")));
+    throw Failure(
+        fmt::format("{}: longer than {}", shown, Counted(std::size(a.value) - 1, "character")));
+  }
+  if (name.find(u'\0') != name.npos || value.find(u'\0') != value.npos) {
+    throw Failure(fmt::format("{}: a NUL character", shown));
   }
   std::copy(name.begin(), name.end(), a.name);
   std::copy(value.begin(), value.end(), a.value);
   return a;
+}
+
+void AddAttribute(std::vector<SmsMmsAttribute>& attrs, std::u16string_view name,
+                  std::u16string_view value) {
+  constexpr size_t kRow = std::size(SmsMmsAttribute{}.value) - 1;
+  do {
+    const std::u16string_view row = Cut(value, kRow);
+    attrs.push_back(Attribute(name, row));
+    name = u"+";
+    value.remove_prefix(row.size());
+  } while (!value.empty());
+}
+
+std::vector<std::pair<std::u16string, std::u16string>> JoinedAttributes(const MmsRecord& m) {
+  std::vector<std::pair<std::u16string, std::u16string>> joined;
+  for (const SmsMmsAttribute& a : m.attrs) {
+    const std::u16string_view name = Field(a.name), value = Field(a.value);
+    if (name == u"+" && !joined.empty()) {
+      joined.back().second += value;
+    } else {
+      joined.emplace_back(name, value);
+    }
+  }
+  return joined;
 }
 
 std::string MmsIdentity(const MmsRecord& m, const DataReader& data) {

@@ -5,7 +5,9 @@
 //   part:N       the names of part N's attributes, in their order ("seq ct ...")
 //   part:N:NAME  the value of its attribute NAME that has no column (cd, ctt_s, ...)
 //   addr:N, addr:N:NAME   likewise for address N
-// Every other further attribute is an attribute of the message element.
+// Every other further attribute is an attribute of the message element. A
+// value of a part's or an address's column too long for the column is kept
+// whole as part:N:NAME too, the column holding its start.
 #ifndef ZUSMS_CLI_BACKUP_MMSRECORD_H_
 #define ZUSMS_CLI_BACKUP_MMSRECORD_H_
 
@@ -14,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/Store.h"
@@ -40,12 +43,24 @@ struct MmsRecord {
 // to the message element.
 bool IsLayoutName(std::u16string_view name);
 
-// Sets an attribute's name and value; a Failure that says which is too long.
+// `text` cut to `most` UTF-16 units, never inside a surrogate pair.
+std::u16string_view Cut(std::u16string_view text, size_t most);
+
+// Sets an attribute's name and value; a Failure that says which is too long
+// or holds a NUL.
 SmsMmsAttribute Attribute(std::u16string_view name, std::u16string_view value);
 
+// Appends an attribute. A value longer than a row holds (a large group's
+// `address`, the names of a part's many attributes) goes on in further rows
+// named "+", which no XML attribute can be named.
+void AddAttribute(std::vector<SmsMmsAttribute>& attrs, std::u16string_view name,
+                  std::u16string_view value);
+// The further attributes with their continuations joined, in order.
+std::vector<std::pair<std::u16string, std::u16string>> JoinedAttributes(const MmsRecord& m);
+
 // A message's identity: its time (to the second), its addresses in order
-// and a hash of its parts (every column, text and data), 16 bytes. `data`
-// gives part i's data in pieces.
+// and a hash of its parts (every column, text and data), 16 bytes; texts as
+// the XML export writes them. `data` gives part i's data in pieces.
 using DataReader =
     std::function<void(size_t part, const std::function<void(const uint8_t*, size_t)>& piece)>;
 std::string MmsIdentity(const MmsRecord& m, const DataReader& data);

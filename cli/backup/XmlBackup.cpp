@@ -181,13 +181,6 @@ Converted Convert(const XmlSms& sms, bool whole = true) {
   return out;
 }
 
-// `text` cut to `most` UTF-16 units, never inside a surrogate pair.
-std::u16string_view Cut(std::u16string_view text, size_t most) {
-  if (text.size() <= most) return text;
-  if (most > 0 && text[most - 1] >= 0xD800 && text[most - 1] <= 0xDBFF) --most;
-  return text.substr(0, most);
-}
-
 // Copies `text` into a field; a Failure names `what` when it does not fit.
 template <size_t N>
 void Put(char16_t (&field)[N], std::u16string_view text, const std::string& what) {
@@ -231,7 +224,17 @@ std::u16string Layout(const XmlElement& e) {
 // Keeps an attribute that has no column under `prefix` + its name.
 void Extra(MmsRecord& m, const std::u16string& prefix, const std::string& name,
            std::string_view value) {
-  m.attrs.push_back(Attribute(prefix + Utf16(name), Decode(value, name.c_str())));
+  AddAttribute(m.attrs, prefix + Utf16(name), Decode(value, name.c_str()));
+}
+
+// Sets a part's or an address's column; a value too long for it is kept
+// whole under `prefix` + its name too, the column holding its start.
+void Column(MmsRecord& m, char16_t* field, size_t capacity, const std::u16string& prefix,
+            const std::string& name, std::string_view value) {
+  const std::u16string v = Decode(value, name.c_str());
+  const std::u16string_view start = Cut(v, capacity - 1);
+  std::copy(start.begin(), start.end(), field);
+  if (start.size() < v.size()) AddAttribute(m.attrs, prefix + Utf16(name), v);
 }
 
 // One <mms> as the records that store it, with its identity; a Failure
@@ -256,24 +259,27 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
   for (const auto& [name, value] : e.attributes) {
     const std::u16string name16 = Utf16(name);
     if (IsLayoutName(name16)) throw Failure("an attribute named " + name);
-    m.attrs.push_back(Attribute(name16, Decode(value, name.c_str())));
+    AddAttribute(m.attrs, name16, Decode(value, name.c_str()));
   }
   std::u16string subject = Decode(e.Get("sub").value_or(""), "sub");
   if (subject == u"null") subject.clear();
   Put(m.mms.subject, Cut(subject, std::size(m.mms.subject) - 1), "sub");
-  Put(m.mms.ctype, Decode(e.Get("ct_t").value_or(""), "ct_t"), "ct_t");
+  Put(m.mms.ctype, Cut(Decode(e.Get("ct_t").value_or(""), "ct_t"), std::size(m.mms.ctype) - 1),
+      "ct_t");
   m.mms.mtype = static_cast<int32_t>(SignedNumber(e.Get("m_type").value_or("")).value_or(0));
 
   if (x.addrs.empty()) throw Failure("no address: the message has no <addr> element");
+  std::vector<std::u16string> addresses;  // each <addr>'s whole
   for (size_t i = 0; i < x.addrs.size(); ++i) {
     const XmlElement& a = x.addrs[i];
     const std::string what = fmt::format("addr {}: ", i + 1);
     SmsMmsAddress addr{};
     const std::u16string prefix = Utf16(fmt::format("addr:{}", i));
-    m.attrs.push_back(Attribute(prefix, Layout(a)));
+    AddAttribute(m.attrs, prefix, Layout(a));
     for (const auto& [name, value] : a.attributes) {
       if (name == "address") {
-        Put(addr.address, Decode(value, "address"), what + "address");
+        Column(m, addr.address, std::size(addr.address), prefix + u":", name, value);
+        addresses.push_back(Decode(value, "address"));
       } else if (name == "type") {
         const auto t = Number(value);
         if (!t || (*t != ZU_MMS_FROM && *t != ZU_MMS_TO && *t != ZU_MMS_CC && *t != ZU_MMS_BCC)) {
@@ -283,12 +289,13 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
         }
         addr.type = static_cast<int16_t>(*t);
       } else if (name == "charset") {
-        Put(addr.charset, Decode(value, "charset"), what + "charset");
+        Column(m, addr.charset, std::size(addr.charset), prefix + u":", name, value);
       } else {
         Extra(m, prefix + u":", name, value);
       }
     }
     if (!a.Get("type")) throw Failure(what + "type: missing");
+    if (addresses.size() == i) addresses.emplace_back();
     m.addrs.push_back(addr);
   }
 
@@ -298,7 +305,7 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
     const std::string what = fmt::format("part {}: ", i + 1);
     MmsPart part;
     const std::u16string prefix = Utf16(fmt::format("part:{}", i));
-    m.attrs.push_back(Attribute(prefix, Layout(p)));
+    AddAttribute(m.attrs, prefix, Layout(p));
     for (const auto& [name, value] : p.attributes) {
       if (name == "data") continue;
       if (name == "seq") {
@@ -314,11 +321,7 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
           throw Failure(what + "text: longer than " + Counted(ZU_MMS_TEXT_MAX, "character"));
         }
       } else if (const auto column = ColumnOf(part.desc, name)) {
-        const std::u16string v = Decode(value, name.c_str());
-        if (v.size() + 1 > column->second) {
-          throw Failure(what + name + ": longer than " + Counted(column->second - 1, "character"));
-        }
-        std::copy(v.begin(), v.end(), column->first);
+        Column(m, column->first, column->second, prefix + u":", name, value);
       } else {
         Extra(m, prefix + u":", name, value);
       }
@@ -332,7 +335,9 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
       part.data = std::move(p.data);
     }
     part.desc.datalen = static_cast<uint32_t>(part.data.size());
-    if (std::u16string_view(part.desc.ctype).starts_with(u"text/plain") && part.has_text) {
+    // Phone backups write "null" for no text.
+    if (std::u16string_view(part.desc.ctype).starts_with(u"text/plain") && part.has_text &&
+        part.text != u"null") {
       if (!text.empty()) text += u'\n';
       text += part.text;
     }
@@ -340,10 +345,23 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
   }
 
   SmsHead& h = m.head;
+  // The other party: the element's address, else the recipients of a
+  // message the user sent and the sender of one received. A group whose
+  // members do not fit the head's number is filed under its first member;
+  // a number cut would send replies elsewhere, as for a text message.
   std::u16string tel = Decode(e.Get("address").value_or(""), "address");
+  std::string where = "address";
+  for (size_t i = 0; e.Get("address").value_or("").empty() && i < m.addrs.size(); ++i) {
+    if ((m.addrs[i].type == ZU_MMS_FROM) != (box == 1) || addresses[i].empty()) continue;
+    if (tel.empty()) {
+      where = fmt::format("addr {}: address", i + 1);
+    } else {
+      tel += u'~';
+    }
+    tel += addresses[i];
+  }
   if (tel.size() + 1 > std::size(h.tel)) tel = tel.substr(0, tel.find(u'~'));
-  tel = Cut(tel, std::size(h.tel) - 1);
-  std::copy(tel.begin(), tel.end(), h.tel);
+  Put(h.tel, tel, where);
   std::u16string name = Decode(e.Get("contact_name").value_or(""), "contact_name");
   if (name == u"null" || name == u"(Unknown)") name.clear();
   name = Cut(name, std::size(h.name) - 1);
@@ -482,14 +500,14 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
                                              : yes == u"1" ? u"0"
                                                            : u"1");
   };
-  std::map<std::u16string, std::u16string_view> layout;
-  for (const SmsMmsAttribute& a : m.attrs) {
-    const std::u16string_view name = FieldText(a.name, std::size(a.name));
-    std::u16string value(FieldText(a.value, std::size(a.value)));
+  const auto attrs = JoinedAttributes(m);
+  std::map<std::u16string_view, std::u16string_view> layout;
+  for (const auto& [name, kept] : attrs) {
     if (IsLayoutName(name)) {
-      layout.emplace(name, FieldText(a.value, std::size(a.value)));
+      layout.emplace(name, kept);
       continue;
     }
+    std::u16string value = kept;
     if (name == u"date") {
       const auto given = Number(Utf8(value.c_str(), value.size()));
       if (!given || *given / 1000 != date / 1000) value = NumberText(date);
@@ -534,9 +552,11 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
       from = end + 1;
     }
   };
-  const auto extra = [&](const std::string& prefix, size_t i, std::u16string_view name) {
+  // An attribute kept without a column, or too long for its column (else `column`).
+  const auto extra = [&](const std::string& prefix, size_t i, std::u16string_view name,
+                         std::u16string_view column = u"null") {
     const auto kept = layout.find(Utf16(fmt::format("{}:{}:", prefix, i)) + std::u16string(name));
-    return kept == layout.end() ? std::u16string_view(u"null") : kept->second;
+    return kept == layout.end() ? column : kept->second;
   };
   for (size_t i = 0; i < m.parts.size(); ++i) {
     const MmsPart& p = m.parts[i];
@@ -555,7 +575,7 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
                            ? std::u16string_view(p.text)
                            : u"null");
            } else if (const auto column = ColumnOf(p.desc, n)) {
-             put(name, FieldText(column->first, column->second));
+             put(name, extra("part", i, name, FieldText(column->first, column->second)));
            } else if (n == "data") {
              line += " data=\"";
              out << line;
@@ -580,11 +600,11 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
     line += "      <addr";
     each("addr", i, u"address type charset", [&](std::u16string_view name) {
       if (name == u"address") {
-        put(name, FieldText(a.address, std::size(a.address)));
+        put(name, extra("addr", i, name, FieldText(a.address, std::size(a.address))));
       } else if (name == u"type") {
         put(name, NumberText(a.type));
       } else if (name == u"charset") {
-        put(name, FieldText(a.charset, std::size(a.charset)));
+        put(name, extra("addr", i, name, FieldText(a.charset, std::size(a.charset))));
       } else {
         put(name, extra("addr", i, name));
       }

@@ -102,7 +102,7 @@ class Filter {
     const char c = s[i];
     const std::string_view rest = s.substr(i);
     if (state_ == kDoctype) return Doctype(rest, last, out);
-    if (state_ == kData) return Data(rest, out);
+    if (state_ == kData) return Data(rest, last, out);
     if (state_ == kQuoted && dropping_) {  // the value of an attribute given twice
       if (c == '\n') out += c;             // lines keep their numbers
       if (c == quote_) {
@@ -278,13 +278,32 @@ class Filter {
   }
 
   // Inside the base64 value of a part's data: decoded as it comes, and
-  // replaced by the number under which the parser's handler takes it.
-  size_t Data(std::string_view rest, std::string& out) {
+  // replaced by the number under which the parser's handler takes it. A
+  // character reference stands for its character (a writer may escape a line
+  // break in the value as "&#10;"): white space is skipped, a base64
+  // character counts as itself, anything else makes the value no base64.
+  size_t Data(std::string_view rest, bool last, std::string& out) {
     const size_t end = rest.find(quote_);
-    const std::string_view value = rest.substr(0, end);
+    const size_t amp = rest.substr(0, end).find('&');
+    const std::string_view value = rest.substr(0, std::min(end, amp));
     out.append(static_cast<size_t>(std::count(value.begin(), value.end(), '\n')),
                '\n');  // lines keep their numbers
     decoder_.Feed(value);
+    if (amp != std::string_view::npos) {
+      char32_t c = 0;
+      const size_t len = Numeric(rest, amp, &c);
+      if (len == SIZE_MAX && !last) return amp;  // the reference goes on in the next chunk
+      if (len == 0 || len == SIZE_MAX) {
+        decoder_.Feed('&');
+        return amp + 1;
+      }
+      if (c < 0x80) {
+        decoder_.Feed(static_cast<char>(c));
+      } else {
+        decoder_.Refuse(fmt::format("the reference {}", rest.substr(amp, len)));
+      }
+      return amp + len;
+    }
     if (end == std::string_view::npos) return rest.size();
     XmlPart& part = data_[next_data_];
     part.has_data = true;

@@ -20,6 +20,10 @@ class Base64Decoder {
   explicit Base64Decoder(size_t limit = SIZE_MAX) : limit_(limit) {}
   void Feed(std::string_view text);
   void Feed(char c);
+  // Makes the value no base64, for `why`, unless something already did.
+  void Refuse(std::string why) {
+    if (bad_.empty()) bad_ = std::move(why);
+  }
   // Ends the value: why it is not base64, empty when it is.
   std::string Finish();
   // The bytes decoded (the first `limit` of them); their count.
