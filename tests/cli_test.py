@@ -340,6 +340,7 @@ class Multimedia(Case):
             dict(picture("null", 1_200_000), name="photo.jpg"),
             picture("", 2500, ctype="audio/amr"),
             {"ctype": "text/x-vCard", "name": "ann.vcf", "text": "BEGIN:VCARD\nEND:VCARD"},
+            {"ctype": "text/plain", "text": "null"},  # a phone backup's "no text"
             text="Look at this", subject="Holiday"))
         line = "[image/jpeg photo.jpg 1.2 MB]"
         listed = self.run_cli("list").stdout
