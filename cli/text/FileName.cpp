@@ -101,7 +101,8 @@ std::string Folded(const std::string& name) {
 std::string SafeFileName(std::string_view name, std::string_view fallback) {
   std::string safe = Cleaned(name);
   // A name that is an extension alone (".jpg") is the fallback's with it.
-  const std::string_view base = name.substr(name.find_last_of("/\\") + 1);
+  const size_t slash = name.find_last_of("/\\");
+  const std::string_view base = slash == std::string_view::npos ? name : name.substr(slash + 1);
   if (!safe.empty() && base.starts_with('.') && base.find('.', 1) == std::string_view::npos) {
     safe = Cleaned(std::string(fallback.substr(0, fallback.rfind('.'))) + "." + safe);
   }
