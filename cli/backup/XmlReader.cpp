@@ -297,7 +297,9 @@ class Filter {
         decoder_.Feed('&');
         return amp + 1;
       }
-      if (c < 0x80) {
+      const bool base64 = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=';
+      if (base64 || c == ' ' || c == '\t' || c == '\r' || c == '\n') {
         decoder_.Feed(static_cast<char>(c));
       } else {
         decoder_.Refuse(fmt::format("the reference {}", rest.substr(amp, len)));
