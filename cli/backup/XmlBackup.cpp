@@ -229,12 +229,14 @@ void Extra(MmsRecord& m, const std::u16string& prefix, const std::string& name,
 
 // Sets a part's or an address's column; a value too long for it is kept
 // whole under `prefix` + its name too, the column holding its start.
-void Column(MmsRecord& m, char16_t* field, size_t capacity, const std::u16string& prefix,
-            const std::string& name, std::string_view value) {
-  const std::u16string v = Decode(value, name.c_str());
+// Returns the value.
+std::u16string Column(MmsRecord& m, char16_t* field, size_t capacity, const std::u16string& prefix,
+                      const std::string& name, std::string_view value) {
+  std::u16string v = Decode(value, name.c_str());
   const std::u16string_view start = Cut(v, capacity - 1);
   std::copy(start.begin(), start.end(), field);
   if (start.size() < v.size()) AddAttribute(m.attrs, prefix + Utf16(name), v);
+  return v;
 }
 
 // One <mms> as the records that store it, with its identity; a Failure
@@ -278,8 +280,8 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
     AddAttribute(m.attrs, prefix, Layout(a));
     for (const auto& [name, value] : a.attributes) {
       if (name == "address") {
-        Column(m, addr.address, std::size(addr.address), prefix + u":", name, value);
-        addresses.push_back(Decode(value, "address"));
+        addresses.push_back(
+            Column(m, addr.address, std::size(addr.address), prefix + u":", name, value));
       } else if (name == "type") {
         const auto t = Number(value);
         if (!t || (*t != ZU_MMS_FROM && *t != ZU_MMS_TO && *t != ZU_MMS_CC && *t != ZU_MMS_BCC)) {
@@ -351,7 +353,8 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
   // a number cut would send replies elsewhere, as for a text message.
   std::u16string tel = Decode(e.Get("address").value_or(""), "address");
   std::string where = "address";
-  for (size_t i = 0; e.Get("address").value_or("").empty() && i < m.addrs.size(); ++i) {
+  const bool derived = tel.empty();
+  for (size_t i = 0; derived && i < m.addrs.size(); ++i) {
     if ((m.addrs[i].type == ZU_MMS_FROM) != (box == 1) || addresses[i].empty()) continue;
     if (tel.empty()) {
       where = fmt::format("addr {}: address", i + 1);
