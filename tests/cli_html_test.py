@@ -362,16 +362,20 @@ class Html(cli_test.Case):
                         f"--screenshot={shot}")
             self.assertGreater(os.path.getsize(shot), 10000)
         # A file beside the folder is no style of the pages: a stylesheet
-        # slipped into a page from the folder above is refused.
+        # slipped into a page from the folder above is refused, and so is a
+        # picture from the network.
         self.write("evil.css", "body { display: none }")
-        with open(os.path.join(out, f"c{zhang}.html"), encoding="utf-8") as f:
-            page = f.read().replace("</title>", "</title><link rel=stylesheet href=../evil.css>")
+        with open(os.path.join(out, f"c{picture}.html"), encoding="utf-8") as f:
+            page = f.read().replace("</title>", "</title><link rel=stylesheet href=../evil.css>"
+                                    "<img src=http://127.0.0.1:9/y.png>")
         with open(os.path.join(out, "injected.html"), "w", encoding="utf-8") as f:
             f.write(page)
         self.browse(f"file://{out}/injected.html", "--dump-dom", "--enable-logging=stderr",
                     "--v=0")
         self.assertRegex(self.log, r"(Refused to load|Loading) the stylesheet 'file://[^']*/evil"
                                    r"\.css'.*Content Security Policy")
+        self.assertRegex(self.log, r"(Refused to load|Loading) the image 'http://127\.0\.0\.1:9/y"
+                                   r"\.png'.*Content Security Policy")
         # The detectors see what they look for: a page of the same hostile
         # markup, written raw and with no policy, runs it and reaches out.
         control = self.write("control.html", f"<title>T</title><p>{HOSTILE}</p>")
