@@ -404,6 +404,8 @@ class Html(cli_test.Case):
         self.run_cli("export", "--format", "html", expect=2)
         self.assertIn("--output", self.run_cli("export", "--format", "csv", "--to", out,
                                                expect=2).stderr)
+        # Text shows no direction control as such, in a heading neither.
+        self.assertNotRegex(self.run_cli("export", "--format", "txt").stdout, BIDI)
         # CSV and text name a multimedia message's attachments after its text.
         for form in ("csv", "txt"):
             self.assertRegex(self.run_cli("export", "--format", form, "--number",

@@ -93,7 +93,8 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
     }
     if (!first) out << "\n\n";
     first = false;
-    const std::string title = name.empty() ? OneLine(person) : OneLine(name) + " (" + person + ")";
+    const std::string title =
+        name.empty() ? OneLine(person) : OneLine(name) + " (" + OneLine(person) + ")";
     out << title << "\n" << std::string(static_cast<size_t>(DisplayWidth(title)), '=') << "\n";
     std::string day;
     for (const Row* r : messages) {
