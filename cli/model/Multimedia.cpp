@@ -147,7 +147,9 @@ uint64_t CopyAttachment(Store& store, uint32_t id, const Attachment& a,
     write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     return text.size();
   }
-  std::vector<uint8_t> piece(64 * 1024);
+  // Each read opens the part anew and walks its pages from the start to
+  // the offset: few large pieces, not many small ones.
+  std::vector<uint8_t> piece(std::clamp<uint64_t>(a.bytes, 1, 4 << 20));
   uint64_t offset = 0;
   for (;;) {
     uint32_t read = 0;

@@ -47,8 +47,9 @@ std::string AttachmentLine(const Attachment& a);
 // The file name an attachment is saved under before it is made safe: its
 // own name, else "part-N" with the extension its type usually has.
 std::string AttachmentFileName(const Attachment& a);
-// Hands the attachment's content to `write` a piece at a time (64 KiB at
-// most), as the store reads it; returns how many bytes.
+// Hands the attachment's content to `write` a piece at a time (4 MiB at
+// most), as the store reads it; returns how many bytes. The one place that
+// reads a part's data.
 uint64_t CopyAttachment(Store& store, uint32_t id, const Attachment& a,
                         const std::function<void(const uint8_t*, size_t)>& write);
 
