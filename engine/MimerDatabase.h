@@ -280,6 +280,12 @@ class ZUSMS_API CMimerDatabase {
   static void BeginReadTransaction();
   static void CommitTransaction();
   static void RollbackTransaction();
+  // Ends the calling thread's innermost level without committing it: the
+  // outermost is rolled back; an inner one that wrote nothing leaves the
+  // transaction as it was, one that wrote rolls back all and leaves the
+  // transaction failed (everything raises) until it is committed or rolled
+  // back.
+  static void LeaveTransaction();
 
   // Writes one condition on `column` for a query filter item into
   // `condition` and appends its values to `params`; leaves `condition` empty
