@@ -86,9 +86,26 @@ std::optional<Multimedia> ReadMultimedia(Store& store, uint32_t id) {
   return m;
 }
 
-std::vector<uint32_t> MultimediaIds(Store& store) {
-  return ReadAll<uint32_t>(store, GetZuSmsMmsCount, GetAllZuSmsMmsID, "multimedia messages");
+namespace {
+
+// The user's multimedia messages whose head is there (`headed`), or those
+// whose head is gone, in id order.
+std::vector<uint32_t> StoredMultimedia(Store& store, bool headed) {
+  std::vector<uint32_t> ids =
+      ReadAll<uint32_t>(store, GetZuSmsMmsCount, GetAllZuSmsMmsID, "multimedia messages");
+  std::erase_if(ids, [&](uint32_t id) {
+    SmsHead h{};
+    Check(GetZuSmsHead(*store, id, &h), "reading a message");
+    return (h.id != 0) != headed;
+  });
+  return ids;
 }
+
+}  // namespace
+
+std::vector<uint32_t> MultimediaIds(Store& store) { return StoredMultimedia(store, true); }
+
+std::vector<uint32_t> HeadlessMultimedia(Store& store) { return StoredMultimedia(store, false); }
 
 uint64_t MultimediaBytes(Store& store, uint32_t id) {
   SmsMms mms{};

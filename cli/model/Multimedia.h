@@ -36,6 +36,10 @@ struct Multimedia {
 std::optional<Multimedia> ReadMultimedia(Store& store, uint32_t id);
 // The ids of the user's multimedia messages, in id order.
 std::vector<uint32_t> MultimediaIds(Store& store);
+// The ids of what multimedia messages left when their heads were deleted by
+// a program that does not enforce foreign keys (the sqlite3 shell): their
+// parts, addresses and attributes without the message.
+std::vector<uint32_t> HeadlessMultimedia(Store& store);
 
 // The bytes of the data of the message's parts (0 for a text message).
 uint64_t MultimediaBytes(Store& store, uint32_t id);
