@@ -228,7 +228,7 @@ int32_t SmsDatabase::AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAtt
       zusms::InsertOwned(cmd, kParts, id, m_UserID, parts, partCount,
                          [](CMimerCommand& c, const SmsMmsPartData& p) {
                            c.AppendParameter(p.text ? p.text : u"");
-                           c.AppendParameter(p.data, p.part.datalen);
+                           c.AppendParameterInPlace(p.data, p.part.datalen);
                          });
       zusms::InsertOwned(cmd, kAddresses, id, m_UserID, addrs, addrCount, Nothing);
       return 0;
