@@ -180,6 +180,10 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
   void SetMaxRows(uint32_t rows) { max_rows_ = rows; }
   // Releases the statement and the connection; harmless when nothing is held.
   int UninitCommand();
+  // Binds `length` bytes to the next marker as AppendParameter does, without
+  // copying them: they must stay as they are until the statement has run.
+  // For a large value bound once (a picture), which a copy would double.
+  int AppendParameterInPlace(const uint8_t* bytes, size_t length);
   // Runs the statement; returns the number of rows changed (0 for others).
   int ExecuteNoQuery();
   // Runs a query; the record set then stands on its first row, if any.
@@ -192,6 +196,7 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
   void BindBlob(const uint8_t* bytes, size_t length) override;
 
  private:
+  void BindBlobAs(const uint8_t* bytes, size_t length, void (*lifetime)(void*));
   void RequireStatement() const;
   zusms::engine::Prepared& Current() const;  // the leased statement
   [[noreturn]] void Fail(int rc);
