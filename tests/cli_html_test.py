@@ -24,6 +24,7 @@ import tempfile
 import time
 import unittest
 import zlib
+from urllib.parse import unquote
 
 import cli_test
 
@@ -75,10 +76,10 @@ OWN = "+8613911112222"
 SVG = (b'<svg xmlns="http://www.w3.org/2000/svg" width="40" height="40"><script>'
        b'document.title="PWNED"</script><rect width="40" height="40" fill="red"/></svg>')
 MMS = [("+8613700001111", [], "\u770b\u8fd9\u5f20\u7167\u7247",
-        [("image/png", "../../photo.png", png(320, 200, (20, 160, 90))),
+        [("image/png", "../../photo #1%.png", png(320, 200, (20, 160, 90))),
          ("text/x-vcard", "card.vcf", b"BEGIN:VCARD\r\nFN:Li\r\nEND:VCARD\r\n"),
          ("image/svg+xml", "logo.svg", SVG),
-         ("text/html", "page.html", b"<script>document.title='PWNED'</script>")]),
+         ("text/html", "page.xhtm", b"<script>document.title='PWNED'</script>")]),
        ("+14155550101", ["+14155550101", "+14155550102"], "group hello", [])]
 
 
@@ -308,7 +309,7 @@ class Html(cli_test.Case):
                 self.assertTrue(all(re.fullmatch(r"index\.html|c\d+(-\d+)?\.html(#m\d+-\d+)?", r)
                                     and r.split("#")[0] in files or
                                     re.fullmatch(r"media/[^/]+", r) and os.path.isfile(
-                                        os.path.join(out, r)) for r in d.refs), d.refs)
+                                        os.path.join(out, unquote(r))) for r in d.refs), d.refs)
                 for side, text, stamp, day, cont in d.bubbles:  # under its local day
                     self.assertIn(stamp[:10], day)
                 shown = joined(d.bubbles, shown)
@@ -328,14 +329,14 @@ class Html(cli_test.Case):
         # size, the page that would run named and not linked; the group a
         # page of its own, its members named.
         self.assertEqual(sorted(os.listdir(os.path.join(out, "media"))),
-                         ["card.vcf", "logo.svg", "page.html", "photo.png"])
+                         ["card.vcf", "logo.svg", "page.xhtm", "photo #1%.png"])
         picture = order.index("+8613700001111") + 1
         with open(os.path.join(out, f"c{picture}.html"), encoding="utf-8") as f:
             page = f.read()
         self.assertIn("img-src 'self'", page)
         self.assertRegex(page, r'<a href="media/card\.vcf"><bdi>card\.vcf</bdi></a> '
                                r'\(text/x-vcard, \d+ B\)')
-        self.assertNotIn('href="media/page.html"', page)
+        self.assertNotIn('href="media/page.xhtm"', page)
         self.assertNotIn('href="media/logo.svg"', page)
         self.assertEqual(self.measured(os.path.join(out, f"c{picture}.html"),
                                        "[].map.call(document.images, function (i) "
@@ -410,7 +411,7 @@ class Html(cli_test.Case):
         for form in ("csv", "txt"):
             self.assertRegex(self.run_cli("export", "--format", form, "--number",
                                           "+8613700001111").stdout,
-                             r"\u770b\u8fd9\u5f20\u7167\u7247 \[image/png \.\./\.\./photo\.png \d+ B\] "
+                             r"\u770b\u8fd9\u5f20\u7167\u7247 \[image/png \.\./\.\./photo #1%\.png \d+ B\] "
                              r"\[text/x-vcard card\.vcf \d+ B\]")
         # An empty folder given by a link is written through it; the folder
         # one works in is refused as such.

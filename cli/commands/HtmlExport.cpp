@@ -581,15 +581,39 @@ bool Picture(const Attachment& a) {
   return !a.text && kDrawn.contains(type);
 }
 
-// Whether a link may open the file: not when the browser would take it for
-// a document that runs code (by its name's extension, as file:// decides).
+// Whether a link may open the file: only when its name's extension (which
+// is how a browser takes a file from file://) is one of a picture, a sound,
+// a film or a document that runs nothing; never one that a browser could
+// open as a page of its own (.html, .xhtm, .shtm, .svg, .xml, .rss, ... or no
+// extension at all, which it may sniff as one).
 bool Openable(const std::string& name) {
   const size_t dot = name.rfind('.');
   std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  static const std::set<std::string> kActive = {"htm",  "html", "xhtml", "xht",  "shtml", "svg",
-                                                "svgz", "xml",  "xsl",   "xslt", "mht",   "mhtml"};
-  return !kActive.contains(ext);
+  static const std::set<std::string> kInert = {
+      "jpg",  "jpeg", "png",  "gif", "webp", "bmp", "heic", "heif", "avif", "tif",
+      "tiff", "mp3",  "m4a",  "aac", "amr",  "awb", "ogg",  "oga",  "opus", "wav",
+      "flac", "mid",  "midi", "3gp", "3gpp", "3g2", "mp4",  "m4v",  "mov",  "webm",
+      "mkv",  "avi",  "vcf",  "vcs", "ics",  "txt", "csv",  "pdf",  "zip",  "doc",
+      "docx", "xls",  "xlsx", "ppt", "pptx", "odt", "ods",  "odp",  "rtf"};
+  return kInert.contains(ext);
+}
+
+// A file name as a relative URL: every byte but letters, digits and "-._~"
+// percent-encoded, so that "#", "%" or "?" in a name stay part of it.
+std::string UrlPath(const std::string& name) {
+  std::string out;
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (std::isalnum(c) != 0 && c < 0x80) {
+      out += ch;
+    } else if (c == '-' || c == '.' || c == '_' || c == '~') {
+      out += ch;
+    } else {
+      out += fmt::format("%{:02X}", c);
+    }
+  }
+  return out;
 }
 
 std::string PageName(size_t conversation, size_t page) {
@@ -734,7 +758,7 @@ class ConversationPages {
   void Attachments(uint32_t id, const Multimedia& mm) {
     for (const Attachment& a : mm.attachments) {
       const std::string file = media_.Write(id, a);
-      const std::string href = "media/" + Escaped(file);
+      const std::string href = "media/" + UrlPath(file);
       const std::string about = Escaped(
           fmt::format("{}, {}", a.type.empty() ? "?" : a.type, ByteSize(a.bytes)), Kind::kCode);
       if (Picture(a)) {
