@@ -8,7 +8,13 @@ into a table of their own (WAL, synchronous=FULL, one transaction per
 64 MB, as the import's batches). Works in a temporary folder (TMPDIR),
 deleted at the end.
 
+With --one-part, one message with one picture of MB megabytes instead
+(100 by default, the largest part the store takes is 104.8 MB): the peak
+and time of the XML import, the XML and JSON exports, the JSON import
+and `attachments save`, each on its own.
+
 usage: bench/mms_bench.py build/bin/zusms [MB]
+       bench/mms_bench.py build/bin/zusms --one-part [MB]
 """
 import base64
 import os
@@ -91,10 +97,33 @@ def plain_sqlite(path, messages):
     return spent + time.perf_counter() - start
 
 
+def one_part(zusms, mb):
+    """The steps with one message of one picture of `mb` MB."""
+    with tempfile.TemporaryDirectory(prefix="zusms-mms-") as d:
+        path = lambda name: os.path.join(d, name)
+        write_backup(path("one.xml"), [[mb * 1_000_000]])
+        db = ["--db", path("store.dbf")]
+        steps = [
+            ("import (XML)", [zusms, *db, "import", path("one.xml")]),
+            ("export --format xml", [zusms, *db, "export", "--format", "xml", "-o", path("out.xml")]),
+            ("export (JSON)", [zusms, *db, "export", "-o", path("out.json")]),
+            ("attachments save", [zusms, *db, "attachments", "save", "--to", path("saved")]),
+            ("import (JSON)", [zusms, "--db", path("other.dbf"), "import", path("out.json")]),
+        ]
+        print(f"one message, one picture of {mb} MB")
+        print("| step | peak resident | time |")
+        print("|---|---|---|")
+        for name, args in steps:
+            mb_peak, seconds = peak(args)
+            print(f"| {name} | {mb_peak:.0f} MB | {seconds:.1f} s |", flush=True)
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     zusms = os.path.abspath(sys.argv[1])
+    if sys.argv[2:3] == ["--one-part"]:
+        return one_part(zusms, int(sys.argv[3] if len(sys.argv) > 3 else 100))
     total = int(sys.argv[2] if len(sys.argv) > 2 else 1000) * 1_000_000
     messages = pictures(total)
     data_mb = sum(map(sum, messages)) / 1e6

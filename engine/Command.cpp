@@ -145,12 +145,24 @@ void CMimerCommand::BindText8(const char* text, size_t length) {
 }
 
 void CMimerCommand::BindBlob(const uint8_t* bytes, size_t length) {
+  BindBlobAs(bytes, length, SQLITE_TRANSIENT);
+}
+
+int CMimerCommand::AppendParameterInPlace(const uint8_t* bytes, size_t length) {
+  if (!bytes && length > 0) throw CMimerException(u"null bytes were bound", -1);
+  // The statement is reset and its values cleared when the command gives it
+  // back, before the caller's bytes may go.
+  BindBlobAs(bytes, length, SQLITE_STATIC);
+  return 0;
+}
+
+void CMimerCommand::BindBlobAs(const uint8_t* bytes, size_t length, void (*lifetime)(void*)) {
   RequireStatement();
   if (!Current().stmt.get()) CheckBind(SQLITE_RANGE);
   if (length > INT_MAX) throw CMimerException(u"a value too long to bind", -1);
   CheckBind(sqlite3_bind_blob(Current().stmt.get(), ++bound_,
                               length ? bytes : reinterpret_cast<const uint8_t*>(""),
-                              static_cast<int>(length), SQLITE_TRANSIENT));
+                              static_cast<int>(length), lifetime));
 }
 
 int CMimerCommand::ExecuteNoQuery() {

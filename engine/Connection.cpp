@@ -314,6 +314,7 @@ void Connection::RequireLiveTransaction() const {
 void Connection::EndTransaction() {
   owner_ = std::thread::id();  // before the mutex is free for another owner
   const int depth = std::exchange(depth_, 0);
+  changes_at_.clear();
   Hold(false);
   for (int i = 0; i < depth; ++i) mutex_.unlock();
 }
@@ -345,6 +346,7 @@ void Connection::Begin(bool write) {
     throw;
   }
   if (++depth_ == 1) owner_ = std::this_thread::get_id();
+  changes_at_.push_back(sqlite3_total_changes64(db_));
 }
 
 void Connection::Commit() {
@@ -369,7 +371,23 @@ void Connection::Commit() {
     }
   }
   if (depth_ == 1) owner_ = std::thread::id();
+  changes_at_.pop_back();
   if (--depth_ == 0) Hold(false);
+  mutex_.unlock();
+}
+
+void Connection::Leave() {
+  RequireOwner(u"rollback");
+  std::lock_guard check(mutex_);
+  if (depth_ <= 1) return Rollback();
+  // A call inside the caller's batch gives up: what it wrote cannot be taken
+  // back alone, so the batch is rolled back and stays failed until the
+  // caller ends it; a call that wrote nothing leaves the batch as it was.
+  if (db_ && sqlite3_total_changes64(db_) != changes_at_.back()) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  changes_at_.pop_back();
+  --depth_;
   mutex_.unlock();
 }
 

@@ -90,3 +90,4 @@ void CMimerDatabase::BeginTransaction() { Connection::Default().Begin(); }
 void CMimerDatabase::BeginReadTransaction() { Connection::Default().Begin(false); }
 void CMimerDatabase::CommitTransaction() { Connection::Default().Commit(); }
 void CMimerDatabase::RollbackTransaction() { Connection::Default().Rollback(); }
+void CMimerDatabase::LeaveTransaction() { Connection::Default().Leave(); }

@@ -180,6 +180,10 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
   void SetMaxRows(uint32_t rows) { max_rows_ = rows; }
   // Releases the statement and the connection; harmless when nothing is held.
   int UninitCommand();
+  // Binds `length` bytes to the next marker as AppendParameter does, without
+  // copying them: they must stay as they are until the statement has run.
+  // For a large value bound once (a picture), which a copy would double.
+  int AppendParameterInPlace(const uint8_t* bytes, size_t length);
   // Runs the statement; returns the number of rows changed (0 for others).
   int ExecuteNoQuery();
   // Runs a query; the record set then stands on its first row, if any.
@@ -192,6 +196,7 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
   void BindBlob(const uint8_t* bytes, size_t length) override;
 
  private:
+  void BindBlobAs(const uint8_t* bytes, size_t length, void (*lifetime)(void*));
   void RequireStatement() const;
   zusms::engine::Prepared& Current() const;  // the leased statement
   [[noreturn]] void Fail(int rc);
@@ -280,6 +285,12 @@ class ZUSMS_API CMimerDatabase {
   static void BeginReadTransaction();
   static void CommitTransaction();
   static void RollbackTransaction();
+  // Ends the calling thread's innermost level without committing it: the
+  // outermost is rolled back; an inner one that wrote nothing leaves the
+  // transaction as it was, one that wrote rolls back all and leaves the
+  // transaction failed (everything raises) until it is committed or rolled
+  // back.
+  static void LeaveTransaction();
 
   // Writes one condition on `column` for a query filter item into
   // `condition` and appends its values to `params`; leaves `condition` empty

@@ -704,8 +704,31 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * GetZuSmsMmsPartData copies at most size bytes of the part's data from
  * byte offset on into buf, and how many it copied to *read (0 at or past
  * the end): a caller reads a picture in pieces of its own size and never
- * needs it whole. Both return 100 when the user's message has no such part
- * (outputs as they were); -1 for null outputs. */
+ * needs it whole. Its cost grows with the offset: each call finds its
+ * offset from the start of the value anew (a call at offset k reads about
+ * k / 4 KiB pages of the file's chain), so reading a whole part this way
+ * costs its size squared: 100 MB in 64 KiB pieces takes tens of seconds.
+ * It is for reading some bytes at some offset; StreamZuSmsMmsPartData reads
+ * a whole part in time proportional to its size. Both return 100 when the
+ * user's message has no such part (outputs as they were); -1 for null
+ * outputs.
+ *
+ * StreamZuSmsMmsPartData reads the whole of part `part`'s data, from its
+ * first byte to its last, from one state of the file (one read
+ * transaction), and hands it to sink(context, buf, n) in order, in pieces
+ * of size bytes (the last one shorter) copied into the caller's buf: the
+ * library holds no more of the part than buf. The sink returns 0 to go on
+ * and anything else to stop the reading there. *total receives how many
+ * bytes the sink was given (also when it stopped, or a failure of the file
+ * ended the reading). Returns 0 when the sink was given every byte (a part
+ * without data: no call, *total 0); ZU_STOPPED when the sink stopped it;
+ * 100 when the user's message has no such part (no call); -1 for a null
+ * buf, sink or total, size 0, or a failure of the file (last error).
+ * While the sink runs, the call holds the process's connection for the
+ * calling thread: other threads of the process wait until it returns,
+ * other processes are not held up. The sink may not call the library: any
+ * function but GetZuSmsLastError and IsZuSmsLastErrorBusy returns -1 there
+ * and does nothing. It must not throw or jump out of the call. */
 ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMms(SmsDatabase *handle, SmsHead *head, const SmsMms *mms,
                                          const SmsMmsAttribute *attrs, uint32_t attrCount,
                                          const SmsMmsPartData *parts, uint32_t partCount,
@@ -731,6 +754,13 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMmsPartText(SmsDatabase *handle, uint32_t i
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMmsPartData(SmsDatabase *handle, uint32_t id, uint32_t part,
                                                  uint64_t offset, uint8_t *buf, uint32_t size,
                                                  uint32_t *read);
+/* The receiver of StreamZuSmsMmsPartData's pieces: 0 to go on, else stop. */
+typedef int32_t(ZUSMS_CALL *ZuSmsPartSink)(void *context, const uint8_t *data, uint32_t size);
+/* StreamZuSmsMmsPartData's status when its sink stopped it. */
+#define ZU_STOPPED 3
+ZUSMS_API int32_t ZUSMS_CALL StreamZuSmsMmsPartData(SmsDatabase *handle, uint32_t id, uint32_t part,
+                                                    uint8_t *buf, uint32_t size, ZuSmsPartSink sink,
+                                                    void *context, uint64_t *total);
 
 /* ---- Queries ---------------------------------------------------------------
  * Count, ids or records of the user's message heads that match one filter, or

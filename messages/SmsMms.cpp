@@ -11,7 +11,8 @@
 //
 // The departures of the family are all here: one add stores the head and
 // every owned row in one transaction, after checking all of the input; a
-// part's data is read in pieces at an offset, never whole; a part's text is
+// part's data is read in pieces at an offset, or whole through one handle
+// handed to the caller a piece at a time, never held whole; a part's text is
 // read apart and measured as it is read.
 #include <algorithm>
 #include <stdexcept>
@@ -112,7 +113,8 @@ constexpr const char16_t* kIds = u"select HeadId as id from zu_mms where UserID=
 constexpr const char16_t* kPartText =
     u"select text from zu_mms_part where HeadId=? and UserID=? and PartNo=?";
 constexpr const char16_t* kPartKey =
-    u"select PartId from zu_mms_part where HeadId=? and UserID=? and PartNo=?";
+    u"select PartId, length(data) as datalen from zu_mms_part where HeadId=? and UserID=? and "
+    u"PartNo=?";
 
 // The status of a message or part the user does not have.
 constexpr int32_t kMissing = 100;
@@ -226,7 +228,7 @@ int32_t SmsDatabase::AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAtt
       zusms::InsertOwned(cmd, kParts, id, m_UserID, parts, partCount,
                          [](CMimerCommand& c, const SmsMmsPartData& p) {
                            c.AppendParameter(p.text ? p.text : u"");
-                           c.AppendParameter(p.data, p.part.datalen);
+                           c.AppendParameterInPlace(p.data, p.part.datalen);
                          });
       zusms::InsertOwned(cmd, kAddresses, id, m_UserID, addrs, addrCount, Nothing);
       return 0;
@@ -339,6 +341,25 @@ int32_t SmsDatabase::GetSmsMmsPartText(uint32_t id, uint32_t part, char16_t* buf
   });
 }
 
+namespace {
+
+// The row key of part `part` of the user's message `id` and the length of
+// its data (0 when it has none), read inside the caller's transaction;
+// false when there is no such part.
+bool FindPart(CMimerCommand& cmd, uint32_t id, uint32_t user, uint32_t part, uint32_t& key,
+              uint32_t& length) {
+  bool there = false;
+  zusms::ReadRow(cmd, kPartKey, IdUserPart(id, user, part), [&](CMimerRecordSet& rows) {
+    there = rows.HasRow();
+    if (!there) return;
+    rows.GetValue("PartId", &key, sizeof key);
+    rows.GetValue("datalen", &length, sizeof length);
+  });
+  return there;
+}
+
+}  // namespace
+
 int32_t SmsDatabase::GetSmsMmsPartData(uint32_t id, uint32_t part, uint64_t offset, uint8_t* buf,
                                        uint32_t size, uint32_t& read) {
   return zusms::Guarded([&](CMimerCommand& cmd) {
@@ -346,20 +367,47 @@ int32_t SmsDatabase::GetSmsMmsPartData(uint32_t id, uint32_t part, uint64_t offs
     if (!TablesThere()) return kMissing;
     // The part's key and its bytes from one state of the file.
     zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
-    uint32_t key = 0;
-    bool there = false;
-    zusms::ReadRow(cmd, kPartKey, IdUserPart(id, m_UserID, part), [&](CMimerRecordSet& rows) {
-      there = rows.HasRow();
-      if (there) rows.GetValue("PartId", &key, sizeof key);
-    });
-    if (!there) return kMissing;
-    CMimerBlob blob(&GetConn(MimerConnDefault));
-    blob.Open("zu_mms_part", "data", key);
-    const size_t n = blob.Read(offset, buf, size);
-    blob.Close();
+    uint32_t key = 0, length = 0;
+    if (!FindPart(cmd, id, m_UserID, part, key, length)) return kMissing;
+    size_t n = 0;
+    if (offset < length && size > 0) {
+      CMimerBlob blob(&GetConn(MimerConnDefault));
+      blob.Open("zu_mms_part", "data", key);
+      n = blob.Read(offset, buf, size);
+    }
     transaction.Commit();
     read = static_cast<uint32_t>(n);
     return 0;
+  });
+}
+
+int32_t SmsDatabase::StreamSmsMmsPartData(uint32_t id, uint32_t part, uint8_t* buf, uint32_t size,
+                                          ZuSmsPartSink sink, void* context, uint64_t& total) {
+  return zusms::Guarded([&](CMimerCommand& cmd) -> int32_t {
+    if (!buf || size == 0 || !sink) throw CMimerException(u"a null buffer or sink, or size 0", -1);
+    total = 0;
+    if (!TablesThere()) return kMissing;
+    // One handle reads the whole value: SQLite finds each piece from the
+    // overflow pages the handle has passed, where a handle opened anew
+    // walks them from the first.
+    zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
+    uint32_t key = 0, length = 0;
+    if (!FindPart(cmd, id, m_UserID, part, key, length)) return kMissing;
+    int32_t status = 0;
+    if (length > 0) {
+      CMimerBlob blob(&GetConn(MimerConnDefault));
+      blob.Open("zu_mms_part", "data", key);
+      zusms::SinkScope scope;
+      for (uint64_t offset = 0; status == 0;) {
+        const size_t n = blob.Read(offset, buf, size);
+        if (n == 0) break;
+        offset += n;
+        status = sink(context, buf, static_cast<uint32_t>(n)) == 0 ? 0 : ZU_STOPPED;
+        total = offset;
+      }
+    }
+    transaction.Commit();
+    return status;
   });
 }
 
@@ -430,6 +478,14 @@ ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMmsPartData(SmsDatabase* h, uint32_t id, ui
                                                  uint32_t* read) {
   return zusms::Call(h, [&](SmsDatabase& db) {
     return db.GetSmsMmsPartData(id, part, offset, buf, size, zusms::Ref(read, "read"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL StreamZuSmsMmsPartData(SmsDatabase* h, uint32_t id, uint32_t part,
+                                                    uint8_t* buf, uint32_t size, ZuSmsPartSink sink,
+                                                    void* context, uint64_t* total) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.StreamSmsMmsPartData(id, part, buf, size, sink, context, zusms::Ref(total, "total"));
   });
 }
 

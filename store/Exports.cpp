@@ -24,6 +24,7 @@ ZUSMS_API int32_t ZUSMS_CALL InitZuSmsDB(SmsDatabase** handle, uint32_t userId) 
 }
 
 ZUSMS_API int32_t ZUSMS_CALL UninitZuSmsDB(SmsDatabase* handle) {
+  if (zusms::t_in_sink) return -1;  // the store is being read for the sink
   delete handle;
   return 0;
 }

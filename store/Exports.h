@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "Boundary.h"
 #include "Guard.h"
@@ -14,10 +15,29 @@
 
 namespace zusms {
 
+// Whether the calling thread is inside a caller's sink of
+// StreamZuSmsMmsPartData: the call holds the connection and a read of the
+// file for it, so the sink may not call the library again.
+inline thread_local bool t_in_sink = false;
+static_assert(std::is_trivially_destructible_v<decltype(t_in_sink)>);
+
+// Marks the calling thread as inside a sink for its scope.
+class SinkScope {
+ public:
+  SinkScope() { t_in_sink = true; }
+  ~SinkScope() { t_in_sink = false; }
+  SinkScope(const SinkScope&) = delete;
+  SinkScope& operator=(const SinkScope&) = delete;
+};
+
 template <typename Fn>
 int32_t Call(SmsDatabase* handle, Fn&& fn) noexcept {
   if (!handle) {
     engine::SetLastError(u"null store handle");
+    return -1;
+  }
+  if (t_in_sink) {
+    engine::SetLastError(u"the library was called from inside a sink of StreamZuSmsMmsPartData");
     return -1;
   }
   engine::ClearLastError();

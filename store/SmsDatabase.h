@@ -194,6 +194,8 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
                             uint32_t& length);
   int32_t GetSmsMmsPartData(uint32_t id, uint32_t part, uint64_t offset, uint8_t* buf,
                             uint32_t size, uint32_t& read);
+  int32_t StreamSmsMmsPartData(uint32_t id, uint32_t part, uint8_t* buf, uint32_t size,
+                               ZuSmsPartSink sink, void* context, uint64_t& total);
   // Settings of the store's user (store/Settings.cpp), as the C functions of
   // ZuSmsDB.h.
   int32_t SetSmsSetting(const char16_t* name, const char16_t* value);

@@ -1,5 +1,7 @@
 // The calling thread's transaction for the length of a scope: committed by
-// Commit, rolled back when the scope is left any other way.
+// Commit, left uncommitted when the scope is left any other way (rolled back
+// when it is the outermost; see CMimerDatabase::LeaveTransaction inside a
+// caller's batch).
 #ifndef ZUSMS_STORE_TRANSACTION_H_
 #define ZUSMS_STORE_TRANSACTION_H_
 
@@ -21,7 +23,7 @@ class Transaction {
   ~Transaction() {
     if (open_) {
       try {
-        CMimerDatabase::RollbackTransaction();
+        CMimerDatabase::LeaveTransaction();
       } catch (...) {
         // Nothing more can be done while unwinding.
       }

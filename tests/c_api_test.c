@@ -31,6 +31,26 @@ static void RemoveDatabase(const char *path) {
 
 static void ZUSMS_CALL Progress(uint64_t done, void *context) { *(uint64_t *)context = done; }
 
+/* A sink of StreamZuSmsMmsPartData: compares what it is given with the
+ * bytes expected, stops once it has `stop` bytes (0: never), and tries to
+ * call the library back, which must be refused. */
+typedef struct Expected {
+  const uint8_t *bytes;
+  uint64_t at, stop;
+  int same, pieces, refused;
+  SmsDatabase *store;
+} Expected;
+
+static int32_t ZUSMS_CALL Compare(void *context, const uint8_t *data, uint32_t size) {
+  Expected *e = (Expected *)context;
+  uint32_t i, n = 0;
+  for (i = 0; i < size; ++i) e->same = e->same && data[i] == e->bytes[e->at + i];
+  e->at += size;
+  ++e->pieces;
+  e->refused = GetZuSmsMmsCount(e->store, &n) == -1 && UninitZuSmsDB(e->store) == -1;
+  return e->stop != 0 && e->at >= e->stop;
+}
+
 int main(void) {
   const char *path = getenv("ZUSMS_DB");
   SmsDatabase *store = NULL;
@@ -205,6 +225,29 @@ int main(void) {
       offset += read;
     }
     CHECK(same && offset == sizeof data);
+    {
+      /* The whole part streamed: every byte in order, in pieces of 300; a
+       * sink that stops; no such part; another user's part. */
+      Expected all = {data, 0, 0, 1, 0, 0, NULL}, some = {data, 0, 500, 1, 0, 0, NULL};
+      SmsDatabase *other = NULL;
+      uint64_t total = 9;
+      all.store = some.store = store;
+      CHECK(StreamZuSmsMmsPartData(store, id, 0, piece, sizeof piece, Compare, &all, &total) == 0);
+      CHECK(all.same && all.refused && all.at == sizeof data && total == sizeof data);
+      CHECK(all.pieces == 4);
+      CHECK(StreamZuSmsMmsPartData(store, id, 0, piece, sizeof piece, Compare, &some, &total) ==
+            ZU_STOPPED);
+      CHECK(some.same && some.pieces == 2 && total == 600);
+      CHECK(StreamZuSmsMmsPartData(store, id, 1, piece, sizeof piece, Compare, &all, &total) ==
+            100);
+      CHECK(StreamZuSmsMmsPartData(store, id + 99, 0, piece, 1, Compare, &all, &total) == 100);
+      CHECK(StreamZuSmsMmsPartData(store, id, 0, piece, 0, Compare, &all, &total) == -1);
+      CHECK(StreamZuSmsMmsPartData(store, id, 0, piece, 1, NULL, &all, &total) == -1);
+      CHECK(InitZuSmsDB(&other, 43) == 0 && OpenZuSmsDB(other) == 0);
+      CHECK(StreamZuSmsMmsPartData(other, id, 0, piece, 1, Compare, &all, &total) == 100);
+      CHECK(all.pieces == 4 && GetZuSmsMmsCount(store, &n) == 0 && n == 1);
+      CHECK(CloseZuSmsDB(other) == 0 && UninitZuSmsDB(other) == 0);
+    }
     CHECK(DeleteZuSmsHead(store, id) == 0);
     CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 100);
     CHECK(GetZuSmsMmsCount(store, &n) == 0 && n == 0);

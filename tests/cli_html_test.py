@@ -9,6 +9,7 @@ desktop and a phone width go to BUILD/test-artifacts/html/ (not kept in git).
 
 usage: cli_html_test.py PATH/TO/zusms   (exits 77, skipped, without Chromium)
 """
+import base64
 import calendar
 import html.parser
 import itertools
@@ -22,6 +23,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 import cli_test
 
@@ -36,7 +38,7 @@ ODD = ["明天下午三点在老地方见，别忘了带伞。", "سلام، ف�
        "a" * 300 + "?q=1", "Long: " + " ".join(f"word{k}" for k in range(400)), HOSTILE]
 PEOPLE = [("+8613800138000", "张伟"), ("13800138000", ""), ("+989121234567", "مریم"),
           ("+4915112345678", "Zoë Müller")]
-BIDI = "[\u202a-\u202e\u2066-\u2069]"
+BIDI = "[\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]"
 LONG = "<b>&" * 175000  # 2.4 MB as a page writes it: pieces on three pages
 # Texts the pages must keep whole and in their place: line breaks of every
 # kind, direction overrides (in a name too), invalid times (unknown, and
@@ -49,8 +51,35 @@ EDGES = [(PEOPLE[3], "crlf\r\nthen cr\rthen ls\u2028then ps\u2029end", None),
          (PEOPLE[3], "far in the future?", "99999999999999"),
          (PEOPLE[2], "summer time", BERLIN_FOLD), (PEOPLE[2], "winter time", BERLIN_FOLD + 3600),
          (("", ""), "from nowhere", None),
+         (("+44\u200f2079460959", " \u200f "), "marks only", None),
+         (PEOPLE[3], "still in the outbox", None),
          (("1234567890123456789012345678901", "A number too long to fit"), "wide", None)]
 BIG = 4100  # messages with one more person: three pages
+
+
+def png(width, height, rgb):
+    """A picture of one colour."""
+    def chunk(kind, data):
+        return (len(data).to_bytes(4, "big") + kind + data +
+                zlib.crc32(kind + data).to_bytes(4, "big"))
+    rows = b"".join(b"\0" + bytes(rgb) * width for _ in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", width.to_bytes(4, "big") +
+            height.to_bytes(4, "big") + b"\x08\x02\0\0\0") +
+            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+# Multimedia messages, as a phone's backup holds them: a picture with text,
+# a contact card, an SVG and a page that would run script, names that would
+# leave the folder; a group of two others. (number, members, text, parts)
+OWN = "+8613911112222"
+SVG = (b'<svg xmlns="http://www.w3.org/2000/svg" width="40" height="40"><script>'
+       b'document.title="PWNED"</script><rect width="40" height="40" fill="red"/></svg>')
+MMS = [("+8613700001111", [], "\u770b\u8fd9\u5f20\u7167\u7247",
+        [("image/png", "../../photo.png", png(320, 200, (20, 160, 90))),
+         ("text/x-vcard", "card.vcf", b"BEGIN:VCARD\r\nFN:Li\r\nEND:VCARD\r\n"),
+         ("image/svg+xml", "logo.svg", SVG),
+         ("text/html", "page.html", b"<script>document.title='PWNED'</script>")]),
+       ("+14155550101", ["+14155550101", "+14155550102"], "group hello", [])]
 
 
 def shown_as(text):
@@ -160,15 +189,17 @@ class Html(cli_test.Case):
         texts += [(("+14155550123", "Mike 2"), f"{corpus[k % 80]} #{k}", base + k * 5 * 3600)
                   for k in range(BIG)]
         for i, ((number, name), text, when) in enumerate(texts):
-            sent = i % 3 == 0 and text != LONG
+            sent = (i % 3 == 0 and text != LONG) or text == "still in the outbox"
             stamp = when if isinstance(when, str) else time.strftime("%Y%m%d%H%M%S",
                                                                       time.gmtime(when))
             when = -1 if isinstance(when, str) else when
             pieces = [text[k:k + 670] for k in range(0, len(text), 670)]
             for index, piece in enumerate(pieces, 1):
                 many = len(pieces) > 1
-                heads.append({"index": index if many else 0, "type": 2 if sent else 1,
-                              "fid": 2 if sent else 1, "batid": 900 + i if many else 0,
+                outbox = text == "still in the outbox"
+                heads.append({"index": index if many else 0,
+                              "type": 4 if outbox else 2 if sent else 1,
+                              "fid": 6 if outbox else 2 if sent else 1, "batid": 900 + i if many else 0,
                               "createtime": stamp, "tel": number, "name": name,
                               "recvtime": stamp, "content": piece, "privmode": 0, "ccid": 0,
                               "lockflag": 0, "oldfid": 0, "impt": 0,
@@ -178,6 +209,27 @@ class Html(cli_test.Case):
             key = "+8613800138000" if number == "13800138000" else number
             cls.expected.setdefault(key, []).append(("out" if sent else "in", text, when))
         cls.template = json.dumps({"format": "zusms", "version": 1, "heads": heads})
+        mms = []
+        for k, (number, members, text, parts) in enumerate(MMS):
+            when = base + 40 * 86400 + k * 60
+            addrs = [(number, 137)] + [(m, 151) for m in members if m != number] + [(OWN, 151)]
+            parts = [("text/plain", "text.txt", None, text)] + [(t, n, d, None)
+                                                                for t, n, d in parts]
+            xml_parts = "".join(
+                f'<part seq="{i}" ct="{html.escape(t)}" name="{html.escape(n)}" fn="null" '
+                f'chset="106" cl="{html.escape(n)}" ' +
+                (f'text="{html.escape(x)}"/>' if d is None else
+                 f'text="null" data="{base64.b64encode(d).decode()}"/>')
+                for i, (t, n, d, x) in enumerate(parts))
+            xml_addrs = "".join(f'<addr address="{a}" type="{t}" charset="106"/>'
+                                for a, t in addrs)
+            mms.append(f'<mms date="{when}000" msg_box="1" address="{number}" read="1" '
+                       f'm_type="132" ct_t="application/vnd.wap.multipart.related">'
+                       f'<parts>{xml_parts}</parts><addrs>{xml_addrs}</addrs></mms>')
+            key = ", ".join(members) if members else number
+            cls.expected.setdefault(key, []).append(("in", text, when))
+        cls.mms = ('<?xml version="1.0" encoding="UTF-8"?><smses count="2">' + "".join(mms) +
+                   "</smses>")
         cls.artifacts = os.path.join(os.path.dirname(os.path.dirname(cli_test.ZUSMS)),
                                      "test-artifacts", "html")
         os.makedirs(cls.artifacts, exist_ok=True)
@@ -186,6 +238,7 @@ class Html(cli_test.Case):
         super().setUp()
         os.environ["TZ"] = "Europe/Berlin"
         time.tzset()
+        self.run_cli("--region", "CN", "import", self.write("mms.xml", self.mms))
         self.run_cli("--region", "CN", "import", self.write("store.json", self.template))
 
     def browse(self, url, *flags):
@@ -207,6 +260,21 @@ class Html(cli_test.Case):
         sent = [e["params"].get("url") for e in events
                 if e.get("params", {}).get("initiator", "not an origin") != "not an origin"]
         return proc.stdout, sent
+
+    def measured(self, path, expression, *flags):
+        """`expression` as the page at `path` gives it once loaded: a copy of
+        the page whose policy also lets one inline script run."""
+        with open(path, encoding="utf-8") as f:
+            page = f.read().replace('content="default-src',
+                                    'content="script-src \'unsafe-inline\'; default-src', 1)
+        copy = path[:-5] + "-measured.html"
+        with open(copy, "w", encoding="utf-8") as f:
+            f.write(page.replace("</body>", "<script>addEventListener('load', function () { "
+                                 f"document.title = String({expression}); }});</script></body>"))
+        dom, sent = self.browse(f"file://{copy}", "--dump-dom", "--virtual-time-budget=5000",
+                                *flags)
+        os.unlink(copy)
+        return Dom(dom).title
 
     def test_pages_in_a_browser(self):
         out = os.path.join(self.dir.name, "site")
@@ -238,42 +306,76 @@ class Html(cli_test.Case):
                 titles.append(d.title)
                 self.assertFalse("PWNED" in d.title or "PWNED" in dom.split("<main>")[0], page)
                 self.assertTrue(all(re.fullmatch(r"index\.html|c\d+(-\d+)?\.html(#m\d+-\d+)?", r)
-                                    and r.split("#")[0] in files for r in d.refs), d.refs)
+                                    and r.split("#")[0] in files or
+                                    re.fullmatch(r"media/[^/]+", r) and os.path.isfile(
+                                        os.path.join(out, r)) for r in d.refs), d.refs)
                 for side, text, stamp, day, cont in d.bubbles:  # under its local day
                     self.assertIn(stamp[:10], day)
                 shown = joined(d.bubbles, shown)
                 page = d.links.get("next")
             want = sorted(self.expected[key], key=lambda m: m[2])
             self.assertEqual(shown, [(side, shown_as(text)) for side, text, when in want], key)
-        self.assertEqual(len([f for f in files if f.startswith("c1")]), 3)
+        self.assertEqual(len([f for f in files if re.fullmatch(r"c1(-\d+)?\.html", f)]), 3)
         # The hour shown twice told apart; times that are none said so; a
         # conversation without a number named so.
         self.assertIn("02:30 UTC+02:00", metas)
         self.assertIn("02:30 UTC+01:00", metas)
         self.assertEqual(metas.count("unknown time"), 3)
+        self.assertEqual(metas.count("unsent"), 1)
         self.assertIn("(no number)", titles)
+        # Multimedia: the attachments in media/ under safe names; the picture
+        # and the SVG drawn (neither runs anything), the card linked with its
+        # size, the page that would run named and not linked; the group a
+        # page of its own, its members named.
+        self.assertEqual(sorted(os.listdir(os.path.join(out, "media"))),
+                         ["card.vcf", "logo.svg", "page.html", "photo.png"])
+        picture = order.index("+8613700001111") + 1
+        with open(os.path.join(out, f"c{picture}.html"), encoding="utf-8") as f:
+            page = f.read()
+        self.assertIn("img-src 'self'", page)
+        self.assertRegex(page, r'<a href="media/card\.vcf"><bdi>card\.vcf</bdi></a> '
+                               r'\(text/x-vcard, \d+ B\)')
+        self.assertNotIn('href="media/page.html"', page)
+        self.assertNotIn('href="media/logo.svg"', page)
+        self.assertEqual(self.measured(os.path.join(out, f"c{picture}.html"),
+                                       "[].map.call(document.images, function (i) "
+                                       "{ return i.naturalWidth; })"), "320,40")
+        group = order.index("+14155550101, +14155550102") + 1
+        self.assertIn("+14155550101, +14155550102", titles)
+        with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
+            index = f.read()
+        self.assertIn(f'<a href="c{group}.html"><bdi>group of 2</bdi>', index)
+        # A name that shows nothing is no name; marks in a number shown.
+        marks = order.index("+44\u200f2079460959") + 1
+        self.assertIn(f'<a href="c{marks}.html"><bdi>\u2014</bdi>', index)
+        self.assertIn("+44[U+200F]2079460959", index)
         zhang = order.index("+8613800138000") + 1
         with open(os.path.join(out, f"c{zhang}.html"), encoding="utf-8") as f:
             self.assertIn("local times in Europe/Berlin (CEST, UTC+02:00; CET, UTC+01:00)",
                           f.read())
         for (name, page), (width, height) in itertools.product(
-                (("conversation", f"c{zhang}.html"), ("index", "index.html")),
+                (("conversation", f"c{zhang}.html"), ("index", "index.html"),
+                 ("picture", f"c{picture}.html")),
                 ((1280, 900), (390, 844))):
             shot = os.path.join(self.artifacts, f"{name}-{width}.png")
             self.browse(f"file://{out}/{page}", f"--window-size={width},{height}",
                         f"--screenshot={shot}")
             self.assertGreater(os.path.getsize(shot), 10000)
         # A file beside the folder is no style of the pages: a stylesheet
-        # slipped into a page from the folder above is refused.
+        # slipped into a page from the folder above is refused, and so is a
+        # picture from the network.
         self.write("evil.css", "body { display: none }")
-        with open(os.path.join(out, f"c{zhang}.html"), encoding="utf-8") as f:
-            page = f.read().replace("</title>", "</title><link rel=stylesheet href=../evil.css>")
+        with open(os.path.join(out, f"c{picture}.html"), encoding="utf-8") as f:
+            page = f.read().replace("</title>", "</title><link rel=stylesheet href=../evil.css>"
+                                    "<img src=http://127.0.0.1:9/y.png>")
         with open(os.path.join(out, "injected.html"), "w", encoding="utf-8") as f:
             f.write(page)
         self.browse(f"file://{out}/injected.html", "--dump-dom", "--enable-logging=stderr",
                     "--v=0")
         self.assertRegex(self.log, r"(Refused to load|Loading) the stylesheet 'file://[^']*/evil"
                                    r"\.css'.*Content Security Policy")
+        self.assertRegex(self.log, r"(Refused to load|Loading) the image 'http://127\.0\.0\.1:9/y"
+                                   r"\.png'.*Content Security Policy")
         # The detectors see what they look for: a page of the same hostile
         # markup, written raw and with no policy, runs it and reaches out.
         control = self.write("control.html", f"<title>T</title><p>{HOSTILE}</p>")
@@ -300,6 +402,16 @@ class Html(cli_test.Case):
         self.assertIn("not empty", self.run_cli("export", "--format", "html", "--to", out,
                                                 expect=1).stderr)
         self.run_cli("export", "--format", "html", expect=2)
+        self.assertIn("--output", self.run_cli("export", "--format", "csv", "--to", out,
+                                               expect=2).stderr)
+        # Text shows no direction control as such, in a heading neither.
+        self.assertNotRegex(self.run_cli("export", "--format", "txt").stdout, BIDI)
+        # CSV and text name a multimedia message's attachments after its text.
+        for form in ("csv", "txt"):
+            self.assertRegex(self.run_cli("export", "--format", form, "--number",
+                                          "+8613700001111").stdout,
+                             r"\u770b\u8fd9\u5f20\u7167\u7247 \[image/png \.\./\.\./photo\.png \d+ B\] "
+                             r"\[text/x-vcard card\.vcf \d+ B\]")
         # An empty folder given by a link is written through it; the folder
         # one works in is refused as such.
         os.mkdir(os.path.join(self.dir.name, "real"))
@@ -318,7 +430,7 @@ class Html(cli_test.Case):
         os.rmdir(os.path.join(self.dir.name, "real"))
         # Stopped half-way however it is asked (a kill, the output's reader
         # gone), it leaves no folder, not even the hidden one it writes in.
-        for sig in (signal.SIGTERM, signal.SIGPIPE):
+        for sig in (signal.SIGTERM, signal.SIGPIPE, signal.SIGUSR1, signal.SIGALRM, signal.SIGXCPU):
             proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "export", "--format",
                                      "html", "--to", os.path.join(self.dir.name, "stop")],
                                     stderr=subprocess.PIPE, text=True)
@@ -331,12 +443,14 @@ class Html(cli_test.Case):
                 self.skipTest("the export ended before it could be stopped")
             self.assertIn("interrupted: the export was not written", err)
             self.assertEqual(sorted(os.listdir(self.dir.name)),
-                             ["one", "store.dbf", "store.json"])
+                             ["mms.xml", "one", "store.dbf", "store.json"])
 
     def test_an_index_of_many_people_is_cut_into_pages_and_filters_them_all(self):
         one = json.loads(self.template)["heads"][1]
-        heads = [dict(one, tel=f"+4930{k:07d}", name="&" * 39, index=0, longsms=0, batid=0,
-                      uuid=f"{k:08x}-0000-4000-8000-000000000001") for k in range(1600)]
+        # Names of 39 characters, some one word: 1.4 MB of names and numbers.
+        heads = [dict(one, tel=f"+4930{k:07d}", name="W" * 39 if k % 97 == 0 else "\u5f20" * 39,
+                      index=0, longsms=0, batid=0, uuid=f"{k:08x}-0000-4000-8000-000000000001")
+                 for k in range(10000)]
         self.run_cli("import", self.write("many.json", json.dumps(
             {"format": "zusms", "version": 1, "heads": heads})), user=2)
         out = os.path.join(self.dir.name, "many")
@@ -344,6 +458,13 @@ class Html(cli_test.Case):
         pages = sorted((f for f in os.listdir(out) if f.startswith("index")),
                        key=lambda f: int(re.sub(r"\D", "", f) or 1))
         self.assertGreater(len(pages), 1)
+        with open(os.path.join(out, pages[0]), encoding="utf-8") as f:
+            self.assertIn(f'href="{pages[1]}">older \u2192', f.read())
+        # Names of 39 characters without a space break instead of widening
+        # the page.
+        self.assertLessEqual(int(self.measured(os.path.join(out, pages[0]),
+                                               "document.documentElement.scrollWidth",
+                                               "--window-size=1280,900")), 1280)
         numbers = []
         for page in pages:
             with open(os.path.join(out, page), encoding="utf-8") as f:

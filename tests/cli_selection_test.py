@@ -213,7 +213,7 @@ class Selection(cli_test.Case):
         self.assertEqual((row["number"], row["name"], row["text"]),
                          ("'=1+2", "'@x", '\'=HYPERLINK("y")\n"q", z'))
         text = self.run_cli("--region", "CN", "export", "--format", "txt", "--contact", "张伟").stdout
-        self.assertTrue(text.startswith("张伟 (+8613800138000)\n===================="))
+        self.assertRegex(text, r"^Local times[^\n]*\.\n\n张伟 \(\+8613800138000\)\n=====")
         self.assertEqual(len(re.findall(r"^  \d\d:\d\d  ", text, re.M)),
                          len([i for i in range(len(self.messages)) if i % 5 < 2]))
         self.run_cli("export", "--format", "txt", "--excel", expect=2)

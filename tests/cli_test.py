@@ -356,6 +356,8 @@ class Multimedia(Case):
         self.assertEqual(j["content"], "Look at this")
         self.assertEqual([(a["part"], a["name"], a["bytes"]) for a in j["multimedia"]["attachments"]],
                          [(2, "photo.jpg", 1_200_000), (3, "", 2500), (4, "ann.vcf", 21)])
+        changed = next(e for e in self.json_of("changes")["messages"] if e["id"] == mid)
+        self.assertEqual((changed["content"], changed["multimedia"]), (j["content"], j["multimedia"]))
         self.assertEqual(self.json_of("stats")["multimedia"], {"messages": 1, "bytes": 1_202_500})
         self.assertIn("multimedia: 1 message, 1.2 MB", self.run_cli("stats").stdout)
 

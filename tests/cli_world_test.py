@@ -560,6 +560,22 @@ class FolderNames(World):
         self.assertIn("file: ", out)  # integrity_check's findings
 
 
+    def test_check_finds_what_a_multimedia_message_left_without_its_head_and_repair_removes_it(self):
+        m = cli_test.multimedia("20240301120000", [("+15550001", cli_test.FROM)],
+                                cli_test.picture("a.jpg"))
+        kept, headless = self.add_multimedia(m, m)
+        with sqlite3.connect(self.db) as db:  # foreign keys not enforced
+            db.execute("delete from SmsHead where id = ?", (headless,))
+        self.assertEqual(self.json_of("stats")["multimedia"], {"messages": 1, "bytes": 1000})
+        self.assertIn(f"multimedia message {headless} has no head",
+                      self.run_cli("check", expect=1).stdout)
+        self.assertIn(f"removed what multimedia message {headless} left",
+                      self.run_cli("check", "--repair").stdout)
+        with sqlite3.connect(self.db) as db:
+            self.assertEqual(db.execute("select distinct HeadId from zu_mms_part").fetchall(),
+                             [(kept,)])
+        self.assertEqual(self.run_cli("check").stdout, "no problems found\n")
+
     @unittest.skipUnless(os.geteuid() == 0, "needs root to act as another user")
     def test_check_by_a_reader_of_another_users_store_makes_no_file(self):
         # In a folder all may write (sticky, as /tmp), a -wal or -shm file of

@@ -448,6 +448,25 @@ TEST_F(HeadTest, AMultimediaMessageIsStoredWholeReadInPiecesAndGoesWithItsHead) 
   ASSERT_EQ(in.Add(store_, id), 0);
   Raw("delete from SmsHead");
   EXPECT_EQ(rows(), "0|0|0|0|0\n");
+
+  // Inside a batch, a call that gives up having written nothing (a read of a
+  // message that is not there) leaves the batch as it was; one that gives up
+  // having written fails the whole batch, and nothing after it is stored.
+  ASSERT_EQ(BeginZuSmsBatch(&store_), 0);
+  ASSERT_EQ(in.Add(store_, id), 0);
+  EXPECT_EQ(GetZuSmsMms(&store_, id + 1000, &mms, &n, &n, &n), 100);
+  ASSERT_EQ(in.Add(store_, id), 0) << LastError();
+  ASSERT_EQ(CommitZuSmsBatch(&store_), 0) << LastError();
+  EXPECT_EQ(rows(), "2|2|4|4|6\n");
+  Raw("create trigger refuse before insert on zu_mms_addr begin select raise(abort, 'no'); end");
+  SmsHead plain = Traits<SmsHead>::Make(2);
+  ASSERT_EQ(BeginZuSmsBatch(&store_), 0);
+  ASSERT_EQ(AddZuSmsHead(&store_, &plain, &id), 0);
+  EXPECT_EQ(in.Add(store_, id), -1);
+  EXPECT_EQ(AddZuSmsHead(&store_, &plain, &id), -1);
+  EXPECT_EQ(CommitZuSmsBatch(&store_), -1);
+  EXPECT_EQ(rows(), "2|2|4|4|6\n");
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), "2\n");
 }
 
 }  // namespace

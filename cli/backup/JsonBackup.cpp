@@ -210,34 +210,52 @@ std::string HeadProblem(const Json& e) {
   return {};
 }
 
-// A multimedia message as the "mms" of its head's element: its attributes,
-// its further attributes as [name, value], its parts (data in base64, text
-// null when it has none) and addresses.
-Json MmsJson(Store& store, const MmsRecord& m) {
+// An object's JSON without its closing brace, for more keys to follow.
+std::string Opened(const Json& j) {
+  std::string s = j.dump();
+  s.pop_back();
+  return s;
+}
+
+// Writes a multimedia message as the "mms" of its head's element: its
+// attributes, its further attributes as [name, value], its parts (data in
+// base64, text null when it has none) and addresses. A part's data goes
+// from the store to `out` a piece at a time, never whole in memory: each
+// part is its object without "data", opened again for it (the last key).
+void WriteMmsJson(Store& store, const MmsRecord& m, std::ostream& out) {
   const auto text = [](const auto& field) { return Utf8(field); };
-  Json attrs = Json::array(), parts = Json::array(), addrs = Json::array();
+  Json attrs = Json::array(), addrs = Json::array();
   for (const SmsMmsAttribute& a : m.attrs) attrs.push_back({text(a.name), text(a.value)});
-  for (size_t i = 0; i < m.parts.size(); ++i) {
-    const MmsPart& p = m.parts[i];
-    std::string data;
-    ReadPartData(store, static_cast<uint32_t>(m.head.id), static_cast<uint32_t>(i), p.desc.datalen,
-                 [&](const uint8_t* bytes, size_t n) { AppendBase64(data, bytes, n); });
-    parts.push_back({{"seq", p.desc.seq},
-                     {"ctype", text(p.desc.ctype)},
-                     {"name", text(p.desc.name)},
-                     {"fname", text(p.desc.fname)},
-                     {"charset", text(p.desc.charset)},
-                     {"cid", text(p.desc.cid)},
-                     {"cl", text(p.desc.cl)},
-                     {"text", p.has_text ? Json(Utf8(p.text.c_str(), p.text.size())) : Json()},
-                     {"data", std::move(data)}});
-  }
   for (const SmsMmsAddress& a : m.addrs) {
     addrs.push_back({{"address", text(a.address)}, {"type", a.type}, {"charset", text(a.charset)}});
   }
-  return {{"subject", text(m.mms.subject)}, {"ctype", text(m.mms.ctype)},
-          {"mtype", m.mms.mtype},           {"attrs", std::move(attrs)},
-          {"parts", std::move(parts)},      {"addrs", std::move(addrs)}};
+  out << Opened({{"subject", text(m.mms.subject)},
+                 {"ctype", text(m.mms.ctype)},
+                 {"mtype", m.mms.mtype},
+                 {"attrs", std::move(attrs)}})
+      << ",\"parts\":[";
+  std::string base64;
+  for (size_t i = 0; i < m.parts.size(); ++i) {
+    const MmsPart& p = m.parts[i];
+    out << (i > 0 ? "," : "")
+        << Opened({{"seq", p.desc.seq},
+                   {"ctype", text(p.desc.ctype)},
+                   {"name", text(p.desc.name)},
+                   {"fname", text(p.desc.fname)},
+                   {"charset", text(p.desc.charset)},
+                   {"cid", text(p.desc.cid)},
+                   {"cl", text(p.desc.cl)},
+                   {"text", p.has_text ? Json(Utf8(p.text.c_str(), p.text.size())) : Json()}})
+        << ",\"data\":\"";
+    ReadPartData(store, static_cast<uint32_t>(m.head.id), static_cast<uint32_t>(i), p.desc.datalen,
+                 [&](const uint8_t* bytes, size_t n) {
+                   base64.clear();
+                   AppendBase64(base64, bytes, n);
+                   out << base64;
+                 });
+    out << "\"}";
+  }
+  out << "],\"addrs\":" << addrs.dump() << "}";
 }
 
 // The records of a head's "mms"; a Failure names what is wrong with it.
@@ -613,10 +631,12 @@ ExportReport ExportJson(Store& store, std::ostream& out, const HeadIds* only) {
   out << "{\n  \"format\": \"zusms\",\n  \"version\": 1,\n  \"user\": " << store.user();
   ExportReport report;
   bool first = true;
-  auto put = [&](const Json& j) {
-    out << (first ? "\n    " : ",\n    ") << j.dump();
+  auto next = [&]() -> std::ostream& {
+    out << (first ? "\n    " : ",\n    ");
     first = false;
+    return out;
   };
+  auto put = [&](const Json& j) { next() << j.dump(); };
   auto element = [&](const Kind& kind, const void* record) {
     put(ToJson(kind, record));
     if (&kind == &kFolders) ++report.folders;
@@ -641,8 +661,13 @@ ExportReport ExportJson(Store& store, std::ostream& out, const HeadIds* only) {
       // A head's read state goes with it (missing: read).
       Json j = ToJson(kHeads, &h);
       j["read"] = !unread.Contains(h.id);
-      if (const auto mms = ReadMms(store, h)) j["mms"] = MmsJson(store, *mms);
-      put(j);
+      if (const auto mms = ReadMms(store, h)) {
+        next() << Opened(j) << ",\"mms\":";  // last, written from the store
+        WriteMmsJson(store, *mms, out);
+        out << "}";
+      } else {
+        put(j);
+      }
       if (messages.Starts(h)) ++report.messages;
     });
   });

@@ -9,6 +9,7 @@
 
 #include "backup/StoredMessages.h"
 #include "model/Messages.h"
+#include "model/Multimedia.h"
 #include "text/Text.h"
 
 namespace zusms::cli {
@@ -194,16 +195,8 @@ std::optional<MmsRecord> ReadMms(Store& store, const SmsHead& h) {
 
 void ReadPartData(Store& store, uint32_t id, uint32_t part, uint64_t size,
                   const std::function<void(const uint8_t*, size_t)>& on, uint32_t piece) {
-  std::vector<uint8_t> buffer(std::min<uint64_t>(piece, size));
-  for (uint64_t offset = 0; offset < size;) {
-    uint32_t read = 0;
-    Check(GetZuSmsMmsPartData(*store, id, part, offset, buffer.data(),
-                              static_cast<uint32_t>(buffer.size()), &read),
-          "reading a part's data");
-    if (read == 0) break;
-    on(buffer.data(), read);
-    offset += read;
-  }
+  if (size > 0)
+    StreamPartData(store, id, part, on, static_cast<uint32_t>(std::min<uint64_t>(piece, size)));
 }
 
 std::string StoredMmsIdentity(Store& store, const MmsRecord& m) {

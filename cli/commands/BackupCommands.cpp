@@ -260,8 +260,12 @@ void AddBackupCommands(Commands& c) {
   c.On(export_cmd, [&o, ex](Store& s) {
     const bool readable = ex->format == "csv" || ex->format == "txt";
     if (ex->excel && ex->format != "csv") throw CLI::ValidationError("--excel is for --format csv");
-    if ((ex->format == "html") != !ex->to.empty() || (!ex->to.empty() && ex->path != "-")) {
+    if (ex->format == "html" && (ex->to.empty() || ex->path != "-")) {
       throw CLI::ValidationError("--format html writes a folder: give --to DIR (and no --output)");
+    }
+    if (ex->format != "html" && !ex->to.empty()) {
+      throw CLI::ValidationError("--to DIR is for --format html; --format " + ex->format +
+                                 " writes a file: give --output FILE (or none: standard output)");
     }
     if (ex->format == "html") {
       const HtmlReport r = ExportHtml(s, o, ex->which.Resolve(s, o), ex->to);

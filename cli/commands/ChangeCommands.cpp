@@ -187,6 +187,8 @@ class ChangedMessages {
     }
     if (wanted.empty()) return;
     const UnreadHeads unread(store_);
+    const std::vector<uint32_t> ids = MultimediaIds(store_);
+    const std::unordered_set<uint32_t> multimedia(ids.begin(), ids.end());
     std::unordered_set<uint32_t> found;
     auto take = [&](const Message& m) {
       std::vector<uint32_t> parts;
@@ -198,8 +200,10 @@ class ChangedMessages {
         const auto when = latest_.find(static_cast<uint32_t>(p.id));
         if (when != latest_.end()) modified = std::max(modified, when->second);
       }
-      // The fields of every entry first, then the message's own.
-      Json shown = MessageJson(m, utc_, unread.Unread(m));
+      // The fields of every entry first, then the message's own as show
+      // gives it (only a multimedia message needs more than its heads).
+      Json shown = multimedia.contains(m.id()) ? ShownMessageJson(store_, m, utc_, unread.Unread(m))
+                                               : MessageJson(m, utc_, unread.Unread(m));
       const Json first{
           {"id", m.id()}, {"change", "changed"}, {"uuid", shown["uuid"]}, {"modifyTime", modified}};
       shown.erase("id");

@@ -2,33 +2,41 @@
 // open in any browser without a network or a server. index.html lists the
 // people, newest first, with a filter box (filter.js); each conversation is
 // a chain of pages of at most kPageMessages messages, oldest first, linked
-// in order. Every text from the store is escaped, and every page carries a
-// Content-Security-Policy that lets it load nothing but the folder's own
-// stylesheet (and, for the index, its own script): a message cannot run or
-// fetch anything, whatever it holds.
+// in order; the attachments of multimedia messages are files of media/,
+// pictures shown inline, other files linked with their size. Every text
+// from the store is escaped, and every page carries a
+// Content-Security-Policy that lets it load nothing but its own style (and,
+// for the index, its own script) and the pictures of its own files: a
+// message cannot run or fetch anything, whatever it holds.
 #include <dirent.h>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "Command.h"
 #include "Selecting.h"
 #include "model/Conversations.h"
+#include "model/Multimedia.h"
 #include "model/ReadState.h"
 #include "model/Region.h"
 #include "text/Digest.h"
+#include "text/FileName.h"
 #include "text/Interrupt.h"
 
 namespace zusms::cli {
@@ -42,10 +50,13 @@ namespace {
 constexpr size_t kPageMessages = 2000;
 constexpr size_t kPageBytes = 1 << 20;
 constexpr size_t kPieceBytes = 768 << 10;
-// The index is cut into pages as its rows pass kPageBytes; each page holds
-// the names, numbers and pages of all people for the filter while they take
-// no more than kFilterBytes (beyond, the filter reads the page's own rows).
-constexpr size_t kFilterBytes = 768 << 10;
+// The index is cut into pages as its rows pass kRowBytes; each page holds
+// the names and numbers of all people for the filter while a page can hold
+// them beside kFewestRowBytes of rows and the style and script within 2 MB
+// (beyond, the filter reads the page's own rows).
+constexpr size_t kRowBytes = 640 << 10;
+constexpr size_t kFewestRowBytes = 256 << 10;
+constexpr size_t kIndexPageBytes = (2 << 20) - (96 << 10);
 
 // How a text from the store goes into a page.
 enum class Kind {
@@ -58,9 +69,11 @@ enum class Kind {
 };
 
 // The direction controls that embed, override or isolate (U+202A to
-// U+202E, U+2066 to U+2069), in UTF-8: E2 80 AA..AE, E2 81 A6..A9.
+// U+202E, U+2066 to U+2069) and the marks (U+200E, U+200F; U+061C is
+// apart, two bytes), in UTF-8: E2 80 AA..AE, E2 81 A6..A9, E2 80 8E..8F.
 bool DirectionControl(unsigned char b1, unsigned char b2) {
-  return (b1 == 0x80 && b2 >= 0xAA && b2 <= 0xAE) || (b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9);
+  return (b1 == 0x80 && b2 >= 0xAA && b2 <= 0xAE) || (b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9) ||
+         (b1 == 0x80 && (b2 == 0x8E || b2 == 0x8F));
 }
 
 // Appends `text` as HTML text or attribute value: the markup characters as
@@ -104,6 +117,11 @@ void Escape(std::string& out, std::string_view text, Kind kind = Kind::kLine) {
                    static_cast<unsigned char>(text[i + 1]) < 0xA0) {
           out += "\uFFFD";  // U+0080 to U+009F
           ++i;
+        } else if (c == 0xD8 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) == 0x9C) {  // U+061C
+          if (kind == Kind::kCode) out += "[U+061C]";
+          if (kind == Kind::kText || kind == Kind::kLine) out.append(text.substr(i, 2));
+          ++i;
         } else if (c == 0xE2 && i + 2 < text.size()) {
           const auto b1 = static_cast<unsigned char>(text[i + 1]);
           const auto b2 = static_cast<unsigned char>(text[i + 2]);
@@ -130,19 +148,18 @@ std::string Escaped(std::string_view text, Kind kind = Kind::kLine) {
   return out;
 }
 
-// The zone local times are in, by name where the system says it
-// ("Europe/Berlin"), else "".
-std::string ZoneName() {
-  std::string tz;
-  if (const char* env = std::getenv("TZ"); env && *env) {
-    tz = env[0] == ':' ? env + 1 : env;
-  } else {
-    char link[PATH_MAX];
-    const ssize_t n = ::readlink("/etc/localtime", link, sizeof link - 1);
-    if (n > 0) tz.assign(link, static_cast<size_t>(n));
+// A name as the pages give it: none when it shows nothing (blanks,
+// direction marks and controls, invisible joiners), so that a link to its
+// conversation always has something to click.
+std::string ShownName(const std::string& name) {
+  const std::u16string text = Utf16(name);
+  for (const char16_t c : text) {
+    const bool invisible = c <= 0x20 || c == 0x7F || (c >= 0x80 && c <= 0xA0) || c == 0x061C ||
+                           (c >= 0x2000 && c <= 0x200F) || (c >= 0x2028 && c <= 0x202F) ||
+                           (c >= 0x2060 && c <= 0x206F) || c == 0x3000 || c == 0xFEFF;
+    if (!invisible) return name;
   }
-  const size_t at = tz.find("zoneinfo/");
-  return at == std::string::npos ? tz : tz.substr(at + 9);
+  return "";
 }
 
 // A message's time as the pages show it.
@@ -234,12 +251,14 @@ constexpr const char* kFilterScript = R"js("use strict";
     return s.normalize("NFD").replace(/\p{M}/gu, "").toLowerCase();
   }
   function visible(s) {
-    return s.replace(/[\u202A-\u202E\u2066-\u2069]/g, function (c) {
+    return s.replace(/[\u061C\u200E\u200F\u202A-\u202E\u2066-\u2069]/g, function (c) {
       return "[U+" + c.charCodeAt(0).toString(16).toUpperCase() + "]";
     });
   }
-  var people = block ? JSON.parse(block.textContent).map(function (p) {
-    return { name: p[0], number: p[1], national: p[2], page: "c" + p[3] + ".html" };
+  var people = block ? JSON.parse(block.textContent).map(function (p, i) {
+    var digits = p[1].replace(/\D/g, "");
+    return { name: p[0], number: p[1], page: "c" + (i + 1) + ".html",
+             national: typeof p[2] === "number" ? digits.slice(digits.length - p[2]) : p[2] };
   }) : rows.map(function (r) {
     var n = r.cells[1].firstElementChild;
     return { name: r.cells[0].textContent, number: n.textContent,
@@ -330,7 +349,10 @@ h2 { align-self: center; font-size: .8rem; font-weight: 600; color: #444; backgr
 .msg.out { align-self: flex-end; background: #cfe6ff; border-bottom-right-radius: .3rem; }
 .msg .text { margin: 0; white-space: pre-wrap; overflow-wrap: anywhere; word-break: normal; }
 .msg .meta { margin: .15rem 0 0; font-size: .72rem; color: #667; text-align: end; }
-.msg img { max-width: 100%; height: auto; display: block; }
+.msg img { max-width: 100%; max-height: 24rem; height: auto; display: block; margin: .3rem 0;
+  border-radius: .6rem; }
+.msg .file { margin: .2rem 0; font-size: .9rem; }
+.msg .from { margin: 0 0 .1rem; font-size: .75rem; font-weight: 600; color: #555; }
 .flag { font-weight: 600; color: #a33; }
 footer { margin-top: 1.5rem; }
 .filter input { font: inherit; width: 100%; max-width: 24rem; padding: .4rem .6rem;
@@ -345,7 +367,7 @@ th { background: #f6f7f9; font-weight: 600; }
 .unit { display: none; }
 td:nth-child(3), td:nth-child(4) { text-align: end; }
 th, td:nth-child(n+3) { white-space: nowrap; overflow-wrap: normal; }
-td:nth-child(1) { min-width: 8rem; overflow-wrap: break-word; }
+td:nth-child(1) { min-width: 8rem; overflow-wrap: anywhere; }
 td:nth-child(2) { min-width: 16ch; overflow-wrap: anywhere; }
 @media (max-width: 40rem) {
   body { padding: 0 .5rem 1rem; }
@@ -379,12 +401,14 @@ td:nth-child(2) { min-width: 16ch; overflow-wrap: anywhere; }
 // The pages' style and the index's script, in each page. The policies
 // admit these two by their digests and nothing else: no other style or
 // script, inline or from a file (not even of the folder, as a page's own
-// folder on file:// may be any folder), no image, no base, no form, no
-// frame.
+// folder on file:// may be any folder), no base, no form, no frame. A
+// conversation page shows pictures from files ('self': on file:// a
+// policy can name no folder relative to the page, so any local file, never
+// the network); the only images in a page are its own, of media/.
 std::string Policy(bool script) {
   static const std::string style = Sha256Base64(kStyle), filter = Sha256Base64(kFilterScript);
   return "default-src 'none'; style-src 'sha256-" + style + "'" +
-         (script ? "; script-src 'sha256-" + filter + "'" : std::string()) +
+         (script ? "; script-src 'sha256-" + filter + "'" : std::string("; img-src 'self'")) +
          "; base-uri 'none'; form-action 'none'";
 }
 
@@ -437,6 +461,7 @@ class ExportFolder {
   ~ExportFolder() {
     if (done_ || temporary_.empty()) return;
     for (const std::string& name : names_) ::unlink((temporary_ + "/" + name).c_str());
+    for (const std::string& name : folders_) ::rmdir((temporary_ + "/" + name).c_str());
     ::rmdir(temporary_.c_str());
   }
   ExportFolder(const ExportFolder&) = delete;
@@ -444,15 +469,42 @@ class ExportFolder {
 
   // A file of the export (0600: it holds message text).
   void Write(const std::string& name, std::string_view text) {
+    WriteWith(name, [&](const Sink& write) {
+      write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    });
+  }
+  // A file of the export whose content `fill` hands to its sink a piece at
+  // a time.
+  using Sink = std::function<void(const uint8_t*, size_t)>;
+  void WriteWith(const std::string& name, const std::function<void(const Sink&)>& fill) {
     const std::string path = temporary_ + "/" + name;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) Fail(errno);
     names_.push_back(name);
-    int error = WriteAll(fd, text.data(), text.size());
+    uint64_t size = 0;
+    int error = 0;
+    try {
+      fill([&](const uint8_t* data, size_t n) {
+        if (error == 0) error = WriteAll(fd, reinterpret_cast<const char*>(data), n);
+        size += n;
+        if (InterruptRequested()) throw Failure("interrupted: the export was not written");
+      });
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error != 0) Fail(error);
-    bytes += text.size();
-    if (text.size() > largest) largest = text.size();
+    bytes += size;
+    if (size > largest) largest = size;
+  }
+  // A folder of the export (0700), made once.
+  std::string Folder(const std::string& name) {
+    if (std::find(folders_.begin(), folders_.end(), name) == folders_.end()) {
+      if (::mkdir((temporary_ + "/" + name).c_str(), 0700) != 0) Fail(errno);
+      folders_.push_back(name);
+    }
+    return temporary_ + "/" + name;
   }
 
   // Puts the folder in place once all of it is on disk.
@@ -491,9 +543,54 @@ class ExportFolder {
   }
 
   std::string target_, temporary_, parent_;
-  std::vector<std::string> names_;
+  std::vector<std::string> names_, folders_;
   bool done_ = false;
 };
+
+// The attachments of the exported messages, as files of media/ under
+// names made safe as `attachments save` makes them, each name once.
+class MediaFiles {
+ public:
+  MediaFiles(ExportFolder& folder, Store& store) : folder_(folder), store_(store) {}
+
+  // Writes the attachment; its file's name in media/.
+  std::string Write(uint32_t id, const Attachment& a) {
+    if (!names_) names_.emplace(folder_.Folder("media"));
+    const std::string name = names_->Take(
+        SafeFileName(AttachmentFileName(a), fmt::format("message-{}-part-{}", id, a.part)));
+    folder_.WriteWith("media/" + name, [&](const ExportFolder::Sink& write) {
+      CopyAttachment(store_, id, a, write);
+    });
+    return name;
+  }
+
+ private:
+  ExportFolder& folder_;
+  Store& store_;
+  std::optional<FolderNames> names_;
+};
+
+// A picture the pages show inline: a type every browser draws (an SVG too,
+// which an image element never runs).
+bool Picture(const Attachment& a) {
+  std::string type = a.type.substr(0, a.type.find(';'));
+  for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  static const std::set<std::string> kDrawn = {"image/jpeg",   "image/jpg",  "image/png",
+                                               "image/gif",    "image/webp", "image/bmp",
+                                               "image/svg+xml"};
+  return !a.text && kDrawn.contains(type);
+}
+
+// Whether a link may open the file: not when the browser would take it for
+// a document that runs code (by its name's extension, as file:// decides).
+bool Openable(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  static const std::set<std::string> kActive = {"htm",  "html", "xhtml", "xht",  "shtml", "svg",
+                                                "svgz", "xml",  "xsl",   "xslt", "mht",   "mhtml"};
+  return !kActive.contains(ext);
+}
 
 std::string PageName(size_t conversation, size_t page) {
   return page == 1 ? fmt::format("c{}.html", conversation)
@@ -521,10 +618,19 @@ std::vector<std::pair<size_t, Message>> ReadPage(Store& store, const Conversatio
   return page;
 }
 
-std::string Nav(const std::string& up, const std::string& prev, const std::string& next) {
+// The links to the page before and after: a conversation's run from the
+// earlier messages to the later, the index's from the newer people to the
+// older.
+std::string Nav(const std::string& up, const std::string& prev, const std::string& next,
+                bool index = false) {
   std::string nav = "<nav>" + up;
-  if (!prev.empty()) nav += " <a rel=\"prev\" href=\"" + prev + "\">\u2190 earlier</a>";
-  if (!next.empty()) nav += " <a rel=\"next\" href=\"" + next + "\">later \u2192</a>";
+  if (!prev.empty()) {
+    nav +=
+        " <a rel=\"prev\" href=\"" + prev + "\">\u2190 " + (index ? "newer" : "earlier") + "</a>";
+  }
+  if (!next.empty()) {
+    nav += " <a rel=\"next\" href=\"" + next + "\">" + (index ? "older" : "later") + " \u2192</a>";
+  }
   return nav + "</nav>\n";
 }
 
@@ -542,19 +648,24 @@ size_t CutAt(const std::string& text, size_t at) {
 // one before and after.
 class ConversationPages {
  public:
-  ConversationPages(ExportFolder& folder, const Conversation& c, size_t n, bool utc)
-      : folder_(folder), c_(c), n_(n), utc_(utc) {}
+  ConversationPages(ExportFolder& folder, MediaFiles& media, const Conversation& c, size_t n,
+                    bool utc)
+      : folder_(folder), media_(media), c_(c), n_(n), utc_(utc), name_(ShownName(c.name)) {}
 
   // One message as a bubble: received at the left, sent at the right; its
   // text whole, in the direction its own letters give it, in pieces a page
-  // each where it is long.
-  void Add(const Message& m, bool unread, const When& w) {
+  // each where it is long; a multimedia message's (`mm`) attachments after
+  // it, and in a group who sent it.
+  void Add(const Message& m, const std::optional<Multimedia>& mm, bool unread, const When& w) {
     if (full_ || in_page_ >= kPageMessages) Flush(false, false);
     if (!w.zone.empty()) zones_.insert(w.zone);
     ++count_;
     ++in_page_;
     const std::u16string text = m.Text();
-    const std::string escaped = Escaped(Utf8(text.c_str(), text.size()), Kind::kText);
+    const std::string escaped = Escaped(mm && !(mm->text.empty() && mm->subject.empty())
+                                            ? (mm->text.empty() ? mm->subject : mm->text)
+                                            : Utf8(text.c_str(), text.size()),
+                                        Kind::kText);
     std::vector<std::string_view> pieces;
     for (size_t at = 0; at < escaped.size() || pieces.empty();) {
       const size_t end =
@@ -575,6 +686,14 @@ class ConversationPages {
             "page</a></p>",
             PageName(n_, page_ - 1), m.id(), k);
       }
+      if (k == 0 && mm && !c_.members.empty() && !IsSent(m.head())) {
+        for (const SmsMmsAddress& a : mm->addresses) {
+          if (a.type == ZU_MMS_FROM) {
+            body_ +=
+                "<p class=\"from\"><bdi>" + Escaped(Utf8(a.address), Kind::kCode) + "</bdi></p>";
+          }
+        }
+      }
       body_ += "<p class=\"text\">";
       if (!m.complete && k == 0) body_ += "<span class=\"flag\">[incomplete]</span> ";
       body_.append(pieces[k]);
@@ -585,11 +704,13 @@ class ConversationPages {
             "\u2192</a></p>",
             PageName(n_, page_ + 1), m.id(), k + 2);
       }
-      // The parts of a multimedia message (pictures inline from media/,
-      // other files as links with their size) will go here, once the store
-      // keeps them.
+      if (k + 1 == pieces.size() && mm) Attachments(m.id(), *mm);
       body_ += "<p class=\"meta\">";
-      if (IsDraft(m.head())) body_ += "<span class=\"flag\">draft</span> ";
+      if (IsDraft(m.head())) {
+        body_ += "<span class=\"flag\">draft</span> ";
+      } else if (IsUnsent(m.head())) {
+        body_ += "<span class=\"flag\">unsent</span> ";
+      }
       if (!w.iso.empty()) {
         body_ += "<time datetime=\"" + w.iso + "\">" + w.clock + "</time>";
       } else {
@@ -608,6 +729,27 @@ class ConversationPages {
   size_t pages() const { return page_ - 1; }
 
  private:
+  // Pictures inline, other files as links with their type and size; a
+  // file that would run as a document when opened is named, not linked.
+  void Attachments(uint32_t id, const Multimedia& mm) {
+    for (const Attachment& a : mm.attachments) {
+      const std::string file = media_.Write(id, a);
+      const std::string href = "media/" + Escaped(file);
+      const std::string about = Escaped(
+          fmt::format("{}, {}", a.type.empty() ? "?" : a.type, ByteSize(a.bytes)), Kind::kCode);
+      if (Picture(a)) {
+        const std::string img = "<img src=\"" + href + "\" alt=\"" + Escaped(file, Kind::kCode) +
+                                "\" title=\"" + about + "\">";
+        body_ += Openable(file) ? "<a href=\"" + href + "\">" + img + "</a>" : img;
+        continue;
+      }
+      body_ += "<p class=\"file\">";
+      const std::string label = "<bdi>" + Escaped(file, Kind::kCode) + "</bdi>";
+      body_ += Openable(file) ? "<a href=\"" + href + "\">" + label + "</a>" : label;
+      body_ += " (" + about + ")</p>";
+    }
+  }
+
   void Day(const std::string& date) {
     if (date == day_) return;
     if (day_ != "\x01") body_ += "</section>\n";
@@ -620,20 +762,24 @@ class ConversationPages {
   void Flush(bool last, bool within) {
     if (day_ != "\x01") body_ += "</section>\n";
     const std::string number = c_.key.empty() ? "(no number)" : c_.key;
-    const std::string who = c_.name.empty() ? number : c_.name + " (" + number + ")";
+    const std::string who = name_.empty() ? number : name_ + " (" + number + ")";
     const std::string prev = page_ > 1 ? PageName(n_, page_ - 1) : "";
     const std::string next = last ? "" : PageName(n_, page_ + 1);
     const std::string up = "<a href=\"index.html\">All conversations</a>";
     std::string html = Head(page_ > 1 ? fmt::format("{} \u2013 page {}", who, page_) : who, false);
     html += "<body class=\"conversation\">\n<header>\n" + Nav(up, prev, next);
-    html += c_.name.empty() ? "<h1>" : "<h1 class=\"named\">";
-    if (!c_.name.empty()) html += "<bdi>" + Escaped(c_.name) + "</bdi> ";
-    // Each member of a group on its own.
-    for (size_t at = 0, end = 0; at <= number.size(); at = end + 1) {
+    html += name_.empty() ? "<h1>" : "<h1 class=\"named\">";
+    if (!name_.empty()) html += "<bdi>" + Escaped(name_) + "</bdi> ";
+    // Each member of a group (or of a number written "a;b") on its own.
+    std::vector<std::string> each = c_.members;
+    for (size_t at = 0, end = 0; each.empty() && at <= number.size(); at = end + 1) {
       end = std::min(number.find_first_of(";,", at), number.size());
-      if (end == at) continue;
-      html += std::string(at ? ", " : "") + "<bdi class=\"number\">" +
-              Escaped(number.substr(at, end - at), Kind::kCode) + "</bdi>";
+      if (end > at) each.push_back(number.substr(at, end - at));
+    }
+    if (each.empty()) each.push_back(number);
+    for (size_t i = 0; i < each.size(); ++i) {
+      html += std::string(i ? ", " : "") + "<bdi class=\"number\">" +
+              Escaped(each[i], Kind::kCode) + "</bdi>";
     }
     html += fmt::format("</h1>\n<p class=\"about\">messages {}\u2013{} of {}", first_, count_,
                         c_.entries.size());
@@ -653,9 +799,11 @@ class ConversationPages {
   }
 
   ExportFolder& folder_;
+  MediaFiles& media_;
   const Conversation& c_;
   const size_t n_;
   const bool utc_;
+  const std::string name_;
   std::string body_, day_ = "\x01";  // "\x01": no day yet
   std::set<std::string> zones_;
   size_t page_ = 1, first_ = 1, count_ = 0, in_page_ = 0;
@@ -667,14 +815,17 @@ struct Written {
 };
 
 // The pages of the conversation numbered `n`, read a page of messages at a
-// time.
-Written WriteConversation(ExportFolder& folder, Store& store, const Conversation& c, size_t n,
-                          const UnreadHeads& unread, bool utc) {
-  ConversationPages pages(folder, c, n, utc);
+// time; the multimedia messages (`multimedia`, ids) with their parts.
+Written WriteConversation(ExportFolder& folder, MediaFiles& media, Store& store,
+                          const Conversation& c, size_t n, const UnreadHeads& unread,
+                          const std::unordered_set<uint32_t>& multimedia, bool utc) {
+  ConversationPages pages(folder, media, c, n, utc);
   for (size_t at = 0; at < c.entries.size(); at += kPageMessages) {
     if (InterruptRequested()) throw Failure("interrupted: the export was not written");
     for (auto& [index, m] : ReadPage(store, c, at, kPageMessages)) {
-      pages.Add(m, unread.Unread(m), At(Utf8(m.head().recvtime), utc));
+      const std::optional<Multimedia> mm =
+          multimedia.contains(m.id()) ? ReadMultimedia(store, m.id()) : std::nullopt;
+      pages.Add(m, mm, unread.Unread(m), At(Utf8(m.head().recvtime), utc));
     }
   }
   pages.Finish();
@@ -711,7 +862,7 @@ void JsonString(std::string& out, std::string_view text) {
 size_t WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, size_t messages,
                   bool utc) {
   std::string data = "[";
-  std::vector<std::string> pages(1);
+  std::vector<std::string> rows;
   std::set<std::string> zones;
   for (size_t i = 0; i < all.size(); ++i) {
     const Conversation& c = all[i];
@@ -724,30 +875,47 @@ size_t WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, si
                             : w.date.substr(w.date.find(' ') + 1) + " <span class=\"clock\">" +
                                   w.clock + "</span>";
     };
-    const std::string national = NationalDigits(c.key);
-    if (pages.back().size() > kPageBytes * 5 / 8) pages.emplace_back();
-    pages.back() += fmt::format(
+    const std::string national = c.members.empty() ? NationalDigits(c.key) : "";
+    const std::string name =
+        c.members.empty() ? ShownName(c.name) : fmt::format("group of {}", c.members.size());
+    rows.push_back(fmt::format(
         "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi data-national=\"{}\">{}</bdi></td>"
         "<td>{}<span class=\"unit\"> message{}</span></td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
-        PageName(i + 1, 1), Escaped(c.name.empty() ? "\u2014" : c.name), national,
+        PageName(i + 1, 1), Escaped(name.empty() ? "\u2014" : name), national,
         c.key.empty() ? "(no number)" : Escaped(c.key, Kind::kCode), c.entries.size(),
         c.entries.size() == 1 ? "" : "s",
         c.unread ? std::to_string(c.unread) + "<span class=\"unit\"> unread</span>" : "",
-        date(first), date(last));
+        date(first), date(last)));
+    // [name, number, national digits]; the page is the position. The
+    // national digits as their count when they end the number's digits.
     data += i ? ",[" : "[";
-    JsonString(data, c.name);
+    JsonString(data, name);
     data += ',';
     JsonString(data, c.key);
-    data += ",\"" + national + "\"," + std::to_string(i + 1) + "]";
+    std::string digits;
+    for (const char d : c.key) {
+      if (d >= '0' && d <= '9') digits += d;
+    }
+    if (digits.ends_with(national)) {
+      data += "," + std::to_string(national.size()) + "]";
+    } else {
+      data += ",\"" + national + "\"]";
+    }
   }
   data += "]";
-  const bool everyone = data.size() <= kFilterBytes * 5 / 3;
+  const bool everyone = data.size() + kFewestRowBytes <= kIndexPageBytes;
+  const size_t budget = everyone ? std::min(kRowBytes, kIndexPageBytes - data.size()) : kRowBytes;
+  std::vector<std::string> pages(1);
+  for (const std::string& row : rows) {
+    if (!pages.back().empty() && pages.back().size() + row.size() > budget) pages.emplace_back();
+    pages.back() += row;
+  }
   for (size_t p = 1; p <= pages.size(); ++p) {
     const std::string prev = p > 1 ? IndexName(p - 1) : "";
     const std::string next = p < pages.size() ? IndexName(p + 1) : "";
     std::string html = Head(p > 1 ? fmt::format("Messages \u2013 page {}", p) : "Messages", true);
     html += "<body class=\"index\">\n<header>\n";
-    if (pages.size() > 1) html += Nav("", prev, next);
+    if (pages.size() > 1) html += Nav("", prev, next, true);
     html += "<h1>Messages</h1>\n";
     html += fmt::format("<p class=\"about\">{} in {}", Messages(messages),
                         Counted(all.size(), "conversation"));
@@ -770,7 +938,7 @@ size_t WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, si
           data + "</script>\n";
     }
     html += "</main>\n";
-    if (pages.size() > 1) html += "<footer>\n" + Nav("", prev, next) + "</footer>\n";
+    if (pages.size() > 1) html += "<footer>\n" + Nav("", prev, next, true) + "</footer>\n";
     html += std::string("<script>") + kFilterScript + "</script>\n</body>\n</html>\n";
     folder.Write(IndexName(p), html);
   }
@@ -785,9 +953,13 @@ HtmlReport ExportHtml(Store& store, const Options& o, const Selection& which,
   ExportFolder folder(dir);
   const std::vector<Conversation> all = GroupByPerson(store, which, NumbersOf(store, o.region));
   const UnreadHeads unread(store);
+  const std::vector<uint32_t> ids = MultimediaIds(store);
+  const std::unordered_set<uint32_t> multimedia(ids.begin(), ids.end());
+  MediaFiles media(folder, store);
   HtmlReport r;
   for (size_t i = 0; i < all.size(); ++i) {
-    const Written w = WriteConversation(folder, store, all[i], i + 1, unread, o.utc);
+    const Written w =
+        WriteConversation(folder, media, store, all[i], i + 1, unread, multimedia, o.utc);
     r.messages += w.messages;
     r.pages += w.pages;
   }

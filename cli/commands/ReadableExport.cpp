@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <ostream>
+#include <unordered_set>
 
 #include "Command.h"
 #include "model/Folders.h"
@@ -20,7 +21,7 @@ struct Row {
   std::string time;    // the record's time text
   int64_t at;          // the moment it names, for order (-1: none, the oldest)
   uint32_t id;
-  bool sent, draft, read;
+  bool sent, draft, unsent, read;
   int32_t folder;
   std::string number, name, text;
 };
@@ -53,9 +54,10 @@ void WriteCsv(std::ostream& out, const std::vector<Row>& rows,
     const std::vector<std::string> fields = {std::to_string(r.id),
                                              IsoTime(r.time, false),
                                              IsoTime(r.time, true),
-                                             r.draft  ? "draft"
-                                             : r.sent ? "sent"
-                                                      : "received",
+                                             r.draft    ? "draft"
+                                             : r.unsent ? "unsent"
+                                             : r.sent   ? "sent"
+                                                        : "received",
                                              r.number,
                                              r.name,
                                              std::to_string(r.folder),
@@ -77,6 +79,12 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
   std::vector<std::pair<std::string, std::vector<const Row*>>> order(people.begin(), people.end());
   std::sort(order.begin(), order.end(),
             [](const auto& a, const auto& b) { return a.second.back()->at > b.second.back()->at; });
+  if (!order.empty()) {
+    const std::string zone = ZoneName();
+    out << (utc ? std::string("Times in UTC.")
+                : "Local times" + (zone.empty() ? std::string() : " in " + OneLine(zone)) + ".")
+        << "\n\n";
+  }
   bool first = true;
   for (const auto& [person, messages] : order) {
     std::string name;
@@ -85,7 +93,8 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
     }
     if (!first) out << "\n\n";
     first = false;
-    const std::string title = name.empty() ? OneLine(person) : OneLine(name) + " (" + person + ")";
+    const std::string title =
+        name.empty() ? OneLine(person) : OneLine(name) + " (" + OneLine(person) + ")";
     out << title << "\n" << std::string(static_cast<size_t>(DisplayWidth(title)), '=') << "\n";
     std::string day;
     for (const Row* r : messages) {
@@ -97,6 +106,7 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
         out << "\n" << day << "\n";
       }
       const std::string who = r->draft       ? Word("me") + " (" + Word("draft") + ")"
+                              : r->unsent    ? Word("me") + " (" + Word("unsent") + ")"
                               : r->sent      ? Word("me")
                               : name.empty() ? OneLine(r->number)
                                              : OneLine(name);
@@ -120,16 +130,24 @@ size_t ExportReadable(Store& store, const Options& o, const Selection& which,
   const PhoneNumbers numbers = NumbersOf(store, o.region);
   const UnreadHeads unread(store);
   std::map<std::u16string, std::string> keys;  // each way of writing a number read once
+  const std::vector<uint32_t> ids = MultimediaIds(store);
+  const std::unordered_set<uint32_t> multimedia(ids.begin(), ids.end());
   std::vector<Row> rows;
   ForEachSelected(store, which, [&](Message&& m) {
     const SmsHead& h = m.head();
     auto [key, added] = keys.try_emplace(std::u16string(FieldText(h.tel, std::size(h.tel))));
     if (added) key->second = numbers.Key(Utf8(h.tel));
-    const std::u16string text = m.Text();
+    const std::u16string own = m.Text();
+    std::string text = Utf8(own.c_str(), own.size());
+    if (multimedia.contains(m.id())) {  // its text, then its attachments named
+      const ShownText shown = TextShown(store, m);
+      text = shown.text;
+      for (const std::string& a : shown.attachments) text += (text.empty() ? "" : " ") + a;
+    }
     const std::string time = Utf8(h.recvtime);
     rows.push_back({key->second, time, ParseTimeText(time), m.id(), IsSent(h), IsDraft(h),
-                    !unread.Unread(m), h.fid, Utf8(h.tel), Utf8(h.name),
-                    Utf8(text.c_str(), text.size())});
+                    IsUnsent(h), !unread.Unread(m), h.fid, Utf8(h.tel), Utf8(h.name),
+                    std::move(text)});
   });
   std::sort(rows.begin(), rows.end(),
             [](const Row& a, const Row& b) { return a.at != b.at ? a.at < b.at : a.id < b.id; });

@@ -10,6 +10,7 @@
 #include "DatabaseFile.h"
 #include "model/Folders.h"
 #include "model/Messages.h"
+#include "model/Multimedia.h"
 #include "model/Selection.h"
 
 namespace zusms::cli {
@@ -140,6 +141,21 @@ void Inspect(Store& store, CheckReport& r, bool repair) {
     r.findings.push_back(fmt::format("message {} is in folder number {}, which no folder has",
                                      m.id(), m.head().fid));
   }
+  const std::vector<uint32_t> headless = HeadlessMultimedia(store);
+  for (const uint32_t id : headless) {
+    r.findings.push_back(fmt::format(
+        "multimedia message {} has no head: its parts, addresses and attributes are left", id));
+  }
+  if (repair && !headless.empty()) {
+    // The library's delete of a head takes what the message owns, head or not.
+    Batch batch(store);
+    for (const uint32_t id : headless) {
+      Check(DeleteZuSmsHead(*store, id), "removing what a multimedia message left");
+      r.repairs.push_back(fmt::format("removed what multimedia message {} left", id));
+    }
+    batch.Commit();
+    r.repaired += headless.size();
+  }
   if (!repair || stranded.empty()) return;
 
   Batch batch(store);
@@ -157,7 +173,7 @@ void Inspect(Store& store, CheckReport& r, bool repair) {
                                     m.id(), from, to.FdId, kRecovered));
   }
   batch.Commit();
-  r.repaired = stranded.size();
+  r.repaired += stranded.size();
 }
 
 }  // namespace

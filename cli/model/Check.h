@@ -19,12 +19,13 @@ struct CheckReport {
 
 // Looks at the user's folders, messages and filter rules: messages of a
 // folder number no folder has, filter rules of one, a folder number two
-// folders share, parts of a long message without its first part; and runs
-// SQLite's integrity_check on `file` (the store's file, opened read-only
-// beside the store), and compares the store's search index with the
-// messages. With `repair`, the messages of missing folders move to the
-// user's folder "Recovered" (made when needed), in one batch, and a search
-// index that differs is made anew.
+// folders share, parts of a long message without its first part, what a
+// multimedia message left when its head was deleted; and runs SQLite's
+// integrity_check on `file` (the store's file, opened read-only beside the
+// store), and compares the store's search index with the messages. With
+// `repair`, what headless multimedia messages left is removed, the messages
+// of missing folders move to the user's folder "Recovered" (made when
+// needed), each in one batch, and a search index that differs is made anew.
 CheckReport CheckStore(Store& store, const std::string& file, bool repair);
 
 }  // namespace zusms::cli

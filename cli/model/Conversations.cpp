@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "model/Multimedia.h"
 #include "model/ReadState.h"
 #include "model/Records.h"
 
@@ -13,22 +14,27 @@ std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
   const UnreadHeads unread(store);
   std::map<std::u16string, std::string> keys;  // each way of writing a number read once
   std::map<std::string, Conversation> by_key;
-  std::map<std::string, int64_t> name_time;                 // of the name kept
+  std::map<std::string, int64_t> name_time;             // of the name kept
+  std::map<uint32_t, std::vector<std::string>> groups;  // group messages' members
+  for (GroupMessage& g : GroupMessages(store, numbers)) groups[g.id] = std::move(g.members);
   std::map<std::string, std::pair<int64_t, int64_t>> span;  // of first and last
   ForEachSelected(store, which, [&](Message&& m) {
     const SmsHead& h = m.head();
     auto [key, added] = keys.try_emplace(std::u16string(FieldText(h.tel, std::size(h.tel))));
     if (added) key->second = numbers.Key(Utf8(h.tel));
-    Conversation& c = by_key[key->second];
+    const auto group = groups.find(m.id());
+    const std::string person = group == groups.end() ? key->second : GroupKey(group->second);
+    Conversation& c = by_key[person];
+    if (group != groups.end()) c.members = group->second;
     // By the moment a time names; one that names none (-1) is the oldest.
     const std::string time = Utf8(h.recvtime);
     const int64_t at = ParseTimeText(time);
-    auto& [first, last] = span[key->second];
+    auto& [first, last] = span[person];
     if (c.entries.empty() || at < first) c.first = time, first = at;
     if (c.entries.empty() || at > last) c.last = time, last = at;
-    if (h.name[0] != 0 && (c.name.empty() || at > name_time[key->second])) {
+    if (h.name[0] != 0 && group == groups.end() && (c.name.empty() || at > name_time[person])) {
       c.name = Utf8(h.name);
-      name_time[key->second] = at;
+      name_time[person] = at;
     }
     if (unread.Unread(m)) ++c.unread;
     c.entries.push_back({at, m.id()});

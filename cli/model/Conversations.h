@@ -1,6 +1,7 @@
 // The selected messages by person, as a readable export walks them: one
 // conversation per correspondent (the Key of the number, so that the ways
-// of writing one number are one person), newest conversation first.
+// of writing one number are one person) and one per group (its members'
+// keys, as `conversations` groups them), newest conversation first.
 #ifndef ZUSMS_CLI_MODEL_CONVERSATIONS_H_
 #define ZUSMS_CLI_MODEL_CONVERSATIONS_H_
 
@@ -21,8 +22,11 @@ struct Conversation {
     int64_t time;
     uint32_t id;
   };
-  std::string key;             // the number's Key ("+8613800138000"; a short code as written)
-  std::string name;            // the newest message's that has one, else the recipient history's
+  std::string key;  // the number's Key ("+8613800138000"; a short code as written);
+                    // of a group, its GroupKey ("+15550001, +15550002")
+  std::vector<std::string> members;  // of a group: each member's key; empty for a person
+  std::string name;            // the newest message's that has one, else the recipient history's;
+                               // none for a group
   std::string first, last;     // time texts of the oldest and the newest message
   size_t unread = 0;           // messages
   std::vector<Entry> entries;  // oldest first (time, then id)

@@ -83,6 +83,10 @@ bool IsSent(const SmsHead& h) {
 
 bool IsDraft(const SmsHead& h) { return h.type == 3 || (h.type < 2 && HomeFolder(h) == 8); }
 
+bool IsUnsent(const SmsHead& h) {
+  return (h.type >= 4 && h.type <= 6) || (h.type < 2 && HomeFolder(h) == 6);
+}
+
 bool IsPart(const SmsHead& h) { return h.batid != 0 && h.longsms > 1; }
 
 void Seal(Message& m) {

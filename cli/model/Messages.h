@@ -40,6 +40,9 @@ bool IsSent(const SmsHead& h);
 
 // Whether the message is a draft, never sent (one of IsSent's).
 bool IsDraft(const SmsHead& h);
+// Whether the message waits to be sent or failed to be (the outbox, a
+// phone's types 4 to 6), not a draft (one of IsSent's).
+bool IsUnsent(const SmsHead& h);
 
 // Whether the head is a part of a long message.
 bool IsPart(const SmsHead& h);

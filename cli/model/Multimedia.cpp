@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <exception>
 #include <map>
 #include <set>
 
@@ -86,9 +87,26 @@ std::optional<Multimedia> ReadMultimedia(Store& store, uint32_t id) {
   return m;
 }
 
-std::vector<uint32_t> MultimediaIds(Store& store) {
-  return ReadAll<uint32_t>(store, GetZuSmsMmsCount, GetAllZuSmsMmsID, "multimedia messages");
+namespace {
+
+// The user's multimedia messages whose head is there (`headed`), or those
+// whose head is gone, in id order.
+std::vector<uint32_t> StoredMultimedia(Store& store, bool headed) {
+  std::vector<uint32_t> ids =
+      ReadAll<uint32_t>(store, GetZuSmsMmsCount, GetAllZuSmsMmsID, "multimedia messages");
+  std::erase_if(ids, [&](uint32_t id) {
+    SmsHead h{};
+    Check(GetZuSmsHead(*store, id, &h), "reading a message");
+    return (h.id != 0) != headed;
+  });
+  return ids;
 }
+
+}  // namespace
+
+std::vector<uint32_t> MultimediaIds(Store& store) { return StoredMultimedia(store, true); }
+
+std::vector<uint32_t> HeadlessMultimedia(Store& store) { return StoredMultimedia(store, false); }
 
 uint64_t MultimediaBytes(Store& store, uint32_t id) {
   SmsMms mms{};
@@ -138,6 +156,33 @@ std::string AttachmentFileName(const Attachment& a) {
   return fmt::format("part-{}{}", a.part, ext == kExtensions.end() ? "" : ext->second);
 }
 
+uint64_t StreamPartData(Store& store, uint32_t id, uint32_t part,
+                        const std::function<void(const uint8_t*, size_t)>& on, uint32_t piece) {
+  struct Sink {
+    const std::function<void(const uint8_t*, size_t)>& on;
+    std::exception_ptr failure;
+  } sink{on, nullptr};
+  // No exception crosses the library: the sink stops it and keeps what was thrown.
+  const ZuSmsPartSink receive = [](void* context, const uint8_t* data, uint32_t size) -> int32_t {
+    auto& s = *static_cast<Sink*>(context);
+    try {
+      s.on(data, size);
+      return 0;
+    } catch (...) {
+      s.failure = std::current_exception();
+      return 1;
+    }
+  };
+  std::vector<uint8_t> buffer(piece);
+  uint64_t total = 0;
+  const int32_t status =
+      StreamZuSmsMmsPartData(*store, id, part, buffer.data(), piece, receive, &sink, &total);
+  if (sink.failure) std::rethrow_exception(sink.failure);
+  if (status == 100) throw Failure(fmt::format("message {} was deleted while it was read", id));
+  Check(status, "reading a part's data");
+  return total;
+}
+
 uint64_t CopyAttachment(Store& store, uint32_t id, const Attachment& a,
                         const std::function<void(const uint8_t*, size_t)>& write) {
   if (a.text) {
@@ -147,18 +192,7 @@ uint64_t CopyAttachment(Store& store, uint32_t id, const Attachment& a,
     write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     return text.size();
   }
-  std::vector<uint8_t> piece(64 * 1024);
-  uint64_t offset = 0;
-  for (;;) {
-    uint32_t read = 0;
-    const int32_t status = GetZuSmsMmsPartData(*store, id, a.part, offset, piece.data(),
-                                               static_cast<uint32_t>(piece.size()), &read);
-    if (status == 100) throw Failure(fmt::format("message {} was deleted while it was read", id));
-    Check(status, "reading an attachment");
-    if (read == 0) return offset;
-    write(piece.data(), read);
-    offset += read;
-  }
+  return StreamPartData(store, id, a.part, write);
 }
 
 std::vector<std::string> Members(const std::vector<SmsMmsAddress>& addresses, bool sent,

@@ -36,6 +36,10 @@ struct Multimedia {
 std::optional<Multimedia> ReadMultimedia(Store& store, uint32_t id);
 // The ids of the user's multimedia messages, in id order.
 std::vector<uint32_t> MultimediaIds(Store& store);
+// The ids of what multimedia messages left when their heads were deleted by
+// a program that does not enforce foreign keys (the sqlite3 shell): their
+// parts, addresses and attributes without the message.
+std::vector<uint32_t> HeadlessMultimedia(Store& store);
 
 // The bytes of the data of the message's parts (0 for a text message).
 uint64_t MultimediaBytes(Store& store, uint32_t id);
@@ -47,8 +51,17 @@ std::string AttachmentLine(const Attachment& a);
 // The file name an attachment is saved under before it is made safe: its
 // own name, else "part-N" with the extension its type usually has.
 std::string AttachmentFileName(const Attachment& a);
+// Hands part `part`'s data of message `id` to `on` a piece at a time (at
+// most `piece` bytes), read through the store's one pass over the part
+// (StreamZuSmsMmsPartData: time in proportion to the size); returns how
+// many bytes. What `on` throws comes out after the store let the part go;
+// a message deleted meanwhile is a Failure.
+uint64_t StreamPartData(Store& store, uint32_t id, uint32_t part,
+                        const std::function<void(const uint8_t*, size_t)>& on,
+                        uint32_t piece = 64 * 1024);
 // Hands the attachment's content to `write` a piece at a time (64 KiB at
-// most), as the store reads it; returns how many bytes.
+// most), as the store reads it; returns how many bytes. The one place that
+// reads an attachment's data.
 uint64_t CopyAttachment(Store& store, uint32_t id, const Attachment& a,
                         const std::function<void(const uint8_t*, size_t)>& write);
 

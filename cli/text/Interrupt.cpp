@@ -20,11 +20,16 @@ volatile std::sig_atomic_t interrupted = 0;
 void OnInterrupt(int) { interrupted = 1; }
 
 // What asks long work to stop: Ctrl-C, the terminal closed, Ctrl-\, a
-// polite kill, and a reader of the output gone (a write then fails with
-// EPIPE instead of ending the process where it stands).
-constexpr int kStops[] = {SIGINT, SIGHUP, SIGQUIT, SIGTERM, SIGPIPE};
+// polite kill, a reader of the output gone (a write then fails with EPIPE
+// instead of ending the process where it stands), and every other signal
+// whose default ends the process and which can be caught: the user's own
+// (SIGUSR1, SIGUSR2), the timers (SIGALRM, SIGVTALRM, SIGPROF) and the CPU
+// limit (SIGXCPU).
+constexpr int kStops[] = {SIGINT,  SIGHUP,  SIGQUIT, SIGTERM,   SIGPIPE, SIGUSR1,
+                          SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF};
 // What ends the process: the same.
-constexpr int kEnds[] = {SIGINT, SIGHUP, SIGQUIT, SIGTERM, SIGPIPE};
+constexpr int kEnds[] = {SIGINT,  SIGHUP,  SIGQUIT, SIGTERM,   SIGPIPE, SIGUSR1,
+                         SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF};
 
 // Where a signal finds the temporary file in use.
 char g_temporary[PATH_MAX + 1];

@@ -1,7 +1,9 @@
 // Ctrl-C during long work: while an InterruptGuard lives, SIGINT (and
-// SIGHUP, the terminal closed, SIGQUIT, Ctrl-\, SIGTERM, a polite kill, and
-// SIGPIPE, the output's reader gone) only asks the work to stop, which it
-// does at its next safe point. A named TemporaryFile is
+// SIGHUP, the terminal closed, SIGQUIT, Ctrl-\, SIGTERM, a polite kill,
+// SIGPIPE, the output's reader gone, and every other signal that would end
+// the process and can be caught: SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+// SIGPROF, SIGXCPU) only asks the work to stop, which it does at its next
+// safe point. A named TemporaryFile is
 // removed however the process ends but for SIGKILL; a nameless one has no
 // name to leave behind.
 #ifndef ZUSMS_CLI_TEXT_INTERRUPT_H_
@@ -24,10 +26,10 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
  private:
-  struct sigaction previous_[5];
+  struct sigaction previous_[11];
 };
 
-// Whether Ctrl-C (or SIGHUP, SIGQUIT, SIGTERM, SIGPIPE) came since the innermost
+// Whether Ctrl-C (or another of the signals above) came since the innermost
 // InterruptGuard began.
 bool InterruptRequested();
 
@@ -36,7 +38,7 @@ bool InterruptRequested();
 // name as soon as it is made and is read through its descriptor (path()
 // names that), so no end of the process, SIGKILL included, leaves it
 // behind; it goes with its descriptor, when it goes. A named one: while it
-// lives, SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE (outside an InterruptGuard)
+// lives, the signals above (outside an InterruptGuard)
 // remove it before they end the process; it is removed when it goes, unless
 // Keep() says it now has another name. One named one at a time.
 class TemporaryFile {
@@ -61,7 +63,7 @@ class TemporaryFile {
   int fd_ = -1;
   int error_ = 0;
   bool named_ = false;
-  void (*previous_[5])(int) = {};
+  void (*previous_[11])(int) = {};
 };
 
 // Writes all `size` bytes to `fd`: 0, or the errno of the write that

@@ -2,13 +2,16 @@
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
+#include <unistd.h>
 #include <utf8cpp/utf8.h>
 #include <wchar.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -388,6 +391,19 @@ int64_t ParseUserTime(std::string_view text, bool utc, bool end_of_day) {
   }
   throw Failure("not a time: \"" + std::string(text) +
                 "\" does not exist in the local time zone (the clocks skip it)");
+}
+
+std::string ZoneName() {
+  std::string tz;
+  if (const char* env = std::getenv("TZ"); env && *env) {
+    tz = env[0] == ':' ? env + 1 : env;
+  } else {
+    char link[PATH_MAX];
+    const ssize_t n = ::readlink("/etc/localtime", link, sizeof link - 1);
+    if (n > 0) tz.assign(link, static_cast<size_t>(n));
+  }
+  const size_t at = tz.find("zoneinfo/");
+  return at == std::string::npos ? tz : tz.substr(at + 9);
 }
 
 }  // namespace zusms::cli

@@ -62,6 +62,9 @@ int64_t ParseTimeText(std::string_view text);
 std::string ReadableTime(std::string_view time_text, bool utc);
 // ISO 8601 with the offset ("2026-12-06T15:24:05+08:00"), or "" for no time.
 std::string IsoTime(std::string_view time_text, bool utc);
+// The zone local times are in, by name where the system says it
+// ("Europe/Berlin", from TZ or /etc/localtime), else "".
+std::string ZoneName();
 // A time that a person typed: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM" in local
 // time (UTC with `utc`), or ISO 8601 with an offset; a Failure otherwise,
 // also for a day, hour or minute the calendar or clock does not have

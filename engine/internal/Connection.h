@@ -146,11 +146,18 @@ class Connection {
   // Once SQLite has ended a transaction on its own (a full disk, an I/O
   // error), every operation raises until Commit (which raises and ends it)
   // or Rollback (which ends it) is called.
+  // Rollback ends every level. Leave ends the innermost level without
+  // committing it (a call inside the caller's batch that gives up): at the
+  // outermost level it is Rollback; inside, when the level wrote nothing the
+  // batch goes on as before, and when it wrote, the whole batch is rolled
+  // back and raises as above until ended, so that nothing the caller does
+  // after it is stored outside the batch.
   // `write` false: a deferred BEGIN, holding only the read lock until the
   // transaction writes.
   void Begin(bool write = true);
   void Commit();
   void Rollback();
+  void Leave();
   int TransactionDepth() const { return depth_; }
   // Raises when the transaction the caller runs in was rolled back by SQLite.
   void RequireLiveTransaction() const;
@@ -197,8 +204,9 @@ class Connection {
   int leases_ = 0;  // statements leased out
   int watch_fd_ = -1;
   uint64_t generation_ = 0;
-  int depth_ = 0;                         // nesting of the transaction the mutex's owner runs
-  std::atomic<std::thread::id> owner_{};  // the thread whose transaction is open
+  int depth_ = 0;                          // nesting of the transaction the mutex's owner runs
+  std::vector<sqlite3_int64> changes_at_;  // sqlite3_total_changes64 when each level began
+  std::atomic<std::thread::id> owner_{};   // the thread whose transaction is open
   std::unordered_map<std::u16string, std::shared_ptr<Prepared>> cache_;
 };
 
