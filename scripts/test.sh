@@ -19,9 +19,13 @@ ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
 
 echo "== sanitizer build (at ${SECONDS}s)"
 # Debug keeps assertions; -O1, as the sanitizers' authors suggest, makes the
-# tool's workloads in the CLI tests several times faster than -O0.
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUSMS_SANITIZE=ON -DZUSMS_BUILD_BENCH=OFF \
-  -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
+# tool's workloads in the CLI tests several times faster than -O0. Clang (the
+# fuzzers' compiler, so both compilers' warnings are errors somewhere) with
+# line tables only, which is all a sanitizer's report reads: this build
+# compiles in about half the time of GCC's with full debug information.
+CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUSMS_SANITIZE=ON \
+  -DZUSMS_BUILD_BENCH=OFF -DCMAKE_C_FLAGS_DEBUG="-gline-tables-only -O1" \
+  -DCMAKE_CXX_FLAGS_DEBUG="-gline-tables-only -O1" >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
@@ -29,7 +33,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== fuzzing (bounded) (at ${SECONDS}s)"
 # libFuzzer needs clang; every target runs for a fixed time from an empty corpus.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUSMS_FUZZ=ON \
-  -DZUSMS_BUILD_TESTS=OFF -DZUSMS_BUILD_BENCH=OFF >/dev/null
+  -DZUSMS_BUILD_TESTS=OFF -DZUSMS_BUILD_BENCH=OFF \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" >/dev/null
 fuzz_seconds=${ZUSMS_FUZZ_SECONDS:-45}
 for target in query_fuzz ops_fuzz search_fuzz xml_import_fuzz; do
   cmake --build build-fuzz -j"$jobs" --target "$target"

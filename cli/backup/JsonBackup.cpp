@@ -31,9 +31,9 @@ namespace {
 constexpr size_t kNotAnArray = SIZE_MAX;  // the position given for a kind that is no array
 
 // Counts the bytes read through it.
-class CountingBuffer : public std::streambuf {
+class CountingInput : public std::streambuf {
  public:
-  CountingBuffer(std::streambuf* source, std::function<void(size_t)> on_bytes)
+  CountingInput(std::streambuf* source, std::function<void(size_t)> on_bytes)
       : source_(source), on_bytes_(std::move(on_bytes)) {}
 
  protected:
@@ -68,7 +68,7 @@ std::string ReadJsonElements(
   size_t index = 0;
   bool in_array = false;
   auto in = file.Open();
-  CountingBuffer counting(in->rdbuf(), on_bytes);
+  CountingInput counting(in->rdbuf(), on_bytes);
   std::istream counted(&counting);
   // Keys per object being read, by depth: an object keeps its keys in
   // order and finds each new one by a search of those before it, so an

@@ -42,7 +42,7 @@ std::vector<uint32_t> SelectedMultimedia(Store& s, const Selection& which) {
 // Writes one attachment into a new file of `dir` under a name the folder
 // does not hold yet; a file cut short by a failure goes again.
 Saved SaveOne(Store& s, uint32_t id, const Attachment& a, const std::string& dir,
-              FolderNames& names) {
+              UnusedFileNames& names) {
   Attachment unnamed = a;
   unnamed.name.clear();
   const std::string safe = SafeFileName(AttachmentFileName(a), AttachmentFileName(unnamed));
@@ -79,7 +79,7 @@ void SaveAttachments(Store& s, const Options& o, const Selection& which, const s
     throw Failure(
         fmt::format("cannot make the folder {}{}", OneLine(dir), ec ? ": " + ec.message() : ""));
   }
-  FolderNames names(dir);
+  UnusedFileNames names(dir);
   InterruptGuard guard;
   std::vector<Saved> saved;
   uint64_t bytes = 0;

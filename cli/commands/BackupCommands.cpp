@@ -150,9 +150,9 @@ class ExportFile {
 };
 
 // Counts the bytes that pass to another buffer.
-class CountingBuffer : public std::streambuf {
+class CountingOutput : public std::streambuf {
  public:
-  explicit CountingBuffer(std::streambuf* to) : to_(to) {}
+  explicit CountingOutput(std::streambuf* to) : to_(to) {}
   uint64_t bytes() const { return bytes_; }
 
  protected:
@@ -286,7 +286,7 @@ void AddBackupCommands(Commands& c) {
     const HeadIds* selected = only ? &*only : nullptr;
     std::unique_ptr<ExportFile> file;
     if (ex->path != "-") file = std::make_unique<ExportFile>(ex->path);
-    CountingBuffer counted(file ? file->buffer() : std::cout.rdbuf());
+    CountingOutput counted(file ? file->buffer() : std::cout.rdbuf());
     std::ostream out(&counted);
     const bool xml = ex->format == "xml";
     ExportReport r;

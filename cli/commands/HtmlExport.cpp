@@ -567,7 +567,7 @@ class MediaFiles {
  private:
   ExportFolder& folder_;
   Store& store_;
-  std::optional<FolderNames> names_;
+  std::optional<UnusedFileNames> names_;
 };
 
 // A picture the pages show inline: a type every browser draws (an SVG too,

@@ -110,14 +110,14 @@ std::string SafeFileName(std::string_view name, std::string_view fallback) {
   return safe.empty() ? std::string("file") : safe;
 }
 
-FolderNames::FolderNames(const std::string& dir) {
+UnusedFileNames::UnusedFileNames(const std::string& dir) {
   std::error_code ec;
   for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     taken_.insert(Folded(it->path().filename().string()));
   }
 }
 
-std::string FolderNames::Take(const std::string& name) {
+std::string UnusedFileNames::Take(const std::string& name) {
   if (taken_.insert(Folded(name)).second) return name;
   const size_t dot = name.rfind('.');
   const bool has_extension = dot != std::string::npos && dot > 0;

@@ -24,10 +24,10 @@ std::string SafeFileName(std::string_view name, std::string_view fallback);
 // The names taken in one folder, compared as a file system that ignores
 // case and composition would (so "Photo.jpg", "PHOTO.JPG" and a decomposed
 // "Photo.jpg" are one name): those already there, and those taken since.
-class FolderNames {
+class UnusedFileNames {
  public:
   // Reads the names the folder holds; none when it does not exist yet.
-  explicit FolderNames(const std::string& dir);
+  explicit UnusedFileNames(const std::string& dir);
   // `name` (a SafeFileName), or "stem (2).ext", "stem (3).ext", ...: the
   // first that the folder does not hold, which is then taken.
   std::string Take(const std::string& name);
