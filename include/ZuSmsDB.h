@@ -411,7 +411,11 @@ ZUSMS_API int32_t ZUSMS_CALL IsZuSmsLastErrorBusy(void);
  * the process wait for the connection, and other processes wait to write.
  * RollbackZuSmsBatch undoes everything since the begin. Batches nest: only
  * the outermost commit commits, and a rollback ends them all. Closing the
- * last store inside a batch rolls it back. */
+ * last store inside a batch rolls it back. A call that fails inside a batch
+ * before writing (bad input, a record that is not there) leaves the batch as
+ * it was; one that fails after writing part of its work rolls the whole
+ * batch back, and every later call fails until the batch is ended
+ * (CommitZuSmsBatch then returns -1), so nothing is stored outside it. */
 ZUSMS_API int32_t ZUSMS_CALL BeginZuSmsBatch(SmsDatabase *handle);
 ZUSMS_API int32_t ZUSMS_CALL CommitZuSmsBatch(SmsDatabase *handle);
 ZUSMS_API int32_t ZUSMS_CALL RollbackZuSmsBatch(SmsDatabase *handle);
