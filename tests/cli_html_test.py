@@ -413,6 +413,10 @@ class Html(cli_test.Case):
                                           "+8613700001111").stdout,
                              r"\u770b\u8fd9\u5f20\u7167\u7247 \[image/png \.\./\.\./photo #1%\.png \d+ B\] "
                              r"\[text/x-vcard card\.vcf \d+ B\]")
+        # A group's messages stand under its members in text, as on the pages.
+        self.assertRegex(self.run_cli("export", "--format", "txt").stdout,
+                         r"\n\+14155550101, \+14155550102\n=+\n\n\S+\n"
+                         r"  \d\d:\d\d  \+14155550101: group hello\n")
         # An empty folder given by a link is written through it; the folder
         # one works in is refused as such.
         os.mkdir(os.path.join(self.dir.name, "real"))

@@ -17,13 +17,14 @@ namespace zusms::cli {
 namespace {
 
 struct Row {
-  std::string person;  // the number's Key
+  std::string person;  // the number's Key; a group's GroupKey
   std::string time;    // the record's time text
   int64_t at;          // the moment it names, for order (-1: none, the oldest)
   uint32_t id;
   bool sent, draft, unsent, read;
   int32_t folder;
-  std::string number, name, text;
+  std::string number, name, text;  // of a group message: its sender, or the members it went to
+  bool group = false;
 };
 
 // A CSV field (RFC 4180): quoted when it holds a separator, a quote or a
@@ -87,9 +88,10 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
   }
   bool first = true;
   for (const auto& [person, messages] : order) {
+    // A group is named by its members; a message's name is its sender's.
     std::string name;
     for (const Row* r : messages) {
-      if (!r->name.empty()) name = r->name;
+      if (!r->name.empty() && !r->group) name = r->name;
     }
     if (!first) out << "\n\n";
     first = false;
@@ -105,11 +107,11 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
         day = today;
         out << "\n" << day << "\n";
       }
-      const std::string who = r->draft       ? Word("me") + " (" + Word("draft") + ")"
-                              : r->unsent    ? Word("me") + " (" + Word("unsent") + ")"
-                              : r->sent      ? Word("me")
-                              : name.empty() ? OneLine(r->number)
-                                             : OneLine(name);
+      const std::string who = r->draft                   ? Word("me") + " (" + Word("draft") + ")"
+                              : r->unsent                ? Word("me") + " (" + Word("unsent") + ")"
+                              : r->sent                  ? Word("me")
+                              : name.empty() || r->group ? OneLine(r->number)
+                                                         : OneLine(name);
       // Continued lines of a message stand under its text.
       std::string text = Printable(r->text, true), indented;
       for (const char c : text) {
@@ -132,6 +134,12 @@ size_t ExportReadable(Store& store, const Options& o, const Selection& which,
   std::map<std::u16string, std::string> keys;  // each way of writing a number read once
   const std::vector<uint32_t> ids = MultimediaIds(store);
   const std::unordered_set<uint32_t> multimedia(ids.begin(), ids.end());
+  // A group message goes in its members' conversation, as the pages and
+  // `conversations` have it.
+  std::map<uint32_t, std::vector<std::string>> groups;
+  if (!ids.empty()) {
+    for (GroupMessage& g : GroupMessages(store, numbers)) groups[g.id] = std::move(g.members);
+  }
   std::vector<Row> rows;
   ForEachSelected(store, which, [&](Message&& m) {
     const SmsHead& h = m.head();
@@ -139,15 +147,23 @@ size_t ExportReadable(Store& store, const Options& o, const Selection& which,
     if (added) key->second = numbers.Key(Utf8(h.tel));
     const std::u16string own = m.Text();
     std::string text = Utf8(own.c_str(), own.size());
+    std::string person = key->second, number = Utf8(h.tel);
+    const auto group = groups.find(m.id());
     if (multimedia.contains(m.id())) {  // its text, then its attachments named
       const ShownText shown = TextShown(store, m);
       text = shown.text;
       for (const std::string& a : shown.attachments) text += (text.empty() ? "" : " ") + a;
+      if (group != groups.end() && shown.multimedia) {
+        person = number = GroupKey(group->second);
+        for (const SmsMmsAddress& a : shown.multimedia->addresses) {
+          if (a.type == ZU_MMS_FROM && !IsSent(h)) number = Utf8(a.address);
+        }
+      }
     }
     const std::string time = Utf8(h.recvtime);
-    rows.push_back({key->second, time, ParseTimeText(time), m.id(), IsSent(h), IsDraft(h),
-                    IsUnsent(h), !unread.Unread(m), h.fid, Utf8(h.tel), Utf8(h.name),
-                    std::move(text)});
+    rows.push_back({person, time, ParseTimeText(time), m.id(), IsSent(h), IsDraft(h), IsUnsent(h),
+                    !unread.Unread(m), h.fid, number, Utf8(h.name), std::move(text),
+                    group != groups.end()});
   });
   std::sort(rows.begin(), rows.end(),
             [](const Row& a, const Row& b) { return a.at != b.at ? a.at < b.at : a.id < b.id; });
