@@ -292,9 +292,11 @@ class XmlWorld(cli_test.Case):
 
     def test_import_time_grows_with_the_file_whatever_its_shape(self):
         """Many attributes on one element, one very long attribute value, and
-        a multimedia part's data in base64: four times the size takes about
-        four times the CPU time, not sixteen (a factor of two left a shared
-        machine's noise too close to the bound)."""
+        a multimedia part's data in base64: twice the size takes about twice
+        the CPU time, not four times. (Many attributes grow a little faster,
+        about 2.6 times on a quiet machine, from the set of names that finds
+        an attribute given twice: the bound is 3.5, below the 4 of a cost
+        that grows with the square.)"""
         def cpu_seconds(data):
             path = self.write_bytes("shape.xml", data.encode("ascii"))
             best = None
@@ -313,10 +315,10 @@ class XmlWorld(cli_test.Case):
         shapes = {"attributes": lambda n: sms(**{f"a{i}": "x" for i in range(n)}),
                   "value": lambda n: sms(data="QUJD" * n),
                   "part": lambda n: mms(data="QUJD" * n)}
-        for shape, size in (("attributes", 100000), ("value", 4 << 20), ("part", 4 << 20)):
+        for shape, size in (("attributes", 200000), ("value", 8 << 20), ("part", 8 << 20)):
             once = cpu_seconds(backup(shapes[shape](size))) - base
-            four = cpu_seconds(backup(shapes[shape](4 * size))) - base
-            self.assertLess(four, 8 * max(once, 0.05), f"{shape}: {once:.2f} s, {four:.2f} s")
+            twice = cpu_seconds(backup(shapes[shape](2 * size))) - base
+            self.assertLess(twice, 3.5 * max(once, 0.05), f"{shape}: {once:.2f} s, {twice:.2f} s")
         # A JSON record of a hundred thousand keys is refused as it is read.
         keys = ",".join(f'"k{i}": 1' for i in range(100000))
         path = self.write_bytes("keys.json", ('{"heads": [{' + keys + '}]}').encode("ascii"))
