@@ -156,33 +156,6 @@ std::string AttachmentFileName(const Attachment& a) {
   return fmt::format("part-{}{}", a.part, ext == kExtensions.end() ? "" : ext->second);
 }
 
-uint64_t StreamPartData(Store& store, uint32_t id, uint32_t part,
-                        const std::function<void(const uint8_t*, size_t)>& on, uint32_t piece) {
-  struct Sink {
-    const std::function<void(const uint8_t*, size_t)>& on;
-    std::exception_ptr failure;
-  } sink{on, nullptr};
-  // No exception crosses the library: the sink stops it and keeps what was thrown.
-  const ZuSmsPartSink receive = [](void* context, const uint8_t* data, uint32_t size) -> int32_t {
-    auto& s = *static_cast<Sink*>(context);
-    try {
-      s.on(data, size);
-      return 0;
-    } catch (...) {
-      s.failure = std::current_exception();
-      return 1;
-    }
-  };
-  std::vector<uint8_t> buffer(piece);
-  uint64_t total = 0;
-  const int32_t status =
-      StreamZuSmsMmsPartData(*store, id, part, buffer.data(), piece, receive, &sink, &total);
-  if (sink.failure) std::rethrow_exception(sink.failure);
-  if (status == 100) throw Failure(fmt::format("message {} was deleted while it was read", id));
-  Check(status, "reading a part's data");
-  return total;
-}
-
 uint64_t CopyAttachment(Store& store, uint32_t id, const Attachment& a,
                         const std::function<void(const uint8_t*, size_t)>& write) {
   if (a.text) {

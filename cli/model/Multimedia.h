@@ -51,14 +51,6 @@ std::string AttachmentLine(const Attachment& a);
 // The file name an attachment is saved under before it is made safe: its
 // own name, else "part-N" with the extension its type usually has.
 std::string AttachmentFileName(const Attachment& a);
-// Hands part `part`'s data of message `id` to `on` a piece at a time (at
-// most `piece` bytes), read through the store's one pass over the part
-// (StreamZuSmsMmsPartData: time in proportion to the size); returns how
-// many bytes. What `on` throws comes out after the store let the part go;
-// a message deleted meanwhile is a Failure.
-uint64_t StreamPartData(Store& store, uint32_t id, uint32_t part,
-                        const std::function<void(const uint8_t*, size_t)>& on,
-                        uint32_t piece = 64 * 1024);
 // Hands the attachment's content to `write` a piece at a time (64 KiB at
 // most), as the store reads it; returns how many bytes. The one place that
 // reads an attachment's data.

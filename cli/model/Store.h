@@ -125,6 +125,15 @@ std::vector<Record> ReadAll(const Store& store, CountFn count, AllFn all, const 
   return records;
 }
 
+// Hands part `part`'s data of message `id` to `on` a piece at a time (at
+// most `piece` bytes), read through the store's one pass over the part
+// (StreamZuSmsMmsPartData: time in proportion to the size); returns how
+// many bytes. What `on` throws comes out after the store let the part go;
+// a message deleted meanwhile is a Failure.
+uint64_t StreamPartData(Store& store, uint32_t id, uint32_t part,
+                        const std::function<void(const uint8_t*, size_t)>& on,
+                        uint32_t piece = 64 * 1024);
+
 }  // namespace zusms::cli
 
 #endif  // ZUSMS_CLI_MODEL_STORE_H_
