@@ -37,26 +37,49 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo 
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG" >/dev/null
 fuzz_seconds=${ZUSMS_FUZZ_SECONDS:-45}
-for target in query_fuzz ops_fuzz search_fuzz xml_import_fuzz; do
-  cmake --build build-fuzz -j"$jobs" --target "$target"
+targets=(query_fuzz ops_fuzz search_fuzz xml_import_fuzz)
+cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"
+# Runs one target for its time from an empty corpus; its log is
+# build-fuzz/TARGET.log, its finding build-fuzz/TARGET-crash-*.
+fuzz() {
+  local target=$1 seconds=$fuzz_seconds corpus
   corpus=$(mktemp -d)
-  log=build-fuzz/"$target".log
-  seconds=$fuzz_seconds
-  [ "$target" = xml_import_fuzz ] || [ "$target" = search_fuzz ] && seconds=$((fuzz_seconds < 30 ? fuzz_seconds : 30))
+  [ "$target" = xml_import_fuzz ] || [ "$target" = search_fuzz ] &&
+    seconds=$((fuzz_seconds < 30 ? fuzz_seconds : 30))
   # Seed inputs and a dictionary, where a target has them, start it off.
   # New inputs go to the first folder; the seeds are only read.
-  options=() seeds=()
+  local options=() seeds=()
   [ -f tests/fuzz/seeds/"$target".dict ] && options+=(-dict=tests/fuzz/seeds/"$target".dict)
   [ -d tests/fuzz/seeds/"$target" ] && seeds+=(tests/fuzz/seeds/"$target")
-  if ! LD_LIBRARY_PATH=build-fuzz/lib build-fuzz/bin/"$target" -max_total_time="$seconds" \
-      -artifact_prefix=build-fuzz/ "${options[@]}" "$corpus" "${seeds[@]}" >"$log" 2>&1; then
-    tail -n 60 "$log"
-    echo "fuzz: $target found a fault; the input is in build-fuzz/" >&2
-    exit 1
-  fi
-  tail -n 1 "$log"
+  local status=0
+  LD_LIBRARY_PATH=build-fuzz/lib build-fuzz/bin/"$target" -max_total_time="$seconds" \
+    -artifact_prefix=build-fuzz/"$target"- "${options[@]}" "$corpus" "${seeds[@]}" \
+    >build-fuzz/"$target".log 2>&1 || status=$?
   rm -rf "$corpus"
+  return $status
+}
+# A libFuzzer process uses one core: the targets run as many at a time as
+# the machine has cores.
+declare -A running=()
+failed=()
+finish() {  # waits for the first of the running targets to end
+  local pid status=0
+  wait -n -p pid "${!running[@]}" || status=$?
+  ((status == 0)) || failed+=("${running[$pid]}")
+  unset "running[$pid]"
+}
+for target in "${targets[@]}"; do
+  ((${#running[@]} < jobs)) || finish
+  fuzz "$target" &
+  running[$!]=$target
 done
+while ((${#running[@]} > 0)); do finish; done
+for target in "${targets[@]}"; do tail -n 1 build-fuzz/"$target".log; done
+for target in "${failed[@]}"; do
+  tail -n 60 build-fuzz/"$target".log
+  echo "fuzz: $target found a fault; the input is in build-fuzz/$target-*" >&2
+done
+((${#failed[@]} == 0)) || exit 1
 echo "fuzz: all targets ran ${fuzz_seconds}s without a finding"
 
 echo "== windows (at ${SECONDS}s)"
