@@ -435,7 +435,8 @@ class Html(cli_test.Case):
         os.rmdir(os.path.join(self.dir.name, "real"))
         # Stopped half-way however it is asked (a kill, the output's reader
         # gone), it leaves no folder, not even the hidden one it writes in.
-        for sig in (signal.SIGTERM, signal.SIGPIPE, signal.SIGUSR1, signal.SIGALRM, signal.SIGXCPU):
+        for sig in (signal.SIGTERM, signal.SIGPIPE, signal.SIGUSR1, signal.SIGALRM, signal.SIGXCPU,
+                    signal.SIGPWR, signal.SIGRTMIN + 3):
             proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "export", "--format",
                                      "html", "--to", os.path.join(self.dir.name, "stop")],
                                     stderr=subprocess.PIPE, text=True)
