@@ -43,7 +43,9 @@ BIDI = "[\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]"
 LONG = "<b>&" * 175000  # 2.4 MB as a page writes it: pieces on three pages
 # Texts the pages must keep whole and in their place: line breaks of every
 # kind, direction overrides (in a name too), invalid times (unknown, and
-# ordered as the oldest), the hour the clocks show twice, no number at all.
+# ordered as the oldest), the hour the clocks show twice, no number at all,
+# names that show nothing; a member of the group and the sender of the
+# picture known by name from their own messages.
 BERLIN_FOLD = calendar.timegm((2024, 10, 27, 0, 30, 0))  # 02:30 in summer time
 EDGES = [(PEOPLE[3], "crlf\r\nthen cr\rthen ls\u2028then ps\u2029end", None),
          (("+442079460958", "\u202eevil"), "x\u202ey\u2067z", None),
@@ -54,7 +56,10 @@ EDGES = [(PEOPLE[3], "crlf\r\nthen cr\rthen ls\u2028then ps\u2029end", None),
          (("", ""), "from nowhere", None),
          (("+44\u200f2079460959", " \u200f "), "marks only", None),
          (PEOPLE[3], "still in the outbox", None),
-         (("1234567890123456789012345678901", "A number too long to fit"), "wide", None)]
+         (("1234567890123456789012345678901", "A number too long to fit"), "wide", None),
+         (("\u061c+442079460957", "\u2800\u180e"), "blank as braille", None),
+         (("+14155550101", "Ann Lee"), "see you all", None),
+         (("+8613700001111", "Li Na"), "a photo follows", None)]
 BIG = 4100  # messages with one more person: three pages
 
 
@@ -302,7 +307,8 @@ class Html(cli_test.Case):
                 dom, sent = self.browse(f"file://{out}/{page}", "--dump-dom")
                 d = Dom(dom)
                 self.assertEqual((sent, d.scripts, d.leaks), ([], 0, []), page)
-                self.assertLessEqual(os.path.getsize(os.path.join(out, page)), 2 << 20)
+                self.assertLess(os.path.getsize(os.path.join(out, page)), 2_000_000)
+                self.assertIn("local times in Europe/Berlin", dom.split("<main>")[0], page)
                 metas += d.meta
                 titles.append(d.title)
                 self.assertFalse("PWNED" in d.title or "PWNED" in dom.split("<main>")[0], page)
@@ -327,7 +333,7 @@ class Html(cli_test.Case):
         # Multimedia: the attachments in media/ under safe names; the picture
         # and the SVG drawn (neither runs anything), the card linked with its
         # size, the page that would run named and not linked; the group a
-        # page of its own, its members named.
+        # page of its own, its members named where their names are known.
         self.assertEqual(sorted(os.listdir(os.path.join(out, "media"))),
                          ["card.vcf", "logo.svg", "page.xhtm", "photo #1%.png"])
         picture = order.index("+8613700001111") + 1
@@ -342,14 +348,21 @@ class Html(cli_test.Case):
                                        "[].map.call(document.images, function (i) "
                                        "{ return i.naturalWidth; })"), "320,40")
         group = order.index("+14155550101, +14155550102") + 1
-        self.assertIn("+14155550101, +14155550102", titles)
+        self.assertIn("Ann Lee, +14155550102", titles)
         with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
             index = f.read()
-        self.assertIn(f'<a href="c{group}.html"><bdi>group of 2</bdi>', index)
+        self.assertIn(f'<a href="c{group}.html"><bdi>Ann Lee, +14155550102</bdi>', index)
+        with open(os.path.join(out, f"c{group}.html"), encoding="utf-8") as f:
+            page = f.read()
+        member = '<bdi>Ann Lee</bdi> <bdi class="number">+14155550101</bdi>'
+        self.assertIn(f'<h1 class="named">{member}, <bdi class="number member">+14155550102</bdi>'
+                      '</h1>', page)
+        self.assertIn(f'<p class="from">{member}</p>', page)
         # A name that shows nothing is no name; marks in a number shown.
-        marks = order.index("+44\u200f2079460959") + 1
-        self.assertIn(f'<a href="c{marks}.html"><bdi>\u2014</bdi>', index)
-        self.assertIn("+44[U+200F]2079460959", index)
+        for number, shown in (("+44\u200f2079460959", "+44[U+200F]2079460959"),
+                              ("\u061c+442079460957", "[U+061C]+442079460957")):
+            self.assertIn(f'<a href="c{order.index(number) + 1}.html"><bdi>\u2014</bdi>', index)
+            self.assertIn(shown, index)
         zhang = order.index("+8613800138000") + 1
         with open(os.path.join(out, f"c{zhang}.html"), encoding="utf-8") as f:
             self.assertIn("local times in Europe/Berlin (CEST, UTC+02:00; CET, UTC+01:00)",
@@ -405,18 +418,34 @@ class Html(cli_test.Case):
         self.run_cli("export", "--format", "html", expect=2)
         self.assertIn("--output", self.run_cli("export", "--format", "csv", "--to", out,
                                                expect=2).stderr)
-        # Text shows no direction control as such, in a heading neither.
-        self.assertNotRegex(self.run_cli("export", "--format", "txt").stdout, BIDI)
-        # CSV and text name a multimedia message's attachments after its text.
+        # Text shows no direction control as such, in a heading neither; the
+        # hour the clocks show twice is told apart; a zone that TZ names and
+        # the system does not know is not named as if it were.
+        txt = self.run_cli("export", "--format", "txt").stdout
+        self.assertNotRegex(txt, BIDI)
+        self.assertRegex(txt, r"02:30 UTC\+02:00  \S+: summer time\n  02:30 UTC\+01:00  ")
+        os.environ["TZ"] = "Nowhere/Atlantis"
+        self.assertTrue(self.run_cli("export", "--format", "txt").stdout.startswith(
+            "Local times in UTC.\n"))
+        os.environ["TZ"] = "Europe/Berlin"
+        # CSV and text name a multimedia message's attachments after its
+        # text, as `attachments save` names their files, and its person.
         for form in ("csv", "txt"):
             self.assertRegex(self.run_cli("export", "--format", form, "--number",
                                           "+8613700001111").stdout,
-                             r"\u770b\u8fd9\u5f20\u7167\u7247 \[image/png \.\./\.\./photo #1%\.png \d+ B\] "
-                             r"\[text/x-vcard card\.vcf \d+ B\]")
-        # A group's messages stand under its members in text, as on the pages.
-        self.assertRegex(self.run_cli("export", "--format", "txt").stdout,
-                         r"\n\+14155550101, \+14155550102\n=+\n\n\S+\n"
-                         r"  \d\d:\d\d  \+14155550101: group hello\n")
+                             r"Li Na,.*\u770b\u8fd9\u5f20\u7167\u7247 \[image/png photo #1%\.png "
+                             r"\d+ B\] \[text/x-vcard card\.vcf \d+ B\]" if form == "csv" else
+                             r"Li Na: \u770b\u8fd9\u5f20\u7167\u7247 \[image/png photo #1%\.png "
+                             r"\d+ B\] \[text/x-vcard card\.vcf \d+ B\]")
+        # A group's messages stand under its members in text and CSV, as on
+        # the pages, each named where the name is known, else by number.
+        self.assertRegex(txt, r"\nAnn Lee \(\+14155550101\), \+14155550102\n=+\n\n\S+\n"
+                              r"  \d\d:\d\d  Ann Lee: group hello\n")
+        self.assertRegex(self.run_cli("export", "--format", "csv").stdout,
+                         r",received,\+14155550101,Ann Lee,1,[^,]*,yes,group hello\n")
+        group = [c for c in self.json_of("conversations") if c.get("members")]
+        self.assertEqual([(c["name"], c["member_names"]) for c in group],
+                         [("Ann Lee, +14155550102", ["Ann Lee", ""])])
         # An empty folder given by a link is written through it; the folder
         # one works in is refused as such.
         os.mkdir(os.path.join(self.dir.name, "real"))
@@ -435,7 +464,8 @@ class Html(cli_test.Case):
         os.rmdir(os.path.join(self.dir.name, "real"))
         # Stopped half-way however it is asked (a kill, the output's reader
         # gone), it leaves no folder, not even the hidden one it writes in.
-        for sig in (signal.SIGTERM, signal.SIGPIPE, signal.SIGUSR1, signal.SIGALRM, signal.SIGXCPU):
+        for sig in (signal.SIGTERM, signal.SIGPIPE, signal.SIGUSR1, signal.SIGALRM, signal.SIGXCPU,
+                    signal.SIGPWR, signal.SIGRTMIN + 3):
             proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "export", "--format",
                                      "html", "--to", os.path.join(self.dir.name, "stop")],
                                     stderr=subprocess.PIPE, text=True)
@@ -474,7 +504,7 @@ class Html(cli_test.Case):
         for page in pages:
             with open(os.path.join(out, page), encoding="utf-8") as f:
                 numbers += re.findall(r"\+4930\d{7}", f.read().split("<tbody>")[1])
-            self.assertLessEqual(os.path.getsize(os.path.join(out, page)), 2 << 20)
+            self.assertLess(os.path.getsize(os.path.join(out, page)), 2_000_000)
         self.assertEqual(sorted(numbers), sorted(h["tel"] for h in heads))
         # The last page finds a person of the first, by the number written
         # nationally.

@@ -378,7 +378,7 @@ class Multimedia(Case):
         # (name the backup gives, file written)
         cases = [("../../escaped.jpg", "escaped.jpg"), ("/etc/passwd", "passwd"),
                  ("C:\\Windows\\win.ini", "win.ini"), ("..", "part-{part}.png"), ("", "part-{part}.png"),
-                 (".jpg", "part-{part}.jpg"),
+                 (".jpg", "part-{part}.jpg"), ("  .png  ", "part-{part}.png"),
                  ("CON", "_CON"), ("nul.txt", "_nul.txt"), ("Com1.jpg", "_Com1.jpg"),
                  ("Photo.JPG", "Photo.JPG"), ("photo.jpg", "photo (2).jpg"),
                  ("kept.jpg", "kept (2).jpg"), ("a\x01b\x1b[31m.jpg", "a_b_[31m.jpg"),

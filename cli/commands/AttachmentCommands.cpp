@@ -43,9 +43,7 @@ std::vector<uint32_t> SelectedMultimedia(Store& s, const Selection& which) {
 // does not hold yet; a file cut short by a failure goes again.
 Saved SaveOne(Store& s, uint32_t id, const Attachment& a, const std::string& dir,
               UnusedFileNames& names) {
-  Attachment unnamed = a;
-  unnamed.name.clear();
-  const std::string safe = SafeFileName(AttachmentFileName(a), AttachmentFileName(unnamed));
+  const std::string safe = SavedFileName(a);
   for (;;) {
     const std::string name = names.Take(safe);
     const std::string path = (std::filesystem::path(dir) / name).string();

@@ -7,6 +7,7 @@
 
 #include "Command.h"
 #include "Selecting.h"
+#include "model/Conversations.h"
 #include "model/ReadState.h"
 #include "model/Region.h"
 
@@ -16,8 +17,9 @@ namespace {
 
 struct Correspondent {
   Message latest;
-  std::vector<std::string> members;  // of a group: every number's key
-  std::string name;                  // the newest message's that has one
+  std::vector<std::string> members;       // of a group: every number's key
+  std::vector<std::string> member_names;  // of a group: each member's name, or ""
+  std::string name;                       // the newest message's that has one
   std::string name_time;
   size_t messages = 0, unread = 0;
   bool locked = false;
@@ -151,12 +153,26 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
   std::map<std::string, Correspondent> by_key = StoreGroups(s, o, which, groups)
                                                     ? IndexedCorrespondents(s, numbers)
                                                     : ReadCorrespondents(s, numbers, which, groups);
-  // A person the messages give no name: the recipient history's, if any.
-  for (const SmsRecieverHistory& r : ReadAll<SmsRecieverHistory>(
-           s, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory, "recipient history")) {
-    const auto c = by_key.find(numbers.Key(Utf8(r.tel)));
-    if (c != by_key.end() && c->second.name.empty() && r.name[0] != 0)
-      c->second.name = Utf8(r.name);
+  // A person the messages give no name, and the members of groups: named
+  // by what else the store knows; a group by its members' names.
+  std::set<std::string> unnamed;
+  for (const auto& [key, c] : by_key) {
+    if (c.members.empty() && ShowsNothing(c.name)) unnamed.insert(key);
+    unnamed.insert(c.members.begin(), c.members.end());
+  }
+  const std::map<std::string, std::string> names = NamesOf(
+      s, numbers, unnamed,
+      [&](const std::string& key) {
+        const auto c = by_key.find(key);
+        return c == by_key.end() || !c->second.members.empty() ? std::string() : c->second.name;
+      },
+      which.All(), [&](uint32_t id) { return groups.Find(id) != nullptr; });
+  for (auto& [key, c] : by_key) {
+    const auto name = names.find(key);
+    if (c.members.empty() && ShowsNothing(c.name) && name != names.end()) c.name = name->second;
+    if (c.members.empty()) continue;
+    c.member_names = MemberNames(c.members, names);
+    c.name = MembersShown(c.members, c.member_names);
   }
   std::vector<std::pair<std::string, const Correspondent*>> list;
   for (const auto& [key, c] : by_key) list.emplace_back(key, &c);
@@ -175,7 +191,10 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
                {"locked", c->locked},
                {"time", IsoTime(Utf8(h.recvtime), o.utc)},
                {"latest", TextOf(s, c->latest)}};
-      if (!c->members.empty()) row["members"] = c->members;
+      if (!c->members.empty()) {
+        row["members"] = c->members;
+        row["member_names"] = c->member_names;
+      }
       out.push_back(std::move(row));
     }
     return PrintJson(out);
@@ -183,8 +202,8 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
   std::vector<std::vector<std::string>> rows;
   for (const auto& [key, c] : list) {
     const SmsHead& h = c->latest.head();
-    rows.push_back({Clip(OneLine(c->name), 16), key, std::to_string(c->messages),
-                    c->unread ? std::to_string(c->unread) : "",
+    rows.push_back({Clip(OneLine(ShowsNothing(c->name) ? "" : c->name), 16), key,
+                    std::to_string(c->messages), c->unread ? std::to_string(c->unread) : "",
                     ReadableTime(Utf8(h.recvtime), o.utc),
                     Clip(OneLine(TextOf(s, c->latest)), 40)});
   }

@@ -43,20 +43,24 @@ namespace zusms::cli {
 
 namespace {
 
-// A conversation page holds at most this many messages, and is closed once
-// its text passes kPageBytes, so that a conversation of 50,000 messages
-// opens fast. A message's text longer than kPieceBytes (as written in the
-// page) goes on in pieces, a page each: no page grows past 2 MB.
+// No page of the export passes kMostPageBytes (2 MB, decimal). A
+// conversation page holds at most kPageMessages messages, and is closed
+// once its text passes kPageBytes, so that a conversation of 50,000
+// messages opens fast. A message's text longer than kPieceBytes (as written
+// in the page) goes on in pieces, a page each.
+constexpr size_t kMostPageBytes = 2'000'000;
 constexpr size_t kPageMessages = 2000;
 constexpr size_t kPageBytes = 1 << 20;
 constexpr size_t kPieceBytes = 768 << 10;
+static_assert(kPageBytes + kPieceBytes + (64 << 10) < kMostPageBytes);
 // The index is cut into pages as its rows pass kRowBytes; each page holds
 // the names and numbers of all people for the filter while a page can hold
-// them beside kFewestRowBytes of rows and the style and script within 2 MB
-// (beyond, the filter reads the page's own rows).
+// them beside kFewestRowBytes of rows, the rows and they within
+// kIndexPageBytes, which leaves the style, the script and the headings
+// room (beyond, the filter reads the page's own rows).
 constexpr size_t kRowBytes = 640 << 10;
 constexpr size_t kFewestRowBytes = 256 << 10;
-constexpr size_t kIndexPageBytes = (2 << 20) - (96 << 10);
+constexpr size_t kIndexPageBytes = kMostPageBytes - (32 << 10);
 
 // How a text from the store goes into a page.
 enum class Kind {
@@ -148,36 +152,15 @@ std::string Escaped(std::string_view text, Kind kind = Kind::kLine) {
   return out;
 }
 
-// A name as the pages give it: none when it shows nothing (blanks,
-// direction marks and controls, invisible joiners), so that a link to its
-// conversation always has something to click.
-std::string ShownName(const std::string& name) {
-  const std::u16string text = Utf16(name);
-  for (const char16_t c : text) {
-    const bool invisible = c <= 0x20 || c == 0x7F || (c >= 0x80 && c <= 0xA0) || c == 0x061C ||
-                           (c >= 0x2000 && c <= 0x200F) || (c >= 0x2028 && c <= 0x202F) ||
-                           (c >= 0x2060 && c <= 0x206F) || c == 0x3000 || c == 0xFEFF;
-    if (!invisible) return name;
-  }
-  return "";
-}
+// A name as the pages give it: none when it shows nothing, so that a link
+// to its conversation always has something to click.
+std::string ShownName(const std::string& name) { return ShowsNothing(name) ? "" : name; }
 
 // A message's time as the pages show it.
 struct When {
   std::string date;  // "Friday 2024-03-01": the day's heading; "" for no time
   std::string clock, iso, zone;
 };
-
-long Offset(time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return tm.tm_gmtoff;
-}
-
-std::string OffsetText(long off) {
-  return fmt::format("UTC{}{:02}:{:02}", off < 0 ? '-' : '+', std::abs(off) / 3600,
-                     std::abs(off) % 3600 / 60);
-}
 
 When At(std::string_view time_text, bool utc) {
   When w;
@@ -203,19 +186,18 @@ When At(std::string_view time_text, bool utc) {
     w.zone = "UTC";
   } else {
     // "CET, UTC+01:00"; the offset alone where the zone's abbreviation is
-    // none ("+03") or says no more ("UTC").
-    const long off = tm.tm_gmtoff;
-    const std::string abbreviation = tm.tm_zone ? tm.tm_zone : "";
-    w.zone = OffsetText(off);
+    // none ("+03"), says no more ("UTC") or is no zone's (TZ names one the
+    // system does not have: its text would stand as the abbreviation).
+    const std::string abbreviation = tm.tm_zone && ZoneKnown() ? tm.tm_zone : "";
+    w.zone = OffsetText(tm.tm_gmtoff);
     if (!abbreviation.empty() && std::isalpha(static_cast<unsigned char>(abbreviation[0])) &&
         abbreviation != "UTC" && abbreviation != "GMT") {
       w.zone = abbreviation + ", " + w.zone;
     }
     // On a day the clocks change, a time says its offset: the hour the
     // clocks show twice is told apart.
-    const long since_midnight = tm.tm_hour * 3600L + tm.tm_min * 60L + tm.tm_sec;
-    if (Offset(t - since_midnight) != off || Offset(t + 86399 - since_midnight) != off) {
-      w.clock += " " + OffsetText(off);
+    if (const std::string offset = OffsetOnChangeDay(seconds); !offset.empty()) {
+      w.clock += " " + offset;
     }
   }
   return w;
@@ -335,7 +317,7 @@ body { margin: 0 auto; max-width: 46rem; padding: 0 1rem 2rem; background: #eef0
   overflow-wrap: anywhere; }
 header { padding: .75rem 0; }
 h1 { font-size: 1.4rem; margin: .4rem 0; }
-h1.named .number { font-weight: normal; color: #555; font-size: 1rem; }
+h1.named .number:not(.member) { font-weight: normal; color: #555; font-size: 1rem; }
 .about { color: #555; font-size: .9rem; margin: .2rem 0; }
 nav { display: flex; flex-wrap: wrap; gap: 1rem; font-size: .9rem; }
 nav a[rel=next] { margin-left: auto; }
@@ -353,6 +335,7 @@ h2 { align-self: center; font-size: .8rem; font-weight: 600; color: #444; backgr
   border-radius: .6rem; }
 .msg .file { margin: .2rem 0; font-size: .9rem; }
 .msg .from { margin: 0 0 .1rem; font-size: .75rem; font-weight: 600; color: #555; }
+.msg .from bdi + .number { font-weight: normal; color: #778; }
 .flag { font-weight: 600; color: #a33; }
 footer { margin-top: 1.5rem; }
 .filter input { font: inherit; width: 100%; max-width: 24rem; padding: .4rem .6rem;
@@ -397,6 +380,11 @@ td:nth-child(2) { min-width: 16ch; overflow-wrap: anywhere; }
   a { color: inherit; text-decoration: none; }
 }
 )css";
+
+// What an index page holds beside its rows and people fits the room
+// kIndexPageBytes leaves.
+static_assert(std::string_view(kStyle).size() + std::string_view(kFilterScript).size() <
+              (24 << 10));
 
 // The pages' style and the index's script, in each page. The policies
 // admit these two by their digests and nothing else: no other style or
@@ -673,8 +661,14 @@ size_t CutAt(const std::string& text, size_t at) {
 class ConversationPages {
  public:
   ConversationPages(ExportFolder& folder, MediaFiles& media, const Conversation& c, size_t n,
-                    bool utc)
-      : folder_(folder), media_(media), c_(c), n_(n), utc_(utc), name_(ShownName(c.name)) {}
+                    const PhoneNumbers& numbers, bool utc)
+      : folder_(folder),
+        media_(media),
+        c_(c),
+        n_(n),
+        numbers_(numbers),
+        utc_(utc),
+        name_(ShownName(c.name)) {}
 
   // One message as a bubble: received at the left, sent at the right; its
   // text whole, in the direction its own letters give it, in pieces a page
@@ -682,7 +676,6 @@ class ConversationPages {
   // it, and in a group who sent it.
   void Add(const Message& m, const std::optional<Multimedia>& mm, bool unread, const When& w) {
     if (full_ || in_page_ >= kPageMessages) Flush(false, false);
-    if (!w.zone.empty()) zones_.insert(w.zone);
     ++count_;
     ++in_page_;
     const std::u16string text = m.Text();
@@ -700,6 +693,7 @@ class ConversationPages {
     const std::string side = IsSent(m.head()) ? "out" : "in";
     for (size_t k = 0; k < pieces.size(); ++k) {
       if (k > 0) Flush(false, true);
+      if (!w.zone.empty()) zones_.insert(w.zone);  // each page names its zone
       Day(w.date);
       const std::string anchor = fmt::format("m{}-{}", m.id(), k + 1);
       body_ += "<div class=\"msg " + side + (k > 0 ? " cont" : "") + "\" dir=\"auto\"" +
@@ -712,10 +706,11 @@ class ConversationPages {
       }
       if (k == 0 && mm && !c_.members.empty() && !IsSent(m.head())) {
         for (const SmsMmsAddress& a : mm->addresses) {
-          if (a.type == ZU_MMS_FROM) {
-            body_ +=
-                "<p class=\"from\"><bdi>" + Escaped(Utf8(a.address), Kind::kCode) + "</bdi></p>";
-          }
+          if (a.type != ZU_MMS_FROM) continue;
+          const std::string address = Utf8(a.address), name = MemberName(numbers_.Key(address));
+          body_ += "<p class=\"from\">" +
+                   (name.empty() ? "" : "<bdi>" + Escaped(name) + "</bdi> ") +
+                   "<bdi class=\"number\">" + Escaped(address, Kind::kCode) + "</bdi></p>";
         }
       }
       body_ += "<p class=\"text\">";
@@ -774,6 +769,13 @@ class ConversationPages {
     }
   }
 
+  // The name of the group's member `key`, or "".
+  std::string MemberName(const std::string& key) const {
+    const auto at = std::find(c_.members.begin(), c_.members.end(), key);
+    const auto i = static_cast<size_t>(at - c_.members.begin());
+    return i < c_.member_names.size() ? c_.member_names[i] : "";
+  }
+
   void Day(const std::string& date) {
     if (date == day_) return;
     if (day_ != "\x01") body_ += "</section>\n";
@@ -786,15 +788,19 @@ class ConversationPages {
   void Flush(bool last, bool within) {
     if (day_ != "\x01") body_ += "</section>\n";
     const std::string number = c_.key.empty() ? "(no number)" : c_.key;
-    const std::string who = name_.empty() ? number : name_ + " (" + number + ")";
+    const std::string group = MembersShown(c_.members, c_.member_names);
+    const std::string who = !group.empty()  ? group
+                            : name_.empty() ? number
+                                            : name_ + " (" + number + ")";
     const std::string prev = page_ > 1 ? PageName(n_, page_ - 1) : "";
     const std::string next = last ? "" : PageName(n_, page_ + 1);
     const std::string up = "<a href=\"index.html\">All conversations</a>";
     std::string html = Head(page_ > 1 ? fmt::format("{} \u2013 page {}", who, page_) : who, false);
     html += "<body class=\"conversation\">\n<header>\n" + Nav(up, prev, next);
-    html += name_.empty() ? "<h1>" : "<h1 class=\"named\">";
+    html += name_.empty() && group.empty() ? "<h1>" : "<h1 class=\"named\">";
     if (!name_.empty()) html += "<bdi>" + Escaped(name_) + "</bdi> ";
-    // Each member of a group (or of a number written "a;b") on its own.
+    // Each member of a group (by its name and number) or of a number
+    // written "a;b" on its own.
     std::vector<std::string> each = c_.members;
     for (size_t at = 0, end = 0; each.empty() && at <= number.size(); at = end + 1) {
       end = std::min(number.find_first_of(";,", at), number.size());
@@ -802,7 +808,12 @@ class ConversationPages {
     }
     if (each.empty()) each.push_back(number);
     for (size_t i = 0; i < each.size(); ++i) {
-      html += std::string(i ? ", " : "") + "<bdi class=\"number\">" +
+      // (a member known by no name stands by its number, as a name does)
+      const std::string member = c_.members.empty() ? "" : MemberName(each[i]);
+      html += std::string(i ? ", " : "") +
+              (member.empty() ? "" : "<bdi>" + Escaped(member) + "</bdi> ") +
+              (member.empty() && !c_.members.empty() ? "<bdi class=\"number member\">"
+                                                     : "<bdi class=\"number\">") +
               Escaped(each[i], Kind::kCode) + "</bdi>";
     }
     html += fmt::format("</h1>\n<p class=\"about\">messages {}\u2013{} of {}", first_, count_,
@@ -826,6 +837,7 @@ class ConversationPages {
   MediaFiles& media_;
   const Conversation& c_;
   const size_t n_;
+  const PhoneNumbers& numbers_;
   const bool utc_;
   const std::string name_;
   std::string body_, day_ = "\x01";  // "\x01": no day yet
@@ -842,8 +854,9 @@ struct Written {
 // time; the multimedia messages (`multimedia`, ids) with their parts.
 Written WriteConversation(ExportFolder& folder, MediaFiles& media, Store& store,
                           const Conversation& c, size_t n, const UnreadHeads& unread,
-                          const std::unordered_set<uint32_t>& multimedia, bool utc) {
-  ConversationPages pages(folder, media, c, n, utc);
+                          const std::unordered_set<uint32_t>& multimedia,
+                          const PhoneNumbers& numbers, bool utc) {
+  ConversationPages pages(folder, media, c, n, numbers, utc);
   for (size_t at = 0; at < c.entries.size(); at += kPageMessages) {
     if (InterruptRequested()) throw Failure("interrupted: the export was not written");
     for (auto& [index, m] : ReadPage(store, c, at, kPageMessages)) {
@@ -900,8 +913,10 @@ size_t WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, si
                                   w.clock + "</span>";
     };
     const std::string national = c.members.empty() ? NationalDigits(c.key) : "";
-    const std::string name =
-        c.members.empty() ? ShownName(c.name) : fmt::format("group of {}", c.members.size());
+    // A group by its members' names, when any has one.
+    std::string name =
+        c.members.empty() ? ShownName(c.name) : MembersShown(c.members, c.member_names);
+    if (name.empty() && !c.members.empty()) name = fmt::format("group of {}", c.members.size());
     rows.push_back(fmt::format(
         "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi data-national=\"{}\">{}</bdi></td>"
         "<td>{}<span class=\"unit\"> message{}</span></td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
@@ -975,7 +990,8 @@ HtmlReport ExportHtml(Store& store, const Options& o, const Selection& which,
                       const std::string& dir) {
   const InterruptGuard guard;
   ExportFolder folder(dir);
-  const std::vector<Conversation> all = GroupByPerson(store, which, NumbersOf(store, o.region));
+  const PhoneNumbers numbers = NumbersOf(store, o.region);
+  const std::vector<Conversation> all = GroupByPerson(store, which, numbers);
   const UnreadHeads unread(store);
   const std::vector<uint32_t> ids = MultimediaIds(store);
   const std::unordered_set<uint32_t> multimedia(ids.begin(), ids.end());
@@ -983,7 +999,7 @@ HtmlReport ExportHtml(Store& store, const Options& o, const Selection& which,
   HtmlReport r;
   for (size_t i = 0; i < all.size(); ++i) {
     const Written w =
-        WriteConversation(folder, media, store, all[i], i + 1, unread, multimedia, o.utc);
+        WriteConversation(folder, media, store, all[i], i + 1, unread, multimedia, numbers, o.utc);
     r.messages += w.messages;
     r.pages += w.pages;
   }

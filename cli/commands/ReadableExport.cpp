@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <map>
 #include <ostream>
+#include <set>
 #include <unordered_set>
 
 #include "Command.h"
+#include "model/Conversations.h"
 #include "model/Folders.h"
 #include "model/ReadState.h"
 #include "model/Region.h"
@@ -15,6 +17,9 @@
 namespace zusms::cli {
 
 namespace {
+
+// Group messages by id: their members, and the members' names.
+using Groups = std::map<uint32_t, std::pair<std::vector<std::string>, std::vector<std::string>>>;
 
 struct Row {
   std::string person;  // the number's Key; a group's GroupKey
@@ -24,7 +29,10 @@ struct Row {
   bool sent, draft, unsent, read;
   int32_t folder;
   std::string number, name, text;  // of a group message: its sender, or the members it went to
-  bool group = false;
+                                   // (and their names); the name is the person's when the
+                                   // message has none
+  const std::vector<std::string>* members = nullptr;  // of a group message
+  std::vector<std::string>* member_names = nullptr;
 };
 
 // A CSV field (RFC 4180): quoted when it holds a separator, a quote or a
@@ -88,15 +96,25 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
   }
   bool first = true;
   for (const auto& [person, messages] : order) {
-    // A group is named by its members; a message's name is its sender's.
-    std::string name;
+    // A group is named by its members, each by name and number; a
+    // message's name is its sender's.
+    std::string name, title;
     for (const Row* r : messages) {
-      if (!r->name.empty() && !r->group) name = r->name;
+      if (!r->name.empty() && !r->members) name = r->name;
+    }
+    if (const Row* r = messages.back(); r->members) {
+      for (size_t i = 0; i < r->members->size(); ++i) {
+        const std::string& member = (*r->members)[i];
+        const std::string& called = (*r->member_names)[i];
+        title +=
+            (i ? ", " : "") +
+            (called.empty() ? OneLine(member) : OneLine(called) + " (" + OneLine(member) + ")");
+      }
+    } else {
+      title = name.empty() ? OneLine(person) : OneLine(name) + " (" + OneLine(person) + ")";
     }
     if (!first) out << "\n\n";
     first = false;
-    const std::string title =
-        name.empty() ? OneLine(person) : OneLine(name) + " (" + OneLine(person) + ")";
     out << title << "\n" << std::string(static_cast<size_t>(DisplayWidth(title)), '=') << "\n";
     std::string day;
     for (const Row* r : messages) {
@@ -107,22 +125,64 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
         day = today;
         out << "\n" << day << "\n";
       }
-      const std::string who = r->draft                   ? Word("me") + " (" + Word("draft") + ")"
-                              : r->unsent                ? Word("me") + " (" + Word("unsent") + ")"
-                              : r->sent                  ? Word("me")
-                              : name.empty() || r->group ? OneLine(r->number)
-                                                         : OneLine(name);
+      const std::string who = r->draft       ? Word("me") + " (" + Word("draft") + ")"
+                              : r->unsent    ? Word("me") + " (" + Word("unsent") + ")"
+                              : r->sent      ? Word("me")
+                              : r->members   ? OneLine(r->name.empty() ? r->number : r->name)
+                              : name.empty() ? OneLine(r->number)
+                                             : OneLine(name);
       // Continued lines of a message stand under its text.
       std::string text = Printable(r->text, true), indented;
       for (const char c : text) {
         indented += c;
         if (c == '\n') indented += "        ";
       }
-      out << fmt::format("  {}  {}: {}\n", r->at < 0 ? "--:--" : when.substr(space + 1), who,
-                         indented);
+      // On a day the clocks change, a time says its offset: the hour they
+      // show twice is told apart.
+      std::string clock = r->at < 0 ? "--:--" : when.substr(space + 1);
+      if (const std::string offset = utc || r->at < 0 ? "" : OffsetOnChangeDay(r->at);
+          !offset.empty()) {
+        clock += " " + offset;
+      }
+      out << fmt::format("  {}  {}: {}\n", clock, who, indented);
     }
   }
   if (!first) out << "\n";
+}
+
+// Names every row: a message without a name of its own by its person's
+// (the newest its messages give, else what else the store knows); a group
+// message by its sender's, or, sent, by its members'.
+void NameRows(Store& store, const PhoneNumbers& numbers, const Selection& which, Groups& groups,
+              std::vector<Row>& rows) {
+  std::map<std::string, std::pair<int64_t, std::string>> newest;  // of each person
+  std::set<std::string> keys;
+  for (const Row& r : rows) {
+    if (r.members) {
+      keys.insert(r.members->begin(), r.members->end());
+    } else if (!ShowsNothing(r.name)) {
+      auto [at, added] = newest.try_emplace(r.person, r.at, r.name);
+      if (!added && r.at >= at->second.first) at->second = {r.at, r.name};
+    } else {
+      keys.insert(r.person);
+    }
+  }
+  const std::map<std::string, std::string> names = NamesOf(
+      store, numbers, keys,
+      [&](const std::string& key) {
+        const auto at = newest.find(key);
+        return at == newest.end() ? std::string() : at->second.second;
+      },
+      which.All(), [&](uint32_t id) { return groups.contains(id); });
+  for (auto& [id, group] : groups) group.second = MemberNames(group.first, names);
+  for (Row& r : rows) {
+    if (r.members && r.sent) {
+      r.name = MembersShown(*r.members, *r.member_names);
+    } else if (r.members || ShowsNothing(r.name)) {
+      const auto name = names.find(r.members ? numbers.Key(r.number) : r.person);
+      r.name = name == names.end() ? "" : name->second;
+    }
+  }
 }
 
 }  // namespace
@@ -136,9 +196,9 @@ size_t ExportReadable(Store& store, const Options& o, const Selection& which,
   const std::unordered_set<uint32_t> multimedia(ids.begin(), ids.end());
   // A group message goes in its members' conversation, as the pages and
   // `conversations` have it.
-  std::map<uint32_t, std::vector<std::string>> groups;
+  Groups groups;
   if (!ids.empty()) {
-    for (GroupMessage& g : GroupMessages(store, numbers)) groups[g.id] = std::move(g.members);
+    for (GroupMessage& g : GroupMessages(store, numbers)) groups[g.id].first = std::move(g.members);
   }
   std::vector<Row> rows;
   ForEachSelected(store, which, [&](Message&& m) {
@@ -149,12 +209,19 @@ size_t ExportReadable(Store& store, const Options& o, const Selection& which,
     std::string text = Utf8(own.c_str(), own.size());
     std::string person = key->second, number = Utf8(h.tel);
     const auto group = groups.find(m.id());
-    if (multimedia.contains(m.id())) {  // its text, then its attachments named
+    Groups::mapped_type* members = nullptr;  // of a group message
+    if (multimedia.contains(m.id())) {       // its text, then its attachments named
+      // as `attachments save` names their files
       const ShownText shown = TextShown(store, m);
       text = shown.text;
-      for (const std::string& a : shown.attachments) text += (text.empty() ? "" : " ") + a;
+      for (Attachment a :
+           shown.multimedia ? shown.multimedia->attachments : std::vector<Attachment>()) {
+        a.name = SavedFileName(a);
+        text += (text.empty() ? "" : " ") + AttachmentLine(a);
+      }
       if (group != groups.end() && shown.multimedia) {
-        person = number = GroupKey(group->second);
+        members = &group->second;
+        person = number = GroupKey(members->first);
         for (const SmsMmsAddress& a : shown.multimedia->addresses) {
           if (a.type == ZU_MMS_FROM && !IsSent(h)) number = Utf8(a.address);
         }
@@ -162,9 +229,13 @@ size_t ExportReadable(Store& store, const Options& o, const Selection& which,
     }
     const std::string time = Utf8(h.recvtime);
     rows.push_back({person, time, ParseTimeText(time), m.id(), IsSent(h), IsDraft(h), IsUnsent(h),
-                    !unread.Unread(m), h.fid, number, Utf8(h.name), std::move(text),
-                    group != groups.end()});
+                    !unread.Unread(m), h.fid, number, Utf8(h.name), std::move(text)});
+    if (members) {
+      rows.back().members = &members->first;
+      rows.back().member_names = &members->second;
+    }
   });
+  NameRows(store, numbers, which, groups, rows);
   std::sort(rows.begin(), rows.end(),
             [](const Row& a, const Row& b) { return a.at != b.at ? a.at < b.at : a.id < b.id; });
   if (format == "csv") {

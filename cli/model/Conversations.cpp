@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "model/Multimedia.h"
 #include "model/ReadState.h"
@@ -33,19 +34,32 @@ std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
     if (c.entries.empty() || at < first) c.first = time, first = at;
     if (c.entries.empty() || at > last) c.last = time, last = at;
     if (h.name[0] != 0 && group == groups.end() && (c.name.empty() || at > name_time[person])) {
-      c.name = Utf8(h.name);
-      name_time[person] = at;
+      if (std::string name = Utf8(h.name); !ShowsNothing(name)) {
+        c.name = std::move(name);
+        name_time[person] = at;
+      }
     }
     if (unread.Unread(m)) ++c.unread;
     c.entries.push_back({at, m.id()});
   });
-  // A person the messages give no name: the recipient history's, if any.
-  for (const SmsRecieverHistory& r : ReadAll<SmsRecieverHistory>(
-           store, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory, "recipient history")) {
-    const auto c = by_key.find(numbers.Key(Utf8(r.tel)));
-    if (c != by_key.end() && c->second.name.empty() && r.name[0] != 0) {
-      c->second.name = Utf8(r.name);
-    }
+  // A person the messages give no name, and the members of groups: named
+  // by what else the store knows.
+  std::set<std::string> unnamed;
+  for (const auto& [key, c] : by_key) {
+    if (c.members.empty() && c.name.empty()) unnamed.insert(key);
+    unnamed.insert(c.members.begin(), c.members.end());
+  }
+  const std::map<std::string, std::string> names = NamesOf(
+      store, numbers, unnamed,
+      [&](const std::string& key) {
+        const auto c = by_key.find(key);
+        return c == by_key.end() ? std::string() : c->second.name;
+      },
+      which.All(), [&](uint32_t id) { return groups.contains(id); });
+  for (auto& [key, c] : by_key) {
+    const auto name = names.find(key);
+    if (c.members.empty() && c.name.empty() && name != names.end()) c.name = name->second;
+    c.member_names = MemberNames(c.members, names);
   }
   std::vector<Conversation> all;
   all.reserve(by_key.size());
@@ -61,6 +75,80 @@ std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
     return a.entries.back().time > b.entries.back().time;
   });
   return all;
+}
+
+std::map<std::string, std::string> NamesOf(
+    Store& store, const PhoneNumbers& numbers, const std::set<std::string>& keys,
+    const std::function<std::string(const std::string&)>& known, bool all_read,
+    const std::function<bool(uint32_t)>& in_group) {
+  std::map<std::string, std::string> names;
+  std::set<std::string> left;
+  for (const std::string& key : keys) {
+    if (std::string name = known(key); !ShowsNothing(name)) {
+      names.emplace(key, std::move(name));
+    } else {
+      left.insert(key);
+    }
+  }
+  if (!all_read && !left.empty()) {
+    std::map<std::u16string, std::string> wanted;  // each way of writing a number: its key,
+                                                   // or "" for one not looked for
+    std::map<std::string, std::string> name_time;
+    Selection theirs;
+    theirs.number_is = [&](std::u16string_view tel) {
+      auto [at, added] = wanted.try_emplace(std::u16string(tel));
+      if (added) {
+        std::string key = numbers.Key(Utf8(tel.data(), tel.size()));
+        if (left.contains(key)) at->second = std::move(key);
+      }
+      return !at->second.empty();
+    };
+    ForEachSelected(store, theirs, [&](Message&& m) {
+      const SmsHead& h = m.head();
+      if (in_group(m.id())) return;
+      const std::string& key = wanted[std::u16string(FieldText(h.tel, std::size(h.tel)))];
+      std::string name = Utf8(h.name), time = Utf8(h.recvtime);
+      if (key.empty() || ShowsNothing(name)) return;
+      if (auto [at, added] = name_time.try_emplace(key, time); added || time > at->second) {
+        at->second = time;
+        names[key] = std::move(name);
+      }
+    });
+    for (const auto& [key, name] : names) left.erase(key);
+  }
+  if (left.empty()) return names;
+  for (const SmsRecieverHistory& r : ReadAll<SmsRecieverHistory>(
+           store, GetZuSmsReceiverHistoryCount, GetAllZuSmsReceiverHistory, "recipient history")) {
+    std::string name = Utf8(r.name);
+    const auto key = left.find(numbers.Key(Utf8(r.tel)));
+    if (key != left.end() && !ShowsNothing(name)) {
+      names.emplace(*key, std::move(name));
+      left.erase(key);
+    }
+  }
+  return names;
+}
+
+std::vector<std::string> MemberNames(const std::vector<std::string>& members,
+                                     const std::map<std::string, std::string>& names) {
+  std::vector<std::string> named;
+  for (const std::string& m : members) {
+    const auto name = names.find(m);
+    named.push_back(name == names.end() ? "" : name->second);
+  }
+  return named;
+}
+
+std::string MembersShown(const std::vector<std::string>& members,
+                         const std::vector<std::string>& names) {
+  if (std::all_of(names.begin(), names.end(), [](const std::string& n) { return n.empty(); })) {
+    return "";
+  }
+  std::string shown;
+  for (size_t i = 0; i < members.size(); ++i) {
+    shown += (i ? ", " : "") + (i < names.size() && !names[i].empty() ? names[i] : members[i]);
+  }
+  return shown;
 }
 
 }  // namespace zusms::cli

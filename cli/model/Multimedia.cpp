@@ -8,6 +8,7 @@
 #include <set>
 
 #include "model/Messages.h"
+#include "text/FileName.h"
 
 namespace zusms::cli {
 
@@ -154,6 +155,12 @@ std::string AttachmentFileName(const Attachment& a) {
                  [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
   const auto ext = kExtensions.find(type);
   return fmt::format("part-{}{}", a.part, ext == kExtensions.end() ? "" : ext->second);
+}
+
+std::string SavedFileName(const Attachment& a) {
+  Attachment unnamed = a;
+  unnamed.name.clear();
+  return SafeFileName(AttachmentFileName(a), AttachmentFileName(unnamed));
 }
 
 uint64_t CopyAttachment(Store& store, uint32_t id, const Attachment& a,

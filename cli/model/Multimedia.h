@@ -51,6 +51,10 @@ std::string AttachmentLine(const Attachment& a);
 // The file name an attachment is saved under before it is made safe: its
 // own name, else "part-N" with the extension its type usually has.
 std::string AttachmentFileName(const Attachment& a);
+// The name `attachments save` gives the attachment's file, before it is
+// told apart from the names its folder already holds: AttachmentFileName
+// made safe (SafeFileName), "part-N" with its extension when nothing is left.
+std::string SavedFileName(const Attachment& a);
 // Hands the attachment's content to `write` a piece at a time (64 KiB at
 // most), as the store reads it; returns how many bytes. The one place that
 // reads an attachment's data.

@@ -100,6 +100,15 @@ std::string PhoneNumbers::Key(const std::string& written) const {
   for (char c : written) {
     if (c != ' ' && c != '-' && c != '(' && c != ')' && c != '.') plain += c;
   }
+  // A number holding a direction control is not read (libphonenumber would
+  // drop one at its start): it stays as written, so that where it is shown
+  // its controls show ("[U+061C]") and it is never taken for the plain one.
+  static constexpr std::string_view kControls[] = {"\u061C", "\u200E", "\u200F", "\u202A",
+                                                   "\u202B", "\u202C", "\u202D", "\u202E",
+                                                   "\u2066", "\u2067", "\u2068", "\u2069"};
+  for (const std::string_view control : kControls) {
+    if (plain.find(control) != std::string::npos) return plain;
+  }
   const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
   // Without a region only numbers written with their country are read.
   const std::string region = region_.empty() ? "ZZ" : region_;

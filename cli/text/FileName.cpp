@@ -100,9 +100,12 @@ std::string Folded(const std::string& name) {
 
 std::string SafeFileName(std::string_view name, std::string_view fallback) {
   std::string safe = Cleaned(name);
-  // A name that is an extension alone (".jpg") is the fallback's with it.
+  // A name that is an extension alone (".jpg", blanks around it or not) is
+  // the fallback's with it.
   const size_t slash = name.find_last_of("/\\");
-  const std::string_view base = slash == std::string_view::npos ? name : name.substr(slash + 1);
+  std::string_view base = slash == std::string_view::npos ? name : name.substr(slash + 1);
+  base.remove_prefix(std::min(base.find_first_not_of(' '), base.size()));
+  base.remove_suffix(base.size() - std::min(base.find_last_not_of(' ') + 1, base.size()));
   if (!safe.empty() && base.starts_with('.') && base.find('.', 1) == std::string_view::npos) {
     safe = Cleaned(std::string(fallback.substr(0, fallback.rfind('.'))) + "." + safe);
   }

@@ -19,17 +19,32 @@ namespace {
 volatile std::sig_atomic_t interrupted = 0;
 void OnInterrupt(int) { interrupted = 1; }
 
-// What asks long work to stop: Ctrl-C, the terminal closed, Ctrl-\, a
-// polite kill, a reader of the output gone (a write then fails with EPIPE
-// instead of ending the process where it stands), and every other signal
-// whose default ends the process and which can be caught: the user's own
-// (SIGUSR1, SIGUSR2), the timers (SIGALRM, SIGVTALRM, SIGPROF) and the CPU
-// limit (SIGXCPU).
-constexpr int kStops[] = {SIGINT,  SIGHUP,  SIGQUIT, SIGTERM,   SIGPIPE, SIGUSR1,
-                          SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF};
-// What ends the process: the same.
-constexpr int kEnds[] = {SIGINT,  SIGHUP,  SIGQUIT, SIGTERM,   SIGPIPE, SIGUSR1,
-                         SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF};
+// What asks long work to stop, and what ends the process (the same): Ctrl-C,
+// the terminal closed, Ctrl-\, a polite kill, a reader of the output gone (a
+// write then fails with EPIPE instead of ending the process where it
+// stands), and every other signal whose default ends the process, which can
+// be caught and which no fault of the process raises: the user's own
+// (SIGUSR1, SIGUSR2), the timers (SIGALRM, SIGVTALRM, SIGPROF), the CPU
+// limit (SIGXCPU), the power failing (SIGPWR), SIGSTKFLT, input ready
+// (SIGIO) and the real-time signals. (SIGXFSZ is ignored from the start: a
+// write past the file size limit fails instead.)
+const std::vector<int>& Stops() {
+  static const std::vector<int> stops = [] {
+    std::vector<int> all = {SIGINT,  SIGHUP,  SIGQUIT, SIGTERM, SIGPIPE, SIGUSR1,
+                            SIGUSR2, SIGALRM, SIGXCPU, SIGPROF, SIGIO,   SIGVTALRM};
+#ifdef SIGPWR
+    all.push_back(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+    all.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGRTMIN
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) all.push_back(s);
+#endif
+    return all;
+  }();
+  return stops;
+}
 
 // Where a signal finds the temporary file in use.
 char g_temporary[PATH_MAX + 1];
@@ -47,7 +62,7 @@ class SignalsHeld {
   SignalsHeld() {
     sigset_t stop;
     sigemptyset(&stop);
-    for (const int s : kEnds) sigaddset(&stop, s);
+    for (const int s : Stops()) sigaddset(&stop, s);
     ::sigprocmask(SIG_BLOCK, &stop, &before_);
   }
   ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
@@ -66,11 +81,13 @@ InterruptGuard::InterruptGuard(bool wake_reads) {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = wake_reads ? 0 : SA_RESTART;
-  static_assert(std::size(kStops) == std::size(decltype(previous_){}));
-  for (size_t i = 0; i < std::size(kStops); ++i) ::sigaction(kStops[i], &action, &previous_[i]);
+  const std::vector<int>& stops = Stops();
+  previous_.resize(stops.size());
+  for (size_t i = 0; i < stops.size(); ++i) ::sigaction(stops[i], &action, &previous_[i]);
 }
 InterruptGuard::~InterruptGuard() {
-  for (size_t i = 0; i < std::size(kStops); ++i) ::sigaction(kStops[i], &previous_[i], nullptr);
+  const std::vector<int>& stops = Stops();
+  for (size_t i = 0; i < stops.size(); ++i) ::sigaction(stops[i], &previous_[i], nullptr);
 }
 bool InterruptRequested() { return interrupted != 0; }
 
@@ -114,10 +131,9 @@ TemporaryFile::TemporaryFile(std::string pattern, Kind kind) {
   named_ = true;
   path_ = pattern;
   std::strcpy(g_temporary, path_.c_str());
-  static_assert(std::size(kEnds) == std::size(decltype(previous_){}));
-  for (size_t i = 0; i < std::size(kEnds); ++i) {
-    previous_[i] = ::signal(kEnds[i], RemoveTemporaryAndStop);
-  }
+  const std::vector<int>& ends = Stops();
+  previous_.resize(ends.size());
+  for (size_t i = 0; i < ends.size(); ++i) previous_[i] = ::signal(ends[i], RemoveTemporaryAndStop);
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -141,7 +157,7 @@ int TemporaryFile::Close() {
 
 void TemporaryFile::Keep() {
   if (path_.empty() || !named_) return;
-  for (size_t i = 0; i < std::size(kEnds); ++i) ::signal(kEnds[i], previous_[i]);
+  for (size_t i = 0; i < previous_.size(); ++i) ::signal(Stops()[i], previous_[i]);
   path_.clear();
 }
 

@@ -1,9 +1,10 @@
 // Ctrl-C during long work: while an InterruptGuard lives, SIGINT (and
 // SIGHUP, the terminal closed, SIGQUIT, Ctrl-\, SIGTERM, a polite kill,
 // SIGPIPE, the output's reader gone, and every other signal that would end
-// the process and can be caught: SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-// SIGPROF, SIGXCPU) only asks the work to stop, which it does at its next
-// safe point. A named TemporaryFile is
+// the process, can be caught and is no fault of the process itself:
+// SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPWR, SIGSTKFLT,
+// SIGIO and the real-time signals) only asks the work to stop, which it
+// does at its next safe point. A named TemporaryFile is
 // removed however the process ends but for SIGKILL; a nameless one has no
 // name to leave behind.
 #ifndef ZUSMS_CLI_TEXT_INTERRUPT_H_
@@ -13,6 +14,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace zusms::cli {
 
@@ -26,7 +28,7 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
  private:
-  struct sigaction previous_[11];
+  std::vector<struct sigaction> previous_;
 };
 
 // Whether Ctrl-C (or another of the signals above) came since the innermost
@@ -63,7 +65,7 @@ class TemporaryFile {
   int fd_ = -1;
   int error_ = 0;
   bool named_ = false;
-  void (*previous_[11])(int) = {};
+  std::vector<void (*)(int)> previous_;
 };
 
 // Writes all `size` bytes to `fd`: 0, or the errno of the write that

@@ -62,6 +62,20 @@ bool IsBlank(std::string_view text) {
   return true;
 }
 
+bool ShowsNothing(std::string_view name) {
+  if (!utf8::is_valid(name.begin(), name.end())) return false;
+  for (auto it = name.begin(); it != name.end();) {
+    const char32_t c = utf8::next(it, name.end());
+    const bool invisible = c <= 0x20 || c == 0x7F || (c >= 0x80 && c <= 0xA0) || c == 0x061C ||
+                           c == 0x115F || c == 0x1160 || c == 0x180E ||
+                           (c >= 0x2000 && c <= 0x200F) || (c >= 0x2028 && c <= 0x202F) ||
+                           (c >= 0x2060 && c <= 0x206F) || c == 0x2800 || c == 0x3000 ||
+                           c == 0x3164 || c == 0xFEFF || c == 0xFFA0;
+    if (!invisible && !u_isUWhiteSpace(static_cast<UChar32>(c))) return false;
+  }
+  return true;
+}
+
 std::string Counted(uint64_t n, std::string_view noun) {
   return std::to_string(n) + " " + std::string(noun) + (n == 1 ? "" : "s");
 }
@@ -393,11 +407,60 @@ int64_t ParseUserTime(std::string_view text, bool utc, bool end_of_day) {
                 "\" does not exist in the local time zone (the clocks skip it)");
 }
 
+namespace {
+
+// The zone TZ names: "" when TZ is not set.
+std::string ZoneOfTz() {
+  const char* env = std::getenv("TZ");
+  return env && *env ? (env[0] == ':' ? env + 1 : env) : "";
+}
+
+}  // namespace
+
+bool ZoneKnown() {
+  static std::string checked;
+  static bool known = true;
+  const std::string tz = ZoneOfTz();
+  if (tz == checked) return known;
+  checked = tz;
+  // A zone file (by path, or under TZDIR or the system's zoneinfo), or a
+  // rule such as "EST5EDT" or "<+03>-3", which always holds an hour.
+  const char* dir = std::getenv("TZDIR");
+  const std::string path =
+      tz.starts_with('/') ? tz : std::string(dir && *dir ? dir : "/usr/share/zoneinfo") + "/" + tz;
+  known = tz.empty() || tz.find_first_of("0123456789") != std::string::npos ||
+          (tz.find("..") == std::string::npos && ::access(path.c_str(), R_OK) == 0);
+  return known;
+}
+
+std::string OffsetText(long seconds) {
+  const long off = seconds < 0 ? -seconds : seconds;
+  char text[48];
+  std::snprintf(text, sizeof text, "UTC%c%02ld:%02ld", seconds < 0 ? '-' : '+', off / 3600,
+                off % 3600 / 60);
+  return text;
+}
+
+std::string OffsetOnChangeDay(int64_t seconds) {
+  const auto local = [](int64_t at) {
+    const auto t = static_cast<time_t>(at);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm;
+  };
+  const std::tm tm = local(seconds);
+  const long since_midnight = tm.tm_hour * 3600L + tm.tm_min * 60L + tm.tm_sec;
+  if (local(seconds - since_midnight).tm_gmtoff == tm.tm_gmtoff &&
+      local(seconds + 86399 - since_midnight).tm_gmtoff == tm.tm_gmtoff) {
+    return "";
+  }
+  return OffsetText(tm.tm_gmtoff);
+}
+
 std::string ZoneName() {
-  std::string tz;
-  if (const char* env = std::getenv("TZ"); env && *env) {
-    tz = env[0] == ':' ? env + 1 : env;
-  } else {
+  if (!ZoneKnown()) return "UTC";
+  std::string tz = ZoneOfTz();
+  if (tz.empty()) {
     char link[PATH_MAX];
     const ssize_t n = ::readlink("/etc/localtime", link, sizeof link - 1);
     if (n > 0) tz.assign(link, static_cast<size_t>(n));

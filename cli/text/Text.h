@@ -35,6 +35,11 @@ bool SetText(char16_t (&field)[N], std::string_view text) {
 // line breaks, and the invisible U+200B and U+FEFF); malformed UTF-8 is
 // not blank.
 bool IsBlank(std::string_view text);
+// Whether a name shows nothing: only white space, direction marks and
+// controls, invisible joiners and the characters drawn as nothing (the
+// braille blank U+2800, the Mongolian vowel separator U+180E, the Hangul
+// fillers); a person so named is shown by number.
+bool ShowsNothing(std::string_view name);
 // Whether two texts are the same but for letter case (Unicode case folding).
 bool SameButForCase(std::string_view a, std::string_view b);
 // `text`, unless it is blank: then a Failure saying `refusal`.
@@ -63,8 +68,18 @@ std::string ReadableTime(std::string_view time_text, bool utc);
 // ISO 8601 with the offset ("2026-12-06T15:24:05+08:00"), or "" for no time.
 std::string IsoTime(std::string_view time_text, bool utc);
 // The zone local times are in, by name where the system says it
-// ("Europe/Berlin", from TZ or /etc/localtime), else "".
+// ("Europe/Berlin", from TZ or /etc/localtime), else "". A TZ that names
+// no zone the system has and no rule ("Foo/Bar") leaves times in UTC:
+// then "UTC", and ZoneKnown() is false (the C library still gives such a
+// zone's name as the abbreviation of its times).
 std::string ZoneName();
+bool ZoneKnown();
+// "UTC+02:00": an offset from UTC in seconds.
+std::string OffsetText(long seconds);
+// On a day the local clocks change, the offset of the local time at
+// `seconds` (OffsetText), so that the hour they show twice is told apart;
+// else "".
+std::string OffsetOnChangeDay(int64_t seconds);
 // A time that a person typed: "YYYY-MM-DD" or "YYYY-MM-DD HH:MM" in local
 // time (UTC with `utc`), or ISO 8601 with an offset; a Failure otherwise,
 // also for a day, hour or minute the calendar or clock does not have
