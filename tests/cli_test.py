@@ -3,6 +3,7 @@
 
 usage: cli_test.py PATH/TO/zusms
 """
+import base64
 import json
 import os
 import subprocess
@@ -362,15 +363,21 @@ class Multimedia(Case):
         self.assertIn("multimedia: 1 message, 1.2 MB", self.run_cli("stats").stdout)
 
     def test_a_message_another_program_gave_odd_attributes_exports_as_xml_that_reads_back(self):
-        m = multimedia("20240301120000", [("+15550001", FROM)], picture("a.jpg"))
-        m["attrs"] = [["color", "red"], ["a b", "x"], ["<evil>", "y"], ["", "z"], ["color", "2"]]
+        m = multimedia("20240301120000", [("+15550001", FROM)], picture("a.jpg"), subject="Hi")
+        m["attrs"] = [["color", "red"], ["a b", "x"], ["<evil>", "y"], ["", "z"], ["color", "2"],
+                      ["part:1", "cd"], ["part:1:cd", "inline"], ["addr:0:x", "1"]]
         self.add_multimedia(m)
         out = os.path.join(self.dir.name, "out.xml")
         self.run_cli("export", "--format", "xml", "-o", out)
         import xml.etree.ElementTree as ElementTree  # well-formed, the names XML allows, once
         [mms] = ElementTree.parse(out).getroot().iter("mms")
-        self.assertEqual(mms.get("color"), "red")
-        self.assertTrue({"date", "msg_box"} <= set(mms.keys()) <= {"color", "date", "msg_box"})
+        self.assertEqual((mms.get("color"), mms.get("sub")), ("red", "Hi"))
+        self.assertEqual(set(mms.keys()), {"color", "date", "msg_box", "sub", "m_type"})
+        # What the kept names of a part or an address leave out is written too.
+        self.assertEqual([p.attrib for p in mms.iter("part")][1],
+                         {"cd": "inline", "ct": "image/jpeg", "fn": "a.jpg", "data": base64.b64encode(part_data(1000)).decode()})
+        self.assertEqual([a.attrib for a in mms.iter("addr")],
+                         [{"address": "+15550001", "type": "137", "charset": "", "x": "1"}])
         self.run_cli("import", out, user=2)
         self.assertEqual(self.json_of("stats", user=2)["multimedia"]["messages"], 1)
 
