@@ -390,9 +390,13 @@ class Multimedia(Case):
                  ("Photo.JPG", "Photo.JPG"), ("photo.jpg", "photo (2).jpg"),
                  ("kept.jpg", "kept (2).jpg"), ("a\x01b\x1b[31m.jpg", "a_b_[31m.jpg"),
                  ("evil\u202egpj.exe", "evil_gpj.exe"), (" .hidden. ", "hidden"),
-                 ("x" * 250 + ".jpg", "x" * 116 + ".jpg"), ("é" * 100, "é" * 60)]
+                 ("x" * 250 + ".jpg", "x" * 116 + ".jpg"), ("é" * 100, "é" * 60),
+                 ("y" * 300 + ".gif", "y" * 116 + ".gif")]  # whole as a backup keeps it
         parts = [picture(name, 100 + i, seed=i, ctype="image/png") for i, (name, _) in enumerate(cases)]
-        [mid] = self.add_multimedia(multimedia("20240301120000", [("+15550001", FROM)], *parts))
+        m = multimedia("20240301120000", [("+15550001", FROM)], *parts)
+        m["attrs"] = [[f"part:{i + 1}:fn", name]
+                      for i, (name, _) in enumerate(cases) if len(name) > 255]
+        [mid] = self.add_multimedia(m)
         self.add_multimedia(multimedia("20240302120000", [("+15550002", FROM)], picture("other.jpg")))
         out = os.path.join(self.dir.name, "out")
         os.mkdir(out)
