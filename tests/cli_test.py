@@ -441,6 +441,11 @@ class Multimedia(Case):
         self.assertIn(f"received {bob}  hi from bob", shown)
         alone = self.json_of("conversation", ann)
         self.assertEqual([m["text"] for m in alone], ["", "just us"])
+        # --number selects the group messages of every member, other conditions alike.
+        for args, texts in (((), ["hi both", "hi from ann", "hi from bob"]),
+                            (("--until", "2024-03-01 11:30"), ["hi both", "hi from ann"])):
+            listed = self.json_of("list", "--number", bob, *args)
+            self.assertEqual(sorted(m["content"] for m in listed), texts)
         self.run_cli("conversation", f"{ann},{me}", expect=1)
 
 
