@@ -113,6 +113,10 @@ Selection SelectionOptions::Resolve(Store& store, const Options& o) const {
       std::erase_if(*forms, [&](const std::string& f) {
         return std::find(theirs.begin(), theirs.end(), f) == theirs.end();
       });
+      // The number's groups are theirs only when the number is one of theirs.
+      const std::string key = numbers.Key(number);
+      if (std::none_of(people.begin(), people.end(), [&](const Person& p) { return p.key == key; }))
+        s.groups.clear();
     } else {
       forms = std::move(theirs);
     }
