@@ -690,9 +690,9 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * names a part or address the message does not have or is given twice, a
  * "+" first, a value kept for a column that is not the whole of which the
  * column holds the start (or for seq, text, data or type), a text that is
- * not valid UTF-16 (an unpaired surrogate), or a failure of the file. All but the last two are found
- * before anything is written; those two, inside the caller's batch, end the
- * batch, as a failed unit of work does.
+ * not valid UTF-16 (an unpaired surrogate), or a failure of the file.
+ * All but the last two are found before anything is written; those two,
+ * inside the caller's batch, end the batch, as a failed unit of work does.
  *
  * The message goes with its head: DeleteZuSmsHead and DeleteAllZuSmsHead
  * remove it, and so does deleting the head by any program that enforces
