@@ -482,19 +482,25 @@ bool IsXmlName(std::u16string_view name) {
 // read and encoded a piece at a time. The element's attributes are written
 // back as the file gave them, but for what the store may have changed
 // since: the time (to the second), the box (from the folder), read and locked.
-void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, size_t& replaced) {
+void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, size_t& replaced,
+              size_t& left_out) {
   const SmsHead& h = m.head;
   std::string line = "  <mms";
   // Each name once, and only names XML allows: another program may have
-  // stored any text as an attribute's name.
+  // stored any text as an attribute's name (counted in `left_out`).
   std::set<std::u16string, std::less<>> written;
   const auto put = [&](std::u16string_view name, std::u16string_view value) {
-    if (!IsXmlName(name) || !written.emplace(name).second) return;
+    if (!IsXmlName(name)) {
+      ++left_out;
+      return false;
+    }
+    if (!written.emplace(name).second) return false;
     line += ' ';
     AppendEscaped(line, name, replaced);
     line += "=\"";
     AppendEscaped(line, value, replaced);
     line += '"';
+    return true;
   };
   const int64_t date = MillisOf(h.recvtime, std::size(h.recvtime));
   const auto flag = [](std::u16string_view v, bool on, std::u16string_view yes) {
@@ -523,7 +529,7 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
     } else if (name == u"locked") {
       value = flag(value, h.lockflag != 0, u"1");
     }
-    put(name, value);
+    if (!put(name, value) && IsXmlName(name)) ++left_out;  // a name given twice
   }
   // An attribute kept without a column, or too long for its column (else `column`).
   const auto extra = [&](const std::string& prefix, size_t i, std::u16string_view name,
@@ -762,13 +768,13 @@ ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown, con
   Progress progress("exporting", count, progress_shown);
   out << "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n"
       << "<smses count=\"" << count << "\">\n";
-  size_t replaced = 0;
+  size_t replaced = 0, left_out = 0;
   std::string line;
   MessageAssembler writer([&](Message&& m) {
     const SmsHead& h = m.head();
     if (m.parts.size() == 1) {
       if (const auto mms = ReadMms(store, h)) {
-        WriteMms(store, out, *mms, unread.Unread(m), replaced);
+        WriteMms(store, out, *mms, unread.Unread(m), replaced, left_out);
         progress.Step();
         return;
       }
@@ -803,6 +809,7 @@ ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown, con
   ExportReport report;
   report.messages = count;
   report.replaced = replaced;
+  report.left_out = left_out;
   return report;
 }
 
