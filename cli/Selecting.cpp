@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "model/Folders.h"
+#include "model/Multimedia.h"
 #include "model/Region.h"
 
 namespace zusms::cli {
@@ -44,7 +45,7 @@ void SelectionOptions::Declare(CLI::App* cmd, bool ids_too, bool person_too) {
   if (person_too) {
     g->add_option("--number", number,
                   "with this telephone number, in any way of writing it (the store's region "
-                  "reads one without a country code)")
+                  "reads one without a country code), or a group message it is a member of")
         ->check(NotEmpty());
     g->add_option("--contact", contact,
                   "with the person of this name, as messages and the recipient history name "
@@ -88,7 +89,16 @@ Selection SelectionOptions::Resolve(Store& store, const Options& o) const {
   if (number.empty() && contact.empty()) return s;
   const PhoneNumbers numbers = NumbersOf(store, o.region);
   std::optional<std::vector<std::string>> forms;
-  if (!number.empty()) forms = WrittenForms(store, NumberMatch(numbers, number));
+  if (!number.empty()) {
+    forms = WrittenForms(store, NumberMatch(numbers, number));
+    // A group message is its members' as much as its head's number's.
+    const std::string key = numbers.Key(number);
+    for (const GroupMessage& g : GroupMessages(store, numbers)) {
+      if (std::find(g.members.begin(), g.members.end(), key) != g.members.end())
+        s.groups.push_back(g.id);
+    }
+    std::sort(s.groups.begin(), s.groups.end());
+  }
   if (!contact.empty()) {
     const std::vector<Person> people = PeopleNamed(store, numbers, contact);
     if (people.empty()) {
@@ -103,6 +113,10 @@ Selection SelectionOptions::Resolve(Store& store, const Options& o) const {
       std::erase_if(*forms, [&](const std::string& f) {
         return std::find(theirs.begin(), theirs.end(), f) == theirs.end();
       });
+      // The number's groups are theirs only when the number is one of theirs.
+      const std::string key = numbers.Key(number);
+      if (std::none_of(people.begin(), people.end(), [&](const Person& p) { return p.key == key; }))
+        s.groups.clear();
     } else {
       forms = std::move(theirs);
     }

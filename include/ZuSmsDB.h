@@ -172,7 +172,14 @@ typedef struct SmsMms {
   int32_t mtype;       /* message type (128 sent, 132 received, ...), kept as given */
 } SmsMms;
 
-/* Any other attribute of the message, kept in order, to be written back. */
+/* Any other attribute of the message, kept in order, to be written back.
+ * Some names are the store's own: "part:N" holds the names of part N's
+ * attributes in their order, separated by spaces; "part:N:NAME" the value
+ * of its attribute NAME when that has no column, or is too long for its
+ * column (ct, name, fn, chset, cid, cl), which then holds its start;
+ * "addr:N" and "addr:N:NAME" likewise for address N (columns address and
+ * charset); a row named "+" goes on with the value of the row before it,
+ * for values longer than a row. */
 typedef struct SmsMmsAttribute {
   char16_t name[64];
   char16_t value[1024];
@@ -679,10 +686,13 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * parts may be null when their count is 0), no address, an address type
  * other than the four roles, a part's data over ZU_MMS_PART_MAX bytes or
  * its text over ZU_MMS_TEXT_MAX characters, a text field without its
- * terminating zero, a text that is not valid UTF-16 (an unpaired
- * surrogate), or a failure of the file. All but the last two are found
- * before anything is written; those two, inside the caller's batch, end the
- * batch, as a failed unit of work does.
+ * terminating zero, a row of the store's own names (SmsMmsAttribute) that
+ * names a part or address the message does not have or is given twice, a
+ * "+" first, a value kept for a column that is not the whole of which the
+ * column holds the start (or for seq, text, data or type), a text that is
+ * not valid UTF-16 (an unpaired surrogate), or a failure of the file.
+ * All but the last two are found before anything is written; those two,
+ * inside the caller's batch, end the batch, as a failed unit of work does.
  *
  * The message goes with its head: DeleteZuSmsHead and DeleteAllZuSmsHead
  * remove it, and so does deleting the head by any program that enforces

@@ -15,6 +15,8 @@
 // handed to the caller a piece at a time, never held whole; a part's text is
 // read apart and measured as it is read.
 #include <algorithm>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -149,6 +151,89 @@ void CheckFields(const void* record, std::span<const Field> fields, const char* 
   }
 }
 
+// A column's text and capacity.
+using Column = std::pair<std::u16string_view, size_t>;
+template <size_t N>
+Column Kept(const char16_t (&field)[N]) {
+  return {field, N};
+}
+
+// The column that attribute `name` of a part (or an address) fills: nothing
+// when it has none; capacity 0 for one never kept as an attribute.
+std::optional<Column> ColumnOf(const SmsMmsPart* p, const SmsMmsAddress* a,
+                               std::u16string_view name) {
+  if (p) {
+    if (name == u"ct") return Kept(p->ctype);
+    if (name == u"name") return Kept(p->name);
+    if (name == u"fn") return Kept(p->fname);
+    if (name == u"chset") return Kept(p->charset);
+    if (name == u"cid") return Kept(p->cid);
+    if (name == u"cl") return Kept(p->cl);
+    if (name == u"seq" || name == u"text" || name == u"data") return Column();
+    return std::nullopt;
+  }
+  if (name == u"address") return Kept(a->address);
+  if (name == u"charset") return Kept(a->charset);
+  if (name == u"type") return Column();
+  return std::nullopt;
+}
+
+// The rows of further attributes the store names itself: "part:N" holds
+// the names of part N's attributes in order, "part:N:NAME" the value of its
+// attribute NAME that has no column or is too long for its column (which
+// then holds its start), "addr:N" and "addr:N:NAME" likewise for address N,
+// and "+" goes on with the value of the row before it. Each must name a
+// part or address the message has, once, and a value kept for a column
+// must be the whole of which the column holds the start.
+void CheckLayoutRows(const SmsMmsAttribute* attrs, uint32_t attrCount, const SmsMmsPartData* parts,
+                     uint32_t partCount, const SmsMmsAddress* addrs, uint32_t addrCount) {
+  std::set<std::u16string_view> seen;
+  for (uint32_t i = 0; i < attrCount; ++i) {
+    const std::u16string_view name(attrs[i].name);
+    const std::string what =
+        "attribute " + std::to_string(i) + " (\"" + zusms::engine::ToUtf8(name) + "\")";
+    if (name == u"+") {
+      if (i == 0) Refuse(what + " goes on with no attribute before it");
+      continue;
+    }
+    const bool part = name.starts_with(u"part:");
+    if (!part && !name.starts_with(u"addr:")) continue;
+    std::u16string_view rest = name.substr(5);
+    const size_t digits = std::min(rest.find(u':'), rest.size());
+    const std::u16string_view number = rest.substr(0, digits);
+    uint64_t n = 0;
+    const bool canonical = !number.empty() && number.size() <= 9 &&
+                           (number.size() == 1 || number[0] != u'0') &&
+                           std::all_of(number.begin(), number.end(), [&](char16_t c) {
+                             n = n * 10 + (c - u'0');
+                             return c >= u'0' && c <= u'9';
+                           });
+    const uint32_t count = part ? partCount : addrCount;
+    if (!canonical || n >= count) {
+      Refuse(what + ": the message has no " + (part ? "part " : "address ") +
+             zusms::engine::ToUtf8(number));
+    }
+    if (digits < rest.size() && digits + 1 == rest.size()) Refuse(what + ": no attribute name");
+    if (!seen.insert(name).second) Refuse(what + " is given twice");
+    if (digits == rest.size()) continue;
+    const auto column = ColumnOf(part ? &parts[n].part : nullptr, part ? nullptr : &addrs[n],
+                                 rest.substr(digits + 1));
+    if (!column) continue;
+    std::u16string value(attrs[i].value);
+    for (uint32_t k = i + 1; k < attrCount && std::u16string_view(attrs[k].name) == u"+"; ++k)
+      value += attrs[k].value;
+    // The column holds as much of it as fits, never half a surrogate pair.
+    const auto [start, capacity] = *column;
+    size_t fits = capacity - 1;
+    if (capacity > 1 && value.size() > fits && value[fits - 1] >= 0xD800 &&
+        value[fits - 1] <= 0xDBFF)
+      --fits;
+    const bool whole = capacity > 0 && value.size() > capacity - 1 && start.size() == fits &&
+                       value.starts_with(start);
+    if (!whole) Refuse(what + ": not the whole of which its column holds the start");
+  }
+}
+
 void CheckInput(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
                 uint32_t attrCount, const SmsMmsPartData* parts, uint32_t partCount,
                 const SmsMmsAddress* addrs, uint32_t addrCount) {
@@ -175,6 +260,7 @@ void CheckInput(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* a
       Refuse("part " + std::to_string(i) + " has a text longer than " +
              std::to_string(ZU_MMS_TEXT_MAX) + " characters");
   }
+  CheckLayoutRows(attrs, attrCount, parts, partCount, addrs, addrCount);
 }
 
 // What a table binds or reads beyond its fields: nothing.

@@ -3,6 +3,7 @@
 
 usage: cli_test.py PATH/TO/zusms
 """
+import base64
 import json
 import os
 import subprocess
@@ -362,15 +363,22 @@ class Multimedia(Case):
         self.assertIn("multimedia: 1 message, 1.2 MB", self.run_cli("stats").stdout)
 
     def test_a_message_another_program_gave_odd_attributes_exports_as_xml_that_reads_back(self):
-        m = multimedia("20240301120000", [("+15550001", FROM)], picture("a.jpg"))
-        m["attrs"] = [["color", "red"], ["a b", "x"], ["<evil>", "y"], ["", "z"], ["color", "2"]]
+        m = multimedia("20240301120000", [("+15550001", FROM)], picture("a.jpg"), subject="Hi")
+        m["attrs"] = [["color", "red"], ["a b", "x"], ["<evil>", "y"], ["", "z"], ["color", "2"],
+                      ["part:1", "cd"], ["part:1:cd", "inline"], ["addr:0:x", "1"]]
         self.add_multimedia(m)
         out = os.path.join(self.dir.name, "out.xml")
-        self.run_cli("export", "--format", "xml", "-o", out)
+        said = self.run_cli("export", "--format", "xml", "-o", out).stderr
+        self.assertIn("4 attributes of multimedia messages left out", said)
         import xml.etree.ElementTree as ElementTree  # well-formed, the names XML allows, once
         [mms] = ElementTree.parse(out).getroot().iter("mms")
-        self.assertEqual(mms.get("color"), "red")
-        self.assertTrue({"date", "msg_box"} <= set(mms.keys()) <= {"color", "date", "msg_box"})
+        self.assertEqual((mms.get("color"), mms.get("sub")), ("red", "Hi"))
+        self.assertEqual(set(mms.keys()), {"color", "date", "msg_box", "sub", "m_type"})
+        # What the kept names of a part or an address leave out is written too.
+        self.assertEqual([p.attrib for p in mms.iter("part")][1],
+                         {"cd": "inline", "ct": "image/jpeg", "fn": "a.jpg", "data": base64.b64encode(part_data(1000)).decode()})
+        self.assertEqual([a.attrib for a in mms.iter("addr")],
+                         [{"address": "+15550001", "type": "137", "charset": "", "x": "1"}])
         self.run_cli("import", out, user=2)
         self.assertEqual(self.json_of("stats", user=2)["multimedia"]["messages"], 1)
 
@@ -383,9 +391,13 @@ class Multimedia(Case):
                  ("Photo.JPG", "Photo.JPG"), ("photo.jpg", "photo (2).jpg"),
                  ("kept.jpg", "kept (2).jpg"), ("a\x01b\x1b[31m.jpg", "a_b_[31m.jpg"),
                  ("evil\u202egpj.exe", "evil_gpj.exe"), (" .hidden. ", "hidden"),
-                 ("x" * 250 + ".jpg", "x" * 116 + ".jpg"), ("é" * 100, "é" * 60)]
+                 ("x" * 250 + ".jpg", "x" * 116 + ".jpg"), ("é" * 100, "é" * 60),
+                 ("y" * 300 + ".gif", "y" * 116 + ".gif")]  # whole as a backup keeps it
         parts = [picture(name, 100 + i, seed=i, ctype="image/png") for i, (name, _) in enumerate(cases)]
-        [mid] = self.add_multimedia(multimedia("20240301120000", [("+15550001", FROM)], *parts))
+        m = multimedia("20240301120000", [("+15550001", FROM)], *parts)
+        m["attrs"] = [[f"part:{i + 1}:fn", name]
+                      for i, (name, _) in enumerate(cases) if len(name) > 255]
+        [mid] = self.add_multimedia(m)
         self.add_multimedia(multimedia("20240302120000", [("+15550002", FROM)], picture("other.jpg")))
         out = os.path.join(self.dir.name, "out")
         os.mkdir(out)
@@ -430,6 +442,11 @@ class Multimedia(Case):
         self.assertIn(f"received {bob}  hi from bob", shown)
         alone = self.json_of("conversation", ann)
         self.assertEqual([m["text"] for m in alone], ["", "just us"])
+        # --number selects the group messages of every member, other conditions alike.
+        for args, texts in (((), ["hi both", "hi from ann", "hi from bob"]),
+                            (("--until", "2024-03-01 11:30"), ["hi both", "hi from ann"])):
+            listed = self.json_of("list", "--number", bob, *args)
+            self.assertEqual(sorted(m["content"] for m in listed), texts)
         self.run_cli("conversation", f"{ann},{me}", expect=1)
 
 

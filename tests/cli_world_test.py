@@ -560,21 +560,33 @@ class FolderNames(World):
         self.assertIn("file: ", out)  # integrity_check's findings
 
 
-    def test_check_finds_what_a_multimedia_message_left_without_its_head_and_repair_removes_it(self):
+    def test_check_finds_what_raw_deletes_left_of_multimedia_messages(self):
+        # (what another program deletes without foreign keys, what check finds,
+        #  what --repair does: None leaves it as it is)
+        cases = [("SmsHead where id", "multimedia message {} has no head",
+                  "removed what multimedia message {} left"),
+                 ("zu_mms where HeadId", "message {} has the parts of a multimedia message", None),
+                 ("zu_mms_addr where HeadId", "multimedia message {} has no address", None)]
         m = cli_test.multimedia("20240301120000", [("+15550001", cli_test.FROM)],
                                 cli_test.picture("a.jpg"))
-        kept, headless = self.add_multimedia(m, m)
-        with sqlite3.connect(self.db) as db:  # foreign keys not enforced
-            db.execute("delete from SmsHead where id = ?", (headless,))
-        self.assertEqual(self.json_of("stats")["multimedia"], {"messages": 1, "bytes": 1000})
-        self.assertIn(f"multimedia message {headless} has no head",
-                      self.run_cli("check", expect=1).stdout)
-        self.assertIn(f"removed what multimedia message {headless} left",
-                      self.run_cli("check", "--repair").stdout)
+        kept, *spoiled = self.add_multimedia(*[m] * (len(cases) + 1))
         with sqlite3.connect(self.db) as db:
+            for (rows, _, _), mid in zip(cases, spoiled):
+                db.execute(f"delete from {rows} = ?", (mid,))
+        found = self.run_cli("check", expect=1).stdout
+        repaired = self.run_cli("check", "--repair", expect=1).stdout
+        after = self.run_cli("check", expect=1).stdout
+        for (rows, finding, repair), mid in zip(cases, spoiled):
+            with self.subTest(rows=rows):
+                self.assertIn(finding.format(mid), found)
+                if repair:
+                    self.assertIn(repair.format(mid), repaired)
+                    self.assertNotIn(finding.format(mid), after)
+                else:
+                    self.assertIn(finding.format(mid), after)
+        with sqlite3.connect(self.db) as db:  # nothing but the headless one's rows deleted
             self.assertEqual(db.execute("select distinct HeadId from zu_mms_part").fetchall(),
-                             [(kept,)])
-        self.assertEqual(self.run_cli("check").stdout, "no problems found\n")
+                             [(kept,), (spoiled[1],), (spoiled[2],)])
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to act as another user")
     def test_check_by_a_reader_of_another_users_store_makes_no_file(self):

@@ -366,6 +366,22 @@ TEST_F(HeadTest, AMultimediaMessageIsStoredWholeReadInPiecesAndGoesWithItsHead) 
          static const std::u16string kLong(ZU_MMS_TEXT_MAX + 1, u'x');
          i.parts[0].text = kLong.c_str();
        }},
+      // The store's own names: what they name must be there, once, and agree.
+      {"no such address", [](Input& i) { SetText(i.attrs[0].name, u"addr:3"); }},
+      {"no such part", [](Input& i) { SetText(i.attrs[0].name, u"part:01:cd"); }},
+      {"a part named twice",
+       [](Input& i) {
+         SetText(i.attrs[0].name, u"part:1:cd");
+         SetText(i.attrs[1].name, u"part:1:cd");
+       }},
+      {"a continuation of nothing", [](Input& i) { SetText(i.attrs[0].name, u"+"); }},
+      {"a kept value the column does not start",
+       [](Input& i) {
+         SetText(i.attrs[0].name, u"addr:0:address");
+         SetText(i.attrs[0].value, u"+1555" + std::u16string(200, u'0'));
+       }},
+      {"a column kept short", [](Input& i) { SetText(i.attrs[0].name, u"part:1:fn"); }},
+      {"a role kept as text", [](Input& i) { SetText(i.attrs[0].name, u"addr:0:type"); }},
   };
   for (const Bad& b : kBad) {
     SCOPED_TRACE(b.name);

@@ -20,6 +20,7 @@ struct ExportReport {
   size_t records = 0;   // JSON: records of the kinds other than messages and folders
   size_t folders = 0;   // JSON
   size_t replaced = 0;  // XML: characters XML 1.0 cannot carry, written as U+FFFD
+  size_t left_out = 0;  // XML: multimedia attributes named as XML allows no name, or twice
 };
 // The heads an export writes: all of them, or those whose ids `only` holds.
 using HeadIds = std::unordered_set<int32_t>;

@@ -482,19 +482,25 @@ bool IsXmlName(std::u16string_view name) {
 // read and encoded a piece at a time. The element's attributes are written
 // back as the file gave them, but for what the store may have changed
 // since: the time (to the second), the box (from the folder), read and locked.
-void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, size_t& replaced) {
+void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, size_t& replaced,
+              size_t& left_out) {
   const SmsHead& h = m.head;
   std::string line = "  <mms";
   // Each name once, and only names XML allows: another program may have
-  // stored any text as an attribute's name.
+  // stored any text as an attribute's name (counted in `left_out`).
   std::set<std::u16string, std::less<>> written;
   const auto put = [&](std::u16string_view name, std::u16string_view value) {
-    if (!IsXmlName(name) || !written.emplace(name).second) return;
+    if (!IsXmlName(name)) {
+      ++left_out;
+      return false;
+    }
+    if (!written.emplace(name).second) return false;
     line += ' ';
     AppendEscaped(line, name, replaced);
     line += "=\"";
     AppendEscaped(line, value, replaced);
     line += '"';
+    return true;
   };
   const int64_t date = MillisOf(h.recvtime, std::size(h.recvtime));
   const auto flag = [](std::u16string_view v, bool on, std::u16string_view yes) {
@@ -523,26 +529,48 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
     } else if (name == u"locked") {
       value = flag(value, h.lockflag != 0, u"1");
     }
-    put(name, value);
+    if (!put(name, value) && IsXmlName(name)) ++left_out;  // a name given twice
   }
-  // A message stored with some attributes only still has its time and box,
-  // which reading it back needs; one stored without any (by another
-  // program) gets what the store knows.
+  // An attribute kept without a column, or too long for its column (else `column`).
+  const auto extra = [&](const std::string& prefix, size_t i, std::u16string_view name,
+                         std::u16string_view column = u"null") {
+    const auto kept = layout.find(Utf16(fmt::format("{}:{}:", prefix, i)) + std::u16string(name));
+    return kept == layout.end() ? column : kept->second;
+  };
+  // Whether the head's number is what its addresses give (a group's a~b~c).
+  const auto from_addresses = [&](std::u16string_view tel) {
+    for (size_t from = 0; from <= tel.size();) {
+      const size_t end = std::min(tel.find(u'~', from), tel.size());
+      bool found = false;
+      for (size_t i = 0; i < m.addrs.size() && !found; ++i)
+        found = extra("addr", i, u"address",
+                      FieldText(m.addrs[i].address, std::size(m.addrs[i].address))) ==
+                tel.substr(from, end - from);
+      if (!found) return false;
+      from = end + 1;
+    }
+    return true;
+  };
+  // Whatever attributes were kept, what the store knows of the message is
+  // written where they leave it out; one stored without any (by another
+  // program) gets the usual set.
   const bool bare = written.empty();
-  put(u"date", NumberText(date));
-  put(u"msg_box", NumberText(TypeOfHead(h)));
-  if (bare) {
-    put(u"address", FieldText(h.tel, std::size(h.tel)));
-    put(u"m_type", NumberText(m.mms.mtype));
-    const std::u16string_view subject = FieldText(m.mms.subject, std::size(m.mms.subject));
-    put(u"sub", subject.empty() ? u"null" : subject);
-    const std::u16string_view ctype = FieldText(m.mms.ctype, std::size(m.mms.ctype));
-    put(u"ct_t", ctype.empty() ? u"null" : ctype);
-    put(u"read", unread ? u"0" : u"1");
-    put(u"locked", h.lockflag ? u"1" : u"0");
-    const std::u16string_view name = FieldText(h.name, std::size(h.name));
-    put(u"contact_name", name.empty() ? u"(Unknown)" : name);
-  }
+  const auto known = [&](std::u16string_view name, std::u16string_view value, bool says) {
+    if (bare || says) put(name, value);
+  };
+  known(u"date", NumberText(date), true);
+  known(u"msg_box", NumberText(TypeOfHead(h)), true);
+  const std::u16string_view tel = FieldText(h.tel, std::size(h.tel));
+  known(u"address", tel, !tel.empty() && !from_addresses(tel));
+  known(u"m_type", NumberText(m.mms.mtype), m.mms.mtype != 0);
+  const std::u16string_view subject = FieldText(m.mms.subject, std::size(m.mms.subject));
+  known(u"sub", subject.empty() ? u"null" : subject, !subject.empty());
+  const std::u16string_view ctype = FieldText(m.mms.ctype, std::size(m.mms.ctype));
+  known(u"ct_t", ctype.empty() ? u"null" : ctype, !ctype.empty());
+  known(u"read", unread ? u"0" : u"1", unread);
+  known(u"locked", h.lockflag ? u"1" : u"0", h.lockflag != 0);
+  const std::u16string_view contact = FieldText(h.name, std::size(h.name));
+  known(u"contact_name", contact.empty() ? u"(Unknown)" : contact, !contact.empty());
   line += ">\n    <parts>\n";
   // The attributes of part or address `i`, by the names kept (else `names`).
   const auto each = [&](const std::string& prefix, size_t i, std::u16string_view names,
@@ -555,45 +583,67 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
       from = end + 1;
     }
   };
-  // An attribute kept without a column, or too long for its column (else `column`).
-  const auto extra = [&](const std::string& prefix, size_t i, std::u16string_view name,
-                         std::u16string_view column = u"null") {
-    const auto kept = layout.find(Utf16(fmt::format("{}:{}:", prefix, i)) + std::u16string(name));
-    return kept == layout.end() ? column : kept->second;
+  // Then the attributes the names kept leave out: those the store has a
+  // value for (`says`), and those kept without a column.
+  const auto rest = [&](const std::string& prefix, size_t i,
+                        std::initializer_list<std::pair<std::u16string_view, bool>> says,
+                        const std::function<void(std::u16string_view)>& one) {
+    for (const auto& [name, has] : says) {
+      if (has && !written.contains(name)) one(name);
+    }
+    const std::u16string start = Utf16(fmt::format("{}:{}:", prefix, i));
+    for (auto it = layout.lower_bound(start); it != layout.end() && it->first.starts_with(start);
+         ++it) {
+      if (!written.contains(it->first.substr(start.size()))) one(it->first.substr(start.size()));
+    }
   };
   for (size_t i = 0; i < m.parts.size(); ++i) {
     const MmsPart& p = m.parts[i];
     written.clear();  // names are each element's own
     line += "      <part";
     const bool data = p.desc.datalen > 0;
+    const auto one = [&](std::u16string_view name) {
+      const std::string n = Utf8(name.data(), name.size());
+      if (n == "seq") {
+        put(name, NumberText(p.desc.seq));
+      } else if (n == "text") {
+        put(name, p.has_text || layout.contains(Utf16(fmt::format("part:{}", i)))
+                      ? std::u16string_view(p.text)
+                      : u"null");
+      } else if (const auto column = ColumnOf(p.desc, n)) {
+        put(name, extra("part", i, name, FieldText(column->first, column->second)));
+      } else if (n == "data") {
+        if (!written.emplace(name).second) return;
+        line += " data=\"";
+        out << line;
+        line.clear();
+        ReadPartData(store, static_cast<uint32_t>(h.id), static_cast<uint32_t>(i), p.desc.datalen,
+                     [&](const uint8_t* bytes, size_t size) {
+                       line.clear();
+                       AppendBase64(line, bytes, size);
+                       out << line;
+                     });
+        line = "\"";
+      } else {
+        put(name, extra("part", i, name));
+      }
+    };
     each("part", i,
          data ? u"seq ct name chset cd fn cid cl ctt_s ctt_t text data"
               : u"seq ct name chset cd fn cid cl ctt_s ctt_t text",
-         [&](std::u16string_view name) {
-           const std::string n = Utf8(name.data(), name.size());
-           if (n == "seq") {
-             put(name, NumberText(p.desc.seq));
-           } else if (n == "text") {
-             put(name, p.has_text || layout.contains(Utf16(fmt::format("part:{}", i)))
-                           ? std::u16string_view(p.text)
-                           : u"null");
-           } else if (const auto column = ColumnOf(p.desc, n)) {
-             put(name, extra("part", i, name, FieldText(column->first, column->second)));
-           } else if (n == "data") {
-             line += " data=\"";
-             out << line;
-             line.clear();
-             ReadPartData(store, static_cast<uint32_t>(h.id), static_cast<uint32_t>(i),
-                          p.desc.datalen, [&](const uint8_t* bytes, size_t size) {
-                            line.clear();
-                            AppendBase64(line, bytes, size);
-                            out << line;
-                          });
-             line = "\"";
-           } else {
-             put(name, extra("part", i, name));
-           }
-         });
+         one);
+    const auto has = [](const auto& field) { return field[0] != 0; };
+    rest("part", i,
+         {{u"seq", p.desc.seq != 0},
+          {u"ct", has(p.desc.ctype)},
+          {u"name", has(p.desc.name)},
+          {u"chset", has(p.desc.charset)},
+          {u"fn", has(p.desc.fname)},
+          {u"cid", has(p.desc.cid)},
+          {u"cl", has(p.desc.cl)},
+          {u"text", p.has_text},
+          {u"data", data}},
+         one);
     line += " />\n";
   }
   line += "    </parts>\n    <addrs>\n";
@@ -601,7 +651,7 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
     const SmsMmsAddress& a = m.addrs[i];
     written.clear();
     line += "      <addr";
-    each("addr", i, u"address type charset", [&](std::u16string_view name) {
+    const auto one = [&](std::u16string_view name) {
       if (name == u"address") {
         put(name, extra("addr", i, name, FieldText(a.address, std::size(a.address))));
       } else if (name == u"type") {
@@ -611,7 +661,10 @@ void WriteMms(Store& store, std::ostream& out, const MmsRecord& m, bool unread, 
       } else {
         put(name, extra("addr", i, name));
       }
-    });
+    };
+    each("addr", i, u"address type charset", one);
+    rest("addr", i,
+         {{u"address", a.address[0] != 0}, {u"type", true}, {u"charset", a.charset[0] != 0}}, one);
     line += " />\n";
   }
   line += "    </addrs>\n  </mms>\n";
@@ -715,13 +768,13 @@ ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown, con
   Progress progress("exporting", count, progress_shown);
   out << "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n"
       << "<smses count=\"" << count << "\">\n";
-  size_t replaced = 0;
+  size_t replaced = 0, left_out = 0;
   std::string line;
   MessageAssembler writer([&](Message&& m) {
     const SmsHead& h = m.head();
     if (m.parts.size() == 1) {
       if (const auto mms = ReadMms(store, h)) {
-        WriteMms(store, out, *mms, unread.Unread(m), replaced);
+        WriteMms(store, out, *mms, unread.Unread(m), replaced, left_out);
         progress.Step();
         return;
       }
@@ -756,6 +809,7 @@ ExportReport ExportXml(Store& store, std::ostream& out, bool progress_shown, con
   ExportReport report;
   report.messages = count;
   report.replaced = replaced;
+  report.left_out = left_out;
   return report;
 }
 

@@ -317,6 +317,12 @@ void AddBackupCommands(Commands& c) {
       std::cerr << fmt::format("{} that XML 1.0 cannot carry {} written as U+FFFD\n",
                                Counted(r.replaced, "character"), Were(r.replaced));
     }
+    if (r.left_out > 0) {
+      std::cerr << fmt::format(
+          "{} of multimedia messages left out: named as XML allows no name, or a second time "
+          "(the JSON export keeps them)\n",
+          Counted(r.left_out, "attribute"));
+    }
   });
 
   auto input = std::make_shared<std::string>();

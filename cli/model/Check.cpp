@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <tuple>
@@ -99,6 +100,37 @@ CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
 
 namespace {
 
+// What another program's deletes that did not enforce foreign keys left of
+// multimedia messages: a head with parts but without the
+// message's own row (`texts`: the heads not in `mms`), shown as a text
+// message with its parts hidden; a multimedia message (`headed`) without
+// addresses, which no backup reads back. Reported, never repaired: the message's own row
+// (subject, type) is gone, and addresses cannot be made up; deleting would
+// take the person's pictures.
+void MultimediaRemains(Store& store, const std::vector<uint32_t>& texts,
+                       const std::vector<uint32_t>& headed, CheckReport& r) {
+  for (const uint32_t id : texts) {
+    // One query a head: whether it has a first part.
+    uint32_t length = 0;
+    const int32_t status = GetZuSmsMmsPartText(*store, id, 0, nullptr, 0, &length);
+    if (status == 100) continue;
+    Check(status, "reading a message's parts");
+    r.findings.push_back(fmt::format(
+        "message {} has the parts of a multimedia message without its own row (zu_mms): shown "
+        "as a text message, its parts hidden (left as it is)",
+        id));
+  }
+  for (const uint32_t id : headed) {
+    SmsMms m{};
+    uint32_t attributes = 0, parts = 0, addresses = 0;
+    if (GetZuSmsMms(*store, id, &m, &attributes, &parts, &addresses) != 0 || addresses > 0)
+      continue;
+    r.findings.push_back(fmt::format(
+        "multimedia message {} has no address: a backup of it does not read back (left as it is)",
+        id));
+  }
+}
+
 // Folders, messages and filter rules as the store gives them.
 void Inspect(Store& store, CheckReport& r, bool repair) {
   std::map<int32_t, std::vector<std::string>> names;  // folder number: stored names
@@ -118,7 +150,12 @@ void Inspect(Store& store, CheckReport& r, bool repair) {
   std::vector<Message> stranded;
   MessageAssembler gather([&](Message&& m) { stranded.push_back(std::move(m)); });
   std::map<std::tuple<int32_t, std::u16string>, std::set<int16_t>> parts;  // long: indexes seen
+  const std::vector<uint32_t> mms =
+      ReadAll<uint32_t>(store, GetZuSmsMmsCount, GetAllZuSmsMmsID, "multimedia messages");
+  std::vector<uint32_t> texts, headed;  // heads that are not multimedia messages, that are
   store.ForEachHead([&](const SmsHead& h) {
+    const auto id = static_cast<uint32_t>(h.id);
+    (std::binary_search(mms.begin(), mms.end(), id) ? headed : texts).push_back(id);
     if (!names.contains(h.fid)) gather.Add(h);
     if (IsPart(h))
       parts[{h.batid, std::u16string(FieldText(h.tel, std::size(h.tel)))}].insert(h.index);
@@ -141,6 +178,7 @@ void Inspect(Store& store, CheckReport& r, bool repair) {
     r.findings.push_back(fmt::format("message {} is in folder number {}, which no folder has",
                                      m.id(), m.head().fid));
   }
+  MultimediaRemains(store, texts, headed, r);
   const std::vector<uint32_t> headless = HeadlessMultimedia(store);
   for (const uint32_t id : headless) {
     r.findings.push_back(fmt::format(

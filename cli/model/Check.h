@@ -20,7 +20,9 @@ struct CheckReport {
 // Looks at the user's folders, messages and filter rules: messages of a
 // folder number no folder has, filter rules of one, a folder number two
 // folders share, parts of a long message without its first part, what a
-// multimedia message left when its head was deleted; and runs SQLite's
+// multimedia message left when its head was deleted, a head with parts but
+// without its multimedia row, a multimedia message without addresses (these
+// two only reported); and runs SQLite's
 // integrity_check on `file` (the store's file, opened read-only beside the
 // store), and compares the store's search index with the messages. With
 // `repair`, what headless multimedia messages left is removed, the messages

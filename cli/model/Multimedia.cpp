@@ -6,6 +6,7 @@
 #include <exception>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "model/Messages.h"
 #include "text/FileName.h"
@@ -34,6 +35,22 @@ std::vector<SmsMmsAddress> Addresses(Store& store, uint32_t id, uint32_t count) 
         "reading a message's addresses");
   addresses.resize(n);
   return addresses;
+}
+
+// The value of further attribute `name` with the rows that go on with it
+// ("+"), read from the message's `count` attributes; nothing when it has none.
+std::optional<std::u16string> KeptValue(Store& store, uint32_t id, uint32_t count,
+                                        std::u16string_view name) {
+  std::vector<SmsMmsAttribute> attrs(count);
+  uint32_t n = 0;
+  Check(GetAllZuSmsMmsAttribute(*store, id, attrs.data(), count, &n), "reading its attributes");
+  for (uint32_t i = 0; i < n; ++i) {
+    if (std::u16string_view(attrs[i].name) != name) continue;
+    std::u16string value(attrs[i].value);
+    while (++i < n && std::u16string_view(attrs[i].name) == u"+") value += attrs[i].value;
+    return value;
+  }
+  return std::nullopt;
 }
 
 // What some phones write in place of the user's own number.
@@ -72,7 +89,18 @@ std::optional<Multimedia> ReadMultimedia(Store& store, uint32_t id) {
     a.bytes = p.datalen;
     // Phone backups write "null" for a name they do not have (typically the
     // file name, with the picture's name in name and content location).
-    for (const std::string& name : {Utf8(p.fname), Utf8(p.name), Utf8(p.cl)}) {
+    // A name too long for its column is kept whole among the further
+    // attributes, under the name the backups give it.
+    for (const auto& [column, size, kept] : {std::tuple(p.fname, std::size(p.fname), u"fn"),
+                                             std::tuple(p.name, std::size(p.name), u"name"),
+                                             std::tuple(p.cl, std::size(p.cl), u"cl")}) {
+      const std::u16string_view held = FieldText(column, size);
+      std::string name = Utf8(held.data(), held.size());
+      if (held.size() + 2 >= size) {  // full, but for half a surrogate pair
+        const auto whole =
+            KeptValue(store, id, attributes, Utf16(fmt::format("part:{}:", i)) + kept);
+        if (whole) name = Utf8(whole->c_str(), whole->size());
+      }
       if (!IsBlank(name) && name != "null") {
         a.name = name;
         break;

@@ -29,7 +29,8 @@ class Meets {
   bool operator()(const Message& m) const {
     const SmsHead& h = m.head();
     const std::u16string_view tel = FieldText(h.tel, std::size(h.tel));
-    if ((tels_ && !tels_->contains(std::u16string(tel))) || (s_.number_is && !s_.number_is(tel))) {
+    if ((tels_ && !tels_->contains(std::u16string(tel)) && !InGroup(m.id())) ||
+        (s_.number_is && !s_.number_is(tel))) {
       return false;
     }
     const std::u16string_view time = FieldText(h.recvtime, std::size(h.recvtime));
@@ -42,6 +43,9 @@ class Meets {
     const std::u16string text = m.Text();
     if (!s_.anywhere) return s_.text.Matches(text);
     return s_.text.MatchesAny({text, tel, FieldText(h.name, std::size(h.name))});
+  }
+  bool InGroup(uint32_t id) const {
+    return std::binary_search(s_.groups.begin(), s_.groups.end(), id);
   }
 
  private:
@@ -179,7 +183,7 @@ std::vector<uint32_t> PersonMessages(Store& store, const char16_t* key, uint32_t
 
 bool Selection::Plain() const {
   return ids.empty() && text.empty() && !unread && !locked && !long_only && !number_is &&
-         (!numbers || numbers->size() <= kFewForms);
+         groups.empty() && (!numbers || numbers->size() <= kFewForms);
 }
 
 void ForEachSelected(Store& store, const Selection& s,
@@ -239,6 +243,16 @@ void ForEachSelected(Store& store, const Selection& s,
       ForEachPart(
           store, [&](const SmsHead& h) { parts.Add(h); }, Number(tel));
     parts.Finish();
+  }
+  // The group messages the passes by number did not find (one deleted
+  // since the selection was made is gone).
+  for (const uint32_t id : one_pass ? std::vector<uint32_t>() : s.groups) {
+    SmsHead h{};
+    Check(GetZuSmsHead(*store, id, &h), "reading message " + std::to_string(id));
+    const std::u16string_view tel = FieldText(h.tel, std::size(h.tel));
+    if (h.id == 0 || std::find(forms.begin(), forms.end(), tel) != forms.end()) continue;
+    Message m = GetMessage(store, id);
+    if (meets(m)) visit(std::move(m));
   }
 }
 

@@ -23,6 +23,9 @@ struct Selection {
   // Written exactly as one of these (the ways the user's messages write
   // the wanted correspondents' numbers); none: any number.
   std::optional<std::vector<std::string>> numbers;
+  // Group messages that the wanted number is a member of (sorted ids): they
+  // meet `numbers` whatever their head's number is.
+  std::vector<uint32_t> groups;
   // Or any number this says is the wanted one (one pass over all heads).
   std::function<bool(std::u16string_view)> number_is;
   std::string since, until;  // time texts: since <= time < until

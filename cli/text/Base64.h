@@ -13,8 +13,11 @@
 namespace zusms::cli {
 
 // Decodes one value fed in pieces. White space is skipped; padding may be
-// left out. Keeps at most `limit` bytes (counting on beyond it), so that a
-// value too long to store costs no memory.
+// left out. The bits of a last group beyond its bytes (the low bits of "eHl",
+// which a strict encoder leaves zero) are dropped, not refused: they hold no
+// byte, and a sloppy encoder's pictures are still whole pictures. Keeps at
+// most `limit` bytes (counting on beyond it), so that a value too long to
+// store costs no memory.
 class Base64Decoder {
  public:
   explicit Base64Decoder(size_t limit = SIZE_MAX) : limit_(limit) {}
