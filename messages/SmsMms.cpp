@@ -149,11 +149,22 @@ void CheckFields(const void* record, std::span<const Field> fields, const char* 
   }
 }
 
-void CheckInput(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
-                uint32_t attrCount, const SmsMmsPartData* parts, uint32_t partCount,
-                const SmsMmsAddress* addrs, uint32_t addrCount) {
-  if ((!attrs && attrCount > 0) || (!parts && partCount > 0) || !addrs)
-    Refuse("null attributes, parts or addresses");
+// Raises for a part that cannot be stored (its position `i`).
+void CheckPart(const SmsMmsPartData& p, uint32_t i) {
+  CheckFields(&p.part, kPartFields, "a part");
+  if (p.part.datalen > ZU_MMS_PART_MAX)
+    Refuse("part " + std::to_string(i) + " holds " + std::to_string(p.part.datalen) +
+           " bytes, more than " + std::to_string(ZU_MMS_PART_MAX));
+  if (!p.data && p.part.datalen > 0) Refuse("part " + std::to_string(i) + " has null data");
+  if (p.text && TextLength(p.text, ZU_MMS_TEXT_MAX + 1) > ZU_MMS_TEXT_MAX)
+    Refuse("part " + std::to_string(i) + " has a text longer than " +
+           std::to_string(ZU_MMS_TEXT_MAX) + " characters");
+}
+
+// Raises for what cannot be stored of a message but its parts.
+void CheckMessage(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                  uint32_t attrCount, const SmsMmsAddress* addrs, uint32_t addrCount) {
+  if ((!attrs && attrCount > 0) || !addrs) Refuse("null attributes, parts or addresses");
   if (addrCount == 0) Refuse("a multimedia message without an address");
   CheckFields(&head, zusms::FamilyOf<SmsHead>().update_fields, "the head");
   CheckFields(&mms, kMessageFields, "the message");
@@ -163,17 +174,6 @@ void CheckInput(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* a
     const int16_t type = addrs[i].type;
     if (type != ZU_MMS_FROM && type != ZU_MMS_TO && type != ZU_MMS_CC && type != ZU_MMS_BCC)
       Refuse("address " + std::to_string(i) + " has the unknown type " + std::to_string(type));
-  }
-  for (uint32_t i = 0; i < partCount; ++i) {
-    const SmsMmsPartData& p = parts[i];
-    CheckFields(&p.part, kPartFields, "a part");
-    if (p.part.datalen > ZU_MMS_PART_MAX)
-      Refuse("part " + std::to_string(i) + " holds " + std::to_string(p.part.datalen) +
-             " bytes, more than " + std::to_string(ZU_MMS_PART_MAX));
-    if (!p.data && p.part.datalen > 0) Refuse("part " + std::to_string(i) + " has null data");
-    if (p.text && TextLength(p.text, ZU_MMS_TEXT_MAX + 1) > ZU_MMS_TEXT_MAX)
-      Refuse("part " + std::to_string(i) + " has a text longer than " +
-             std::to_string(ZU_MMS_TEXT_MAX) + " characters");
   }
 }
 
@@ -216,29 +216,73 @@ int32_t SmsDatabase::AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAtt
                                uint32_t attrCount, const SmsMmsPartData* parts, uint32_t partCount,
                                const SmsMmsAddress* addrs, uint32_t addrCount, uint32_t& newId) {
   return zusms::Guard([&]() -> int32_t {
-    CheckInput(head, mms, attrs, attrCount, parts, partCount, addrs, addrCount);
-    // The caller's head changes only when everything is stored.
-    SmsHead stored = head;
-    uint32_t id = 0;
-    zusms::Transaction transaction;
-    if (AddSmsHead(stored, id) != 0) return -1;
-    const int32_t status = zusms::Guarded([&](CMimerCommand& cmd) {
-      zusms::InsertOwned(cmd, kMessage, id, m_UserID, &mms, 1, Nothing);
-      zusms::InsertOwned(cmd, kAttributes, id, m_UserID, attrs, attrCount, Nothing);
-      zusms::InsertOwned(cmd, kParts, id, m_UserID, parts, partCount,
-                         [](CMimerCommand& c, const SmsMmsPartData& p) {
-                           c.AppendParameter(p.text ? p.text : u"");
-                           c.AppendParameterInPlace(p.data, p.part.datalen);
-                         });
-      zusms::InsertOwned(cmd, kAddresses, id, m_UserID, addrs, addrCount, Nothing);
-      return 0;
-    });
-    if (status != 0) return status;
-    transaction.Commit();
-    head = stored;
-    newId = id;
+    if (!parts && partCount > 0) Refuse("null attributes, parts or addresses");
+    CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
+    for (uint32_t i = 0; i < partCount; ++i) CheckPart(parts[i], i);
+    return AddMms(
+        head, mms, attrs, attrCount, partCount,
+        [parts](uint32_t i) -> const SmsMmsPartData* { return &parts[i]; }, addrs, addrCount,
+        newId);
+  });
+}
+
+int32_t SmsDatabase::AddSmsMmsFrom(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                                   uint32_t attrCount, uint32_t partCount, ZuSmsPartSource source,
+                                   void* context, const SmsMmsAddress* addrs, uint32_t addrCount,
+                                   uint32_t& newId) {
+  return zusms::Guard([&]() -> int32_t {
+    if (!source) Refuse("a null source");
+    CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
+    SmsMmsPartData part{};
+    return AddMms(
+        head, mms, attrs, attrCount, partCount,
+        [&](uint32_t i) -> const SmsMmsPartData* {
+          part = SmsMmsPartData{};
+          int32_t given = 0;
+          {
+            zusms::SinkScope scope;
+            given = source(context, i, &part);
+          }
+          if (given != 0) return nullptr;
+          CheckPart(part, i);
+          return &part;
+        },
+        addrs, addrCount, newId);
+  });
+}
+
+template <typename Parts>
+int32_t SmsDatabase::AddMms(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                            uint32_t attrCount, uint32_t partCount, Parts&& part,
+                            const SmsMmsAddress* addrs, uint32_t addrCount, uint32_t& newId) {
+  // The caller's head changes only when everything is stored.
+  SmsHead stored = head;
+  uint32_t id = 0;
+  zusms::Transaction transaction;
+  if (AddSmsHead(stored, id) != 0) return -1;
+  const int32_t status = zusms::Guarded([&](CMimerCommand& cmd) {
+    zusms::InsertOwned(cmd, kMessage, id, m_UserID, &mms, 1, Nothing);
+    zusms::InsertOwned(cmd, kAttributes, id, m_UserID, attrs, attrCount, Nothing);
+    // One part at a time: a caller's source holds one part's data, never all.
+    for (uint32_t i = 0; i < partCount; ++i) {
+      const SmsMmsPartData* p = part(i);
+      if (!p) return ZU_STOPPED;
+      zusms::InsertOwned(
+          cmd, kParts, id, m_UserID, p, 1,
+          [](CMimerCommand& c, const SmsMmsPartData& d) {
+            c.AppendParameter(d.text ? d.text : u"");
+            c.AppendParameterInPlace(d.data, d.part.datalen);
+          },
+          i);
+    }
+    zusms::InsertOwned(cmd, kAddresses, id, m_UserID, addrs, addrCount, Nothing);
     return 0;
   });
+  if (status != 0) return status;
+  transaction.Commit();
+  head = stored;
+  newId = id;
+  return 0;
 }
 
 int32_t SmsDatabase::GetSmsMms(uint32_t id, SmsMms& mms, uint32_t& attrCount, uint32_t& partCount,
@@ -421,6 +465,18 @@ ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMms(SmsDatabase* h, SmsHead* head, const Sm
   return zusms::Call(h, [&](SmsDatabase& db) {
     return db.AddSmsMms(zusms::Ref(head, "head"), zusms::Ref(mms, "mms"), attrs, attrCount, parts,
                         partCount, addrs, addrCount, zusms::Ref(newId, "newId"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMmsFrom(SmsDatabase* h, SmsHead* head, const SmsMms* mms,
+                                             const SmsMmsAttribute* attrs, uint32_t attrCount,
+                                             uint32_t partCount, ZuSmsPartSource source,
+                                             void* context, const SmsMmsAddress* addrs,
+                                             uint32_t addrCount, uint32_t* newId) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.AddSmsMmsFrom(zusms::Ref(head, "head"), zusms::Ref(mms, "mms"), attrs, attrCount,
+                            partCount, source, context, addrs, addrCount,
+                            zusms::Ref(newId, "newId"));
   });
 }
 
