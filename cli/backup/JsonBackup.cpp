@@ -337,8 +337,8 @@ MmsRecord MmsFromJson(const SmsHead& h, const Json& j) {
     decoder.Feed(d.get_ref<const std::string&>());
     if (const std::string bad = decoder.Finish(); !bad.empty()) throw Failure("data: " + bad);
     if (decoder.size() > ZU_MMS_PART_MAX) throw Failure("data: more than a part may hold");
-    part.data = std::move(decoder.bytes());
-    part.desc.datalen = static_cast<uint32_t>(part.data.size());
+    part.data = PartBytes(std::move(decoder.bytes()));
+    part.desc.datalen = static_cast<uint32_t>(part.data.size);
     m.parts.push_back(std::move(part));
   }
   return m;
