@@ -27,7 +27,7 @@ Failure AsideFailure(const std::string& what, int error) {
 
 void PartBytes::Read(const std::function<void(const uint8_t*, size_t)>& piece) const {
   if (!aside) {
-    piece(bytes.data(), bytes.size());
+    if (bytes) piece(bytes->data(), bytes->size());
     return;
   }
   std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, kPiece)));
@@ -40,7 +40,7 @@ void PartBytes::Read(const std::function<void(const uint8_t*, size_t)>& piece) c
 }
 
 const uint8_t* PartBytes::Get(std::vector<uint8_t>& buffer) const {
-  if (!aside) return bytes.data();
+  if (!aside) return bytes ? bytes->data() : nullptr;
   buffer.resize(static_cast<size_t>(size));
   aside->ReadAt(at, buffer.data(), buffer.size());
   return buffer.data();
@@ -64,14 +64,14 @@ void HeldParts::Keep(PartBytes& data) {
   }
   if (::lseek(file_->fd(), static_cast<off_t>(end_), SEEK_SET) < 0)
     throw AsideFailure("seeking", errno);
-  if (const int error = WriteAll(file_->fd(), reinterpret_cast<const char*>(data.bytes.data()),
-                                 data.bytes.size())) {
+  if (const int error = WriteAll(file_->fd(), reinterpret_cast<const char*>(data.bytes->data()),
+                                 data.bytes->size())) {
     throw AsideFailure("writing", error);
   }
   data.aside = this;
   data.at = end_;
   end_ += data.size;
-  data.bytes = std::vector<uint8_t>();  // its memory too, which clear() keeps
+  data.bytes.reset();
 }
 
 void HeldParts::Clear() {

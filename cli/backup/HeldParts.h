@@ -19,13 +19,15 @@ class TemporaryFile;
 
 // One part's data: in memory, or kept aside by a HeldParts.
 struct PartBytes {
-  std::vector<uint8_t> bytes;  // in memory, unless kept aside
-  uint64_t size = 0;           // how many, wherever they are
+  // In memory, unless kept aside; copies share them.
+  std::shared_ptr<const std::vector<uint8_t>> bytes;
+  uint64_t size = 0;  // how many, wherever they are
   const HeldParts* aside = nullptr;
   uint64_t at = 0;  // where in its file
 
   PartBytes() = default;
-  explicit PartBytes(std::vector<uint8_t>&& b) : bytes(std::move(b)), size(bytes.size()) {}
+  explicit PartBytes(std::vector<uint8_t>&& b)
+      : bytes(std::make_shared<const std::vector<uint8_t>>(std::move(b))), size(bytes->size()) {}
   // Hands the bytes on in order, in pieces; a Failure when the file
   // cannot be read.
   void Read(const std::function<void(const uint8_t*, size_t)>& piece) const;
