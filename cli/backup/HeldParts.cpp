@@ -52,7 +52,7 @@ HeldParts::~HeldParts() = default;
 void HeldParts::Keep(PartBytes& data) {
   // The first part stays in memory, whatever its size: one part of the
   // message is held in memory while it is decoded anyway.
-  if (data.aside || in_memory_ == 0 || in_memory_ + data.size <= kHeldInMemory) {
+  if (data.aside || data.size == 0 || in_memory_ == 0 || in_memory_ + data.size <= kHeldInMemory) {
     if (!data.aside) in_memory_ += data.size;
     return;
   }
