@@ -186,6 +186,21 @@ bool TablesThere() {
                      [&](const char* table) { return conn.HasTable(table); });
 }
 
+// The row key of part `part` of the user's message `id` and the length of
+// its data (0 when it has none), read inside the caller's transaction;
+// false when there is no such part.
+bool FindPart(CMimerCommand& cmd, uint32_t id, uint32_t user, uint32_t part, uint32_t& key,
+              uint32_t& length) {
+  bool there = false;
+  zusms::ReadRow(cmd, kPartKey, IdUserPart(id, user, part), [&](CMimerRecordSet& rows) {
+    there = rows.HasRow();
+    if (!there) return;
+    rows.GetValue("PartId", &key, sizeof key);
+    rows.GetValue("datalen", &length, sizeof length);
+  });
+  return there;
+}
+
 }  // namespace
 
 int32_t SmsDatabase::OpenMms() {
@@ -267,13 +282,21 @@ int32_t SmsDatabase::AddMms(SmsHead& head, const SmsMms& mms, const SmsMmsAttrib
     for (uint32_t i = 0; i < partCount; ++i) {
       const SmsMmsPartData* p = part(i);
       if (!p) return ZU_STOPPED;
+      // The data goes into the row's zeros in place: SQLite's record of a
+      // row holding it would be a copy of the whole part.
       zusms::InsertOwned(
           cmd, kParts, id, m_UserID, p, 1,
           [](CMimerCommand& c, const SmsMmsPartData& d) {
             c.AppendParameter(d.text ? d.text : u"");
-            c.AppendParameterInPlace(d.data, d.part.datalen);
+            c.AppendParameterZeros(d.part.datalen);
           },
           i);
+      uint32_t key = 0, length = 0;
+      if (p->part.datalen > 0 && FindPart(cmd, id, m_UserID, i, key, length)) {
+        CMimerBlob blob(&GetConn(MimerConnDefault));
+        blob.Open("zu_mms_part", "data", key, true);
+        blob.Write(0, p->data, p->part.datalen);
+      }
     }
     zusms::InsertOwned(cmd, kAddresses, id, m_UserID, addrs, addrCount, Nothing);
     return 0;
@@ -384,25 +407,6 @@ int32_t SmsDatabase::GetSmsMmsPartText(uint32_t id, uint32_t part, char16_t* buf
     return 0;
   });
 }
-
-namespace {
-
-// The row key of part `part` of the user's message `id` and the length of
-// its data (0 when it has none), read inside the caller's transaction;
-// false when there is no such part.
-bool FindPart(CMimerCommand& cmd, uint32_t id, uint32_t user, uint32_t part, uint32_t& key,
-              uint32_t& length) {
-  bool there = false;
-  zusms::ReadRow(cmd, kPartKey, IdUserPart(id, user, part), [&](CMimerRecordSet& rows) {
-    there = rows.HasRow();
-    if (!there) return;
-    rows.GetValue("PartId", &key, sizeof key);
-    rows.GetValue("datalen", &length, sizeof length);
-  });
-  return there;
-}
-
-}  // namespace
 
 int32_t SmsDatabase::GetSmsMmsPartData(uint32_t id, uint32_t part, uint64_t offset, uint8_t* buf,
                                        uint32_t size, uint32_t& read) {
