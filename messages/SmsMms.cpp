@@ -292,7 +292,9 @@ int32_t SmsDatabase::AddMms(SmsHead& head, const SmsMms& mms, const SmsMmsAttrib
           },
           i);
       uint32_t key = 0, length = 0;
-      if (p->part.datalen > 0 && FindPart(cmd, id, m_UserID, i, key, length)) {
+      if (p->part.datalen > 0) {
+        if (!FindPart(cmd, id, m_UserID, i, key, length))
+          throw CMimerException(u"a part just added is not there", -1);
         CMimerBlob blob(&GetConn(MimerConnDefault));
         blob.Open("zu_mms_part", "data", key, true);
         blob.Write(0, p->data, p->part.datalen);
