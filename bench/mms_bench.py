@@ -11,10 +11,12 @@ deleted at the end.
 With --one-part, one message with one picture of MB megabytes instead
 (100 by default, the largest part the store takes is 104.8 MB): the peak
 and time of the XML import, the XML and JSON exports, the JSON import
-and `attachments save`, each on its own.
+and `attachments save`, each on its own. With --parts, one message with
+COUNT pictures of MB megabytes each, the same steps.
 
 usage: bench/mms_bench.py build/bin/zusms [MB]
        bench/mms_bench.py build/bin/zusms --one-part [MB]
+       bench/mms_bench.py build/bin/zusms --parts COUNT MB
 """
 import base64
 import os
@@ -97,11 +99,11 @@ def plain_sqlite(path, messages):
     return spent + time.perf_counter() - start
 
 
-def one_part(zusms, mb):
-    """The steps with one message of one picture of `mb` MB."""
+def one_part(zusms, mb, count=1):
+    """The steps with one message of `count` pictures of `mb` MB."""
     with tempfile.TemporaryDirectory(prefix="zusms-mms-") as d:
         path = lambda name: os.path.join(d, name)
-        write_backup(path("one.xml"), [[mb * 1_000_000]])
+        write_backup(path("one.xml"), [[mb * 1_000_000] * count])
         db = ["--db", path("store.dbf")]
         steps = [
             ("import (XML)", [zusms, *db, "import", path("one.xml")]),
@@ -110,7 +112,7 @@ def one_part(zusms, mb):
             ("attachments save", [zusms, *db, "attachments", "save", "--to", path("saved")]),
             ("import (JSON)", [zusms, "--db", path("other.dbf"), "import", path("out.json")]),
         ]
-        print(f"one message, one picture of {mb} MB")
+        print(f"one message, {count} picture(s) of {mb} MB")
         print("| step | peak resident | time |")
         print("|---|---|---|")
         for name, args in steps:
@@ -124,6 +126,8 @@ def main():
     zusms = os.path.abspath(sys.argv[1])
     if sys.argv[2:3] == ["--one-part"]:
         return one_part(zusms, int(sys.argv[3] if len(sys.argv) > 3 else 100))
+    if sys.argv[2:3] == ["--parts"]:
+        return one_part(zusms, int(sys.argv[4]), int(sys.argv[3]))
     total = int(sys.argv[2] if len(sys.argv) > 2 else 1000) * 1_000_000
     messages = pictures(total)
     data_mb = sum(map(sum, messages)) / 1e6

@@ -1,6 +1,9 @@
 // zusms: the message store from the command line. Main only wires the
 // command line; each noun's commands live in a unit of their own.
 #include <sys/stat.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <CLI/CLI.hpp>
 #include <clocale>
@@ -94,4 +97,13 @@ int Main(int argc, char** argv) {
 
 }  // namespace zusms::cli
 
-int main(int argc, char** argv) { return zusms::cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+#ifdef __GLIBC__
+  // A large block (a multimedia part being decoded or read back) is mapped
+  // and given back when freed. glibc would otherwise raise this bound to the
+  // largest block freed (up to 32 MB) and take later ones from a heap that
+  // keeps what it frees: parts of 16 to 32 MB then cost twice their size.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+  return zusms::cli::Main(argc, argv);
+}

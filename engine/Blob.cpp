@@ -9,7 +9,7 @@ CMimerBlob::CMimerBlob(CMimerConnection* connection) : connection_(connection) {
 
 CMimerBlob::~CMimerBlob() { Close(); }
 
-int CMimerBlob::Open(const char* table, const char* column, int64_t id) {
+int CMimerBlob::Open(const char* table, const char* column, int64_t id, bool write) {
   Close();
   if (!connection_ || !connection_->Impl()) throw CMimerException(u"no connection", -1);
   if (!table || !column) throw CMimerException::Engine("a null table or column name");
@@ -23,7 +23,7 @@ int CMimerBlob::Open(const char* table, const char* column, int64_t id) {
     throw CMimerException::Engine("a large object is read inside a transaction only");
   }
   c.RequireLiveTransaction();
-  const int rc = sqlite3_blob_open(c.Db(), "main", table, column, id, 0, &blob_);
+  const int rc = sqlite3_blob_open(c.Db(), "main", table, column, id, write ? 1 : 0, &blob_);
   if (rc != SQLITE_OK) {
     const std::string message = sqlite3_errmsg(c.Db());
     blob_ = nullptr;
@@ -49,6 +49,18 @@ size_t CMimerBlob::Read(uint64_t offset, uint8_t* dest, size_t size) {
     throw CMimerException::FromUtf8(sqlite3_errmsg(connection_->Impl()->Db()), rc);
   }
   return static_cast<size_t>(n);
+}
+
+void CMimerBlob::Write(uint64_t offset, const uint8_t* src, size_t size) {
+  if (size == 0) return;
+  if (!src) throw CMimerException::Engine("null source");
+  if (offset > Length() || size > Length() - offset) {
+    throw CMimerException::Engine("bytes beyond the end of a large object");
+  }
+  const int rc = sqlite3_blob_write(blob_, src, static_cast<int>(size), static_cast<int>(offset));
+  if (rc != SQLITE_OK) {
+    throw CMimerException::FromUtf8(sqlite3_errmsg(connection_->Impl()->Db()), rc);
+  }
 }
 
 int CMimerBlob::Close() {

@@ -148,11 +148,10 @@ void CMimerCommand::BindBlob(const uint8_t* bytes, size_t length) {
   BindBlobAs(bytes, length, SQLITE_TRANSIENT);
 }
 
-int CMimerCommand::AppendParameterInPlace(const uint8_t* bytes, size_t length) {
-  if (!bytes && length > 0) throw CMimerException(u"null bytes were bound", -1);
-  // The statement is reset and its values cleared when the command gives it
-  // back, before the caller's bytes may go.
-  BindBlobAs(bytes, length, SQLITE_STATIC);
+int CMimerCommand::AppendParameterZeros(size_t length) {
+  RequireStatement();
+  if (!Current().stmt.get()) CheckBind(SQLITE_RANGE);
+  CheckBind(sqlite3_bind_zeroblob64(Current().stmt.get(), ++bound_, length));
   return 0;
 }
 

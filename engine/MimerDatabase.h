@@ -180,10 +180,11 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
   void SetMaxRows(uint32_t rows) { max_rows_ = rows; }
   // Releases the statement and the connection; harmless when nothing is held.
   int UninitCommand();
-  // Binds `length` bytes to the next marker as AppendParameter does, without
-  // copying them: they must stay as they are until the statement has run.
-  // For a large value bound once (a picture), which a copy would double.
-  int AppendParameterInPlace(const uint8_t* bytes, size_t length);
+  // Binds a value of `length` zero bytes, which SQLite writes into the file
+  // a page at a time, never holding it: the real bytes then go in through a
+  // CMimerBlob opened for writing, so that a large value is never held
+  // whole by SQLite (its record of the row would be a copy).
+  int AppendParameterZeros(size_t length);
   // Runs the statement; returns the number of rows changed (0 for others).
   int ExecuteNoQuery();
   // Runs a query; the record set then stands on its first row, if any.
@@ -212,8 +213,8 @@ class ZUSMS_API CMimerCommand : public CMimerStatement {
   bool locked_ = false;
 };
 
-// One BLOB value read in pieces, never more of it at once than a piece:
-// for values too large to read whole through a record set. Holds the
+// One BLOB value read (or written) in pieces, never more of it at once than
+// a piece: for values too large to read whole through a record set. Holds the
 // connection from Open to Close, as a command does, and must be opened
 // inside the calling thread's transaction (BeginReadTransaction), so that
 // the row a query found and the bytes read are one state of the file.
@@ -226,13 +227,17 @@ class ZUSMS_API CMimerBlob {
 
   // Opens column `column` of the row of `table` whose integer primary key is
   // `id`. Raises when there is no transaction, no such row, or the value
-  // is not bytes (NULL included).
-  int Open(const char* table, const char* column, int64_t id);
+  // is not bytes (NULL included). `write`: for Write, inside a write
+  // transaction.
+  int Open(const char* table, const char* column, int64_t id, bool write = false);
   // The value's length in bytes.
   uint64_t Length() const;
   // Copies the bytes from `offset` on into `dest`, at most `size` of them;
   // returns how many (0 at or past the end).
   size_t Read(uint64_t offset, uint8_t* dest, size_t size);
+  // Overwrites `size` bytes from `offset` on with `src`; the value keeps its
+  // length (raises for bytes beyond it).
+  void Write(uint64_t offset, const uint8_t* src, size_t size);
   // Lets the value and the connection go; harmless when nothing is held.
   int Close();
 

@@ -694,6 +694,21 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * All but the last two are found before anything is written; those two,
  * inside the caller's batch, end the batch, as a failed unit of work does.
  *
+ * AddZuSmsMmsFrom stores a message as AddZuSmsMms does, but asks for its
+ * partCount parts one at a time, in order, as it stores them: source(context,
+ * i, part) fills *part with part i (its description, text and data, as an
+ * element of AddZuSmsMms's parts) and returns 0, or anything else to stop
+ * the add. What *part points to is read before source is called again, so
+ * a caller holds one part's data at a time, never the message's. The head,
+ * the attributes and the addresses are checked before anything is written,
+ * a part when it comes. A part that cannot be stored (-1, the reason in the
+ * last error) or a source that stops (ZU_STOPPED) stores nothing of the
+ * message; inside the caller's batch either ends the batch, as a failed
+ * unit of work does. source is called with the connection held: it may not
+ * call the library (any function but GetZuSmsLastError and
+ * IsZuSmsLastErrorBusy returns -1 there) and must not throw or jump out of
+ * the call. -1 for a null source.
+ *
  * The message goes with its head: DeleteZuSmsHead and DeleteAllZuSmsHead
  * remove it, and so does deleting the head by any program that enforces
  * foreign keys.
@@ -748,6 +763,13 @@ ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMms(SmsDatabase *handle, SmsHead *head, con
                                          const SmsMmsPartData *parts, uint32_t partCount,
                                          const SmsMmsAddress *addrs, uint32_t addrCount,
                                          uint32_t *newId);
+/* The giver of AddZuSmsMmsFrom's parts: 0 when *part holds part index. */
+typedef int32_t(ZUSMS_CALL *ZuSmsPartSource)(void *context, uint32_t index, SmsMmsPartData *part);
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMmsFrom(SmsDatabase *handle, SmsHead *head, const SmsMms *mms,
+                                             const SmsMmsAttribute *attrs, uint32_t attrCount,
+                                             uint32_t partCount, ZuSmsPartSource source,
+                                             void *context, const SmsMmsAddress *addrs,
+                                             uint32_t addrCount, uint32_t *newId);
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMms(SmsDatabase *handle, uint32_t id, SmsMms *mms,
                                          uint32_t *attrCount, uint32_t *partCount,
                                          uint32_t *addrCount);

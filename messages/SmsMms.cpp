@@ -184,61 +184,105 @@ std::optional<Column> ColumnOf(const SmsMmsPart* p, const SmsMmsAddress* a,
 // then holds its start), "addr:N" and "addr:N:NAME" likewise for address N,
 // and "+" goes on with the value of the row before it. Each must name a
 // part or address the message has, once, and a value kept for a column
-// must be the whole of which the column holds the start.
-void CheckLayoutRows(const SmsMmsAttribute* attrs, uint32_t attrCount, const SmsMmsPartData* parts,
-                     uint32_t partCount, const SmsMmsAddress* addrs, uint32_t addrCount) {
-  std::set<std::u16string_view> seen;
-  for (uint32_t i = 0; i < attrCount; ++i) {
-    const std::u16string_view name(attrs[i].name);
-    const std::string what =
-        "attribute " + std::to_string(i) + " (\"" + zusms::engine::ToUtf8(name) + "\")";
-    if (name == u"+") {
-      if (i == 0) Refuse(what + " goes on with no attribute before it");
-      continue;
+// must be the whole of which the column holds the start. The rows are
+// checked with the message, but for a part's columns, which are checked
+// when the part comes (PartCome): the parts may come one at a time.
+class LayoutRows {
+ public:
+  LayoutRows(const SmsMmsAttribute* attrs, uint32_t attrCount, uint32_t partCount,
+             const SmsMmsAddress* addrs, uint32_t addrCount)
+      : attrs_(attrs), count_(attrCount) {
+    std::set<std::u16string_view> seen;
+    for (uint32_t i = 0; i < attrCount; ++i) {
+      const std::u16string_view name(attrs[i].name);
+      if (name == u"+") {
+        if (i == 0) Refuse(What(i) + " goes on with no attribute before it");
+        continue;
+      }
+      const bool part = name.starts_with(u"part:");
+      if (!part && !name.starts_with(u"addr:")) continue;
+      std::u16string_view rest = name.substr(5);
+      const size_t digits = std::min(rest.find(u':'), rest.size());
+      const std::u16string_view number = rest.substr(0, digits);
+      uint64_t n = 0;
+      const bool canonical = !number.empty() && number.size() <= 9 &&
+                             (number.size() == 1 || number[0] != u'0') &&
+                             std::all_of(number.begin(), number.end(), [&](char16_t c) {
+                               n = n * 10 + (c - u'0');
+                               return c >= u'0' && c <= u'9';
+                             });
+      if (!canonical || n >= (part ? partCount : addrCount)) {
+        Refuse(What(i) + ": the message has no " + (part ? "part " : "address ") +
+               zusms::engine::ToUtf8(number));
+      }
+      if (digits < rest.size() && digits + 1 == rest.size())
+        Refuse(What(i) + ": no attribute name");
+      if (!seen.insert(name).second) Refuse(What(i) + " is given twice");
+      if (digits == rest.size()) continue;
+      if (part) {
+        parts_.push_back({static_cast<uint32_t>(n), i, rest.substr(digits + 1)});
+      } else if (const auto column = ColumnOf(nullptr, &addrs[n], rest.substr(digits + 1))) {
+        CheckWhole(i, *column);
+      }
     }
-    const bool part = name.starts_with(u"part:");
-    if (!part && !name.starts_with(u"addr:")) continue;
-    std::u16string_view rest = name.substr(5);
-    const size_t digits = std::min(rest.find(u':'), rest.size());
-    const std::u16string_view number = rest.substr(0, digits);
-    uint64_t n = 0;
-    const bool canonical = !number.empty() && number.size() <= 9 &&
-                           (number.size() == 1 || number[0] != u'0') &&
-                           std::all_of(number.begin(), number.end(), [&](char16_t c) {
-                             n = n * 10 + (c - u'0');
-                             return c >= u'0' && c <= u'9';
-                           });
-    const uint32_t count = part ? partCount : addrCount;
-    if (!canonical || n >= count) {
-      Refuse(what + ": the message has no " + (part ? "part " : "address ") +
-             zusms::engine::ToUtf8(number));
+  }
+
+  // Checks the rows kept for the columns of part `index`.
+  void PartCome(uint32_t index, const SmsMmsPart& part) const {
+    for (const PartRow& row : parts_) {
+      if (row.part != index) continue;
+      if (const auto column = ColumnOf(&part, nullptr, row.name)) CheckWhole(row.at, *column);
     }
-    if (digits < rest.size() && digits + 1 == rest.size()) Refuse(what + ": no attribute name");
-    if (!seen.insert(name).second) Refuse(what + " is given twice");
-    if (digits == rest.size()) continue;
-    const auto column = ColumnOf(part ? &parts[n].part : nullptr, part ? nullptr : &addrs[n],
-                                 rest.substr(digits + 1));
-    if (!column) continue;
-    std::u16string value(attrs[i].value);
-    for (uint32_t k = i + 1; k < attrCount && std::u16string_view(attrs[k].name) == u"+"; ++k)
-      value += attrs[k].value;
+  }
+
+ private:
+  struct PartRow {
+    uint32_t part;  // the part it names
+    uint32_t at;    // its position among the attributes
+    std::u16string_view name;
+  };
+
+  std::string What(uint32_t i) const {
+    return "attribute " + std::to_string(i) + " (\"" +
+           zusms::engine::ToUtf8(std::u16string_view(attrs_[i].name)) + "\")";
+  }
+
+  void CheckWhole(uint32_t i, Column column) const {
+    std::u16string value(attrs_[i].value);
+    for (uint32_t k = i + 1; k < count_ && std::u16string_view(attrs_[k].name) == u"+"; ++k)
+      value += attrs_[k].value;
     // The column holds as much of it as fits, never half a surrogate pair.
-    const auto [start, capacity] = *column;
+    const auto [start, capacity] = column;
     size_t fits = capacity - 1;
     if (capacity > 1 && value.size() > fits && value[fits - 1] >= 0xD800 &&
         value[fits - 1] <= 0xDBFF)
       --fits;
     const bool whole = capacity > 0 && value.size() > capacity - 1 && start.size() == fits &&
                        value.starts_with(start);
-    if (!whole) Refuse(what + ": not the whole of which its column holds the start");
+    if (!whole) Refuse(What(i) + ": not the whole of which its column holds the start");
   }
+
+  const SmsMmsAttribute* attrs_;
+  uint32_t count_;
+  std::vector<PartRow> parts_;
+};
+
+// Raises for a part that cannot be stored (its position `i`).
+void CheckPart(const SmsMmsPartData& p, uint32_t i) {
+  CheckFields(&p.part, kPartFields, "a part");
+  if (p.part.datalen > ZU_MMS_PART_MAX)
+    Refuse("part " + std::to_string(i) + " holds " + std::to_string(p.part.datalen) +
+           " bytes, more than " + std::to_string(ZU_MMS_PART_MAX));
+  if (!p.data && p.part.datalen > 0) Refuse("part " + std::to_string(i) + " has null data");
+  if (p.text && TextLength(p.text, ZU_MMS_TEXT_MAX + 1) > ZU_MMS_TEXT_MAX)
+    Refuse("part " + std::to_string(i) + " has a text longer than " +
+           std::to_string(ZU_MMS_TEXT_MAX) + " characters");
 }
 
-void CheckInput(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
-                uint32_t attrCount, const SmsMmsPartData* parts, uint32_t partCount,
-                const SmsMmsAddress* addrs, uint32_t addrCount) {
-  if ((!attrs && attrCount > 0) || (!parts && partCount > 0) || !addrs)
-    Refuse("null attributes, parts or addresses");
+// Raises for what cannot be stored of a message but its parts.
+void CheckMessage(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                  uint32_t attrCount, const SmsMmsAddress* addrs, uint32_t addrCount) {
+  if ((!attrs && attrCount > 0) || !addrs) Refuse("null attributes, parts or addresses");
   if (addrCount == 0) Refuse("a multimedia message without an address");
   CheckFields(&head, zusms::FamilyOf<SmsHead>().update_fields, "the head");
   CheckFields(&mms, kMessageFields, "the message");
@@ -249,18 +293,6 @@ void CheckInput(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* a
     if (type != ZU_MMS_FROM && type != ZU_MMS_TO && type != ZU_MMS_CC && type != ZU_MMS_BCC)
       Refuse("address " + std::to_string(i) + " has the unknown type " + std::to_string(type));
   }
-  for (uint32_t i = 0; i < partCount; ++i) {
-    const SmsMmsPartData& p = parts[i];
-    CheckFields(&p.part, kPartFields, "a part");
-    if (p.part.datalen > ZU_MMS_PART_MAX)
-      Refuse("part " + std::to_string(i) + " holds " + std::to_string(p.part.datalen) +
-             " bytes, more than " + std::to_string(ZU_MMS_PART_MAX));
-    if (!p.data && p.part.datalen > 0) Refuse("part " + std::to_string(i) + " has null data");
-    if (p.text && TextLength(p.text, ZU_MMS_TEXT_MAX + 1) > ZU_MMS_TEXT_MAX)
-      Refuse("part " + std::to_string(i) + " has a text longer than " +
-             std::to_string(ZU_MMS_TEXT_MAX) + " characters");
-  }
-  CheckLayoutRows(attrs, attrCount, parts, partCount, addrs, addrCount);
 }
 
 // What a table binds or reads beyond its fields: nothing.
@@ -270,6 +302,21 @@ bool TablesThere() {
   CMimerConnection& conn = CMimerDatabase::GetConn(MimerConnDefault);
   return std::all_of(std::begin(kTables), std::end(kTables),
                      [&](const char* table) { return conn.HasTable(table); });
+}
+
+// The row key of part `part` of the user's message `id` and the length of
+// its data (0 when it has none), read inside the caller's transaction;
+// false when there is no such part.
+bool FindPart(CMimerCommand& cmd, uint32_t id, uint32_t user, uint32_t part, uint32_t& key,
+              uint32_t& length) {
+  bool there = false;
+  zusms::ReadRow(cmd, kPartKey, IdUserPart(id, user, part), [&](CMimerRecordSet& rows) {
+    there = rows.HasRow();
+    if (!there) return;
+    rows.GetValue("PartId", &key, sizeof key);
+    rows.GetValue("datalen", &length, sizeof length);
+  });
+  return there;
 }
 
 }  // namespace
@@ -302,29 +349,89 @@ int32_t SmsDatabase::AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAtt
                                uint32_t attrCount, const SmsMmsPartData* parts, uint32_t partCount,
                                const SmsMmsAddress* addrs, uint32_t addrCount, uint32_t& newId) {
   return zusms::Guard([&]() -> int32_t {
-    CheckInput(head, mms, attrs, attrCount, parts, partCount, addrs, addrCount);
-    // The caller's head changes only when everything is stored.
-    SmsHead stored = head;
-    uint32_t id = 0;
-    zusms::Transaction transaction;
-    if (AddSmsHead(stored, id) != 0) return -1;
-    const int32_t status = zusms::Guarded([&](CMimerCommand& cmd) {
-      zusms::InsertOwned(cmd, kMessage, id, m_UserID, &mms, 1, Nothing);
-      zusms::InsertOwned(cmd, kAttributes, id, m_UserID, attrs, attrCount, Nothing);
-      zusms::InsertOwned(cmd, kParts, id, m_UserID, parts, partCount,
-                         [](CMimerCommand& c, const SmsMmsPartData& p) {
-                           c.AppendParameter(p.text ? p.text : u"");
-                           c.AppendParameterInPlace(p.data, p.part.datalen);
-                         });
-      zusms::InsertOwned(cmd, kAddresses, id, m_UserID, addrs, addrCount, Nothing);
-      return 0;
-    });
-    if (status != 0) return status;
-    transaction.Commit();
-    head = stored;
-    newId = id;
+    if (!parts && partCount > 0) Refuse("null attributes, parts or addresses");
+    CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
+    const LayoutRows layout(attrs, attrCount, partCount, addrs, addrCount);
+    for (uint32_t i = 0; i < partCount; ++i) {
+      CheckPart(parts[i], i);
+      layout.PartCome(i, parts[i].part);
+    }
+    return AddMms(
+        head, mms, attrs, attrCount, partCount,
+        [parts](uint32_t i) -> const SmsMmsPartData* { return &parts[i]; }, addrs, addrCount,
+        newId);
+  });
+}
+
+int32_t SmsDatabase::AddSmsMmsFrom(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                                   uint32_t attrCount, uint32_t partCount, ZuSmsPartSource source,
+                                   void* context, const SmsMmsAddress* addrs, uint32_t addrCount,
+                                   uint32_t& newId) {
+  return zusms::Guard([&]() -> int32_t {
+    if (!source) Refuse("a null source");
+    CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
+    const LayoutRows layout(attrs, attrCount, partCount, addrs, addrCount);
+    SmsMmsPartData part{};
+    return AddMms(
+        head, mms, attrs, attrCount, partCount,
+        [&](uint32_t i) -> const SmsMmsPartData* {
+          part = SmsMmsPartData{};
+          int32_t given = 0;
+          {
+            zusms::SinkScope scope;
+            given = source(context, i, &part);
+          }
+          if (given != 0) return nullptr;
+          CheckPart(part, i);
+          layout.PartCome(i, part.part);
+          return &part;
+        },
+        addrs, addrCount, newId);
+  });
+}
+
+template <typename Parts>
+int32_t SmsDatabase::AddMms(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                            uint32_t attrCount, uint32_t partCount, Parts&& part,
+                            const SmsMmsAddress* addrs, uint32_t addrCount, uint32_t& newId) {
+  // The caller's head changes only when everything is stored.
+  SmsHead stored = head;
+  uint32_t id = 0;
+  zusms::Transaction transaction;
+  if (AddSmsHead(stored, id) != 0) return -1;
+  const int32_t status = zusms::Guarded([&](CMimerCommand& cmd) {
+    zusms::InsertOwned(cmd, kMessage, id, m_UserID, &mms, 1, Nothing);
+    zusms::InsertOwned(cmd, kAttributes, id, m_UserID, attrs, attrCount, Nothing);
+    // One part at a time: a caller's source holds one part's data, never all.
+    for (uint32_t i = 0; i < partCount; ++i) {
+      const SmsMmsPartData* p = part(i);
+      if (!p) return ZU_STOPPED;
+      // The data goes into the row's zeros in place: SQLite's record of a
+      // row holding it would be a copy of the whole part.
+      zusms::InsertOwned(
+          cmd, kParts, id, m_UserID, p, 1,
+          [](CMimerCommand& c, const SmsMmsPartData& d) {
+            c.AppendParameter(d.text ? d.text : u"");
+            c.AppendParameterZeros(d.part.datalen);
+          },
+          i);
+      uint32_t key = 0, length = 0;
+      if (p->part.datalen > 0) {
+        if (!FindPart(cmd, id, m_UserID, i, key, length))
+          throw CMimerException(u"a part just added is not there", -1);
+        CMimerBlob blob(&GetConn(MimerConnDefault));
+        blob.Open("zu_mms_part", "data", key, true);
+        blob.Write(0, p->data, p->part.datalen);
+      }
+    }
+    zusms::InsertOwned(cmd, kAddresses, id, m_UserID, addrs, addrCount, Nothing);
     return 0;
   });
+  if (status != 0) return status;
+  transaction.Commit();
+  head = stored;
+  newId = id;
+  return 0;
 }
 
 int32_t SmsDatabase::GetSmsMms(uint32_t id, SmsMms& mms, uint32_t& attrCount, uint32_t& partCount,
@@ -427,25 +534,6 @@ int32_t SmsDatabase::GetSmsMmsPartText(uint32_t id, uint32_t part, char16_t* buf
   });
 }
 
-namespace {
-
-// The row key of part `part` of the user's message `id` and the length of
-// its data (0 when it has none), read inside the caller's transaction;
-// false when there is no such part.
-bool FindPart(CMimerCommand& cmd, uint32_t id, uint32_t user, uint32_t part, uint32_t& key,
-              uint32_t& length) {
-  bool there = false;
-  zusms::ReadRow(cmd, kPartKey, IdUserPart(id, user, part), [&](CMimerRecordSet& rows) {
-    there = rows.HasRow();
-    if (!there) return;
-    rows.GetValue("PartId", &key, sizeof key);
-    rows.GetValue("datalen", &length, sizeof length);
-  });
-  return there;
-}
-
-}  // namespace
-
 int32_t SmsDatabase::GetSmsMmsPartData(uint32_t id, uint32_t part, uint64_t offset, uint8_t* buf,
                                        uint32_t size, uint32_t& read) {
   return zusms::Guarded([&](CMimerCommand& cmd) {
@@ -507,6 +595,18 @@ ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMms(SmsDatabase* h, SmsHead* head, const Sm
   return zusms::Call(h, [&](SmsDatabase& db) {
     return db.AddSmsMms(zusms::Ref(head, "head"), zusms::Ref(mms, "mms"), attrs, attrCount, parts,
                         partCount, addrs, addrCount, zusms::Ref(newId, "newId"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMmsFrom(SmsDatabase* h, SmsHead* head, const SmsMms* mms,
+                                             const SmsMmsAttribute* attrs, uint32_t attrCount,
+                                             uint32_t partCount, ZuSmsPartSource source,
+                                             void* context, const SmsMmsAddress* addrs,
+                                             uint32_t addrCount, uint32_t* newId) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.AddSmsMmsFrom(zusms::Ref(head, "head"), zusms::Ref(mms, "mms"), attrs, attrCount,
+                            partCount, source, context, addrs, addrCount,
+                            zusms::Ref(newId, "newId"));
   });
 }
 

@@ -16,8 +16,9 @@
 namespace zusms {
 
 // Whether the calling thread is inside a caller's sink of
-// StreamZuSmsMmsPartData: the call holds the connection and a read of the
-// file for it, so the sink may not call the library again.
+// StreamZuSmsMmsPartData or source of AddZuSmsMmsFrom: the call holds the
+// connection and a read or write of the file for it, so the sink may not
+// call the library again.
 inline thread_local bool t_in_sink = false;
 static_assert(std::is_trivially_destructible_v<decltype(t_in_sink)>);
 
@@ -37,7 +38,7 @@ int32_t Call(SmsDatabase* handle, Fn&& fn) noexcept {
     return -1;
   }
   if (t_in_sink) {
-    engine::SetLastError(u"the library was called from inside a sink of StreamZuSmsMmsPartData");
+    engine::SetLastError(u"the library was called from inside a sink or source of its own call");
     return -1;
   }
   engine::ClearLastError();

@@ -219,17 +219,18 @@ inline auto IdUser(uint32_t id, uint32_t user) {
   };
 }
 
-// Inserts `count` rows owned by head `head`, each at its position; the
+// Inserts `count` rows owned by head `head`, each at its position (from
+// `first`); the
 // fields are read from the start of each element, `more(cmd, element)`
 // appends the values they do not hold.
 template <typename Record, typename Element, typename More>
 void InsertOwned(CMimerCommand& cmd, const OwnedRows<Record>& f, uint32_t head, uint32_t user,
-                 const Element* elements, uint32_t count, More&& more) {
+                 const Element* elements, uint32_t count, More&& more, uint32_t first = 0) {
   for (uint32_t i = 0; i < count; ++i) {
     Execute(cmd, f.insert, [&](CMimerCommand& c) {
       c.AppendParameter(head);
       c.AppendParameter(user);
-      if (f.numbered) c.AppendParameter(i);
+      if (f.numbered) c.AppendParameter(first + i);
       BindFields(c, &elements[i], f.fields);
       more(c, elements[i]);
     });

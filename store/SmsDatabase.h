@@ -183,6 +183,10 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   int32_t AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
                     uint32_t attrCount, const SmsMmsPartData* parts, uint32_t partCount,
                     const SmsMmsAddress* addrs, uint32_t addrCount, uint32_t& newId);
+  int32_t AddSmsMmsFrom(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                        uint32_t attrCount, uint32_t partCount, ZuSmsPartSource source,
+                        void* context, const SmsMmsAddress* addrs, uint32_t addrCount,
+                        uint32_t& newId);
   int32_t GetSmsMms(uint32_t id, SmsMms& mms, uint32_t& attrCount, uint32_t& partCount,
                     uint32_t& addrCount);
   int32_t GetSmsMmsCount(uint32_t& n);
@@ -255,6 +259,12 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
   // Removes what multimedia messages head `id` (null: every head) of the
   // user owns; on `cmd`, raising on error. Head deletions run it first.
   void DeleteSmsMmsOf(CMimerCommand& cmd, const uint32_t* id);
+  // Adds a checked message, part i from `part(i)` (null: the caller's
+  // source stopped), in one transaction.
+  template <typename Parts>
+  int32_t AddMms(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs, uint32_t attrCount,
+                 uint32_t partCount, Parts&& part, const SmsMmsAddress* addrs, uint32_t addrCount,
+                 uint32_t& newId);
   // The settings table at open: created on a writable file that has none.
   int32_t OpenSettings();
   bool SettingsInPlace();

@@ -51,6 +51,27 @@ static int32_t ZUSMS_CALL Compare(void *context, const uint8_t *data, uint32_t s
   return e->stop != 0 && e->at >= e->stop;
 }
 
+/* A source of AddZuSmsMmsFrom: part i is `bytes` from i * 100 on, 100
+ * bytes long (or oversized when i is `bad`); stops at part `stop`. It tries
+ * to call the library back, which must be refused. */
+typedef struct Source {
+  const uint8_t *bytes;
+  uint32_t stop, bad;
+  int refused;
+  SmsDatabase *store;
+} Source;
+
+static int32_t ZUSMS_CALL Give(void *context, uint32_t index, SmsMmsPartData *part) {
+  Source *s = (Source *)context;
+  uint32_t n = 0;
+  s->refused = GetZuSmsMmsCount(s->store, &n) == -1;
+  if (index == s->stop) return 1;
+  part->part.seq = (int32_t)index;
+  part->data = s->bytes + index * 100;
+  part->part.datalen = index == s->bad ? ZU_MMS_PART_MAX + 1 : 100;
+  return 0;
+}
+
 int main(void) {
   const char *path = getenv("ZUSMS_DB");
   SmsDatabase *store = NULL;
@@ -247,6 +268,26 @@ int main(void) {
       CHECK(StreamZuSmsMmsPartData(other, id, 0, piece, 1, Compare, &all, &total) == 100);
       CHECK(all.pieces == 4 && GetZuSmsMmsCount(store, &n) == 0 && n == 1);
       CHECK(CloseZuSmsDB(other) == 0 && UninitZuSmsDB(other) == 0);
+    }
+    {
+      /* Parts one at a time from a source: stored in order; a source that
+       * stops, a part too large, no source store nothing. */
+      Source give = {data, 3, 9, 0, NULL}, stop = {data, 1, 9, 0, NULL},
+             bad = {data, 3, 2, 0, NULL};
+      uint32_t from = 0;
+      give.store = stop.store = bad.store = store;
+      CHECK(AddZuSmsMmsFrom(store, &head, &mms, NULL, 0, 3, Give, &give, &addr, 1, &from) == 0);
+      CHECK(give.refused && GetAllZuSmsMmsPart(store, from, desc, 2, &n) == 0 && n == 2);
+      CHECK(desc[1].seq == 1 && desc[1].datalen == 100);
+      CHECK(GetZuSmsMmsPartData(store, from, 2, 50, piece, 10, &read) == 0 && read == 10);
+      CHECK(piece[0] == data[250] && piece[9] == data[259]);
+      CHECK(AddZuSmsMmsFrom(store, &head, &mms, NULL, 0, 3, Give, &stop, &addr, 1, &read) ==
+            ZU_STOPPED);
+      CHECK(AddZuSmsMmsFrom(store, &head, &mms, NULL, 0, 3, Give, &bad, &addr, 1, &read) == -1);
+      CHECK(AddZuSmsMmsFrom(store, &head, &mms, NULL, 0, 3, NULL, &bad, &addr, 1, &read) == -1);
+      CHECK(GetZuSmsMmsCount(store, &n) == 0 && n == 2 && GetZuSmsHeadCount(store, &n) == 0 &&
+            n == 2);
+      CHECK(DeleteZuSmsHead(store, from) == 0);
     }
     CHECK(DeleteZuSmsHead(store, id) == 0);
     CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 100);

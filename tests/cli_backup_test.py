@@ -254,6 +254,19 @@ class Backup(cli_test.Case):
         self.assertEqual(self.json_of("import", json_file, user=2)["added"], len(odd))
         self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=2).stdout),
                          mms_of(exported))
+        # A writer may escape base64 in JSON ("\\u0061", "\\n", "\\/"): the same data;
+        # an error's line is the file's, however long the data before it.
+        text = self.run_cli("export").stdout
+        escaped = re.sub(r'"data":"([^"]*)"', lambda m: '"data":"' + m.group(1).replace(
+            "a", "\\u0061").replace("G", "\\nG").replace("/", "\\/") + '"', text)
+        self.assertNotEqual(escaped, text)
+        self.assertEqual(self.json_of("import", self.write("esc.json", escaped), user=4)["added"],
+                         len(odd))
+        self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=4).stdout),
+                         mms_of(exported))
+        broken = escaped.rstrip()[:-1] + "\n!\n}\n"
+        proc = self.run_cli("import", self.write("broken.json", broken), user=5, expect=1)
+        self.assertIn(f"line {broken.count(chr(10)) - 1}: not valid JSON", proc.stderr)
         # A NUL in JSON is refused, as in a head's fields.
         heads = json.loads(self.run_cli("export").stdout)["heads"]
         heads[0]["mms"]["parts"][0]["text"] = "a\u0000b"
@@ -262,6 +275,27 @@ class Backup(cli_test.Case):
                             user=3, expect=1)
         self.assertIn("text: a NUL character", proc.stderr)
         self.assertIn(f"{heads[1]['mms']['attrs'][0][0]}: a NUL character", proc.stderr)
+
+    def test_memory_follows_the_largest_part_not_the_message(self):
+        if cli_test.sanitized():
+            self.skipTest("the sanitizers hold freed memory")
+        # Parts of 40, 16, 16 and 16 MB: held whole, a message peaks above 130 MB.
+        sizes = (40 << 20, 16 << 20, 16 << 20, 16 << 20)
+        parts = "".join(f'<part seq="{i}" ct="image/jpeg" data="'
+                        f'{base64.b64encode(os.urandom(n)).decode()}" />'
+                        for i, n in enumerate(sizes)) + '<part seq="4" ct="text/plain" text="x" />'
+        path = self.write("big.xml", backup(mms(parts=parts)))
+        json_file = os.path.join(self.dir.name, "big.json")
+        for args, user in ((["import", path], 1), (["export", "-o", json_file], 1),
+                           (["import", json_file], 2)):
+            peak = subprocess.run(
+                [sys.executable, "-c", "import resource, subprocess, sys; "
+                 "subprocess.run(sys.argv[1:], check=True, capture_output=True); "
+                 "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)",
+                 cli_test.ZUSMS, "--db", self.db, "--user", str(user), *args],
+                capture_output=True, text=True, timeout=120, check=True).stdout
+            self.assertLess(int(peak) >> 10, 120, args)
+        self.assertEqual(self.json_of("stats", user=2)["multimedia"]["bytes"], sum(sizes))
 
     def test_long_messages_are_one_message(self):
         at_limit = "a" * 670

@@ -55,6 +55,12 @@ class Case(unittest.TestCase):
         return json.loads(proc.stdout)
 
 
+def sanitized():
+    """Whether the tool is built with the address sanitizer."""
+    with open(ZUSMS, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
 def part_data(size, seed=0):
     """The data mms_fixture gives a part of `size` bytes."""
     return bytes((i * 31 + seed) % 251 for i in range(size))

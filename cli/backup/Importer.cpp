@@ -89,12 +89,6 @@ struct Unpacking {
   }
 };
 
-// The folder of the tool's temporary files.
-std::string TemporaryFolder() {
-  const char* tmpdir = std::getenv("TMPDIR");
-  return tmpdir && *tmpdir ? tmpdir : "/tmp";
-}
-
 // Files taken for a backup that are something else, known by their first
 // bytes (text kinds after a byte order mark and white space).
 struct OtherKind {
@@ -434,7 +428,7 @@ bool Importer::AddMms(MmsRecord& m, const std::string& identity, std::string_vie
   // A batch holds about a thousand rows, a part's every 64 KiB of data
   // counting as one: a batch of photos stays some 64 MB.
   size_t rows = 1 + m.attrs.size() + m.addrs.size();
-  for (const MmsPart& p : m.parts) rows += 1 + p.data.size() / (64 << 10);
+  for (const MmsPart& p : m.parts) rows += 1 + p.data.size / (64 << 10);
   Rows(rows);
   return true;
 }

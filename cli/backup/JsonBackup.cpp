@@ -53,6 +53,219 @@ class CountingInput : public std::streambuf {
   size_t bytes_ = 0;
 };
 
+// The base64 values of the parts' "data" in a JSON file, decoded as the
+// file streams (JsonDataFilter): the parser sees "#N" in their place, and
+// the parts take their data by N. Held until the element that holds them
+// has been handed on, as HeldParts holds a message's parts.
+class DecodedValues {
+ public:
+  struct Value {
+    PartBytes data;
+    uint64_t size = 0;    // all the bytes, also beyond the most a part holds
+    std::string problem;  // why it is not base64, empty when it is
+  };
+  std::string Add(Base64Decoder& decoder) {
+    Value v;
+    v.problem = decoder.Finish();
+    v.size = decoder.size();
+    v.data = PartBytes(std::move(decoder.bytes()));
+    held_.Keep(v.data);
+    values_.emplace(next_, std::move(v));
+    return "#" + std::to_string(next_++);
+  }
+  // The value a part's "data" text stands for; null when it stands for none.
+  const Value* Find(std::string_view text) const {
+    if (!text.starts_with('#')) return nullptr;
+    const auto it = values_.find(std::strtoull(std::string(text.substr(1)).c_str(), nullptr, 10));
+    return it == values_.end() ? nullptr : &it->second;
+  }
+  // What was read so far has been handed on.
+  void Clear() {
+    values_.clear();
+    held_.Clear();
+  }
+
+ private:
+  std::map<size_t, Value> values_;
+  size_t next_ = 0;
+  HeldParts held_;
+};
+
+// Stands between the file and the JSON parser: follows the JSON's nesting
+// and decodes the string value of "data" in an object of "parts" in the
+// "mms" of an element of "heads" as it streams, handing the parser its
+// number instead (DecodedValues), so that the parser never holds a part's
+// base64 (its lexer would keep it twice). Everything else passes as it is.
+// A value is decoded only once the parser has taken all that came before
+// it, so that the elements before it have been handed on. The parser's
+// error offsets are mapped back to the file's (FileOffset).
+class JsonDataFilter : public std::streambuf {
+ public:
+  JsonDataFilter(std::streambuf* source, DecodedValues& values)
+      : source_(source), values_(values) {}
+  // The offset in the file of offset `at` of what the parser was given.
+  uint64_t FileOffset(uint64_t at) const {
+    int64_t shift = 0;
+    for (const auto& [from, by] : shifts_) {
+      if (at >= from) shift = by;
+    }
+    return static_cast<uint64_t>(static_cast<int64_t>(at) + shift);
+  }
+
+ protected:
+  int_type underflow() override {
+    out_.clear();
+    while (out_.empty()) {
+      if (next_ == in_.size()) {
+        in_.resize(1 << 16);
+        const std::streamsize got =
+            source_->sgetn(in_.data(), static_cast<std::streamsize>(in_.size()));
+        in_.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        next_ = 0;
+        if (in_.empty()) break;
+      }
+      Step();
+    }
+    if (out_.empty()) return traits_type::eof();
+    given_ += out_.size();
+    setg(out_.data(), out_.data(), out_.data() + out_.size());
+    return traits_type::to_int_type(out_[0]);
+  }
+
+ private:
+  struct Level {
+    bool object;
+    bool key_next;    // an object's key comes next (else its value)
+    std::string key;  // the object's key being read or last read (its first bytes)
+  };
+  static constexpr size_t kKeyKept = 8;
+
+  // Whether a string starting here is a part's data.
+  bool AtData() const {
+    static constexpr const char* kPath[] = {"heads", "", "mms", "parts", "", "data"};
+    if (levels_.size() != std::size(kPath)) return false;
+    for (size_t i = 0; i < levels_.size(); ++i) {
+      if (levels_[i].object != (*kPath[i] != 0)) return false;
+      if (levels_[i].object && (levels_[i].key_next || levels_[i].key != kPath[i])) return false;
+    }
+    return true;
+  }
+
+  // Handles the input from next_ on until the end of the input or of a
+  // token that changes the state.
+  void Step() {
+    if (data_) return Data();
+    while (next_ < in_.size()) {
+      const char c = in_[next_];
+      if (string_) {
+        ++next_;
+        out_ += c;
+        if (escaped_) {
+          escaped_ = false;
+        } else if (c == '\\') {
+          escaped_ = true;
+        } else if (c == '"') {
+          string_ = false;
+        } else if (key_ && levels_.back().key.size() < kKeyKept + 1) {
+          levels_.back().key += c;
+        }
+        continue;
+      }
+      if (c == '"') {
+        key_ = !levels_.empty() && levels_.back().object && levels_.back().key_next;
+        if (key_) levels_.back().key.clear();
+        if (!key_ && AtData()) {
+          // Decoded once the parser has taken all before it.
+          if (!out_.empty()) return;
+          ++next_;
+          data_ = true;
+          decoder_ = Base64Decoder(ZU_MMS_PART_MAX);
+          start_ = given_;
+          read_ = 1;
+          return Data();
+        }
+        string_ = true;
+      } else if (c == '{' || c == '[') {
+        levels_.push_back({c == '{', c == '{', {}});
+      } else if ((c == '}' || c == ']') && !levels_.empty()) {
+        levels_.pop_back();
+      } else if (c == ':' && !levels_.empty() && levels_.back().object) {
+        levels_.back().key_next = false;
+      } else if (c == ',' && !levels_.empty() && levels_.back().object) {
+        levels_.back().key_next = true;
+      }
+      ++next_;
+      out_ += c;
+    }
+  }
+
+  // Inside a part's data: base64, where JSON's escapes stand for their
+  // characters (a writer may write "/" as "\/").
+  void Data() {
+    while (next_ < in_.size()) {
+      const char c = in_[next_++];
+      ++read_;
+      if (!escape_.empty()) {
+        escape_ += c;
+        if (escape_.size() == 2 && escape_[1] != 'u') {
+          const char* from = "/nrt\"";
+          const char* to = "/\n\r\t\"";
+          const char* at = std::strchr(from, escape_[1]);
+          if (at && *at) {
+            decoder_.Feed(to[at - from]);
+          } else {
+            decoder_.Refuse("the escape " + escape_);
+          }
+          escape_.clear();
+        } else if (escape_.size() == 6) {
+          const unsigned long u = std::strtoul(escape_.substr(2).c_str(), nullptr, 16);
+          if (u < 0x80 && u != '"' && u != '\\') {
+            decoder_.Feed(static_cast<char>(u));
+          } else {
+            decoder_.Refuse("the escape " + escape_);
+          }
+          escape_.clear();
+        }
+        continue;
+      }
+      if (c == '\\') {
+        escape_ = "\\";
+      } else if (c == '"') {
+        const std::string number = values_.Add(decoder_);
+        decoder_ = Base64Decoder();
+        out_ += '"' + number + '"';
+        // What the parser is given from here on stands further on in the file.
+        shifts_.emplace_back(start_ + out_.size(), (shifts_.empty() ? 0 : shifts_.back().second) +
+                                                       static_cast<int64_t>(read_) -
+                                                       static_cast<int64_t>(out_.size()));
+        data_ = false;
+        return;
+      } else {
+        const size_t run = std::min(in_.size(), in_.find_first_of("\\\"", next_));
+        decoder_.Feed(c);
+        decoder_.Feed(std::string_view(in_).substr(next_, run - next_));
+        read_ += run - next_;
+        next_ = run;
+      }
+    }
+  }
+
+  std::streambuf* source_;
+  DecodedValues& values_;
+  std::string in_, out_;
+  size_t next_ = 0;
+  uint64_t given_ = 0;  // bytes given to the parser before out_
+  std::vector<Level> levels_;
+  bool string_ = false, escaped_ = false, key_ = false;
+  // In a part's data: its decoding, the escape being read, where its
+  // number starts in what the parser is given and the file's bytes of it.
+  bool data_ = false;
+  Base64Decoder decoder_;
+  std::string escape_;
+  uint64_t start_ = 0, read_ = 0;
+  std::vector<std::pair<uint64_t, int64_t>> shifts_;  // from an offset given on, the file's shift
+};
+
 // The elements of one kind of record in a JSON file, handed on one at a
 // time: `on` gets the kind's key, the element's position and the element.
 // The file is parsed as a stream; each element is dropped once handed on,
@@ -62,14 +275,20 @@ class CountingInput : public std::streambuf {
 constexpr size_t kMostKeys = 1000;
 
 std::string ReadJsonElements(
-    const InputFile& file, const std::function<void(size_t)>& on_bytes,
+    const InputFile& file, DecodedValues& values, const std::function<void(size_t)>& on_bytes,
     const std::function<void(const std::string&, size_t, const Json&)>& on) {
   std::string key;
   size_t index = 0;
   bool in_array = false;
   auto in = file.Open();
   CountingInput counting(in->rdbuf(), on_bytes);
-  std::istream counted(&counting);
+  JsonDataFilter filter(&counting, values);
+  std::istream counted(&filter);
+  // An element handed on takes the data of its parts with it.
+  const auto hand = [&](size_t i, const Json& element) {
+    on(key, i, element);
+    values.Clear();
+  };
   // Keys per object being read, by depth: an object keeps its keys in
   // order and finds each new one by a search of those before it, so an
   // object of a hundred thousand keys would take minutes. No record has
@@ -99,7 +318,7 @@ std::string ReadJsonElements(
     if (depth == 1 && event == Json::parse_event_t::array_start) in_array = true;
     if (depth == 1 &&
         (event == Json::parse_event_t::object_start || event == Json::parse_event_t::value)) {
-      on(key, kNotAnArray, parsed);
+      hand(kNotAnArray, parsed);
     }
     if (depth == 1 &&
         (event == Json::parse_event_t::array_end || event == Json::parse_event_t::object_end)) {
@@ -107,7 +326,7 @@ std::string ReadJsonElements(
     }
     if (depth != 2 || !in_array) return true;
     if (event == Json::parse_event_t::object_end || event == Json::parse_event_t::value) {
-      on(key, index++, parsed);
+      hand(index++, parsed);
       return false;
     }
     return true;
@@ -118,7 +337,7 @@ std::string ReadJsonElements(
   } catch (const Json::parse_error& e) {
     auto again = file.Open();
     size_t line = 1;
-    for (size_t at = 0; at < e.byte && again->good(); ++at) {
+    for (size_t at = 0, end = filter.FileOffset(e.byte); at < end && again->good(); ++at) {
       if (again->get() == '\n') ++line;
     }
     return fmt::format("line {}: not valid JSON: {}", line, e.what());
@@ -259,7 +478,7 @@ void WriteMmsJson(Store& store, const MmsRecord& m, std::ostream& out) {
 }
 
 // The records of a head's "mms"; a Failure names what is wrong with it.
-MmsRecord MmsFromJson(const SmsHead& h, const Json& j) {
+MmsRecord MmsFromJson(const SmsHead& h, const Json& j, const DecodedValues& values) {
   MmsRecord m;
   m.head = h;
   const auto get = [](const Json& o, const char* key) -> const Json& {
@@ -333,12 +552,12 @@ MmsRecord MmsFromJson(const SmsHead& h, const Json& j) {
     }
     const Json& d = get(p, "data");
     if (!d.is_string()) throw Failure("data: not a text");
-    Base64Decoder decoder(ZU_MMS_PART_MAX);
-    decoder.Feed(d.get_ref<const std::string&>());
-    if (const std::string bad = decoder.Finish(); !bad.empty()) throw Failure("data: " + bad);
-    if (decoder.size() > ZU_MMS_PART_MAX) throw Failure("data: more than a part may hold");
-    part.data = std::move(decoder.bytes());
-    part.desc.datalen = static_cast<uint32_t>(part.data.size());
+    const DecodedValues::Value* value = values.Find(d.get_ref<const std::string&>());
+    if (!value) throw Failure("data: not base64");
+    if (!value->problem.empty()) throw Failure("data: " + value->problem);
+    if (value->size > ZU_MMS_PART_MAX) throw Failure("data: more than a part may hold");
+    part.data = value->data;
+    part.desc.datalen = static_cast<uint32_t>(part.data.size);
     m.parts.push_back(std::move(part));
   }
   return m;
@@ -462,6 +681,7 @@ class JsonFormat final : public BackupFormat {
   // apart in the file are held until the last one comes.
   std::unique_ptr<MessageAssembler> messages_;
   std::vector<JsonKind> kinds_;
+  DecodedValues values_;  // of the parts of the element being read
 };
 
 template <typename Record>
@@ -508,7 +728,7 @@ JsonFormat::JsonFormat(Store& store, const InputFile& file) : store_(store), fil
     // nothing in this store (another folder may have it here).
     h.oldfid = numbers_.contains(h.oldfid) || h.oldfid <= 14 ? Mapped(h.oldfid) : 0;
     if (const auto mms = e.find("mms"); mms != e.end()) {
-      MmsRecord m = MmsFromJson(h, *mms);
+      MmsRecord m = MmsFromJson(h, *mms, values_);
       m.unread = !e.value("read", true);
       import.AddMms(m, MmsIdentity(m), "adding a multimedia message");
       return;
@@ -560,7 +780,7 @@ std::string JsonFormat::Problem(const JsonKind& k, size_t i, const Json& e) cons
     if (!error.empty()) return fmt::format("heads[{}]: {}", i, error);
     if (const auto mms = e.find("mms"); mms != e.end()) {
       try {
-        MmsFromJson(h, *mms);
+        MmsFromJson(h, *mms, values_);
       } catch (const Failure& f) {
         return fmt::format("heads[{}]: mms: {}", i, f.what());
       }
@@ -577,7 +797,7 @@ FirstPass JsonFormat::CheckFile(Importer& import) {
   size_t records = 0;
   MessageAssembler seen([&import](Message&& m) { import.Seen(m); });
   const std::string cut = ReadJsonElements(
-      file_, [&](size_t bytes) { import.Bytes(bytes); },
+      file_, values_, [&](size_t bytes) { import.Bytes(bytes); },
       [&](const std::string& key, size_t i, const Json& e) {
         import.Next();
         const JsonKind* k = Find(key);
@@ -590,7 +810,7 @@ FirstPass JsonFormat::CheckFile(Importer& import) {
           SmsHead h;
           Parse(kHeads, e, h, nullptr, 0);
           if (const auto mms = e.find("mms"); mms != e.end()) {
-            const MmsRecord m = MmsFromJson(h, *mms);
+            const MmsRecord m = MmsFromJson(h, *mms, values_);
             import.SeenMms(m, MmsIdentity(m));
           } else {
             seen.Add(h);
@@ -613,7 +833,7 @@ void JsonFormat::AddFile(Importer& import) {
   messages_ = std::make_unique<MessageAssembler>(
       [&import](Message&& m) { import.AddMessage(m, "adding a message"); });
   ReadJsonElements(
-      file_, [&](size_t bytes) { import.Bytes(bytes); },
+      file_, values_, [&](size_t bytes) { import.Bytes(bytes); },
       [&](const std::string& key, size_t i, const Json& e) {
         import.Next();
         const JsonKind* k = Find(key);

@@ -138,24 +138,45 @@ std::string MmsIdentity(const MmsRecord& m, const DataReader& data) {
 }
 
 std::string MmsIdentity(const MmsRecord& m) {
-  return MmsIdentity(m, [&](size_t i, const auto& piece) {
-    piece(m.parts[i].data.data(), m.parts[i].data.size());
-  });
+  return MmsIdentity(m, [&](size_t i, const auto& piece) { m.parts[i].data.Read(piece); });
 }
 
-uint32_t StoreMms(Store& store, MmsRecord& m, const std::string& what) {
-  std::vector<SmsMmsPartData> parts(m.parts.size());
-  for (size_t i = 0; i < parts.size(); ++i) {
-    parts[i].part = m.parts[i].desc;
-    parts[i].part.datalen = static_cast<uint32_t>(m.parts[i].data.size());
-    parts[i].text = m.parts[i].has_text ? m.parts[i].text.c_str() : nullptr;
-    parts[i].data = m.parts[i].data.empty() ? nullptr : m.parts[i].data.data();
+namespace {
+
+// Hands AddZuSmsMmsFrom a record's parts, one in memory at a time.
+struct PartSource {
+  const MmsRecord& m;
+  std::vector<uint8_t> buffer;  // a part kept aside, read back
+  std::string error;
+
+  static int32_t ZUSMS_CALL Give(void* context, uint32_t i, SmsMmsPartData* out) {
+    auto& s = *static_cast<PartSource*>(context);
+    try {
+      const MmsPart& p = s.m.parts[i];
+      out->part = p.desc;
+      out->part.datalen = static_cast<uint32_t>(p.data.size);
+      out->text = p.has_text ? p.text.c_str() : nullptr;
+      s.buffer = std::vector<uint8_t>();
+      out->data = p.data.size == 0 ? nullptr : p.data.Get(s.buffer);
+      return 0;
+    } catch (const std::exception& e) {
+      s.error = e.what();
+      return 1;
+    }
   }
+};
+
+}  // namespace
+
+uint32_t StoreMms(Store& store, MmsRecord& m, const std::string& what) {
+  PartSource source{m, {}, {}};
   uint32_t id = 0;
-  Check(AddZuSmsMms(*store, &m.head, &m.mms, m.attrs.data(), static_cast<uint32_t>(m.attrs.size()),
-                    parts.data(), static_cast<uint32_t>(parts.size()), m.addrs.data(),
-                    static_cast<uint32_t>(m.addrs.size()), &id),
-        what);
+  const int32_t status = AddZuSmsMmsFrom(
+      *store, &m.head, &m.mms, m.attrs.data(), static_cast<uint32_t>(m.attrs.size()),
+      static_cast<uint32_t>(m.parts.size()), &PartSource::Give, &source, m.addrs.data(),
+      static_cast<uint32_t>(m.addrs.size()), &id);
+  if (!source.error.empty()) throw Failure(what + ": " + source.error);
+  Check(status, what);
   return id;
 }
 

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "backup/HeldParts.h"
 #include "model/Store.h"
 
 namespace zusms::cli {
@@ -27,7 +28,7 @@ struct MmsPart {
   SmsMmsPart desc{};  // datalen: the data's size
   std::u16string text;
   bool has_text = false;
-  std::vector<uint8_t> data;  // empty when read from the store: read it in pieces
+  PartBytes data;  // empty when read from the store: read it in pieces
 };
 
 struct MmsRecord {
@@ -64,10 +65,11 @@ std::vector<std::pair<std::u16string, std::u16string>> JoinedAttributes(const Mm
 using DataReader =
     std::function<void(size_t part, const std::function<void(const uint8_t*, size_t)>& piece)>;
 std::string MmsIdentity(const MmsRecord& m, const DataReader& data);
-// ... of a record whose data is in memory.
+// ... of a record read from a backup (its parts' data in memory or kept aside).
 std::string MmsIdentity(const MmsRecord& m);
 
-// Stores the message with all it carries (AddZuSmsMms); returns its id.
+// Stores the message with all it carries (AddZuSmsMmsFrom, a part's data
+// in memory one at a time); returns its id.
 uint32_t StoreMms(Store& store, MmsRecord& m, const std::string& what);
 
 // The stored multimedia message of head `h` (parts with their texts,

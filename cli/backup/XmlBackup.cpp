@@ -336,7 +336,7 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
       }
       part.data = std::move(p.data);
     }
-    part.desc.datalen = static_cast<uint32_t>(part.data.size());
+    part.desc.datalen = static_cast<uint32_t>(part.data.size);
     // Phone backups write "null" for no text.
     if (std::u16string_view(part.desc.ctype).starts_with(u"text/plain") && part.has_text &&
         part.text != u"null") {

@@ -311,7 +311,7 @@ class Filter {
     part.has_data = true;
     part.data_problem = decoder_.Finish();
     part.data_size = decoder_.size();
-    part.data = std::move(decoder_.bytes());
+    part.data = PartBytes(std::move(decoder_.bytes()));
     decoder_ = Base64Decoder();
     out += std::to_string(next_data_++);
     out += quote_;
@@ -469,6 +469,7 @@ struct ParseState {
   const std::function<void(XmlMms&)>* on_mms = nullptr;
   Filter* filter = nullptr;
   std::optional<XmlMms> mms;  // the <mms> being read
+  HeldParts held;             // its parts' data
   XmlReadResult result;
   std::string refused;         // why the parser was stopped
   std::exception_ptr failure;  // what the caller's handler threw
@@ -525,7 +526,10 @@ void XMLCALL Start(void* data, const XML_Char* name, const XML_Char** attributes
       part.data_size = taken.data_size;
       part.data_problem = std::move(taken.data_problem);
     }
-    if (st.mms && st.depth > 2) st.mms->parts.push_back(std::move(part));
+    if (st.mms && st.depth > 2) {
+      Hand(st, [&] { st.held.Keep(part.data); });
+      st.mms->parts.push_back(std::move(part));
+    }
     if (st.depth > 2) return;
   }
   if (st.mms && st.depth > 2) {
@@ -556,6 +560,7 @@ void XMLCALL End(void* data, const XML_Char*) {
     ++st.result.mms;
     Hand(st, [&] { (*st.on_mms)(*st.mms); });
     st.mms.reset();
+    st.held.Clear();
   }
 }
 

@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "backup/HeldParts.h"
+
 namespace zusms::cli {
 
 // One <sms> element: its attributes as the parser gives them (UTF-8 with
@@ -42,12 +44,13 @@ struct XmlElement {
 };
 // One <part>: its `data` attribute is decoded by the filter as it streams
 // and never reaches the parser (nor memory) as base64; its place among the
-// attributes holds an empty value.
+// attributes holds an empty value. The data of an <mms>'s parts is held as
+// HeldParts holds it, until the <mms> has been handed on.
 struct XmlPart : XmlElement {
   bool has_data = false;
-  std::vector<uint8_t> data;  // the first kMostPartData bytes
-  uint64_t data_size = 0;     // all of them
-  std::string data_problem;   // why the value is not base64, empty when it is
+  PartBytes data;            // the first kMostPartData bytes
+  uint64_t data_size = 0;    // all of them
+  std::string data_problem;  // why the value is not base64, empty when it is
 };
 // One <mms> element inside <smses>, whole, with its parts and addresses.
 struct XmlMms {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -90,6 +91,11 @@ InterruptGuard::~InterruptGuard() {
   for (size_t i = 0; i < stops.size(); ++i) ::sigaction(stops[i], &previous_[i], nullptr);
 }
 bool InterruptRequested() { return interrupted != 0; }
+
+std::string TemporaryFolder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  return tmpdir && *tmpdir ? tmpdir : "/tmp";
+}
 
 TemporaryFile::TemporaryFile(std::string pattern, Kind kind) {
   if (pattern.size() > PATH_MAX) {

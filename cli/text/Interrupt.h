@@ -68,6 +68,9 @@ class TemporaryFile {
   std::vector<void (*)(int)> previous_;
 };
 
+// The folder of the tool's temporary files: $TMPDIR, else /tmp.
+std::string TemporaryFolder();
+
 // Writes all `size` bytes to `fd`: 0, or the errno of the write that
 // failed (EIO for one that wrote nothing).
 int WriteAll(int fd, const char* data, size_t size);

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
           }
           for (const MmsPart& p : m.parts) {
-            if (p.data.size() > ZU_MMS_PART_MAX || p.desc.datalen != p.data.size()) std::abort();
+            if (p.data.size > ZU_MMS_PART_MAX || p.desc.datalen != p.data.size) std::abort();
           }
         } catch (const Failure&) {
         }
