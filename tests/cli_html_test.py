@@ -288,10 +288,14 @@ class Html(cli_test.Case):
         files = sorted(os.listdir(out))
         # The index, newest conversation first (the big one; a time that is
         # no time the oldest), and its filter: words, a number written
-        # nationally, and no match across a name's and a number's digits.
+        # nationally (one trunk 0) or internationally (00), also when it holds
+        # a mark, and no match across a name's and a number's digits or with
+        # the digits of a mark shown.
         order = sorted(self.expected, key=lambda k: -max(m[2] for m in self.expected[k]))
         for query, hidden in (("zoe%20151%201234", "+4915112345678"),
-                              ("015112345678", "+4915112345678"), ("214155", None)):
+                              ("015112345678", "+4915112345678"), ("214155", None),
+                              ("004915112345678", "+4915112345678"), ("00015112345678", None),
+                              ("02079460957", "\u061c+442079460957"), ("0614420", None)):
             dom, sent = self.browse(f"file://{out}/index.html#q={query}", "--dump-dom")
             index = Dom(dom)
             self.assertEqual((index.title, index.scripts, sent, index.leaks),
@@ -482,8 +486,13 @@ class Html(cli_test.Case):
 
     def test_an_index_of_many_people_is_cut_into_pages_and_filters_them_all(self):
         one = json.loads(self.template)["heads"][1]
-        # Names of 39 characters, some one word: 1.4 MB of names and numbers.
-        heads = [dict(one, tel=f"+4930{k:07d}", name="W" * 39 if k % 97 == 0 else "\u5f20" * 39,
+        # Names of 39 characters, some one word: 1.4 MB of names and numbers;
+        # the first few names of characters that show nothing, a number with
+        # a mark.
+        blank = "\u00ad\u034f\u17b4\u17b5\u180b\ufe0f\U000e0020\U000e0001\U0001d173"
+        heads = [dict(one, tel=("\u061c" if k == 1 else "") + f"+4930{k:07d}",
+                      name=blank[k] * 2 if k < len(blank) else
+                      "W" * 39 if k % 97 == 0 else "\u5f20" * 39,
                       index=0, longsms=0, batid=0, uuid=f"{k:08x}-0000-4000-8000-000000000001")
                  for k in range(10000)]
         self.run_cli("import", self.write("many.json", json.dumps(
@@ -500,20 +509,26 @@ class Html(cli_test.Case):
         self.assertLessEqual(int(self.measured(os.path.join(out, pages[0]),
                                                "document.documentElement.scrollWidth",
                                                "--window-size=1280,900")), 1280)
-        numbers = []
+        numbers, dashes = [], 0
         for page in pages:
             with open(os.path.join(out, page), encoding="utf-8") as f:
-                numbers += re.findall(r"\+4930\d{7}", f.read().split("<tbody>")[1])
+                rows = f.read().split("<tbody>")[1]
+            numbers += re.findall(r"\+4930\d{7}", rows)
+            dashes += rows.count("<bdi>\u2014</bdi>")
             self.assertLess(os.path.getsize(os.path.join(out, page)), 2_000_000)
-        self.assertEqual(sorted(numbers), sorted(h["tel"] for h in heads))
+        self.assertEqual(sorted(numbers), sorted(h["tel"].lstrip("\u061c") for h in heads))
+        self.assertEqual(dashes, len(blank))
         # The last page finds a person of the first, by the number written
-        # nationally.
-        first = numbers[0]
-        dom, sent = self.browse(f"file://{out}/{pages[-1]}#q=0{first[3:]}", "--dump-dom")
-        d = Dom(dom)
-        self.assertEqual((len(d.found), sent), (1, []))
-        with open(os.path.join(out, d.found[0]), encoding="utf-8") as f:
-            self.assertIn(first, f.read())
+        # nationally (its mark shown as the rows show it), unnamed as there.
+        for first, shown in (("+49300000000", "+49300000000"),
+                             ("\u061c+49300000001", "[U+061C]+49300000001")):
+            dom, sent = self.browse(f"file://{out}/{pages[-1]}#q=0{first[-9:]}", "--dump-dom")
+            d = Dom(dom)
+            self.assertEqual((len(d.found), sent), (1, []))
+            self.assertRegex(dom, r'(?s)<table id="found">.*<bdi>\u2014</bdi></a></td><td><bdi>' +
+                             re.escape(shown) + "</bdi>")
+            with open(os.path.join(out, d.found[0]), encoding="utf-8") as f:
+                self.assertIn(shown, f.read())
 
 
 if __name__ == "__main__":

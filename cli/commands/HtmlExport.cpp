@@ -216,8 +216,9 @@ std::string ZoneLine(const std::set<std::string>& zones, bool utc) {
 
 // The index's filter. It shows the people who hold every word typed (case
 // and accents ignored; a word of digits, blanks, dashes and brackets is
-// looked for in one number's digits, or its digits without the country's
-// code and leading zeros), and takes a first query from the address
+// looked for in one number's digits; one that begins with "00" and the
+// country's code, or with the trunk "0" and the national number, in the
+// beginning of those), and takes a first query from the address
 // (index.html#q=WORDS). Where the page holds everyone's names and numbers
 // (a data block), it lists those found on any page; else it hides the
 // page's rows that do not match. It reads text and writes text only.
@@ -234,7 +235,7 @@ constexpr const char* kFilterScript = R"js("use strict";
   }
   function visible(s) {
     return s.replace(/[\u061C\u200E\u200F\u202A-\u202E\u2066-\u2069]/g, function (c) {
-      return "[U+" + c.charCodeAt(0).toString(16).toUpperCase() + "]";
+      return "[U+" + ("000" + c.charCodeAt(0).toString(16).toUpperCase()).slice(-4) + "]";
     });
   }
   var people = block ? JSON.parse(block.textContent).map(function (p, i) {
@@ -244,11 +245,12 @@ constexpr const char* kFilterScript = R"js("use strict";
   }) : rows.map(function (r) {
     var n = r.cells[1].firstElementChild;
     return { name: r.cells[0].textContent, number: n.textContent,
+             digits: n.getAttribute("data-digits"),
              national: n.getAttribute("data-national") || "", row: r };
   });
   people.forEach(function (p) {
     p.words = fold(p.name + " " + p.number);
-    p.digits = p.number.replace(/\D/g, "");
+    if (p.digits === undefined) p.digits = p.number.replace(/\D/g, "");
   });
   function matches(p, w) {
     if (p.words.indexOf(w) >= 0) return true;
@@ -256,8 +258,11 @@ constexpr const char* kFilterScript = R"js("use strict";
     var d = w.replace(/\D/g, "");
     if (d === "") return false;
     if (p.digits.indexOf(d) >= 0) return true;
-    var national = d.replace(/^0+/, "");
-    return p.national !== "" && national !== "" && p.national.indexOf(national) >= 0;
+    if (p.national === "") return false;
+    // "00" before the country's code, "0" (the trunk prefix) before the
+    // national number: what follows begins it.
+    if (/^00./.test(d)) return p.digits.indexOf(d.slice(2)) === 0;
+    return /^0./.test(d) && p.national.indexOf(d.slice(1)) === 0;
   }
   function cell(tr, text, page) {
     var td = tr.insertCell();
@@ -913,14 +918,20 @@ size_t WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, si
                                   w.clock + "</span>";
     };
     const std::string national = c.members.empty() ? NationalDigits(c.key) : "";
+    std::string digits;  // as the filter searches them, whatever marks the number holds
+    for (const char d : c.key) {
+      if (d >= '0' && d <= '9') digits += d;
+    }
     // A group by its members' names, when any has one.
     std::string name =
         c.members.empty() ? ShownName(c.name) : MembersShown(c.members, c.member_names);
     if (name.empty() && !c.members.empty()) name = fmt::format("group of {}", c.members.size());
     rows.push_back(fmt::format(
-        "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi data-national=\"{}\">{}</bdi></td>"
+        "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi data-digits=\"{}\" "
+        "data-national=\"{}\">{}</bdi>"
+        "</td>"
         "<td>{}<span class=\"unit\"> message{}</span></td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
-        PageName(i + 1, 1), Escaped(name.empty() ? "\u2014" : name), national,
+        PageName(i + 1, 1), Escaped(name.empty() ? "\u2014" : name), digits, national,
         c.key.empty() ? "(no number)" : Escaped(c.key, Kind::kCode), c.entries.size(),
         c.entries.size() == 1 ? "" : "s",
         c.unread ? std::to_string(c.unread) + "<span class=\"unit\"> unread</span>" : "",
@@ -931,10 +942,6 @@ size_t WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, si
     JsonString(data, name);
     data += ',';
     JsonString(data, c.key);
-    std::string digits;
-    for (const char d : c.key) {
-      if (d >= '0' && d <= '9') digits += d;
-    }
     if (digits.ends_with(national)) {
       data += "," + std::to_string(national.size()) + "]";
     } else {
