@@ -427,6 +427,11 @@ class Html(cli_test.Case):
         # the system does not know is not named as if it were.
         txt = self.run_cli("export", "--format", "txt").stdout
         self.assertNotRegex(txt, BIDI)
+        # Marks in a number shown as the pages show them, in the table too.
+        table = self.run_cli("conversations").stdout
+        for shown in ("[U+061C]+442079460957", "+44[U+200F]2079460959"):
+            self.assertIn(shown, txt)
+            self.assertIn(shown, table)
         self.assertRegex(txt, r"02:30 UTC\+02:00  \S+: summer time\n  02:30 UTC\+01:00  ")
         os.environ["TZ"] = "Nowhere/Atlantis"
         self.assertTrue(self.run_cli("export", "--format", "txt").stdout.startswith(

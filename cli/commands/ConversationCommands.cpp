@@ -202,7 +202,7 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
   std::vector<std::vector<std::string>> rows;
   for (const auto& [key, c] : list) {
     const SmsHead& h = c->latest.head();
-    rows.push_back({Clip(OneLine(ShowsNothing(c->name) ? "" : c->name), 16), key,
+    rows.push_back({Clip(OneLine(ShowsNothing(c->name) ? "" : c->name), 16), CodeLine(key),
                     std::to_string(c->messages), c->unread ? std::to_string(c->unread) : "",
                     ReadableTime(Utf8(h.recvtime), o.utc),
                     Clip(OneLine(TextOf(s, c->latest)), 40)});

@@ -123,7 +123,7 @@ void Escape(std::string& out, std::string_view text, Kind kind = Kind::kLine) {
           ++i;
         } else if (c == 0xD8 && i + 1 < text.size() &&
                    static_cast<unsigned char>(text[i + 1]) == 0x9C) {  // U+061C
-          if (kind == Kind::kCode) out += "[U+061C]";
+          if (kind == Kind::kCode) out += ControlShown(0x061C);
           if (kind == Kind::kText || kind == Kind::kLine) out.append(text.substr(i, 2));
           ++i;
         } else if (c == 0xE2 && i + 2 < text.size()) {
@@ -134,7 +134,7 @@ void Escape(std::string& out, std::string_view text, Kind kind = Kind::kLine) {
           } else if (!DirectionControl(b1, b2)) {
             out.append(text.substr(i, 3));
           } else if (kind == Kind::kCode) {
-            out += fmt::format("[U+{:04X}]", ((c & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
+            out += ControlShown(((c & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
           } else if (kind != Kind::kTitle) {
             out.append(text.substr(i, 3));  // within the element that isolates the text
           }
