@@ -434,8 +434,10 @@ class Html(cli_test.Case):
             self.assertIn(shown, table)
         self.assertRegex(txt, r"02:30 UTC\+02:00  \S+: summer time\n  02:30 UTC\+01:00  ")
         os.environ["TZ"] = "Nowhere/Atlantis"
-        self.assertTrue(self.run_cli("export", "--format", "txt").stdout.startswith(
-            "Local times in UTC.\n"))
+        proc = self.run_cli("export", "--format", "txt")
+        self.assertTrue(proc.stdout.startswith("Local times in UTC.\n"))
+        self.assertEqual(proc.stderr.splitlines()[0], 'zusms: TZ "Nowhere/Atlantis" is not a '
+                                                      "known time zone: times are in UTC")
         os.environ["TZ"] = "Europe/Berlin"
         # CSV and text name a multimedia message's attachments after its
         # text, as `attachments save` names their files, and its person.
