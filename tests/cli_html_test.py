@@ -352,14 +352,14 @@ class Html(cli_test.Case):
                                        "[].map.call(document.images, function (i) "
                                        "{ return i.naturalWidth; })"), "320,40")
         group = order.index("+14155550101, +14155550102") + 1
-        self.assertIn("Ann Lee, +14155550102", titles)
+        self.assertIn("Ann Lee; +14155550102", titles)
         with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
             index = f.read()
-        self.assertIn(f'<a href="c{group}.html"><bdi>Ann Lee, +14155550102</bdi>', index)
+        self.assertIn(f'<a href="c{group}.html"><bdi>Ann Lee; +14155550102</bdi>', index)
         with open(os.path.join(out, f"c{group}.html"), encoding="utf-8") as f:
             page = f.read()
         member = '<bdi>Ann Lee</bdi> <bdi class="number">+14155550101</bdi>'
-        self.assertIn(f'<h1 class="named">{member}, <bdi class="number member">+14155550102</bdi>'
+        self.assertIn(f'<h1 class="named">{member}; <bdi class="number member">+14155550102</bdi>'
                       '</h1>', page)
         self.assertIn(f'<p class="from">{member}</p>', page)
         # A name that shows nothing is no name; marks in a number shown.
@@ -450,13 +450,13 @@ class Html(cli_test.Case):
                              r"\d+ B\] \[text/x-vcard card\.vcf \d+ B\]")
         # A group's messages stand under its members in text and CSV, as on
         # the pages, each named where the name is known, else by number.
-        self.assertRegex(txt, r"\nAnn Lee \(\+14155550101\), \+14155550102\n=+\n\n\S+\n"
+        self.assertRegex(txt, r"\nAnn Lee \(\+14155550101\); \+14155550102\n=+\n\n\S+\n"
                               r"  \d\d:\d\d  Ann Lee: group hello\n")
         self.assertRegex(self.run_cli("export", "--format", "csv").stdout,
                          r",received,\+14155550101,Ann Lee,1,[^,]*,yes,group hello\n")
         group = [c for c in self.json_of("conversations") if c.get("members")]
         self.assertEqual([(c["name"], c["member_names"]) for c in group],
-                         [("Ann Lee, +14155550102", ["Ann Lee", ""])])
+                         [("Ann Lee; +14155550102", ["Ann Lee", ""])])
         # An empty folder given by a link is written through it; the folder
         # one works in is refused as such.
         os.mkdir(os.path.join(self.dir.name, "real"))

@@ -815,7 +815,7 @@ class ConversationPages {
     for (size_t i = 0; i < each.size(); ++i) {
       // (a member known by no name stands by its number, as a name does)
       const std::string member = c_.members.empty() ? "" : MemberName(each[i]);
-      html += std::string(i ? ", " : "") +
+      html += std::string(i ? kMemberSeparator : "") +
               (member.empty() ? "" : "<bdi>" + Escaped(member) + "</bdi> ") +
               (member.empty() && !c_.members.empty() ? "<bdi class=\"number member\">"
                                                      : "<bdi class=\"number\">") +

@@ -106,12 +106,10 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
       for (size_t i = 0; i < r->members->size(); ++i) {
         const std::string& member = (*r->members)[i];
         const std::string& called = (*r->member_names)[i];
-        title +=
-            (i ? ", " : "") +
-            (called.empty() ? CodeLine(member) : OneLine(called) + " (" + CodeLine(member) + ")");
+        title += (i ? kMemberSeparator : "") + NameAndNumber(called, member);
       }
     } else {
-      title = name.empty() ? CodeLine(person) : OneLine(name) + " (" + CodeLine(person) + ")";
+      title = NameAndNumber(name, person);
     }
     if (!first) out << "\n\n";
     first = false;

@@ -146,7 +146,8 @@ std::string MembersShown(const std::vector<std::string>& members,
   }
   std::string shown;
   for (size_t i = 0; i < members.size(); ++i) {
-    shown += (i ? ", " : "") + (i < names.size() && !names[i].empty() ? names[i] : members[i]);
+    shown += (i ? kMemberSeparator : "") +
+             (i < names.size() && !names[i].empty() ? names[i] : members[i]);
   }
   return shown;
 }

@@ -161,6 +161,10 @@ std::string ControlShown(char32_t c) {
 
 std::string CodeLine(std::string_view text) { return Shown(text, false, true); }
 
+std::string NameAndNumber(std::string_view name, std::string_view number) {
+  return name.empty() ? CodeLine(number) : OneLine(name) + " (" + CodeLine(number) + ")";
+}
+
 std::string PrintableLines(std::string_view text) {
   std::string out;
   for (size_t at = 0;;) {

@@ -49,6 +49,8 @@ std::string ControlShown(char32_t c);
 // A number or a file name on one line (OneLine), its direction controls
 // as ControlShown gives them.
 std::string CodeLine(std::string_view text);
+// A person on one line: "Ann Lee (+15550001)", the number alone for no name.
+std::string NameAndNumber(std::string_view name, std::string_view number);
 // An error or a warning: its own lines (split at "\n") kept, each through
 // OneLine, so that no text of a file or the store in it acts on the
 // terminal.
