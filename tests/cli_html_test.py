@@ -288,10 +288,14 @@ class Html(cli_test.Case):
         files = sorted(os.listdir(out))
         # The index, newest conversation first (the big one; a time that is
         # no time the oldest), and its filter: words, a number written
-        # nationally, and no match across a name's and a number's digits.
+        # nationally (one trunk 0) or internationally (00), also when it holds
+        # a mark, and no match across a name's and a number's digits or with
+        # the digits of a mark shown.
         order = sorted(self.expected, key=lambda k: -max(m[2] for m in self.expected[k]))
         for query, hidden in (("zoe%20151%201234", "+4915112345678"),
-                              ("015112345678", "+4915112345678"), ("214155", None)):
+                              ("015112345678", "+4915112345678"), ("214155", None),
+                              ("004915112345678", "+4915112345678"), ("00015112345678", None),
+                              ("02079460957", "\u061c+442079460957"), ("0614420", None)):
             dom, sent = self.browse(f"file://{out}/index.html#q={query}", "--dump-dom")
             index = Dom(dom)
             self.assertEqual((index.title, index.scripts, sent, index.leaks),
@@ -348,14 +352,14 @@ class Html(cli_test.Case):
                                        "[].map.call(document.images, function (i) "
                                        "{ return i.naturalWidth; })"), "320,40")
         group = order.index("+14155550101, +14155550102") + 1
-        self.assertIn("Ann Lee, +14155550102", titles)
+        self.assertIn("Ann Lee; +14155550102", titles)
         with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
             index = f.read()
-        self.assertIn(f'<a href="c{group}.html"><bdi>Ann Lee, +14155550102</bdi>', index)
+        self.assertIn(f'<a href="c{group}.html"><bdi>Ann Lee; +14155550102</bdi>', index)
         with open(os.path.join(out, f"c{group}.html"), encoding="utf-8") as f:
             page = f.read()
         member = '<bdi>Ann Lee</bdi> <bdi class="number">+14155550101</bdi>'
-        self.assertIn(f'<h1 class="named">{member}, <bdi class="number member">+14155550102</bdi>'
+        self.assertIn(f'<h1 class="named">{member}; <bdi class="number member">+14155550102</bdi>'
                       '</h1>', page)
         self.assertIn(f'<p class="from">{member}</p>', page)
         # A name that shows nothing is no name; marks in a number shown.
@@ -423,10 +427,17 @@ class Html(cli_test.Case):
         # the system does not know is not named as if it were.
         txt = self.run_cli("export", "--format", "txt").stdout
         self.assertNotRegex(txt, BIDI)
+        # Marks in a number shown as the pages show them, in the table too.
+        table = self.run_cli("conversations").stdout
+        for shown in ("[U+061C]+442079460957", "+44[U+200F]2079460959"):
+            self.assertIn(shown, txt)
+            self.assertIn(shown, table)
         self.assertRegex(txt, r"02:30 UTC\+02:00  \S+: summer time\n  02:30 UTC\+01:00  ")
         os.environ["TZ"] = "Nowhere/Atlantis"
-        self.assertTrue(self.run_cli("export", "--format", "txt").stdout.startswith(
-            "Local times in UTC.\n"))
+        proc = self.run_cli("export", "--format", "txt")
+        self.assertTrue(proc.stdout.startswith("Local times in UTC.\n"))
+        self.assertEqual(proc.stderr.splitlines()[0], 'zusms: TZ "Nowhere/Atlantis" is not a '
+                                                      "known time zone: times are in UTC")
         os.environ["TZ"] = "Europe/Berlin"
         # CSV and text name a multimedia message's attachments after its
         # text, as `attachments save` names their files, and its person.
@@ -439,13 +450,13 @@ class Html(cli_test.Case):
                              r"\d+ B\] \[text/x-vcard card\.vcf \d+ B\]")
         # A group's messages stand under its members in text and CSV, as on
         # the pages, each named where the name is known, else by number.
-        self.assertRegex(txt, r"\nAnn Lee \(\+14155550101\), \+14155550102\n=+\n\n\S+\n"
+        self.assertRegex(txt, r"\nAnn Lee \(\+14155550101\); \+14155550102\n=+\n\n\S+\n"
                               r"  \d\d:\d\d  Ann Lee: group hello\n")
         self.assertRegex(self.run_cli("export", "--format", "csv").stdout,
                          r",received,\+14155550101,Ann Lee,1,[^,]*,yes,group hello\n")
         group = [c for c in self.json_of("conversations") if c.get("members")]
         self.assertEqual([(c["name"], c["member_names"]) for c in group],
-                         [("Ann Lee, +14155550102", ["Ann Lee", ""])])
+                         [("Ann Lee; +14155550102", ["Ann Lee", ""])])
         # An empty folder given by a link is written through it; the folder
         # one works in is refused as such.
         os.mkdir(os.path.join(self.dir.name, "real"))
@@ -482,8 +493,13 @@ class Html(cli_test.Case):
 
     def test_an_index_of_many_people_is_cut_into_pages_and_filters_them_all(self):
         one = json.loads(self.template)["heads"][1]
-        # Names of 39 characters, some one word: 1.4 MB of names and numbers.
-        heads = [dict(one, tel=f"+4930{k:07d}", name="W" * 39 if k % 97 == 0 else "\u5f20" * 39,
+        # Names of 39 characters, some one word: 1.4 MB of names and numbers;
+        # the first few names of characters that show nothing, a number with
+        # a mark.
+        blank = "\u00ad\u034f\u17b4\u17b5\u180b\ufe0f\U000e0020\U000e0001\U0001d173"
+        heads = [dict(one, tel=("\u061c" if k == 1 else "") + f"+4930{k:07d}",
+                      name=blank[k] * 2 if k < len(blank) else
+                      "W" * 39 if k % 97 == 0 else "\u5f20" * 39,
                       index=0, longsms=0, batid=0, uuid=f"{k:08x}-0000-4000-8000-000000000001")
                  for k in range(10000)]
         self.run_cli("import", self.write("many.json", json.dumps(
@@ -500,20 +516,26 @@ class Html(cli_test.Case):
         self.assertLessEqual(int(self.measured(os.path.join(out, pages[0]),
                                                "document.documentElement.scrollWidth",
                                                "--window-size=1280,900")), 1280)
-        numbers = []
+        numbers, dashes = [], 0
         for page in pages:
             with open(os.path.join(out, page), encoding="utf-8") as f:
-                numbers += re.findall(r"\+4930\d{7}", f.read().split("<tbody>")[1])
+                rows = f.read().split("<tbody>")[1]
+            numbers += re.findall(r"\+4930\d{7}", rows)
+            dashes += rows.count("<bdi>\u2014</bdi>")
             self.assertLess(os.path.getsize(os.path.join(out, page)), 2_000_000)
-        self.assertEqual(sorted(numbers), sorted(h["tel"] for h in heads))
+        self.assertEqual(sorted(numbers), sorted(h["tel"].lstrip("\u061c") for h in heads))
+        self.assertEqual(dashes, len(blank))
         # The last page finds a person of the first, by the number written
-        # nationally.
-        first = numbers[0]
-        dom, sent = self.browse(f"file://{out}/{pages[-1]}#q=0{first[3:]}", "--dump-dom")
-        d = Dom(dom)
-        self.assertEqual((len(d.found), sent), (1, []))
-        with open(os.path.join(out, d.found[0]), encoding="utf-8") as f:
-            self.assertIn(first, f.read())
+        # nationally (its mark shown as the rows show it), unnamed as there.
+        for first, shown in (("+49300000000", "+49300000000"),
+                             ("\u061c+49300000001", "[U+061C]+49300000001")):
+            dom, sent = self.browse(f"file://{out}/{pages[-1]}#q=0{first[-9:]}", "--dump-dom")
+            d = Dom(dom)
+            self.assertEqual((len(d.found), sent), (1, []))
+            self.assertRegex(dom, r'(?s)<table id="found">.*<bdi>\u2014</bdi></a></td><td><bdi>' +
+                             re.escape(shown) + "</bdi>")
+            with open(os.path.join(out, d.found[0]), encoding="utf-8") as f:
+                self.assertIn(shown, f.read())
 
 
 if __name__ == "__main__":

@@ -429,7 +429,7 @@ class Multimedia(Case):
 
     def test_group_messages_are_one_conversation_per_set_of_members(self):
         me, ann, bob, cat = "+15559999", "+15550001", "+15550002", "+15550003"
-        self.run_cli("add", "--number", ann, "--text", "just us")
+        self.run_cli("add", "--number", ann, "--name", "Smith, Ann", "--text", "just us")
         self.add_multimedia(
             multimedia("20240301100000", [(me, FROM), (ann, TO), (bob, TO)], text="hi both", sent=True),
             multimedia("20240301110000", [(ann, FROM), (me, TO), (bob, TO)], text="hi from ann"),
@@ -440,12 +440,15 @@ class Multimedia(Case):
         self.assertEqual({k: (c["messages"], c.get("members")) for k, c in rows.items()},
                          {f"{ann}, {bob}": (3, [ann, bob]), f"{ann}, {cat}": (1, [ann, cat]),
                           ann: (2, None)})
+        # A group is named by its members, a comma in a name no separator.
+        self.assertEqual(rows[f"{ann}, {bob}"]["name"], f"Smith, Ann; {bob}")
         for who in (f"{bob},{ann}", f"{ann}; {bob}"):
             self.assertEqual([m["text"] for m in self.json_of("conversation", who)],
                              ["hi both", "hi from ann", "hi from bob"])
         shown = self.run_cli("conversation", f"{ann},{bob}").stdout
-        self.assertTrue(shown.startswith(f"members: {ann}, {bob}\n"), shown)
+        self.assertTrue(shown.startswith(f"members: Smith, Ann ({ann}); {bob}\n"), shown)
         self.assertIn(f"received {bob}  hi from bob", shown)
+        self.assertIn(f"received Smith, Ann ({ann})  hi from ann", shown)
         alone = self.json_of("conversation", ann)
         self.assertEqual([m["text"] for m in alone], ["", "just us"])
         # --number selects the group messages of every member, other conditions alike.

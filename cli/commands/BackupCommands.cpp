@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -266,6 +267,12 @@ void AddBackupCommands(Commands& c) {
     if (ex->format != "html" && !ex->to.empty()) {
       throw CLI::ValidationError("--to DIR is for --format html; --format " + ex->format +
                                  " writes a file: give --output FILE (or none: standard output)");
+    }
+    // The readable forms give local times: a TZ the system does not know
+    // leaves them in UTC, which is said rather than hidden.
+    if ((readable || ex->format == "html") && !o.utc && !ZoneKnown()) {
+      std::cerr << fmt::format("zusms: TZ \"{}\" is not a known time zone: times are in UTC\n",
+                               OneLine(std::getenv("TZ")));
     }
     if (ex->format == "html") {
       const HtmlReport r = ExportHtml(s, o, ex->which.Resolve(s, o), ex->to);

@@ -202,7 +202,7 @@ void ShowConversations(Store& s, const Options& o, const Selection& which) {
   std::vector<std::vector<std::string>> rows;
   for (const auto& [key, c] : list) {
     const SmsHead& h = c->latest.head();
-    rows.push_back({Clip(OneLine(ShowsNothing(c->name) ? "" : c->name), 16), key,
+    rows.push_back({Clip(OneLine(ShowsNothing(c->name) ? "" : c->name), 16), CodeLine(key),
                     std::to_string(c->messages), c->unread ? std::to_string(c->unread) : "",
                     ReadableTime(Utf8(h.recvtime), o.utc),
                     Clip(OneLine(TextOf(s, c->latest)), 40)});
@@ -266,10 +266,9 @@ SelectedPage SelectPerson(Store& s, const Options& o, const std::string& who, Se
 
 // The messages of the group `who` names (its members, separated by commas),
 // or of the one person it names, without the group messages they are in.
-SelectedPage SelectConversation(Store& s, const Options& o, const std::string& who, Selection which,
+SelectedPage SelectConversation(Store& s, const Options& o, const PhoneNumbers& numbers,
+                                const Groups& groups, const std::string& who, Selection which,
                                 uint32_t limit, std::vector<std::string>& members) {
-  const PhoneNumbers numbers = NumbersOf(s, o.region);
-  const Groups groups(s, numbers);
   if (who.find_first_of(",;~") != std::string::npos) {
     // A group, when there is one of these members; else a number written so.
     const std::vector<std::string> named = MembersNamed(numbers, who);
@@ -310,7 +309,10 @@ SelectedPage SelectConversation(Store& s, const Options& o, const std::string& w
 void ShowConversation(Store& s, const Options& o, const std::string& who, Selection which,
                       uint32_t limit) {
   std::vector<std::string> members;
-  SelectedPage page = SelectConversation(s, o, who, std::move(which), limit, members);
+  const PhoneNumbers numbers = NumbersOf(s, o.region);
+  const Groups groups(s, numbers);
+  SelectedPage page =
+      SelectConversation(s, o, numbers, groups, who, std::move(which), limit, members);
   std::vector<Message>& exchange = page.messages;
   // The newest, shown oldest first, a long message at its first part's time.
   std::sort(exchange.begin(), exchange.end(),
@@ -334,7 +336,21 @@ void ShowConversation(Store& s, const Options& o, const std::string& who, Select
     return PrintJson(out);
   }
   if (exchange.empty()) throw Failure("no messages with " + OneLine(who) + " (as selected)");
-  if (!members.empty()) std::cout << Word("members") << ": " << OneLine(GroupKey(members)) << "\n";
+  // A group's members, and who wrote what, by name where the store knows
+  // one, as the other views name them.
+  std::map<std::string, std::string> names;
+  if (!members.empty()) {
+    names = NamesOf(
+        s, numbers, std::set<std::string>(members.begin(), members.end()),
+        [](const std::string&) { return std::string(); }, false,
+        [&](uint32_t id) { return groups.Find(id) != nullptr; });
+    const std::vector<std::string> called = MemberNames(members, names);
+    std::string shown;
+    for (size_t i = 0; i < members.size(); ++i) {
+      shown += (i ? kMemberSeparator : "") + NameAndNumber(called[i], members[i]);
+    }
+    std::cout << Word("members") << ": " << shown << "\n";
+  }
   // A line for each day, then each message at its time: what the person
   // wrote at the left, what was sent to them further right.
   std::string day;
@@ -354,7 +370,10 @@ void ShowConversation(Store& s, const Options& o, const std::string& who, Select
     std::string from;
     if (!members.empty() && !sent && shown.multimedia) {
       for (const SmsMmsAddress& a : shown.multimedia->addresses) {
-        if (a.type == ZU_MMS_FROM) from = " " + OneLine(Utf8(a.address));
+        if (a.type != ZU_MMS_FROM) continue;
+        const std::string key = numbers.Key(Utf8(a.address));
+        const auto name = names.find(key);
+        from = " " + NameAndNumber(name == names.end() ? "" : name->second, key);
       }
     }
     const char* indent = sent ? "        " : "  ";

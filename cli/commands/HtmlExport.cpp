@@ -123,7 +123,7 @@ void Escape(std::string& out, std::string_view text, Kind kind = Kind::kLine) {
           ++i;
         } else if (c == 0xD8 && i + 1 < text.size() &&
                    static_cast<unsigned char>(text[i + 1]) == 0x9C) {  // U+061C
-          if (kind == Kind::kCode) out += "[U+061C]";
+          if (kind == Kind::kCode) out += ControlShown(0x061C);
           if (kind == Kind::kText || kind == Kind::kLine) out.append(text.substr(i, 2));
           ++i;
         } else if (c == 0xE2 && i + 2 < text.size()) {
@@ -134,7 +134,7 @@ void Escape(std::string& out, std::string_view text, Kind kind = Kind::kLine) {
           } else if (!DirectionControl(b1, b2)) {
             out.append(text.substr(i, 3));
           } else if (kind == Kind::kCode) {
-            out += fmt::format("[U+{:04X}]", ((c & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
+            out += ControlShown(((c & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
           } else if (kind != Kind::kTitle) {
             out.append(text.substr(i, 3));  // within the element that isolates the text
           }
@@ -216,8 +216,9 @@ std::string ZoneLine(const std::set<std::string>& zones, bool utc) {
 
 // The index's filter. It shows the people who hold every word typed (case
 // and accents ignored; a word of digits, blanks, dashes and brackets is
-// looked for in one number's digits, or its digits without the country's
-// code and leading zeros), and takes a first query from the address
+// looked for in one number's digits; one that begins with "00" and the
+// country's code, or with the trunk "0" and the national number, in the
+// beginning of those), and takes a first query from the address
 // (index.html#q=WORDS). Where the page holds everyone's names and numbers
 // (a data block), it lists those found on any page; else it hides the
 // page's rows that do not match. It reads text and writes text only.
@@ -234,7 +235,7 @@ constexpr const char* kFilterScript = R"js("use strict";
   }
   function visible(s) {
     return s.replace(/[\u061C\u200E\u200F\u202A-\u202E\u2066-\u2069]/g, function (c) {
-      return "[U+" + c.charCodeAt(0).toString(16).toUpperCase() + "]";
+      return "[U+" + ("000" + c.charCodeAt(0).toString(16).toUpperCase()).slice(-4) + "]";
     });
   }
   var people = block ? JSON.parse(block.textContent).map(function (p, i) {
@@ -244,11 +245,12 @@ constexpr const char* kFilterScript = R"js("use strict";
   }) : rows.map(function (r) {
     var n = r.cells[1].firstElementChild;
     return { name: r.cells[0].textContent, number: n.textContent,
+             digits: n.getAttribute("data-digits"),
              national: n.getAttribute("data-national") || "", row: r };
   });
   people.forEach(function (p) {
     p.words = fold(p.name + " " + p.number);
-    p.digits = p.number.replace(/\D/g, "");
+    if (p.digits === undefined) p.digits = p.number.replace(/\D/g, "");
   });
   function matches(p, w) {
     if (p.words.indexOf(w) >= 0) return true;
@@ -256,8 +258,11 @@ constexpr const char* kFilterScript = R"js("use strict";
     var d = w.replace(/\D/g, "");
     if (d === "") return false;
     if (p.digits.indexOf(d) >= 0) return true;
-    var national = d.replace(/^0+/, "");
-    return p.national !== "" && national !== "" && p.national.indexOf(national) >= 0;
+    if (p.national === "") return false;
+    // "00" before the country's code, "0" (the trunk prefix) before the
+    // national number: what follows begins it.
+    if (/^00./.test(d)) return p.digits.indexOf(d.slice(2)) === 0;
+    return /^0./.test(d) && p.national.indexOf(d.slice(1)) === 0;
   }
   function cell(tr, text, page) {
     var td = tr.insertCell();
@@ -810,7 +815,7 @@ class ConversationPages {
     for (size_t i = 0; i < each.size(); ++i) {
       // (a member known by no name stands by its number, as a name does)
       const std::string member = c_.members.empty() ? "" : MemberName(each[i]);
-      html += std::string(i ? ", " : "") +
+      html += std::string(i ? kMemberSeparator : "") +
               (member.empty() ? "" : "<bdi>" + Escaped(member) + "</bdi> ") +
               (member.empty() && !c_.members.empty() ? "<bdi class=\"number member\">"
                                                      : "<bdi class=\"number\">") +
@@ -898,10 +903,25 @@ void JsonString(std::string& out, std::string_view text) {
 // finds a person on any page.
 size_t WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, size_t messages,
                   bool utc) {
-  std::string data = "[";
-  std::vector<std::string> rows;
+  // A person's row, made twice: once to measure the pages, once to write
+  // them, so that one page of rows is held at a time, not all.
   std::set<std::string> zones;
-  for (size_t i = 0; i < all.size(); ++i) {
+  std::vector<std::string> nationals(all.size());
+  auto digits_of = [](const std::string& key) {
+    std::string digits;  // as the filter searches them, whatever marks the number holds
+    for (const char d : key) {
+      if (d >= '0' && d <= '9') digits += d;
+    }
+    return digits;
+  };
+  auto name_of = [](const Conversation& c) {
+    // A group by its members' names, when any has one.
+    std::string name =
+        c.members.empty() ? ShownName(c.name) : MembersShown(c.members, c.member_names);
+    if (name.empty() && !c.members.empty()) name = fmt::format("group of {}", c.members.size());
+    return name;
+  };
+  auto row = [&](size_t i) {
     const Conversation& c = all[i];
     const When first = At(c.first, utc), last = At(c.last, utc);
     for (const When* w : {&first, &last}) {
@@ -912,76 +932,83 @@ size_t WriteIndex(ExportFolder& folder, const std::vector<Conversation>& all, si
                             : w.date.substr(w.date.find(' ') + 1) + " <span class=\"clock\">" +
                                   w.clock + "</span>";
     };
-    const std::string national = c.members.empty() ? NationalDigits(c.key) : "";
-    // A group by its members' names, when any has one.
-    std::string name =
-        c.members.empty() ? ShownName(c.name) : MembersShown(c.members, c.member_names);
-    if (name.empty() && !c.members.empty()) name = fmt::format("group of {}", c.members.size());
-    rows.push_back(fmt::format(
-        "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi data-national=\"{}\">{}</bdi></td>"
+    const std::string name = name_of(c);
+    return fmt::format(
+        "<tr><td><a href=\"{}\"><bdi>{}</bdi></a></td><td><bdi data-digits=\"{}\" "
+        "data-national=\"{}\">{}</bdi></td>"
         "<td>{}<span class=\"unit\"> message{}</span></td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
-        PageName(i + 1, 1), Escaped(name.empty() ? "\u2014" : name), national,
+        PageName(i + 1, 1), Escaped(name.empty() ? "\u2014" : name), digits_of(c.key), nationals[i],
         c.key.empty() ? "(no number)" : Escaped(c.key, Kind::kCode), c.entries.size(),
         c.entries.size() == 1 ? "" : "s",
         c.unread ? std::to_string(c.unread) + "<span class=\"unit\"> unread</span>" : "",
-        date(first), date(last)));
+        date(first), date(last));
+  };
+  std::string data = "[";
+  std::vector<size_t> sizes;
+  sizes.reserve(all.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    const Conversation& c = all[i];
+    nationals[i] = c.members.empty() ? NationalDigits(c.key) : "";
+    sizes.push_back(row(i).size());
     // [name, number, national digits]; the page is the position. The
     // national digits as their count when they end the number's digits.
     data += i ? ",[" : "[";
-    JsonString(data, name);
+    JsonString(data, name_of(c));
     data += ',';
     JsonString(data, c.key);
-    std::string digits;
-    for (const char d : c.key) {
-      if (d >= '0' && d <= '9') digits += d;
-    }
-    if (digits.ends_with(national)) {
-      data += "," + std::to_string(national.size()) + "]";
+    if (digits_of(c.key).ends_with(nationals[i])) {
+      data += "," + std::to_string(nationals[i].size()) + "]";
     } else {
-      data += ",\"" + national + "\"]";
+      data += ",\"" + nationals[i] + "\"]";
     }
   }
   data += "]";
   const bool everyone = data.size() + kFewestRowBytes <= kIndexPageBytes;
   const size_t budget = everyone ? std::min(kRowBytes, kIndexPageBytes - data.size()) : kRowBytes;
-  std::vector<std::string> pages(1);
-  for (const std::string& row : rows) {
-    if (!pages.back().empty() && pages.back().size() + row.size() > budget) pages.emplace_back();
-    pages.back() += row;
+  std::vector<size_t> starts = {0};  // each page's first row
+  for (size_t i = 0, filled = 0; i < sizes.size(); filled += sizes[i++]) {
+    if (filled > 0 && filled + sizes[i] > budget) {
+      starts.push_back(i);
+      filled = 0;
+    }
   }
-  for (size_t p = 1; p <= pages.size(); ++p) {
+  starts.push_back(all.size());
+  const size_t page_count = starts.size() - 1;
+  for (size_t p = 1; p <= page_count; ++p) {
+    std::string rows;
+    for (size_t i = starts[p - 1]; i < starts[p]; ++i) rows += row(i);
     const std::string prev = p > 1 ? IndexName(p - 1) : "";
-    const std::string next = p < pages.size() ? IndexName(p + 1) : "";
+    const std::string next = p < page_count ? IndexName(p + 1) : "";
     std::string html = Head(p > 1 ? fmt::format("Messages \u2013 page {}", p) : "Messages", true);
     html += "<body class=\"index\">\n<header>\n";
-    if (pages.size() > 1) html += Nav("", prev, next, true);
+    if (page_count > 1) html += Nav("", prev, next, true);
     html += "<h1>Messages</h1>\n";
     html += fmt::format("<p class=\"about\">{} in {}", Messages(messages),
                         Counted(all.size(), "conversation"));
-    if (pages.size() > 1) html += fmt::format(", page {} of {}", p, pages.size());
+    if (page_count > 1) html += fmt::format(", page {} of {}", p, page_count);
     const std::string zone_line = ZoneLine(zones, utc);
     if (!zone_line.empty()) html += "; " + Escaped(zone_line);
     html += fmt::format(
         "</p>\n<p class=\"filter\"><input id=\"filter\" type=\"search\" hidden "
         "placeholder=\"Filter {0}by name or number\" aria-label=\"Filter {0}by name or number\"> "
         "<output id=\"shown\"></output></p>\n</header>\n<main>\n",
-        everyone || pages.size() == 1 ? "" : "this page ");
+        everyone || page_count == 1 ? "" : "this page ");
     html +=
         "<table id=\"people\">\n<thead><tr><th>Name</th><th>Number</th><th>Messages</th>"
         "<th>Unread</th><th>First</th><th>Last</th></tr></thead>\n<tbody>\n" +
-        pages[p - 1] + "</tbody>\n</table>\n";
-    if (everyone && pages.size() > 1) {
+        rows + "</tbody>\n</table>\n";
+    if (everyone && page_count > 1) {
       html +=
           "<table id=\"found\" hidden>\n<thead><tr><th>Name</th><th>Number</th></tr></thead>\n"
           "<tbody></tbody>\n</table>\n<script type=\"application/json\" id=\"everyone\">" +
           data + "</script>\n";
     }
     html += "</main>\n";
-    if (pages.size() > 1) html += "<footer>\n" + Nav("", prev, next, true) + "</footer>\n";
+    if (page_count > 1) html += "<footer>\n" + Nav("", prev, next, true) + "</footer>\n";
     html += std::string("<script>") + kFilterScript + "</script>\n</body>\n</html>\n";
     folder.Write(IndexName(p), html);
   }
-  return pages.size();
+  return page_count;
 }
 
 }  // namespace

@@ -106,12 +106,10 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
       for (size_t i = 0; i < r->members->size(); ++i) {
         const std::string& member = (*r->members)[i];
         const std::string& called = (*r->member_names)[i];
-        title +=
-            (i ? ", " : "") +
-            (called.empty() ? OneLine(member) : OneLine(called) + " (" + OneLine(member) + ")");
+        title += (i ? kMemberSeparator : "") + NameAndNumber(called, member);
       }
     } else {
-      title = name.empty() ? OneLine(person) : OneLine(name) + " (" + OneLine(person) + ")";
+      title = NameAndNumber(name, person);
     }
     if (!first) out << "\n\n";
     first = false;
@@ -125,11 +123,12 @@ void WriteTxt(std::ostream& out, const std::vector<Row>& rows, bool utc) {
         day = today;
         out << "\n" << day << "\n";
       }
-      const std::string who = r->draft       ? Word("me") + " (" + Word("draft") + ")"
-                              : r->unsent    ? Word("me") + " (" + Word("unsent") + ")"
-                              : r->sent      ? Word("me")
-                              : r->members   ? OneLine(r->name.empty() ? r->number : r->name)
-                              : name.empty() ? OneLine(r->number)
+      const std::string who = r->draft    ? Word("me") + " (" + Word("draft") + ")"
+                              : r->unsent ? Word("me") + " (" + Word("unsent") + ")"
+                              : r->sent   ? Word("me")
+                              : r->members
+                                  ? r->name.empty() ? CodeLine(r->number) : OneLine(r->name)
+                              : name.empty() ? CodeLine(r->number)
                                              : OneLine(name);
       // Continued lines of a message stand under its text.
       std::string text = Printable(r->text, true), indented;

@@ -14,29 +14,33 @@ std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
                                         const PhoneNumbers& numbers) {
   const UnreadHeads unread(store);
   std::map<std::u16string, std::string> keys;  // each way of writing a number read once
-  std::map<std::string, Conversation> by_key;
-  std::map<std::string, int64_t> name_time;             // of the name kept
+  // A conversation with the moments of its first and last message and of
+  // the name kept.
+  struct Gathered {
+    Conversation c;
+    int64_t first = 0, last = 0, named = 0;
+  };
+  std::map<std::string, Gathered> by_key;
   std::map<uint32_t, std::vector<std::string>> groups;  // group messages' members
   for (GroupMessage& g : GroupMessages(store, numbers)) groups[g.id] = std::move(g.members);
-  std::map<std::string, std::pair<int64_t, int64_t>> span;  // of first and last
   ForEachSelected(store, which, [&](Message&& m) {
     const SmsHead& h = m.head();
     auto [key, added] = keys.try_emplace(std::u16string(FieldText(h.tel, std::size(h.tel))));
     if (added) key->second = numbers.Key(Utf8(h.tel));
     const auto group = groups.find(m.id());
     const std::string person = group == groups.end() ? key->second : GroupKey(group->second);
-    Conversation& c = by_key[person];
+    Gathered& gathered = by_key[person];
+    Conversation& c = gathered.c;
     if (group != groups.end()) c.members = group->second;
     // By the moment a time names; one that names none (-1) is the oldest.
     const std::string time = Utf8(h.recvtime);
     const int64_t at = ParseTimeText(time);
-    auto& [first, last] = span[person];
-    if (c.entries.empty() || at < first) c.first = time, first = at;
-    if (c.entries.empty() || at > last) c.last = time, last = at;
-    if (h.name[0] != 0 && group == groups.end() && (c.name.empty() || at > name_time[person])) {
+    if (c.entries.empty() || at < gathered.first) c.first = time, gathered.first = at;
+    if (c.entries.empty() || at > gathered.last) c.last = time, gathered.last = at;
+    if (h.name[0] != 0 && group == groups.end() && (c.name.empty() || at > gathered.named)) {
       if (std::string name = Utf8(h.name); !ShowsNothing(name)) {
         c.name = std::move(name);
-        name_time[person] = at;
+        gathered.named = at;
       }
     }
     if (unread.Unread(m)) ++c.unread;
@@ -45,7 +49,8 @@ std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
   // A person the messages give no name, and the members of groups: named
   // by what else the store knows.
   std::set<std::string> unnamed;
-  for (const auto& [key, c] : by_key) {
+  for (const auto& [key, gathered] : by_key) {
+    const Conversation& c = gathered.c;
     if (c.members.empty() && c.name.empty()) unnamed.insert(key);
     unnamed.insert(c.members.begin(), c.members.end());
   }
@@ -53,18 +58,21 @@ std::vector<Conversation> GroupByPerson(Store& store, const Selection& which,
       store, numbers, unnamed,
       [&](const std::string& key) {
         const auto c = by_key.find(key);
-        return c == by_key.end() ? std::string() : c->second.name;
+        return c == by_key.end() ? std::string() : c->second.c.name;
       },
       which.All(), [&](uint32_t id) { return groups.contains(id); });
-  for (auto& [key, c] : by_key) {
+  for (auto& [key, gathered] : by_key) {
+    Conversation& c = gathered.c;
     const auto name = names.find(key);
     if (c.members.empty() && c.name.empty() && name != names.end()) c.name = name->second;
     c.member_names = MemberNames(c.members, names);
   }
   std::vector<Conversation> all;
   all.reserve(by_key.size());
-  for (auto& [key, c] : by_key) {
-    c.key = key;
+  while (!by_key.empty()) {  // each taken out as it is moved, so as not to be held twice
+    auto node = by_key.extract(by_key.begin());
+    Conversation& c = node.mapped().c;
+    c.key = std::move(node.key());
     std::sort(c.entries.begin(), c.entries.end(), [](const auto& a, const auto& b) {
       return a.time != b.time ? a.time < b.time : a.id < b.id;
     });
@@ -146,7 +154,8 @@ std::string MembersShown(const std::vector<std::string>& members,
   }
   std::string shown;
   for (size_t i = 0; i < members.size(); ++i) {
-    shown += (i ? ", " : "") + (i < names.size() && !names[i].empty() ? names[i] : members[i]);
+    shown += (i ? kMemberSeparator : "") +
+             (i < names.size() && !names[i].empty() ? names[i] : members[i]);
   }
   return shown;
 }

@@ -56,11 +56,15 @@ std::map<std::string, std::string> NamesOf(
     const std::function<std::string(const std::string&)>& known, bool all_read,
     const std::function<bool(uint32_t)>& in_group);
 
+// Between the members of a group where they are named one after another:
+// a name may hold a comma ("Smith, John; +15550002").
+inline constexpr const char* kMemberSeparator = "; ";
+
 // Each member's name in `names` (as NamesOf gives them), or "".
 std::vector<std::string> MemberNames(const std::vector<std::string>& members,
                                      const std::map<std::string, std::string>& names);
 // The members of a group as people read them, each by its name where it
-// has one (`names`, as MemberNames), else its number: "Ann Lee, +15550002";
+// has one (`names`, as MemberNames), else its number: "Ann Lee; +15550002";
 // "" when none has a name.
 std::string MembersShown(const std::vector<std::string>& members,
                          const std::vector<std::string>& names);

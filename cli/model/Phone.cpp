@@ -3,8 +3,10 @@
 #include <phonenumbers/phonenumberutil.h>
 #include <phonenumbers/shortnumberinfo.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 #include <set>
 #include <string_view>
 
@@ -49,6 +51,24 @@ std::string LocaleRegion() { return RegionCode(RegionOfLocale()); }
 
 namespace {
 
+// The direction controls a number may hold (marks, embeddings, overrides,
+// isolates), in UTF-8.
+constexpr std::string_view kControls[] = {"\u061C", "\u200E", "\u200F", "\u202A",
+                                          "\u202B", "\u202C", "\u202D", "\u202E",
+                                          "\u2066", "\u2067", "\u2068", "\u2069"};
+
+bool HasControl(const std::string& text) {
+  return std::any_of(std::begin(kControls), std::end(kControls),
+                     [&](std::string_view c) { return text.find(c) != std::string::npos; });
+}
+
+std::string WithoutControls(std::string text) {
+  for (const std::string_view control : kControls) {
+    for (size_t at; (at = text.find(control)) != std::string::npos;) text.erase(at, control.size());
+  }
+  return text;
+}
+
 // Reads a number written with its country: under the unknown region "ZZ"
 // no other is read.
 bool ParsedWithCountry(const std::string& written, PhoneNumber& number) {
@@ -72,7 +92,7 @@ std::string CountryOf(const std::string& written) {
 
 std::string NationalDigits(const std::string& written) {
   PhoneNumber number;
-  if (!ParsedWithCountry(written, number)) return "";
+  if (!ParsedWithCountry(WithoutControls(written), number)) return "";
   std::string national;
   PhoneNumberUtil::GetInstance()->GetNationalSignificantNumber(number, &national);
   return national;
@@ -103,12 +123,7 @@ std::string PhoneNumbers::Key(const std::string& written) const {
   // A number holding a direction control is not read (libphonenumber would
   // drop one at its start): it stays as written, so that where it is shown
   // its controls show ("[U+061C]") and it is never taken for the plain one.
-  static constexpr std::string_view kControls[] = {"\u061C", "\u200E", "\u200F", "\u202A",
-                                                   "\u202B", "\u202C", "\u202D", "\u202E",
-                                                   "\u2066", "\u2067", "\u2068", "\u2069"};
-  for (const std::string_view control : kControls) {
-    if (plain.find(control) != std::string::npos) return plain;
-  }
+  if (HasControl(plain)) return plain;
   const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
   // Without a region only numbers written with their country are read.
   const std::string region = region_.empty() ? "ZZ" : region_;

@@ -22,7 +22,8 @@ std::string LocaleRegion();
 // without one, or not a number.
 std::string CountryOf(const std::string& written);
 // The digits of such a number without its country code and trunk prefix
-// ("+49 151 1234 5678": "15112345678"); "" for a number written without one.
+// ("+49 151 1234 5678": "15112345678"), direction controls in it left out;
+// "" for a number written without one.
 std::string NationalDigits(const std::string& written);
 
 class PhoneNumbers {

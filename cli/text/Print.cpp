@@ -115,7 +115,9 @@ bool Unprintable(char32_t c) {
   }
 }
 
-std::string Printable(std::string_view text, bool keep_line_breaks) {
+namespace {
+
+std::string Shown(std::string_view text, bool keep_line_breaks, bool show_controls) {
   std::string valid;
   if (!utf8::is_valid(text.begin(), text.end())) {
     utf8::replace_invalid(text.begin(), text.end(), std::back_inserter(valid));
@@ -132,6 +134,8 @@ std::string Printable(std::string_view text, bool keep_line_breaks) {
       out += keep_line_breaks ? "\n" : "\u23ce";
     } else if (c == '\t' && keep_line_breaks) {
       out += '\t';
+    } else if (show_controls && u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_BIDI_CONTROL)) {
+      out += ControlShown(c);
     } else if (Unprintable(c)) {
       out += "\ufffd";
     } else {
@@ -141,7 +145,25 @@ std::string Printable(std::string_view text, bool keep_line_breaks) {
   return out;
 }
 
+}  // namespace
+
+std::string Printable(std::string_view text, bool keep_line_breaks) {
+  return Shown(text, keep_line_breaks, false);
+}
+
 std::string OneLine(std::string_view text) { return Printable(text, false); }
+
+std::string ControlShown(char32_t c) {
+  char text[16];
+  std::snprintf(text, sizeof text, "[U+%04X]", static_cast<unsigned>(c));
+  return text;
+}
+
+std::string CodeLine(std::string_view text) { return Shown(text, false, true); }
+
+std::string NameAndNumber(std::string_view name, std::string_view number) {
+  return name.empty() ? CodeLine(number) : OneLine(name) + " (" + CodeLine(number) + ")";
+}
 
 std::string PrintableLines(std::string_view text) {
   std::string out;

@@ -43,6 +43,14 @@ bool Unprintable(char32_t c);
 std::string Printable(std::string_view text, bool keep_line_breaks);
 // The text on one line, so that a message never breaks a table row.
 std::string OneLine(std::string_view text);
+// A direction control as a number or a file name shows it, by its code
+// point: "[U+061C]", so that a mark in a number is seen and acts on nothing.
+std::string ControlShown(char32_t c);
+// A number or a file name on one line (OneLine), its direction controls
+// as ControlShown gives them.
+std::string CodeLine(std::string_view text);
+// A person on one line: "Ann Lee (+15550001)", the number alone for no name.
+std::string NameAndNumber(std::string_view name, std::string_view number);
 // An error or a warning: its own lines (split at "\n") kept, each through
 // OneLine, so that no text of a file or the store in it acts on the
 // terminal.

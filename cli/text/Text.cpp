@@ -65,13 +65,17 @@ bool IsBlank(std::string_view text) {
 bool ShowsNothing(std::string_view name) {
   if (!utf8::is_valid(name.begin(), name.end())) return false;
   for (auto it = name.begin(); it != name.end();) {
-    const char32_t c = utf8::next(it, name.end());
-    const bool invisible = c <= 0x20 || c == 0x7F || (c >= 0x80 && c <= 0xA0) || c == 0x061C ||
-                           c == 0x115F || c == 0x1160 || c == 0x180E ||
-                           (c >= 0x2000 && c <= 0x200F) || (c >= 0x2028 && c <= 0x202F) ||
-                           (c >= 0x2060 && c <= 0x206F) || c == 0x2800 || c == 0x3000 ||
-                           c == 0x3164 || c == 0xFEFF || c == 0xFFA0;
-    if (!invisible && !u_isUWhiteSpace(static_cast<UChar32>(c))) return false;
+    const auto c = static_cast<UChar32>(utf8::next(it, name.end()));
+    // Marks count as nothing here: with nothing else shown, they have
+    // nothing to combine with.
+    const int type = u_charType(c);
+    const bool invisible = u_isUWhiteSpace(c) || type == U_CONTROL_CHAR || type == U_FORMAT_CHAR ||
+                           type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK ||
+                           type == U_COMBINING_SPACING_MARK ||
+                           u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT) ||
+                           u_hasBinaryProperty(c, UCHAR_VARIATION_SELECTOR) || c == 0x2800 ||
+                           c == 0x115F || c == 0x1160 || c == 0x3164 || c == 0xFFA0;
+    if (!invisible) return false;
   }
   return true;
 }

@@ -35,10 +35,11 @@ bool SetText(char16_t (&field)[N], std::string_view text) {
 // line breaks, and the invisible U+200B and U+FEFF); malformed UTF-8 is
 // not blank.
 bool IsBlank(std::string_view text);
-// Whether a name shows nothing: only white space, direction marks and
-// controls, invisible joiners and the characters drawn as nothing (the
-// braille blank U+2800, the Mongolian vowel separator U+180E, the Hangul
-// fillers); a person so named is shown by number.
+// Whether a name shows nothing: only white space, controls, format
+// characters (direction marks, joiners, tags), the characters Unicode
+// says to ignore by default (variation selectors, the Hangul fillers), the
+// braille blank U+2800, and combining marks (with nothing else there, they
+// have nothing to combine with); a person so named is shown by number.
 bool ShowsNothing(std::string_view name);
 // Whether two texts are the same but for letter case (Unicode case folding).
 bool SameButForCase(std::string_view a, std::string_view b);
