@@ -675,7 +675,9 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
                                                uint32_t capacity, uint32_t *n);
 
 /* Multimedia messages (records above). A message is identified by its
- * head's id; its parts and addresses by their position in it, from 0.
+ * head's id; its parts and addresses by their position in it, from 0
+ * (among the rows there, in their order: rows another program deleted or
+ * renumbered leave no hole).
  *
  * AddZuSmsMms stores a message whole or not at all, in one transaction: the
  * head as AddZuSmsHead stores it (uuid made valid, modification time), then

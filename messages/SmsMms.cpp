@@ -112,11 +112,15 @@ constexpr zusms::OwnedRows<SmsMmsAddress> kAddresses = {
 constexpr const char16_t* kCount = u"select count(*) as cnt from zu_mms where UserID=?";
 constexpr const char16_t* kIds = u"select HeadId as id from zu_mms where UserID=? order by HeadId";
 
-constexpr const char16_t* kPartText =
-    u"select text from zu_mms_part where HeadId=? and UserID=? and PartNo=?";
-constexpr const char16_t* kPartKey =
-    u"select PartId, length(data) as datalen from zu_mms_part where HeadId=? and UserID=? and "
-    u"PartNo=?";
+// Part N is the N-th of the message's parts in the order of their numbers,
+// as the listing gives them: the numbers of a message whose part another
+// program deleted or renumbered have a gap, and every part left is read.
+#define ZU_PART_AT(columns) \
+  u"select " columns u" from zu_mms_part p where HeadId=? and UserID=? and (select count(*) " \
+  u"from zu_mms_part q where q.HeadId=p.HeadId and q.UserID=p.UserID and q.PartNo<p.PartNo)=?"
+constexpr const char16_t* kPartText = ZU_PART_AT(u"text");
+constexpr const char16_t* kPartKey = ZU_PART_AT(u"PartId, length(data) as datalen");
+#undef ZU_PART_AT
 
 // The status of a message or part the user does not have.
 constexpr int32_t kMissing = 100;
