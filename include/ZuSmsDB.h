@@ -179,7 +179,14 @@ typedef struct SmsMms {
  * column (ct, name, fn, chset, cid, cl), which then holds its start;
  * "addr:N" and "addr:N:NAME" likewise for address N (columns address and
  * charset); a row named "+" goes on with the value of the row before it,
- * for values longer than a row. */
+ * for values longer than a row. A message attribute that a backup writes
+ * in place of a column must agree with the column: "sub" with subject and
+ * "ct_t" with ctype (the same text, the whole of which the column holds
+ * the start, or "null", the backups' word for none, with the column
+ * empty), "m_type" with mtype (its decimal, leading zeros allowed; a value
+ * that is no decimal in 32 bits goes with mtype 0); the add refuses one
+ * that does not. "date", "read", "locked" and "msg_box" are written from
+ * the head, which wins over a value kept: the head's state may change. */
 typedef struct SmsMmsAttribute {
   char16_t name[64];
   char16_t value[1024];

@@ -15,6 +15,7 @@
 // handed to the caller a piece at a time, never held whole; a part's text is
 // read apart and measured as it is read.
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -188,13 +189,15 @@ std::optional<Column> ColumnOf(const SmsMmsPart* p, const SmsMmsAddress* a,
 // then holds its start), "addr:N" and "addr:N:NAME" likewise for address N,
 // and "+" goes on with the value of the row before it. Each must name a
 // part or address the message has, once, and a value kept for a column
-// must be the whole of which the column holds the start. The rows are
-// checked with the message, but for a part's columns, which are checked
-// when the part comes (PartCome): the parts may come one at a time.
+// must be the whole of which the column holds the start. The message's
+// own attributes that a backup writes from a column (MessageColumn) must
+// agree with it. The rows are checked with the message, but for a part's
+// columns, which are checked when the part comes (PartCome): the parts may
+// come one at a time.
 class LayoutRows {
  public:
-  LayoutRows(const SmsMmsAttribute* attrs, uint32_t attrCount, uint32_t partCount,
-             const SmsMmsAddress* addrs, uint32_t addrCount)
+  LayoutRows(const SmsMms& mms, const SmsMmsAttribute* attrs, uint32_t attrCount,
+             uint32_t partCount, const SmsMmsAddress* addrs, uint32_t addrCount)
       : attrs_(attrs), count_(attrCount) {
     std::set<std::u16string_view> seen;
     for (uint32_t i = 0; i < attrCount; ++i) {
@@ -204,7 +207,10 @@ class LayoutRows {
         continue;
       }
       const bool part = name.starts_with(u"part:");
-      if (!part && !name.starts_with(u"addr:")) continue;
+      if (!part && !name.starts_with(u"addr:")) {
+        MessageColumn(i, mms);
+        continue;
+      }
       std::u16string_view rest = name.substr(5);
       const size_t digits = std::min(rest.find(u':'), rest.size());
       const std::u16string_view number = rest.substr(0, digits);
@@ -251,19 +257,66 @@ class LayoutRows {
            zusms::engine::ToUtf8(std::u16string_view(attrs_[i].name)) + "\")";
   }
 
-  void CheckWhole(uint32_t i, Column column) const {
+  // The value of attribute i with the rows that go on with it.
+  std::u16string Whole(uint32_t i) const {
     std::u16string value(attrs_[i].value);
     for (uint32_t k = i + 1; k < count_ && std::u16string_view(attrs_[k].name) == u"+"; ++k)
       value += attrs_[k].value;
-    // The column holds as much of it as fits, never half a surrogate pair.
+    return value;
+  }
+
+  // Whether `value` is too long for `column`, which holds as much of it as
+  // fits, never half a surrogate pair.
+  static bool StartIn(std::u16string_view value, Column column) {
     const auto [start, capacity] = column;
     size_t fits = capacity - 1;
     if (capacity > 1 && value.size() > fits && value[fits - 1] >= 0xD800 &&
         value[fits - 1] <= 0xDBFF)
       --fits;
-    const bool whole = capacity > 0 && value.size() > capacity - 1 && start.size() == fits &&
-                       value.starts_with(start);
-    if (!whole) Refuse(What(i) + ": not the whole of which its column holds the start");
+    return capacity > 0 && value.size() > capacity - 1 && start.size() == fits &&
+           value.starts_with(start);
+  }
+
+  void CheckWhole(uint32_t i, Column column) const {
+    if (!StartIn(Whole(i), column))
+      Refuse(What(i) + ": not the whole of which its column holds the start");
+  }
+
+  // A message attribute that a backup writes from a column, where the value
+  // kept would take the column's place, must agree with it: sub with the
+  // subject and ct_t with the content type (the same text, the whole of
+  // which the column holds the start, or "null", the backups' word for
+  // none, with the column empty), m_type with the message type (its
+  // decimal, leading zeros allowed; a value that is no number in 32 bits,
+  // with the type 0).
+  void MessageColumn(uint32_t i, const SmsMms& mms) const {
+    const std::u16string_view name(attrs_[i].name);
+    const bool subject = name == u"sub";
+    if (!subject && name != u"ct_t" && name != u"m_type") return;
+    const std::u16string value = Whole(i);
+    bool agrees = false;
+    if (name == u"m_type") {
+      std::optional<int64_t> n;
+      const std::u16string_view digits = std::u16string_view(value).substr(value.starts_with(u'-'));
+      if (!digits.empty() && digits.size() <= 18 &&
+          std::all_of(digits.begin(), digits.end(),
+                      [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+        n = 0;
+        for (char16_t c : digits) *n = *n * 10 + (c - u'0');
+        if (value.starts_with(u'-')) *n = -*n;
+        if (*n < INT32_MIN || *n > INT32_MAX) n.reset();
+      }
+      agrees = n ? *n == mms.mtype : mms.mtype == 0;
+    } else {
+      const Column column = subject ? Kept(mms.subject) : Kept(mms.ctype);
+      agrees = value == column.first || StartIn(value, column) ||
+               (value == u"null" && column.first.empty());
+    }
+    if (!agrees)
+      Refuse(What(i) + ": disagrees with the message's " +
+             (subject           ? "subject"
+              : name == u"ct_t" ? "content type"
+                                : "message type"));
   }
 
   const SmsMmsAttribute* attrs_;
@@ -355,7 +408,7 @@ int32_t SmsDatabase::AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAtt
   return zusms::Guard([&]() -> int32_t {
     if (!parts && partCount > 0) Refuse("null attributes, parts or addresses");
     CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
-    const LayoutRows layout(attrs, attrCount, partCount, addrs, addrCount);
+    const LayoutRows layout(mms, attrs, attrCount, partCount, addrs, addrCount);
     for (uint32_t i = 0; i < partCount; ++i) {
       CheckPart(parts[i], i);
       layout.PartCome(i, parts[i].part);
@@ -374,7 +427,7 @@ int32_t SmsDatabase::AddSmsMmsFrom(SmsHead& head, const SmsMms& mms, const SmsMm
   return zusms::Guard([&]() -> int32_t {
     if (!source) Refuse("a null source");
     CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
-    const LayoutRows layout(attrs, attrCount, partCount, addrs, addrCount);
+    const LayoutRows layout(mms, attrs, attrCount, partCount, addrs, addrCount);
     SmsMmsPartData part{};
     return AddMms(
         head, mms, attrs, attrCount, partCount,
