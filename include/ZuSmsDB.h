@@ -718,6 +718,14 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * IsZuSmsLastErrorBusy returns -1 there) and must not throw or jump out of
  * the call. -1 for a null source.
  *
+ * CheckZuSmsMms checks a message as AddZuSmsMms would, without writing:
+ * 0 when the add would take it, -1 with the reason in the last error for
+ * what the add refuses before writing. Its parts are their descriptions
+ * alone: part i's textlen and datalen stand for its text and data (whose
+ * nulls and UTF-16 it cannot see); parts may be null when partCount is 0.
+ * A caller that reads a file whole before storing any of it (an import
+ * that skips what it cannot store) finds a bad message there.
+ *
  * The message goes with its head: DeleteZuSmsHead and DeleteAllZuSmsHead
  * remove it, and so does deleting the head by any program that enforces
  * foreign keys.
@@ -779,6 +787,11 @@ ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMmsFrom(SmsDatabase *handle, SmsHead *head,
                                              uint32_t partCount, ZuSmsPartSource source,
                                              void *context, const SmsMmsAddress *addrs,
                                              uint32_t addrCount, uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL CheckZuSmsMms(SmsDatabase *handle, const SmsHead *head,
+                                           const SmsMms *mms, const SmsMmsAttribute *attrs,
+                                           uint32_t attrCount, const SmsMmsPart *parts,
+                                           uint32_t partCount, const SmsMmsAddress *addrs,
+                                           uint32_t addrCount);
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMms(SmsDatabase *handle, uint32_t id, SmsMms *mms,
                                          uint32_t *attrCount, uint32_t *partCount,
                                          uint32_t *addrCount);

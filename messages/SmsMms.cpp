@@ -324,16 +324,22 @@ class LayoutRows {
   std::vector<PartRow> parts_;
 };
 
-// Raises for a part that cannot be stored (its position `i`).
-void CheckPart(const SmsMmsPartData& p, uint32_t i) {
-  CheckFields(&p.part, kPartFields, "a part");
-  if (p.part.datalen > ZU_MMS_PART_MAX)
-    Refuse("part " + std::to_string(i) + " holds " + std::to_string(p.part.datalen) +
+// Raises for a part that cannot be stored, from its description (its
+// position `i`, its text's length).
+void CheckDescription(const SmsMmsPart& p, uint32_t i, size_t textlen) {
+  CheckFields(&p, kPartFields, "a part");
+  if (p.datalen > ZU_MMS_PART_MAX)
+    Refuse("part " + std::to_string(i) + " holds " + std::to_string(p.datalen) +
            " bytes, more than " + std::to_string(ZU_MMS_PART_MAX));
-  if (!p.data && p.part.datalen > 0) Refuse("part " + std::to_string(i) + " has null data");
-  if (p.text && TextLength(p.text, ZU_MMS_TEXT_MAX + 1) > ZU_MMS_TEXT_MAX)
+  if (textlen > ZU_MMS_TEXT_MAX)
     Refuse("part " + std::to_string(i) + " has a text longer than " +
            std::to_string(ZU_MMS_TEXT_MAX) + " characters");
+}
+
+// ... from the part as it is added.
+void CheckPart(const SmsMmsPartData& p, uint32_t i) {
+  CheckDescription(p.part, i, p.text ? TextLength(p.text, ZU_MMS_TEXT_MAX + 1) : 0);
+  if (!p.data && p.part.datalen > 0) Refuse("part " + std::to_string(i) + " has null data");
 }
 
 // Raises for what cannot be stored of a message but its parts.
@@ -417,6 +423,22 @@ int32_t SmsDatabase::AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAtt
         head, mms, attrs, attrCount, partCount,
         [parts](uint32_t i) -> const SmsMmsPartData* { return &parts[i]; }, addrs, addrCount,
         newId);
+  });
+}
+
+int32_t SmsDatabase::CheckSmsMms(const SmsHead& head, const SmsMms& mms,
+                                 const SmsMmsAttribute* attrs, uint32_t attrCount,
+                                 const SmsMmsPart* parts, uint32_t partCount,
+                                 const SmsMmsAddress* addrs, uint32_t addrCount) {
+  return zusms::Guard([&]() -> int32_t {
+    if (!parts && partCount > 0) Refuse("null attributes, parts or addresses");
+    CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
+    const LayoutRows layout(mms, attrs, attrCount, partCount, addrs, addrCount);
+    for (uint32_t i = 0; i < partCount; ++i) {
+      CheckDescription(parts[i], i, parts[i].textlen);
+      layout.PartCome(i, parts[i]);
+    }
+    return 0;
   });
 }
 
@@ -664,6 +686,16 @@ ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMmsFrom(SmsDatabase* h, SmsHead* head, cons
     return db.AddSmsMmsFrom(zusms::Ref(head, "head"), zusms::Ref(mms, "mms"), attrs, attrCount,
                             partCount, source, context, addrs, addrCount,
                             zusms::Ref(newId, "newId"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL CheckZuSmsMms(SmsDatabase* h, const SmsHead* head, const SmsMms* mms,
+                                           const SmsMmsAttribute* attrs, uint32_t attrCount,
+                                           const SmsMmsPart* parts, uint32_t partCount,
+                                           const SmsMmsAddress* addrs, uint32_t addrCount) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.CheckSmsMms(zusms::Ref(head, "head"), zusms::Ref(mms, "mms"), attrs, attrCount, parts,
+                          partCount, addrs, addrCount);
   });
 }
 
