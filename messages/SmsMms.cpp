@@ -120,6 +120,8 @@ constexpr const char16_t* kIds = u"select HeadId as id from zu_mms where UserID=
   u"select " columns u" from zu_mms_part p where HeadId=? and UserID=? and (select count(*) " \
   u"from zu_mms_part q where q.HeadId=p.HeadId and q.UserID=p.UserID and q.PartNo<p.PartNo)=?"
 constexpr const char16_t* kPartText = ZU_PART_AT(u"text");
+constexpr const char16_t* kPartNumbers =
+    u"select PartNo from zu_mms_part where HeadId=? and UserID=? order by PartNo";
 constexpr const char16_t* kPartKey = ZU_PART_AT(u"PartId, length(data) as datalen");
 #undef ZU_PART_AT
 
@@ -566,9 +568,76 @@ int32_t GetAllOwned(const zusms::OwnedRows<Record>& f, uint32_t id, uint32_t use
 
 }  // namespace
 
+namespace {
+
+// The store's own rows of a message whose parts another program deleted or
+// renumbered, made to name each part by its position, as every read of a
+// part does: "part:N" and "part:N:NAME" of the part numbered N name it by
+// its position, and the rows of a part no longer there, with those that go
+// on with them, are left out. `numbers`: the parts' numbers in order.
+// Returns how many rows are left.
+uint32_t ByPosition(SmsMmsAttribute* recs, uint32_t n, const std::vector<int64_t>& numbers) {
+  bool dense = true;
+  for (size_t i = 0; i < numbers.size() && dense; ++i) dense = numbers[i] == int64_t(i);
+  if (dense) return n;
+  uint32_t kept = 0;
+  bool dropped = false;  // the row before was left out
+  for (uint32_t i = 0; i < n; ++i) {
+    std::u16string name(recs[i].name);
+    if (name == u"+") {
+      if (!dropped) recs[kept++] = recs[i];
+      continue;
+    }
+    dropped = false;
+    if (name.starts_with(u"part:")) {
+      const size_t end = std::min(name.find(u':', 5), name.size());
+      const std::u16string digits = name.substr(5, end - 5);
+      if (!digits.empty() && digits.size() <= 9 &&
+          std::all_of(digits.begin(), digits.end(),
+                      [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+        const int64_t number = std::stoll(zusms::engine::ToUtf8(digits));
+        const auto at = std::lower_bound(numbers.begin(), numbers.end(), number);
+        if (at == numbers.end() || *at != number) {
+          dropped = true;
+          continue;
+        }
+        name = u"part:" + zusms::engine::ToUtf16(std::to_string(at - numbers.begin())) +
+               name.substr(end);
+        std::fill(std::begin(recs[i].name), std::end(recs[i].name), u'\0');
+        std::copy(name.begin(), name.end(), recs[i].name);
+      }
+    }
+    recs[kept++] = recs[i];
+  }
+  return kept;
+}
+
+}  // namespace
+
 int32_t SmsDatabase::GetAllSmsMmsAttribute(uint32_t id, SmsMmsAttribute* recs, uint32_t capacity,
                                            uint32_t& n) {
-  return GetAllOwned(kAttributes, id, m_UserID, recs, capacity, n, Nothing);
+  return zusms::Guarded([&](CMimerCommand& cmd) {
+    if (!recs && capacity > 0) throw CMimerException(u"a null record array", -1);
+    uint32_t read = TablesThere() ? capacity : 0;
+    if (read == 0) {
+      n = 0;
+      return 0;
+    }
+    // The rows and the parts' numbers from one state of the file.
+    zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
+    zusms::ReadOwned(cmd, kAttributes, id, m_UserID, recs, read, Nothing);
+    std::vector<int64_t> numbers;
+    uint32_t parts = UINT32_MAX;
+    zusms::ReadRows(cmd, kPartNumbers, zusms::IdUser(id, m_UserID), parts,
+                    [&](CMimerRecordSet& rows, uint32_t) {
+                      int32_t number = 0;
+                      rows.GetValue("PartNo", &number, sizeof number);
+                      numbers.push_back(number);
+                    });
+    transaction.Commit();
+    n = ByPosition(recs, read, numbers);
+    return 0;
+  });
 }
 
 int32_t SmsDatabase::GetAllSmsMmsAddress(uint32_t id, SmsMmsAddress* recs, uint32_t capacity,
