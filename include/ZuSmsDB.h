@@ -742,9 +742,9 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * length of each part's text and data, without them) and
  * GetAllZuSmsMmsAddress write at most capacity elements, in the message's
  * order, and how many they wrote to *n (0 for a message the user does not
- * have). The rows "part:N..." name parts by position as the reads of parts
- * do: of a part another program deleted, they are left out (*n is then
- * below the count GetZuSmsMms gives).
+ * have). The rows "part:N..." and "addr:N..." name parts and addresses by
+ * position as the reads do: those of a part or address another program
+ * deleted are left out (*n is then below the count GetZuSmsMms gives).
  *
  * GetZuSmsMmsPartText copies part `part`'s text into buf (zero-terminated,
  * cut to capacity - 1 characters, never inside a surrogate pair) and its

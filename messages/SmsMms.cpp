@@ -120,8 +120,6 @@ constexpr const char16_t* kIds = u"select HeadId as id from zu_mms where UserID=
   u"select " columns u" from zu_mms_part p where HeadId=? and UserID=? and (select count(*) " \
   u"from zu_mms_part q where q.HeadId=p.HeadId and q.UserID=p.UserID and q.PartNo<p.PartNo)=?"
 constexpr const char16_t* kPartText = ZU_PART_AT(u"text");
-constexpr const char16_t* kPartNumbers =
-    u"select PartNo from zu_mms_part where HeadId=? and UserID=? order by PartNo";
 constexpr const char16_t* kPartKey = ZU_PART_AT(u"PartId, length(data) as datalen");
 #undef ZU_PART_AT
 
@@ -570,13 +568,19 @@ int32_t GetAllOwned(const zusms::OwnedRows<Record>& f, uint32_t id, uint32_t use
 
 namespace {
 
-// The store's own rows of a message whose parts another program deleted or
-// renumbered, made to name each part by its position, as every read of a
-// part does: "part:N" and "part:N:NAME" of the part numbered N name it by
-// its position, and the rows of a part no longer there, with those that go
-// on with them, are left out. `numbers`: the parts' numbers in order.
-// Returns how many rows are left.
-uint32_t ByPosition(SmsMmsAttribute* recs, uint32_t n, const std::vector<int64_t>& numbers) {
+// The numbers of a message's parts and of its addresses, in order.
+constexpr const char16_t* kNumbers[] = {
+    u"select PartNo as n from zu_mms_part where HeadId=? and UserID=? order by PartNo",
+    u"select AddrNo as n from zu_mms_addr where HeadId=? and UserID=? order by AddrNo"};
+
+// The store's own rows of a message whose parts (`prefix` "part:") or
+// addresses ("addr:") another program deleted or renumbered, made to name
+// each by its position, as the reads do: "part:N" and "part:N:NAME" of the
+// part numbered N name it by its position, and the rows of a part no longer
+// there, with those that go on with them, are left out. `numbers`: the
+// parts' numbers in order. Returns how many rows are left.
+uint32_t ByPosition(SmsMmsAttribute* recs, uint32_t n, std::u16string_view prefix,
+                    const std::vector<int64_t>& numbers) {
   bool dense = true;
   for (size_t i = 0; i < numbers.size() && dense; ++i) dense = numbers[i] == int64_t(i);
   if (dense) return n;
@@ -589,9 +593,9 @@ uint32_t ByPosition(SmsMmsAttribute* recs, uint32_t n, const std::vector<int64_t
       continue;
     }
     dropped = false;
-    if (name.starts_with(u"part:")) {
-      const size_t end = std::min(name.find(u':', 5), name.size());
-      const std::u16string digits = name.substr(5, end - 5);
+    if (name.starts_with(prefix)) {
+      const size_t end = std::min(name.find(u':', prefix.size()), name.size());
+      const std::u16string digits = name.substr(prefix.size(), end - prefix.size());
       if (!digits.empty() && digits.size() <= 9 &&
           std::all_of(digits.begin(), digits.end(),
                       [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
@@ -601,8 +605,8 @@ uint32_t ByPosition(SmsMmsAttribute* recs, uint32_t n, const std::vector<int64_t
           dropped = true;
           continue;
         }
-        name = u"part:" + zusms::engine::ToUtf16(std::to_string(at - numbers.begin())) +
-               name.substr(end);
+        name = std::u16string(prefix) +
+               zusms::engine::ToUtf16(std::to_string(at - numbers.begin())) + name.substr(end);
         std::fill(std::begin(recs[i].name), std::end(recs[i].name), u'\0');
         std::copy(name.begin(), name.end(), recs[i].name);
       }
@@ -623,19 +627,22 @@ int32_t SmsDatabase::GetAllSmsMmsAttribute(uint32_t id, SmsMmsAttribute* recs, u
       n = 0;
       return 0;
     }
-    // The rows and the parts' numbers from one state of the file.
+    // The rows and the numbers from one state of the file.
     zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
     zusms::ReadOwned(cmd, kAttributes, id, m_UserID, recs, read, Nothing);
-    std::vector<int64_t> numbers;
-    uint32_t parts = UINT32_MAX;
-    zusms::ReadRows(cmd, kPartNumbers, zusms::IdUser(id, m_UserID), parts,
-                    [&](CMimerRecordSet& rows, uint32_t) {
-                      int32_t number = 0;
-                      rows.GetValue("PartNo", &number, sizeof number);
-                      numbers.push_back(number);
-                    });
+    std::vector<int64_t> numbers[2];
+    for (int k = 0; k < 2; ++k) {
+      uint32_t most = UINT32_MAX;
+      zusms::ReadRows(cmd, kNumbers[k], zusms::IdUser(id, m_UserID), most,
+                      [&](CMimerRecordSet& rows, uint32_t) {
+                        int32_t number = 0;
+                        rows.GetValue("n", &number, sizeof number);
+                        numbers[k].push_back(number);
+                      });
+    }
     transaction.Commit();
-    n = ByPosition(recs, read, numbers);
+    read = ByPosition(recs, read, u"part:", numbers[0]);
+    n = ByPosition(recs, read, u"addr:", numbers[1]);
     return 0;
   });
 }

@@ -288,11 +288,13 @@ class Backup(cli_test.Case):
         report = json.loads(self.run_cli("--json", "import", "--skip-invalid", refused, user=6,
                                          expect=4).stdout)
         self.assertEqual((report["added"], report["invalid"]), (len(odd) - 2, 2))
-        # A part another program deleted: the backups still read back, each
-        # part with its own attributes.
+        # A part or an address another program deleted: the backups still
+        # read back, each part and address with its own attributes.
         with sqlite3.connect(self.db) as db:
-            db.execute("delete from zu_mms_part where PartNo = 0 and HeadId = (select max(HeadId) "
-                       "from zu_mms where UserID = 1)")
+            for rows, first in (("zu_mms_part where PartNo", "max"),
+                                ("zu_mms_addr where AddrNo", "min")):
+                db.execute(f"delete from {rows} = 0 and HeadId = (select {first}(HeadId) "
+                           "from zu_mms where UserID = 1)")
         self.json_of("import", "-", user=7, stdin=self.run_cli("export").stdout)
         self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=7).stdout),
                          mms_of(self.run_cli("export", "--format", "xml").stdout))
