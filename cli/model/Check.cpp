@@ -103,8 +103,10 @@ void MultimediaRows(sqlite3* db, uint32_t user, std::vector<std::string>& out,
             const auto id = static_cast<uint32_t>(sqlite3_column_int64(row, 0));
             const std::string tables = ColumnText(row, 1);
             if (sqlite3_column_int(row, 2) == 0) {
-              out.push_back(fmt::format(
-                  "message {} has no head but multimedia rows ({}): nobody's message", id, tables));
+              out.push_back(
+                  fmt::format("message {} has no head but multimedia rows ({}): nobody's message "
+                              "(--repair removes them)",
+                              id, tables));
               orphans.push_back(id);
             } else if (tables.find("zu_mms_part") != std::string::npos) {
               out.push_back(fmt::format(
