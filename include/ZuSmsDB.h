@@ -179,7 +179,14 @@ typedef struct SmsMms {
  * column (ct, name, fn, chset, cid, cl), which then holds its start;
  * "addr:N" and "addr:N:NAME" likewise for address N (columns address and
  * charset); a row named "+" goes on with the value of the row before it,
- * for values longer than a row. */
+ * for values longer than a row. A message attribute that a backup writes
+ * in place of a column must agree with the column: "sub" with subject and
+ * "ct_t" with ctype (the same text, the whole of which the column holds
+ * the start, or "null", the backups' word for none, with the column
+ * empty), "m_type" with mtype (its decimal, leading zeros allowed; a value
+ * that is no decimal in 32 bits goes with mtype 0); the add refuses one
+ * that does not. "date", "read", "locked" and "msg_box" are written from
+ * the head, which wins over a value kept: the head's state may change. */
 typedef struct SmsMmsAttribute {
   char16_t name[64];
   char16_t value[1024];
@@ -675,7 +682,9 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
                                                uint32_t capacity, uint32_t *n);
 
 /* Multimedia messages (records above). A message is identified by its
- * head's id; its parts and addresses by their position in it, from 0.
+ * head's id; its parts and addresses by their position in it, from 0
+ * (among the rows there, in their order: rows another program deleted or
+ * renumbered leave no hole).
  *
  * AddZuSmsMms stores a message whole or not at all, in one transaction: the
  * head as AddZuSmsHead stores it (uuid made valid, modification time), then
@@ -709,6 +718,14 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * IsZuSmsLastErrorBusy returns -1 there) and must not throw or jump out of
  * the call. -1 for a null source.
  *
+ * CheckZuSmsMms checks a message as AddZuSmsMms would, without writing:
+ * 0 when the add would take it, -1 with the reason in the last error for
+ * what the add refuses before writing. Its parts are their descriptions
+ * alone: part i's textlen and datalen stand for its text and data (whose
+ * nulls and UTF-16 it cannot see); parts may be null when partCount is 0.
+ * A caller that reads a file whole before storing any of it (an import
+ * that skips what it cannot store) finds a bad message there.
+ *
  * The message goes with its head: DeleteZuSmsHead and DeleteAllZuSmsHead
  * remove it, and so does deleting the head by any program that enforces
  * foreign keys.
@@ -725,7 +742,9 @@ ZUSMS_API int32_t ZUSMS_CALL GetAllZuSmsPhrase(SmsDatabase *handle, SmsPhrase *r
  * length of each part's text and data, without them) and
  * GetAllZuSmsMmsAddress write at most capacity elements, in the message's
  * order, and how many they wrote to *n (0 for a message the user does not
- * have).
+ * have). The rows "part:N..." and "addr:N..." name parts and addresses by
+ * position as the reads do: those of a part or address another program
+ * deleted are left out (*n is then below the count GetZuSmsMms gives).
  *
  * GetZuSmsMmsPartText copies part `part`'s text into buf (zero-terminated,
  * cut to capacity - 1 characters, never inside a surrogate pair) and its
@@ -770,6 +789,11 @@ ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMmsFrom(SmsDatabase *handle, SmsHead *head,
                                              uint32_t partCount, ZuSmsPartSource source,
                                              void *context, const SmsMmsAddress *addrs,
                                              uint32_t addrCount, uint32_t *newId);
+ZUSMS_API int32_t ZUSMS_CALL CheckZuSmsMms(SmsDatabase *handle, const SmsHead *head,
+                                           const SmsMms *mms, const SmsMmsAttribute *attrs,
+                                           uint32_t attrCount, const SmsMmsPart *parts,
+                                           uint32_t partCount, const SmsMmsAddress *addrs,
+                                           uint32_t addrCount);
 ZUSMS_API int32_t ZUSMS_CALL GetZuSmsMms(SmsDatabase *handle, uint32_t id, SmsMms *mms,
                                          uint32_t *attrCount, uint32_t *partCount,
                                          uint32_t *addrCount);

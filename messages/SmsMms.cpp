@@ -15,6 +15,7 @@
 // handed to the caller a piece at a time, never held whole; a part's text is
 // read apart and measured as it is read.
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -112,11 +113,15 @@ constexpr zusms::OwnedRows<SmsMmsAddress> kAddresses = {
 constexpr const char16_t* kCount = u"select count(*) as cnt from zu_mms where UserID=?";
 constexpr const char16_t* kIds = u"select HeadId as id from zu_mms where UserID=? order by HeadId";
 
-constexpr const char16_t* kPartText =
-    u"select text from zu_mms_part where HeadId=? and UserID=? and PartNo=?";
-constexpr const char16_t* kPartKey =
-    u"select PartId, length(data) as datalen from zu_mms_part where HeadId=? and UserID=? and "
-    u"PartNo=?";
+// Part N is the N-th of the message's parts in the order of their numbers,
+// as the listing gives them: the numbers of a message whose part another
+// program deleted or renumbered have a gap, and every part left is read.
+#define ZU_PART_AT(columns) \
+  u"select " columns u" from zu_mms_part p where HeadId=? and UserID=? and (select count(*) " \
+  u"from zu_mms_part q where q.HeadId=p.HeadId and q.UserID=p.UserID and q.PartNo<p.PartNo)=?"
+constexpr const char16_t* kPartText = ZU_PART_AT(u"text");
+constexpr const char16_t* kPartKey = ZU_PART_AT(u"PartId, length(data) as datalen");
+#undef ZU_PART_AT
 
 // The status of a message or part the user does not have.
 constexpr int32_t kMissing = 100;
@@ -184,13 +189,15 @@ std::optional<Column> ColumnOf(const SmsMmsPart* p, const SmsMmsAddress* a,
 // then holds its start), "addr:N" and "addr:N:NAME" likewise for address N,
 // and "+" goes on with the value of the row before it. Each must name a
 // part or address the message has, once, and a value kept for a column
-// must be the whole of which the column holds the start. The rows are
-// checked with the message, but for a part's columns, which are checked
-// when the part comes (PartCome): the parts may come one at a time.
+// must be the whole of which the column holds the start. The message's
+// own attributes that a backup writes from a column (MessageColumn) must
+// agree with it. The rows are checked with the message, but for a part's
+// columns, which are checked when the part comes (PartCome): the parts may
+// come one at a time.
 class LayoutRows {
  public:
-  LayoutRows(const SmsMmsAttribute* attrs, uint32_t attrCount, uint32_t partCount,
-             const SmsMmsAddress* addrs, uint32_t addrCount)
+  LayoutRows(const SmsMms& mms, const SmsMmsAttribute* attrs, uint32_t attrCount,
+             uint32_t partCount, const SmsMmsAddress* addrs, uint32_t addrCount)
       : attrs_(attrs), count_(attrCount) {
     std::set<std::u16string_view> seen;
     for (uint32_t i = 0; i < attrCount; ++i) {
@@ -200,7 +207,10 @@ class LayoutRows {
         continue;
       }
       const bool part = name.starts_with(u"part:");
-      if (!part && !name.starts_with(u"addr:")) continue;
+      if (!part && !name.starts_with(u"addr:")) {
+        MessageColumn(i, mms);
+        continue;
+      }
       std::u16string_view rest = name.substr(5);
       const size_t digits = std::min(rest.find(u':'), rest.size());
       const std::u16string_view number = rest.substr(0, digits);
@@ -247,19 +257,66 @@ class LayoutRows {
            zusms::engine::ToUtf8(std::u16string_view(attrs_[i].name)) + "\")";
   }
 
-  void CheckWhole(uint32_t i, Column column) const {
+  // The value of attribute i with the rows that go on with it.
+  std::u16string Whole(uint32_t i) const {
     std::u16string value(attrs_[i].value);
     for (uint32_t k = i + 1; k < count_ && std::u16string_view(attrs_[k].name) == u"+"; ++k)
       value += attrs_[k].value;
-    // The column holds as much of it as fits, never half a surrogate pair.
+    return value;
+  }
+
+  // Whether `value` is too long for `column`, which holds as much of it as
+  // fits, never half a surrogate pair.
+  static bool StartIn(std::u16string_view value, Column column) {
     const auto [start, capacity] = column;
     size_t fits = capacity - 1;
     if (capacity > 1 && value.size() > fits && value[fits - 1] >= 0xD800 &&
         value[fits - 1] <= 0xDBFF)
       --fits;
-    const bool whole = capacity > 0 && value.size() > capacity - 1 && start.size() == fits &&
-                       value.starts_with(start);
-    if (!whole) Refuse(What(i) + ": not the whole of which its column holds the start");
+    return capacity > 0 && value.size() > capacity - 1 && start.size() == fits &&
+           value.starts_with(start);
+  }
+
+  void CheckWhole(uint32_t i, Column column) const {
+    if (!StartIn(Whole(i), column))
+      Refuse(What(i) + ": not the whole of which its column holds the start");
+  }
+
+  // A message attribute that a backup writes from a column, where the value
+  // kept would take the column's place, must agree with it: sub with the
+  // subject and ct_t with the content type (the same text, the whole of
+  // which the column holds the start, or "null", the backups' word for
+  // none, with the column empty), m_type with the message type (its
+  // decimal, leading zeros allowed; a value that is no number in 32 bits,
+  // with the type 0).
+  void MessageColumn(uint32_t i, const SmsMms& mms) const {
+    const std::u16string_view name(attrs_[i].name);
+    const bool subject = name == u"sub";
+    if (!subject && name != u"ct_t" && name != u"m_type") return;
+    const std::u16string value = Whole(i);
+    bool agrees = false;
+    if (name == u"m_type") {
+      std::optional<int64_t> n;
+      const std::u16string_view digits = std::u16string_view(value).substr(value.starts_with(u'-'));
+      if (!digits.empty() && digits.size() <= 18 &&
+          std::all_of(digits.begin(), digits.end(),
+                      [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+        n = 0;
+        for (char16_t c : digits) *n = *n * 10 + (c - u'0');
+        if (value.starts_with(u'-')) *n = -*n;
+        if (*n < INT32_MIN || *n > INT32_MAX) n.reset();
+      }
+      agrees = n ? *n == mms.mtype : mms.mtype == 0;
+    } else {
+      const Column column = subject ? Kept(mms.subject) : Kept(mms.ctype);
+      agrees = value == column.first || StartIn(value, column) ||
+               (value == u"null" && column.first.empty());
+    }
+    if (!agrees)
+      Refuse(What(i) + ": disagrees with the message's " +
+             (subject           ? "subject"
+              : name == u"ct_t" ? "content type"
+                                : "message type"));
   }
 
   const SmsMmsAttribute* attrs_;
@@ -267,16 +324,22 @@ class LayoutRows {
   std::vector<PartRow> parts_;
 };
 
-// Raises for a part that cannot be stored (its position `i`).
-void CheckPart(const SmsMmsPartData& p, uint32_t i) {
-  CheckFields(&p.part, kPartFields, "a part");
-  if (p.part.datalen > ZU_MMS_PART_MAX)
-    Refuse("part " + std::to_string(i) + " holds " + std::to_string(p.part.datalen) +
+// Raises for a part that cannot be stored, from its description (its
+// position `i`, its text's length).
+void CheckDescription(const SmsMmsPart& p, uint32_t i, size_t textlen) {
+  CheckFields(&p, kPartFields, "a part");
+  if (p.datalen > ZU_MMS_PART_MAX)
+    Refuse("part " + std::to_string(i) + " holds " + std::to_string(p.datalen) +
            " bytes, more than " + std::to_string(ZU_MMS_PART_MAX));
-  if (!p.data && p.part.datalen > 0) Refuse("part " + std::to_string(i) + " has null data");
-  if (p.text && TextLength(p.text, ZU_MMS_TEXT_MAX + 1) > ZU_MMS_TEXT_MAX)
+  if (textlen > ZU_MMS_TEXT_MAX)
     Refuse("part " + std::to_string(i) + " has a text longer than " +
            std::to_string(ZU_MMS_TEXT_MAX) + " characters");
+}
+
+// ... from the part as it is added.
+void CheckPart(const SmsMmsPartData& p, uint32_t i) {
+  CheckDescription(p.part, i, p.text ? TextLength(p.text, ZU_MMS_TEXT_MAX + 1) : 0);
+  if (!p.data && p.part.datalen > 0) Refuse("part " + std::to_string(i) + " has null data");
 }
 
 // Raises for what cannot be stored of a message but its parts.
@@ -351,7 +414,7 @@ int32_t SmsDatabase::AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAtt
   return zusms::Guard([&]() -> int32_t {
     if (!parts && partCount > 0) Refuse("null attributes, parts or addresses");
     CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
-    const LayoutRows layout(attrs, attrCount, partCount, addrs, addrCount);
+    const LayoutRows layout(mms, attrs, attrCount, partCount, addrs, addrCount);
     for (uint32_t i = 0; i < partCount; ++i) {
       CheckPart(parts[i], i);
       layout.PartCome(i, parts[i].part);
@@ -363,6 +426,22 @@ int32_t SmsDatabase::AddSmsMms(SmsHead& head, const SmsMms& mms, const SmsMmsAtt
   });
 }
 
+int32_t SmsDatabase::CheckSmsMms(const SmsHead& head, const SmsMms& mms,
+                                 const SmsMmsAttribute* attrs, uint32_t attrCount,
+                                 const SmsMmsPart* parts, uint32_t partCount,
+                                 const SmsMmsAddress* addrs, uint32_t addrCount) {
+  return zusms::Guard([&]() -> int32_t {
+    if (!parts && partCount > 0) Refuse("null attributes, parts or addresses");
+    CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
+    const LayoutRows layout(mms, attrs, attrCount, partCount, addrs, addrCount);
+    for (uint32_t i = 0; i < partCount; ++i) {
+      CheckDescription(parts[i], i, parts[i].textlen);
+      layout.PartCome(i, parts[i]);
+    }
+    return 0;
+  });
+}
+
 int32_t SmsDatabase::AddSmsMmsFrom(SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
                                    uint32_t attrCount, uint32_t partCount, ZuSmsPartSource source,
                                    void* context, const SmsMmsAddress* addrs, uint32_t addrCount,
@@ -370,7 +449,7 @@ int32_t SmsDatabase::AddSmsMmsFrom(SmsHead& head, const SmsMms& mms, const SmsMm
   return zusms::Guard([&]() -> int32_t {
     if (!source) Refuse("a null source");
     CheckMessage(head, mms, attrs, attrCount, addrs, addrCount);
-    const LayoutRows layout(attrs, attrCount, partCount, addrs, addrCount);
+    const LayoutRows layout(mms, attrs, attrCount, partCount, addrs, addrCount);
     SmsMmsPartData part{};
     return AddMms(
         head, mms, attrs, attrCount, partCount,
@@ -487,9 +566,85 @@ int32_t GetAllOwned(const zusms::OwnedRows<Record>& f, uint32_t id, uint32_t use
 
 }  // namespace
 
+namespace {
+
+// The numbers of a message's parts and of its addresses, in order.
+constexpr const char16_t* kNumbers[] = {
+    u"select PartNo as n from zu_mms_part where HeadId=? and UserID=? order by PartNo",
+    u"select AddrNo as n from zu_mms_addr where HeadId=? and UserID=? order by AddrNo"};
+
+// The store's own rows of a message whose parts (`prefix` "part:") or
+// addresses ("addr:") another program deleted or renumbered, made to name
+// each by its position, as the reads do: "part:N" and "part:N:NAME" of the
+// part numbered N name it by its position, and the rows of a part no longer
+// there, with those that go on with them, are left out. `numbers`: the
+// parts' numbers in order. Returns how many rows are left.
+uint32_t ByPosition(SmsMmsAttribute* recs, uint32_t n, std::u16string_view prefix,
+                    const std::vector<int64_t>& numbers) {
+  bool dense = true;
+  for (size_t i = 0; i < numbers.size() && dense; ++i) dense = numbers[i] == int64_t(i);
+  if (dense) return n;
+  uint32_t kept = 0;
+  bool dropped = false;  // the row before was left out
+  for (uint32_t i = 0; i < n; ++i) {
+    std::u16string name(recs[i].name);
+    if (name == u"+") {
+      if (!dropped) recs[kept++] = recs[i];
+      continue;
+    }
+    dropped = false;
+    if (name.starts_with(prefix)) {
+      const size_t end = std::min(name.find(u':', prefix.size()), name.size());
+      const std::u16string digits = name.substr(prefix.size(), end - prefix.size());
+      if (!digits.empty() && digits.size() <= 9 &&
+          std::all_of(digits.begin(), digits.end(),
+                      [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+        const int64_t number = std::stoll(zusms::engine::ToUtf8(digits));
+        const auto at = std::lower_bound(numbers.begin(), numbers.end(), number);
+        if (at == numbers.end() || *at != number) {
+          dropped = true;
+          continue;
+        }
+        name = std::u16string(prefix) +
+               zusms::engine::ToUtf16(std::to_string(at - numbers.begin())) + name.substr(end);
+        std::fill(std::begin(recs[i].name), std::end(recs[i].name), u'\0');
+        std::copy(name.begin(), name.end(), recs[i].name);
+      }
+    }
+    recs[kept++] = recs[i];
+  }
+  return kept;
+}
+
+}  // namespace
+
 int32_t SmsDatabase::GetAllSmsMmsAttribute(uint32_t id, SmsMmsAttribute* recs, uint32_t capacity,
                                            uint32_t& n) {
-  return GetAllOwned(kAttributes, id, m_UserID, recs, capacity, n, Nothing);
+  return zusms::Guarded([&](CMimerCommand& cmd) {
+    if (!recs && capacity > 0) throw CMimerException(u"a null record array", -1);
+    uint32_t read = TablesThere() ? capacity : 0;
+    if (read == 0) {
+      n = 0;
+      return 0;
+    }
+    // The rows and the numbers from one state of the file.
+    zusms::Transaction transaction(zusms::Transaction::Lock::kRead);
+    zusms::ReadOwned(cmd, kAttributes, id, m_UserID, recs, read, Nothing);
+    std::vector<int64_t> numbers[2];
+    for (int k = 0; k < 2; ++k) {
+      uint32_t most = UINT32_MAX;
+      zusms::ReadRows(cmd, kNumbers[k], zusms::IdUser(id, m_UserID), most,
+                      [&](CMimerRecordSet& rows, uint32_t) {
+                        int32_t number = 0;
+                        rows.GetValue("n", &number, sizeof number);
+                        numbers[k].push_back(number);
+                      });
+    }
+    transaction.Commit();
+    read = ByPosition(recs, read, u"part:", numbers[0]);
+    n = ByPosition(recs, read, u"addr:", numbers[1]);
+    return 0;
+  });
 }
 
 int32_t SmsDatabase::GetAllSmsMmsAddress(uint32_t id, SmsMmsAddress* recs, uint32_t capacity,
@@ -607,6 +762,16 @@ ZUSMS_API int32_t ZUSMS_CALL AddZuSmsMmsFrom(SmsDatabase* h, SmsHead* head, cons
     return db.AddSmsMmsFrom(zusms::Ref(head, "head"), zusms::Ref(mms, "mms"), attrs, attrCount,
                             partCount, source, context, addrs, addrCount,
                             zusms::Ref(newId, "newId"));
+  });
+}
+
+ZUSMS_API int32_t ZUSMS_CALL CheckZuSmsMms(SmsDatabase* h, const SmsHead* head, const SmsMms* mms,
+                                           const SmsMmsAttribute* attrs, uint32_t attrCount,
+                                           const SmsMmsPart* parts, uint32_t partCount,
+                                           const SmsMmsAddress* addrs, uint32_t addrCount) {
+  return zusms::Call(h, [&](SmsDatabase& db) {
+    return db.CheckSmsMms(zusms::Ref(head, "head"), zusms::Ref(mms, "mms"), attrs, attrCount, parts,
+                          partCount, addrs, addrCount);
   });
 }
 

@@ -187,6 +187,9 @@ class ZUSMS_API SmsDatabase : public CMimerDatabase {
                         uint32_t attrCount, uint32_t partCount, ZuSmsPartSource source,
                         void* context, const SmsMmsAddress* addrs, uint32_t addrCount,
                         uint32_t& newId);
+  int32_t CheckSmsMms(const SmsHead& head, const SmsMms& mms, const SmsMmsAttribute* attrs,
+                      uint32_t attrCount, const SmsMmsPart* parts, uint32_t partCount,
+                      const SmsMmsAddress* addrs, uint32_t addrCount);
   int32_t GetSmsMms(uint32_t id, SmsMms& mms, uint32_t& attrCount, uint32_t& partCount,
                     uint32_t& addrCount);
   int32_t GetSmsMmsCount(uint32_t& n);

@@ -233,6 +233,13 @@ int main(void) {
     addr.type = ZU_MMS_FROM;
     CHECK(AddZuSmsMms(store, &head, &mms, NULL, 0, &part, 1, &addr, 0, &id) == -1);
     CHECK(GetZuSmsLastError(error, 64) > 0);
+    /* The add's checks without the add, a part by its description. */
+    CHECK(CheckZuSmsMms(store, &head, &mms, NULL, 0, &part.part, 1, &addr, 0) == -1);
+    CHECK(CheckZuSmsMms(store, &head, &mms, NULL, 0, &part.part, 1, &addr, 1) == 0);
+    part.part.textlen = ZU_MMS_TEXT_MAX + 1;
+    CHECK(CheckZuSmsMms(store, &head, &mms, NULL, 0, &part.part, 1, &addr, 1) == -1);
+    CHECK(GetZuSmsMmsCount(store, &n) == 0 && n == 0);
+    part.part.textlen = 0;
     CHECK(AddZuSmsMms(store, &head, &mms, NULL, 0, &part, 1, &addr, 1, &id) == 0);
     CHECK(id != 0 && (uint32_t)head.id == id);
     CHECK(GetZuSmsMmsCount(store, &n) == 0 && n == 1);

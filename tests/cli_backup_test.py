@@ -275,6 +275,29 @@ class Backup(cli_test.Case):
                             user=3, expect=1)
         self.assertIn("text: a NUL character", proc.stderr)
         self.assertIn(f"{heads[1]['mms']['attrs'][0][0]}: a NUL character", proc.stderr)
+        # What the library would refuse is found before anything is added.
+        heads = json.loads(self.run_cli("export").stdout)["heads"]
+        heads[0]["mms"]["attrs"].append(["part:99", "seq"])
+        heads[1]["mms"]["attrs"].append(["sub", "other"])
+        refused = self.write("refused.json", json.dumps({"heads": heads}))
+        proc = self.run_cli("import", refused, user=6, expect=1)
+        for reason in ("heads[0]: mms: attribute", "the message has no part 99",
+                       "heads[1]: mms: attribute", "disagrees with the message's subject"):
+            self.assertIn(reason, proc.stderr)
+        self.assertEqual(self.messages(user=6), [])
+        report = json.loads(self.run_cli("--json", "import", "--skip-invalid", refused, user=6,
+                                         expect=4).stdout)
+        self.assertEqual((report["added"], report["invalid"]), (len(odd) - 2, 2))
+        # A part or an address another program deleted: the backups still
+        # read back, each part and address with its own attributes.
+        with sqlite3.connect(self.db) as db:
+            for rows, first in (("zu_mms_part where PartNo", "max"),
+                                ("zu_mms_addr where AddrNo", "min")):
+                db.execute(f"delete from {rows} = 0 and HeadId = (select {first}(HeadId) "
+                           "from zu_mms where UserID = 1)")
+        self.json_of("import", "-", user=7, stdin=self.run_cli("export").stdout)
+        self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=7).stdout),
+                         mms_of(self.run_cli("export", "--format", "xml").stdout))
 
     def test_memory_follows_the_largest_part_not_the_message(self):
         if cli_test.sanitized():

@@ -561,32 +561,45 @@ class FolderNames(World):
 
 
     def test_check_finds_what_raw_deletes_left_of_multimedia_messages(self):
-        # (what another program deletes without foreign keys, what check finds,
-        #  what --repair does: None leaves it as it is)
-        cases = [("SmsHead where id", "multimedia message {} has no head",
-                  "removed what multimedia message {} left"),
-                 ("zu_mms where HeadId", "message {} has the parts of a multimedia message", None),
-                 ("zu_mms_addr where HeadId", "multimedia message {} has no address", None)]
+        # (what another program writes without foreign keys or the library's
+        #  checks, what check finds, what --repair does: None leaves it as it is)
+        cases = [("delete from SmsHead where id = {0}", "multimedia message {0} has no head",
+                  "removed what multimedia message {0} left"),
+                 ("delete from zu_mms where HeadId = {0}",
+                  "message {0} has the parts of a multimedia message", None),
+                 ("delete from zu_mms_addr where HeadId = {0}",
+                  "multimedia message {0} has no address", None),
+                 ("delete from zu_mms_part where HeadId = {0} and PartNo = 0",
+                  "multimedia message {0} has parts numbered 1 (not 0 to 0)", None),
+                 ("update zu_mms_addr set AddrNo = 3 where HeadId = {0}",
+                  "multimedia message {0} has addresses numbered 3 (not 0 to 0)", None),
+                 ("update zu_mms_addr set type = 7 where HeadId = {0}",
+                  "multimedia message {0} has an address of the unknown type 7", None),
+                 ("update zu_mms_part set HeadId = {0}00 where HeadId = {0}",
+                  "message {0}00 has no head but multimedia rows (zu_mms_part)",
+                  "removed what multimedia message {0}00 left")]
         m = cli_test.multimedia("20240301120000", [("+15550001", cli_test.FROM)],
                                 cli_test.picture("a.jpg"))
         kept, *spoiled = self.add_multimedia(*[m] * (len(cases) + 1))
         with sqlite3.connect(self.db) as db:
-            for (rows, _, _), mid in zip(cases, spoiled):
-                db.execute(f"delete from {rows} = ?", (mid,))
+            for (sql, _, _), mid in zip(cases, spoiled):
+                db.execute(sql.format(mid))
         found = self.run_cli("check", expect=1).stdout
+        # What is there of each message is still backed up, in order.
+        self.assertIn("a.jpg", self.run_cli("export", "--format", "xml").stdout)
         repaired = self.run_cli("check", "--repair", expect=1).stdout
         after = self.run_cli("check", expect=1).stdout
-        for (rows, finding, repair), mid in zip(cases, spoiled):
-            with self.subTest(rows=rows):
+        for (sql, finding, repair), mid in zip(cases, spoiled):
+            with self.subTest(sql=sql):
                 self.assertIn(finding.format(mid), found)
                 if repair:
                     self.assertIn(repair.format(mid), repaired)
                     self.assertNotIn(finding.format(mid), after)
                 else:
                     self.assertIn(finding.format(mid), after)
-        with sqlite3.connect(self.db) as db:  # nothing but the headless one's rows deleted
+        with sqlite3.connect(self.db) as db:  # nothing but the headless rows deleted
             self.assertEqual(db.execute("select distinct HeadId from zu_mms_part").fetchall(),
-                             [(kept,), (spoiled[1],), (spoiled[2],)])
+                             [(kept,), *[(mid,) for mid in spoiled[1:-1]]])
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to act as another user")
     def test_check_by_a_reader_of_another_users_store_makes_no_file(self):

@@ -285,10 +285,13 @@ class XmlWorld(cli_test.Case):
             self.assertEqual(proc.returncode, 0, proc.stderr)
         self.assertEqual(sorted(self.contents()), ["one", "two"])
         # With --skip-invalid, a file of which no record can be stored is an
-        # error, not an import of nothing.
+        # error, not an import of nothing; either way every record is named.
         bad = backup(sms(date="soon"), sms(address=None))
-        proc = self.run_import(bad, "--skip-invalid", expect=1)
-        self.assertIn("nothing imported", proc.stderr)
+        for args in ((), ("--skip-invalid",)):
+            proc = self.run_import(bad, *args, expect=1)
+            self.assertIn("nothing imported", proc.stderr)
+            self.assertIn("date: ", proc.stderr)
+            self.assertIn("address: missing", proc.stderr)
 
     def test_import_time_grows_with_the_file_whatever_its_shape(self):
         """Many attributes on one element, one very long attribute value, and

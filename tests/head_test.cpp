@@ -382,6 +382,18 @@ TEST_F(HeadTest, AMultimediaMessageIsStoredWholeReadInPiecesAndGoesWithItsHead) 
        }},
       {"a column kept short", [](Input& i) { SetText(i.attrs[0].name, u"part:1:fn"); }},
       {"a role kept as text", [](Input& i) { SetText(i.attrs[0].name, u"addr:0:type"); }},
+      // What a backup writes from a column must agree with it.
+      {"another subject", [](Input& i) { SetText(i.attrs[0].name, u"sub"); }},
+      {"another content type",
+       [](Input& i) {
+         SetText(i.attrs[0].name, u"ct_t");
+         SetText(i.attrs[0].value, u"null");
+       }},
+      {"another message type",
+       [](Input& i) {
+         SetText(i.attrs[0].name, u"m_type");
+         SetText(i.attrs[0].value, u"128");
+       }},
   };
   for (const Bad& b : kBad) {
     SCOPED_TRACE(b.name);

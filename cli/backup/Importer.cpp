@@ -24,14 +24,23 @@
 
 namespace zusms::cli {
 
-std::string Refusal(const ImportReport& r) {
-  std::string message =
-      fmt::format("nothing imported: {} of the file's records cannot be stored:", r.invalid);
-  for (const std::string& p : r.problems) message += "\n  " + p;
+namespace {
+
+// The problems named, a line each, and how many more there are.
+std::string Listed(const ImportReport& r) {
+  std::string lines;
+  for (const std::string& p : r.problems) lines += "\n  " + p;
   if (r.invalid > r.problems.size()) {
-    message += fmt::format("\n  ... and {} more", r.invalid - r.problems.size());
+    lines += fmt::format("\n  ... and {} more", r.invalid - r.problems.size());
   }
-  return message +
+  return lines;
+}
+
+}  // namespace
+
+std::string Refusal(const ImportReport& r) {
+  return fmt::format("nothing imported: {} of the file's records cannot be stored:", r.invalid) +
+         Listed(r) +
          "\n(zusms import --skip-invalid FILE stores every valid record and reports the others)";
 }
 
@@ -351,8 +360,8 @@ void Importer::Verdict(const FirstPass& first) {
   }
   if (report_.invalid > 0 && !options_.skip_invalid) throw Failure(Refusal(report_));
   if (records_ > 0 && report_.invalid >= records_) {
-    throw Failure(file_.path() + ": nothing imported: no record of the file can be stored:\n  " +
-                  report_.problems.front());
+    throw Failure(file_.path() +
+                  ": nothing imported: no record of the file can be stored:" + Listed(report_));
   }
 }
 

@@ -780,7 +780,9 @@ std::string JsonFormat::Problem(const JsonKind& k, size_t i, const Json& e) cons
     if (!error.empty()) return fmt::format("heads[{}]: {}", i, error);
     if (const auto mms = e.find("mms"); mms != e.end()) {
       try {
-        MmsFromJson(h, *mms, values_);
+        // What the library would refuse is found before anything is added.
+        const std::string refused = MmsProblem(store_, MmsFromJson(h, *mms, values_));
+        if (!refused.empty()) return fmt::format("heads[{}]: {}", i, refused);
       } catch (const Failure& f) {
         return fmt::format("heads[{}]: mms: {}", i, f.what());
       }

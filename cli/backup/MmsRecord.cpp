@@ -168,6 +168,25 @@ struct PartSource {
 
 }  // namespace
 
+std::string MmsProblem(Store& store, const MmsRecord& m) {
+  std::vector<SmsMmsPart> descs;
+  for (const MmsPart& p : m.parts) {
+    descs.push_back(p.desc);
+    descs.back().textlen = static_cast<uint32_t>(std::min<size_t>(p.text.size(), UINT32_MAX));
+    descs.back().datalen = static_cast<uint32_t>(std::min<uint64_t>(p.data.size, UINT32_MAX));
+  }
+  try {
+    Check(CheckZuSmsMms(*store, &m.head, &m.mms, m.attrs.data(),
+                        static_cast<uint32_t>(m.attrs.size()), descs.data(),
+                        static_cast<uint32_t>(descs.size()), m.addrs.data(),
+                        static_cast<uint32_t>(m.addrs.size())),
+          "mms");
+  } catch (const Failure& f) {
+    return f.what();
+  }
+  return {};
+}
+
 uint32_t StoreMms(Store& store, MmsRecord& m, const std::string& what) {
   PartSource source{m, {}, {}};
   uint32_t id = 0;

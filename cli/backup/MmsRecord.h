@@ -68,6 +68,10 @@ std::string MmsIdentity(const MmsRecord& m, const DataReader& data);
 // ... of a record read from a backup (its parts' data in memory or kept aside).
 std::string MmsIdentity(const MmsRecord& m);
 
+// Why the library would not store the message (CheckZuSmsMms, nothing
+// written), empty when it would.
+std::string MmsProblem(Store& store, const MmsRecord& m);
+
 // Stores the message with all it carries (AddZuSmsMmsFrom, a part's data
 // in memory one at a time); returns its id.
 uint32_t StoreMms(Store& store, MmsRecord& m, const std::string& what);

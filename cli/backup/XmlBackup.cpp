@@ -268,7 +268,10 @@ std::pair<MmsRecord, std::string> ConvertMms(XmlMms& x) {
   Put(m.mms.subject, Cut(subject, std::size(m.mms.subject) - 1), "sub");
   Put(m.mms.ctype, Cut(Decode(e.Get("ct_t").value_or(""), "ct_t"), std::size(m.mms.ctype) - 1),
       "ct_t");
-  m.mms.mtype = static_cast<int32_t>(SignedNumber(e.Get("m_type").value_or("")).value_or(0));
+  // A type that is no number in 32 bits is kept as the attribute alone.
+  const auto mtype = SignedNumber(e.Get("m_type").value_or(""));
+  if (mtype && *mtype >= INT32_MIN && *mtype <= INT32_MAX)
+    m.mms.mtype = static_cast<int32_t>(*mtype);
 
   if (x.addrs.empty()) throw Failure("no address: the message has no <addr> element");
   std::vector<std::u16string> addresses;  // each <addr>'s whole

@@ -37,13 +37,100 @@ std::vector<std::string> CheckOpenFile(sqlite3* db) {
   return out;
 }
 
-// SQLite's integrity_check of the file, read-only: each problem it names.
+// Runs `sql` with the user bound as ?1 and hands each row to `row`; a
+// table missing (a file without multimedia messages) gives no row.
+template <typename Row>
+void EachRow(sqlite3* db, const char* sql, uint32_t user, Row&& row) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+    sqlite3_bind_int64(stmt, 1, user);
+    while (sqlite3_step(stmt) == SQLITE_ROW) row(stmt);
+  }
+  sqlite3_finalize(stmt);
+}
+
+std::string ColumnText(sqlite3_stmt* stmt, int column) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+  return text ? text : "";
+}
+
+// What the library's add never writes but another program can leave in the
+// user's multimedia rows: parts or addresses not numbered from 0 without a
+// gap (a row deleted or renumbered), an address of an unknown role, rows of
+// a message without its own row (zu_mms). The parts left are read in their
+// order and the backups write them; renumbering would not bring a deleted
+// part back and addresses cannot be made up, so these are reported and
+// left. Rows that have no head either are nobody's message: their ids go
+// to `orphans`, which --repair removes.
+void MultimediaRows(sqlite3* db, uint32_t user, std::vector<std::string>& out,
+                    std::vector<uint32_t>& orphans) {
+  static constexpr const char* kNumbered[][3] = {{"zu_mms_part", "PartNo", "parts"},
+                                                 {"zu_mms_addr", "AddrNo", "addresses"}};
+  for (const auto& [table, column, what] : kNumbered) {
+    const std::string sql = fmt::format(
+        "select HeadId, group_concat(n, ', '), count(*) from (select HeadId, {1} as n from {0} "
+        "where UserID=?1 and HeadId in (select HeadId from zu_mms where UserID=?1) order by "
+        "HeadId, n) group by HeadId having min(n)<>0 or max(n)<>count(*)-1",
+        table, column);
+    EachRow(db, sql.c_str(), user, [&](sqlite3_stmt* row) {
+      out.push_back(fmt::format(
+          "multimedia message {} has {} numbered {} (not 0 to {}): rows deleted or renumbered "
+          "by another program; those there are read in their order (left as it is)",
+          sqlite3_column_int64(row, 0), what, ColumnText(row, 1),
+          sqlite3_column_int64(row, 2) - 1));
+    });
+  }
+  EachRow(db,
+          fmt::format("select HeadId, type from zu_mms_addr where UserID=?1 and coalesce(type, "
+                      "0) not in ({}, {}, {}, {}) and HeadId in (select HeadId from zu_mms where "
+                      "UserID=?1) order by HeadId, AddrNo",
+                      ZU_MMS_FROM, ZU_MMS_TO, ZU_MMS_CC, ZU_MMS_BCC)
+              .c_str(),
+          user, [&](sqlite3_stmt* row) {
+            out.push_back(fmt::format(
+                "multimedia message {} has an address of the unknown type {}: a backup of it "
+                "does not read back (left as it is)",
+                sqlite3_column_int64(row, 0), ColumnText(row, 1)));
+          });
+  EachRow(db,
+          "select HeadId, group_concat(t, ', '), exists(select 1 from SmsHead where id=HeadId "
+          "and UserID=?1) from (select distinct HeadId, 'zu_mms_attr' as t from zu_mms_attr where "
+          "UserID=?1 union all select distinct HeadId, 'zu_mms_part' from zu_mms_part where "
+          "UserID=?1 union all select distinct HeadId, 'zu_mms_addr' from zu_mms_addr where "
+          "UserID=?1) where HeadId not in (select HeadId from zu_mms where UserID=?1) group by "
+          "HeadId order by HeadId",
+          user, [&](sqlite3_stmt* row) {
+            const auto id = static_cast<uint32_t>(sqlite3_column_int64(row, 0));
+            const std::string tables = ColumnText(row, 1);
+            if (sqlite3_column_int(row, 2) == 0) {
+              out.push_back(
+                  fmt::format("message {} has no head but multimedia rows ({}): nobody's message "
+                              "(--repair removes them)",
+                              id, tables));
+              orphans.push_back(id);
+            } else if (tables.find("zu_mms_part") != std::string::npos) {
+              out.push_back(fmt::format(
+                  "message {} has the parts of a multimedia message without its own row (zu_mms): "
+                  "shown as a text message, its parts hidden (left as it is)",
+                  id));
+            } else {
+              out.push_back(
+                  fmt::format("message {} has rows of a multimedia message ({}) without its own "
+                              "row (zu_mms) (left as it is)",
+                              id, tables));
+            }
+          });
+}
+
+// What the file open read-only beside the store shows: SQLite's
+// integrity_check's problems and what MultimediaRows finds of `user`'s rows.
 // The file is opened as the library opens it: one this user cannot write
 // (another user's store) without making, writing or removing any file
 // beside it, since a -wal or -shm file of this user would lock its owner
 // out; one read as unchanging under the read lock the library's reader
 // holds for each read.
-std::vector<std::string> IntegrityProblems(const std::string& file) {
+std::vector<std::string> FileProblems(const std::string& file, uint32_t user,
+                                      std::vector<uint32_t>& orphans) {
   engine::DatabaseFile how;
   std::string why;
   if (engine::PrepareDatabaseFile(file, false, &how, &why) != SQLITE_OK) {
@@ -59,6 +146,7 @@ std::vector<std::string> IntegrityProblems(const std::string& file) {
     const int watch = how.watched ? engine::OpenWatch(how.real) : -1;
     engine::HoldWatch(watch, true);
     out = CheckOpenFile(db);
+    if (out.empty()) MultimediaRows(db, user, out, orphans);
     engine::CloseWatch(watch);
   }
   sqlite3_close(db);
@@ -68,15 +156,17 @@ std::vector<std::string> IntegrityProblems(const std::string& file) {
 }  // namespace
 
 namespace {
-void Inspect(Store& store, CheckReport& r, bool repair);
+void Inspect(Store& store, CheckReport& r, bool repair, std::vector<uint32_t> orphans);
 }  // namespace
 
 CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
   CheckReport r;
   // The file first: damage can keep the rest from being read.
-  for (std::string& problem : IntegrityProblems(file)) r.findings.push_back(std::move(problem));
+  std::vector<uint32_t> orphans;
+  for (std::string& problem : FileProblems(file, store.user(), orphans))
+    r.findings.push_back(std::move(problem));
   try {
-    Inspect(store, r, repair);
+    Inspect(store, r, repair, std::move(orphans));
   } catch (const Failure& e) {
     r.findings.push_back(fmt::format("the store cannot be read whole: {}", e.what()));
   }
@@ -100,26 +190,11 @@ CheckReport CheckStore(Store& store, const std::string& file, bool repair) {
 
 namespace {
 
-// What another program's deletes that did not enforce foreign keys left of
-// multimedia messages: a head with parts but without the
-// message's own row (`texts`: the heads not in `mms`), shown as a text
-// message with its parts hidden; a multimedia message (`headed`) without
-// addresses, which no backup reads back. Reported, never repaired: the message's own row
-// (subject, type) is gone, and addresses cannot be made up; deleting would
+// A multimedia message without addresses, which no backup reads back
+// (left by another program's delete that did not enforce foreign keys).
+// Reported, never repaired: addresses cannot be made up; deleting would
 // take the person's pictures.
-void MultimediaRemains(Store& store, const std::vector<uint32_t>& texts,
-                       const std::vector<uint32_t>& headed, CheckReport& r) {
-  for (const uint32_t id : texts) {
-    // One query a head: whether it has a first part.
-    uint32_t length = 0;
-    const int32_t status = GetZuSmsMmsPartText(*store, id, 0, nullptr, 0, &length);
-    if (status == 100) continue;
-    Check(status, "reading a message's parts");
-    r.findings.push_back(fmt::format(
-        "message {} has the parts of a multimedia message without its own row (zu_mms): shown "
-        "as a text message, its parts hidden (left as it is)",
-        id));
-  }
+void Unaddressed(Store& store, const std::vector<uint32_t>& headed, CheckReport& r) {
   for (const uint32_t id : headed) {
     SmsMms m{};
     uint32_t attributes = 0, parts = 0, addresses = 0;
@@ -132,7 +207,7 @@ void MultimediaRemains(Store& store, const std::vector<uint32_t>& texts,
 }
 
 // Folders, messages and filter rules as the store gives them.
-void Inspect(Store& store, CheckReport& r, bool repair) {
+void Inspect(Store& store, CheckReport& r, bool repair, std::vector<uint32_t> orphans) {
   std::map<int32_t, std::vector<std::string>> names;  // folder number: stored names
   for (const SmsFolder& f : store.Folders()) names[f.FdId].push_back(Utf8(f.fname));
   for (const auto& [number, held] : names) {
@@ -152,10 +227,10 @@ void Inspect(Store& store, CheckReport& r, bool repair) {
   std::map<std::tuple<int32_t, std::u16string>, std::set<int16_t>> parts;  // long: indexes seen
   const std::vector<uint32_t> mms =
       ReadAll<uint32_t>(store, GetZuSmsMmsCount, GetAllZuSmsMmsID, "multimedia messages");
-  std::vector<uint32_t> texts, headed;  // heads that are not multimedia messages, that are
+  std::vector<uint32_t> headed;  // heads that are multimedia messages
   store.ForEachHead([&](const SmsHead& h) {
     const auto id = static_cast<uint32_t>(h.id);
-    (std::binary_search(mms.begin(), mms.end(), id) ? headed : texts).push_back(id);
+    if (std::binary_search(mms.begin(), mms.end(), id)) headed.push_back(id);
     if (!names.contains(h.fid)) gather.Add(h);
     if (IsPart(h))
       parts[{h.batid, std::u16string(FieldText(h.tel, std::size(h.tel)))}].insert(h.index);
@@ -178,12 +253,13 @@ void Inspect(Store& store, CheckReport& r, bool repair) {
     r.findings.push_back(fmt::format("message {} is in folder number {}, which no folder has",
                                      m.id(), m.head().fid));
   }
-  MultimediaRemains(store, texts, headed, r);
-  const std::vector<uint32_t> headless = HeadlessMultimedia(store);
+  Unaddressed(store, headed, r);
+  std::vector<uint32_t> headless = HeadlessMultimedia(store);
   for (const uint32_t id : headless) {
     r.findings.push_back(fmt::format(
         "multimedia message {} has no head: its parts, addresses and attributes are left", id));
   }
+  headless.insert(headless.end(), orphans.begin(), orphans.end());
   if (repair && !headless.empty()) {
     // The library's delete of a head takes what the message owns, head or not.
     Batch batch(store);
