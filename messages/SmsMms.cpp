@@ -581,9 +581,8 @@ constexpr const char16_t* kNumbers[] = {
 // parts' numbers in order. Returns how many rows are left.
 uint32_t ByPosition(SmsMmsAttribute* recs, uint32_t n, std::u16string_view prefix,
                     const std::vector<int64_t>& numbers) {
-  bool dense = true;
-  for (size_t i = 0; i < numbers.size() && dense; ++i) dense = numbers[i] == int64_t(i);
-  if (dense) return n;
+  // Numbered densely, the rows name the parts as they are, but for those of
+  // parts deleted from the end.
   uint32_t kept = 0;
   bool dropped = false;  // the row before was left out
   for (uint32_t i = 0; i < n; ++i) {

@@ -571,6 +571,10 @@ class FolderNames(World):
                   "multimedia message {0} has no address", None),
                  ("delete from zu_mms_part where HeadId = {0} and PartNo = 0",
                   "multimedia message {0} has parts numbered 1 (not 0 to 0)", None),
+                 # rows deleted from the end: found by the rows kept of their attributes
+                 ("insert into zu_mms_attr select {0}, UserID, 99, 'part:0', 'ct' from zu_mms "
+                  "where HeadId = {0}; delete from zu_mms_part where HeadId = {0}",
+                  "multimedia message {0} lost its parts numbered 0", None),
                  ("update zu_mms_addr set AddrNo = 3 where HeadId = {0}",
                   "multimedia message {0} has addresses numbered 3 (not 0 to 0)", None),
                  ("update zu_mms_addr set type = 7 where HeadId = {0}",
@@ -583,10 +587,15 @@ class FolderNames(World):
         kept, *spoiled = self.add_multimedia(*[m] * (len(cases) + 1))
         with sqlite3.connect(self.db) as db:
             for (sql, _, _), mid in zip(cases, spoiled):
-                db.execute(sql.format(mid))
+                db.executescript(sql.format(mid))
         found = self.run_cli("check", expect=1).stdout
-        # What is there of each message is still backed up, in order.
+        # What is there of each message is still backed up, in order, and
+        # the backup reads back.
         self.assertIn("a.jpg", self.run_cli("export", "--format", "xml").stdout)
+        backup = self.write("damaged.json", self.run_cli("export").stdout)
+        proc = self.run_cli("import", backup, "--skip-invalid", user=2, expect=4)
+        skipped = proc.stdout + proc.stderr
+        self.assertEqual(skipped.count("mms:"), 2, skipped)  # no address; an unknown role
         repaired = self.run_cli("check", "--repair", expect=1).stdout
         after = self.run_cli("check", expect=1).stdout
         for (sql, finding, repair), mid in zip(cases, spoiled):
@@ -598,8 +607,10 @@ class FolderNames(World):
                 else:
                     self.assertIn(finding.format(mid), after)
         with sqlite3.connect(self.db) as db:  # nothing but the headless rows deleted
-            self.assertEqual(db.execute("select distinct HeadId from zu_mms_part").fetchall(),
-                             [(kept,), *[(mid,) for mid in spoiled[1:-1]]])
+            self.assertEqual(db.execute("select distinct HeadId from zu_mms_part where UserID = 1")
+                             .fetchall(),
+                             [(kept,), *[(mid,) for (sql, _, _), mid in zip(cases[1:-1], spoiled[1:-1])
+                                         if not sql.endswith("from zu_mms_part where HeadId = {0}")]])
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to act as another user")
     def test_check_by_a_reader_of_another_users_store_makes_no_file(self):

@@ -80,6 +80,26 @@ void MultimediaRows(sqlite3* db, uint32_t user, std::vector<std::string>& out,
           sqlite3_column_int64(row, 2) - 1));
     });
   }
+  // Numbered densely but for rows deleted from the end: the rows kept of
+  // each part's or address's attributes (part:N, addr:N, ...) still name them.
+  for (const auto& [table, column, what] : kNumbered) {
+    const std::string prefix = column[0] == 'P' ? "part:" : "addr:";
+    const std::string sql = fmt::format(
+        "select HeadId, group_concat(distinct n) from (select HeadId, cast(substr(name, 6, "
+        "instr(substr(name, 6) || ':', ':') - 1) as integer) as n from zu_mms_attr where "
+        "UserID=?1 and substr(name, 1, 5)='{2}' and HeadId in (select HeadId from zu_mms where "
+        "UserID=?1)) as kept where not exists (select 1 from {0} where HeadId=kept.HeadId and "
+        "UserID=?1 and {1}=kept.n) and HeadId not in (select HeadId from {0} where UserID=?1 "
+        "group by HeadId having min({1})<>0 or max({1})<>count(*)-1) group by HeadId order by "
+        "HeadId",
+        table, column, prefix);
+    EachRow(db, sql.c_str(), user, [&](sqlite3_stmt* row) {
+      out.push_back(fmt::format(
+          "multimedia message {} lost its {} numbered {}: deleted by another program; those "
+          "there are read in their order (left as it is)",
+          sqlite3_column_int64(row, 0), what, ColumnText(row, 1)));
+    });
+  }
   EachRow(db,
           fmt::format("select HeadId, type from zu_mms_addr where UserID=?1 and coalesce(type, "
                       "0) not in ({}, {}, {}, {}) and HeadId in (select HeadId from zu_mms where "
