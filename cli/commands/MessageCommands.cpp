@@ -44,7 +44,7 @@ void ShowMessages(Store& store, const std::vector<Message>& messages, const Opti
     if (!m.complete) shown = "[incomplete] " + shown;
     if (unread.Unread(m)) shown = kUnreadMark + shown;
     rows.push_back({std::to_string(m.id()), f == folders.end() ? std::to_string(h.fid) : f->second,
-                    ReadableTime(Utf8(h.recvtime), o.utc), Utf8(h.tel),
+                    ReadableTime(Utf8(h.recvtime), o.utc), CodeLine(Utf8(h.tel)),
                     Clip(OneLine(Utf8(h.name)), 16), (h.lockflag ? "\U0001F512" : "") + shown});
   }
   Decorate marks;  // the terms found, on a terminal

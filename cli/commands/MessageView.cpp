@@ -119,7 +119,7 @@ void PrintMessage(Store& s, const Message& m, const Options& o, bool unread) {
   if (IsLocked(m)) state += ", " + Word("locked");
   const std::pair<const char*, std::string> lines[] = {
       {"ID", std::to_string(m.id())},
-      {"NUMBER", Utf8(h.tel)},
+      {"NUMBER", CodeLine(Utf8(h.tel))},
       {"CONTACT", contact},
       {"FOLDER", FolderLine(s, h.fid)},
       {o.utc ? "TIME (UTC)" : "TIME", ReadableTime(Utf8(h.recvtime), o.utc)},

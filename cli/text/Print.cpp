@@ -117,6 +117,12 @@ bool Unprintable(char32_t c) {
 
 namespace {
 
+// The marks that only tell the direction of the characters around them
+// (Arabic letter, left-to-right, right-to-left mark): part of the texts that
+// hold them, and unlike embeddings, overrides and isolates they move no
+// strongly directed letter, so a text shown with them reads as written.
+bool IsDirectionMark(char32_t c) { return c == 0x061C || c == 0x200E || c == 0x200F; }
+
 std::string Shown(std::string_view text, bool keep_line_breaks, bool show_controls) {
   std::string valid;
   if (!utf8::is_valid(text.begin(), text.end())) {
@@ -136,7 +142,7 @@ std::string Shown(std::string_view text, bool keep_line_breaks, bool show_contro
       out += '\t';
     } else if (show_controls && u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_BIDI_CONTROL)) {
       out += ControlShown(c);
-    } else if (Unprintable(c)) {
+    } else if (Unprintable(c) && !(keep_line_breaks && IsDirectionMark(c))) {
       out += "\ufffd";
     } else {
       out.append(start, it);

@@ -38,8 +38,11 @@ bool Unprintable(char32_t c);
 // The text made harmless to print: each line break (CR LF, CR, LF, U+0085,
 // U+2028, U+2029) shows as "⏎", or as a plain line break when
 // `keep_line_breaks` (which keeps tabs too); every other unprintable
-// character and malformed UTF-8 as "�". Everything the tool prints for
-// people passes through here.
+// character and malformed UTF-8 as "�". A text printed whole (with its
+// line breaks: a message's text) keeps its direction marks (U+061C, U+200E,
+// U+200F): they are part of it and move no letter; on one line (a table's
+// cell, a name) they show as "�" too. Everything the tool prints for people
+// passes through here.
 std::string Printable(std::string_view text, bool keep_line_breaks);
 // The text on one line, so that a message never breaks a table row.
 std::string OneLine(std::string_view text);
