@@ -66,7 +66,9 @@ void MultimediaRows(sqlite3* db, uint32_t user, std::vector<std::string>& out,
                     std::vector<uint32_t>& orphans) {
   static constexpr const char* kNumbered[][3] = {{"zu_mms_part", "PartNo", "parts"},
                                                  {"zu_mms_addr", "AddrNo", "addresses"}};
-  for (const auto& [table, column, what] : kNumbered) {
+  for (const auto& numbered : kNumbered) {
+    // (not a structured binding: clang 14 cannot capture one in a lambda)
+    const char *table = numbered[0], *column = numbered[1], *what = numbered[2];
     const std::string sql = fmt::format(
         "select HeadId, group_concat(n, ', '), count(*) from (select HeadId, {1} as n from {0} "
         "where UserID=?1 and HeadId in (select HeadId from zu_mms where UserID=?1) order by "
@@ -82,7 +84,8 @@ void MultimediaRows(sqlite3* db, uint32_t user, std::vector<std::string>& out,
   }
   // Numbered densely but for rows deleted from the end: the rows kept of
   // each part's or address's attributes (part:N, addr:N, ...) still name them.
-  for (const auto& [table, column, what] : kNumbered) {
+  for (const auto& numbered : kNumbered) {
+    const char *table = numbered[0], *column = numbered[1], *what = numbered[2];
     const std::string prefix = column[0] == 'P' ? "part:" : "addr:";
     const std::string sql = fmt::format(
         "select HeadId, group_concat(distinct n) from (select HeadId, cast(substr(name, 6, "
