@@ -6,6 +6,8 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -25,6 +27,12 @@ inline std::string Utf8(const std::filesystem::path& path) {
 }
 inline std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// A whole file's bytes ("" when it cannot be read).
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(PathOf(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A new, empty folder of its own under the system's temporary folder.

@@ -71,11 +71,6 @@ int InChild(bool unprivileged, const std::function<int()>& check) {
   return InChildAs(unprivileged ? kNobody : geteuid(), check);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 mode_t Mode(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;

@@ -52,11 +52,6 @@ std::vector<std::string> Lines(const std::string& path) {
   return out;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class ReliabilityTest : public DbTest {
  protected:
   std::string Log(const std::string& name) { return dir_.path() + "/" + name; }
