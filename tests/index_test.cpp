@@ -1,12 +1,11 @@
 // The indexes made at open: present on new and earlier files, chosen by the
 // queries they are for, never by the unordered listings (which keep
-// returning rows in id order), and changing no query's result.
+// returning rows in id order).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -150,22 +149,6 @@ TEST_P(IndexPlanTest, EachQueryUsesItsIndex) {
   }
 }
 
-TEST_P(IndexPlanTest, TheUnorderedListingsReadInIdOrder) {
-  // The UserID index, whose entries are (UserID, id), or, when the user owns
-  // much of the table, the table itself: either way in id order.
-  for (const char16_t* statement :
-       {u"select ID, ModifyTime from SmsHead where UserID=?",
-        u"select ID, UUID from SmsHead where UserID=?", u"select ID from SmsHead where UserID=?",
-        u"select * from SmsHead where UserID=?", u"select id from SmsHead where (UserID=?)",
-        u"select * from SmsHead where (UserID=?)"}) {
-    const std::string plan = Plan(statement);
-    const bool by_user =
-        plan.ends_with("SEARCH SmsHead USING INDEX SmsHead_fk_userid (UserID=?)\n") ||
-        plan.ends_with("SEARCH SmsHead USING COVERING INDEX SmsHead_fk_userid (UserID=?)\n");
-    EXPECT_TRUE(by_user || plan.ends_with("|SCAN SmsHead\n")) << plan;
-  }
-}
-
 TEST_P(IndexPlanTest, TheListingsReturnRowsInIdOrder) {
   const uint32_t n_all = static_cast<uint32_t>(ids_.size());
   std::vector<SmsHead> heads(n_all);
@@ -189,106 +172,6 @@ TEST_P(IndexPlanTest, TheListingsReturnRowsInIdOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Statistics, IndexPlanTest,
                          ::testing::Values(kNoStatistics, kSampled, kExact));
-
-// Query results with the indexes and without: the same rows, the same keys
-// in the same order, and among rows whose key ties, the same set.
-TEST_F(IndexTest, QueriesGiveTheSameResultsWithAndWithoutTheIndexes) {
-  Fill(120);
-  struct Case {
-    int32_t fid;
-    int32_t order;
-    int32_t direction;
-    uint32_t capacity;
-  };
-  const Case cases[] = {
-      {1, ZU_HEAD_CREATETIME, 2, 7},
-      {2, ZU_HEAD_CREATETIME, 1, 1000},
-      {3, ZU_HEAD_RECVTIME, 2, 5},
-      {1, ZU_HEAD_RECVTIME, 1, 40},
-      {2, 0, 0, 1000},
-      {3, 0, 0, 3},
-      {1, ZU_HEAD_CREATETIME, 2, 0},
-      {4, ZU_HEAD_CREATETIME, 2, 10},
-  };
-  // Per case: the count, then each row's key and id.
-  using Result = std::vector<std::pair<std::u16string, uint32_t>>;
-  auto run = [&] {
-    std::vector<std::pair<uint32_t, Result>> out;
-    for (const Case& c : cases) {
-      _MimerQueryFilterItem item{};
-      item.field = ZU_HEAD_FID;
-      item.op = ZU_OP_EQ;
-      item.value.number = c.fid;
-      _MimerQueryOrderItem order{c.order, c.direction};
-      MimerQueryFilter filter{1, &item, 1, c.order ? 1u : 0u, c.order ? &order : nullptr};
-      uint32_t count = 0;
-      EXPECT_EQ(store_.QuerySmsHeadCount(filter, count), 0);
-      std::vector<SmsHead> recs(c.capacity + 1);
-      std::vector<uint32_t> ids(c.capacity + 1);
-      uint32_t n = 0, n_ids = 0;
-      EXPECT_EQ(store_.QuerySmsHead(filter, recs.data(), c.capacity, n), 0);
-      EXPECT_EQ(store_.QuerySmsHeadID(filter, ids.data(), c.capacity, n_ids), 0);
-      EXPECT_EQ(n, std::min(count, c.capacity));
-      EXPECT_EQ(n_ids, n);
-      Result rows;
-      for (uint32_t i = 0; i < n; ++i) {
-        const SmsHead& h = recs[i];
-        rows.emplace_back(c.order == ZU_HEAD_RECVTIME     ? h.recvtime
-                          : c.order == ZU_HEAD_CREATETIME ? h.createtime
-                                                          : u"",
-                          static_cast<uint32_t>(h.id));
-        EXPECT_EQ(ids[i], static_cast<uint32_t>(h.id));
-      }
-      out.emplace_back(count, rows);
-    }
-    // A message by its UUID.
-    SmsHead wanted{};
-    EXPECT_EQ(store_.GetSmsHead(ids_[17], wanted), 0);
-    _MimerQueryFilterItem item{};
-    item.field = ZU_HEAD_UUID;
-    item.op = ZU_OP_BYTES_EQ;
-    item.value.bytes = wanted.uuid;
-    MimerQueryFilter filter{1, &item, 1, 0, nullptr};
-    uint32_t found[4] = {}, n = 0;
-    EXPECT_EQ(store_.QuerySmsHeadID(filter, found, 4, n), 0);
-    out.emplace_back(n, Result{{u"", found[0]}});
-    return out;
-  };
-  const auto with = run();
-  for (const char* name : kIndexes) Raw(std::string("DROP INDEX ") + name);
-  const auto without = run();
-  ASSERT_EQ(with.size(), without.size());
-  for (size_t c = 0; c < with.size(); ++c) {
-    EXPECT_EQ(with[c].first, without[c].first) << "case " << c;
-    const Result& a = with[c].second;
-    const Result& b = without[c].second;
-    ASSERT_EQ(a.size(), b.size()) << "case " << c;
-    const bool ordered = c < std::size(cases) && cases[c].order != 0;
-    if (!ordered) {
-      // No ordering decides: the same set of rows.
-      std::set<uint32_t> sa, sb;
-      for (const auto& [key, id] : a) sa.insert(id);
-      for (const auto& [key, id] : b) sb.insert(id);
-      if (a.size() == with[c].first) {
-        EXPECT_EQ(sa, sb) << "case " << c;
-      }
-      continue;
-    }
-    // The keys in the same order; the rows of each key alike, except those
-    // of the last key, which the capacity may cut anywhere among the ties.
-    std::map<std::u16string, std::set<uint32_t>> ga, gb;
-    for (size_t i = 0; i < a.size(); ++i) {
-      EXPECT_EQ(a[i].first, b[i].first) << "case " << c << " row " << i;
-      ga[a[i].first].insert(a[i].second);
-      gb[b[i].first].insert(b[i].second);
-    }
-    if (!a.empty()) {
-      ga.erase(a.back().first);
-      gb.erase(b.back().first);
-    }
-    EXPECT_EQ(ga, gb) << "case " << c;
-  }
-}
 
 // The count before the rows stops at the capacity; a capacity past 2^31 is
 // no bound at all.
