@@ -62,29 +62,30 @@ class EngineTest : public DbTest {
   CMimerDatabase db_{1, 9};
 };
 
-TEST_F(EngineTest, DefinitionsExistOnceAndFailTheSecondTime) {
+TEST_F(EngineTest, DefinitionsThatExistOrReferToNothingAreRefusedAndLeaveNothing) {
   CreateBasics();
-  EXPECT_THROW(Run(u"create databank db of 10 pages in 'x.dbf' with trans option;"),
-               CMimerException);
-  EXPECT_NE(LastError().find("databank db already exists"), std::string::npos) << LastError();
-  EXPECT_THROW(Run(u"create unique sequence seq initial_value=1;"), CMimerException);
-  EXPECT_THROW(Run(u"create statement seq_cur set ? = current_value of seq;"), CMimerException);
-  EXPECT_THROW(Run(u"create table B( id integer )in db;"), CMimerException);
-  // Names compare without case, as unquoted Mimer SQL names do.
-  EXPECT_THROW(Run(u"create unique sequence SEQ initial_value=1;"), CMimerException);
-}
-
-TEST_F(EngineTest, DefinitionsNeedWhatTheyReferTo) {
-  EXPECT_THROW(Run(u"create table A( id integer )in nodb;"), CMimerException);
-  EXPECT_NE(LastError().find("databank nodb does not exist"), std::string::npos);
-  EXPECT_THROW(Run(u"create statement s set ? = current_value of noseq;"), CMimerException);
-  Run(u"create databank db of 10 pages in 'x.dbf' with trans option;");
-  EXPECT_THROW(Run(u"create table A( id integer, k integer, foreign key(k) references "
-                   u"nowhere(id) on delete cascade )in db;"),
-               CMimerException);
-  EXPECT_NE(LastError().find("nowhere"), std::string::npos) << LastError();
-  // A refused definition leaves nothing behind.
-  EXPECT_FALSE(Conn().HasTable("A"));
+  const struct {
+    const char16_t* text;
+    const char* error;
+  } kRefused[] = {
+      {u"create databank db of 10 pages in 'x.dbf' with trans option;",
+       "databank db already exists"},
+      {u"create unique sequence seq initial_value=1;", "seq"},
+      {u"create statement seq_cur set ? = current_value of seq;", "seq_cur"},
+      {u"create table B( id integer )in db;", "B"},
+      // Names compare without case, as unquoted Mimer SQL names do.
+      {u"create unique sequence SEQ initial_value=1;", "SEQ"},
+      {u"create table C( id integer )in nodb;", "databank nodb does not exist"},
+      {u"create statement s set ? = current_value of noseq;", "noseq"},
+      {u"create table C( id integer, k integer, foreign key(k) references nowhere(id) on delete "
+       u"cascade )in db;",
+       "nowhere"},
+  };
+  for (const auto& c : kRefused) {
+    EXPECT_THROW(Run(c.text), CMimerException) << engine::ToUtf8(c.text);
+    EXPECT_NE(LastError().find(c.error), std::string::npos) << LastError();
+  }
+  EXPECT_FALSE(Conn().HasTable("C"));
 }
 
 TEST_F(EngineTest, SequenceDrawsIdsAcrossTablesAndExecuteStatementReadsThem) {

@@ -46,12 +46,6 @@ std::vector<std::string> Rows(sqlite3* db, const std::string& sql, int column = 
   return out;
 }
 
-void Exec(sqlite3* db, const std::string& sql) {
-  char* error = nullptr;
-  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "") << " in: " << sql;
-}
-
 // The plan lines of `sql` that read a growing table whole: a scan, or a
 // search through an index without a key (an index walked end to end).
 std::vector<std::string> WholeReads(sqlite3* db, const std::string& sql) {
@@ -162,30 +156,25 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
     sqlite3_close(db);
   }
 
-  // The file's statistics replaced by those of `from`.
-  void CopyStatistics(const std::string& from) {
-    WithFile([&](sqlite3* db) {
-      Exec(db, "ANALYZE sqlite_schema; DELETE FROM sqlite_stat1; ATTACH '" + from +
-                   "' AS other; INSERT INTO sqlite_stat1 SELECT * FROM other.sqlite_stat1");
-    });
+  // Raw, which must succeed.
+  std::string Sql(const std::string& sql) {
+    std::string out = Raw(sql);
+    EXPECT_EQ(out.find("error: "), std::string::npos) << out << " in: " << sql;
+    return out;
   }
 
   // Heads of two users and tombstones, added in the file through SQL.
   void Grow(int heads) {
-    WithFile([&](sqlite3* db) {
-      const std::string columns =
-          Rows(db,
-               "SELECT group_concat('\"' || name || '\"') FROM pragma_table_info('SmsHead') "
-               "WHERE name NOT IN ('id', 'uuid', 'UserID')")
-              .at(0);
-      Exec(db,
-           "PRAGMA recursive_triggers=ON; INSERT OR IGNORE INTO tbl_zu_user VALUES (2); "
-           "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < " +
-               std::to_string(heads) + ") INSERT INTO SmsHead (" + columns +
-               ", uuid, UserID) SELECT " + columns +
-               ", randomblob(16), 1 + i % 2 FROM k, (SELECT * FROM SmsHead LIMIT 1); "
-               "DELETE FROM SmsHead WHERE id % 10 = 0");
-    });
+    std::string columns =
+        Sql("SELECT group_concat('\"' || name || '\"') FROM pragma_table_info('SmsHead') "
+            "WHERE name NOT IN ('id', 'uuid', 'UserID')");
+    columns.pop_back();
+    Sql("PRAGMA recursive_triggers=ON; INSERT OR IGNORE INTO tbl_zu_user VALUES (2); "
+        "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < " +
+        std::to_string(heads) + ") INSERT INTO SmsHead (" + columns + ", uuid, UserID) SELECT " +
+        columns +
+        ", randomblob(16), 1 + i % 2 FROM k, (SELECT * FROM SmsHead LIMIT 1); "
+        "DELETE FROM SmsHead WHERE id % 10 = 0");
   }
 };
 
@@ -214,17 +203,20 @@ TEST_F(PlanTest, NoStatementReadsAGrowingTableWholeUnderAnyStatistics) {
       std::function<void()> take;
     };
     const Statistics cases[] = {
-        {"none",
-         [&] { WithFile([](sqlite3* db) { Exec(db, "DROP TABLE IF EXISTS sqlite_stat1"); }); }},
-        {"tiny store", [&] { CopyStatistics(tiny); }},
+        {"none", [&] { Sql("DROP TABLE IF EXISTS sqlite_stat1"); }},
+        {"tiny store",
+         [&] {
+           Sql("ANALYZE sqlite_schema; DELETE FROM sqlite_stat1; ATTACH '" + tiny +
+               "' AS other; INSERT INTO sqlite_stat1 SELECT * FROM other.sqlite_stat1");
+         }},
         {"sampled at close",
          [&] {
-           WithFile([](sqlite3* db) { Exec(db, "DROP TABLE IF EXISTS sqlite_stat1"); });
+           Sql("DROP TABLE IF EXISTS sqlite_stat1");
            ASSERT_EQ(store_.Open(), 0) << LastError();
            for (const auto& s : Workload()) statements.insert(s);
            store_.Close();
          }},
-        {"full analysis", [&] { WithFile([](sqlite3* db) { Exec(db, "ANALYZE"); }); }},
+        {"full analysis", [&] { Sql("ANALYZE"); }},
     };
     for (const auto& statistics : cases) {
       statistics.take();
@@ -276,24 +268,16 @@ TEST_F(PlanTest, AnAddDoesTheSameWorkOnALogOfAHundredThousandEntriesUnderStaleSt
   uint32_t id = 0;
   ASSERT_EQ(store_.AddSmsHead(h, id), 0);
   store_.Close();
-  std::vector<std::string> stale;
-  WithFile([&](sqlite3* db) {
-    Exec(db, "ANALYZE");
-    stale = Rows(
-        db, "SELECT quote(tbl) || ', ' || quote(idx) || ', ' || quote(stat) FROM sqlite_stat1");
-  });
+  Sql("ANALYZE; CREATE TABLE stale AS SELECT * FROM sqlite_stat1");
   uint64_t steps[2];
   int entries = 1;
   for (int grown : {1000, 100000}) {
-    WithFile([&](sqlite3* db) {
-      // Entries of another user's records, added without their triggers'
-      // work; then the statistics of the tiny store again.
-      Exec(db, "WITH RECURSIVE k(i) AS (SELECT " + std::to_string(entries) +
-                   " UNION ALL SELECT i + 1 FROM k WHERE i < " + std::to_string(grown) +
-                   ") INSERT INTO zu_changes (UserID, family, id, kind) SELECT 2, 1, 1000000 + i, "
-                   "1 FROM k; DELETE FROM sqlite_stat1");
-      for (const auto& row : stale) Exec(db, "INSERT INTO sqlite_stat1 VALUES (" + row + ")");
-    });
+    // Entries of another user's records, added without their triggers' work;
+    // then the statistics of the tiny store again.
+    Sql("WITH RECURSIVE k(i) AS (SELECT " + std::to_string(entries) +
+        " UNION ALL SELECT i + 1 FROM k WHERE i < " + std::to_string(grown) +
+        ") INSERT INTO zu_changes (UserID, family, id, kind) SELECT 2, 1, 1000000 + i, 1 FROM k; "
+        "DELETE FROM sqlite_stat1; INSERT INTO sqlite_stat1 SELECT * FROM stale");
     entries = grown + 1;
     ASSERT_EQ(store_.Open(), 0) << LastError();
     steps[grown == 1000 ? 0 : 1] = StepsOfAnAdd(store_);
@@ -312,7 +296,7 @@ TEST_F(PlanTest, OpeningAndClosingAnUnchangedStoreWritesNothing) {
   ASSERT_EQ(store_.AddSmsHead(h, id), 0) << LastError();
   Grow(3000);
   // A log without tombstones: its index of them is empty.
-  WithFile([](sqlite3* db) { Exec(db, "DELETE FROM zu_changes WHERE deleted IS NOT NULL"); });
+  Sql("DELETE FROM zu_changes WHERE deleted IS NOT NULL");
   store_.Close();
   const auto open_list_close = [&] {
     ASSERT_EQ(store_.Open(), 0) << LastError();
