@@ -601,11 +601,7 @@ TEST_F(EdgeTest, AReaderWaitsWhileItsOwnerMakesTheLogsIndex) {
 TEST_F(EdgeTest, ABatchThatAFullDiskEndedIsWhollyAbsent) {
   Seed(5);
   EXPECT_EQ(InChild(false, BatchOnAFullDisk), 0);
-  SmsDatabase* store = Open();
-  ASSERT_NE(store, nullptr) << LastError();
-  EXPECT_EQ(Count(store), 6u);
-  Close(store);
-  EXPECT_EQ(Raw("pragma integrity_check"), "ok\n");
+  EXPECT_EQ(Raw("select count(*) from SmsHead; pragma integrity_check"), "6\nok\n");
 }
 
 // A batch is ended by the thread that began it; another thread's commit or

@@ -131,20 +131,6 @@ TEST_F(QueryTest, OrderingsAndConditionsThatDoNotFitRunNothing) {
   uint32_t n = 77;
   EXPECT_EQ(store_.QuerySmsHeadCount(filter, n), -1);
   EXPECT_EQ(n, 77u);
-
-  // Conditions that would not fit: -1, nothing runs, n unchanged.
-  std::vector<_MimerQueryFilterItem> many(60, Text(10, ZU_OP_CONTAINS, u"a"));
-  Filter big{many, {}, 0};
-  filter = big.Get();
-  n = 77;
-  EXPECT_EQ(QueryZuSmsHeadCount(&store_, &filter, &n), -1);
-  EXPECT_EQ(n, 77u);
-  char16_t error[128];
-  GetZuSmsLastError(error, 128);
-  EXPECT_NE(engine::ToUtf8(error).find("1024"), std::string::npos);
-  SmsHead recs[4];
-  EXPECT_EQ(store_.QuerySmsHead(filter, recs, 4, n), -1);
-  EXPECT_EQ(n, 77u);
 }
 
 TEST_F(QueryTest, EveryComparisonOnANumber) {
