@@ -16,13 +16,14 @@ class EngineTest : public DbTest {
   void SetUp() override {
     DbTest::SetUp();
     ASSERT_EQ(db_.Open(), 0) << LastError();
+    CreateBasics();
   }
 
   CMimerConnection& Conn() { return CMimerDatabase::GetConn(MimerConnDefault); }
 
   // Runs `text` with `values` for its markers; the rows it changed.
   template <typename... Values>
-  int Run(const char16_t* text, Values... values) {
+  int Run(const char16_t* text, const Values&... values) {
     CMimerCommand cmd(&Conn());
     cmd.InitCommand(text);
     (cmd.AppendParameter(values), ...);
@@ -49,6 +50,15 @@ class EngineTest : public DbTest {
     return CurrentId();
   }
 
+  // Runs the select `text` with `values` for its markers into `rows`.
+  template <typename... Values>
+  void Query(CMimerCommand& cmd, CMimerRecordSet& rows, const char16_t* text,
+             const Values&... values) {
+    cmd.InitCommand(text);
+    (cmd.AppendParameter(values), ...);
+    cmd.ExecuteQuery(rows);
+  }
+
   uint32_t CurrentId() {
     CMimerCommand cmd(&Conn());
     uint32_t id = 0;
@@ -63,7 +73,6 @@ class EngineTest : public DbTest {
 };
 
 TEST_F(EngineTest, DefinitionsThatExistOrReferToNothingAreRefusedAndLeaveNothing) {
-  CreateBasics();
   const struct {
     const char16_t* text;
     const char* error;
@@ -89,7 +98,6 @@ TEST_F(EngineTest, DefinitionsThatExistOrReferToNothingAreRefusedAndLeaveNothing
 }
 
 TEST_F(EngineTest, SequenceDrawsIdsAcrossTablesAndExecuteStatementReadsThem) {
-  CreateBasics();
   EXPECT_EQ(InsertA(1, u"a"), 1u);
   EXPECT_EQ(InsertA(2, u"b"), 2u);
   Run(u"insert into B( t, UserID) VALUES (?, ?)", u"b", uint32_t{1});
@@ -106,7 +114,6 @@ TEST_F(EngineTest, SequenceDrawsIdsAcrossTablesAndExecuteStatementReadsThem) {
 }
 
 TEST_F(EngineTest, CurrentValueIsTheCallingThreadsOwn) {
-  CreateBasics();
   EXPECT_THROW(CurrentId(), CMimerException);  // nothing drawn yet
   uint32_t mine = InsertA(1, u"a");
   uint32_t theirs = 0, theirs_read = 0;
@@ -121,7 +128,6 @@ TEST_F(EngineTest, CurrentValueIsTheCallingThreadsOwn) {
 }
 
 TEST_F(EngineTest, ConcurrentInsertsEachReadBackTheirOwnId) {
-  CreateBasics();
   constexpr int kThreads = 4, kEach = 50;
   std::vector<std::vector<std::pair<uint32_t, int16_t>>> got(kThreads);
   std::vector<std::thread> threads;
@@ -146,7 +152,6 @@ TEST_F(EngineTest, ConcurrentInsertsEachReadBackTheirOwnId) {
 }
 
 TEST_F(EngineTest, RefusesTextsAndNumbersTheirColumnsCannotHold) {
-  CreateBasics();
   EXPECT_EQ(InsertA(1, u"12345"), 1u);
   EXPECT_THROW(InsertA(1, u"123456"), CMimerException);  // nvarchar(5)
   EXPECT_EQ(InsertA(-32768, u"x"), 2u);
@@ -166,7 +171,6 @@ TEST_F(EngineTest, RefusesTextsAndNumbersTheirColumnsCannotHold) {
 }
 
 TEST_F(EngineTest, DeletingAUserCascadesToItsRowsOnly) {
-  CreateBasics();
   Raw("insert into tbl_zu_user values (2)");
   InsertA(1, u"a");
   Raw("insert into A (id, UserID) values (100, 2)");
@@ -176,7 +180,6 @@ TEST_F(EngineTest, DeletingAUserCascadesToItsRowsOnly) {
 }
 
 TEST_F(EngineTest, KeywordColumnsQuotedLiteralsAndColumnNamesInAnyCase) {
-  CreateBasics();
   InsertA(3, u"x");
   InsertA(9, u"y'z");
   EXPECT_EQ(
@@ -185,9 +188,7 @@ TEST_F(EngineTest, KeywordColumnsQuotedLiteralsAndColumnNamesInAnyCase) {
   EXPECT_EQ(Run(u"update A set n=n where t like 'y''%' escape '\\'"), 1);
   CMimerCommand cmd(&Conn());
   CMimerRecordSet rows;
-  cmd.InitCommand(u"select * from A where UserID=? order by Index desc");
-  cmd.AppendParameter(uint32_t{1});
-  cmd.ExecuteQuery(rows);
+  Query(cmd, rows, u"select * from A where UserID=? order by Index desc", uint32_t{1});
   int32_t id = 0;
   uint32_t uid = 0;
   int16_t index = 0;
@@ -206,13 +207,10 @@ TEST_F(EngineTest, KeywordColumnsQuotedLiteralsAndColumnNamesInAnyCase) {
 }
 
 TEST_F(EngineTest, GetValueNeverWritesPastTheSizeItIsGiven) {
-  CreateBasics();
   InsertA(1, u"abcde");
   CMimerCommand cmd(&Conn());
   CMimerRecordSet rows;
-  cmd.InitCommand(u"select t, u, n from A where id=?");
-  cmd.AppendParameter(uint32_t{1});
-  cmd.ExecuteQuery(rows);
+  Query(cmd, rows, u"select t, u, n from A where id=?", uint32_t{1});
 
   char16_t text[8];
   std::fill(std::begin(text), std::end(text), u'#');
@@ -234,7 +232,6 @@ TEST_F(EngineTest, GetValueNeverWritesPastTheSizeItIsGiven) {
 }
 
 TEST_F(EngineTest, LargeObjectsKeepTheirLengthAndReadInPieces) {
-  CreateBasics();
   struct Case {
     const char16_t* type;
     size_t limit;  // 0: none of its own
@@ -270,9 +267,8 @@ TEST_F(EngineTest, LargeObjectsKeepTheirLengthAndReadInPieces) {
     // Read whole with its length, cut to a smaller destination, and in pieces.
     CMimerCommand cmd(&Conn());
     CMimerRecordSet rows;
-    cmd.InitCommand((u"select d, length(d) as n from " + name + u" where id=?").c_str());
-    cmd.AppendParameter(static_cast<int32_t>(fits));
-    cmd.ExecuteQuery(rows);
+    Query(cmd, rows, (u"select d, length(d) as n from " + name + u" where id=?").c_str(),
+          static_cast<int32_t>(fits));
     std::string back(fits + 1, '#');
     size_t length = 0;
     int32_t n = 0;
@@ -309,7 +305,6 @@ TEST_F(EngineTest, LargeObjectsKeepTheirLengthAndReadInPieces) {
 }
 
 TEST_F(EngineTest, TimestampsRoundTripAndReadWell) {
-  CreateBasics();
   tagTIMESTAMP_STRUCT t{2024, 2, 29, 23, 59, 58, 0};
   Run(u"insert into A( m, UserID) VALUES (?, ?)", t, uint32_t{1});
   const tagTIMESTAMP_STRUCT bad{2024, 13, 1, 0, 0, 0, 0};
@@ -317,23 +312,19 @@ TEST_F(EngineTest, TimestampsRoundTripAndReadWell) {
   EXPECT_EQ(Raw("select m from A"), "2024-02-29 23:59:58\n");
   CMimerCommand cmd(&Conn());
   CMimerRecordSet rows;
-  cmd.InitCommand(u"select m from A");
-  cmd.ExecuteQuery(rows);
+  Query(cmd, rows, u"select m from A");
   tagTIMESTAMP_STRUCT back{};
   rows.GetValue("M", &back, sizeof back);
   EXPECT_EQ(std::memcmp(&back, &t, sizeof t), 0);
 }
 
 TEST_F(EngineTest, ACopiedRecordSetKeepsTheRowItWasMadeOn) {
-  CreateBasics();
   InsertA(1, u"one");
   InsertA(2, u"two");
   InsertA(3, u"three");
   CMimerCommand cmd(&Conn());
   CMimerRecordSet rows;
-  cmd.InitCommand(u"select * from A where UserID=?");
-  cmd.AppendParameter(uint32_t{1});
-  cmd.ExecuteQuery(rows);
+  Query(cmd, rows, u"select * from A where UserID=?", uint32_t{1});
   CMimerRecordSet first(rows);
   rows.MoveNext();
   CMimerRecordSet second(rows);
@@ -352,7 +343,6 @@ TEST_F(EngineTest, ACopiedRecordSetKeepsTheRowItWasMadeOn) {
 }
 
 TEST_F(EngineTest, CommandsCatchMisuseAndLeaveTheConnectionUsable) {
-  CreateBasics();
   CMimerCommand cmd(&Conn());
   EXPECT_THROW(cmd.ExecuteNoQuery(), CMimerException);  // nothing initialised
   EXPECT_THROW(cmd.InitCommand(u"select * from Nowhere"), CMimerException);
@@ -380,7 +370,6 @@ TEST_F(EngineTest, CommandsCatchMisuseAndLeaveTheConnectionUsable) {
 }
 
 TEST_F(EngineTest, OneTextInUseTwiceAtOnceAndAFreeStandingParameterSet) {
-  CreateBasics();
   InsertA(1, u"a");
   InsertA(2, u"b");
   const char16_t* text = u"select index from A where UserID=? and id>=?";
@@ -389,12 +378,8 @@ TEST_F(EngineTest, OneTextInUseTwiceAtOnceAndAFreeStandingParameterSet) {
   values.AppendParameter(int32_t{1});
   CMimerCommand outer(&Conn()), inner(&Conn());
   CMimerRecordSet a, b;
-  outer.InitCommand(text);
-  outer.AppendParameter(values);
-  outer.ExecuteQuery(a);
-  inner.InitCommand(text);
-  inner.AppendParameter(values);
-  inner.ExecuteQuery(b);
+  Query(outer, a, text, values);
+  Query(inner, b, text, values);
   b.MoveNext();
   int16_t x = 0, y = 0;
   a.GetValue("index", &x, sizeof x);
@@ -404,30 +389,24 @@ TEST_F(EngineTest, OneTextInUseTwiceAtOnceAndAFreeStandingParameterSet) {
 }
 
 TEST_F(EngineTest, ARowBoundAppliesToTheNextSelectOnly) {
-  CreateBasics();
   for (int16_t i = 0; i < 5; ++i) InsertA(i, u"x");
   CMimerCommand cmd(&Conn());
   CMimerRecordSet rows;
   cmd.SetMaxRows(2);
-  cmd.InitCommand(u"select index from A where UserID=? order by index desc");
-  cmd.AppendParameter(uint32_t{1});
-  cmd.ExecuteQuery(rows);
+  Query(cmd, rows, u"select index from A where UserID=? order by index desc", uint32_t{1});
   int16_t index = 0;
   rows.GetValue("index", &index, sizeof index);
   EXPECT_EQ(index, 4);
   EXPECT_EQ(rows.MoveNext(), 0);
   EXPECT_EQ(rows.MoveNext(), 100);  // two rows, then no more
   // The same text without a bound is another statement, with every row.
-  cmd.InitCommand(u"select index from A where UserID=? order by index desc");
-  cmd.AppendParameter(uint32_t{1});
-  cmd.ExecuteQuery(rows);
+  Query(cmd, rows, u"select index from A where UserID=? order by index desc", uint32_t{1});
   int count = 1;
   while (rows.MoveNext() == 0) ++count;
   EXPECT_EQ(count, 5);
 }
 
 TEST_F(EngineTest, DropDatabankCascadeDropsItsTables) {
-  CreateBasics();
   InsertA(1, u"a");
   EXPECT_THROW(Run(u"drop databank db"), CMimerException);  // not empty
   Run(u"drop databank db cascade;");
