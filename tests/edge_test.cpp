@@ -71,11 +71,6 @@ int InChild(bool unprivileged, const std::function<int()>& check) {
   return InChildAs(unprivileged ? kNobody : geteuid(), check);
 }
 
-mode_t Mode(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
 // The files in `folder` that `user` owns.
 int FilesOf(const std::string& folder, uid_t user) {
   int n = 0;
@@ -234,12 +229,12 @@ int MakePrivateFiles(const std::string& base) {
       CHILD_CHECK(store != nullptr);
       CHILD_CHECK(AddHead(store, u"private") == 0);
       CHILD_CHECK(Count(store) == static_cast<uint32_t>(open + 1));
-      for (const char* suffix : {"", "-wal", "-shm"}) CHILD_CHECK(Mode(file + suffix) == 0600);
+      for (const char* suffix : {"", "-wal", "-shm"}) CHILD_CHECK(FileMode(file + suffix) == 0600u);
       Close(store);
     }
     if (round == 0) {
-      CHILD_CHECK(Mode(base + "/data") == 0700);
-      CHILD_CHECK(Mode(base + "/data/zusms") == 0700);
+      CHILD_CHECK(FileMode(base + "/data") == 0700u);
+      CHILD_CHECK(FileMode(base + "/data/zusms") == 0700u);
     }
   }
   struct stat st {};
