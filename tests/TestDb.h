@@ -9,7 +9,9 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "Boundary.h"
@@ -140,6 +142,29 @@ class OpenStoreTest : public DbTest {
     DbTest::TearDown();
   }
   Store store_{1};
+};
+
+// While it lives, the texts (with their markers) of the statements that the
+// process's connection runs.
+class StatementLog {
+ public:
+  StatementLog() { Set(this); }
+  ~StatementLog() { Set(nullptr); }
+  StatementLog(const StatementLog&) = delete;
+  StatementLog& operator=(const StatementLog&) = delete;
+  std::set<std::string> texts;
+
+ private:
+  static void Set(StatementLog* log) {
+    auto& c = engine::Connection::Default();
+    std::lock_guard lock(c.Mutex());
+    sqlite3_trace_v2(c.Db(), log ? SQLITE_TRACE_STMT : 0, log ? &Add : nullptr, log);
+  }
+  static int Add(unsigned, void* log, void* stmt, void* text) {
+    if (std::string_view(static_cast<const char*>(text)).starts_with("--")) return 0;
+    static_cast<StatementLog*>(log)->texts.insert(sqlite3_sql(static_cast<sqlite3_stmt*>(stmt)));
+    return 0;
+  }
 };
 
 }  // namespace zusms::testing

@@ -5,11 +5,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "Dialect.h"
 #include "RecordTraits.h"
 #include "SmsDatabase.h"
 #include "TestDb.h"
@@ -35,15 +33,6 @@ class IndexTest : public OpenStoreTest<SmsDatabase> {
                "'") == "1\n";
     }
     return n;
-  }
-
-  // What SQLite plans for a statement the store sends (Mimer SQL), as the
-  // engine translates it; `limited` adds the row bound of a limited select.
-  std::string Plan(const char16_t* statement, bool limited = false) {
-    std::string sql = engine::Parse(statement).sql;
-    if (limited) sql += " limit 50";
-    std::string plan = Raw("EXPLAIN QUERY PLAN " + sql);
-    return plan;
   }
 
   // User 1's heads: ids rising while folders, times and UUIDs fall, with
@@ -123,29 +112,42 @@ class IndexPlanTest : public IndexTest, public ::testing::WithParamInterface<Sta
   }
 };
 
-TEST_P(IndexPlanTest, EachQueryUsesItsIndex) {
-  // A folder page by either time: an index search in the requested order,
-  // no sorting.
-  for (const auto& [statement, index] : std::map<std::u16string, std::string>{
-           {u"select * from SmsHead where (UserID=?) and (fid = ?) order by CreateTime desc",
-            "SmsHead_fid_user_ctime"},
-           {u"select id from SmsHead where (UserID=?) and (fid = ?) order by CreateTime asc",
-            "SmsHead_fid_user_ctime"},
-           {u"select * from SmsHead where (UserID=?) and (fid = ?) order by RecvTime desc",
-            "SmsHead_fid_user_rtime"},
-       }) {
-    const std::string plan = Plan(statement.c_str(), true);
-    EXPECT_NE(plan.find("INDEX " + index + " (fid=? AND UserID=?)"), std::string::npos) << plan;
-    EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
-  }
-  // The count of a folder reads the index alone; so does the count bounded
-  // by a capacity.
-  for (const char16_t* statement :
-       {u"select count(*) as cnt from SmsHead where (UserID=?) and (fid = ?)",
-        u"select count(*) as cnt from (select id from SmsHead where (UserID=?) and (fid = ?) "
-        u"limit ?)"}) {
-    const std::string plan = Plan(statement);
-    EXPECT_NE(plan.find("COVERING INDEX SmsHead_fid_user_"), std::string::npos) << plan;
+// A folder's page by either time is an index search in the requested order,
+// without sorting; its count, bounded by the capacity or not, reads the index
+// alone.
+TEST_P(IndexPlanTest, AFoldersPagesAndCountsUseItsIndex) {
+  const struct {
+    int32_t order, direction;
+    const char* index;
+  } cases[] = {{ZU_HEAD_CREATETIME, 2, "SmsHead_fid_user_ctime"},
+               {ZU_HEAD_CREATETIME, 1, "SmsHead_fid_user_ctime"},
+               {ZU_HEAD_RECVTIME, 2, "SmsHead_fid_user_rtime"}};
+  for (const auto& c : cases) {
+    _MimerQueryFilterItem item{ZU_HEAD_FID, ZU_OP_EQ, {.number = 2}};
+    _MimerQueryOrderItem order{c.order, c.direction};
+    MimerQueryFilter filter{1, &item, 1, 1, &order};
+    StatementLog log;
+    SmsHead page[5];
+    uint32_t ids[5], n = 0;
+    ASSERT_EQ(store_.QuerySmsHead(filter, page, 5, n), 0) << LastError();
+    ASSERT_EQ(store_.QuerySmsHeadID(filter, ids, 5, n), 0) << LastError();
+    ASSERT_EQ(store_.QuerySmsHeadCount(filter, n), 0) << LastError();
+    int counts = 0;
+    for (const std::string& sql : log.texts) {
+      if (sql.find("\"fid\"") == std::string::npos) continue;
+      const std::string plan = Raw("EXPLAIN QUERY PLAN " + sql);
+      if (sql.starts_with("select count")) {
+        ++counts;
+        EXPECT_NE(plan.find("COVERING INDEX SmsHead_fid_user_"), std::string::npos) << plan;
+      } else {
+        EXPECT_NE(plan.find(std::string("INDEX ") + c.index + " (fid=? AND UserID=?)"),
+                  std::string::npos)
+            << sql << "\n"
+            << plan;
+        EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
+      }
+    }
+    EXPECT_EQ(counts, 2) << ::testing::PrintToString(log.texts);
   }
 }
 

@@ -91,21 +91,7 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
   // Every operation on message heads, folders and changes, with the texts
   // of the statements they ran.
   std::set<std::string> Workload() {
-    std::set<std::string> texts;
-    {
-      auto& c = engine::Connection::Default();
-      std::lock_guard lock(c.Mutex());
-      sqlite3_trace_v2(
-          c.Db(), SQLITE_TRACE_STMT,
-          [](unsigned, void* out, void* stmt, void* text) {
-            if (std::strncmp(static_cast<const char*>(text), "--", 2) != 0) {
-              static_cast<std::set<std::string>*>(out)->insert(
-                  sqlite3_sql(static_cast<sqlite3_stmt*>(stmt)));
-            }
-            return 0;
-          },
-          &texts);
-    }
+    StatementLog log;
     SmsHead h = Head(1), page[8];
     uint32_t id = 0, n = 0, ids[8];
     EXPECT_EQ(store_.AddSmsHead(h, id), 0) << LastError();
@@ -139,12 +125,7 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
     EXPECT_EQ(store_.ListSmsHeadChanges(0, changes, 8, n, next), 0);
     EXPECT_EQ(store_.ListSmsFolderChanges(token, changes, 8, n, next), 0);
     EXPECT_EQ(store_.DeleteAllSmsHead(), 0) << LastError();
-    {
-      auto& c = engine::Connection::Default();
-      std::lock_guard lock(c.Mutex());
-      sqlite3_trace_v2(c.Db(), 0, nullptr, nullptr);
-    }
-    return texts;
+    return log.texts;
   }
 
   // Runs on the file through a connection of its own.
