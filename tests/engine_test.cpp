@@ -210,7 +210,7 @@ TEST_F(EngineTest, GetValueNeverWritesPastTheSizeItIsGiven) {
   InsertA(1, u"abcde");
   CMimerCommand cmd(&Conn());
   CMimerRecordSet rows;
-  Query(cmd, rows, u"select t, u, n from A where id=?", uint32_t{1});
+  Query(cmd, rows, u"select t, u, n, max(n) as max from A where id=?", uint32_t{1});
 
   char16_t text[8];
   std::fill(std::begin(text), std::end(text), u'#');
@@ -229,6 +229,9 @@ TEST_F(EngineTest, GetValueNeverWritesPastTheSizeItIsGiven) {
   EXPECT_EQ(bytes[0], 0);
   EXPECT_EQ(bytes[2], 3);
   EXPECT_THROW(rows.GetValue("t", &small, sizeof small), CMimerException);  // text into number
+  int32_t max = 0;  // a function's name without its parenthesis names a column
+  rows.GetValue("max", &max, sizeof max);
+  EXPECT_EQ(max, 7);
 }
 
 TEST_F(EngineTest, LargeObjectsKeepTheirLengthAndReadInPieces) {
