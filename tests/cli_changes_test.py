@@ -10,36 +10,19 @@ import shutil
 import subprocess
 import sys
 import sqlite3
-import tempfile
 import threading
 import time
 import unittest
 
-ZUSMS = None
+import cli_test
 
 
-class Changes(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory(prefix="zusms-changes-")
-        self.db = os.path.join(self.dir.name, "store.dbf")
-
-    def tearDown(self):
-        self.dir.cleanup()
-
-    def run_cli(self, *args, expect=0):
-        proc = subprocess.run([ZUSMS, "--db", self.db, *args], capture_output=True, text=True,
-                              timeout=120)
-        self.assertEqual(proc.returncode, expect,
-                         f"zusms {' '.join(args)}: {proc.stdout}\n{proc.stderr}")
-        return proc
-
+class Changes(cli_test.Case):
     def changes(self, since=None):
-        args = ["--json", "changes"] + (["--since", str(since)] if since is not None else [])
-        return json.loads(self.run_cli(*args).stdout)
+        return self.json_of("changes", *(["--since", str(since)] if since is not None else []))
 
     def store_messages(self):
-        rows = json.loads(self.run_cli("--json", "sync-list").stdout)
-        return {r["id"]: (r["uuid"], r["modifyTime"]) for r in rows}
+        return {r["id"]: (r["uuid"], r["modifyTime"]) for r in self.json_of("sync-list")}
 
     @staticmethod
     def apply(copy, listing):
@@ -57,7 +40,7 @@ class Changes(unittest.TestCase):
     def assert_copy(self, copy):
         """A copy kept from `changes` alone holds every message as `list` and
         `show` give it, and the UUID and time of each one-part message's head."""
-        listed = json.loads(self.run_cli("--json", "list", "--limit", "100000").stdout)
+        listed = self.json_of("list", "--limit", "100000")
         self.assertEqual({i: self.shown(c) for i, c in copy.items()}, {m["id"]: m for m in listed})
         heads = self.store_messages()
         self.assertEqual({i: (c["uuid"], c["modifyTime"]) for i, c in copy.items()
@@ -108,8 +91,7 @@ class Changes(unittest.TestCase):
         self.assert_copy(copy)
         self.assertEqual(sorted(c["parts"] for c in first["messages"]), [1, 2])
         for c in first["messages"]:
-            self.assertEqual(self.shown(c), json.loads(self.run_cli("--json", "show",
-                                                                    str(c["id"])).stdout))
+            self.assertEqual(self.shown(c), self.json_of("show", str(c["id"])))
         self.assertIn({"id": first["folders"][-1]["id"], "change": "changed", "number": 15,
                        "name": "Work"}, first["folders"])
         # Another program changes the second part alone; a message is changed
@@ -210,5 +192,5 @@ class Changes(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ZUSMS = sys.argv.pop(1)
+    cli_test.ZUSMS = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=1)

@@ -207,7 +207,7 @@ class Selection(cli_test.Case):
             t for i, t in enumerate(self.messages) if i % 5 == 2))
         self.assertEqual([r["time_utc"] for r in rows], sorted(r["time_utc"] for r in rows))
         excel = subprocess.run([cli_test.ZUSMS, "--db", self.db, "export", "--format", "csv",
-                                "--excel", "--number", "=1+2"], capture_output=True).stdout
+                                "--excel", "--number", "=1+2"], capture_output=True, timeout=60).stdout
         self.assertTrue(excel.startswith(b"\xef\xbb\xbfid,") and excel.count(b"\r\n") == 2)
         row = next(csv.DictReader(io.StringIO(excel.decode("utf-8-sig"), newline="")))
         self.assertEqual((row["number"], row["name"], row["text"]),

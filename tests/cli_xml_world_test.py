@@ -11,25 +11,16 @@ import os
 import subprocess
 import sys
 import unittest
-import xml.etree.ElementTree as ElementTree
 
 import cli_test
-from cli_backup_test import backup, mms, sms
+from cli_test import backup, mms, sms
 
 INCOMPLETE = 4  # the exit status of an import that left records of the file out
 
 
 class XmlWorld(cli_test.Case):
-    def write_bytes(self, name, data):
-        path = os.path.join(self.dir.name, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
-
     def run_import(self, data, *flags, expect=0, name="in.xml"):
-        if isinstance(data, str):
-            data = data.encode("utf-8")
-        return self.run_cli("--json", "import", *flags, self.write_bytes(name, data),
+        return self.run_cli("--json", "import", *flags, self.write(name, data),
                             expect=expect)
 
     def import_json(self, data, *flags, expect=0, name="in.xml"):
@@ -96,7 +87,10 @@ class XmlWorld(cli_test.Case):
                           (b"<?xml version='1.0' encoding='UTF-8' ?>\n", "no <smses> element"),
                           (b"<html><sms address='1' date='1700000000000'/></html>",
                            "its first element is <html>"),
-                          (b"<smses count='3'>\n", "no element found")):
+                          (b"<smses count='3'>\n", "no element found"),
+                          # no record that can be stored; each named
+                          (backup(sms(date="soon"), sms(address=None)), "address: missing"),
+                          (backup(sms(date="soon"), sms(address=None)), "date: ")):
             for flags in ((), ("--skip-invalid",)):
                 proc = self.run_import(data, *flags, expect=1)
                 self.assertIn("nothing imported", proc.stderr)
@@ -113,6 +107,9 @@ class XmlWorld(cli_test.Case):
             '<!DOCTYPE smses [\n<!ENTITY x SYSTEM "file:///etc/passwd">\n'
             "<!-- a comment with ]> and a ' in it -->\n"
             '<!ENTITY % p SYSTEM "http://example.invalid/p.dtd"> %p;\n]>',
+            # processing instructions with what would end the subset or open a string
+            "<!DOCTYPE smses [<?pi ]> ?>]>", "<!DOCTYPE smses [<?pi don't ?>]>",
+            '<!DOCTYPE smses [<?pi "?><!-- \' -->]>',
         ]
         for i, doctype in enumerate(subsets):
             body = sms(body="&l9; &x; &p; &amp; &#x41;", date=str(1700000000000 + 1000 * i))
@@ -126,7 +123,7 @@ class XmlWorld(cli_test.Case):
         # Declared entities stay as written, like any other unknown name.
         self.assertEqual(set(self.contents()), {"&l9; &x; &p; & A"})
 
-    def test_our_export_of_control_characters_imports_as_nothing_new(self):
+    def test_a_control_character_exported_as_u_fffd_gets_the_uuid_of_that_text(self):
         data = backup(sms(body="\u4f60&#15;\u597d"),
                       sms(body="raw \x0f control", date="1700000001000"),
                       sms(body="\u4f60\ufffd\u597d", address="+1555", date="1700000002000"))
@@ -135,10 +132,6 @@ class XmlWorld(cli_test.Case):
         self.assertEqual([m["content"] for m in stored],
                          ["\u4f60\x0f\u597d", "raw \x0f control", "\u4f60\ufffd\u597d"])
         exported = self.run_cli("export", "--format", "xml").stdout
-        ElementTree.fromstring(exported)  # XML 1.0 that a strict parser reads
-        report = self.import_json(exported)
-        self.assertEqual((report["added"], report["skipped"]), (0, 3))
-        self.assertEqual(self.stats()["heads"], 3)
         # Into a new store the message is what XML carried; its UUID comes
         # from that text, not from the one the first store keeps.
         self.db = os.path.join(self.dir.name, "other.dbf")
@@ -274,9 +267,9 @@ class XmlWorld(cli_test.Case):
             self.assertIn("nothing imported", self.run_import(nothing, expect=1,
                                                               name="n.json").stderr)
 
-    def test_a_pipe_as_the_file_and_a_file_with_nothing_valid(self):
+    def test_a_pipe_as_the_file_is_read_once(self):
         data = backup(sms(body="one"), sms(body="two", date="1700000001000"))
-        path = self.write_bytes("in.xml", data.encode("utf-8"))
+        path = self.write("in.xml", data.encode("utf-8"))
         # A pipe (process substitution, /dev/stdin) can be read only once.
         for shell in (f"cat {path} | {cli_test.ZUSMS} --db {self.db} import /dev/stdin",
                       f"{cli_test.ZUSMS} --db {self.db} import <(cat {path})"):
@@ -284,14 +277,6 @@ class XmlWorld(cli_test.Case):
                                   timeout=120)
             self.assertEqual(proc.returncode, 0, proc.stderr)
         self.assertEqual(sorted(self.contents()), ["one", "two"])
-        # With --skip-invalid, a file of which no record can be stored is an
-        # error, not an import of nothing; either way every record is named.
-        bad = backup(sms(date="soon"), sms(address=None))
-        for args in ((), ("--skip-invalid",)):
-            proc = self.run_import(bad, *args, expect=1)
-            self.assertIn("nothing imported", proc.stderr)
-            self.assertIn("date: ", proc.stderr)
-            self.assertIn("address: missing", proc.stderr)
 
     def test_import_time_grows_with_the_file_whatever_its_shape(self):
         """Many attributes on one element, one very long attribute value, and
@@ -303,7 +288,7 @@ class XmlWorld(cli_test.Case):
         the clock counts in hundredths; a bound for doubling the size was too
         near what a loaded machine measures.)"""
         def cpu_seconds(data):
-            path = self.write_bytes("shape.xml", data.encode("ascii"))
+            path = self.write("shape.xml", data.encode("ascii"))
             best = None
             for _ in range(3):  # the lowest of three: the machine is shared
                 before = os.times()
@@ -326,19 +311,10 @@ class XmlWorld(cli_test.Case):
             self.assertLess(eight, 32 * max(once, 0.1), f"{shape}: {once:.2f} s, {eight:.2f} s")
         # A JSON record of a hundred thousand keys is refused as it is read.
         keys = ",".join(f'"k{i}": 1' for i in range(100000))
-        path = self.write_bytes("keys.json", ('{"heads": [{' + keys + '}]}').encode("ascii"))
+        path = self.write("keys.json", ('{"heads": [{' + keys + '}]}').encode("ascii"))
         proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, "import", path],
                               capture_output=True, text=True, timeout=60)
         self.assertIn("more than 1000 keys", proc.stderr)
-
-    def test_instructions_in_a_document_type_subset_are_skipped(self):
-        for subset in ("<?pi ]> ?>", "<?pi don't ?>", '<?pi "?><!-- \' -->'):
-            self.db = os.path.join(self.dir.name, f"{len(os.listdir(self.dir.name))}.dbf")
-            data = ("<?xml version='1.0'?>\n<!DOCTYPE smses [" + subset + "]>\n<smses>"
-                    + sms(body="after") + "</smses>\n")
-            ElementTree.fromstring(data)  # well-formed for a strict parser too
-            self.assertEqual(self.import_json(data)["added"], 1, subset)
-            self.assertEqual(self.contents(), ["after"])
 
     def test_an_attribute_name_in_latin1_costs_its_record_only(self):
         data = backup(sms(body="good0"), "BAD", sms(body="good1", date="1700000001000"))
