@@ -51,6 +51,14 @@ class Case(unittest.TestCase):
             f.write(text if isinstance(text, bytes) else text.encode("utf-8"))
         return path
 
+    def import_file(self, data, *flags, user=1, expect=0, name="in.xml"):
+        """`data` (text, bytes, or records for JSON) imported from a file: the
+        report, or the finished process where the import fails."""
+        data = json.dumps(data) if isinstance(data, dict) else data
+        proc = self.run_cli("--json", "import", *flags, self.write(name, data), user=user,
+                            expect=expect)
+        return json.loads(proc.stdout) if expect in (0, 4) else proc
+
     def stats(self, user=1):
         return self.json_of("stats", user=user)["kinds"]
 
@@ -99,6 +107,18 @@ def head(number, text, second, batid=0, parts=0, index=0, fid=1, uuid_seed=None)
             "content": text, "privmode": 0, "ccid": 0, "lockflag": 0, "oldfid": 0, "impt": 0,
             "longsms": parts, "operid": "",
             "uuid": f"{seed:08x}-{index:04x}-4000-8000-{batid:06x}{second % (1 << 24):06x}"}
+
+
+def message_heads(n, number, name, text, stamp, **fields):
+    """The records of message `n` holding `text` (670 characters a record),
+    received at `stamp` (YYYYMMDDhhmmss), as a JSON export has them."""
+    pieces = [text[k:k + 670] for k in range(0, len(text), 670)]
+    many = len(pieces) > 1
+    return [dict(head(number, piece, 0, batid=1000 + n if many else 0, index=i if many else 0,
+                      parts=len(pieces) if many else 0),
+                 name=name, createtime=stamp, recvtime=stamp,
+                 uuid=f"{n:08x}-{i:04x}-4000-8000-000000000000", **fields)
+            for i, piece in enumerate(pieces, 1)]
 
 
 def locale_env(lang):
