@@ -457,8 +457,7 @@ class Backup(cli_test.Case):
                                      ("0086-13800138000", "1", "third"),
                                      ("98765", "1", "code"), ("+14155550123", "1", "us")):
             self.run_cli("add", "--number", number, "--folder", folder, "--text", text)
-        conversations = lambda lang: json.loads(self.run_env(
-            cli_test.locale_env(lang), "--json", "conversations").stdout)
+        conversations = lambda lang: self.json_of("conversations", env=cli_test.locale_env(lang))
         written = {c["correspondent"] for c in conversations("C")}
         self.assertEqual(len(written), 5)  # no region: compared as written
         self.assertIn("98765", written)

@@ -30,8 +30,8 @@ class Case(unittest.TestCase):
     def tearDown(self):
         self.dir.cleanup()
 
-    def run_cli(self, *args, user=1, stdin=None, expect=0):
-        return self.run_env(None, "--user", str(user), *args, stdin=stdin, expect=expect)
+    def run_cli(self, *args, user=1, stdin=None, expect=0, env=None):
+        return self.run_env(env, "--user", str(user), *args, stdin=stdin, expect=expect)
 
     def run_env(self, env, *args, stdin=None, expect=0, **kw):
         """The tool on this store in the environment `env` (None: this one's)."""
@@ -41,8 +41,8 @@ class Case(unittest.TestCase):
                          f"zusms {' '.join(args)}: {proc.stdout}\n{proc.stderr}")
         return proc
 
-    def json_of(self, *args, user=1, stdin=None):
-        return json.loads(self.run_cli("--json", *args, user=user, stdin=stdin).stdout)
+    def json_of(self, *args, user=1, stdin=None, env=None):
+        return json.loads(self.run_cli("--json", *args, user=user, stdin=stdin, env=env).stdout)
 
     def write(self, name, text):
         """`text` (or bytes) in a file of the test's folder; its path."""

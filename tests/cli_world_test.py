@@ -110,8 +110,8 @@ class NumbersOfACountry(cli_test.Case):
             self.run_cli("add", "--number", number, "--text", f"from {number}")
         for args, env in ((("--region", "DE"), None), (("--region", "de"), None),
                           ((), locale_env("de_DE.UTF-8"))):
-            proc = self.run_env(env, "--json", *args, "conversations")
-            counts = {c["correspondent"]: c["messages"] for c in json.loads(proc.stdout)}
+            counts = {c["correspondent"]: c["messages"]
+                      for c in self.json_of(*args, "conversations", env=env)}
             self.assertEqual(counts, {"98765": 1, "10086": 1, "95588": 1, "+4915112345678": 2},
                              args)
         counts = {c["correspondent"]: c["messages"]
@@ -120,17 +120,14 @@ class NumbersOfACountry(cli_test.Case):
         self.assertIn("95588", counts)
         self.assertEqual(len(self.json_of("--region", "DE", "conversation", "98765")), 1)
 
-    def listed(self, env, *args):
-        return json.loads(self.run_env(env, "--json", *args).stdout)
-
     def ids(self, env, *args):
-        return sorted(m["id"] for m in self.listed(env, *args))
+        return sorted(m["id"] for m in self.json_of(*args, env=env))
 
     def test_the_stores_region_reads_numbers_alike_under_any_locale(self):
         plain, us = locale_env("C.UTF-8"), locale_env("en_US.UTF-8")
         self.run_env(plain, "config", "region", "cn")
         self.assertEqual(self.run_env(plain, "config", "region").stdout, "CN\n")
-        self.assertEqual(json.loads(self.run_env(us, "--json", "config").stdout), {"region": "CN"})
+        self.assertEqual(self.json_of("config", env=us), {"region": "CN"})
         for number in ("+86 138 0013 8000", "13800138000", "0086-138-0013-8000", "13912345678"):
             self.run_cli("add", "--number", number, "--text", number)
         one = self.ids(plain, "list", "--number", "+86 138 0013 8000")
@@ -141,7 +138,7 @@ class NumbersOfACountry(cli_test.Case):
             self.assertEqual(self.ids(env, "list", "--number", "13800138000", "--limit", "2"),
                              one[1:])
             self.assertEqual(self.ids(env, "conversation", "13800138000"), one)
-            self.assertEqual(len(self.listed(env, "conversations")), 2)
+            self.assertEqual(len(self.json_of("conversations", env=env)), 2)
         # The option still reads them its own way.
         self.assertEqual(len(self.ids(plain, "--region", "DE", "list", "--number", "13800138000")),
                          1)
@@ -154,7 +151,7 @@ class NumbersOfACountry(cli_test.Case):
         self.assertIn("zusms config region", self.run_env(plain, "import", path).stderr)
         self.assertEqual(self.run_env(plain, "config", "region").stdout, "CN\n")
         self.assertEqual(self.run_env(plain, "import", path).stderr, "")
-        self.assertEqual(len(self.listed(plain, "conversations")), 3)
+        self.assertEqual(len(self.json_of("conversations", env=plain)), 3)
 
     def test_an_unknown_region_is_a_usage_error(self):
         self.run_cli("add", "--number", "98765", "--text", "x")
@@ -163,8 +160,8 @@ class NumbersOfACountry(cli_test.Case):
             proc = self.run_cli(*args, expect=2)
             self.assertIn("unknown region", proc.stderr)
         # A locale of a country libphonenumber does not know: numbers as written.
-        proc = self.run_env(locale_env("en_XX.UTF-8"), "--json", "conversations")
-        self.assertEqual(json.loads(proc.stdout)[0]["correspondent"], "98765")
+        self.assertEqual(self.json_of("conversations", env=locale_env("en_XX.UTF-8"))[0]
+                         ["correspondent"], "98765")
 
 
 class ExportFile(cli_test.Case):
@@ -627,8 +624,7 @@ class DatesPeopleType(cli_test.Case):
             {"format": "zusms", "version": 1, "heads": [h]})))
 
     def texts(self, *args, env=None):
-        proc = self.run_env(env, "--json", "list", *args)
-        return sorted(m["content"] for m in json.loads(proc.stdout))
+        return sorted(m["content"] for m in self.json_of("list", *args, env=env))
 
     def test_a_date_alone_as_until_takes_in_the_whole_day(self):
         for when in ("20241230235959", "20241231000000", "20241231120000", "20241231235959",
@@ -679,7 +675,7 @@ class ChineseLocale(cli_test.Case):
         self.assertTrue(self.run_env(english, "folders").stdout.startswith("NUMBER  NAME"))
         self.assertIn("\u2192 sent", self.run_env(english, "conversation", "10086").stdout)
         # JSON stays the same in every language.
-        self.assertEqual(json.loads(self.run_env(chinese, "--json", "list").stdout)[0]["tel"],
+        self.assertEqual(self.json_of("list", env=chinese)[0]["tel"],
                          "10086")
 
     def test_names_cut_where_an_emoji_meets_the_end_of_the_field(self):

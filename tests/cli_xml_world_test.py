@@ -153,29 +153,19 @@ class XmlWorld(cli_test.Case):
             some = dict(whole, heads=[parts[i - 1] for i in indexes])
             self.assertEqual(self.import_file(some, name="some.json")["added"], 1)
 
-        def one_whole_message():
-            self.assertEqual([h[:2] for h in self.heads()], [(1, 3), (2, 3), (3, 3)])
-            self.assertEqual(len({h["batid"] for h in self.export_json()["heads"]}), 1)
-            [m] = self.json_of("list")
-            self.assertTrue(m["complete"])
-            self.assertEqual(m["content"], text)
-
-        # The first part alone (an import cut between two batches), then the
-        # XML of the message, then its JSON: one message, three heads.
-        store_with(1)
-        self.assertEqual(self.import_file(xml, name="whole.xml")["added"], 1)
-        one_whole_message()
-        self.assertEqual(self.import_file(whole, name="whole.json")["added"], 0)
-        one_whole_message()
-        # The last parts alone: the JSON's first part joins them, whichever
-        # part of the file is met first.
-        store_with(3, 2)
-        self.assertEqual(self.import_file(whole, name="whole.json")["added"], 1)
-        one_whole_message()
-        self.assertEqual(self.import_file(xml, name="whole.xml")["added"], 0)
-        store_with(2)
-        self.assertEqual(self.import_file(xml, name="whole.xml")["added"], 1)
-        one_whole_message()
+        # Parts stored (the first alone: an import cut between two batches),
+        # then the file that completes them, then the other format: one
+        # message, three heads, whichever part of the file is met first.
+        for stored, files in (((1,), ("whole.xml", "whole.json")),
+                              ((3, 2), ("whole.json", "whole.xml")), ((2,), ("whole.xml",))):
+            store_with(*stored)
+            for n, name in enumerate(files):
+                self.assertEqual(self.import_file(xml if name.endswith("xml") else whole,
+                                                  name=name)["added"], int(n == 0), name)
+                self.assertEqual([h[:2] for h in self.heads()], [(1, 3), (2, 3), (3, 3)])
+                self.assertEqual(len({h["batid"] for h in self.export_json()["heads"]}), 1)
+                [m] = self.json_of("list")
+                self.assertEqual((m["complete"], m["content"]), (True, text))
         # Stored parts with another text are another message.
         store_with(1)
         other = xml.replace("BBB", "CBB", 1)
