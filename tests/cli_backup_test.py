@@ -389,8 +389,6 @@ class Backup(cli_test.Case):
         self.assertEqual([m["content"][:2] for m in since], ["m3", "m2"])
         iso = self.json_of("list", "--since", "2023-11-17T22:13:20+00:00")
         self.assertEqual(len(iso), 2)
-        self.assertTrue(iso[0]["time"].endswith(("+00:00", "Z")) or "+" in iso[0]["time"]
-                        or "-" in iso[0]["time"][19:])
         dry = self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z",
                            "--dry-run").stdout
         self.assertIn("would delete 1 message (1 record); 1 message skipped (locked", dry)
@@ -403,7 +401,6 @@ class Backup(cli_test.Case):
         self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", "--yes",
                      "--include-locked")
         self.assertEqual(self.stats()["heads"], 3)
-        self.run_cli("list", "--since", "the day before", expect=2)  # a usage error
 
     def test_ctrl_c_keeps_the_batches_stored_and_a_second_run_completes(self):
         # Every message twice: the second is skipped for the first, and is
