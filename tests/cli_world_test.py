@@ -667,12 +667,15 @@ class ChineseLocale(cli_test.Case):
         self.assertNotRegex(folders[0], "[A-Z]{3}")  # no English header word
         self.assertIn("\u6536\u4ef6\u7bb1", folders[1])  # the inbox's role
         self.assertIn("\u9ed8\u8ba4", folders[1])  # "default"
+        self.assertEqual([f["role"] for f in self.json_of("folders", env=chinese)][:7:6],
+                         ["\u6536\u4ef6\u7bb1", "\u5df2\u53d1\u9001"])  # inbox, sent
         listing = self.run_env(chinese, "list", "--utc").stdout.splitlines()[0]
         self.assertIn("\u65f6\u95f4\uff08UTC\uff09", listing)
         self.assertNotIn("TEXT", listing)
         exchange = self.run_env(chinese, "conversation", "10086").stdout
         self.assertIn("\u2192 \u5df2\u53d1\u9001", exchange)
-        self.assertTrue(self.run_env(english, "folders").stdout.startswith("NUMBER  NAME"))
+        table = self.run_env(english, "folders").stdout
+        self.assertTrue(table.startswith("NUMBER  NAME") and "inbox" in table, table)
         self.assertIn("\u2192 sent", self.run_env(english, "conversation", "10086").stdout)
         # JSON stays the same in every language.
         self.assertEqual(self.json_of("list", env=chinese)[0]["tel"],
