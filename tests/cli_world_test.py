@@ -751,10 +751,11 @@ class ReadmeExample(cli_test.Case):
         # A library built with the sanitizers needs their runtimes in the
         # program: GCC's as a library it names, clang's linked into the
         # program by the C++ driver (the library's C++ needs its C++ part).
-        if "asan" in subprocess.run(["ldd", library], capture_output=True, text=True).stdout:
+        if "asan" in subprocess.run(["ldd", library], capture_output=True, text=True,
+                                       timeout=60).stdout:
             line += " -fsanitize=address,undefined"
         elif "__asan_init" in subprocess.run(["nm", "-D", "--undefined-only", library],
-                                             capture_output=True, text=True).stdout:
+                                             capture_output=True, text=True, timeout=60).stdout:
             line = line.replace("cc ", "clang++ -x c ", 1) + " -fsanitize=address,undefined"
         subprocess.run(["bash", "-c", line], cwd=self.dir.name, check=True, timeout=120)
         run = subprocess.run([os.path.join(self.dir.name, "example")], capture_output=True,
