@@ -10,36 +10,19 @@ import shutil
 import subprocess
 import sys
 import sqlite3
-import tempfile
 import threading
 import time
 import unittest
 
-ZUSMS = None
+import cli_test
 
 
-class Changes(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory(prefix="zusms-changes-")
-        self.db = os.path.join(self.dir.name, "store.dbf")
-
-    def tearDown(self):
-        self.dir.cleanup()
-
-    def run_cli(self, *args, expect=0):
-        proc = subprocess.run([ZUSMS, "--db", self.db, *args], capture_output=True, text=True,
-                              timeout=120)
-        self.assertEqual(proc.returncode, expect,
-                         f"zusms {' '.join(args)}: {proc.stdout}\n{proc.stderr}")
-        return proc
-
+class Changes(cli_test.Case):
     def changes(self, since=None):
-        args = ["--json", "changes"] + (["--since", str(since)] if since is not None else [])
-        return json.loads(self.run_cli(*args).stdout)
+        return self.json_of("changes", *(["--since", str(since)] if since is not None else []))
 
     def store_messages(self):
-        rows = json.loads(self.run_cli("--json", "sync-list").stdout)
-        return {r["id"]: (r["uuid"], r["modifyTime"]) for r in rows}
+        return {r["id"]: (r["uuid"], r["modifyTime"]) for r in self.json_of("sync-list")}
 
     @staticmethod
     def apply(copy, listing):
@@ -57,7 +40,7 @@ class Changes(unittest.TestCase):
     def assert_copy(self, copy):
         """A copy kept from `changes` alone holds every message as `list` and
         `show` give it, and the UUID and time of each one-part message's head."""
-        listed = json.loads(self.run_cli("--json", "list", "--limit", "100000").stdout)
+        listed = self.json_of("list", "--limit", "100000")
         self.assertEqual({i: self.shown(c) for i, c in copy.items()}, {m["id"]: m for m in listed})
         heads = self.store_messages()
         self.assertEqual({i: (c["uuid"], c["modifyTime"]) for i, c in copy.items()
@@ -108,8 +91,7 @@ class Changes(unittest.TestCase):
         self.assert_copy(copy)
         self.assertEqual(sorted(c["parts"] for c in first["messages"]), [1, 2])
         for c in first["messages"]:
-            self.assertEqual(self.shown(c), json.loads(self.run_cli("--json", "show",
-                                                                    str(c["id"])).stdout))
+            self.assertEqual(self.shown(c), self.json_of("show", str(c["id"])))
         self.assertIn({"id": first["folders"][-1]["id"], "change": "changed", "number": 15,
                        "name": "Work"}, first["folders"])
         # Another program changes the second part alone; a message is changed
@@ -131,30 +113,26 @@ class Changes(unittest.TestCase):
         self.apply(copy, second)
         self.assert_copy(copy)
 
-    def test_a_token_of_another_file_asks_for_a_full_listing_with_status_3(self):
-        self.run_cli("demo")
-        token = self.changes()["next"]
-        os.remove(self.db)
-        self.run_cli("demo")
-        proc = self.run_cli("changes", "--since", str(token), expect=3)
-        self.assertIn("list everything again", proc.stderr)
-        for bad in ("banana", "-1", "0x10", "18446744073709551616", "", " 1", "1e3"):
-            self.run_cli("changes", "--since", bad, expect=2)
-
-    def test_tokens_are_decimal_strings_in_json_that_jq_keeps_exactly(self):
+    def test_tokens_are_decimal_strings_and_one_of_another_file_asks_for_everything(self):
         self.run_cli("demo")
         listing = self.changes()
         self.assertEqual(listing["since"], "0")
         token = listing["next"]
         self.assertIsInstance(token, str)
         self.assertGreaterEqual(int(token), 2**40)  # the epoch sits in the upper bits
-        text = self.run_cli("changes", "--since", token).stdout
-        self.assertEqual(text, f"next {token}\n")
+        self.assertEqual(self.run_cli("changes", "--since", token).stdout, f"next {token}\n")
         # What the README's script does: jq -r .next hands back the very digits.
         if shutil.which("jq"):
             jq = subprocess.run(["jq", "-r", ".next"], input=json.dumps(listing),
                                 capture_output=True, text=True, timeout=60, check=True)
             self.assertEqual(jq.stdout.strip(), token)
+        for bad in ("banana", "-1", "0x10", "18446744073709551616", "", " 1", "1e3"):
+            self.run_cli("changes", "--since", bad, expect=2)
+        # A store made anew: the token asks for a full listing, status 3.
+        os.remove(self.db)
+        self.run_cli("demo")
+        proc = self.run_cli("changes", "--since", token, expect=3)
+        self.assertIn("list everything again", proc.stderr)
 
     def test_runs_while_another_program_writes_neither_repeat_nor_skip_a_change(self):
         self.run_cli("demo")
@@ -210,5 +188,5 @@ class Changes(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ZUSMS = sys.argv.pop(1)
+    cli_test.ZUSMS = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=1)

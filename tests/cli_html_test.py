@@ -199,19 +199,10 @@ class Html(cli_test.Case):
             stamp = when if isinstance(when, str) else time.strftime("%Y%m%d%H%M%S",
                                                                       time.gmtime(when))
             when = -1 if isinstance(when, str) else when
-            pieces = [text[k:k + 670] for k in range(0, len(text), 670)]
-            for index, piece in enumerate(pieces, 1):
-                many = len(pieces) > 1
-                outbox = text == "still in the outbox"
-                heads.append({"index": index if many else 0,
-                              "type": 4 if outbox else 2 if sent else 1,
-                              "fid": 6 if outbox else 2 if sent else 1, "batid": 900 + i if many else 0,
-                              "createtime": stamp, "tel": number, "name": name,
-                              "recvtime": stamp, "content": piece, "privmode": 0, "ccid": 0,
-                              "lockflag": 0, "oldfid": 0, "impt": 0,
-                              "longsms": len(pieces) if many else 0, "operid": "",
-                              "read": i % 4 != 1,
-                              "uuid": f"{i:08x}-{index:04x}-4000-8000-000000000000"})
+            outbox = text == "still in the outbox"
+            heads += cli_test.message_heads(i, number, name, text, stamp, read=i % 4 != 1,
+                                            type=4 if outbox else 2 if sent else 1,
+                                            fid=6 if outbox else 2 if sent else 1)
             key = "+8613800138000" if number == "13800138000" else number
             cls.expected.setdefault(key, []).append(("out" if sent else "in", text, when))
         cls.template = json.dumps({"format": "zusms", "version": 1, "heads": heads})

@@ -13,19 +13,10 @@ import re
 import sqlite3
 import subprocess
 import sys
-import time
 import unittest
 
 import cli_test
-
-
-def head(number, text, second, batid=0, parts=0, index=0, fid=1):
-    return {"index": index, "type": 1, "fid": fid, "batid": batid,
-            "createtime": "20231114221320", "tel": number, "name": "",
-            "recvtime": time.strftime("%Y%m%d%H%M%S", time.gmtime(1700000000 + second)),
-            "content": text, "privmode": 0, "ccid": 0, "lockflag": 0, "oldfid": 0, "impt": 0,
-            "longsms": parts, "operid": "",
-            "uuid": f"{batid:08x}-{index:04x}-4000-8000-{second:012x}"}
+from cli_test import head
 
 
 def part(number, batid, index, second, parts=3, fid=1):
@@ -85,6 +76,7 @@ class LongMessages(cli_test.Case):
         everything = self.texts("list", "--limit", "100", "--number", "100")
         self.assertEqual(everything, [whole[0], whole[1]])
         self.assertEqual(self.texts("list", "--number", "300"), [whole[2]])
+        self.assertIn("[incomplete]", self.run_cli("list", "--number", "100").stdout)
         # Pages that end inside a message, newest and oldest first; three
         # messages whose parts are not all in the page, nor next to each other.
         newest = self.texts("list", "--limit", "42")

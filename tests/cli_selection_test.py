@@ -55,16 +55,9 @@ class Selection(cli_test.Case):
             cls.messages.append(text)
             cls.times.append(when)
             stamp = time.strftime("%Y%m%d%H%M%S", time.gmtime(when))
-            pieces = [text[k:k + 670] for k in range(0, len(text), 670)]
-            for index, piece in enumerate(pieces, 1):
-                long_ = len(pieces) > 1
-                heads.append({"index": index if long_ else 0, "type": 2 if fid == 7 else 1,
-                              "fid": fid, "batid": 500 + i if long_ else 0, "createtime": stamp,
-                              "tel": number, "name": name, "recvtime": stamp, "content": piece,
-                              "privmode": 0, "ccid": 0, "lockflag": 1 if i % 11 == 0 else 0,
-                              "oldfid": 0, "impt": 0, "longsms": len(pieces) if long_ else 0,
-                              "operid": "", "read": i % 5 != 0,
-                              "uuid": f"{i:08x}-{index:04x}-4000-8000-000000000000"})
+            heads += cli_test.message_heads(i, number, name, text, stamp, fid=fid,
+                                            type=2 if fid == 7 else 1, lockflag=int(i % 11 == 0),
+                                            read=i % 5 != 0)
         cls.template = json.dumps({"format": "zusms", "version": 1, "heads": heads})
 
     def setUp(self):
@@ -207,7 +200,7 @@ class Selection(cli_test.Case):
             t for i, t in enumerate(self.messages) if i % 5 == 2))
         self.assertEqual([r["time_utc"] for r in rows], sorted(r["time_utc"] for r in rows))
         excel = subprocess.run([cli_test.ZUSMS, "--db", self.db, "export", "--format", "csv",
-                                "--excel", "--number", "=1+2"], capture_output=True).stdout
+                                "--excel", "--number", "=1+2"], capture_output=True, timeout=60).stdout
         self.assertTrue(excel.startswith(b"\xef\xbb\xbfid,") and excel.count(b"\r\n") == 2)
         row = next(csv.DictReader(io.StringIO(excel.decode("utf-8-sig"), newline="")))
         self.assertEqual((row["number"], row["name"], row["text"]),

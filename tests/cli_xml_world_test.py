@@ -11,30 +11,14 @@ import os
 import subprocess
 import sys
 import unittest
-import xml.etree.ElementTree as ElementTree
 
 import cli_test
-from cli_backup_test import backup, mms, sms
+from cli_test import backup, mms, sms
 
 INCOMPLETE = 4  # the exit status of an import that left records of the file out
 
 
 class XmlWorld(cli_test.Case):
-    def write_bytes(self, name, data):
-        path = os.path.join(self.dir.name, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
-
-    def run_import(self, data, *flags, expect=0, name="in.xml"):
-        if isinstance(data, str):
-            data = data.encode("utf-8")
-        return self.run_cli("--json", "import", *flags, self.write_bytes(name, data),
-                            expect=expect)
-
-    def import_json(self, data, *flags, expect=0, name="in.xml"):
-        return json.loads(self.run_import(data, *flags, expect=expect, name=name).stdout)
-
     def contents(self):
         return [m["content"] for m in self.json_of("list", "--oldest", "--limit", "1000")]
 
@@ -53,15 +37,14 @@ class XmlWorld(cli_test.Case):
                 .replace(b"DUP", sms(body="first", date="1700000500000").encode("utf-8")
                          .replace(b"/>", b'body="sec\nond" address = "+1555" />')))
         # All or nothing by default: each bad record named by line and reason.
-        proc = self.run_import(data, expect=1)
+        proc = self.import_file(data, expect=1)
         for line in (4, 6, 8, 15):
             self.assertIn(f"sms at line {line}: ", proc.stderr)
         self.assertIn("not UTF-8", proc.stderr)
         self.assertIn("--skip-invalid", proc.stderr)
         self.assertEqual(self.stats()["heads"], 0)
         # Skipped one at a time; everything after each of them goes in.
-        proc = self.run_import(data, "--skip-invalid", expect=INCOMPLETE)
-        report = json.loads(proc.stdout)
+        report = self.import_file(data, "--skip-invalid", expect=INCOMPLETE)
         self.assertEqual((report["added"], report["invalid"]), (8, 4))
         self.assertEqual([p.split(":")[0] for p in report["problems"]],
                          ["sms at line 4", "sms at line 6", "sms at line 8", "sms at line 15"])
@@ -78,17 +61,16 @@ class XmlWorld(cli_test.Case):
 
     def test_exit_status_says_whether_the_whole_file_went_in(self):
         whole = backup(sms(body="one"), sms(body="two", date="1700000001000"))
-        self.assertEqual(self.import_json(whole)["added"], 2)
-        self.assertEqual(self.import_json(backup())["added"], 0)  # an empty backup is a backup
+        self.assertEqual(self.import_file(whole)["added"], 2)
+        self.assertEqual(self.import_file(backup())["added"], 0)  # an empty backup is a backup
         cut = whole[:whole.index('body="two"') + 6]
-        proc = self.run_import(cut, "--skip-invalid", expect=INCOMPLETE)
-        self.assertIn("line 4", json.loads(proc.stdout)["cut"])
+        self.assertIn("line 4", self.import_file(cut, "--skip-invalid", expect=INCOMPLETE)["cut"])
         plain = self.run_cli("import", "--skip-invalid", self.write("cut.xml", cut),
                              expect=INCOMPLETE).stdout
         self.assertIn("the rest of it was not read", plain)
         self.assertEqual(self.stats()["heads"], 2)
         # The store cannot keep U+FFFE: found in the check, before anything is stored.
-        proc = self.run_import(backup(sms(body="new"), sms(body="&#xFFFE;", date="1700000009000")),
+        proc = self.import_file(backup(sms(body="new"), sms(body="&#xFFFE;", date="1700000009000")),
                                expect=1)
         self.assertIn("sms at line 4: body: the noncharacter U+FFFE", proc.stderr)
         # Nothing to import is an error, whatever --skip-invalid says.
@@ -96,9 +78,12 @@ class XmlWorld(cli_test.Case):
                           (b"<?xml version='1.0' encoding='UTF-8' ?>\n", "no <smses> element"),
                           (b"<html><sms address='1' date='1700000000000'/></html>",
                            "its first element is <html>"),
-                          (b"<smses count='3'>\n", "no element found")):
+                          (b"<smses count='3'>\n", "no element found"),
+                          # no record that can be stored; each named
+                          (backup(sms(date="soon"), sms(address=None)), "address: missing"),
+                          (backup(sms(date="soon"), sms(address=None)), "date: ")):
             for flags in ((), ("--skip-invalid",)):
-                proc = self.run_import(data, *flags, expect=1)
+                proc = self.import_file(data, *flags, expect=1)
                 self.assertIn("nothing imported", proc.stderr)
                 self.assertIn(why, proc.stderr)
         self.assertEqual(self.stats()["heads"], 2)
@@ -113,12 +98,14 @@ class XmlWorld(cli_test.Case):
             '<!DOCTYPE smses [\n<!ENTITY x SYSTEM "file:///etc/passwd">\n'
             "<!-- a comment with ]> and a ' in it -->\n"
             '<!ENTITY % p SYSTEM "http://example.invalid/p.dtd"> %p;\n]>',
+            # processing instructions with what would end the subset or open a string
+            "<!DOCTYPE smses [<?pi ]> ?>]>", "<!DOCTYPE smses [<?pi don't ?>]>",
+            '<!DOCTYPE smses [<?pi "?><!-- \' -->]>',
         ]
         for i, doctype in enumerate(subsets):
             body = sms(body="&l9; &x; &p; &amp; &#x41;", date=str(1700000000000 + 1000 * i))
             data = head + doctype + f"\n<smses count='2'>\n{body}\n<sms body='x'/>\n</smses>\n"
-            proc = self.run_import(data, "--skip-invalid", expect=INCOMPLETE)
-            report = json.loads(proc.stdout)
+            report = self.import_file(data, "--skip-invalid", expect=INCOMPLETE)
             self.assertEqual(report["added"], 1, doctype)
             # The lines of the file keep their numbers past the declaration.
             line = data[:data.index("<sms body")].count("\n") + 1
@@ -126,23 +113,19 @@ class XmlWorld(cli_test.Case):
         # Declared entities stay as written, like any other unknown name.
         self.assertEqual(set(self.contents()), {"&l9; &x; &p; & A"})
 
-    def test_our_export_of_control_characters_imports_as_nothing_new(self):
+    def test_a_control_character_exported_as_u_fffd_gets_the_uuid_of_that_text(self):
         data = backup(sms(body="\u4f60&#15;\u597d"),
                       sms(body="raw \x0f control", date="1700000001000"),
                       sms(body="\u4f60\ufffd\u597d", address="+1555", date="1700000002000"))
-        self.assertEqual(self.import_json(data)["added"], 3)
+        self.assertEqual(self.import_file(data)["added"], 3)
         stored = sorted(self.json_of("list", "--limit", "10"), key=lambda m: m["recvtime"])
         self.assertEqual([m["content"] for m in stored],
                          ["\u4f60\x0f\u597d", "raw \x0f control", "\u4f60\ufffd\u597d"])
         exported = self.run_cli("export", "--format", "xml").stdout
-        ElementTree.fromstring(exported)  # XML 1.0 that a strict parser reads
-        report = self.import_json(exported)
-        self.assertEqual((report["added"], report["skipped"]), (0, 3))
-        self.assertEqual(self.stats()["heads"], 3)
         # Into a new store the message is what XML carried; its UUID comes
         # from that text, not from the one the first store keeps.
         self.db = os.path.join(self.dir.name, "other.dbf")
-        self.assertEqual(self.import_json(exported)["added"], 3)
+        self.assertEqual(self.import_file(exported)["added"], 3)
         again = sorted(self.json_of("list", "--limit", "10"), key=lambda m: m["recvtime"])
         self.assertEqual(again[0]["content"], "\u4f60\ufffd\u597d")
         self.assertNotEqual(again[0]["uuid"], stored[0]["uuid"])
@@ -152,10 +135,6 @@ class XmlWorld(cli_test.Case):
 
     def export_json(self):
         return json.loads(self.run_cli("export").stdout)
-
-    def import_data(self, data, name):
-        text = data if isinstance(data, str) else json.dumps(data)
-        return self.import_json(text, name=name)
 
     def heads(self):
         return sorted(((m["index"], m["longsms"], m["content"]) for m in
@@ -172,35 +151,25 @@ class XmlWorld(cli_test.Case):
         def store_with(*indexes):
             self.db = os.path.join(self.dir.name, f"{len(os.listdir(self.dir.name))}.dbf")
             some = dict(whole, heads=[parts[i - 1] for i in indexes])
-            self.assertEqual(self.import_data(some, "some.json")["added"], 1)
+            self.assertEqual(self.import_file(some, name="some.json")["added"], 1)
 
-        def one_whole_message():
-            self.assertEqual([h[:2] for h in self.heads()], [(1, 3), (2, 3), (3, 3)])
-            self.assertEqual(len({h["batid"] for h in self.export_json()["heads"]}), 1)
-            [m] = self.json_of("list")
-            self.assertTrue(m["complete"])
-            self.assertEqual(m["content"], text)
-
-        # The first part alone (an import cut between two batches), then the
-        # XML of the message, then its JSON: one message, three heads.
-        store_with(1)
-        self.assertEqual(self.import_data(xml, "whole.xml")["added"], 1)
-        one_whole_message()
-        self.assertEqual(self.import_data(whole, "whole.json")["added"], 0)
-        one_whole_message()
-        # The last parts alone: the JSON's first part joins them, whichever
-        # part of the file is met first.
-        store_with(3, 2)
-        self.assertEqual(self.import_data(whole, "whole.json")["added"], 1)
-        one_whole_message()
-        self.assertEqual(self.import_data(xml, "whole.xml")["added"], 0)
-        store_with(2)
-        self.assertEqual(self.import_data(xml, "whole.xml")["added"], 1)
-        one_whole_message()
+        # Parts stored (the first alone: an import cut between two batches),
+        # then the file that completes them, then the other format: one
+        # message, three heads, whichever part of the file is met first.
+        for stored, files in (((1,), ("whole.xml", "whole.json")),
+                              ((3, 2), ("whole.json", "whole.xml")), ((2,), ("whole.xml",))):
+            store_with(*stored)
+            for n, name in enumerate(files):
+                self.assertEqual(self.import_file(xml if name.endswith("xml") else whole,
+                                                  name=name)["added"], int(n == 0), name)
+                self.assertEqual([h[:2] for h in self.heads()], [(1, 3), (2, 3), (3, 3)])
+                self.assertEqual(len({h["batid"] for h in self.export_json()["heads"]}), 1)
+                [m] = self.json_of("list")
+                self.assertEqual((m["complete"], m["content"]), (True, text))
         # Stored parts with another text are another message.
         store_with(1)
         other = xml.replace("BBB", "CBB", 1)
-        self.assertEqual(self.import_data(other, "other.xml")["added"], 1)
+        self.assertEqual(self.import_file(other, name="other.xml")["added"], 1)
         self.assertEqual(len(self.export_json()["heads"]), 4)
 
     def test_a_message_is_the_same_by_number_time_and_text_in_both_formats(self):
@@ -208,20 +177,20 @@ class XmlWorld(cli_test.Case):
                           sms(body="plain", date="1700000001000"))
         # Distinct records of one file stay distinct, though XML writes
         # them alike.
-        self.assertEqual(self.import_json(controls)["added"], 4)
+        self.assertEqual(self.import_file(controls)["added"], 4)
         self.assertEqual(sorted(self.contents()), ["a\x01b", "a\x02b", "a\ufffdb", "plain"])
-        self.assertEqual(self.import_json(controls)["added"], 0)
+        self.assertEqual(self.import_file(controls)["added"], 0)
         source = self.db
         as_json = self.run_cli("export").stdout
         as_xml = self.run_cli("export", "--format", "xml").stdout
-        self.assertEqual(self.import_json(as_json, name="a.json")["added"], 0)
-        self.assertEqual(self.import_json(as_xml)["added"], 0)
+        self.assertEqual(self.import_file(as_json, name="a.json")["added"], 0)
+        self.assertEqual(self.import_file(as_xml)["added"], 0)
         # Restored from one export, the store has the other's messages
         # already, whichever comes first.
         for first, second in ((as_xml, as_json), (as_json, as_xml)):
             self.db = os.path.join(self.dir.name, f"restored{len(first)}.dbf")
-            self.import_json(first, name="first.json" if first is as_json else "first.xml")
-            report = self.import_json(second,
+            self.import_file(first, name="first.json" if first is as_json else "first.xml")
+            report = self.import_file(second,
                                       name="second.json" if second is as_json else "second.xml")
             self.assertEqual(report["added"], 0)
         # One JSON record with U+FFFD against the store's control character
@@ -232,7 +201,7 @@ class XmlWorld(cli_test.Case):
         renamed = json.loads(as_json)
         for i, h in enumerate(renamed["heads"]):
             h["uuid"] = f"00000000-0000-4000-8000-{i:012d}"
-        self.assertEqual(self.import_data(renamed, "renamed.json")["added"], 0)
+        self.assertEqual(self.import_file(renamed, name="renamed.json")["added"], 0)
         self.assertEqual(self.stats()["heads"], 4)
 
     def test_json_records_are_checked_and_skip_invalid_honoured(self):
@@ -251,11 +220,11 @@ class XmlWorld(cli_test.Case):
         bad = [record(1, content="a\u0000b")]
         data = dict(good, heads=[record(10, content="fine")] + bad + odd + [record(11)])
         self.db = os.path.join(self.dir.name, "checked.dbf")
-        proc = self.run_import(json.dumps(data), expect=1, name="in.json")
+        proc = self.import_file(json.dumps(data), expect=1, name="in.json")
         self.assertIn("heads[1]: content: a NUL character", proc.stderr)
         self.assertIn("--skip-invalid", proc.stderr)
         self.assertEqual(self.stats()["heads"], 0)
-        report = self.import_json(json.dumps(data), "--skip-invalid", expect=INCOMPLETE,
+        report = self.import_file(json.dumps(data), "--skip-invalid", expect=INCOMPLETE,
                                   name="in.json")
         self.assertEqual((report["added"], report["invalid"]), (2 + len(odd), len(bad)))
         self.assertEqual(sorted(self.contents()), ["fine"] + ["kept"] * (1 + len(odd)))
@@ -264,19 +233,19 @@ class XmlWorld(cli_test.Case):
                           indent=1)
         cut = text[:text.index('"m3"')]
         self.db = os.path.join(self.dir.name, "cut.dbf")
-        self.assertIn("not valid JSON", self.run_import(cut, expect=1, name="c.json").stderr)
+        self.assertIn("not valid JSON", self.import_file(cut, expect=1, name="c.json").stderr)
         self.assertEqual(self.stats()["heads"], 0)
-        report = self.import_json(cut, "--skip-invalid", expect=INCOMPLETE, name="c.json")
+        report = self.import_file(cut, "--skip-invalid", expect=INCOMPLETE, name="c.json")
         self.assertEqual(report["added"], 3)
         self.assertIn("not valid JSON", report["cut"])
         # A JSON object without any of the export's records is no backup.
         for nothing in ("{}", '{"foo": 1}'):
-            self.assertIn("nothing imported", self.run_import(nothing, expect=1,
+            self.assertIn("nothing imported", self.import_file(nothing, expect=1,
                                                               name="n.json").stderr)
 
-    def test_a_pipe_as_the_file_and_a_file_with_nothing_valid(self):
+    def test_a_pipe_as_the_file_is_read_once(self):
         data = backup(sms(body="one"), sms(body="two", date="1700000001000"))
-        path = self.write_bytes("in.xml", data.encode("utf-8"))
+        path = self.write("in.xml", data.encode("utf-8"))
         # A pipe (process substitution, /dev/stdin) can be read only once.
         for shell in (f"cat {path} | {cli_test.ZUSMS} --db {self.db} import /dev/stdin",
                       f"{cli_test.ZUSMS} --db {self.db} import <(cat {path})"):
@@ -284,14 +253,6 @@ class XmlWorld(cli_test.Case):
                                   timeout=120)
             self.assertEqual(proc.returncode, 0, proc.stderr)
         self.assertEqual(sorted(self.contents()), ["one", "two"])
-        # With --skip-invalid, a file of which no record can be stored is an
-        # error, not an import of nothing; either way every record is named.
-        bad = backup(sms(date="soon"), sms(address=None))
-        for args in ((), ("--skip-invalid",)):
-            proc = self.run_import(bad, *args, expect=1)
-            self.assertIn("nothing imported", proc.stderr)
-            self.assertIn("date: ", proc.stderr)
-            self.assertIn("address: missing", proc.stderr)
 
     def test_import_time_grows_with_the_file_whatever_its_shape(self):
         """Many attributes on one element, one very long attribute value, and
@@ -303,7 +264,7 @@ class XmlWorld(cli_test.Case):
         the clock counts in hundredths; a bound for doubling the size was too
         near what a loaded machine measures.)"""
         def cpu_seconds(data):
-            path = self.write_bytes("shape.xml", data.encode("ascii"))
+            path = self.write("shape.xml", data.encode("ascii"))
             best = None
             for _ in range(3):  # the lowest of three: the machine is shared
                 before = os.times()
@@ -326,26 +287,17 @@ class XmlWorld(cli_test.Case):
             self.assertLess(eight, 32 * max(once, 0.1), f"{shape}: {once:.2f} s, {eight:.2f} s")
         # A JSON record of a hundred thousand keys is refused as it is read.
         keys = ",".join(f'"k{i}": 1' for i in range(100000))
-        path = self.write_bytes("keys.json", ('{"heads": [{' + keys + '}]}').encode("ascii"))
+        path = self.write("keys.json", ('{"heads": [{' + keys + '}]}').encode("ascii"))
         proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, "import", path],
                               capture_output=True, text=True, timeout=60)
         self.assertIn("more than 1000 keys", proc.stderr)
-
-    def test_instructions_in_a_document_type_subset_are_skipped(self):
-        for subset in ("<?pi ]> ?>", "<?pi don't ?>", '<?pi "?><!-- \' -->'):
-            self.db = os.path.join(self.dir.name, f"{len(os.listdir(self.dir.name))}.dbf")
-            data = ("<?xml version='1.0'?>\n<!DOCTYPE smses [" + subset + "]>\n<smses>"
-                    + sms(body="after") + "</smses>\n")
-            ElementTree.fromstring(data)  # well-formed for a strict parser too
-            self.assertEqual(self.import_json(data)["added"], 1, subset)
-            self.assertEqual(self.contents(), ["after"])
 
     def test_an_attribute_name_in_latin1_costs_its_record_only(self):
         data = backup(sms(body="good0"), "BAD", sms(body="good1", date="1700000001000"))
         data = data.encode("utf-8").replace(b"BAD", sms(body="n", date="1700000002000")
                                             .encode("utf-8").replace(b"/>", b'x\xe9y="1" />'))
-        self.assertIn("sms at line 4: an attribute name", self.run_import(data, expect=1).stderr)
-        report = self.import_json(data, "--skip-invalid", expect=INCOMPLETE)
+        self.assertIn("sms at line 4: an attribute name", self.import_file(data, expect=1).stderr)
+        report = self.import_file(data, "--skip-invalid", expect=INCOMPLETE)
         self.assertEqual((report["added"], report["invalid"]), (2, 1))
         self.assertNotIn("cut", report)
 
@@ -355,12 +307,12 @@ class XmlWorld(cli_test.Case):
         odd = "\U0010FF0F \U0010FFFD \U0010FFFB\U0010FF00 \U0010FFFC\U0010FFFF"
         data = backup(sms(body=odd + " &#x10FF0F;&#1114109; &#15;",
                           contact_name="\U0010FFFC\U0010FF01"))
-        self.assertEqual(self.import_json(data)["added"], 1)
+        self.assertEqual(self.import_file(data)["added"], 1)
         message = self.json_of("list")[0]
         self.assertEqual(message["content"], odd + " \U0010FF0F\U0010FFFD \x0f")
         self.assertEqual(message["name"], "\U0010FFFC\U0010FF01")
         exported = self.run_cli("export", "--format", "xml").stdout
-        self.assertEqual(self.import_json(exported)["added"], 0)
+        self.assertEqual(self.import_file(exported)["added"], 0)
 
 
 if __name__ == "__main__":
