@@ -240,7 +240,11 @@ class Html(cli_test.Case):
 
     def browse(self, url, *flags):
         """Chromium on `url`, bounded in time; the DOM it dumped, and the
-        requests that pages (not the browser itself) started on the network."""
+        requests that pages (not the browser itself) started on the network.
+        The sanitizer build's tool writes the same pages: there the export is
+        checked, and the test ends before the browser reads them."""
+        if cli_test.sanitized():
+            self.skipTest("the optimised build's run reads the pages in the browser")
         profile = tempfile.mkdtemp(dir=self.dir.name)
         net = os.path.join(profile, "net.json")
         proc = subprocess.run(
