@@ -267,12 +267,9 @@ void AddSome(SmsDatabase* db, int seed, Fix fix) {
 template <typename Work>
 void WithStore(const std::string& file, Work work) {
   SetEnv("ZUSMS_DB", file);
-  SmsDatabase* db = nullptr;
-  ASSERT_EQ(InitZuSmsDB(&db, 1), 0);
-  ASSERT_EQ(OpenZuSmsDB(db), 0);
+  StoreHandle db;
+  ASSERT_EQ(db.opened(), 0) << engine::ToUtf8(engine::LastError());
   work(db);
-  EXPECT_EQ(CloseZuSmsDB(db), 0);
-  EXPECT_EQ(UninitZuSmsDB(db), 0);
 }
 
 // The number that follows `before` in `text`; -1 when `before` is not there.
@@ -290,15 +287,7 @@ class RoundTrip : public DbTest {
     return std::system(command.c_str());
   }
   void ClearLog() { std::fclose(std::fopen((dir_.path() + "/tool.log").c_str(), "wb")); }
-  std::string Log() {
-    std::string text;
-    if (FILE* f = std::fopen((dir_.path() + "/tool.log").c_str(), "rb")) {
-      char chunk[4096];
-      for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-      std::fclose(f);
-    }
-    return text;
-  }
+  std::string Log() { return ReadFile(dir_.path() + "/tool.log"); }
 };
 
 TEST_F(RoundTrip, EveryRecordTheLibraryAcceptsComesBackFromTheJsonExport) {

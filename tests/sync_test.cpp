@@ -33,7 +33,7 @@ class SyncTest : public OpenStoreTest<SmsDatabase> {
   std::map<uint32_t, std::string> uuids_;
 };
 
-TEST_F(SyncTest, ModifyTimesListTheAddThenTheUpdate) {
+TEST_F(SyncTest, ModifyTimeIsStampedInUtcByAddAndUpdateOnly) {
   using namespace std::chrono;
   const sys_seconds before = floor<seconds>(system_clock::now());
   const uint32_t id = AddHead(1);
@@ -48,15 +48,17 @@ TEST_F(SyncTest, ModifyTimesListTheAddThenTheUpdate) {
       hours{t.hour} + minutes{t.minute} + seconds{t.second};
   EXPECT_LE(abs(back - before), seconds{2});  // UTC
 
-  // After an update the listing shows the update's time; the single read agrees.
+  // Reads stamp nothing; after an update the listing shows the update's
+  // time, and the single read agrees.
   Raw("update SmsHead set ModifyTime = '2001-02-03 04:05:06'");
+  SmsHead rec{};
+  ASSERT_EQ(store_.GetSmsHead(id, rec), 0);
+  ASSERT_EQ(store_.GetAllSmsHead(&rec, 1, n), 0);
   ASSERT_EQ(store_.GetAllSmsHeadIDModifyTime(list, 4, n), 0);
   EXPECT_EQ(Format(list[0].modifyTime), "2001-02-03 04:05:06\n");
   stDateTime one{};
   ASSERT_EQ(store_.GetSmsHeadModifyTime(id, one), 0);
   EXPECT_EQ(Format(one), "2001-02-03 04:05:06\n");
-  SmsHead rec{};
-  store_.GetSmsHead(id, rec);
   ASSERT_EQ(store_.UpdateSmsHead(rec), 0);
   ASSERT_EQ(store_.GetSmsHeadModifyTime(id, one), 0);
   EXPECT_EQ(Format(one), Raw("select ModifyTime from SmsHead"));
