@@ -300,55 +300,45 @@ TEST_F(HeadTest, AMultimediaMessageIsStoredWholeReadInPiecesAndGoesWithItsHead) 
   };
 
   // Bad input: -1 with a reason, nothing stored, the caller's head as it was.
-  struct Bad {
-    const char* name;
-    void (*spoil)(Input&);
-  };
+  using Bad = void (*)(Input&);
   const Bad kBad[] = {
-      {"no address", [](Input& i) { i.addr_count = 0; }},
-      {"an unknown role", [](Input& i) { i.addrs[2].type = 1; }},
-      {"a part over the limit", [](Input& i) { i.parts[1].part.datalen = ZU_MMS_PART_MAX + 1; }},
-      {"null data", [](Input& i) { i.parts[1].data = nullptr; }},
-      {"an unterminated subject",
-       [](Input& i) { std::fill(std::begin(i.mms.subject), std::end(i.mms.subject), u'x'); }},
-      {"a text too long",
-       [](Input& i) {
-         static const std::u16string kLong(ZU_MMS_TEXT_MAX + 1, u'x');
-         i.parts[0].text = kLong.c_str();
-       }},
-      // The store's own names: what they name must be there, once, and agree.
-      {"no such address", [](Input& i) { SetText(i.attrs[0].name, u"addr:3"); }},
-      {"no such part", [](Input& i) { SetText(i.attrs[0].name, u"part:01:cd"); }},
-      {"a part named twice",
-       [](Input& i) {
-         SetText(i.attrs[0].name, u"part:1:cd");
-         SetText(i.attrs[1].name, u"part:1:cd");
-       }},
-      {"a continuation of nothing", [](Input& i) { SetText(i.attrs[0].name, u"+"); }},
-      {"a kept value the column does not start",
-       [](Input& i) {
-         SetText(i.attrs[0].name, u"addr:0:address");
-         SetText(i.attrs[0].value, u"+1555" + std::u16string(200, u'0'));
-       }},
-      {"a column kept short", [](Input& i) { SetText(i.attrs[0].name, u"part:1:fn"); }},
-      {"a role kept as text", [](Input& i) { SetText(i.attrs[0].name, u"addr:0:type"); }},
-      // What a backup writes from a column must agree with it.
-      {"another subject", [](Input& i) { SetText(i.attrs[0].name, u"sub"); }},
-      {"another content type",
-       [](Input& i) {
-         SetText(i.attrs[0].name, u"ct_t");
-         SetText(i.attrs[0].value, u"null");
-       }},
-      {"another message type",
-       [](Input& i) {
-         SetText(i.attrs[0].name, u"m_type");
-         SetText(i.attrs[0].value, u"128");
-       }},
+      [](Input& i) { i.addr_count = 0; },                               // no address
+      [](Input& i) { i.addrs[2].type = 1; },                            // an unknown role
+      [](Input& i) { i.parts[1].part.datalen = ZU_MMS_PART_MAX + 1; },  // a part over the limit
+      [](Input& i) { i.parts[1].data = nullptr; },                      // null data
+      [](Input& i) { std::fill_n(i.mms.subject, std::size(i.mms.subject), u'x'); },  // unterminated
+      [](Input& i) {
+        static const std::u16string kLong(ZU_MMS_TEXT_MAX + 1, u'x');  // a text too long
+        i.parts[0].text = kLong.c_str();
+      },
   };
-  for (const Bad& b : kBad) {
-    SCOPED_TRACE(b.name);
-    Input bad = in;
-    b.spoil(bad);
+  // Attributes under the store's own names: what they name must be there,
+  // once, and agree; what a backup writes from a column must agree with it.
+  const std::u16string kLongAddress = u"+1555" + std::u16string(200, u'0');
+  const struct {
+    const char16_t *name, *value, *second;
+  } kBadAttributes[] = {
+      {u"addr:3", u"x1", nullptr},                         // no such address
+      {u"part:01:cd", u"x1", nullptr},                     // no such part
+      {u"part:1:cd", u"x1", u"part:1:cd"},                 // a part named twice
+      {u"+", u"x1", nullptr},                              // a continuation of nothing
+      {u"addr:0:address", kLongAddress.c_str(), nullptr},  // a value the column does not start
+      {u"part:1:fn", u"x1", nullptr},                      // a column kept short
+      {u"addr:0:type", u"x1", nullptr},                    // a role kept as text
+      {u"sub", u"x1", nullptr},                            // another subject
+      {u"ct_t", u"null", nullptr},                         // another content type
+      {u"m_type", u"128", nullptr},                        // another message type
+  };
+  std::vector<Input> spoiled;
+  for (const Bad spoil : kBad) spoil(spoiled.emplace_back(in));
+  for (const auto& a : kBadAttributes) {
+    Input& bad = spoiled.emplace_back(in);
+    SetText(bad.attrs[0].name, a.name);
+    SetText(bad.attrs[0].value, a.value);
+    if (a.second) SetText(bad.attrs[1].name, a.second);
+  }
+  for (Input& bad : spoiled) {
+    SCOPED_TRACE(&bad - spoiled.data());
     uint32_t id = 77;
     EXPECT_EQ(bad.Add(store_, id), -1);
     EXPECT_FALSE(LastError().empty());
