@@ -51,33 +51,19 @@ class Random {
   }
   template <typename T>
   T Number() {
-    switch (Int(0, 4)) {
-      case 0:
-        return 0;
-      case 1:
-        return std::numeric_limits<T>::min();
-      case 2:
-        return std::numeric_limits<T>::max();
-      default:
-        return static_cast<T>(Int(-3, 40));
-    }
+    const T extremes[] = {0, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()};
+    const int64_t pick = Int(0, 4);
+    return pick < 3 ? extremes[pick] : static_cast<T>(Int(-3, 40));
   }
   // A text from the list, or random characters, or as long as the field holds.
   template <size_t N>
   void Text(char16_t (&field)[N]) {
-    std::u16string text;
-    switch (Int(0, 3)) {
-      case 0:
-      case 1:
-        text = kTexts[Int(0, std::size(kTexts) - 1)];
-        break;
-      case 2:
-        for (int64_t i = Int(1, N - 1); i > 0; --i) {
-          text += static_cast<char16_t>(Int(0, 3) == 0 ? Int(0x4e00, 0x9fff) : Int(0x20, 0x7e));
-        }
-        break;
-      default:
-        text = Sample(static_cast<int>(Int(0, 99)), N - 1);
+    const int64_t pick = Int(0, 3);
+    std::u16string text = pick < 2    ? kTexts[Int(0, std::size(kTexts) - 1)]
+                          : pick == 3 ? Sample(static_cast<int>(Int(0, 99)), N - 1)
+                                      : u"";
+    for (int64_t i = pick == 2 ? Int(1, N - 1) : 0; i > 0; --i) {
+      text += static_cast<char16_t>(Int(0, 3) == 0 ? Int(0x4e00, 0x9fff) : Int(0x20, 0x7e));
     }
     SetText(field, text);
   }
