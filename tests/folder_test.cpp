@@ -218,9 +218,11 @@ TEST_F(FolderFailureTest, AFolderThatCannotBeWrittenOrNumberedFailsTheAdd) {
     EXPECT_EQ(store_.AddSmsFolder(rec_, id_), -1);
     EXPECT_NE(LastError().find("fid"), std::string::npos) << LastError();
   }
-  const Deny deny(SQLITE_FUNCTION, "max");  // the highest number
-  EXPECT_EQ(store_.AddSmsFolder(rec_, id_), -1);
-  SmsDatabase other(2);
+  {
+    const Deny deny(SQLITE_FUNCTION, "max");  // the highest number
+    EXPECT_EQ(store_.AddSmsFolder(rec_, id_), -1);
+  }
+  SmsDatabase other(2);  // its status: see the disabled test below
   other.Open();
   other.Close();
   EXPECT_EQ(Raw("select count(*) from SmsFolder"), "14\n");
