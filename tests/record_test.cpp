@@ -62,9 +62,11 @@ using Families = ::testing::Types<SmsHead, SmsContent, SmsAreaBroadcast, SmsFold
                                   SmsRecieverHistory, SmsPhrase>;
 TYPED_TEST_SUITE(RecordTest, Families);
 
-TYPED_TEST(RecordTest, AddedRecordsReadBackWholeUnderTheIdAddReturned) {
+// The longest texts and extreme numbers through the add, plain ones
+// through the update.
+TYPED_TEST(RecordTest, AddedAndUpdatedRecordsReadBackWholeUnderTheIdAddReturned) {
   using T = Traits<TypeParam>;
-  TypeParam rec = T::Make(3);
+  TypeParam rec = T::Longest(3);
   uint32_t id = 0;
   ASSERT_EQ(T::Add(this->mine_, &rec, &id), 0);
   EXPECT_EQ(static_cast<uint32_t>(rec.id), id);
@@ -81,19 +83,10 @@ TYPED_TEST(RecordTest, AddedRecordsReadBackWholeUnderTheIdAddReturned) {
   changed.id = rec.id;
   T::KeepAssigned(changed, rec);
   ASSERT_EQ(T::Update(this->mine_, &changed), 0);
+  back = this->Blank();
   ASSERT_EQ(T::Get(this->mine_, id, &back), 0);
   EXPECT_TRUE(this->Same(changed, back));
   EXPECT_EQ(static_cast<uint32_t>(back.id), id);
-}
-
-TYPED_TEST(RecordTest, LongestTextsAndExtremeNumbersRoundTrip) {
-  using T = Traits<TypeParam>;
-  TypeParam rec = T::Longest(4);
-  const uint32_t id = this->Add(this->mine_, rec);
-  TypeParam back = this->Blank();
-  ASSERT_EQ(T::Get(this->mine_, id, &back), 0);
-  T::KeepAssigned(rec, back);
-  EXPECT_TRUE(this->Same(rec, back));
 }
 
 TYPED_TEST(RecordTest, MissingRowsAndOtherUsersRowsAreNotThere) {

@@ -30,14 +30,6 @@ class StoreTest : public DbTest {
   }
 };
 
-TEST_F(StoreTest, InitAndUninitWithoutOpenTouchNoFile) {
-  SmsDatabase* store = nullptr;
-  ASSERT_EQ(InitZuSmsDB(&store, 0), 0);
-  ASSERT_NE(store, nullptr);
-  EXPECT_EQ(UninitZuSmsDB(store), 0);
-  EXPECT_FALSE(std::filesystem::exists(PathOf(file_)));
-}
-
 TEST_F(StoreTest, FirstOpenCreatesTheWholeSchemaAndTheNextCreatesNothing) {
   SmsDatabase store(7);
   ASSERT_EQ(store.Open(), 0) << LastError();
@@ -323,7 +315,12 @@ TEST_F(StoreTest, APathWithChineseCharactersWorks) {
   store.Close();
 }
 
-TEST_F(StoreTest, NullHandlesAndLastErrorAtTheBoundary) {
+TEST_F(StoreTest, NullHandlesUnopenedStoresAndLastErrorAtTheBoundary) {
+  {
+    StoreHandle unopened(0, false);
+    EXPECT_NE(static_cast<SmsDatabase*>(unopened), nullptr);
+  }
+  EXPECT_FALSE(std::filesystem::exists(PathOf(file_)));  // no open, no file
   EXPECT_EQ(InitZuSmsDB(nullptr, 1), -1);
   EXPECT_EQ(OpenZuSmsDB(nullptr), -1);
   EXPECT_EQ(CloseZuSmsDB(nullptr), -1);
