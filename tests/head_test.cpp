@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "HexText.h"
 #include "RecordFrame.h"
 #include "RecordTraits.h"
 #include "SmsDatabase.h"
@@ -20,63 +23,62 @@ class HeadTest : public OpenStoreTest<SmsDatabase> {
     g_uuid_library_name = platform::kUuidLibraryFile;
     OpenStoreTest::TearDown();
   }
-  std::string ModifyTime(uint32_t id) {
-    return Raw("select ModifyTime from SmsHead where id = " + std::to_string(id));
-  }
-  std::string Hex(uint32_t id) {
-    return Raw("select hex(uuid) from SmsHead where id = " + std::to_string(id));
-  }
-  static std::string Hex(const uint8_t* bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (int i = 0; i < 16; ++i) {
-      out += digits[bytes[i] >> 4];
-      out += digits[bytes[i] & 15];
-    }
-    return out + "\n";
+  std::string Stored(uint32_t id) { return Column("lower(hex(uuid))", id); }
+  std::string ModifyTime(uint32_t id) { return Column("ModifyTime", id); }
+  std::string Column(const std::string& column, uint32_t id) {
+    return Raw("select " + column + " from SmsHead where id = " + std::to_string(id));
   }
 };
 
-TEST_F(HeadTest, AValidUuidIsKeptAndAnInvalidOneReplaced) {
-  SmsHead rec = Traits<SmsHead>::Make(1);
-  const SmsHead original = rec;
-  uint32_t first = 0, second = 0;
-  ASSERT_EQ(store_.AddSmsHead(rec, first), 0);
-  EXPECT_EQ(std::memcmp(rec.uuid, original.uuid, 16), 0);
-  EXPECT_EQ(Hex(first), Hex(original.uuid));
-  // The same record again: a second row with the same UUID.
-  ASSERT_EQ(store_.AddSmsHead(rec, second), 0);
-  EXPECT_NE(first, second);
-  EXPECT_EQ(Hex(second), Hex(original.uuid));
-
-  // A GUID in Windows byte order keeps its variant byte: kept as given.
-  SmsHead guid = Traits<SmsHead>::Make(2);
-  const uint8_t windows[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
-                               0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
-  std::memcpy(guid.uuid, windows, 16);
-  ASSERT_EQ(store_.AddSmsHead(guid, first), 0);
-  EXPECT_EQ(Hex(first), Hex(windows));
-
-  // A GUID of the Microsoft variant (110) is kept too.
-  SmsHead microsoft = Traits<SmsHead>::Make(4);
-  microsoft.uuid[8] = 0xC5;
-  const SmsHead microsoft_before = microsoft;
-  ASSERT_EQ(store_.AddSmsHead(microsoft, first), 0);
-  EXPECT_EQ(Hex(first), Hex(microsoft_before.uuid));
-
-  for (const uint8_t variant : {0x00, 0x40, 0xE0}) {
-    SmsHead bad = Traits<SmsHead>::Make(3);
-    std::memset(bad.uuid, 0, 16);
-    bad.uuid[8] = variant;
-    ASSERT_EQ(store_.AddSmsHead(bad, first), 0);
-    EXPECT_EQ(bad.uuid[8] & 0xC0, 0x80);   // RFC 9562 variant
-    EXPECT_EQ(bad.uuid[6] >> 4, 4);        // version 4: random
-    EXPECT_EQ(Hex(first), Hex(bad.uuid));  // the new UUID is the stored one
+TEST_F(HeadTest, AValidUuidIsStoredAsGivenAndAnInvalidOneReplaced) {
+  // Variants 10x (RFC 9562) and 110 (Microsoft; 0x88 is a GUID written in
+  // Windows byte order) are kept; 0xx and 111 get a new random UUID.
+  for (const uint8_t variant : {0x80, 0x88, 0xBF, 0xC5, 0x00, 0x40, 0xE0}) {
+    SCOPED_TRACE(static_cast<int>(variant));
+    SmsHead rec = Traits<SmsHead>::Make(variant);
+    if (variant < 0x80 || variant >= 0xE0) std::memset(rec.uuid, 0, 16);
+    rec.uuid[8] = variant;
+    const SmsHead given = rec;
+    uint32_t id = 0, again = 0;
+    ASSERT_EQ(store_.AddSmsHead(rec, id), 0);
+    if (variant >= 0x80 && variant < 0xE0) {
+      EXPECT_EQ(std::memcmp(rec.uuid, given.uuid, 16), 0);
+    } else {
+      EXPECT_EQ(rec.uuid[8] & 0xC0, 0x80);
+      EXPECT_EQ(rec.uuid[6] >> 4, 4);  // version 4: random
+    }
+    EXPECT_EQ(Stored(id), ::Hex(rec.uuid) + "\n");
+    // The same record again: a second row with the same UUID.
+    ASSERT_EQ(store_.AddSmsHead(rec, again), 0);
+    EXPECT_NE(id, again);
+    EXPECT_EQ(Stored(again), Stored(id));
   }
+  // An update stores the UUID as given, valid or not.
+  SmsHead rec = Traits<SmsHead>::Make(1);
+  uint32_t id = 0;
+  ASSERT_EQ(store_.AddSmsHead(rec, id), 0);
+  std::memset(rec.uuid, 0, 16);
+  ASSERT_EQ(store_.UpdateSmsHead(rec), 0);
+  EXPECT_EQ(Stored(id), std::string(32, '0') + "\n");
 }
 
-TEST_F(HeadTest, WithoutAUsableUuidLibraryAddFailsAndTouchesNothing) {
-  for (const char16_t* library : {u"libzusms-no-such-library", kLibraryWithoutUuidFunctions}) {
+// An add that needs a new UUID fails, -1 naming the cause, with the record
+// and the id untouched and nothing stored; with a library that loads, one
+// with a valid UUID goes on.
+TEST_F(HeadTest, WithoutAUuidLibraryThatWorksAnAddNeedingAUuidFailsAndTouchesNothing) {
+  struct Case {
+    const char16_t* library;
+    std::string named;
+    bool loads;
+  };
+  std::vector<Case> cases = {
+      {u"libzusms-no-such-library", "libzusms-no-such-library", false},
+      {kLibraryWithoutUuidFunctions, engine::ToUtf8(kLibraryWithoutUuidFunctions), false}};
+#if !defined(_WIN32)  // a library whose random source fails, built for Linux only
+  cases.push_back({u"libzuuuid-failing.so", "UUID", true});
+#endif
+  uint32_t stored = 0;
+  for (const auto& [library, named, loads] : cases) {
     g_uuid_library_name = library;
     SmsHead rec = Traits<SmsHead>::Make(1);
     std::memset(rec.uuid, 0, 16);
@@ -85,29 +87,15 @@ TEST_F(HeadTest, WithoutAUsableUuidLibraryAddFailsAndTouchesNothing) {
     EXPECT_EQ(AddZuSmsHead(&store_, &rec, &id), -1);
     EXPECT_EQ(id, 77u);
     EXPECT_EQ(std::memcmp(&rec, &before, sizeof rec), 0);
-    char16_t error[128];
-    GetZuSmsLastError(error, 128);
-    EXPECT_NE(engine::ToUtf8(error).find(engine::ToUtf8(library)), std::string::npos)
-        << engine::ToUtf8(error);
+    EXPECT_NE(LastError().find(named), std::string::npos) << LastError();
+    rec = Traits<SmsHead>::Make(2);
+    if (loads) {
+      EXPECT_EQ(AddZuSmsHead(&store_, &rec, &id), 0) << LastError();
+      ++stored;
+    }
   }
-  EXPECT_EQ(Raw("select count(*) from SmsHead"), "0\n");
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), std::to_string(stored) + "\n");
 }
-
-#if !defined(_WIN32)  // the failing library is built for Linux only
-TEST_F(HeadTest, AnAddThatCannotCreateAUuidFailsAndStoresNothing) {
-  g_uuid_library_name = u"libzuuuid-failing.so";
-  SmsHead rec = Traits<SmsHead>::Make(1);
-  std::memset(rec.uuid, 0, 16);
-  uint32_t id = 77;
-  EXPECT_EQ(AddZuSmsHead(&store_, &rec, &id), -1);
-  EXPECT_EQ(id, 77u);
-  EXPECT_NE(LastError().find("UUID"), std::string::npos) << LastError();
-  EXPECT_EQ(Raw("select count(*) from SmsHead"), "0\n");
-  // A valid UUID needs no new one.
-  rec = Traits<SmsHead>::Make(2);
-  EXPECT_EQ(AddZuSmsHead(&store_, &rec, &id), 0) << LastError();
-}
-#endif
 
 TEST_F(HeadTest, ATextLongerThanItsFieldIsCutWhereACharacterEnds) {
   SmsHead rec = Traits<SmsHead>::Make(1);
@@ -124,32 +112,6 @@ TEST_F(HeadTest, ATextLongerThanItsFieldIsCutWhereACharacterEnds) {
   EXPECT_EQ(text, std::u16string(669, u'a'));
   // And what was read writes back.
   EXPECT_EQ(store_.UpdateSmsHead(back), 0) << LastError();
-}
-
-TEST_F(HeadTest, ModifyTimeIsStampedByAddAndUpdateOnly) {
-  SmsHead rec = Traits<SmsHead>::Make(1);
-  uint32_t id = 0;
-  ASSERT_EQ(store_.AddSmsHead(rec, id), 0);
-  const std::string stamped = ModifyTime(id);
-  EXPECT_EQ(stamped.size(), std::string("2024-01-01 00:00:00\n").size()) << stamped;
-  EXPECT_EQ(stamped.substr(0, 2), "20");
-
-  Raw("update SmsHead set ModifyTime = '2000-01-01 00:00:00' where id = " + std::to_string(id));
-  SmsHead back{};
-  ASSERT_EQ(store_.GetSmsHead(id, back), 0);
-  uint32_t n = 0;
-  store_.GetAllSmsHead(&back, 1, n);
-  EXPECT_EQ(ModifyTime(id), "2000-01-01 00:00:00\n");
-
-  ASSERT_EQ(store_.UpdateSmsHead(rec), 0);
-  EXPECT_NE(ModifyTime(id), "2000-01-01 00:00:00\n");
-  EXPECT_GE(ModifyTime(id), stamped);
-
-  // An update of a missing id adds nothing and stamps nothing.
-  SmsHead ghost = Traits<SmsHead>::Make(2);
-  ghost.id = 999999;
-  EXPECT_EQ(store_.UpdateSmsHead(ghost), 0);
-  EXPECT_EQ(Raw("select count(*) from SmsHead"), "1\n");
 }
 
 // Read state lives beside the record: unread only once marked, restricted
@@ -196,54 +158,45 @@ TEST_F(HeadTest, ReadStateIsKeptBesideTheHeadForItsUserOnly) {
   EXPECT_EQ(Raw("select count(*) from zu_head_unread"), "1\n");
 }
 
-TEST_F(HeadTest, UpdateStoresTheUuidAsGiven) {
+// A text with no terminating zero in its field: nothing is written, and the
+// neighbouring field is never read as part of it.
+TEST_F(HeadTest, AnUnterminatedTextIsRefusedAndNothingWritten) {
   SmsHead rec = Traits<SmsHead>::Make(1);
-  uint32_t id = 0;
-  ASSERT_EQ(store_.AddSmsHead(rec, id), 0);
-  std::memset(rec.uuid, 0, 16);  // not valid, and stored so all the same
-  ASSERT_EQ(store_.UpdateSmsHead(rec), 0);
-  EXPECT_EQ(Hex(id), std::string(32, '0') + "\n");
-}
-
-TEST_F(HeadTest, TextsUpToTheirCapacityRoundTripAndUnterminatedOnesAreRefused) {
-  SmsHead rec = Traits<SmsHead>::Make(1);
-  SetText(rec.content, Sample(7, 670));
-  SetText(rec.name, Sample(3, 39));
-  SetText(rec.operid, Sample(4, 9));
-  rec.content[100] = 0xD83D;  // a surrogate pair (an emoji) inside
-  rec.content[101] = 0xDE00;
   uint32_t id = 0;
   ASSERT_EQ(store_.AddSmsHead(rec, id), 0) << LastError();
-  SmsHead back{};
-  ASSERT_EQ(store_.GetSmsHead(id, back), 0);
-  EXPECT_EQ(std::memcmp(back.content, rec.content, sizeof rec.content), 0);
-  EXPECT_EQ(std::u16string(back.name), std::u16string(rec.name));
-
-  // A text with no terminating zero in its field: nothing is written, and the
-  // neighbouring field is never read as part of it.
   SmsHead full = Traits<SmsHead>::Make(2);
   for (auto& c : full.operid) c = u'x';
   uint32_t unchanged = 5;
   EXPECT_EQ(store_.AddSmsHead(full, unchanged), -1);
   EXPECT_EQ(unchanged, 5u);
-  full = back;
+  full = rec;
   for (auto& c : full.tel) c = u'9';
   EXPECT_EQ(store_.UpdateSmsHead(full), -1);
   EXPECT_EQ(Raw("select count(*) from SmsHead"), "1\n");
-  SmsHead again{};
-  store_.GetSmsHead(id, again);
-  EXPECT_EQ(std::memcmp(&again, &back, sizeof back), 0);
+  SmsHead back{};
+  store_.GetSmsHead(id, back);
+  EXPECT_EQ(std::memcmp(&back, &rec, sizeof back), 0);
 }
 
-TEST_F(HeadTest, HostileTextsRoundTripExactlyOrAreRefused) {
-  const std::u16string hostile[] = {
+// Texts that read as SQL or patterns, and texts that begin or end with
+// characters that show nothing, come back as given and match themselves
+// literally (SQLite took a leading U+FEFF of a UTF-16 value for a byte
+// order mark and dropped it). Unpaired surrogates cannot come back as
+// given: refused, nothing stored.
+TEST_F(HeadTest, OddTextsRoundTripExactlyAndMatchLiterallyUnpairedSurrogatesAreRefused) {
+  std::vector<std::u16string> texts = {
       u"'; DROP TABLE SmsHead; --",
       u"100% _off_ \\ back\\slash \\%",
       u"\"quoted\" and 'single' ;;; ?? ?",
       u"select * from SmsHead where UserID=2",
       u"\U0001F600\U0001F468\u200D\U0001F469 \u4e2d\u6587 \uFFFD \u0001 \U0010FFFD",
   };
-  for (const std::u16string& text : hostile) {
+  for (const std::u16string c : {u"\uFEFF", u"\u200B", u"\u200C", u"\u200D", u"\u200E", u"\u200F",
+                                 u"\u2060", u"\u00A0", u"\u0301", u"\uFEFF\uFEFF"}) {
+    for (const std::u16string& text : {c + u"x", u"x" + c, c, c + u"x" + c}) texts.push_back(text);
+  }
+  for (const std::u16string& text : texts) {
+    SCOPED_TRACE(::testing::PrintToString(std::vector<int>(text.begin(), text.end())));
     SmsHead rec = Traits<SmsHead>::Make(1);
     SetText(rec.content, text);
     SetText(rec.name, text.substr(0, 39));
@@ -253,17 +206,14 @@ TEST_F(HeadTest, HostileTextsRoundTripExactlyOrAreRefused) {
     ASSERT_EQ(store_.GetSmsHead(id, back), 0);
     EXPECT_EQ(std::u16string(back.content), text);
     EXPECT_EQ(std::u16string(back.name), text.substr(0, 39));
-    // Matched literally by a query, too.
-    _MimerQueryFilterItem item{};
-    item.field = ZU_HEAD_CONTENT;
-    item.op = ZU_OP_EQ;
+    _MimerQueryFilterItem item{ZU_HEAD_CONTENT, ZU_OP_EQ, {}};
     item.value.text = text.c_str();
     MimerQueryFilter filter{1, &item, 1, 0, nullptr};
     uint32_t n = 0;
     ASSERT_EQ(store_.QuerySmsHeadCount(filter, n), 0);
     EXPECT_EQ(n, 1u);
+    ASSERT_EQ(store_.DeleteSmsHead(id), 0);
   }
-  // Unpaired surrogates cannot come back as given: refused, nothing stored.
   const std::u16string broken[] = {
       std::u16string(u"end ") + char16_t(0xD83D), std::u16string(1, char16_t(0xDE00)) + u" start",
       std::u16string(u"a") + char16_t(0xD800) + u"b", std::u16string(u"x") + char16_t(0xFFFF)};
@@ -274,7 +224,7 @@ TEST_F(HeadTest, HostileTextsRoundTripExactlyOrAreRefused) {
     EXPECT_EQ(store_.AddSmsHead(rec, id), -1);
     EXPECT_NE(LastError().find("a text holds"), std::string::npos) << LastError();
   }
-  EXPECT_EQ(Raw("select count(*) from SmsHead"), "5\n");
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), "0\n");
 }
 
 TEST_F(HeadTest, ListsStopAtTheLastRowWhenRowsVanishedAfterTheCount) {
@@ -350,55 +300,45 @@ TEST_F(HeadTest, AMultimediaMessageIsStoredWholeReadInPiecesAndGoesWithItsHead) 
   };
 
   // Bad input: -1 with a reason, nothing stored, the caller's head as it was.
-  struct Bad {
-    const char* name;
-    void (*spoil)(Input&);
-  };
+  using Bad = void (*)(Input&);
   const Bad kBad[] = {
-      {"no address", [](Input& i) { i.addr_count = 0; }},
-      {"an unknown role", [](Input& i) { i.addrs[2].type = 1; }},
-      {"a part over the limit", [](Input& i) { i.parts[1].part.datalen = ZU_MMS_PART_MAX + 1; }},
-      {"null data", [](Input& i) { i.parts[1].data = nullptr; }},
-      {"an unterminated subject",
-       [](Input& i) { std::fill(std::begin(i.mms.subject), std::end(i.mms.subject), u'x'); }},
-      {"a text too long",
-       [](Input& i) {
-         static const std::u16string kLong(ZU_MMS_TEXT_MAX + 1, u'x');
-         i.parts[0].text = kLong.c_str();
-       }},
-      // The store's own names: what they name must be there, once, and agree.
-      {"no such address", [](Input& i) { SetText(i.attrs[0].name, u"addr:3"); }},
-      {"no such part", [](Input& i) { SetText(i.attrs[0].name, u"part:01:cd"); }},
-      {"a part named twice",
-       [](Input& i) {
-         SetText(i.attrs[0].name, u"part:1:cd");
-         SetText(i.attrs[1].name, u"part:1:cd");
-       }},
-      {"a continuation of nothing", [](Input& i) { SetText(i.attrs[0].name, u"+"); }},
-      {"a kept value the column does not start",
-       [](Input& i) {
-         SetText(i.attrs[0].name, u"addr:0:address");
-         SetText(i.attrs[0].value, u"+1555" + std::u16string(200, u'0'));
-       }},
-      {"a column kept short", [](Input& i) { SetText(i.attrs[0].name, u"part:1:fn"); }},
-      {"a role kept as text", [](Input& i) { SetText(i.attrs[0].name, u"addr:0:type"); }},
-      // What a backup writes from a column must agree with it.
-      {"another subject", [](Input& i) { SetText(i.attrs[0].name, u"sub"); }},
-      {"another content type",
-       [](Input& i) {
-         SetText(i.attrs[0].name, u"ct_t");
-         SetText(i.attrs[0].value, u"null");
-       }},
-      {"another message type",
-       [](Input& i) {
-         SetText(i.attrs[0].name, u"m_type");
-         SetText(i.attrs[0].value, u"128");
-       }},
+      [](Input& i) { i.addr_count = 0; },                               // no address
+      [](Input& i) { i.addrs[2].type = 1; },                            // an unknown role
+      [](Input& i) { i.parts[1].part.datalen = ZU_MMS_PART_MAX + 1; },  // a part over the limit
+      [](Input& i) { i.parts[1].data = nullptr; },                      // null data
+      [](Input& i) { std::fill_n(i.mms.subject, std::size(i.mms.subject), u'x'); },  // unterminated
+      [](Input& i) {
+        static const std::u16string kLong(ZU_MMS_TEXT_MAX + 1, u'x');  // a text too long
+        i.parts[0].text = kLong.c_str();
+      },
   };
-  for (const Bad& b : kBad) {
-    SCOPED_TRACE(b.name);
-    Input bad = in;
-    b.spoil(bad);
+  // Attributes under the store's own names: what they name must be there,
+  // once, and agree; what a backup writes from a column must agree with it.
+  const std::u16string kLongAddress = u"+1555" + std::u16string(200, u'0');
+  const struct {
+    const char16_t *name, *value, *second;
+  } kBadAttributes[] = {
+      {u"addr:3", u"x1", nullptr},                         // no such address
+      {u"part:01:cd", u"x1", nullptr},                     // no such part
+      {u"part:1:cd", u"x1", u"part:1:cd"},                 // a part named twice
+      {u"+", u"x1", nullptr},                              // a continuation of nothing
+      {u"addr:0:address", kLongAddress.c_str(), nullptr},  // a value the column does not start
+      {u"part:1:fn", u"x1", nullptr},                      // a column kept short
+      {u"addr:0:type", u"x1", nullptr},                    // a role kept as text
+      {u"sub", u"x1", nullptr},                            // another subject
+      {u"ct_t", u"null", nullptr},                         // another content type
+      {u"m_type", u"128", nullptr},                        // another message type
+  };
+  std::vector<Input> spoiled;
+  for (const Bad spoil : kBad) spoil(spoiled.emplace_back(in));
+  for (const auto& a : kBadAttributes) {
+    Input& bad = spoiled.emplace_back(in);
+    SetText(bad.attrs[0].name, a.name);
+    SetText(bad.attrs[0].value, a.value);
+    if (a.second) SetText(bad.attrs[1].name, a.second);
+  }
+  for (Input& bad : spoiled) {
+    SCOPED_TRACE(&bad - spoiled.data());
     uint32_t id = 77;
     EXPECT_EQ(bad.Add(store_, id), -1);
     EXPECT_FALSE(LastError().empty());

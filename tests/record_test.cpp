@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <type_traits>
 #include <vector>
@@ -21,16 +22,13 @@ class RecordTest : public DbTest {
  protected:
   void SetUp() override {
     DbTest::SetUp();
-    ASSERT_EQ(InitZuSmsDB(&mine_, 1), 0);
-    ASSERT_EQ(InitZuSmsDB(&theirs_, 2), 0);
-    ASSERT_EQ(OpenZuSmsDB(mine_), 0) << LastError();
-    ASSERT_EQ(OpenZuSmsDB(theirs_), 0) << LastError();
+    mine_ = handles_[0].emplace(1u);
+    theirs_ = handles_[1].emplace(2u);
+    ASSERT_EQ(handles_[0]->opened(), 0) << LastError();
+    ASSERT_EQ(handles_[1]->opened(), 0) << LastError();
   }
   void TearDown() override {
-    CloseZuSmsDB(mine_);
-    CloseZuSmsDB(theirs_);
-    UninitZuSmsDB(mine_);
-    UninitZuSmsDB(theirs_);
+    for (auto& handle : handles_) handle.reset();
     DbTest::TearDown();
   }
 
@@ -55,6 +53,7 @@ class RecordTest : public DbTest {
     return n;
   }
 
+  std::optional<StoreHandle> handles_[2];
   SmsDatabase* mine_ = nullptr;
   SmsDatabase* theirs_ = nullptr;
 };
@@ -63,9 +62,11 @@ using Families = ::testing::Types<SmsHead, SmsContent, SmsAreaBroadcast, SmsFold
                                   SmsRecieverHistory, SmsPhrase>;
 TYPED_TEST_SUITE(RecordTest, Families);
 
-TYPED_TEST(RecordTest, AddedRecordsReadBackWholeUnderTheIdAddReturned) {
+// The longest texts and extreme numbers through the add, plain ones
+// through the update.
+TYPED_TEST(RecordTest, AddedAndUpdatedRecordsReadBackWholeUnderTheIdAddReturned) {
   using T = Traits<TypeParam>;
-  TypeParam rec = T::Make(3);
+  TypeParam rec = T::Longest(3);
   uint32_t id = 0;
   ASSERT_EQ(T::Add(this->mine_, &rec, &id), 0);
   EXPECT_EQ(static_cast<uint32_t>(rec.id), id);
@@ -82,32 +83,10 @@ TYPED_TEST(RecordTest, AddedRecordsReadBackWholeUnderTheIdAddReturned) {
   changed.id = rec.id;
   T::KeepAssigned(changed, rec);
   ASSERT_EQ(T::Update(this->mine_, &changed), 0);
+  back = this->Blank();
   ASSERT_EQ(T::Get(this->mine_, id, &back), 0);
   EXPECT_TRUE(this->Same(changed, back));
   EXPECT_EQ(static_cast<uint32_t>(back.id), id);
-}
-
-TYPED_TEST(RecordTest, LongestTextsAndExtremeNumbersRoundTrip) {
-  using T = Traits<TypeParam>;
-  TypeParam rec = T::Longest(4);
-  const uint32_t id = this->Add(this->mine_, rec);
-  TypeParam back = this->Blank();
-  ASSERT_EQ(T::Get(this->mine_, id, &back), 0);
-  T::KeepAssigned(rec, back);
-  EXPECT_TRUE(this->Same(rec, back));
-}
-
-TYPED_TEST(RecordTest, IdsAreUniqueAcrossTables) {
-  using T = Traits<TypeParam>;
-  std::set<uint32_t> ids;
-  for (int i = 0; i < 4; ++i) {
-    ids.insert(this->Add(this->mine_, T::Make(i)));
-    SmsPhrase phrase = Traits<SmsPhrase>::Make(i);
-    uint32_t other = 0;
-    ASSERT_EQ(AddZuSmsPhrase(this->mine_, &phrase, &other), 0);
-    ids.insert(other);
-  }
-  EXPECT_EQ(ids.size(), 8u);
 }
 
 TYPED_TEST(RecordTest, MissingRowsAndOtherUsersRowsAreNotThere) {
@@ -217,14 +196,20 @@ TYPED_TEST(RecordTest, AListingThatFailsSaysWhyAndLeavesTheCountAlone) {
   }
 }
 
-TYPED_TEST(RecordTest, IdsAreUniqueAcrossUsersAndDeletes) {
+// One id sequence for every table and user: no id is given twice, not even
+// after the rows holding the highest ones are deleted.
+TYPED_TEST(RecordTest, IdsAreUniqueAcrossTablesUsersAndDeletes) {
   using T = Traits<TypeParam>;
   std::set<uint32_t> ids;
   for (int i = 0; i < 10; ++i) {
     ids.insert(this->Add(i % 2 ? this->mine_ : this->theirs_, T::Make(i)));
     if (i == 4) T::DeleteAll(this->mine_);
+    SmsPhrase phrase = Traits<SmsPhrase>::Make(i);
+    uint32_t other = 0;
+    ASSERT_EQ(AddZuSmsPhrase(this->mine_, &phrase, &other), 0);
+    ids.insert(other);
   }
-  EXPECT_EQ(ids.size(), 10u);
+  EXPECT_EQ(ids.size(), 20u);
 }
 
 TYPED_TEST(RecordTest, AnEngineErrorGivesMinusOneAndTheStoreStaysUsable) {
@@ -278,35 +263,6 @@ TYPED_TEST(RecordTest, NullArgumentsGiveMinusOne) {
   EXPECT_EQ(T::Delete(nullptr, 1), -1);
   EXPECT_EQ(T::DeleteAll(nullptr), -1);
   EXPECT_EQ(this->Count(this->mine_), T::kSeeded);
-}
-
-// Texts that begin or end with characters that show nothing come back as
-// given and are found by their text (SQLite took a leading U+FEFF of a
-// UTF-16 value for a byte order mark and dropped it).
-using InvisibleTextTest = RecordTest<SmsHead>;
-TEST_F(InvisibleTextTest, TextsBeginningOrEndingWithInvisibleCharactersComeBackAsGiven) {
-  const std::u16string kInvisible[] = {u"\uFEFF", u"\u200B", u"\u200C", u"\u200D", u"\u200E",
-                                       u"\u200F", u"\u2060", u"\u00A0", u"\u0301", u"\uFEFF\uFEFF"};
-  for (const std::u16string& c : kInvisible) {
-    for (const std::u16string& text : {c + u"x", u"x" + c, c, c + u"x" + c}) {
-      SCOPED_TRACE(::testing::PrintToString(std::vector<int>(text.begin(), text.end())));
-      SmsHead rec = Traits<SmsHead>::Make(1);
-      SetText(rec.content, text);
-      SetText(rec.name, text);
-      const uint32_t id = Add(mine_, rec);
-      SmsHead back = Blank();
-      ASSERT_EQ(GetZuSmsHead(mine_, id, &back), 0);
-      EXPECT_EQ(std::u16string(back.content), text);
-      EXPECT_EQ(std::u16string(back.name), text);
-      _MimerQueryFilterItem item{ZU_HEAD_CONTENT, ZU_OP_EQ, {}};
-      item.value.text = text.c_str();
-      MimerQueryFilter filter{1, &item, 1, 0, nullptr};
-      uint32_t found = 0;
-      ASSERT_EQ(QueryZuSmsHeadCount(mine_, &filter, &found), 0);
-      EXPECT_EQ(found, 1u);
-      ASSERT_EQ(DeleteZuSmsHead(mine_, id), 0);
-    }
-  }
 }
 
 }  // namespace

@@ -2,17 +2,10 @@
 // created schema, the shared connection, and the C boundary's bad input.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <fstream>
-#include <iterator>
-#include <set>
-#include <span>
-#include <sstream>
 #include <thread>
-#include <vector>
 
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
@@ -35,19 +28,7 @@ class StoreTest : public DbTest {
         "and name not like 'zu\\_change%' escape '\\' and name <> 'sqlite_sequence' "
         "order by name");
   }
-  std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
 };
-
-TEST_F(StoreTest, InitAndUninitWithoutOpenTouchNoFile) {
-  SmsDatabase* store = nullptr;
-  ASSERT_EQ(InitZuSmsDB(&store, 0), 0);
-  ASSERT_NE(store, nullptr);
-  EXPECT_EQ(UninitZuSmsDB(store), 0);
-  EXPECT_FALSE(std::filesystem::exists(PathOf(file_)));
-}
 
 TEST_F(StoreTest, FirstOpenCreatesTheWholeSchemaAndTheNextCreatesNothing) {
   SmsDatabase store(7);
@@ -58,19 +39,6 @@ TEST_F(StoreTest, FirstOpenCreatesTheWholeSchemaAndTheNextCreatesNothing) {
             "zu_mms\nzu_mms_addr\nzu_mms_attr\nzu_mms_part\n");
   EXPECT_EQ(Raw("select ver from tbl_zu_sms_ver"), "20080910\n");
   EXPECT_EQ(Raw("select id from tbl_zu_user"), "7\n");
-  EXPECT_EQ(Raw("select name, databank from mimer_tables order by name"),
-            "SmsAreaBroadcast|zu_sms_db\nSmsContent|zu_sms_db\nSmsFilter|zu_sms_db\n"
-            "SmsFolder|zu_sms_db\nSmsHead|zu_sms_db\nSmsPhrase|zu_sms_db\n"
-            "SmsReceiverHistory|zu_sms_db\ntbl_zu_sms_setting|zu_sms_db\ntbl_zu_sms_ver|zu_sms_db\n"
-            "zu_head_unread|zu_sms_db\nzu_mms|zu_sms_db\nzu_mms_addr|zu_sms_db\n"
-            "zu_mms_attr|zu_sms_db\nzu_mms_part|zu_sms_db\n");
-  EXPECT_EQ(Raw("select name from sqlite_schema where type='index' and name='SmsHead_id_user'"),
-            "SmsHead_id_user\n");
-  const std::string schema = Raw("select sql from sqlite_schema where name='SmsHead'");
-  EXPECT_NE(schema.find("\"content\" TEXT CHECK (length(\"content\") <= 671)"), std::string::npos);
-  EXPECT_NE(schema.find("FOREIGN KEY (\"userid\") REFERENCES \"tbl_zu_user\" (\"id\") ON DELETE "
-                        "CASCADE"),
-            std::string::npos);
   EXPECT_EQ(store.Close(), 0);
 
   // A second open finds the version and creates nothing.
@@ -80,6 +48,8 @@ TEST_F(StoreTest, FirstOpenCreatesTheWholeSchemaAndTheNextCreatesNothing) {
   EXPECT_EQ(Raw("select sql from sqlite_schema order by name"), before);
   EXPECT_EQ(Raw("select count(*) from tbl_zu_sms_ver"), "1\n");
   EXPECT_EQ(Raw("select id from tbl_zu_user order by id"), "7\n8\n");
+  // A user's rows go with the user.
+  EXPECT_EQ(Raw("delete from tbl_zu_user; select count(*) from SmsFolder"), "0\n");
 }
 
 // An open that finds everything in place writes nothing, so it does not
@@ -135,7 +105,10 @@ TEST_F(StoreTest, ABusyFileIsToldApartFromOtherFailures) {
   EXPECT_EQ(IsZuSmsLastErrorBusy(), 0);
 }
 
-TEST_F(StoreTest, ARecordTableMissingBehindAVersionIsCreatedOnTheNextOpen) {
+// A record table missing behind the version is made again on the next
+// open; without the version (a creation that stopped after the databank and
+// sequence) the attempt repeats on every open.
+TEST_F(StoreTest, AMissingRecordTableIsCreatedOnTheNextOpenWithOrWithoutTheVersion) {
   {
     SmsDatabase store(1);
     ASSERT_EQ(store.Open(), 0);
@@ -146,24 +119,16 @@ TEST_F(StoreTest, ARecordTableMissingBehindAVersionIsCreatedOnTheNextOpen) {
   EXPECT_EQ(store.Open(), 0) << LastError();
   EXPECT_NE(Tables().find("SmsPhrase"), std::string::npos);
   EXPECT_EQ(Raw("select count(*) from tbl_zu_sms_ver"), "1\n");
-}
+  store.Close();
 
-TEST_F(StoreTest, DatabankWithoutVersionRepeatsTheAttemptOnEveryOpen) {
-  {
-    SmsDatabase store(1);
-    ASSERT_EQ(store.Open(), 0);
-    store.Close();
-  }
-  // As if an earlier creation stopped after the databank and sequence.
   Raw("drop table tbl_zu_sms_ver; drop table SmsFilter;"
       "delete from mimer_tables where name in ('tbl_zu_sms_ver', 'SmsFilter')");
-  SmsDatabase store(1);
-  EXPECT_EQ(store.Open(), 0) << LastError();
-  EXPECT_NE(Tables().find("SmsFilter"), std::string::npos);       // the missing table is created
-  EXPECT_EQ(Tables().find("tbl_zu_sms_ver"), std::string::npos);  // group 1 stopped at once
-  store.Close();
-  EXPECT_EQ(store.Open(), 0);
-  EXPECT_EQ(Tables().find("tbl_zu_sms_ver"), std::string::npos);
+  for (int open = 0; open < 2; ++open) {
+    EXPECT_EQ(store.Open(), 0) << LastError();
+    EXPECT_NE(Tables().find("SmsFilter"), std::string::npos);
+    EXPECT_EQ(Tables().find("tbl_zu_sms_ver"), std::string::npos);  // group 1 stopped at once
+    store.Close();
+  }
 }
 
 TEST_F(StoreTest, MissingUserTableFailsTheOpenNamingTheTableAndIsRepairedLater) {
@@ -184,125 +149,12 @@ TEST_F(StoreTest, MissingUserTableFailsTheOpenNamingTheTableAndIsRepairedLater) 
   }
 }
 
-// Each record table's columns as the file holds them, against its family's
-// field tables and statements, so that a column added in one place and
-// forgotten in another fails: the row mapper reads every column but UserID
-// (and the head's ModifyTime) in table order; the insert names every column
-// but the id, its fields first; the update assigns its fields first.
-TEST_F(StoreTest, EveryFamilysFieldTablesMatchItsTableInTheFile) {
-  SmsDatabase store(1);
-  ASSERT_EQ(store.Open(), 0) << LastError();
-  const auto lower = [](std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-  };
-  // The names in `list` ("a, b=?, c"), each up to a '=' and without blanks.
-  const auto names = [&](const std::string& list) {
-    std::vector<std::string> out;
-    std::stringstream items(list);
-    for (std::string item; std::getline(items, item, ',');) {
-      item = item.substr(0, item.find('='));
-      std::erase(item, ' ');
-      out.push_back(lower(item));
-    }
-    return out;
-  };
-  const auto between = [](const std::string& text, const std::string& from, const std::string& to) {
-    const size_t start = text.find(from) + from.size();
-    return text.substr(start, text.find(to, start) - start);
-  };
-  const auto columns = [&](std::span<const Field> fields) {
-    std::vector<std::string> out;
-    for (const Field& f : fields) out.push_back(lower(f.column));
-    return out;
-  };
-  const auto check = [&](const char* table, const auto& family) {
-    SCOPED_TRACE(table);
-    std::string listed =
-        Raw(std::string("select group_concat(name) from pragma_table_info('") + table + "')");
-    listed.pop_back();  // the line's end
-    std::vector<std::string> in_file = names(listed);
-    const std::set<std::string> all(in_file.begin(), in_file.end());
-    std::erase_if(in_file, [](const std::string& c) { return c == "userid" || c == "modifytime"; });
-    EXPECT_EQ(columns(family.row_fields), in_file);
-
-    const std::vector<std::string> inserted =
-        names(between(engine::ToUtf8(family.insert), "(", ")"));
-    std::set<std::string> written(inserted.begin(), inserted.end());
-    written.insert("id");
-    EXPECT_EQ(written, all);
-    const std::vector<std::string> insert_fields = columns(family.insert_fields);
-    ASSERT_LE(insert_fields.size(), inserted.size());
-    EXPECT_TRUE(std::equal(insert_fields.begin(), insert_fields.end(), inserted.begin()));
-
-    const std::vector<std::string> assigned =
-        names(between(engine::ToUtf8(family.update), " set ", " where "));
-    const std::vector<std::string> update_fields = columns(family.update_fields);
-    ASSERT_LE(update_fields.size(), assigned.size());
-    EXPECT_TRUE(std::equal(update_fields.begin(), update_fields.end(), assigned.begin()));
-    for (const std::string& c : assigned) EXPECT_TRUE(all.contains(c)) << c;
-  };
-  check("SmsHead", FamilyOf<SmsHead>());
-  check("SmsContent", FamilyOf<SmsContent>());
-  check("SmsAreaBroadcast", FamilyOf<SmsAreaBroadcast>());
-  check("SmsFolder", FamilyOf<SmsFolder>());
-  check("SmsFilter", FamilyOf<SmsFilter>());
-  check("SmsReceiverHistory", FamilyOf<SmsRecieverHistory>());
-  check("SmsPhrase", FamilyOf<SmsPhrase>());
-}
-
-TEST_F(StoreTest, FirstRowsOfAFreshStoreTakeIdsFromOneToUp) {
-  SmsDatabase store(1);
-  ASSERT_EQ(store.Open(), 0);
-  // The default folders are the first rows: ids 1 to 14, in folder order.
-  EXPECT_EQ(Raw("select group_concat(id) from (select id from SmsFolder order by FdId)"),
-            "1,2,3,4,5,6,7,8,9,10,11,12,13,14\n");
-  // Ids run on across tables, whichever table gets the next row.
-  CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
-  cmd.InitCommand(u"insert into SmsPhrase( content, impBool, UserID) VALUES (?, ?, ?)");
-  cmd.AppendParameter(u"hello");
-  cmd.AppendParameter(int16_t{0});
-  cmd.AppendParameter(uint32_t{1});
-  cmd.ExecuteNoQuery();
-  cmd.InitCommand(
-      u"insert into SmsFilter( folderid, ftype, fattr, tel, name, UserID) VALUES (?, "
-      u"?, ?, ?, ?, ?)");
-  cmd.AppendParameter(int32_t{1});
-  cmd.AppendParameter(int16_t{1});
-  cmd.AppendParameter(int16_t{1});
-  cmd.AppendParameter(u"1");
-  cmd.AppendParameter(u"n");
-  cmd.AppendParameter(uint32_t{1});
-  cmd.ExecuteNoQuery();
-  uint32_t id = 0;
-  cmd.InitCommand(u"execute statement sms_id_seq_cur");
-  cmd.AppendOutParameter(id);
-  cmd.ExecuteNoQuery();
-  cmd.UninitCommand();
-  EXPECT_EQ(id, 16u);
-  EXPECT_EQ(Raw("select id from SmsPhrase union all select id from SmsFilter"), "15\n16\n");
-}
-
 TEST_F(StoreTest, DropTablesDropsTheDatabank) {
   SmsDatabase store(1);
   ASSERT_EQ(store.Open(), 0);
   EXPECT_EQ(SmsDatabaseTestPeer::DropTables(store), 0);
   EXPECT_EQ(Tables(), "tbl_zu_user\n");
   EXPECT_EQ(SmsDatabaseTestPeer::DropTables(store), 0);  // an engine error also gives 0
-}
-
-TEST_F(StoreTest, CurrentSystemTimeIsUtcWithoutFraction) {
-  using namespace std::chrono;
-  SmsDatabase store(1);
-  const sys_seconds before = floor<seconds>(system_clock::now());
-  tagTIMESTAMP_STRUCT t = SmsDatabaseTestPeer::Now(store);
-  const year_month_day today{floor<days>(before)};
-  EXPECT_EQ(t.fraction, 0u);
-  EXPECT_EQ(t.year, static_cast<int>(today.year()));
-  EXPECT_EQ(t.month, static_cast<unsigned>(today.month()));
-  const sys_seconds back = sys_days{year{t.year} / t.month / t.day} + hours{t.hour} +
-                           minutes{t.minute} + seconds{t.second};
-  EXPECT_LE(abs(back - before), seconds{2});
 }
 
 TEST_F(StoreTest, StoresShareOneConnectionCountedPerStore) {
@@ -335,9 +187,8 @@ TEST_F(StoreTest, StoresShareOneConnectionCountedPerStore) {
 }
 
 TEST_F(StoreTest, BatchesCommitTogetherAndRollBackWhole) {
-  SmsDatabase* store = nullptr;
-  InitZuSmsDB(&store, 1);
-  ASSERT_EQ(OpenZuSmsDB(store), 0);
+  StoreHandle store;
+  ASSERT_EQ(store.opened(), 0) << LastError();
   auto add = [&](SmsDatabase* s) {
     SmsPhrase p{};
     p.content[0] = u'x';
@@ -371,18 +222,13 @@ TEST_F(StoreTest, BatchesCommitTogetherAndRollBackWhole) {
 
   // A store of a new user opened inside a batch joins it.
   ASSERT_EQ(BeginZuSmsBatch(store), 0);
-  SmsDatabase* newcomer = nullptr;
-  InitZuSmsDB(&newcomer, 9);
-  EXPECT_EQ(OpenZuSmsDB(newcomer), 0) << LastError();
+  StoreHandle newcomer(9);
+  EXPECT_EQ(newcomer.opened(), 0) << LastError();
   add(newcomer);
   ASSERT_EQ(RollbackZuSmsBatch(store), 0);
   EXPECT_EQ(Raw("select count(*) from tbl_zu_user where id = 9"), "0\n");
   EXPECT_EQ(OpenZuSmsDB(newcomer), 0);
   EXPECT_EQ(Raw("select count(*) from SmsFolder where UserID = 9"), "14\n");
-  CloseZuSmsDB(newcomer);
-  UninitZuSmsDB(newcomer);
-  CloseZuSmsDB(store);
-  UninitZuSmsDB(store);
 }
 
 TEST_F(StoreTest, CommandsOnAClosedStoreFail) {
@@ -398,10 +244,8 @@ TEST_F(StoreTest, AFileThatIsNotADatabaseFailsToOpenAndStaysAsItWas) {
     std::ofstream out(file_, std::ios::binary);
     out << garbage;
   }
-  SmsDatabase* store = nullptr;
-  InitZuSmsDB(&store, 1);
-  const int32_t status = OpenZuSmsDB(store);
-  EXPECT_EQ(status, 26);  // SQLITE_NOTADB
+  StoreHandle store;
+  EXPECT_EQ(store.opened(), 26);  // SQLITE_NOTADB
   char16_t error[256];
   const int32_t length = GetZuSmsLastError(error, 256);
   EXPECT_GT(length, 0);
@@ -409,13 +253,11 @@ TEST_F(StoreTest, AFileThatIsNotADatabaseFailsToOpenAndStaysAsItWas) {
       << engine::ToUtf8(error);
   EXPECT_EQ(ReadFile(file_), garbage);
   EXPECT_FALSE(CMimerDatabase::GetConn(MimerConnDefault).IsOpen());
-  UninitZuSmsDB(store);
 }
 
 TEST_F(StoreTest, AMissingTableIsReportedWithItsOwnReason) {
-  SmsDatabase* store = nullptr;
-  InitZuSmsDB(&store, 1);
-  ASSERT_EQ(OpenZuSmsDB(store), 0);
+  StoreHandle store;
+  ASSERT_EQ(store.opened(), 0);
   CloseZuSmsDB(store);
   // SmsFilter is gone, and its foreign key's index cannot be made again.
   Raw("drop table SmsFilter; create table SmsFilter_fk_userid (x)");
@@ -424,7 +266,6 @@ TEST_F(StoreTest, AMissingTableIsReportedWithItsOwnReason) {
   EXPECT_NE(error.find("table SmsFilter could not be created"), std::string::npos) << error;
   EXPECT_NE(error.find("SmsFilter_fk"), std::string::npos) << error;
   EXPECT_EQ(error.find("SmsReceiverHistory"), std::string::npos) << error;
-  UninitZuSmsDB(store);
 }
 
 TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
@@ -432,21 +273,18 @@ TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
   const std::string blocker = dir_.path() + "/plainfile";
   std::ofstream(blocker) << "x";
   SetEnv("ZUSMS_DB", blocker + "/zuSms.dbf");
-  SmsDatabase* store = nullptr;
-  InitZuSmsDB(&store, 1);
-  EXPECT_NE(OpenZuSmsDB(store), 0);
-  char16_t error[512];
-  GetZuSmsLastError(error, 512);
-  EXPECT_NE(engine::ToUtf8(error).find("plainfile"), std::string::npos) << engine::ToUtf8(error);
-  UninitZuSmsDB(store);
+  {
+    StoreHandle store;
+    EXPECT_NE(store.opened(), 0);
+    EXPECT_NE(LastError().find("plainfile"), std::string::npos) << LastError();
+  }
 
   // The default location is made in zusms/ under XDG_DATA_HOME (Windows:
   // LOCALAPPDATA), the folder 0700 and the file 0600 where modes exist.
   UnsetEnv("ZUSMS_DB");
   std::filesystem::create_directory(PathOf(dir_.path() + "/data"));
   SetEnv(kDataHomeVariable, dir_.path() + "/data");
-  InitZuSmsDB(&store, 1);
-  EXPECT_EQ(OpenZuSmsDB(store), 0) << LastError();
+  EXPECT_EQ(StoreHandle().opened(), 0) << LastError();
   ASSERT_TRUE(std::filesystem::exists(PathOf(dir_.path() + "/data/zusms/zuSms.dbf")));
   if (const auto mode = FileMode(dir_.path() + "/data/zusms/zuSms.dbf")) {
     EXPECT_EQ(*mode, 0600u);
@@ -454,8 +292,6 @@ TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
   if (const auto mode = FileMode(dir_.path() + "/data/zusms")) {
     EXPECT_EQ(*mode, 0700u);
   }
-  CloseZuSmsDB(store);
-  UninitZuSmsDB(store);
   UnsetEnv(kDataHomeVariable);
 }
 
@@ -479,7 +315,12 @@ TEST_F(StoreTest, APathWithChineseCharactersWorks) {
   store.Close();
 }
 
-TEST_F(StoreTest, NullHandlesAndLastErrorAtTheBoundary) {
+TEST_F(StoreTest, NullHandlesUnopenedStoresAndLastErrorAtTheBoundary) {
+  {
+    StoreHandle unopened(0, false);
+    EXPECT_NE(static_cast<SmsDatabase*>(unopened), nullptr);
+  }
+  EXPECT_FALSE(std::filesystem::exists(PathOf(file_)));  // no open, no file
   EXPECT_EQ(InitZuSmsDB(nullptr, 1), -1);
   EXPECT_EQ(OpenZuSmsDB(nullptr), -1);
   EXPECT_EQ(CloseZuSmsDB(nullptr), -1);
@@ -490,13 +331,10 @@ TEST_F(StoreTest, NullHandlesAndLastErrorAtTheBoundary) {
   EXPECT_EQ(std::u16string(error), u"null st");  // cut to capacity - 1
   EXPECT_EQ(GetZuSmsLastError(nullptr, 0), full);
 
-  SmsDatabase* store = nullptr;
-  InitZuSmsDB(&store, 1);
-  EXPECT_EQ(OpenZuSmsDB(store), 0);
+  StoreHandle store;
+  EXPECT_EQ(store.opened(), 0);
   EXPECT_EQ(GetZuSmsLastError(error, 8), 0);  // a success clears it
   EXPECT_EQ(error[0], u'\0');
-  CloseZuSmsDB(store);
-  UninitZuSmsDB(store);
 }
 
 }  // namespace

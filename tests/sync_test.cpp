@@ -33,7 +33,7 @@ class SyncTest : public OpenStoreTest<SmsDatabase> {
   std::map<uint32_t, std::string> uuids_;
 };
 
-TEST_F(SyncTest, ModifyTimesListTheAddThenTheUpdate) {
+TEST_F(SyncTest, ModifyTimeIsStampedInUtcByAddAndUpdateOnlyAndReadForTheUsersOwnHeads) {
   using namespace std::chrono;
   const sys_seconds before = floor<seconds>(system_clock::now());
   const uint32_t id = AddHead(1);
@@ -48,19 +48,33 @@ TEST_F(SyncTest, ModifyTimesListTheAddThenTheUpdate) {
       hours{t.hour} + minutes{t.minute} + seconds{t.second};
   EXPECT_LE(abs(back - before), seconds{2});  // UTC
 
-  // After an update the listing shows the update's time; the single read agrees.
+  // Reads stamp nothing; after an update the listing shows the update's
+  // time, and the single read agrees.
   Raw("update SmsHead set ModifyTime = '2001-02-03 04:05:06'");
+  SmsHead rec{};
+  ASSERT_EQ(store_.GetSmsHead(id, rec), 0);
+  ASSERT_EQ(store_.GetAllSmsHead(&rec, 1, n), 0);
   ASSERT_EQ(store_.GetAllSmsHeadIDModifyTime(list, 4, n), 0);
   EXPECT_EQ(Format(list[0].modifyTime), "2001-02-03 04:05:06\n");
   stDateTime one{};
   ASSERT_EQ(store_.GetSmsHeadModifyTime(id, one), 0);
   EXPECT_EQ(Format(one), "2001-02-03 04:05:06\n");
-  SmsHead rec{};
-  store_.GetSmsHead(id, rec);
   ASSERT_EQ(store_.UpdateSmsHead(rec), 0);
   ASSERT_EQ(store_.GetSmsHeadModifyTime(id, one), 0);
   EXPECT_EQ(Format(one), Raw("select ModifyTime from SmsHead"));
   EXPECT_GT(one.year, 2001);
+
+  // A head that is not there, or is another user's: 100, the time untouched.
+  SmsDatabase other(2);
+  ASSERT_EQ(other.Open(), 0);
+  uint32_t theirs = 0;
+  ASSERT_EQ(other.AddSmsHead(rec, theirs), 0);
+  other.Close();
+  stDateTime untouched{1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(store_.GetSmsHeadModifyTime(theirs, untouched), 100);
+  EXPECT_EQ(GetZuSmsHeadModifyTime(&store_, 999999, &untouched), 100);
+  EXPECT_EQ(Format(untouched), "0001-02-03 04:05:06\n");
+  EXPECT_EQ(GetZuSmsHeadModifyTime(&store_, 999999, nullptr), -1);
 }
 
 // Another program may write a time in any form SQLite reads; one it cannot
@@ -99,21 +113,6 @@ TEST_F(SyncTest, TimesInEveryFormSQLiteReadsAreListedAndOthersAreZero) {
     ASSERT_EQ(n, 2u);
     EXPECT_EQ(Format(changes[changes[0].id == id ? 0 : 1].modifyTime), form.listed) << form.stored;
   }
-}
-
-TEST_F(SyncTest, AMissingHeadGives100AndLeavesTheTimeAlone) {
-  SmsDatabase other(2);
-  ASSERT_EQ(other.Open(), 0);
-  uint32_t theirs = 0;
-  SmsHead rec = Traits<SmsHead>::Make(1);
-  ASSERT_EQ(other.AddSmsHead(rec, theirs), 0);
-  stDateTime t{1, 2, 3, 4, 5, 6};
-  EXPECT_EQ(store_.GetSmsHeadModifyTime(theirs, t), 100);
-  EXPECT_EQ(store_.GetSmsHeadModifyTime(999999, t), 100);
-  EXPECT_EQ(Format(t), "0001-02-03 04:05:06\n");
-  EXPECT_EQ(GetZuSmsHeadModifyTime(&store_, 999999, &t), 100);
-  EXPECT_EQ(GetZuSmsHeadModifyTime(&store_, 999999, nullptr), -1);
-  other.Close();
 }
 
 TEST_F(SyncTest, UuidListingShowsTheBytesAddKeptOrCreated) {
