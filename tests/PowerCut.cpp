@@ -209,39 +209,26 @@ int FileSync(sqlite3_file* f, int flags) {
 }
 
 // Everything else is the wrapped file's.
+#define ZU_FORWARD(method) \
+  .method = [](sqlite3_file* f, auto... a) { return Inner(f)->pMethods->method(Inner(f), a...); }
 constexpr sqlite3_io_methods kMethods = {
     .iVersion = 3,
-    .xClose = [](sqlite3_file* f) { return Inner(f)->pMethods->xClose(Inner(f)); },
-    .xRead =
-        [](sqlite3_file* f, void* out, int amount, sqlite3_int64 offset) {
-          return Inner(f)->pMethods->xRead(Inner(f), out, amount, offset);
-        },
+    ZU_FORWARD(xClose),
+    ZU_FORWARD(xRead),
     .xWrite = FileWrite,
     .xTruncate = FileTruncate,
     .xSync = FileSync,
-    .xFileSize = [](sqlite3_file* f,
-                    sqlite3_int64* size) { return Inner(f)->pMethods->xFileSize(Inner(f), size); },
-    .xLock = [](sqlite3_file* f, int lock) { return Inner(f)->pMethods->xLock(Inner(f), lock); },
-    .xUnlock = [](sqlite3_file* f,
-                  int lock) { return Inner(f)->pMethods->xUnlock(Inner(f), lock); },
-    .xCheckReservedLock =
-        [](sqlite3_file* f, int* out) {
-          return Inner(f)->pMethods->xCheckReservedLock(Inner(f), out);
-        },
-    .xFileControl = [](sqlite3_file* f, int op,
-                       void* arg) { return Inner(f)->pMethods->xFileControl(Inner(f), op, arg); },
-    .xSectorSize = [](sqlite3_file* f) { return Inner(f)->pMethods->xSectorSize(Inner(f)); },
-    .xDeviceCharacteristics =
-        [](sqlite3_file* f) { return Inner(f)->pMethods->xDeviceCharacteristics(Inner(f)); },
-    .xShmMap =
-        [](sqlite3_file* f, int region, int size, int extend, void volatile** out) {
-          return Inner(f)->pMethods->xShmMap(Inner(f), region, size, extend, out);
-        },
-    .xShmLock = [](sqlite3_file* f, int offset, int n,
-                   int flags) { return Inner(f)->pMethods->xShmLock(Inner(f), offset, n, flags); },
-    .xShmBarrier = [](sqlite3_file* f) { Inner(f)->pMethods->xShmBarrier(Inner(f)); },
-    .xShmUnmap = [](sqlite3_file* f,
-                    int remove) { return Inner(f)->pMethods->xShmUnmap(Inner(f), remove); },
+    ZU_FORWARD(xFileSize),
+    ZU_FORWARD(xLock),
+    ZU_FORWARD(xUnlock),
+    ZU_FORWARD(xCheckReservedLock),
+    ZU_FORWARD(xFileControl),
+    ZU_FORWARD(xSectorSize),
+    ZU_FORWARD(xDeviceCharacteristics),
+    ZU_FORWARD(xShmMap),
+    ZU_FORWARD(xShmLock),
+    ZU_FORWARD(xShmBarrier),
+    ZU_FORWARD(xShmUnmap),
     // No memory-mapped pages: every write goes through xWrite.
     .xFetch =
         [](sqlite3_file*, sqlite3_int64, int, void** out) {
@@ -250,6 +237,7 @@ constexpr sqlite3_io_methods kMethods = {
         },
     .xUnfetch = [](sqlite3_file*, sqlite3_int64, void*) { return SQLITE_OK; },
 };
+#undef ZU_FORWARD
 
 int Open(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* out_flags) {
   auto* file = reinterpret_cast<File*>(f);
@@ -291,45 +279,15 @@ void Arm(const std::string& root, uint64_t cut_at, uint64_t seed, Loss loss, Cut
   s.real->xSetSystemCall(s.real, "openDirectory",
                          reinterpret_cast<sqlite3_syscall_ptr>(OpenDirectory));
 
+  // The rest is the unix VFS's own, which none of its methods but these two
+  // tell apart from a copy.
   sqlite3_vfs& v = s.vfs;
-  v.iVersion = 3;
+  v = *s.real;
+  v.pNext = nullptr;
   v.szOsFile = static_cast<int>(sizeof(File)) + s.real->szOsFile;
-  v.mxPathname = s.real->mxPathname;
   v.zName = "powercut";
   v.xOpen = Open;
   v.xDelete = Delete;
-  v.xAccess = [](sqlite3_vfs*, const char* name, int flags, int* out) {
-    return Real()->xAccess(Real(), name, flags, out);
-  };
-  v.xFullPathname = [](sqlite3_vfs*, const char* name, int n, char* out) {
-    return Real()->xFullPathname(Real(), name, n, out);
-  };
-  v.xDlOpen = [](sqlite3_vfs*, const char* name) { return Real()->xDlOpen(Real(), name); };
-  v.xDlError = [](sqlite3_vfs*, int n, char* out) { Real()->xDlError(Real(), n, out); };
-  v.xDlSym = [](sqlite3_vfs*, void* lib, const char* symbol) {
-    return Real()->xDlSym(Real(), lib, symbol);
-  };
-  v.xDlClose = [](sqlite3_vfs*, void* lib) { Real()->xDlClose(Real(), lib); };
-  v.xRandomness = [](sqlite3_vfs*, int n, char* out) {
-    return Real()->xRandomness(Real(), n, out);
-  };
-  v.xSleep = [](sqlite3_vfs*, int us) { return Real()->xSleep(Real(), us); };
-  v.xCurrentTime = [](sqlite3_vfs*, double* out) { return Real()->xCurrentTime(Real(), out); };
-  v.xGetLastError = [](sqlite3_vfs*, int n, char* out) {
-    return Real()->xGetLastError(Real(), n, out);
-  };
-  v.xCurrentTimeInt64 = [](sqlite3_vfs*, sqlite3_int64* out) {
-    return Real()->xCurrentTimeInt64(Real(), out);
-  };
-  v.xSetSystemCall = [](sqlite3_vfs*, const char* name, sqlite3_syscall_ptr call) {
-    return Real()->xSetSystemCall(Real(), name, call);
-  };
-  v.xGetSystemCall = [](sqlite3_vfs*, const char* name) {
-    return Real()->xGetSystemCall(Real(), name);
-  };
-  v.xNextSystemCall = [](sqlite3_vfs*, const char* name) {
-    return Real()->xNextSystemCall(Real(), name);
-  };
   sqlite3_vfs_register(&v, 1);
 }
 

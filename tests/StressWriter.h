@@ -1,10 +1,10 @@
-// One writer of the concurrency stress tests, run by a thread of a test or by
-// a worker process alike. It adds heads with texts of its own and, between
+// One writer of the concurrency tests, run by a thread of a test or of a
+// worker process alike. It adds heads with texts of its own and, between
 // adds, updates and deletes some of its own earlier rows (now and then
-// inside a batch). Every add is read back at once by the id it returned, so
-// that an id belonging to another row is caught where it happens, and every
-// failure is kept with its status and the last error, so that a failed
-// (busy) call is told apart from a wrong id.
+// inside a batch), adds folders, lists and queries. Every add is read back at
+// once by the id it returned, so that an id belonging to another row is
+// caught where it happens, and every failure is kept with its status and the
+// last error, so that a failed (busy) call is told apart from a wrong id.
 #ifndef ZUSMS_TESTS_STRESSWRITER_H_
 #define ZUSMS_TESTS_STRESSWRITER_H_
 
@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "ZuSmsDB.h"
 
@@ -27,7 +28,8 @@ struct StressRow {
 struct StressResult {
   std::map<uint32_t, StressRow> live;  // what each surviving row must hold
   std::set<uint32_t> deleted;
-  std::string failure;  // the first failed call; empty when all succeeded
+  std::set<int32_t> folders;  // the folder numbers its adds were given
+  std::string failure;        // the first failed call; empty when all succeeded
 
   // One line per row, then the failure: what a worker hands its parent.
   std::string Serialize() const {
@@ -35,6 +37,7 @@ struct StressResult {
     for (const auto& [id, row] : live)
       out << "live " << id << ' ' << Hex(row.uuid) << ' ' << row.text << '\n';
     for (uint32_t id : deleted) out << "deleted " << id << '\n';
+    for (int32_t n : folders) out << "folder " << n << '\n';
     if (!failure.empty()) out << "failure " << failure << '\n';
     return out.str();
   }
@@ -43,11 +46,14 @@ struct StressResult {
     std::istringstream in(text);
     for (std::string kind; in >> kind;) {
       uint32_t id = 0;
+      int32_t n = 0;
       std::string uuid, rest;
       if (kind == "live" && in >> id >> uuid && std::getline(in >> std::ws, rest)) {
         r.live[id] = {rest, Unhex(uuid)};
       } else if (kind == "deleted" && in >> id) {
         r.deleted.insert(id);
+      } else if (kind == "folder" && in >> n) {
+        r.folders.insert(n);
       } else if (kind == "failure" && std::getline(in >> std::ws, rest)) {
         r.failure = rest;
       } else {
@@ -143,6 +149,25 @@ inline StressResult RunStressWriter(SmsDatabase* store, const std::string& tag, 
         r.live.erase(victim);
         r.deleted.insert(victim);
       }
+    }
+    if (r.failure.empty() && i % 9 == 8) {
+      SmsFolder f{};
+      f.fname[0] = u'f';
+      uint32_t folder_id = 0;
+      if (const int32_t s = AddZuSmsFolder(store, &f, &folder_id); s != 0) fail("add folder", s);
+      r.folders.insert(f.FdId);
+    }
+    if (r.failure.empty() && i % 7 == 6) {
+      // Readers among the writers: a list and a query of the store's state.
+      std::vector<uint32_t> ids(4096);
+      uint32_t n = 0;
+      _MimerQueryFilterItem item{};
+      item.field = ZU_HEAD_FID;
+      item.op = ZU_OP_LE;
+      item.value.number = 7;
+      MimerQueryFilter filter{1, &item, 1, 0, nullptr};
+      if (const int32_t s = GetAllZuSmsHeadID(store, ids.data(), 4096, &n); s != 0) fail("list", s);
+      if (const int32_t s = QueryZuSmsHeadCount(store, &filter, &n); s != 0) fail("query", s);
     }
     if (batch) {
       const int32_t s = r.failure.empty() ? CommitZuSmsBatch(store) : RollbackZuSmsBatch(store);

@@ -9,6 +9,8 @@
 //               "text": "...", "size": 1000, "seed": 7}]}
 //
 // A part's data is `size` bytes, byte i being (i * 31 + seed) % 251.
+#include <utf8cpp/utf8.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -20,27 +22,9 @@
 
 namespace {
 
-std::u16string Utf16(const std::string& s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    uint32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
-    for (int k = 1; k < n && i + k < s.size(); ++k) cp = cp << 6 | (s[i + k] & 0x3F);
-    i += n;
-    if (cp >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
-}
-
 template <size_t N>
 void Set(char16_t (&field)[N], const nlohmann::json& j, const char* key) {
-  const std::u16string text = Utf16(j.value(key, std::string()));
+  const std::u16string text = utf8::utf8to16(j.value(key, std::string()));
   const size_t n = std::min(text.size(), N - 1);
   std::copy_n(text.data(), n, field);
   field[n] = 0;
@@ -92,7 +76,7 @@ int main(int argc, char** argv) {
       part.data = data.back().data();
       part.part.datalen = static_cast<uint32_t>(data.back().size());
       if (p.contains("text")) {
-        texts.push_back(Utf16(p["text"].get<std::string>()));
+        texts.push_back(utf8::utf8to16(p["text"].get<std::string>()));
         part.text = texts.back().c_str();
       }
       parts.push_back(part);

@@ -3,29 +3,20 @@
 // operation of one user may read, count, change or delete a row of the
 // other: the other user's rows are compared before and after every step.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "FuzzStore.h"
 #include "ZuSmsDB.h"
 
 namespace {
 
 SmsDatabase* g_store[2] = {nullptr, nullptr};
 std::set<uint32_t> g_ids[2];  // ids each user's adds returned
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "ops fuzz: %s\n", what);
-    std::abort();
-  }
-}
 
 template <typename Record>
 void Fill(FuzzedDataProvider& in, Record& rec) {
@@ -157,15 +148,7 @@ std::string Everything(SmsDatabase* store) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char dir[] = "/tmp/zusms-ops-fuzz-XXXXXX";
-  if (!mkdtemp(dir)) std::abort();
-  std::atexit([] { std::filesystem::remove_all(dir); });
-  setenv("ZUSMS_DB", (std::string(dir) + "/zuSms.dbf").c_str(), 1);
-  setenv("ZUSMS_SYNC", "normal", 1);
-  for (int u = 0; u < 2; ++u) {
-    InitZuSmsDB(&g_store[u], static_cast<uint32_t>(u + 1));
-    Check(OpenZuSmsDB(g_store[u]) == 0, "open");
-  }
+  OpenTwoStores(g_store[0], g_store[1]);
   return 0;
 }
 

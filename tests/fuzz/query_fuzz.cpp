@@ -3,15 +3,13 @@
 // filter with -1; it must never crash, write beyond its array, or hand back
 // a row of the other user.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "FuzzStore.h"
 #include "ZuSmsDB.h"
 
 namespace {
@@ -25,13 +23,6 @@ std::set<uint32_t> g_my_heads, g_my_folders;
 // can detect; those get a real text, real bytes or null.
 bool TakesPointer(int32_t field) {
   return (field >= 6 && field <= 10) || field == 17 || field == 18 || field == 22;
-}
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "query fuzz: %s\n", what);
-    std::abort();
-  }
 }
 
 void Fill(SmsDatabase* store, int count, const char16_t* text) {
@@ -57,14 +48,7 @@ void Fill(SmsDatabase* store, int count, const char16_t* text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char dir[] = "/tmp/zusms-query-fuzz-XXXXXX";
-  if (!mkdtemp(dir)) std::abort();
-  std::atexit([] { std::filesystem::remove_all(dir); });
-  setenv("ZUSMS_DB", (std::string(dir) + "/zuSms.dbf").c_str(), 1);
-  setenv("ZUSMS_SYNC", "normal", 1);
-  InitZuSmsDB(&g_mine, 1);
-  InitZuSmsDB(&g_theirs, 2);
-  Check(OpenZuSmsDB(g_mine) == 0 && OpenZuSmsDB(g_theirs) == 0, "open");
+  OpenTwoStores(g_mine, g_theirs);
   Fill(g_mine, 30, u"mine % _ \\ 'quoted' \u4e2d\u6587");
   Fill(g_theirs, 30, u"OTHER");
   uint32_t ids[64], n = 0;

@@ -5,15 +5,13 @@
 // write them and as a caller asks for them, under random regions: the
 // conversations agree too, and a person's key is its own key.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "Exports.h"
+#include "FuzzStore.h"
 #include "MimerException.h"
 #include "Numbers.h"
 #include "TextIndex.h"
@@ -23,13 +21,6 @@ namespace {
 
 SmsDatabase* g_mine = nullptr;
 SmsDatabase* g_theirs = nullptr;  // another user's messages, never found
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "search fuzz: %s\n", what);
-    std::abort();
-  }
-}
 
 void Add(SmsDatabase* store, const std::u16string& text, int batid, int parts, int index,
          const std::u16string& tel = u"1") {
@@ -63,14 +54,7 @@ std::u16string Text(FuzzedDataProvider& in, size_t most) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char dir[] = "/tmp/zusms-search-fuzz-XXXXXX";
-  if (!mkdtemp(dir)) std::abort();
-  std::atexit([] { std::filesystem::remove_all(dir); });
-  setenv("ZUSMS_DB", (std::string(dir) + "/zuSms.dbf").c_str(), 1);
-  setenv("ZUSMS_SYNC", "normal", 1);
-  InitZuSmsDB(&g_mine, 1);
-  InitZuSmsDB(&g_theirs, 2);
-  Check(OpenZuSmsDB(g_mine) == 0 && OpenZuSmsDB(g_theirs) == 0, "open");
+  OpenTwoStores(g_mine, g_theirs);
   for (const char16_t* text : {u"Stra\u00dfe caf\u00e9 \u4e2d\u6587 \"quoted\" a*b NEAR(x y)",
                                u"STRASSE Cafe\u0301 \xd83d\xde00 1-800 ^start", u"{col}: -not"}) {
     Add(g_mine, text, 0, 0, 0);
