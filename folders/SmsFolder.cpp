@@ -103,7 +103,7 @@ bool SmsDatabase::HasDefaultFolders() {
 
 int32_t SmsDatabase::InitFolder() {
   uint32_t highest = 0;
-  GetMaxFolderId(highest);
+  if (GetMaxFolderId(highest) != 0) return -1;
   if (highest >= kDefaultFolderCount) return 0;
   if (IsReadOnly()) {
     zusms::engine::SetLastError(u"the store is read-only and lacks the user's folders");
@@ -118,7 +118,13 @@ int32_t SmsDatabase::InitFolder() {
     rec.fname[i] = 0;
     rec.FdId = static_cast<int32_t>(number);
     uint32_t newId = 0;
-    AddSmsFolderBase(rec, newId);
+    // A store without its default folders misfiles every message: the open
+    // that cannot make them fails, naming why.
+    if (AddSmsFolderBase(rec, newId) != 0) {
+      zusms::engine::SetLastError(u"the user's default folders could not be created: " +
+                                  zusms::engine::LastError());
+      return -1;
+    }
   }
   return 0;
 }
@@ -130,7 +136,7 @@ int32_t SmsDatabase::AddSmsFolder(SmsFolder& rec, uint32_t& newId) {
     // ever get the same number.
     zusms::Transaction transaction;
     uint32_t highest = 0;
-    GetMaxFolderId(highest);
+    if (GetMaxFolderId(highest) != 0) return -1;
     if (highest == 0) {
       zusms::engine::SetLastError(u"the user has no folder to number a new one after");
       return -1;

@@ -84,7 +84,7 @@ int32_t SmsDatabase::OpenSchema() {
       result = -1;
     }
   }
-  InitFolder();
+  if (InitFolder() != 0 && failure.empty()) result = -1;
   if (!failure.empty()) zusms::engine::SetLastError(failure);
   return result;
 }
