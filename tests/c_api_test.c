@@ -72,6 +72,17 @@ static int32_t ZUSMS_CALL Give(void *context, uint32_t index, SmsMmsPartData *pa
   return 0;
 }
 
+/* Whether `status` is a call's refusal of a null store handle, printed if not. */
+static int Refused(int32_t status, const char *call) {
+  static const char16_t expected[] = u"null store handle";
+  char16_t error[32];
+  const int refused = status == -1 && GetZuSmsLastError(error, 32) == 17 &&
+                      memcmp(error, expected, sizeof expected) == 0;
+  if (!refused) fprintf(stderr, "not refused as a null store: %s\n", call);
+  return refused;
+}
+#define R(call) Refused(call, #call)
+
 int main(void) {
   const char *path = getenv("ZUSMS_DB");
   SmsDatabase *store = NULL;
@@ -277,6 +288,75 @@ int main(void) {
   }
   CHECK(CloseZuSmsDB(store) == 0);
   CHECK(UninitZuSmsDB(store) == 0);
+
+  /* Every function taking a store refuses a null one before it reads any
+   * other argument (all null here: a missing check would crash or name one). */
+  {
+    const int all =
+        R(OpenZuSmsDB(NULL)) & R(CloseZuSmsDB(NULL)) & R(BeginZuSmsBatch(NULL)) &
+        R(CommitZuSmsBatch(NULL)) & R(RollbackZuSmsBatch(NULL)) &
+        R(AddZuSmsHead(NULL, NULL, NULL)) & R(UpdateZuSmsHead(NULL, NULL)) &
+        R(DeleteZuSmsHead(NULL, 0)) & R(DeleteAllZuSmsHead(NULL)) & R(GetZuSmsHead(NULL, 0, NULL)) &
+        R(GetZuSmsHeadCount(NULL, NULL)) & R(GetAllZuSmsHeadID(NULL, NULL, 0, NULL)) &
+        R(GetAllZuSmsHead(NULL, NULL, 0, NULL)) &
+        R(GetAllZuSmsHeadIDModifyTime(NULL, NULL, 0, NULL)) &
+        R(GetAllZuSmsHeadIDUUID(NULL, NULL, 0, NULL)) & R(GetZuSmsHeadModifyTime(NULL, 0, NULL)) &
+        R(SetZuSmsHeadRead(NULL, 0, 0)) & R(GetZuSmsHeadRead(NULL, 0, NULL)) &
+        R(GetZuSmsUnreadHeadCount(NULL, NULL)) & R(GetAllZuSmsUnreadHeadID(NULL, NULL, 0, NULL)) &
+        R(SearchZuSmsHead(NULL, NULL, 0, NULL, 0, NULL, NULL)) & R(CheckZuSmsIndexes(NULL, 0)) &
+        R(RefreshZuSmsIndexes(NULL, NULL, NULL)) &
+        R(ListZuSmsPersons(NULL, 0, NULL, 0, NULL, NULL)) &
+        R(ListZuSmsConversation(NULL, NULL, 0, NULL, 0, NULL, NULL)) &
+        R(AddZuSmsContent(NULL, NULL, NULL)) & R(UpdateZuSmsContent(NULL, NULL)) &
+        R(DeleteZuSmsContent(NULL, 0)) & R(DeleteAllZuSmsContent(NULL)) &
+        R(GetZuSmsContent(NULL, 0, NULL)) & R(GetZuSmsContentCount(NULL, NULL)) &
+        R(GetAllZuSmsContentID(NULL, NULL, 0, NULL)) & R(GetAllZuSmsContent(NULL, NULL, 0, NULL)) &
+        R(AddZuSmsAreaBroadcast(NULL, NULL, NULL)) & R(UpdateZuSmsAreaBroadcast(NULL, NULL)) &
+        R(DeleteZuSmsAreaBroadcast(NULL, 0)) & R(DeleteAllZuSmsAreaBroadcast(NULL)) &
+        R(GetZuSmsAreaBroadcast(NULL, 0, NULL)) & R(GetZuSmsAreaBroadcastCount(NULL, NULL)) &
+        R(GetAllZuSmsAreaBroadcastID(NULL, NULL, 0, NULL)) &
+        R(GetAllZuSmsAreaBroadcast(NULL, NULL, 0, NULL)) & R(AddZuSmsFolder(NULL, NULL, NULL)) &
+        R(UpdateZuSmsFolder(NULL, NULL)) & R(DeleteZuSmsFolder(NULL, 0)) &
+        R(DeleteAllZuSmsFolder(NULL)) & R(GetZuSmsFolder(NULL, 0, NULL)) &
+        R(GetZuSmsFolderCount(NULL, NULL)) & R(GetAllZuSmsFolderID(NULL, NULL, 0, NULL)) &
+        R(GetAllZuSmsFolder(NULL, NULL, 0, NULL)) & R(AddZuSmsFilter(NULL, NULL, NULL)) &
+        R(UpdateZuSmsFilter(NULL, NULL)) & R(DeleteZuSmsFilter(NULL, 0)) &
+        R(DeleteAllZuSmsFilter(NULL)) & R(GetZuSmsFilter(NULL, 0, NULL)) &
+        R(GetZuSmsFilterCount(NULL, NULL)) & R(GetAllZuSmsFilterID(NULL, NULL, 0, NULL)) &
+        R(GetAllZuSmsFilter(NULL, NULL, 0, NULL)) & R(AddZuSmsReceiverHistory(NULL, NULL, NULL)) &
+        R(UpdateZuSmsReceiverHistory(NULL, NULL)) & R(DeleteZuSmsReceiverHistory(NULL, 0)) &
+        R(DeleteAllZuSmsReceiverHistory(NULL)) & R(GetZuSmsReceiverHistory(NULL, 0, NULL)) &
+        R(GetZuSmsReceiverHistoryCount(NULL, NULL)) &
+        R(GetAllZuSmsReceiverHistoryID(NULL, NULL, 0, NULL)) &
+        R(GetAllZuSmsReceiverHistory(NULL, NULL, 0, NULL)) & R(AddZuSmsPhrase(NULL, NULL, NULL)) &
+        R(UpdateZuSmsPhrase(NULL, NULL)) & R(DeleteZuSmsPhrase(NULL, 0)) &
+        R(DeleteAllZuSmsPhrase(NULL)) & R(GetZuSmsPhrase(NULL, 0, NULL)) &
+        R(GetZuSmsPhraseCount(NULL, NULL)) & R(GetAllZuSmsPhraseID(NULL, NULL, 0, NULL)) &
+        R(GetAllZuSmsPhrase(NULL, NULL, 0, NULL)) &
+        R(AddZuSmsMms(NULL, NULL, NULL, NULL, 0, NULL, 0, NULL, 0, NULL)) &
+        R(AddZuSmsMmsFrom(NULL, NULL, NULL, NULL, 0, 0, NULL, NULL, NULL, 0, NULL)) &
+        R(CheckZuSmsMms(NULL, NULL, NULL, NULL, 0, NULL, 0, NULL, 0)) &
+        R(GetZuSmsMms(NULL, 0, NULL, NULL, NULL, NULL)) & R(GetZuSmsMmsCount(NULL, NULL)) &
+        R(GetAllZuSmsMmsID(NULL, NULL, 0, NULL)) &
+        R(GetAllZuSmsMmsAttribute(NULL, 0, NULL, 0, NULL)) &
+        R(GetAllZuSmsMmsPart(NULL, 0, NULL, 0, NULL)) &
+        R(GetAllZuSmsMmsAddress(NULL, 0, NULL, 0, NULL)) &
+        R(GetZuSmsMmsPartText(NULL, 0, 0, NULL, 0, NULL)) &
+        R(GetZuSmsMmsPartData(NULL, 0, 0, 0, NULL, 0, NULL)) &
+        R(StreamZuSmsMmsPartData(NULL, 0, 0, NULL, 0, NULL, NULL, NULL)) &
+        R(QueryZuSmsHeadCount(NULL, NULL, NULL)) & R(QueryZuSmsHead(NULL, NULL, NULL, 0, NULL)) &
+        R(QueryZuSmsHeadID(NULL, NULL, NULL, 0, NULL)) &
+        R(CombineZuQuerySmsHeadCount(NULL, NULL, 0, NULL)) &
+        R(CombineZuQuerySmsHead(NULL, NULL, 0, NULL, 0, NULL)) &
+        R(CombineZuQuerySmsHeadID(NULL, NULL, 0, NULL, 0, NULL)) &
+        R(QueryZuSmsFolderCount(NULL, NULL, NULL)) &
+        R(QueryZuSmsFolder(NULL, NULL, NULL, 0, NULL)) &
+        R(QueryZuSmsFolderID(NULL, NULL, NULL, 0, NULL)) & R(GetZuSmsChangeToken(NULL, NULL)) &
+        R(ListZuSmsHeadChanges(NULL, 0, NULL, 0, NULL, NULL)) &
+        R(ListZuSmsFolderChanges(NULL, 0, NULL, 0, NULL, NULL)) &
+        R(SetZuSmsSetting(NULL, NULL, NULL)) & R(GetZuSmsSetting(NULL, NULL, NULL, 0, NULL));
+    CHECK(all);
+  }
 
   RemoveDatabase(path);
   printf("%d passed, %d failed\n", passed, failed);
