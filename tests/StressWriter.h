@@ -16,13 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "HexText.h"
 #include "ZuSmsDB.h"
 
 namespace zusms::testing {
 
 struct StressRow {
   std::string text;
-  std::string uuid;  // 16 bytes
+  std::string uuid;  // hex
 };
 
 struct StressResult {
@@ -35,7 +36,7 @@ struct StressResult {
   std::string Serialize() const {
     std::ostringstream out;
     for (const auto& [id, row] : live)
-      out << "live " << id << ' ' << Hex(row.uuid) << ' ' << row.text << '\n';
+      out << "live " << id << ' ' << row.uuid << ' ' << row.text << '\n';
     for (uint32_t id : deleted) out << "deleted " << id << '\n';
     for (int32_t n : folders) out << "folder " << n << '\n';
     if (!failure.empty()) out << "failure " << failure << '\n';
@@ -49,7 +50,7 @@ struct StressResult {
       int32_t n = 0;
       std::string uuid, rest;
       if (kind == "live" && in >> id >> uuid && std::getline(in >> std::ws, rest)) {
-        r.live[id] = {rest, Unhex(uuid)};
+        r.live[id] = {rest, uuid};
       } else if (kind == "deleted" && in >> id) {
         r.deleted.insert(id);
       } else if (kind == "folder" && in >> n) {
@@ -62,19 +63,6 @@ struct StressResult {
       }
     }
     return r;
-  }
-  static std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
-    return out;
-  }
-  static std::string Unhex(const std::string& hex) {
-    std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-      out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-    return out;
   }
 };
 
@@ -97,9 +85,7 @@ inline StressResult RunStressWriter(SmsDatabase* store, const std::string& tag, 
     for (const char16_t* c = why; *c; ++c) reason += *c < 128 ? static_cast<char>(*c) : '?';
     r.failure = what + " returned " + std::to_string(status) + ": " + reason;
   };
-  auto uuid_of = [](const SmsHead& h) {
-    return std::string(reinterpret_cast<const char*>(h.uuid), sizeof h.uuid);
-  };
+  auto uuid_of = [](const SmsHead& h) { return Hex(h.uuid); };
   for (int i = 0; i < count && r.failure.empty(); ++i) {
     // Every tenth add opens a batch that holds it and the changes after it.
     const bool batch = i % 10 == 3;

@@ -621,52 +621,11 @@ void Print(const char* sync, const Figures& f) {
       static_cast<unsigned long long>(f.names_undone));
 }
 
-// The store really ran through the simulator, and cuts fell inside commits.
+// The store really ran through the simulator, cuts fell inside commits, and
+// the simulator lost unsynced writes (else every test here passes vacuously).
 void ExpectCutsBit(const Figures& f) {
-  EXPECT_GT(f.sectors_pending, 0u);
+  EXPECT_GT(f.sectors_pending, f.sectors_arrived);
   EXPECT_GT(f.in_flight_kept + f.in_flight_lost, 0);
-}
-
-// The simulator itself, on plain SQLite: a commit that SQLite synced
-// survives every cut; one it never synced (synchronous=OFF) is lost by some.
-TEST_F(PowerCutTest, TheSimulatorKeepsWhatWasSyncedAndOnlyThat) {
-  const std::string file = root_ + "/plain.db";
-  for (const std::string sync : {"FULL", "OFF"}) {
-    int lost = 0;
-    for (uint64_t seed = 1; seed <= 20; ++seed) {
-      for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file + suffix);
-      const pid_t pid = fork();
-      if (pid == 0) {
-        powercut::Arm(root_, 0, seed, powercut::Loss::kPower, nullptr);
-        sqlite3* db = nullptr;
-        sqlite3_open(file.c_str(), &db);
-        const std::string sql = "PRAGMA journal_mode=WAL; PRAGMA synchronous=" + sync +
-                                "; CREATE TABLE t(x); INSERT INTO t VALUES (1);";
-        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) _exit(1);
-        powercut::CutNow();
-      }
-      int status = 0;
-      waitpid(pid, &status, 0);
-      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == powercut::kCutStatus);
-      sqlite3* db = nullptr;
-      sqlite3_open(file.c_str(), &db);
-      int rows = 0;
-      sqlite3_exec(
-          db, "SELECT count(*) FROM t",
-          [](void* out, int, char** values, char**) {
-            *static_cast<int*>(out) = std::atoi(values[0]);
-            return 0;
-          },
-          &rows, nullptr);
-      sqlite3_close(db);
-      lost += rows != 1;
-    }
-    if (sync == "FULL") {
-      EXPECT_EQ(lost, 0) << "of 20 cuts after a synced commit";
-    } else {
-      EXPECT_GT(lost, 0) << "of 20 cuts after a commit never synced";
-    }
-  }
 }
 
 TEST_F(PowerCutTest, FullKeepsEveryOperationThatReturned) {
