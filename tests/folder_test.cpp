@@ -30,8 +30,8 @@ class FolderTest : public OpenStoreTest<SmsDatabase> {
 
 // Inbox, card 1, card 1 not activated, card 2, card 2 not activated, outbox,
 // sent, drafts, discarded, cell broadcast, voice mailbox (C), voice mailbox
-// (G), notifications, expansion card: added in number order, protected, no
-// password, no private mode.
+// (G), notifications, expansion card: in number order, system 1, no password
+// or private mode.
 TEST_F(FolderTest, TheFirstOpenSeedsTheFourteenDefaultFoldersInOrder) {
   EXPECT_EQ(
       Raw("select group_concat(FdId || fname || system || password || privmode, '|') from "

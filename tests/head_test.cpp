@@ -1,5 +1,5 @@
-// What only message heads do: the UUID made valid through the UUID library,
-// the modification time, the longest texts, and adds from many threads.
+// What only message heads do: the UUID, texts cut or refused, read state,
+// multimedia messages.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -62,11 +62,9 @@ using Families = ::testing::Types<SmsHead, SmsContent, SmsAreaBroadcast, SmsFold
                                   SmsRecieverHistory, SmsPhrase>;
 TYPED_TEST_SUITE(RecordTest, Families);
 
-// The longest texts and extreme numbers through the add, plain ones
-// through the update.
 TYPED_TEST(RecordTest, AddedAndUpdatedRecordsReadBackWholeUnderTheIdAddReturned) {
   using T = Traits<TypeParam>;
-  TypeParam rec = T::Longest(3);
+  TypeParam rec = T::Longest(3);  // the update writes a plain one
   uint32_t id = 0;
   ASSERT_EQ(T::Add(this->mine_, &rec, &id), 0);
   EXPECT_EQ(static_cast<uint32_t>(rec.id), id);
@@ -78,7 +76,6 @@ TYPED_TEST(RecordTest, AddedAndUpdatedRecordsReadBackWholeUnderTheIdAddReturned)
   EXPECT_EQ(static_cast<uint32_t>(back.id), id);
   EXPECT_TRUE(this->Same(rec, back));
 
-  // Update rewrites every field of the row that may change.
   TypeParam changed = T::Make(9);
   changed.id = rec.id;
   T::KeepAssigned(changed, rec);
@@ -107,7 +104,6 @@ TYPED_TEST(RecordTest, MissingRowsAndOtherUsersRowsAreNotThereAndDeletedIdsNever
   EXPECT_EQ(T::Delete(this->mine_, 999999), 0);
   EXPECT_EQ(T::DeleteAll(this->mine_), 0);
 
-  // Their row is still theirs and unchanged; mine is gone.
   TypeParam back = this->Blank();
   ASSERT_EQ(T::Get(this->theirs_, theirs, &back), 0);
   TypeParam expected = T::Make(1);

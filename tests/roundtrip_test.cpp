@@ -95,7 +95,6 @@ SmsHead RandomHead(Random& r, const std::vector<int32_t>& folders) {
   return h;
 }
 
-// Every record of a family.
 template <typename Record>
 std::vector<Record> All(SmsDatabase* db) {
   uint32_t n = 0;

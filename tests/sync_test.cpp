@@ -123,11 +123,6 @@ TEST_F(SyncTest, OtherFamiliesListNothingAndTouchNothing) {
   EXPECT_EQ(store_.GetAllSmsFolderIDModifyTime(times, 2, n), 0);
   EXPECT_EQ(store_.GetAllSmsFolderIDUUID(uuids, 2, n), 0);
   EXPECT_EQ(store_.GetSmsFolderModifyTime(1, t), 0);
-  EXPECT_EQ(store_.GetAllSmsContentIDModifyTime(times, 2, n), 0);
-  EXPECT_EQ(store_.GetAllSmsAreaBroadcastIDUUID(uuids, 2, n), 0);
-  EXPECT_EQ(store_.GetSmsFilterModifyTime(1, t), 0);
-  EXPECT_EQ(store_.GetAllSmsReceiverHistoryIDModifyTime(times, 2, n), 0);
-  EXPECT_EQ(store_.GetAllSmsPhraseIDUUID(uuids, 2, n), 0);
   EXPECT_EQ(n, 1234u);
   auto untouched = [](const void* p, size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(p);
