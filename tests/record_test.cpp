@@ -64,7 +64,7 @@ TYPED_TEST_SUITE(RecordTest, Families);
 
 TYPED_TEST(RecordTest, AddedAndUpdatedRecordsReadBackWholeUnderTheIdAddReturned) {
   using T = Traits<TypeParam>;
-  TypeParam rec = T::Longest(3);  // the update writes a plain one
+  TypeParam rec = Longest<TypeParam>(3);  // the update writes a plain one
   uint32_t id = 0;
   ASSERT_EQ(T::Add(this->mine_, &rec, &id), 0);
   EXPECT_EQ(static_cast<uint32_t>(rec.id), id);

@@ -211,7 +211,7 @@ std::vector<std::vector<std::u16string>> Contents(SmsDatabase* db, bool as_impor
 // Adds a plain record, the longest one and an empty one of a family.
 template <typename Record>
 void AddSome(SmsDatabase* db, int seed) {
-  for (Record record : {Traits<Record>::Make(seed), Traits<Record>::Longest(seed + 1), Record{}}) {
+  for (Record record : {Traits<Record>::Make(seed), Longest<Record>(seed + 1), Record{}}) {
     uint32_t id = 0;
     ASSERT_EQ(Traits<Record>::Add(db, &record, &id), 0);
   }
