@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
+#include <type_traits>
 
+#include "RecordFrame.h"
 #include "ZuSmsDB.h"
 
 namespace zusms::testing {
@@ -93,22 +96,6 @@ struct Traits<SmsHead> : PlainTraits<SmsHead> {
     r.uuid[8] = 0x80;  // a valid UUID, so it is kept
     return r;
   }
-  // Every text as long as both its field and its column allow, and 16-bit
-  // numbers at their extremes.
-  static SmsHead Longest(int seed) {
-    SmsHead r = Make(seed);
-    SetText(r.createtime, Sample(seed, 14));
-    SetText(r.tel, Sample(seed, 32));
-    SetText(r.name, Sample(seed, 39));
-    SetText(r.recvtime, Sample(seed, 14));
-    SetText(r.content, Sample(seed, 670));
-    SetText(r.operid, Sample(seed, 9));
-    r.index = -32768;
-    r.impt = 32767;
-    r.fid = INT32_MIN;
-    r.batid = INT32_MAX;
-    return r;
-  }
 };
 
 template <>
@@ -133,13 +120,6 @@ struct Traits<SmsFolder> : PlainTraits<SmsFolder> {
     r.privmode = static_cast<int16_t>(-(seed % 2));
     return r;
   }
-  static SmsFolder Longest(int seed) {
-    SmsFolder r = Make(seed);
-    SetText(r.fname, Sample(seed, 39));
-    r.password = -32768;
-    r.privmode = 32767;
-    return r;
-  }
 };
 
 template <>
@@ -156,15 +136,6 @@ struct Traits<SmsContent> : PlainTraits<SmsContent> {
     r.location = -seed * 100;
     SetText(r.name, u"\u674e\u96f7 " + Sample(seed, 5));
     SetText(r.tel, u"+86" + Sample(seed, 11));
-    return r;
-  }
-  static SmsContent Longest(int seed) {
-    SmsContent r = Make(seed);
-    SetText(r.name, Sample(seed, 39));
-    SetText(r.tel, Sample(seed, 32));
-    r.type = -32768;
-    r.savepos = 32767;
-    r.location = INT32_MIN;
     return r;
   }
 };
@@ -186,15 +157,6 @@ struct Traits<SmsAreaBroadcast> : PlainTraits<SmsAreaBroadcast> {
     r.datalen = 99;  // kept as given
     return r;
   }
-  static SmsAreaBroadcast Longest(int seed) {
-    SmsAreaBroadcast r = Make(seed);
-    SetText(r.recvtime, Sample(seed, 15));  // the column's width, below the field's
-    SetText(r.data, Sample(seed, 670));
-    r.status = -32768;
-    r.datalen = -1;
-    r.sn = INT32_MAX;
-    return r;
-  }
 };
 
 template <>
@@ -209,14 +171,6 @@ struct Traits<SmsFilter> : EntryIdTraits<SmsFilter> {
     r.fattr = static_cast<int16_t>(-seed);
     SetText(r.tel, u"1065" + Sample(seed, 8));
     SetText(r.name, Sample(seed, 6));
-    return r;
-  }
-  static SmsFilter Longest(int seed) {
-    SmsFilter r = Make(seed);
-    SetText(r.tel, Sample(seed, 32));
-    SetText(r.name, Sample(seed, 39));
-    r.ftype = -32768;
-    r.fattr = 32767;
     return r;
   }
 };
@@ -234,14 +188,6 @@ struct Traits<SmsRecieverHistory> : EntryIdTraits<SmsRecieverHistory> {
     SetText(r.lastdate, u"2024010" + Sample(seed, 1));
     return r;
   }
-  static SmsRecieverHistory Longest(int seed) {
-    SmsRecieverHistory r = Make(seed);
-    SetText(r.tel, Sample(seed, 32));
-    SetText(r.name, Sample(seed, 39));
-    SetText(r.lastdate, Sample(seed, 14));
-    r.privmode = -32768;
-    return r;
-  }
 };
 
 template <>
@@ -255,13 +201,37 @@ struct Traits<SmsPhrase> : EntryIdTraits<SmsPhrase> {
     r.impBool = static_cast<int16_t>(seed % 2 ? -seed : seed);
     return r;
   }
-  static SmsPhrase Longest(int seed) {
-    SmsPhrase r = Make(seed);
-    SetText(r.content, Sample(seed, 99));
-    r.impBool = -32768;
-    return r;
-  }
 };
+
+// Make(seed) with every text as long as its field holds (a cell broadcast's
+// receive time as its column holds) and every number at one extreme or the
+// other, field by field through the family's own field table.
+template <typename Record>
+Record Longest(int seed) {
+  Record r = Traits<Record>::Make(seed);
+  bool low = seed % 2;
+  for (const Field& f : FamilyOf<Record>().row_fields) {
+    auto* at = reinterpret_cast<char*>(&r) + f.offset;
+    low = !low;
+    if (f.offset == offsetof(Record, id)) continue;
+    if (f.kind == FieldKind::kText) {
+      auto* text = reinterpret_cast<char16_t*>(at);
+      const std::u16string fill = Sample(seed, f.size / sizeof(char16_t) - 1);
+      std::memcpy(text, fill.c_str(), (fill.size() + 1) * sizeof(char16_t));
+    } else if (f.kind == FieldKind::kInt16) {
+      const int16_t v = low ? std::numeric_limits<int16_t>::min() : INT16_MAX;
+      std::memcpy(at, &v, sizeof v);
+    } else if (f.kind == FieldKind::kInt32) {
+      const int32_t v = low ? std::numeric_limits<int32_t>::min() : INT32_MAX;
+      std::memcpy(at, &v, sizeof v);
+    }
+  }
+  if constexpr (std::is_same_v<Record, SmsAreaBroadcast>) {
+    std::memset(r.recvtime, 0, sizeof r.recvtime);
+    SetText(r.recvtime, Sample(seed, 15));
+  }
+  return r;
+}
 
 }  // namespace zusms::testing
 

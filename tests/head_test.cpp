@@ -1,8 +1,9 @@
-// What only message heads do: the UUID made valid through the UUID library,
-// the modification time, the longest texts, and adds from many threads.
+// What only message heads do: the UUID, texts cut or refused, read state,
+// multimedia messages.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,9 +31,10 @@ class HeadTest : public OpenStoreTest<SmsDatabase> {
   }
 };
 
-TEST_F(HeadTest, AValidUuidIsStoredAsGivenAndAnInvalidOneReplaced) {
+TEST_F(HeadTest, AValidUuidIsStoredAsGivenAndAnInvalidOneReplacedAndListedAsStored) {
   // Variants 10x (RFC 9562) and 110 (Microsoft; 0x88 is a GUID written in
   // Windows byte order) are kept; 0xx and 111 get a new random UUID.
+  std::map<uint32_t, std::string> kept;
   for (const uint8_t variant : {0x80, 0x88, 0xBF, 0xC5, 0x00, 0x40, 0xE0}) {
     SCOPED_TRACE(static_cast<int>(variant));
     SmsHead rec = Traits<SmsHead>::Make(variant);
@@ -48,11 +50,27 @@ TEST_F(HeadTest, AValidUuidIsStoredAsGivenAndAnInvalidOneReplaced) {
       EXPECT_EQ(rec.uuid[6] >> 4, 4);  // version 4: random
     }
     EXPECT_EQ(Stored(id), ::Hex(rec.uuid) + "\n");
-    // The same record again: a second row with the same UUID.
-    ASSERT_EQ(store_.AddSmsHead(rec, again), 0);
-    EXPECT_NE(id, again);
-    EXPECT_EQ(Stored(again), Stored(id));
+    ASSERT_EQ(store_.AddSmsHead(rec, again), 0);  // the same UUID in a second row
+    kept[id] = kept[again] = std::string(reinterpret_cast<char*>(rec.uuid), 16);
   }
+  stIDUUID list[16];
+  uint32_t n = 0;
+  ASSERT_EQ(GetAllZuSmsHeadIDUUID(&store_, list, 16, &n), 0);
+  ASSERT_EQ(n, 14u);
+  for (uint32_t i = 0; i < n; ++i) {
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(list[i].uuid), 16), kept[list[i].id]);
+  }
+  // The sync listings below the count: exactly that many, nothing beyond.
+  std::memset(list, 0xAB, sizeof list);
+  ASSERT_EQ(GetAllZuSmsHeadIDUUID(&store_, list, 4, &n), 0);
+  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(list[4].id, 0xABABABABu);
+  stIDModifyTime times[4];
+  std::memset(times, 0xAB, sizeof times);
+  ASSERT_EQ(GetAllZuSmsHeadIDModifyTime(&store_, times, 2, &n), 0);
+  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(times[2].id, 0xABABABABu);
+
   // An update stores the UUID as given, valid or not.
   SmsHead rec = Traits<SmsHead>::Make(1);
   uint32_t id = 0;
@@ -97,21 +115,34 @@ TEST_F(HeadTest, WithoutAUuidLibraryThatWorksAnAddNeedingAUuidFailsAndTouchesNot
   EXPECT_EQ(Raw("select count(*) from SmsHead"), std::to_string(stored) + "\n");
 }
 
-TEST_F(HeadTest, ATextLongerThanItsFieldIsCutWhereACharacterEnds) {
+// A text with no terminating zero in its field is refused on write, nothing
+// written and the neighbouring field never read as part of it; one longer
+// than its field, written by another program, is read cut where a character
+// ends.
+TEST_F(HeadTest, AnUnterminatedTextIsRefusedAndALongerOneCutWhereACharacterEnds) {
   SmsHead rec = Traits<SmsHead>::Make(1);
   uint32_t id = 0;
   ASSERT_EQ(store_.AddSmsHead(rec, id), 0);
-  // Written by another program, past the field's 670 characters: the cut
-  // falls inside the surrogate pair of U+1F600.
+  SmsHead full = Traits<SmsHead>::Make(2);
+  for (auto& c : full.operid) c = u'x';
+  uint32_t unchanged = 5;
+  EXPECT_EQ(store_.AddSmsHead(full, unchanged), -1);
+  EXPECT_EQ(unchanged, 5u);
+  full = rec;
+  for (auto& c : full.tel) c = u'9';
+  EXPECT_EQ(store_.UpdateSmsHead(full), -1);
+  EXPECT_EQ(Raw("select count(*) from SmsHead"), "1\n");
+  SmsHead back{};
+  store_.GetSmsHead(id, back);
+  EXPECT_EQ(std::memcmp(&back, &rec, sizeof back), 0);
+
+  // Past the field's 670 characters: the cut falls inside U+1F600's pair.
   Raw("PRAGMA ignore_check_constraints=1; update SmsHead set content = printf('%.669c', 'a') || "
       "char(128512) || 'zz' where id = " +
       std::to_string(id));
-  SmsHead back{};
   ASSERT_EQ(store_.GetSmsHead(id, back), 0) << LastError();
-  const std::u16string text = back.content;
-  EXPECT_EQ(text, std::u16string(669, u'a'));
-  // And what was read writes back.
-  EXPECT_EQ(store_.UpdateSmsHead(back), 0) << LastError();
+  EXPECT_EQ(std::u16string(back.content), std::u16string(669, u'a'));
+  EXPECT_EQ(store_.UpdateSmsHead(back), 0) << LastError();  // what was read writes back
 }
 
 // Read state lives beside the record: unread only once marked, restricted
@@ -156,26 +187,6 @@ TEST_F(HeadTest, ReadStateIsKeptBesideTheHeadForItsUserOnly) {
   ASSERT_EQ(store_.GetAllSmsUnreadHeadID(ids, 4, n), 0);
   EXPECT_EQ(n, 0u);
   EXPECT_EQ(Raw("select count(*) from zu_head_unread"), "1\n");
-}
-
-// A text with no terminating zero in its field: nothing is written, and the
-// neighbouring field is never read as part of it.
-TEST_F(HeadTest, AnUnterminatedTextIsRefusedAndNothingWritten) {
-  SmsHead rec = Traits<SmsHead>::Make(1);
-  uint32_t id = 0;
-  ASSERT_EQ(store_.AddSmsHead(rec, id), 0) << LastError();
-  SmsHead full = Traits<SmsHead>::Make(2);
-  for (auto& c : full.operid) c = u'x';
-  uint32_t unchanged = 5;
-  EXPECT_EQ(store_.AddSmsHead(full, unchanged), -1);
-  EXPECT_EQ(unchanged, 5u);
-  full = rec;
-  for (auto& c : full.tel) c = u'9';
-  EXPECT_EQ(store_.UpdateSmsHead(full), -1);
-  EXPECT_EQ(Raw("select count(*) from SmsHead"), "1\n");
-  SmsHead back{};
-  store_.GetSmsHead(id, back);
-  EXPECT_EQ(std::memcmp(&back, &rec, sizeof back), 0);
 }
 
 // Texts that read as SQL or patterns, and texts that begin or end with

@@ -95,7 +95,6 @@ SmsHead RandomHead(Random& r, const std::vector<int32_t>& folders) {
   return h;
 }
 
-// Every record of a family.
 template <typename Record>
 std::vector<Record> All(SmsDatabase* db) {
   uint32_t n = 0;
@@ -210,23 +209,12 @@ std::vector<std::vector<std::u16string>> Contents(SmsDatabase* db, bool as_impor
 }
 
 // Adds a plain record, the longest one and an empty one of a family.
-template <typename Record, typename Fix>
-void AddSome(SmsDatabase* db, int seed, Fix fix) {
-  Record records[] = {Traits<Record>::Make(seed), Traits<Record>::Longest(seed + 1), Record{}};
-  for (Record& record : records) {
-    fix(record);
+template <typename Record>
+void AddSome(SmsDatabase* db, int seed) {
+  for (Record record : {Traits<Record>::Make(seed), Longest<Record>(seed + 1), Record{}}) {
     uint32_t id = 0;
     ASSERT_EQ(Traits<Record>::Add(db, &record, &id), 0);
   }
-}
-
-// Opens the store of user 1 in `file`, runs `work` on it and closes it.
-template <typename Work>
-void WithStore(const std::string& file, Work work) {
-  SetEnv("ZUSMS_DB", file);
-  StoreHandle db;
-  ASSERT_EQ(db.opened(), 0) << engine::ToUtf8(engine::LastError());
-  work(db);
 }
 
 // The number that follows `before` in `text`; -1 when `before` is not there.
@@ -256,7 +244,10 @@ TEST_F(RoundTrip, EveryRecordTheLibraryAcceptsComesBackFromTheJsonExport) {
     const std::string from = dir_.path() + "/from" + std::to_string(seed) + ".dbf";
     const std::string to = dir_.path() + "/to" + std::to_string(seed) + ".dbf";
     std::vector<std::vector<std::u16string>> before;
-    WithStore(from, [&](SmsDatabase* db) {
+    SetEnv("ZUSMS_DB", from);
+    {
+      StoreHandle db;
+      ASSERT_EQ(db.opened(), 0) << LastError();
       std::vector<int32_t> folders;
       std::vector<uint32_t> folder_ids;
       for (const SmsFolder& f : All<SmsFolder>(db)) folders.push_back(f.FdId);
@@ -298,24 +289,23 @@ TEST_F(RoundTrip, EveryRecordTheLibraryAcceptsComesBackFromTheJsonExport) {
         ASSERT_EQ(DeleteZuSmsFolder(db, folder_ids.front()), 0) << LastError();
       }
       const int seed_of_rest = static_cast<int>(seed) * 10;
-      const auto as_made = [](auto&) {};
-      AddSome<SmsContent>(db, seed_of_rest, as_made);
-      AddSome<SmsAreaBroadcast>(db, seed_of_rest, as_made);
-      AddSome<SmsFilter>(db, seed_of_rest, as_made);
-      AddSome<SmsRecieverHistory>(db, seed_of_rest, as_made);
-      AddSome<SmsPhrase>(db, seed_of_rest, as_made);
+      AddSome<SmsContent>(db, seed_of_rest);
+      AddSome<SmsAreaBroadcast>(db, seed_of_rest);
+      AddSome<SmsFilter>(db, seed_of_rest);
+      AddSome<SmsRecieverHistory>(db, seed_of_rest);
+      AddSome<SmsPhrase>(db, seed_of_rest);
       before = Contents(db, true);
-    });
+    }
     const std::string file = dir_.path() + "/export" + std::to_string(seed) + ".json";
     ASSERT_EQ(Tool(from, "export -o '" + file + "'"), 0) << Log();
     ASSERT_EQ(Tool(to, "import '" + file + "'"), 0) << Log();
-    WithStore(to, [&](SmsDatabase* db) {
+    SetEnv("ZUSMS_DB", to);
+    {
+      StoreHandle db;
+      ASSERT_EQ(db.opened(), 0) << LastError();
       const auto after = Contents(db);
-      const char* const kFamilies[] = {"folders",  "heads",           "filters",
-                                       "contents", "area broadcasts", "receiver history",
-                                       "phrases"};
-      for (size_t f = 0; f < after.size(); ++f) EXPECT_EQ(before[f], after[f]) << kFamilies[f];
-    });
+      for (size_t f = 0; f < after.size(); ++f) EXPECT_EQ(before[f], after[f]) << "family " << f;
+    }
     // The phone-backup XML keeps less (no folders, times to the millisecond,
     // what XML 1.0 can carry), but every message it holds goes back in.
     const std::string xml = dir_.path() + "/export" + std::to_string(seed) + ".xml";

@@ -1,10 +1,10 @@
-// The synchronisation listings: ids with modification times and UUIDs.
+// The synchronisation listings: ids with modification times (the UUID
+// listing is in head_test.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <map>
 
 #include "RecordTraits.h"
 #include "SmsDatabase.h"
@@ -15,12 +15,10 @@ namespace {
 
 class SyncTest : public OpenStoreTest<SmsDatabase> {
  protected:
-  uint32_t AddHead(int seed, bool valid_uuid = true) {
+  uint32_t AddHead(int seed) {
     SmsHead rec = Traits<SmsHead>::Make(seed);
-    if (!valid_uuid) std::memset(rec.uuid, 0, 16);
     uint32_t id = 0;
     EXPECT_EQ(store_.AddSmsHead(rec, id), 0);
-    uuids_[id] = std::string(reinterpret_cast<char*>(rec.uuid), 16);
     return id;
   }
   static std::string Format(const stDateTime& t) {
@@ -29,8 +27,6 @@ class SyncTest : public OpenStoreTest<SmsDatabase> {
                   t.hour, t.minute, t.second);
     return buf;
   }
-
-  std::map<uint32_t, std::string> uuids_;
 };
 
 TEST_F(SyncTest, ModifyTimeIsStampedInUtcByAddAndUpdateOnlyAndReadForTheUsersOwnHeads) {
@@ -115,27 +111,6 @@ TEST_F(SyncTest, TimesInEveryFormSQLiteReadsAreListedAndOthersAreZero) {
   }
 }
 
-TEST_F(SyncTest, UuidListingShowsTheBytesAddKeptOrCreated) {
-  for (int i = 0; i < 6; ++i) AddHead(i, i % 2 == 0);
-  stIDUUID list[10];
-  uint32_t n = 0;
-  ASSERT_EQ(GetAllZuSmsHeadIDUUID(&store_, list, 10, &n), 0);
-  ASSERT_EQ(n, 6u);
-  for (uint32_t i = 0; i < n; ++i) {
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(list[i].uuid), 16), uuids_[list[i].id]);
-  }
-  // A capacity below the count: exactly that many, nothing beyond.
-  std::memset(list, 0xAB, sizeof list);
-  ASSERT_EQ(GetAllZuSmsHeadIDUUID(&store_, list, 4, &n), 0);
-  EXPECT_EQ(n, 4u);
-  EXPECT_EQ(list[4].id, 0xABABABABu);
-  stIDModifyTime times[10];
-  std::memset(times, 0xAB, sizeof times);
-  ASSERT_EQ(GetAllZuSmsHeadIDModifyTime(&store_, times, 2, &n), 0);
-  EXPECT_EQ(n, 2u);
-  EXPECT_EQ(times[2].id, 0xABABABABu);
-}
-
 TEST_F(SyncTest, OtherFamiliesListNothingAndTouchNothing) {
   stIDModifyTime times[2];
   stIDUUID uuids[2];
@@ -148,11 +123,6 @@ TEST_F(SyncTest, OtherFamiliesListNothingAndTouchNothing) {
   EXPECT_EQ(store_.GetAllSmsFolderIDModifyTime(times, 2, n), 0);
   EXPECT_EQ(store_.GetAllSmsFolderIDUUID(uuids, 2, n), 0);
   EXPECT_EQ(store_.GetSmsFolderModifyTime(1, t), 0);
-  EXPECT_EQ(store_.GetAllSmsContentIDModifyTime(times, 2, n), 0);
-  EXPECT_EQ(store_.GetAllSmsAreaBroadcastIDUUID(uuids, 2, n), 0);
-  EXPECT_EQ(store_.GetSmsFilterModifyTime(1, t), 0);
-  EXPECT_EQ(store_.GetAllSmsReceiverHistoryIDModifyTime(times, 2, n), 0);
-  EXPECT_EQ(store_.GetAllSmsPhraseIDUUID(uuids, 2, n), 0);
   EXPECT_EQ(n, 1234u);
   auto untouched = [](const void* p, size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(p);
