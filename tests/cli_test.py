@@ -216,21 +216,6 @@ FROM, TO = 137, 151
 
 
 class Cli(Case):
-    def test_an_export_file_is_the_owners_alone_whatever_the_umask(self):
-        self.run_cli("demo")
-        path = os.path.join(self.dir.name, "private.json")
-        old = os.umask(0o277)
-        try:
-            self.run_cli("export", "-o", path)
-        finally:
-            os.umask(old)
-        self.assertEqual(os.stat(path).st_mode & 0o777, 0o600)
-        with open(path, encoding="utf-8") as f:
-            self.assertGreater(len(json.load(f)["heads"]), 100)
-        self.assertEqual(self.run_cli("export", "-o", path).stderr,
-                         f"exported 300 messages, 17 folders and 18 other records, "
-                         f"{os.path.getsize(path)} bytes, to {path}\n")
-
     def test_demo_twice_adds_the_data_once(self):
         first = self.run_cli("demo").stdout
         self.assertIn("Added demo data", first)
