@@ -189,7 +189,7 @@ class ExportFile(cli_test.Case):
         self.assertEqual(len(os.listdir(out)), 2)
 
     def test_ctrl_c_during_an_export_leaves_the_old_file_and_no_temporary_one(self):
-        self.fill(20000)
+        self.fill(5000)
         out = os.path.join(self.dir.name, "out")
         os.mkdir(out)
         path = self.write("out/backup.xml", "the export of yesterday\n")
