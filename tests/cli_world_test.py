@@ -59,18 +59,6 @@ class LongMessagesCountOnce(cli_test.Case):
 
 
 class LongMessagesKeepTheirParts(cli_test.Case):
-    def test_an_imported_long_message_never_joins_one_the_user_has(self):
-        # Both users' first long message to one number has batid 1.
-        self.run_cli("add", "--number", "555", "--text", "A" * 700, user=2)
-        self.run_cli("add", "--number", "555", "--text", "B" * 700)
-        path = self.write("b.json", self.run_cli("export").stdout)
-        self.run_cli("import", path, user=2)
-        texts = sorted((m["content"], m["parts"], m["complete"])
-                       for m in self.json_of("list", user=2))
-        self.assertEqual(texts, [("A" * 700, 2, True), ("B" * 700, 2, True)])
-        self.run_cli("import", path, user=2)  # nothing more, nothing joined
-        self.assertEqual(len(self.json_of("list", user=2)), 2)
-
     def test_ctrl_c_during_a_json_import_reports_what_is_stored_and_a_rerun_completes_it(self):
         # Three parts a message and a thousand rows a batch: some message
         # has parts on both sides of the batch the interrupt rolled back.
@@ -95,16 +83,6 @@ class LongMessagesKeepTheirParts(cli_test.Case):
 
 
 class NumbersOfACountry(cli_test.Case):
-    def test_short_codes_stay_as_written_under_any_region(self):
-        for number in ("98765", "10086", "95588", "015112345678", "+49 151 12345678"):
-            self.run_cli("add", "--number", number, "--text", f"from {number}")
-        for args, env in ((("--region", "DE"), None), (("--region", "de"), None),
-                          ((), locale_env("de_DE.UTF-8"))):
-            counts = {c["correspondent"]: c["messages"]
-                      for c in self.json_of(*args, "conversations", env=env)}
-            self.assertEqual(counts, {"98765": 1, "10086": 1, "95588": 1, "+4915112345678": 2},
-                             args)
-
     def ids(self, env, *args):
         return sorted(m["id"] for m in self.json_of(*args, env=env))
 
