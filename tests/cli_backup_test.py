@@ -348,7 +348,7 @@ class Backup(cli_test.Case):
     def test_ctrl_c_keeps_the_batches_stored_and_a_second_run_completes(self):
         # Every message twice: the second is skipped for the first, and is
         # not stored when the batch that added the first is rolled back.
-        count = 60000
+        count = 16000
         path = self.write("big.xml", backup(*(sms(body=f"message {i // 2}",
                                                   date=str(1600000000000 + 1000 * (i // 2)))
                                               for i in range(count))))
