@@ -21,7 +21,6 @@ import xml.etree.ElementTree as ElementTree
 import cli_test
 from cli_test import backup, interrupted_import, mms, sms, wait_reading
 
-CORPUS = os.path.join(os.path.dirname(__file__), "fixtures", "sms-corpus-sample.tsv")
 MMS_BACKUP = os.path.join(os.path.dirname(__file__), "fixtures", "mms-backup.xml")
 
 
@@ -46,34 +45,6 @@ def mms_of(text):
 class Backup(cli_test.Case):
     def messages(self, *args, user=1):
         return self.json_of("list", "--limit", "1000", *args, user=user)
-
-    def test_our_own_export_imports_as_nothing_new(self):
-        # Dates with milliseconds: the store keeps seconds, so the export
-        # writes other dates; the messages are still the same ones.
-        with open(CORPUS, encoding="utf-8") as f:
-            texts = [line.split("\t", 1)[1].strip() for line in f.read().splitlines()[1:41]]
-        file = backup(*(sms(date=str(1700000000123 + 61000 * i), body=escape(t),
-                            address=f"+4477009{i:05d}") for i, t in enumerate(texts)))
-        self.assertEqual(self.import_file(file)["added"], 40)
-        exported = self.run_cli("export", "--format", "xml").stdout
-        self.assertEqual(self.import_file(exported)["added"], 0)
-        self.assertEqual(self.import_file(exported)["skipped"], 40)
-        # Stored earlier under other UUIDs (an older version, another
-        # program): the same number, second and text is the same message.
-        heads = json.loads(self.run_cli("export").stdout)["heads"]
-        for i, h in enumerate(heads):
-            h["uuid"] = f"{i:08x}-1111-4111-8111-{i:012x}"
-        self.assertEqual(self.json_of("import", self.write("old.json", json.dumps(
-            {"heads": heads})), user=2)["added"], 40)
-        self.assertEqual(self.import_file(file, user=2)["added"], 0)
-        # Field by field, through XML into another user and out again.
-        self.assertEqual(self.json_of("import", "-", user=3, stdin=exported)["added"], 40)
-        again = self.run_cli("export", "--format", "xml", user=3).stdout
-        fields = ("address", "date", "type", "body", "locked", "date_sent", "contact_name")
-        rows = lambda text: sorted(tuple(e.get(f) for f in fields)
-                                   for e in ElementTree.fromstring(text).iter("sms"))
-        self.assertEqual(rows(exported), rows(again))
-        self.assertEqual(rows(exported)[0][1][-3:], "000")  # milliseconds are not kept
 
     def test_references_of_every_kind(self):
         file = backup(
@@ -113,25 +84,6 @@ class Backup(cli_test.Case):
         self.assertEqual({e.get("date_sent") for e in ElementTree.fromstring(exported).iter("sms")},
                          {"0"})
 
-    def test_skip_invalid_on_a_cut_file_with_mms_and_odd_elements(self):
-        text = backup(sms(body="one"), "<sms/>", mms(), mms(),
-                      sms(address="9" * 40, date="1700000006000"),
-                      sms(body="two", date="1700000007000"))
-        text = text + sms(body="after the end")
-        cut = text[:text.index('body="two"') + 7]
-        proc = self.import_file(cut, expect=1)
-        self.assertIn("nothing imported", proc.stderr)
-        self.assertIn("not valid XML", proc.stderr)
-        report = self.import_file(cut, "--skip-invalid", expect=4)
-        self.assertEqual(report["added"], 2)  # "one" and the mms once
-        self.assertEqual(report["invalid"], 2)  # <sms/> and the long address
-        self.assertEqual((report["mms"], report["skipped"]), (1, 1))
-        self.assertIn("cut", report)
-        plain = self.run_cli("import", "--skip-invalid", self.write("cut.xml", cut), user=2,
-                             expect=4).stdout
-        self.assertNotIn("MMS", plain)
-        self.assertIn("sms at line 4: address: missing", plain)
-
     def test_multimedia_messages_come_back_byte_for_byte(self):
         with open(MMS_BACKUP, encoding="utf-8") as f:
             original = f.read()
@@ -140,15 +92,6 @@ class Backup(cli_test.Case):
         self.assertEqual((again["added"], again["skipped"]), (0, 5))
         exported = self.run_cli("export", "--format", "xml").stdout
         self.assertEqual(mms_of(exported), mms_of(original))
-        # Through our own XML and through JSON into other users: the same.
-        self.assertEqual(self.import_file(exported, user=2)["added"], 5)
-        self.assertEqual(self.import_file(exported, user=2)["added"], 0)
-        json_file = self.write("all.json", self.run_cli("export").stdout)
-        self.assertEqual(self.json_of("import", json_file, user=3)["added"], 5)
-        self.assertEqual(self.json_of("import", json_file, user=3)["added"], 0)
-        for user in (2, 3):
-            self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=user).stdout),
-                             mms_of(original))
         # What the store changes is what is written: read, locked.
         group = [m for m in self.messages() if m["content"].startswith("Cabin")][0]
         self.run_cli("unread", str(group["id"]))
@@ -405,7 +348,7 @@ class Backup(cli_test.Case):
     def test_ctrl_c_keeps_the_batches_stored_and_a_second_run_completes(self):
         # Every message twice: the second is skipped for the first, and is
         # not stored when the batch that added the first is rolled back.
-        count = 60000
+        count = 16000
         path = self.write("big.xml", backup(*(sms(body=f"message {i // 2}",
                                                   date=str(1600000000000 + 1000 * (i // 2)))
                                               for i in range(count))))
@@ -468,22 +411,6 @@ class Backup(cli_test.Case):
         self.assertIn("sent⏎one", self.run_cli("--region", "CN", "conversation",
                                                     "13800138000").stdout)
         self.run_cli("conversation", "+4915112345678", expect=1)
-
-
-    def test_long_messages_never_share_a_batid(self):
-        text = "L" * 1000
-        first = self.json_of("add", "--number", "555", "--text", text)["id"]
-        second = self.json_of("add", "--number", "555", "--text", text)["id"]
-        self.assertEqual([(m["parts"], m["complete"]) for m in self.messages()],
-                         [(2, True), (2, True)])
-        # The same text at the same second from a file is a third message.
-        self.import_file(backup(sms(address="555", body=text, date="1700000000000"),
-                               sms(address="555", body=text + "!", date="1700000000000")))
-        self.assertEqual(len({h["batid"] for h in json.loads(self.run_cli("export").stdout)
-                              ["heads"]}), 4)
-        self.run_cli("delete", str(first))
-        left = [m["id"] for m in self.messages("--number", "555")]
-        self.assertEqual((len(left), second in left, self.stats()["heads"]), (3, True, 6))
 
 
 def escape(text):

@@ -65,9 +65,9 @@ class LongMessages(cli_test.Case):
             part("300", 7, 3, 302),
             part("100", 7, 3, 100),
             part("900", 9, 2, 600, parts=2),  # 9: its first part is not stored
-        ] + [head("400", f"filler {i}", 1000 + i) for i in range(40)] + [
-            part("100", 7, 1, 50),
         ], one_by_one=True)
+        self.load([head("400", f"filler {i}", 1000 + i) for i in range(40)])
+        self.load([part("100", 7, 1, 50)])
         self.keep_batids_of_the_texts()
         stored = json.loads(self.run_cli("export").stdout)["heads"]
         self.assertEqual({(h["batid"], h["tel"]) for h in stored if h["longsms"] > 1},

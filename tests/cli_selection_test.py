@@ -223,18 +223,6 @@ class Selection(cli_test.Case):
         self.assertIn("me (draft): never sent", self.run_cli(
             "export", "--format", "txt", "--number", "5550177").stdout)
 
-    def test_every_command_offers_the_same_selection_in_the_same_words(self):
-        helps = [self.run_cli(cmd, "--help").stdout for cmd in
-                 ("list", "show", "move", "delete", "lock", "unlock", "read", "unread", "export",
-                  "conversations", "conversation")]
-        blocks = [h[h.index("Selection"):] for h in helps]
-        for option in ("--contact", "--contains", "--fold-accents", "--since", "--unread"):
-            self.assertTrue(all(len(re.findall(rf"^ *{option} ", b, re.M)) == 1 for b in
-                                blocks[:-1]), option)  # conversation: the person is its argument
-        lines = [{ln.strip() for ln in b.splitlines() if ln.strip().startswith("--contains")}
-                 for b in blocks]
-        self.assertEqual(len(set(map(frozenset, lines))), 1)
-
 
 if __name__ == "__main__":
     cli_test.ZUSMS = sys.argv.pop(1)
