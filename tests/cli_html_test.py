@@ -4,13 +4,15 @@ from file:// and the DOM it built is checked (every selected message once,
 in order, on its side and under its day; the hostile message shown as text
 and run nothing; no request left the folder; the index's filter). Texts:
 the corpus sample (CC BY 4.0, see tests/fixtures/README.md), Chinese,
-Persian, emoji, a long message and markup meant to run.
+Persian, emoji, a long message and markup meant to run. Screenshots at a
+desktop and a phone width go to BUILD/test-artifacts/html/ (not kept in git).
 
 usage: cli_html_test.py PATH/TO/zusms   (exits 77, skipped, without Chromium)
 """
 import base64
 import calendar
 import html.parser
+import itertools
 import json
 import os
 import re
@@ -225,6 +227,9 @@ class Html(cli_test.Case):
             cls.expected.setdefault(key, []).append(("in", text, when))
         cls.mms = ('<?xml version="1.0" encoding="UTF-8"?><smses count="2">' + "".join(mms) +
                    "</smses>")
+        cls.artifacts = os.path.join(os.path.dirname(os.path.dirname(cli_test.ZUSMS)),
+                                     "test-artifacts", "html")
+        os.makedirs(cls.artifacts, exist_ok=True)
 
     def setUp(self):
         super().setUp()
@@ -361,6 +366,15 @@ class Html(cli_test.Case):
         with open(os.path.join(out, f"c{zhang}.html"), encoding="utf-8") as f:
             self.assertIn("local times in Europe/Berlin (CEST, UTC+02:00; CET, UTC+01:00)",
                           f.read())
+        # Screenshots for people to look at (kept as the run's artifacts).
+        for (name, page), (width, height) in itertools.product(
+                (("conversation", f"c{zhang}.html"), ("index", "index.html"),
+                 ("picture", f"c{picture}.html")),
+                ((1280, 900), (390, 844))):
+            shot = os.path.join(self.artifacts, f"{name}-{width}.png")
+            self.browse(f"file://{out}/{page}", f"--window-size={width},{height}",
+                        f"--screenshot={shot}")
+            self.assertGreater(os.path.getsize(shot), 10000)
         # A file beside the folder is no style of the pages: a stylesheet
         # slipped into a page from the folder above is refused, and so is a
         # picture from the network.
