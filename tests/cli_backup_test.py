@@ -92,6 +92,11 @@ class Backup(cli_test.Case):
         self.assertEqual((again["added"], again["skipped"]), (0, 5))
         exported = self.run_cli("export", "--format", "xml").stdout
         self.assertEqual(mms_of(exported), mms_of(original))
+        # Our own JSON, twice into another user: the second time each is
+        # known by its UUID.
+        json_file = self.write("all.json", self.run_cli("export").stdout)
+        for added in (5, 0):
+            self.assertEqual(self.json_of("import", json_file, user=3)["added"], added)
         # What the store changes is what is written: read, locked.
         group = [m for m in self.messages() if m["content"].startswith("Cabin")][0]
         self.run_cli("unread", str(group["id"]))

@@ -83,6 +83,18 @@ class LongMessagesKeepTheirParts(cli_test.Case):
 
 
 class NumbersOfACountry(cli_test.Case):
+    def test_short_codes_stay_as_written_under_a_region(self):
+        for number in ("98765", "95588", "015112345678", "+49 151 12345678"):
+            self.run_cli("add", "--number", number, "--text", f"from {number}")
+        counts = {c["correspondent"]: c["messages"]
+                  for c in self.json_of("--region", "de", "conversations")}
+        self.assertEqual(counts, {"98765": 1, "95588": 1, "+4915112345678": 2})
+        # No locale variable at all: English, and no region to read by.
+        bare = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_MESSAGES", "LANG")}
+        table = self.run_env(bare, "conversations").stdout
+        self.assertIn("MESSAGES", table)
+        self.assertIn("015112345678", table)
+
     def ids(self, env, *args):
         return sorted(m["id"] for m in self.json_of(*args, env=env))
 

@@ -354,6 +354,7 @@ TEST_F(EngineTest, OneTextInUseTwiceAtOnceAndAFreeStandingParameterSet) {
   CMimerParameterSet values;
   values.AppendParameter(uint32_t{1});
   values.AppendParameter(int32_t{1});
+  EXPECT_EQ(values.Count(), 2u);
   CMimerCommand outer(&Conn()), inner(&Conn());
   CMimerRecordSet a, b;
   Query(outer, a, text, values);
