@@ -167,8 +167,9 @@ class XmlWorld(cli_test.Case):
                 [m] = self.json_of("list")
                 self.assertEqual((m["complete"], m["content"]), (True, text))
         # Stored parts with another text are another message, its batid the same in JSON.
-        changed = [dict(h, content="C" + h["content"][1:], uuid=h["uuid"][:-1] + "f")
-                   if h["index"] == 1 else h for h in parts]
+        changed = [dict(h, content="C" + h["content"][1:],
+                        uuid=h["uuid"][:-1] + ("0" if h["uuid"][-1] != "0" else "1"))
+                   if h["index"] == 1 else h for h in parts]  # another UUID, whatever it was
         for other, name in ((xml.replace("BBB", "CBB", 1), "other.xml"),
                             (dict(whole, heads=changed), "other.json")):
             store_with(1)
