@@ -503,7 +503,9 @@ TEST_F(EdgeTest, AReaderWaitsWhileItsOwnerMakesTheLogsIndex) {
     reader.Send();
     uint32_t n = reader.Answer(), refusals = 0;
     for (; n == kRefused; n = reader.Answer()) {
-      if (refusals++ == 0) EXPECT_EQ(owner.Ask(), 3u);
+      if (refusals++ == 0) {
+        EXPECT_EQ(owner.Ask(), 3u);
+      }
     }
     EXPECT_GT(refusals, 0u) << "the read was never refused";
     return n;
