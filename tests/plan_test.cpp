@@ -159,11 +159,7 @@ TEST_F(PlanTest, NoStatementReadsAGrowingTableWholeUnderAnyStatistics) {
   one.Close();
   SetEnv("ZUSMS_DB", file_);
   Grow(3000);
-  struct Statistics {
-    const char* name;
-    std::function<void()> take;
-  };
-  const Statistics cases[] = {
+  const std::pair<const char*, std::function<void()>> cases[] = {
       {"none", [&] { Sql("DROP TABLE IF EXISTS sqlite_stat1"); }},
       {"tiny store",
        [&] {
@@ -179,15 +175,15 @@ TEST_F(PlanTest, NoStatementReadsAGrowingTableWholeUnderAnyStatistics) {
        }},
       {"full analysis", [&] { Sql("ANALYZE"); }},
   };
-  for (const auto& statistics : cases) {
-    statistics.take();
+  for (const auto& [name, take] : cases) {
+    take();
     std::vector<std::string> all(statements.begin(), statements.end());
     for (const auto& s : TriggerStatements()) all.push_back(s);
     ASSERT_GT(all.size(), statements.size()) << "no trigger read";
     const std::regex control("^(PRAGMA|BEGIN|COMMIT|ROLLBACK|SAVEPOINT|RELEASE)");
     for (const auto& sql : all) {
       if (std::regex_search(sql, control)) continue;
-      EXPECT_EQ(WholeReads(sql), std::vector<std::string>()) << statistics.name << ": " << sql;
+      EXPECT_EQ(WholeReads(sql), std::vector<std::string>()) << name << ": " << sql;
     }
   }
   ASSERT_EQ(store_.Open(), 0) << LastError();

@@ -124,8 +124,7 @@ TEST_F(QueryTest, UnknownCodesAddNothing) {
   ASSERT_EQ(n, 3u);
   EXPECT_EQ(recs[0].index, 11);
   EXPECT_EQ(recs[2].index, 9);
-  Filter none{{Num(4, ZU_OP_NONE, 0)}, {{99, 1}}, 0};
-  EXPECT_EQ(Ids(none.Get()).size(), mine_.size());
+  EXPECT_EQ(Ids(Filter{{Num(4, ZU_OP_NONE, 0)}, {{99, 1}}, 0}.Get()).size(), mine_.size());
 }
 
 TEST_F(QueryTest, EveryComparisonOnAText) {
@@ -166,8 +165,7 @@ TEST_F(QueryTest, OrJoinedFiltersNeverReachAnotherUsersHeads) {
   // Every head of mine matches id > 0, none of theirs.
   EXPECT_EQ(Ids(f.Get()), Expected([](const SmsHead&) { return true; }));
   // Several filters must all match.
-  Filter a{{Num(4, ZU_OP_EQ, 1)}, {}, 1};
-  Filter b{{Text(10, ZU_OP_CONTAINS, u"meet")}, {}, 1};
+  Filter a{{Num(4, ZU_OP_EQ, 1)}, {}, 1}, b{{Text(10, ZU_OP_CONTAINS, u"meet")}, {}, 1};
   MimerQueryFilter both[] = {a.Get(), b.Get()};
   uint32_t ids[16], n = 0;
   ASSERT_EQ(store_.CombineQuerySmsHeadID(both, 2, ids, 16, n), 0);
@@ -203,9 +201,8 @@ TEST_F(QueryTest, RecordsComeInTheRequestedOrderWithinTheCapacity) {
   EXPECT_EQ(n, 0u);
 
   // No match: 0 everywhere, arrays untouched.
-  Filter nomatch{{Num(4, ZU_OP_EQ, 99)}, {}, 1};
   uint32_t ids[2] = {7, 7};
-  ASSERT_EQ(store_.QuerySmsHeadID(nomatch.Get(), ids, 2, n), 0);
+  ASSERT_EQ(store_.QuerySmsHeadID(Filter{{Num(4, ZU_OP_EQ, 99)}, {}, 1}.Get(), ids, 2, n), 0);
   EXPECT_EQ(n, 0u);
   EXPECT_EQ(ids[0], 7u);
   // An empty filter selects all of the user's heads; null orders with a
@@ -273,13 +270,11 @@ TEST_F(QueryTest, FolderQueriesTakeTheFoldersCodes) {
   EXPECT_EQ(n, 2u);
   EXPECT_EQ(two[0].FdId, 10);
   EXPECT_EQ(two[1].FdId, 9);
-
-  Filter either{{Text(22, ZU_OP_EQ, u"\u6536\u4ef6\u7bb1"), Num(21, ZU_OP_EQ, 14)}, {}, 0};
   uint32_t ids[4];
+  Filter either{{Text(22, ZU_OP_EQ, u"\u6536\u4ef6\u7bb1"), Num(21, ZU_OP_EQ, 14)}, {}, 0};
   ASSERT_EQ(store_.QuerySmsFolderID(either.Get(), ids, 4, n), 0);
   EXPECT_EQ(n, 2u);
-  Filter nothing{{Num(21, ZU_OP_GT, 14)}, {}, 1};
-  ASSERT_EQ(store_.QuerySmsFolderID(nothing.Get(), ids, 4, n), 0);
+  ASSERT_EQ(store_.QuerySmsFolderID(Filter{{Num(21, ZU_OP_GT, 14)}, {}, 1}.Get(), ids, 4, n), 0);
   EXPECT_EQ(n, 0u);
   Filter bad{{Num(23, ZU_OP_EQ, 70000)}, {}, 1};
   EXPECT_EQ(QueryZuSmsFolderCount(&store_, &bad.Get(), &n), -1);
