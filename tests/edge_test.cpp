@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,7 +18,6 @@
 #include <string>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "TestDb.h"
 #include "ZuSmsDB.h"
@@ -40,7 +38,7 @@ constexpr uid_t kNobody = 65534;
   } while (0)
 
 // A forked child, as `user` when this runs as root (root ignores file modes).
-// InChildAs returns its status: 0 when every check held, 128 + the signal
+// InChild returns its status: 0 when every check held, 128 + the signal
 // when it was killed (the alarm ends a child that hangs).
 pid_t ForkAs(uid_t user) {
   std::fflush(nullptr);
@@ -54,16 +52,12 @@ pid_t ForkAs(uid_t user) {
   return pid;
 }
 
-int InChildAs(uid_t user, const std::function<int()>& check) {
+int InChild(uid_t user, const std::function<int()>& check) {
   const pid_t pid = ForkAs(user);
   if (pid == 0) _exit(check());
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-int InChild(bool unprivileged, const std::function<int()>& check) {
-  return InChildAs(unprivileged ? kNobody : geteuid(), check);
 }
 
 int FilesOf(const std::string& folder, uid_t user) {
@@ -87,29 +81,13 @@ int32_t AddHead(SmsDatabase* store, const std::u16string& text) {
   return AddZuSmsHead(store, &h, &id);
 }
 
-SmsDatabase* Open(uint32_t user = 1) {
-  SmsDatabase* store = nullptr;
-  InitZuSmsDB(&store, user);
-  if (OpenZuSmsDB(store) != 0) {
-    UninitZuSmsDB(store);
-    return nullptr;
-  }
-  return store;
-}
-
-void Close(SmsDatabase* store) {
-  CloseZuSmsDB(store);
-  UninitZuSmsDB(store);
-}
-
 class EdgeTest : public DbTest {
  protected:
   // User 1's store with `count` heads, closed again.
   void Seed(int count) {
-    SmsDatabase* store = Open();
-    ASSERT_NE(store, nullptr) << LastError();
+    StoreHandle store;
+    ASSERT_EQ(store.opened(), 0) << LastError();
     for (int i = 0; i < count; ++i) ASSERT_EQ(AddHead(store, u"seed"), 0) << LastError();
-    Close(store);
   }
   // A folder under the test's own that `nobody` owns (when this runs as root).
   std::string FolderFor(const std::string& name, bool unprivileged, mode_t mode = 0700) {
@@ -163,13 +141,12 @@ TEST_F(EdgeTest, AFileWhoseCheckpointWasCutShortOpensWhole) {
 
   // Every row, before and after the checkpoint of the close.
   for (int round = 0; round < 2; ++round) {
-    SmsDatabase* store = Open();
-    ASSERT_NE(store, nullptr) << LastError();
+    StoreHandle store;
+    ASSERT_EQ(store.opened(), 0) << LastError();
     EXPECT_EQ(Count(store), 620u);
     SmsHead h{};
     ASSERT_EQ(GetZuSmsHead(store, 100600, &h), 0) << LastError();
     EXPECT_EQ(engine::ToUtf8(h.content).substr(0, 11), "logged 600 ");
-    Close(store);
   }
   EXPECT_EQ(Raw("pragma integrity_check"), "ok\n");
 }
@@ -179,23 +156,18 @@ TEST_F(EdgeTest, PathsThatAreNotRegularFilesFailAtOnce) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string folder = dir_.path() + "/folder";
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-  struct Case {
-    std::string path;
-    const char* kind;
-  };
-  for (const Case& c : {Case{fifo, "FIFO"}, Case{"/dev/null", "device"}, Case{folder, "folder"}}) {
-    setenv("ZUSMS_DB", c.path.c_str(), 1);
-    const int status = InChild(false, [&] {
-      SmsDatabase* store = nullptr;
-      InitZuSmsDB(&store, 1);
-      CHILD_CHECK(OpenZuSmsDB(store) != 0);
+  for (const auto& c : {std::pair<std::string, const char*>{fifo, "FIFO"},
+                        {"/dev/null", "device"},
+                        {folder, "folder"}}) {
+    setenv("ZUSMS_DB", c.first.c_str(), 1);
+    const auto refused = [&] {
+      StoreHandle store;
+      CHILD_CHECK(store.opened() != 0);
       const std::string error = engine::ToUtf8(engine::LastError());
-      CHILD_CHECK(error.find(c.kind) != std::string::npos);
-      CHILD_CHECK(error.find(c.path) != std::string::npos);
-      UninitZuSmsDB(store);
+      CHILD_CHECK(error.find(c.second) != std::string::npos && error.find(c.first) != error.npos);
       return 0;
-    });
-    EXPECT_EQ(status, 0) << c.path;
+    };
+    EXPECT_EQ(InChild(geteuid(), refused), 0) << c.first;
   }
 }
 
@@ -213,12 +185,11 @@ int MakePrivateFiles(const std::string& base) {
     }
     const std::string file = round == 0 ? base + "/data/zusms/zuSms.dbf" : target;
     for (int open = 0; open < 2; ++open) {
-      SmsDatabase* store = Open();
-      CHILD_CHECK(store != nullptr);
+      StoreHandle store;
+      CHILD_CHECK(store.opened() == 0);
       CHILD_CHECK(AddHead(store, u"private") == 0);
       CHILD_CHECK(Count(store) == static_cast<uint32_t>(open + 1));
       for (const char* suffix : {"", "-wal", "-shm"}) CHILD_CHECK(FileMode(file + suffix) == 0600u);
-      Close(store);
     }
     if (round == 0) {
       CHILD_CHECK(FileMode(base + "/data") == 0700u);
@@ -233,22 +204,22 @@ int MakePrivateFiles(const std::string& base) {
 TEST_F(EdgeTest, NewFilesAndFoldersArePrivateWhateverTheUmaskAndTheLink) {
   for (const bool unprivileged : {false, true}) {
     const std::string base = FolderFor(unprivileged ? "nobody" : "owner", unprivileged);
-    EXPECT_EQ(InChild(unprivileged, [&] { return MakePrivateFiles(base); }), 0)
+    EXPECT_EQ(InChild(unprivileged ? kNobody : geteuid(), [&] { return MakePrivateFiles(base); }),
+              0)
         << (unprivileged ? "as nobody" : "as this user");
   }
 }
 
 int ReadOnlyStore(bool may_open) {
-  SmsDatabase* store = Open();
+  StoreHandle store;
   if (!may_open) {
-    CHILD_CHECK(store == nullptr);
+    CHILD_CHECK(store.opened() != 0);
     CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("read-only") != std::string::npos);
     return 0;
   }
-  CHILD_CHECK(store != nullptr);
+  CHILD_CHECK(store.opened() == 0);
   CHILD_CHECK(Count(store) == 3);
-  uint32_t ids[8];
-  uint32_t n = 0;
+  uint32_t ids[8], n = 0;
   CHILD_CHECK(GetAllZuSmsHeadID(store, ids, 8, &n) == 0 && n == 3);
   SmsHead h{};
   CHILD_CHECK(GetZuSmsHead(store, ids[0], &h) == 0);
@@ -259,8 +230,7 @@ int ReadOnlyStore(bool may_open) {
   uint32_t length = 1;
   CHILD_CHECK(GetZuSmsSetting(store, u"region", nullptr, 0, &length) == 100 && length == 0);
   CHILD_CHECK(SetZuSmsSetting(store, u"region", u"CN") == -1);
-  CHILD_CHECK(Open(7) == nullptr);
-  Close(store);
+  CHILD_CHECK(StoreHandle(7).opened() != 0);
   return 0;
 }
 
@@ -284,32 +254,22 @@ TEST_F(EdgeTest, AStoreThatCannotBeWrittenIsReadAndNothingIsWritten) {
     chmod(file_.c_str(), 0644);
     chmod(folder.c_str(), c.folder);
     const std::string before = ReadFile(file_);
-    EXPECT_EQ(InChild(true, [&] { return ReadOnlyStore(c.opens); }), 0) << c.name;
+    EXPECT_EQ(InChild(kNobody, [&] { return ReadOnlyStore(c.opens); }), 0) << c.name;
     EXPECT_EQ(ReadFile(file_), before) << c.name;
     EXPECT_EQ(FilesOf(folder, kNobody), 0) << c.name;
     chmod(folder.c_str(), 0700);
     unlink((file_ + "-shm").c_str());
-    SmsDatabase* store = Open();
-    ASSERT_NE(store, nullptr) << LastError();
+    StoreHandle store;
+    ASSERT_EQ(store.opened(), 0) << LastError();
     EXPECT_EQ(AddHead(store, u"owner"), 0) << LastError();
     EXPECT_EQ(Count(store), 4u);
     EXPECT_EQ(SetZuSmsSetting(store, u"region", u"CN"), 0) << LastError();
-    Close(store);
   }
-}
-
-// How many long adds went in before the file size limit refused one.
-int FillBatch(SmsDatabase* store) {
-  const std::u16string text(600, u'f');
-  for (int i = 0; i < 5000; ++i) {
-    if (AddHead(store, text) != 0) return i;
-  }
-  return -1;
 }
 
 int BatchOnAFullDisk() {
-  SmsDatabase* store = Open();
-  CHILD_CHECK(store != nullptr);
+  StoreHandle store;
+  CHILD_CHECK(store.opened() == 0);
   const uint32_t before = Count(store);
   // A small page cache makes the batch write its pages out while it runs,
   // so the full disk strikes inside the batch rather than at its commit.
@@ -321,13 +281,14 @@ int BatchOnAFullDisk() {
   signal(SIGXFSZ, SIG_IGN);
   struct stat st {};
   stat(getenv("ZUSMS_DB"), &st);
-  const rlim_t limit = static_cast<rlim_t>(st.st_size) + 256 * 1024;
-  rlimit full{limit, RLIM_INFINITY};
+  rlimit full{static_cast<rlim_t>(st.st_size) + 256 * 1024, RLIM_INFINITY};
   CHILD_CHECK(setrlimit(RLIMIT_FSIZE, &full) == 0);
 
   for (const bool commit : {true, false}) {
     CHILD_CHECK(BeginZuSmsBatch(store) == 0);
-    CHILD_CHECK(FillBatch(store) > 0);
+    int added = 0;  // long adds until the file size limit refuses one
+    while (added < 5000 && AddHead(store, std::u16string(600, u'f')) == 0) ++added;
+    CHILD_CHECK(added > 0 && added < 5000);
     // The batch is over: whatever follows in it fails and says so.
     CHILD_CHECK(AddHead(store, u"after") == -1);
     CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("batch failed") != std::string::npos);
@@ -344,11 +305,7 @@ int BatchOnAFullDisk() {
   rlimit lifted{RLIM_INFINITY, RLIM_INFINITY};
   CHILD_CHECK(setrlimit(RLIMIT_FSIZE, &lifted) == 0);
   CHILD_CHECK(AddHead(store, u"after the disk was freed") == 0);
-  Close(store);
-  store = Open();
-  CHILD_CHECK(store != nullptr);
-  CHILD_CHECK(Count(store) == before + 1);
-  Close(store);
+  CHILD_CHECK(CloseZuSmsDB(store) == 0 && OpenZuSmsDB(store) == 0 && Count(store) == before + 1);
   return 0;
 }
 
@@ -381,13 +338,15 @@ class Worker {
         sqlite3_shutdown();  // the parent's connections are all closed
         if (sqlite3_config(SQLITE_CONFIG_LOG, &TellRefusal, nullptr) != SQLITE_OK) _exit(97);
       }
-      SmsDatabase* store = Open();
-      if (!store) std::fprintf(stderr, "open: %s\n", engine::ToUtf8(engine::LastError()).c_str());
-      for (char c; read(ask[0], &c, 1) == 1;) {
-        const uint32_t n = store ? step(store) : UINT32_MAX - 1;
-        if (write(answer[1], &n, sizeof n) != sizeof n) break;
+      {
+        StoreHandle store;
+        if (store.opened() != 0)
+          std::fprintf(stderr, "open: %s\n", engine::ToUtf8(engine::LastError()).c_str());
+        for (char c; read(ask[0], &c, 1) == 1;) {
+          const uint32_t n = store.opened() == 0 ? step(store) : UINT32_MAX - 1;
+          if (write(answer[1], &n, sizeof n) != sizeof n) break;
+        }
       }
-      if (store) Close(store);
       _exit(0);
     }
     close(ask[0]);
@@ -437,7 +396,7 @@ TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
   constexpr uid_t kOwner = 1001;
   for (const uid_t user : {kOwner, kNobody}) {
-    if (InChildAs(user, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(" << user << ") failed";
+    if (InChild(user, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(" << user << ") failed";
   }
   for (const mode_t mode : {01777, 0755}) {
     SCOPED_TRACE(mode);
@@ -500,7 +459,7 @@ uint32_t CountOrBusy(SmsDatabase* store) {
 // busy, then reads the commit.
 TEST_F(EdgeTest, AReaderOfARollbackModeStoreNeverReadsAHalfWrittenCommit) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-  if (InChild(true, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(nobody) failed";
+  if (InChild(kNobody, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(nobody) failed";
   Seed(3);
   ASSERT_EQ(chmod(file_.c_str(), 0644), 0);
   ASSERT_EQ(chmod(dir_.path().c_str(), 0711), 0);
@@ -526,7 +485,7 @@ TEST_F(EdgeTest, AReaderOfARollbackModeStoreNeverReadsAHalfWrittenCommit) {
 // at its open as at a later read. The index is unmade here by hand and made
 // by the owner's next read once the reader was refused.
 TEST_F(EdgeTest, AReaderWaitsWhileItsOwnerMakesTheLogsIndex) {
-  if (InChild(true, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(nobody) failed";
+  if (InChild(kNobody, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(nobody) failed";
   Seed(3);
   ASSERT_EQ(chmod(file_.c_str(), 0644), 0);  // its -wal and -shm files take its mode
   ASSERT_EQ(chmod(dir_.path().c_str(), 0711), 0);
@@ -560,14 +519,14 @@ TEST_F(EdgeTest, AReaderWaitsWhileItsOwnerMakesTheLogsIndex) {
 
 TEST_F(EdgeTest, ABatchThatAFullDiskEndedIsWhollyAbsent) {
   Seed(5);
-  EXPECT_EQ(InChild(false, BatchOnAFullDisk), 0);
+  EXPECT_EQ(InChild(geteuid(), BatchOnAFullDisk), 0);
   EXPECT_EQ(Raw("select count(*) from SmsHead; pragma integrity_check"), "6\nok\n");
 }
 
 // Another thread's commit or rollback is refused at once, not left waiting.
 int CommitFromAnotherThread() {
-  SmsDatabase* store = Open();
-  CHILD_CHECK(store != nullptr);
+  StoreHandle store;
+  CHILD_CHECK(store.opened() == 0);
   CHILD_CHECK(BeginZuSmsBatch(store) == 0);
   CHILD_CHECK(AddHead(store, u"mine") == 0);
   int32_t commit = 0, rollback = 0;
@@ -582,13 +541,12 @@ int CommitFromAnotherThread() {
   CHILD_CHECK(why.find("thread") != std::string::npos);
   CHILD_CHECK(CommitZuSmsBatch(store) == 0);
   CHILD_CHECK(Count(store) == 1);
-  Close(store);
   return 0;
 }
 
 TEST_F(EdgeTest, OnlyTheThreadThatBeganABatchEndsIt) {
   Seed(0);
-  EXPECT_EQ(InChild(false, CommitFromAnotherThread), 0);
+  EXPECT_EQ(InChild(geteuid(), CommitFromAnotherThread), 0);
 }
 
 }  // namespace

@@ -15,7 +15,16 @@ class EngineTest : public DbTest {
   void SetUp() override {
     DbTest::SetUp();
     ASSERT_EQ(db_.Open(), 0) << LastError();
-    CreateBasics();
+    // The schema of a small store: two tables drawing ids from one sequence.
+    Run(u"create databank db of 10 pages in 'x.dbf' with trans option;");
+    Run(u"create unique sequence seq initial_value=1;");
+    Run(u"create statement seq_cur set ? = current_value of seq;");
+    Run(u"create table A( id integer DEFAULT next_value OF seq, index smallint, n integer, "
+        u"t nvarchar(5), u char(16), m timestamp, UserID integer, constraint pk_A primary "
+        u"key(id), foreign key(userid) references tbl_zu_user(id) on delete cascade )in db;");
+    Run(u"create table B( id integer DEFAULT next_value OF seq, t nvarchar(40), UserID integer, "
+        u"constraint pk_B primary key(id), foreign key(userid) references tbl_zu_user(id) on "
+        u"delete cascade )in db;");
   }
 
   CMimerConnection& Conn() { return CMimerDatabase::GetConn(MimerConnDefault); }
@@ -29,19 +38,6 @@ class EngineTest : public DbTest {
     return cmd.ExecuteNoQuery();
   }
 
-  // The schema of a small store: two tables drawing ids from one sequence.
-  void CreateBasics() {
-    Run(u"create databank db of 10 pages in 'x.dbf' with trans option;");
-    Run(u"create unique sequence seq initial_value=1;");
-    Run(u"create statement seq_cur set ? = current_value of seq;");
-    Run(u"create table A( id integer DEFAULT next_value OF seq, index smallint, n integer, "
-        u"t nvarchar(5), u char(16), m timestamp, UserID integer, constraint pk_A primary "
-        u"key(id), foreign key(userid) references tbl_zu_user(id) on delete cascade )in db;");
-    Run(u"create table B( id integer DEFAULT next_value OF seq, t nvarchar(40), UserID integer, "
-        u"constraint pk_B primary key(id), foreign key(userid) references tbl_zu_user(id) on "
-        u"delete cascade )in db;");
-  }
-
   // Inserts into A for user 1 and returns the id read back through seq_cur.
   uint32_t InsertA(int16_t index, const char16_t* text) {
     Run(u"insert into A( index, n, t, UserID) VALUES (?, ?, ?, ?)", index, int32_t{7}, text,
@@ -49,13 +45,19 @@ class EngineTest : public DbTest {
     return CurrentId();
   }
 
-  // Runs the select `text` with `values` for its markers into `rows`.
   template <typename... Values>
   void Query(CMimerCommand& cmd, CMimerRecordSet& rows, const char16_t* text,
              const Values&... values) {
     cmd.InitCommand(text);
     (cmd.AppendParameter(values), ...);
     cmd.ExecuteQuery(rows);
+  }
+
+  template <typename T>
+  static T Get(CMimerRecordSet& rows, const char* column) {
+    T value{};
+    rows.GetValue(column, &value, sizeof value);
+    return value;
   }
 
   uint32_t CurrentId() {
@@ -96,7 +98,9 @@ TEST_F(EngineTest, DefinitionsThatExistOrReferToNothingAreRefusedAndLeaveNothing
   EXPECT_FALSE(Conn().HasTable("C"));
 }
 
-TEST_F(EngineTest, SequenceDrawsIdsAcrossTablesAndExecuteStatementReadsThem) {
+// Each thread reads the value it drew itself.
+TEST_F(EngineTest, SequenceDrawsIdsAcrossTablesAndExecuteStatementReadsTheThreadsOwn) {
+  EXPECT_THROW(CurrentId(), CMimerException);  // nothing drawn yet
   EXPECT_EQ(InsertA(1, u"a"), 1u);
   EXPECT_EQ(InsertA(2, u"b"), 2u);
   Run(u"insert into B( t, UserID) VALUES (?, ?)", u"b", uint32_t{1});
@@ -110,20 +114,16 @@ TEST_F(EngineTest, SequenceDrawsIdsAcrossTablesAndExecuteStatementReadsThem) {
   // A row put in with an explicit id by another tool is never handed out again.
   Raw("insert into A (id, UserID) values (10, 1)");
   EXPECT_EQ(InsertA(5, u"d"), 11u);
-}
 
-TEST_F(EngineTest, CurrentValueIsTheCallingThreadsOwn) {
-  EXPECT_THROW(CurrentId(), CMimerException);  // nothing drawn yet
-  uint32_t mine = InsertA(1, u"a");
   uint32_t theirs = 0, theirs_read = 0;
   std::thread other([&] {
-    theirs = InsertA(2, u"b");
+    theirs = InsertA(6, u"e");
     theirs_read = CurrentId();
   });
   other.join();
-  EXPECT_NE(mine, theirs);
-  EXPECT_EQ(theirs_read, theirs);
-  EXPECT_EQ(CurrentId(), mine);
+  EXPECT_EQ(theirs, 12u);
+  EXPECT_EQ(theirs_read, 12u);
+  EXPECT_EQ(CurrentId(), 11u);
 }
 
 TEST_F(EngineTest, RefusesTextsAndNumbersTheirColumnsCannotHold) {
@@ -164,21 +164,14 @@ TEST_F(EngineTest, KeywordColumnsQuotedLiteralsAndColumnNamesInAnyCase) {
   CMimerCommand cmd(&Conn());
   CMimerRecordSet rows;
   Query(cmd, rows, u"select * from A where UserID=? order by Index desc", uint32_t{1});
-  int32_t id = 0;
-  uint32_t uid = 0;
-  int16_t index = 0;
-  rows.GetValue("ID", &id, sizeof id);
-  rows.GetValue("Id", &uid, sizeof uid);
-  rows.GetValue("INDEX", &index, sizeof index);
-  EXPECT_EQ(id, 2);
-  EXPECT_EQ(uid, 2u);
-  EXPECT_EQ(index, 9);
+  EXPECT_EQ(Get<int32_t>(rows, "ID"), 2);
+  EXPECT_EQ(Get<uint32_t>(rows, "Id"), 2u);
+  EXPECT_EQ(Get<int16_t>(rows, "INDEX"), 9);
   EXPECT_EQ(rows.MoveNext(), 0);
-  rows.GetValue("index", &index, sizeof index);
-  EXPECT_EQ(index, 4);
-  EXPECT_THROW(rows.GetValue("nosuch", &id, sizeof id), CMimerException);
+  EXPECT_EQ(Get<int16_t>(rows, "index"), 4);
+  EXPECT_THROW(Get<int32_t>(rows, "nosuch"), CMimerException);
   EXPECT_EQ(rows.MoveNext(), 100);
-  EXPECT_THROW(rows.GetValue("id", &id, sizeof id), CMimerException);  // on no row
+  EXPECT_THROW(Get<int32_t>(rows, "id"), CMimerException);  // on no row
 }
 
 TEST_F(EngineTest, GetValueNeverWritesPastTheSizeItIsGiven) {
@@ -204,9 +197,7 @@ TEST_F(EngineTest, GetValueNeverWritesPastTheSizeItIsGiven) {
   EXPECT_EQ(bytes[0], 0);
   EXPECT_EQ(bytes[2], 3);
   EXPECT_THROW(rows.GetValue("t", &small, sizeof small), CMimerException);  // text into number
-  int32_t max = 0;  // a function's name without its parenthesis names a column
-  rows.GetValue("max", &max, sizeof max);
-  EXPECT_EQ(max, 7);
+  EXPECT_EQ(Get<int32_t>(rows, "max"), 7);  // a function's name without "(" names a column
 }
 
 TEST_F(EngineTest, LargeObjectsKeepTheirLengthAndReadInPieces) {
@@ -249,11 +240,9 @@ TEST_F(EngineTest, LargeObjectsKeepTheirLengthAndReadInPieces) {
           static_cast<int32_t>(fits));
     std::string back(fits + 1, '#');
     size_t length = 0;
-    int32_t n = 0;
     rows.GetValue("d", reinterpret_cast<uint8_t*>(back.data()), fits, &length);
-    rows.GetValue("n", &n, sizeof n);
     EXPECT_EQ(length, fits);
-    EXPECT_EQ(static_cast<size_t>(n), fits);
+    EXPECT_EQ(static_cast<size_t>(Get<int32_t>(rows, "n")), fits);
     EXPECT_EQ(back, data.substr(0, fits) + "#");
     rows.GetValue("d", reinterpret_cast<uint8_t*>(back.data()), 10, &length);
     EXPECT_EQ(length, fits);
@@ -291,15 +280,12 @@ TEST_F(EngineTest, TimestampsRoundTripAndReadWell) {
   CMimerCommand cmd(&Conn());
   CMimerRecordSet rows;
   Query(cmd, rows, u"select m from A");
-  tagTIMESTAMP_STRUCT back{};
-  rows.GetValue("M", &back, sizeof back);
+  const auto back = Get<tagTIMESTAMP_STRUCT>(rows, "M");
   EXPECT_EQ(std::memcmp(&back, &t, sizeof t), 0);
 }
 
 TEST_F(EngineTest, ACopiedRecordSetKeepsTheRowItWasMadeOn) {
-  InsertA(1, u"one");
-  InsertA(2, u"two");
-  InsertA(3, u"three");
+  for (int16_t i = 1; i <= 3; ++i) InsertA(i, u"x");
   CMimerCommand cmd(&Conn());
   CMimerRecordSet rows;
   Query(cmd, rows, u"select * from A where UserID=?", uint32_t{1});
@@ -307,17 +293,13 @@ TEST_F(EngineTest, ACopiedRecordSetKeepsTheRowItWasMadeOn) {
   rows.MoveNext();
   CMimerRecordSet second(rows);
   rows.MoveNext();
-  int16_t a = 0, b = 0, c = 0;
-  first.GetValue("index", &a, sizeof a);
-  second.GetValue("index", &b, sizeof b);
-  rows.GetValue("index", &c, sizeof c);
-  EXPECT_EQ(a, 1);
-  EXPECT_EQ(b, 2);
-  EXPECT_EQ(c, 3);
+  EXPECT_EQ(Get<int16_t>(first, "index"), 1);
+  EXPECT_EQ(Get<int16_t>(second, "index"), 2);
+  EXPECT_EQ(Get<int16_t>(rows, "index"), 3);
   cmd.UninitCommand();
   // The copy outlives the statement; the live set does not.
-  EXPECT_NO_THROW(second.GetValue("index", &b, sizeof b));
-  EXPECT_THROW(rows.GetValue("index", &c, sizeof c), CMimerException);
+  EXPECT_EQ(Get<int16_t>(second, "index"), 2);
+  EXPECT_THROW(Get<int16_t>(rows, "index"), CMimerException);
 }
 
 TEST_F(EngineTest, CommandsCatchMisuseAndLeaveTheConnectionUsable) {
@@ -348,8 +330,7 @@ TEST_F(EngineTest, CommandsCatchMisuseAndLeaveTheConnectionUsable) {
 }
 
 TEST_F(EngineTest, OneTextInUseTwiceAtOnceAndAFreeStandingParameterSet) {
-  InsertA(1, u"a");
-  InsertA(2, u"b");
+  for (int16_t i = 1; i <= 2; ++i) InsertA(i, u"x");
   const char16_t* text = u"select index from A where UserID=? and id>=?";
   CMimerParameterSet values;
   values.AppendParameter(uint32_t{1});
@@ -360,11 +341,8 @@ TEST_F(EngineTest, OneTextInUseTwiceAtOnceAndAFreeStandingParameterSet) {
   Query(outer, a, text, values);
   Query(inner, b, text, values);
   b.MoveNext();
-  int16_t x = 0, y = 0;
-  a.GetValue("index", &x, sizeof x);
-  b.GetValue("index", &y, sizeof y);
-  EXPECT_EQ(x, 1);
-  EXPECT_EQ(y, 2);
+  EXPECT_EQ(Get<int16_t>(a, "index"), 1);
+  EXPECT_EQ(Get<int16_t>(b, "index"), 2);
 }
 
 TEST_F(EngineTest, ARowBoundAppliesToTheNextSelectOnly) {
@@ -373,9 +351,7 @@ TEST_F(EngineTest, ARowBoundAppliesToTheNextSelectOnly) {
   CMimerRecordSet rows;
   cmd.SetMaxRows(2);
   Query(cmd, rows, u"select index from A where UserID=? order by index desc", uint32_t{1});
-  int16_t index = 0;
-  rows.GetValue("index", &index, sizeof index);
-  EXPECT_EQ(index, 4);
+  EXPECT_EQ(Get<int16_t>(rows, "index"), 4);
   EXPECT_EQ(rows.MoveNext(), 0);
   EXPECT_EQ(rows.MoveNext(), 100);  // two rows, then no more
   // The same text without a bound is another statement, with every row.
@@ -417,8 +393,6 @@ TEST_F(EngineTest, TheConnectionsSettingsHoldOnEveryBuildOfSqlite) {
     EXPECT_EQ(value, wanted) << pragma;
   }
 }
-
-TEST_F(EngineTest, TheFileIsInWalMode) { EXPECT_EQ(Raw("pragma journal_mode"), "wal\n"); }
 
 // Ill-formed UTF-8 (utfcpp's replacement; a few cases) and unpaired
 // surrogates (our own pass) become U+FFFD.

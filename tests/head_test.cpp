@@ -24,10 +24,13 @@ class HeadTest : public OpenStoreTest<SmsDatabase> {
     g_uuid_library_name = platform::kUuidLibraryFile;
     OpenStoreTest::TearDown();
   }
-  std::string Stored(uint32_t id) { return Column("lower(hex(uuid))", id); }
-  std::string ModifyTime(uint32_t id) { return Column("ModifyTime", id); }
   std::string Column(const std::string& column, uint32_t id) {
     return Raw("select " + column + " from SmsHead where id = " + std::to_string(id));
+  }
+  int32_t ReadState(SmsDatabase& store, uint32_t id) {
+    int32_t read = -1;
+    EXPECT_EQ(store.GetSmsHeadRead(id, read), 0) << LastError();
+    return read;
   }
 };
 
@@ -49,7 +52,7 @@ TEST_F(HeadTest, AValidUuidIsStoredAsGivenAndAnInvalidOneReplacedAndListedAsStor
       EXPECT_EQ(rec.uuid[8] & 0xC0, 0x80);
       EXPECT_EQ(rec.uuid[6] >> 4, 4);  // version 4: random
     }
-    EXPECT_EQ(Stored(id), ::Hex(rec.uuid) + "\n");
+    EXPECT_EQ(Column("lower(hex(uuid))", id), ::Hex(rec.uuid) + "\n");
     ASSERT_EQ(store_.AddSmsHead(rec, again), 0);  // the same UUID in a second row
     kept[id] = kept[again] = std::string(reinterpret_cast<char*>(rec.uuid), 16);
   }
@@ -57,9 +60,8 @@ TEST_F(HeadTest, AValidUuidIsStoredAsGivenAndAnInvalidOneReplacedAndListedAsStor
   uint32_t n = 0;
   ASSERT_EQ(GetAllZuSmsHeadIDUUID(&store_, list, 16, &n), 0);
   ASSERT_EQ(n, 14u);
-  for (uint32_t i = 0; i < n; ++i) {
+  for (uint32_t i = 0; i < n; ++i)
     EXPECT_EQ(std::string(reinterpret_cast<char*>(list[i].uuid), 16), kept[list[i].id]);
-  }
   // The sync listings below the count: exactly that many, nothing beyond.
   std::memset(list, 0xAB, sizeof list);
   ASSERT_EQ(GetAllZuSmsHeadIDUUID(&store_, list, 4, &n), 0);
@@ -77,7 +79,7 @@ TEST_F(HeadTest, AValidUuidIsStoredAsGivenAndAnInvalidOneReplacedAndListedAsStor
   ASSERT_EQ(store_.AddSmsHead(rec, id), 0);
   std::memset(rec.uuid, 0, 16);
   ASSERT_EQ(store_.UpdateSmsHead(rec), 0);
-  EXPECT_EQ(Stored(id), std::string(32, '0') + "\n");
+  EXPECT_EQ(Column("lower(hex(uuid))", id), std::string(32, '0') + "\n");
 }
 
 // An add that needs a new UUID fails, -1 naming the cause, with the record
@@ -154,23 +156,21 @@ TEST_F(HeadTest, ReadStateIsKeptBesideTheHeadForItsUserOnly) {
   SmsHead ra = Traits<SmsHead>::Make(1), rb = Traits<SmsHead>::Make(2);
   ASSERT_EQ(store_.AddSmsHead(ra, a), 0);
   ASSERT_EQ(store_.AddSmsHead(rb, b), 0);
-  int32_t read = -1;
-  ASSERT_EQ(store_.GetSmsHeadRead(a, read), 0);
-  EXPECT_EQ(read, 1);
-  const std::string old = "2000-01-01 00:00:00\n";
-  Raw("update SmsHead set ModifyTime = '2000-01-01 00:00:00'");
+  EXPECT_EQ(ReadState(store_, a), 1);
+  const std::string old = "2000-01-01 00:00:00";
+  Raw("update SmsHead set ModifyTime = '" + old + "'");
   for (const uint32_t id : {a, b}) ASSERT_EQ(store_.SetSmsHeadRead(id, 0), 0) << LastError();
-  EXPECT_NE(ModifyTime(a), old);
-  ASSERT_EQ(store_.GetSmsHeadRead(a, read), 0);
-  EXPECT_EQ(read, 0);
-  Raw("update SmsHead set ModifyTime = '2000-01-01 00:00:00'");
+  EXPECT_NE(Column("ModifyTime", a), old + "\n");
+  EXPECT_EQ(ReadState(store_, a), 0);
+  Raw("update SmsHead set ModifyTime = '" + old + "'");
   ASSERT_EQ(store_.SetSmsHeadRead(a, 0), 0);  // unread already: nothing changes
-  EXPECT_EQ(ModifyTime(a), old);
+  EXPECT_EQ(Column("ModifyTime", a), old + "\n");
   ASSERT_EQ(store_.GetAllSmsUnreadHeadID(ids, 4, n), 0);
   EXPECT_EQ(std::vector<uint32_t>(ids, ids + n), (std::vector<uint32_t>{a, b}));
 
   SmsDatabase other(2);
   ASSERT_EQ(other.Open(), 0);
+  int32_t read = -1;
   EXPECT_EQ(other.SetSmsHeadRead(a, 1), 100);
   EXPECT_EQ(other.GetSmsHeadRead(a, read), 100);
   ASSERT_EQ(other.GetSmsUnreadHeadCount(n), 0);
@@ -217,8 +217,7 @@ TEST_F(HeadTest, OddTextsRoundTripExactlyAndMatchLiterallyUnpairedSurrogatesAreR
     ASSERT_EQ(store_.GetSmsHead(id, back), 0);
     EXPECT_EQ(std::u16string(back.content), text);
     EXPECT_EQ(std::u16string(back.name), text.substr(0, 39));
-    _MimerQueryFilterItem item{ZU_HEAD_CONTENT, ZU_OP_EQ, {}};
-    item.value.text = text.c_str();
+    _MimerQueryFilterItem item{ZU_HEAD_CONTENT, ZU_OP_EQ, {.text = text.c_str()}};
     MimerQueryFilter filter{1, &item, 1, 0, nullptr};
     uint32_t n = 0;
     ASSERT_EQ(store_.QuerySmsHeadCount(filter, n), 0);
@@ -239,27 +238,24 @@ TEST_F(HeadTest, OddTextsRoundTripExactlyAndMatchLiterallyUnpairedSurrogatesAreR
 }
 
 TEST_F(HeadTest, ListsStopAtTheLastRowWhenRowsVanishedAfterTheCount) {
-  for (int i = 0; i < 3; ++i) {
-    SmsHead rec = Traits<SmsHead>::Make(i);
-    uint32_t id = 0;
-    store_.AddSmsHead(rec, id);
-  }
+  SmsHead rec{};
+  uint32_t id = 0, n = 0;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(store_.AddSmsHead(rec = Traits<SmsHead>::Make(i), id), 0);
   // A count that announces more rows than the select finds.
   std::vector<SmsHead> recs(6);
   std::memset(recs.data(), 0x5A, recs.size() * sizeof(SmsHead));
-  uint32_t n = 0;
-  const int32_t status = GetAllRows(
-      u"select * from SmsHead where UserID=?", 1,
-      [](uint32_t& total) {
-        total = 5;
-        return 0;
-      },
-      recs.data(), 6, n,
-      [](SmsHead& r, CMimerRecordSet& rows) {
-        ReadFields(rows, &r, std::span<const Field>());
-        rows.GetValue("id", &r.id, sizeof r.id);
-      });
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(GetAllRows(
+                u"select * from SmsHead where UserID=?", 1,
+                [](uint32_t& total) {
+                  total = 5;
+                  return 0;
+                },
+                recs.data(), 6, n,
+                [](SmsHead& r, CMimerRecordSet& rows) {
+                  ReadFields(rows, &r, std::span<const Field>());
+                  rows.GetValue("id", &r.id, sizeof r.id);
+                }),
+            0);
   EXPECT_EQ(n, 3u);
   std::vector<unsigned char> untouched(sizeof(SmsHead), 0x5A);
   EXPECT_EQ(std::memcmp(&recs[3], untouched.data(), sizeof(SmsHead)), 0);

@@ -14,27 +14,21 @@ namespace zusms::testing {
 namespace {
 
 _MimerQueryFilterItem Num(int32_t field, int32_t op, int64_t value) {
-  _MimerQueryFilterItem item{};
-  item.field = field;
-  item.op = op;
-  item.value.number = value;
-  return item;
+  return {field, op, {.number = value}};
 }
 _MimerQueryFilterItem Text(int32_t field, int32_t op, const char16_t* text) {
-  _MimerQueryFilterItem item{};
-  item.field = field;
-  item.op = op;
-  item.value.text = text;
-  return item;
+  return {field, op, {.text = text}};
 }
 
 struct Filter {
   std::vector<_MimerQueryFilterItem> items;
   std::vector<_MimerQueryOrderItem> orders;
   int32_t join = 1;
-  MimerQueryFilter Get() {
-    return {static_cast<uint32_t>(items.size()), items.empty() ? nullptr : items.data(), join,
-            static_cast<uint32_t>(orders.size()), orders.empty() ? nullptr : orders.data()};
+  MimerQueryFilter filter{};
+  MimerQueryFilter& Get() {
+    return filter = {static_cast<uint32_t>(items.size()), items.empty() ? nullptr : items.data(),
+                     join, static_cast<uint32_t>(orders.size()),
+                     orders.empty() ? nullptr : orders.data()};
   }
 };
 
@@ -42,8 +36,10 @@ class QueryTest : public OpenStoreTest<SmsDatabase> {
  protected:
   void SetUp() override {
     OpenStoreTest::SetUp();
-    // User 1: twelve heads over folders 1 to 3; user 2: heads of their own,
-    // several of which match every filter below.
+    // User 1: twelve heads over folders 1 to 3; user 2: the same heads, which
+    // match every filter that user 1's match.
+    SmsDatabase other(2);
+    ASSERT_EQ(other.Open(), 0);
     const char16_t* names[] = {u"Alice", u"Bob", u"alice%", u"Carol_1", u"\u674e\u96f7", u"Dave"};
     for (int i = 0; i < 12; ++i) {
       SmsHead h = Traits<SmsHead>::Make(i);
@@ -56,21 +52,9 @@ class QueryTest : public OpenStoreTest<SmsDatabase> {
       uint32_t id = 0;
       ASSERT_EQ(store_.AddSmsHead(h, id), 0);
       mine_.push_back(h);
+      ASSERT_EQ(other.AddSmsHead(h, id), 0);
     }
-    ASSERT_EQ(other_.Open(), 0);
-    for (int i = 0; i < 6; ++i) {
-      SmsHead h = Traits<SmsHead>::Make(100 + i);
-      h.fid = 1;
-      SetText(h.name, u"Alice");
-      SetText(h.content, u"meet at 5% off_sale");
-      uint32_t id = 0;
-      ASSERT_EQ(other_.AddSmsHead(h, id), 0);
-      theirs_.insert(id);
-    }
-  }
-  void TearDown() override {
-    other_.Close();
-    OpenStoreTest::TearDown();
+    other.Close();
   }
 
   // The ids of user 1's heads that `pred` picks.
@@ -92,9 +76,7 @@ class QueryTest : public OpenStoreTest<SmsDatabase> {
     return std::set<uint32_t>(ids.begin(), ids.begin() + n);
   }
 
-  SmsDatabase other_{2};
   std::vector<SmsHead> mine_;
-  std::set<uint32_t> theirs_;
 };
 
 TEST_F(QueryTest, OrderingsAndConditionsThatDoNotFitRunNothing) {
@@ -111,12 +93,9 @@ TEST_F(QueryTest, OrderingsAndConditionsThatDoNotFitRunNothing) {
   for (size_t conditions = 40; conditions < 70; ++conditions) {
     std::vector<_MimerQueryFilterItem> items(conditions, Text(10, ZU_OP_EQ, u"x"));
     Filter f{items, {{9, 2}}, 1};
-    MimerQueryFilter filter = f.Get();
     SmsHead recs[2];
     uint32_t n = 77;
-    const int32_t status = store_.QuerySmsHead(filter, recs, 2, n);
-    if (status == 0) {
-      // Run whole: the newest first.
+    if (store_.QuerySmsHead(f.Get(), recs, 2, n) == 0) {
       ASSERT_EQ(n, 2u);
       EXPECT_EQ(engine::ToUtf8(recs[0].recvtime).substr(0, 4), "2022") << conditions;
     } else {
@@ -126,9 +105,8 @@ TEST_F(QueryTest, OrderingsAndConditionsThatDoNotFitRunNothing) {
   }
   std::vector<_MimerQueryOrderItem> orders(200, _MimerQueryOrderItem{10, 2});
   Filter f{{Num(4, ZU_OP_EQ, 1)}, orders, 1};
-  MimerQueryFilter filter = f.Get();
   uint32_t n = 77;
-  EXPECT_EQ(store_.QuerySmsHeadCount(filter, n), -1);
+  EXPECT_EQ(store_.QuerySmsHeadCount(f.Get(), n), -1);
   EXPECT_EQ(n, 77u);
 }
 
@@ -140,15 +118,13 @@ TEST_F(QueryTest, UnknownCodesAddNothing) {
            {{0, 1}, {2, 2}, {19, 2}, {15, 7}},
            1};
   EXPECT_EQ(Ids(f.Get()), Expected([](const SmsHead& h) { return h.index >= 9; }));
-  MimerQueryFilter filter = f.Get();
   SmsHead recs[4];
   uint32_t n = 0;
-  ASSERT_EQ(store_.QuerySmsHead(filter, recs, 4, n), 0) << LastError();
+  ASSERT_EQ(store_.QuerySmsHead(f.Get(), recs, 4, n), 0) << LastError();
   ASSERT_EQ(n, 3u);
   EXPECT_EQ(recs[0].index, 11);
   EXPECT_EQ(recs[2].index, 9);
-  Filter none{{Num(4, ZU_OP_NONE, 0)}, {{99, 1}}, 0};
-  EXPECT_EQ(Ids(none.Get()).size(), mine_.size());
+  EXPECT_EQ(Ids(Filter{{Num(4, ZU_OP_NONE, 0)}, {{99, 1}}, 0}.Get()).size(), mine_.size());
 }
 
 TEST_F(QueryTest, EveryComparisonOnAText) {
@@ -180,38 +156,31 @@ TEST_F(QueryTest, EveryComparisonOnAText) {
 }
 
 TEST_F(QueryTest, TheUuidComparesAsSixteenBytes) {
-  const SmsHead& target = mine_[5];
-  _MimerQueryFilterItem item{};
-  item.field = 18;
-  item.op = ZU_OP_BYTES_EQ;
-  item.value.bytes = target.uuid;
-  Filter f{{item}, {}, 1};
-  EXPECT_EQ(Ids(f.Get()), std::set<uint32_t>{static_cast<uint32_t>(target.id)});
+  Filter f{{{18, ZU_OP_BYTES_EQ, {.bytes = mine_[5].uuid}}}, {}, 1};
+  EXPECT_EQ(Ids(f.Get()), std::set<uint32_t>{static_cast<uint32_t>(mine_[5].id)});
 }
 
 TEST_F(QueryTest, OrJoinedFiltersNeverReachAnotherUsersHeads) {
   Filter f{{Num(4, ZU_OP_EQ, 1), Text(8, ZU_OP_EQ, u"Alice"), Num(1, ZU_OP_GT, 0)}, {}, 0};
-  const std::set<uint32_t> got = Ids(f.Get());
-  EXPECT_EQ(got.size(), mine_.size());  // every head of mine matches id > 0
-  for (uint32_t id : theirs_) EXPECT_EQ(got.count(id), 0u);
+  // Every head of mine matches id > 0, none of theirs.
+  EXPECT_EQ(Ids(f.Get()), Expected([](const SmsHead&) { return true; }));
   // Several filters must all match.
-  Filter a{{Num(4, ZU_OP_EQ, 1)}, {}, 1};
-  Filter b{{Text(10, ZU_OP_CONTAINS, u"meet")}, {}, 1};
+  Filter a{{Num(4, ZU_OP_EQ, 1)}, {}, 1}, b{{Text(10, ZU_OP_CONTAINS, u"meet")}, {}, 1};
   MimerQueryFilter both[] = {a.Get(), b.Get()};
   uint32_t ids[16], n = 0;
   ASSERT_EQ(store_.CombineQuerySmsHeadID(both, 2, ids, 16, n), 0);
   EXPECT_EQ(std::set<uint32_t>(ids, ids + n), Expected([](const SmsHead& h) {
               return h.fid == 1 && std::u16string(h.content).find(u"meet") == 0;
             }));
-  const uint32_t matched = n;
-  ASSERT_EQ(store_.CombineQuerySmsHeadCount(both, 2, n), 0);
-  EXPECT_EQ(n, matched);
   EXPECT_GT(n, 0u);
+  uint32_t count = 0;
+  ASSERT_EQ(store_.CombineQuerySmsHeadCount(both, 2, count), 0);
+  EXPECT_EQ(count, n);
 }
 
 TEST_F(QueryTest, RecordsComeInTheRequestedOrderWithinTheCapacity) {
   Filter f{{Num(4, ZU_OP_EQ, 1)}, {{6, 2}}, 1};  // folder 1, newest first
-  MimerQueryFilter filter = f.Get();
+  MimerQueryFilter& filter = f.Get();
   SmsHead recs[8];
   std::memset(recs, 0x11, sizeof recs);
   uint32_t n = 0;
@@ -232,10 +201,8 @@ TEST_F(QueryTest, RecordsComeInTheRequestedOrderWithinTheCapacity) {
   EXPECT_EQ(n, 0u);
 
   // No match: 0 everywhere, arrays untouched.
-  Filter nomatch{{Num(4, ZU_OP_EQ, 99)}, {}, 1};
-  filter = nomatch.Get();
   uint32_t ids[2] = {7, 7};
-  ASSERT_EQ(store_.QuerySmsHeadID(filter, ids, 2, n), 0);
+  ASSERT_EQ(store_.QuerySmsHeadID(Filter{{Num(4, ZU_OP_EQ, 99)}, {}, 1}.Get(), ids, 2, n), 0);
   EXPECT_EQ(n, 0u);
   EXPECT_EQ(ids[0], 7u);
   // An empty filter selects all of the user's heads; null orders with a
@@ -246,13 +213,6 @@ TEST_F(QueryTest, RecordsComeInTheRequestedOrderWithinTheCapacity) {
 }
 
 TEST_F(QueryTest, FiltersTheStoreCannotHonourGiveMinusOneAndRunNothing) {
-  _MimerQueryFilterItem uuid_eq{};
-  uuid_eq.field = 18;
-  uuid_eq.op = ZU_OP_EQ;
-  uuid_eq.value.text = u"x";
-  _MimerQueryFilterItem null_bytes{};
-  null_bytes.field = 18;
-  null_bytes.op = ZU_OP_BYTES_EQ;
   const std::vector<_MimerQueryFilterItem> bad = {
       Num(4, 11, 1),                  // unknown comparison
       Num(4, -1, 1),                  // unknown comparison
@@ -262,17 +222,16 @@ TEST_F(QueryTest, FiltersTheStoreCannotHonourGiveMinusOneAndRunNothing) {
       Text(8, ZU_OP_BYTES_EQ, u"x"),  // bytes on a text
       Num(2, ZU_OP_EQ, 40000),        // beyond 16 bits
       Num(4, ZU_OP_EQ, 1LL << 31),    // beyond 32 bits
-      uuid_eq,                        // the UUID compares only as bytes
-      null_bytes,                     // null bytes
+      Text(18, ZU_OP_EQ, u"x"),       // the UUID compares only as bytes
+      {18, ZU_OP_BYTES_EQ, {}},       // null bytes
   };
   for (const auto& item : bad) {
     Filter f{{Num(4, ZU_OP_EQ, 1), item}, {}, 0};
-    MimerQueryFilter filter = f.Get();
     uint32_t n = 55, ids[4] = {};
     SmsHead recs[2];
-    EXPECT_EQ(QueryZuSmsHeadCount(&store_, &filter, &n), -1);
-    EXPECT_EQ(QueryZuSmsHeadID(&store_, &filter, ids, 4, &n), -1);
-    EXPECT_EQ(QueryZuSmsHead(&store_, &filter, recs, 2, &n), -1);
+    EXPECT_EQ(QueryZuSmsHeadCount(&store_, &f.Get(), &n), -1);
+    EXPECT_EQ(QueryZuSmsHeadID(&store_, &f.filter, ids, 4, &n), -1);
+    EXPECT_EQ(QueryZuSmsHead(&store_, &f.filter, recs, 2, &n), -1);
     EXPECT_EQ(n, 55u);
   }
   uint32_t n = 55;
@@ -289,7 +248,7 @@ TEST_F(QueryTest, FiltersTheStoreCannotHonourGiveMinusOneAndRunNothing) {
 // Folders have codes of their own: a head's code, or one beyond, adds nothing.
 TEST_F(QueryTest, FolderQueriesTakeTheFoldersCodes) {
   Filter by_id{{}, {{ZU_FOLDER_ORDER_ID, 0}, {30, 2}}, 0};
-  MimerQueryFilter all = by_id.Get();
+  MimerQueryFilter& all = by_id.Get();
   uint32_t n = 0;
   ASSERT_EQ(store_.QuerySmsFolderCount(all, n), 0);
   EXPECT_EQ(n, 14u);
@@ -306,25 +265,19 @@ TEST_F(QueryTest, FolderQueriesTakeTheFoldersCodes) {
       {Num(23, ZU_OP_EQ, 1), Num(21, ZU_OP_LE, 10), Num(19, ZU_OP_EQ, 1), Num(26, ZU_OP_EQ, 1)},
       {{20, 2}, {21, 0}, {18, 1}, {25, 1}},
       1};
-  MimerQueryFilter filter = desc.Get();
   SmsFolder two[2];
-  ASSERT_EQ(store_.QuerySmsFolder(filter, two, 2, n), 0);
+  ASSERT_EQ(store_.QuerySmsFolder(desc.Get(), two, 2, n), 0);
   EXPECT_EQ(n, 2u);
   EXPECT_EQ(two[0].FdId, 10);
   EXPECT_EQ(two[1].FdId, 9);
-
-  Filter either{{Text(22, ZU_OP_EQ, u"\u6536\u4ef6\u7bb1"), Num(21, ZU_OP_EQ, 14)}, {}, 0};
-  filter = either.Get();
   uint32_t ids[4];
-  ASSERT_EQ(store_.QuerySmsFolderID(filter, ids, 4, n), 0);
+  Filter either{{Text(22, ZU_OP_EQ, u"\u6536\u4ef6\u7bb1"), Num(21, ZU_OP_EQ, 14)}, {}, 0};
+  ASSERT_EQ(store_.QuerySmsFolderID(either.Get(), ids, 4, n), 0);
   EXPECT_EQ(n, 2u);
-  Filter nothing{{Num(21, ZU_OP_GT, 14)}, {}, 1};
-  filter = nothing.Get();
-  ASSERT_EQ(store_.QuerySmsFolderID(filter, ids, 4, n), 0);
+  ASSERT_EQ(store_.QuerySmsFolderID(Filter{{Num(21, ZU_OP_GT, 14)}, {}, 1}.Get(), ids, 4, n), 0);
   EXPECT_EQ(n, 0u);
   Filter bad{{Num(23, ZU_OP_EQ, 70000)}, {}, 1};
-  filter = bad.Get();
-  EXPECT_EQ(QueryZuSmsFolderCount(&store_, &filter, &n), -1);
+  EXPECT_EQ(QueryZuSmsFolderCount(&store_, &bad.Get(), &n), -1);
 }
 
 }  // namespace
