@@ -10,8 +10,7 @@
 //   an older commit while a newer one survives);
 // - both: the store opens, the file passes SQLite's integrity check, every
 //   batch is whole or absent, no two folders of a user share a number.
-// Every eighth cut starts from nothing, so that cuts also fall while the
-// store creates its folders, file and schema. Figures go to stdout.
+// Figures go to stdout.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -112,10 +111,10 @@ bool AsMade(const Record& got, Record made) {
 // number) per row of the workload's; default folders are left out.
 enum Family : uint8_t { kHead, kFolder };
 using Key = std::tuple<Family, uint32_t /*user*/, uint32_t /*id*/>;
-constexpr int32_t kAnyNumber = -1;
 struct Row {
   uint32_t tag = 0;
   int32_t number = 0;  // a folder's FdId
+  bool operator==(const Row&) const = default;
 };
 struct State {
   std::map<Key, Row> rows;
@@ -127,19 +126,13 @@ bool Matches(const State& actual, const State& expected) {
   std::map<Key, Row> rest = actual.rows;
   for (const auto& [key, row] : expected.rows) {
     auto it = rest.find(key);
-    if (it == rest.end() || it->second.tag != row.tag ||
-        (row.number != kAnyNumber && it->second.number != row.number)) {
-      return false;
-    }
+    if (it == rest.end() || !(it->second == row)) return false;
     rest.erase(it);
   }
   if (rest.size() != expected.unknown_ids.size()) return false;
   for (const auto& [key, row] : rest) {
-    const auto wanted = std::make_tuple(std::get<0>(key), std::get<1>(key), row.tag);
-    if (std::find(expected.unknown_ids.begin(), expected.unknown_ids.end(), wanted) ==
-        expected.unknown_ids.end()) {
-      return false;
-    }
+    const std::tuple wanted{std::get<0>(key), std::get<1>(key), row.tag};
+    if (std::ranges::count(expected.unknown_ids, wanted) == 0) return false;
   }
   return true;
 }

@@ -78,9 +78,8 @@ int Stress(uint32_t user, int threads, int count, const std::string& result) {
         results[t].failure = "open failed: " + LastErrorText();
       } else {
         results[t] = zusms::testing::RunStressWriter(store, tag + "t" + std::to_string(t), count);
-        CloseZuSmsDB(store);
       }
-      UninitZuSmsDB(store);
+      Close(store);
     });
   }
   int code = 0;
@@ -133,10 +132,8 @@ int FirstAddBesideBatch() {
   const int32_t mine = Add(store, "a", id);
   const int32_t commit = CommitZuSmsBatch(store);
   adder.join();
-  uint32_t n = 0;
-  GetZuSmsHeadCount(store, &n);
   Close(store);
-  return mine == 0 && commit == 0 && other == 0 && n == 2 ? 0 : 1;
+  return mine == 0 && commit == 0 && other == 0 ? 0 : 1;  // the parent counts the rows
 }
 
 #ifndef _WIN32
