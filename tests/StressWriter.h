@@ -9,7 +9,7 @@
 #define ZUSMS_TESTS_STRESSWRITER_H_
 
 #include <cstdint>
-#include <cstring>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -66,6 +66,15 @@ struct StressResult {
   }
 };
 
+// The calling thread's last error, its non-ASCII characters as '?'.
+inline std::string LastErrorText() {
+  char16_t why[512] = {};
+  GetZuSmsLastError(why, 512);
+  std::string out;
+  for (const char16_t* c = why; *c; ++c) out += *c < 128 ? static_cast<char>(*c) : '?';
+  return out;
+}
+
 // Runs `count` adds through `store` (open), tagging every text with `tag`.
 // Stops at the first failure, which it describes.
 inline StressResult RunStressWriter(SmsDatabase* store, const std::string& tag, int count) {
@@ -78,60 +87,43 @@ inline StressResult RunStressWriter(SmsDatabase* store, const std::string& tag, 
   auto set_text = [](SmsHead& h, const std::string& s) {
     for (size_t i = 0; i <= s.size(); ++i) h.content[i] = i < s.size() ? s[i] : u'\0';
   };
-  auto fail = [&](const std::string& what, int32_t status) {
-    char16_t why[256] = {};
-    GetZuSmsLastError(why, 256);
-    std::string reason;
-    for (const char16_t* c = why; *c; ++c) reason += *c < 128 ? static_cast<char>(*c) : '?';
-    r.failure = what + " returned " + std::to_string(status) + ": " + reason;
+  // True when `status` is 0; else keeps the first failure.
+  auto ok = [&](const std::string& what, int32_t status) {
+    if (status != 0 && r.failure.empty())
+      r.failure = what + " returned " + std::to_string(status) + ": " + LastErrorText();
+    return status == 0;
   };
-  auto uuid_of = [](const SmsHead& h) { return Hex(h.uuid); };
   for (int i = 0; i < count && r.failure.empty(); ++i) {
     // Every tenth add opens a batch that holds it and the changes after it.
     const bool batch = i % 10 == 3;
-    if (batch) {
-      if (const int32_t s = BeginZuSmsBatch(store); s != 0) return fail("begin", s), r;
-    }
-    SmsHead head{};
+    if (batch && !ok("begin", BeginZuSmsBatch(store))) return r;
+    SmsHead head{}, back{};
     head.fid = 1;
     set_text(head, tag + " add " + std::to_string(i));
     uint32_t id = 0;
-    if (const int32_t s = AddZuSmsHead(store, &head, &id); s != 0) {
-      fail("add " + std::to_string(i), s);
-    } else {
-      SmsHead back{};
-      if (const int32_t g = GetZuSmsHead(store, id, &back); g != 0) {
-        fail("get of new id " + std::to_string(id), g);
-      } else if (back.id != static_cast<int32_t>(id) || text_of(back) != text_of(head) ||
-                 uuid_of(back) != uuid_of(head)) {
+    if (ok("add " + std::to_string(i), AddZuSmsHead(store, &head, &id)) &&
+        ok("get of new id " + std::to_string(id), GetZuSmsHead(store, id, &back))) {
+      if (back.id != static_cast<int32_t>(id) || text_of(back) != text_of(head) ||
+          Hex(back.uuid) != Hex(head.uuid)) {
         r.failure = "add " + std::to_string(i) + " returned id " + std::to_string(id) +
                     " whose row holds '" + text_of(back) + "', not '" + text_of(head) + "'";
       } else {
-        r.live[id] = {text_of(head), uuid_of(head)};
+        r.live[id] = {text_of(head), Hex(head.uuid)};
       }
     }
     // Every third add, an earlier row of this writer changes its text; every
     // fifth, the oldest surviving one is deleted.
     if (r.failure.empty() && i % 3 == 2 && r.live.size() > 1) {
-      auto it = r.live.begin();
-      std::advance(it, i % r.live.size());
-      SmsHead head2{};
-      if (const int32_t g = GetZuSmsHead(store, it->first, &head2); g != 0) {
-        fail("get before update", g);
-      } else {
-        set_text(head2, tag + " update " + std::to_string(i));
-        if (const int32_t s = UpdateZuSmsHead(store, &head2); s != 0) {
-          fail("update", s);
-        } else {
-          it->second.text = text_of(head2);
-        }
+      auto it = std::next(r.live.begin(), i % r.live.size());
+      SmsHead h{};
+      if (ok("get before update", GetZuSmsHead(store, it->first, &h))) {
+        set_text(h, tag + " update " + std::to_string(i));
+        if (ok("update", UpdateZuSmsHead(store, &h))) it->second.text = text_of(h);
       }
     }
     if (r.failure.empty() && i % 5 == 4 && !r.live.empty()) {
       const uint32_t victim = r.live.begin()->first;
-      if (const int32_t s = DeleteZuSmsHead(store, victim); s != 0) {
-        fail("delete", s);
-      } else {
+      if (ok("delete", DeleteZuSmsHead(store, victim))) {
         r.live.erase(victim);
         r.deleted.insert(victim);
       }
@@ -140,25 +132,19 @@ inline StressResult RunStressWriter(SmsDatabase* store, const std::string& tag, 
       SmsFolder f{};
       f.fname[0] = u'f';
       uint32_t folder_id = 0;
-      if (const int32_t s = AddZuSmsFolder(store, &f, &folder_id); s != 0) fail("add folder", s);
-      r.folders.insert(f.FdId);
+      if (ok("add folder", AddZuSmsFolder(store, &f, &folder_id))) r.folders.insert(f.FdId);
     }
     if (r.failure.empty() && i % 7 == 6) {
       // Readers among the writers: a list and a query of the store's state.
       std::vector<uint32_t> ids(4096);
       uint32_t n = 0;
-      _MimerQueryFilterItem item{};
-      item.field = ZU_HEAD_FID;
-      item.op = ZU_OP_LE;
-      item.value.number = 7;
+      _MimerQueryFilterItem item{ZU_HEAD_FID, ZU_OP_LE, {7}};
       MimerQueryFilter filter{1, &item, 1, 0, nullptr};
-      if (const int32_t s = GetAllZuSmsHeadID(store, ids.data(), 4096, &n); s != 0) fail("list", s);
-      if (const int32_t s = QueryZuSmsHeadCount(store, &filter, &n); s != 0) fail("query", s);
+      ok("list", GetAllZuSmsHeadID(store, ids.data(), 4096, &n));
+      ok("query", QueryZuSmsHeadCount(store, &filter, &n));
     }
-    if (batch) {
-      const int32_t s = r.failure.empty() ? CommitZuSmsBatch(store) : RollbackZuSmsBatch(store);
-      if (s != 0 && r.failure.empty()) fail("commit", s);
-    }
+    if (batch)
+      ok("commit", r.failure.empty() ? CommitZuSmsBatch(store) : RollbackZuSmsBatch(store));
   }
   return r;
 }

@@ -10,7 +10,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,19 +27,16 @@ std::string Time(const stDateTime& t) {
   return buf;
 }
 
-// What a partner holds: heads as id -> "uuid time", folders as ids.
+// What a partner holds: of[1] heads as id -> "uuid time", of[0] folders as
+// id -> "".
 struct State {
-  std::map<uint32_t, std::string> heads;
-  std::set<uint32_t> folders;
+  std::map<uint32_t, std::string> of[2];
   bool operator==(const State&) const = default;
+  friend void PrintTo(const State& s, std::ostream* out) {
+    for (bool heads : {true, false})
+      for (const auto& [id, v] : s.of[heads]) *out << (heads ? "h" : "f") << id << "=" << v << " ";
+  }
 };
-
-std::string Describe(const State& s) {
-  std::ostringstream out;
-  for (const auto& [id, v] : s.heads) out << "h" << id << "=" << v << " ";
-  for (uint32_t id : s.folders) out << "f" << id << " ";
-  return out.str();
-}
 
 // The store's state for its user, read through the full listings.
 State StoreState(SmsDatabase* store) {
@@ -51,16 +47,13 @@ State StoreState(SmsDatabase* store) {
   std::vector<stIDModifyTime> times(count + 1);
   EXPECT_EQ(GetAllZuSmsHeadIDUUID(store, uuids.data(), count + 1, &n), 0);
   EXPECT_EQ(n, count);
-  std::map<uint32_t, std::string> uuid_of;
-  for (uint32_t i = 0; i < n; ++i) uuid_of[uuids[i].id] = Hex(uuids[i].uuid);
+  for (uint32_t i = 0; i < n; ++i) s.of[1][uuids[i].id] = Hex(uuids[i].uuid);
   EXPECT_EQ(GetAllZuSmsHeadIDModifyTime(store, times.data(), count + 1, &n), 0);
-  for (uint32_t i = 0; i < n; ++i) {
-    s.heads[times[i].id] = uuid_of[times[i].id] + " " + Time(times[i].modifyTime);
-  }
+  for (uint32_t i = 0; i < n; ++i) s.of[1][times[i].id] += " " + Time(times[i].modifyTime);
   EXPECT_EQ(GetZuSmsFolderCount(store, &count), 0);
   std::vector<uint32_t> ids(count + 1);
   EXPECT_EQ(GetAllZuSmsFolderID(store, ids.data(), count + 1, &n), 0);
-  s.folders.insert(ids.begin(), ids.begin() + n);
+  for (uint32_t i = 0; i < n; ++i) s.of[0][ids[i]] = "";
   return s;
 }
 
@@ -69,9 +62,7 @@ State StoreState(SmsDatabase* store) {
 class Partner {
  public:
   Partner(SmsDatabase* store, uint64_t token, uint32_t largest_page = 8)
-      : store_(store), heads_token_(token), largest_page_(largest_page) {
-    folders_token_ = token;
-  }
+      : store_(store), token_{token, token}, largest_page_(largest_page) {}
 
   // One synchronisation to the end of the log. Returns the first status
   // other than 0 (ZU_RESYNC, -1), or 0.
@@ -83,11 +74,9 @@ class Partner {
         std::vector<stSmsChange> page(capacity + 1);
         page[capacity].id = 0xfeedface;  // never written: beyond the capacity
         uint32_t n = 12345;
-        uint64_t& token = heads ? heads_token_ : folders_token_;
         uint64_t next = 0;
-        const int32_t rc =
-            heads ? ListZuSmsHeadChanges(store_, token, page.data(), capacity, &n, &next)
-                  : ListZuSmsFolderChanges(store_, token, page.data(), capacity, &n, &next);
+        const int32_t rc = (heads ? ListZuSmsHeadChanges : ListZuSmsFolderChanges)(
+            store_, token_[heads], page.data(), capacity, &n, &next);
         if (rc != 0) return rc;
         EXPECT_LE(n, capacity);
         EXPECT_EQ(page[capacity].id, 0xfeedfaceu);
@@ -101,19 +90,13 @@ class Partner {
           }
           if (c.kind == 2) {
             EXPECT_EQ(c.modifyTime.year, 0);
-            if (heads)
-              state_.heads.erase(c.id);
-            else
-              state_.folders.erase(c.id);
+            state_.of[heads].erase(c.id);
           } else {
             EXPECT_EQ(c.kind, 1);
-            if (heads)
-              state_.heads[c.id] = Hex(c.uuid) + " " + Time(c.modifyTime);
-            else
-              state_.folders.insert(c.id);
+            state_.of[heads][c.id] = heads ? Hex(c.uuid) + " " + Time(c.modifyTime) : "";
           }
         }
-        token = next;
+        token_[heads] = next;
         if (n < capacity) break;
       }
     }
@@ -124,15 +107,17 @@ class Partner {
   void Resync() {
     uint64_t token = 0;
     ASSERT_EQ(GetZuSmsChangeToken(store_, &token), 0);
-    heads_token_ = folders_token_ = token;
+    token_[0] = token_[1] = token;
     state_ = StoreState(store_);
   }
 
   const State& state() const { return state_; }
+  SmsDatabase* store() const { return store_; }
 
  private:
   SmsDatabase* store_;
-  uint64_t heads_token_, folders_token_;
+  uint64_t token_[2];  // [1] heads', [0] folders'
+
   uint32_t largest_page_;
   State state_;
 };
@@ -143,15 +128,11 @@ class ChangesTest : public DbTest {
     DbTest::SetUp();
     unsetenv("ZUSMS_TOMBSTONE_DAYS");
     for (uint32_t user : {1u, 2u}) {
-      ASSERT_EQ(InitZuSmsDB(&stores_[user], user), 0);
-      ASSERT_EQ(OpenZuSmsDB(stores_[user]), 0) << LastError();
+      ASSERT_EQ(stores_.try_emplace(user, user).first->second.opened(), 0) << LastError();
     }
   }
   void TearDown() override {
-    for (auto& [user, store] : stores_) {
-      CloseZuSmsDB(store);
-      UninitZuSmsDB(store);
-    }
+    stores_.clear();
     unsetenv("ZUSMS_TOMBSTONE_DAYS");
     DbTest::TearDown();
   }
@@ -191,6 +172,7 @@ class ChangesTest : public DbTest {
   // Runs SQL through the sqlite3 shell, as another program writing the file
   // would; returns what it printed.
   std::string Shell(const std::string& sql) {
+    ++shell_runs_;
     const std::string command = "sqlite3 -cmd '.timeout 5000' " + file_ + " \"" + sql + "\"";
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
@@ -200,16 +182,19 @@ class ChangesTest : public DbTest {
     return out;
   }
 
-  std::map<uint32_t, SmsDatabase*> stores_;
+  std::map<uint32_t, StoreHandle> stores_;
+  int shell_runs_ = 0;
 };
 
 TEST_F(ChangesTest, PartnersReplayingFromAnyTokenInAnyPagesArriveAtTheStoresState) {
   std::mt19937 rng(20261206);
-  auto pick = [&](uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng); };
+  auto pick = [&](size_t n) {
+    return std::uniform_int_distribution<uint32_t>(0, static_cast<uint32_t>(n) - 1)(rng);
+  };
   auto any_head = [&](uint32_t user, uint32_t* id) {
-    auto heads = StoreState(stores_[user]).heads;
+    auto heads = StoreState(stores_[user]).of[1];
     if (heads.empty()) return false;
-    *id = std::next(heads.begin(), pick(static_cast<uint32_t>(heads.size())))->first;
+    *id = std::next(heads.begin(), pick(heads.size()))->first;
     return true;
   };
   auto user_folder = [&](uint32_t user, uint32_t* id) {
@@ -220,20 +205,14 @@ TEST_F(ChangesTest, PartnersReplayingFromAnyTokenInAnyPagesArriveAtTheStoresStat
     for (uint32_t i = 0; i < n; ++i)
       if (all[i].system != 1) mine.push_back(static_cast<uint32_t>(all[i].id));
     if (mine.empty()) return false;
-    *id = mine[pick(static_cast<uint32_t>(mine.size()))];
+    *id = mine[pick(mine.size())];
     return true;
   };
 
-  struct Named {
-    uint32_t user;
-    Partner partner;
-  };
-  std::vector<Named> partners;
-  partners.push_back({1, Partner(stores_[1], 0)});
-  partners.push_back({2, Partner(stores_[2], 0)});
-  std::vector<Named> saved;  // earlier copies, resumed later from their tokens
+  std::vector<Partner> partners = {Partner(stores_[1], 0), Partner(stores_[2], 0)};
+  std::vector<Partner> saved;  // earlier copies, resumed later from their tokens
 
-  int shell_ops = 0, syncs = 0;
+  int syncs = 0;
   for (int step = 0; step < 500; ++step) {
     const uint32_t user = 1 + pick(2), other = 3 - user;
     SmsDatabase* store = stores_[user];
@@ -269,53 +248,44 @@ TEST_F(ChangesTest, PartnersReplayingFromAnyTokenInAnyPagesArriveAtTheStoresStat
       ASSERT_EQ(DeleteAllZuSmsHead(store), 0);
       ASSERT_EQ(DeleteAllZuSmsFolder(store), 0);
     } else if (op == 10) {  // another program adds a message
-      ++shell_ops;
       Shell("INSERT INTO SmsHead (UserID, fid, content, uuid, ModifyTime) VALUES (" +
             std::to_string(user) +
             ", 1, 'from the shell', randomblob(16), datetime('now')) RETURNING id;");
     } else if (op == 11 && any_head(user, &id)) {  // ... changes one, with its own conflict clause
-      ++shell_ops;
       Shell(
           "UPDATE OR IGNORE SmsHead SET content = 'shell edit', ModifyTime = datetime('now', "
           "'+1 second') WHERE id = " +
           std::to_string(id) + ";");
     } else if (op == 12 && any_head(user, &id)) {  // ... replaces one with the other user's
-      ++shell_ops;
       Shell("INSERT OR REPLACE INTO SmsHead (id, UserID, content, uuid, ModifyTime) VALUES (" +
             std::to_string(id) + ", " + std::to_string(other) +
             ", 'taken over', randomblob(16), datetime('now'));");
     } else if (op == 13 && any_head(user, &id)) {  // ... gives one to the other user
-      ++shell_ops;
       Shell("UPDATE SmsHead SET UserID = " + std::to_string(other) +
             " WHERE id = " + std::to_string(id) + ";");
     } else if (op == 14 && user_folder(user, &id)) {  // ... deletes or renames a folder
-      ++shell_ops;
       Shell(pick(2)
                 ? "DELETE FROM SmsFolder WHERE id = " + std::to_string(id) + ";"
                 : "UPDATE SmsFolder SET fname = 'shell' WHERE id = " + std::to_string(id) + ";");
     } else if (op == 15) {  // a new partner: from the beginning, or after a full listing
-      Named fresh{user, Partner(store, 0)};
-      if (pick(2)) fresh.partner.Resync();
+      Partner fresh(store, 0);
+      if (pick(2)) fresh.Resync();
       partners.push_back(std::move(fresh));
-    } else if (op == 16 && !partners.empty()) {  // a copy of a partner, resumed later
-      saved.push_back(partners[pick(static_cast<uint32_t>(partners.size()))]);
-      if (!saved.empty() && pick(3) == 0) {
-        partners.push_back(saved[pick(static_cast<uint32_t>(saved.size()))]);
-      }
+    } else if (op == 16) {  // a copy of a partner, resumed later
+      saved.push_back(partners[pick(partners.size())]);
+      if (pick(3) == 0) partners.push_back(saved[pick(saved.size())]);
     } else {
-      Named& p = partners[pick(static_cast<uint32_t>(partners.size()))];
+      Partner& p = partners[pick(partners.size())];
       ++syncs;
-      ASSERT_EQ(p.partner.Sync(rng), 0) << LastError();
-      ASSERT_EQ(p.partner.state(), StoreState(stores_[p.user]))
-          << "step " << step << "\npartner: " << Describe(p.partner.state())
-          << "\nstore:   " << Describe(StoreState(stores_[p.user]));
+      ASSERT_EQ(p.Sync(rng), 0) << LastError();
+      ASSERT_EQ(p.state(), StoreState(p.store())) << "step " << step;
     }
   }
-  for (Named& p : partners) {
-    ASSERT_EQ(p.partner.Sync(rng), 0) << LastError();
-    EXPECT_EQ(p.partner.state(), StoreState(stores_[p.user]));
+  for (Partner& p : partners) {
+    ASSERT_EQ(p.Sync(rng), 0) << LastError();
+    EXPECT_EQ(p.state(), StoreState(p.store()));
   }
-  EXPECT_GT(shell_ops, 20);
+  EXPECT_GT(shell_runs_, 20);
   EXPECT_GT(syncs, 50);
   EXPECT_GT(partners.size(), 5u);
   // One entry per record of either kind, plus the tombstones: never more.
@@ -365,14 +335,11 @@ TEST_F(ChangesTest, PagesAndArgumentsKeepTheirContract) {
   EXPECT_EQ(ListZuSmsHeadChanges(stores_[1], start, page, 2, nullptr, &next), -1);
   EXPECT_EQ(ListZuSmsFolderChanges(nullptr, start, page, 2, &n, &next), -1);
   EXPECT_EQ(GetZuSmsChangeToken(stores_[1], nullptr), -1);
-  // From the beginning: the fourteen default folders, as added.
-  std::vector<stSmsChange> folders(20);
-  ASSERT_EQ(ListZuSmsFolderChanges(stores_[1], 0, folders.data(), 20, &n, &next), 0);
-  EXPECT_EQ(n, 14u);
 }
 
 TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
-  const uint32_t kept = AddHead(1), gone = AddHead(1);
+  AddHead(1);  // a record kept throughout
+  const uint32_t gone = AddHead(1);
   const uint64_t early = Token();
   ASSERT_EQ(DeleteZuSmsHead(stores_[1], gone), 0);
   const uint64_t late = Token();
@@ -407,12 +374,6 @@ TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
   EXPECT_EQ(changes[0].id, added);
   ASSERT_EQ(HeadChanges(later, changes), 0);
   EXPECT_TRUE(changes.empty());
-  EXPECT_EQ(Raw("SELECT count(*) FROM zu_changes WHERE kind = 2"), "0\n");
-  // From the beginning still gives the whole present state.
-  ASSERT_EQ(HeadChanges(0, changes), 0);
-  ASSERT_EQ(changes.size(), 2u);
-  EXPECT_EQ(changes[0].id, kept);
-  EXPECT_EQ(changes[1].id, added);
 
   // A log that lost a part (a trigger dropped by hand) is made anew on open,
   // with a new epoch: old tokens resync, every record is listed as added.
@@ -438,10 +399,8 @@ TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
 
   // Another file altogether.
   const uint64_t here = Token();
-  for (auto& [user, store] : stores_) CloseZuSmsDB(store);
-  const std::string other = dir_.path() + "/other.dbf";
-  setenv("ZUSMS_DB", other.c_str(), 1);
-  for (auto& [user, store] : stores_) ASSERT_EQ(OpenZuSmsDB(store), 0);
+  setenv("ZUSMS_DB", (dir_.path() + "/other.dbf").c_str(), 1);
+  Reopen();
   EXPECT_EQ(HeadChanges(here, changes), ZU_RESYNC);
   EXPECT_EQ(HeadChanges(0, changes), 0);
 }
@@ -593,7 +552,6 @@ TEST_F(ChangesTest, PruningUnderAClockThatMovesNeverDropsAnUncoveredTombstone) {
   g_clock_vfs = *g_real_vfs;
   g_clock_vfs.zName = "jumping-clock";
   g_clock_vfs.xCurrentTimeInt64 = JumpingClock;
-  ASSERT_GE(g_real_vfs->iVersion, 2);
   ASSERT_EQ(sqlite3_vfs_register(&g_clock_vfs, 1), SQLITE_OK);
   g_clock_readings = 0;
   setenv("ZUSMS_TOMBSTONE_DAYS", "1", 1);
