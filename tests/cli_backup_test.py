@@ -93,8 +93,7 @@ class Backup(cli_test.Case):
         again = self.import_file(original)
         self.assertEqual((again["added"], again["skipped"]), (0, 5))
         self.assertEqual(self.exported_mms(), mms_of(original))
-        # Our own JSON, twice into another user: the second time each is
-        # known by its UUID.
+        # Our own JSON, twice into another user: the second time each is known by its UUID.
         json_file = self.write("all.json", self.run_cli("export").stdout)
         for added in (5, 0):
             self.assertEqual(self.json_of("import", json_file, user=3)["added"], added)

@@ -489,8 +489,7 @@ class FolderNames(cli_test.Case):
             for (sql, _, _), mid in zip(cases, spoiled):
                 db.executescript(sql.format(mid))
         found = self.run_cli("check", expect=1).stdout
-        # What is there of each message is still backed up, in order, and
-        # the backup reads back.
+        # What is left of each message is still backed up, in order; the backup reads back.
         self.assertIn("a.jpg", self.run_cli("export", "--format", "xml").stdout)
         backup = self.write("damaged.json", self.run_cli("export").stdout)
         proc = self.run_cli("import", backup, "--skip-invalid", user=2, expect=4)
@@ -530,8 +529,7 @@ class FolderNames(cli_test.Case):
             proc = as_nobody(*args)
             self.assertEqual(proc.stdout, "no problems found\n", proc.stderr)
             self.assertEqual(os.listdir(folder), ["s.dbf"])
-        # A damaged search index: found, and not said to be mended where the
-        # reader cannot mend it.
+        # A damaged search index: found, and not said mended where the reader cannot mend it.
         self.run_cli("list", "--contains", "x")
         sqlite3.connect(self.db).execute("DELETE FROM zu_search").connection.commit()
         proc = as_nobody("check", "--repair")

@@ -177,8 +177,7 @@ class XmlWorld(cli_test.Case):
     def test_a_message_is_the_same_by_number_time_and_text_in_both_formats(self):
         controls = backup(sms(body="a&#1;b"), sms(body="a\ufffdb"), sms(body="a&#2;b"),
                           sms(body="plain", date="1700000001123"))  # ms not kept
-        # Distinct records of one file stay distinct, though XML writes
-        # them alike.
+        # Distinct records of one file stay distinct, though XML writes them alike.
         self.assertEqual(self.import_file(controls)["added"], 4)
         self.assertEqual(sorted(self.contents()), ["a\x01b", "a\x02b", "a\ufffdb", "plain"])
         self.assertEqual(self.import_file(controls)["added"], 0)
@@ -187,8 +186,7 @@ class XmlWorld(cli_test.Case):
         as_xml = self.run_cli("export", "--format", "xml").stdout
         self.assertEqual(self.import_file(as_json, name="a.json")["added"], 0)
         self.assertEqual(self.import_file(as_xml)["added"], 0)
-        # Restored from one export, the store has the other's messages
-        # already, whichever comes first.
+        # Restored from one export, the store has the other's messages, whichever is first.
         for first, second in (((as_xml, "a.xml"), (as_json, "b.json")),
                               ((as_json, "c.json"), (as_xml, "d.xml"))):
             self.db = os.path.join(self.dir.name, f"restored-{first[1]}.dbf")
