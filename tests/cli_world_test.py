@@ -130,13 +130,9 @@ class NumbersOfACountry(cli_test.Case):
 
 
 class ExportFile(cli_test.Case):
-    def fill(self, messages=5000):
-        heads = [head(f"+4477009{i:05d}", f"message {i} " + "x" * 200, i % 3600, uuid_seed=i + 1)
-                 for i in range(messages)]
-        self.run_cli("import", self.write("fill.json", json.dumps({"heads": heads})))
-
     def test_a_failed_or_interrupted_export_keeps_the_old_file_and_leaves_no_other(self):
-        self.fill()
+        self.import_file({"heads": [head(f"+4477009{i:05d}", f"message {i} " + "x" * 200, i % 3600,
+                                         uuid_seed=i + 1) for i in range(5000)]}, name="fill.json")
         out = os.path.join(self.dir.name, "out")
         os.mkdir(out)
         for fmt in ("json", "xml"):
