@@ -189,11 +189,10 @@ class Html(cli_test.Case):
         texts += [(("+14155550123", "Mike 2"), f"{corpus[k % 80]} #{k}", base + k * 5 * 3600)
                   for k in range(BIG)]
         for i, ((number, name), text, when) in enumerate(texts):
-            sent = (i % 3 == 0 and text != LONG) or text == "still in the outbox"
-            stamp = when if isinstance(when, str) else time.strftime("%Y%m%d%H%M%S",
-                                                                      time.gmtime(when))
-            when = -1 if isinstance(when, str) else when
             outbox = text == "still in the outbox"
+            sent = (i % 3 == 0 and text != LONG) or outbox
+            stamp, when = (when, -1) if isinstance(when, str) else (
+                time.strftime("%Y%m%d%H%M%S", time.gmtime(when)), when)
             heads += cli_test.message_heads(i, number, name, text, stamp, read=i % 4 != 1,
                                             type=4 if outbox else 2 if sent else 1,
                                             fid=6 if outbox else 2 if sent else 1)
@@ -484,10 +483,8 @@ class Html(cli_test.Case):
         self.run_cli("export", "--format", "html", "--to", out, user=2)
         pages = sorted((f for f in os.listdir(out) if f.startswith("index")),
                        key=lambda f: int(re.sub(r"\D", "", f) or 1))
-        self.assertGreater(len(pages), 1)
         self.assertIn(f'href="{pages[1]}">older \u2192', read(os.path.join(out, pages[0])))
-        # Names of 39 characters without a space break instead of widening
-        # the page.
+        # Names of 39 characters without a space break instead of widening the page.
         self.assertLessEqual(int(self.measured(os.path.join(out, pages[0]),
                                                "document.documentElement.scrollWidth",
                                                "--window-size=1280,900")), 1280)
