@@ -284,10 +284,9 @@ class Cli(Case):
         # part boundary falls where it would split a surrogate pair.
         long_body = "\u957f" * 669 + "\U0001F600" * 666 + " end"
         greeting = "\u4f60\u597d\uff0c\u660e\u5929\u89c1 \U0001F44B"
-        path = self.write("backup.xml", backup(
+        self.assertEqual(self.import_file(backup(
             sms(body=greeting, contact_name="\u5f20\u4f1f"),
-            sms(address="10086", date="1700000200000", body=long_body, type="3")))
-        self.assertEqual(self.json_of("import", path)["added"], 2)
+            sms(address="10086", date="1700000200000", body=long_body, type="3")))["added"], 2)
         by_tel = {h["tel"]: h for h in self.json_of("list")}
         self.assertEqual((by_tel["+8613800138000"]["content"], by_tel["+8613800138000"]["name"]),
                          (greeting, "\u5f20\u4f1f"))
