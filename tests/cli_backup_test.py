@@ -46,6 +46,9 @@ class Backup(cli_test.Case):
     def messages(self, *args, user=1):
         return self.json_of("list", "--limit", "1000", *args, user=user)
 
+    def exported_mms(self, user=1):
+        return mms_of(self.run_cli("export", "--format", "xml", user=user).stdout)
+
     def test_references_of_every_kind(self):
         file = backup(
             sms(body="&#55357;&#56833; &#xD83D;&#xDE01; &#x1F600; caf&#233; &lt;3 AT&T &nbsp;"),
@@ -85,15 +88,12 @@ class Backup(cli_test.Case):
                          {"0"})
 
     def test_multimedia_messages_come_back_byte_for_byte(self):
-        with open(MMS_BACKUP, encoding="utf-8") as f:
-            original = f.read()
+        original = cli_test.read(MMS_BACKUP)
         self.assertEqual(self.import_file(original)["added"], 5)
         again = self.import_file(original)
         self.assertEqual((again["added"], again["skipped"]), (0, 5))
-        exported = self.run_cli("export", "--format", "xml").stdout
-        self.assertEqual(mms_of(exported), mms_of(original))
-        # Our own JSON, twice into another user: the second time each is
-        # known by its UUID.
+        self.assertEqual(self.exported_mms(), mms_of(original))
+        # Our own JSON, twice into another user: the second time each is known by its UUID.
         json_file = self.write("all.json", self.run_cli("export").stdout)
         for added in (5, 0):
             self.assertEqual(self.json_of("import", json_file, user=3)["added"], added)
@@ -163,8 +163,7 @@ class Backup(cli_test.Case):
         self.assertEqual(self.import_file(exported)["added"], 0)
         json_file = self.write("all.json", self.run_cli("export").stdout)
         self.assertEqual(self.json_of("import", json_file, user=2)["added"], len(odd))
-        self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=2).stdout),
-                         mms_of(exported))
+        self.assertEqual(self.exported_mms(2), mms_of(exported))
         # A writer may escape base64 in JSON ("\\u0061", "\\n", "\\/"): the same data;
         # an error's line is the file's, however long the data before it.
         text = self.run_cli("export").stdout
@@ -173,8 +172,7 @@ class Backup(cli_test.Case):
         self.assertNotEqual(escaped, text)
         self.assertEqual(self.json_of("import", self.write("esc.json", escaped), user=4)["added"],
                          len(odd))
-        self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=4).stdout),
-                         mms_of(exported))
+        self.assertEqual(self.exported_mms(4), mms_of(exported))
         broken = escaped.rstrip()[:-1] + "\n!\n}\n"
         proc = self.run_cli("import", self.write("broken.json", broken), user=5, expect=1)
         self.assertIn(f"line {broken.count(chr(10)) - 1}: not valid JSON", proc.stderr)
@@ -182,8 +180,7 @@ class Backup(cli_test.Case):
         heads = json.loads(self.run_cli("export").stdout)["heads"]
         heads[0]["mms"]["parts"][0]["text"] = "a\u0000b"
         heads[1]["mms"]["attrs"][0][1] = "a\u0000b"
-        proc = self.run_cli("import", self.write("nul.json", json.dumps({"heads": heads[:2]})),
-                            user=3, expect=1)
+        proc = self.import_file({"heads": heads[:2]}, user=3, expect=1, name="nul.json")
         self.assertIn("text: a NUL character", proc.stderr)
         self.assertIn(f"{heads[1]['mms']['attrs'][0][0]}: a NUL character", proc.stderr)
         # What the library would refuse is found before anything is added.
@@ -207,8 +204,7 @@ class Backup(cli_test.Case):
                 db.execute(f"delete from {rows} = 0 and HeadId = (select {first}(HeadId) "
                            "from zu_mms where UserID = 1)")
         self.json_of("import", "-", user=7, stdin=self.run_cli("export").stdout)
-        self.assertEqual(mms_of(self.run_cli("export", "--format", "xml", user=7).stdout),
-                         mms_of(self.run_cli("export", "--format", "xml").stdout))
+        self.assertEqual(self.exported_mms(7), self.exported_mms())
 
     def test_memory_follows_the_largest_part_not_the_message(self):
         if cli_test.sanitized():
@@ -235,7 +231,7 @@ class Backup(cli_test.Case):
         at_limit = "a" * 670
         past = "b" * 669 + "\U0001F600" + "c" * 5  # the pair falls on the split point
         report = self.import_file(backup(sms(body=at_limit),
-                                        sms(body=escape(past), date="1700000100000")))
+                                        sms(body=past, date="1700000100000")))
         self.assertEqual(report["added"], 2)
         self.assertEqual(self.stats()["heads"], 3)
         listed = self.messages()
@@ -380,8 +376,7 @@ class Backup(cli_test.Case):
                 (path, False, lambda passes, reading: passes == 2, "interrupted", None)):
             if hold:
                 other.execute("begin immediate")
-            proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", file],
-                                             stderr=subprocess.PIPE, text=True)
+            proc = self.popen("import", file, stderr=subprocess.PIPE)
             wait_reading(self, proc, file, at)
             proc.send_signal(signal.SIGINT)
             err = proc.communicate(timeout=120)[1]
@@ -416,11 +411,6 @@ class Backup(cli_test.Case):
         self.assertIn("sent⏎one", self.run_cli("--region", "CN", "conversation",
                                                     "13800138000").stdout)
         self.run_cli("conversation", "+4915112345678", expect=1)
-
-
-def escape(text):
-    return (text.replace("&", "&amp;").replace('"', "&quot;").replace("<", "&lt;")
-            .replace(">", "&gt;"))
 
 
 if __name__ == "__main__":

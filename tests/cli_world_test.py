@@ -5,12 +5,12 @@ the command line, a Chinese locale, two imports at once.
 
 usage: cli_world_test.py PATH/TO/zusms
 """
+import contextlib
 import errno
 import gzip
 import json
 import os
 import re
-import resource
 import signal
 import sqlite3
 import stat
@@ -20,31 +20,27 @@ import time
 import unittest
 
 import cli_test
-from cli_test import backup, head, locale_env, sms
+from cli_test import backup, head, locale_env, read, sms
 
 
-def long_messages(count):
-    """`count` messages of two parts each, as a JSON export holds them."""
-    heads = []
-    for m in range(1, count + 1):
-        for index in (1, 2):
-            heads.append(head(f"+4477009{m % 100000:05d}", f"part {index} of message {m}",
-                              m % 3600, batid=m, parts=2, index=index, uuid_seed=m))
-    return {"format": "zusms", "version": 1, "heads": heads}
+def long_messages(count, parts):
+    """`count` messages of `parts` parts each, as a JSON export holds them."""
+    return {"format": "zusms", "version": 1, "heads": [
+        head(f"+4477009{m % 100000:05d}", f"part {i} of message {m}", m % 3600, batid=m,
+             parts=parts, index=i, uuid_seed=m)
+        for m in range(1, count + 1) for i in range(1, parts + 1)]}
 
 
 def holds_a_file_in(pid, folder):
     """Whether process `pid` has a file of `folder` open (one without a name too)."""
-    found = False
     for fd in os.listdir(f"/proc/{pid}/fd"):
-        try:
-            found = found or os.readlink(f"/proc/{pid}/fd/{fd}").startswith(folder + "/")
-        except OSError:  # closed meanwhile
-            pass
-    return found
+        with contextlib.suppress(OSError):  # closed meanwhile
+            if os.readlink(f"/proc/{pid}/fd/{fd}").startswith(folder + "/"):
+                return True
+    return False
 
 
-class LongMessagesCountOnce(cli_test.Case):
+class LongMessages(cli_test.Case):
     def test_folders_and_json_import_summaries_count_messages_not_records(self):
         self.run_cli("add", "--number", "10086", "--text", "L" * 1500)  # three records
         self.run_cli("add", "--number", "10086", "--text", "short")
@@ -57,17 +53,11 @@ class LongMessagesCountOnce(cli_test.Case):
         path = self.write("all.json", self.run_cli("export").stdout)
         self.assertIn("3 messages added", self.run_cli("import", path, user=2).stdout)
 
-
-class LongMessagesKeepTheirParts(cli_test.Case):
     def test_ctrl_c_during_a_json_import_reports_what_is_stored_and_a_rerun_completes_it(self):
         # Three parts a message and a thousand rows a batch: some message
         # has parts on both sides of the batch the interrupt rolled back.
         count = 5000
-        heads = [head("+447700900001", f"part {i} of {m}", m % 3600, batid=m, parts=3, index=i,
-                      uuid_seed=m)
-                 for m in range(1, count + 1) for i in (1, 2, 3)]
-        path = self.write("three.json", json.dumps({"format": "zusms", "version": 1,
-                                                    "heads": heads}))
+        path = self.write("three.json", json.dumps(long_messages(count, 3)))
         self.run_cli("stats")
         stored, _ = cli_test.interrupted_import(self, path)
         self.assertLess(stored, count)
@@ -140,40 +130,26 @@ class NumbersOfACountry(cli_test.Case):
 
 
 class ExportFile(cli_test.Case):
-    def fill(self, messages=5000):
-        heads = [head(f"+4477009{i:05d}", f"message {i} " + "x" * 200, i % 3600, uuid_seed=i + 1)
-                 for i in range(messages)]
-        self.run_cli("import", self.write("fill.json", json.dumps({"heads": heads})))
-
-    def export_limited(self, path, *args, limit):
-        def limited():
-            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-        return subprocess.run([cli_test.ZUSMS, "--db", self.db, "export", "-o", path, *args],
-                              capture_output=True, text=True, timeout=300, preexec_fn=limited)
-
     def test_a_failed_or_interrupted_export_keeps_the_old_file_and_leaves_no_other(self):
-        self.fill()
+        self.import_file({"heads": [head(f"+4477009{i:05d}", f"message {i} " + "x" * 200, i % 3600,
+                                         uuid_seed=i + 1) for i in range(5000)]}, name="fill.json")
         out = os.path.join(self.dir.name, "out")
         os.mkdir(out)
         for fmt in ("json", "xml"):
             path = self.write(f"out/backup.{fmt}", "the export of yesterday\n")
             os.chmod(path, 0o640)
-            proc = self.export_limited(path, "--format", fmt, limit=64 * 1024)
             # Not killed by SIGXFSZ: the tool says why and exits 1.
-            self.assertEqual(proc.returncode, 1, proc.stderr)
+            proc = self.run_env(None, "export", "-o", path, "--format", fmt, expect=1,
+                                preexec_fn=cli_test.file_size_limit(64 * 1024))
             self.assertIn(f"{path}: {os.strerror(errno.EFBIG)}", proc.stderr)
-            with open(path, encoding="utf-8") as f:
-                self.assertEqual(f.read(), "the export of yesterday\n")
+            self.assertEqual(read(path), "the export of yesterday\n")
             # With room enough the file is replaced whole, its mode kept.
-            proc = self.export_limited(path, "--format", fmt, limit=resource.RLIM_INFINITY)
-            self.assertEqual(proc.returncode, 0, proc.stderr)
+            self.run_cli("export", "-o", path, "--format", fmt)
             self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o640)
-        with open(path, encoding="utf-8") as f:
-            before = f.read()
+        before = read(path)
         self.assertIn("message 4999 ", before)
         # Ctrl-C once the temporary file is there.
-        proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "export", "--format", "xml",
-                                 "-o", path], stderr=subprocess.PIPE, text=True)
+        proc = self.popen("export", "--format", "xml", "-o", path, stderr=subprocess.PIPE)
         deadline = time.monotonic() + 60
         while proc.poll() is None and time.monotonic() < deadline and len(os.listdir(out)) < 3:
             time.sleep(0.001)
@@ -183,8 +159,7 @@ class ExportFile(cli_test.Case):
             self.skipTest("the export ended before it could be interrupted")
         self.assertEqual(proc.returncode, -signal.SIGINT)
         self.assertEqual(sorted(os.listdir(out)), ["backup.json", "backup.xml"])
-        with open(path, encoding="utf-8") as f:
-            self.assertEqual(f.read(), before)
+        self.assertEqual(read(path), before)
 
     def test_an_export_through_a_link_writes_its_target_private_and_devices_are_written(self):
         self.run_cli("add", "--number", "10086", "--text", "linked")
@@ -206,8 +181,7 @@ class ExportFile(cli_test.Case):
                 self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), 0o600)
                 self.assertEqual(said, "exported 1 message, 14 folders and 0 other records, "
                                  f"{os.path.getsize(target)} bytes, to {link}\n")
-            with open(target, encoding="utf-8") as f:
-                self.assertEqual(json.load(f)["heads"][0]["content"], "linked")
+            self.assertEqual(json.loads(read(target))["heads"][0]["content"], "linked")
         self.run_cli("export", "-o", "/dev/null")
         self.assertTrue(os.path.exists("/dev/null") and not os.path.isfile("/dev/null"))
         self.assertIn("is a directory", self.run_cli("export", "-o", self.dir.name,
@@ -217,17 +191,11 @@ class ExportFile(cli_test.Case):
 class StandardInputKept(cli_test.Case):
     """Standard input is kept in a temporary file (TMPDIR) for the import."""
 
-    def run_limited(self, tmp, *args, stdin, limit=256 * 1024):
-        def limited():
-            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-        return subprocess.run([cli_test.ZUSMS, "--db", self.db, *args], stdin=stdin,
-                              capture_output=True, text=True, timeout=120, preexec_fn=limited,
-                              env=dict(os.environ, TMPDIR=tmp))
-
     def test_a_copy_that_fails_stores_nothing_and_endless_input_stops(self):
         self.run_cli("stats")  # the store is made before the limit
         tmp = os.path.join(self.dir.name, "tmp")
         os.mkdir(tmp)
+        env = dict(os.environ, TMPDIR=tmp)
         intact = self.write("intact.xml", backup(*(
             sms(body=f"message {i} " + "x" * 100, date=str(1600000000000 + i))
             for i in range(3000))))
@@ -238,8 +206,8 @@ class StandardInputKept(cli_test.Case):
         with open(intact, "rb") as file, open("/dev/zero", "rb") as zero:
             for args, stdin in ((("import", "-"), file), (("import", "/dev/zero"), None),
                                 (("import", "-"), zero), (("import", packed), None)):
-                proc = self.run_limited(tmp, *args, stdin=stdin)
-                self.assertEqual(proc.returncode, 1, proc.stderr)
+                proc = self.run_env(env, *args, stdin=stdin, expect=1,
+                                    preexec_fn=cli_test.file_size_limit(256 * 1024))
                 self.assertRegex(proc.stderr, "could not be kept in a temporary file in "
                                  + tmp + r" \([0-9.]+ MB free there\): "
                                  + os.strerror(errno.EFBIG) + "; nothing was imported")
@@ -249,9 +217,8 @@ class StandardInputKept(cli_test.Case):
             # kill), it leaves no file; the first three say so, standard input
             # still open and silent.
             for sig in (signal.SIGINT, signal.SIGHUP, signal.SIGQUIT, signal.SIGKILL):
-                proc = subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "import", "-"],
-                                        stdin=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        text=True, env=dict(os.environ, TMPDIR=tmp))
+                proc = self.popen("import", "-", stdin=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  env=env)
                 proc.stdin.write("<smses>" + " " * 100000)
                 proc.stdin.flush()
                 deadline = time.monotonic() + 60
@@ -266,9 +233,7 @@ class StandardInputKept(cli_test.Case):
                 self.assertIn("interrupted while keeping standard input in a temporary file: "
                               "nothing was imported; the store is as it was", err)
             # A message's text from endless input stops at the longest a message holds.
-            proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, "add", "--number", "5"],
-                                  stdin=zero, capture_output=True, text=True, timeout=120)
-        self.assertEqual(proc.returncode, 1, proc.stderr)
+            proc = self.run_cli("add", "--number", "5", stdin=zero, expect=1)
         self.assertIn("more than a message can hold", proc.stderr)
         self.assertEqual(self.stats()["heads"], 0)
 
@@ -291,25 +256,22 @@ class MistakesOnTheCommandLine(cli_test.Case):
 
     def test_blank_names_numbers_and_texts_are_refused(self):
         before = self.json_of("folders")
-        for args, why in ((("folder", "add", "   "), "a folder needs a name"),
-                          (("folder", "add", "\u3000\t"), "a folder needs a name"),
-                          (("folder", "rename", "1", " "), "a folder needs a name"),
-                          (("phrase", "add", " \n "), "a phrase needs some text"),
-                          (("add", "--number", "", "--text", "x"), "needs a number"),
-                          (("add", "--number", "   ", "--text", "x"), "needs a number"),
-                          (("add", "--number", "5", "--text", ""), "needs some text"),
-                          (("recipient", "add", "--number", " "), "needs a number"),
-                          (("add", "--number", "5", "--text", " \u3000 "), "needs some text"),
-                          (("add", "--number", "5", "--name", "", "--text", "x"), "blank"),
-                          (("add", "--number", "5", "--name", " \t", "--text", "x"), "blank"),
-                          (("recipient", "add", "--number", "5", "--name", "  "), "blank"),
-                          (("filter", "add", "--number", "", "--folder", "1"), "blank"),
-                          (("filter", "add", "--number", "   ", "--folder", "1"), "blank"),
-                          (("filter", "add", "--name", "\u200b", "--folder", "1"), "blank"),
-                          (("filter", "add", "--number", "5", "--name", " ", "--folder", "1"),
-                           "blank"),
-                          (("filter", "add", "--folder", "1"), "a number or a name")):
-            self.assertIn(why, self.run_cli(*args, expect=1).stderr, args)
+        add, rule = ("add", "--number", "5"), ("filter", "add", "--folder", "1")
+        for why, cases in (
+                ("a folder needs a name", [("folder", "add", "   "), ("folder", "add", "\u3000\t"),
+                                           ("folder", "rename", "1", " ")]),
+                ("a phrase needs some text", [("phrase", "add", " \n ")]),
+                ("needs a number", [("add", "--number", "", "--text", "x"),
+                                    ("add", "--number", "   ", "--text", "x"),
+                                    ("recipient", "add", "--number", " ")]),
+                ("needs some text", [(*add, "--text", ""), (*add, "--text", " \u3000 ")]),
+                ("blank", [(*add, "--name", "", "--text", "x"), (*add, "--name", " \t", "--text", "x"),
+                           ("recipient", "add", "--number", "5", "--name", "  "),
+                           (*rule, "--number", ""), (*rule, "--number", "   "),
+                           (*rule, "--name", "\u200b"), (*rule, "--number", "5", "--name", " ")]),
+                ("a number or a name", [rule])):
+            for args in cases:
+                self.assertIn(why, self.run_cli(*args, expect=1).stderr, args)
         self.assertIn("needs some text", self.run_cli("add", "--number", "5", stdin="\n",
                                                       expect=1).stderr)
         self.assertEqual(self.json_of("folders"), before)
@@ -374,10 +336,10 @@ class TerminalEscapes(cli_test.Case):
             self.assertRegex(out, "Eve|lines", args)
             if args[0] != "show":  # a table: the header and one row
                 self.assertEqual(len(out.splitlines()), 2, args)
-        shown = self.run_cli("show", str(message["id"])).stdout
-        self.assertIn("two\nlines\ufffd[31m", shown)  # the text keeps its lines, only those
-        self.assertIn("\ufffd[2J", self.run_cli("list").stdout)
-        self.assertIn("\u23ce", self.run_cli("list").stdout)
+            if args[0] == "list":
+                self.assertIn("\ufffd[2J", out)
+                self.assertIn("\u23ce", out)
+        self.assertIn("two\nlines\ufffd[31m", out)  # show's: the text keeps its lines, only those
 
     def test_numbers_with_control_characters_are_usage_errors(self):
         for bad in ("1\x1b[31m", "1\n2", "1\x07", "1\u0085", "1\u202e2", "1\x9b", "1\u200f2",
@@ -523,8 +485,7 @@ class FolderNames(cli_test.Case):
             for (sql, _, _), mid in zip(cases, spoiled):
                 db.executescript(sql.format(mid))
         found = self.run_cli("check", expect=1).stdout
-        # What is there of each message is still backed up, in order, and
-        # the backup reads back.
+        # What is left of each message is still backed up, in order; the backup reads back.
         self.assertIn("a.jpg", self.run_cli("export", "--format", "xml").stdout)
         backup = self.write("damaged.json", self.run_cli("export").stdout)
         proc = self.run_cli("import", backup, "--skip-invalid", user=2, expect=4)
@@ -557,19 +518,17 @@ class FolderNames(cli_test.Case):
         self.db = os.path.join(folder, "s.dbf")
         self.run_cli("add", "--number", "1", "--text", "x")
         os.chmod(self.db, 0o644)
+        def as_nobody(*args):
+            return self.run_env(None, *args, expect=None, user=65534, group=65534,
+                                extra_groups=[])
         for args in (("check",), ("check", "--repair")):
-            proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, *args], user=65534,
-                                  group=65534, extra_groups=[], capture_output=True, text=True,
-                                  timeout=120)
+            proc = as_nobody(*args)
             self.assertEqual(proc.stdout, "no problems found\n", proc.stderr)
             self.assertEqual(os.listdir(folder), ["s.dbf"])
-        # A damaged search index: found, and not said to be mended where the
-        # reader cannot mend it.
+        # A damaged search index: found, and not said mended where the reader cannot mend it.
         self.run_cli("list", "--contains", "x")
         sqlite3.connect(self.db).execute("DELETE FROM zu_search").connection.commit()
-        proc = subprocess.run([cli_test.ZUSMS, "--db", self.db, "check", "--repair"], user=65534,
-                              group=65534, extra_groups=[], capture_output=True, text=True,
-                              timeout=120)
+        proc = as_nobody("check", "--repair")
         self.assertIn("the search index", proc.stdout)
         self.assertNotIn("made the search index anew", proc.stdout)
         self.assertEqual(proc.returncode, 1)
@@ -579,8 +538,7 @@ class DatesPeopleType(cli_test.Case):
         """A message received at the JSON time `when` (UTC, YYYYMMDDhhmmss)."""
         h = head("5550123", f"at {when}", 0, uuid_seed=int(when[2:10]) * 100 + int(when[10:12]))
         h["recvtime"] = when
-        self.run_cli("import", self.write("m.json", json.dumps(
-            {"format": "zusms", "version": 1, "heads": [h]})))
+        self.import_file({"heads": [h]}, name="m.json")
 
     def texts(self, *args, env=None):
         return sorted(m["content"] for m in self.json_of("list", *args, env=env))
@@ -637,19 +595,16 @@ class ChineseLocale(cli_test.Case):
         self.assertTrue(table.startswith("NUMBER  NAME") and "inbox" in table, table)
         self.assertIn("\u2192 sent", self.run_env(english, "conversation", "10086").stdout)
         # JSON stays the same in every language.
-        self.assertEqual(self.json_of("list", env=chinese)[0]["tel"],
-                         "10086")
+        self.assertEqual(self.json_of("list", env=chinese)[0]["tel"], "10086")
 
     def test_names_cut_where_an_emoji_meets_the_end_of_the_field(self):
         emoji = "\U0001F600"
         names = ["\u540d" * 37 + emoji,  # 39 UTF-16 units: fits whole
                  "\u540d" * 38 + emoji,  # 40: the emoji does not fit, cut to 38
                  "a" * 39 + emoji]  # 41: cut to 39
-        file = ("<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n<smses>\n"
-                + "".join(f'<sms address="{100 + i}" date="{1700000000000 + 1000 * i}" type="1" '
-                          f'body="n{i}" contact_name="{n}" />\n' for i, n in enumerate(names))
-                + "</smses>\n")
-        path = self.write("names.xml", file)
+        path = self.write("names.xml", backup(*(
+            sms(address=str(100 + i), date=str(1700000000000 + 1000 * i), body=f"n{i}",
+                contact_name=n) for i, n in enumerate(names))))
         report = self.json_of("import", path, user=2)
         self.assertEqual(report["namesCut"], 2)
         stored = {m["tel"]: m["name"] for m in self.json_of("list", user=2)}
@@ -668,7 +623,7 @@ class TwoImportsAtOnce(cli_test.Case):
             "receiverHistory": [{"tel": f"+86138{i:08d}", "name": "", "privmode": 0,
                                  "lastdate": "20231114"} for i in range(1500)],
         }
-        path = same = self.write("same.json", json.dumps(long_messages(600) | kinds))
+        path = same = self.write("same.json", json.dumps(long_messages(600, 2) | kinds))
         # Whether the two take turns between batches is up to the scheduler:
         # six rounds, into six users, make it likely that they do; the last
         # three of the same messages in a phone's backup.
@@ -679,10 +634,8 @@ class TwoImportsAtOnce(cli_test.Case):
                     for i in range(1100))))
                 kinds = {}
             self.run_cli("stats", user=user)
-            runs = [subprocess.Popen([cli_test.ZUSMS, "--db", self.db, "--user", str(user),
-                                      "import", path],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-                    for _ in range(2)]
+            runs = [self.popen("--user", str(user), "import", path, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE) for _ in range(2)]
             for run in runs:
                 _, err = run.communicate(timeout=300)
                 self.assertEqual(run.returncode, 0, err)
@@ -695,8 +648,7 @@ class ReadmeExample(cli_test.Case):
     def test_the_readme_program_builds_and_runs_as_the_readme_says(self):
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         build = os.path.dirname(os.path.dirname(cli_test.ZUSMS))
-        with open(os.path.join(root, "README.md"), encoding="utf-8") as f:
-            readme = f.read()
+        readme = read(os.path.join(root, "README.md"))
         program = re.search(r"```c\n(#include <stdio.h>.*?)```", readme, re.S).group(1)
         line = re.search(r"^cc .*$", readme, re.M).group(0)
         # The line as written, in a folder that looks like the source tree.
