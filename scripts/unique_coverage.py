@@ -17,10 +17,10 @@ import concurrent.futures, json, os, re, subprocess, sys, collections
 build, out = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 jobs = int(sys.argv[4]) if len(sys.argv) > 4 and sys.argv[3] == "-j" else 2
 os.makedirs(out, exist_ok=True)
-spec = json.loads(subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"],
+listing = json.loads(subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"],
                                  capture_output=True, text=True, check=True).stdout)
 units = []
-for t in spec["tests"]:
+for t in listing["tests"]:
     props = {p["name"]: p["value"] for p in t.get("properties", [])}
     if "DISABLED" in props and props["DISABLED"]: continue
     env = dict(os.environ)
