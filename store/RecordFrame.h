@@ -20,6 +20,7 @@
 
 #include "Guard.h"
 #include "MimerDatabase.h"
+#include "Transaction.h"
 
 namespace zusms {
 
@@ -261,12 +262,16 @@ inline stDateTime DateTimeOf(const tagTIMESTAMP_STRUCT& t) {
 // ---- The standard operations.
 
 // Insert (`bind` appends every value), then the new id into `newId` and the
-// record's id field.
+// record's id field. One transaction: an add whose id cannot be read back
+// (out of memory) fails whole instead of leaving a row the caller was told
+// is not there.
 template <typename Bind>
 int32_t AddRow(const char16_t* insert, Bind&& bind, uint32_t& newId, int32_t& idField) {
   return Guarded([&](CMimerCommand& cmd) {
+    Transaction transaction;
     Execute(cmd, insert, bind);
     ReadNewId(cmd, newId);
+    transaction.Commit();
     idField = static_cast<int32_t>(newId);
     return 0;
   });
