@@ -149,23 +149,24 @@ Query::Query(sqlite3* db, const std::string& sql) : db_(db) {
 }
 Query::~Query() { sqlite3_finalize(stmt_); }
 
-Query& Query::Bind(int index, const std::string& text) {
-  sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+// A value that could not be bound (out of memory) fails the statement: run
+// with the parameter left null it would answer for another value.
+Query& Query::Checked(int rc) {
+  if (rc != SQLITE_OK) throw CMimerException::Sqlite(db_, rc);
   return *this;
+}
+Query& Query::Bind(int index, const std::string& text) {
+  return Checked(sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                                   SQLITE_TRANSIENT));
 }
 Query& Query::Bind(int index, int64_t value) {
-  sqlite3_bind_int64(stmt_, index, value);
-  return *this;
+  return Checked(sqlite3_bind_int64(stmt_, index, value));
 }
 Query& Query::Bind16(int index, const std::u16string& text) {
-  sqlite3_bind_text16(stmt_, index, text.data(), static_cast<int>(text.size() * 2),
-                      SQLITE_TRANSIENT);
-  return *this;
+  return Checked(sqlite3_bind_text16(stmt_, index, text.data(), static_cast<int>(text.size() * 2),
+                                     SQLITE_TRANSIENT));
 }
-Query& Query::BindNull(int index) {
-  sqlite3_bind_null(stmt_, index);
-  return *this;
-}
+Query& Query::BindNull(int index) { return Checked(sqlite3_bind_null(stmt_, index)); }
 Query& Query::Reset() {
   sqlite3_reset(stmt_);
   sqlite3_clear_bindings(stmt_);

@@ -50,6 +50,8 @@ class Query {
   std::span<const uint8_t> Blob(int column) const;  // empty for NULL; valid until the next step
 
  private:
+  Query& Checked(int rc);
+
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
 };
