@@ -397,11 +397,11 @@ class Backup(cli_test.Case):
                                      ("0086-13800138000", "1", "third"),
                                      ("98765", "1", "code"), ("+14155550123", "1", "us")):
             self.run_cli("add", "--number", number, "--folder", folder, "--text", text)
-        conversations = lambda lang: self.json_of("conversations", env=cli_test.locale_env(lang))
-        written = {c["correspondent"] for c in conversations("C")}
-        self.assertEqual(len(written), 5)  # no region: compared as written
-        self.assertIn("98765", written)
-        joined = conversations("zh_CN.UTF-8")
+        # No locale variable at all: English, no region, numbers compared as written.
+        bare = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_MESSAGES", "LANG")}
+        self.assertIn("MESSAGES", self.run_env(bare, "conversations").stdout)
+        self.assertEqual(len(self.json_of("conversations", env=bare)), 5)
+        joined = self.json_of("conversations", env=cli_test.locale_env("zh_CN.UTF-8"))
         counts = {c["correspondent"]: c["messages"] for c in joined}
         self.assertEqual(counts, {"+8613800138000": 3, "98765": 1, "+14155550123": 1})
         self.assertEqual(joined[0]["correspondent"], "+14155550123")  # newest first

@@ -6,7 +6,6 @@ usage: cli_changes_test.py PATH/TO/zusms
 """
 import json
 import os
-import shutil
 import subprocess
 import sys
 import sqlite3
@@ -19,27 +18,27 @@ import cli_test
 
 class Changes(cli_test.Case):
     def changes(self, since=None):
-        return self.json_of("changes", *(["--since", str(since)] if since is not None else []))
+        return self.json_of("changes", *([] if since is None else ["--since", str(since)]))
 
     def store_messages(self):
         return {r["id"]: (r["uuid"], r["modifyTime"]) for r in self.json_of("sync-list")}
 
     @staticmethod
-    def apply(copy, listing):
+    def apply(copy, listing, folders=None):
         for c in listing["messages"]:
             if c["change"] == "deleted":
                 copy.pop(c["id"], None)
             else:
                 copy[c["id"]] = c
+        for c in listing["folders"] if folders is not None else ():
+            (folders.add if c["change"] == "changed" else folders.discard)(c["id"])
 
     @staticmethod
-    def shown(entry):
-        """A message entry of `changes` as `show --json` gives the message."""
+    def shown(entry):  # as `show --json` gives the message
         return {k: v for k, v in entry.items() if k not in ("change", "modifyTime")}
 
     def assert_copy(self, copy):
-        """A copy kept from `changes` alone holds every message as `list` and
-        `show` give it, and the UUID and time of each one-part message's head."""
+        """The copy holds every message as `list` gives it, one-part heads' UUID and time."""
         listed = self.json_of("list", "--limit", "100000")
         self.assertEqual({i: self.shown(c) for i, c in copy.items()}, {m["id"]: m for m in listed})
         heads = self.store_messages()
@@ -121,11 +120,6 @@ class Changes(cli_test.Case):
         self.assertIsInstance(token, str)
         self.assertGreaterEqual(int(token), 2**40)  # the epoch sits in the upper bits
         self.assertEqual(self.run_cli("changes", "--since", token).stdout, f"next {token}\n")
-        # What the README's script does: jq -r .next hands back the very digits.
-        if shutil.which("jq"):
-            jq = subprocess.run(["jq", "-r", ".next"], input=json.dumps(listing),
-                                capture_output=True, text=True, timeout=60, check=True)
-            self.assertEqual(jq.stdout.strip(), token)
         for bad in ("banana", "-1", "0x10", "18446744073709551616", "", " 1", "1e3"):
             self.run_cli("changes", "--since", bad, expect=2)
         # A store made anew: the token asks for a full listing, status 3.
@@ -159,9 +153,7 @@ class Changes(cli_test.Case):
         writer.start()
         try:
             for _ in range(1000):
-                self.apply(copy, listing)
-                for c in listing["folders"]:
-                    (folders.add if c["change"] == "changed" else folders.discard)(c["id"])
+                self.apply(copy, listing, folders)
                 # Every folder and message is written once, and each folder
                 # deleted once: a change printed by two runs is a repeat.
                 for family in ("messages", "folders"):
@@ -175,10 +167,7 @@ class Changes(cli_test.Case):
         finally:
             stop.set()
             writer.join()
-        listing = self.changes(listing["next"])
-        self.apply(copy, listing)
-        for c in listing["folders"]:
-            (folders.add if c["change"] == "changed" else folders.discard)(c["id"])
+        self.apply(copy, self.changes(listing["next"]), folders)
         self.assert_copy(copy)
         db = sqlite3.connect(self.db, timeout=30)
         stored = {r[0] for r in db.execute("SELECT id FROM SmsFolder WHERE UserID = 1")}
