@@ -1,9 +1,5 @@
 #!/usr/bin/env python3
-"""The zusms tool with backup files as real phones write them, and the
-commands that treat a long message as one message.
-
-usage: cli_backup_test.py PATH/TO/zusms
-"""
+"""The zusms tool with backup files as real phones write them. Argument: zusms."""
 import base64
 import gzip
 import io
@@ -226,25 +222,6 @@ class Backup(cli_test.Case):
                 capture_output=True, text=True, timeout=120, check=True).stdout
             self.assertLess(int(peak) >> 10, 120, args)
         self.assertEqual(self.json_of("stats", user=2)["multimedia"]["bytes"], sum(sizes))
-
-    def test_a_long_message_split_at_a_surrogate_pair_is_one_message_to_find_lock_and_move(self):
-        at_limit = "a" * 670
-        past = "b" * 669 + "\U0001F600" + "c" * 5  # the pair falls on the split point
-        report = self.import_file(backup(sms(body=at_limit),
-                                        sms(body=past, date="1700000100000")))
-        self.assertEqual(report["added"], 2)
-        self.assertEqual(self.stats()["heads"], 3)
-        listed = self.messages()
-        self.assertEqual([m["parts"] for m in listed], [2, 1])
-        long_id = listed[0]["id"]
-        self.assertEqual(self.json_of("show", str(long_id))["content"], past)
-        # Found by text that spans the split.
-        found = self.json_of("list", "--contains", "bb\U0001F600cc")
-        self.assertEqual([m["id"] for m in found], [long_id])
-        self.run_cli("lock", str(long_id))
-        self.run_cli("move", str(long_id), "--to", "8")
-        rows = json.loads(self.run_cli("export").stdout)["heads"]
-        self.assertEqual({(h["fid"], h["lockflag"]) for h in rows if h["longsms"] == 2}, {(8, 1)})
 
     def test_read_state_survives_both_formats_and_is_changed_by_read_and_unread(self):
         self.import_file(backup(sms(body="new", read="0"), sms(body="old", date="1700000100000"),

@@ -1,9 +1,5 @@
 #!/usr/bin/env python3
-"""End-to-end tests of `zusms changes`: a script that synchronises with it
-keeps an exact copy of the messages, and is told when it must start over.
-
-usage: cli_changes_test.py PATH/TO/zusms
-"""
+"""`zusms changes`: a script replaying it keeps an exact copy. Argument: zusms."""
 import json
 import os
 import subprocess

@@ -1,12 +1,6 @@
 #!/usr/bin/env python3
-"""Long messages gathered from their parts wherever the parts lie: apart in
-time and in the store, cut off by a page, missing, or sharing a batid with a
-message of another number; and the reading each listing costs, counted by the
-tool (ZUSMS_COUNT_READS), growing with what it shows, not with the product of
-messages and store.
-
-usage: cli_long_messages_test.py PATH/TO/zusms
-"""
+"""Long messages from parts wherever they lie, and the reading each listing costs
+(ZUSMS_COUNT_READS). Argument: zusms."""
 import json
 import os
 import re

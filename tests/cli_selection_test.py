@@ -1,11 +1,6 @@
 #!/usr/bin/env python3
-"""Selections, search and conversations as people use them: one store of
-real texts (the corpus sample), Chinese and accented names, a number written
-two ways, long messages, and the tool's answers checked against a reading of
-every message in Python (casefold, NFC) as the reference.
-
-usage: cli_selection_test.py PATH/TO/zusms
-"""
+"""Selections, search and conversations on real texts, checked against a reading of
+every message in Python (casefold, NFC). Argument: zusms."""
 import csv
 import io
 import json

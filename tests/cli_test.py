@@ -1,8 +1,5 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the zusms command-line tool, run on the built binary.
-
-usage: cli_test.py PATH/TO/zusms
-"""
+"""End-to-end tests of the zusms tool, and the helpers of the others. Argument: zusms."""
 import base64
 import contextlib
 import json
@@ -11,6 +8,7 @@ import re
 import resource
 import signal
 import sqlite3
+import stat
 import subprocess
 import sys
 import tempfile
@@ -239,30 +237,39 @@ class Cli(Case):
         self.assertTrue(os.path.exists(demo))
         self.assertFalse(os.path.exists(os.path.join(self.dir.name, "zusms", "zuSms.dbf")))
 
-    def test_sms_backup_xml_round_trips_chinese_emoji_and_a_three_part_message(self):
+    def test_sms_backup_xml_round_trips_chinese_emoji_and_long_messages_acted_on_whole(self):
         # 2,005 UTF-16 characters: longer than a record holds (670), and a
         # part boundary falls where it would split a surrogate pair.
         long_body = "\u957f" * 669 + "\U0001F600" * 666 + " end"
         greeting = "\u4f60\u597d\uff0c\u660e\u5929\u89c1 \U0001F44B"
         self.assertEqual(self.import_file(backup(
             sms(body=greeting, contact_name="\u5f20\u4f1f"),
-            sms(address="10086", date="1700000200000", body=long_body, type="3")))["added"], 2)
+            sms(address="10010", date="1700000100000", body="a" * 670),  # fills one record
+            sms(address="10086", date="1700000200000", body=long_body, type="3")))["added"], 3)
         by_tel = {h["tel"]: h for h in self.json_of("list")}
         self.assertEqual((by_tel["+8613800138000"]["content"], by_tel["+8613800138000"]["name"]),
                          (greeting, "\u5f20\u4f1f"))
         self.assertEqual((by_tel["10086"]["content"], by_tel["10086"]["parts"]), (long_body, 3))
+        self.assertEqual(by_tel["10010"]["parts"], 1)
+        # Found by text across the split; locked and moved on every part.
+        long_id = str(by_tel["10086"]["id"])
+        self.assertEqual([m["id"] for m in self.json_of("list", "--contains", "\u957f\U0001F600")],
+                         [int(long_id)])
+        self.run_cli("lock", long_id)
+        self.run_cli("move", long_id, "--to", "8")
         rows = json.loads(self.run_cli("export").stdout)["heads"]
         parts = sorted((h for h in rows if h["tel"] == "10086"), key=lambda h: h["index"])
         self.assertEqual([(len(p["content"]), p["longsms"]) for p in parts][0], (669, 3))
         self.assertEqual("".join(p["content"] for p in parts), long_body)
+        self.assertEqual({(p["fid"], p["lockflag"]) for p in parts}, {(8, 1)})
         # Out again: the long message is one message, whole.
         proc = self.run_cli("export", "--format", "xml")
-        self.assertEqual(proc.stderr, f"exported 2 messages (XML keeps messages only), "
+        self.assertEqual(proc.stderr, f"exported 3 messages (XML keeps messages only), "
                                       f"{len(proc.stdout.encode())} bytes, to standard output\n")
-        self.assertIn('count="2"', proc.stdout)
+        self.assertIn('count="3"', proc.stdout)
         self.assertIn(long_body, proc.stdout)
         again = self.write("again.xml", proc.stdout)
-        self.assertEqual(self.json_of("import", again, user=5)["added"], 2)
+        self.assertEqual(self.json_of("import", again, user=5)["added"], 3)
 
     def test_bad_files_are_reported_and_import_nothing(self):
         self.run_cli("phrase", "add", "keep me")
@@ -424,6 +431,8 @@ class Multimedia(Case):
                 self.assertEqual(got["file"], want.format(part=i + 1))
                 self.assertEqual(read(os.path.join(out, got["file"]), "rb"), part_data(100 + i, i))
         self.assertEqual(sorted(os.listdir(out)), sorted(["kept.jpg"] + [f["file"] for f in saved]))
+        self.assertEqual({stat.S_IMODE(os.stat(os.path.join(out, f["file"])).st_mode)
+                          for f in saved}, {0o600})  # attachments may be private
         self.assertEqual(read(os.path.join(out, "kept.jpg"), "rb"), b"mine")
         self.assertFalse(os.path.exists(os.path.join(self.dir.name, "escaped.jpg")))
         # No selection: every message's; again: new names, nothing overwritten.

@@ -1,11 +1,6 @@
 #!/usr/bin/env python3
-"""Backup XML files as they come from the world, byte for byte: bytes that
-are not UTF-8, attributes given twice, document type declarations, control
-characters that the export cannot carry, private-use characters, and the
-exit status of an import that left records out.
-
-usage: cli_xml_world_test.py PATH/TO/zusms
-"""
+"""Backup files as they come from the world, byte for byte, and the exit status of an
+import that left records out. Argument: zusms."""
 import json
 import os
 import subprocess
