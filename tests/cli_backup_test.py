@@ -157,12 +157,12 @@ class Backup(cli_test.Case):
         exported = self.run_cli("export", "--format", "xml").stdout
         self.assertEqual(mms_of(exported), mms_of(re.sub("&#[123];", "\ufffd", original)))
         self.assertEqual(self.import_file(exported)["added"], 0)
-        json_file = self.write("all.json", self.run_cli("export").stdout)
-        self.assertEqual(self.json_of("import", json_file, user=2)["added"], len(odd))
+        text = self.run_cli("export").stdout
+        self.assertEqual(self.json_of("import", self.write("all.json", text), user=2)["added"],
+                         len(odd))
         self.assertEqual(self.exported_mms(2), mms_of(exported))
         # A writer may escape base64 in JSON ("\\u0061", "\\n", "\\/"): the same data;
         # an error's line is the file's, however long the data before it.
-        text = self.run_cli("export").stdout
         escaped = re.sub(r'"data":"([^"]*)"', lambda m: '"data":"' + m.group(1).replace(
             "a", "\\u0061").replace("G", "\\nG").replace("/", "\\/") + '"', text)
         self.assertNotEqual(escaped, text)
@@ -172,26 +172,23 @@ class Backup(cli_test.Case):
         broken = escaped.rstrip()[:-1] + "\n!\n}\n"
         proc = self.run_cli("import", self.write("broken.json", broken), user=5, expect=1)
         self.assertIn(f"line {broken.count(chr(10)) - 1}: not valid JSON", proc.stderr)
-        # A NUL in JSON is refused, as in a head's fields.
-        heads = json.loads(self.run_cli("export").stdout)["heads"]
+        # A NUL is refused, as in a head's fields; so is what the library would
+        # refuse: all found before anything is added.
+        heads = json.loads(text)["heads"]
         heads[0]["mms"]["parts"][0]["text"] = "a\u0000b"
         heads[1]["mms"]["attrs"][0][1] = "a\u0000b"
-        proc = self.import_file({"heads": heads[:2]}, user=3, expect=1, name="nul.json")
-        self.assertIn("text: a NUL character", proc.stderr)
-        self.assertIn(f"{heads[1]['mms']['attrs'][0][0]}: a NUL character", proc.stderr)
-        # What the library would refuse is found before anything is added.
-        heads = json.loads(self.run_cli("export").stdout)["heads"]
-        heads[0]["mms"]["attrs"].append(["part:99", "seq"])
-        heads[1]["mms"]["attrs"].append(["sub", "other"])
+        heads[2]["mms"]["attrs"].append(["part:99", "seq"])
+        heads[3]["mms"]["attrs"].append(["sub", "other"])
         refused = self.write("refused.json", json.dumps({"heads": heads}))
         proc = self.run_cli("import", refused, user=6, expect=1)
-        for reason in ("heads[0]: mms: attribute", "the message has no part 99",
-                       "heads[1]: mms: attribute", "disagrees with the message's subject"):
+        for reason in ("text: a NUL character", f"{heads[1]['mms']['attrs'][0][0]}: a NUL character",
+                       "heads[2]: mms: attribute", "the message has no part 99",
+                       "heads[3]: mms: attribute", "disagrees with the message's subject"):
             self.assertIn(reason, proc.stderr)
         self.assertEqual(self.messages(user=6), [])
         report = json.loads(self.run_cli("--json", "import", "--skip-invalid", refused, user=6,
                                          expect=4).stdout)
-        self.assertEqual((report["added"], report["invalid"]), (len(odd) - 2, 2))
+        self.assertEqual((report["added"], report["invalid"]), (len(odd) - 4, 4))
         # A part or an address another program deleted: the backups still
         # read back, each part and address with its own attributes.
         with sqlite3.connect(self.db) as db:
@@ -234,11 +231,10 @@ class Backup(cli_test.Case):
         self.assertEqual(self.run_cli("list").stdout.count("\u25cf"), 2)
         folders = {f["FdId"]: f["unread"] for f in self.json_of("folders") if f["unread"]}
         self.assertEqual(folders, {1: 1, 7: 1})  # the long message counts once
-        self.assertIn("UNREAD", self.run_cli("stats").stdout)
         self.assertEqual(self.json_of("stats")["unread"]["messages"], 2)
-        for user, args in ((2, ("--format", "xml")), (3, ())):
-            self.json_of("import", "-", user=user, stdin=self.run_cli("export", *args).stdout)
-            self.assertEqual(unread(user), ["new", "xxx"])
+        # JSON keeps it too (roundtrip_test); XML:
+        self.json_of("import", "-", user=2, stdin=self.run_cli("export", "--format", "xml").stdout)
+        self.assertEqual(unread(2), ["new", "xxx"])
         heads = json.loads(self.run_cli("export").stdout)["heads"]
         heads[0]["read"] = "no"
         self.assertIn("read: not true or false", self.run_cli(
@@ -248,7 +244,6 @@ class Backup(cli_test.Case):
         self.assertEqual(unread(), [])
         self.run_cli("unread", ids["old"])
         self.assertIn("(1 already unread)", self.run_cli("unread", ids["old"]).stdout)
-        self.assertFalse(self.json_of("show", ids["old"])["read"])
         self.run_cli("unread", ids["new"], "999999", expect=1)
         self.assertEqual(unread(), ["old"])  # nothing changed by a command that failed
 
@@ -275,8 +270,7 @@ class Backup(cli_test.Case):
         added = self.json_of("add", "--number", "1", "--text", "x")["id"]
         for args in (("move", str(added), "--to", "99"), ("filter", "add", "--folder", "99"),
                      ("phrase", "delete", "12345"), ("filter", "delete", "12345"),
-                     ("recipient", "delete", "12345"), ("folder", "rename", "1", ""),
-                     ("phrase", "add", "")):
+                     ("recipient", "delete", "12345")):
             self.run_cli(*args, expect=1)
         self.assertEqual(self.json_of("folders")[0]["messages"], 1)
         proc = self.run_cli("import", os.path.join(self.dir.name, "nonexistent"), expect=1)
@@ -310,10 +304,7 @@ class Backup(cli_test.Case):
         self.assertEqual([m["content"][:2] for m in since], ["m3", "m2"])
         iso = self.json_of("list", "--since", "2023-11-17T22:13:20+00:00")
         self.assertEqual(len(iso), 2)
-        dry = self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z",
-                           "--dry-run").stdout
-        self.assertIn("would delete 1 message (1 record); 1 message skipped (locked", dry)
-        self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", expect=1)
+        self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", expect=1)  # no --yes
         self.assertEqual(self.stats()["heads"], 5)
         self.run_cli("delete", "--folder", "inbox", "--before", "2023-11-16T00:00Z", "--yes")
         self.assertEqual(self.stats()["heads"], 4)
