@@ -292,6 +292,8 @@ class Cli(Case):
     def test_listings_as_json_and_usage_errors(self):
         self.run_cli("add", "--number", "+861234", "--name", "\u738b", "--text", "hello")
         self.assertEqual(self.json_of("list", "--contains", "HELLO")[0]["content"], "hello")
+        self.assertIn("+00:00", self.json_of("--utc", "list")[0]["time"])
+        self.run_cli("list", "--db", "", expect=2)
         self.assertIn("no message", self.run_cli("show", "999", expect=1).stderr)
         self.run_cli("no-such-command", expect=2)
         self.run_cli("list", "--limit", "x", expect=2)

