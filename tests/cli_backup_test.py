@@ -54,7 +54,6 @@ class Backup(cli_test.Case):
             sms(body="x", contact_name="\u5f20\u4f1f \U0001F60A", date="1700000004000"))
         proc = self.import_file(file, expect=1)
         self.assertIn("sms at line 6: body: a lone surrogate", proc.stderr)
-        self.assertIn("--skip-invalid", proc.stderr)
         self.assertEqual(self.stats()["heads"], 0)
         report = self.import_file(file, "--skip-invalid", expect=4)
         self.assertEqual((report["added"], report["invalid"]), (4, 1))
@@ -89,10 +88,6 @@ class Backup(cli_test.Case):
         again = self.import_file(original)
         self.assertEqual((again["added"], again["skipped"]), (0, 5))
         self.assertEqual(self.exported_mms(), mms_of(original))
-        # Our own JSON, twice into another user: the second time each is known by its UUID.
-        json_file = self.write("all.json", self.run_cli("export").stdout)
-        for added in (5, 0):
-            self.assertEqual(self.json_of("import", json_file, user=3)["added"], added)
         # What the store changes is what is written: read, locked.
         group = [m for m in self.messages() if m["content"].startswith("Cabin")][0]
         self.run_cli("unread", str(group["id"]))
@@ -156,9 +151,11 @@ class Backup(cli_test.Case):
         exported = self.run_cli("export", "--format", "xml").stdout
         self.assertEqual(mms_of(exported), mms_of(re.sub("&#[123];", "\ufffd", original)))
         self.assertEqual(self.import_file(exported)["added"], 0)
+        # Our own JSON, twice into another user: the second time each is known by its UUID.
         text = self.run_cli("export").stdout
-        self.assertEqual(self.json_of("import", self.write("all.json", text), user=2)["added"],
-                         len(odd))
+        for added in (len(odd), 0):
+            self.assertEqual(self.json_of("import", self.write("all.json", text), user=2)["added"],
+                             added)
         self.assertEqual(self.exported_mms(2), mms_of(exported))
         # A writer may escape base64 in JSON ("\\u0061", "\\n", "\\/"): the same data;
         # an error's line is the file's, however long the data before it.
@@ -314,8 +311,8 @@ class Backup(cli_test.Case):
         self.assertEqual(self.stats()["heads"], 3)
 
     def test_ctrl_c_keeps_the_batches_stored_and_a_second_run_completes(self):
-        # Every message twice: the second is skipped for the first, and is
-        # not stored when the batch that added the first is rolled back.
+        # Every message twice: the second is skipped for the first, not stored when
+        # the batch that added the first is rolled back.
         count = 16000
         path = self.write("big.xml", backup(*(sms(body=f"message {i // 2}",
                                                   date=str(1600000000000 + 1000 * (i // 2)))
@@ -329,9 +326,8 @@ class Backup(cli_test.Case):
         self.assertEqual((report["added"], report["skipped"]),
                          (count // 2 - heads, count // 2 + heads))
         self.assertEqual(self.stats()["heads"], count // 2)
-        # Interrupted again with all of the file stored (in XML, and in our
-        # own JSON), in every phase: what it read is stored. While another
-        # writer holds the store, the import gets no further than checking.
+        # Interrupted again, all of the file stored (XML, our JSON), in every phase: what
+        # it read is stored; while another writer holds the store, it only checks.
         exported = self.write("big.json", self.run_cli("export").stdout)
         checking = "interrupted while checking the file, before anything was added"
         other = sqlite3.connect(self.db, isolation_level=None)
@@ -375,8 +371,6 @@ class Backup(cli_test.Case):
         exchange = self.json_of("--region", "cn", "conversation", "138 0013 8000")
         self.assertEqual([(m["direction"], m["text"]) for m in exchange],
                          [("received", "hi"), ("sent", "sent\none"), ("received", "third")])
-        self.assertIn("sent⏎one", self.run_cli("--region", "CN", "conversation",
-                                                    "13800138000").stdout)
         self.run_cli("conversation", "+4915112345678", expect=1)
 
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """`zusms changes`: a script replaying it keeps an exact copy. Argument: zusms."""
-import json
+import contextlib
 import os
 import subprocess
 import sys
@@ -132,11 +132,9 @@ class Changes(cli_test.Case):
                 self.apply(copy, listing, folders)
                 # Every folder and message is written once, and each folder
                 # deleted once: a change printed by two runs is a repeat.
-                for family in ("messages", "folders"):
-                    for c in listing[family]:
-                        key = (family, c["id"], c["change"])
-                        self.assertFalse(key in printed, f"{key} printed again")
-                        printed.add(key)
+                keys = [(f, c["id"], c["change"]) for f in ("messages", "folders") for c in listing[f]]
+                self.assertFalse(printed & set(keys) or len(set(keys)) < len(keys), keys)
+                printed.update(keys)
                 if not writer.is_alive():
                     break
                 listing = self.changes(listing["next"])
@@ -145,10 +143,9 @@ class Changes(cli_test.Case):
             writer.join()
         self.apply(copy, self.changes(listing["next"]), folders)
         self.assert_copy(copy)
-        db = sqlite3.connect(self.db, timeout=30)
-        stored = {r[0] for r in db.execute("SELECT id FROM SmsFolder WHERE UserID = 1")}
-        db.close()
-        self.assertEqual(folders, stored)
+        with contextlib.closing(sqlite3.connect(self.db, timeout=30)) as db:
+            self.assertEqual(folders, {r[0] for r in db.execute(
+                "SELECT id FROM SmsFolder WHERE UserID = 1")})
         self.assertGreater(len([k for k in printed if k[2] == "deleted"]), 10)
 
 

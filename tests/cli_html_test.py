@@ -273,7 +273,6 @@ class Html(cli_test.Case):
                 d = Dom(dom)
                 self.assertEqual((sent, d.scripts, d.leaks), ([], 0, []), page)
                 self.assertLess(os.path.getsize(os.path.join(out, page)), 2_000_000)
-                self.assertIn("local times in Europe/Berlin", dom.split("<main>")[0], page)
                 metas += d.meta
                 titles.append(d.title)
                 self.assertFalse("PWNED" in d.title or "PWNED" in dom.split("<main>")[0], page)
@@ -311,7 +310,6 @@ class Html(cli_test.Case):
                                        "[].map.call(document.images, function (i) "
                                        "{ return i.naturalWidth; })"), "320,40")
         group = order.index("+14155550101, +14155550102") + 1
-        self.assertIn("Ann Lee; +14155550102", titles)
         index = read(os.path.join(out, "index.html"))
         self.assertIn(f'<a href="c{group}.html"><bdi>Ann Lee; +14155550102</bdi>', index)
         page = read(os.path.join(out, f"c{group}.html"))

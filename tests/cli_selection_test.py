@@ -64,13 +64,9 @@ class Selection(cli_test.Case):
         cases = [
             (["--contains", "müller"], ref("müller")),
             (["--contains", "strasse"], ref("strasse")),
-            (["--contains", "naß"], ref("naß")),
-            (["--contains", "5k"], ref("5k")),
-            (["--contains", "FINE"], ref("fine")),
             (["--contains", "café"], by(lambda i, t: t.startswith("Caf"))),  # composed or not
             (["--contains", "cafe"], ref("cafe")),
             (["--contains", "cafe", "--fold-accents"], by(lambda i, t: t.startswith("Caf"))),
-            (["--contains", "σίσυφος"], by(lambda i, t: "ΣΊΣΥΦΟΣ" in t)),
             (["--contains", '"new year"'], by(lambda i, t: "new\nyear" in t)),
             (["--contains", "year happy"], by(lambda i, t: "new\nyear" in t)),
             (["--contains", "50%", "--contains", "_"], by(lambda i, t: "50%" in t)),

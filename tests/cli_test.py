@@ -261,7 +261,6 @@ class Cli(Case):
         proc = self.run_cli("export", "--format", "xml")
         self.assertEqual(proc.stderr, f"exported 3 messages (XML keeps messages only), "
                                       f"{len(proc.stdout.encode())} bytes, to standard output\n")
-        self.assertIn('count="3"', proc.stdout)
         self.assertIn(long_body, proc.stdout)
         again = self.write("again.xml", proc.stdout)
         self.assertEqual(self.json_of("import", again, user=5)["added"], 3)
@@ -366,7 +365,6 @@ class Multimedia(Case):
         changed = next(e for e in self.json_of("changes")["messages"] if e["id"] == mid)
         self.assertEqual((changed["content"], changed["multimedia"]), (j["content"], j["multimedia"]))
         self.assertEqual(self.json_of("stats")["multimedia"], {"messages": 1, "bytes": 1_202_500})
-        self.assertIn("multimedia: 1 message, 1.2 MB", self.run_cli("stats").stdout)
 
     def test_a_message_another_program_gave_odd_attributes_exports_as_xml_that_reads_back(self):
         m = multimedia("20240301120000", [("+15550001", FROM)], picture("a.jpg"), subject="Hi")

@@ -3,7 +3,6 @@
 import that left records out. Argument: zusms."""
 import json
 import os
-import subprocess
 import sys
 import unittest
 
@@ -128,9 +127,8 @@ class XmlWorld(cli_test.Case):
             some = dict(whole, heads=[parts[i - 1] for i in indexes])
             self.assertEqual(self.import_file(some, name="some.json")["added"], 1)
 
-        # Parts stored (the first alone: an import cut between two batches),
-        # then the file that completes them, then the other format: one
-        # message, three heads, whichever part of the file is met first.
+        # Parts stored (the first alone: an import cut between two batches), then the
+        # files that complete them: one message, three heads, whichever part comes first.
         for stored, files in (((1,), ("whole.xml", "whole.json")),
                               ((3, 2), ("whole.json", "whole.xml")), ((2,), ("whole.xml",))):
             store_with(*stored)
@@ -229,15 +227,6 @@ class XmlWorld(cli_test.Case):
                              ('{"heads": [{' + ",".join(f'"k{i}": 1' for i in range(100000))
                               + '}]}', "more than 1000 keys")):
             self.assertIn(why, self.import_file(nothing, expect=1, name="n.json").stderr)
-
-    def test_a_pipe_as_the_file_is_read_once(self):
-        data = backup(sms(body="one"), sms(body="two", date="1700000001000"))
-        path = self.write("in.xml", data.encode("utf-8"))
-        # A pipe (process substitution, /dev/stdin) can be read only once.
-        proc = subprocess.run(["bash", "-c", f"{cli_test.ZUSMS} --db {self.db} import <(cat {path})"],
-                              capture_output=True, text=True, timeout=120)
-        self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.assertEqual(sorted(self.contents()), ["one", "two"])
 
     def test_private_use_characters_of_plane_16_survive(self):
         # The last code points of plane 16, literal and as references, next
