@@ -26,8 +26,7 @@ def dated(*elements):
 
 
 def mms_of(text):
-    """Each <mms> of a backup as its attributes, its parts' attributes with
-    their decoded data, and its addresses, in order."""
+    """Each <mms>: its attributes, its parts' (data decoded), its addresses, in order."""
     def part(p):
         attrs = dict(p.attrib)
         data = attrs.pop("data", None)
@@ -104,6 +103,7 @@ class Backup(cli_test.Case):
         limit = 100 * 1024 * 1024
         bad = {"not base64: the character '*'": mms(data="aGVs*bG8="),
                "not base64: a cut last group": mms(data="aGVsb"),
+               "not base64: characters after the padding": mms(data="aGVsbA==bG8="),
                "no address": mms(addrs=""),
                "is not 137 (from)": mms(addrs='<addr address="+1" type="7" />'),
                f"more than the {limit} a part may hold":
