@@ -1,9 +1,5 @@
 #!/usr/bin/env python3
-"""The zusms tool with backup files as real phones write them, and the
-commands that treat a long message as one message.
-
-usage: cli_backup_test.py PATH/TO/zusms
-"""
+"""The zusms tool with backup files as real phones write them. Argument: zusms."""
 import base64
 import gzip
 import io
@@ -30,8 +26,7 @@ def dated(*elements):
 
 
 def mms_of(text):
-    """Each <mms> of a backup as its attributes, its parts' attributes with
-    their decoded data, and its addresses, in order."""
+    """Each <mms>: its attributes, its parts' (data decoded), its addresses, in order."""
     def part(p):
         attrs = dict(p.attrib)
         data = attrs.pop("data", None)
@@ -58,7 +53,6 @@ class Backup(cli_test.Case):
             sms(body="x", contact_name="\u5f20\u4f1f \U0001F60A", date="1700000004000"))
         proc = self.import_file(file, expect=1)
         self.assertIn("sms at line 6: body: a lone surrogate", proc.stderr)
-        self.assertIn("--skip-invalid", proc.stderr)
         self.assertEqual(self.stats()["heads"], 0)
         report = self.import_file(file, "--skip-invalid", expect=4)
         self.assertEqual((report["added"], report["invalid"]), (4, 1))
@@ -93,10 +87,6 @@ class Backup(cli_test.Case):
         again = self.import_file(original)
         self.assertEqual((again["added"], again["skipped"]), (0, 5))
         self.assertEqual(self.exported_mms(), mms_of(original))
-        # Our own JSON, twice into another user: the second time each is known by its UUID.
-        json_file = self.write("all.json", self.run_cli("export").stdout)
-        for added in (5, 0):
-            self.assertEqual(self.json_of("import", json_file, user=3)["added"], added)
         # What the store changes is what is written: read, locked.
         group = [m for m in self.messages() if m["content"].startswith("Cabin")][0]
         self.run_cli("unread", str(group["id"]))
@@ -113,13 +103,13 @@ class Backup(cli_test.Case):
         limit = 100 * 1024 * 1024
         bad = {"not base64: the character '*'": mms(data="aGVs*bG8="),
                "not base64: a cut last group": mms(data="aGVsb"),
+               "not base64: characters after the padding": mms(data="aGVsbA==bG8="),
                "no address": mms(addrs=""),
                "is not 137 (from)": mms(addrs='<addr address="+1" type="7" />'),
                f"more than the {limit} a part may hold":
                    mms(data="A" * (4 * (limit // 3 + 1))),
                "msg_box": mms(msg_box="9"),
                "not base64: the reference &#x4E2D;": mms(data="aGVs&#x4E2D;bG8="),
-               "not base64: the reference &#38;": mms(data="aGVs&#38;bG8="),
                # A number cut would send replies elsewhere, as for a text message.
                "address: longer than 32 characters": mms(address="a" * 40 + "@example.com"),
                "addr 2: address: longer than 32 characters": mms(
@@ -161,12 +151,14 @@ class Backup(cli_test.Case):
         exported = self.run_cli("export", "--format", "xml").stdout
         self.assertEqual(mms_of(exported), mms_of(re.sub("&#[123];", "\ufffd", original)))
         self.assertEqual(self.import_file(exported)["added"], 0)
-        json_file = self.write("all.json", self.run_cli("export").stdout)
-        self.assertEqual(self.json_of("import", json_file, user=2)["added"], len(odd))
+        # Our own JSON, twice into another user: the second time each is known by its UUID.
+        text = self.run_cli("export").stdout
+        for added in (len(odd), 0):
+            self.assertEqual(self.json_of("import", self.write("all.json", text), user=2)["added"],
+                             added)
         self.assertEqual(self.exported_mms(2), mms_of(exported))
         # A writer may escape base64 in JSON ("\\u0061", "\\n", "\\/"): the same data;
         # an error's line is the file's, however long the data before it.
-        text = self.run_cli("export").stdout
         escaped = re.sub(r'"data":"([^"]*)"', lambda m: '"data":"' + m.group(1).replace(
             "a", "\\u0061").replace("G", "\\nG").replace("/", "\\/") + '"', text)
         self.assertNotEqual(escaped, text)
@@ -176,26 +168,23 @@ class Backup(cli_test.Case):
         broken = escaped.rstrip()[:-1] + "\n!\n}\n"
         proc = self.run_cli("import", self.write("broken.json", broken), user=5, expect=1)
         self.assertIn(f"line {broken.count(chr(10)) - 1}: not valid JSON", proc.stderr)
-        # A NUL in JSON is refused, as in a head's fields.
-        heads = json.loads(self.run_cli("export").stdout)["heads"]
+        # A NUL is refused, as in a head's fields; so is what the library would
+        # refuse: all found before anything is added.
+        heads = json.loads(text)["heads"]
         heads[0]["mms"]["parts"][0]["text"] = "a\u0000b"
         heads[1]["mms"]["attrs"][0][1] = "a\u0000b"
-        proc = self.import_file({"heads": heads[:2]}, user=3, expect=1, name="nul.json")
-        self.assertIn("text: a NUL character", proc.stderr)
-        self.assertIn(f"{heads[1]['mms']['attrs'][0][0]}: a NUL character", proc.stderr)
-        # What the library would refuse is found before anything is added.
-        heads = json.loads(self.run_cli("export").stdout)["heads"]
-        heads[0]["mms"]["attrs"].append(["part:99", "seq"])
-        heads[1]["mms"]["attrs"].append(["sub", "other"])
+        heads[2]["mms"]["attrs"].append(["part:99", "seq"])
+        heads[3]["mms"]["attrs"].append(["sub", "other"])
         refused = self.write("refused.json", json.dumps({"heads": heads}))
         proc = self.run_cli("import", refused, user=6, expect=1)
-        for reason in ("heads[0]: mms: attribute", "the message has no part 99",
-                       "heads[1]: mms: attribute", "disagrees with the message's subject"):
+        for reason in ("text: a NUL character", f"{heads[1]['mms']['attrs'][0][0]}: a NUL character",
+                       "heads[2]: mms: attribute", "the message has no part 99",
+                       "heads[3]: mms: attribute", "disagrees with the message's subject"):
             self.assertIn(reason, proc.stderr)
         self.assertEqual(self.messages(user=6), [])
         report = json.loads(self.run_cli("--json", "import", "--skip-invalid", refused, user=6,
                                          expect=4).stdout)
-        self.assertEqual((report["added"], report["invalid"]), (len(odd) - 2, 2))
+        self.assertEqual((report["added"], report["invalid"]), (len(odd) - 4, 4))
         # A part or an address another program deleted: the backups still
         # read back, each part and address with its own attributes.
         with sqlite3.connect(self.db) as db:
@@ -227,25 +216,6 @@ class Backup(cli_test.Case):
             self.assertLess(int(peak) >> 10, 120, args)
         self.assertEqual(self.json_of("stats", user=2)["multimedia"]["bytes"], sum(sizes))
 
-    def test_a_long_message_split_at_a_surrogate_pair_is_one_message_to_find_lock_and_move(self):
-        at_limit = "a" * 670
-        past = "b" * 669 + "\U0001F600" + "c" * 5  # the pair falls on the split point
-        report = self.import_file(backup(sms(body=at_limit),
-                                        sms(body=past, date="1700000100000")))
-        self.assertEqual(report["added"], 2)
-        self.assertEqual(self.stats()["heads"], 3)
-        listed = self.messages()
-        self.assertEqual([m["parts"] for m in listed], [2, 1])
-        long_id = listed[0]["id"]
-        self.assertEqual(self.json_of("show", str(long_id))["content"], past)
-        # Found by text that spans the split.
-        found = self.json_of("list", "--contains", "bb\U0001F600cc")
-        self.assertEqual([m["id"] for m in found], [long_id])
-        self.run_cli("lock", str(long_id))
-        self.run_cli("move", str(long_id), "--to", "8")
-        rows = json.loads(self.run_cli("export").stdout)["heads"]
-        self.assertEqual({(h["fid"], h["lockflag"]) for h in rows if h["longsms"] == 2}, {(8, 1)})
-
     def test_read_state_survives_both_formats_and_is_changed_by_read_and_unread(self):
         self.import_file(backup(sms(body="new", read="0"), sms(body="old", date="1700000100000"),
                                sms(body="x" * 700, read="0", type="2", date="1700000200000"),
@@ -257,11 +227,10 @@ class Backup(cli_test.Case):
         self.assertEqual(self.run_cli("list").stdout.count("\u25cf"), 2)
         folders = {f["FdId"]: f["unread"] for f in self.json_of("folders") if f["unread"]}
         self.assertEqual(folders, {1: 1, 7: 1})  # the long message counts once
-        self.assertIn("UNREAD", self.run_cli("stats").stdout)
         self.assertEqual(self.json_of("stats")["unread"]["messages"], 2)
-        for user, args in ((2, ("--format", "xml")), (3, ())):
-            self.json_of("import", "-", user=user, stdin=self.run_cli("export", *args).stdout)
-            self.assertEqual(unread(user), ["new", "xxx"])
+        # JSON keeps it too (roundtrip_test); XML:
+        self.json_of("import", "-", user=2, stdin=self.run_cli("export", "--format", "xml").stdout)
+        self.assertEqual(unread(2), ["new", "xxx"])
         heads = json.loads(self.run_cli("export").stdout)["heads"]
         heads[0]["read"] = "no"
         self.assertIn("read: not true or false", self.run_cli(
@@ -271,7 +240,6 @@ class Backup(cli_test.Case):
         self.assertEqual(unread(), [])
         self.run_cli("unread", ids["old"])
         self.assertIn("(1 already unread)", self.run_cli("unread", ids["old"]).stdout)
-        self.assertFalse(self.json_of("show", ids["old"])["read"])
         self.run_cli("unread", ids["new"], "999999", expect=1)
         self.assertEqual(unread(), ["old"])  # nothing changed by a command that failed
 
@@ -298,8 +266,7 @@ class Backup(cli_test.Case):
         added = self.json_of("add", "--number", "1", "--text", "x")["id"]
         for args in (("move", str(added), "--to", "99"), ("filter", "add", "--folder", "99"),
                      ("phrase", "delete", "12345"), ("filter", "delete", "12345"),
-                     ("recipient", "delete", "12345"), ("folder", "rename", "1", ""),
-                     ("phrase", "add", "")):
+                     ("recipient", "delete", "12345")):
             self.run_cli(*args, expect=1)
         self.assertEqual(self.json_of("folders")[0]["messages"], 1)
         proc = self.run_cli("import", os.path.join(self.dir.name, "nonexistent"), expect=1)
@@ -333,10 +300,7 @@ class Backup(cli_test.Case):
         self.assertEqual([m["content"][:2] for m in since], ["m3", "m2"])
         iso = self.json_of("list", "--since", "2023-11-17T22:13:20+00:00")
         self.assertEqual(len(iso), 2)
-        dry = self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z",
-                           "--dry-run").stdout
-        self.assertIn("would delete 1 message (1 record); 1 message skipped (locked", dry)
-        self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", expect=1)
+        self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", expect=1)  # no --yes
         self.assertEqual(self.stats()["heads"], 5)
         self.run_cli("delete", "--folder", "inbox", "--before", "2023-11-16T00:00Z", "--yes")
         self.assertEqual(self.stats()["heads"], 4)
@@ -347,8 +311,8 @@ class Backup(cli_test.Case):
         self.assertEqual(self.stats()["heads"], 3)
 
     def test_ctrl_c_keeps_the_batches_stored_and_a_second_run_completes(self):
-        # Every message twice: the second is skipped for the first, and is
-        # not stored when the batch that added the first is rolled back.
+        # Every message twice: the second is skipped for the first, not stored when
+        # the batch that added the first is rolled back.
         count = 16000
         path = self.write("big.xml", backup(*(sms(body=f"message {i // 2}",
                                                   date=str(1600000000000 + 1000 * (i // 2)))
@@ -362,9 +326,8 @@ class Backup(cli_test.Case):
         self.assertEqual((report["added"], report["skipped"]),
                          (count // 2 - heads, count // 2 + heads))
         self.assertEqual(self.stats()["heads"], count // 2)
-        # Interrupted again with all of the file stored (in XML, and in our
-        # own JSON), in every phase: what it read is stored. While another
-        # writer holds the store, the import gets no further than checking.
+        # Interrupted again, all of the file stored (XML, our JSON), in every phase: what
+        # it read is stored; while another writer holds the store, it only checks.
         exported = self.write("big.json", self.run_cli("export").stdout)
         checking = "interrupted while checking the file, before anything was added"
         other = sqlite3.connect(self.db, isolation_level=None)
@@ -397,19 +360,17 @@ class Backup(cli_test.Case):
                                      ("0086-13800138000", "1", "third"),
                                      ("98765", "1", "code"), ("+14155550123", "1", "us")):
             self.run_cli("add", "--number", number, "--folder", folder, "--text", text)
-        conversations = lambda lang: self.json_of("conversations", env=cli_test.locale_env(lang))
-        written = {c["correspondent"] for c in conversations("C")}
-        self.assertEqual(len(written), 5)  # no region: compared as written
-        self.assertIn("98765", written)
-        joined = conversations("zh_CN.UTF-8")
+        # No locale variable at all: English, no region, numbers compared as written.
+        bare = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_MESSAGES", "LANG")}
+        self.assertIn("MESSAGES", self.run_env(bare, "conversations").stdout)
+        self.assertEqual(len(self.json_of("conversations", env=bare)), 5)
+        joined = self.json_of("conversations", env=cli_test.locale_env("zh_CN.UTF-8"))
         counts = {c["correspondent"]: c["messages"] for c in joined}
         self.assertEqual(counts, {"+8613800138000": 3, "98765": 1, "+14155550123": 1})
         self.assertEqual(joined[0]["correspondent"], "+14155550123")  # newest first
         exchange = self.json_of("--region", "cn", "conversation", "138 0013 8000")
         self.assertEqual([(m["direction"], m["text"]) for m in exchange],
                          [("received", "hi"), ("sent", "sent\none"), ("received", "third")])
-        self.assertIn("sent⏎one", self.run_cli("--region", "CN", "conversation",
-                                                    "13800138000").stdout)
         self.run_cli("conversation", "+4915112345678", expect=1)
 
 

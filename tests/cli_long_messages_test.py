@@ -1,12 +1,7 @@
 #!/usr/bin/env python3
-"""Long messages gathered from their parts wherever the parts lie: apart in
-time and in the store, cut off by a page, missing, or sharing a batid with a
-message of another number; and the reading each listing costs, counted by the
-tool (ZUSMS_COUNT_READS), growing with what it shows, not with the product of
-messages and store.
-
-usage: cli_long_messages_test.py PATH/TO/zusms
-"""
+"""Long messages from parts wherever they lie, and the reading each listing costs
+(ZUSMS_COUNT_READS). Argument: zusms."""
+import contextlib
 import json
 import os
 import re
@@ -31,15 +26,6 @@ class LongMessages(cli_test.Case):
             path = self.write("heads.json", json.dumps({"format": "zusms", "version": 1,
                                                         "heads": some}))
             self.run_cli("import", path)
-
-    def keep_batids_of_the_texts(self):
-        """Gives each part the batid its text names, as another program
-        might have stored it: the import takes new ones."""
-        db = sqlite3.connect(self.db, timeout=30)
-        with db:
-            db.execute("UPDATE SmsHead SET batid = CAST(substr(content, 2, 1) AS INTEGER) "
-                       "WHERE longsms > 1")
-        db.close()
 
     def reads(self, *args):
         """The messages listed and the queries the listing made."""
@@ -68,7 +54,10 @@ class LongMessages(cli_test.Case):
         ], one_by_one=True)
         self.load([head("400", f"filler {i}", 1000 + i) for i in range(40)])
         self.load([part("100", 7, 1, 50)])
-        self.keep_batids_of_the_texts()
+        # Each part the batid its text names, as another program might store it.
+        with contextlib.closing(sqlite3.connect(self.db, timeout=30)) as db, db:
+            db.execute("UPDATE SmsHead SET batid = CAST(substr(content, 2, 1) AS INTEGER) "
+                       "WHERE longsms > 1")
         stored = json.loads(self.run_cli("export").stdout)["heads"]
         self.assertEqual({(h["batid"], h["tel"]) for h in stored if h["longsms"] > 1},
                          {(7, "100"), (8, "100"), (7, "300"), (9, "900")})
