@@ -45,22 +45,20 @@ struct StressResult {
   static StressResult Parse(const std::string& text) {
     StressResult r;
     std::istringstream in(text);
-    for (std::string kind; in >> kind;) {
-      uint32_t id = 0;
-      int32_t n = 0;
-      std::string uuid, rest;
-      if (kind == "live" && in >> id >> uuid && std::getline(in >> std::ws, rest)) {
+    uint32_t id = 0;
+    int32_t n = 0;
+    std::string kind, uuid, rest;
+    while (r.failure.empty() && in >> kind) {
+      if (kind == "live" && in >> id >> uuid && std::getline(in >> std::ws, rest))
         r.live[id] = {rest, uuid};
-      } else if (kind == "deleted" && in >> id) {
+      else if (kind == "deleted" && in >> id)
         r.deleted.insert(id);
-      } else if (kind == "folder" && in >> n) {
+      else if (kind == "folder" && in >> n)
         r.folders.insert(n);
-      } else if (kind == "failure" && std::getline(in >> std::ws, rest)) {
-        r.failure = rest;
-      } else {
-        r.failure = "unreadable result line after " + kind;
-        break;
-      }
+      else
+        r.failure = kind == "failure" && std::getline(in >> std::ws, rest)
+                        ? rest
+                        : "unreadable result line after " + kind;
     }
     return r;
   }

@@ -30,10 +30,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "Boundary.h"
-#include "Connection.h"
 #include "PowerCut.h"
 #include "SmsDatabase.h"
+#include "TestDb.h"
 
 namespace zusms::testing {
 namespace {
@@ -179,33 +178,14 @@ struct Log {
 void Apply(State& state, const Op& op) {
   const Family family = FamilyOf(op.kind);
   const Key key{family, op.user, op.id};
-  switch (op.kind) {
-    case Kind::kAddHead:
-    case Kind::kAddFolder:
-      if (op.returned == Returned::kZero) {
-        state.rows[key] = {op.tag, op.number};
-      } else {
-        state.unknown_ids.emplace_back(family, op.user, op.tag);
-      }
-      break;
-    case Kind::kUpdateHead:
-    case Kind::kRenameFolder:
-      state.rows[key].tag = op.tag;
-      break;
-    case Kind::kDeleteHead:
-    case Kind::kDeleteFolder:
-      state.rows.erase(key);
-      break;
-    case Kind::kRefusedAdd:
-      break;
+  if (op.kind == Kind::kAddHead || op.kind == Kind::kAddFolder) {
+    if (op.returned == Returned::kZero) state.rows[key] = {op.tag, op.number};
+    if (op.returned != Returned::kZero) state.unknown_ids.emplace_back(family, op.user, op.tag);
+  } else if (op.kind == Kind::kUpdateHead || op.kind == Kind::kRenameFolder) {
+    state.rows[key].tag = op.tag;
+  } else if (op.kind != Kind::kRefusedAdd) {
+    state.rows.erase(key);
   }
-}
-
-template <typename Record>
-int32_t Rewrite(SmsDatabase& store, int32_t (SmsDatabase::*update)(Record&), Record rec,
-                uint32_t id) {
-  rec.id = static_cast<int32_t>(id);
-  return (store.*update)(rec);
 }
 
 // The workload: a random sequence of single operations and batches on the
@@ -275,37 +255,19 @@ class Workload {
     }
     Op& op = log_.ops[log_.ops_count++];
     op = Op{kind, Returned::kNotYet, user, unit, target ? std::get<2>(*target) : 0, ++tag_, 0};
-    int32_t status = -1;
-    switch (kind) {
-      case Kind::kAddHead:
-      case Kind::kRefusedAdd: {
-        SmsHead h = MakeHead(op.tag);
-        // A time text that fills its field leaves no terminating zero: refused.
-        if (kind == Kind::kRefusedAdd) {
-          std::fill(std::begin(h.recvtime), std::end(h.recvtime), u'9');
-        }
-        status = store.AddSmsHead(h, op.id);
-        break;
-      }
-      case Kind::kAddFolder: {
-        SmsFolder f = MakeFolder(op.tag);
-        status = store.AddSmsFolder(f, op.id);
-        op.number = f.FdId;
-        break;
-      }
-      case Kind::kUpdateHead:
-        status = Rewrite(store, &SmsDatabase::UpdateSmsHead, MakeHead(op.tag), op.id);
-        break;
-      case Kind::kRenameFolder:
-        status = Rewrite(store, &SmsDatabase::UpdateSmsFolder, MakeFolder(op.tag), op.id);
-        break;
-      case Kind::kDeleteHead:
-        status = store.DeleteSmsHead(op.id);
-        break;
-      case Kind::kDeleteFolder:
-        status = store.DeleteSmsFolder(op.id);
-        break;
-    }
+    SmsHead h = MakeHead(op.tag);
+    SmsFolder f = MakeFolder(op.tag);
+    h.id = f.id = static_cast<int32_t>(op.id);
+    // A time text that fills its field leaves no terminating zero: refused.
+    if (kind == Kind::kRefusedAdd) std::fill(std::begin(h.recvtime), std::end(h.recvtime), u'9');
+    const int32_t status = kind == Kind::kAddHead || kind == Kind::kRefusedAdd
+                               ? store.AddSmsHead(h, op.id)
+                           : kind == Kind::kAddFolder    ? store.AddSmsFolder(f, op.id)
+                           : kind == Kind::kUpdateHead   ? store.UpdateSmsHead(h)
+                           : kind == Kind::kRenameFolder ? store.UpdateSmsFolder(f)
+                           : kind == Kind::kDeleteHead   ? store.DeleteSmsHead(op.id)
+                                                         : store.DeleteSmsFolder(op.id);
+    op.number = f.FdId;  // a new folder's
     op.returned = status == 0 ? Returned::kZero : Returned::kFailure;
     if (status == 0) Apply(view_, op);
     return status == 0;
@@ -346,9 +308,10 @@ struct Figures {
   unsigned long long sectors_pending = 0, sectors_arrived = 0, names_pending = 0, names_undone = 0;
 };
 
-class PowerCutTest : public ::testing::Test {
+class PowerCutTest : public DbTest {
  protected:
   void SetUp() override {
+    DbTest::SetUp();
     // The simulator keeps the disk's state itself: real syncs only cost time,
     // least on a file system in memory.
     const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
@@ -356,8 +319,8 @@ class PowerCutTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root_ = fs::canonical(pattern).string();
     // The store makes the folders of its default path, inside the root.
-    unsetenv("ZUSMS_DB");
-    unsetenv("ZUSMS_EXTERNAL_USERS");
+    UnsetEnv("ZUSMS_DB");
+    file_ = root_ + "/data/zusms/zuSms.dbf";
     setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
     void* shared =
         mmap(nullptr, sizeof(Log), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
@@ -369,6 +332,7 @@ class PowerCutTest : public ::testing::Test {
     fs::remove_all(root_);
     unsetenv("XDG_DATA_HOME");
     unsetenv("ZUSMS_SYNC");
+    DbTest::TearDown();
   }
 
   // Cuts the power ZUSMS_POWER_CUTS times (fewer if ZUSMS_POWER_CUT_SECONDS
@@ -470,25 +434,10 @@ class PowerCutTest : public ::testing::Test {
         return false;
       }
     }
-    bool ok = IntegrityOk() && Read(stores);
+    EXPECT_EQ(Raw("PRAGMA integrity_check"), "ok\n");
+    bool ok = !HasFailure() && Read(stores);
     for (SmsDatabase& store : stores) store.Close();
     return ok && Compare(state, fig);
-  }
-
-  bool IntegrityOk() {
-    sqlite3* db = nullptr;
-    std::string result;
-    sqlite3_open_v2((root_ + "/data/zusms/zuSms.dbf").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_exec(
-        db, "PRAGMA integrity_check",
-        [](void* out, int, char** values, char**) {
-          *static_cast<std::string*>(out) += values[0] ? values[0] : "NULL";
-          return 0;
-        },
-        &result, nullptr);
-    sqlite3_close(db);
-    EXPECT_EQ(result, "ok");
-    return result == "ok";
   }
 
   // Reads every row of both users through the library into `actual_`,

@@ -1,4 +1,4 @@
-// What the store promises under load, crashes, full disks and damaged files,
+// What the store promises under load, crashes and damaged files,
 // shown with child processes (tests/reliability_worker.cpp) that work on one
 // file while this process checks it, on Linux and under Windows alike
 // (TestPlatform.h starts and kills them). Each test states its figures on
@@ -28,8 +28,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <sys/stat.h>
 #endif
 
 namespace zusms::testing {
@@ -39,11 +37,6 @@ std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& args) {
   auto child = std::make_unique<ChildProcess>(ProgramBeside("reliability_worker"), args);
   EXPECT_TRUE(child->Started());
   return child;
-}
-
-// The worker's exit code; -1 (and the worker killed) after two minutes.
-int RunWorker(const std::vector<std::string>& args) {
-  return Spawn(args)->Wait(std::chrono::seconds(120));
 }
 
 std::vector<std::string> Lines(const std::string& path) {
@@ -208,49 +201,9 @@ TEST_F(ReliabilityTest, AddsSurviveTheAdderBeingKilledTenTimesAndAtMostTheLastIs
   std::printf("[figures] %d kills survived, %zu logged adds all present, 0 lost\n", kKills, logged);
 }
 
-#ifndef _WIN32
-// A file size limit and file modes stand for a full disk and a read-only file.
-TEST_F(ReliabilityTest, AFullDiskRefusesAddsAndKeepsWhatWasStored) {
-  Seed(20, 1, u'k');
-  const std::string before = Raw("select id, content from SmsHead order by id");
-  // No file of the store may grow beyond 256 KiB more than the file is now.
-  const auto limit = std::filesystem::file_size(PathOf(file_)) + 256 * 1024;
-  EXPECT_EQ(RunWorker({"fill", std::to_string(limit), Log("fill")}), 0)
-      << "the add was not refused cleanly";
-  const auto added = Lines(Log("fill"));
-  EXPECT_GT(added.size(), 10u);
-  // Lifted: everything from before and every add that returned 0 is there.
-  EXPECT_EQ(Raw("select id, content from SmsHead where content = 'k' order by id"), before);
-  auto rows = Rows();
-  for (const std::string& line : added) {
-    EXPECT_EQ(rows[static_cast<uint32_t>(std::stoul(line))].substr(0, 2), "1|") << line;
-  }
-  ExpectIntact();
-  std::printf("[figures] file size limit hit after %zu adds, 0 rows lost\n", added.size());
-}
-
-TEST_F(ReliabilityTest, AReadOnlyFileRefusesChangesAndSaysWhy) {
-  Seed(1, 1, u'k');
-  // A file of a version before the query indexes and the read state: a
-  // read-only open must not make them.
-  Raw("DROP INDEX SmsHead_fid_user_ctime; DROP INDEX SmsHead_fid_user_rtime; DROP TABLE "
-      "zu_head_unread");
-  const std::string before = ReadFile(file_);
-  // Readable by anyone, writable by no one; the worker also drops root.
-  chmod(dir_.path().c_str(), 0555);
-  chmod(file_.c_str(), 0444);
-  EXPECT_EQ(RunWorker({"readonly"}), 0);
-  chmod(dir_.path().c_str(), 0700);
-  chmod(file_.c_str(), 0600);
-  EXPECT_EQ(ReadFile(file_), before);
-  EXPECT_EQ(Raw("select content from SmsHead"), "k\n");
-  EXPECT_EQ(Raw("select count(*) from sqlite_schema where name like 'SmsHead_fid_user_%'"), "0\n");
-}
-
-#endif
-
 TEST_F(ReliabilityTest, TheFirstAddOfAProcessBesideABatchFinishes) {
-  EXPECT_EQ(RunWorker({"firstadd"}), 0);  // -1: the two adds wait for each other
+  EXPECT_EQ(Spawn({"firstadd"})->Wait(std::chrono::seconds(120)),
+            0);  // -1: the two adds wait for each other
   EXPECT_EQ(Raw("select count(*) from SmsHead"), "2\n");
 }
 
