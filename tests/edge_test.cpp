@@ -102,55 +102,6 @@ class EdgeTest : public DbTest {
   }
 };
 
-TEST_F(EdgeTest, AFileWhoseCheckpointWasCutShortOpensWhole) {
-  Seed(20);
-  // More rows, committed into the log only.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
-  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "PRAGMA wal_autocheckpoint=0; WITH RECURSIVE k(i) AS (SELECT 1 UNION "
-                         "ALL SELECT i + 1 FROM k WHERE i < 600) INSERT INTO SmsHead (id, "
-                         "content, UserID) SELECT 100000 + i, printf('logged %d %.500c', i, 'x'), "
-                         "1 FROM k",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK)
-      << sqlite3_errmsg(db);
-  sqlite3_close(db);
-  // A checkpoint stopped after its first write: the log's newest page 1 is
-  // in the file, which has not grown to the size that page records.
-  const std::string wal = ReadFile(file_ + "-wal");
-  ASSERT_GT(wal.size(), 32u);
-  const auto be32 = [](const std::string& bytes, size_t at) {
-    uint32_t v = 0;
-    for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
-    return v;
-  };
-  const uint32_t page_size = be32(wal, 8);
-  std::string page1;
-  for (size_t at = 32; at + 24 + page_size <= wal.size(); at += 24 + page_size) {
-    if (be32(wal, at) == 1) page1 = wal.substr(at + 24, page_size);
-  }
-  ASSERT_EQ(page1.size(), page_size);
-  const size_t size_before = ReadFile(file_).size();
-  {
-    std::fstream out(file_, std::ios::in | std::ios::out | std::ios::binary);
-    out.write(page1.data(), static_cast<std::streamsize>(page1.size()));
-  }
-  ASSERT_LT(size_before, static_cast<size_t>(be32(page1, 28)) * page_size);
-
-  // Every row, before and after the checkpoint of the close.
-  for (int round = 0; round < 2; ++round) {
-    StoreHandle store;
-    ASSERT_EQ(store.opened(), 0) << LastError();
-    EXPECT_EQ(Count(store), 620u);
-    SmsHead h{};
-    ASSERT_EQ(GetZuSmsHead(store, 100600, &h), 0) << LastError();
-    EXPECT_EQ(engine::ToUtf8(h.content).substr(0, 11), "logged 600 ");
-  }
-  EXPECT_EQ(Raw("pragma integrity_check"), "ok\n");
-}
-
 TEST_F(EdgeTest, PathsThatAreNotRegularFilesFailAtOnce) {
   const std::string fifo = dir_.path() + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

@@ -26,12 +26,6 @@ namespace {
 
 using zusms::testing::LastErrorText;
 
-// Its lines are each flushed at once (std::endl): a killed worker leaves
-// every line it reported.
-std::ofstream LogFile(const char* path) {
-  return std::ofstream(path, std::ios::binary | std::ios::app);
-}
-
 // Adds `h` with `text` (ASCII) as its content.
 int32_t Add(SmsDatabase* store, const std::string& text, uint32_t& id, SmsHead h = {}) {
   size_t i = 0;
@@ -84,7 +78,8 @@ int Stress(uint32_t user, int threads, int count, const std::string& result) {
 }
 
 int Crash(const char* log_path) {
-  auto log = LogFile(log_path);
+  // Each line flushed at once (std::endl): a killed worker leaves every line it reported.
+  std::ofstream log(log_path, std::ios::binary | std::ios::app);
   SmsDatabase* store = OpenStore(1);
   std::mt19937 rng(std::random_device{}());
   const std::string tag = std::to_string(rng());
