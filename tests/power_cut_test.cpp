@@ -1,16 +1,10 @@
-// Power cuts. A child process works on the store of two users through the
-// power-cut simulator (PowerCut.h) until the power goes at a random write,
-// sync or delete, or after its last operation. This process then opens the
-// store through the library, as the next start of the program would, and
-// checks what the durability setting promises:
-// - full: every operation that returned 0 is there, whole; the operation
-//   that had not returned is whole or absent; nothing that returned -1 or was
-//   rolled back is there;
-// - normal: the same, except that a suffix of the commits may be lost (never
-//   an older commit while a newer one survives);
-// - both: the store opens, the file passes SQLite's integrity check, every
-//   batch is whole or absent, no two folders of a user share a number.
-// Figures go to stdout.
+// Power cuts: a child works on the stores of two users through the simulator
+// (PowerCut.h) until the power goes; this process then opens the store as the
+// next start would and checks what the durability setting promises. Full:
+// every operation that returned 0 is there, whole; the one in flight whole or
+// absent; nothing that failed or rolled back. Normal: the same but for a
+// suffix of the commits. Both: the file is sound, every batch whole or
+// absent, no folder number taken twice. Figures go to stdout.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -107,8 +101,7 @@ bool AsMade(const Record& got, Record made) {
   return std::memcmp(&made, &got, sizeof got) == 0;
 }
 
-// The store's contents as the check sees them: one tag (and a folder's
-// number) per row of the workload's; default folders are left out.
+// The store's contents: a tag (and a folder's number) per row; no default folders.
 enum Family : uint8_t { kHead, kFolder };
 using Key = std::tuple<Family, uint32_t /*user*/, uint32_t /*id*/>;
 struct Row {
@@ -122,19 +115,19 @@ struct State {
   std::vector<std::tuple<Family, uint32_t, uint32_t /*tag*/>> unknown_ids;
 };
 
+// Every expected row, and besides them exactly the rows of unknown id.
 bool Matches(const State& actual, const State& expected) {
-  std::map<Key, Row> rest = actual.rows;
-  for (const auto& [key, row] : expected.rows) {
-    auto it = rest.find(key);
-    if (it == rest.end() || !(it->second == row)) return false;
-    rest.erase(it);
+  auto unknown = expected.unknown_ids;
+  for (const auto& [key, row] : actual.rows) {
+    auto it = std::ranges::find(unknown, std::tuple{std::get<0>(key), std::get<1>(key), row.tag});
+    if (!expected.rows.contains(key) && it != unknown.end()) unknown.erase(it);
   }
-  if (rest.size() != expected.unknown_ids.size()) return false;
-  for (const auto& [key, row] : rest) {
-    const std::tuple wanted{std::get<0>(key), std::get<1>(key), row.tag};
-    if (std::ranges::count(expected.unknown_ids, wanted) == 0) return false;
-  }
-  return true;
+  return unknown.empty() &&
+         actual.rows.size() == expected.rows.size() + expected.unknown_ids.size() &&
+         std::ranges::all_of(expected.rows, [&](const auto& e) {
+           auto it = actual.rows.find(e.first);
+           return it != actual.rows.end() && it->second == e.second;
+         });
 }
 
 // What the child did, in memory it shares with this process.
@@ -174,8 +167,7 @@ struct Log {
   powercut::CutReport report;
 };
 
-// What an operation does to the store's contents. An add that had not
-// returned leaves a row whose id is not known.
+// What an operation does to the store's contents.
 void Apply(State& state, const Op& op) {
   const Family family = FamilyOf(op.kind);
   const Key key{family, op.user, op.id};
@@ -196,7 +188,6 @@ class Workload {
   Workload(Log& log, State view, uint32_t first_tag, uint64_t seed)
       : log_(log), view_(std::move(view)), tag_(first_tag), random_(seed) {}
 
-  // Opens both stores (the child ends when one fails), then runs.
   void Run(int units) {
     for (SmsDatabase& store : stores_) {
       if (store.Open() != 0) Fail("Open failed");
@@ -425,8 +416,7 @@ class PowerCutTest : public DbTest {
     return ok && Compare(state, fig);
   }
 
-  // Reads every row of both users through the library into `actual_`,
-  // checking that each row is whole and no folder number is taken twice.
+  // Every row of both users into `actual_`: each whole, no folder number twice.
   bool Read(SmsDatabase (&stores)[2]) {
     actual_ = State{};
     for (uint32_t user = 1; user <= 2; ++user) {
@@ -498,8 +488,7 @@ class PowerCutTest : public DbTest {
       states.push_back(std::move(next));
       returned_ops.push_back(ops);
     }
-    // The newest state that matches: at full, the last commit's or the one
-    // in flight.
+    // The newest state that matches (at full: the last commit's or the one in flight).
     int match = -1;
     for (int j = static_cast<int>(states.size()) - 1; j >= 0 && match < 0; --j) {
       if (strict_ && static_cast<size_t>(j) < committed) break;

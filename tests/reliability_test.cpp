@@ -1,8 +1,6 @@
-// What the store promises under load, crashes and damaged files,
-// shown with child processes (tests/reliability_worker.cpp) that work on one
-// file while this process checks it, on Linux and under Windows alike
-// (TestPlatform.h starts and kills them). Each test states its figures on
-// stdout.
+// The store under load, crashes and damaged files: child processes
+// (reliability_worker.cpp) work on one file while this process checks it, on
+// Linux and under Windows alike (TestPlatform.h starts and kills them).
 #include <gtest/gtest.h>
 
 #include <algorithm>
