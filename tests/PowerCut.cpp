@@ -84,8 +84,7 @@ void WriteAll(const std::string& name, const std::string& data) {
 }
 
 void Apply(std::string& image, const Write& w) {
-  const size_t end = static_cast<size_t>(w.offset) + w.data.size();
-  if (image.size() < end) image.resize(end);
+  image.resize(std::max(image.size(), static_cast<size_t>(w.offset) + w.data.size()));
   image.replace(static_cast<size_t>(w.offset), w.data.size(), w.data);
 }
 

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -61,12 +62,15 @@ int InChild(uid_t user, const std::function<int()>& check) {
 }
 
 int FilesOf(const std::string& folder, uid_t user) {
-  int n = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    struct stat st {};
-    n += lstat(entry.path().c_str(), &st) == 0 && st.st_uid == user;
-  }
-  return n;
+  return static_cast<int>(
+      std::ranges::count_if(std::filesystem::directory_iterator(folder), [&](const auto& entry) {
+        struct stat st {};
+        return lstat(entry.path().c_str(), &st) == 0 && st.st_uid == user;
+      }));
+}
+
+bool ErrorSays(const std::string& what) {
+  return engine::ToUtf8(engine::LastError()).find(what) != std::string::npos;
 }
 
 uint32_t Count(SmsDatabase* store) {
@@ -113,9 +117,7 @@ TEST_F(EdgeTest, PathsThatAreNotRegularFilesFailAtOnce) {
     setenv("ZUSMS_DB", c.first.c_str(), 1);
     const auto refused = [&] {
       StoreHandle store;
-      CHILD_CHECK(store.opened() != 0);
-      const std::string error = engine::ToUtf8(engine::LastError());
-      CHILD_CHECK(error.find(c.second) != std::string::npos && error.find(c.first) != error.npos);
+      CHILD_CHECK(store.opened() != 0 && ErrorSays(c.second) && ErrorSays(c.first));
       return 0;
     };
     EXPECT_EQ(InChild(geteuid(), refused), 0) << c.first;
@@ -135,17 +137,13 @@ int MakePrivateFiles(const std::string& base) {
       setenv("ZUSMS_DB", link.c_str(), 1);
     }
     const std::string file = round == 0 ? base + "/data/zusms/zuSms.dbf" : target;
-    for (int open = 0; open < 2; ++open) {
+    for (uint32_t open = 1; open <= 2; ++open) {
       StoreHandle store;
-      CHILD_CHECK(store.opened() == 0);
-      CHILD_CHECK(AddHead(store, u"private") == 0);
-      CHILD_CHECK(Count(store) == static_cast<uint32_t>(open + 1));
+      CHILD_CHECK(store.opened() == 0 && AddHead(store, u"private") == 0 && Count(store) == open);
       for (const char* suffix : {"", "-wal", "-shm"}) CHILD_CHECK(FileMode(file + suffix) == 0600u);
     }
-    if (round == 0) {
-      CHILD_CHECK(FileMode(base + "/data") == 0700u);
-      CHILD_CHECK(FileMode(base + "/data/zusms") == 0700u);
-    }
+    CHILD_CHECK(round == 1 ||
+                (FileMode(base + "/data") == 0700u && FileMode(base + "/data/zusms") == 0700u));
   }
   struct stat st {};
   CHILD_CHECK(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
@@ -163,23 +161,16 @@ TEST_F(EdgeTest, NewFilesAndFoldersArePrivateWhateverTheUmaskAndTheLink) {
 
 int ReadOnlyStore(bool may_open) {
   StoreHandle store;
-  if (!may_open) {
-    CHILD_CHECK(store.opened() != 0);
-    CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("read-only") != std::string::npos);
-    return 0;
-  }
-  CHILD_CHECK(store.opened() == 0);
-  CHILD_CHECK(Count(store) == 3);
+  if (!may_open) return store.opened() != 0 && ErrorSays("read-only") ? 0 : 1;
   uint32_t ids[8], n = 0;
-  CHILD_CHECK(GetAllZuSmsHeadID(store, ids, 8, &n) == 0 && n == 3);
   SmsHead h{};
+  CHILD_CHECK(store.opened() == 0 && GetAllZuSmsHeadID(store, ids, 8, &n) == 0 && n == 3);
   CHILD_CHECK(GetZuSmsHead(store, ids[0], &h) == 0);
   // Without the table of unread heads (an older file), every head reads as read.
   int32_t read = 0;
   CHILD_CHECK(GetZuSmsHeadRead(store, ids[0], &read) == 0 && read == 1);
   CHILD_CHECK(GetZuSmsUnreadHeadCount(store, &n) == 0 && n == 0);
-  CHILD_CHECK(AddHead(store, u"refused") == -1);
-  CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("read-only") != std::string::npos);
+  CHILD_CHECK(AddHead(store, u"refused") == -1 && ErrorSays("read-only"));
   CHILD_CHECK(Count(store) == 3);
   // No settings table: none is set.
   uint32_t length = 1;
@@ -246,17 +237,12 @@ int BatchOnAFullDisk() {
     int added = 0;  // long adds until the file size limit refuses one
     while (added < 5000 && AddHead(store, std::u16string(600, u'f')) == 0) ++added;
     CHILD_CHECK(added > 0 && added < 5000);
-    // The batch is over: whatever follows in it fails and says so.
-    CHILD_CHECK(AddHead(store, u"after") == -1);
-    CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("batch failed") != std::string::npos);
+    // The batch is over: whatever follows in it fails and says so; a rollback ends it.
+    CHILD_CHECK(AddHead(store, u"after") == -1 && ErrorSays("batch failed"));
     uint32_t n = 0;
     CHILD_CHECK(GetZuSmsHeadCount(store, &n) == -1);
-    if (commit) {
-      CHILD_CHECK(CommitZuSmsBatch(store) == -1);
-      CHILD_CHECK(engine::ToUtf8(engine::LastError()).find("batch failed") != std::string::npos);
-    } else {
-      CHILD_CHECK(RollbackZuSmsBatch(store) == 0);
-    }
+    CHILD_CHECK(commit ? CommitZuSmsBatch(store) == -1 && ErrorSays("batch failed")
+                       : RollbackZuSmsBatch(store) == 0);
     CHILD_CHECK(Count(store) == before);
   }
   // Single adds, until the disk refuses one and says why: those that returned stay.
@@ -293,9 +279,8 @@ class Worker {
     if (pid_ == 0) {
       // Only its own pipes: another worker's end of a pipe held here would
       // keep that worker from ever seeing its requests end.
-      for (int fd = 3; fd < 1024; ++fd) {
+      for (int fd = 3; fd < 1024; ++fd)
         if (fd != ask[0] && fd != answer[1]) close(fd);
-      }
       if (tell_refusals) {
         g_refusals_to = answer[1];
         sqlite3_shutdown();  // the parent's connections are all closed
@@ -489,21 +474,13 @@ TEST_F(EdgeTest, ABatchThatAFullDiskEndedIsWhollyAbsentAndRefusedAddsLoseNothing
 // Another thread's commit or rollback is refused at once, not left waiting.
 int CommitFromAnotherThread() {
   StoreHandle store;
-  CHILD_CHECK(store.opened() == 0);
-  CHILD_CHECK(BeginZuSmsBatch(store) == 0);
-  CHILD_CHECK(AddHead(store, u"mine") == 0);
-  int32_t commit = 0, rollback = 0;
-  std::string why;
-  std::thread other([&] {
-    commit = CommitZuSmsBatch(store);
-    why = engine::ToUtf8(engine::LastError());
-    rollback = RollbackZuSmsBatch(store);
-  });
-  other.join();
-  CHILD_CHECK(commit == -1 && rollback == -1);
-  CHILD_CHECK(why.find("thread") != std::string::npos);
-  CHILD_CHECK(CommitZuSmsBatch(store) == 0);
-  CHILD_CHECK(Count(store) == 1);
+  CHILD_CHECK(store.opened() == 0 && BeginZuSmsBatch(store) == 0 && AddHead(store, u"mine") == 0);
+  bool refused = false;
+  std::thread([&] {
+    refused =
+        CommitZuSmsBatch(store) == -1 && ErrorSays("thread") && RollbackZuSmsBatch(store) == -1;
+  }).join();
+  CHILD_CHECK(refused && CommitZuSmsBatch(store) == 0 && Count(store) == 1);
   return 0;
 }
 

@@ -286,8 +286,7 @@ class Workload {
 
 struct Figures {
   int cuts = 0, fresh = 0, early = 0, uncut = 0, process_only = 0;
-  int ops_checked = 0;  // returned 0 before the cut, then looked for
-  int ops_lost = 0;     // of those, absent
+  int ops_checked = 0, ops_lost = 0;  // returned 0 before the cut; of those, absent
   int in_flight_kept = 0, in_flight_lost = 0, commits_lost = 0;
   unsigned long long sectors_pending = 0, sectors_arrived = 0, names_pending = 0, names_undone = 0;
 };
@@ -306,10 +305,9 @@ class PowerCutTest : public DbTest {
     UnsetEnv("ZUSMS_DB");
     file_ = root_ + "/data/zusms/zuSms.dbf";
     setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
-    void* shared =
-        mmap(nullptr, sizeof(Log), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(shared, MAP_FAILED);
-    log_ = static_cast<Log*>(shared);
+    log_ = static_cast<Log*>(
+        mmap(nullptr, sizeof(Log), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(log_, MAP_FAILED);
   }
   void TearDown() override {
     munmap(log_, sizeof(Log));
@@ -381,8 +379,8 @@ class PowerCutTest : public DbTest {
       fig.sectors_arrived += log_->report.sectors_arrived;
       fig.names_pending += log_->report.names_pending;
       fig.names_undone += log_->report.names_undone;
-      if (!Check(state, fig)) {
-        ADD_FAILURE() << "at " << where;
+      if (const auto checked = Check(state, fig); !checked) {
+        ADD_FAILURE() << checked.message() << " at " << where;
         break;
       }
     }
@@ -401,23 +399,21 @@ class PowerCutTest : public DbTest {
 
   // Opens the store as the next start of the program would and compares it
   // with what the child's log allows; `state` becomes what the store holds.
-  bool Check(State& state, Figures& fig) {
+  ::testing::AssertionResult Check(State& state, Figures& fig) {
     SmsDatabase stores[2] = {SmsDatabase(1), SmsDatabase(2)};
     for (SmsDatabase& store : stores) {
-      if (store.Open() != 0) {
-        ADD_FAILURE() << "the store does not open after the cut: "
-                      << engine::ToUtf8(engine::LastError());
-        return false;
-      }
+      if (store.Open() != 0) return Failed() << "the store does not open: " << Error();
     }
-    EXPECT_EQ(Raw("PRAGMA integrity_check"), "ok\n");
-    bool ok = !HasFailure() && Read(stores);
+    const std::string integrity = Raw("PRAGMA integrity_check");
+    auto read = integrity == "ok\n" ? Read(stores) : Failed() << integrity;
     for (SmsDatabase& store : stores) store.Close();
-    return ok && Compare(state, fig);
+    return read ? Compare(state, fig) : read;
   }
+  static ::testing::AssertionResult Failed() { return ::testing::AssertionFailure(); }
+  static std::string Error() { return engine::ToUtf8(engine::LastError()); }
 
   // Every row of both users into `actual_`: each whole, no folder number twice.
-  bool Read(SmsDatabase (&stores)[2]) {
+  ::testing::AssertionResult Read(SmsDatabase (&stores)[2]) {
     actual_ = State{};
     for (uint32_t user = 1; user <= 2; ++user) {
       SmsDatabase& store = stores[user - 1];
@@ -430,42 +426,33 @@ class PowerCutTest : public DbTest {
           store.GetSmsFolderCount(count) == 0 &&
           (folders.resize(count), store.GetAllSmsFolder(folders.data(), count, n) == 0) &&
           n == count;
-      if (!read) {
-        ADD_FAILURE() << "reading user " << user << ": " << engine::ToUtf8(engine::LastError());
-        return false;
-      }
+      if (!read) return Failed() << "reading user " << user << ": " << Error();
       for (const SmsHead& h : heads) {
         const uint32_t tag = TagOf(h.content);
-        if (!AsMade(h, MakeHead(tag))) {
-          ADD_FAILURE() << "message " << h.id
-                        << " is not as written: " << engine::ToUtf8(h.content);
-          return false;
-        }
+        if (!AsMade(h, MakeHead(tag)))
+          return Failed() << "message " << h.id
+                          << " is not as written: " << engine::ToUtf8(h.content);
         actual_.rows[{kHead, user, static_cast<uint32_t>(h.id)}] = {tag, 0};
       }
       std::set<int32_t> numbers;
       for (const SmsFolder& f : folders) {
-        if (!numbers.insert(f.FdId).second) {
-          ADD_FAILURE() << "user " << user << " has two folders numbered " << f.FdId;
-          return false;
-        }
+        if (!numbers.insert(f.FdId).second)
+          return Failed() << "user " << user << " has two folders numbered " << f.FdId;
         if (f.system == 1) continue;  // a default folder
         const uint32_t tag = TagOf(f.fname);
-        if (!AsMade(f, MakeFolder(tag))) {
-          ADD_FAILURE() << "folder " << f.id << " is not as written: " << engine::ToUtf8(f.fname);
-          return false;
-        }
+        if (!AsMade(f, MakeFolder(tag)))
+          return Failed() << "folder " << f.id << " is not as written: " << engine::ToUtf8(f.fname);
         actual_.rows[{kFolder, user, static_cast<uint32_t>(f.id)}] = {tag, f.FdId};
       }
     }
-    return true;
+    return ::testing::AssertionSuccess();
   }
 
   // The states the store may be in: what it held before, then after each
   // commit in turn. Full, and any setting after a crash of the process alone,
   // allow only the last (with or without the commit that had not returned);
   // normal allows any.
-  bool Compare(State& state, Figures& fig) {
+  ::testing::AssertionResult Compare(State& state, Figures& fig) {
     std::vector<State> states = {state};
     std::vector<int> returned_ops = {0};  // operations that returned 0, up to each state
     size_t committed = 0;
@@ -495,12 +482,11 @@ class PowerCutTest : public DbTest {
       if (Matches(actual_, states[j])) match = j;
     }
     if (match < 0) {
-      ADD_FAILURE() << "the store holds none of the states the setting allows; " << committed
-                    << " commits had returned, " << (in_flight ? "one" : "none")
-                    << " was in flight; rows found: " << actual_.rows.size()
-                    << ", before the workload: " << state.rows.size()
-                    << ", after the last commit: " << states[committed].rows.size();
-      return false;
+      return Failed() << "the store holds none of the states the setting allows; " << committed
+                      << " commits had returned, " << (in_flight ? "one" : "none")
+                      << " was in flight; rows found: " << actual_.rows.size()
+                      << ", before the workload: " << state.rows.size()
+                      << ", after the last commit: " << states[committed].rows.size();
     }
     fig.ops_checked += returned_ops[committed];
     fig.ops_lost += returned_ops[committed] - returned_ops[std::min<size_t>(match, committed)];
@@ -508,7 +494,7 @@ class PowerCutTest : public DbTest {
     if (in_flight)
       (static_cast<size_t>(match) > committed ? fig.in_flight_kept : fig.in_flight_lost)++;
     state = actual_;
-    return true;
+    return ::testing::AssertionSuccess();
   }
 
   std::string root_;

@@ -185,11 +185,8 @@ TEST_F(ReliabilityTest, AddsSurviveTheAdderBeingKilledTenTimesAndAtMostTheLastIs
     logged = lines.size();
     auto rows = Rows();
     for (const std::string& line : lines) {
-      std::istringstream in(line);
-      uint32_t id = 0;
-      std::string uuid, text;
-      in >> id >> uuid >> text;
-      ASSERT_EQ(rows[id], "1|" + uuid + "|" + text) << "round " << kill_round << ": " << line;
+      const size_t bar = line.find('|');
+      ASSERT_EQ(rows[std::stoul(line.substr(0, bar))], line.substr(bar + 1)) << kill_round;
     }
     EXPECT_LE(rows.size(), logged + kill_round + 1) << "adds that never returned";
     ExpectIntact();
@@ -200,8 +197,8 @@ TEST_F(ReliabilityTest, AddsSurviveTheAdderBeingKilledTenTimesAndAtMostTheLastIs
 }
 
 TEST_F(ReliabilityTest, TheFirstAddOfAProcessBesideABatchFinishes) {
-  EXPECT_EQ(Spawn({"firstadd"})->Wait(std::chrono::seconds(120)),
-            0);  // -1: the two adds wait for each other
+  // -1: the two adds waited for each other.
+  EXPECT_EQ(Spawn({"firstadd"})->Wait(std::chrono::seconds(120)), 0);
   EXPECT_EQ(Raw("select count(*) from SmsHead"), "2\n");
 }
 

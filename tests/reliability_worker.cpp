@@ -1,7 +1,6 @@
-// A child process of the reliability tests, on Linux and on Windows alike:
-// it works through the C API on the store that ZUSMS_DB (inherited) names
-// and writes what succeeded to a log, one line per operation, so that the
-// parent can check the file afterwards (even after killing it).
+// A child of the reliability tests (Linux and Windows): works through the C
+// API on the store ZUSMS_DB names and logs what succeeded, for the parent to
+// check (even after killing it).
 //
 //   stress USER THREADS COUNT RESULT   StressWriter.h in threads of users USER
 //                                      and USER+1; RESULT.<thread> each
@@ -59,11 +58,10 @@ int Stress(uint32_t user, int threads, int count, const std::string& result) {
     workers.emplace_back([&, t] {
       SmsDatabase* store = nullptr;
       InitZuSmsDB(&store, user + t % 2);
-      if (OpenZuSmsDB(store) != 0) {
+      if (OpenZuSmsDB(store) != 0)
         results[t].failure = "open failed: " + LastErrorText();
-      } else {
+      else
         results[t] = zusms::testing::RunStressWriter(store, tag + "t" + std::to_string(t), count);
-      }
       Close(store);
     });
   }
@@ -93,7 +91,7 @@ int Crash(const char* log_path) {
       std::fprintf(stderr, "add failed: %s\n", LastErrorText().c_str());
       return 1;
     }
-    log << id << " " << Hex(h.uuid) << " " << text << std::endl;
+    log << id << "|1|" << Hex(h.uuid) << "|" << text << std::endl;  // as the parent's Rows()
   }
 }
 
@@ -104,9 +102,8 @@ int OpenWhenReady(const char* go) {
 }
 
 // One thread holds the connection for a batch while another makes the
-// process's first add, which loads the UUID library; then the batch adds too.
-// Both must finish (the parent's wait is bounded, should they wait for each
-// other).
+// process's first add (which loads the UUID library); then the batch adds.
+// Both must finish: the parent's wait is bounded.
 int FirstAddBesideBatch() {
   SmsDatabase* store = OpenStore(1);
   if (BeginZuSmsBatch(store) != 0) return 1;
