@@ -58,26 +58,17 @@ struct Simulator {
   std::string root;
   std::set<std::string> on_disk;  // names there at the arming or at a sync of their folder
   std::map<std::string, Path> paths;
-  uint64_t events = 0;
-  uint64_t cut_at = 0;
+  uint64_t events = 0, cut_at = 0;
   std::mt19937_64 random;
   Loss loss = Loss::kPower;
   CutReport* report = nullptr;
 };
 
-Simulator& Sim() {
-  static auto* simulator = new Simulator();
-  return *simulator;
-}
-sqlite3_vfs* Real() { return Sim().real; }
+Simulator sim;  // one per process
 
 std::string Parent(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
-bool UnderRoot(const std::string& path) {
-  const std::string& root = Sim().root;
-  return path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-         path[root.size()] == '/';
-}
+bool UnderRoot(const std::string& path) { return path.starts_with(sim.root + "/"); }
 
 std::string ReadAll(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
@@ -93,19 +84,16 @@ void WriteAll(const std::string& name, const std::string& data) {
 }
 
 void Apply(std::string& image, const Write& w) {
-  const size_t end = static_cast<size_t>(w.offset) + w.data.size();
-  if (image.size() < end) image.resize(end);
+  image.resize(std::max(image.size(), static_cast<size_t>(w.offset) + w.data.size()));
   image.replace(static_cast<size_t>(w.offset), w.data.size(), w.data);
 }
 
 void Tick() {
-  Simulator& s = Sim();
-  if (++s.events == s.cut_at) CutNow();
+  if (++sim.events == sim.cut_at) CutNow();
 }
 
 // What the disk holds of a file after the cut.
 std::string DiskImage(const std::string& name, const Path& path, double arrive, CutReport& report) {
-  Simulator& s = Sim();
   std::vector<Write> sectors;
   for (const Write& w : path.unsynced) {
     for (size_t at = 0; at < w.data.size();) {
@@ -115,33 +103,32 @@ std::string DiskImage(const std::string& name, const Path& path, double arrive, 
       at += n;
     }
   }
-  std::shuffle(sectors.begin(), sectors.end(), s.random);
+  std::shuffle(sectors.begin(), sectors.end(), sim.random);
   std::string image = path.synced;
   std::bernoulli_distribution arrives(arrive);
   for (const Write& sector : sectors) {
-    if (!arrives(s.random)) continue;
+    if (!arrives(sim.random)) continue;
     Apply(image, sector);
     ++report.sectors_arrived;
   }
   report.sectors_pending += static_cast<uint32_t>(sectors.size());
-  image.resize(s.random() % 2 ? path.synced.size() : fs::file_size(name));
+  image.resize(sim.random() % 2 ? path.synced.size() : fs::file_size(name));
   return image;
 }
 
 // The unix VFS opens a file's folder with this before syncing the folder.
 int OpenDirectory(const char* file, int* fd) {
-  Simulator& s = Sim();
-  const int rc = reinterpret_cast<int (*)(const char*, int*)>(s.real_open_directory)(file, fd);
+  const int rc = reinterpret_cast<int (*)(const char*, int*)>(sim.real_open_directory)(file, fd);
   if (rc == SQLITE_OK) {
     const std::string folder = Parent(file);
-    for (auto& [name, path] : s.paths) {
+    for (auto& [name, path] : sim.paths) {
       if (Parent(name) != folder) continue;
       path.name_on_disk = true;
       path.before.reset();
     }
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-      s.on_disk.insert(entry.path().string());
+      sim.on_disk.insert(entry.path().string());
     }
   }
   return rc;
@@ -149,19 +136,18 @@ int OpenDirectory(const char* file, int* fd) {
 
 // The state of a file the VFS opens, and of its folders under the root.
 Path& Track(const std::string& name, bool existed) {
-  Simulator& s = Sim();
   for (std::string folder = Parent(name); UnderRoot(folder); folder = Parent(folder)) {
-    if (s.paths.count(folder)) continue;
-    Path& p = s.paths[folder];
+    if (sim.paths.count(folder)) continue;
+    Path& p = sim.paths[folder];
     p.is_file = false;
     p.exists = true;
-    p.name_on_disk = s.on_disk.count(folder) > 0;
+    p.name_on_disk = sim.on_disk.count(folder) > 0;
   }
-  auto [it, first_sight] = s.paths.try_emplace(name);
+  auto [it, first_sight] = sim.paths.try_emplace(name);
   Path& path = it->second;
   if (!existed) {
     path.Made();
-  } else if (first_sight && !s.on_disk.count(name)) {
+  } else if (first_sight && !sim.on_disk.count(name)) {
     // Made since the arming by the store itself, its folder not synced
     // since: neither its name nor what it holds is on the disk yet.
     path.Made();
@@ -247,7 +233,8 @@ int Open(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* out_fl
       name && (flags & (SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_WAL)) &&
       UnderRoot(name);
   const bool existed = name && ::access(name, F_OK) == 0;
-  const int rc = Real()->xOpen(Real(), name, file->Inner(), flags, out_flags);
+  sqlite3_vfs* real = sim.real;
+  const int rc = real->xOpen(real, name, file->Inner(), flags, out_flags);
   if (rc != SQLITE_OK) return rc;
   file->base.pMethods = &kMethods;
   if (lasting) file->path = &Track(name, existed);
@@ -255,56 +242,54 @@ int Open(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* out_fl
 }
 
 int Delete(sqlite3_vfs*, const char* name, int sync_folder) {
-  Simulator& s = Sim();
   if (UnderRoot(name)) Tick();
-  if (auto it = s.paths.find(name); it != s.paths.end() && it->second.exists) it->second.Deleted();
-  return Real()->xDelete(Real(), name, sync_folder);  // a folder sync here is seen
+  if (auto it = sim.paths.find(name); it != sim.paths.end() && it->second.exists)
+    it->second.Deleted();
+  return sim.real->xDelete(sim.real, name, sync_folder);  // a folder sync here is seen
 }
 
 }  // namespace
 
 void Arm(const std::string& root, uint64_t cut_at, uint64_t seed, Loss loss, CutReport* report) {
-  Simulator& s = Sim();
-  s.loss = loss;
-  s.real = sqlite3_vfs_find(nullptr);
-  s.root = root;
-  s.cut_at = cut_at;
-  s.random.seed(seed);
-  s.report = report;
+  sim.loss = loss;
+  sim.real = sqlite3_vfs_find(nullptr);
+  sim.root = root;
+  sim.cut_at = cut_at;
+  sim.random.seed(seed);
+  sim.report = report;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    s.on_disk.insert(entry.path().string());
+    sim.on_disk.insert(entry.path().string());
   }
-  s.real_open_directory = s.real->xGetSystemCall(s.real, "openDirectory");
-  if (!s.real_open_directory) std::abort();  // folder syncs could not be seen
-  s.real->xSetSystemCall(s.real, "openDirectory",
-                         reinterpret_cast<sqlite3_syscall_ptr>(OpenDirectory));
+  sim.real_open_directory = sim.real->xGetSystemCall(sim.real, "openDirectory");
+  if (!sim.real_open_directory) std::abort();  // folder syncs could not be seen
+  sim.real->xSetSystemCall(sim.real, "openDirectory",
+                           reinterpret_cast<sqlite3_syscall_ptr>(OpenDirectory));
 
   // The rest is the unix VFS's own, which none of its methods but these two
   // tell apart from a copy.
-  sqlite3_vfs& v = s.vfs;
-  v = *s.real;
+  sqlite3_vfs& v = sim.vfs;
+  v = *sim.real;
   v.pNext = nullptr;
-  v.szOsFile = static_cast<int>(sizeof(File)) + s.real->szOsFile;
+  v.szOsFile = static_cast<int>(sizeof(File)) + sim.real->szOsFile;
   v.zName = "powercut";
   v.xOpen = Open;
   v.xDelete = Delete;
   sqlite3_vfs_register(&v, 1);
 }
 
-uint64_t Events() { return Sim().events; }
+uint64_t Events() { return sim.events; }
 
 void CutNow() {
-  Simulator& s = Sim();
-  if (s.loss == Loss::kProcess) _exit(kCutStatus);
+  if (sim.loss == Loss::kProcess) _exit(kCutStatus);
   CutReport report;
   // How much of the unsynced data the disk had written when the power went.
-  const double arrive = std::array{0.1, 0.5, 0.9}[s.random() % 3];
+  const double arrive = std::array{0.1, 0.5, 0.9}[sim.random() % 3];
   std::vector<std::string> folders_undone;
-  for (const auto& [name, path] : s.paths) {
+  for (const auto& [name, path] : sim.paths) {
     bool undone = false;
     if (!path.name_on_disk) {
       ++report.names_pending;
-      undone = s.random() % 2;
+      undone = sim.random() % 2;
       report.names_undone += undone;
     }
     if (!path.is_file) {
@@ -323,7 +308,7 @@ void CutNow() {
     std::error_code ignored;
     fs::remove_all(folder, ignored);
   }
-  if (s.report) *s.report = report;
+  if (sim.report) *sim.report = report;
   _exit(kCutStatus);
 }
 

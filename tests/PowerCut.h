@@ -1,27 +1,15 @@
-// A power-cut simulator for tests: a SQLite VFS that wraps the default one
-// and keeps track of what the disk itself holds, beside what the operating
-// system shows.
+// A power-cut simulator for tests: a SQLite VFS over the default one that
+// keeps what the disk holds beside what the operating system shows. A write
+// is on the disk once its file is synced; a name made or deleted since the
+// arming, once its folder is synced (seen through the unix VFS's
+// "openDirectory" system call, which SQLite and the store use for it).
 //
-// Every write reaches the file at once (the operating system's cache), but
-// it is on the disk only once its file has been synced. A file or folder
-// made, or a file deleted, since the simulator was armed is on the disk only
-// once the folder holding it has been synced. Folder syncs are seen through
-// the unix VFS's "openDirectory" system call, which SQLite uses for its own
-// and which the store uses too.
-//
-// At the cut (the chosen write, truncation, sync or delete, or CutNow), the
-// files are put into one state the disk could be in after losing power, and
-// the process ends at once without closing anything:
-// - of the writes not yet synced, a random subset reaches the file: each
-//   write is split at 512-byte sector boundaries, each sector of it arrives
-//   or not, and those that arrive land in a random order (so a write can be
-//   torn at a sector boundary, and an older version of a sector can win);
-//   bytes outside the written ones never change;
-// - the file's length is its length at its last sync, or its latest length;
-// - a name made or deleted without a sync of its folder since is made or
-//   deleted, or not (a folder that is not made takes its files with it).
-//
-// Linux only. Armed once per process: the tests fork a child for each cut.
+// At the cut the files take one state the disk could hold after losing
+// power, and the process ends at once: each unsynced write splits into
+// 512-byte sectors that arrive or not, in a random order (torn writes, an
+// older sector winning); a file's length is that of its last sync or its
+// latest; an unsynced name is made or deleted, or not (a folder not made
+// takes its files). Linux only; armed once per process (a child per cut).
 #ifndef ZUSMS_TESTS_POWERCUT_H_
 #define ZUSMS_TESTS_POWERCUT_H_
 

@@ -1,10 +1,8 @@
-// One writer of the concurrency tests, run by a thread of a test or of a
-// worker process alike. It adds heads with texts of its own and, between
-// adds, updates and deletes some of its own earlier rows (now and then
-// inside a batch), adds folders, lists and queries. Every add is read back at
-// once by the id it returned, so that an id belonging to another row is
-// caught where it happens, and every failure is kept with its status and the
-// last error, so that a failed (busy) call is told apart from a wrong id.
+// One writer of the concurrency tests (a thread of a test or of a worker):
+// adds heads, updates and deletes some of its own (now and then in a batch),
+// adds folders, lists and queries. Each add is read back at once by its id,
+// so that an id of another row is caught where it happens; each failure is
+// kept with its status and last error (a busy call is not a wrong id).
 #ifndef ZUSMS_TESTS_STRESSWRITER_H_
 #define ZUSMS_TESTS_STRESSWRITER_H_
 
@@ -45,22 +43,20 @@ struct StressResult {
   static StressResult Parse(const std::string& text) {
     StressResult r;
     std::istringstream in(text);
-    for (std::string kind; in >> kind;) {
-      uint32_t id = 0;
-      int32_t n = 0;
-      std::string uuid, rest;
-      if (kind == "live" && in >> id >> uuid && std::getline(in >> std::ws, rest)) {
+    uint32_t id = 0;
+    int32_t n = 0;
+    std::string kind, uuid, rest;
+    while (r.failure.empty() && in >> kind) {
+      if (kind == "live" && in >> id >> uuid && std::getline(in >> std::ws, rest))
         r.live[id] = {rest, uuid};
-      } else if (kind == "deleted" && in >> id) {
+      else if (kind == "deleted" && in >> id)
         r.deleted.insert(id);
-      } else if (kind == "folder" && in >> n) {
+      else if (kind == "folder" && in >> n)
         r.folders.insert(n);
-      } else if (kind == "failure" && std::getline(in >> std::ws, rest)) {
-        r.failure = rest;
-      } else {
-        r.failure = "unreadable result line after " + kind;
-        break;
-      }
+      else
+        r.failure = kind == "failure" && std::getline(in >> std::ws, rest)
+                        ? rest
+                        : "unreadable result line after " + kind;
     }
     return r;
   }

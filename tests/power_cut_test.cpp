@@ -1,16 +1,10 @@
-// Power cuts. A child process works on the store of two users through the
-// power-cut simulator (PowerCut.h) until the power goes at a random write,
-// sync or delete, or after its last operation. This process then opens the
-// store through the library, as the next start of the program would, and
-// checks what the durability setting promises:
-// - full: every operation that returned 0 is there, whole; the operation
-//   that had not returned is whole or absent; nothing that returned -1 or was
-//   rolled back is there;
-// - normal: the same, except that a suffix of the commits may be lost (never
-//   an older commit while a newer one survives);
-// - both: the store opens, the file passes SQLite's integrity check, every
-//   batch is whole or absent, no two folders of a user share a number.
-// Figures go to stdout.
+// Power cuts: a child works on the stores of two users through the simulator
+// (PowerCut.h) until the power goes; this process then opens the store as the
+// next start would and checks what the durability setting promises. Full:
+// every operation that returned 0 is there, whole; the one in flight whole or
+// absent; nothing that failed or rolled back. Normal: the same but for a
+// suffix of the commits. Both: the file is sound, every batch whole or
+// absent, no folder number taken twice. Figures go to stdout.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -25,15 +19,15 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <tuple>
 #include <type_traits>
 #include <vector>
 
-#include "Boundary.h"
-#include "Connection.h"
 #include "PowerCut.h"
 #include "SmsDatabase.h"
+#include "TestDb.h"
 
 namespace zusms::testing {
 namespace {
@@ -107,8 +101,7 @@ bool AsMade(const Record& got, Record made) {
   return std::memcmp(&made, &got, sizeof got) == 0;
 }
 
-// The store's contents as the check sees them: one tag (and a folder's
-// number) per row of the workload's; default folders are left out.
+// The store's contents: a tag (and a folder's number) per row; no default folders.
 enum Family : uint8_t { kHead, kFolder };
 using Key = std::tuple<Family, uint32_t /*user*/, uint32_t /*id*/>;
 struct Row {
@@ -122,19 +115,19 @@ struct State {
   std::vector<std::tuple<Family, uint32_t, uint32_t /*tag*/>> unknown_ids;
 };
 
+// Every expected row, and besides them exactly the rows of unknown id.
 bool Matches(const State& actual, const State& expected) {
-  std::map<Key, Row> rest = actual.rows;
-  for (const auto& [key, row] : expected.rows) {
-    auto it = rest.find(key);
-    if (it == rest.end() || !(it->second == row)) return false;
-    rest.erase(it);
+  auto unknown = expected.unknown_ids;
+  for (const auto& [key, row] : actual.rows) {
+    auto it = std::ranges::find(unknown, std::tuple{std::get<0>(key), std::get<1>(key), row.tag});
+    if (!expected.rows.contains(key) && it != unknown.end()) unknown.erase(it);
   }
-  if (rest.size() != expected.unknown_ids.size()) return false;
-  for (const auto& [key, row] : rest) {
-    const std::tuple wanted{std::get<0>(key), std::get<1>(key), row.tag};
-    if (std::ranges::count(expected.unknown_ids, wanted) == 0) return false;
-  }
-  return true;
+  return unknown.empty() &&
+         actual.rows.size() == expected.rows.size() + expected.unknown_ids.size() &&
+         std::ranges::all_of(expected.rows, [&](const auto& e) {
+           auto it = actual.rows.find(e.first);
+           return it != actual.rows.end() && it->second == e.second;
+         });
 }
 
 // What the child did, in memory it shares with this process.
@@ -174,38 +167,18 @@ struct Log {
   powercut::CutReport report;
 };
 
-// What an operation does to the store's contents. An add that had not
-// returned leaves a row whose id is not known.
+// What an operation does to the store's contents.
 void Apply(State& state, const Op& op) {
   const Family family = FamilyOf(op.kind);
   const Key key{family, op.user, op.id};
-  switch (op.kind) {
-    case Kind::kAddHead:
-    case Kind::kAddFolder:
-      if (op.returned == Returned::kZero) {
-        state.rows[key] = {op.tag, op.number};
-      } else {
-        state.unknown_ids.emplace_back(family, op.user, op.tag);
-      }
-      break;
-    case Kind::kUpdateHead:
-    case Kind::kRenameFolder:
-      state.rows[key].tag = op.tag;
-      break;
-    case Kind::kDeleteHead:
-    case Kind::kDeleteFolder:
-      state.rows.erase(key);
-      break;
-    case Kind::kRefusedAdd:
-      break;
+  if (op.kind == Kind::kAddHead || op.kind == Kind::kAddFolder) {
+    if (op.returned == Returned::kZero) state.rows[key] = {op.tag, op.number};
+    if (op.returned != Returned::kZero) state.unknown_ids.emplace_back(family, op.user, op.tag);
+  } else if (op.kind == Kind::kUpdateHead || op.kind == Kind::kRenameFolder) {
+    state.rows[key].tag = op.tag;
+  } else if (op.kind != Kind::kRefusedAdd) {
+    state.rows.erase(key);
   }
-}
-
-template <typename Record>
-int32_t Rewrite(SmsDatabase& store, int32_t (SmsDatabase::*update)(Record&), Record rec,
-                uint32_t id) {
-  rec.id = static_cast<int32_t>(id);
-  return (store.*update)(rec);
 }
 
 // The workload: a random sequence of single operations and batches on the
@@ -215,22 +188,20 @@ class Workload {
   Workload(Log& log, State view, uint32_t first_tag, uint64_t seed)
       : log_(log), view_(std::move(view)), tag_(first_tag), random_(seed) {}
 
-  // Opens both stores; the child ends when one fails.
-  void Open() {
+  void Run(int units) {
     for (SmsDatabase& store : stores_) {
       if (store.Open() != 0) Fail("Open failed");
     }
-  }
-
-  void Run(int units) {
+    // Checkpoints every few pages instead of every thousand: cuts fall
+    // inside them and right after the log starts over.
+    sqlite3_wal_autocheckpoint(engine::Connection::Default().Db(), 8);
     for (int u = 0; u < units && log_.ops_count + 8 < kMaxOps; ++u) {
       if (random_() % 8 == 0) {
         Batch();
-      } else {
-        const uint32_t unit = NewUnit(Fate::kCommitting);
-        const bool done = Do(unit);
-        log_.units[unit] = done ? Fate::kCommitted : Fate::kAbandoned;
+        continue;
       }
+      const uint32_t unit = NewUnit(Fate::kCommitting);
+      log_.units[unit] = Do(unit) ? Fate::kCommitted : Fate::kAbandoned;
     }
   }
 
@@ -240,19 +211,12 @@ class Workload {
     const State saved = view_;
     if (stores_[0].BeginBatch() != 0) Fail("BeginBatch failed");
     for (int n = 2 + random_() % 5; n > 0; --n) Do(unit);
-    if (random_() % 5 == 0) {
-      log_.units[unit] = Fate::kAbandoned;
-      if (stores_[0].RollbackBatch() != 0) Fail("RollbackBatch failed");
-      view_ = saved;
-      return;
-    }
-    log_.units[unit] = Fate::kCommitting;
-    if (stores_[0].CommitBatch() == 0) {
-      log_.units[unit] = Fate::kCommitted;
-    } else {
-      log_.units[unit] = Fate::kAbandoned;
-      view_ = saved;
-    }
+    const bool rollback = random_() % 5 == 0;
+    log_.units[unit] = rollback ? Fate::kAbandoned : Fate::kCommitting;
+    if (rollback && stores_[0].RollbackBatch() != 0) Fail("RollbackBatch failed");
+    const bool committed = !rollback && stores_[0].CommitBatch() == 0;
+    log_.units[unit] = committed ? Fate::kCommitted : Fate::kAbandoned;
+    if (!committed) view_ = saved;
   }
 
   // One operation of a random kind; true when it returned 0.
@@ -275,37 +239,19 @@ class Workload {
     }
     Op& op = log_.ops[log_.ops_count++];
     op = Op{kind, Returned::kNotYet, user, unit, target ? std::get<2>(*target) : 0, ++tag_, 0};
-    int32_t status = -1;
-    switch (kind) {
-      case Kind::kAddHead:
-      case Kind::kRefusedAdd: {
-        SmsHead h = MakeHead(op.tag);
-        // A time text that fills its field leaves no terminating zero: refused.
-        if (kind == Kind::kRefusedAdd) {
-          std::fill(std::begin(h.recvtime), std::end(h.recvtime), u'9');
-        }
-        status = store.AddSmsHead(h, op.id);
-        break;
-      }
-      case Kind::kAddFolder: {
-        SmsFolder f = MakeFolder(op.tag);
-        status = store.AddSmsFolder(f, op.id);
-        op.number = f.FdId;
-        break;
-      }
-      case Kind::kUpdateHead:
-        status = Rewrite(store, &SmsDatabase::UpdateSmsHead, MakeHead(op.tag), op.id);
-        break;
-      case Kind::kRenameFolder:
-        status = Rewrite(store, &SmsDatabase::UpdateSmsFolder, MakeFolder(op.tag), op.id);
-        break;
-      case Kind::kDeleteHead:
-        status = store.DeleteSmsHead(op.id);
-        break;
-      case Kind::kDeleteFolder:
-        status = store.DeleteSmsFolder(op.id);
-        break;
-    }
+    SmsHead h = MakeHead(op.tag);
+    SmsFolder f = MakeFolder(op.tag);
+    h.id = f.id = static_cast<int32_t>(op.id);
+    // A time text that fills its field leaves no terminating zero: refused.
+    if (kind == Kind::kRefusedAdd) std::fill(std::begin(h.recvtime), std::end(h.recvtime), u'9');
+    const int32_t status = kind == Kind::kAddHead || kind == Kind::kRefusedAdd
+                               ? store.AddSmsHead(h, op.id)
+                           : kind == Kind::kAddFolder    ? store.AddSmsFolder(f, op.id)
+                           : kind == Kind::kUpdateHead   ? store.UpdateSmsHead(h)
+                           : kind == Kind::kRenameFolder ? store.UpdateSmsFolder(f)
+                           : kind == Kind::kDeleteHead   ? store.DeleteSmsHead(op.id)
+                                                         : store.DeleteSmsFolder(op.id);
+    op.number = f.FdId;  // a new folder's
     op.returned = status == 0 ? Returned::kZero : Returned::kFailure;
     if (status == 0) Apply(view_, op);
     return status == 0;
@@ -340,15 +286,15 @@ class Workload {
 
 struct Figures {
   int cuts = 0, fresh = 0, early = 0, uncut = 0, process_only = 0;
-  int ops_checked = 0;  // returned 0 before the cut, then looked for
-  int ops_lost = 0;     // of those, absent
+  int ops_checked = 0, ops_lost = 0;  // returned 0 before the cut; of those, absent
   int in_flight_kept = 0, in_flight_lost = 0, commits_lost = 0;
   unsigned long long sectors_pending = 0, sectors_arrived = 0, names_pending = 0, names_undone = 0;
 };
 
-class PowerCutTest : public ::testing::Test {
+class PowerCutTest : public DbTest {
  protected:
   void SetUp() override {
+    DbTest::SetUp();
     // The simulator keeps the disk's state itself: real syncs only cost time,
     // least on a file system in memory.
     const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
@@ -356,19 +302,19 @@ class PowerCutTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root_ = fs::canonical(pattern).string();
     // The store makes the folders of its default path, inside the root.
-    unsetenv("ZUSMS_DB");
-    unsetenv("ZUSMS_EXTERNAL_USERS");
+    UnsetEnv("ZUSMS_DB");
+    file_ = root_ + "/data/zusms/zuSms.dbf";
     setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
-    void* shared =
-        mmap(nullptr, sizeof(Log), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(shared, MAP_FAILED);
-    log_ = static_cast<Log*>(shared);
+    log_ = static_cast<Log*>(
+        mmap(nullptr, sizeof(Log), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(log_, MAP_FAILED);
   }
   void TearDown() override {
     munmap(log_, sizeof(Log));
     fs::remove_all(root_);
     unsetenv("XDG_DATA_HOME");
     unsetenv("ZUSMS_SYNC");
+    DbTest::TearDown();
   }
 
   // Cuts the power ZUSMS_POWER_CUTS times (fewer if ZUSMS_POWER_CUT_SECONDS
@@ -409,7 +355,12 @@ class PowerCutTest : public ::testing::Test {
       const uint64_t seed = random();
       std::memset(static_cast<void*>(log_), 0, sizeof(Log));
       const pid_t pid = fork();
-      if (pid == 0) Child(state, static_cast<uint32_t>(cut) * 1000, cut_at, seed, loss);
+      if (pid == 0) {
+        powercut::Arm(root_, cut_at, seed, loss, &log_->report);
+        Workload(*log_, state, static_cast<uint32_t>(cut) * 1000, seed).Run(40);
+        log_->events = powercut::Events();
+        powercut::CutNow();
+      }
       int status = 0;
       waitpid(pid, &status, 0);
       const std::string where = std::string(sync) + " cut " + std::to_string(cut) + " (cut_at " +
@@ -428,8 +379,8 @@ class PowerCutTest : public ::testing::Test {
       fig.sectors_arrived += log_->report.sectors_arrived;
       fig.names_pending += log_->report.names_pending;
       fig.names_undone += log_->report.names_undone;
-      if (!Check(state, fig)) {
-        ADD_FAILURE() << "at " << where;
+      if (const auto checked = Check(state, fig); !checked) {
+        ADD_FAILURE() << checked.message() << " at " << where;
         break;
       }
     }
@@ -446,54 +397,23 @@ class PowerCutTest : public ::testing::Test {
     return fig;
   }
 
-  [[noreturn]] void Child(const State& state, uint32_t first_tag, uint64_t cut_at, uint64_t seed,
-                          powercut::Loss loss) {
-    powercut::Arm(root_, cut_at, seed, loss, &log_->report);
-    Workload work(*log_, state, first_tag, seed);
-    work.Open();
-    // Checkpoints every few pages instead of every thousand: cuts fall
-    // inside them and right after the log starts over.
-    sqlite3_wal_autocheckpoint(engine::Connection::Default().Db(), 8);
-    work.Run(40);
-    log_->events = powercut::Events();
-    powercut::CutNow();
-  }
-
   // Opens the store as the next start of the program would and compares it
   // with what the child's log allows; `state` becomes what the store holds.
-  bool Check(State& state, Figures& fig) {
+  ::testing::AssertionResult Check(State& state, Figures& fig) {
     SmsDatabase stores[2] = {SmsDatabase(1), SmsDatabase(2)};
     for (SmsDatabase& store : stores) {
-      if (store.Open() != 0) {
-        ADD_FAILURE() << "the store does not open after the cut: "
-                      << engine::ToUtf8(engine::LastError());
-        return false;
-      }
+      if (store.Open() != 0) return Failed() << "the store does not open: " << Error();
     }
-    bool ok = IntegrityOk() && Read(stores);
+    const std::string integrity = Raw("PRAGMA integrity_check");
+    auto read = integrity == "ok\n" ? Read(stores) : Failed() << integrity;
     for (SmsDatabase& store : stores) store.Close();
-    return ok && Compare(state, fig);
+    return read ? Compare(state, fig) : read;
   }
+  static ::testing::AssertionResult Failed() { return ::testing::AssertionFailure(); }
+  static std::string Error() { return engine::ToUtf8(engine::LastError()); }
 
-  bool IntegrityOk() {
-    sqlite3* db = nullptr;
-    std::string result;
-    sqlite3_open_v2((root_ + "/data/zusms/zuSms.dbf").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_exec(
-        db, "PRAGMA integrity_check",
-        [](void* out, int, char** values, char**) {
-          *static_cast<std::string*>(out) += values[0] ? values[0] : "NULL";
-          return 0;
-        },
-        &result, nullptr);
-    sqlite3_close(db);
-    EXPECT_EQ(result, "ok");
-    return result == "ok";
-  }
-
-  // Reads every row of both users through the library into `actual_`,
-  // checking that each row is whole and no folder number is taken twice.
-  bool Read(SmsDatabase (&stores)[2]) {
+  // Every row of both users into `actual_`: each whole, no folder number twice.
+  ::testing::AssertionResult Read(SmsDatabase (&stores)[2]) {
     actual_ = State{};
     for (uint32_t user = 1; user <= 2; ++user) {
       SmsDatabase& store = stores[user - 1];
@@ -506,42 +426,33 @@ class PowerCutTest : public ::testing::Test {
           store.GetSmsFolderCount(count) == 0 &&
           (folders.resize(count), store.GetAllSmsFolder(folders.data(), count, n) == 0) &&
           n == count;
-      if (!read) {
-        ADD_FAILURE() << "reading user " << user << ": " << engine::ToUtf8(engine::LastError());
-        return false;
-      }
+      if (!read) return Failed() << "reading user " << user << ": " << Error();
       for (const SmsHead& h : heads) {
         const uint32_t tag = TagOf(h.content);
-        if (!AsMade(h, MakeHead(tag))) {
-          ADD_FAILURE() << "message " << h.id
-                        << " is not as written: " << engine::ToUtf8(h.content);
-          return false;
-        }
+        if (!AsMade(h, MakeHead(tag)))
+          return Failed() << "message " << h.id
+                          << " is not as written: " << engine::ToUtf8(h.content);
         actual_.rows[{kHead, user, static_cast<uint32_t>(h.id)}] = {tag, 0};
       }
-      std::map<int32_t, int32_t> numbers;  // FdId -> id
+      std::set<int32_t> numbers;
       for (const SmsFolder& f : folders) {
-        if (!numbers.emplace(f.FdId, f.id).second) {
-          ADD_FAILURE() << "user " << user << " has two folders numbered " << f.FdId;
-          return false;
-        }
+        if (!numbers.insert(f.FdId).second)
+          return Failed() << "user " << user << " has two folders numbered " << f.FdId;
         if (f.system == 1) continue;  // a default folder
         const uint32_t tag = TagOf(f.fname);
-        if (!AsMade(f, MakeFolder(tag))) {
-          ADD_FAILURE() << "folder " << f.id << " is not as written: " << engine::ToUtf8(f.fname);
-          return false;
-        }
+        if (!AsMade(f, MakeFolder(tag)))
+          return Failed() << "folder " << f.id << " is not as written: " << engine::ToUtf8(f.fname);
         actual_.rows[{kFolder, user, static_cast<uint32_t>(f.id)}] = {tag, f.FdId};
       }
     }
-    return true;
+    return ::testing::AssertionSuccess();
   }
 
   // The states the store may be in: what it held before, then after each
   // commit in turn. Full, and any setting after a crash of the process alone,
   // allow only the last (with or without the commit that had not returned);
   // normal allows any.
-  bool Compare(State& state, Figures& fig) {
+  ::testing::AssertionResult Compare(State& state, Figures& fig) {
     std::vector<State> states = {state};
     std::vector<int> returned_ops = {0};  // operations that returned 0, up to each state
     size_t committed = 0;
@@ -553,39 +464,29 @@ class PowerCutTest : public ::testing::Test {
       int ops = returned_ops.back();
       for (uint32_t i = 0; i < log_->ops_count; ++i) {
         const Op& op = log_->ops[i];
-        if (op.unit != unit || op.returned == Returned::kFailure) continue;
-        if (op.kind == Kind::kRefusedAdd) {
-          if (op.returned == Returned::kZero) {
-            ADD_FAILURE() << "a message without a terminated time text was stored";
-            return false;
-          }
+        // A refused add that was stored anyway fails Read (its time differs).
+        if (op.unit != unit || op.returned == Returned::kFailure || op.kind == Kind::kRefusedAdd)
           continue;
-        }
         ops += op.returned == Returned::kZero;
         Apply(next, op);
       }
-      if (fate == Fate::kCommitted) {
-        ++committed;
-      } else {
-        in_flight = true;  // only the last unit can be in flight
-      }
+      committed += fate == Fate::kCommitted;
+      in_flight |= fate != Fate::kCommitted;  // only the last unit can be in flight
       states.push_back(std::move(next));
       returned_ops.push_back(ops);
     }
-    // The newest state that matches: at full, the last commit's or the one
-    // in flight.
+    // The newest state that matches (at full: the last commit's or the one in flight).
     int match = -1;
     for (int j = static_cast<int>(states.size()) - 1; j >= 0 && match < 0; --j) {
       if (strict_ && static_cast<size_t>(j) < committed) break;
       if (Matches(actual_, states[j])) match = j;
     }
     if (match < 0) {
-      ADD_FAILURE() << "the store holds none of the states the setting allows; " << committed
-                    << " commits had returned, " << (in_flight ? "one" : "none")
-                    << " was in flight; rows found: " << actual_.rows.size()
-                    << ", before the workload: " << state.rows.size()
-                    << ", after the last commit: " << states[committed].rows.size();
-      return false;
+      return Failed() << "the store holds none of the states the setting allows; " << committed
+                      << " commits had returned, " << (in_flight ? "one" : "none")
+                      << " was in flight; rows found: " << actual_.rows.size()
+                      << ", before the workload: " << state.rows.size()
+                      << ", after the last commit: " << states[committed].rows.size();
     }
     fig.ops_checked += returned_ops[committed];
     fig.ops_lost += returned_ops[committed] - returned_ops[std::min<size_t>(match, committed)];
@@ -593,7 +494,7 @@ class PowerCutTest : public ::testing::Test {
     if (in_flight)
       (static_cast<size_t>(match) > committed ? fig.in_flight_kept : fig.in_flight_lost)++;
     state = actual_;
-    return true;
+    return ::testing::AssertionSuccess();
   }
 
   std::string root_;

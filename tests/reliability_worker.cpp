@@ -1,15 +1,12 @@
-// A child process of the reliability tests, on Linux and on Windows alike:
-// it works through the C API on the store that ZUSMS_DB (inherited) names
-// and writes what succeeded to a log, one line per operation, so that the
-// parent can check the file afterwards (even after killing it).
+// A child of the reliability tests (Linux and Windows): works through the C
+// API on the store ZUSMS_DB names and logs what succeeded, for the parent to
+// check (even after killing it).
 //
 //   stress USER THREADS COUNT RESULT   StressWriter.h in threads of users USER
 //                                      and USER+1; RESULT.<thread> each
 //   crash LOG                          adds until killed
 //   open GO                            waits for the file GO, then opens user 1
 //   firstadd                           the process's first add beside a batch's add
-//   fill BYTES LOG                     adds under a file size limit until refused (POSIX)
-//   readonly                           drops privileges, then opens and adds (POSIX)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,22 +21,9 @@
 #include "StressWriter.h"
 #include "ZuSmsDB.h"
 
-#ifndef _WIN32
-#include <pwd.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 using zusms::testing::LastErrorText;
-
-// Its lines are each flushed at once (std::endl): a killed worker leaves
-// every line it reported.
-std::ofstream LogFile(const char* path) {
-  return std::ofstream(path, std::ios::binary | std::ios::app);
-}
 
 // Adds `h` with `text` (ASCII) as its content.
 int32_t Add(SmsDatabase* store, const std::string& text, uint32_t& id, SmsHead h = {}) {
@@ -74,11 +58,10 @@ int Stress(uint32_t user, int threads, int count, const std::string& result) {
     workers.emplace_back([&, t] {
       SmsDatabase* store = nullptr;
       InitZuSmsDB(&store, user + t % 2);
-      if (OpenZuSmsDB(store) != 0) {
+      if (OpenZuSmsDB(store) != 0)
         results[t].failure = "open failed: " + LastErrorText();
-      } else {
+      else
         results[t] = zusms::testing::RunStressWriter(store, tag + "t" + std::to_string(t), count);
-      }
       Close(store);
     });
   }
@@ -93,7 +76,8 @@ int Stress(uint32_t user, int threads, int count, const std::string& result) {
 }
 
 int Crash(const char* log_path) {
-  auto log = LogFile(log_path);
+  // Each line flushed at once (std::endl): a killed worker leaves every line it reported.
+  std::ofstream log(log_path, std::ios::binary | std::ios::app);
   SmsDatabase* store = OpenStore(1);
   std::mt19937 rng(std::random_device{}());
   const std::string tag = std::to_string(rng());
@@ -107,7 +91,7 @@ int Crash(const char* log_path) {
       std::fprintf(stderr, "add failed: %s\n", LastErrorText().c_str());
       return 1;
     }
-    log << id << " " << Hex(h.uuid) << " " << text << std::endl;
+    log << id << "|1|" << Hex(h.uuid) << "|" << text << std::endl;  // as the parent's Rows()
   }
 }
 
@@ -118,9 +102,8 @@ int OpenWhenReady(const char* go) {
 }
 
 // One thread holds the connection for a batch while another makes the
-// process's first add, which loads the UUID library; then the batch adds too.
-// Both must finish (the parent's wait is bounded, should they wait for each
-// other).
+// process's first add (which loads the UUID library); then the batch adds.
+// Both must finish: the parent's wait is bounded.
 int FirstAddBesideBatch() {
   SmsDatabase* store = OpenStore(1);
   if (BeginZuSmsBatch(store) != 0) return 1;
@@ -136,62 +119,6 @@ int FirstAddBesideBatch() {
   return mine == 0 && commit == 0 && other == 0 ? 0 : 1;  // the parent counts the rows
 }
 
-#ifndef _WIN32
-int Fill(long bytes, const char* log_path) {
-  auto log = LogFile(log_path);
-  SmsDatabase* store = OpenStore(1);
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
-  setrlimit(RLIMIT_FSIZE, &limit);
-  for (int i = 0; i < 1000000; ++i) {
-    const std::string text = "fill-" + std::to_string(i) + std::string(500, 'z');
-    uint32_t id = 0;
-    if (Add(store, text, id) != 0) {
-      const std::string why = LastErrorText();
-      std::printf("refused after %d adds: %s\n", i, why.c_str());
-      // A refused add leaves the store usable for reading.
-      uint32_t n = 0;
-      const int32_t count = GetZuSmsHeadCount(store, &n);
-      Close(store);
-      return why.empty() || count != 0 ? 1 : 0;
-    }
-    log << id << " " << text.substr(0, 12) << std::endl;
-  }
-  return 1;  // never refused
-}
-
-int ReadOnly() {
-  if (geteuid() == 0) {
-    const passwd* nobody = getpwnam("nobody");
-    const uid_t uid = nobody ? nobody->pw_uid : 65534;
-    const gid_t gid = nobody ? nobody->pw_gid : 65534;
-    if (setgid(gid) != 0 || setuid(uid) != 0) return 2;
-  }
-  SmsDatabase* store = nullptr;
-  InitZuSmsDB(&store, 1);
-  const int32_t open_status = OpenZuSmsDB(store);
-  const std::string open_error = LastErrorText();
-  uint32_t id = 0;
-  const int32_t add_status = Add(store, "r", id);
-  const std::string add_error = LastErrorText();
-  // A file without the table of unread heads reads as all read.
-  uint32_t ids[1] = {}, n = 1;
-  int32_t read = 0;
-  if (open_status == 0 && (GetAllZuSmsHeadID(store, ids, 1, &n) != 0 || n != 1 ||
-                           GetZuSmsHeadRead(store, ids[0], &read) != 0 || read != 1 ||
-                           GetZuSmsUnreadHeadCount(store, &n) != 0 || n != 0)) {
-    return 3;
-  }
-  std::printf("open %d (%s); add %d (%s)\n", open_status, open_error.c_str(), add_status,
-              add_error.c_str());
-  Close(store);
-  // Either the open or the add must fail, and say why.
-  const bool refused =
-      (open_status != 0 && !open_error.empty()) || (add_status == -1 && !add_error.empty());
-  return refused ? 0 : 1;
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -203,9 +130,5 @@ int main(int argc, char** argv) {
   if (mode == "crash" && argc == 3) return Crash(argv[2]);
   if (mode == "open" && argc == 3) return OpenWhenReady(argv[2]);
   if (mode == "firstadd") return FirstAddBesideBatch();
-#ifndef _WIN32
-  if (mode == "fill" && argc == 4) return Fill(std::atol(argv[2]), argv[3]);
-  if (mode == "readonly") return ReadOnly();
-#endif
   return 64;
 }
