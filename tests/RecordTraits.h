@@ -3,9 +3,9 @@
 #ifndef ZUSMS_TESTS_RECORDTRAITS_H_
 #define ZUSMS_TESTS_RECORDTRAITS_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <type_traits>
 
@@ -19,6 +19,7 @@ struct Traits;
 
 // The exported functions of a family, under names the tests share.
 #define ZU_TRAITS_FUNCTIONS(Name)                      \
+  static constexpr const char* kTable = #Name;         \
   static constexpr auto Add = AddZu##Name;             \
   static constexpr auto Update = UpdateZu##Name;       \
   static constexpr auto Delete = DeleteZu##Name;       \
@@ -45,6 +46,33 @@ inline std::u16string Sample(int seed, size_t length) {
   return s;
 }
 
+// Sets every number and text of `r` but its id from `seed`, field by field
+// through the family's own field table: numbers that differ by seed and
+// field and texts of a few characters or, when `longest`, every text as long
+// as its field holds and every number at one extreme or the other.
+template <typename Record>
+void Fill(Record& r, int seed, bool longest) {
+  int k = seed;
+  for (const Field& f : FamilyOf<Record>().row_fields) {
+    auto* at = reinterpret_cast<char*>(&r) + f.offset;
+    const bool low = ++k % 2;
+    if (f.offset == offsetof(Record, id)) continue;
+    const int32_t n = (seed + 1) * (k % 7 + 1) * (low ? -1 : 1);
+    if (f.kind == FieldKind::kText) {
+      const size_t chars = f.size / sizeof(char16_t) - 1;
+      const std::u16string fill =
+          u"\u5f20" + Sample(seed, (longest ? chars : std::min<size_t>(chars, 12)) - 1);
+      std::memcpy(at, fill.c_str(), (fill.size() + 1) * sizeof(char16_t));
+    } else if (f.kind == FieldKind::kInt16) {
+      const int16_t v = !longest ? static_cast<int16_t>(n) : low ? INT16_MIN : INT16_MAX;
+      std::memcpy(at, &v, sizeof v);
+    } else if (f.kind == FieldKind::kInt32) {
+      const int32_t v = !longest ? n : low ? INT32_MIN : INT32_MAX;
+      std::memcpy(at, &v, sizeof v);
+    }
+  }
+}
+
 // Each Traits<Record> says, besides the functions and how to make a record:
 //  kSeeded: rows every user has once the store is open (never deleted);
 //  kMissingGet, kMissingUpdate: the status of a Get or Update of a missing row;
@@ -61,6 +89,12 @@ struct PlainTraits {
   static constexpr int32_t kMissingUpdate = 0;
   static constexpr bool kAddSetsIdFirst = false;
   static void KeepAssigned(Record&, const Record&) {}
+  static Record Make(int seed) {
+    Record r;
+    std::memset(&r, 0, sizeof r);
+    Fill(r, seed, false);
+    return r;
+  }
 };
 
 template <typename Record>
@@ -68,11 +102,33 @@ struct EntryIdTraits : PlainTraits<Record> {
   static constexpr bool kAddSetsIdFirst = true;
 };
 
+#define ZU_TRAITS(Record, Name, Base)    \
+  template <>                            \
+  struct Traits<Record> : Base<Record> { \
+    ZU_TRAITS_FUNCTIONS(Name)            \
+  };
+ZU_TRAITS(SmsContent, SmsContent, PlainTraits)
+ZU_TRAITS(SmsAreaBroadcast, SmsAreaBroadcast, PlainTraits)
+ZU_TRAITS(SmsFilter, SmsFilter, EntryIdTraits)
+ZU_TRAITS(SmsRecieverHistory, SmsReceiverHistory, EntryIdTraits)
+ZU_TRAITS(SmsPhrase, SmsPhrase, EntryIdTraits)
+
+template <>
+struct Traits<SmsFolder> : PlainTraits<SmsFolder> {
+  static constexpr uint32_t kSeeded = 14;  // the default folders
+  static constexpr int32_t kMissingGet = -1;
+  static constexpr int32_t kMissingUpdate = 100;
+  static void KeepAssigned(SmsFolder& to, const SmsFolder& from) {
+    to.FdId = from.FdId;
+    to.system = from.system;
+  }
+  ZU_TRAITS_FUNCTIONS(SmsFolder)
+};
+
+// The heads' values are what the query tests select by.
 template <>
 struct Traits<SmsHead> : PlainTraits<SmsHead> {
-  static constexpr const char* kTable = "SmsHead";
   ZU_TRAITS_FUNCTIONS(SmsHead)
-
   static SmsHead Make(int seed) {
     SmsHead r;
     std::memset(&r, 0, sizeof r);
@@ -98,134 +154,12 @@ struct Traits<SmsHead> : PlainTraits<SmsHead> {
   }
 };
 
-template <>
-struct Traits<SmsFolder> : PlainTraits<SmsFolder> {
-  static constexpr const char* kTable = "SmsFolder";
-  static constexpr uint32_t kSeeded = 14;  // the default folders
-  static constexpr int32_t kMissingGet = -1;
-  static constexpr int32_t kMissingUpdate = 100;
-  static void KeepAssigned(SmsFolder& to, const SmsFolder& from) {
-    to.FdId = from.FdId;
-    to.system = from.system;
-  }
-  ZU_TRAITS_FUNCTIONS(SmsFolder)
-
-  static SmsFolder Make(int seed) {
-    SmsFolder r;
-    std::memset(&r, 0, sizeof r);
-    r.FdId = 0;  // assigned by the store
-    SetText(r.fname, u"\u6211\u7684" + Sample(seed, 10));
-    r.system = 0;
-    r.password = static_cast<int16_t>(seed % 3);
-    r.privmode = static_cast<int16_t>(-(seed % 2));
-    return r;
-  }
-};
-
-template <>
-struct Traits<SmsContent> : PlainTraits<SmsContent> {
-  static constexpr const char* kTable = "SmsContent";
-  ZU_TRAITS_FUNCTIONS(SmsContent)
-  static SmsContent Make(int seed) {
-    SmsContent r;
-    std::memset(&r, 0, sizeof r);
-    r.BatId = seed * 7;
-    r.type = static_cast<int16_t>(seed);
-    r.savepos = static_cast<int16_t>(-seed);
-    r.rivmode = 3;
-    r.location = -seed * 100;
-    SetText(r.name, u"\u674e\u96f7 " + Sample(seed, 5));
-    SetText(r.tel, u"+86" + Sample(seed, 11));
-    return r;
-  }
-};
-
-template <>
-struct Traits<SmsAreaBroadcast> : PlainTraits<SmsAreaBroadcast> {
-  static constexpr const char* kTable = "SmsAreaBroadcast";
-  ZU_TRAITS_FUNCTIONS(SmsAreaBroadcast)
-  static SmsAreaBroadcast Make(int seed) {
-    SmsAreaBroadcast r;
-    std::memset(&r, 0, sizeof r);
-    r.status = static_cast<int16_t>(seed % 3);
-    r.sn = seed * 11;
-    r.msgid = 4352 + seed;
-    r.pageindex = seed % 4 + 1;
-    r.dctype = 15;
-    SetText(r.recvtime, u"20240101" + Sample(seed, 6));
-    SetText(r.data, u"Typhoon warning " + Sample(seed, 40));
-    r.datalen = 99;  // kept as given
-    return r;
-  }
-};
-
-template <>
-struct Traits<SmsFilter> : EntryIdTraits<SmsFilter> {
-  static constexpr const char* kTable = "SmsFilter";
-  ZU_TRAITS_FUNCTIONS(SmsFilter)
-  static SmsFilter Make(int seed) {
-    SmsFilter r;
-    std::memset(&r, 0, sizeof r);
-    r.folderid = seed % 20 + 1;  // need not name an existing folder
-    r.ftype = static_cast<int16_t>(seed % 4);
-    r.fattr = static_cast<int16_t>(-seed);
-    SetText(r.tel, u"1065" + Sample(seed, 8));
-    SetText(r.name, Sample(seed, 6));
-    return r;
-  }
-};
-
-template <>
-struct Traits<SmsRecieverHistory> : EntryIdTraits<SmsRecieverHistory> {
-  static constexpr const char* kTable = "SmsReceiverHistory";
-  ZU_TRAITS_FUNCTIONS(SmsReceiverHistory)
-  static SmsRecieverHistory Make(int seed) {
-    SmsRecieverHistory r;
-    std::memset(&r, 0, sizeof r);
-    SetText(r.tel, u"139" + Sample(seed, 8));
-    SetText(r.name, u"\u738b " + Sample(seed, 4));
-    r.privmode = static_cast<int16_t>(seed % 2);
-    SetText(r.lastdate, u"2024010" + Sample(seed, 1));
-    return r;
-  }
-};
-
-template <>
-struct Traits<SmsPhrase> : EntryIdTraits<SmsPhrase> {
-  static constexpr const char* kTable = "SmsPhrase";
-  ZU_TRAITS_FUNCTIONS(SmsPhrase)
-  static SmsPhrase Make(int seed) {
-    SmsPhrase r;
-    std::memset(&r, 0, sizeof r);
-    SetText(r.content, u"On my way, " + Sample(seed, 10));
-    r.impBool = static_cast<int16_t>(seed % 2 ? -seed : seed);
-    return r;
-  }
-};
-
 // Make(seed) with every text as long as its field holds (a cell broadcast's
-// receive time as its column holds) and every number at one extreme or the
-// other, field by field through the family's own field table.
+// receive time as its column holds) and every number at an extreme.
 template <typename Record>
 Record Longest(int seed) {
   Record r = Traits<Record>::Make(seed);
-  bool low = seed % 2;
-  for (const Field& f : FamilyOf<Record>().row_fields) {
-    auto* at = reinterpret_cast<char*>(&r) + f.offset;
-    low = !low;
-    if (f.offset == offsetof(Record, id)) continue;
-    if (f.kind == FieldKind::kText) {
-      auto* text = reinterpret_cast<char16_t*>(at);
-      const std::u16string fill = Sample(seed, f.size / sizeof(char16_t) - 1);
-      std::memcpy(text, fill.c_str(), (fill.size() + 1) * sizeof(char16_t));
-    } else if (f.kind == FieldKind::kInt16) {
-      const int16_t v = low ? std::numeric_limits<int16_t>::min() : INT16_MAX;
-      std::memcpy(at, &v, sizeof v);
-    } else if (f.kind == FieldKind::kInt32) {
-      const int32_t v = low ? std::numeric_limits<int32_t>::min() : INT32_MAX;
-      std::memcpy(at, &v, sizeof v);
-    }
-  }
+  Fill(r, seed, true);
   if constexpr (std::is_same_v<Record, SmsAreaBroadcast>) {
     std::memset(r.recvtime, 0, sizeof r.recvtime);
     SetText(r.recvtime, Sample(seed, 15));
