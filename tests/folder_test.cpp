@@ -121,10 +121,9 @@ TEST_F(FolderTest, FolderQueriesReturnTheUsersMatchingFoldersUpToTheCapacity) {
   SmsFolder mine = Traits<SmsFolder>::Make(1), theirs = mine;
   uint32_t id = 0, their_id = 0;
   ASSERT_EQ(store_.AddSmsFolder(mine, id), 0);
-  SmsDatabase other(2);
-  ASSERT_EQ(other.Open(), 0);
-  ASSERT_EQ(other.AddSmsFolder(theirs, their_id), 0);  // the same name, user 2's
-  other.Close();
+  StoreHandle other(2);
+  ASSERT_EQ(other.opened(), 0);
+  ASSERT_EQ(other->AddSmsFolder(theirs, their_id), 0);  // the same name, user 2's
 
   _MimerQueryFilterItem item{ZU_FOLDER_SYSTEM, ZU_OP_EQ, {1}};
   _MimerQueryOrderItem order{ZU_FOLDER_ORDER_FDID, 2};

@@ -168,14 +168,13 @@ TEST_F(HeadTest, ReadStateIsKeptBesideTheHeadForItsUserOnly) {
   ASSERT_EQ(store_.GetAllSmsUnreadHeadID(ids, 4, n), 0);
   EXPECT_EQ(std::vector<uint32_t>(ids, ids + n), (std::vector<uint32_t>{a, b}));
 
-  SmsDatabase other(2);
-  ASSERT_EQ(other.Open(), 0);
+  StoreHandle other(2);
+  ASSERT_EQ(other.opened(), 0);
   int32_t read = -1;
-  EXPECT_EQ(other.SetSmsHeadRead(a, 1), 100);
-  EXPECT_EQ(other.GetSmsHeadRead(a, read), 100);
-  ASSERT_EQ(other.GetSmsUnreadHeadCount(n), 0);
+  EXPECT_EQ(other->SetSmsHeadRead(a, 1), 100);
+  EXPECT_EQ(other->GetSmsHeadRead(a, read), 100);
+  ASSERT_EQ(other->GetSmsUnreadHeadCount(n), 0);
   EXPECT_EQ(n, 0u);
-  other.Close();
   EXPECT_EQ(store_.SetSmsHeadRead(999999, 0), 100);
   EXPECT_FALSE(LastError().empty());
 
@@ -403,15 +402,14 @@ TEST_F(HeadTest, AMultimediaMessageIsStoredWholeReadInPiecesAndGoesWithItsHead) 
   EXPECT_EQ(GetZuSmsMmsPartData(&store_, id, 1, 0, nullptr, 1, &read), -1);
 
   // Another user sees nothing of it and deletes nothing of it.
-  SmsDatabase other(2);
-  ASSERT_EQ(other.Open(), 0);
-  EXPECT_EQ(GetZuSmsMms(&other, id, &mms, &n, &n, &n), 100);
-  EXPECT_EQ(GetZuSmsMmsPartData(&other, id, 1, 0, piece, sizeof piece, &read), 100);
-  EXPECT_EQ(GetAllZuSmsMmsPart(&other, id, parts, 3, &n), 0);
+  StoreHandle other(2);
+  ASSERT_EQ(other.opened(), 0);
+  EXPECT_EQ(GetZuSmsMms(other, id, &mms, &n, &n, &n), 100);
+  EXPECT_EQ(GetZuSmsMmsPartData(other, id, 1, 0, piece, sizeof piece, &read), 100);
+  EXPECT_EQ(GetAllZuSmsMmsPart(other, id, parts, 3, &n), 0);
   EXPECT_EQ(n, 0u);
-  EXPECT_EQ(DeleteZuSmsHead(&other, id), 0);
-  EXPECT_EQ(DeleteAllZuSmsHead(&other), 0);
-  other.Close();
+  EXPECT_EQ(DeleteZuSmsHead(other, id), 0);
+  EXPECT_EQ(DeleteAllZuSmsHead(other), 0);
   EXPECT_EQ(rows(), "1|1|2|2|3\n");
 
   // Gone with its head: the library's delete, and another program's.

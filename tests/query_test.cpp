@@ -38,8 +38,8 @@ class QueryTest : public OpenStoreTest<SmsDatabase> {
     OpenStoreTest::SetUp();
     // User 1: twelve heads over folders 1 to 3; user 2: the same heads, which
     // match every filter that user 1's match.
-    SmsDatabase other(2);
-    ASSERT_EQ(other.Open(), 0);
+    StoreHandle other(2);
+    ASSERT_EQ(other.opened(), 0);
     const char16_t* names[] = {u"Alice", u"Bob", u"alice%", u"Carol_1", u"\u674e\u96f7", u"Dave"};
     for (int i = 0; i < 12; ++i) {
       SmsHead h = Traits<SmsHead>::Make(i);
@@ -52,9 +52,8 @@ class QueryTest : public OpenStoreTest<SmsDatabase> {
       uint32_t id = 0;
       ASSERT_EQ(store_.AddSmsHead(h, id), 0);
       mine_.push_back(h);
-      ASSERT_EQ(other.AddSmsHead(h, id), 0);
+      ASSERT_EQ(other->AddSmsHead(h, id), 0);
     }
-    other.Close();
   }
 
   // The ids of user 1's heads that `pred` picks.

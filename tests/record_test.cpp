@@ -127,32 +127,27 @@ TYPED_TEST(RecordTest, ListsNeverWriteBeyondTheirCapacity) {
   const uint32_t total = T::kSeeded + 5;
   EXPECT_EQ(this->Count(this->mine_), total);
 
+  // Each listing at capacities below, at and above the count: no more than
+  // either, nothing written beyond.
   const uint32_t kGuard = 0xDEADBEEF;
-  std::vector<uint32_t> ids(total + 3, kGuard);
+  const TypeParam guard = T::Make(50);
+  std::vector<uint32_t> ids;
+  std::vector<TypeParam> recs;
   uint32_t n = 77;
-  EXPECT_EQ(T::AllIds(this->mine_, ids.data(), 0, &n), 0);
-  EXPECT_EQ(n, 0u);
-  EXPECT_EQ(ids[0], kGuard);
-  EXPECT_EQ(T::AllIds(this->mine_, nullptr, 0, &n), 0);  // no array needed for none
-
-  EXPECT_EQ(T::AllIds(this->mine_, ids.data(), 3, &n), 0);
-  EXPECT_EQ(n, 3u);
-  EXPECT_EQ(ids[3], kGuard);
-
-  EXPECT_EQ(T::AllIds(this->mine_, ids.data(), total + 3, &n), 0);
-  EXPECT_EQ(n, total);
+  for (const uint32_t capacity : {0u, 3u, total + 2}) {
+    ids.assign(total + 3, kGuard);
+    recs.assign(total + 3, guard);
+    const uint32_t listed = std::min(capacity, total);
+    EXPECT_EQ(T::AllIds(this->mine_, ids.data(), capacity, &n), 0);
+    EXPECT_EQ(n, listed);
+    EXPECT_EQ(ids[listed], kGuard);
+    EXPECT_EQ(T::All(this->mine_, recs.data(), capacity, &n), 0);
+    EXPECT_EQ(n, listed);
+    EXPECT_EQ(std::memcmp(&recs[listed], &guard, sizeof guard), 0);
+  }
   const std::set<uint32_t> listed(ids.begin(), ids.begin() + total);
   EXPECT_EQ(listed.size(), total);
   for (uint32_t id : added) EXPECT_TRUE(listed.count(id)) << id;
-  EXPECT_EQ(ids[total], kGuard);
-
-  std::vector<TypeParam> recs(total + 2, T::Make(50));
-  const TypeParam guard = T::Make(50);
-  EXPECT_EQ(T::All(this->mine_, recs.data(), 2, &n), 0);
-  EXPECT_EQ(n, 2u);
-  EXPECT_EQ(std::memcmp(&recs[2], &guard, sizeof guard), 0);
-  EXPECT_EQ(T::All(this->mine_, recs.data(), total + 2, &n), 0);
-  EXPECT_EQ(n, total);
   int matched = 0;
   for (uint32_t i = 0; i < n; ++i) {
     const auto seed =
@@ -164,7 +159,7 @@ TYPED_TEST(RecordTest, ListsNeverWriteBeyondTheirCapacity) {
     ++matched;
   }
   EXPECT_EQ(matched, 5);
-  EXPECT_EQ(std::memcmp(&recs[total], &guard, sizeof guard), 0);
+  EXPECT_EQ(T::AllIds(this->mine_, nullptr, 0, &n), 0);  // no array needed for none
 }
 
 TYPED_TEST(RecordTest, AListingThatFailsSaysWhyAndLeavesTheCountAlone) {

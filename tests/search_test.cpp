@@ -57,13 +57,8 @@ class SearchTest : public OpenStoreTest<SmsDatabase> {
     SetText(h.name, kNames[random_() % std::size(kNames)]);
     SetText(h.recvtime, u"2024010" + std::u16string(1, u'1' + random_() % 9) + u"1200");
     uint32_t id = 0;
-    SmsDatabase other(user);
-    SmsDatabase& store = user == 1 ? store_ : other;
-    if (user != 1) {
-      EXPECT_EQ(other.Open(), 0);
-    }
-    EXPECT_EQ(store.AddSmsHead(h, id), 0) << LastError();
-    if (user != 1) other.Close();
+    StoreHandle other(user, user != 1);
+    EXPECT_EQ((user == 1 ? &store_ : other)->AddSmsHead(h, id), 0) << LastError();
     return id;
   }
 
