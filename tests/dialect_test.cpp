@@ -10,14 +10,6 @@
 namespace zusms::engine {
 namespace {
 
-// The store's own sequence starts at 1, as an initial value read as 1 would.
-TEST(DialectTest, ASequenceKeepsItsInitialValue) {
-  const Statement s = Parse(u"create unique sequence s initial_value=5;");
-  EXPECT_EQ(s.kind, StatementKind::kCreateSequence);
-  EXPECT_EQ(s.initial, 5);
-  EXPECT_EQ(s.increment, 1);
-}
-
 TEST(DialectTest, RefusesWhatItDoesNotKnow) {
   const char16_t* refused[] = {
       u"grant select on SmsHead to x",

@@ -271,19 +271,6 @@ TEST_F(EngineTest, LargeObjectsKeepTheirLengthAndReadInPieces) {
   }
 }
 
-TEST_F(EngineTest, TimestampsRoundTripAndReadWell) {
-  tagTIMESTAMP_STRUCT t{2024, 2, 29, 23, 59, 58, 0};
-  Run(u"insert into A( m, UserID) VALUES (?, ?)", t, uint32_t{1});
-  const tagTIMESTAMP_STRUCT bad{2024, 13, 1, 0, 0, 0, 0};
-  EXPECT_THROW(Run(u"insert into A( m, UserID) VALUES (?, ?)", bad, uint32_t{1}), CMimerException);
-  EXPECT_EQ(Raw("select m from A"), "2024-02-29 23:59:58\n");
-  CMimerCommand cmd(&Conn());
-  CMimerRecordSet rows;
-  Query(cmd, rows, u"select m from A");
-  const auto back = Get<tagTIMESTAMP_STRUCT>(rows, "M");
-  EXPECT_EQ(std::memcmp(&back, &t, sizeof t), 0);
-}
-
 TEST_F(EngineTest, CommandsCatchMisuseAndLeaveTheConnectionUsable) {
   CMimerCommand cmd(&Conn());
   EXPECT_THROW(cmd.ExecuteNoQuery(), CMimerException);  // nothing initialised
@@ -352,26 +339,6 @@ TEST_F(EngineTest, RecordSetsCopiesSharedTextsAndRowBounds) {
   int count = 1;
   while (rows.MoveNext() == 0) ++count;
   EXPECT_EQ(count, 5);
-}
-
-// Whatever options the linked SQLite was built with: deleted text is
-// overwritten, triggers run recursively, statement journals stay in memory.
-TEST_F(EngineTest, TheConnectionsSettingsHoldOnEveryBuildOfSqlite) {
-  auto& connection = engine::Connection::Default();
-  std::lock_guard lock(connection.Mutex());
-  for (auto [pragma, wanted] : {std::pair{"pragma secure_delete", "1"},
-                                {"pragma recursive_triggers", "1"},
-                                {"pragma temp_store", "2"}}) {
-    std::string value;
-    sqlite3_exec(
-        connection.Db(), pragma,
-        [](void* out, int, char** values, char**) {
-          *static_cast<std::string*>(out) = values[0] ? values[0] : "";
-          return 0;
-        },
-        &value, nullptr);
-    EXPECT_EQ(value, wanted) << pragma;
-  }
 }
 
 // Ill-formed UTF-8 (utfcpp's replacement; a few cases) and unpaired

@@ -18,15 +18,6 @@
 namespace zusms::testing {
 namespace {
 
-SmsHead Head(int32_t fid) {
-  SmsHead h{};
-  h.fid = fid;
-  SetText(h.content, u"see you at five");
-  SetText(h.tel, u"+4930123");
-  SetText(h.recvtime, u"20240102030405");
-  return h;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
   for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
@@ -41,7 +32,7 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
   // of the statements they ran.
   std::set<std::string> Workload() {
     StatementLog log;
-    SmsHead h = Head(1), page[8];
+    SmsHead h = Traits<SmsHead>::Make(0), page[8];  // in folder 1
     uint32_t id = 0, n = 0, ids[8];
     EXPECT_EQ(store_.AddSmsHead(h, id), 0) << LastError();
     EXPECT_EQ(store_.UpdateSmsHead(h), 0) << LastError();
@@ -64,7 +55,8 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
     uint32_t fid = 0;
     EXPECT_EQ(store_.AddSmsFolder(folder, fid), 0) << LastError();
     EXPECT_EQ(store_.UpdateSmsFolder(folder), 0) << LastError();
-    SmsHead in_folder = Head(static_cast<int32_t>(folder.FdId));
+    SmsHead in_folder = h;
+    in_folder.fid = folder.FdId;
     EXPECT_EQ(store_.AddSmsHead(in_folder, id), 0) << LastError();
     EXPECT_EQ(store_.DeleteSmsFolder(fid), 0) << LastError();
     EXPECT_EQ(store_.DeleteSmsHead(h.id), 0) << LastError();
@@ -151,7 +143,7 @@ TEST_F(PlanTest, NoStatementReadsAGrowingTableWholeUnderAnyStatistics) {
   SetEnv("ZUSMS_DB", tiny);
   SmsDatabase one(1);
   ASSERT_EQ(one.Open(), 0) << LastError();
-  SmsHead h = Head(1);
+  SmsHead h = Traits<SmsHead>::Make(0);
   uint32_t id = 0;
   ASSERT_EQ(one.AddSmsHead(h, id), 0);
   stIDUUID listed[1];
@@ -202,7 +194,7 @@ uint64_t StepsOfAnAdd(SmsDatabase& store) {
     }
     return sum;
   };
-  SmsHead h = Head(1);
+  SmsHead h = Traits<SmsHead>::Make(0);
   uint32_t id = 0;
   EXPECT_EQ(store.AddSmsHead(h, id), 0);  // every statement prepared
   const uint64_t before = steps();
@@ -236,7 +228,7 @@ TEST_F(PlanTest, AnAddDoesTheSameWorkOnALogOfAHundredThousandEntriesUnderStaleSt
 // found empty made it analyse the change log at every close, a write with
 // its syncs for every open of an unchanged store.
 TEST_F(PlanTest, OpeningAndClosingAnUnchangedStoreWritesNothing) {
-  SmsHead h = Head(1);
+  SmsHead h = Traits<SmsHead>::Make(0);
   uint32_t id = 0;
   ASSERT_EQ(store_.AddSmsHead(h, id), 0) << LastError();
   Grow(3000);

@@ -10,7 +10,6 @@
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
 #include "TestDb.h"
-#include "TestPeer.h"
 
 namespace zusms::testing {
 namespace {
@@ -121,14 +120,6 @@ TEST_F(StoreTest, MissingUserTableFailsTheOpenNamingTheTableAndIsRepairedLater) 
     EXPECT_NE(Tables().find(table), std::string::npos) << table;
   }
   EXPECT_EQ(Raw("select ver from tbl_zu_sms_ver"), "20080910\n");  // not written twice
-}
-
-TEST_F(StoreTest, DropTablesDropsTheDatabank) {
-  SmsDatabase store(1);
-  ASSERT_EQ(store.Open(), 0);
-  EXPECT_EQ(SmsDatabaseTestPeer::DropTables(store), 0);
-  EXPECT_EQ(Tables(), "tbl_zu_user\n");
-  EXPECT_EQ(SmsDatabaseTestPeer::DropTables(store), 0);  // an engine error also gives 0
 }
 
 TEST_F(StoreTest, StoresShareOneConnectionCountedPerStore) {
