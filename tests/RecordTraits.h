@@ -46,6 +46,38 @@ inline std::u16string Sample(int seed, size_t length) {
   return s;
 }
 
+// Texts people and other programs leave in a store: the empty one first,
+// white space and invisible characters, letters whose folding changes length
+// or leaves ASCII, accents composed and not, Chinese, emoji, Arabic and
+// Persian, control characters, markup, numbers and times.
+inline const std::u16string kOddTexts[] = {u"",
+                                           u" ",
+                                           u"   \t ",
+                                           u"\ufeffhello",
+                                           u"\u200b\u200e\u2060 \u00a0",
+                                           u"e\u0301",
+                                           u"\u5f20\u4f1f \u751f\u65e5\u5feb\u4e50",
+                                           u"\U0001F600\U0001F44D\U0001F3FD",
+                                           u"line\nbreak\r\n\ttab",
+                                           u"<b>&amp;\"quoted\" 'single'</b>",
+                                           u"\u0645\u0631\u062d\u0628\u0627 \u202e",
+                                           u"\x01\x1f\x7f\u0085\u2028",
+                                           u"+86 138 0013 8000",
+                                           u"0",
+                                           u"20240102030405",
+                                           u"19850101000000",
+                                           u"Straße STRASSE strasse",
+                                           u"Caf\u00e9 cafe\u0301 CAF\u00c9",
+                                           u"\u212a kelvin \u212b",
+                                           u"\u6211\u4eec\u660e\u5929\u89c1\u9762\u5427",
+                                           u"\u751f\u65e5\u5feb\u4e50 \U0001F382\U0001F382",
+                                           u"\u0633\u0644\u0627\u0645 \u062f\u0648\u0633\u062a",
+                                           u"\ufb03 ffi office \u0130stanbul",
+                                           u"tab\there\u00a0nbsp\u3000ideo  spaces",
+                                           u"call 138 0013 8000 or +8613800138000",
+                                           u"\u1f08\u0345 \u1f88 \u03b1\u0313\u0345 greek",
+                                           u"\"quoted\" 100% _under_"};
+
 // Sets every number and text of `r` but its id from `seed`, field by field
 // through the family's own field table: numbers that differ by seed and
 // field and texts of a few characters or, when `longest`, every text as long

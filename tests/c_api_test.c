@@ -97,12 +97,9 @@ int main(void) {
   RemoveDatabase(path);
 
   CHECK(OpenZuSmsDB(NULL) == -1 && GetZuSmsLastError(error, 64) > 0 && IsZuSmsLastErrorBusy() == 0);
-  CHECK(InitZuSmsDB(&store, 42) == 0);
-  CHECK(store != NULL);
-  CHECK(OpenZuSmsDB(store) == 0);
-  CHECK(GetZuSmsLastError(error, 64) == 0);
-  CHECK(CloseZuSmsDB(store) == 0);
-  CHECK(OpenZuSmsDB(store) == 0);
+  CHECK(InitZuSmsDB(&store, 42) == 0 && store != NULL);
+  CHECK(OpenZuSmsDB(store) == 0 && GetZuSmsLastError(error, 64) == 0);
+  CHECK(CloseZuSmsDB(store) == 0 && OpenZuSmsDB(store) == 0);
 
   /* The library finds the UUID library beside itself (Linux: through its run
    * path, with no environment set; Windows: beside the program). */
@@ -115,11 +112,9 @@ int main(void) {
     head.content[1] = u'i';
     memcpy(head.tel, u"138-0013-8000", sizeof u"138-0013-8000");
     head.fid = 1;
-    CHECK(AddZuSmsHead(store, &head, &id) == 0);
-    CHECK(id != 0 && (uint32_t)head.id == id);
+    CHECK(AddZuSmsHead(store, &head, &id) == 0 && id != 0 && (uint32_t)head.id == id);
     CHECK((head.uuid[8] & 0xC0) == 0x80);
-    CHECK(GetZuSmsHead(store, id, &back) == 0);
-    CHECK(back.content[1] == u'i' && back.content[2] == 0);
+    CHECK(GetZuSmsHead(store, id, &back) == 0 && back.content[1] == u'i' && back.content[2] == 0);
     CHECK(GetZuSmsHeadCount(store, &n) == 0 && n == 1);
     CHECK(SetZuSmsHeadRead(store, id, 0) == 0); /* unread, for the conversations below */
     CHECK(GetZuSmsHeadRead(store, id, NULL) == -1);
@@ -150,8 +145,7 @@ int main(void) {
       CHECK(ListZuSmsPersons(store, 0, NULL, 2, &n, NULL) == -1);
       CHECK(ListZuSmsConversation(store, NULL, 0, ids, 2, &n, NULL) == -1);
     }
-    CHECK(DeleteZuSmsHead(store, id) == 0);
-    CHECK(GetZuSmsUnreadHeadCount(store, &n) == 0 && n == 0);
+    CHECK(DeleteZuSmsHead(store, id) == 0 && GetZuSmsUnreadHeadCount(store, &n) == 0 && n == 0);
     CHECK(GetZuSmsHeadCount(store, &n) == 0 && n == 0);
     CHECK(GetZuSmsHeadCount(store, NULL) == -1);
   }
@@ -176,8 +170,7 @@ int main(void) {
     SmsDatabase *other = NULL;
     char16_t value[4], name[ZU_SETTING_NAME_MAX + 2], text[ZU_SETTING_VALUE_MAX + 2];
     uint32_t length = 9;
-    CHECK(GetZuSmsSetting(store, u"region", value, 4, &length) == 100);
-    CHECK(length == 0 && value[0] == 0);
+    CHECK(GetZuSmsSetting(store, u"region", value, 4, &length) == 100 && length == 0 && !value[0]);
     CHECK(SetZuSmsSetting(store, u"region", u"CN") == 0);
     CHECK(SetZuSmsSetting(store, u"region", u"DE") == 0);
     CHECK(CloseZuSmsDB(store) == 0 && OpenZuSmsDB(store) == 0);
@@ -229,8 +222,8 @@ int main(void) {
     part.part.datalen = sizeof data;
     addr.address[0] = u'1';
     addr.type = ZU_MMS_FROM;
-    CHECK(AddZuSmsMms(store, &head, &mms, NULL, 0, &part, 1, &addr, 0, &id) == -1);
-    CHECK(GetZuSmsLastError(error, 64) > 0);
+    CHECK(AddZuSmsMms(store, &head, &mms, NULL, 0, &part, 1, &addr, 0, &id) == -1 &&
+          GetZuSmsLastError(error, 64) > 0);
     /* The add's checks without the add, a part by its description. */
     CHECK(CheckZuSmsMms(store, &head, &mms, NULL, 0, &part.part, 1, &addr, 0) == -1);
     CHECK(CheckZuSmsMms(store, &head, &mms, NULL, 0, &part.part, 1, &addr, 1) == 0);
@@ -238,12 +231,12 @@ int main(void) {
     CHECK(CheckZuSmsMms(store, &head, &mms, NULL, 0, &part.part, 1, &addr, 1) == -1);
     CHECK(GetZuSmsMmsCount(store, &n) == 0 && n == 0);
     part.part.textlen = 0;
-    CHECK(AddZuSmsMms(store, &head, &mms, NULL, 0, &part, 1, &addr, 1, &id) == 0);
-    CHECK(id != 0 && (uint32_t)head.id == id);
+    CHECK(AddZuSmsMms(store, &head, &mms, NULL, 0, &part, 1, &addr, 1, &id) == 0 && id != 0 &&
+          (uint32_t)head.id == id);
     CHECK(GetZuSmsMmsCount(store, &n) == 0 && n == 1);
     CHECK(GetAllZuSmsMmsID(store, &read, 1, &n) == 0 && n == 1 && read == id);
-    CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 0);
-    CHECK(back.mtype == 132 && attrs == 0 && parts == 1 && addrs == 1);
+    CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 0 && back.mtype == 132 &&
+          attrs == 0 && parts == 1 && addrs == 1);
     {
       /* The whole part streamed: every byte in order, in pieces of 300; a
        * sink that stops; no such part; another user's part. */
@@ -287,12 +280,11 @@ int main(void) {
             n == 2);
       CHECK(DeleteZuSmsHead(store, from) == 0);
     }
-    CHECK(DeleteZuSmsHead(store, id) == 0);
-    CHECK(GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 100);
+    CHECK(DeleteZuSmsHead(store, id) == 0 &&
+          GetZuSmsMms(store, id, &back, &attrs, &parts, &addrs) == 100);
     CHECK(GetZuSmsMmsCount(store, &n) == 0 && n == 0);
   }
-  CHECK(CloseZuSmsDB(store) == 0);
-  CHECK(UninitZuSmsDB(store) == 0);
+  CHECK(CloseZuSmsDB(store) == 0 && UninitZuSmsDB(store) == 0);
 
   /* Every function taking a store refuses a null one before it reads any
    * other argument (all null here: a missing check would crash or name one). */

@@ -170,29 +170,22 @@ TEST_F(FolderTest, FolderQueriesReturnTheUsersMatchingFoldersUpToTheCapacity) {
 
 // Folders that cannot be written or numbered: the add fails with -1, its
 // reason and nothing stored; an open cannot seed a new user's folders.
-class FolderFailureTest : public FolderTest {
- protected:
-  void SetUp() override {
-    FolderTest::SetUp();
-    Raw("create trigger refuse before insert on SmsFolder begin select raise(abort, 'no "
-        "folders'); end");
-  }
-  SmsFolder rec_ = Traits<SmsFolder>::Make(1);
-  uint32_t id_ = 9;
-};
-
-TEST_F(FolderFailureTest, AFolderThatCannotBeWrittenOrNumberedFailsTheAdd) {
-  EXPECT_EQ(store_.AddSmsFolder(rec_, id_), -1);
-  EXPECT_EQ(id_, 9u);
+TEST_F(FolderTest, AFolderThatCannotBeWrittenOrNumberedFailsTheAdd) {
+  Raw("create trigger refuse before insert on SmsFolder begin select raise(abort, 'no "
+      "folders'); end");
+  SmsFolder rec = Traits<SmsFolder>::Make(1);
+  uint32_t id = 9;
+  EXPECT_EQ(store_.AddSmsFolder(rec, id), -1);
+  EXPECT_EQ(id, 9u);
   EXPECT_NE(LastError().find("no folders"), std::string::npos) << LastError();
   {
     const Deny deny(SQLITE_READ, "fid");  // the messages still naming a number
-    EXPECT_EQ(store_.AddSmsFolder(rec_, id_), -1);
+    EXPECT_EQ(store_.AddSmsFolder(rec, id), -1);
     EXPECT_NE(LastError().find("fid"), std::string::npos) << LastError();
   }
   {
     const Deny deny(SQLITE_FUNCTION, "max");  // the highest number
-    EXPECT_EQ(store_.AddSmsFolder(rec_, id_), -1);
+    EXPECT_EQ(store_.AddSmsFolder(rec, id), -1);
     EXPECT_NE(LastError().find("not authorized"), std::string::npos) << LastError();
   }
   SmsDatabase other(2);  // a new user's open that cannot seed its folders fails

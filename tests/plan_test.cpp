@@ -8,6 +8,7 @@
 #include <functional>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,14 +18,6 @@
 
 namespace zusms::testing {
 namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-    out.push_back(text.substr(at, end - at));
-  }
-  return out;
-}
 
 class PlanTest : public OpenStoreTest<SmsDatabase> {
  protected:
@@ -87,7 +80,8 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
     }
     const std::regex whole(R"(^(SCAN (\w+)|SEARCH (\w+) USING (COVERING )?INDEX \w+$))");
     std::vector<std::string> out;
-    for (std::string line : Lines(Sql("EXPLAIN QUERY PLAN " + sql))) {
+    std::istringstream plan(Sql("EXPLAIN QUERY PLAN " + sql));
+    for (std::string line; std::getline(plan, line);) {
       for (int i = 0; i < 3; ++i) line.erase(0, line.find('|') + 1);  // id|parent|notused|detail
       std::smatch m;
       if (std::regex_search(line, m, whole) && names.contains(m[2].matched ? m[2] : m[3])) {
@@ -102,7 +96,8 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
   std::vector<std::string> TriggerStatements() {
     std::vector<std::string> out;
     const std::regex row(R"re(\b(NEW|OLD)\.("[^"]+"|\w+))re");
-    for (const auto& sql : Lines(Sql("SELECT sql FROM sqlite_schema WHERE type = 'trigger'"))) {
+    std::istringstream triggers(Sql("SELECT sql FROM sqlite_schema WHERE type = 'trigger'"));
+    for (std::string sql; std::getline(triggers, sql);) {
       const size_t begin = sql.find(" BEGIN ") + 7;
       if (const size_t when = sql.find(" WHEN "); when < begin) {
         out.push_back(
