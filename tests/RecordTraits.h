@@ -157,31 +157,15 @@ struct Traits<SmsFolder> : PlainTraits<SmsFolder> {
   ZU_TRAITS_FUNCTIONS(SmsFolder)
 };
 
-// The heads' values are what the query tests select by.
+// A head in a default folder, with a valid UUID (kept by the add) of its own.
 template <>
 struct Traits<SmsHead> : PlainTraits<SmsHead> {
   ZU_TRAITS_FUNCTIONS(SmsHead)
   static SmsHead Make(int seed) {
-    SmsHead r;
-    std::memset(&r, 0, sizeof r);
-    r.index = static_cast<int16_t>(seed);
-    r.type = static_cast<int16_t>(-seed);
+    SmsHead r = PlainTraits<SmsHead>::Make(seed);
     r.fid = seed % 14 + 1;
-    r.batid = seed * 1000;
-    SetText(r.createtime, u"20240101" + Sample(seed, 4));
-    SetText(r.tel, u"+86" + Sample(seed, 11));
-    SetText(r.name, Sample(seed, 12) + u" \u5f20\u4e09");
-    SetText(r.recvtime, u"20240102" + Sample(seed, 4));
-    SetText(r.content, Sample(seed, 200));
-    r.privmode = 1;
-    r.ccid = static_cast<int16_t>(seed + 1);
-    r.lockflag = seed % 2;
-    r.oldfid = -seed;
-    r.impt = 2;
-    r.longsms = 0;
-    SetText(r.operid, Sample(seed, 5));
     for (int i = 0; i < 16; ++i) r.uuid[i] = static_cast<uint8_t>(seed + i + 1);
-    r.uuid[8] = 0x80;  // a valid UUID, so it is kept
+    r.uuid[8] = 0x80;
     return r;
   }
 };
