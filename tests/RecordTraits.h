@@ -40,9 +40,7 @@ void SetText(char16_t (&field)[N], const std::u16string& text) {
 // A text of `length` characters that differs by seed.
 inline std::u16string Sample(int seed, size_t length) {
   std::u16string s;
-  for (size_t i = 0; i < length; ++i) {
-    s += static_cast<char16_t>(u'a' + (seed + static_cast<int>(i)) % 26);
-  }
+  for (size_t i = 0; i < length; ++i) s += static_cast<char16_t>(u'a' + (seed + int(i)) % 26);
   return s;
 }
 
@@ -105,15 +103,10 @@ void Fill(Record& r, int seed, bool longest) {
   }
 }
 
-// Each Traits<Record> says, besides the functions and how to make a record:
-//  kSeeded: rows every user has once the store is open (never deleted);
-//  kMissingGet, kMissingUpdate: the status of a Get or Update of a missing row;
-//  KeepAssigned(to, from): copies the fields the store assigns on Add and
-//    never changes afterwards from a stored record into an expected one;
-//  kAddSetsIdFirst: Add sets rec.id from *newId before the insert, so a
-//    failed add leaves the entry value of *newId in the record.
-// Families whose Add, Update and Get follow the pattern exactly (0 for a
-// missing row) and whose users start with no rows.
+// Besides the functions and Make: kSeeded, the rows a user has from the
+// open; kMissingGet/kMissingUpdate, the status for a missing row;
+// KeepAssigned, copies what Add assigns into an expected record;
+// kAddSetsIdFirst, a failed add leaves *newId's entry value in rec.id.
 template <typename Record>
 struct PlainTraits {
   static constexpr uint32_t kSeeded = 0;

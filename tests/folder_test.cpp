@@ -161,6 +161,7 @@ TEST_F(FolderTest, FolderQueriesReturnTheUsersMatchingFoldersUpToTheCapacity) {
     n = 77;
     EXPECT_EQ(QueryZuSmsFolder(&store_, &filter, recs, 16, &n), -1);
     EXPECT_EQ(QueryZuSmsFolderID(&store_, &filter, ids, 4, &n), -1);
+    EXPECT_EQ(QueryZuSmsFolderCount(&store_, &filter, &n), -1);
     EXPECT_EQ(n, 77u);
     EXPECT_FALSE(LastError().empty());
   }

@@ -82,9 +82,8 @@ TEST_F(HeadTest, AValidUuidIsStoredAsGivenAndAnInvalidOneReplacedAndListedAsStor
   EXPECT_EQ(Column("lower(hex(uuid))", id), std::string(32, '0') + "\n");
 }
 
-// An add that needs a new UUID fails, -1 naming the cause, with the record
-// and the id untouched and nothing stored; with a library that loads, one
-// with a valid UUID goes on.
+// -1 naming the cause, record and id untouched, nothing stored; with a
+// library that loads, an add with a valid UUID goes on.
 TEST_F(HeadTest, WithoutAUuidLibraryThatWorksAnAddNeedingAUuidFailsAndTouchesNothing) {
   struct Case {
     const char16_t* library;
@@ -117,10 +116,8 @@ TEST_F(HeadTest, WithoutAUuidLibraryThatWorksAnAddNeedingAUuidFailsAndTouchesNot
   EXPECT_EQ(Raw("select count(*) from SmsHead"), std::to_string(stored) + "\n");
 }
 
-// A text with no terminating zero in its field is refused on write, nothing
-// written and the neighbouring field never read as part of it; one longer
-// than its field, written by another program, is read cut where a character
-// ends.
+// The neighbouring field is never read as part of an unterminated text; one
+// longer than its field (another program's) is read cut.
 TEST_F(HeadTest, AnUnterminatedTextIsRefusedAndALongerOneCutWhereACharacterEnds) {
   SmsHead rec = Traits<SmsHead>::Make(1);
   uint32_t id = 0;
@@ -147,10 +144,8 @@ TEST_F(HeadTest, AnUnterminatedTextIsRefusedAndALongerOneCutWhereACharacterEnds)
   EXPECT_EQ(store_.UpdateSmsHead(back), 0) << LastError();  // what was read writes back
 }
 
-// Read state lives beside the record: unread only once marked, restricted
-// to the user, stamped into ModifyTime when it changes, gone with its head;
-// a row left by a program that deleted its head without foreign keys never
-// counts.
+// Unread only once marked, the user's own, stamped into ModifyTime when it
+// changes, gone with its head; a row another program left never counts.
 TEST_F(HeadTest, ReadStateIsKeptBesideTheHeadForItsUserOnly) {
   uint32_t a = 0, b = 0, n = 0, ids[4] = {};
   SmsHead ra = Traits<SmsHead>::Make(1), rb = Traits<SmsHead>::Make(2);
@@ -260,9 +255,8 @@ TEST_F(HeadTest, ListsStopAtTheLastRowWhenRowsVanishedAfterTheCount) {
   EXPECT_EQ(std::memcmp(&recs[3], untouched.data(), sizeof(SmsHead)), 0);
 }
 
-// A multimedia message is a head with the rows it owns: stored whole or not
-// at all, read back in order and in pieces, the user's own, gone with its
-// head whoever deletes it.
+// A head with the rows it owns: all or nothing, the user's own, gone with
+// its head whoever deletes it.
 TEST_F(HeadTest, AMultimediaMessageIsStoredWholeReadInPiecesAndGoesWithItsHead) {
   struct Input {
     SmsHead head = Traits<SmsHead>::Make(1);
@@ -422,9 +416,8 @@ TEST_F(HeadTest, AMultimediaMessageIsStoredWholeReadInPiecesAndGoesWithItsHead) 
   Raw("delete from SmsHead");
   EXPECT_EQ(rows(), "0|0|0|0|0\n");
 
-  // Inside a batch, a call that gives up having written nothing (a read of a
-  // message that is not there) leaves the batch as it was; one that gives up
-  // having written fails the whole batch, and nothing after it is stored.
+  // In a batch, a call that fails having written nothing leaves the batch
+  // alone; one that fails having written fails it whole.
   ASSERT_EQ(BeginZuSmsBatch(&store_), 0);
   ASSERT_EQ(in.Add(store_, id), 0);
   EXPECT_EQ(GetZuSmsMms(&store_, id + 1000, &mms, &n, &n, &n), 100);

@@ -143,8 +143,8 @@ std::vector<std::u16string> Shared(SmsDatabase* db, const FolderNames& names, Fo
 // "Recovered", folders named like numbers renamed.
 std::vector<std::vector<std::u16string>> Contents(SmsDatabase* db, bool as_imported = false) {
   FolderNames names;
-  const std::vector<SmsFolder> all = All<SmsFolder>(db);
-  for (const SmsFolder& f : all) {
+  std::vector<std::u16string> folders;
+  for (const SmsFolder& f : All<SmsFolder>(db)) {
     names[f.FdId] = f.fname;
     // A name of digits alone would read as a folder number in the tool.
     const std::u16string name(f.fname);
@@ -152,22 +152,15 @@ std::vector<std::vector<std::u16string>> Contents(SmsDatabase* db, bool as_impor
         name.find_first_not_of(u"0123456789") == std::u16string::npos) {
       names[f.FdId] += u" (imported)";
     }
-  }
-  std::vector<std::u16string> folders;
-  for (const SmsFolder& f : all) {
     folders.push_back(FolderKey(names, f.FdId, u"") + u" " +
                       engine::ToUtf16(std::to_string(f.password) + " " +
                                       std::to_string(f.privmode) + " " + std::to_string(f.system)));
   }
   const std::u16string missing = as_imported ? u"named Recovered" : u"";
-  auto heads = Shared<SmsHead>(
-      db, names,
-      [](SmsHead& h) {
-        return std::vector{&h.fid, &h.oldfid};
-      },
-      missing);
-  auto filters = Shared<SmsFilter>(
-      db, names, [](SmsFilter& f) { return std::vector{&f.folderid}; }, missing);
+  const auto head_folders = [](SmsHead& h) { return std::vector{&h.fid, &h.oldfid}; };
+  const auto filter_folders = [](SmsFilter& f) { return std::vector{&f.folderid}; };
+  auto heads = Shared<SmsHead>(db, names, head_folders, missing);
+  auto filters = Shared<SmsFilter>(db, names, filter_folders, missing);
   const auto stranded = [&](const std::u16string& r) { return r.starts_with(missing + u"|"); };
   if (as_imported && (std::any_of(heads.begin(), heads.end(), stranded) ||
                       std::any_of(filters.begin(), filters.end(), stranded))) {

@@ -84,9 +84,8 @@ TEST_F(StoreTest, ABusyFileIsToldApartFromOtherFailures) {
   EXPECT_EQ(IsZuSmsLastErrorBusy(), 0);
 }
 
-// Without the version (a creation that stopped after the databank and
-// sequence) a missing record table is made again, and the attempt repeats on
-// every open.
+// Without the version (a creation that stopped early) a missing record
+// table is made again, on every open.
 TEST_F(StoreTest, AMissingRecordTableIsCreatedOnEveryOpenWithoutTheVersion) {
   {
     SmsDatabase store(1);

@@ -109,22 +109,5 @@ TEST_F(SyncTest, TimesInEveryFormSQLiteReadsAreListedAndOthersAreZero) {
   }
 }
 
-TEST_F(SyncTest, OtherFamiliesListNothingAndTouchNothing) {
-  struct {
-    stIDModifyTime times[2];
-    stIDUUID uuids[2];
-    stDateTime t;
-  } out, before;
-  std::memset(&out, 0x5A, sizeof out);
-  std::memset(&before, 0x5A, sizeof before);
-  uint32_t n = 1234;
-  // The folder family has rows, and still lists none of them.
-  EXPECT_EQ(store_.GetAllSmsFolderIDModifyTime(out.times, 2, n), 0);
-  EXPECT_EQ(store_.GetAllSmsFolderIDUUID(out.uuids, 2, n), 0);
-  EXPECT_EQ(store_.GetSmsFolderModifyTime(1, out.t), 0);
-  EXPECT_EQ(n, 1234u);
-  EXPECT_EQ(std::memcmp(&out, &before, sizeof out), 0);
-}
-
 }  // namespace
 }  // namespace zusms::testing
