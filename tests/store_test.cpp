@@ -195,12 +195,6 @@ TEST_F(StoreTest, BatchesCommitTogetherAndRollBackWhole) {
   EXPECT_EQ(Raw("select count(*) from SmsFolder where UserID = 9"), "14\n");
 }
 
-TEST_F(StoreTest, CommandsOnAClosedStoreFail) {
-  CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
-  EXPECT_THROW(cmd.InitCommand(u"select ver from tbl_zu_sms_ver"), CMimerException);
-  EXPECT_NE(LastError().find("not open"), std::string::npos);
-}
-
 TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
   // A folder that is a regular file: refused even for root.
   const std::string blocker = dir_.path() + "/plainfile";
@@ -226,7 +220,10 @@ TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
   UnsetEnv(kDataHomeVariable);
 }
 
-TEST_F(StoreTest, NullHandlesUnopenedStoresAndLastErrorAtTheBoundary) {
+TEST_F(StoreTest, NullHandlesUnopenedStoresClosedStoresAndLastErrorAtTheBoundary) {
+  CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
+  EXPECT_THROW(cmd.InitCommand(u"select ver from tbl_zu_sms_ver"), CMimerException);
+  EXPECT_NE(LastError().find("not open"), std::string::npos);
   {
     StoreHandle unopened(0, false);
     EXPECT_NE(static_cast<SmsDatabase*>(unopened), nullptr);
