@@ -1,6 +1,5 @@
-// The indexes made at open: present on new and earlier files, chosen by the
-// queries they are for, never by the unordered listings (which keep
-// returning rows in id order).
+// The indexes made at open: on new and earlier files, chosen by the queries
+// they are for, never by the unordered listings (rows in id order).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 

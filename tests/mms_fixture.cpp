@@ -1,14 +1,12 @@
 // Adds multimedia messages to the store ZUSMS_DB names, for the tool's
 // tests, through the library's own add: a JSON array on standard input, one
-// object a message; prints the new ids as a JSON array.
-//
+// object a message; prints the new ids as a JSON array. A part's data is
+// `size` bytes, byte i being (i * 31 + seed) % 251.
 //   {"tel": "+15550001", "time": "20240301120000", "type": 1, "folder": 1,
 //    "content": "...", "subject": "...", "attrs": [["name", "value"]],
 //    "addrs": [["+15550001", 137], ["+15550002", 151]],
 //    "parts": [{"ctype": "image/jpeg", "name": "...", "fname": "...", "cl": "...",
 //               "text": "...", "size": 1000, "seed": 7}]}
-//
-// A part's data is `size` bytes, byte i being (i * 31 + seed) % 251.
 #include <utf8cpp/utf8.h>
 
 #include <cstdint>

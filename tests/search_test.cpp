@@ -1,6 +1,5 @@
-// Searches and conversations answer from the index exactly what reading
-// every message answers, whoever changed the messages and however the index
-// came to be behind, missing or made by another version.
+// Searches and conversations answer from the index what reading every
+// message answers, whoever changed the messages, the index behind or gone.
 #include <fstream>
 #include <map>
 #include <random>
