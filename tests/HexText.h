@@ -7,12 +7,8 @@
 #include <string>
 
 inline std::string Hex(const uint8_t* b) {
-  std::string out;
-  char buf[3];
-  for (int i = 0; i < 16; ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", b[i]);
-    out += buf;
-  }
+  char out[33];
+  for (int i = 0; i < 16; ++i) std::snprintf(out + 2 * i, 3, "%02x", b[i]);
   return out;
 }
 

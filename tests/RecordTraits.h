@@ -3,9 +3,9 @@
 #ifndef ZUSMS_TESTS_RECORDTRAITS_H_
 #define ZUSMS_TESTS_RECORDTRAITS_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <type_traits>
 
@@ -19,6 +19,7 @@ struct Traits;
 
 // The exported functions of a family, under names the tests share.
 #define ZU_TRAITS_FUNCTIONS(Name)                      \
+  static constexpr const char* kTable = #Name;         \
   static constexpr auto Add = AddZu##Name;             \
   static constexpr auto Update = UpdateZu##Name;       \
   static constexpr auto Delete = DeleteZu##Name;       \
@@ -39,21 +40,73 @@ void SetText(char16_t (&field)[N], const std::u16string& text) {
 // A text of `length` characters that differs by seed.
 inline std::u16string Sample(int seed, size_t length) {
   std::u16string s;
-  for (size_t i = 0; i < length; ++i) {
-    s += static_cast<char16_t>(u'a' + (seed + static_cast<int>(i)) % 26);
-  }
+  for (size_t i = 0; i < length; ++i) s += static_cast<char16_t>(u'a' + (seed + int(i)) % 26);
   return s;
 }
 
-// Each Traits<Record> says, besides the functions and how to make a record:
-//  kSeeded: rows every user has once the store is open (never deleted);
-//  kMissingGet, kMissingUpdate: the status of a Get or Update of a missing row;
-//  KeepAssigned(to, from): copies the fields the store assigns on Add and
-//    never changes afterwards from a stored record into an expected one;
-//  kAddSetsIdFirst: Add sets rec.id from *newId before the insert, so a
-//    failed add leaves the entry value of *newId in the record.
-// Families whose Add, Update and Get follow the pattern exactly (0 for a
-// missing row) and whose users start with no rows.
+// Texts people and other programs leave in a store: the empty one first,
+// white space and invisible characters, letters whose folding changes length
+// or leaves ASCII, accents composed and not, Chinese, emoji, Arabic and
+// Persian, control characters, markup, numbers and times.
+inline const std::u16string kOddTexts[] = {u"",
+                                           u" ",
+                                           u"   \t ",
+                                           u"\ufeffhello",
+                                           u"\u200b\u200e\u2060 \u00a0",
+                                           u"e\u0301",
+                                           u"\u5f20\u4f1f \u751f\u65e5\u5feb\u4e50",
+                                           u"\U0001F600\U0001F44D\U0001F3FD",
+                                           u"line\nbreak\r\n\ttab",
+                                           u"<b>&amp;\"quoted\" 'single'</b>",
+                                           u"\u0645\u0631\u062d\u0628\u0627 \u202e",
+                                           u"\x01\x1f\x7f\u0085\u2028",
+                                           u"+86 138 0013 8000",
+                                           u"0",
+                                           u"20240102030405",
+                                           u"19850101000000",
+                                           u"Straße STRASSE strasse",
+                                           u"Caf\u00e9 cafe\u0301 CAF\u00c9",
+                                           u"\u212a kelvin \u212b",
+                                           u"\u6211\u4eec\u660e\u5929\u89c1\u9762\u5427",
+                                           u"\u751f\u65e5\u5feb\u4e50 \U0001F382\U0001F382",
+                                           u"\u0633\u0644\u0627\u0645 \u062f\u0648\u0633\u062a",
+                                           u"\ufb03 ffi office \u0130stanbul",
+                                           u"tab\there\u00a0nbsp\u3000ideo  spaces",
+                                           u"call 138 0013 8000 or +8613800138000",
+                                           u"\u1f08\u0345 \u1f88 \u03b1\u0313\u0345 greek",
+                                           u"\"quoted\" 100% _under_"};
+
+// Sets every number and text of `r` but its id from `seed`, field by field
+// through the family's own field table: numbers that differ by seed and
+// field and texts of a few characters or, when `longest`, every text as long
+// as its field holds and every number at one extreme or the other.
+template <typename Record>
+void Fill(Record& r, int seed, bool longest) {
+  int k = seed;
+  for (const Field& f : FamilyOf<Record>().row_fields) {
+    auto* at = reinterpret_cast<char*>(&r) + f.offset;
+    const bool low = ++k % 2;
+    if (f.offset == offsetof(Record, id)) continue;
+    const int32_t n = (seed + 1) * (k % 7 + 1) * (low ? -1 : 1);
+    if (f.kind == FieldKind::kText) {
+      const size_t chars = f.size / sizeof(char16_t) - 1;
+      const std::u16string fill =
+          u"\u5f20" + Sample(seed, (longest ? chars : std::min<size_t>(chars, 12)) - 1);
+      std::memcpy(at, fill.c_str(), (fill.size() + 1) * sizeof(char16_t));
+    } else if (f.kind == FieldKind::kInt16) {
+      const int16_t v = !longest ? static_cast<int16_t>(n) : low ? INT16_MIN : INT16_MAX;
+      std::memcpy(at, &v, sizeof v);
+    } else if (f.kind == FieldKind::kInt32) {
+      const int32_t v = !longest ? n : low ? INT32_MIN : INT32_MAX;
+      std::memcpy(at, &v, sizeof v);
+    }
+  }
+}
+
+// Besides the functions and Make: kSeeded, the rows a user has from the
+// open; kMissingGet/kMissingUpdate, the status for a missing row;
+// KeepAssigned, copies what Add assigns into an expected record;
+// kAddSetsIdFirst, a failed add leaves *newId's entry value in rec.id.
 template <typename Record>
 struct PlainTraits {
   static constexpr uint32_t kSeeded = 0;
@@ -61,6 +114,12 @@ struct PlainTraits {
   static constexpr int32_t kMissingUpdate = 0;
   static constexpr bool kAddSetsIdFirst = false;
   static void KeepAssigned(Record&, const Record&) {}
+  static Record Make(int seed) {
+    Record r;
+    std::memset(&r, 0, sizeof r);
+    Fill(r, seed, false);
+    return r;
+  }
 };
 
 template <typename Record>
@@ -68,39 +127,19 @@ struct EntryIdTraits : PlainTraits<Record> {
   static constexpr bool kAddSetsIdFirst = true;
 };
 
-template <>
-struct Traits<SmsHead> : PlainTraits<SmsHead> {
-  static constexpr const char* kTable = "SmsHead";
-  ZU_TRAITS_FUNCTIONS(SmsHead)
-
-  static SmsHead Make(int seed) {
-    SmsHead r;
-    std::memset(&r, 0, sizeof r);
-    r.index = static_cast<int16_t>(seed);
-    r.type = static_cast<int16_t>(-seed);
-    r.fid = seed % 14 + 1;
-    r.batid = seed * 1000;
-    SetText(r.createtime, u"20240101" + Sample(seed, 4));
-    SetText(r.tel, u"+86" + Sample(seed, 11));
-    SetText(r.name, Sample(seed, 12) + u" \u5f20\u4e09");
-    SetText(r.recvtime, u"20240102" + Sample(seed, 4));
-    SetText(r.content, Sample(seed, 200));
-    r.privmode = 1;
-    r.ccid = static_cast<int16_t>(seed + 1);
-    r.lockflag = seed % 2;
-    r.oldfid = -seed;
-    r.impt = 2;
-    r.longsms = 0;
-    SetText(r.operid, Sample(seed, 5));
-    for (int i = 0; i < 16; ++i) r.uuid[i] = static_cast<uint8_t>(seed + i + 1);
-    r.uuid[8] = 0x80;  // a valid UUID, so it is kept
-    return r;
-  }
-};
+#define ZU_TRAITS(Record, Name, Base)    \
+  template <>                            \
+  struct Traits<Record> : Base<Record> { \
+    ZU_TRAITS_FUNCTIONS(Name)            \
+  };
+ZU_TRAITS(SmsContent, SmsContent, PlainTraits)
+ZU_TRAITS(SmsAreaBroadcast, SmsAreaBroadcast, PlainTraits)
+ZU_TRAITS(SmsFilter, SmsFilter, EntryIdTraits)
+ZU_TRAITS(SmsRecieverHistory, SmsReceiverHistory, EntryIdTraits)
+ZU_TRAITS(SmsPhrase, SmsPhrase, EntryIdTraits)
 
 template <>
 struct Traits<SmsFolder> : PlainTraits<SmsFolder> {
-  static constexpr const char* kTable = "SmsFolder";
   static constexpr uint32_t kSeeded = 14;  // the default folders
   static constexpr int32_t kMissingGet = -1;
   static constexpr int32_t kMissingUpdate = 100;
@@ -109,123 +148,27 @@ struct Traits<SmsFolder> : PlainTraits<SmsFolder> {
     to.system = from.system;
   }
   ZU_TRAITS_FUNCTIONS(SmsFolder)
-
-  static SmsFolder Make(int seed) {
-    SmsFolder r;
-    std::memset(&r, 0, sizeof r);
-    r.FdId = 0;  // assigned by the store
-    SetText(r.fname, u"\u6211\u7684" + Sample(seed, 10));
-    r.system = 0;
-    r.password = static_cast<int16_t>(seed % 3);
-    r.privmode = static_cast<int16_t>(-(seed % 2));
-    return r;
-  }
 };
 
+// A head in a default folder, with a valid UUID (kept by the add) of its own.
 template <>
-struct Traits<SmsContent> : PlainTraits<SmsContent> {
-  static constexpr const char* kTable = "SmsContent";
-  ZU_TRAITS_FUNCTIONS(SmsContent)
-  static SmsContent Make(int seed) {
-    SmsContent r;
-    std::memset(&r, 0, sizeof r);
-    r.BatId = seed * 7;
-    r.type = static_cast<int16_t>(seed);
-    r.savepos = static_cast<int16_t>(-seed);
-    r.rivmode = 3;
-    r.location = -seed * 100;
-    SetText(r.name, u"\u674e\u96f7 " + Sample(seed, 5));
-    SetText(r.tel, u"+86" + Sample(seed, 11));
-    return r;
-  }
-};
-
-template <>
-struct Traits<SmsAreaBroadcast> : PlainTraits<SmsAreaBroadcast> {
-  static constexpr const char* kTable = "SmsAreaBroadcast";
-  ZU_TRAITS_FUNCTIONS(SmsAreaBroadcast)
-  static SmsAreaBroadcast Make(int seed) {
-    SmsAreaBroadcast r;
-    std::memset(&r, 0, sizeof r);
-    r.status = static_cast<int16_t>(seed % 3);
-    r.sn = seed * 11;
-    r.msgid = 4352 + seed;
-    r.pageindex = seed % 4 + 1;
-    r.dctype = 15;
-    SetText(r.recvtime, u"20240101" + Sample(seed, 6));
-    SetText(r.data, u"Typhoon warning " + Sample(seed, 40));
-    r.datalen = 99;  // kept as given
-    return r;
-  }
-};
-
-template <>
-struct Traits<SmsFilter> : EntryIdTraits<SmsFilter> {
-  static constexpr const char* kTable = "SmsFilter";
-  ZU_TRAITS_FUNCTIONS(SmsFilter)
-  static SmsFilter Make(int seed) {
-    SmsFilter r;
-    std::memset(&r, 0, sizeof r);
-    r.folderid = seed % 20 + 1;  // need not name an existing folder
-    r.ftype = static_cast<int16_t>(seed % 4);
-    r.fattr = static_cast<int16_t>(-seed);
-    SetText(r.tel, u"1065" + Sample(seed, 8));
-    SetText(r.name, Sample(seed, 6));
-    return r;
-  }
-};
-
-template <>
-struct Traits<SmsRecieverHistory> : EntryIdTraits<SmsRecieverHistory> {
-  static constexpr const char* kTable = "SmsReceiverHistory";
-  ZU_TRAITS_FUNCTIONS(SmsReceiverHistory)
-  static SmsRecieverHistory Make(int seed) {
-    SmsRecieverHistory r;
-    std::memset(&r, 0, sizeof r);
-    SetText(r.tel, u"139" + Sample(seed, 8));
-    SetText(r.name, u"\u738b " + Sample(seed, 4));
-    r.privmode = static_cast<int16_t>(seed % 2);
-    SetText(r.lastdate, u"2024010" + Sample(seed, 1));
-    return r;
-  }
-};
-
-template <>
-struct Traits<SmsPhrase> : EntryIdTraits<SmsPhrase> {
-  static constexpr const char* kTable = "SmsPhrase";
-  ZU_TRAITS_FUNCTIONS(SmsPhrase)
-  static SmsPhrase Make(int seed) {
-    SmsPhrase r;
-    std::memset(&r, 0, sizeof r);
-    SetText(r.content, u"On my way, " + Sample(seed, 10));
-    r.impBool = static_cast<int16_t>(seed % 2 ? -seed : seed);
+struct Traits<SmsHead> : PlainTraits<SmsHead> {
+  ZU_TRAITS_FUNCTIONS(SmsHead)
+  static SmsHead Make(int seed) {
+    SmsHead r = PlainTraits<SmsHead>::Make(seed);
+    r.fid = seed % 14 + 1;
+    for (int i = 0; i < 16; ++i) r.uuid[i] = static_cast<uint8_t>(seed + i + 1);
+    r.uuid[8] = 0x80;
     return r;
   }
 };
 
 // Make(seed) with every text as long as its field holds (a cell broadcast's
-// receive time as its column holds) and every number at one extreme or the
-// other, field by field through the family's own field table.
+// receive time as its column holds) and every number at an extreme.
 template <typename Record>
 Record Longest(int seed) {
   Record r = Traits<Record>::Make(seed);
-  bool low = seed % 2;
-  for (const Field& f : FamilyOf<Record>().row_fields) {
-    auto* at = reinterpret_cast<char*>(&r) + f.offset;
-    low = !low;
-    if (f.offset == offsetof(Record, id)) continue;
-    if (f.kind == FieldKind::kText) {
-      auto* text = reinterpret_cast<char16_t*>(at);
-      const std::u16string fill = Sample(seed, f.size / sizeof(char16_t) - 1);
-      std::memcpy(text, fill.c_str(), (fill.size() + 1) * sizeof(char16_t));
-    } else if (f.kind == FieldKind::kInt16) {
-      const int16_t v = low ? std::numeric_limits<int16_t>::min() : INT16_MAX;
-      std::memcpy(at, &v, sizeof v);
-    } else if (f.kind == FieldKind::kInt32) {
-      const int32_t v = low ? std::numeric_limits<int32_t>::min() : INT32_MAX;
-      std::memcpy(at, &v, sizeof v);
-    }
-  }
+  Fill(r, seed, true);
   if constexpr (std::is_same_v<Record, SmsAreaBroadcast>) {
     std::memset(r.recvtime, 0, sizeof r.recvtime);
     SetText(r.recvtime, Sample(seed, 15));

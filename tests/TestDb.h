@@ -74,6 +74,7 @@ class StoreHandle {
   StoreHandle(const StoreHandle&) = delete;
   StoreHandle& operator=(const StoreHandle&) = delete;
   operator SmsDatabase*() const { return db_; }
+  SmsDatabase* operator->() const { return db_; }
   int32_t opened() const { return opened_; }  // OpenZuSmsDB's status
 
  private:

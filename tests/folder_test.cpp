@@ -121,10 +121,9 @@ TEST_F(FolderTest, FolderQueriesReturnTheUsersMatchingFoldersUpToTheCapacity) {
   SmsFolder mine = Traits<SmsFolder>::Make(1), theirs = mine;
   uint32_t id = 0, their_id = 0;
   ASSERT_EQ(store_.AddSmsFolder(mine, id), 0);
-  SmsDatabase other(2);
-  ASSERT_EQ(other.Open(), 0);
-  ASSERT_EQ(other.AddSmsFolder(theirs, their_id), 0);  // the same name, user 2's
-  other.Close();
+  StoreHandle other(2);
+  ASSERT_EQ(other.opened(), 0);
+  ASSERT_EQ(other->AddSmsFolder(theirs, their_id), 0);  // the same name, user 2's
 
   _MimerQueryFilterItem item{ZU_FOLDER_SYSTEM, ZU_OP_EQ, {1}};
   _MimerQueryOrderItem order{ZU_FOLDER_ORDER_FDID, 2};
@@ -162,6 +161,7 @@ TEST_F(FolderTest, FolderQueriesReturnTheUsersMatchingFoldersUpToTheCapacity) {
     n = 77;
     EXPECT_EQ(QueryZuSmsFolder(&store_, &filter, recs, 16, &n), -1);
     EXPECT_EQ(QueryZuSmsFolderID(&store_, &filter, ids, 4, &n), -1);
+    EXPECT_EQ(QueryZuSmsFolderCount(&store_, &filter, &n), -1);
     EXPECT_EQ(n, 77u);
     EXPECT_FALSE(LastError().empty());
   }
@@ -171,29 +171,22 @@ TEST_F(FolderTest, FolderQueriesReturnTheUsersMatchingFoldersUpToTheCapacity) {
 
 // Folders that cannot be written or numbered: the add fails with -1, its
 // reason and nothing stored; an open cannot seed a new user's folders.
-class FolderFailureTest : public FolderTest {
- protected:
-  void SetUp() override {
-    FolderTest::SetUp();
-    Raw("create trigger refuse before insert on SmsFolder begin select raise(abort, 'no "
-        "folders'); end");
-  }
-  SmsFolder rec_ = Traits<SmsFolder>::Make(1);
-  uint32_t id_ = 9;
-};
-
-TEST_F(FolderFailureTest, AFolderThatCannotBeWrittenOrNumberedFailsTheAdd) {
-  EXPECT_EQ(store_.AddSmsFolder(rec_, id_), -1);
-  EXPECT_EQ(id_, 9u);
+TEST_F(FolderTest, AFolderThatCannotBeWrittenOrNumberedFailsTheAdd) {
+  Raw("create trigger refuse before insert on SmsFolder begin select raise(abort, 'no "
+      "folders'); end");
+  SmsFolder rec = Traits<SmsFolder>::Make(1);
+  uint32_t id = 9;
+  EXPECT_EQ(store_.AddSmsFolder(rec, id), -1);
+  EXPECT_EQ(id, 9u);
   EXPECT_NE(LastError().find("no folders"), std::string::npos) << LastError();
   {
     const Deny deny(SQLITE_READ, "fid");  // the messages still naming a number
-    EXPECT_EQ(store_.AddSmsFolder(rec_, id_), -1);
+    EXPECT_EQ(store_.AddSmsFolder(rec, id), -1);
     EXPECT_NE(LastError().find("fid"), std::string::npos) << LastError();
   }
   {
     const Deny deny(SQLITE_FUNCTION, "max");  // the highest number
-    EXPECT_EQ(store_.AddSmsFolder(rec_, id_), -1);
+    EXPECT_EQ(store_.AddSmsFolder(rec, id), -1);
     EXPECT_NE(LastError().find("not authorized"), std::string::npos) << LastError();
   }
   SmsDatabase other(2);  // a new user's open that cannot seed its folders fails

@@ -1,6 +1,5 @@
-// The indexes made at open: present on new and earlier files, chosen by the
-// queries they are for, never by the unordered listings (which keep
-// returning rows in id order).
+// The indexes made at open: on new and earlier files, chosen by the queries
+// they are for, never by the unordered listings (rows in id order).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -27,8 +26,8 @@ class IndexTest : public OpenStoreTest<SmsDatabase> {
   // User 1's heads: ids rising while folders, times and UUIDs fall, with
   // ties in the creation time; user 2's heads in the same folders.
   void Fill(int count) {
-    SmsDatabase other(2);
-    ASSERT_EQ(other.Open(), 0);
+    StoreHandle other(2);
+    ASSERT_EQ(other.opened(), 0);
     ASSERT_EQ(store_.BeginBatch(), 0);  // one commit, not one per message
     for (int i = 0; i < count; ++i) {
       SmsHead h = Traits<SmsHead>::Make(i);
@@ -40,10 +39,9 @@ class IndexTest : public OpenStoreTest<SmsDatabase> {
       uint32_t id = 0;
       ASSERT_EQ(store_.AddSmsHead(h, id), 0);
       ids_.push_back(id);
-      ASSERT_EQ(other.AddSmsHead(h, id), 0);
+      ASSERT_EQ(other->AddSmsHead(h, id), 0);
     }
     ASSERT_EQ(store_.CommitBatch(), 0);
-    other.Close();
   }
 
   std::vector<uint32_t> ids_;

@@ -1,14 +1,12 @@
 // Adds multimedia messages to the store ZUSMS_DB names, for the tool's
 // tests, through the library's own add: a JSON array on standard input, one
-// object a message; prints the new ids as a JSON array.
-//
+// object a message; prints the new ids as a JSON array. A part's data is
+// `size` bytes, byte i being (i * 31 + seed) % 251.
 //   {"tel": "+15550001", "time": "20240301120000", "type": 1, "folder": 1,
 //    "content": "...", "subject": "...", "attrs": [["name", "value"]],
 //    "addrs": [["+15550001", 137], ["+15550002", 151]],
 //    "parts": [{"ctype": "image/jpeg", "name": "...", "fname": "...", "cl": "...",
 //               "text": "...", "size": 1000, "seed": 7}]}
-//
-// A part's data is `size` bytes, byte i being (i * 31 + seed) % 251.
 #include <utf8cpp/utf8.h>
 
 #include <cstdint>
@@ -23,8 +21,8 @@
 namespace {
 
 template <size_t N>
-void Set(char16_t (&field)[N], const nlohmann::json& j, const char* key) {
-  const std::u16string text = utf8::utf8to16(j.value(key, std::string()));
+void Set(char16_t (&field)[N], const std::string& utf8) {
+  const std::u16string text = utf8::utf8to16(utf8);
   const size_t n = std::min(text.size(), N - 1);
   std::copy_n(text.data(), n, field);
   field[n] = 0;
@@ -45,17 +43,17 @@ int main(int argc, char** argv) {
     SmsHead head{};
     head.type = static_cast<int16_t>(m.value("type", 1));
     head.fid = m.value("folder", 1);
-    Set(head.tel, m, "tel");
-    Set(head.recvtime, m, "time");
-    Set(head.createtime, m, "time");
-    Set(head.content, m, "content");
+    Set(head.tel, m.value("tel", ""));
+    Set(head.recvtime, m.value("time", ""));
+    Set(head.createtime, m.value("time", ""));
+    Set(head.content, m.value("content", ""));
     SmsMms mms{};
-    Set(mms.subject, m, "subject");
+    Set(mms.subject, m.value("subject", ""));
     mms.mtype = head.type >= 2 ? 128 : 132;
     std::vector<SmsMmsAddress> addrs;
     for (const auto& a : m.at("addrs")) {
       SmsMmsAddress addr{};
-      Set(addr.address, nlohmann::json{{"a", a[0]}}, "a");
+      Set(addr.address, a[0].get<std::string>());
       addr.type = a[1].get<int16_t>();
       addrs.push_back(addr);
     }
@@ -66,10 +64,10 @@ int main(int argc, char** argv) {
     texts.reserve(data.capacity());
     for (const auto& p : m.value("parts", nlohmann::json::array())) {
       SmsMmsPartData part{};
-      Set(part.part.ctype, p, "ctype");
-      Set(part.part.name, p, "name");
-      Set(part.part.fname, p, "fname");
-      Set(part.part.cl, p, "cl");
+      Set(part.part.ctype, p.value("ctype", ""));
+      Set(part.part.name, p.value("name", ""));
+      Set(part.part.fname, p.value("fname", ""));
+      Set(part.part.cl, p.value("cl", ""));
       data.emplace_back(p.value("size", 0u));
       const unsigned seed = p.value("seed", 0u);
       for (size_t i = 0; i < data.back().size(); ++i) data.back()[i] = (i * 31 + seed) % 251;
@@ -84,8 +82,8 @@ int main(int argc, char** argv) {
     std::vector<SmsMmsAttribute> attrs;
     for (const auto& a : m.value("attrs", nlohmann::json::array())) {
       SmsMmsAttribute attr{};
-      Set(attr.name, nlohmann::json{{"a", a[0]}}, "a");
-      Set(attr.value, nlohmann::json{{"a", a[1]}}, "a");
+      Set(attr.name, a[0].get<std::string>());
+      Set(attr.value, a[1].get<std::string>());
       attrs.push_back(attr);
     }
     uint32_t id = 0;
@@ -94,9 +92,7 @@ int main(int argc, char** argv) {
                     static_cast<uint32_t>(addrs.size()), &id) != 0) {
       char16_t error[256] = {};
       GetZuSmsLastError(error, 256);
-      std::string text;
-      for (const char16_t* c = error; *c; ++c) text += *c < 0x80 ? static_cast<char>(*c) : '?';
-      std::fprintf(stderr, "adding a message: %s\n", text.c_str());
+      std::fprintf(stderr, "adding a message: %s\n", utf8::utf16to8(std::u16string(error)).c_str());
       return 1;
     }
     ids.push_back(id);

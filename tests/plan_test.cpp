@@ -8,6 +8,7 @@
 #include <functional>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,30 +19,13 @@
 namespace zusms::testing {
 namespace {
 
-SmsHead Head(int32_t fid) {
-  SmsHead h{};
-  h.fid = fid;
-  SetText(h.content, u"see you at five");
-  SetText(h.tel, u"+4930123");
-  SetText(h.recvtime, u"20240102030405");
-  return h;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-    out.push_back(text.substr(at, end - at));
-  }
-  return out;
-}
-
 class PlanTest : public OpenStoreTest<SmsDatabase> {
  protected:
   // Every operation on message heads, folders and changes, with the texts
   // of the statements they ran.
   std::set<std::string> Workload() {
     StatementLog log;
-    SmsHead h = Head(1), page[8];
+    SmsHead h = Traits<SmsHead>::Make(0), page[8];  // in folder 1
     uint32_t id = 0, n = 0, ids[8];
     EXPECT_EQ(store_.AddSmsHead(h, id), 0) << LastError();
     EXPECT_EQ(store_.UpdateSmsHead(h), 0) << LastError();
@@ -64,7 +48,8 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
     uint32_t fid = 0;
     EXPECT_EQ(store_.AddSmsFolder(folder, fid), 0) << LastError();
     EXPECT_EQ(store_.UpdateSmsFolder(folder), 0) << LastError();
-    SmsHead in_folder = Head(static_cast<int32_t>(folder.FdId));
+    SmsHead in_folder = h;
+    in_folder.fid = folder.FdId;
     EXPECT_EQ(store_.AddSmsHead(in_folder, id), 0) << LastError();
     EXPECT_EQ(store_.DeleteSmsFolder(fid), 0) << LastError();
     EXPECT_EQ(store_.DeleteSmsHead(h.id), 0) << LastError();
@@ -95,7 +80,8 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
     }
     const std::regex whole(R"(^(SCAN (\w+)|SEARCH (\w+) USING (COVERING )?INDEX \w+$))");
     std::vector<std::string> out;
-    for (std::string line : Lines(Sql("EXPLAIN QUERY PLAN " + sql))) {
+    std::istringstream plan(Sql("EXPLAIN QUERY PLAN " + sql));
+    for (std::string line; std::getline(plan, line);) {
       for (int i = 0; i < 3; ++i) line.erase(0, line.find('|') + 1);  // id|parent|notused|detail
       std::smatch m;
       if (std::regex_search(line, m, whole) && names.contains(m[2].matched ? m[2] : m[3])) {
@@ -110,7 +96,8 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
   std::vector<std::string> TriggerStatements() {
     std::vector<std::string> out;
     const std::regex row(R"re(\b(NEW|OLD)\.("[^"]+"|\w+))re");
-    for (const auto& sql : Lines(Sql("SELECT sql FROM sqlite_schema WHERE type = 'trigger'"))) {
+    std::istringstream triggers(Sql("SELECT sql FROM sqlite_schema WHERE type = 'trigger'"));
+    for (std::string sql; std::getline(triggers, sql);) {
       const size_t begin = sql.find(" BEGIN ") + 7;
       if (const size_t when = sql.find(" WHEN "); when < begin) {
         out.push_back(
@@ -151,7 +138,7 @@ TEST_F(PlanTest, NoStatementReadsAGrowingTableWholeUnderAnyStatistics) {
   SetEnv("ZUSMS_DB", tiny);
   SmsDatabase one(1);
   ASSERT_EQ(one.Open(), 0) << LastError();
-  SmsHead h = Head(1);
+  SmsHead h = Traits<SmsHead>::Make(0);
   uint32_t id = 0;
   ASSERT_EQ(one.AddSmsHead(h, id), 0);
   stIDUUID listed[1];
@@ -202,7 +189,7 @@ uint64_t StepsOfAnAdd(SmsDatabase& store) {
     }
     return sum;
   };
-  SmsHead h = Head(1);
+  SmsHead h = Traits<SmsHead>::Make(0);
   uint32_t id = 0;
   EXPECT_EQ(store.AddSmsHead(h, id), 0);  // every statement prepared
   const uint64_t before = steps();
@@ -236,7 +223,7 @@ TEST_F(PlanTest, AnAddDoesTheSameWorkOnALogOfAHundredThousandEntriesUnderStaleSt
 // found empty made it analyse the change log at every close, a write with
 // its syncs for every open of an unchanged store.
 TEST_F(PlanTest, OpeningAndClosingAnUnchangedStoreWritesNothing) {
-  SmsHead h = Head(1);
+  SmsHead h = Traits<SmsHead>::Make(0);
   uint32_t id = 0;
   ASSERT_EQ(store_.AddSmsHead(h, id), 0) << LastError();
   Grow(3000);

@@ -10,7 +10,6 @@
 #include "RecordFrame.h"
 #include "SmsDatabase.h"
 #include "TestDb.h"
-#include "TestPeer.h"
 
 namespace zusms::testing {
 namespace {
@@ -85,9 +84,8 @@ TEST_F(StoreTest, ABusyFileIsToldApartFromOtherFailures) {
   EXPECT_EQ(IsZuSmsLastErrorBusy(), 0);
 }
 
-// Without the version (a creation that stopped after the databank and
-// sequence) a missing record table is made again, and the attempt repeats on
-// every open.
+// Without the version (a creation that stopped early) a missing record
+// table is made again, on every open.
 TEST_F(StoreTest, AMissingRecordTableIsCreatedOnEveryOpenWithoutTheVersion) {
   {
     SmsDatabase store(1);
@@ -121,14 +119,6 @@ TEST_F(StoreTest, MissingUserTableFailsTheOpenNamingTheTableAndIsRepairedLater) 
     EXPECT_NE(Tables().find(table), std::string::npos) << table;
   }
   EXPECT_EQ(Raw("select ver from tbl_zu_sms_ver"), "20080910\n");  // not written twice
-}
-
-TEST_F(StoreTest, DropTablesDropsTheDatabank) {
-  SmsDatabase store(1);
-  ASSERT_EQ(store.Open(), 0);
-  EXPECT_EQ(SmsDatabaseTestPeer::DropTables(store), 0);
-  EXPECT_EQ(Tables(), "tbl_zu_user\n");
-  EXPECT_EQ(SmsDatabaseTestPeer::DropTables(store), 0);  // an engine error also gives 0
 }
 
 TEST_F(StoreTest, StoresShareOneConnectionCountedPerStore) {
@@ -205,12 +195,6 @@ TEST_F(StoreTest, BatchesCommitTogetherAndRollBackWhole) {
   EXPECT_EQ(Raw("select count(*) from SmsFolder where UserID = 9"), "14\n");
 }
 
-TEST_F(StoreTest, CommandsOnAClosedStoreFail) {
-  CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
-  EXPECT_THROW(cmd.InitCommand(u"select ver from tbl_zu_sms_ver"), CMimerException);
-  EXPECT_NE(LastError().find("not open"), std::string::npos);
-}
-
 TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
   // A folder that is a regular file: refused even for root.
   const std::string blocker = dir_.path() + "/plainfile";
@@ -236,7 +220,10 @@ TEST_F(StoreTest, APathThatCannotBeCreatedFailsWithAReason) {
   UnsetEnv(kDataHomeVariable);
 }
 
-TEST_F(StoreTest, NullHandlesUnopenedStoresAndLastErrorAtTheBoundary) {
+TEST_F(StoreTest, NullHandlesUnopenedStoresClosedStoresAndLastErrorAtTheBoundary) {
+  CMimerCommand cmd(&CMimerDatabase::GetConn(MimerConnDefault));
+  EXPECT_THROW(cmd.InitCommand(u"select ver from tbl_zu_sms_ver"), CMimerException);
+  EXPECT_NE(LastError().find("not open"), std::string::npos);
   {
     StoreHandle unopened(0, false);
     EXPECT_NE(static_cast<SmsDatabase*>(unopened), nullptr);

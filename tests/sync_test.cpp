@@ -2,7 +2,6 @@
 // listing is in head_test.cpp).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -61,11 +60,10 @@ TEST_F(SyncTest, ModifyTimeIsStampedInUtcByAddAndUpdateOnlyAndReadForTheUsersOwn
   EXPECT_GT(one.year, 2001);
 
   // A head that is not there, or is another user's: 100, the time untouched.
-  SmsDatabase other(2);
-  ASSERT_EQ(other.Open(), 0);
+  StoreHandle other(2);
+  ASSERT_EQ(other.opened(), 0);
   uint32_t theirs = 0;
-  ASSERT_EQ(other.AddSmsHead(rec, theirs), 0);
-  other.Close();
+  ASSERT_EQ(other->AddSmsHead(rec, theirs), 0);
   stDateTime untouched{1, 2, 3, 4, 5, 6};
   EXPECT_EQ(store_.GetSmsHeadModifyTime(theirs, untouched), 100);
   EXPECT_EQ(GetZuSmsHeadModifyTime(&store_, 999999, &untouched), 100);
@@ -109,28 +107,6 @@ TEST_F(SyncTest, TimesInEveryFormSQLiteReadsAreListedAndOthersAreZero) {
     ASSERT_EQ(n, 2u);
     EXPECT_EQ(Format(changes[changes[0].id == id ? 0 : 1].modifyTime), form.listed) << form.stored;
   }
-}
-
-TEST_F(SyncTest, OtherFamiliesListNothingAndTouchNothing) {
-  stIDModifyTime times[2];
-  stIDUUID uuids[2];
-  stDateTime t{};
-  std::memset(times, 0x5A, sizeof times);
-  std::memset(uuids, 0x5A, sizeof uuids);
-  std::memset(&t, 0x5A, sizeof t);
-  uint32_t n = 1234;
-  // The folder family has rows, and still lists none of them.
-  EXPECT_EQ(store_.GetAllSmsFolderIDModifyTime(times, 2, n), 0);
-  EXPECT_EQ(store_.GetAllSmsFolderIDUUID(uuids, 2, n), 0);
-  EXPECT_EQ(store_.GetSmsFolderModifyTime(1, t), 0);
-  EXPECT_EQ(n, 1234u);
-  auto untouched = [](const void* p, size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(p);
-    return std::all_of(bytes, bytes + size, [](unsigned char b) { return b == 0x5A; });
-  };
-  EXPECT_TRUE(untouched(times, sizeof times));
-  EXPECT_TRUE(untouched(uuids, sizeof uuids));
-  EXPECT_TRUE(untouched(&t, sizeof t));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // a row of the other user.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -143,31 +144,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Check(status == 0 || status == -1, "status");
   if (status != 0) return 0;
-  if (which == 0) {
-    Check(n <= g_my_heads.size(), "count larger than the user's heads");
-    return 0;
-  }
-  if (which == 3) {
-    Check(n <= g_my_folders.size(), "count larger than the user's folders");
+  if (which == 0 || which == 3) {
+    Check(n <= (which ? g_my_folders : g_my_heads).size(), "a count larger than the user's rows");
     return 0;
   }
   Check(n <= capacity, "more elements than capacity");
   Check(ids[capacity] == 0xFFFFFFFFu, "id array written beyond its capacity");
   for (uint32_t i = 0; i < n; ++i) {
-    if (which == 1) Check(g_my_heads.count(ids[i]) == 1, "another user's head id");
+    if (which == 1 || which == 4) {
+      Check((which == 1 ? g_my_heads : g_my_folders).count(ids[i]) == 1, "another user's id");
+    }
     if (which == 2) {
       Check(g_my_heads.count(static_cast<uint32_t>(heads[i].id)) == 1, "another user's head");
       Check(heads[i].content[0] != u'O', "another user's content");
     }
-    if (which == 4) Check(g_my_folders.count(ids[i]) == 1, "another user's folder id");
     if (which == 5) {
       Check(g_my_folders.count(static_cast<uint32_t>(folders[i].id)) == 1, "another user's folder");
     }
   }
-  if (which == 2) {
-    SmsHead guard;
-    std::memset(&guard, 0x77, sizeof guard);
-    Check(std::memcmp(&heads[capacity], &guard, sizeof guard) == 0, "record beyond capacity");
-  }
+  const auto* beyond = reinterpret_cast<const uint8_t*>(&heads[capacity]);
+  Check(std::all_of(beyond, beyond + sizeof(SmsHead), [](uint8_t b) { return b == 0x77; }),
+        "record beyond capacity");
   return 0;
 }
