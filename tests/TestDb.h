@@ -90,10 +90,14 @@ class DbTest : public ::testing::Test {
     UnsetEnv("ZUSMS_EXTERNAL_USERS");
   }
   void TearDown() override {
+    Release();
+    UnsetEnv("ZUSMS_DB");
+  }
+  // Closes the process's connection, whatever stores still hold a share.
+  static void Release() {
     auto& c = engine::Connection::Default();
     std::lock_guard lock(c.Mutex());
     while (c.Shares() > 0) c.Release();
-    UnsetEnv("ZUSMS_DB");
   }
 
   // Runs SQL on the file through a connection of its own.

@@ -132,9 +132,7 @@ class ChangesTest : public DbTest {
   // Closes the stores and the process's connection, for a fresh open.
   void CloseAll() {
     for (auto& [user, store] : stores_) CloseZuSmsDB(store);
-    auto& c = engine::Connection::Default();
-    std::lock_guard lock(c.Mutex());
-    while (c.Shares() > 0) c.Release();
+    Release();
   }
   // Closes the stores, runs `meanwhile`, opens them again.
   void Reopen(const std::function<void()>& meanwhile = [] {}) {
