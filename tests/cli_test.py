@@ -10,6 +10,7 @@ import signal
 import sqlite3
 import stat
 import subprocess
+import unicodedata
 import sys
 import tempfile
 import time
@@ -336,6 +337,16 @@ class Cli(Case):
                                  name="all." + fmt)
             self.assertEqual(sorted(h["content"] for h in self.json_of(
                 "list", "--limit", "99", user=user)), want, fmt)
+
+
+    def test_tables_align_chinese_text_by_terminal_columns(self):
+        self.run_cli("folder", "add", "\u5de5\u4f5c\u4e0e\u751f\u6d3b")
+        lines = self.run_cli("folders").stdout.splitlines()[1:]
+        width = lambda text: sum(1 + (unicodedata.east_asian_width(c) in "WF") for c in text)
+        # The KIND column starts at the same terminal column on every line.
+        starts = {width(line[:line.find("default") if "default" in line else line.find("user")])
+                  for line in lines}
+        self.assertEqual(len(starts), 1, "\n".join(lines))
 
 
 class Multimedia(Case):

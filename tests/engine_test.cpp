@@ -396,7 +396,7 @@ TEST(TextConversion, IllFormedSequencesBecomeTheReplacementCharacter) {
     std::string want;
   } kUtf16Cases[] = {
       {"lone lead", u"a\xD83Dz", "a\xEF\xBF\xBDz"},
-      {"lone trail", u"\xDE00", "\xEF\xBF\xBD"},
+      {"trail before lead", u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"lead at the end", u"x\xD83D", "x\xEF\xBF\xBD"},
       {"pair", u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
   };
@@ -404,6 +404,21 @@ TEST(TextConversion, IllFormedSequencesBecomeTheReplacementCharacter) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(engine::ToUtf8(c.utf16), c.want);
   }
+}
+
+// The text of a deleted message is gone from the file, whatever the build of
+// SQLite (the Windows DLL's keeps freed content by default).
+TEST_F(EngineTest, ADeletedMessagesTextIsOverwrittenInTheFile) {
+  {
+    StoreHandle store;
+    SmsHead head{};
+    std::copy_n(u"secret-4711", 11, head.content);
+    uint32_t id = 0;
+    ASSERT_EQ(AddZuSmsHead(store, &head, &id), 0) << LastError();
+    ASSERT_EQ(DeleteZuSmsHead(store, id), 0);
+  }
+  Release();
+  EXPECT_EQ(ReadFile(file_).find("secret-4711"), std::string::npos);
 }
 
 }  // namespace

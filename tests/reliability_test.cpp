@@ -217,6 +217,24 @@ TEST_F(ReliabilityTest, DamagedFilesFailToOpenAndStayAsTheyWere) {
   }
 }
 
+// A new file cut while SQLite switched it to WAL: page 1 (zeros) on disk, a
+// hot journal of a file of no pages beside it. Windows reads the journal's
+// magic number through its own code.
+TEST_F(ReliabilityTest, AFileCutWhileItsJournalWasHotOpensAfterTheRollback) {
+  const unsigned char header[28] = {
+      0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7,                  // magic
+      0,    0,    0,    0,    0x94, 0x37, 0x4b, 0xcd,                  // no pages, nonce
+      0,    0,    0,    0,    0,    0,    0x02, 0,    0, 0, 0x10, 0};  // sizes
+  std::string journal(512, '\0');
+  std::copy(std::begin(header), std::end(header), journal.begin());
+  std::ofstream(PathOf(file_), std::ios::binary) << std::string(4096, '\0');
+  std::ofstream(PathOf(file_ + "-journal"), std::ios::binary) << journal;
+  Seed(1, 1);
+  EXPECT_FALSE(std::ifstream(PathOf(file_ + "-journal")).good());
+  EXPECT_EQ(Raw("select content from SmsHead"), "a\n");
+  ExpectIntact();
+}
+
 TEST_F(ReliabilityTest, ProcessesOpeningAFreshFileAtOnceCreateItOnce) {
   const std::string go = Log("go");
   std::vector<std::unique_ptr<ChildProcess>> workers;
