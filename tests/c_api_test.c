@@ -9,15 +9,12 @@
 
 static int passed = 0, failed = 0;
 
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (cond) {                                                                \
-      ++passed;                                                                \
-    } else {                                                                   \
-      ++failed;                                                                \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-    }                                                                          \
-  } while (0)
+static void Check(int ok, int line, const char *cond) {
+  passed += ok;
+  failed += !ok;
+  if (!ok) fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, line, cond);
+}
+#define CHECK(cond) Check(!!(cond), __LINE__, #cond)
 
 /* Removes the database file and SQLite's files beside it. */
 static void RemoveDatabase(const char *path) {
@@ -138,10 +135,8 @@ int main(void) {
   /* The library finds the UUID library beside itself (Linux: through its run
    * path, with no environment set; Windows: beside the program). */
   {
-    SmsHead head, back;
+    SmsHead head = {0}, back = {0};
     uint32_t id = 0, n = 0;
-    memset(&head, 0, sizeof head);
-    memset(&back, 0, sizeof back);
     head.content[0] = u'h';
     head.content[1] = u'i';
     memcpy(head.tel, u"138-0013-8000", sizeof u"138-0013-8000");
@@ -236,17 +231,13 @@ int main(void) {
   /* A multimedia message from C: added whole, its part's data read back in
    * pieces, gone with its head; no address adds nothing. */
   {
-    SmsHead head;
-    SmsMms mms, back;
-    SmsMmsPartData part;
+    SmsHead head = {0};
+    SmsMms mms = {0}, back;
+    SmsMmsPartData part = {0};
     SmsMmsPart desc[2];
-    SmsMmsAddress addr;
+    SmsMmsAddress addr = {0};
     uint8_t data[1000], piece[300];
     uint32_t id = 0, n = 0, read = 0, attrs = 9, parts = 9, addrs = 9, i;
-    memset(&head, 0, sizeof head);
-    memset(&mms, 0, sizeof mms);
-    memset(&part, 0, sizeof part);
-    memset(&addr, 0, sizeof addr);
     for (i = 0; i < sizeof data; ++i) data[i] = (uint8_t)(i * 7);
     mms.mtype = 132;
     part.part.ctype[0] = u'x';
