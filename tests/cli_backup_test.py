@@ -57,9 +57,8 @@ class Backup(cli_test.Case):
         report = self.import_file(file, "--skip-invalid", expect=4)
         self.assertEqual((report["added"], report["invalid"]), (4, 1))
         bodies = {m["content"] for m in self.messages()}
-        self.assertIn("\U0001F601 \U0001F601 \U0001F600 caf\u00e9 <3 AT&T &nbsp;", bodies)
-        self.assertIn("\u4f60\x0f\u597d\x07", bodies)
-        self.assertIn("raw \x0f control", bodies)
+        self.assertLessEqual({"\U0001F601 \U0001F601 \U0001F600 caf\u00e9 <3 AT&T &nbsp;",
+                              "\u4f60\x0f\u597d\x07", "raw \x0f control"}, bodies)
         self.assertIn("\u5f20\u4f1f \U0001F60A", {m["name"] for m in self.messages()})
         # Out as XML 1.0 that a strict parser reads; the controls become U+FFFD.
         proc = self.run_cli("export", "--format", "xml")
@@ -298,8 +297,7 @@ class Backup(cli_test.Case):
         since = self.json_of("--utc", "list", "--since", "2023-11-16", "--until",
                              "2023-11-18 00:00")
         self.assertEqual([m["content"][:2] for m in since], ["m3", "m2"])
-        iso = self.json_of("list", "--since", "2023-11-17T22:13:20+00:00")
-        self.assertEqual(len(iso), 2)
+        self.assertEqual(len(self.json_of("list", "--since", "2023-11-17T22:13:20+00:00")), 2)
         self.run_cli("delete", "--folder", "1", "--before", "2023-11-16T00:00Z", expect=1)  # no --yes
         self.assertEqual(self.stats()["heads"], 5)
         self.run_cli("delete", "--folder", "inbox", "--before", "2023-11-16T00:00Z", "--yes")

@@ -68,8 +68,7 @@ class LongMessages(cli_test.Case):
         self.assertIn("[incomplete]", self.run_cli("list", "--number", "100").stdout)
         # Pages that end inside a message, newest and oldest first; three
         # messages whose parts are not all in the page, nor next to each other.
-        newest = self.texts("list", "--limit", "42")
-        self.assertEqual(newest[-2:], [("<9.2>", 1, False), whole[0]])
+        self.assertEqual(self.texts("list", "--limit", "42")[-2:], [("<9.2>", 1, False), whole[0]])
         self.assertEqual([m for m in self.texts("list", "--limit", "100") if m[1] != 1 or
                           not m[2]], [("<9.2>", 1, False), whole[0], whole[2], whole[1]])
         self.assertEqual(self.texts("list", "--oldest", "--limit", "1"), [whole[0]])

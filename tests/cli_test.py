@@ -457,8 +457,7 @@ class Multimedia(Case):
         self.assertTrue(shown.startswith(f"members: Smith, Ann ({ann}); {bob}\n"), shown)
         self.assertIn(f"received {bob}  hi from bob", shown)
         self.assertIn(f"received Smith, Ann ({ann})  hi from ann", shown)
-        alone = self.json_of("conversation", ann)
-        self.assertEqual([m["text"] for m in alone], ["", "just us"])
+        self.assertEqual([m["text"] for m in self.json_of("conversation", ann)], ["", "just us"])
         # --number selects the group messages of every member, other conditions alike.
         for args, texts in (((), ["hi both", "hi from ann", "hi from bob"]),
                             (("--until", "2024-03-01 11:30"), ["hi both", "hi from ann"])):

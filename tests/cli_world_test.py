@@ -219,8 +219,7 @@ class MistakesOnTheCommandLine(cli_test.Case):
                     "1900-02-29"):
             for args in (("list", "--since", bad), ("list", "--until", bad),
                          ("delete", "--folder", "1", "--before", bad, "--yes")):
-                proc = self.run_cli(*args, expect=2)
-                self.assertIn("not a time", proc.stderr)
+                self.assertIn("not a time", self.run_cli(*args, expect=2).stderr)
         for good in ("2024-02-29", "2000-02-29", "2023-01-01 23:59", "2023-01-01T10:00:00+05:30",
                      "2023-01-01T10:00+0530", "2023-12-31T23:59:59.5Z"):
             self.run_cli("list", "--since", good)
@@ -548,8 +547,7 @@ class ChineseLocale(cli_test.Case):
         path = self.write("names.xml", backup(*(
             sms(address=str(100 + i), date=str(1700000000000 + 1000 * i), body=f"n{i}",
                 contact_name=n) for i, n in enumerate(names))))
-        report = self.json_of("import", path, user=2)
-        self.assertEqual(report["namesCut"], 2)
+        self.assertEqual(self.json_of("import", path, user=2)["namesCut"], 2)
         stored = {m["tel"]: m["name"] for m in self.json_of("list", user=2)}
         self.assertEqual(stored, {"100": names[0], "101": "\u540d" * 38, "102": "a" * 39})
         summary = self.run_cli("import", path, user=3).stdout
