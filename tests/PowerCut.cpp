@@ -127,9 +127,8 @@ int OpenDirectory(const char* file, int* fd) {
       path.before.reset();
     }
     std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+    for (const auto& entry : fs::directory_iterator(folder, ignored))
       sim.on_disk.insert(entry.path().string());
-    }
   }
   return rc;
 }
@@ -170,9 +169,8 @@ Path* Tracked(sqlite3_file* f) { return reinterpret_cast<File*>(f)->path; }
 int FileWrite(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset) {
   if (Tracked(f)) Tick();
   const int rc = Inner(f)->pMethods->xWrite(Inner(f), data, amount, offset);
-  if (rc == SQLITE_OK && Tracked(f)) {
+  if (rc == SQLITE_OK && Tracked(f))
     Tracked(f)->unsynced.push_back({offset, std::string(static_cast<const char*>(data), amount)});
-  }
   return rc;
 }
 
@@ -257,9 +255,8 @@ void Arm(const std::string& root, uint64_t cut_at, uint64_t seed, Loss loss, Cut
   sim.cut_at = cut_at;
   sim.random.seed(seed);
   sim.report = report;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+  for (const auto& entry : fs::recursive_directory_iterator(root))
     sim.on_disk.insert(entry.path().string());
-  }
   sim.real_open_directory = sim.real->xGetSystemCall(sim.real, "openDirectory");
   if (!sim.real_open_directory) std::abort();  // folder syncs could not be seen
   sim.real->xSetSystemCall(sim.real, "openDirectory",

@@ -55,9 +55,8 @@ ChildProcess::~ChildProcess() {
 
 int ChildProcess::Wait(std::chrono::seconds limit) {
   const HANDLE process = reinterpret_cast<HANDLE>(handle_);
-  if (WaitForSingleObject(process, static_cast<DWORD>(limit.count() * 1000)) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(process, static_cast<DWORD>(limit.count() * 1000)) != WAIT_OBJECT_0)
     return -1;
-  }
   ended_ = true;
   DWORD code = 0;
   GetExitCodeProcess(process, &code);

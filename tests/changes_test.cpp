@@ -120,9 +120,8 @@ class ChangesTest : public DbTest {
   void SetUp() override {
     DbTest::SetUp();
     unsetenv("ZUSMS_TOMBSTONE_DAYS");
-    for (uint32_t user : {1u, 2u}) {
+    for (uint32_t user : {1u, 2u})
       ASSERT_EQ(stores_.try_emplace(user, user).first->second.opened(), 0) << LastError();
-    }
   }
   void TearDown() override {
     stores_.clear();
@@ -272,10 +271,9 @@ TEST_F(ChangesTest, PartnersReplayingFromAnyTokenInAnyPagesArriveAtTheStoresStat
   EXPECT_GT(syncs, 50);
   EXPECT_GT(partners.size(), 5u);
   // One entry per record of either kind, plus the tombstones: never more.
-  const std::string per_record =
-      Raw("SELECT count(*) FROM (SELECT family, id, UserID FROM zu_changes GROUP BY 1, 2, 3 "
-          "HAVING count(*) > 1)");
-  EXPECT_EQ(per_record, "0\n");
+  EXPECT_EQ(Raw("SELECT count(*) FROM (SELECT family, id, UserID FROM zu_changes GROUP BY 1, 2, 3 "
+                "HAVING count(*) > 1)"),
+            "0\n");
 }
 
 TEST_F(ChangesTest, PagesAndArgumentsKeepTheirContractAndDeleteAllLeavesEachRecordsUuid) {

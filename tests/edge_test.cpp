@@ -46,9 +46,9 @@ pid_t ForkAs(uid_t user) {
   const pid_t pid = fork();
   if (pid == 0) {
     alarm(30);
-    if (user != geteuid() && geteuid() == 0) {
-      if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(99);
-    }
+    if (user != geteuid() && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0))
+      _exit(99);
   }
   return pid;
 }
@@ -98,9 +98,8 @@ class EdgeTest : public DbTest {
     const std::string path = dir_.path() + "/" + name;
     mkdir(path.c_str(), mode);
     chmod(path.c_str(), mode);
-    if (unprivileged && geteuid() == 0 && chown(path.c_str(), kNobody, kNobody) != 0) {
+    if (unprivileged && geteuid() == 0 && chown(path.c_str(), kNobody, kNobody) != 0)
       ADD_FAILURE() << "cannot hand " << path << " to nobody";
-    }
     chmod(dir_.path().c_str(), 0711);  // others may pass through, not list
     return path;
   }
@@ -262,9 +261,9 @@ int BatchOnAFullDisk() {
 constexpr uint32_t kRefused = UINT32_MAX - 2;
 int g_refusals_to = -1;
 void TellRefusal(void*, int code, const char*) {
-  if (code == SQLITE_READONLY_RECOVERY || code == SQLITE_READONLY_CANTINIT) {
-    if (write(g_refusals_to, &kRefused, sizeof kRefused) != sizeof kRefused) _exit(98);
-  }
+  if ((code == SQLITE_READONLY_RECOVERY || code == SQLITE_READONLY_CANTINIT) &&
+      write(g_refusals_to, &kRefused, sizeof kRefused) != sizeof kRefused)
+    _exit(98);
 }
 
 // A child as `user` on user 1's store that answers each request with
@@ -343,9 +342,8 @@ uint32_t CountHeld(SmsDatabase* store) {
 TEST_F(EdgeTest, AReaderOfAnotherUserSeesEveryCommitAndNeverStopsTheOwner) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
   constexpr uid_t kOwner = 1001;
-  for (const uid_t user : {kOwner, kNobody}) {
+  for (const uid_t user : {kOwner, kNobody})
     if (InChild(user, [] { return 0; }) == 99) GTEST_SKIP() << "setuid(" << user << ") failed";
-  }
   for (const mode_t mode : {01777, 0755}) {
     SCOPED_TRACE(mode);
     const std::string folder = FolderFor(std::to_string(mode), false, mode);
@@ -450,11 +448,10 @@ TEST_F(EdgeTest, AReaderWaitsWhileItsOwnerMakesTheLogsIndex) {
   const auto answer_once_made = [&](const Worker& reader) {
     reader.Send();
     uint32_t n = reader.Answer(), refusals = 0;
-    for (; n == kRefused; n = reader.Answer()) {
+    for (; n == kRefused; n = reader.Answer())
       if (refusals++ == 0) {
         EXPECT_EQ(owner.Ask(), 3u);
       }
-    }
     EXPECT_GT(refusals, 0u) << "the read was never refused";
     return n;
   };

@@ -361,9 +361,8 @@ TEST(DialectTest, RefusesWhatItDoesNotKnow) {
       u"drop table T",
       u"",
   };
-  for (const char16_t* text : refused) {
+  for (const char16_t* text : refused)
     EXPECT_THROW(engine::Parse(text), CMimerException) << engine::ToUtf8(text);
-  }
 }
 
 // Ill-formed UTF-8 (utfcpp's replacement; a few cases) and unpaired

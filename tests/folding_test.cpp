@@ -64,9 +64,8 @@ const Rule kRules[] = {
      [](char32_t c, std::u32string& out) { out += Utf32(IcuFolded(Utf16({c}))); }},
     {"accents", AppendWithoutAccents,
      [](char32_t c, std::u32string& out) {
-       for (const char32_t x : Utf32(Icu(false, Utf16({c})))) {
+       for (const char32_t x : Utf32(Icu(false, Utf16({c}))))
          if (u_charType(static_cast<UChar32>(x)) != U_NON_SPACING_MARK) out += x;
-       }
      }},
     {"white space", [](char32_t c, std::u32string& out) { out.append(IsWhiteSpace(c), U' '); },
      [](char32_t c, std::u32string& out) {

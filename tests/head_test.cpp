@@ -169,9 +169,8 @@ TEST_F(HeadTest, OddTextsRoundTripExactlyAndMatchLiterallyBrokenOnesAreRefusedLo
       u"\U0001F600\U0001F468\u200D\U0001F469 \u4e2d\u6587 \uFFFD \u0001 \U0010FFFD",
   };
   for (const std::u16string c : {u"\uFEFF", u"\u200B", u"\u200C", u"\u200D", u"\u200E", u"\u200F",
-                                 u"\u2060", u"\u00A0", u"\u0301", u"\uFEFF\uFEFF"}) {
+                                 u"\u2060", u"\u00A0", u"\u0301", u"\uFEFF\uFEFF"})
     for (const std::u16string& text : {c + u"x", u"x" + c, c, c + u"x" + c}) texts.push_back(text);
-  }
   for (const std::u16string& text : texts) {
     SCOPED_TRACE(::testing::PrintToString(std::vector<int>(text.begin(), text.end())));
     SmsHead rec = Traits<SmsHead>::Make(1);

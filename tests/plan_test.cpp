@@ -75,18 +75,16 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
     std::set<std::string> names = {"SmsHead", "zu_changes"};
     const std::regex alias(R"re(\b(SmsHead|zu_changes)"?\s+(?:AS\s+)?([A-Za-z_]\w*))re",
                            std::regex::icase);
-    for (std::sregex_iterator it(sql.begin(), sql.end(), alias), end; it != end; ++it) {
+    for (std::sregex_iterator it(sql.begin(), sql.end(), alias), end; it != end; ++it)
       names.insert((*it)[2]);
-    }
     const std::regex whole(R"(^(SCAN (\w+)|SEARCH (\w+) USING (COVERING )?INDEX \w+$))");
     std::vector<std::string> out;
     std::istringstream plan(Sql("EXPLAIN QUERY PLAN " + sql));
     for (std::string line; std::getline(plan, line);) {
       for (int i = 0; i < 3; ++i) line.erase(0, line.find('|') + 1);  // id|parent|notused|detail
       std::smatch m;
-      if (std::regex_search(line, m, whole) && names.contains(m[2].matched ? m[2] : m[3])) {
+      if (std::regex_search(line, m, whole) && names.contains(m[2].matched ? m[2] : m[3]))
         out.push_back(line);
-      }
     }
     return out;
   }
@@ -105,9 +103,8 @@ class PlanTest : public OpenStoreTest<SmsDatabase> {
       }
       const std::string body =
           std::regex_replace(sql.substr(begin, sql.rfind("END") - begin), row, "7");
-      for (size_t at = 0, end; (end = body.find("; ", at)) != std::string::npos; at = end + 2) {
+      for (size_t at = 0, end; (end = body.find("; ", at)) != std::string::npos; at = end + 2)
         out.push_back(body.substr(at, end - at));
-      }
     }
     return out;
   }
@@ -183,10 +180,8 @@ uint64_t StepsOfAnAdd(SmsDatabase& store) {
   auto steps = [&] {
     std::lock_guard lock(c.Mutex());
     uint64_t sum = 0;
-    for (sqlite3_stmt* s = sqlite3_next_stmt(c.Db(), nullptr); s;
-         s = sqlite3_next_stmt(c.Db(), s)) {
+    for (sqlite3_stmt* s = sqlite3_next_stmt(c.Db(), nullptr); s; s = sqlite3_next_stmt(c.Db(), s))
       sum += static_cast<uint64_t>(sqlite3_stmt_status(s, SQLITE_STMTSTATUS_VM_STEP, 0));
-    }
     return sum;
   };
   SmsHead h = Traits<SmsHead>::Make(0);

@@ -66,10 +66,9 @@ SmsHead MakeHead(uint32_t tag) {
   // Up to 660 characters, some of three UTF-8 bytes: rows of very different
   // sizes, some filling most of a page.
   std::u16string content = Tagged(tag);
-  for (size_t n = r() % 650; n > 0; --n) {
+  for (size_t n = r() % 650; n > 0; --n)
     content += r() % 3 ? static_cast<char16_t>(u'a' + r() % 26)
                        : static_cast<char16_t>(0x4e00 + r() % 500);
-  }
   Put(h.content, content);
   h.privmode = static_cast<int16_t>(r() % 2);
   h.ccid = static_cast<int16_t>(r() % 3);
@@ -189,9 +188,8 @@ class Workload {
       : log_(log), view_(std::move(view)), tag_(first_tag), random_(seed) {}
 
   void Run(int units) {
-    for (SmsDatabase& store : stores_) {
+    for (SmsDatabase& store : stores_)
       if (store.Open() != 0) Fail("Open failed");
-    }
     // Checkpoints every few pages instead of every thousand: cuts fall
     // inside them and right after the log starts over.
     sqlite3_wal_autocheckpoint(engine::Connection::Default().Db(), 8);
@@ -259,9 +257,8 @@ class Workload {
 
   const Key* Pick(Family family, uint32_t user) {
     std::vector<const Key*> keys;
-    for (const auto& [key, row] : view_.rows) {
+    for (const auto& [key, row] : view_.rows)
       if (std::get<0>(key) == family && std::get<1>(key) == user) keys.push_back(&key);
-    }
     return keys.empty() ? nullptr : keys[random_() % keys.size()];
   }
 
@@ -401,9 +398,8 @@ class PowerCutTest : public DbTest {
   // with what the child's log allows; `state` becomes what the store holds.
   ::testing::AssertionResult Check(State& state, Figures& fig) {
     SmsDatabase stores[2] = {SmsDatabase(1), SmsDatabase(2)};
-    for (SmsDatabase& store : stores) {
+    for (SmsDatabase& store : stores)
       if (store.Open() != 0) return Failed() << "the store does not open: " << Error();
-    }
     const std::string integrity = Raw("PRAGMA integrity_check");
     auto read = integrity == "ok\n" ? Read(stores) : Failed() << integrity;
     for (SmsDatabase& store : stores) store.Close();

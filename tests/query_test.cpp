@@ -60,9 +60,8 @@ class QueryTest : public OpenStoreTest<SmsDatabase> {
   template <typename Pred>
   std::set<uint32_t> Expected(Pred pred) {
     std::set<uint32_t> out;
-    for (const SmsHead& h : mine_) {
+    for (const SmsHead& h : mine_)
       if (pred(h)) out.insert(static_cast<uint32_t>(h.id));
-    }
     return out;
   }
   std::set<uint32_t> Ids(MimerQueryFilter filter) {
@@ -182,9 +181,8 @@ TEST_F(QueryTest, RecordsComeInTheRequestedOrderWithinTheCapacity) {
   uint32_t n = 0;
   ASSERT_EQ(store_.QuerySmsHead(filter, recs, 8, n), 0);
   ASSERT_EQ(n, 4u);
-  for (uint32_t i = 1; i < n; ++i) {
+  for (uint32_t i = 1; i < n; ++i)
     EXPECT_GT(std::u16string(recs[i - 1].createtime), std::u16string(recs[i].createtime));
-  }
   EXPECT_EQ(recs[4].id, 0x11111111);  // nothing beyond the matches
 
   // Fewer places than matches: the first ones, in order.

@@ -174,9 +174,8 @@ TEST_F(ReliabilityTest, AddsSurviveTheAdderBeingKilledTenTimesAndAtMostTheLastIs
     // Kill at a random moment after the adder has made progress: a fixed delay
     // alone kills a slow (loaded, sanitized) adder before its first add.
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (Lines(Log("crash")).size() <= logged && std::chrono::steady_clock::now() < give_up) {
+    while (Lines(Log("crash")).size() <= logged && std::chrono::steady_clock::now() < give_up)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 320));
     adder->Kill();
     // Every add that returned is there, whole, and the file is sound.

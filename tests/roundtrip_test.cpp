@@ -43,9 +43,8 @@ class Random {
     std::u16string text = pick < 2    ? kOddTexts[Int(0, std::size(kOddTexts) - 1)]
                           : pick == 3 ? Sample(static_cast<int>(Int(0, 99)), n - 1)
                                       : u"";
-    for (int64_t i = pick == 2 ? Int(1, n - 1) : 0; i > 0; --i) {
+    for (int64_t i = pick == 2 ? Int(1, n - 1) : 0; i > 0; --i)
       text += static_cast<char16_t>(Int(0, 3) == 0 ? Int(0x4e00, 0x9fff) : Int(0x20, 0x7e));
-    }
     text.resize(std::min(text.size(), n - 1));
     std::memcpy(field, text.c_str(), (text.size() + 1) * sizeof(char16_t));
   }
@@ -86,9 +85,8 @@ std::vector<Record> All(SmsDatabase* db) {
 using FolderNames = std::map<int32_t, std::u16string>;
 std::u16string FolderKey(const FolderNames& names, int32_t fid, const std::u16string& missing) {
   const auto found = names.find(fid);
-  if (found != names.end()) {
+  if (found != names.end())
     return fid <= 14 ? engine::ToUtf16(std::to_string(fid)) : u"named " + found->second;
-  }
   return missing.empty() ? u"none " + engine::ToUtf16(std::to_string(fid)) : missing;
 }
 
@@ -124,9 +122,8 @@ std::vector<std::u16string> Shared(SmsDatabase* db, const FolderNames& names, Fo
       int32_t read = 1;
       EXPECT_EQ(GetZuSmsHeadRead(db, r.id, &read), 0);
       key += read ? u"read|" : u"unread|";
-      if (r.batid != 0) {
+      if (r.batid != 0)
         key += r.longsms < 2 ? u"own batch|" : u"batch " + batches[{r.batid, r.tel}] + u"|";
-      }
       r.batid = 0;
     }
     r.id = 0;
@@ -149,9 +146,8 @@ std::vector<std::vector<std::u16string>> Contents(SmsDatabase* db, bool as_impor
     // A name of digits alone would read as a folder number in the tool.
     const std::u16string name(f.fname);
     if (as_imported && f.FdId > 14 && !name.empty() &&
-        name.find_first_not_of(u"0123456789") == std::u16string::npos) {
+        name.find_first_not_of(u"0123456789") == std::u16string::npos)
       names[f.FdId] += u" (imported)";
-    }
     folders.push_back(FolderKey(names, f.FdId, u"") + u" " +
                       engine::ToUtf16(std::to_string(f.password) + " " +
                                       std::to_string(f.privmode) + " " + std::to_string(f.system)));
@@ -163,9 +159,8 @@ std::vector<std::vector<std::u16string>> Contents(SmsDatabase* db, bool as_impor
   auto filters = Shared<SmsFilter>(db, names, filter_folders, missing);
   const auto stranded = [&](const std::u16string& r) { return r.starts_with(missing + u"|"); };
   if (as_imported && (std::any_of(heads.begin(), heads.end(), stranded) ||
-                      std::any_of(filters.begin(), filters.end(), stranded))) {
+                      std::any_of(filters.begin(), filters.end(), stranded)))
     folders.push_back(u"named Recovered 0 0 0");
-  }
   std::sort(folders.begin(), folders.end());
   const auto none = [](auto&) { return std::vector<int32_t*>{}; };
   return {folders,

@@ -24,9 +24,8 @@ std::vector<std::u16string> Texts() {
   std::ifstream corpus(ZUSMS_FIXTURES "/sms-corpus-sample.tsv");
   std::string line;
   std::getline(corpus, line);
-  while (std::getline(corpus, line)) {
+  while (std::getline(corpus, line))
     texts.push_back(engine::ToUtf16(line.substr(line.find('\t') + 1)));
-  }
   return texts;
 }
 
@@ -54,9 +53,8 @@ class SearchTest : public OpenStoreTest<SmsDatabase> {
     const std::u16string& t = texts_[random_() % texts_.size()];
     const size_t length = 1 + random_() % 6, at = random_() % t.size();
     std::u16string term = t.substr(at, length);
-    for (char16_t& c : term) {
+    for (char16_t& c : term)
       if (random_() % 3 == 0 && c < 0x80) c = static_cast<char16_t>(std::toupper(c));
-    }
     return term;
   }
 

@@ -115,9 +115,8 @@ TEST_F(StoreTest, MissingUserTableFailsTheOpenNamingTheTableAndIsRepairedLater) 
   Raw("create table tbl_zu_user (id integer primary key); insert into tbl_zu_user values (3)");
   store.Close();
   EXPECT_EQ(store.Open(), 0) << LastError();
-  for (const char* table : kRecordTables) {
+  for (const char* table : kRecordTables)
     EXPECT_NE(Tables().find(table), std::string::npos) << table;
-  }
   EXPECT_EQ(Raw("select ver from tbl_zu_sms_ver"), "20080910\n");  // not written twice
 }
 

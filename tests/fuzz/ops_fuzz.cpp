@@ -81,9 +81,8 @@ void Step(FuzzedDataProvider& in, int actor) {
     case 4: {
       const Record before = rec;
       const int32_t status = T::Get(store, id, &rec);
-      if (g_ids[other].count(id) && !g_ids[actor].count(id)) {
+      if (g_ids[other].count(id) && !g_ids[actor].count(id))
         Check(std::memcmp(&rec, &before, sizeof rec) == 0, "read another user's row");
-      }
       Check(status == 0 || status == -1, "get status");
       break;
     }
@@ -145,8 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Keep the store small: past a few hundred heads, start the users afresh.
   uint32_t n = 0;
-  for (SmsDatabase* store : g_store) {
+  for (SmsDatabase* store : g_store)
     if (GetZuSmsHeadCount(store, &n) == 0 && n > 300) DeleteAllZuSmsHead(store);
-  }
   return 0;
 }

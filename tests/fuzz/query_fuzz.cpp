@@ -151,16 +151,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(n <= capacity, "more elements than capacity");
   Check(ids[capacity] == 0xFFFFFFFFu, "id array written beyond its capacity");
   for (uint32_t i = 0; i < n; ++i) {
-    if (which == 1 || which == 4) {
+    if (which == 1 || which == 4)
       Check((which == 1 ? g_my_heads : g_my_folders).count(ids[i]) == 1, "another user's id");
-    }
     if (which == 2) {
       Check(g_my_heads.count(static_cast<uint32_t>(heads[i].id)) == 1, "another user's head");
       Check(heads[i].content[0] != u'O', "another user's content");
     }
-    if (which == 5) {
+    if (which == 5)
       Check(g_my_folders.count(static_cast<uint32_t>(folders[i].id)) == 1, "another user's folder");
-    }
   }
   const auto* beyond = reinterpret_cast<const uint8_t*>(&heads[capacity]);
   Check(std::all_of(beyond, beyond + sizeof(SmsHead), [](uint8_t b) { return b == 0x77; }),

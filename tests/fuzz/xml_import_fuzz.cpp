@@ -30,9 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         try {
           for (const SmsHead& h : SmsHeads(sms)) {
             if (h.content[std::size(h.content) - 1] != 0 || h.tel[std::size(h.tel) - 1] != 0 ||
-                h.name[std::size(h.name) - 1] != 0) {
+                h.name[std::size(h.name) - 1] != 0)
               std::abort();
-            }
           }
         } catch (const Failure&) {
         }
@@ -41,12 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         try {
           const MmsRecord m = MmsRecordOf(mms);
           if (m.head.tel[std::size(m.head.tel) - 1] != 0 ||
-              m.head.content[std::size(m.head.content) - 1] != 0 || m.addrs.empty()) {
+              m.head.content[std::size(m.head.content) - 1] != 0 || m.addrs.empty())
             std::abort();
-          }
-          for (const MmsPart& p : m.parts) {
+          for (const MmsPart& p : m.parts)
             if (p.data.size > ZU_MMS_PART_MAX || p.desc.datalen != p.data.size) std::abort();
-          }
         } catch (const Failure&) {
         }
       },
