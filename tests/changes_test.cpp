@@ -312,7 +312,7 @@ TEST_F(ChangesTest, PagesAndArgumentsKeepTheirContractAndDeleteAllLeavesEachReco
 }
 
 TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
-  AddHead(1);  // a record kept throughout
+  const uint32_t kept = AddHead(1);  // a record kept throughout
   const uint32_t gone = AddHead(1);
   const uint64_t early = Token();
   ASSERT_EQ(DeleteZuSmsHead(stores_[1], gone), 0);
@@ -346,6 +346,12 @@ TEST_F(ChangesTest, TokensThatCannotBeServedAskForAFullListing) {
   EXPECT_EQ(changes[0].id, added);
   ASSERT_EQ(HeadChanges(later, changes), 0);
   EXPECT_TRUE(changes.empty());
+  EXPECT_EQ(Raw("SELECT count(*) FROM zu_changes WHERE kind = 2"), "0\n");  // none at the mark
+  // From the beginning still gives the whole present state.
+  ASSERT_EQ(HeadChanges(0, changes), 0);
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].id, kept);
+  EXPECT_EQ(changes[1].id, added);
 
   // A log that lost a part (a trigger dropped by hand) is made anew on open,
   // with a new epoch: old tokens resync, every record is listed as added.
