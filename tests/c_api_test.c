@@ -175,6 +175,7 @@ int main(void) {
       CHECK(ListZuSmsConversation(store, NULL, 0, ids, 2, &n, NULL) == -1);
     }
     CHECK(DeleteZuSmsHead(store, id) == 0 && GetZuSmsUnreadHeadCount(store, &n) == 0 && n == 0);
+    CHECK(GetAllZuSmsUnreadHeadID(store, NULL, 2, &n) == -1); /* refused with no row to read too */
     CHECK(GetZuSmsHeadCount(store, &n) == 0 && n == 0 && GetZuSmsHeadCount(store, NULL) == -1);
   }
   /* Changes since a token, from C: the add and the delete above leave one
