@@ -339,6 +339,15 @@ class Cli(Case):
                 "list", "--limit", "99", user=user)), want, fmt)
 
 
+    def test_a_later_json_import_files_into_the_folder_of_that_name_whatever_its_number(self):
+        self.run_cli("folder", "add", "Old stuff", user=2)  # Trips gets another number there
+        self.run_cli("folder", "add", "Trips")
+        for text in ("first", "second"):
+            self.run_cli("add", "--number", "+15550001", "--folder", "Trips", "--text", text)
+            self.json_of("import", self.write("t.json", self.run_cli("export").stdout), user=2)
+        listed = self.json_of("list", "--folder", "Trips", user=2)
+        self.assertEqual(sorted(m["content"] for m in listed), ["first", "second"])
+
     def test_tables_align_chinese_text_by_terminal_columns(self):
         self.run_cli("folder", "add", "\u5de5\u4f5c\u4e0e\u751f\u6d3b")
         lines = self.run_cli("folders").stdout.splitlines()[1:]
