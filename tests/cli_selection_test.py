@@ -131,6 +131,7 @@ class Selection(cli_test.Case):
         self.run_cli("unread", "--contact", "zhang wei", "--yes")
         self.run_cli("add", "--number", "5550199", "--text", "who?")
         self.run_cli("recipient", "add", "--number", "5550199", "--name", "Only History")
+        self.run_cli("add", "--number", "+8613800138000", "--text", "newest, nameless")  # 张伟 still
         people = {c["name"]: c for c in self.json_of("--region", "CN", "conversations")}
         self.assertEqual(people["Zhang Wei"]["unread"], people["Zhang Wei"]["messages"])
         self.assertEqual(people["张伟"]["correspondent"], "+8613800138000")

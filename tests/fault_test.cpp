@@ -90,8 +90,7 @@ class FaultTest : public DbTest {
     Ok("persons", [&] { return ListZuSmsPersons(store, 0, persons, 4, &n, &total); });
     stSmsChange changes[8];
     Ok("changes", [&] { return ListZuSmsHeadChanges(store, 0, changes, 8, &n, &next); });
-    SmsFolder folder{};
-    std::copy_n(u"kept", 4, folder.fname);
+    SmsFolder folder{0, 0, u"kept", 0, 0, 0};
     Ok("add folder", [&] { return AddZuSmsFolder(store, &folder, ids); });
     if (!heads.empty() && Ok("delete", [&] { return DeleteZuSmsHead(store, *heads.begin()); }))
       heads.erase(heads.begin());
