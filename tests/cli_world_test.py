@@ -497,8 +497,8 @@ class DatesPeopleType(cli_test.Case):
                      "20250101000000"):
             self.add_at(when)
         day = ["at 20241231000000", "at 20241231120000", "at 20241231235959"]
-        self.assertEqual(self.texts("--utc", "--since", "2024-12-31", "--until", "2024-12-31"),
-                         day)
+        self.assertEqual(self.texts("--utc", "--since", "2024-12-31", "--until", "2024-12-31",
+                                    "--contains", "at"), day)  # the tool's own check of times
         self.assertEqual(self.texts("--utc", "--until", "2024-12-31"),
                          ["at 20241230235959"] + day)
         # A time of day stays an exclusive bound, and --before a date excludes that day.
