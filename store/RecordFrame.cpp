@@ -55,11 +55,9 @@ void ReadFields(CMimerRecordSet& rows, void* record, std::span<const Field> fiel
   }
 }
 
-void ReadNewId(CMimerCommand& cmd, uint32_t& newId) {
+void PrepareNewId(CMimerCommand& cmd, uint32_t& newId) {
   cmd.InitCommand(u"execute statement sms_id_seq_cur");
   cmd.AppendOutParameter(newId);
-  cmd.ExecuteNoQuery();
-  cmd.UninitCommand();
 }
 
 int32_t DeleteRecord(const char16_t* remove, uint32_t user, uint32_t id) {

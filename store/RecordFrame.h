@@ -6,7 +6,7 @@
 // its capacity. Binding and reading follow from the tables. The standard
 // operations below run a family that follows the pattern; a family that
 // departs from it writes that operation in its own file out of the same
-// building blocks (Execute, CountRows, ReadNewId, ReadRow, ReadRows).
+// building blocks (Execute, CountRows, PrepareNewId, ReadRow, ReadRows).
 //
 // Every operation returns 0, or -1 when the engine raised (after releasing
 // its command). Statements restrict every row to the store's user.
@@ -20,7 +20,6 @@
 
 #include "Guard.h"
 #include "MimerDatabase.h"
-#include "Transaction.h"
 
 namespace zusms {
 
@@ -162,8 +161,9 @@ void CountRows(CMimerCommand& cmd, const char16_t* sql, Bind&& bind, uint32_t& n
   cmd.UninitCommand();
 }
 
-// Reads the id the last insert of this thread drew into `newId`.
-void ReadNewId(CMimerCommand& cmd, uint32_t& newId);
+// Makes `cmd` ready to read, when run, the id that the thread's next insert
+// draws into `newId`.
+void PrepareNewId(CMimerCommand& cmd, uint32_t& newId);
 
 // Runs a select and hands its first row to `map`.
 template <typename Bind, typename Map>
@@ -262,16 +262,17 @@ inline stDateTime DateTimeOf(const tagTIMESTAMP_STRUCT& t) {
 // ---- The standard operations.
 
 // Insert (`bind` appends every value), then the new id into `newId` and the
-// record's id field. One transaction: an add whose id cannot be read back
-// (out of memory) fails whole instead of leaving a row the caller was told
-// is not there.
+// record's id field. The id's statement is made ready before the insert:
+// after the insert nothing is left that can fail (SQLite out of memory
+// preparing it) and leave a stored row whose add returned -1.
 template <typename Bind>
 int32_t AddRow(const char16_t* insert, Bind&& bind, uint32_t& newId, int32_t& idField) {
   return Guarded([&](CMimerCommand& cmd) {
-    Transaction transaction;
+    CMimerCommand id(&Conn());
+    PrepareNewId(id, newId);
     Execute(cmd, insert, bind);
-    ReadNewId(cmd, newId);
-    transaction.Commit();
+    id.ExecuteNoQuery();
+    id.UninitCommand();
     idField = static_cast<int32_t>(newId);
     return 0;
   });
