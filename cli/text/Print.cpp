@@ -186,17 +186,43 @@ Progress::Progress(std::string what, size_t total, bool shown)
     : what_(std::move(what)), total_(total), shown_(shown && total > 0) {}
 
 Progress::~Progress() {
-  if (shown_ && filled_ >= 0) std::fprintf(stderr, "\r%70s\r", "");
+  if (Drawn()) std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+}
+
+int64_t Progress::Seconds() const {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_)
+      .count();
 }
 
 void Progress::Set(size_t done) {
   done_ = std::min(done, total_);
   if (!shown_) return;
   const int filled = static_cast<int>(40 * done_ / total_);
-  if (filled == filled_) return;
+  const int64_t seconds = Seconds();
+  if (filled == filled_ && seconds == seconds_) return;
   filled_ = filled;
-  std::fprintf(stderr, "\r%s [%s%s] %3d%%", what_.c_str(), std::string(filled, '#').c_str(),
-               std::string(40 - filled, ' ').c_str(), static_cast<int>(100 * done_ / total_));
+  seconds_ = seconds;
+  std::string line = what_ + " [" + std::string(filled, '#') + std::string(40 - filled, ' ') +
+                     "] " + std::to_string(100 * done_ / total_) + "%";
+  if (seconds > 0) line += ", " + Duration(seconds);
+  if (seconds > 0 && done_ > 0 && done_ < total_) {
+    const auto left =
+        static_cast<int64_t>(static_cast<double>(seconds) * static_cast<double>(total_ - done_) /
+                             static_cast<double>(done_));
+    line += ", about " + Duration(std::max<int64_t>(left, 1)) + " left";
+  }
+  // Spaces over what a longer line before left.
+  const size_t pad = width_ > line.size() ? width_ - line.size() : 0;
+  width_ = std::max(width_, line.size());
+  std::fprintf(stderr, "\r%s%*s", line.c_str(), static_cast<int>(pad), "");
+}
+
+std::string Duration(int64_t seconds) {
+  if (seconds < 60) return std::to_string(seconds) + " s";
+  if (seconds < 3600) {
+    return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
+  }
+  return std::to_string(seconds / 3600) + " h " + std::to_string(seconds % 3600 / 60) + " min";
 }
 
 }  // namespace zusms::cli

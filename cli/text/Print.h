@@ -2,6 +2,8 @@
 #ifndef ZUSMS_CLI_TEXT_PRINT_H_
 #define ZUSMS_CLI_TEXT_PRINT_H_
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -60,7 +62,9 @@ std::string NameAndNumber(std::string_view name, std::string_view number);
 std::string PrintableLines(std::string_view text);
 
 // A progress bar on standard error, shown only when `shown` (the caller
-// asks for it on a terminal, not with --json); cleared when destroyed.
+// asks for it on a terminal, not with --json), with the time it has taken
+// and, once a step is done, about how long is left; cleared when
+// destroyed.
 class Progress {
  public:
   Progress(std::string what, size_t total, bool shown);
@@ -69,13 +73,22 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
   void Step() { Set(done_ + 1); }
   void Set(size_t done);
+  // Whether the bar was drawn at all, and the whole seconds since it began.
+  bool Drawn() const { return width_ > 0; }
+  int64_t Seconds() const;
 
  private:
   std::string what_;
   size_t total_, done_ = 0;
   int filled_ = -1;
+  int64_t seconds_ = -1;
+  size_t width_ = 0;
   bool shown_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
+
+// A time span for people: "42 s", "3 min 5 s", "1 h 2 min".
+std::string Duration(int64_t seconds);
 
 }  // namespace zusms::cli
 
