@@ -4,7 +4,8 @@ ctypes) next to raw SQLite running the same lookup on the same index tables,
 in the same run, on scale-table stores; the conversation listings
 (ListZuSmsPersons, ListZuSmsConversation) next to raw SQLite reading the
 same rows of the library's own index; and the index's making, its catch-up
-after 1,000 changes another program made, and the file's growth.
+after 1,000 changes another program made and after another program added a
+tenth of the store's messages (an import), and the file's growth.
 
 usage: bench/search_index_bench.py build/lib/libzusmsdb.so build/bin/zusms_scale_gen N...
 """
@@ -158,6 +159,34 @@ def lock(path, ids):
     db.close()
 
 
+def add_tenth(path):
+    """A tenth of the store's messages added again, as an import by another
+    program would add them; the id they start after."""
+    db = sqlite3.connect(path, isolation_level=None)
+    top, low, n = db.execute("SELECT max(id), min(id), count(*) FROM SmsHead").fetchone()
+    db.execute(
+        'INSERT INTO SmsHead (id, "index", type, fid, batid, createtime, tel, name, recvtime, '
+        "content, privmode, ccid, lockflag, oldfid, impt, longsms, operid, uuid, UserID, "
+        f"ModifyTime) SELECT id + {top}, \"index\", type, fid, 0, createtime, tel, name, "
+        "recvtime, substr(content || ' again', 1, 671), privmode, ccid, lockflag, oldfid, impt, "
+        f"0, operid, randomblob(16), UserID, ModifyTime FROM SmsHead WHERE id < {low + n // 10}")
+    db.close()
+    return top
+
+
+def raw_catch_up_added(path, top):
+    """The added messages put in the index, their persons counted."""
+    return timed_transaction(path, [
+        "INSERT INTO zu_search SELECT id, UserID, coalesce(recvtime, ''), lower(content), "
+        f"lower(tel), lower(name), tel, lockflag FROM SmsHead WHERE id > {top}",
+        "INSERT INTO zu_search_grams (rowid, t) SELECT id, Text || char(10) || Tel || "
+        f"char(10) || Name FROM zu_search WHERE id > {top}",
+        "INSERT INTO zu_search_persons SELECT UserID, Person, count(*), sum(Locked), max(Time) "
+        f"FROM zu_search WHERE id > {top} GROUP BY UserID, Person ON CONFLICT "
+        "(UserID, Person) DO UPDATE SET Entries = Entries + excluded.Entries, Locked = Locked "
+        "+ excluded.Locked, Time = max(Time, excluded.Time)"])
+
+
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
@@ -222,6 +251,13 @@ def main():
             lock(raw, ids)
             row("bring it up to date after 1,000 messages locked by another program", ours * 1000,
                 raw_catch_up_locks(raw, ids) * 1000)
+            top = add_tenth(path)
+            start = time.perf_counter()
+            store.refresh()
+            ours = time.perf_counter() - start
+            add_tenth(raw)
+            row(f"bring it up to date after {n // 10:,} messages imported by another program",
+                ours * 1000, raw_catch_up_added(raw, top) * 1000)
             store.close()
 
 
