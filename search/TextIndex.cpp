@@ -353,9 +353,43 @@ bool InPlace(sqlite3* db) {
   return found == wanted.size();
 }
 
+// Whether an error met in the index's own tables is damage to them (a
+// table or a row of them gone, their format changed by another program),
+// which making the index anew mends.
+bool Damage(int code) { return (code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_ERROR; }
+
+// Drops the trigram index, also where damage to its own tables keeps FTS5
+// from opening it (one of them gone or emptied, its version changed): they
+// are then made again as those of a blank index, which FTS5 can open, and
+// so drop whole.
+void DropGrams(sqlite3* db) {
+  const int rc =
+      sqlite3_exec(db, "DROP TABLE IF EXISTS zu_search_grams", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) return;
+  if (!Damage(rc)) Exec(db, "DROP TABLE IF EXISTS zu_search_grams");  // says why
+  const std::string_view made = kObjects[std::size(kObjects) - 1].second;
+  Exec(db,
+       "CREATE VIRTUAL TABLE temp.zu_search_blank " + std::string(made.substr(made.find("USING"))));
+  std::vector<std::pair<std::string, std::string>> tables;  // its tables: suffix, definition
+  {
+    Query q(db,
+            "SELECT substr(name, 17), sql FROM temp.sqlite_schema WHERE type = 'table' AND "
+            "name LIKE 'zu\\_search\\_blank\\_%' ESCAPE '\\'");
+    while (q.Step()) tables.emplace_back(q.Text(0), q.Text(1));
+  }
+  for (const auto& [suffix, sql] : tables) {
+    const std::string name = "main.zu_search_grams_" + suffix;
+    Exec(db, "DROP TABLE IF EXISTS " + name);
+    Exec(db, "CREATE TABLE " + name + sql.substr(sql.find('(')));
+    Exec(db, "INSERT INTO " + name + " SELECT * FROM temp.zu_search_blank_" + suffix);
+  }
+  Exec(db, "DROP TABLE temp.zu_search_blank");
+  Exec(db, "DROP TABLE main.zu_search_grams");
+}
+
 // Makes the index anew, empty.
 void Make(sqlite3* db) {
-  Exec(db, "DROP TABLE IF EXISTS zu_search_grams");
+  DropGrams(db);
   for (const char* table :
        {"zu_search", "zu_search_parts", "zu_search_persons", "zu_search_state"}) {
     Exec(db, std::string("DROP TABLE IF EXISTS ") + table);
@@ -902,25 +936,45 @@ void ConversationFromIndex(sqlite3* db, const CMimerTextSource& src, uint32_t us
   }
 }
 
+// What an entry's kept row must hold, as one text (its digest is kept
+// while every row is read, not the entry).
+std::string Kept(std::string_view time, std::string_view text, std::string_view tel,
+                 std::string_view name, std::u16string_view person, bool unread, bool locked) {
+  std::string all;
+  for (const std::string_view part : {time, text, tel, name}) {
+    all += part;
+    all += '\0';
+  }
+  all.append(reinterpret_cast<const char*>(person.data()), 2 * person.size());
+  all += unread ? '1' : '0';
+  all += locked ? '1' : '0';
+  return all;
+}
+
 // How the user's index differs from what its rows make, in the caller's
 // read transaction: "" when it holds every entry as the rows make it and
 // its trigram index finds each by the first and the last trigram of its
-// text.
+// text. The entries that want one trigram are looked for in one reading of
+// its list, so that a common trigram's list is read once, not once an
+// entry.
 std::string Differences(sqlite3* db, const CMimerTextSource& src, uint32_t user) {
-  std::map<int64_t, Entry> made;
-  ReadEntries(db, src, user, [&](const Entry& e) { made[e.id] = e; });
+  std::map<int64_t, size_t> made;
+  ReadEntries(db, src, user, [&](const Entry& e) {
+    made[e.id] = std::hash<std::string>{}(
+        Kept(e.time, Utf8Of(e.text), Utf8Of(e.tel), Utf8Of(e.name), e.person, e.unread, e.locked));
+  });
   Query kept(db, "SELECT id, Time, Text, Tel, Name, " + std::string(kGramsOf) +
                      ", Person, Unread, Locked FROM zu_search WHERE UserID = ?");
   kept.Bind(1, int64_t{static_cast<int32_t>(user)});
-  Query found(db, "SELECT 1 FROM zu_search_grams WHERE zu_search_grams MATCH ? AND rowid = ?");
+  std::map<std::u32string, std::vector<int64_t>> wanted;  // a trigram, the entries
   size_t seen = 0;
   while (kept.Step()) {
-    const auto e = made.find(kept.Int(0));
-    if (e == made.end() || e->second.time != kept.Text(1) ||
-        Utf8Of(e->second.text) != kept.Text(2) || Utf8Of(e->second.tel) != kept.Text(3) ||
-        Utf8Of(e->second.name) != kept.Text(4) || e->second.person != kept.Text16(6) ||
-        e->second.unread != (kept.Int(7) != 0) || e->second.locked != (kept.Int(8) != 0)) {
-      return "the search index holds message " + std::to_string(kept.Int(0)) +
+    const int64_t id = kept.Int(0);
+    const auto e = made.find(id);
+    if (e == made.end() || e->second != std::hash<std::string>{}(Kept(
+                                            kept.Text(1), kept.Text(2), kept.Text(3), kept.Text(4),
+                                            kept.Text16(6), kept.Int(7) != 0, kept.Int(8) != 0))) {
+      return "the search index holds message " + std::to_string(id) +
              " otherwise than the store does";
     }
     ++seen;
@@ -934,18 +988,27 @@ std::string Differences(sqlite3* db, const CMimerTextSource& src, uint32_t user)
       }
       text += ch;
     }
-    for (const size_t at : {size_t{0}, text.size() < 3 ? 0 : text.size() - 3}) {
-      if (text.size() < 3) break;
-      std::string match = "\"";
-      for (const char ch : Utf8Of(text.substr(at, 3))) {
-        match += ch;
-        if (ch == '"') match += '"';
-      }
-      match += '"';
-      if (!found.Reset().Bind(1, match).Bind(2, kept.Int(0)).Step()) {
-        return "the search index does not find message " + std::to_string(kept.Int(0)) +
-               " by its own text";
-      }
+    if (text.size() < 3) continue;
+    wanted[text.substr(0, 3)].push_back(id);
+    wanted[text.substr(text.size() - 3)].push_back(id);
+  }
+  Query found(db, "SELECT rowid FROM zu_search_grams WHERE zu_search_grams MATCH ? ORDER BY rowid");
+  for (auto& [gram, ids] : wanted) {
+    std::sort(ids.begin(), ids.end());
+    std::string match = "\"";
+    for (const char ch : Utf8Of(gram)) {
+      match += ch;
+      if (ch == '"') match += '"';
+    }
+    match += '"';
+    found.Reset().Bind(1, match);
+    auto next = ids.begin();
+    while (next != ids.end() && found.Step()) {
+      if (*next < found.Int(0)) break;
+      while (next != ids.end() && *next == found.Int(0)) ++next;
+    }
+    if (next != ids.end()) {
+      return "the search index does not find message " + std::to_string(*next) + " by its own text";
     }
   }
   if (seen != made.size()) return "the search index lacks some of the store's messages";
@@ -1007,7 +1070,7 @@ std::string CMimerTextIndex::Verify(const CMimerTextSource& source, uint32_t use
   try {
     Refresh(source, user);
   } catch (const CMimerException& e) {
-    if ((e.Code() & 0xFF) != SQLITE_CORRUPT) throw;
+    if (!Damage(e.Code())) throw;
     return ToUtf8(e.Message());
   }
   c.Begin(false);
@@ -1058,7 +1121,7 @@ CMimerTextWay Answer(const CMimerTextSource& source, uint32_t user, bool scan_on
   const bool indexed = !scan_only && c.TransactionDepth() == 0 && HasFts5(db);
   // Damage met in the index's own tables drops them, to be made anew.
   auto damaged = [](const CMimerException& e) {
-    if ((e.Code() & 0xFF) != SQLITE_CORRUPT) return false;
+    if (!Damage(e.Code())) return false;
     const KeptLastError earlier;
     try {
       CMimerTextIndex::Discard();
@@ -1078,7 +1141,7 @@ CMimerTextWay Answer(const CMimerTextSource& source, uint32_t user, bool scan_on
       }
     } catch (const CMimerException& e) {
       c.Rollback();
-      if ((e.Code() & 0xFF) != SQLITE_CORRUPT) throw;
+      if (!Damage(e.Code())) throw;
       if (!damaged(e)) break;
       continue;
     } catch (...) {
