@@ -728,14 +728,21 @@ Position ReadPosition(sqlite3* db, uint32_t user) {
 // the log's current token on, with the user's persons read by `region`.
 void StartOver(sqlite3* db, uint32_t user, const std::string& region) {
   const int64_t u = static_cast<int32_t>(user);
-  Query(db, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
-                        "'delete', id, ") +
-                kGramsOf + " FROM zu_search WHERE UserID = ?")
-      .Bind(1, u)
-      .Step();
-  Query(db, "DELETE FROM zu_search WHERE UserID = ?").Bind(1, u).Step();
-  Query(db, "DELETE FROM zu_search_parts WHERE UserID = ?").Bind(1, u).Step();
-  Query(db, "DELETE FROM zu_search_persons WHERE UserID = ?").Bind(1, u).Step();
+  // The index of the only user it holds goes whole, which is quick; else
+  // the user's entries leave the trigram index one by one, with their
+  // texts.
+  if (Query(db, "SELECT 1 FROM zu_search_state WHERE UserID <> ?").Bind(1, u).Step()) {
+    Query(db, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
+                          "'delete', id, ") +
+                  kGramsOf + " FROM zu_search WHERE UserID = ?")
+        .Bind(1, u)
+        .Step();
+    Query(db, "DELETE FROM zu_search WHERE UserID = ?").Bind(1, u).Step();
+    Query(db, "DELETE FROM zu_search_parts WHERE UserID = ?").Bind(1, u).Step();
+    Query(db, "DELETE FROM zu_search_persons WHERE UserID = ?").Bind(1, u).Step();
+  } else {
+    Make(db);
+  }
   uint64_t token = 0;
   if (!CMimerChangeLog::Token(token, false)) {
     throw CMimerException(u"the file keeps no change log for the search index to follow", -1);
