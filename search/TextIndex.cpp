@@ -726,18 +726,29 @@ Position ReadPosition(sqlite3* db, uint32_t user) {
 
 // The user's entries go, and the index is made again from the rows, from
 // the log's current token on, with the user's persons read by `region`.
+// The index of the only user it holds goes whole, which is quick; else the
+// user's entries leave it a step at a time, each with its text (the trigram
+// index keeps none), and the user has no position until all are out.
 void StartOver(sqlite3* db, uint32_t user, const std::string& region) {
   const int64_t u = static_cast<int32_t>(user);
-  // The index of the only user it holds goes whole, which is quick; else
-  // the user's entries leave the trigram index one by one, with their
-  // texts.
   if (Query(db, "SELECT 1 FROM zu_search_state WHERE UserID <> ?").Bind(1, u).Step()) {
-    Query(db, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
-                          "'delete', id, ") +
-                  kGramsOf + " FROM zu_search WHERE UserID = ?")
+    Query(db, "DELETE FROM zu_search_state WHERE UserID = ?").Bind(1, u).Step();
+    Exec(db, "CREATE TEMP TABLE IF NOT EXISTS zu_search_out (id INTEGER PRIMARY KEY)");
+    Exec(db, "DELETE FROM temp.zu_search_out");
+    Query(db,
+          "INSERT INTO temp.zu_search_out SELECT id FROM zu_search WHERE UserID = ? ORDER BY id "
+          "LIMIT ?")
         .Bind(1, u)
+        .Bind(2, int64_t{CMimerTextIndex::kStep})
         .Step();
-    Query(db, "DELETE FROM zu_search WHERE UserID = ?").Bind(1, u).Step();
+    const int64_t out = sqlite3_changes64(db);
+    const std::string these = " IN (SELECT id FROM temp.zu_search_out)";
+    Exec(db, std::string("INSERT INTO zu_search_grams (zu_search_grams, rowid, t) SELECT "
+                         "'delete', id, ") +
+                 kGramsOf + " FROM zu_search WHERE id" + these + " ORDER BY id");
+    Exec(db, "DELETE FROM zu_search_parts WHERE entry" + these);
+    Exec(db, "DELETE FROM zu_search WHERE id" + these);
+    if (out == int64_t{CMimerTextIndex::kStep}) return;
     Query(db, "DELETE FROM zu_search_parts WHERE UserID = ?").Bind(1, u).Step();
     Query(db, "DELETE FROM zu_search_persons WHERE UserID = ?").Bind(1, u).Step();
   } else {
