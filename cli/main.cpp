@@ -1,6 +1,7 @@
 // zusms: the message store from the command line. Main only wires the
 // command line; each noun's commands live in a unit of their own.
 #include <sys/stat.h>
+#include <unistd.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -69,6 +70,7 @@ int Main(int argc, char** argv) {
     if (!err.str().empty()) std::cerr << PrintableLines(err.str());
     return code == 0 ? 0 : 2;
   }
+  SetProgressWanted(!o.json && isatty(STDERR_FILENO));
   try {
     if (o.db.empty() && app.got_subcommand("demo")) {
       o.db = DemoStorePath();

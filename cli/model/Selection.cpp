@@ -125,7 +125,7 @@ std::vector<uint32_t> Found(Store& store, const Selection& s, bool oldest, uint3
   const std::u16string terms = s.text.Quoted();
   const uint32_t flags = (s.text.fold_accents() ? ZU_SEARCH_ACCENTS : 0) |
                          (s.anywhere ? ZU_SEARCH_ANYWHERE : 0) | (oldest ? ZU_SEARCH_OLDEST : 0);
-  RefreshSearch(store, isatty(STDERR_FILENO));
+  RefreshSearch(store, ProgressWanted());
   std::vector<uint32_t> ids;
   uint32_t n = 0;
   // A first page, then all that were asked for when there are more.
@@ -163,7 +163,7 @@ bool Selection::All() const {
 }
 
 std::vector<stSmsPerson> StorePersons(Store& store) {
-  RefreshSearch(store, isatty(STDERR_FILENO));
+  RefreshSearch(store, ProgressWanted());
   std::vector<stSmsPerson> persons;
   uint32_t n = 0;
   uint64_t total = 0;
@@ -174,7 +174,7 @@ std::vector<stSmsPerson> StorePersons(Store& store) {
     Check(ListZuSmsPersons(*store, 0, persons.data(), static_cast<uint32_t>(persons.size()), &n,
                            &total),
           "listing the conversations");
-  } while (total > n);
+  } while (total > n && n == persons.size());
   persons.resize(n);
   return persons;
 }
@@ -187,7 +187,9 @@ std::vector<uint32_t> PersonMessages(Store& store, const char16_t* key, uint32_t
     ids.resize(capacity);
     Check(ListZuSmsConversation(*store, key, 0, ids.data(), capacity, &n, &total),
           "listing a conversation");
-    if (limit != 0 || n >= total) break;
+    // A page not full is the end, whatever the count (a damaged index may
+    // count more than it lists).
+    if (limit != 0 || n >= total || n < capacity) break;
     capacity = static_cast<uint32_t>(total);
   }
   ids.resize(n);

@@ -1,6 +1,8 @@
 #include "text/Print.h"
 
+#include <sys/ioctl.h>
 #include <unicode/uchar.h>
+#include <unistd.h>
 #include <utf8cpp/utf8.h>
 
 #include <algorithm>
@@ -185,8 +187,17 @@ std::string PrintableLines(std::string_view text) {
 Progress::Progress(std::string what, size_t total, bool shown)
     : what_(std::move(what)), total_(total), shown_(shown && total > 0) {}
 
+namespace {
+// The terminal's width on standard error (80 when it says none).
+size_t Columns() {
+  winsize size{};
+  return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
+}  // namespace
+
 Progress::~Progress() {
-  if (Drawn()) std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+  const int clear = static_cast<int>(std::min(width_, Columns() - 1));
+  if (Drawn()) std::fprintf(stderr, "\r%*s\r", clear, "");
 }
 
 int64_t Progress::Seconds() const {
@@ -197,25 +208,40 @@ int64_t Progress::Seconds() const {
 void Progress::Set(size_t done) {
   done_ = std::min(done, total_);
   if (!shown_) return;
-  const int filled = static_cast<int>(40 * done_ / total_);
   const int64_t seconds = Seconds();
-  if (filled == filled_ && seconds == seconds_) return;
-  filled_ = filled;
-  seconds_ = seconds;
-  std::string line = what_ + " [" + std::string(filled, '#') + std::string(40 - filled, ' ') +
-                     "] " + std::to_string(100 * done_ / total_) + "%";
-  if (seconds > 0) line += ", " + Duration(seconds);
+  std::string times;
+  if (seconds > 0) times += ", " + Duration(seconds);
   if (seconds > 0 && done_ > 0 && done_ < total_) {
     const auto left =
         static_cast<int64_t>(static_cast<double>(seconds) * static_cast<double>(total_ - done_) /
                              static_cast<double>(done_));
-    line += ", about " + Duration(std::max<int64_t>(left, 1)) + " left";
+    times += ", about " + Duration(std::max<int64_t>(left, 1)) + " left";
   }
-  // Spaces over what a longer line before left.
-  const size_t pad = width_ > line.size() ? width_ - line.size() : 0;
+  // The bar takes what the terminal's width leaves, 40 columns at most: a
+  // line that wrapped could not be drawn over.
+  const size_t columns = Columns();
+  const size_t rest = what_.size() + times.size() + 8;  // " [", "] 100%"
+  const int width = static_cast<int>(std::min<size_t>(columns > rest ? columns - 1 - rest : 0, 40));
+  const int filled = static_cast<int>(static_cast<size_t>(width) * done_ / total_);
+  if (filled == filled_ && seconds == seconds_) return;
+  filled_ = filled;
+  seconds_ = seconds;
+  const std::string line = what_ + " [" + std::string(filled, '#') +
+                           std::string(width - filled, ' ') + "] " +
+                           std::to_string(100 * done_ / total_) + "%" + times;
+  // Spaces over what a longer line before left, within the terminal.
+  const size_t end = std::min(std::max(width_, line.size()), columns - 1);
+  const size_t pad = end > line.size() ? end - line.size() : 0;
   width_ = std::max(width_, line.size());
   std::fprintf(stderr, "\r%s%*s", line.c_str(), static_cast<int>(pad), "");
 }
+
+namespace {
+bool progress_wanted = false;
+}  // namespace
+
+void SetProgressWanted(bool wanted) { progress_wanted = wanted; }
+bool ProgressWanted() { return progress_wanted; }
 
 std::string Duration(int64_t seconds) {
   if (seconds < 60) return std::to_string(seconds) + " s";

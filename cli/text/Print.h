@@ -87,6 +87,11 @@ class Progress {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// Whether progress may be shown: standard error is a terminal and the
+// output is not JSON (set once by main).
+void SetProgressWanted(bool wanted);
+bool ProgressWanted();
+
 // A time span for people: "42 s", "3 min 5 s", "1 h 2 min".
 std::string Duration(int64_t seconds);
 
