@@ -358,15 +358,26 @@ bool InPlace(sqlite3* db) {
 // which making the index anew mends.
 bool Damage(int code) { return (code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_ERROR; }
 
-// Drops the trigram index, also where damage to its own tables keeps FTS5
-// from opening it (one of them gone or emptied, its version changed): they
-// are then made again as those of a blank index, which FTS5 can open, and
-// so drop whole.
-void DropGrams(sqlite3* db) {
-  const int rc =
-      sqlite3_exec(db, "DROP TABLE IF EXISTS zu_search_grams", nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK) return;
-  if (!Damage(rc)) Exec(db, "DROP TABLE IF EXISTS zu_search_grams");  // says why
+// Drops what the file keeps under `name`, whatever it is: another program
+// may have put a view or an index where the index keeps a table, or moved
+// a table away with its indexes.
+void DropNamed(sqlite3* db, const std::string& name) {
+  std::string type;
+  {
+    Query q(db, "SELECT upper(type) FROM main.sqlite_schema WHERE name = ? COLLATE NOCASE");
+    if (!q.Bind(1, name).Step()) return;
+    type = q.Text(0);
+  }
+  if (type == "TABLE" || type == "VIEW" || type == "INDEX" || type == "TRIGGER") {
+    Exec(db, "DROP " + type + " IF EXISTS main." + QuoteIdent(name));
+  }
+}
+
+// Where damage keeps FTS5 from opening the trigram index (one of its own
+// tables gone or emptied, its version changed), it cannot drop it either:
+// its own tables are made again as those of a blank index, which FTS5 can
+// open, and so drop whole.
+void RemakeGramsTables(sqlite3* db) {
   const std::string_view made = kObjects[std::size(kObjects) - 1].second;
   Exec(db,
        "CREATE VIRTUAL TABLE temp.zu_search_blank " + std::string(made.substr(made.find("USING"))));
@@ -378,22 +389,42 @@ void DropGrams(sqlite3* db) {
     while (q.Step()) tables.emplace_back(q.Text(0), q.Text(1));
   }
   for (const auto& [suffix, sql] : tables) {
-    const std::string name = "main.zu_search_grams_" + suffix;
-    Exec(db, "DROP TABLE IF EXISTS " + name);
-    Exec(db, "CREATE TABLE " + name + sql.substr(sql.find('(')));
-    Exec(db, "INSERT INTO " + name + " SELECT * FROM temp.zu_search_blank_" + suffix);
+    const std::string name = "zu_search_grams_" + suffix;
+    DropNamed(db, name);
+    Exec(db, "CREATE TABLE main." + name + sql.substr(sql.find('(')));
+    Exec(db, "INSERT INTO main." + name + " SELECT * FROM temp.zu_search_blank_" + suffix);
   }
   Exec(db, "DROP TABLE temp.zu_search_blank");
-  Exec(db, "DROP TABLE main.zu_search_grams");
+}
+
+// The trigram index's own tables, which FTS5 makes beside it.
+constexpr const char* kGramsTables[] = {"data", "idx", "docsize", "config", "content"};
+
+// Drops the trigram index and its own tables, whatever state they are in.
+void DropGrams(sqlite3* db) {
+  const int rc =
+      sqlite3_exec(db, "DROP TABLE IF EXISTS main.zu_search_grams", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    if (!Damage(rc)) Exec(db, "DROP TABLE IF EXISTS main.zu_search_grams");  // says why
+    bool virtual_table = false;
+    {
+      Query q(db, "SELECT sql LIKE 'CREATE VIRTUAL%' FROM main.sqlite_schema WHERE name = ?");
+      virtual_table = q.Bind(1, std::string("zu_search_grams")).Step() && q.Int(0) != 0;
+    }
+    if (virtual_table) {
+      RemakeGramsTables(db);
+      Exec(db, "DROP TABLE main.zu_search_grams");
+    } else {
+      DropNamed(db, "zu_search_grams");  // a view, say
+    }
+  }
+  for (const char* suffix : kGramsTables) DropNamed(db, std::string("zu_search_grams_") + suffix);
 }
 
 // Makes the index anew, empty.
 void Make(sqlite3* db) {
   DropGrams(db);
-  for (const char* table :
-       {"zu_search", "zu_search_parts", "zu_search_persons", "zu_search_state"}) {
-    Exec(db, std::string("DROP TABLE IF EXISTS ") + table);
-  }
+  for (const auto& [name, sql] : Wanted()) DropNamed(db, name);
   for (const auto& [name, sql] : Wanted()) Exec(db, sql);
   // Segments of the trigram index are merged when 16 of a size are there
   // (4 by default): a step of changes writes less, a search reads a few
@@ -407,6 +438,7 @@ struct Columns {
   std::string text[3];
   std::optional<std::string> bare[3];
 
+  Columns() = default;
   explicit Columns(const Entry& e) {
     const std::u32string* texts[3] = {&e.text, &e.tel, &e.name};
     for (int i = 0; i < 3; ++i) {
@@ -955,13 +987,15 @@ void ConversationFromIndex(sqlite3* db, const CMimerTextSource& src, uint32_t us
 }
 
 // What an entry's kept row must hold, as one text (its digest is kept
-// while every row is read, not the entry).
-std::string Kept(std::string_view time, std::string_view text, std::string_view tel,
-                 std::string_view name, std::u16string_view person, bool unread, bool locked) {
-  std::string all;
-  for (const std::string_view part : {time, text, tel, name}) {
-    all += part;
+// while every row is read, not the entry): its time, texts folded and
+// without accents (or none), person and state.
+std::string Kept(std::string_view time, const Columns& texts, std::u16string_view person,
+                 bool unread, bool locked) {
+  std::string all(time);
+  for (int i = 0; i < 3; ++i) {
     all += '\0';
+    all += texts.text[i];
+    all += texts.bare[i] ? '\0' + *texts.bare[i] : std::string("\1");  // \1: none
   }
   all.append(reinterpret_cast<const char*>(person.data()), 2 * person.size());
   all += unread ? '1' : '0';
@@ -978,20 +1012,25 @@ std::string Kept(std::string_view time, std::string_view text, std::string_view 
 std::string Differences(sqlite3* db, const CMimerTextSource& src, uint32_t user) {
   std::map<int64_t, size_t> made;
   ReadEntries(db, src, user, [&](const Entry& e) {
-    made[e.id] = std::hash<std::string>{}(
-        Kept(e.time, Utf8Of(e.text), Utf8Of(e.tel), Utf8Of(e.name), e.person, e.unread, e.locked));
+    made[e.id] = std::hash<std::string>{}(Kept(e.time, Columns(e), e.person, e.unread, e.locked));
   });
   Query kept(db, "SELECT id, Time, Text, Tel, Name, " + std::string(kGramsOf) +
-                     ", Person, Unread, Locked FROM zu_search WHERE UserID = ?");
+                     ", Person, Unread, Locked, BareText, BareTel, BareName FROM zu_search WHERE "
+                     "UserID = ?");
   kept.Bind(1, int64_t{static_cast<int32_t>(user)});
   std::map<std::u32string, std::vector<int64_t>> wanted;  // a trigram, the entries
   size_t seen = 0;
   while (kept.Step()) {
     const int64_t id = kept.Int(0);
     const auto e = made.find(id);
-    if (e == made.end() || e->second != std::hash<std::string>{}(Kept(
-                                            kept.Text(1), kept.Text(2), kept.Text(3), kept.Text(4),
-                                            kept.Text16(6), kept.Int(7) != 0, kept.Int(8) != 0))) {
+    Columns texts;
+    for (int i = 0; i < 3; ++i) {
+      texts.text[i] = kept.Text(2 + i);
+      if (!kept.IsNull(9 + i)) texts.bare[i] = kept.Text(9 + i);
+    }
+    if (e == made.end() ||
+        e->second != std::hash<std::string>{}(Kept(kept.Text(1), texts, kept.Text16(6),
+                                                   kept.Int(7) != 0, kept.Int(8) != 0))) {
       return "the search index holds message " + std::to_string(id) +
              " otherwise than the store does";
     }
