@@ -361,15 +361,18 @@ bool Damage(int code) { return (code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) 
 // Drops what the file keeps under `name`, whatever it is: another program
 // may have put a view or an index where the index keeps a table, or moved
 // a table away with its indexes.
+// A trigger may share its name with a table: each goes.
 void DropNamed(sqlite3* db, const std::string& name) {
-  std::string type;
+  std::vector<std::string> types;
   {
     Query q(db, "SELECT upper(type) FROM main.sqlite_schema WHERE name = ? COLLATE NOCASE");
-    if (!q.Bind(1, name).Step()) return;
-    type = q.Text(0);
+    q.Bind(1, name);
+    while (q.Step()) types.push_back(q.Text(0));
   }
-  if (type == "TABLE" || type == "VIEW" || type == "INDEX" || type == "TRIGGER") {
-    Exec(db, "DROP " + type + " IF EXISTS main." + QuoteIdent(name));
+  for (const std::string& type : types) {
+    if (type == "TABLE" || type == "VIEW" || type == "INDEX" || type == "TRIGGER") {
+      Exec(db, "DROP " + type + " IF EXISTS main." + QuoteIdent(name));
+    }
   }
 }
 

@@ -146,11 +146,17 @@ class Selection(cli_test.Case):
         self.assertEqual([m["time"] for m in newest], sorted(m["time"] for m in newest))
         whole = self.json_of("conversation", "zhang wei", "--contains", "再见")
         self.assertEqual([(m["parts"], m["text"][-2:]) for m in whole], [(2, "朋友")])
-        # A damaged index counting more than it lists: --all still ends, with what it has.
+        # More than a page from one number, and a damaged index counting past 2^32: --all
+        # still ends, with every message.
         with sqlite3.connect(self.db) as db:
-            db.execute("UPDATE zu_search_persons SET Entries = Entries + 1")
-        self.assertEqual(len(self.json_of("conversation", "+8613800138000", "--all")),
-                         len(self.json_of("list", "--all", "--number", "+8613800138000")))
+            db.execute("INSERT INTO SmsHead (id, fid, tel, recvtime, content, UserID, uuid) WITH "
+                       "RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 4100) "
+                       "SELECT 900000 + i, 1, '+4915112340000', '20240101000000', 'bulk', 1, "
+                       "randomblob(16) FROM n")
+        self.json_of("conversation", "+4915112340000", "--limit", "1")
+        with sqlite3.connect(self.db) as db:
+            db.execute("UPDATE zu_search_persons SET Entries = 4294967297")
+        self.assertEqual(len(self.json_of("conversation", "+4915112340000", "--all")), 4100)
 
     def test_csv_and_text_for_people_take_the_selection(self):
         self.run_cli("add", "--number", "=1+2", "--name", "@x", "--text", '=HYPERLINK("y")\n"q", z')

@@ -183,14 +183,15 @@ std::vector<uint32_t> PersonMessages(Store& store, const char16_t* key, uint32_t
                                      uint64_t& total) {
   std::vector<uint32_t> ids;
   uint32_t n = 0;
+  // All at one moment: asked again with twice the room until the answer
+  // leaves some, whatever the count says (a damaged index may count more
+  // or fewer than it lists).
   for (uint32_t capacity = limit == 0 ? 4096 : limit;;) {
     ids.resize(capacity);
     Check(ListZuSmsConversation(*store, key, 0, ids.data(), capacity, &n, &total),
           "listing a conversation");
-    // A page not full is the end, whatever the count (a damaged index may
-    // count more than it lists).
-    if (limit != 0 || n >= total || n < capacity) break;
-    capacity = static_cast<uint32_t>(total);
+    if (limit != 0 || n < capacity || capacity == UINT32_MAX) break;
+    capacity = capacity > UINT32_MAX / 2 ? UINT32_MAX : 2 * capacity;
   }
   ids.resize(n);
   return ids;

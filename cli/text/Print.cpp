@@ -226,9 +226,9 @@ void Progress::Set(size_t done) {
   if (filled == filled_ && seconds == seconds_) return;
   filled_ = filled;
   seconds_ = seconds;
-  const std::string line = what_ + " [" + std::string(filled, '#') +
-                           std::string(width - filled, ' ') + "] " +
-                           std::to_string(100 * done_ / total_) + "%" + times;
+  std::string line = what_ + " [" + std::string(filled, '#') + std::string(width - filled, ' ') +
+                     "] " + std::to_string(100 * done_ / total_) + "%" + times;
+  if (line.size() > columns - 1) line.resize(columns - 1);  // a narrow terminal: cut
   // Spaces over what a longer line before left, within the terminal.
   const size_t end = std::min(std::max(width_, line.size()), columns - 1);
   const size_t pad = end > line.size() ? end - line.size() : 0;
