@@ -358,10 +358,10 @@ bool InPlace(sqlite3* db) {
 // which making the index anew mends.
 bool Damage(int code) { return (code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_ERROR; }
 
-// Drops what the file keeps under `name`, whatever it is: another program
-// may have put a view or an index where the index keeps a table, or moved
-// a table away with its indexes.
-// A trigger may share its name with a table: each goes.
+// Drops everything the file keeps under `name`: another program may have
+// put a view or an index where the index keeps a table, moved a table away
+// with its indexes, or named a trigger like a table (triggers have names of
+// their own).
 void DropNamed(sqlite3* db, const std::string& name) {
   std::vector<std::string> types;
   {
@@ -381,7 +381,10 @@ void DropNamed(sqlite3* db, const std::string& name) {
 // its own tables are made again as those of a blank index, which FTS5 can
 // open, and so drop whole.
 void RemakeGramsTables(sqlite3* db) {
-  const std::string_view made = kObjects[std::size(kObjects) - 1].second;
+  const std::string_view made =
+      std::find_if(std::begin(kObjects), std::end(kObjects), [](const auto& o) {
+        return std::string_view(o.first) == "zu_search_grams";
+      })->second;
   Exec(db,
        "CREATE VIRTUAL TABLE temp.zu_search_blank " + std::string(made.substr(made.find("USING"))));
   std::vector<std::pair<std::string, std::string>> tables;  // its tables: suffix, definition
@@ -862,6 +865,16 @@ bool Current(sqlite3* db, const CMimerTextSource& src, uint32_t user) {
          changes.empty();
 }
 
+// A text as an FTS5 phrase: in double quotes, its own doubled.
+std::string Phrase(const std::u32string& text) {
+  std::string phrase = "\"";
+  for (const char c : Utf8Of(text)) {
+    phrase += c;
+    if (c == '"') phrase += '"';
+  }
+  return phrase + '"';
+}
+
 // The FTS5 query of the trigrams of every term of three characters or more
 // (as the index keeps them, without accents); empty when there is none.
 std::string Trigrams(const std::vector<std::u32string>& terms, bool accents) {
@@ -873,12 +886,7 @@ std::string Trigrams(const std::vector<std::u32string>& terms, bool accents) {
   std::string match;
   for (const std::u32string& g : grams) {
     if (!match.empty()) match += " AND ";
-    match += '"';
-    for (const char c : Utf8Of(g)) {
-      match += c;
-      if (c == '"') match += '"';
-    }
-    match += '"';
+    match += Phrase(g);
   }
   return match;
 }
@@ -1055,13 +1063,7 @@ std::string Differences(sqlite3* db, const CMimerTextSource& src, uint32_t user)
   Query found(db, "SELECT rowid FROM zu_search_grams WHERE zu_search_grams MATCH ? ORDER BY rowid");
   for (auto& [gram, ids] : wanted) {
     std::sort(ids.begin(), ids.end());
-    std::string match = "\"";
-    for (const char ch : Utf8Of(gram)) {
-      match += ch;
-      if (ch == '"') match += '"';
-    }
-    match += '"';
-    found.Reset().Bind(1, match);
+    found.Reset().Bind(1, Phrase(gram));
     auto next = ids.begin();
     while (next != ids.end() && found.Step()) {
       if (*next < found.Int(0)) break;

@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -23,6 +22,7 @@
 #include "model/Region.h"
 #include "model/Selection.h"
 #include "text/Interrupt.h"
+#include "text/Print.h"
 
 namespace zusms::cli {
 
@@ -177,9 +177,6 @@ class CountingOutput : public std::streambuf {
 // The verb after a count of things: "1 record was", "2 records were".
 const char* Were(size_t n) { return n == 1 ? "was" : "were"; }
 
-// Progress bars only on a terminal and not with --json.
-bool ShowProgress(const Options& o) { return !o.json && isatty(STDERR_FILENO); }
-
 void PrintImport(const Options& o, const ImportReport& r, bool xml) {
   if (o.json) {
     Json j{{"added", r.added}, {"updated", r.updated}, {"skipped", r.skipped}};
@@ -300,7 +297,7 @@ void AddBackupCommands(Commands& c) {
     if (readable) {
       r.messages = ExportReadable(s, o, ex->which.Resolve(s, o), ex->format, ex->excel, out);
     } else {
-      r = xml ? ExportXml(s, out, ShowProgress(o), selected) : ExportJson(s, out, selected);
+      r = xml ? ExportXml(s, out, ProgressWanted(), selected) : ExportJson(s, out, selected);
     }
     if (file) {
       out.flush();
@@ -343,10 +340,10 @@ void AddBackupCommands(Commands& c) {
     const InputFile file(*input);
     const bool xml = file.LooksLikeXml();
     try {
-      const ImportOptions options{*skip_invalid, ShowProgress(o)};
+      const ImportOptions options{*skip_invalid, ProgressWanted()};
       const ImportReport r = xml ? ImportXml(s, file, options) : ImportJson(s, file, options);
       PrintImport(o, r, xml);
-      RefreshSearch(s, ShowProgress(o));
+      RefreshSearch(s, ProgressWanted());
       SettleRegionAfterImport(s, o.region, *input != "-");
       if (r.invalid > 0 || !r.cut.empty()) throw ImportIncomplete{};
     } catch (const Interrupted& stop) {

@@ -193,6 +193,7 @@ size_t Columns() {
   winsize size{};
   return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
+bool progress_wanted = false;
 }  // namespace
 
 Progress::~Progress() {
@@ -208,7 +209,13 @@ int64_t Progress::Seconds() const {
 void Progress::Set(size_t done) {
   done_ = std::min(done, total_);
   if (!shown_) return;
+  // Drawn again when a hundredth more is done or a second has passed: the
+  // callers report every message or block.
   const int64_t seconds = Seconds();
+  const size_t percent = 100 * done_ / total_;
+  if (percent == percent_ && seconds == seconds_) return;
+  percent_ = percent;
+  seconds_ = seconds;
   std::string times;
   if (seconds > 0) times += ", " + Duration(seconds);
   if (seconds > 0 && done_ > 0 && done_ < total_) {
@@ -223,11 +230,8 @@ void Progress::Set(size_t done) {
   const size_t rest = what_.size() + times.size() + 8;  // " [", "] 100%"
   const int width = static_cast<int>(std::min<size_t>(columns > rest ? columns - 1 - rest : 0, 40));
   const int filled = static_cast<int>(static_cast<size_t>(width) * done_ / total_);
-  if (filled == filled_ && seconds == seconds_) return;
-  filled_ = filled;
-  seconds_ = seconds;
   std::string line = what_ + " [" + std::string(filled, '#') + std::string(width - filled, ' ') +
-                     "] " + std::to_string(100 * done_ / total_) + "%" + times;
+                     "] " + std::to_string(percent) + "%" + times;
   if (line.size() > columns - 1) line.resize(columns - 1);  // a narrow terminal: cut
   // Spaces over what a longer line before left, within the terminal.
   const size_t end = std::min(std::max(width_, line.size()), columns - 1);
@@ -235,10 +239,6 @@ void Progress::Set(size_t done) {
   width_ = std::max(width_, line.size());
   std::fprintf(stderr, "\r%s%*s", line.c_str(), static_cast<int>(pad), "");
 }
-
-namespace {
-bool progress_wanted = false;
-}  // namespace
 
 void SetProgressWanted(bool wanted) { progress_wanted = wanted; }
 bool ProgressWanted() { return progress_wanted; }

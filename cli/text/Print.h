@@ -80,7 +80,7 @@ class Progress {
  private:
   std::string what_;
   size_t total_, done_ = 0;
-  int filled_ = -1;
+  size_t percent_ = SIZE_MAX;
   int64_t seconds_ = -1;
   size_t width_ = 0;
   bool shown_;
